@@ -1,0 +1,64 @@
+#include "app/LanguageTexts.h"
+
+#include <algorithm>
+
+#include "app/Profile.h"
+#include "app/Settings.h"
+#include "platform/Text.h"
+
+const std::vector<LanguageTexts::Key>& LanguageTexts::Keys() {
+    static const std::vector<Key> keys = {
+#define HARVIX_KEY_ENTRY(key, text) {#key, &LanguageTexts::key},
+        HARVIX_LANGUAGE_KEYS(HARVIX_KEY_ENTRY)
+#undef HARVIX_KEY_ENTRY
+    };
+    return keys;
+}
+
+LanguageTexts& TheLanguage() {
+    static LanguageTexts instance;
+    return instance;
+}
+
+bool LoadLanguage(LanguageTexts& texts, const Settings& settings) {
+    const ProfileFile file = ProfileFile::Load(PathFromUtf8(settings.Language));
+    for (const LanguageTexts::Key& key : LanguageTexts::Keys()) {
+        std::string value = file.Get("GENERAL", key.name);
+        if (!value.empty()) {
+            texts.*key.text = std::move(value);
+        }
+    }
+    return true;
+}
+
+std::string GetLanguageName(const fs::path& languageFile) {
+    return ReadProfileString(languageFile, "GENERAL", "Language");
+}
+
+LanguageList ListLanguages(Settings& settings) {
+    LanguageList list;
+    std::error_code ec;
+    for (fs::directory_iterator it(settings.langsDir, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path& found = it->path();
+        if (!EqualsNoCase(found.extension().string(), ".lng") || it->is_directory(ec)) {
+            continue;
+        }
+        const fs::path full = settings.langsDir / found.filename();
+        list.entries.emplace_back(GetLanguageName(full), full);
+    }
+    // The folder lists its files in no useful order here; sorting by file
+    // name keeps the list stable between runs.
+    std::sort(list.entries.begin(), list.entries.end(),
+              [](const auto& a, const auto& b) { return a.second.filename() < b.second.filename(); });
+    for (std::size_t i = 0; i < list.entries.size(); ++i) {
+        if (PathToUtf8(list.entries[i].second) == settings.Language) {
+            list.current = static_cast<int>(i);
+            break;
+        }
+    }
+    if (list.current < 0 && !list.entries.empty()) {
+        list.current = 0;
+        settings.Language = PathToUtf8(list.entries.front().second);
+    }
+    return list;
+}

@@ -1,0 +1,112 @@
+// The table of user-interface texts. It starts with built-in English texts;
+// a language file (*.lng, section GENERAL) overrides the texts it provides.
+// Texts are never reset before a load: keys missing from a file keep the text
+// they had.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+struct Settings;
+
+// Every key with its built-in English text, in file order.
+#define HARVIX_LANGUAGE_KEYS(X)                                                                  \
+    X(Comments, "")                                                                              \
+    X(TrayMenuAbout, "About")                                                                    \
+    X(TrayMenuExit, "Exit")                                                                      \
+    X(TrayMenuOptions, "Options")                                                                \
+    X(TrayMenuVisit, "Visit Our Site")                                                           \
+    X(TrayMenuLastVersion, "Download the Last Version")                                          \
+    X(TrayMenuHelp, "Help")                                                                      \
+    X(TrayMenuFilters, "Filters")                                                                \
+    X(FilterListEnabled, "En.")                                                                  \
+    X(FilterListContentType, "Content Type")                                                     \
+    X(FilterListMinSize, "Min Size")                                                             \
+    X(FilterListURL, "URL")                                                                      \
+    X(FilterListMinWidth, "Min Width (pixels)")                                                  \
+    X(FilterListMinHeight, "Min Height (pixels)")                                                \
+    X(FilterListDirectory, "Folder Path")                                                        \
+    X(FilterListFileNameDummy, "Filename Dummy")                                                 \
+    X(New, "New")                                                                                \
+    X(Open, "Open")                                                                              \
+    X(Save, "Save")                                                                              \
+    X(Add, "Add")                                                                                \
+    X(Delete, "Delete")                                                                          \
+    X(Edit, "Edit")                                                                              \
+    X(Up, "Up")                                                                                  \
+    X(Down, "Down")                                                                              \
+    X(Options, "Options")                                                                        \
+    X(Help, "Help")                                                                              \
+    X(OpenFolder, "Open Folder")                                                                 \
+    X(CheckAll, "Check All")                                                                     \
+    X(UncheckAll, "Uncheck All")                                                                 \
+    X(OK, "OK")                                                                                  \
+    X(Cancel, "Cancel")                                                                          \
+    X(CombMozilla, "Capture and Save Files from Mozilla")                                        \
+    X(CombIE, "Capture and Save Files from IE and Maxthon")                                      \
+    X(BrowseDirectory, "Browse a suitable folder:")                                              \
+    X(ErrorDirectory, "The folder path is wrong. Please, select a correct path.")                \
+    X(ErrorLoadDefaultFilter, "Can't load default filter.")                                      \
+    X(ErrorMozillaCacheOpen,                                                                     \
+      "Can't open Mozilla cache. Please, define the correct path in the Options dialog.")        \
+    X(ErrorCreateFolder, "Can't create the folder")                                              \
+    X(WarningAreYouSure, "Are you sure?")                                                        \
+    X(WarningCloseBrowser, "has to be closed. Please, close the browser and try again.")         \
+    X(WarningChanged, "The filter has been changed. Would you like to save the filter in a file?") \
+    X(NewFilter, "New Filter")                                                                   \
+    X(OptTitle, "Options")                                                                       \
+    X(OptStartWithWindowsStartUp, "Start with Windows Startup")                                  \
+    X(ShowProgressBar, "Show Progress Bar")                                                      \
+    X(OptLanguage, "Language")                                                                   \
+    X(OptMain, "Main")                                                                           \
+    X(OptBrowsers, "Browsers")                                                                   \
+    X(OptFilters, "Filters")                                                                     \
+    X(OptUseWithIE, "Use with Microsoft Internet Explorer")                                      \
+    X(OptUseWithMaxthon, "Use with Maxthon")                                                     \
+    X(OptUseWithMozilla, "Use with Mozilla Firefox")                                             \
+    X(OptFindMozillaCache, "Find Cache")                                                         \
+    X(OptMozillaCachePath, "Mozilla Cache Folder")                                               \
+    X(OptOneCopy, "One Copy")                                                                    \
+    X(OptSkipDuplicates, "Skip Duplicates")                                                      \
+    X(OptDefaultCombPath, "Default Folder to Save")                                              \
+    X(OptDefaultFileNameDummy, "Default Filename Dummy")                                         \
+    X(AboutTitle, "About")
+
+struct LanguageTexts {
+#define HARVIX_DECLARE_TEXT(key, text) std::string key = text;
+    HARVIX_LANGUAGE_KEYS(HARVIX_DECLARE_TEXT)
+#undef HARVIX_DECLARE_TEXT
+
+    // The key names in file order, and the member each one fills.
+    struct Key {
+        const char* name;
+        std::string LanguageTexts::*text;
+    };
+    static const std::vector<Key>& Keys();
+};
+
+// The one table of the process.
+LanguageTexts& TheLanguage();
+
+// Reads the file named by settings.Language into `texts`; keys the file does
+// not provide (or provides empty) keep their text. Returns true.
+bool LoadLanguage(LanguageTexts& texts, const Settings& settings);
+
+// The language's display name: GENERAL/Language of the file, empty when the
+// file or the key is missing.
+std::string GetLanguageName(const fs::path& languageFile);
+
+struct LanguageList {
+    std::vector<std::pair<std::string, fs::path>> entries;  // (display name, full path)
+    int current = -1;                                       // -1 when the list is empty
+};
+
+// The language files in settings.langsDir (every "*.lng" that is not a
+// folder), sorted by file name. The current entry is the first
+// whose path equals settings.Language exactly; when none does, the first
+// entry becomes current and settings.Language is set to it.
+LanguageList ListLanguages(Settings& settings);

@@ -1,0 +1,58 @@
+// The process-wide settings record and the settings file Harvix.cfg.
+//
+// Fourteen keys in section GENERAL, read and written in the order of the
+// fields below. Booleans are stored as 1/0; on reading, any value whose
+// leading integer is not 0 is true ("2" is true, "yes" is false). An empty
+// or missing value keeps the field's current value.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace fs = std::filesystem;
+
+struct Settings {
+    // Stored keys, in file order.
+    bool Mozilla = true;
+    std::string MozillaCachePath;
+    bool IE = true;
+    bool Maxthon = true;
+    std::string DefaultCombPath = "~/HX_FILES";
+    std::string DefaultFileNameDummy = "file";
+    std::string FiltersFileName;
+    bool ShowNotifyProgressBar = true;
+    bool NotifyProgressBarOnCenter = true;
+    int32_t NotifyProgressTransparency = 100;
+    bool OneCopy = true;
+    bool SkipDuplicates = true;
+    bool StartWithWindowsStartUp = true;
+    std::string Language;  // full path of the language file; set by InitSettings
+
+    // Computed at start-up, never stored.
+    fs::path exePath;            // the running executable
+    fs::path exeDir;             // its folder (the program folder)
+    fs::path dataDir;            // where Langs/, Filters/ and help/ live
+    fs::path cfgPath;            // the settings file
+    fs::path defaultFilterPath;  // Filters/Default.flt
+    fs::path langsDir;           // Langs (the folder searched for language files)
+    fs::path helpPath;           // help/index.html
+
+    // Start-up: computes the paths, loads the file, applies the autostart
+    // entry, writes every key back and loads the language file.
+    void InitSettings();
+    // Computes the paths of the running program (the first steps of InitSettings).
+    void ComputePaths();
+    // Reads every stored key from cfgPath.
+    void LoadSettings();
+    // Writes every stored key to cfgPath, then applies the autostart entry.
+    // Always returns true: a file that cannot be written is not reported.
+    bool SaveSettings();
+    // Adds or removes the autostart entry according to StartWithWindowsStartUp.
+    void ApplyAutostart() const;
+    // Opacity of the progress window, 0..255 (the stored value modulo 256).
+    int ProgressOpacity() const;
+};
+
+// The one settings record of the process.
+Settings& TheSettings();

@@ -1,0 +1,37 @@
+// harvix-cli subcommands: one small class per subcommand behind this base.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// Exit codes shared by the subcommands.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitUsage = 1,        // bad arguments; also "filter show" on a file that does not load
+    kExitCacheOpen = 2,    // the cache cannot be opened
+    kExitTargetFolder = 3  // a target folder cannot be made
+};
+
+class Command {
+public:
+    virtual ~Command() = default;
+    // The word that selects the command ("list", "comb", ...).
+    virtual std::string Name() const = 0;
+    // One line for the overview of --help.
+    virtual std::string Summary() const = 0;
+    // The full usage text for "harvix-cli help NAME" and usage errors.
+    virtual std::string Usage() const = 0;
+    // Runs with the arguments after the command word; returns the exit code.
+    virtual int Run(const std::vector<std::string>& args) = 0;
+};
+
+// Every subcommand, in the order --help lists them.
+std::vector<std::unique_ptr<Command>> MakeCommands();
+
+// Runs harvix-cli with `args` (without the program name); returns the exit code.
+int RunCli(const std::vector<std::string>& args);
+
+// Reads the settings as the tray program would (paths, Harvix.cfg, language
+// file) without writing the settings file or the autostart entry.
+void LoadSettingsReadOnly();

@@ -1,0 +1,45 @@
+#include "platform/Notifier.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+StderrNotifier& DefaultNotifier() {
+    static StderrNotifier instance;
+    return instance;
+}
+
+std::atomic<INotifier*>& Current() {
+    static std::atomic<INotifier*> current{nullptr};
+    return current;
+}
+
+}  // namespace
+
+MessageResult StderrNotifier::Show(const std::string& caption, const std::string& text,
+                                   MessageIcon /*icon*/, MessageButtons buttons) {
+    // One message at a time, so that texts from two threads never interleave.
+    static std::mutex lock;
+    const std::lock_guard<std::mutex> guard(lock);
+    if (!caption.empty()) {
+        std::fprintf(stderr, "%s: ", caption.c_str());
+    }
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+    return buttons == MessageButtons::Ok ? MessageResult::Ok : MessageResult::No;
+}
+
+INotifier& Notifier() {
+    INotifier* current = Current().load();
+    return current != nullptr ? *current : DefaultNotifier();
+}
+
+INotifier* SetNotifier(INotifier* notifier) {
+    return Current().exchange(notifier);
+}
+
+MessageResult ShowMessage(const std::string& text, MessageIcon icon, MessageButtons buttons) {
+    return Notifier().Show("Harvix", text, icon, buttons);
+}

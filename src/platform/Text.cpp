@@ -1,0 +1,235 @@
+#include "platform/Text.h"
+
+#include <array>
+#include <limits>
+
+fs::path PathFromUtf8(std::string_view text) {
+    return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+}
+
+std::string PathToUtf8(const fs::path& path) {
+    const std::u8string u8 = path.u8string();
+    return std::string(reinterpret_cast<const char*>(u8.data()), u8.size());
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        cp = 0xFFFD;
+    }
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+namespace {
+
+// Windows-1252 for 0x80..0x9F; 0 marks the unassigned bytes.
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+// Length of the well-formed UTF-8 sequence at `pos`, or 0.
+std::size_t Utf8SequenceLength(std::string_view s, std::size_t pos, char32_t* cp) {
+    const auto b0 = static_cast<unsigned char>(s[pos]);
+    if (b0 < 0x80) {
+        *cp = b0;
+        return 1;
+    }
+    std::size_t len = 0;
+    char32_t value = 0;
+    char32_t min = 0;
+    if ((b0 & 0xE0) == 0xC0) {
+        len = 2;
+        value = b0 & 0x1Fu;
+        min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        len = 3;
+        value = b0 & 0x0Fu;
+        min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        len = 4;
+        value = b0 & 0x07u;
+        min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (pos + len > s.size()) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < len; ++i) {
+        const auto b = static_cast<unsigned char>(s[pos + i]);
+        if ((b & 0xC0) != 0x80) {
+            return 0;
+        }
+        value = (value << 6) | (b & 0x3Fu);
+    }
+    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        return 0;
+    }
+    *cp = value;
+    return len;
+}
+
+}  // namespace
+
+std::string Cp1252ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b < 0x80) {
+            out.push_back(ch);
+        } else if (b < 0xA0) {
+            const char16_t mapped = kCp1252High[b - 0x80u];
+            AppendUtf8(out, mapped != 0 ? mapped : 0xFFFD);
+        } else {
+            AppendUtf8(out, b);
+        }
+    }
+    return out;
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+    std::size_t pos = 0;
+    char32_t cp = 0;
+    while (pos < bytes.size()) {
+        const std::size_t len = Utf8SequenceLength(bytes, pos, &cp);
+        if (len == 0) {
+            return false;
+        }
+        pos += len;
+    }
+    return true;
+}
+
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+    std::string out;
+    out.reserve(bytes.size());
+    const std::size_t units = bytes.size() / 2;
+    auto unit = [&](std::size_t i) -> char16_t {
+        const auto a = static_cast<unsigned char>(bytes[2 * i]);
+        const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
+        return static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
+    };
+    for (std::size_t i = 0; i < units; ++i) {
+        const char16_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
+            const char16_t low = unit(i + 1);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{low} - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        AppendUtf8(out, u);  // lone surrogates become U+FFFD there
+    }
+    return out;
+}
+
+std::string DecodeTextFile(std::string_view bytes) {
+    if (bytes.size() >= 2) {
+        const auto b0 = static_cast<unsigned char>(bytes[0]);
+        const auto b1 = static_cast<unsigned char>(bytes[1]);
+        if (b0 == 0xFF && b1 == 0xFE) {
+            return Utf16ToUtf8(bytes.substr(2), false);
+        }
+        if (b0 == 0xFE && b1 == 0xFF) {
+            return Utf16ToUtf8(bytes.substr(2), true);
+        }
+    }
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        bytes.remove_prefix(3);
+    }
+    if (IsValidUtf8(bytes)) {
+        return std::string(bytes);
+    }
+    return Cp1252ToUtf8(bytes);
+}
+
+std::string TruncateUtf8(std::string_view text, std::size_t maxChars) {
+    std::size_t pos = 0;
+    std::size_t count = 0;
+    while (pos < text.size() && count < maxChars) {
+        char32_t cp = 0;
+        const std::size_t len = Utf8SequenceLength(text, pos, &cp);
+        pos += len == 0 ? 1 : len;
+        ++count;
+    }
+    return std::string(text.substr(0, pos));
+}
+
+std::string ToLowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& ch : out) {
+        if (ch >= 'A' && ch <= 'Z') {
+            ch = static_cast<char>(ch - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        char y = b[i];
+        if (x >= 'A' && x <= 'Z') {
+            x = static_cast<char>(x - 'A' + 'a');
+        }
+        if (y >= 'A' && y <= 'Z') {
+            y = static_cast<char>(y - 'A' + 'a');
+        }
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view Trim(std::string_view text) {
+    constexpr std::string_view kBlanks = " \t\r\n\v\f";
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t last = text.find_last_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
+}
+
+int64_t LeadingInteger(std::string_view text) {
+    std::size_t pos = 0;
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) {
+        ++pos;
+    }
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    int64_t value = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+        const int digit = text[pos] - '0';
+        if (value > (kMax - digit) / 10) {
+            return negative ? std::numeric_limits<int64_t>::min() : kMax;
+        }
+        value = value * 10 + digit;
+        ++pos;
+    }
+    return negative ? -value : value;
+}

@@ -1,0 +1,373 @@
+// The Linux implementation of the platform services.
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string_view>
+
+#include "platform/AtomicFile.h"
+#include "platform/Platform.h"
+#include "platform/Text.h"
+
+#ifndef HARVIX_DATADIR
+#define HARVIX_DATADIR "/usr/local/share/harvix"
+#endif
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+// An XDG base folder: the variable when it holds an absolute path, else the
+// fallback below the home folder.
+fs::path XdgFolder(const char* variable, const fs::path& home, const char* fallback) {
+    const std::string value = Env(variable);
+    if (!value.empty() && value.front() == '/') {
+        return PathFromUtf8(value);
+    }
+    return home / fallback;
+}
+
+std::string ReadSmallFile(const fs::path& path, std::size_t limit = 4096) {
+    std::ifstream in(path, std::ios::binary);
+    std::string data(limit, '\0');
+    in.read(data.data(), static_cast<std::streamsize>(limit));
+    data.resize(static_cast<std::size_t>(in.gcount()));
+    return data;
+}
+
+// One line of /proc/self/mountinfo: the mount point and the file-system type.
+struct MountEntry {
+    std::string mountPoint;
+    std::string fsType;
+    std::string source;
+};
+
+// Undoes the octal escapes (\040 for a blank) of mountinfo fields.
+std::string UnescapeMountField(std::string_view field) {
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            const std::string_view oct = field.substr(i + 1, 3);
+            if (oct.size() == 3 && oct.find_first_not_of("01234567") == std::string_view::npos) {
+                out.push_back(static_cast<char>(std::stoi(std::string(oct), nullptr, 8)));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(field[i]);
+    }
+    return out;
+}
+
+// The mount that holds `path` (an existing, canonical path): the entry with
+// the longest mount point that is a prefix of it; later mounts win ties.
+bool FindMount(const fs::path& path, MountEntry* result) {
+    std::ifstream in("/proc/self/mountinfo");
+    const std::string target = PathToUtf8(path);
+    std::size_t bestLength = 0;
+    bool found = false;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, devno, root, mountPoint;
+        fields >> id >> parent >> devno >> root >> mountPoint;
+        std::string field;
+        while (fields >> field && field != "-") {
+        }
+        std::string fsType, source;
+        fields >> fsType >> source;
+        mountPoint = UnescapeMountField(mountPoint);
+        const bool prefix =
+            target == mountPoint || mountPoint == "/" ||
+            (target.size() > mountPoint.size() && target.compare(0, mountPoint.size(), mountPoint) == 0 &&
+             target[mountPoint.size()] == '/');
+        if (prefix && mountPoint.size() >= bestLength) {
+            bestLength = mountPoint.size();
+            *result = MountEntry{mountPoint, fsType, UnescapeMountField(source)};
+            found = true;
+        }
+    }
+    return found;
+}
+
+bool IsNetworkFsType(std::string_view type) {
+    static constexpr std::string_view kNetwork[] = {
+        "nfs",   "nfs4",       "cifs",      "smb3",      "smbfs",      "ncpfs",    "afs",
+        "coda",  "ceph",       "glusterfs", "9p",        "davfs",      "lustre",   "ocfs2",
+        "gfs2",  "fuse.sshfs", "sshfs",     "fuse.rclone", "fuse.s3fs", "fuse.gvfsd-fuse",
+        "fuse.davfs", "fuse.glusterfs", "fuse.ceph-fuse", "fuse.smbnetfs", "fuse.curlftpfs"};
+    for (const std::string_view known : kNetwork) {
+        if (type == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsOpticalFsType(std::string_view type) { return type == "iso9660" || type == "udf"; }
+
+// The kernel's removable flag of the block device `dev`, or of the disk that
+// holds it when `dev` is a partition.
+bool IsRemovableDevice(dev_t dev) {
+    if (major(dev) == 0) {
+        return false;  // not backed by a block device (tmpfs, overlay, ...)
+    }
+    const fs::path sysDev =
+        fs::path("/sys/dev/block") / (std::to_string(major(dev)) + ":" + std::to_string(minor(dev)));
+    std::error_code ec;
+    const fs::path real = fs::canonical(sysDev, ec);
+    if (ec) {
+        return false;
+    }
+    for (const fs::path& candidate : {real / "removable", real.parent_path() / "removable"}) {
+        const std::string flag = ReadSmallFile(candidate, 8);
+        if (!flag.empty()) {
+            return flag[0] == '1';
+        }
+    }
+    return false;
+}
+
+class LinuxPlatform final : public IPlatform {
+public:
+    fs::path ExecutablePath() override {
+        std::error_code ec;
+        fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+        if (ec) {
+            return fs::current_path(ec) / "harvix";
+        }
+        return exe;
+    }
+
+    fs::path HomeFolder() override {
+        const std::string home = Env("HOME");
+        if (!home.empty()) {
+            return PathFromUtf8(home);
+        }
+        if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+            return PathFromUtf8(pw->pw_dir);
+        }
+        return "/tmp";
+    }
+
+    fs::path SettingsFolder(const fs::path& exeDir) override {
+        // A program folder that carries its own data files and may be
+        // written is a portable copy (or the build tree): its settings stay
+        // beside it. An installed program keeps them per user.
+        std::error_code ec;
+        if (fs::is_directory(exeDir / "Langs", ec) && access(exeDir.c_str(), W_OK) == 0) {
+            return exeDir;
+        }
+        const fs::path folder = XdgFolder("XDG_CONFIG_HOME", HomeFolder(), ".config") / "Harvix";
+        fs::create_directories(folder, ec);
+        return folder;
+    }
+
+    fs::path DataFolder(const fs::path& exeDir) override {
+        std::error_code ec;
+        if (fs::is_directory(exeDir / "Langs", ec)) {
+            return exeDir;
+        }
+        const fs::path besidePrefix = exeDir.parent_path() / "share" / "harvix";
+        if (fs::is_directory(besidePrefix / "Langs", ec)) {
+            return besidePrefix;
+        }
+        return HARVIX_DATADIR;
+    }
+
+    fs::path LocalAppDataFolder() override {
+        return XdgFolder("XDG_CACHE_HOME", HomeFolder(), ".cache");
+    }
+
+    fs::path WinePrefix() override {
+        const std::string prefix = Env("WINEPREFIX");
+        if (!prefix.empty() && prefix.front() == '/') {
+            return PathFromUtf8(prefix);
+        }
+        return HomeFolder() / ".wine";
+    }
+
+    std::string UserName() override {
+        std::string user = Env("USER");
+        if (user.empty()) {
+            if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_name != nullptr) {
+                user = pw->pw_name;
+            }
+        }
+        return user;
+    }
+
+    std::vector<ProcessInfo> ListProcesses() override {
+        std::vector<ProcessInfo> result;
+        std::error_code ec;
+        for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
+                continue;
+            }
+            std::string comm = ReadSmallFile(it->path() / "comm", 64);
+            if (comm.empty()) {
+                continue;  // the process ended meanwhile
+            }
+            if (comm.back() == '\n') {
+                comm.pop_back();
+            }
+            result.push_back(ProcessInfo{std::stoll(name), FullImageName(it->path(), comm)});
+        }
+        return result;
+    }
+
+    bool TerminateProcess(int64_t pid) override {
+        return pid > 0 && kill(static_cast<pid_t>(pid), SIGTERM) == 0;
+    }
+
+    int64_t CurrentProcessId() override { return getpid(); }
+
+    void SetAutostart(bool enable, const fs::path& exePath) override {
+        const fs::path folder = XdgFolder("XDG_CONFIG_HOME", HomeFolder(), ".config") / "autostart";
+        const fs::path entry = folder / "Harvix.desktop";
+        std::error_code ec;
+        if (!enable) {
+            fs::remove(entry, ec);
+            return;
+        }
+        fs::create_directories(folder, ec);
+        std::string text =
+            "[Desktop Entry]\n"
+            "Type=Application\n"
+            "Name=Harvix\n"
+            "Comment=Combs web-browser caches for the files you want\n"
+            "Exec=" + DesktopExecQuote(PathToUtf8(exePath)) + "\n"
+            "Icon=harvix\n"
+            "Terminal=false\n"
+            "X-GNOME-Autostart-enabled=true\n";
+        WriteFileAtomically(entry, text);  // failures stay silent
+    }
+
+    bool AcquireSingleInstance() override {
+        static int heldFd = -1;
+        if (heldFd >= 0) {
+            return true;
+        }
+        const std::string runtime = Env("XDG_RUNTIME_DIR");
+        fs::path lockPath;
+        std::error_code ec;
+        if (!runtime.empty() && fs::is_directory(PathFromUtf8(runtime), ec)) {
+            lockPath = PathFromUtf8(runtime) / "HARVIX.lock";
+        } else {
+            lockPath = "/tmp/HARVIX-" + std::to_string(getuid()) + ".lock";
+        }
+        const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            return true;  // no marker can be made: do not keep the user from starting
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            close(fd);
+            return false;
+        }
+        heldFd = fd;  // held for the life of the process
+        return true;
+    }
+
+    bool IsLocalFixedFolder(const fs::path& folder) override {
+        fs::path path = folder;
+        const std::string text = PathToUtf8(folder);
+        if (text == "~" || text.rfind("~/", 0) == 0) {
+            path = HomeFolder() / PathFromUtf8(text.size() > 2 ? text.substr(2) : std::string());
+        }
+        if (!path.is_absolute()) {
+            return false;
+        }
+        std::error_code ec;
+        path = path.lexically_normal();
+        while (!fs::exists(path, ec)) {
+            if (!path.has_relative_path()) {
+                return false;
+            }
+            path = path.parent_path();
+        }
+        path = fs::canonical(path, ec);
+        if (ec) {
+            return false;
+        }
+        MountEntry mount;
+        if (FindMount(path, &mount)) {
+            if (IsNetworkFsType(mount.fsType) || IsOpticalFsType(mount.fsType)) {
+                return false;
+            }
+            if (mount.source.find("//") == 0 || mount.source.find(":/") != std::string::npos) {
+                return false;  // host:/export or //server/share: a network source
+            }
+        }
+        struct stat st{};
+        if (stat(path.c_str(), &st) != 0) {
+            return false;
+        }
+        return !IsRemovableDevice(st.st_dev);
+    }
+
+    std::string LastSystemErrorText() override {
+        const int code = errno;
+        if (code == 0) {
+            return {};
+        }
+        return std::strerror(code);
+    }
+
+private:
+    // /proc/<pid>/comm is cut at 15 bytes; then the base name of argv[0]
+    // (a Unix or a Windows path, as Wine shows it) gives the whole name when
+    // it starts with the cut one.
+    static std::string FullImageName(const fs::path& procDir, const std::string& comm) {
+        if (comm.size() < 15) {
+            return comm;
+        }
+        const std::string cmdline = ReadSmallFile(procDir / "cmdline", 4096);
+        const std::string argv0 = cmdline.substr(0, cmdline.find('\0'));
+        const std::size_t cut = argv0.find_last_of("/\\");
+        const std::string base = cut == std::string::npos ? argv0 : argv0.substr(cut + 1);
+        if (base.size() > comm.size() && base.compare(0, comm.size(), comm) == 0) {
+            return base;
+        }
+        return comm;
+    }
+
+    // Quotes a path for the Exec key of a desktop entry when it needs it.
+    static std::string DesktopExecQuote(const std::string& path) {
+        if (path.find_first_of(" \t\"'\\$`") == std::string::npos) {
+            return path;
+        }
+        std::string out = "\"";
+        for (const char ch : path) {
+            if (ch == '\\') {
+                out += "\\\\\\\\";
+            } else if (ch == '"' || ch == '`' || ch == '$') {
+                out += "\\\\";
+                out.push_back(ch);
+            } else {
+                out.push_back(ch);
+            }
+        }
+        out += "\"";
+        return out;
+    }
+};
+
+}  // namespace
+
+IPlatform& NativePlatform() {
+    static LinuxPlatform instance;
+    return instance;
+}

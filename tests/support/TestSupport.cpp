@@ -1,0 +1,65 @@
+#include "support/TestSupport.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <stdexcept>
+
+#include "platform/Text.h"
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const fs::path candidate =
+            base / ("harvix-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary folder");
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Folders a test made read-only must become writable again to go.
+    for (fs::recursive_directory_iterator it(path_, ec), end; !ec && it != end; it.increment(ec)) {
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+bool FakePlatform::IsLocalFixedFolder(const fs::path& folder) {
+    const std::string text = PathToUtf8(folder);
+    const bool homeRelative = text.rfind("~/", 0) == 0;
+    return localFolders && (folder.is_absolute() || homeRelative);
+}
+
+MessageResult RecordingNotifier::Show(const std::string& caption, const std::string& text,
+                                      MessageIcon icon, MessageButtons buttons) {
+    static std::mutex lock;
+    const std::lock_guard<std::mutex> guard(lock);
+    messages.push_back(Message{caption, text, icon, buttons});
+    return answer;
+}
+
+ScopedRecordingNotifier::ScopedRecordingNotifier() : previous_(SetNotifier(&notifier)) {}
+
+ScopedRecordingNotifier::~ScopedRecordingNotifier() { SetNotifier(previous_); }

@@ -1,0 +1,104 @@
+// Shared test helpers: temporary folders, small file helpers, a fake
+// platform and a recording notifier.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/Notifier.h"
+#include "platform/Platform.h"
+
+namespace fs = std::filesystem;
+
+// A fresh folder below the system's temporary folder, removed at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+std::string ReadFile(const fs::path& path);
+void WriteFile(const fs::path& path, const std::string& content);
+
+// A platform whose answers the test sets; services that touch the system
+// only record what was asked.
+class FakePlatform : public IPlatform {
+public:
+    fs::path exePath = "/opt/harvix/harvix";
+    fs::path home = "/home/tester";
+    fs::path settingsFolder;  // empty: the program folder
+    fs::path dataFolder;      // empty: the program folder
+    fs::path localAppData = "/home/tester/.cache";
+    fs::path winePrefix = "/home/tester/.wine";
+    std::string userName = "tester";
+    std::vector<ProcessInfo> processes;
+    std::vector<int64_t> terminated;
+    std::string systemErrorText;
+    bool singleInstanceFree = true;
+    bool localFolders = true;
+
+    // Autostart calls, in order: (enable, exePath).
+    std::vector<std::pair<bool, fs::path>> autostartCalls;
+
+    fs::path ExecutablePath() override { return exePath; }
+    fs::path HomeFolder() override { return home; }
+    fs::path SettingsFolder(const fs::path& exeDir) override {
+        return settingsFolder.empty() ? exeDir : settingsFolder;
+    }
+    fs::path DataFolder(const fs::path& exeDir) override {
+        return dataFolder.empty() ? exeDir : dataFolder;
+    }
+    fs::path LocalAppDataFolder() override { return localAppData; }
+    fs::path WinePrefix() override { return winePrefix; }
+    std::string UserName() override { return userName; }
+    std::vector<ProcessInfo> ListProcesses() override { return processes; }
+    bool TerminateProcess(int64_t pid) override {
+        terminated.push_back(pid);
+        return true;
+    }
+    int64_t CurrentProcessId() override { return 1; }
+    void SetAutostart(bool enable, const fs::path& exe) override {
+        autostartCalls.emplace_back(enable, exe);
+    }
+    bool AcquireSingleInstance() override { return singleInstanceFree; }
+    bool IsLocalFixedFolder(const fs::path& folder) override;
+    std::string LastSystemErrorText() override { return systemErrorText; }
+};
+
+// Records every message instead of showing it; answers with `answer`.
+class RecordingNotifier : public INotifier {
+public:
+    struct Message {
+        std::string caption;
+        std::string text;
+        MessageIcon icon;
+        MessageButtons buttons;
+    };
+    std::vector<Message> messages;
+    MessageResult answer = MessageResult::Ok;
+
+    MessageResult Show(const std::string& caption, const std::string& text, MessageIcon icon,
+                       MessageButtons buttons) override;
+};
+
+// Installs a RecordingNotifier for the lifetime of the object.
+class ScopedRecordingNotifier {
+public:
+    ScopedRecordingNotifier();
+    ~ScopedRecordingNotifier();
+    ScopedRecordingNotifier(const ScopedRecordingNotifier&) = delete;
+    ScopedRecordingNotifier& operator=(const ScopedRecordingNotifier&) = delete;
+    RecordingNotifier notifier;
+
+private:
+    INotifier* previous_;
+};
