@@ -38,7 +38,8 @@ std::string GetLanguageName(const fs::path& languageFile) {
 LanguageList ListLanguages(Settings& settings) {
     LanguageList list;
     std::error_code ec;
-    for (fs::directory_iterator it(settings.langsDir, ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(settings.langsDir, ec), end; !ec && it != end;
+         it.increment(ec)) {
         const fs::path& found = it->path();
         if (!EqualsNoCase(found.extension().string(), ".lng") || it->is_directory(ec)) {
             continue;
@@ -48,8 +49,9 @@ LanguageList ListLanguages(Settings& settings) {
     }
     // The folder lists its files in no useful order here; sorting by file
     // name keeps the list stable between runs.
-    std::sort(list.entries.begin(), list.entries.end(),
-              [](const auto& a, const auto& b) { return a.second.filename() < b.second.filename(); });
+    std::sort(list.entries.begin(), list.entries.end(), [](const auto& a, const auto& b) {
+        return a.second.filename() < b.second.filename();
+    });
     for (std::size_t i = 0; i < list.entries.size(); ++i) {
         if (PathToUtf8(list.entries[i].second) == settings.Language) {
             list.current = static_cast<int>(i);

@@ -14,66 +14,66 @@ namespace fs = std::filesystem;
 struct Settings;
 
 // Every key with its built-in English text, in file order.
-#define HARVIX_LANGUAGE_KEYS(X)                                                                  \
-    X(Comments, "")                                                                              \
-    X(TrayMenuAbout, "About")                                                                    \
-    X(TrayMenuExit, "Exit")                                                                      \
-    X(TrayMenuOptions, "Options")                                                                \
-    X(TrayMenuVisit, "Visit Our Site")                                                           \
-    X(TrayMenuLastVersion, "Download the Last Version")                                          \
-    X(TrayMenuHelp, "Help")                                                                      \
-    X(TrayMenuFilters, "Filters")                                                                \
-    X(FilterListEnabled, "En.")                                                                  \
-    X(FilterListContentType, "Content Type")                                                     \
-    X(FilterListMinSize, "Min Size")                                                             \
-    X(FilterListURL, "URL")                                                                      \
-    X(FilterListMinWidth, "Min Width (pixels)")                                                  \
-    X(FilterListMinHeight, "Min Height (pixels)")                                                \
-    X(FilterListDirectory, "Folder Path")                                                        \
-    X(FilterListFileNameDummy, "Filename Dummy")                                                 \
-    X(New, "New")                                                                                \
-    X(Open, "Open")                                                                              \
-    X(Save, "Save")                                                                              \
-    X(Add, "Add")                                                                                \
-    X(Delete, "Delete")                                                                          \
-    X(Edit, "Edit")                                                                              \
-    X(Up, "Up")                                                                                  \
-    X(Down, "Down")                                                                              \
-    X(Options, "Options")                                                                        \
-    X(Help, "Help")                                                                              \
-    X(OpenFolder, "Open Folder")                                                                 \
-    X(CheckAll, "Check All")                                                                     \
-    X(UncheckAll, "Uncheck All")                                                                 \
-    X(OK, "OK")                                                                                  \
-    X(Cancel, "Cancel")                                                                          \
-    X(CombMozilla, "Capture and Save Files from Mozilla")                                        \
-    X(CombIE, "Capture and Save Files from IE and Maxthon")                                      \
-    X(BrowseDirectory, "Browse a suitable folder:")                                              \
-    X(ErrorDirectory, "The folder path is wrong. Please, select a correct path.")                \
-    X(ErrorLoadDefaultFilter, "Can't load default filter.")                                      \
-    X(ErrorMozillaCacheOpen,                                                                     \
-      "Can't open Mozilla cache. Please, define the correct path in the Options dialog.")        \
-    X(ErrorCreateFolder, "Can't create the folder")                                              \
-    X(WarningAreYouSure, "Are you sure?")                                                        \
-    X(WarningCloseBrowser, "has to be closed. Please, close the browser and try again.")         \
+#define HARVIX_LANGUAGE_KEYS(X)                                                                    \
+    X(Comments, "")                                                                                \
+    X(TrayMenuAbout, "About")                                                                      \
+    X(TrayMenuExit, "Exit")                                                                        \
+    X(TrayMenuOptions, "Options")                                                                  \
+    X(TrayMenuVisit, "Visit Our Site")                                                             \
+    X(TrayMenuLastVersion, "Download the Last Version")                                            \
+    X(TrayMenuHelp, "Help")                                                                        \
+    X(TrayMenuFilters, "Filters")                                                                  \
+    X(FilterListEnabled, "En.")                                                                    \
+    X(FilterListContentType, "Content Type")                                                       \
+    X(FilterListMinSize, "Min Size")                                                               \
+    X(FilterListURL, "URL")                                                                        \
+    X(FilterListMinWidth, "Min Width (pixels)")                                                    \
+    X(FilterListMinHeight, "Min Height (pixels)")                                                  \
+    X(FilterListDirectory, "Folder Path")                                                          \
+    X(FilterListFileNameDummy, "Filename Dummy")                                                   \
+    X(New, "New")                                                                                  \
+    X(Open, "Open")                                                                                \
+    X(Save, "Save")                                                                                \
+    X(Add, "Add")                                                                                  \
+    X(Delete, "Delete")                                                                            \
+    X(Edit, "Edit")                                                                                \
+    X(Up, "Up")                                                                                    \
+    X(Down, "Down")                                                                                \
+    X(Options, "Options")                                                                          \
+    X(Help, "Help")                                                                                \
+    X(OpenFolder, "Open Folder")                                                                   \
+    X(CheckAll, "Check All")                                                                       \
+    X(UncheckAll, "Uncheck All")                                                                   \
+    X(OK, "OK")                                                                                    \
+    X(Cancel, "Cancel")                                                                            \
+    X(CombMozilla, "Capture and Save Files from Mozilla")                                          \
+    X(CombIE, "Capture and Save Files from IE and Maxthon")                                        \
+    X(BrowseDirectory, "Browse a suitable folder:")                                                \
+    X(ErrorDirectory, "The folder path is wrong. Please, select a correct path.")                  \
+    X(ErrorLoadDefaultFilter, "Can't load default filter.")                                        \
+    X(ErrorMozillaCacheOpen,                                                                       \
+      "Can't open Mozilla cache. Please, define the correct path in the Options dialog.")          \
+    X(ErrorCreateFolder, "Can't create the folder")                                                \
+    X(WarningAreYouSure, "Are you sure?")                                                          \
+    X(WarningCloseBrowser, "has to be closed. Please, close the browser and try again.")           \
     X(WarningChanged, "The filter has been changed. Would you like to save the filter in a file?") \
-    X(NewFilter, "New Filter")                                                                   \
-    X(OptTitle, "Options")                                                                       \
-    X(OptStartWithWindowsStartUp, "Start with Windows Startup")                                  \
-    X(ShowProgressBar, "Show Progress Bar")                                                      \
-    X(OptLanguage, "Language")                                                                   \
-    X(OptMain, "Main")                                                                           \
-    X(OptBrowsers, "Browsers")                                                                   \
-    X(OptFilters, "Filters")                                                                     \
-    X(OptUseWithIE, "Use with Microsoft Internet Explorer")                                      \
-    X(OptUseWithMaxthon, "Use with Maxthon")                                                     \
-    X(OptUseWithMozilla, "Use with Mozilla Firefox")                                             \
-    X(OptFindMozillaCache, "Find Cache")                                                         \
-    X(OptMozillaCachePath, "Mozilla Cache Folder")                                               \
-    X(OptOneCopy, "One Copy")                                                                    \
-    X(OptSkipDuplicates, "Skip Duplicates")                                                      \
-    X(OptDefaultCombPath, "Default Folder to Save")                                              \
-    X(OptDefaultFileNameDummy, "Default Filename Dummy")                                         \
+    X(NewFilter, "New Filter")                                                                     \
+    X(OptTitle, "Options")                                                                         \
+    X(OptStartWithWindowsStartUp, "Start with Windows Startup")                                    \
+    X(ShowProgressBar, "Show Progress Bar")                                                        \
+    X(OptLanguage, "Language")                                                                     \
+    X(OptMain, "Main")                                                                             \
+    X(OptBrowsers, "Browsers")                                                                     \
+    X(OptFilters, "Filters")                                                                       \
+    X(OptUseWithIE, "Use with Microsoft Internet Explorer")                                        \
+    X(OptUseWithMaxthon, "Use with Maxthon")                                                       \
+    X(OptUseWithMozilla, "Use with Mozilla Firefox")                                               \
+    X(OptFindMozillaCache, "Find Cache")                                                           \
+    X(OptMozillaCachePath, "Mozilla Cache Folder")                                                 \
+    X(OptOneCopy, "One Copy")                                                                      \
+    X(OptSkipDuplicates, "Skip Duplicates")                                                        \
+    X(OptDefaultCombPath, "Default Folder to Save")                                                \
+    X(OptDefaultFileNameDummy, "Default Filename Dummy")                                           \
     X(AboutTitle, "About")
 
 struct LanguageTexts {

@@ -13,12 +13,19 @@ public:
     // Who reports.
     enum Module : int32_t { FilterCache = 1, MozillaCache = 2, IECache = 3 };
     // What failed.
-    enum Kind : int32_t { FileOpen = 4, FileRead = 5, FileWrite = 6, FileCopy = 7, CreateFolder = 9 };
+    enum Kind : int32_t {
+        FileOpen = 4,
+        FileRead = 5,
+        FileWrite = 6,
+        FileCopy = 7,
+        CreateFolder = 9
+    };
 
     // Builds the report; for the two run-stopping cases it reads the last
     // system error of this thread and shows the box, waiting for the user.
     // `path` is the file or folder concerned, `secondPath` the copy target.
-    CError(int32_t module, int32_t kind, const std::string& path, const std::string& secondPath = {});
+    CError(int32_t module, int32_t kind, const std::string& path,
+           const std::string& secondPath = {});
     virtual ~CError() = default;
     CError(const CError&) = default;
     CError& operator=(const CError&) = default;

@@ -18,4 +18,6 @@ IPlatform& Platform() {
 
 ScopedPlatform::ScopedPlatform(IPlatform& fake) : previous_(Swapped().exchange(&fake)) {}
 
-ScopedPlatform::~ScopedPlatform() { Swapped().store(previous_); }
+ScopedPlatform::~ScopedPlatform() {
+    Swapped().store(previous_);
+}

@@ -129,7 +129,8 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
             const char16_t low = unit(i + 1);
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{low} - 0xDC00));
+                AppendUtf8(out,
+                           0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{low} - 0xDC00));
                 ++i;
                 continue;
             }

@@ -2,7 +2,9 @@
 
 #include "engine/Error.h"
 
-CCacheBrowser::~CCacheBrowser() { ClearEntries(); }
+CCacheBrowser::~CCacheBrowser() {
+    ClearEntries();
+}
 
 bool CCacheBrowser::TryOpen() {
     try {
@@ -22,7 +24,9 @@ void CCacheBrowser::LoadEntries() {
     }
 }
 
-void CCacheBrowser::ClearEntries() { entries.clear(); }
+void CCacheBrowser::ClearEntries() {
+    entries.clear();
+}
 
 bool CCacheBrowser::CopyEntry(const fs::path& target, CCacheElement& entry) {
     try {

@@ -50,14 +50,18 @@ TEST(ProfileRead, ValuesAreCutAt2598Characters) {
 TEST(ProfileRead, Utf16AndWindows1252FilesLoad) {
     TempDir dir;
     // UTF-16 LE with mark, CRLF line ends.
-    const std::string text = "[GENERAL]\r\nName=Stra\xDF" "e\r\n";
+    const std::string text =
+        "[GENERAL]\r\nName=Stra\xDF"
+        "e\r\n";
     std::string utf16 = "\xFF\xFE";
     for (const char ch : text) {
         utf16.push_back(ch);
         utf16.push_back('\0');
     }
     WriteFile(dir / "u16.ini", utf16);
-    EXPECT_EQ(ReadProfileString(dir / "u16.ini", "general", "name"), "Stra\xC3\x9F" "e");
+    EXPECT_EQ(ReadProfileString(dir / "u16.ini", "general", "name"),
+              "Stra\xC3\x9F"
+              "e");
     // Not valid UTF-8: read as Windows-1252 (0x80 is the euro sign).
     WriteFile(dir / "cp.ini", "[G]\nv=\x80 5\n");
     EXPECT_EQ(ReadProfileString(dir / "cp.ini", "G", "v"), "\xE2\x82\xAC 5");

@@ -23,13 +23,14 @@ protected:
 TEST_F(SettingsTest, FirstStartWritesAllFourteenKeysInOrder) {
     Settings s;
     s.InitSettings();
-    const std::string expected = "[GENERAL]\nMozilla=1\nMozillaCachePath=\nIE=1\nMaxthon=1\n"
-                                 "DefaultCombPath=~/HX_FILES\nDefaultFileNameDummy=file\n"
-                                 "FiltersFileName=\nShowNotifyProgressBar=1\n"
-                                 "NotifyProgressBarOnCenter=1\nNotifyProgressTransparency=100\n"
-                                 "OneCopy=1\nSkipDuplicates=1\nStartWithWindowsStartUp=1\n"
-                                 "Language=" +
-                                 (dir_ / "prog" / "Langs" / "English.lng").string() + "\n";
+    const std::string expected =
+        "[GENERAL]\nMozilla=1\nMozillaCachePath=\nIE=1\nMaxthon=1\n"
+        "DefaultCombPath=~/HX_FILES\nDefaultFileNameDummy=file\n"
+        "FiltersFileName=\nShowNotifyProgressBar=1\n"
+        "NotifyProgressBarOnCenter=1\nNotifyProgressTransparency=100\n"
+        "OneCopy=1\nSkipDuplicates=1\nStartWithWindowsStartUp=1\n"
+        "Language=" +
+        (dir_ / "prog" / "Langs" / "English.lng").string() + "\n";
     EXPECT_EQ(ReadFile(Cfg()), expected);
     EXPECT_EQ(s.exeDir, dir_ / "prog");
     EXPECT_EQ(s.defaultFilterPath, dir_ / "prog" / "Filters" / "Default.flt");

@@ -48,7 +48,8 @@ TEST_F(ErrorTest, TheBodyComesFromTheLanguageTable) {
 TEST_F(ErrorTest, EveryOtherReportIsSilent) {
     fake_.systemErrorText = "Permission denied";
     for (int32_t module : {CError::FilterCache, CError::MozillaCache, CError::IECache}) {
-        for (int32_t kind : {CError::FileOpen, CError::FileRead, CError::FileWrite, CError::FileCopy}) {
+        for (int32_t kind :
+             {CError::FileOpen, CError::FileRead, CError::FileWrite, CError::FileCopy}) {
             if (module == CError::MozillaCache && kind == CError::FileOpen) {
                 continue;
             }

@@ -22,7 +22,12 @@ TEST(Text, Utf8ValidationRejectsOverlongsSurrogatesAndCutSequences) {
 TEST(Text, Utf16DecodesPairsAndReplacesLoneSurrogates) {
     EXPECT_EQ(Utf16ToUtf8(std::string("\x3D\xD8\x00\xDE", 4), false), "\xF0\x9F\x98\x80");
     EXPECT_EQ(Utf16ToUtf8(std::string("\xD8\x3D\xDE\x00", 4), true), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(Utf16ToUtf8(std::string("\x3D\xD8" "A\0", 4), false), "\xEF\xBF\xBD" "A");
+    EXPECT_EQ(Utf16ToUtf8(std::string("\x3D\xD8"
+                                      "A\0",
+                                      4),
+                          false),
+              "\xEF\xBF\xBD"
+              "A");
     EXPECT_EQ(Utf16ToUtf8(std::string("A\0B", 3), false), "A");  // odd byte dropped
 }
 

@@ -62,4 +62,6 @@ MessageResult RecordingNotifier::Show(const std::string& caption, const std::str
 
 ScopedRecordingNotifier::ScopedRecordingNotifier() : previous_(SetNotifier(&notifier)) {}
 
-ScopedRecordingNotifier::~ScopedRecordingNotifier() { SetNotifier(previous_); }
+ScopedRecordingNotifier::~ScopedRecordingNotifier() {
+    SetNotifier(previous_);
+}

@@ -38,7 +38,9 @@ bool WriteAll(int fd, std::string_view content) {
 
 }  // namespace
 
-void SetAtomicWriteFailureForTesting(long long failAfterBytes) { g_failAfter = failAfterBytes; }
+void SetAtomicWriteFailureForTesting(long long failAfterBytes) {
+    g_failAfter = failAfterBytes;
+}
 
 bool WriteFileAtomically(const fs::path& path, std::string_view content) {
     std::error_code ec;
@@ -55,7 +57,7 @@ bool WriteFileAtomically(const fs::path& path, std::string_view content) {
     if (fd < 0) {
         return false;
     }
-    struct stat old{};
+    struct stat old {};
     const mode_t mode = stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
     bool ok = fchmod(fd, mode) == 0 || errno == EPERM;
     ok = ok && WriteAll(fd, content) && fsync(fd) == 0;

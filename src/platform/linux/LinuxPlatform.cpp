@@ -89,10 +89,10 @@ bool FindMount(const fs::path& path, MountEntry* result) {
         std::string fsType, source;
         fields >> fsType >> source;
         mountPoint = UnescapeMountField(mountPoint);
-        const bool prefix =
-            target == mountPoint || mountPoint == "/" ||
-            (target.size() > mountPoint.size() && target.compare(0, mountPoint.size(), mountPoint) == 0 &&
-             target[mountPoint.size()] == '/');
+        const bool prefix = target == mountPoint || mountPoint == "/" ||
+                            (target.size() > mountPoint.size() &&
+                             target.compare(0, mountPoint.size(), mountPoint) == 0 &&
+                             target[mountPoint.size()] == '/');
         if (prefix && mountPoint.size() >= bestLength) {
             bestLength = mountPoint.size();
             *result = MountEntry{mountPoint, fsType, UnescapeMountField(source)};
@@ -103,11 +103,31 @@ bool FindMount(const fs::path& path, MountEntry* result) {
 }
 
 bool IsNetworkFsType(std::string_view type) {
-    static constexpr std::string_view kNetwork[] = {
-        "nfs",   "nfs4",       "cifs",      "smb3",      "smbfs",      "ncpfs",    "afs",
-        "coda",  "ceph",       "glusterfs", "9p",        "davfs",      "lustre",   "ocfs2",
-        "gfs2",  "fuse.sshfs", "sshfs",     "fuse.rclone", "fuse.s3fs", "fuse.gvfsd-fuse",
-        "fuse.davfs", "fuse.glusterfs", "fuse.ceph-fuse", "fuse.smbnetfs", "fuse.curlftpfs"};
+    static constexpr std::string_view kNetwork[] = {"nfs",
+                                                    "nfs4",
+                                                    "cifs",
+                                                    "smb3",
+                                                    "smbfs",
+                                                    "ncpfs",
+                                                    "afs",
+                                                    "coda",
+                                                    "ceph",
+                                                    "glusterfs",
+                                                    "9p",
+                                                    "davfs",
+                                                    "lustre",
+                                                    "ocfs2",
+                                                    "gfs2",
+                                                    "fuse.sshfs",
+                                                    "sshfs",
+                                                    "fuse.rclone",
+                                                    "fuse.s3fs",
+                                                    "fuse.gvfsd-fuse",
+                                                    "fuse.davfs",
+                                                    "fuse.glusterfs",
+                                                    "fuse.ceph-fuse",
+                                                    "fuse.smbnetfs",
+                                                    "fuse.curlftpfs"};
     for (const std::string_view known : kNetwork) {
         if (type == known) {
             return true;
@@ -116,7 +136,9 @@ bool IsNetworkFsType(std::string_view type) {
     return false;
 }
 
-bool IsOpticalFsType(std::string_view type) { return type == "iso9660" || type == "udf"; }
+bool IsOpticalFsType(std::string_view type) {
+    return type == "iso9660" || type == "udf";
+}
 
 // The kernel's removable flag of the block device `dev`, or of the disk that
 // holds it when `dev` is a partition.
@@ -124,8 +146,8 @@ bool IsRemovableDevice(dev_t dev) {
     if (major(dev) == 0) {
         return false;  // not backed by a block device (tmpfs, overlay, ...)
     }
-    const fs::path sysDev =
-        fs::path("/sys/dev/block") / (std::to_string(major(dev)) + ":" + std::to_string(minor(dev)));
+    const fs::path sysDev = fs::path("/sys/dev/block") /
+                            (std::to_string(major(dev)) + ":" + std::to_string(minor(dev)));
     std::error_code ec;
     const fs::path real = fs::canonical(sysDev, ec);
     if (ec) {
@@ -249,7 +271,9 @@ public:
             "Type=Application\n"
             "Name=Harvix\n"
             "Comment=Combs web-browser caches for the files you want\n"
-            "Exec=" + DesktopExecQuote(PathToUtf8(exePath)) + "\n"
+            "Exec=" +
+            DesktopExecQuote(PathToUtf8(exePath)) +
+            "\n"
             "Icon=harvix\n"
             "Terminal=false\n"
             "X-GNOME-Autostart-enabled=true\n";
@@ -311,7 +335,7 @@ public:
                 return false;  // host:/export or //server/share: a network source
             }
         }
-        struct stat st{};
+        struct stat st {};
         if (stat(path.c_str(), &st) != 0) {
             return false;
         }

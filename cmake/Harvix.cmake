@@ -13,9 +13,12 @@ endfunction()
 # files, the default filter file, the help) into the build folder, so that the
 # build tree runs like an installed copy.
 function(harvix_stage_resources target)
-  add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/resources/Langs $<TARGET_FILE_DIR:${target}>/Langs
-    COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/resources/Filters $<TARGET_FILE_DIR:${target}>/Filters
-    COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/resources/help $<TARGET_FILE_DIR:${target}>/help
-    VERBATIM)
+  foreach(_dir Langs Filters help)
+    if(EXISTS ${PROJECT_SOURCE_DIR}/resources/${_dir})
+      add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/resources/${_dir}
+                $<TARGET_FILE_DIR:${target}>/${_dir}
+        VERBATIM)
+    endif()
+  endforeach()
 endfunction()
