@@ -92,3 +92,25 @@ TEST(LinuxPlatform, LastErrorTextComesFromErrno) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LinuxPlatform, SingleInstanceLockIsHeldForTheLifeOfTheProcess) {
+    TempDir dir;
+    ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path().string());
+    ASSERT_TRUE(NativePlatform().AcquireSingleInstance());
+    EXPECT_TRUE(NativePlatform().AcquireSingleInstance());  // this process holds it already
+    const fs::path lock = dir / "HARVIX.lock";
+    ASSERT_TRUE(fs::exists(lock));
+    // Another process cannot take it without waiting.
+    const std::string probe = "flock -n '" + lock.string() + "' true";
+    EXPECT_NE(std::system(probe.c_str()), 0);
+}
+
+TEST(LinuxPlatform, TmpfsCountsAsLocal) {
+    if (fs::is_directory("/dev/shm")) {
+        EXPECT_TRUE(NativePlatform().IsLocalFixedFolder("/dev/shm/harvix-not-made"));
+    }
+}
+
+}  // namespace
