@@ -1,0 +1,141 @@
+#include "engine/BrowserActivity.h"
+
+#include <chrono>
+#include <system_error>
+
+#include "platform/Platform.h"
+#include "platform/Text.h"
+
+namespace {
+
+std::vector<std::string> LowerCased(const std::vector<std::string>& names) {
+    std::vector<std::string> lower;
+    lower.reserve(names.size());
+    for (const std::string& name : names) {
+        lower.push_back(ToLowerAscii(name));
+    }
+    return lower;
+}
+
+}  // namespace
+
+CBrowserActivity::CBrowserActivity(uint32_t periodMs) : period(periodMs), clock(&SystemSeconds) {}
+
+CBrowserActivity::~CBrowserActivity() {
+    Stop();
+    if (thread_.joinable()) {
+        thread_.join();  // joins the older threads it owns first
+    }
+}
+
+int64_t CBrowserActivity::SystemSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool CBrowserActivity::Start(const std::string& imageName, void* ownerArg, int32_t kindArg,
+                             ClosedCallback callback) {
+    return Start(std::vector<std::string>{imageName}, ownerArg, kindArg, callback);
+}
+
+bool CBrowserActivity::Start(const std::vector<std::string>& imageNames, void* ownerArg,
+                             int32_t kindArg, ClosedCallback callback) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (running) {
+        return false;
+    }
+    owner = ownerArg;
+    kind = kindArg;
+    onClosed = callback;
+    target = LowerCased(imageNames);
+    running = true;
+    // A new generation tells a thread that is still ending (its stop not yet
+    // seen) that it is no longer the monitor's thread, even though `running`
+    // is true again; the wake-up cuts its sleep short.
+    const uint64_t generation = ++generation_;
+    wake_.notify_all();
+    auto previous = std::make_shared<std::thread>(std::move(thread_));
+    try {
+        thread_ =
+            std::thread(&CBrowserActivity::MonitorThreadProc, this,
+                        Watch{target, owner, kind, onClosed, period, clock, generation}, previous);
+    } catch (const std::system_error&) {
+        thread_ = std::move(*previous);
+        running = false;
+        return false;
+    }
+    return true;
+}
+
+bool CBrowserActivity::IsRunning(const std::string& imageName) {
+    return IsRunning(std::vector<std::string>{imageName});
+}
+
+bool CBrowserActivity::IsRunning(const std::vector<std::string>& imageNames) {
+    target = LowerCased(imageNames);
+    found = false;
+    found = FindProcess(target);
+    return found;
+}
+
+void CBrowserActivity::Stop() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        running = false;
+    }
+    wake_.notify_all();
+}
+
+void CBrowserActivity::MonitorThreadProc(CBrowserActivity* monitor, Watch watch,
+                                         std::shared_ptr<std::thread> previous) {
+    // Two threads never poll for one monitor: wait until the thread that
+    // polled before this one (possibly still inside a comb run) has ended.
+    if (previous->joinable()) {
+        previous->join();
+    }
+    previous.reset();
+    monitor->PollLoop(watch);
+}
+
+bool CBrowserActivity::KeepPolling(uint64_t generation) const {
+    return running && generation_ == generation;
+}
+
+void CBrowserActivity::PollLoop(const Watch& watch) {
+    bool previous = false;
+    int64_t since = 0;
+    if (!KeepPolling(watch.generation)) {
+        return;
+    }
+    for (;;) {
+        const bool seen = FindProcess(watch.names);
+        found = seen;
+        if (seen && !previous) {
+            // Just seen: the first poll of an appearance fixes the since time.
+            since = watch.clock();
+        } else if (!seen && previous && watch.onClosed != nullptr) {
+            // Just gone: returns when the comb run it starts has ended.
+            watch.onClosed(watch.owner, watch.kind, since);
+        }
+        previous = seen;
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (wake_.wait_for(lock, std::chrono::milliseconds(watch.period),
+                           [&] { return !KeepPolling(watch.generation); })) {
+            return;
+        }
+    }
+}
+
+bool CBrowserActivity::FindProcess(const std::vector<std::string>& names) {
+    // An unreadable process table lists nothing: the browser counts as closed.
+    // Whole names only: "firefoxx" or "my-firefox" is not "firefox".
+    for (const ProcessInfo& process : Platform().ListProcesses()) {
+        for (const std::string& name : names) {
+            if (EqualsNoCase(process.imageName, name)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}

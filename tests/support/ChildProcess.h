@@ -1,0 +1,58 @@
+// Real child processes under a chosen image name, for tests of the process
+// table, the browser monitors and the comb coordinator.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace fs = std::filesystem;
+
+// Waits until `condition` holds, looking every millisecond; false when the
+// time is up first. Generous limits keep tests sound on a loaded machine.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// A child process running a copy of the system's sleep program named
+// `imageName` (the copy is made in `folder`), so that the process table shows
+// it under that name. End() or the destructor kills and reaps it; it also
+// ends by itself after `seconds`, should a test die first.
+class ChildProcess {
+public:
+    ChildProcess(const fs::path& folder, const std::string& imageName, int seconds = 30);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Kills and reaps the child: when this returns, the process table no
+    // longer lists it.
+    void End();
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// A fake platform whose process table is the real one narrowed to the
+// children of this process: tests that run side by side (and any real
+// browser on the machine) never see each other's processes. Counts the polls.
+class ChildProcessTable : public FakePlatform {
+public:
+    std::vector<ProcessInfo> ListProcesses() override;
+
+    int polls() const { return polls_; }
+    // Waits until `count` more polls than now have been completed.
+    bool WaitForMorePolls(int count);
+
+private:
+    std::atomic<int> polls_{0};
+};
