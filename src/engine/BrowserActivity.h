@@ -78,7 +78,7 @@ public:
     std::atomic<bool> running{false};
     // Browser-closed callback.
     ClosedCallback onClosed = nullptr;
-    // Clock of the since time; read by Start. Tests count polls with it.
+    // Clock of the since time; read by Start. Tests install one of their own.
     Clock clock;
 
     // The system clock in seconds since 1970-01-01 UTC.
