@@ -179,6 +179,20 @@ std::string ProfileFile::ToText() const {
     return text;
 }
 
+void ProfileFile::ForEachLine(
+    const std::function<void(std::string_view section)>& onSection,
+    const std::function<void(std::string_view key, std::string value)>& onValue,
+    std::size_t maxChars) const {
+    for (const std::string& line : lines_) {
+        std::string_view name;
+        if (SectionName(line, &name)) {
+            onSection(name);
+        } else if (KeyName(line, &name)) {
+            onValue(name, CleanValue(std::string_view(line).substr(line.find('=') + 1), maxChars));
+        }
+    }
+}
+
 bool ProfileFile::Save(const fs::path& path) const {
     return !unreadable_ && WriteFileAtomically(path, ToText());
 }

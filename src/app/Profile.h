@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,15 @@ public:
 
     // The text that Save writes.
     std::string ToText() const;
+
+    // Visits every line once, in file order: `onSection` with the name of
+    // each section header, `onValue` with the key and the value (cleaned and
+    // cut as Get does) of each key line. For readers of many sections, where
+    // one Get per value would search the file from its start each time. The
+    // caller applies the first-section and first-key rules itself.
+    void ForEachLine(const std::function<void(std::string_view section)>& onSection,
+                     const std::function<void(std::string_view key, std::string value)>& onValue,
+                     std::size_t maxChars = kProfileValueLimit) const;
 
 private:
     // Index of the header line of the first section `section`, or npos.

@@ -1,0 +1,188 @@
+// The filter set: an ordered list of filter items, the filter files (.flt)
+// that keep it, and the comb pass that matches a reader's entries against
+// the items and saves every match into the item's target folder.
+//
+// The program holds one set (the coordinator's). Everything but Comb and
+// what it calls runs on the user-interface thread; Comb runs on the comb
+// thread while the main window keeps the items unchanged.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "readers/CacheBrowser.h"
+
+namespace fs = std::filesystem;
+
+class CCacheFilter {
+public:
+    // Called on the comb thread with the percentage of the entries combed so
+    // far (1..100); `context` is handed back unchanged.
+    using ProgressCallback = void (*)(std::intptr_t context, int32_t percent);
+
+    // One filter item.
+    class CFilterItem {
+    public:
+        bool disabled = false;              // takes no part in matching
+        int32_t contentType = 0;            // content-type code 0..18, 0 = any type
+        int32_t minSize = 0;                // minimum entry size in bytes, 0 = no limit
+        std::string url;                    // URL parts as typed, separated by ','
+        std::vector<std::string> urlParts;  // `url` split by ParseUrl
+        int32_t minWidth = 0;               // minimum picture width in pixels
+        int32_t minHeight = 0;              // minimum picture height in pixels
+        std::string directory;              // target folder, templates expanded
+        std::string directoryTemplate;      // target folder as typed and stored
+        std::string fileNameDummy;          // stem of the names of saved files
+        int32_t position = 0;               // index of the item in `items`
+        int32_t targetFolder = 0;           // index into `targetFolders` during a run
+
+        // Rebuilds `urlParts` from `url`: the set's separator ends a part,
+        // blanks and tabs are dropped wherever they stand, empty parts go.
+        void ParseUrl(const CCacheFilter& set);
+        // Content type, minimum size and URL parts (the picture size is tested
+        // after the copy, by SaveEntry).
+        bool Matches(const CCacheBrowser::CCacheElement& entry) const;
+    };
+
+    // A file known to be in a target folder.
+    class CFolderFile {
+    public:
+        std::string name;  // lower-cased for files found on disk; as written for saved ones
+        int32_t size = 0;  // low 32 bits of the size on disk, or the entry's size
+        // The name as it stands on disk (the folder listing lower-cases
+        // `name`, but a case-sensitive file system needs the real one to
+        // open the file). Empty: same as `name`.
+        std::string diskName;
+
+        // Content digest of the first `size` bytes, computed once when the
+        // file is first compared (Skip Duplicates), so that a known file is
+        // read at most once per run.
+        enum class Digest : uint8_t { Unknown, Known, Unreadable };
+        Digest digestState = Digest::Unknown;
+        uint64_t digest = 0;
+
+        const std::string& OnDisk() const { return diskName.empty() ? name : diskName; }
+    };
+
+    // One record per distinct target folder of a comb run.
+    class CTargetFolder {
+    public:
+        std::string path;                // the folder, as the first item naming it spells it
+        int32_t counter = 0;             // the next number to try in file names
+        std::vector<CFolderFile> files;  // files known to be in the folder
+
+        // True when a known file has this name, letters compared without
+        // regard to case.
+        bool IsNameTaken(std::string_view name) const;
+        // True when a known file of the same size holds the same first
+        // `size` bytes as `file` (a new copy in this folder). Leaves the
+        // digest of `file` in it when one was taken, for when it is added.
+        bool IsDuplicate(CFolderFile& file);
+        // Records a file as known (keeps the lookup indexes in step).
+        void AddFile(CFolderFile file);
+
+        // Normalised form of the folder (separators, "." and ".." and links
+        // resolved) that identifies it among differently spelled texts.
+        std::string key;
+
+    private:
+        std::unordered_set<std::string> lowerNames_;
+        std::unordered_map<int32_t, std::vector<std::size_t>> bySize_;
+        friend class CCacheFilter;
+    };
+
+    CCacheFilter();
+    virtual ~CCacheFilter();
+    CCacheFilter(const CCacheFilter&) = delete;
+    CCacheFilter& operator=(const CCacheFilter&) = delete;
+
+    // ---- Filter files and the list of items (user-interface thread) ----
+
+    // Reads a filter file into the set; an empty path reloads `fileName`.
+    // Records the file as the settings' current filter file and, with
+    // `saveSettings`, writes the settings file afterwards (the tray
+    // program); harvix-cli passes false and never writes it. False (and an
+    // empty set) when the file is not a filter file.
+    bool Load(std::string path, bool saveSettings = true);
+    // Writes the set to a filter file through a temporary file and a
+    // rename; records it as the settings' current filter file (in memory).
+    // False when the file could not be written (the old file is kept).
+    bool Save(std::string path);
+    // Deletes every item and empties `hint`; `fileName` stays.
+    void Clear();
+    // Inserts `item` (a new default item when null) before `index`, or
+    // appends it when `index` is outside the list; the set owns it.
+    CFilterItem* InsertItem(CFilterItem* item, int32_t index);
+    // Deletes the item at `index`; false when there is none.
+    bool RemoveItem(uint32_t index);
+    // Swaps with the neighbour; return the item's new index.
+    uint32_t MoveItemUp(uint32_t index);
+    uint32_t MoveItemDown(uint32_t index);
+    // Sets each item's `position` to its index.
+    void Renumber();
+    // Replaces the first "%DATE%" by the local date (dd.mm.yyyy) and the
+    // first "%TIME%" by the local time (HH MM SS), and a leading "~/" by the
+    // home folder.
+    void ExpandDateTime(std::string& text) const;
+    // A folder text with a leading "~/" made absolute (the home folder).
+    static std::string ExpandHomeFolder(const std::string& text);
+
+    // ---- The comb pass (comb thread) ----
+
+    // Matches every entry of `reader` (loaded) against the items and saves
+    // the matches. Throws CError when a target folder cannot be made; the
+    // pass then combs nothing. Returns true.
+    bool Comb(CCacheBrowser* reader);
+    // Tries the items on one entry.
+    void CombEntry(CCacheBrowser::CCacheElement& entry);
+    // Reports the share of the entries to comb done so far, `done` being the
+    // number of entries combed before the current one.
+    void ReportProgress(uint32_t done);
+    // Expands every item's folder, makes the folders and learns their files.
+    void PrepareTargetFolders();
+    // Copies `entry` into the item's folder under the next free name; true
+    // when the folder now holds a copy (written, or found as a duplicate).
+    bool SaveEntry(CFilterItem& item, CCacheBrowser::CCacheElement& entry);
+
+    // True when the first `n` bytes of both files agree (n > 0).
+    static bool FilesAreEqual(int32_t n, const fs::path& a, const fs::path& b);
+    // Makes the folder and its parents; false when the folder fails the
+    // folder rule or is not there afterwards.
+    static bool CreateFolderPath(std::string path);
+    // The files (not folders) in a folder, names lower-cased; empty when the
+    // folder cannot be listed.
+    static void ListFolderFiles(const std::string& path, std::vector<CFolderFile>& files);
+    // The folder rule: an absolute folder ("~/" allowed) below the root, on
+    // a local fixed disk.
+    static bool IsValidTargetPath(const std::string& path);
+
+    // ---- Data ----
+
+    CCacheBrowser* reader = nullptr;  // reader of the current run (not owned)
+    std::vector<std::unique_ptr<CFilterItem>> items;
+    std::vector<std::unique_ptr<CTargetFolder>> targetFolders;
+    int32_t lastPercent = 0;
+    bool oneCopy = true;         // copied from the settings at comb start
+    bool skipDuplicates = true;  // copied from the settings at comb start
+    int64_t sinceTime = 0;       // 0 = every entry; else the lower bound of entry times
+    int32_t entriesToComb = 0;
+    std::string fileName;  // the current filter file
+    std::string hint;      // GENERAL/Hint of the file
+    char listSeparator = ',';
+    ProgressCallback progressCallback = nullptr;
+    std::intptr_t progressContext = 0;
+
+    // More items than this are not read from a filter file: no real set
+    // comes near it, and a damaged file must not eat the memory.
+    static constexpr std::size_t kMaxItems = 10000;
+
+private:
+    // Number of entries combed so far in this run.
+    uint32_t combedSoFar_ = 0;
+};

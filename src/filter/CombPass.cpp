@@ -1,0 +1,421 @@
+// The comb pass: preparing the target folders, visiting the entries,
+// matching them and saving the matches under free names, with the picture
+// test and the duplicate test.
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "app/Settings.h"
+#include "engine/Error.h"
+#include "filter/CacheFilter.h"
+#include "filter/ContentType.h"
+#include "filter/GraphicLT.h"
+#include "platform/Platform.h"
+#include "platform/Text.h"
+
+namespace {
+
+// Files are compared and digested in pieces of this size, never whole.
+constexpr std::size_t kChunkBytes = 64 * 1024;
+
+// Longest file name the file systems take (bytes).
+constexpr std::size_t kMaxNameBytes = 255;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+FileHandle OpenForReading(const fs::path& path) {
+    return FileHandle(std::fopen(path.c_str(), "rb"));
+}
+
+// A fast 64-bit digest of the first `n` bytes of a file; nothing when the
+// file cannot be read or is shorter. Equal digests only say that a byte
+// comparison is worth making.
+std::optional<uint64_t> DigestFile(const fs::path& path, uint64_t n) {
+    const FileHandle file = OpenForReading(path);
+    if (!file) {
+        return std::nullopt;
+    }
+    std::vector<unsigned char> buffer(kChunkBytes);
+    uint64_t hash = 0x243F6A8885A308D3ull ^ n;
+    uint64_t left = n;
+    while (left > 0) {
+        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, kChunkBytes));
+        const std::size_t got = std::fread(buffer.data(), 1, want, file.get());
+        if (got != want) {
+            return std::nullopt;
+        }
+        std::size_t i = 0;
+        for (; i + 8 <= got; i += 8) {
+            uint64_t word = 0;
+            for (std::size_t b = 0; b < 8; ++b) {
+                word |= static_cast<uint64_t>(buffer[i + b]) << (8 * b);
+            }
+            hash = (hash ^ word) * 0x9E3779B97F4A7C15ull;
+            hash ^= hash >> 29;
+        }
+        for (; i < got; ++i) {
+            hash = (hash ^ buffer[i]) * 0x100000001B3ull;
+        }
+        left -= got;
+    }
+    hash ^= hash >> 32;
+    return hash;
+}
+
+// Fills the digest of a known file once; later calls use the stored one.
+void EnsureDigest(CCacheFilter::CFolderFile& file, const fs::path& folder) {
+    using Digest = CCacheFilter::CFolderFile::Digest;
+    if (file.digestState != Digest::Unknown) {
+        return;
+    }
+    if (file.size <= 0) {
+        file.digestState = Digest::Unreadable;
+        return;
+    }
+    const std::optional<uint64_t> digest =
+        DigestFile(folder / PathFromUtf8(file.OnDisk()), static_cast<uint64_t>(file.size));
+    file.digestState = digest ? Digest::Known : Digest::Unreadable;
+    file.digest = digest.value_or(0);
+}
+
+// The form that identifies a folder however its text spells it: links, "."
+// and ".." resolved, no trailing separator.
+std::string FolderKey(const std::string& folder) {
+    fs::path path = PathFromUtf8(folder).lexically_normal();
+    std::error_code ec;
+    const fs::path resolved = fs::weakly_canonical(path, ec);
+    if (!ec) {
+        path = resolved.lexically_normal();
+    }
+    if (!path.has_filename() && path.has_relative_path()) {
+        path = path.parent_path();
+    }
+    return PathToUtf8(path);
+}
+
+// Stores an error code of the file-system library as the thread's last
+// system error, so that an error report can name it.
+void SetLastError(const std::error_code& ec) {
+    if (ec &&
+        (ec.category() == std::generic_category() || ec.category() == std::system_category())) {
+        errno = ec.value();
+    }
+}
+
+}  // namespace
+
+// ---- Target folders ----
+
+bool CCacheFilter::CTargetFolder::IsNameTaken(std::string_view name) const {
+    return lowerNames_.count(ToLowerAscii(name)) != 0;
+}
+
+void CCacheFilter::CTargetFolder::AddFile(CFolderFile file) {
+    lowerNames_.insert(ToLowerAscii(file.name));
+    bySize_[file.size].push_back(files.size());
+    files.push_back(std::move(file));
+}
+
+bool CCacheFilter::CTargetFolder::IsDuplicate(CFolderFile& file) {
+    // An entry of size 0 (or a negative size) is never a duplicate: there
+    // are no bytes to compare.
+    if (file.size <= 0) {
+        return false;
+    }
+    const auto sameSize = bySize_.find(file.size);
+    if (sameSize == bySize_.end()) {
+        return false;
+    }
+    const fs::path folder = PathFromUtf8(path);
+    EnsureDigest(file, folder);
+    if (file.digestState != CFolderFile::Digest::Known) {
+        return false;
+    }
+    const fs::path newPath = folder / PathFromUtf8(file.OnDisk());
+    for (const std::size_t index : sameSize->second) {
+        CFolderFile& known = files[index];
+        EnsureDigest(known, folder);
+        if (known.digestState == CFolderFile::Digest::Known && known.digest == file.digest &&
+            FilesAreEqual(file.size, newPath, folder / PathFromUtf8(known.OnDisk()))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CCacheFilter::FilesAreEqual(int32_t n, const fs::path& a, const fs::path& b) {
+    if (n <= 0) {
+        return false;
+    }
+    try {
+        const FileHandle fileA = OpenForReading(a);
+        if (!fileA) {
+            throw CError(CError::FilterCache, CError::FileOpen, PathToUtf8(a));
+        }
+        const FileHandle fileB = OpenForReading(b);
+        if (!fileB) {
+            throw CError(CError::FilterCache, CError::FileOpen, PathToUtf8(b));
+        }
+        std::vector<unsigned char> bufferA(kChunkBytes);
+        std::vector<unsigned char> bufferB(kChunkBytes);
+        std::size_t left = static_cast<std::size_t>(n);
+        while (left > 0) {
+            const std::size_t want = std::min(left, kChunkBytes);
+            if (std::fread(bufferA.data(), 1, want, fileA.get()) != want) {
+                throw CError(CError::FilterCache, CError::FileRead, PathToUtf8(a));
+            }
+            if (std::fread(bufferB.data(), 1, want, fileB.get()) != want) {
+                throw CError(CError::FilterCache, CError::FileRead, PathToUtf8(b));
+            }
+            if (!std::equal(bufferA.begin(), bufferA.begin() + static_cast<std::ptrdiff_t>(want),
+                            bufferB.begin())) {
+                return false;
+            }
+            left -= want;
+        }
+        return true;
+    } catch (const CError&) {
+        return false;  // unreadable counts as different
+    }
+}
+
+bool CCacheFilter::IsValidTargetPath(const std::string& path) {
+    if (path.empty()) {
+        return false;
+    }
+    const fs::path folder = PathFromUtf8(ExpandHomeFolder(path)).lexically_normal();
+    if (!folder.is_absolute() || folder.relative_path().empty()) {
+        return false;  // relative, or the bare root
+    }
+    return Platform().IsLocalFixedFolder(folder);
+}
+
+bool CCacheFilter::CreateFolderPath(std::string path) {
+    if (!IsValidTargetPath(path)) {
+        return false;
+    }
+    const fs::path folder = PathFromUtf8(ExpandHomeFolder(path));
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    std::error_code statEc;
+    if (!fs::is_directory(folder, statEc)) {
+        // Not there after all (a parent that is a file, no permission...):
+        // a folder that takes no copies is reported, not passed as made.
+        SetLastError(ec ? ec : statEc);
+        if (!ec && !statEc) {
+            errno = ENOTDIR;
+        }
+        return false;
+    }
+    return true;
+}
+
+void CCacheFilter::ListFolderFiles(const std::string& path, std::vector<CFolderFile>& files) {
+    files.clear();
+    std::error_code ec;
+    fs::directory_iterator it(PathFromUtf8(path), ec);
+    for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        std::error_code entryEc;
+        if (it->is_directory(entryEc)) {
+            continue;
+        }
+        CFolderFile file;
+        const std::string onDisk = PathToUtf8(it->path().filename());
+        file.name = ToLowerAscii(onDisk);
+        if (file.name != onDisk) {
+            file.diskName = onDisk;
+        }
+        const uintmax_t size = it->file_size(entryEc);
+        file.size = entryEc ? 0 : static_cast<int32_t>(static_cast<uint32_t>(size & 0xFFFFFFFFu));
+        files.push_back(std::move(file));
+    }
+}
+
+void CCacheFilter::PrepareTargetFolders() {
+    for (const auto& item : items) {
+        item->directory = item->directoryTemplate;
+        ExpandDateTime(item->directory);
+    }
+    targetFolders.clear();
+    for (const auto& item : items) {
+        // Making an existing folder again changes nothing; it lets every
+        // item's text pass the same test, and the key below see the folder
+        // as it really is.
+        if (!CreateFolderPath(item->directory)) {
+            throw CError(CError::FilterCache, CError::CreateFolder, item->directory);
+        }
+        const std::string key = FolderKey(item->directory);
+        std::size_t index = 0;
+        while (index < targetFolders.size() && targetFolders[index]->key != key) {
+            ++index;
+        }
+        if (index == targetFolders.size()) {
+            auto folder = std::make_unique<CTargetFolder>();
+            folder->path = item->directory;
+            folder->key = key;
+            std::vector<CFolderFile> found;
+            ListFolderFiles(item->directory, found);
+            for (CFolderFile& file : found) {
+                folder->AddFile(std::move(file));
+            }
+            targetFolders.push_back(std::move(folder));
+        }
+        item->targetFolder = static_cast<int32_t>(index);
+    }
+}
+
+// ---- The pass ----
+
+bool CCacheFilter::Comb(CCacheBrowser* combReader) {
+    const Settings& settings = TheSettings();
+    oneCopy = settings.OneCopy;
+    skipDuplicates = settings.SkipDuplicates;
+    reader = combReader;
+    entriesToComb = 0;
+    lastPercent = 0;
+    combedSoFar_ = 0;
+
+    PrepareTargetFolders();
+    if (reader == nullptr) {
+        return true;
+    }
+
+    uint32_t count = 0;
+    for (const auto& entry : reader->entries) {
+        if (sinceTime == 0 || entry->time >= sinceTime) {
+            ++count;
+        }
+    }
+    entriesToComb = static_cast<int32_t>(std::min<uint32_t>(count, INT32_MAX));
+
+    // The entries in the reader's order, by position: a reader's `index`
+    // fields are not trusted to lead through the list.
+    for (const auto& entry : reader->entries) {
+        if (sinceTime == 0 || entry->time >= sinceTime) {
+            CombEntry(*entry);
+        }
+    }
+    return true;
+}
+
+void CCacheFilter::CombEntry(CCacheBrowser::CCacheElement& entry) {
+    ReportProgress(combedSoFar_);
+    ++combedSoFar_;
+    for (const auto& item : items) {
+        if (!item->disabled && item->Matches(entry) && SaveEntry(*item, entry) && oneCopy) {
+            break;
+        }
+    }
+}
+
+void CCacheFilter::ReportProgress(uint32_t done) {
+    if (progressCallback == nullptr || progressContext == 0 || entriesToComb <= 0) {
+        return;
+    }
+    // The share of the entries to comb that is done, rounded up, so that
+    // the first report comes as soon as one percent is reached and with a
+    // since-time the reports still climb evenly to the end.
+    const uint64_t total = static_cast<uint32_t>(entriesToComb);
+    uint64_t percent = (100u * static_cast<uint64_t>(done) + total - 1) / total;
+    if (percent > 100) {
+        percent = 100;
+    }
+    if (static_cast<int32_t>(percent) == lastPercent) {
+        return;
+    }
+    lastPercent = static_cast<int32_t>(percent);
+    progressCallback(progressContext, lastPercent);
+}
+
+bool CCacheFilter::SaveEntry(CFilterItem& item, CCacheBrowser::CCacheElement& entry) {
+    if (reader == nullptr || item.targetFolder < 0 ||
+        static_cast<std::size_t>(item.targetFolder) >= targetFolders.size()) {
+        return false;
+    }
+    CTargetFolder& folder = *targetFolders[static_cast<std::size_t>(item.targetFolder)];
+    const fs::path directory = PathFromUtf8(item.directory);
+
+    // A stem holding a separator would put the copy outside the folder.
+    if (item.fileNameDummy.find_first_of("/\\") != std::string::npos ||
+        item.fileNameDummy.find('\0') != std::string::npos) {
+        return false;
+    }
+    const std::string extension = ContentTypeName(entry.contentType);
+    std::string name;
+    fs::path target;
+    for (;;) {
+        if (folder.counter == INT32_MAX) {
+            return false;  // numbers used up
+        }
+        name = item.fileNameDummy + std::to_string(folder.counter) + "." + extension;
+        ++folder.counter;
+        if (name.size() > kMaxNameBytes) {
+            return false;  // a stem this long makes no valid file name
+        }
+        if (folder.IsNameTaken(name)) {
+            continue;
+        }
+        // A file that appeared after the folder was listed is not the
+        // program's to overwrite: learn it and take the next number.
+        target = directory / PathFromUtf8(name);
+        std::error_code ec;
+        const fs::file_type type = fs::symlink_status(target, ec).type();
+        if (type != fs::file_type::not_found && type != fs::file_type::none) {
+            CFolderFile found;
+            found.name = name;
+            const uintmax_t size = fs::file_size(target, ec);
+            found.size = ec ? 0 : static_cast<int32_t>(static_cast<uint32_t>(size & 0xFFFFFFFFu));
+            folder.AddFile(std::move(found));
+            continue;
+        }
+        break;
+    }
+
+    if (!reader->CopyEntry(target, entry)) {
+        return false;  // the number stays used
+    }
+
+    std::error_code ec;
+    if (item.minWidth != 0 && item.minHeight != 0) {
+        int32_t width = 0;
+        int32_t height = 0;
+        // The item asks for pictures of at least this size. A written file
+        // that the probe cannot measure (no picture, or a format it does not
+        // know) cannot show that it has the size, so it goes like a picture
+        // that is too small.
+        const bool measured = GetImageSize(target, width, height);
+        if (!measured || height < item.minHeight || width < item.minWidth) {
+            if (fs::remove(target, ec)) {
+                --folder.counter;
+            } else {
+                CFolderFile kept;
+                kept.name = name;
+                kept.size = entry.size;
+                folder.AddFile(std::move(kept));  // still there: never overwrite it
+            }
+            return false;
+        }
+    }
+
+    CFolderFile saved;
+    saved.name = name;
+    saved.size = entry.size;
+    if (skipDuplicates && folder.IsDuplicate(saved)) {
+        if (fs::remove(target, ec)) {
+            --folder.counter;
+        } else {
+            folder.AddFile(std::move(saved));
+        }
+        return true;
+    }
+    folder.AddFile(std::move(saved));
+    return true;
+}
