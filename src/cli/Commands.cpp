@@ -7,9 +7,11 @@
 
 // Subcommand factories; each lives in its own file.
 // (Declared here so that the list below is the one place that names them.)
+std::unique_ptr<Command> MakeFilterShowCommand();
 
 std::vector<std::unique_ptr<Command>> MakeCommands() {
     std::vector<std::unique_ptr<Command>> commands;
+    commands.push_back(MakeFilterShowCommand());
     return commands;
 }
 

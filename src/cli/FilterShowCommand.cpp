@@ -1,0 +1,88 @@
+// "harvix-cli filter show FILE": loads a filter file the way the tray
+// program does and prints its hint and items, one tab-separated line each.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "app/Profile.h"
+#include "cli/Command.h"
+#include "filter/CacheFilter.h"
+#include "filter/ContentType.h"
+#include "platform/Text.h"
+
+namespace {
+
+class FilterShowCommand final : public Command {
+public:
+    std::string Name() const override { return "filter"; }
+
+    std::string Summary() const override { return "show the items of a filter file (.flt)"; }
+
+    std::string Usage() const override {
+        return "Usage: harvix-cli filter show FILE\n"
+               "\n"
+               "Loads the filter file FILE as the Harvix program does and prints\n"
+               "'Hint=' followed by the file's hint, then one line per filter item\n"
+               "with these fields separated by tabs:\n"
+               "  position, 1 when enabled else 0, content type, minimum size,\n"
+               "  URL parts as stored, minimum width, minimum height,\n"
+               "  folder template, file name stem.\n"
+               "\n"
+               "Exit status 1 (and the reason on standard error) when FILE is\n"
+               "missing, unreadable or no filter file. The settings file is read,\n"
+               "never written.\n";
+    }
+
+    int Run(const std::vector<std::string>& args) override {
+        if (args.size() != 2 || args[0] != "show") {
+            std::cerr << Usage();
+            return kExitUsage;
+        }
+        const std::string& file = args[1];
+        LoadSettingsReadOnly();
+        CCacheFilter filter;
+        if (file.empty() || !filter.Load(file, /*saveSettings=*/false)) {
+            std::cerr << "harvix-cli: " << file << ": " << WhyNotLoaded(file) << "\n";
+            return kExitUsage;
+        }
+        std::cout << "Hint=" << filter.hint << "\n";
+        for (const auto& item : filter.items) {
+            std::cout << item->position << '\t' << (item->disabled ? 0 : 1) << '\t'
+                      << ContentTypeName(item->contentType) << '\t' << item->minSize << '\t'
+                      << item->url << '\t' << item->minWidth << '\t' << item->minHeight << '\t'
+                      << item->directoryTemplate << '\t' << item->fileNameDummy << '\n';
+        }
+        std::cout.flush();
+        return std::cout ? kExitOk : kExitUsage;
+    }
+
+private:
+    // The reason a filter file did not load, for the message.
+    static std::string WhyNotLoaded(const std::string& file) {
+        if (file.empty()) {
+            return "no file named";
+        }
+        const fs::path path = PathFromUtf8(file);
+        std::error_code ec;
+        const fs::file_status status = fs::status(path, ec);
+        if (status.type() == fs::file_type::not_found) {
+            return "no such file";
+        }
+        if (status.type() == fs::file_type::directory) {
+            return "is a folder, not a filter file";
+        }
+        std::FILE* handle = std::fopen(path.c_str(), "rb");
+        if (handle == nullptr) {
+            return std::string("cannot be read: ") + std::strerror(errno);
+        }
+        std::fclose(handle);
+        return "not a Harvix filter file (GENERAL/HarvixFilter is missing or 0)";
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeFilterShowCommand() {
+    return std::make_unique<FilterShowCommand>();
+}
