@@ -1,6 +1,7 @@
 #include "filter/GraphicLT.h"
 
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -117,7 +118,14 @@ bool GetImageSize(const fs::path& path, int32_t& width, int32_t& height) {
     int x = 0;
     int y = 0;
     int components = 0;
-    if (stbi_info_from_file(file.get(), &x, &y, &components) == 0 || x <= 0 || y <= 0) {
+    if (stbi_info_from_file(file.get(), &x, &y, &components) == 0) {
+        return false;
+    }
+    // A bitmap stored top-down gives its height as a negative number.
+    if (y < 0 && y != INT_MIN) {
+        y = -y;
+    }
+    if (x <= 0 || y <= 0) {
         return false;
     }
     width = x;

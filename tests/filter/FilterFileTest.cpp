@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <regex>
+
+#include "app/Profile.h"
+#include "filter/FilterTestSupport.h"
+#include "platform/AtomicFile.h"
+
+namespace {
+
+std::string Today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%d.%m.%Y", &local);
+    return buffer;
+}
+
+class FilterFileTest : public FilterTest {
+protected:
+    fs::path Flt(const std::string& text, const std::string& name = "set.flt") {
+        const fs::path path = Dir(name);
+        WriteFile(path, text);
+        return path;
+    }
+    bool Load(const fs::path& path, bool saveSettings = true) {
+        return filter_.Load(path.string(), saveSettings);
+    }
+};
+
+const char* const kJpegItem =
+    "[FILTER_0]\nContentType=1\nDisabled=0\nMinSize=10000\nURL=\nMinWeidth=100\n"
+    "MinHeight=100\nDirectory=/srv/HX_FILES/%DATE%\nFileNameDummy=file\n";
+
+TEST_F(FilterFileTest, SavedFileHasTheFixedLayoutAndLoadsBackTheSame) {
+    auto& jpeg = AddItem("/srv/HX_FILES/%DATE%", 1);
+    jpeg.minSize = 10000;
+    jpeg.minWidth = 100;
+    jpeg.minHeight = 100;
+    auto& other = AddItem("~/music", 12, "track");
+    other.disabled = true;
+    other.url = "a.com, b .net,,c";
+    other.minSize = -5;
+    other.minWidth = INT32_MIN;
+    other.minHeight = INT32_MAX;
+    filter_.hint = "My pictures = the best";
+    const fs::path path = Dir("out.flt");
+    ASSERT_TRUE(filter_.Save(path.string()));
+
+    EXPECT_EQ(ReadFile(path),
+              std::string("[GENERAL]\nHarvixFilter=1\nHint=My pictures = the best\n\n") +
+                  kJpegItem +
+                  "\n[FILTER_1]\nContentType=12\nDisabled=1\nMinSize=-5\nURL=a.com, b .net,,c\n"
+                  "MinWeidth=-2147483648\nMinHeight=2147483647\nDirectory=~/music\n"
+                  "FileNameDummy=track\n");
+    EXPECT_EQ(TheSettings().FiltersFileName, path.string());
+
+    CCacheFilter loaded;
+    ASSERT_TRUE(loaded.Load(path.string(), false));
+    EXPECT_EQ(loaded.hint, filter_.hint);
+    ASSERT_EQ(loaded.items.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const auto& a = *filter_.items[i];
+        const auto& b = *loaded.items[i];
+        EXPECT_EQ(b.position, static_cast<int32_t>(i));
+        EXPECT_EQ(b.disabled, a.disabled);
+        EXPECT_EQ(b.contentType, a.contentType);
+        EXPECT_EQ(b.minSize, a.minSize);
+        EXPECT_EQ(b.url, a.url);
+        EXPECT_EQ(b.minWidth, a.minWidth);
+        EXPECT_EQ(b.minHeight, a.minHeight);
+        EXPECT_EQ(b.directoryTemplate, a.directoryTemplate);
+        EXPECT_EQ(b.fileNameDummy, a.fileNameDummy);
+    }
+    EXPECT_EQ(loaded.items[1]->urlParts, (std::vector<std::string>{"a.com", "b.net", "c"}));
+    EXPECT_EQ(loaded.items[0]->directory, "/srv/HX_FILES/" + Today());
+    EXPECT_EQ(loaded.items[1]->directory, (fake_.home / "music").string());
+}
+
+TEST_F(FilterFileTest, ALoadWritesTheSettingsUnlessAskedNotTo) {
+    const fs::path path = Flt(std::string("[GENERAL]\nHarvixFilter=1\n") + kJpegItem);
+    const fs::path cfg = TheSettings().cfgPath;
+    ASSERT_TRUE(Load(path, false));
+    EXPECT_EQ(TheSettings().FiltersFileName, path.string());
+    EXPECT_FALSE(fs::exists(cfg));
+
+    ASSERT_TRUE(Load(path));
+    EXPECT_EQ(ProfileFile::Load(cfg).Get("GENERAL", "FiltersFileName"), path.string());
+}
+
+TEST_F(FilterFileTest, TheListEndsAtTheFirstGapOrEmptyContentType) {
+    const char* const item = "ContentType=%s\nDirectory=/x\nFileNameDummy=f\n";
+    auto section = [&](int n, const char* type) {
+        char buffer[256];
+        std::snprintf(buffer, sizeof buffer, item, type);
+        return "[FILTER_" + std::to_string(n) + "]\n" + buffer;
+    };
+    ASSERT_TRUE(Load(
+        Flt("[GENERAL]\nHarvixFilter=1\n" + section(0, "3") + section(1, "0") + section(3, "2"))));
+    ASSERT_EQ(filter_.items.size(), 2u);
+    EXPECT_EQ(filter_.items[0]->contentType, 3);
+    EXPECT_EQ(filter_.items[1]->contentType, 0);  // "0" is an item: any type
+
+    ASSERT_TRUE(Load(
+        Flt("[GENERAL]\nHarvixFilter=1\n" + section(0, "3") + section(1, "") + section(2, "2"))));
+    EXPECT_EQ(filter_.items.size(), 1u);
+
+    // FILTER_01 is not FILTER_1; names match without regard to case.
+    ASSERT_TRUE(
+        Load(Flt("[GENERAL]\nHarvixFilter=1\n[filter_0]\nContentType=4\n"
+                 "[FILTER_01]\nContentType=5\n")));
+    ASSERT_EQ(filter_.items.size(), 1u);
+    EXPECT_EQ(filter_.items[0]->contentType, 4);
+}
+
+TEST_F(FilterFileTest, DamagedValuesReadAsNumbersWouldAndKeysFindTheirPlace) {
+    ASSERT_TRUE(
+        Load(Flt("; written by hand\n[general]\nhint = spaced \nHARVIXFILTER=7\n"
+                 "[FILTER_0]\nfilenamedummy=stem\nDisabled=2\nContentType= 99 \n"
+                 "MinSize=99999999999999999999\nMinWeidth=-99999999999\nMinHeight=12abc\n"
+                 "URL=  x ,\tY  \nDisabled=0\n"
+                 "[FILTER_1]\nContentType=abc\nDisabled=abc\nMinSize=\n"
+                 "[FILTER_0]\nContentType=1\n")));
+    ASSERT_EQ(filter_.items.size(), 2u);
+    EXPECT_EQ(filter_.hint, "spaced");
+    const auto& first = *filter_.items[0];
+    EXPECT_TRUE(first.disabled);       // 2 reads as non-zero; the later Disabled=0 is not read
+    EXPECT_EQ(first.contentType, 99);  // kept; it matches no entry
+    EXPECT_EQ(first.minSize, INT32_MAX);
+    EXPECT_EQ(first.minWidth, INT32_MIN);
+    EXPECT_EQ(first.minHeight, 12);
+    EXPECT_EQ(first.urlParts, (std::vector<std::string>{"x", "Y"}));
+    EXPECT_EQ(first.fileNameDummy, "stem");
+    const auto& second = *filter_.items[1];
+    EXPECT_FALSE(second.disabled);  // abc reads as 0
+    EXPECT_EQ(second.contentType, 0);
+    EXPECT_EQ(second.minSize, 0);
+    EXPECT_EQ(second.directoryTemplate, "");
+}
+
+TEST_F(FilterFileTest, FilesThatAreNoFilterFilesLeaveTheSetEmpty) {
+    filter_.hint = "old";
+    AddItem("/x");
+    std::string junk;
+    for (int i = 0; i < 20000; ++i) {
+        junk += static_cast<char>((i * 7919) % 256);
+    }
+    const std::string texts[] = {
+        "",
+        "[GENERAL]\nHint=no mark\n" + std::string(kJpegItem),
+        "[GENERAL]\nHarvixFilter=0\n" + std::string(kJpegItem),
+        "[GENERAL]\nHarvixFilter=yes\n" + std::string(kJpegItem),
+        "[OTHER]\nHarvixFilter=1\n" + std::string(kJpegItem),
+        junk,
+    };
+    for (const std::string& text : texts) {
+        const fs::path path = Flt(text);
+        EXPECT_FALSE(Load(path)) << text.substr(0, 40);
+        EXPECT_TRUE(filter_.items.empty());
+        EXPECT_EQ(filter_.hint, "");
+        EXPECT_EQ(filter_.fileName, path.string());
+        EXPECT_EQ(TheSettings().FiltersFileName, path.string());
+    }
+    EXPECT_FALSE(Load(Dir("missing.flt")));
+    EXPECT_FALSE(Load(dir_.path()));  // a folder
+
+    // Junk around a valid file does not hide what is valid.
+    ASSERT_TRUE(Load(Flt(junk + "\n[GENERAL]\nHarvixFilter=1\n" + kJpegItem + junk)));
+    EXPECT_EQ(filter_.items.size(), 1u);
+}
+
+TEST_F(FilterFileTest, AnEmptyPathReloadsTheCurrentFile) {
+    const fs::path path = Flt(std::string("[GENERAL]\nHarvixFilter=1\n") + kJpegItem);
+    ASSERT_TRUE(Load(path));
+    filter_.items.clear();
+    ASSERT_TRUE(filter_.Load(""));
+    EXPECT_EQ(filter_.items.size(), 1u);
+    EXPECT_EQ(filter_.fileName, path.string());
+}
+
+TEST_F(FilterFileTest, AHugeFileLoadsQuicklyAndAtMostTheItemLimit) {
+    std::string text(2'000'000, '\n');  // a long run of empty lines first
+    text += "[GENERAL]\nHarvixFilter=1\n";
+    for (int i = 0; i < 12000; ++i) {
+        text += "[FILTER_" + std::to_string(i) + "]\nContentType=1\nDirectory=/d\n";
+    }
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(Load(Flt(text), false));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(filter_.items.size(), CCacheFilter::kMaxItems);
+    EXPECT_LT(took, std::chrono::seconds(10));
+}
+
+TEST_F(FilterFileTest, AFailedSaveKeepsTheOldFile) {
+    const std::string old = std::string("[GENERAL]\nHarvixFilter=1\n") + kJpegItem;
+    const fs::path path = Flt(old);
+    TheSettings().FiltersFileName = "before";
+    AddItem("/y");
+    SetAtomicWriteFailureForTesting(10);
+    const bool saved = filter_.Save(path.string());
+    SetAtomicWriteFailureForTesting(-1);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(ReadFile(path), old);
+    EXPECT_EQ(TheSettings().FiltersFileName, "before");
+    EXPECT_FALSE(filter_.Save(Dir("no/such/folder/x.flt").string()));
+}
+
+TEST_F(FilterFileTest, DateTimeAndHomeExpansion) {
+    std::string text = "/a/%DATE%/%DATE%/%TIME%/%TIME%";
+    filter_.ExpandDateTime(text);
+    const std::regex shape(R"(/a/\d\d\.\d\d\.\d{4}/%DATE%/\d\d \d\d \d\d/%TIME%)");
+    EXPECT_TRUE(std::regex_match(text, shape)) << text;
+
+    text = "~/HX_FILES/%DATE%";
+    filter_.ExpandDateTime(text);
+    EXPECT_EQ(text, (fake_.home / "HX_FILES" / Today()).string());
+    fake_.home = "/home/slash/";
+    text = "~/x";
+    filter_.ExpandDateTime(text);
+    EXPECT_EQ(text, "/home/slash/x");
+    text = "/a/~/b";  // only a leading ~/ is the home folder
+    filter_.ExpandDateTime(text);
+    EXPECT_EQ(text, "/a/~/b");
+    text = "~user/x";
+    filter_.ExpandDateTime(text);
+    EXPECT_EQ(text, "~user/x");
+}
+
+TEST_F(FilterFileTest, ListOperationsKeepPositionsInStep) {
+    auto names = [&] {
+        std::string out;
+        for (const auto& item : filter_.items) {
+            EXPECT_EQ(item->position, &item - &filter_.items[0]);
+            out += item->fileNameDummy;
+        }
+        return out;
+    };
+    AddItem("/x", 0, "a");
+    AddItem("/x", 0, "c");
+    auto* b = new CCacheFilter::CFilterItem();
+    b->fileNameDummy = "b";
+    b->url = "p, q";
+    EXPECT_EQ(filter_.InsertItem(b, 1), b);
+    EXPECT_EQ(b->urlParts.size(), 2u);
+    filter_.InsertItem(nullptr, 3)->fileNameDummy = "d";  // index == size: appended
+    filter_.InsertItem(nullptr, 99)->fileNameDummy = "e";
+    filter_.InsertItem(nullptr, 0)->fileNameDummy = "0";
+    EXPECT_EQ(names(), "0abcde");
+
+    EXPECT_EQ(filter_.MoveItemUp(0), 0u);
+    EXPECT_EQ(filter_.MoveItemDown(5), 5u);
+    EXPECT_EQ(filter_.MoveItemDown(77), 77u);
+    EXPECT_EQ(names(), "0abcde");
+    EXPECT_EQ(filter_.MoveItemUp(2), 1u);
+    EXPECT_EQ(filter_.MoveItemDown(3), 4u);
+    EXPECT_EQ(names(), "0badce");
+
+    EXPECT_FALSE(filter_.RemoveItem(6));
+    EXPECT_TRUE(filter_.RemoveItem(0));
+    EXPECT_EQ(names(), "badce");
+    filter_.hint = "h";
+    filter_.fileName = "kept";
+    filter_.Clear();
+    EXPECT_TRUE(filter_.items.empty());
+    EXPECT_EQ(filter_.hint, "");
+    EXPECT_EQ(filter_.fileName, "kept");
+}
+
+TEST_F(FilterFileTest, UrlPartsDropBlanksAndEmptyParts) {
+    CCacheFilter::CFilterItem item;
+    const struct {
+        const char* url;
+        std::vector<std::string> parts;
+    } cases[] = {
+        {"a.com, b .net,,c", {"a.com", "b.net", "c"}},
+        {"", {}},
+        {" \t , ,, ", {}},
+        {"Example.COM", {"Example.COM"}},
+        {",x,", {"x"}},
+    };
+    for (const auto& c : cases) {
+        item.url = c.url;
+        item.ParseUrl(filter_);
+        EXPECT_EQ(item.urlParts, c.parts) << c.url;
+    }
+}
+
+TEST_F(FilterFileTest, TheShippedDefaultFilterLoads) {
+    ASSERT_TRUE(Load(fs::path(HARVIX_SOURCE_DIR) / "resources" / "Filters" / "Default.flt", false));
+    ASSERT_FALSE(filter_.items.empty());
+    for (const auto& item : filter_.items) {
+        EXPECT_EQ(item->directoryTemplate.rfind("~/HX_FILES/%DATE%", 0), 0u);
+        EXPECT_EQ(item->directory.rfind((fake_.home / "HX_FILES" / Today()).string(), 0), 0u);
+        EXPECT_TRUE(CCacheFilter::IsValidTargetPath(item->directory));
+    }
+}
+
+}  // namespace
