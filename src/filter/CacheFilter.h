@@ -23,7 +23,8 @@ namespace fs = std::filesystem;
 class CCacheFilter {
 public:
     // Called on the comb thread with the percentage of the entries combed so
-    // far (1..100); `context` is handed back unchanged.
+    // far (1..100), each time the whole number changes; `context` is handed
+    // back unchanged. No reports are made while `progressContext` is 0.
     using ProgressCallback = void (*)(std::intptr_t context, int32_t percent);
 
     // One filter item.
