@@ -34,7 +34,7 @@ constexpr std::size_t kMaxNameBytes = 255;
 class ChunkReader {
 public:
     ChunkReader(const fs::path& path, uint64_t bytes)
-        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)),
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)),
           capacity_(static_cast<std::size_t>(std::min<uint64_t>(bytes, kChunkBytes))),
           buffer_(std::make_unique_for_overwrite<unsigned char[]>(capacity_)) {}
     ~ChunkReader() {
