@@ -1,0 +1,451 @@
+// The Firefox disk cache reader over caches written by the cache writer:
+// opening and discovery, the map walk, and copying both kinds of data,
+// sound and damaged.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+
+#include "CacheWriter.h"
+#include "app/Settings.h"
+#include "engine/Error.h"
+#include "platform/Text.h"
+#include "readers/MozillaCache.h"
+#include "readers/ReaderFactory.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using Element = CMozillaCache::CMozillaCacheElement;
+using mozcache::CacheWriter;
+using mozcache::Place;
+
+mozcache::Entry Http(const std::string& url, const std::string& data,
+                     const std::string& type = "image/png") {
+    mozcache::Entry entry;
+    entry.key = "HTTP:" + url;
+    entry.data = data;
+    entry.values = mozcache::ResponseValues(mozcache::ResponseHead({"Content-Type: " + type}));
+    entry.lastModified = 1325376000;
+    return entry;
+}
+
+std::string Bytes(std::size_t count, char seed) {
+    std::string bytes(count, '\0');
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[i] = static_cast<char>(seed + static_cast<char>(i * 7 % 251));
+    }
+    return bytes;
+}
+
+class MozillaCacheTest : public ::testing::Test {
+protected:
+    TempDir temp;
+    fs::path cache = temp / "Cache";
+    fs::path out = temp / "out";
+    ScopedRecordingNotifier notifier;
+    CMozillaCache reader;
+
+    void SetUp() override { fs::create_directories(out); }
+
+    // Opens the written cache and loads its entries.
+    void Load() {
+        reader.cacheFolder = PathToUtf8(cache);
+        ASSERT_TRUE(reader.TryOpen());
+        reader.LoadEntries();
+    }
+    Element& At(std::size_t i) { return dynamic_cast<Element&>(*reader.entries.at(i)); }
+    bool Copy(std::size_t i, const std::string& name) {
+        return reader.CopyEntry(out / name, *reader.entries.at(i));
+    }
+    // Files in the target folder, hidden ones included.
+    std::vector<std::string> OutFiles() {
+        std::vector<std::string> names;
+        for (const auto& item : fs::directory_iterator(out)) {
+            names.push_back(item.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+// ---- Opening and discovery ----
+
+TEST_F(MozillaCacheTest, AFolderWithoutTheCacheFilesFailsWithOneBoxAndClosesTheReader) {
+    fs::create_directories(cache);
+    reader.cacheFolder = PathToUtf8(cache);
+    EXPECT_FALSE(reader.TryOpen());
+    ASSERT_EQ(notifier.notifier.messages.size(), 1u);
+    EXPECT_EQ(notifier.notifier.messages[0].text.rfind("MozillaCache: \n", 0), 0u);
+    EXPECT_FALSE(reader.opened);
+    reader.Close();
+    reader.LoadEntries();
+    EXPECT_TRUE(reader.entries.empty());
+    // A remembered folder is not replaced by a discovery.
+    EXPECT_EQ(reader.cacheFolder, PathToUtf8(cache));
+}
+
+TEST_F(MozillaCacheTest, EachMissingFileStopsTheOpen) {
+    for (const char* missing : {"_CACHE_MAP_", "_CACHE_001_", "_CACHE_002_", "_CACHE_003_"}) {
+        { CacheWriter writer(cache); }
+        fs::remove(cache / missing);
+        CMozillaCache fresh;
+        fresh.cacheFolder = PathToUtf8(cache);
+        EXPECT_FALSE(fresh.TryOpen()) << missing;
+    }
+    EXPECT_EQ(notifier.notifier.messages.size(), 4u);
+}
+
+TEST_F(MozillaCacheTest, AFifoOrAFolderInPlaceOfACacheFileFailsWithoutWaiting) {
+    { CacheWriter writer(cache); }
+    fs::remove(cache / "_CACHE_MAP_");
+    ASSERT_EQ(mkfifo((cache / "_CACHE_MAP_").c_str(), 0600), 0);
+    reader.cacheFolder = PathToUtf8(cache);
+    EXPECT_FALSE(reader.TryOpen());
+    fs::remove(cache / "_CACHE_MAP_");
+    fs::create_directory(cache / "_CACHE_MAP_");
+    EXPECT_FALSE(reader.TryOpen());
+}
+
+TEST_F(MozillaCacheTest, DiscoveryTakesTheFirstProfileFolderByName) {
+    FakePlatform platform;
+    platform.localAppData = temp / "xdg-cache";
+    ScopedPlatform scoped(platform);
+    EXPECT_EQ(CMozillaCache::FindCacheFolder(), "");  // no mozilla folder at all
+
+    const fs::path firefox = platform.localAppData / "mozilla" / "firefox";
+    fs::create_directories(firefox);
+    WriteFile(firefox / "0aaa.file", "not a folder");
+    EXPECT_EQ(CMozillaCache::FindCacheFolder(), "");
+
+    fs::create_directories(firefox / "zz9.default-release");
+    fs::create_directories(firefox / "ab12.default");
+    fs::create_directories(firefox / "Crash Reports");
+    EXPECT_EQ(CMozillaCache::FindCacheFolder(), PathToUtf8(firefox / "Crash Reports" / "Cache"));
+    fs::remove(firefox / "Crash Reports");
+    EXPECT_EQ(CMozillaCache::FindCacheFolder(), PathToUtf8(firefox / "ab12.default" / "Cache"));
+
+    // Open discovers the folder and reads the cache there.
+    const fs::path found = firefox / "ab12.default" / "Cache";
+    {
+        CacheWriter writer(found);
+        writer.Add(Http("http://example.org/a.png", Bytes(100, 'a')));
+    }
+    CMozillaCache discovering;
+    ASSERT_TRUE(discovering.TryOpen());
+    EXPECT_EQ(discovering.cacheFolder, PathToUtf8(found));
+    discovering.LoadEntries();
+    EXPECT_EQ(discovering.entries.size(), 1u);
+}
+
+TEST_F(MozillaCacheTest, WithoutAProfileTheFolderStaysEmptyAndNothingIsOpenedHere) {
+    FakePlatform platform;
+    platform.localAppData = temp / "nothing";
+    ScopedPlatform scoped(platform);
+    // Cache files in the current folder must not be picked up.
+    const fs::path previous = fs::current_path();
+    { CacheWriter writer(temp.path()); }
+    fs::current_path(temp.path());
+    CMozillaCache findCache;
+    const bool opened = findCache.TryOpen();
+    fs::current_path(previous);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(findCache.cacheFolder, "");
+    EXPECT_EQ(notifier.notifier.messages.size(), 1u);
+}
+
+TEST_F(MozillaCacheTest, TheFactoryMakesAFirefoxReaderForKindZeroOnly) {
+    TheSettings().MozillaCachePath = "/remembered/Cache";
+    auto fromSettings = MakeReader(0, "");
+    ASSERT_NE(dynamic_cast<CMozillaCache*>(fromSettings.get()), nullptr);
+    EXPECT_EQ(fromSettings->cacheFolder, "/remembered/Cache");
+    EXPECT_EQ(MakeReader(0, "/given")->cacheFolder, "/given");
+    TheSettings().MozillaCachePath.clear();
+    EXPECT_EQ(MakeReader(0, "")->cacheFolder, "");
+    EXPECT_EQ(MakeReader(3, ""), nullptr);
+    EXPECT_EQ(MakeReader(-1, ""), nullptr);
+}
+
+// ---- The map walk ----
+
+TEST_F(MozillaCacheTest, AMapWithOnlyItsHeaderYieldsNoEntries) {
+    { CacheWriter writer(cache); }
+    ASSERT_EQ(fs::file_size(cache / "_CACHE_MAP_"), 276u);
+    Load();
+    EXPECT_TRUE(reader.entries.empty());
+}
+
+TEST_F(MozillaCacheTest, EntriesKeepMapOrderAndCarryTheirMetadata) {
+    {
+        CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/1.png", Bytes(300, 'a'), "image/png"));
+        writer.Add(Http("http://a.org/2.css", Bytes(3000, 'b'), "text/css"));
+        writer.Add(Http("http://a.org/3.jpg", Bytes(9000, 'c'), "image/jpeg"));
+        writer.Add(Http("http://a.org/4.js", Bytes(70000, 'd'), "application/javascript"));
+    }
+    Load();
+    ASSERT_EQ(reader.entries.size(), 4u);
+    EXPECT_EQ(At(0).url, "http://a.org/1.png");
+    EXPECT_EQ(At(0).contentType, 3);
+    EXPECT_EQ(At(0).dataFile, "_CACHE_001");
+    EXPECT_EQ(At(0).dataLength, 512u);
+    EXPECT_EQ(At(1).dataFile, "_CACHE_002");
+    EXPECT_EQ(At(1).contentType, 10);
+    EXPECT_EQ(At(2).dataFile, "_CACHE_003");
+    EXPECT_EQ(At(2).size, 9000);
+    EXPECT_EQ(At(3).dataFileIndex, 0u);
+    EXPECT_EQ(At(3).contentType, 11);
+    EXPECT_EQ(At(3).dataFile.size(), 11u);
+    for (uint32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(At(i).index, i);
+        EXPECT_EQ(At(i).metaFileIndex, 1u);
+        EXPECT_EQ(At(i).time, 1325376000);
+    }
+}
+
+TEST_F(MozillaCacheTest, UnusableRecordsAreSkipped) {
+    {
+        CacheWriter writer(cache);
+        auto zero = Http("http://a.org/zero-hash.png", Bytes(100, 'z'));
+        zero.zeroHash = true;
+        writer.Add(zero);
+        auto foreign = Http("http://a.org/foreign.png", Bytes(100, 'f'));
+        foreign.key = "wyciwyg://0/http://a.org/";
+        writer.Add(foreign);
+        writer.Add(Http("http://a.org/empty.png", ""));
+        auto noSize = Http("http://a.org/nosize.png", Bytes(100, 'n'));
+        noSize.dataSize = 0;
+        writer.Add(noSize);
+        writer.Add(Http("http://a.org/kept.png", Bytes(100, 'k')));
+        writer.SetTrailingBytes("0123456789");  // a partial record
+    }
+    Load();
+    ASSERT_EQ(reader.entries.size(), 1u);
+    EXPECT_EQ(At(0).url, "http://a.org/kept.png");
+}
+
+TEST_F(MozillaCacheTest, LocationWordsAreDecodedAsTheFormatSays) {
+    {
+        CacheWriter writer(cache);
+        auto block = Http("http://a.org/b", Bytes(100, 'b'));
+        block.dataLocation = 0x21000005u;  // file 2, two blocks, first block 5
+        writer.Add(block);
+        auto separate = Http("http://a.org/s", Bytes(100, 's'));
+        separate.hash = 0x0A1B2C3Du;
+        separate.dataLocation = 12;  // separate file, generation 12
+        writer.Add(separate);
+    }
+    Load();
+    ASSERT_EQ(reader.entries.size(), 2u);
+    EXPECT_EQ(At(0).dataFile, "_CACHE_002");
+    EXPECT_EQ(At(0).dataFileIndex, 2u);
+    EXPECT_EQ(At(0).dataOffset, 9216u);
+    EXPECT_EQ(At(0).dataLength, 2048u);
+    EXPECT_EQ(At(1).dataFile, "0A1B2C3Dd12");
+    EXPECT_EQ(At(1).dataFileIndex, 0u);
+}
+
+TEST_F(MozillaCacheTest, MetadataInASeparateFileIsListedWithoutUrlAndSize) {
+    {
+        CacheWriter writer(cache);
+        auto entry = Http("http://a.org/m.png", Bytes(500, 'm'));
+        entry.metaPlace = Place::Separate;
+        writer.Add(entry);
+    }
+    Load();
+    ASSERT_EQ(reader.entries.size(), 1u);
+    EXPECT_EQ(At(0).metaFileIndex, 0u);
+    EXPECT_EQ(At(0).url, "");
+    EXPECT_EQ(At(0).size, 0);
+    EXPECT_EQ(At(0).dataFile, "_CACHE_001");
+    // Its block data has no size to write: the copy fails and leaves nothing.
+    EXPECT_FALSE(Copy(0, "file0.all"));
+    EXPECT_TRUE(OutFiles().empty());
+}
+
+TEST_F(MozillaCacheTest, MetadataPastTheEndOfItsBlockFileDropsTheRecord) {
+    {
+        CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/ok", Bytes(100, 'o')));  // data block 0, metadata 1
+        auto far = Http("http://a.org/far", Bytes(100, 'f'));  // data block 2
+        far.metaLocation = mozcache::BlockLocation(3, 0x00FFFFFF, 4);
+        writer.Add(far);
+        auto straddling = Http("http://a.org/straddling", Bytes(100, 's'));  // data block 3
+        straddling.metaLocation = mozcache::BlockLocation(1, 3, 4);          // blocks 3 to 6 of 4
+        writer.Add(straddling);
+    }
+    ASSERT_EQ(fs::file_size(cache / "_CACHE_001_"), 4096u + 4 * 256);
+    Load();
+    ASSERT_EQ(reader.entries.size(), 1u);
+    EXPECT_EQ(At(0).url, "http://a.org/ok");
+}
+
+TEST_F(MozillaCacheTest, RecordsSharingMetadataBlocksCountOnce) {
+    {
+        CacheWriter writer(cache);
+        const auto first = writer.Add(Http("http://a.org/first", Bytes(100, 'a')));
+        for (int i = 0; i < 50; ++i) {
+            mozcache::Record copy = first;
+            copy.hash = 1000u + static_cast<uint32_t>(i);
+            writer.AddRawRecord(copy);
+        }
+    }
+    Load();
+    ASSERT_EQ(reader.entries.size(), 1u);
+}
+
+TEST_F(MozillaCacheTest, ReadingBeforeOpenOrAfterCloseGivesNothing) {
+    {
+        CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/a", Bytes(100, 'a')));
+    }
+    reader.cacheFolder = PathToUtf8(cache);
+    reader.LoadEntries();
+    EXPECT_TRUE(reader.entries.empty());
+    ASSERT_TRUE(reader.TryOpen());
+    reader.Close();
+    reader.LoadEntries();
+    EXPECT_TRUE(reader.entries.empty());
+}
+
+// ---- Copying ----
+
+TEST_F(MozillaCacheTest, BlockDataIsCopiedAtItsExactSize) {
+    const std::string small = Bytes(300, 'a');
+    const std::string large = Bytes(16384, 'c');  // four whole blocks of file 3
+    {
+        CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/a", small));
+        writer.Add(Http("http://a.org/c", large));
+    }
+    Load();
+    EXPECT_TRUE(Copy(0, "a.png"));
+    EXPECT_TRUE(Copy(1, "c.png"));
+    EXPECT_EQ(ReadFile(out / "a.png"), small);
+    EXPECT_EQ(ReadFile(out / "c.png"), large);
+    EXPECT_EQ(OutFiles(), (std::vector<std::string>{"a.png", "c.png"}));
+}
+
+TEST_F(MozillaCacheTest, ASizeBeyondTheBytesReadWritesWhatWasRead) {
+    {
+        CacheWriter writer(cache);
+        auto entry = Http("http://a.org/a", Bytes(200, 'a'));
+        entry.dataSize = 100000;  // the record claims more than its blocks hold
+        writer.Add(entry);
+        auto last = Http("http://a.org/last", Bytes(700, 'l'));
+        last.metaPlace = Place::Block2;
+        writer.Add(last);
+    }
+    // The block file ends in the middle of the last item.
+    fs::resize_file(cache / "_CACHE_001_", fs::file_size(cache / "_CACHE_001_") - 500);
+    Load();
+    ASSERT_EQ(reader.entries.size(), 2u);
+    EXPECT_TRUE(Copy(0, "a.png"));
+    EXPECT_EQ(ReadFile(out / "a.png"), Bytes(200, 'a') + std::string(56, '\0'));
+    EXPECT_TRUE(Copy(1, "last.png"));
+    EXPECT_EQ(ReadFile(out / "last.png"), Bytes(700, 'l').substr(0, 268));
+}
+
+TEST_F(MozillaCacheTest, DataPastTheEndOfItsBlockFileLeavesNoFile) {
+    {
+        CacheWriter writer(cache);
+        auto entry = Http("http://a.org/a", Bytes(200, 'a'));
+        entry.dataLocation = mozcache::BlockLocation(2, 30000, 1);
+        writer.Add(entry);
+    }
+    Load();
+    ASSERT_EQ(reader.entries.size(), 1u);
+    WriteFile(out / "kept.png", "old");
+    EXPECT_FALSE(Copy(0, "new.png"));
+    EXPECT_FALSE(reader.CopyEntry(out / "kept.png", *reader.entries[0]));
+    EXPECT_EQ(ReadFile(out / "kept.png"), "old");
+    EXPECT_EQ(OutFiles(), std::vector<std::string>{"kept.png"});
+    EXPECT_TRUE(notifier.notifier.messages.empty());
+}
+
+TEST_F(MozillaCacheTest, SeparateFilesAreFoundUnderEveryNameFirefoxUses) {
+    const std::string data = Bytes(50000, 's');
+    {
+        CacheWriter writer(cache);
+        for (const auto layout :
+             {mozcache::Layout::Decimal, mozcache::Layout::Hex, mozcache::Layout::Nested}) {
+            auto entry = Http("http://a.org/" + std::to_string(static_cast<int>(layout)), data);
+            entry.generation = 0x1F;  // 31: "31" in decimal, "1F" in hexadecimal
+            entry.layout = layout;
+            writer.Add(entry);
+        }
+    }
+    Load();
+    ASSERT_EQ(reader.entries.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(At(i).dataFile.substr(8), "d31");
+        EXPECT_TRUE(Copy(i, "f" + std::to_string(i))) << i;
+        EXPECT_EQ(ReadFile(out / ("f" + std::to_string(i))), data) << i;
+    }
+    EXPECT_EQ(CMozillaCache::SeparateFileNames(0x0A1B2C3Du, 0x1F, 'd'),
+              (std::vector<std::string>{"0A1B2C3Dd31", "0A1B2C3Dd1F", "0/A1/B2C3Dd1F"}));
+}
+
+TEST_F(MozillaCacheTest, AMissingSeparateFileFailsAndLeavesNothing) {
+    {
+        CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/big", Bytes(40000, 'b')));
+    }
+    Load();
+    ASSERT_EQ(reader.entries.size(), 1u);
+    fs::remove_all(cache / At(0).dataFile.substr(0, 1));
+    EXPECT_FALSE(Copy(0, "big.png"));
+    EXPECT_TRUE(OutFiles().empty());
+}
+
+TEST_F(MozillaCacheTest, CopiesReplaceAnExistingFileUnlessAskedNotTo) {
+    {
+        CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/s", Bytes(100, 's')));
+        writer.Add(Http("http://a.org/l", Bytes(30000, 'l')));
+    }
+    Load();
+    for (std::size_t i = 0; i < 2; ++i) {
+        const fs::path target = out / ("t" + std::to_string(i));
+        WriteFile(target, "previous content");
+        bool copied = true;
+        try {
+            copied = reader.CopyEntryData(*reader.entries[i], target, true);
+        } catch (const CError&) {
+            copied = false;
+        }
+        EXPECT_FALSE(copied);
+        EXPECT_EQ(ReadFile(target), "previous content");
+        EXPECT_TRUE(Copy(i, "t" + std::to_string(i)));
+    }
+    EXPECT_EQ(ReadFile(out / "t0"), Bytes(100, 's'));
+    EXPECT_EQ(ReadFile(out / "t1"), Bytes(30000, 'l'));
+    EXPECT_EQ(OutFiles(), (std::vector<std::string>{"t0", "t1"}));
+}
+
+TEST_F(MozillaCacheTest, AMissingTargetFolderFailsForBothKindsOfData) {
+    {
+        CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/s", Bytes(100, 's')));
+        writer.Add(Http("http://a.org/l", Bytes(30000, 'l')));
+    }
+    Load();
+    EXPECT_FALSE(reader.CopyEntry(out / "missing" / "a", *reader.entries[0]));
+    EXPECT_FALSE(reader.CopyEntry(out / "missing" / "b", *reader.entries[1]));
+    EXPECT_FALSE(fs::exists(out / "missing"));
+}
+
+TEST_F(MozillaCacheTest, ClosingReleasesTheFilesAndCopiesOfBlockDataThenFail) {
+    {
+        CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/s", Bytes(100, 's')));
+    }
+    Load();
+    reader.Close();
+    reader.Close();
+    EXPECT_FALSE(Copy(0, "s"));
+    EXPECT_TRUE(OutFiles().empty());
+}
+
+}  // namespace
