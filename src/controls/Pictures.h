@@ -1,0 +1,53 @@
+// The program's pictures: the application icon, the tray animation frames,
+// the 16x16 menu pictures and the 32x32 button images. They are SVG drawings
+// compiled into the program (resources/harvix.qrc) and scale to any size.
+#pragma once
+
+#include <QIcon>
+#include <QString>
+
+// Picture ids. The tray and the menus name their pictures by these numbers.
+enum PictureId : int {
+    kPictureAppIcon = 128,
+    kPictureMenuExit = 132,
+    kPictureMenuAbout = 133,
+    kPictureMenuOptions = 134,
+    kPictureMenuFilters = 136,
+    kPictureTrayFrame0 = 184,  // five animation frames, 184 to 188
+    kPictureTrayFrame4 = 188,
+    kPictureMenuVisit = 190,
+    kPictureMenuLastVersion = 191,
+    kPictureMenuHelp = 192,
+    kPictureMenuAdd = 193,
+    kPictureMenuDelete = 194,
+    kPictureMenuEdit = 195,
+    kPictureMenuCheckAll = 196,
+    kPictureMenuUncheckAll = 197,
+    kPictureMenuOpenFolder = 198,
+    kPictureMenuUp = 199,
+    kPictureMenuDown = 200,
+};
+
+// The images of the main window's twelve image buttons.
+enum class ButtonImage {
+    New,
+    Open,
+    Save,
+    Add,
+    Delete,
+    Edit,
+    Up,
+    Down,
+    Options,
+    Help,
+    CombIE,
+    CombMozilla,
+};
+
+// Resource path of a picture (":/icons/..."); empty when no picture has `id`.
+QString PicturePath(int id);
+// The picture as an icon; a null icon when no picture has `id`.
+QIcon PictureIcon(int id);
+// Resource path and icon of a button image, plain or for the hovered button.
+QString ButtonImagePath(ButtonImage image, bool hover);
+QIcon ButtonImageIcon(ButtonImage image, bool hover);

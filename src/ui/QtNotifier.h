@@ -1,0 +1,31 @@
+// The tray program's notifier: the core's messages and questions appear as
+// message boxes on the UI thread. A call from another thread waits until the
+// user has answered.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include "platform/Notifier.h"
+
+class QWidget;
+
+class CQtNotifier : public QObject, public INotifier {
+    Q_OBJECT
+
+public:
+    // Create on the UI thread; the boxes open on the thread the object lives in.
+    explicit CQtNotifier(QObject* parent = nullptr);
+
+    // Boxes are centred on this window when it is shown (may be null).
+    void SetParentWindow(QWidget* window) { parentWindow_ = window; }
+
+    MessageResult Show(const std::string& caption, const std::string& text, MessageIcon icon,
+                       MessageButtons buttons) override;
+
+private:
+    MessageResult ShowHere(const std::string& caption, const std::string& text, MessageIcon icon,
+                           MessageButtons buttons);
+
+    QPointer<QWidget> parentWindow_;
+};

@@ -1,0 +1,212 @@
+// The custom controls: pictures, image button, hyperlink label, picture menu.
+#include <gtest/gtest.h>
+
+#include <QDesktopServices>
+#include <QEnterEvent>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWidgetAction>
+
+#include "GuiTestSupport.h"
+#include "controls/HyperlinkLabel.h"
+#include "controls/ImageButton.h"
+#include "controls/PictureMenu.h"
+#include "controls/Pictures.h"
+
+namespace {
+
+const int kAllPictureIds[] = {128, 132, 133, 134, 136, 184, 185, 186, 187, 188, 190,
+                              191, 192, 193, 194, 195, 196, 197, 198, 199, 200};
+
+const ButtonImage kAllButtons[] = {
+    ButtonImage::New,     ButtonImage::Open, ButtonImage::Save,   ButtonImage::Add,
+    ButtonImage::Delete,  ButtonImage::Edit, ButtonImage::Up,     ButtonImage::Down,
+    ButtonImage::Options, ButtonImage::Help, ButtonImage::CombIE, ButtonImage::CombMozilla};
+
+void SendEnter(QWidget& widget) {
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), widget.mapToGlobal(QPointF(5, 5)));
+    QApplication::sendEvent(&widget, &enter);
+}
+
+void SendLeave(QWidget& widget) {
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&widget, &leave);
+}
+
+// Records the addresses that the desktop was asked to open.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+
+public:
+    explicit UrlRecorder(const QString& scheme) : scheme_(scheme) {
+        QDesktopServices::setUrlHandler(scheme_, this, "Open");
+    }
+    ~UrlRecorder() override { QDesktopServices::unsetUrlHandler(scheme_); }
+    QList<QUrl> opened;
+
+public slots:
+    void Open(const QUrl& url) { opened.append(url); }
+
+private:
+    QString scheme_;
+};
+
+}  // namespace
+
+TEST(Pictures, EveryPictureIdDrawsAtMenuAndTraySizes) {
+    for (int id : kAllPictureIds) {
+        SCOPED_TRACE(id);
+        const QIcon icon = PictureIcon(id);
+        ASSERT_FALSE(icon.isNull());
+        EXPECT_TRUE(HasDrawing(icon.pixmap(16, 16).toImage()));
+        EXPECT_TRUE(HasDrawing(icon.pixmap(48, 48).toImage()));
+    }
+}
+
+TEST(Pictures, UnknownIdsHaveNoPicture) {
+    EXPECT_TRUE(PicturePath(0).isEmpty());
+    EXPECT_TRUE(PictureIcon(129).isNull());
+    EXPECT_TRUE(PictureIcon(189).isNull());
+    EXPECT_TRUE(PictureIcon(-1).isNull());
+}
+
+TEST(Pictures, EveryButtonHasTwoDifferentImages) {
+    for (ButtonImage button : kAllButtons) {
+        SCOPED_TRACE(ButtonImagePath(button, false).toStdString());
+        const QIcon normal = ButtonImageIcon(button, false);
+        const QIcon hover = ButtonImageIcon(button, true);
+        ASSERT_FALSE(normal.isNull());
+        ASSERT_FALSE(hover.isNull());
+        const QImage a = normal.pixmap(32, 32).toImage();
+        const QImage b = hover.pixmap(32, 32).toImage();
+        EXPECT_TRUE(HasDrawing(a));
+        EXPECT_NE(a, b);
+    }
+}
+
+TEST(ImageButton, ShowsTheHoverImageOnlyWhileThePointerIsOver) {
+    CImageButton button;
+    button.SetImages(ButtonImageIcon(ButtonImage::Save, false),
+                     ButtonImageIcon(ButtonImage::Save, true));
+    button.resize(button.sizeHint());
+    button.show();
+    EXPECT_EQ(button.cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_TRUE(button.text().isEmpty());
+
+    const QImage plain = button.grab().toImage();
+    SendEnter(button);
+    EXPECT_TRUE(button.IsHovered());
+    const QImage hovered = button.grab().toImage();
+    EXPECT_NE(plain, hovered);
+    SendLeave(button);
+    EXPECT_FALSE(button.IsHovered());
+    EXPECT_EQ(button.grab().toImage(), plain);
+}
+
+TEST(ImageButton, ClickEmitsClickedAndDisablingDropsTheHover) {
+    CImageButton button;
+    button.SetImages(ButtonImageIcon(ButtonImage::Add, false), QIcon());
+    // Without a hover image the plain one serves for both.
+    EXPECT_EQ(button.HoverImage().cacheKey(), button.NormalImage().cacheKey());
+    button.resize(button.sizeHint());
+    button.show();
+    QSignalSpy clicked(&button, &QAbstractButton::clicked);
+    QTest::mouseClick(&button, Qt::LeftButton);
+    EXPECT_EQ(clicked.count(), 1);
+
+    SendEnter(button);
+    button.setEnabled(false);
+    EXPECT_FALSE(button.IsHovered());
+    QTest::mouseClick(&button, Qt::LeftButton);
+    EXPECT_EQ(clicked.count(), 1);
+}
+
+TEST(HyperlinkLabel, LinkLooksLikeALinkAndOpensItsAddressOnClick) {
+    UrlRecorder recorder(QStringLiteral("https"));
+    CHyperlinkLabel label(QStringLiteral("harvix.example.org"),
+                          QUrl(QStringLiteral("https://harvix.example.org/")));
+    label.resize(label.sizeHint());
+    label.show();
+    EXPECT_TRUE(label.IsLink());
+    EXPECT_TRUE(label.font().underline());
+    EXPECT_EQ(label.palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    EXPECT_EQ(label.cursor().shape(), Qt::PointingHandCursor);
+
+    QSignalSpy clicked(&label, &CHyperlinkLabel::linkClicked);
+    QTest::mouseClick(&label, Qt::LeftButton);
+    ASSERT_EQ(recorder.opened.size(), 1);
+    EXPECT_EQ(recorder.opened.front(), QUrl(QStringLiteral("https://harvix.example.org/")));
+    EXPECT_EQ(clicked.count(), 1);
+
+    // A press that is let go outside the label is no click; nor is the right button.
+    QTest::mousePress(&label, Qt::LeftButton, {}, QPoint(2, 2));
+    QTest::mouseRelease(&label, Qt::LeftButton, {}, QPoint(-20, -20));
+    QTest::mouseClick(&label, Qt::RightButton);
+    EXPECT_EQ(recorder.opened.size(), 1);
+}
+
+TEST(HyperlinkLabel, WithoutAnAddressItIsAPlainLabel) {
+    UrlRecorder recorder(QStringLiteral("https"));
+    CHyperlinkLabel label;
+    label.setText(QStringLiteral("plain"));
+    const QColor plainColour = label.palette().color(QPalette::WindowText);
+    label.SetUrl(QUrl(QStringLiteral("https://harvix.example.org/")));
+    label.SetUrl(QUrl());
+    label.show();
+    EXPECT_FALSE(label.IsLink());
+    EXPECT_FALSE(label.font().underline());
+    EXPECT_EQ(label.palette().color(QPalette::WindowText), plainColour);
+    QTest::mouseClick(&label, Qt::LeftButton);
+    EXPECT_TRUE(recorder.opened.isEmpty());
+}
+
+TEST(PictureMenu, TitleLinePicturesDefaultItemAndChosenCommand) {
+    CPictureMenu menu;
+    menu.AddCommand(11, QStringLiteral("First"), kPictureMenuAdd, true);
+    menu.AddSeparator();
+    menu.AddCommand(12, QStringLiteral("Second"), kPictureMenuDelete);
+    // The title line goes above the items even when set after them.
+    menu.SetTitleLine(QStringLiteral("Title"));
+    ASSERT_EQ(menu.actions().size(), 4);
+    EXPECT_NE(qobject_cast<QWidgetAction*>(menu.actions().front()), nullptr);
+    EXPECT_EQ(menu.TitleLine(), QStringLiteral("Title"));
+
+    const QList<QAction*> commands = menu.Commands();
+    ASSERT_EQ(commands.size(), 2);
+    EXPECT_EQ(CPictureMenu::CommandId(commands[0]), 11);
+    EXPECT_EQ(CPictureMenu::CommandId(commands[1]), 12);
+    EXPECT_EQ(menu.defaultAction(), commands[0]);
+    EXPECT_TRUE(commands[0]->font().bold());
+    EXPECT_FALSE(commands[1]->font().bold());
+    EXPECT_FALSE(commands[0]->icon().isNull());
+    EXPECT_EQ(CPictureMenu::CommandId(menu.actions()[2]), -1);  // the separator
+
+    QSignalSpy chosen(&menu, &CPictureMenu::commandChosen);
+    commands[1]->trigger();
+    ASSERT_EQ(chosen.count(), 1);
+    EXPECT_EQ(chosen.front().front().toInt(), 12);
+
+    // Replacing the title keeps a single title line; an empty one removes it.
+    menu.SetTitleLine(QStringLiteral("Other"));
+    EXPECT_EQ(menu.actions().size(), 4);
+    menu.SetTitleLine(QString());
+    EXPECT_EQ(menu.actions().size(), 3);
+}
+
+TEST(PictureMenu, KeyboardChoiceReportsTheCommand) {
+    CPictureMenu menu;
+    menu.SetTitleLine(QStringLiteral("Title"));
+    menu.AddCommand(21, QStringLiteral("One"), kPictureMenuUp);
+    menu.AddCommand(22, QStringLiteral("Two"), kPictureMenuDown);
+    QSignalSpy chosen(&menu, &CPictureMenu::commandChosen);
+    menu.popup(QPoint(100, 100));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    // The title line cannot be chosen: Down moves onto the first command.
+    QTest::keyClick(&menu, Qt::Key_Down);
+    QTest::keyClick(&menu, Qt::Key_Down);
+    QTest::keyClick(&menu, Qt::Key_Return);
+    ASSERT_EQ(chosen.count(), 1);
+    EXPECT_EQ(chosen.front().front().toInt(), 22);
+}
+
+#include "ControlsTest.moc"

@@ -1,0 +1,136 @@
+// The progress window: look, opacity, placement, keys, and positions sent
+// from a comb thread.
+#include <gtest/gtest.h>
+
+#include <QProgressBar>
+#include <QScreen>
+#include <QTest>
+#include <atomic>
+#include <thread>
+
+#include "GuiTestSupport.h"
+#include "app/Settings.h"
+#include "ui/ProgressDlg.h"
+
+namespace {
+
+QRect WorkArea() {
+    return QGuiApplication::primaryScreen()->availableGeometry();
+}
+
+// Runs `work` on another thread while this one keeps the event loop going.
+void RunOnWorker(const std::function<void()>& work) {
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        work();
+        done = true;
+    });
+    for (int i = 0; i < 500 && !done; ++i) {
+        QTest::qWait(10);
+    }
+    worker.join();
+}
+
+}  // namespace
+
+TEST(ProgressDlg, IsABorderlessTopMostToolWindowWithAnEmptyBar) {
+    Settings settings;
+    CProgressDlg window(settings);
+    const Qt::WindowFlags flags = window.windowFlags();
+    EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);  // no task-bar entry
+    EXPECT_EQ(window.parentWidget(), nullptr);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.progressBar->minimum(), 0);
+    EXPECT_EQ(window.progressBar->maximum(), 100);
+    EXPECT_EQ(window.Pos(), 0);
+    // The bar fills the window.
+    window.show();
+    EXPECT_EQ(window.progressBar->geometry(), window.rect());
+    EXPECT_GT(window.width(), 4 * window.height());
+}
+
+TEST(ProgressDlg, OpacityFollowsTheStoredTransparency) {
+    const struct {
+        int32_t stored;
+        double opacity;
+    } cases[] = {{100, 100 / 255.0}, {255, 1.0}, {0, 0.0}, {356, 100 / 255.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        Settings settings;
+        settings.NotifyProgressTransparency = c.stored;
+        CProgressDlg window(settings);
+        window.ApplyTransparency();
+        EXPECT_NEAR(window.windowOpacity(), c.opacity, 0.005);
+        // Read once: a later change of the setting leaves the window as it is.
+        settings.NotifyProgressTransparency = 255;
+        window.show();
+        EXPECT_NEAR(window.windowOpacity(), c.opacity, 0.005);
+    }
+}
+
+TEST(ProgressDlg, CentredOrInTheBottomRightCornerOfTheWorkArea) {
+    Settings settings;
+    settings.NotifyProgressBarOnCenter = true;
+    CProgressDlg centred(settings);
+    centred.show();
+    EXPECT_LE((centred.geometry().center() - WorkArea().center()).manhattanLength(), 2);
+
+    settings.NotifyProgressBarOnCenter = false;
+    CProgressDlg corner(settings);
+    corner.show();
+    EXPECT_EQ(corner.geometry().right(), WorkArea().right());
+    EXPECT_EQ(corner.geometry().bottom(), WorkArea().bottom());
+    // Moved away, it goes back to the corner at the next show.
+    corner.hide();
+    corner.move(10, 10);
+    corner.show();
+    EXPECT_EQ(corner.geometry().bottomRight(), WorkArea().bottomRight());
+}
+
+TEST(ProgressDlg, EnterAndEscapeDoNotCloseIt) {
+    Settings settings;
+    CProgressDlg window(settings);
+    window.show();
+    window.activateWindow();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+        QTest::keyClick(&window, key);
+        QTest::keyClick(window.progressBar, key);
+        EXPECT_TRUE(window.isVisible());
+    }
+    EXPECT_EQ(window.result(), 0);
+}
+
+TEST(ProgressDlg, PositionsFromACombThreadAreTakenBeforeTheCallReturns) {
+    Settings settings;
+    CProgressDlg window(settings);
+    int seenByWorker = -1;
+    RunOnWorker([&] {
+        window.SetPos(42);
+        // The blocking hand-over means the value is in the bar already.
+        seenByWorker = window.progressBar->value();
+    });
+    EXPECT_EQ(seenByWorker, 42);
+    EXPECT_EQ(window.Pos(), 42);
+
+    // Out-of-range percentages are held to the bar's range.
+    window.SetPos(250);
+    EXPECT_EQ(window.Pos(), 100);
+    window.SetPos(-5);
+    EXPECT_EQ(window.Pos(), 0);
+}
+
+TEST(ProgressDlg, ShowAndHideRequestedFromAnotherThread) {
+    Settings settings;
+    CProgressDlg window(settings);
+    RunOnWorker([&] {
+        window.SetPos(0);
+        window.ShowWindow(true);
+        window.SetPos(30);
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 2000));
+    EXPECT_EQ(window.Pos(), 30);
+    RunOnWorker([&] { window.ShowWindow(false); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 2000));
+}

@@ -1,0 +1,137 @@
+// Saves a picture of every window and menu of the tray program into the
+// build's screenshot folder, so that a person can look at them, and checks
+// that each one has something drawn.
+#include <gtest/gtest.h>
+
+#include <QEnterEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QTest>
+
+#include "GuiTestSupport.h"
+#include "app/Settings.h"
+#include "controls/HyperlinkLabel.h"
+#include "controls/ImageButton.h"
+#include "controls/PictureMenu.h"
+#include "controls/Pictures.h"
+#include "ui/ProgressDlg.h"
+#include "ui/SystemTray.h"
+
+namespace {
+
+void Save(const QImage& image, const QString& name) {
+    ASSERT_FALSE(image.isNull()) << name.toStdString();
+    EXPECT_TRUE(HasDrawing(image)) << name.toStdString();
+    const QString path = SaveScreenshot(image, name);
+    EXPECT_TRUE(QFile::exists(path)) << path.toStdString();
+}
+
+QImage GrabPopup(QMenu& menu) {
+    menu.popup(QPoint(40, 40));
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    QImage image = menu.grab().toImage();
+    menu.close();
+    return image;
+}
+
+}  // namespace
+
+TEST(Screenshots, ProgressWindow) {
+    Settings settings;
+    settings.NotifyProgressTransparency = 255;
+    CProgressDlg window(settings);
+    window.ApplyTransparency();
+    window.SetPos(42);
+    window.show();
+    Save(window.grab().toImage(), QStringLiteral("progress-window"));
+}
+
+TEST(Screenshots, TrayMenu) {
+    ScopedLanguage keep;
+    CSystemTray tray;
+    std::unique_ptr<CPictureMenu> menu(tray.BuildTrayMenu());
+    Save(GrabPopup(*menu), QStringLiteral("tray-menu"));
+}
+
+TEST(Screenshots, ImageButtonsPlainAndHovered) {
+    const ButtonImage buttons[] = {
+        ButtonImage::New,     ButtonImage::Open, ButtonImage::Save,   ButtonImage::Add,
+        ButtonImage::Delete,  ButtonImage::Edit, ButtonImage::Up,     ButtonImage::Down,
+        ButtonImage::Options, ButtonImage::Help, ButtonImage::CombIE, ButtonImage::CombMozilla};
+    QWidget row;
+    auto* layout = new QHBoxLayout(&row);
+    layout->setSpacing(2);
+    std::vector<CImageButton*> made;
+    for (ButtonImage image : buttons) {
+        auto* button = new CImageButton(&row);
+        button->SetImages(ButtonImageIcon(image, false), ButtonImageIcon(image, true));
+        layout->addWidget(button);
+        if (image == ButtonImage::CombIE) {
+            layout->insertSpacing(layout->count() - 1, 24);
+        }
+        made.push_back(button);
+    }
+    row.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&row));
+    const QImage plain = row.grab().toImage();
+    for (CImageButton* button : made) {
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(button, &enter);
+    }
+    const QImage hovered = row.grab().toImage();
+    QImage both(plain.width(), plain.height() + hovered.height(), QImage::Format_ARGB32);
+    both.fill(Qt::white);
+    QPainter painter(&both);
+    painter.drawImage(0, 0, plain);
+    painter.drawImage(0, plain.height(), hovered);
+    painter.end();
+    Save(both, QStringLiteral("image-buttons"));
+}
+
+TEST(Screenshots, IconsAndTrayFrames) {
+    // The application icon at the sizes a desktop asks for, then the five
+    // animation frames at tray size and enlarged.
+    const int sizes[] = {16, 22, 32, 48, 128};
+    QImage sheet(5 * 140, 280, QImage::Format_ARGB32);
+    sheet.fill(QColor(238, 238, 238));
+    QPainter painter(&sheet);
+    int x = 8;
+    for (int size : sizes) {
+        painter.drawPixmap(x, 8, PictureIcon(kPictureAppIcon).pixmap(size, size));
+        x += size + 16;
+    }
+    for (int i = 0; i < 5; ++i) {
+        const QIcon frame = PictureIcon(kPictureTrayFrame0 + i);
+        painter.drawPixmap(8 + i * 140, 150, frame.pixmap(22, 22));
+        painter.drawPixmap(40 + i * 140, 150, frame.pixmap(96, 96));
+    }
+    painter.end();
+    Save(sheet, QStringLiteral("icons-and-tray-frames"));
+}
+
+TEST(Screenshots, MenuPictures) {
+    CPictureMenu menu;
+    menu.SetTitleLine(QStringLiteral("Menu pictures"));
+    const struct {
+        int id;
+        const char* name;
+    } pictures[] = {{193, "Add"},  {194, "Delete"},      {195, "Edit"},      {199, "Up"},
+                    {200, "Down"}, {198, "Open Folder"}, {196, "Check All"}, {197, "Uncheck All"}};
+    for (const auto& picture : pictures) {
+        menu.AddCommand(picture.id, QString::fromLatin1(picture.name), picture.id);
+    }
+    Save(GrabPopup(menu), QStringLiteral("menu-pictures"));
+}
+
+TEST(Screenshots, HyperlinkLabel) {
+    QWidget box;
+    auto* layout = new QHBoxLayout(&box);
+    layout->addWidget(new QLabel(QStringLiteral("Plain label"), &box));
+    layout->addWidget(new CHyperlinkLabel(QStringLiteral("https://harvix.example.org"),
+                                          QUrl(QStringLiteral("https://harvix.example.org")),
+                                          &box));
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+    Save(box.grab().toImage(), QStringLiteral("hyperlink-label"));
+}
