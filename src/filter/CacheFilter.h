@@ -178,12 +178,20 @@ public:
     char listSeparator = ',';
     ProgressCallback progressCallback = nullptr;
     std::intptr_t progressContext = 0;
+    // Told of every file the pass leaves in a target folder (written and not
+    // removed again), with its full path, on the comb thread; may be null.
+    using KeptFileCallback = void (*)(std::intptr_t context, const std::string& path);
+    KeptFileCallback keptFileCallback = nullptr;
+    std::intptr_t keptFileContext = 0;
 
     // More items than this are not read from a filter file: no real set
     // comes near it, and a damaged file must not eat the memory.
     static constexpr std::size_t kMaxItems = 10000;
 
 private:
+    // Calls keptFileCallback, when set, with `path`.
+    void ReportKeptFile(const fs::path& path) const;
+
     // Number of entries combed so far in this run.
     uint32_t combedSoFar_ = 0;
 };

@@ -449,6 +449,7 @@ bool CCacheFilter::SaveEntry(CFilterItem& item, CCacheBrowser::CCacheElement& en
                 kept.name = name;
                 kept.size = entry.size;
                 folder.AddFile(std::move(kept));  // still there: never overwrite it
+                ReportKeptFile(target);
             }
             return false;
         }
@@ -462,9 +463,17 @@ bool CCacheFilter::SaveEntry(CFilterItem& item, CCacheBrowser::CCacheElement& en
             --folder.counter;
         } else {
             folder.AddFile(std::move(saved));
+            ReportKeptFile(target);
         }
         return true;
     }
     folder.AddFile(std::move(saved));
+    ReportKeptFile(target);
     return true;
+}
+
+void CCacheFilter::ReportKeptFile(const fs::path& path) const {
+    if (keptFileCallback != nullptr) {
+        keptFileCallback(keptFileContext, PathToUtf8(path));
+    }
 }
