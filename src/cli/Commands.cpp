@@ -8,9 +8,13 @@
 // Subcommand factories; each lives in its own file.
 // (Declared here so that the list below is the one place that names them.)
 std::unique_ptr<Command> MakeFilterShowCommand();
+std::unique_ptr<Command> MakeListCommand();
+std::unique_ptr<Command> MakeCombCommand();
 
 std::vector<std::unique_ptr<Command>> MakeCommands() {
     std::vector<std::unique_ptr<Command>> commands;
+    commands.push_back(MakeListCommand());
+    commands.push_back(MakeCombCommand());
     commands.push_back(MakeFilterShowCommand());
     return commands;
 }

@@ -1,0 +1,213 @@
+// "harvix-cli comb BROWSER ...": one comb run as the tray program runs it
+// (the same reader, the same filter pass), with the error texts on standard
+// error instead of message boxes. Prints every file it keeps.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "app/Settings.h"
+#include "cli/Command.h"
+#include "cli/ReaderArgs.h"
+#include "engine/Error.h"
+#include "filter/CacheFilter.h"
+#include "platform/Text.h"
+
+namespace {
+
+// What the pass tells the command while it runs.
+struct RunReport {
+    bool showProgress = false;
+    int shownPercent = -1;
+    uint64_t kept = 0;
+};
+
+void OnProgress(std::intptr_t context, int32_t percent) {
+    auto* report = reinterpret_cast<RunReport*>(context);
+    if (!report->showProgress || percent == report->shownPercent) {
+        return;
+    }
+    report->shownPercent = percent;
+    constexpr int kWidth = 40;
+    const int filled = percent * kWidth / 100;
+    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
+                 kWidth - filled, "", static_cast<int>(percent));
+    std::fflush(stderr);
+}
+
+void OnKeptFile(std::intptr_t context, const std::string& path) {
+    auto* report = reinterpret_cast<RunReport*>(context);
+    ++report->kept;
+    std::cout << path << '\n';
+}
+
+class CombCommand final : public Command {
+public:
+    std::string Name() const override { return "comb"; }
+
+    std::string Summary() const override {
+        return "comb a browser's cache into the filter's folders";
+    }
+
+    std::string Usage() const override {
+        return "Usage: harvix-cli comb BROWSER [--cache DIR] [--filter FILE] [--since SECONDS]\n"
+               "                  [--one-copy | --no-one-copy]\n"
+               "                  [--skip-duplicates | --no-skip-duplicates]\n"
+               "\n"
+               "Runs one comb of the cache of BROWSER (mozilla, ie or maxthon) exactly as\n"
+               "the Harvix program does: every cache entry is matched against the filter\n"
+               "items and each match is copied into the item's folder. Prints the full\n"
+               "path of every file kept, one per line; a progress bar on standard error\n"
+               "when that is a terminal, and a summary line on standard error at the end.\n"
+               "\n"
+               "  --cache DIR          the cache folder (see 'harvix-cli help list')\n"
+               "  --filter FILE        the filter file; default: the current filter file\n"
+               "                       of the settings, else the default filter file\n"
+               "  --since SECONDS      comb only entries whose time (seconds since 1970)\n"
+               "                       is not earlier; 0 (the default) combs every entry\n"
+               "  --one-copy, --no-one-copy\n"
+               "                       keep an entry only for the first item that saves\n"
+               "                       it, or for every item; default: the settings\n"
+               "  --skip-duplicates, --no-skip-duplicates\n"
+               "                       drop a copy equal to a file already in its folder;\n"
+               "                       default: the settings\n"
+               "\n"
+               "Exit status 0 after a run, 1 on a usage error or a filter file that does\n"
+               "not load, 2 when the cache cannot be opened, 3 when a target folder\n"
+               "cannot be made. The settings file is read, never written.\n";
+    }
+
+    int Run(const std::vector<std::string>& args) override {
+        std::string word;
+        std::string cache;
+        std::string filterFile;
+        int64_t since = 0;
+        int oneCopy = -1;
+        int skipDuplicates = -1;
+        bool cacheGiven = false;
+        bool filterGiven = false;
+        bool sinceGiven = false;
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            const std::string& arg = args[i];
+            const bool hasValue = i + 1 < args.size();
+            if (arg == "--cache" && hasValue && !cacheGiven) {
+                cache = args[++i];
+                cacheGiven = true;
+                if (cache.empty()) {
+                    return UsageError("--cache needs a folder");
+                }
+            } else if (arg == "--filter" && hasValue && !filterGiven) {
+                filterFile = args[++i];
+                filterGiven = true;
+                if (filterFile.empty()) {
+                    return UsageError("--filter needs a file");
+                }
+            } else if (arg == "--since" && hasValue && !sinceGiven) {
+                if (!ParseSeconds(args[++i], &since)) {
+                    return UsageError("--since needs a whole number of seconds");
+                }
+                sinceGiven = true;
+            } else if ((arg == "--one-copy" || arg == "--no-one-copy") && oneCopy < 0) {
+                oneCopy = arg == "--one-copy" ? 1 : 0;
+            } else if ((arg == "--skip-duplicates" || arg == "--no-skip-duplicates") &&
+                       skipDuplicates < 0) {
+                skipDuplicates = arg == "--skip-duplicates" ? 1 : 0;
+            } else if (word.empty() && !arg.empty() && arg[0] != '-') {
+                word = arg;
+            } else {
+                return UsageError("unexpected argument '" + arg + "'");
+            }
+        }
+        const int32_t kind = BrowserKindFromWord(word);
+        if (kind < 0) {
+            return UsageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
+        }
+
+        LoadSettingsReadOnly();
+        Settings& settings = TheSettings();
+        // The two options reach the pass through the settings, in memory
+        // only: the settings file is never written here.
+        if (oneCopy >= 0) {
+            settings.OneCopy = oneCopy == 1;
+        }
+        if (skipDuplicates >= 0) {
+            settings.SkipDuplicates = skipDuplicates == 1;
+        }
+        if (!filterGiven) {
+            filterFile = !settings.FiltersFileName.empty() ? settings.FiltersFileName
+                                                           : PathToUtf8(settings.defaultFilterPath);
+        }
+        CCacheFilter filter;
+        if (!filter.Load(filterFile, /*saveSettings=*/false)) {
+            std::cerr << "harvix-cli comb: " << filterFile
+                      << ": cannot be loaded as a Harvix filter file\n";
+            return kExitUsage;
+        }
+
+        const auto reader = MakeReaderOrSay(kind, word, cache);
+        if (reader == nullptr) {
+            return kExitCacheOpen;
+        }
+        // The run, as the program's comb coordinator drives it.
+        if (!reader->TryOpen()) {
+            return kExitCacheOpen;
+        }
+        reader->LoadEntries();
+        RunReport report;
+        report.showProgress = isatty(STDERR_FILENO) == 1;
+        filter.sinceTime = since;
+        filter.progressCallback = &OnProgress;
+        filter.progressContext = reinterpret_cast<std::intptr_t>(&report);
+        filter.keptFileCallback = &OnKeptFile;
+        filter.keptFileContext = reinterpret_cast<std::intptr_t>(&report);
+        bool folderFailed = false;
+        try {
+            filter.Comb(reader.get());
+        } catch (const CError&) {
+            folderFailed = true;  // the error text is on standard error already
+        }
+        reader->Close();
+        std::cout.flush();
+
+        if (report.shownPercent >= 0) {
+            std::fputc('\n', stderr);
+        }
+        std::cerr << "harvix-cli comb: " << (folderFailed ? 0 : filter.entriesToComb) << " of "
+                  << reader->entries.size() << " entries combed, " << report.kept
+                  << (report.kept == 1 ? " file" : " files") << " kept"
+                  << (folderFailed ? "; a target folder cannot be made" : "") << "\n";
+        return folderFailed ? kExitTargetFolder : kExitOk;
+    }
+
+private:
+    int UsageError(const std::string& why) const {
+        std::cerr << "harvix-cli comb: " << why << "\n\n" << Usage();
+        return kExitUsage;
+    }
+
+    static bool ParseSeconds(const std::string& text, int64_t* value) {
+        if (text.empty()) {
+            return false;
+        }
+        std::size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
+        if (i == text.size()) {
+            return false;
+        }
+        for (std::size_t j = i; j < text.size(); ++j) {
+            if (text[j] < '0' || text[j] > '9') {
+                return false;
+            }
+        }
+        if (text.size() - i > 18) {
+            return false;  // beyond any time worth naming
+        }
+        *value = LeadingInteger(text);
+        return true;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeCombCommand() {
+    return std::make_unique<CombCommand>();
+}

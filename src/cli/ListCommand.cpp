@@ -1,0 +1,83 @@
+// "harvix-cli list BROWSER [--cache DIR]": opens a browser's cache as a comb
+// run does and prints its entries, one tab-separated line each.
+#include <iostream>
+
+#include "cli/Command.h"
+#include "cli/ReaderArgs.h"
+
+namespace {
+
+class ListCommand final : public Command {
+public:
+    std::string Name() const override { return "list"; }
+
+    std::string Summary() const override { return "list the entries of a browser's cache"; }
+
+    std::string Usage() const override {
+        return "Usage: harvix-cli list BROWSER [--cache DIR]\n"
+               "\n"
+               "Opens the cache of BROWSER (mozilla, ie or maxthon) as a comb run does\n"
+               "and prints one line per cache entry, with these fields separated by\n"
+               "tabs:\n"
+               "  index, content-type code (0-18), size in bytes, time (seconds since\n"
+               "  1970), data file, URL.\n"
+               "Control characters inside a field are printed as %XX.\n"
+               "\n"
+               "  --cache DIR   the cache folder (for mozilla, the folder holding\n"
+               "                _CACHE_MAP_); without it the remembered folder of the\n"
+               "                settings is used, and when that is empty the cache of\n"
+               "                the first Firefox profile is looked for.\n"
+               "\n"
+               "Exit status 2, with the reason on standard error, when the cache cannot\n"
+               "be opened; 1 on a usage error. The settings file is read, never written.\n";
+    }
+
+    int Run(const std::vector<std::string>& args) override {
+        std::string word;
+        std::string cache;
+        bool cacheGiven = false;
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            if (args[i] == "--cache" && i + 1 < args.size() && !cacheGiven) {
+                cache = args[++i];
+                cacheGiven = true;
+            } else if (word.empty() && !args[i].empty() && args[i][0] != '-') {
+                word = args[i];
+            } else {
+                return UsageError("unexpected argument '" + args[i] + "'");
+            }
+        }
+        const int32_t kind = BrowserKindFromWord(word);
+        if (kind < 0) {
+            return UsageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
+        }
+        if (cacheGiven && cache.empty()) {
+            return UsageError("--cache needs a folder");
+        }
+        LoadSettingsReadOnly();
+        const auto reader = MakeReaderOrSay(kind, word, cache);
+        if (reader == nullptr || !reader->TryOpen()) {
+            return kExitCacheOpen;
+        }
+        reader->LoadEntries();
+        for (const auto& entry : reader->entries) {
+            std::cout << entry->index << '\t' << entry->contentType << '\t' << entry->size << '\t'
+                      << entry->time << '\t' << FieldText(entry->dataFile) << '\t'
+                      << FieldText(entry->url) << '\n';
+        }
+        reader->Close();
+        std::cout.flush();
+        return kExitOk;
+    }
+
+private:
+    int UsageError(const std::string& why) const {
+        std::cerr << "harvix-cli list: " << why << "\n\n" << Usage();
+        return kExitUsage;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Command> MakeListCommand() {
+    return std::make_unique<ListCommand>();
+}

@@ -1,0 +1,45 @@
+#include "cli/ReaderArgs.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "readers/ReaderFactory.h"
+
+int32_t BrowserKindFromWord(const std::string& word) {
+    if (word == "mozilla" || word == "firefox") {
+        return 0;
+    }
+    if (word == "ie") {
+        return 1;
+    }
+    if (word == "maxthon") {
+        return 2;
+    }
+    return -1;
+}
+
+std::unique_ptr<CCacheBrowser> MakeReaderOrSay(int32_t kind, const std::string& word,
+                                               const std::string& cacheLocation) {
+    std::unique_ptr<CCacheBrowser> reader = MakeReader(kind, cacheLocation);
+    if (reader == nullptr) {
+        std::cerr << "harvix-cli: the cache reader for '" << word
+                  << "' is not available in this build\n";
+    }
+    return reader;
+}
+
+std::string FieldText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+            out += escaped;
+        } else {
+            out.push_back(ch);
+        }
+    }
+    return out;
+}

@@ -1,0 +1,22 @@
+// What "list" and "comb" share: the browser words, the --cache option and
+// making the reader for a kind as a comb run does.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "readers/CacheBrowser.h"
+
+// The browser kind named by a word: "mozilla" (or "firefox") 0, "ie" 1,
+// "maxthon" 2; -1 for any other word.
+int32_t BrowserKindFromWord(const std::string& word);
+
+// The reader for `kind` with `cacheLocation` (empty: the settings decide),
+// or null after printing why on standard error.
+std::unique_ptr<CCacheBrowser> MakeReaderOrSay(int32_t kind, const std::string& word,
+                                               const std::string& cacheLocation);
+
+// A text fit for one tab-separated field: control characters (tabs and line
+// ends included) become %XX.
+std::string FieldText(const std::string& text);

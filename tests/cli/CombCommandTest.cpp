@@ -1,0 +1,228 @@
+// harvix-cli comb: whole comb runs of written caches into temporary folders,
+// checked by file names, bytes and the printed list of kept files.
+#include <sys/wait.h>
+
+#include "Pictures.h"
+#include "cli/CombTestFixture.h"
+
+// Filter items below name only the fields that differ from the defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+namespace {
+
+class CombCommandTest : public CliCacheTest {
+protected:
+    fs::path cache = dir_ / "Cache";
+    fs::path flt = dir_ / "test.flt";
+
+    Result Comb(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"comb",         "mozilla",  "--cache",
+                                      cache.string(), "--filter", flt.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Run(args);
+    }
+    std::vector<std::string> Lines(const std::string& text) {
+        std::vector<std::string> lines;
+        std::size_t start = 0;
+        for (std::size_t end; (end = text.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            lines.push_back(text.substr(start, end - start));
+        }
+        return lines;
+    }
+};
+
+TEST_F(CombCommandTest, AMixedCacheIsCombedIntoTheItemsFolders) {
+    const std::string bigJpeg = mozcache::MakeJpeg(800, 600, 1);
+    const std::string smallJpeg = mozcache::MakeJpeg(40, 30, 2);
+    const std::string png = mozcache::MakePng(200, 150, 3);
+    const std::string css = "body { margin: 0 }\n";
+    const std::string script(50000, ';');
+    {
+        mozcache::CacheWriter writer(cache);
+        writer.Add(Http("http://photos.example.org/big.jpg", bigJpeg, "image/jpeg"));
+        writer.Add(Http("http://photos.example.org/thumb.jpg", smallJpeg, "image/jpeg"));
+        writer.Add(Http("http://example.org/logo.png", png, "image/png"));
+        writer.Add(Http("http://example.org/site.css", css, "text/css"));
+        writer.Add(Http("http://example.org/app.js", script, "application/javascript"));
+        mozcache::Entry odd = Http("http://example.org/odd.png", png, "image/png");
+        odd.zeroHash = true;
+        writer.Add(odd);
+    }
+    const fs::path pictures = dir_ / "out" / "pictures";
+    const fs::path code = dir_ / "out" / "code";
+    WriteFilter(flt, {{.type = 1,
+                       .minWidth = 100,
+                       .minHeight = 100,
+                       .folder = pictures.string(),
+                       .stem = "photo"},
+                      {.type = 3, .folder = pictures.string(), .stem = "logo"},
+                      {.type = 0, .url = "site.css, app.js", .folder = code.string()},
+                      {.type = 0, .folder = code.string(), .disabled = true}});
+    const Result r = Comb();
+    ASSERT_EQ(r.code, 0) << r.err;
+
+    // The small JPEG was written and removed again, so its number is free
+    // for the PNG.
+    EXPECT_EQ(Names(pictures), (std::vector<std::string>{"logo1.png", "photo0.jpg"}));
+    EXPECT_EQ(Names(code), (std::vector<std::string>{"file0.css", "file1.js"}));
+    EXPECT_EQ(ReadFile(pictures / "photo0.jpg"), bigJpeg);
+    EXPECT_EQ(ReadFile(pictures / "logo1.png"), png);
+    EXPECT_EQ(ReadFile(code / "file0.css"), css);
+    EXPECT_EQ(ReadFile(code / "file1.js"), script);
+    EXPECT_EQ(Lines(r.out),
+              (std::vector<std::string>{
+                  (pictures / "photo0.jpg").string(), (pictures / "logo1.png").string(),
+                  (code / "file0.css").string(), (code / "file1.js").string()}));
+    EXPECT_NE(r.err.find("5 of 5 entries combed, 4 files kept"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\r'), std::string::npos);  // no progress bar off a terminal
+    EXPECT_FALSE(fs::exists(Cfg()));
+}
+
+TEST_F(CombCommandTest, TheOptionsDecideCopiesAndDuplicates) {
+    const std::string png = mozcache::MakePng(30, 30);
+    {
+        mozcache::CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/p.png", png, "image/png"));
+    }
+    const fs::path first = dir_ / "first";
+    const fs::path second = dir_ / "second";
+    WriteFilter(flt,
+                {{.type = 3, .folder = first.string()}, {.type = 0, .folder = second.string()}});
+
+    Result r = Comb({"--one-copy", "--skip-duplicates"});
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{(first / "file0.png").string()});
+    EXPECT_TRUE(Names(second).empty());
+    // Again: the copy equals the file already there and goes; One Copy
+    // still stops at the first item.
+    r = Comb({"--one-copy", "--skip-duplicates"});
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(Names(first), std::vector<std::string>{"file0.png"});
+    EXPECT_NE(r.err.find("0 files kept"), std::string::npos) << r.err;
+
+    r = Comb({"--no-one-copy", "--no-skip-duplicates"});
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{(first / "file1.png").string(),
+                                                      (second / "file0.png").string()}));
+    EXPECT_EQ(ReadFile(second / "file0.png"), png);
+}
+
+TEST_F(CombCommandTest, WithoutOptionsTheSettingsDecideAndStayUnwritten) {
+    {
+        mozcache::CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/p.png", "same bytes", "image/png"));
+    }
+    const fs::path out = dir_ / "out";
+    WriteFilter(flt, {{.folder = out.string()}});
+    WriteFile(Cfg(), "[GENERAL]\nSkipDuplicates=0\nOneCopy=1\nMozillaCachePath=/nowhere\n");
+    const std::string cfg = ReadFile(Cfg());
+    Comb();
+    Comb();
+    EXPECT_EQ(Names(out), (std::vector<std::string>{"file0.png", "file1.png"}));
+    EXPECT_EQ(ReadFile(Cfg()), cfg);
+}
+
+TEST_F(CombCommandTest, TheFilterIsTheCurrentOneOfTheSettingsElseTheDefaultOne) {
+    {
+        mozcache::CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/p.png", "bytes", "image/png"));
+    }
+    const fs::path fromDefault = dir_ / "from-default";
+    const fs::path fromSettings = dir_ / "from-settings";
+    WriteFilter(dir_ / "prog" / "Filters" / "Default.flt", {{.folder = fromDefault.string()}});
+    WriteFilter(flt, {{.folder = fromSettings.string()}});
+
+    Result r = Run({"comb", "mozilla", "--cache", cache.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Names(fromDefault), std::vector<std::string>{"file0.png"});
+
+    WriteFile(Cfg(), "[GENERAL]\nFiltersFileName=" + flt.string() + "\n");
+    r = Run({"comb", "mozilla", "--cache", cache.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Names(fromSettings), std::vector<std::string>{"file0.png"});
+
+    WriteFile(Cfg(), "[GENERAL]\nFiltersFileName=" + (dir_ / "gone.flt").string() + "\n");
+    r = Run({"comb", "mozilla", "--cache", cache.string()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("gone.flt"), std::string::npos) << r.err;
+}
+
+TEST_F(CombCommandTest, SinceSkipsOlderEntries) {
+    {
+        mozcache::CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/old.css", "old", "text/css", 1000));
+        writer.Add(Http("http://a.org/new.css", "new", "text/css", 2000));
+        writer.Add(Http("http://a.org/now.css", "now", "text/css", 3000));
+    }
+    const fs::path out = dir_ / "out";
+    WriteFilter(flt, {{.folder = out.string()}});
+    const Result r = Comb({"--since", "2000"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(Names(out), (std::vector<std::string>{"file0.css", "file1.css"}));
+    EXPECT_EQ(ReadFile(out / "file0.css"), "new");
+    EXPECT_NE(r.err.find("2 of 3 entries combed"), std::string::npos) << r.err;
+}
+
+TEST_F(CombCommandTest, FailuresGiveTheirExitCodes) {
+    const fs::path out = dir_ / "out";
+    WriteFilter(flt, {{.folder = out.string()}});
+    Result r = Comb();  // no cache there
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("MozillaCache:"), std::string::npos);
+    EXPECT_FALSE(fs::exists(out));
+
+    {
+        mozcache::CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/p.png", "bytes", "image/png"));
+    }
+    WriteFilter(flt, {{.folder = out.string()}, {.folder = "relative/folder", .disabled = true}});
+    r = Comb();
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("FilterCache: \n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(Names(out).empty());
+
+    for (const auto& extra :
+         std::vector<std::vector<std::string>>{{"--since"},
+                                               {"--since", "yesterday"},
+                                               {"--one-copy", "--no-one-copy"},
+                                               {"--skip-duplicates", "--skip-duplicates"},
+                                               {"--filter"},
+                                               {"ie"},
+                                               {"--fast"}}) {
+        r = Comb(extra);
+        EXPECT_EQ(r.code, 1) << extra.front();
+        EXPECT_NE(r.err.find("Usage: harvix-cli comb"), std::string::npos);
+    }
+    EXPECT_EQ(Run({"comb"}).code, 1);
+    EXPECT_EQ(Run({"comb", "netscape"}).code, 1);
+}
+
+TEST(CombProgramTest, TheBuiltProgramKeepsStandardOutputForThePaths) {
+    TempDir dir;
+    {
+        mozcache::CacheWriter writer(dir / "Cache");
+        mozcache::Entry entry;
+        entry.key = "HTTP:http://a.org/x.png";
+        entry.data = mozcache::MakePng(10, 10);
+        entry.values =
+            mozcache::ResponseValues(mozcache::ResponseHead({"Content-Type: image/png"}));
+        writer.Add(entry);
+    }
+    WriteFile(dir / "f.flt", "[GENERAL]\nHarvixFilter=1\n[FILTER_0]\nContentType=3\nDirectory=" +
+                                 (dir / "out").string() + "\nFileNameDummy=pic\n");
+    const std::string command = std::string("'") + HARVIX_CLI_PATH + "' comb mozilla --cache '" +
+                                (dir / "Cache").string() + "' --filter '" +
+                                (dir / "f.flt").string() + "' 2>/dev/null";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        out.append(buffer, n);
+    }
+    const int status = pclose(pipe);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(out, (dir / "out" / "pic0.png").string() + "\n");
+}
+
+}  // namespace
