@@ -2,6 +2,9 @@
 // checked by file names, bytes and the printed list of kept files.
 #include <sys/wait.h>
 
+#include <fstream>
+
+#include "Description.h"
 #include "Pictures.h"
 #include "cli/CombTestFixture.h"
 
@@ -223,6 +226,48 @@ TEST(CombProgramTest, TheBuiltProgramKeepsStandardOutputForThePaths) {
     const int status = pclose(pipe);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(out, (dir / "out" / "pic0.png").string() + "\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The shipped demo: its sample cache combed with its filter keeps exactly
+// the entries whose notes say "saved", in that order.
+TEST_F(CombCommandTest, TheShippedDemoSampleKeepsWhatItsNotesSay) {
+    const fs::path resources = fs::path(HARVIX_SOURCE_DIR) / "resources" / "demo";
+    std::ifstream description(resources / "sample-cache.txt");
+    ASSERT_TRUE(description);
+    const mozcache::Description sample = mozcache::ReadDescription(description, resources);
+    description.clear();
+    description.seekg(0);
+    mozcache::WriteDescribedCache(description, resources, cache);
+
+    const fs::path out = dir_ / "combed";
+    std::string filter = ReadFile(resources / "Demo.flt.in");
+    for (std::size_t at; (at = filter.find("@OUT@")) != std::string::npos;) {
+        filter.replace(at, 5, out.string());
+    }
+    WriteFile(flt, filter);
+    const Result r = Comb({"--one-copy", "--skip-duplicates"});
+    ASSERT_EQ(r.code, 0) << r.err;
+
+    const std::vector<std::string> kept = Lines(r.out);
+    std::vector<std::string> savedUrls;
+    for (const auto& record : sample.records) {
+        if (record.note.rfind("saved", 0) == 0) {
+            savedUrls.push_back(record.url);
+        }
+    }
+    ASSERT_EQ(kept.size(), savedUrls.size()) << r.out;
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        // Each kept file holds the data of the entry its note names.
+        for (const auto& record : sample.records) {
+            if (record.url == savedUrls[i]) {
+                EXPECT_EQ(ReadFile(kept[i]), record.entry.data) << savedUrls[i];
+            }
+        }
+    }
 }
 
 }  // namespace
