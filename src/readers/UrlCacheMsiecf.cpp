@@ -12,6 +12,7 @@
 #include <optional>
 #include <string_view>
 #include <system_error>
+#include <unordered_set>
 
 #include "platform/Platform.h"
 #include "platform/Text.h"
@@ -236,6 +237,64 @@ int MemoryGetSize(intptr_t* ioHandle, size64_t* size, libbfio_error_t** /*error*
     }
     *size = AsMemoryIndex(ioHandle)->size;
     return 1;
+}
+
+uint32_t ReadU32(const std::vector<uint8_t>& bytes, std::size_t offset) {
+    return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
+           static_cast<uint32_t>(bytes[offset + 2]) << 16 |
+           static_cast<uint32_t>(bytes[offset + 3]) << 24;
+}
+
+// The index chains its hash tables: the header names the first (at 0x20),
+// each table the next (at +8), 0 ending the chain. libmsiecf follows the
+// chain without remembering where it has been, so a damaged link that leads
+// back into the chain would keep it walking for ever. Such a link is cut
+// here, in the copy in memory: the tables before it stay readable.
+void CutHashTableLoops(std::vector<uint8_t>& bytes) {
+    constexpr std::size_t kFirstTableOffset = 0x20;
+    constexpr std::size_t kNextTableOffset = 8;
+    if (bytes.size() < kFirstTableOffset + 4) {
+        return;
+    }
+    std::unordered_set<uint32_t> visited;
+    std::size_t link = kFirstTableOffset;  // where the current link is stored
+    for (;;) {
+        const uint32_t table = ReadU32(bytes, link);
+        if (table == 0 || static_cast<std::size_t>(table) + kNextTableOffset + 4 > bytes.size()) {
+            return;  // the end of the chain, or a link libmsiecf refuses by itself
+        }
+        if (!visited.insert(table).second) {
+            std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(link), 4, uint8_t{0});
+            return;
+        }
+        link = static_cast<std::size_t>(table) + kNextTableOffset;
+    }
+}
+
+// libmsiecf finds the records by a scan that starts at the first hash table
+// and steps from record to record by each record's block count times 128,
+// in 32-bit arithmetic. A damaged count whose product is 0 (0 itself, or a
+// multiple of 2^25) would keep the scan on one spot for ever. Such a count
+// is made 1 here, in the copy in memory: the scan then steps past the
+// damaged record as past any unknown block.
+void GuardRecordSteps(std::vector<uint8_t>& bytes) {
+    constexpr std::size_t kFirstTableOffset = 0x20;
+    constexpr std::size_t kBlockSize = 128;
+    if (bytes.size() < kFirstTableOffset + 4) {
+        return;
+    }
+    static constexpr std::array<std::string_view, 4> kSignatures{"URL ", "HASH", "REDR", "LEAK"};
+    for (std::size_t at = ReadU32(bytes, kFirstTableOffset); at + 8 <= bytes.size() && at >= 4;
+         at += kBlockSize) {
+        const std::string_view signature(reinterpret_cast<const char*>(bytes.data() + at), 4);
+        if (std::find(kSignatures.begin(), kSignatures.end(), signature) == kSignatures.end()) {
+            continue;
+        }
+        if (static_cast<uint32_t>(ReadU32(bytes, at + 4) * kBlockSize) == 0) {
+            bytes[at + 4] = 1;
+            bytes[at + 5] = bytes[at + 6] = bytes[at + 7] = 0;
+        }
+    }
 }
 
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -485,6 +544,8 @@ bool CMsiecfUrlCache::Open() {
         std::memcmp(state->bytes.data(), kWineSignature.data(), kWineSignature.size()) == 0) {
         std::memcpy(state->bytes.data(), kMicrosoftSignature.data(), kMicrosoftSignature.size());
     }
+    CutHashTableLoops(state->bytes);
+    GuardRecordSteps(state->bytes);
 
     const std::string notIndex = PathToUtf8(index) + ": not a readable URL cache index";
     if (state->bytes.empty()) {

@@ -242,6 +242,38 @@ TEST(UrlCacheMsiecf, BitFlippedAndRandomIndexesNeverCrash) {
     }
 }
 
+TEST(UrlCacheMsiecf, AHashTableThatLinksBackToItselfEndsTheChain) {
+    // The only hash table (at 0x5000) names itself as the next one: read
+    // as it was, the index would be walked for ever.
+    TempDir dir;
+    std::string bytes = ReadFile(kContentIndex);
+    ASSERT_EQ(bytes.compare(0x5000, 4, "HASH"), 0);
+    bytes.replace(0x5008, 4, std::string("\x00\x50\x00\x00", 4));
+    WriteFile(dir / "index.dat", bytes);
+    auto reader = Load(dir / "index.dat");
+    EXPECT_EQ(reader->entries.size(), 19u);
+    EXPECT_EQ(ReadFile(dir / "index.dat"), bytes);  // mended in memory only
+}
+
+TEST(UrlCacheMsiecf, ARecordOfNoBlocksIsSteppedOver) {
+    // Records are found by stepping from one to the next by their block
+    // counts; a count of 0, or one whose size in bytes wraps to 0 in 32
+    // bits, must not hold the walk on one spot.
+    TempDir dir;
+    const std::string original = ReadFile(kContentIndex);
+    for (const uint32_t blocks : {0u, 0x02000000u, 0xFE000000u}) {
+        std::string bytes = original;
+        ASSERT_EQ(bytes.compare(0x7080, 4, "URL "), 0);
+        for (int i = 0; i < 4; ++i) {
+            bytes[0x7084 + static_cast<std::size_t>(i)] = static_cast<char>(blocks >> (8 * i));
+        }
+        WriteFile(dir / "index.dat", bytes);
+        auto reader = Load(dir / "index.dat");
+        EXPECT_GE(reader->entries.size(), 17u) << blocks;
+        EXPECT_LE(reader->entries.size(), 19u) << blocks;
+    }
+}
+
 TEST(UrlCacheMsiecf, FatDateTimeConversion) {
     // 2015-08-25 11:05:22 as the index stores it: date low, time high.
     EXPECT_EQ(CIECache::EntryTime(CMsiecfUrlCache::FatDateTimeToFileTime(0x58ab4719)), 1440500722);
