@@ -9,6 +9,7 @@
 #include <set>
 
 #include "readers/IECache.h"
+#include "readers/ReaderFactory.h"
 #include "readers/UrlCacheMsiecf.h"
 #include "support/TestSupport.h"
 
@@ -164,6 +165,25 @@ TEST(UrlCacheMsiecf, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
     CMsiecfUrlCache preferred;
     ASSERT_TRUE(preferred.Open());
     EXPECT_EQ(preferred.IndexPath(), current);
+}
+
+TEST(UrlCacheMsiecf, BothUrlCacheKindsGetTheSameReader) {
+    for (const int32_t kind : {1, 2}) {
+        for (const fs::path& location : {kContentIndex, kContentIndex.parent_path()}) {
+            std::unique_ptr<CCacheBrowser> reader = MakeReader(kind, location.string());
+            ASSERT_NE(dynamic_cast<CIECache*>(reader.get()), nullptr);
+            ASSERT_TRUE(reader->TryOpen());
+            reader->LoadEntries();
+            EXPECT_EQ(reader->entries.size(), 19u);
+            EXPECT_TRUE(reader->cacheFolder.empty());
+        }
+    }
+    // No location: the Wine prefix in force, here one without a cache.
+    TempDir dir;
+    FakePlatform platform;
+    platform.winePrefix = dir.path();
+    ScopedPlatform scoped(platform);
+    EXPECT_FALSE(MakeReader(1, "")->TryOpen());
 }
 
 TEST(UrlCacheMsiecf, MissingTooLargeOrForeignIndexesDoNotOpen) {
