@@ -50,7 +50,7 @@ public:
     }
 
     std::string Usage() const override {
-        return "Usage: harvix-cli comb BROWSER [--cache DIR] [--filter FILE] [--since SECONDS]\n"
+        return "Usage: harvix-cli comb BROWSER [--cache PATH] [--filter FILE] [--since SECONDS]\n"
                "                  [--one-copy | --no-one-copy]\n"
                "                  [--skip-duplicates | --no-skip-duplicates]\n"
                "\n"
@@ -60,7 +60,7 @@ public:
                "path of every file kept, one per line; a progress bar on standard error\n"
                "when that is a terminal, and a summary line on standard error at the end.\n"
                "\n"
-               "  --cache DIR          the cache folder (see 'harvix-cli help list')\n"
+               "  --cache PATH         the cache (see 'harvix-cli help list')\n"
                "  --filter FILE        the filter file; default: the current filter file\n"
                "                       of the settings, else the default filter file\n"
                "  --since SECONDS      comb only entries whose time (seconds since 1970)\n"
@@ -94,7 +94,7 @@ public:
                 cache = args[++i];
                 cacheGiven = true;
                 if (cache.empty()) {
-                    return UsageError("--cache needs a folder");
+                    return UsageError("--cache needs a path");
                 }
             } else if (arg == "--filter" && hasValue && !filterGiven) {
                 filterFile = args[++i];
@@ -150,6 +150,7 @@ public:
         }
         // The run, as the program's comb coordinator drives it.
         if (!reader->TryOpen()) {
+            SayWhyNotOpened(*reader, "comb");
             return kExitCacheOpen;
         }
         reader->LoadEntries();

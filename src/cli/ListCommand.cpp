@@ -1,4 +1,4 @@
-// "harvix-cli list BROWSER [--cache DIR]": opens a browser's cache as a comb
+// "harvix-cli list BROWSER [--cache PATH]": opens a browser's cache as a comb
 // run does and prints its entries, one tab-separated line each.
 #include <iostream>
 
@@ -14,7 +14,7 @@ public:
     std::string Summary() const override { return "list the entries of a browser's cache"; }
 
     std::string Usage() const override {
-        return "Usage: harvix-cli list BROWSER [--cache DIR]\n"
+        return "Usage: harvix-cli list BROWSER [--cache PATH]\n"
                "\n"
                "Opens the cache of BROWSER (mozilla, ie or maxthon) as a comb run does\n"
                "and prints one line per cache entry, with these fields separated by\n"
@@ -23,10 +23,14 @@ public:
                "  1970), data file, URL.\n"
                "Control characters inside a field are printed as %XX.\n"
                "\n"
-               "  --cache DIR   the cache folder (for mozilla, the folder holding\n"
+               "  --cache PATH  for mozilla, the cache folder (the one holding\n"
                "                _CACHE_MAP_); without it the remembered folder of the\n"
                "                settings is used, and when that is empty the cache of\n"
                "                the first Firefox profile is looked for.\n"
+               "                For ie and maxthon (one shared URL cache), the cache\n"
+               "                index index.dat or a folder that holds it; without it\n"
+               "                the index of the Wine prefix ($WINEPREFIX, else ~/.wine)\n"
+               "                is looked for.\n"
                "\n"
                "Exit status 2, with the reason on standard error, when the cache cannot\n"
                "be opened; 1 on a usage error. The settings file is read, never written.\n";
@@ -51,11 +55,15 @@ public:
             return UsageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
         }
         if (cacheGiven && cache.empty()) {
-            return UsageError("--cache needs a folder");
+            return UsageError("--cache needs a path");
         }
         LoadSettingsReadOnly();
         const auto reader = MakeReaderOrSay(kind, word, cache);
-        if (reader == nullptr || !reader->TryOpen()) {
+        if (reader == nullptr) {
+            return kExitCacheOpen;
+        }
+        if (!reader->TryOpen()) {
+            SayWhyNotOpened(*reader, "list");
             return kExitCacheOpen;
         }
         reader->LoadEntries();

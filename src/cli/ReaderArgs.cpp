@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "readers/IECache.h"
 #include "readers/ReaderFactory.h"
 
 int32_t BrowserKindFromWord(const std::string& word) {
@@ -26,6 +27,13 @@ std::unique_ptr<CCacheBrowser> MakeReaderOrSay(int32_t kind, const std::string& 
                   << "' is not available in this build\n";
     }
     return reader;
+}
+
+void SayWhyNotOpened(CCacheBrowser& reader, const std::string& command) {
+    if (auto* urlCache = dynamic_cast<CIECache*>(&reader)) {
+        std::cerr << "harvix-cli " << command
+                  << ": cannot open the URL cache: " << urlCache->Service().FailureText() << "\n";
+    }
 }
 
 std::string FieldText(const std::string& text) {

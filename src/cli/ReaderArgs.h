@@ -17,6 +17,10 @@ int32_t BrowserKindFromWord(const std::string& word);
 std::unique_ptr<CCacheBrowser> MakeReaderOrSay(int32_t kind, const std::string& word,
                                                const std::string& cacheLocation);
 
+// After a failed TryOpen: prints why on standard error where the error
+// report did not (the URL cache's failures show no box).
+void SayWhyNotOpened(CCacheBrowser& reader, const std::string& command);
+
 // A text fit for one tab-separated field: control characters (tabs and line
 // ends included) become %XX.
 std::string FieldText(const std::string& text);
