@@ -1,6 +1,7 @@
 #include "engine/BrowserActivity.h"
 
 #include <chrono>
+#include <exception>
 #include <system_error>
 
 #include "platform/Platform.h"
@@ -23,9 +24,7 @@ CBrowserActivity::CBrowserActivity(uint32_t periodMs) : period(periodMs), clock(
 
 CBrowserActivity::~CBrowserActivity() {
     Stop();
-    if (thread_.joinable()) {
-        thread_.join();  // joins the older threads it owns first
-    }
+    Wait();
 }
 
 int64_t CBrowserActivity::SystemSeconds() {
@@ -87,6 +86,19 @@ void CBrowserActivity::Stop() {
     wake_.notify_all();
 }
 
+void CBrowserActivity::Wait() {
+    std::thread newest;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        newest = std::move(thread_);
+    }
+    // Joined outside the lock, which the polling thread takes between polls.
+    // The newest thread joins the older ones it owns first.
+    if (newest.joinable()) {
+        newest.join();
+    }
+}
+
 void CBrowserActivity::MonitorThreadProc(CBrowserActivity* monitor, Watch watch,
                                          std::shared_ptr<std::thread> previous) {
     // Two threads never poll for one monitor: wait until the thread that
@@ -128,9 +140,15 @@ void CBrowserActivity::PollLoop(const Watch& watch) {
 }
 
 bool CBrowserActivity::FindProcess(const std::vector<std::string>& names) {
-    // An unreadable process table lists nothing: the browser counts as closed.
+    // A process table that cannot be read counts as one without the browser.
+    std::vector<ProcessInfo> processes;
+    try {
+        processes = Platform().ListProcesses();
+    } catch (const std::exception&) {
+        return false;
+    }
     // Whole names only: "firefoxx" or "my-firefox" is not "firefox".
-    for (const ProcessInfo& process : Platform().ListProcesses()) {
+    for (const ProcessInfo& process : processes) {
         for (const std::string& name : names) {
             if (EqualsNoCase(process.imageName, name)) {
                 return true;

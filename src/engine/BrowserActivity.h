@@ -63,6 +63,9 @@ public:
     // Clears `running` and wakes the polling thread from its sleep. Clearing
     // `running` directly stops the monitor too, only after the current sleep.
     void Stop();
+    // Waits until the polling thread (and any older one it waits for) has
+    // ended; call after Stop, never from the monitor's own thread.
+    void Wait();
 
     // True while the process was seen in the latest poll (or IsRunning check).
     std::atomic<bool> found{false};

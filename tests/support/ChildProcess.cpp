@@ -1,5 +1,6 @@
 #include "support/ChildProcess.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -35,14 +36,26 @@ fs::path SleepProgram() {
 }
 
 // The parent process id from /proc/<pid>/stat ("pid (comm) state ppid ..."),
-// or -1 when the process is gone.
+// or -1 when the process is gone (reading the file of a process that has
+// just ended fails, so plain system calls are used).
 pid_t ParentOf(int64_t pid) {
-    const std::string stat = ReadFile(fs::path("/proc") / std::to_string(pid) / "stat");
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos || close + 4 >= stat.size()) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return -1;
     }
-    return static_cast<pid_t>(std::strtol(stat.c_str() + close + 4, nullptr, 10));
+    char buffer[512];
+    const ssize_t got = read(fd, buffer, sizeof buffer - 1);
+    close(fd);
+    if (got <= 0) {
+        return -1;
+    }
+    const std::string stat(buffer, static_cast<std::size_t>(got));
+    const std::size_t end = stat.rfind(')');
+    if (end == std::string::npos || end + 4 >= stat.size()) {
+        return -1;
+    }
+    return static_cast<pid_t>(std::strtol(stat.c_str() + end + 4, nullptr, 10));
 }
 
 }  // namespace
