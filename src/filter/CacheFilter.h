@@ -7,6 +7,7 @@
 // thread while the main window keeps the items unchanged.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -183,6 +184,10 @@ public:
     using KeptFileCallback = void (*)(std::intptr_t context, const std::string& path);
     KeptFileCallback keptFileCallback = nullptr;
     std::intptr_t keptFileContext = 0;
+    // Looked at before each entry: once the flag it points at is set, the
+    // pass ends early (the program is ending). Null: the pass always runs
+    // to the end of the entries.
+    const std::atomic<bool>* stopRequest = nullptr;
 
     // More items than this are not read from a filter file: no real set
     // comes near it, and a damaged file must not eat the memory.

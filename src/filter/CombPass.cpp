@@ -348,6 +348,9 @@ bool CCacheFilter::Comb(CCacheBrowser* combReader) {
     // The entries in the reader's order, by position: a reader's `index`
     // fields are not trusted to lead through the list.
     for (const auto& entry : reader->entries) {
+        if (stopRequest != nullptr && *stopRequest) {
+            break;
+        }
         if (sinceTime == 0 || entry->time >= sinceTime) {
             CombEntry(*entry);
         }
