@@ -245,13 +245,33 @@ uint32_t ReadU32(const std::vector<uint8_t>& bytes, std::size_t offset) {
            static_cast<uint32_t>(bytes[offset + 3]) << 24;
 }
 
+constexpr std::size_t kFirstTableOffset = 0x20;  // where the header names the first hash table
+constexpr std::size_t kBlockSize = 128;
+
+// A record's size is its block count (at +4) times 128, in 32-bit
+// arithmetic. libmsiecf allocates and reads a record by that size, and finds
+// the records by a scan that starts at the first hash table and steps from
+// record to record by it. A damaged count can ask for gigabytes, or give a
+// product of 0 (0 itself, or a multiple of 2^25) that keeps the scan on one
+// spot for ever. A sound record always fits in the file; a count of 0 or
+// one beyond the blocks left in the file is made 1 here, in the copy in
+// memory, so that the scan steps past the damaged record as past any
+// unknown block and goes on to the records after it.
+void BoundBlockCount(std::vector<uint8_t>& bytes, std::size_t at) {
+    const uint32_t blocks = ReadU32(bytes, at + 4);
+    const std::size_t room = (bytes.size() - at) / kBlockSize;
+    if (blocks == 0 || blocks > room) {
+        bytes[at + 4] = 1;
+        bytes[at + 5] = bytes[at + 6] = bytes[at + 7] = 0;
+    }
+}
+
 // The index chains its hash tables: the header names the first (at 0x20),
 // each table the next (at +8), 0 ending the chain. libmsiecf follows the
 // chain without remembering where it has been, so a damaged link that leads
 // back into the chain would keep it walking for ever. Such a link is cut
 // here, in the copy in memory: the tables before it stay readable.
 void CutHashTableLoops(std::vector<uint8_t>& bytes) {
-    constexpr std::size_t kFirstTableOffset = 0x20;
     constexpr std::size_t kNextTableOffset = 8;
     if (bytes.size() < kFirstTableOffset + 4) {
         return;
@@ -267,32 +287,22 @@ void CutHashTableLoops(std::vector<uint8_t>& bytes) {
             std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(link), 4, uint8_t{0});
             return;
         }
+        BoundBlockCount(bytes, table);
         link = static_cast<std::size_t>(table) + kNextTableOffset;
     }
 }
 
-// libmsiecf finds the records by a scan that starts at the first hash table
-// and steps from record to record by each record's block count times 128,
-// in 32-bit arithmetic. A damaged count whose product is 0 (0 itself, or a
-// multiple of 2^25) would keep the scan on one spot for ever. Such a count
-// is made 1 here, in the copy in memory: the scan then steps past the
-// damaged record as past any unknown block.
-void GuardRecordSteps(std::vector<uint8_t>& bytes) {
-    constexpr std::size_t kFirstTableOffset = 0x20;
-    constexpr std::size_t kBlockSize = 128;
+// Bounds the block count of every record where the record scan can meet one.
+void BoundRecordSizes(std::vector<uint8_t>& bytes) {
     if (bytes.size() < kFirstTableOffset + 4) {
         return;
     }
     static constexpr std::array<std::string_view, 4> kSignatures{"URL ", "HASH", "REDR", "LEAK"};
-    for (std::size_t at = ReadU32(bytes, kFirstTableOffset); at + 8 <= bytes.size() && at >= 4;
+    for (std::size_t at = ReadU32(bytes, kFirstTableOffset); at >= 4 && at + 8 <= bytes.size();
          at += kBlockSize) {
         const std::string_view signature(reinterpret_cast<const char*>(bytes.data() + at), 4);
-        if (std::find(kSignatures.begin(), kSignatures.end(), signature) == kSignatures.end()) {
-            continue;
-        }
-        if (static_cast<uint32_t>(ReadU32(bytes, at + 4) * kBlockSize) == 0) {
-            bytes[at + 4] = 1;
-            bytes[at + 5] = bytes[at + 6] = bytes[at + 7] = 0;
+        if (std::find(kSignatures.begin(), kSignatures.end(), signature) != kSignatures.end()) {
+            BoundBlockCount(bytes, at);
         }
     }
 }
@@ -545,7 +555,7 @@ bool CMsiecfUrlCache::Open() {
         std::memcpy(state->bytes.data(), kMicrosoftSignature.data(), kMicrosoftSignature.size());
     }
     CutHashTableLoops(state->bytes);
-    GuardRecordSteps(state->bytes);
+    BoundRecordSizes(state->bytes);
 
     const std::string notIndex = PathToUtf8(index) + ": not a readable URL cache index";
     if (state->bytes.empty()) {

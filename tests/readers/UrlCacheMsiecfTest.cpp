@@ -275,13 +275,14 @@ TEST(UrlCacheMsiecf, AHashTableThatLinksBackToItselfEndsTheChain) {
     EXPECT_EQ(ReadFile(dir / "index.dat"), bytes);  // mended in memory only
 }
 
-TEST(UrlCacheMsiecf, ARecordOfNoBlocksIsSteppedOver) {
+TEST(UrlCacheMsiecf, ARecordOfNoBlocksOrOfTooManyIsSteppedOver) {
     // Records are found by stepping from one to the next by their block
     // counts; a count of 0, or one whose size in bytes wraps to 0 in 32
-    // bits, must not hold the walk on one spot.
+    // bits, must not hold the walk on one spot, and one far beyond the file
+    // must not ask for its size in memory.
     TempDir dir;
     const std::string original = ReadFile(kContentIndex);
-    for (const uint32_t blocks : {0u, 0x02000000u, 0xFE000000u}) {
+    for (const uint32_t blocks : {0u, 0x02000000u, 0xFE000000u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
         std::string bytes = original;
         ASSERT_EQ(bytes.compare(0x7080, 4, "URL "), 0);
         for (int i = 0; i < 4; ++i) {
