@@ -266,6 +266,19 @@ void BoundBlockCount(std::vector<uint8_t>& bytes, std::size_t at) {
     }
 }
 
+// The header counts the cache directories at 0x48 and lists them from 0x4C,
+// twelve bytes each, up to the allocation table at 0x250. libmsiecf
+// allocates the list by the count as it stands, so a damaged count asks for
+// gigabytes; it is kept to what fits here, in the copy in memory.
+void BoundDirectoryCount(std::vector<uint8_t>& bytes) {
+    constexpr std::size_t kCountOffset = 0x48;
+    constexpr uint32_t kMaxDirectories = (0x250 - 0x4C) / 12;
+    if (bytes.size() >= kCountOffset + 4 && ReadU32(bytes, kCountOffset) > kMaxDirectories) {
+        bytes[kCountOffset] = kMaxDirectories;
+        bytes[kCountOffset + 1] = bytes[kCountOffset + 2] = bytes[kCountOffset + 3] = 0;
+    }
+}
+
 // The index chains its hash tables: the header names the first (at 0x20),
 // each table the next (at +8), 0 ending the chain. libmsiecf follows the
 // chain without remembering where it has been, so a damaged link that leads
@@ -556,6 +569,7 @@ bool CMsiecfUrlCache::Open() {
     }
     CutHashTableLoops(state->bytes);
     BoundRecordSizes(state->bytes);
+    BoundDirectoryCount(state->bytes);
 
     const std::string notIndex = PathToUtf8(index) + ": not a readable URL cache index";
     if (state->bytes.empty()) {

@@ -295,6 +295,18 @@ TEST(UrlCacheMsiecf, ARecordOfNoBlocksOrOfTooManyIsSteppedOver) {
     }
 }
 
+TEST(UrlCacheMsiecf, ADamagedDirectoryCountKeepsTheRealDirectories) {
+    // The header's count of cache directories (4 at 0x48) grown to more
+    // than the header can list: the four real names still serve.
+    TempDir dir;
+    std::string bytes = ReadFile(kContentIndex);
+    bytes.replace(0x48, 4, std::string("\x04\x00\x00\x7F", 4));
+    WriteFile(dir / "index.dat", bytes);
+    auto reader = Load(dir / "index.dat");
+    ASSERT_EQ(reader->entries.size(), 19u);
+    EXPECT_EQ(fs::path(reader->entries[0]->dataFile).parent_path().filename(), "ENG3X4ZR");
+}
+
 TEST(UrlCacheMsiecf, FatDateTimeConversion) {
     // 2015-08-25 11:05:22 as the index stores it: date low, time high.
     EXPECT_EQ(CIECache::EntryTime(CMsiecfUrlCache::FatDateTimeToFileTime(0x58ab4719)), 1440500722);
