@@ -10,11 +10,13 @@
 std::unique_ptr<Command> MakeFilterShowCommand();
 std::unique_ptr<Command> MakeListCommand();
 std::unique_ptr<Command> MakeCombCommand();
+std::unique_ptr<Command> MakeWatchCommand();
 
 std::vector<std::unique_ptr<Command>> MakeCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(MakeListCommand());
     commands.push_back(MakeCombCommand());
+    commands.push_back(MakeWatchCommand());
     commands.push_back(MakeFilterShowCommand());
     return commands;
 }

@@ -38,6 +38,42 @@ public:
 
 private:
     pid_t pid_ = -1;
+    int shared_ = -1;  // the shared hold on the machine's browser-children lock
+};
+
+// For a test whose program under test reads the whole process table (a
+// harvix-cli child): while it lives, no other test process of the machine
+// has a browser-named child (each ChildProcess holds a shared lock of one
+// file in the temporary folder; this waits for the exclusive one).
+class ExclusiveProcessTable {
+public:
+    ExclusiveProcessTable();
+    ~ExclusiveProcessTable();
+    ExclusiveProcessTable(const ExclusiveProcessTable&) = delete;
+    ExclusiveProcessTable& operator=(const ExclusiveProcessTable&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// A program run as a child with its standard output and error going to
+// files, for tests of harvix-cli as a separate process.
+class Program {
+public:
+    Program(const fs::path& executable, const std::vector<std::string>& args,
+            const fs::path& outFile, const fs::path& errFile);
+    // Kills the program when it still runs.
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    void Signal(int signal) const;
+    // The exit code once the program has ended by itself; -1 when it was
+    // killed by a signal or did not end within `timeout` (it is then killed).
+    int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+private:
+    pid_t pid_ = -1;
 };
 
 // A fake platform whose process table is the real one narrowed to the
