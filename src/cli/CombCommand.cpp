@@ -22,23 +22,35 @@ struct RunReport {
     uint64_t kept = 0;
 };
 
+void DrawBar(int percent) {
+    constexpr int kWidth = 40;
+    const int filled = percent * kWidth / 100;
+    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
+                 kWidth - filled, "", percent);
+    std::fflush(stderr);
+}
+
 void OnProgress(std::intptr_t context, int32_t percent) {
     auto* report = reinterpret_cast<RunReport*>(context);
     if (!report->showProgress || percent == report->shownPercent) {
         return;
     }
     report->shownPercent = percent;
-    constexpr int kWidth = 40;
-    const int filled = percent * kWidth / 100;
-    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
-                 kWidth - filled, "", static_cast<int>(percent));
-    std::fflush(stderr);
+    DrawBar(percent);
 }
 
 void OnKeptFile(std::intptr_t context, const std::string& path) {
     auto* report = reinterpret_cast<RunReport*>(context);
     ++report->kept;
+    const bool barShown = report->shownPercent >= 0;
+    if (barShown) {
+        std::fputs("\r\x1b[K", stderr);  // the path takes the bar's line; the bar follows
+    }
     std::cout << path << '\n';
+    if (barShown) {
+        std::cout.flush();
+        DrawBar(report->shownPercent);
+    }
 }
 
 class CombCommand final : public Command {

@@ -2,7 +2,10 @@
 // opening and discovery, the map walk, and copying both kinds of data,
 // sound and damaged.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <memory>
 #include <string>
@@ -422,6 +425,29 @@ TEST_F(MozillaCacheTest, CopiesReplaceAnExistingFileUnlessAskedNotTo) {
     EXPECT_EQ(ReadFile(out / "t0"), Bytes(100, 's'));
     EXPECT_EQ(ReadFile(out / "t1"), Bytes(30000, 'l'));
     EXPECT_EQ(OutFiles(), (std::vector<std::string>{"t0", "t1"}));
+}
+
+TEST_F(MozillaCacheTest, AWriteThatFailsHalfwayLeavesNoPartialFile) {
+    {
+        CacheWriter writer(cache);
+        writer.Add(Http("http://a.org/s", Bytes(3000, 's')));
+        writer.Add(Http("http://a.org/l", Bytes(300000, 'l')));
+    }
+    Load();
+    // Files may grow to 1000 bytes only: both copies fail in the middle.
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool blockCopied = Copy(0, "s");
+    const bool separateCopied = Copy(1, "l");
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(blockCopied);
+    EXPECT_FALSE(separateCopied);
+    EXPECT_TRUE(OutFiles().empty());
 }
 
 TEST_F(MozillaCacheTest, AMissingTargetFolderFailsForBothKindsOfData) {

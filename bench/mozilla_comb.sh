@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Firefox cache benchmark: writes a synthetic cache with harvix-mkcache
+# (default 20,000 entries, about 1 GB: a quarter small items in the block
+# files, the rest separate files), then measures in one run
+#   - harvix-cli list (the map walk and every metadata item),
+#   - harvix-cli comb with a filter that keeps every entry, Skip Duplicates
+#     on and off,
+#   - cp -r of the same cache folder, the yardstick for the comb,
+# with wall time and peak memory (/usr/bin/time). The three copies take
+# turns in every round, so that a busy disk weighs on all of them alike;
+# the comb should take at most 1.3 times as long as the copy. Its peak
+# memory should not grow with the data: the script repeats everything on a
+# cache of the same entry count with a quarter of the data.
+#
+# Usage: bench/mozilla_comb.sh [COUNT [BYTES]]     (BYTES like 1G, 256M)
+# Needs about three times BYTES of free disk below ${TMPDIR:-/tmp}.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+count=${1:-20000}
+bytes=${2:-1G}
+rounds=${HARVIX_BENCH_ROUNDS:-3}
+build=${HARVIX_BUILD_DIR:-build}
+
+[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (Debian package 'time')" >&2; exit 1; }
+cmake --build "$build" --target harvix-cli harvix-mkcache >/dev/null
+cli="$root/$build/src/harvix-cli"
+mkcache="$root/$build/tools/mozcache/harvix-mkcache"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/harvix-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# Runs a command and prints "SECONDS KIB" (wall time, peak resident size).
+# What earlier commands wrote is flushed first, outside the timing.
+measure() {
+  sync -f "$work"
+  /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" >"$work/stdout.txt" 2>"$work/stderr.txt" || {
+    cat "$work/stderr.txt" >&2
+    return 1
+  }
+  cat "$work/time.txt"
+}
+
+# The smaller of two "SECONDS KIB" lines by seconds.
+faster() {
+  if [ -z "$1" ] || awk -v a="${2% *}" -v b="${1% *}" 'BEGIN { exit !(a < b) }'; then
+    echo "$2"
+  else
+    echo "$1"
+  fi
+}
+
+report() { printf '   %-38s %8s s %9s KiB peak\n' "$1" $2; }
+
+bench_size() {
+  local size=$1 cache="$work/cache-$1"
+  echo "== $count entries, $size of data"
+  "$mkcache" --synthetic "$count" --bytes "$size" "$cache" | sed 's/^/   /'
+  printf '   cache folder: %s in %s files\n' "$(du -sh "$cache" | cut -f1)" \
+    "$(find "$cache" -type f | wc -l)"
+  printf '[GENERAL]\nHarvixFilter=1\n[FILTER_0]\nContentType=0\nDirectory=%s\nFileNameDummy=file\n' \
+    "$work/combed" >"$work/all.flt"
+  # Read everything once, so that every command finds the cache in memory.
+  find "$cache" -type f -exec cat {} + >/dev/null
+
+  local list="" on="" off="" copy="" line ratios=""
+  for round in $(seq "$rounds"); do
+    list=$(faster "$list" "$(measure "$cli" list mozilla --cache "$cache")")
+    rm -rf "$work/combed"
+    line=$(measure "$cli" comb mozilla --cache "$cache" --filter "$work/all.flt" --one-copy \
+      --skip-duplicates)
+    on=$(faster "$on" "$line")
+    local t_on=${line% *}
+    rm -rf "$work/combed"
+    line=$(measure "$cli" comb mozilla --cache "$cache" --filter "$work/all.flt" --one-copy \
+      --no-skip-duplicates)
+    off=$(faster "$off" "$line")
+    local t_off=${line% *}
+    [ "$round" -lt "$rounds" ] && rm -rf "$work/combed"
+    rm -rf "$work/copy"
+    line=$(measure cp -r "$cache" "$work/copy")
+    copy=$(faster "$copy" "$line")
+    ratios+=$(awk -v a="$t_on" -v b="$t_off" -v c="${line% *}" \
+      'BEGIN { printf " %.2f/%.2f", a / c, b / c }')
+    rm -rf "$work/copy"
+  done
+  report "harvix-cli list ($(wc -l <"$work/stdout.txt") entries)" "$list"
+  report "harvix-cli comb, Skip Duplicates on" "$on"
+  report "harvix-cli comb, Skip Duplicates off" "$off"
+  report "cp -r of the cache folder" "$copy"
+  printf '   comb/cp time per round (on/off):%s; goal at most 1.3\n' "$ratios"
+  printf '   combed: %s files, %s bytes\n' "$(find "$work/combed" -type f | wc -l)" \
+    "$(du -sb "$work/combed" | cut -f1)"
+  rm -rf "$work/combed" "$cache"
+}
+
+echo "harvix Firefox cache benchmark, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)," \
+  "best of $rounds rounds, in $work"
+bench_size "$bytes"
+# The same number of entries with a quarter of the data: the comb's peak
+# memory should stay where it was.
+quarter=$(awk -v b="$bytes" 'BEGIN {
+  n = b + 0; u = substr(b, length(b)); m = (u == "G") ? 1024 : (u == "M") ? 1 : 1 / 1048576
+  printf "%dM", n * m / 4 }')
+bench_size "$quarter"
