@@ -8,6 +8,7 @@
 #include <csignal>
 
 #include <memory>
+#include <random>
 #include <string>
 
 #include "CacheWriter.h"
@@ -472,6 +473,52 @@ TEST_F(MozillaCacheTest, ClosingReleasesTheFilesAndCopiesOfBlockDataThenFail) {
     reader.Close();
     EXPECT_FALSE(Copy(0, "s"));
     EXPECT_TRUE(OutFiles().empty());
+}
+
+TEST_F(MozillaCacheTest, RandomlyDamagedCachesAreReadAndCopiedSafely) {
+    {
+        CacheWriter writer(cache);
+        for (int i = 0; i < 12; ++i) {
+            auto entry = Http("http://a.org/" + std::to_string(i),
+                              Bytes(static_cast<std::size_t>(100 + i * i * 300), 'a'));
+            entry.metaPlace = i % 5 == 4 ? Place::Separate : Place::Auto;
+            writer.Add(entry);
+        }
+    }
+    const char* names[] = {"_CACHE_MAP_", "_CACHE_001_", "_CACHE_002_", "_CACHE_003_"};
+    std::string original[4];
+    for (int f = 0; f < 4; ++f) {
+        original[f] = ReadFile(cache / names[f]);
+    }
+    std::mt19937 random(20120101);
+    for (int round = 0; round < 150; ++round) {
+        const int f = static_cast<int>(random() % 4);
+        std::string damaged = original[f];
+        if (round % 7 == 0) {
+            damaged.resize(random() % (damaged.size() + 1));  // cut short
+        } else {
+            for (int flips = 1 + static_cast<int>(random() % 24); flips > 0; --flips) {
+                // Mostly the map's records and the first blocks.
+                const std::size_t limit = std::min<std::size_t>(damaged.size(), 4096 + 2048);
+                damaged[random() % limit] = static_cast<char>(random());
+            }
+        }
+        WriteFile(cache / names[f], damaged);
+        CMozillaCache damagedReader;
+        damagedReader.cacheFolder = PathToUtf8(cache);
+        ASSERT_TRUE(damagedReader.TryOpen());
+        damagedReader.LoadEntries();
+        EXPECT_LE(damagedReader.entries.size(), 12u);  // one per map record at most
+        for (std::size_t i = 0; i < damagedReader.entries.size(); ++i) {
+            const fs::path target = out / ("c" + std::to_string(i));
+            if (damagedReader.CopyEntry(target, *damagedReader.entries[i])) {
+                EXPECT_LE(fs::file_size(target), 300000u);
+            }
+        }
+        fs::remove_all(out);
+        fs::create_directories(out);
+        WriteFile(cache / names[f], original[f]);
+    }
 }
 
 }  // namespace
