@@ -33,24 +33,6 @@ void SendLeave(QWidget& widget) {
     QApplication::sendEvent(&widget, &leave);
 }
 
-// Records the addresses that the desktop was asked to open.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-
-public:
-    explicit UrlRecorder(const QString& scheme) : scheme_(scheme) {
-        QDesktopServices::setUrlHandler(scheme_, this, "Open");
-    }
-    ~UrlRecorder() override { QDesktopServices::unsetUrlHandler(scheme_); }
-    QList<QUrl> opened;
-
-public slots:
-    void Open(const QUrl& url) { opened.append(url); }
-
-private:
-    QString scheme_;
-};
-
 }  // namespace
 
 TEST(Pictures, EveryPictureIdDrawsAtMenuAndTraySizes) {
@@ -208,5 +190,3 @@ TEST(PictureMenu, KeyboardChoiceReportsTheCommand) {
     ASSERT_EQ(chosen.count(), 1);
     EXPECT_EQ(chosen.front().front().toInt(), 22);
 }
-
-#include "ControlsTest.moc"

@@ -22,8 +22,8 @@ struct SeenBox {
 };
 
 // Answers the next message box by clicking `answer`, recording what it showed.
-void AnswerNextBox(QMessageBox::StandardButton answer, SeenBox& seen) {
-    WhenShown<QMessageBox>([answer, &seen](QMessageBox* box) {
+[[nodiscard]] Watch AnswerNextBox(QMessageBox::StandardButton answer, SeenBox& seen) {
+    return WhenShown<QMessageBox>([answer, &seen](QMessageBox* box) {
         seen.title = box->windowTitle();
         seen.text = box->text();
         seen.icon = box->icon();
@@ -42,7 +42,7 @@ TEST(QtNotifier, ShowsABoxOnTheUiThreadAndReturnsTheAnswer) {
     TheLanguage().OK = "Gut";
     CQtNotifier notifier;
     SeenBox seen;
-    AnswerNextBox(QMessageBox::Ok, seen);
+    const Watch answering = AnswerNextBox(QMessageBox::Ok, seen);
     EXPECT_EQ(notifier.Show("Harvix", "Something failed.", MessageIcon::Error, MessageButtons::Ok),
               MessageResult::Ok);
     EXPECT_EQ(seen.title, QStringLiteral("Harvix"));
@@ -51,7 +51,7 @@ TEST(QtNotifier, ShowsABoxOnTheUiThreadAndReturnsTheAnswer) {
     EXPECT_EQ(seen.buttons, QStringList{QStringLiteral("Gut")});
 
     SeenBox question;
-    AnswerNextBox(QMessageBox::Yes, question);
+    const Watch answeringQuestion = AnswerNextBox(QMessageBox::Yes, question);
     EXPECT_EQ(notifier.Show("Harvix", "Sure?", MessageIcon::Warning, MessageButtons::YesNo),
               MessageResult::Yes);
     EXPECT_EQ(question.icon, QMessageBox::Warning);
@@ -60,10 +60,11 @@ TEST(QtNotifier, ShowsABoxOnTheUiThreadAndReturnsTheAnswer) {
 
 TEST(QtNotifier, EscapeGivesTheCautiousAnswer) {
     CQtNotifier notifier;
-    WhenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
+    Watch escape =
+        WhenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
     EXPECT_EQ(notifier.Show("Harvix", "Sure?", MessageIcon::Question, MessageButtons::YesNo),
               MessageResult::No);
-    WhenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
+    escape = WhenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
     EXPECT_EQ(notifier.Show("Harvix", "Save?", MessageIcon::Question, MessageButtons::YesNoCancel),
               MessageResult::Cancel);
 }
@@ -71,7 +72,7 @@ TEST(QtNotifier, EscapeGivesTheCautiousAnswer) {
 TEST(QtNotifier, CallFromAnotherThreadWaitsForTheAnswerGivenOnTheUiThread) {
     CQtNotifier notifier;
     SeenBox seen;
-    AnswerNextBox(QMessageBox::No, seen);
+    const Watch answering = AnswerNextBox(QMessageBox::No, seen);
     std::atomic<bool> done{false};
     MessageResult result = MessageResult::Ok;
     std::thread comb([&] {
@@ -90,7 +91,7 @@ TEST(QtNotifier, InstalledAsTheCoreNotifier) {
     CQtNotifier notifier;
     INotifier* previous = SetNotifier(&notifier);
     SeenBox seen;
-    AnswerNextBox(QMessageBox::Ok, seen);
+    const Watch answering = AnswerNextBox(QMessageBox::Ok, seen);
     EXPECT_EQ(ShowMessage("Core message", MessageIcon::Information), MessageResult::Ok);
     SetNotifier(previous);
     EXPECT_EQ(seen.text, QStringLiteral("Core message"));

@@ -6,7 +6,10 @@
 #include <QEnterEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QTest>
 
 #include "GuiTestSupport.h"
@@ -15,6 +18,10 @@
 #include "controls/ImageButton.h"
 #include "controls/PictureMenu.h"
 #include "controls/Pictures.h"
+#include "platform/Text.h"
+#include "support/TestSupport.h"
+#include "ui/EditFilterDlg.h"
+#include "ui/OptionsDlg.h"
 #include "ui/ProgressDlg.h"
 #include "ui/SystemTray.h"
 
@@ -25,6 +32,44 @@ void Save(const QImage& image, const QString& name) {
     EXPECT_TRUE(HasDrawing(image)) << name.toStdString();
     const QString path = SaveScreenshot(image, name);
     EXPECT_TRUE(QFile::exists(path)) << path.toStdString();
+}
+
+const fs::path kLangs = fs::path(HARVIX_SOURCE_DIR) / "resources" / "Langs";
+
+Settings SampleSettings() {
+    Settings settings;
+    settings.langsDir = kLangs;
+    settings.Language = PathToUtf8(kLangs / "English.lng");
+    settings.MozillaCachePath = "/home/user/.cache/mozilla/firefox/k2x9.default/Cache";
+    settings.DefaultCombPath = "~/HX_FILES/%DATE%";
+    settings.IE = false;
+    return settings;
+}
+
+LanguageTexts Texts(const char* file) {
+    LanguageTexts texts;
+    Settings settings;
+    settings.Language = PathToUtf8(kLangs / file);
+    LoadLanguage(texts, settings);
+    return texts;
+}
+
+QImage GrabWindow(QWidget& window) {
+    window.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+    return window.grab().toImage();
+}
+
+CCacheFilter::CFilterItem SampleItem() {
+    CCacheFilter::CFilterItem item;
+    item.contentType = 1;
+    item.minSize = 10240;
+    item.url = "photos, .example.org";
+    item.minWidth = 320;
+    item.minHeight = 240;
+    item.directoryTemplate = "~/HX_FILES/Photos/%DATE%";
+    item.fileNameDummy = "photo";
+    return item;
 }
 
 QImage GrabPopup(QMenu& menu) {
@@ -134,4 +179,45 @@ TEST(Screenshots, HyperlinkLabel) {
     box.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
     Save(box.grab().toImage(), QStringLiteral("hyperlink-label"));
+}
+
+TEST(Screenshots, OptionsDialogInEnglishAndGerman) {
+    for (const char* language : {"English", "German"}) {
+        Settings settings = SampleSettings();
+        settings.Language = PathToUtf8(kLangs / (std::string(language) + ".lng"));
+        LanguageTexts texts = Texts((std::string(language) + ".lng").c_str());
+        COptionsDlg dialog(settings, texts);
+        Save(GrabWindow(dialog),
+             QStringLiteral("options-dialog-%1").arg(QLatin1String(language)).toLower());
+    }
+}
+
+TEST(Screenshots, FilterEditorAndItsFolderMessage) {
+    ScopedLanguage keep;
+    FakePlatform platform;
+    ScopedPlatform scoped(platform);
+    CCacheFilter::CFilterItem item = SampleItem();
+    {
+        CEditFilterDlg dialog(Q(TheLanguage().Edit), &item);
+        Save(GrabWindow(dialog), QStringLiteral("filter-editor"));
+        dialog.directoryTemplate->setText(QStringLiteral("Photos"));
+        QImage message;
+        const Watch watch = WhenShown<QMessageBox>([&](QMessageBox* box) {
+            message = box->grab().toImage();
+            box->accept();
+        });
+        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        Save(message, QStringLiteral("filter-editor-folder-message"));
+    }
+    TheLanguage() = Texts("German.lng");
+    CEditFilterDlg german(Q(TheLanguage().Add), &item);
+    Save(GrabWindow(german), QStringLiteral("filter-editor-german"));
+}
+
+TEST(Screenshots, TrayMenuInGerman) {
+    ScopedLanguage keep;
+    TheLanguage() = Texts("German.lng");
+    CSystemTray tray;
+    std::unique_ptr<CPictureMenu> menu(tray.BuildTrayMenu());
+    Save(GrabPopup(*menu), QStringLiteral("tray-menu-german"));
 }

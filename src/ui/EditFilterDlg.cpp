@@ -1,0 +1,188 @@
+#include "ui/EditFilterDlg.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <limits>
+
+#include "app/LanguageTexts.h"
+#include "filter/ContentType.h"
+#include "platform/Text.h"
+#include "ui/FolderChooser.h"
+
+namespace {
+
+QString Text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+QLineEdit* Edit(QWidget* parent, const char* name) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    return edit;
+}
+
+}  // namespace
+
+const QStringList& CEditFilterDlg::ContentTypeOrder() {
+    // Pictures first, then video, sound, documents and the rest; each
+    // name is the short name of its content-type code.
+    static const QStringList order = [] {
+        QStringList names;
+        for (int32_t code : {0, 1, 2, 3, 4, 5, 6, 17, 18, 7, 12, 13, 14, 15, 8, 9, 10, 11, 16}) {
+            names.append(Text(ContentTypeName(code)));
+        }
+        return names;
+    }();
+    return order;
+}
+
+int32_t CEditFilterDlg::ReadNumber(const QString& text) {
+    const int64_t value = LeadingInteger(text.toStdString());
+    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
+CEditFilterDlg::CEditFilterDlg(const QString& title, CCacheFilter::CFilterItem* item,
+                               QWidget* parent)
+    : QDialog(parent), item_(item) {
+    setObjectName(QStringLiteral("editFilterDialog"));
+    setWindowTitle(title);
+    BuildControls();
+    Initialise();
+}
+
+void CEditFilterDlg::BuildControls() {
+    contentTypeLabel = new QLabel(this);
+    contentType = new QComboBox(this);
+    contentType->setObjectName(QStringLiteral("contentType"));
+    contentType->setEditable(false);
+    minSizeLabel = new QLabel(this);
+    minSize = Edit(this, "minSize");
+    urlLabel = new QLabel(this);
+    url = Edit(this, "url");
+    minWidthLabel = new QLabel(this);
+    minWidth = Edit(this, "minWidth");
+    minHeightLabel = new QLabel(this);
+    minHeight = Edit(this, "minHeight");
+    directoryLabel = new QLabel(this);
+    directoryTemplate = Edit(this, "directoryTemplate");
+    directoryBrowse = new QPushButton(QStringLiteral("..."), this);
+    directoryBrowse->setObjectName(QStringLiteral("directoryBrowse"));
+    directoryBrowse->setAutoDefault(false);
+    directoryBrowse->setFixedWidth(directoryBrowse->fontMetrics().height() + 18);
+    fileNameDummyLabel = new QLabel(this);
+    fileNameDummy = Edit(this, "fileNameDummy");
+
+    const std::pair<QLabel*, QWidget*> rows[] = {{contentTypeLabel, contentType},
+                                                 {minSizeLabel, minSize},
+                                                 {urlLabel, url},
+                                                 {minWidthLabel, minWidth},
+                                                 {minHeightLabel, minHeight},
+                                                 {directoryLabel, directoryTemplate},
+                                                 {fileNameDummyLabel, fileNameDummy}};
+    auto* grid = new QGridLayout;
+    int row = 0;
+    for (const auto& [label, field] : rows) {
+        label->setBuddy(field);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(field, row, 1, 1, field == directoryTemplate ? 1 : 2);
+        ++row;
+    }
+    grid->addWidget(directoryBrowse, 5, 2);
+    grid->setColumnStretch(1, 1);
+    // The numbers and the stem are short; the URL and the folder get the room.
+    const int narrow = fontMetrics().averageCharWidth() * 16;
+    for (QWidget* field : {static_cast<QWidget*>(contentType), static_cast<QWidget*>(minSize),
+                           static_cast<QWidget*>(minWidth), static_cast<QWidget*>(minHeight),
+                           static_cast<QWidget*>(fileNameDummy)}) {
+        field->setMaximumWidth(narrow);
+        field->setMinimumWidth(narrow);
+    }
+
+    okButton = new QPushButton(this);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    okButton->setDefault(true);
+    cancelButton = new QPushButton(this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(okButton, QDialogButtonBox::AcceptRole);
+    buttons->addButton(cancelButton, QDialogButtonBox::RejectRole);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addSpacing(6);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    url->setMinimumWidth(fontMetrics().averageCharWidth() * 40);
+
+    connect(buttons, &QDialogButtonBox::accepted, this, &CEditFilterDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CEditFilterDlg::reject);
+    connect(directoryBrowse, &QPushButton::clicked, this, &CEditFilterDlg::Browse);
+}
+
+void CEditFilterDlg::Initialise() {
+    const LanguageTexts& texts = TheLanguage();
+    okButton->setText(Text(texts.OK));
+    cancelButton->setText(Text(texts.Cancel));
+    contentTypeLabel->setText(Text(texts.FilterListContentType));
+    minSizeLabel->setText(Text(texts.FilterListMinSize));
+    urlLabel->setText(Text(texts.FilterListURL));
+    minWidthLabel->setText(Text(texts.FilterListMinWidth));
+    minHeightLabel->setText(Text(texts.FilterListMinHeight));
+    directoryLabel->setText(Text(texts.FilterListDirectory));
+    fileNameDummyLabel->setText(Text(texts.FilterListFileNameDummy));
+
+    contentType->clear();
+    contentType->addItems(ContentTypeOrder());
+    const int current = contentType->findText(Text(ContentTypeName(item_->contentType)));
+    contentType->setCurrentIndex(current >= 0 ? current : 0);
+
+    minSize->setText(QString::number(item_->minSize));
+    url->setText(Text(item_->url));
+    url->setCursorPosition(0);
+    minWidth->setText(QString::number(item_->minWidth));
+    minHeight->setText(QString::number(item_->minHeight));
+    directoryTemplate->setText(Text(item_->directoryTemplate));
+    directoryTemplate->setCursorPosition(0);
+    fileNameDummy->setText(Text(item_->fileNameDummy));
+}
+
+void CEditFilterDlg::Browse() {
+    QString chosen;
+    if (BrowseForFolder(this, directoryTemplate->text(), Text(TheLanguage().BrowseDirectory),
+                        chosen) == kFolderChosen) {
+        directoryTemplate->setText(chosen);
+        directoryTemplate->setCursorPosition(0);
+    }
+}
+
+void CEditFilterDlg::accept() {
+    const LanguageTexts& texts = TheLanguage();
+    const std::string folder = directoryTemplate->text().toStdString();
+    // The rule applies to the text as typed: %DATE% and %TIME% stay unexpanded.
+    if (!CCacheFilter::IsValidTargetPath(folder)) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Harvix"), Text(texts.ErrorDirectory),
+                        QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("folderRuleMessage"));
+        box.button(QMessageBox::Ok)->setText(Text(texts.OK));
+        box.exec();
+        directoryTemplate->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    item_->directoryTemplate = folder;
+    item_->contentType =
+        ContentTypeFromWideText(contentType->currentText().toLower().toStdString());
+    item_->minSize = ReadNumber(minSize->text());
+    item_->url = url->text().toStdString();
+    item_->minWidth = ReadNumber(minWidth->text());
+    item_->minHeight = ReadNumber(minHeight->text());
+    item_->fileNameDummy = fileNameDummy->text().toStdString();
+    QDialog::accept();
+}

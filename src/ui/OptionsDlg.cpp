@@ -1,0 +1,271 @@
+#include "ui/OptionsDlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/LanguageTexts.h"
+#include "app/Settings.h"
+#include "platform/Text.h"
+#include "readers/ReaderFactory.h"
+#include "ui/FolderChooser.h"
+
+namespace {
+
+QString Text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+QPushButton* BrowseButton(QWidget* parent, const char* name) {
+    auto* button = new QPushButton(QStringLiteral("..."), parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    const int side = button->fontMetrics().height() + 12;
+    button->setFixedWidth(side + 6);
+    return button;
+}
+
+QLineEdit* Edit(QWidget* parent, const char* name) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    return edit;
+}
+
+// Sets an edit's text and shows its beginning (a long path would otherwise
+// show only its end).
+void ShowFromStart(QLineEdit* edit, const QString& text) {
+    edit->setText(text);
+    edit->setCursorPosition(0);
+}
+
+QCheckBox* Check(QWidget* parent, const char* name) {
+    auto* box = new QCheckBox(parent);
+    box->setObjectName(QLatin1String(name));
+    return box;
+}
+
+}  // namespace
+
+COptionsDlg::COptionsDlg(QWidget* parent) : COptionsDlg(TheSettings(), TheLanguage(), parent) {}
+
+COptionsDlg::COptionsDlg(Settings& settings, LanguageTexts& texts, QWidget* parent)
+    : QDialog(parent), settings_(settings), texts_(texts) {
+    setObjectName(QStringLiteral("optionsDialog"));
+    BuildControls();
+    Initialise();
+}
+
+void COptionsDlg::BuildControls() {
+    // Main: autostart, progress window, language.
+    mainGroup = new QGroupBox(this);
+    mainGroup->setObjectName(QStringLiteral("mainGroup"));
+    startWithWindowsStartUp = Check(mainGroup, "startWithWindowsStartUp");
+    showProgressBar = Check(mainGroup, "showProgressBar");
+    languageLabel = new QLabel(mainGroup);
+    languageList = new QComboBox(mainGroup);
+    languageList->setObjectName(QStringLiteral("languageList"));
+    languageList->setEditable(false);
+    languageList->setMinimumContentsLength(14);
+    languageList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    languageLabel->setBuddy(languageList);
+    auto* mainLayout = new QGridLayout(mainGroup);
+    mainLayout->addWidget(startWithWindowsStartUp, 0, 0, 1, 2);
+    mainLayout->addWidget(showProgressBar, 1, 0, 1, 2);
+    mainLayout->addWidget(languageLabel, 2, 0, 1, 2);
+    mainLayout->addWidget(languageList, 3, 0);
+    mainLayout->setColumnStretch(1, 1);
+
+    // Browsers: the three watched browsers and the Firefox cache folder.
+    browsersGroup = new QGroupBox(this);
+    browsersGroup->setObjectName(QStringLiteral("browsersGroup"));
+    useWithIE = Check(browsersGroup, "useWithIE");
+    useWithMaxthon = Check(browsersGroup, "useWithMaxthon");
+    useWithMozilla = Check(browsersGroup, "useWithMozilla");
+    findCache = new QPushButton(browsersGroup);
+    findCache->setObjectName(QStringLiteral("findCache"));
+    findCache->setAutoDefault(false);
+    cacheFolderLabel = new QLabel(browsersGroup);
+    cacheFolderEdit = Edit(browsersGroup, "cacheFolderEdit");
+    cacheFolderBrowse = BrowseButton(browsersGroup, "cacheFolderBrowse");
+    cacheFolderLabel->setBuddy(cacheFolderEdit);
+    auto* browsersLayout = new QGridLayout(browsersGroup);
+    browsersLayout->addWidget(useWithIE, 0, 0, 1, 3);
+    browsersLayout->addWidget(useWithMaxthon, 1, 0, 1, 3);
+    browsersLayout->addWidget(useWithMozilla, 2, 0, 1, 1);
+    browsersLayout->addWidget(findCache, 2, 1, 1, 2, Qt::AlignRight);
+    browsersLayout->addWidget(cacheFolderLabel, 3, 0, 1, 3);
+    browsersLayout->addWidget(cacheFolderEdit, 4, 0, 1, 2);
+    browsersLayout->addWidget(cacheFolderBrowse, 4, 2);
+    browsersLayout->setColumnStretch(0, 1);
+
+    // Filters: One Copy, Skip Duplicates and what new filter items start with.
+    filtersGroup = new QGroupBox(this);
+    filtersGroup->setObjectName(QStringLiteral("filtersGroup"));
+    oneCopy = Check(filtersGroup, "oneCopy");
+    skipDuplicates = Check(filtersGroup, "skipDuplicates");
+    defaultFolderLabel = new QLabel(filtersGroup);
+    defaultFolderEdit = Edit(filtersGroup, "defaultFolderEdit");
+    defaultFolderBrowse = BrowseButton(filtersGroup, "defaultFolderBrowse");
+    fileNameLabel = new QLabel(filtersGroup);
+    fileNameEdit = Edit(filtersGroup, "fileNameEdit");
+    defaultFolderLabel->setBuddy(defaultFolderEdit);
+    fileNameLabel->setBuddy(fileNameEdit);
+    auto* filtersLayout = new QGridLayout(filtersGroup);
+    filtersLayout->addWidget(oneCopy, 0, 0, 1, 3);
+    filtersLayout->addWidget(skipDuplicates, 1, 0, 1, 3);
+    filtersLayout->addWidget(defaultFolderLabel, 2, 0, 1, 3);
+    filtersLayout->addWidget(defaultFolderEdit, 3, 0, 1, 2);
+    filtersLayout->addWidget(defaultFolderBrowse, 3, 2);
+    filtersLayout->addWidget(fileNameLabel, 4, 0, 1, 3);
+    filtersLayout->addWidget(fileNameEdit, 5, 0);
+    filtersLayout->setColumnStretch(0, 1);
+    filtersLayout->setColumnStretch(1, 1);
+
+    okButton = new QPushButton(this);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    okButton->setDefault(true);
+    cancelButton = new QPushButton(this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(okButton, QDialogButtonBox::AcceptRole);
+    buttons->addButton(cancelButton, QDialogButtonBox::RejectRole);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(mainGroup);
+    layout->addWidget(browsersGroup);
+    layout->addWidget(filtersGroup);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    // Room for a typical cache path; the dialog keeps the size its contents ask for.
+    cacheFolderEdit->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
+
+    connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &COptionsDlg::reject);
+    connect(useWithMozilla, &QCheckBox::toggled, this, &COptionsDlg::UpdateFirefoxControls);
+    connect(findCache, &QPushButton::clicked, this, &COptionsDlg::FindCache);
+    connect(cacheFolderBrowse, &QPushButton::clicked, this,
+            [this] { BrowseInto(cacheFolderEdit); });
+    connect(defaultFolderBrowse, &QPushButton::clicked, this,
+            [this] { BrowseInto(defaultFolderEdit); });
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, this, &COptionsDlg::OpenHelp);
+}
+
+void COptionsDlg::Initialise() {
+    setWindowTitle(Text(texts_.OptTitle));
+    mainGroup->setTitle(Text(texts_.OptMain));
+    startWithWindowsStartUp->setText(Text(texts_.OptStartWithWindowsStartUp));
+    showProgressBar->setText(Text(texts_.ShowProgressBar));
+    languageLabel->setText(Text(texts_.OptLanguage));
+    browsersGroup->setTitle(Text(texts_.OptBrowsers));
+    useWithIE->setText(Text(texts_.OptUseWithIE));
+    useWithMaxthon->setText(Text(texts_.OptUseWithMaxthon));
+    useWithMozilla->setText(Text(texts_.OptUseWithMozilla));
+    findCache->setText(Text(texts_.OptFindMozillaCache));
+    cacheFolderLabel->setText(Text(texts_.OptMozillaCachePath));
+    filtersGroup->setTitle(Text(texts_.OptFilters));
+    oneCopy->setText(Text(texts_.OptOneCopy));
+    skipDuplicates->setText(Text(texts_.OptSkipDuplicates));
+    defaultFolderLabel->setText(Text(texts_.OptDefaultCombPath));
+    fileNameLabel->setText(Text(texts_.OptDefaultFileNameDummy));
+    okButton->setText(Text(texts_.OK));
+    cancelButton->setText(Text(texts_.Cancel));
+
+    startWithWindowsStartUp->setChecked(settings_.StartWithWindowsStartUp);
+    showProgressBar->setChecked(settings_.ShowNotifyProgressBar);
+    useWithIE->setChecked(settings_.IE);
+    useWithMaxthon->setChecked(settings_.Maxthon);
+    useWithMozilla->setChecked(settings_.Mozilla);
+    ShowFromStart(cacheFolderEdit, Text(settings_.MozillaCachePath));
+    oneCopy->setChecked(settings_.OneCopy);
+    skipDuplicates->setChecked(settings_.SkipDuplicates);
+    ShowFromStart(defaultFolderEdit, Text(settings_.DefaultCombPath));
+    ShowFromStart(fileNameEdit, Text(settings_.DefaultFileNameDummy));
+
+    FillLanguageList();
+    UpdateFirefoxControls();
+}
+
+void COptionsDlg::FillLanguageList() {
+    languageList->clear();
+    languages.clear();
+    // ListLanguages also puts the first language into the setting when the
+    // setting names none of the files found; that correction stays even
+    // when the dialog is cancelled.
+    const LanguageList found = ListLanguages(settings_);
+    for (const auto& [name, path] : found.entries) {
+        languages.push_back(Language{name, PathToUtf8(path)});
+        // A file without a language name is shown by its file name, so that
+        // its line in the list is not blank.
+        const QString shown =
+            name.empty() ? QFileInfo(Text(PathToUtf8(path))).completeBaseName() : Text(name);
+        languageList->addItem(shown, Text(PathToUtf8(path)));
+    }
+    languageList->setCurrentIndex(found.current);
+}
+
+void COptionsDlg::UpdateFirefoxControls() {
+    const bool on = useWithMozilla->isChecked();
+    findCache->setEnabled(on);
+    cacheFolderEdit->setEnabled(on);
+    cacheFolderBrowse->setEnabled(on);
+}
+
+void COptionsDlg::FindCache() {
+    // A fresh reader with no folder: opening it finds the first profile's
+    // cache folder. A failure to open shows its error box as it happens.
+    std::unique_ptr<CCacheBrowser> reader = MakeReader(0, std::string());
+    QString folder;
+    if (reader != nullptr) {
+        reader->cacheFolder.clear();
+        reader->TryOpen();
+        folder = Text(reader->cacheFolder);
+        reader->Close();
+    }
+    cacheFolderEdit->setText(folder);
+    cacheFolderEdit->selectAll();
+    cacheFolderEdit->setFocus(Qt::OtherFocusReason);
+}
+
+void COptionsDlg::BrowseInto(QLineEdit* edit) {
+    QString chosen;
+    if (BrowseForFolder(this, edit->text(), Text(texts_.BrowseDirectory), chosen) ==
+        kFolderChosen) {
+        ShowFromStart(edit, chosen);
+    }
+}
+
+void COptionsDlg::OpenHelp() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Text(PathToUtf8(settings_.helpPath))));
+}
+
+void COptionsDlg::accept() {
+    settings_.StartWithWindowsStartUp = startWithWindowsStartUp->isChecked();
+    settings_.ShowNotifyProgressBar = showProgressBar->isChecked();
+    settings_.IE = useWithIE->isChecked();
+    settings_.Maxthon = useWithMaxthon->isChecked();
+    settings_.Mozilla = useWithMozilla->isChecked();
+    settings_.MozillaCachePath = cacheFolderEdit->text().toStdString();
+    settings_.OneCopy = oneCopy->isChecked();
+    settings_.SkipDuplicates = skipDuplicates->isChecked();
+    settings_.DefaultCombPath = defaultFolderEdit->text().toStdString();
+    settings_.DefaultFileNameDummy = fileNameEdit->text().toStdString();
+
+    const int chosen = languageList->currentIndex();
+    if (chosen >= 0 && chosen < static_cast<int>(languages.size())) {
+        settings_.Language = languages[static_cast<std::size_t>(chosen)].languagePath;
+        LoadLanguage(texts_, settings_);
+    }
+    settings_.SaveSettings();
+    QDialog::accept();
+}

@@ -1,0 +1,352 @@
+// The filter editor, driven with the mouse and the keyboard: what it shows,
+// what OK writes into the item, the folder rule, the number reading, Cancel
+// and the folder chooser.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <limits>
+
+#include "GuiTestSupport.h"
+#include "app/Settings.h"
+#include "filter/ContentType.h"
+#include "platform/Text.h"
+#include "support/TestSupport.h"
+#include "ui/EditFilterDlg.h"
+
+namespace {
+
+using Item = CCacheFilter::CFilterItem;
+
+class EditFilterDlgTest : public ::testing::Test {
+protected:
+    EditFilterDlgTest() : scopedPlatform(platform) {
+        item.contentType = 1;
+        item.minSize = 2048;
+        item.url = "images, .example.org";
+        item.minWidth = 100;
+        item.minHeight = 80;
+        item.directoryTemplate = "/home/tester/HX_FILES";
+        item.fileNameDummy = "pic";
+    }
+
+    static void Type(QLineEdit* edit, const QString& text) {
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClicks(edit, text);
+    }
+
+    // Picks a content type with the keyboard, as a user would.
+    static void Choose(QComboBox* list, const QString& name) {
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Home);
+        for (int i = 0; i < list->count() && list->currentText() != name; ++i) {
+            QTest::keyClick(list, Qt::Key_Down);
+        }
+        ASSERT_EQ(list->currentText(), name);
+    }
+
+    // Opens the editor on `item`, lets `edit` work on it, then presses OK.
+    // Returns the text of the folder-rule message, empty when none came.
+    QString EditAndConfirm(const std::function<void(CEditFilterDlg&)>& edit, bool* accepted) {
+        CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+        dialog.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        edit(dialog);
+        QString message;
+        const Watch watch = WhenShown<QMessageBox>([&](QMessageBox* box) {
+            message = box->text();
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        QTest::qWait(0);
+        *accepted = dialog.result() == QDialog::Accepted && !dialog.isVisible();
+        return message;
+    }
+
+    static bool SameItem(const Item& a, const Item& b) {
+        return a.disabled == b.disabled && a.contentType == b.contentType &&
+               a.minSize == b.minSize && a.url == b.url && a.urlParts == b.urlParts &&
+               a.minWidth == b.minWidth && a.minHeight == b.minHeight &&
+               a.directory == b.directory && a.directoryTemplate == b.directoryTemplate &&
+               a.fileNameDummy == b.fileNameDummy;
+    }
+
+    FakePlatform platform;
+    ScopedPlatform scopedPlatform;
+    Item item;
+};
+
+}  // namespace
+
+TEST_F(EditFilterDlgTest, ShowsTheItemUnderTheCallersTitle) {
+    ScopedLanguage keep;
+    TheLanguage().FilterListMinSize = "Smallest size";
+    CEditFilterDlg dialog(QStringLiteral("Add"), &item);
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Add"));
+    EXPECT_EQ(dialog.contentTypeLabel->text(), QStringLiteral("Content Type"));
+    EXPECT_EQ(dialog.minSizeLabel->text(), QStringLiteral("Smallest size"));
+    EXPECT_EQ(dialog.urlLabel->text(), QStringLiteral("URL"));
+    EXPECT_EQ(dialog.minWidthLabel->text(), QStringLiteral("Min Width (pixels)"));
+    EXPECT_EQ(dialog.minHeightLabel->text(), QStringLiteral("Min Height (pixels)"));
+    EXPECT_EQ(dialog.directoryLabel->text(), QStringLiteral("Folder Path"));
+    EXPECT_EQ(dialog.fileNameDummyLabel->text(), QStringLiteral("Filename Dummy"));
+    EXPECT_EQ(dialog.okButton->text(), QStringLiteral("OK"));
+    EXPECT_EQ(dialog.cancelButton->text(), QStringLiteral("Cancel"));
+
+    QStringList listed;
+    for (int i = 0; i < dialog.contentType->count(); ++i) {
+        listed.append(dialog.contentType->itemText(i));
+    }
+    EXPECT_EQ(listed,
+              (QStringList{"all", "jpg", "gif", "png", "bmp", "ico", "flv", "mpg", "wmv", "swf",
+                           "mp3", "wav", "pdf", "plain", "html", "xml", "css", "js", "zip"}));
+    EXPECT_EQ(dialog.contentType->currentText(), QStringLiteral("jpg"));
+    EXPECT_EQ(dialog.minSize->text(), QStringLiteral("2048"));
+    EXPECT_EQ(dialog.url->text(), QStringLiteral("images, .example.org"));
+    EXPECT_EQ(dialog.minWidth->text(), QStringLiteral("100"));
+    EXPECT_EQ(dialog.minHeight->text(), QStringLiteral("80"));
+    EXPECT_EQ(dialog.directoryTemplate->text(), QStringLiteral("/home/tester/HX_FILES"));
+    EXPECT_EQ(dialog.fileNameDummy->text(), QStringLiteral("pic"));
+}
+
+TEST_F(EditFilterDlgTest, OkWritesEveryFieldBack) {
+    item.urlParts = {"images", ".example.org"};
+    item.directory = "/home/tester/HX_FILES";
+    bool accepted = false;
+    const QString message = EditAndConfirm(
+        [&](CEditFilterDlg& dialog) {
+            Choose(dialog.contentType, QStringLiteral("png"));
+            Type(dialog.minSize, QStringLiteral("4096"));
+            Type(dialog.url, QStringLiteral("cdn,thumbs"));
+            Type(dialog.minWidth, QStringLiteral("640"));
+            Type(dialog.minHeight, QStringLiteral("480"));
+            Type(dialog.directoryTemplate, QStringLiteral("/data/pictures/%DATE%"));
+            Type(dialog.fileNameDummy, QStringLiteral("shot"));
+        },
+        &accepted);
+    EXPECT_TRUE(message.isEmpty());
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(item.contentType, 3);
+    EXPECT_EQ(item.minSize, 4096);
+    EXPECT_EQ(item.url, "cdn,thumbs");
+    EXPECT_EQ(item.minWidth, 640);
+    EXPECT_EQ(item.minHeight, 480);
+    EXPECT_EQ(item.directoryTemplate, "/data/pictures/%DATE%");
+    EXPECT_EQ(item.fileNameDummy, "shot");
+    // The URL parts and the expanded folder are made later, not here.
+    EXPECT_EQ(item.urlParts, (std::vector<std::string>{"images", ".example.org"}));
+    EXPECT_EQ(item.directory, "/home/tester/HX_FILES");
+}
+
+TEST_F(EditFilterDlgTest, EveryListedNameStoresItsOwnCode) {
+    for (int32_t code = 0; code < 19; ++code) {
+        SCOPED_TRACE(code);
+        item.contentType = (code + 7) % 19;  // start elsewhere
+        bool accepted = false;
+        EditAndConfirm(
+            [&](CEditFilterDlg& dialog) {
+                Choose(dialog.contentType, QString::fromStdString(ContentTypeName(code)));
+            },
+            &accepted);
+        EXPECT_TRUE(accepted);
+        EXPECT_EQ(item.contentType, code);
+    }
+}
+
+TEST_F(EditFilterDlgTest, MpgAndCodesOutsideTheTable) {
+    item.contentType = 17;
+    {
+        CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+        EXPECT_EQ(dialog.contentType->currentText(), QStringLiteral("mpg"));
+    }
+    for (int32_t odd : {19, -1, 1000}) {
+        item.contentType = odd;
+        bool accepted = false;
+        EditAndConfirm(
+            [&](CEditFilterDlg& dialog) {
+                EXPECT_EQ(dialog.contentType->currentText(), QStringLiteral("all"));
+            },
+            &accepted);
+        EXPECT_TRUE(accepted);
+        EXPECT_EQ(item.contentType, 0);
+    }
+}
+
+TEST_F(EditFilterDlgTest, NumbersAreReadFromTheirLeadingDigits) {
+    const struct {
+        const char* typed;
+        int32_t stored;
+    } cases[] = {{"10 KB", 10},
+                 {"abc", 0},
+                 {"", 0},
+                 {"  -5", -5},
+                 {"+7px", 7},
+                 {"12abc34", 12},
+                 {"- 3", 0},
+                 {"0x20", 0},
+                 {"99999999999", std::numeric_limits<int32_t>::max()},
+                 {"-99999999999", std::numeric_limits<int32_t>::min()}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        EXPECT_EQ(CEditFilterDlg::ReadNumber(QString::fromUtf8(c.typed)), c.stored);
+    }
+    bool accepted = false;
+    EditAndConfirm(
+        [&](CEditFilterDlg& dialog) {
+            Type(dialog.minSize, QStringLiteral("10 KB"));
+            Type(dialog.minWidth, QStringLiteral("abc"));
+            Type(dialog.minHeight, QStringLiteral("-50"));
+        },
+        &accepted);
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(item.minSize, 10);
+    EXPECT_EQ(item.minWidth, 0);
+    EXPECT_EQ(item.minHeight, -50);
+}
+
+TEST_F(EditFilterDlgTest, FolderRuleRefusesWithAMessageAndKeepsTheItem) {
+    ScopedLanguage keep;
+    TheLanguage().ErrorDirectory = "Wrong folder.";
+    const struct {
+        const char* folder;
+        bool local;
+        bool passes;
+    } cases[] = {
+        {"/home/tester/pictures", true, true},
+        {"~/pictures", true, true},
+        {"/data/HX_FILES/%DATE%", true, true},
+        {"/a", true, true},
+        {"pictures", true, false},
+        {"", true, false},
+        {"/", true, false},
+        {"/media/cdrom/x", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        platform.localFolders = c.local;
+        const Item before = item;
+        bool accepted = false;
+        const QString message = EditAndConfirm(
+            [&](CEditFilterDlg& dialog) {
+                Type(dialog.directoryTemplate, QString::fromUtf8(c.folder));
+                Type(dialog.fileNameDummy, QStringLiteral("changed"));
+            },
+            &accepted);
+        EXPECT_EQ(accepted, c.passes);
+        if (c.passes) {
+            EXPECT_TRUE(message.isEmpty());
+            EXPECT_EQ(item.directoryTemplate, c.folder);
+            EXPECT_EQ(item.fileNameDummy, "changed");
+        } else {
+            EXPECT_EQ(message, QStringLiteral("Wrong folder."));
+            EXPECT_TRUE(SameItem(item, before));
+        }
+        item = before;
+    }
+}
+
+TEST_F(EditFilterDlgTest, RefusedFolderLeavesTheDialogOpenForAnotherTry) {
+    CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    Type(dialog.directoryTemplate, QStringLiteral("relative/folder"));
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    const Watch watch = WhenShown<QMessageBox>([&](QMessageBox* box) {
+        icon = box->icon();
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+    EXPECT_TRUE(watch.Done());
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(item.directoryTemplate, "/home/tester/HX_FILES");
+
+    Type(dialog.directoryTemplate, QStringLiteral("/home/tester/fixed"));
+    QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(item.directoryTemplate, "/home/tester/fixed");
+}
+
+TEST_F(EditFilterDlgTest, CancelEscapeAndCloseLeaveTheItemExactlyAsItWas) {
+    item.urlParts = {"images", ".example.org"};
+    const Item before = item;
+    for (int way = 0; way < 3; ++way) {
+        SCOPED_TRACE(way);
+        CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        Choose(dialog.contentType, QStringLiteral("zip"));
+        Type(dialog.minSize, QStringLiteral("1"));
+        Type(dialog.url, QStringLiteral("other"));
+        Type(dialog.directoryTemplate, QStringLiteral("/elsewhere"));
+        if (way == 0) {
+            QTest::mouseClick(dialog.cancelButton, Qt::LeftButton);
+        } else if (way == 1) {
+            QTest::keyClick(dialog.url, Qt::Key_Escape);
+        } else {
+            dialog.close();
+        }
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+        EXPECT_TRUE(SameItem(item, before));
+    }
+}
+
+TEST_F(EditFilterDlgTest, EnterInAnEditConfirms) {
+    CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    Type(dialog.minWidth, QStringLiteral("320"));
+    QTest::keyClick(dialog.minWidth, Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(item.minWidth, 320);
+}
+
+TEST_F(EditFilterDlgTest, BrowsePutsTheChosenFolderIntoTheFolderEdit) {
+    TempDir temp;
+    fs::create_directories(temp / "one");
+    fs::create_directories(temp / "two");
+    item.directoryTemplate = PathToUtf8(temp / "one");
+    CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+
+    QString openedOn;
+    QString title;
+    Watch watch = WhenShown<QFileDialog>([&](QFileDialog* chooser) {
+        openedOn = chooser->directory().absolutePath();
+        title = chooser->windowTitle();
+        chooser->setDirectory(QString::fromStdString(PathToUtf8(temp / "two")));
+        static_cast<QDialog*>(chooser)->accept();
+    });
+    QTest::mouseClick(dialog.directoryBrowse, Qt::LeftButton);
+    EXPECT_EQ(openedOn, QString::fromStdString(PathToUtf8(temp / "one")));
+    EXPECT_EQ(title, QStringLiteral("Browse a suitable folder:"));
+    EXPECT_EQ(dialog.directoryTemplate->text(), QString::fromStdString(PathToUtf8(temp / "two")));
+    // Only OK writes it into the item.
+    EXPECT_EQ(item.directoryTemplate, PathToUtf8(temp / "one"));
+
+    watch = WhenShown<QFileDialog>([](QFileDialog* chooser) { chooser->reject(); });
+    QTest::mouseClick(dialog.directoryBrowse, Qt::LeftButton);
+    EXPECT_EQ(dialog.directoryTemplate->text(), QString::fromStdString(PathToUtf8(temp / "two")));
+}
+
+TEST_F(EditFilterDlgTest, TextsFollowTheLanguageFile) {
+    ScopedLanguage keep;
+    TempDir temp;
+    Settings settings;
+    settings.Language = PathToUtf8(fs::path(HARVIX_SOURCE_DIR) / "resources/Langs/German.lng");
+    LoadLanguage(TheLanguage(), settings);
+    CEditFilterDlg dialog(Q(TheLanguage().Add), &item);
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Hinzufügen"));
+    EXPECT_EQ(dialog.contentTypeLabel->text(), QStringLiteral("Inhaltstyp"));
+    EXPECT_EQ(dialog.cancelButton->text(), QStringLiteral("Abbrechen"));
+    EXPECT_EQ(dialog.directoryLabel->text(), QStringLiteral("Zielordner"));
+}

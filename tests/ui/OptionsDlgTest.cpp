@@ -1,0 +1,358 @@
+// The options dialog, driven with the mouse and the keyboard: what it shows,
+// what OK writes back (memory, settings file, autostart, language), Cancel,
+// the language list, the Firefox controls, Find Cache, the folder chooser
+// and the help key.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "CacheWriter.h"
+#include "Description.h"
+#include "GuiTestSupport.h"
+#include "app/Settings.h"
+#include "platform/Text.h"
+#include "support/TestSupport.h"
+#include "ui/OptionsDlg.h"
+
+namespace {
+
+const fs::path kLangs = fs::path(HARVIX_SOURCE_DIR) / "resources" / "Langs";
+
+class OptionsDlgTest : public ::testing::Test {
+protected:
+    OptionsDlgTest() : scopedPlatform(platform) {
+        platform.home = temp.path() / "home";
+        platform.localAppData = temp.path() / "home" / ".cache";
+        fs::create_directories(platform.home);
+        settings.langsDir = temp / "Langs";
+        settings.cfgPath = temp / "Harvix.cfg";
+        settings.exePath = temp / "harvix";
+        settings.helpPath = temp / "help" / "index.html";
+        fs::create_directories(settings.langsDir);
+        for (const char* name : {"English.lng", "German.lng", "Russian.lng"}) {
+            fs::copy_file(kLangs / name, settings.langsDir / name);
+        }
+        settings.Language = Lang("English.lng");
+    }
+
+    std::string Lang(const std::string& file) const { return PathToUtf8(settings.langsDir / file); }
+
+    static void Type(QLineEdit* edit, const QString& text) {
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClicks(edit, text);
+    }
+
+    // A click on the button's face; for a check box, on its box (a check box
+    // reacts only to clicks on the box and its text, not on the empty rest
+    // of its row).
+    static void Click(QAbstractButton* button) {
+        QPoint at = button->rect().center();
+        if (qobject_cast<QCheckBox*>(button) != nullptr) {
+            at = QPoint(button->height() / 2, button->height() / 2);
+        }
+        QTest::mouseClick(button, Qt::LeftButton, {}, at);
+    }
+
+    TempDir temp;
+    FakePlatform platform;
+    ScopedPlatform scopedPlatform;
+    ScopedRecordingNotifier messages;
+    Settings settings;
+    LanguageTexts texts;
+};
+
+}  // namespace
+
+TEST_F(OptionsDlgTest, ShowsTheSettingsAndTheLanguageTexts) {
+    settings.StartWithWindowsStartUp = false;
+    settings.ShowNotifyProgressBar = true;
+    settings.IE = false;
+    settings.Maxthon = true;
+    settings.Mozilla = true;
+    settings.MozillaCachePath = "/home/tester/.cache/mozilla/firefox/x.default/Cache";
+    settings.OneCopy = false;
+    settings.SkipDuplicates = true;
+    settings.DefaultCombPath = "~/HX_FILES/%DATE%";
+    settings.DefaultFileNameDummy = "pic";
+    texts.OptFindMozillaCache = "Look for it";
+    texts.OptTitle = "Settings";
+
+    COptionsDlg dialog(settings, texts);
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Settings"));
+    EXPECT_EQ(dialog.findCache->text(), QStringLiteral("Look for it"));
+    EXPECT_EQ(dialog.mainGroup->title(), QStringLiteral("Main"));
+    EXPECT_EQ(dialog.browsersGroup->title(), QStringLiteral("Browsers"));
+    EXPECT_EQ(dialog.filtersGroup->title(), QStringLiteral("Filters"));
+    EXPECT_EQ(dialog.startWithWindowsStartUp->text(), QStringLiteral("Start with Windows Startup"));
+    EXPECT_EQ(dialog.showProgressBar->text(), QStringLiteral("Show Progress Bar"));
+    EXPECT_EQ(dialog.languageLabel->text(), QStringLiteral("Language"));
+    EXPECT_EQ(dialog.useWithIE->text(), QStringLiteral("Use with Microsoft Internet Explorer"));
+    EXPECT_EQ(dialog.useWithMaxthon->text(), QStringLiteral("Use with Maxthon"));
+    EXPECT_EQ(dialog.useWithMozilla->text(), QStringLiteral("Use with Mozilla Firefox"));
+    EXPECT_EQ(dialog.cacheFolderLabel->text(), QStringLiteral("Mozilla Cache Folder"));
+    EXPECT_EQ(dialog.oneCopy->text(), QStringLiteral("One Copy"));
+    EXPECT_EQ(dialog.skipDuplicates->text(), QStringLiteral("Skip Duplicates"));
+    EXPECT_EQ(dialog.defaultFolderLabel->text(), QStringLiteral("Default Folder to Save"));
+    EXPECT_EQ(dialog.fileNameLabel->text(), QStringLiteral("Default Filename Dummy"));
+    EXPECT_EQ(dialog.okButton->text(), QStringLiteral("OK"));
+    EXPECT_EQ(dialog.cancelButton->text(), QStringLiteral("Cancel"));
+    EXPECT_EQ(dialog.cacheFolderBrowse->text(), QStringLiteral("..."));
+
+    EXPECT_FALSE(dialog.startWithWindowsStartUp->isChecked());
+    EXPECT_TRUE(dialog.showProgressBar->isChecked());
+    EXPECT_FALSE(dialog.useWithIE->isChecked());
+    EXPECT_TRUE(dialog.useWithMaxthon->isChecked());
+    EXPECT_TRUE(dialog.useWithMozilla->isChecked());
+    EXPECT_EQ(dialog.cacheFolderEdit->text(),
+              QStringLiteral("/home/tester/.cache/mozilla/firefox/x.default/Cache"));
+    EXPECT_FALSE(dialog.oneCopy->isChecked());
+    EXPECT_TRUE(dialog.skipDuplicates->isChecked());
+    EXPECT_EQ(dialog.defaultFolderEdit->text(), QStringLiteral("~/HX_FILES/%DATE%"));
+    EXPECT_EQ(dialog.fileNameEdit->text(), QStringLiteral("pic"));
+
+    ASSERT_EQ(dialog.languageList->count(), 3);
+    EXPECT_EQ(dialog.languageList->itemText(0), QStringLiteral("English"));
+    EXPECT_EQ(dialog.languageList->itemText(1), QStringLiteral("Deutsch"));
+    EXPECT_EQ(dialog.languageList->currentIndex(), 0);
+    ASSERT_EQ(dialog.languages.size(), 3u);
+    EXPECT_EQ(dialog.languages[1].languagePath, Lang("German.lng"));
+    EXPECT_EQ(dialog.languages[1].languageName, "Deutsch");
+    EXPECT_TRUE(messages.notifier.messages.empty());
+}
+
+TEST_F(OptionsDlgTest, OkWritesEveryControlBackSwitchesTheLanguageAndSavesTheFile) {
+    settings.StartWithWindowsStartUp = true;
+    settings.Mozilla = true;
+    settings.IE = true;
+    COptionsDlg dialog(settings, texts);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+
+    Click(dialog.startWithWindowsStartUp);
+    Click(dialog.showProgressBar);
+    Click(dialog.useWithIE);
+    Click(dialog.useWithMaxthon);
+    Click(dialog.oneCopy);
+    Click(dialog.skipDuplicates);
+    Type(dialog.cacheFolderEdit, QStringLiteral("/data/ff cache"));
+    Type(dialog.defaultFolderEdit, QStringLiteral("/data/saved/%DATE%"));
+    Type(dialog.fileNameEdit, QStringLiteral("grab"));
+    dialog.languageList->setFocus();
+    QTest::keyClick(dialog.languageList, Qt::Key_Down);  // English -> Deutsch
+    ASSERT_EQ(dialog.languageList->currentText(), QStringLiteral("Deutsch"));
+    Click(dialog.okButton);
+
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_FALSE(settings.StartWithWindowsStartUp);
+    EXPECT_FALSE(settings.ShowNotifyProgressBar);
+    EXPECT_FALSE(settings.IE);
+    EXPECT_FALSE(settings.Maxthon);
+    EXPECT_TRUE(settings.Mozilla);
+    EXPECT_EQ(settings.MozillaCachePath, "/data/ff cache");
+    EXPECT_FALSE(settings.OneCopy);
+    EXPECT_FALSE(settings.SkipDuplicates);
+    EXPECT_EQ(settings.DefaultCombPath, "/data/saved/%DATE%");
+    EXPECT_EQ(settings.DefaultFileNameDummy, "grab");
+    EXPECT_EQ(settings.Language, Lang("German.lng"));
+    EXPECT_EQ(texts.Cancel, "Abbrechen");
+    EXPECT_EQ(texts.OptTitle, "Einstellungen");
+
+    const std::string file = ReadFile(settings.cfgPath);
+    EXPECT_NE(file.find("MozillaCachePath=/data/ff cache"), std::string::npos) << file;
+    EXPECT_NE(file.find("StartWithWindowsStartUp=0"), std::string::npos) << file;
+    EXPECT_NE(file.find("Language=" + Lang("German.lng")), std::string::npos) << file;
+    ASSERT_FALSE(platform.autostartCalls.empty());
+    EXPECT_FALSE(platform.autostartCalls.back().first);
+}
+
+TEST_F(OptionsDlgTest, CancelAndEscapeChangeNothing) {
+    settings.OneCopy = true;
+    settings.DefaultFileNameDummy = "file";
+    for (bool escape : {false, true}) {
+        SCOPED_TRACE(escape);
+        const Settings before = settings;
+        COptionsDlg dialog(settings, texts);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        Click(dialog.oneCopy);
+        Type(dialog.fileNameEdit, QStringLiteral("changed"));
+        QTest::keyClick(dialog.languageList, Qt::Key_Down);
+        if (escape) {
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+        } else {
+            Click(dialog.cancelButton);
+        }
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+        EXPECT_EQ(settings.OneCopy, before.OneCopy);
+        EXPECT_EQ(settings.DefaultFileNameDummy, before.DefaultFileNameDummy);
+        EXPECT_EQ(settings.Language, before.Language);
+        EXPECT_FALSE(fs::exists(settings.cfgPath));
+        EXPECT_EQ(texts.Cancel, "Cancel");
+    }
+}
+
+TEST_F(OptionsDlgTest, FirefoxControlsFollowTheFirefoxBox) {
+    settings.Mozilla = false;
+    COptionsDlg dialog(settings, texts);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    auto firefoxControls = [&] {
+        return std::vector<bool>{dialog.findCache->isEnabled(), dialog.cacheFolderEdit->isEnabled(),
+                                 dialog.cacheFolderBrowse->isEnabled()};
+    };
+    EXPECT_EQ(firefoxControls(), (std::vector<bool>{false, false, false}));
+    EXPECT_TRUE(dialog.cacheFolderLabel->isEnabled());
+    Click(dialog.useWithMozilla);
+    EXPECT_EQ(firefoxControls(), (std::vector<bool>{true, true, true}));
+    Click(dialog.useWithMozilla);
+    EXPECT_EQ(firefoxControls(), (std::vector<bool>{false, false, false}));
+    EXPECT_TRUE(dialog.cacheFolderLabel->isEnabled());
+    // The keyboard toggles it as well.
+    dialog.useWithMozilla->setFocus();
+    QTest::keyClick(dialog.useWithMozilla, Qt::Key_Space);
+    EXPECT_EQ(firefoxControls(), (std::vector<bool>{true, true, true}));
+}
+
+TEST_F(OptionsDlgTest, UnknownLanguageSettingIsReplacedByTheFirstListedEvenOnCancel) {
+    settings.Language = PathToUtf8(temp / "elsewhere" / "Klingon.lng");
+    COptionsDlg dialog(settings, texts);
+    EXPECT_EQ(dialog.languageList->currentIndex(), 0);
+    EXPECT_EQ(settings.Language, Lang("English.lng"));
+    dialog.reject();
+    EXPECT_EQ(settings.Language, Lang("English.lng"));
+}
+
+TEST_F(OptionsDlgTest, SameLanguageNameTwiceIsChosenByPath) {
+    WriteFile(settings.langsDir / "German2.lng", "[GENERAL]\nLanguage=Deutsch\nCancel=Zurück\n");
+    WriteFile(settings.langsDir / "Nameless.lng", "[GENERAL]\nCancel=Nope\n");
+    settings.Language = Lang("German2.lng");
+    COptionsDlg dialog(settings, texts);
+    ASSERT_EQ(dialog.languageList->count(), 5);
+    // Sorted by file name: English, German, German2, Nameless, Russian.
+    EXPECT_EQ(dialog.languageList->itemText(1), QStringLiteral("Deutsch"));
+    EXPECT_EQ(dialog.languageList->itemText(2), QStringLiteral("Deutsch"));
+    EXPECT_EQ(dialog.languageList->currentIndex(), 2);
+    // A file without a language name keeps an empty name but is listed by file name.
+    EXPECT_EQ(dialog.languages[3].languageName, "");
+    EXPECT_EQ(dialog.languageList->itemText(3), QStringLiteral("Nameless"));
+    dialog.show();
+    QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+    EXPECT_EQ(settings.Language, Lang("German2.lng"));
+    EXPECT_EQ(texts.Cancel, "Zurück");
+}
+
+TEST_F(OptionsDlgTest, WithoutLanguageFilesOkLeavesTheLanguageAlone) {
+    fs::remove_all(settings.langsDir);
+    settings.Language = "/somewhere/English.lng";
+    COptionsDlg dialog(settings, texts);
+    EXPECT_EQ(dialog.languageList->count(), 0);
+    EXPECT_EQ(dialog.languageList->currentIndex(), -1);
+    dialog.show();
+    QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+    EXPECT_EQ(settings.Language, "/somewhere/English.lng");
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(OptionsDlgTest, EmptyCacheFolderIsStoredEmpty) {
+    settings.MozillaCachePath = "/old/cache";
+    COptionsDlg dialog(settings, texts);
+    dialog.show();
+    Type(dialog.cacheFolderEdit, QString());
+    QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+    EXPECT_EQ(settings.MozillaCachePath, "");
+}
+
+TEST_F(OptionsDlgTest, FindCacheWithoutAProfileReportsAndEmptiesTheEdit) {
+    settings.MozillaCachePath = "/old/cache";
+    COptionsDlg dialog(settings, texts);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    Click(dialog.findCache);
+    EXPECT_EQ(dialog.cacheFolderEdit->text(), QString());
+    ASSERT_EQ(messages.notifier.messages.size(), 1u);
+    EXPECT_NE(messages.notifier.messages[0].text.find("Mozilla"), std::string::npos);
+    // Find Cache only fills the edit; the setting changes on OK.
+    EXPECT_EQ(settings.MozillaCachePath, "/old/cache");
+}
+
+TEST_F(OptionsDlgTest, FindCacheShowsTheFirstProfilesCacheFolderSelected) {
+    const fs::path profiles = platform.localAppData / "mozilla" / "firefox";
+    const fs::path cache = profiles / "a1b2.default" / "Cache";
+    fs::create_directories(cache);
+    mozcache::WriteSyntheticCache(cache, 4, 4000);
+    fs::create_directories(profiles / "z9.other" / "Cache");
+    settings.MozillaCachePath = "/old/cache";  // not used by Find Cache
+    COptionsDlg dialog(settings, texts);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    Click(dialog.findCache);
+    EXPECT_EQ(dialog.cacheFolderEdit->text(), QString::fromStdString(PathToUtf8(cache)));
+    EXPECT_TRUE(messages.notifier.messages.empty());
+    EXPECT_EQ(dialog.cacheFolderEdit->selectedText(), dialog.cacheFolderEdit->text());
+    EXPECT_TRUE(dialog.cacheFolderEdit->hasFocus());
+}
+
+TEST_F(OptionsDlgTest, FindCacheShowsAFolderWhoseCacheCannotBeOpened) {
+    const fs::path cache = platform.localAppData / "mozilla" / "firefox" / "p.default" / "Cache";
+    fs::create_directories(cache);  // no cache files in it
+    COptionsDlg dialog(settings, texts);
+    dialog.show();
+    Click(dialog.findCache);
+    EXPECT_EQ(dialog.cacheFolderEdit->text(), QString::fromStdString(PathToUtf8(cache)));
+    EXPECT_EQ(messages.notifier.messages.size(), 1u);
+}
+
+TEST_F(OptionsDlgTest, BrowseButtonsOpenTheFolderChooserOnTheEditsFolder) {
+    const fs::path start = temp / "start";
+    const fs::path picked = temp / "picked";
+    fs::create_directories(start);
+    fs::create_directories(picked);
+    settings.DefaultCombPath = PathToUtf8(start / "%DATE%");  // not there: opens on start
+    texts.BrowseDirectory = "Pick a folder:";
+    COptionsDlg dialog(settings, texts);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+
+    QString title;
+    QString openedOn;
+    Watch watch = WhenShown<QFileDialog>([&](QFileDialog* chooser) {
+        title = chooser->windowTitle();
+        openedOn = chooser->directory().absolutePath();
+        chooser->setDirectory(QString::fromStdString(PathToUtf8(picked)));
+        static_cast<QDialog*>(chooser)->accept();
+    });
+    Click(dialog.defaultFolderBrowse);
+    EXPECT_EQ(title, QStringLiteral("Pick a folder:"));
+    EXPECT_EQ(openedOn, QString::fromStdString(PathToUtf8(start)));
+    EXPECT_EQ(dialog.defaultFolderEdit->text(), QString::fromStdString(PathToUtf8(picked)));
+
+    // Cancelled: the edit keeps its text.
+    Type(dialog.cacheFolderEdit, QStringLiteral("/typed/by/hand"));
+    watch = WhenShown<QFileDialog>([](QFileDialog* chooser) { chooser->reject(); });
+    Click(dialog.cacheFolderBrowse);
+    EXPECT_EQ(dialog.cacheFolderEdit->text(), QStringLiteral("/typed/by/hand"));
+}
+
+TEST_F(OptionsDlgTest, HelpKeyOpensTheHelpFile) {
+    UrlRecorder recorder(QStringLiteral("file"));
+    COptionsDlg dialog(settings, texts);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    dialog.activateWindow();
+    QTest::keyClick(&dialog, Qt::Key_F1);
+    ASSERT_EQ(recorder.opened.size(), 1);
+    EXPECT_EQ(recorder.opened.front().toLocalFile(),
+              QString::fromStdString(PathToUtf8(settings.helpPath)));
+    EXPECT_TRUE(dialog.isVisible());
+}
