@@ -221,6 +221,9 @@ windows() {
 main_window() { windows | awk '$6 == "Harvix" && $7 == "-"' | head -1; }
 tray_icon() { windows | awk '$4 <= 64 && $5 <= 64' | head -1; }
 progress_window() { windows | awk '$4 > 64 && $5 < 80' | head -1; }
+about_box() { windows | awk '$6 == "About"' | head -1; }
+has_about_box() { [ -n "$(about_box)" ]; }
+no_about_box() { [ -z "$(about_box)" ]; }
 has_main_window() { [ -n "$(main_window)" ]; }
 has_tray_icon() { [ -n "$(tray_icon)" ]; }
 has_progress_window() { [ -n "$(progress_window)" ]; }
@@ -256,7 +259,7 @@ sleep 0.5
 has_main_window && fail "the main window shows at start"
 kill -0 "$hx_pid" || fail "harvix ended at start"
 read -r _ tx ty tw th _ <<<"$(tray_icon)"
-shot tray-icon $((tx - 8)) $((ty - 4)) $((tw + 16)) $((th + 8))
+shot e2e-tray-icon $((tx - 8)) $((ty - 4)) $((tw + 16)) $((th + 8))
 
 step "a second start leaves one process"
 second_started=$SECONDS
@@ -269,9 +272,17 @@ kill -0 "$hx_pid" || fail "the second start ended the first copy"
 step "the tray menu"
 click $((tx + tw / 2)) $((ty + th / 2)) 3
 sleep 0.8
-shot tray-menu $((1024 - 440)) 0 440 300
-xdotool key Escape
+shot e2e-tray-menu $((1024 - 440)) 0 440 300
+
+step "the about box from the tray menu"
+# From the menu's end: Exit, then About.
+xdotool key Up sleep 0.1 key Up sleep 0.1 key Return
+wait_for 10 "the about box did not show" has_about_box
 sleep 0.3
+read -r _ ax ay aw ah _ <<<"$(about_box)"
+shot e2e-about "$ax" "$ay" "$aw" "$ah"
+xdotool key Escape
+wait_for 10 "the about box did not close" no_about_box
 
 step "a left click shows the main window"
 click $((tx + tw / 2)) $((ty + th / 2)) 1
@@ -282,7 +293,13 @@ case "$title" in
   *"- [$filter]") ;;
   *) fail "unexpected title: $title" ;;
 esac
-shot main-window "$wx" "$wy" "$ww" "$wh"
+shot e2e-main-window "$wx" "$wy" "$ww" "$wh"
+# The tooltip of the "Comb Mozilla" button.
+xdotool mousemove $((wx + ww * 414 / 440)) $((wy + wh * 12 / 278))
+sleep 1.5
+shot e2e-tooltip "$((wx + ww / 2))" "$wy" "$((ww / 2 + 250))" 140
+xdotool mousemove $((wx + 20)) $((wy + wh - 20))
+sleep 0.3
 
 step "the list's menu"
 # The first row of the list: below the button row and the list's header.
@@ -292,14 +309,14 @@ click "$row_x" "$row_y" 1
 sleep 0.3
 click "$row_x" "$row_y" 3
 sleep 0.8
-shot list-menu "$wx" "$wy" "$((ww + 120))" "$wh"
+shot e2e-list-menu "$wx" "$wy" "$((ww + 120))" "$wh"
 xdotool key Escape
 sleep 0.3
 
 step "comb the Firefox cache from the window"
 # A watcher catches the progress window while the run lasts: up to three
 # pictures of it, taken as fast as the X server answers.
-rm -f "$shots"/progress-*.png
+rm -f "$shots"/e2e-progress-*.png
 watch_progress() {
   local n=0 end=$((SECONDS + 60)) line
   while [ $n -lt 3 ] && [ $SECONDS -lt $end ]; do
@@ -307,7 +324,7 @@ watch_progress() {
     if [ -n "$line" ]; then
       read -r _ px py pw ph _ <<<"$line"
       n=$((n + 1))
-      "$grab" "$shots/progress-$n.png" "$px" "$py" "$pw" "$ph" 2>/dev/null || true
+      "$grab" "$shots/e2e-progress-$n.png" "$px" "$py" "$pw" "$ph" 2>/dev/null || true
       echo "$n $px $py $pw $ph"
       sleep 0.05
     fi
@@ -324,7 +341,7 @@ kill "$watcher" 2>/dev/null || true
 wait "$watcher" 2>/dev/null || true
 [ -s "$root/progress.log" ] || fail "the progress window was never seen"
 echo "progress window seen $(wc -l <"$root/progress.log") time(s): $(head -1 "$root/progress.log")"
-if [ -f "$shots/progress-2.png" ] && cmp -s "$shots/progress-1.png" "$shots/progress-2.png"; then
+if [ -f "$shots/e2e-progress-2.png" ] && cmp -s "$shots/e2e-progress-1.png" "$shots/e2e-progress-2.png"; then
   echo "note: the progress bar looked the same in the first two pictures"
 fi
 got_png=$(count_files "$HOME/HX_FILES/png" 'pic*.png')

@@ -1,0 +1,222 @@
+#include "app/HarvixApp.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include "platform/Notifier.h"
+#include "platform/Platform.h"
+#include "platform/Text.h"
+#include "ui/HarvixDlg.h"
+#include "ui/QtNotifier.h"
+
+namespace {
+
+// The write end of the watcher's pipe, for the signal handler.
+volatile sig_atomic_t gSignalWriteFd = -1;
+
+constexpr int kWatchedSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+extern "C" void OnTerminationSignal(int /*signal*/) {
+    const int savedErrno = errno;
+    const int fd = gSignalWriteFd;
+    if (fd >= 0) {
+        const char byte = 1;
+        // A full pipe already holds a pending request: nothing is lost.
+        [[maybe_unused]] const ssize_t written = write(fd, &byte, 1);
+    }
+    errno = savedErrno;
+}
+
+}  // namespace
+
+// ---- CTerminationWatcher ----
+
+CTerminationWatcher::CTerminationWatcher(std::function<void()> onSignal)
+    : onSignal_(std::move(onSignal)) {
+    int fds[2] = {-1, -1};
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;
+    }
+    readFd_ = fds[0];
+    writeFd_ = fds[1];
+    gSignalWriteFd = writeFd_;
+    notifier_ = std::make_unique<QSocketNotifier>(readFd_, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
+                     [this] { Drain(); });
+
+    struct sigaction action {};
+    action.sa_handler = &OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : kWatchedSignals) {
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+CTerminationWatcher::~CTerminationWatcher() {
+    if (notifier_ == nullptr) {
+        return;
+    }
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : kWatchedSignals) {
+        sigaction(signal, &action, nullptr);
+    }
+    gSignalWriteFd = -1;
+    notifier_.reset();
+    close(readFd_);
+    close(writeFd_);
+}
+
+void CTerminationWatcher::Drain() {
+    char buffer[64];
+    bool any = false;
+    while (read(readFd_, buffer, sizeof buffer) > 0) {
+        any = true;
+    }
+    if (any && onSignal_) {
+        onSignal_();
+    }
+}
+
+// ---- CHarvixApp ----
+
+CHarvixApp::CHarvixApp(int& argc, char** argv) : argc_(argc), argv_(argv) {
+    for (int i = 1; i < argc; ++i) {
+        arguments_.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    }
+}
+
+CHarvixApp::~CHarvixApp() {
+    ExitInstance();
+}
+
+std::string CHarvixApp::FirstPlainArgument(const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        if (!argument.empty() && argument.front() != '/' && argument.front() != '-') {
+            return argument;
+        }
+    }
+    return {};
+}
+
+bool CHarvixApp::IsCloseRequest(const std::vector<std::string>& arguments) {
+    return FirstPlainArgument(arguments) == kCloseArgument;
+}
+
+bool CHarvixApp::CloseRunningCopy() {
+    IPlatform& platform = Platform();
+    const int64_t self = platform.CurrentProcessId();
+    for (const ProcessInfo& process : platform.ListProcesses()) {
+        if (process.pid != self && ToLowerAscii(process.imageName) == kImageName) {
+            // The running copy treats the request like Exit: it saves its
+            // settings and removes its icon. Only the first one found is asked.
+            return platform.TerminateProcess(process.pid);
+        }
+    }
+    return false;
+}
+
+bool CHarvixApp::CheckSingleInstance() {
+    const bool closeRequest = IsCloseRequest(arguments_);
+    if (!Platform().AcquireSingleInstance()) {
+        // Another copy runs: a second start ends silently, a close request
+        // ends that copy first.
+        if (closeRequest) {
+            CloseRunningCopy();
+        }
+        return true;
+    }
+    // No other copy: "Close" has nothing to end.
+    return closeRequest;
+}
+
+bool CHarvixApp::InitInstance() {
+    if (CheckSingleInstance()) {
+        return false;
+    }
+    if (QApplication::instance() == nullptr) {
+        ownApplication_ = std::make_unique<QApplication>(argc_, argv_);
+    }
+    QApplication::setApplicationName(QStringLiteral("Harvix"));
+    QApplication::setApplicationVersion(QStringLiteral(HARVIX_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("harvix"));
+    // The program lives in the notification area: hiding its last window
+    // does not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // The core's messages appear as message boxes on this thread.
+    notifier_ = std::make_unique<CQtNotifier>();
+    previousNotifier_ = SetNotifier(notifier_.get());
+
+    // The constructor brings up the coordinator, and with it the settings
+    // and the language texts; Create builds the progress window and the
+    // tray icon, loads the filter file and starts the browser monitors.
+    mainWindow_ = new CHarvixDlg();
+    notifier_->SetParentWindow(mainWindow_);
+    QObject::connect(mainWindow_, &CHarvixDlg::exitRequested, QApplication::instance(),
+                     &QCoreApplication::quit, Qt::QueuedConnection);
+    mainWindow_->Create();
+    mainWindow_->hide();
+
+    // "harvix Close" (SIGTERM), Ctrl+C and a closed terminal end the
+    // program as the tray menu's Exit does, so that the settings are saved.
+    terminationWatcher_ = std::make_unique<CTerminationWatcher>([this] {
+        if (mainWindow_ != nullptr) {
+            mainWindow_->OnExit();
+        }
+    });
+    return true;
+}
+
+int CHarvixApp::ExitInstance(int exitCode) {
+    terminationWatcher_.reset();
+    // From here on the core's messages go to standard error: no message box
+    // may hold up the exit.
+    if (notifier_ != nullptr) {
+        SetNotifier(previousNotifier_);
+        previousNotifier_ = nullptr;
+    }
+    if (mainWindow_ != nullptr) {
+        CHarvixDlg* window = mainWindow_;
+        mainWindow_ = nullptr;
+        // The window waits for the comb and monitor threads to end. One of
+        // them may be waiting for a message box on this thread meanwhile:
+        // the wait happens on a helper thread while this one answers such
+        // requests by dropping them (the caller then gets Cancel).
+        std::atomic<bool> stopped{false};
+        std::thread stopper([window, &stopped] {
+            window->Shutdown();
+            stopped = true;
+        });
+        while (!stopped) {
+            if (notifier_ != nullptr) {
+                QCoreApplication::removePostedEvents(notifier_.get(), QEvent::MetaCall);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        stopper.join();
+        // Destroys the tray icon, the progress window and the coordinator,
+        // which writes the settings file.
+        delete window;
+    }
+    notifier_.reset();
+    return exitCode;
+}
+
+int CHarvixApp::Run() {
+    if (!InitInstance()) {
+        return 0;
+    }
+    const int code = QApplication::exec();
+    return ExitInstance(code);
+}
