@@ -309,7 +309,7 @@ click "$row_x" "$row_y" 1
 sleep 0.3
 click "$row_x" "$row_y" 3
 sleep 0.8
-shot e2e-list-menu "$wx" "$wy" "$((ww + 120))" "$wh"
+shot e2e-list-menu "$wx" "$wy" "$ww" "$wh"
 xdotool key Escape
 sleep 0.3
 
