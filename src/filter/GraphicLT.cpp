@@ -78,6 +78,91 @@ bool IconSize(std::FILE* file, uint64_t fileSize, int32_t& width, int32_t& heigh
     return true;
 }
 
+// The picture library of Debian 12 trusts the symbol counts of a JPEG
+// Huffman table (DHT): counts that add up to more than 256 make it write past
+// the table while it reads the headers, before any size is known. Later
+// versions of the library refuse such a table; here the markers before the
+// frame header are walked as the library walks them, and a file that holds
+// such a table is not handed to it. Anything else the walk does not follow
+// is left to the library, which refuses it by itself.
+bool JpegHuffmanTablesFit(std::FILE* file) {
+    if (std::fseek(file, 0, SEEK_SET) != 0) {
+        return false;
+    }
+    bool atEnd = false;
+    // One byte; 0 past the end, as the library reads it.
+    auto get8 = [&]() -> int {
+        const int c = std::fgetc(file);
+        if (c == EOF) {
+            atEnd = true;
+            return 0;
+        }
+        return c;
+    };
+    auto get16 = [&]() { return (get8() << 8) | get8(); };
+    constexpr int kNoMarker = 0xFF;
+    // The next marker: 0xFF, any fill bytes, then the code.
+    auto getMarker = [&]() {
+        int x = get8();
+        if (x != 0xFF) {
+            return kNoMarker;
+        }
+        while (x == 0xFF) {
+            x = get8();
+        }
+        return x;
+    };
+    if (getMarker() != 0xD8) {
+        return true;  // no JPEG: the library does not read it as one
+    }
+    int marker = getMarker();
+    // Up to the frame header (C0, C1, C2), where the library's header read ends.
+    while (marker != 0xC0 && marker != 0xC1 && marker != 0xC2) {
+        if (marker == 0xC4) {
+            int left = get16() - 2;
+            while (left > 0) {
+                const int q = get8();
+                if ((q >> 4) > 1 || (q & 15) > 3) {
+                    return true;  // refused by the library
+                }
+                int symbols = 0;
+                for (int i = 0; i < 16; ++i) {
+                    symbols += get8();
+                }
+                if (symbols > 256) {
+                    return false;
+                }
+                for (int i = 0; i < symbols; ++i) {
+                    get8();
+                }
+                left -= 17 + symbols;
+            }
+            if (left != 0) {
+                return true;  // refused by the library
+            }
+        } else if (marker == 0xDB || marker == 0xDD || (marker >= 0xE0 && marker <= 0xEF) ||
+                   marker == 0xFE) {
+            const int length = get16();
+            if (length < 2) {
+                return true;  // refused by the library
+            }
+            for (int i = 2; i < length && !atEnd; ++i) {
+                get8();
+            }
+        } else {
+            return true;  // a marker the library refuses here
+        }
+        marker = getMarker();
+        while (marker == kNoMarker) {
+            if (atEnd) {
+                return true;
+            }
+            marker = getMarker();
+        }
+    }
+    return true;
+}
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -112,7 +197,7 @@ bool GetImageSize(const fs::path& path, int32_t& width, int32_t& height) {
     if (IconSize(file.get(), fileSize, width, height)) {
         return true;
     }
-    if (std::fseek(file.get(), 0, SEEK_SET) != 0) {
+    if (!JpegHuffmanTablesFit(file.get()) || std::fseek(file.get(), 0, SEEK_SET) != 0) {
         return false;
     }
     int x = 0;

@@ -1,0 +1,536 @@
+#include "FuzzHarness.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "app/LanguageTexts.h"
+#include "app/Profile.h"
+#include "app/Settings.h"
+#include "engine/Error.h"
+#include "filter/CacheFilter.h"
+#include "filter/GraphicLT.h"
+#include "platform/Notifier.h"
+#include "platform/Text.h"
+#include "readers/IECache.h"
+#include "readers/MozillaCache.h"
+#include "readers/MozillaCacheMetadata.h"
+#include "readers/UrlCacheMsiecf.h"
+
+namespace fuzzing {
+
+namespace {
+
+constexpr const char* kCacheFileNames[4] = {"_CACHE_MAP_", "_CACHE_001_", "_CACHE_002_",
+                                            "_CACHE_003_"};
+constexpr std::size_t kFixedPart[4] = {CMozillaCache::kMapHeaderSize,
+                                       CMozillaCache::kBlockFileHeaderSize,
+                                       CMozillaCache::kBlockFileHeaderSize,
+                                       CMozillaCache::kBlockFileHeaderSize};
+
+// Entries combed per input: enough to reach every path of the pass, few
+// enough to keep an execution short.
+constexpr std::size_t kMaxCombedEntries = 32;
+// Cached files laid out and copied per index.
+constexpr std::size_t kMaxCopiedFiles = 8;
+
+void Check(bool condition, const std::string& what) {
+    if (!condition) {
+        throw HarnessFailure(what);
+    }
+}
+
+// Answers every box with No and shows nothing; a run over damaged input
+// raises many.
+class SilentNotifier final : public INotifier {
+public:
+    MessageResult Show(const std::string&, const std::string&, MessageIcon,
+                       MessageButtons) override {
+        return MessageResult::No;
+    }
+};
+
+class ScopedSilence {
+public:
+    ScopedSilence() : previous_(SetNotifier(&silent_)) {}
+    ~ScopedSilence() { SetNotifier(previous_); }
+    ScopedSilence(const ScopedSilence&) = delete;
+    ScopedSilence& operator=(const ScopedSilence&) = delete;
+
+private:
+    SilentNotifier silent_;
+    INotifier* previous_;
+};
+
+// Keeps the process-wide settings a harness changes as they were.
+class ScopedSettings {
+public:
+    ScopedSettings() : saved_(TheSettings()) {}
+    ~ScopedSettings() { TheSettings() = saved_; }
+    ScopedSettings(const ScopedSettings&) = delete;
+    ScopedSettings& operator=(const ScopedSettings&) = delete;
+
+private:
+    Settings saved_;
+};
+
+void ClearFolder(const fs::path& folder) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code removeError;
+        fs::remove_all(it->path(), removeError);
+    }
+}
+
+void WriteBytes(const fs::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    Check(static_cast<bool>(out), "cannot write the scratch file " + path.string());
+}
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Every file below `folder` with its bytes, by path relative to it.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::error_code typeError;
+        if (it->is_regular_file(typeError)) {
+            files[fs::relative(it->path(), folder, typeError).string()] = ReadBytes(it->path());
+        } else if (!it->is_directory(typeError)) {
+            files[fs::relative(it->path(), folder, typeError).string()] = "(not a file)";
+        }
+    }
+    return files;
+}
+
+uint32_t Le32(const uint8_t* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+void PutLe32(std::string& out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        out += static_cast<char>((value >> (8 * i)) & 0xFFu);
+    }
+}
+
+bool IsInside(const fs::path& path, const fs::path& folder) {
+    const fs::path normal = path.lexically_normal();
+    const fs::path base = folder.lexically_normal();
+    auto p = normal.begin();
+    for (auto b = base.begin(); b != base.end(); ++b, ++p) {
+        if (b->empty()) {
+            continue;  // a trailing separator
+        }
+        if (p == normal.end() || *p != *b) {
+            return false;
+        }
+    }
+    return p != normal.end();
+}
+
+void CheckEntryTexts(const CCacheBrowser::CCacheElement& entry) {
+    Check(IsValidUtf8(entry.url), "an entry's URL is not valid UTF-8");
+    Check(IsValidUtf8(entry.contentTypeText), "an entry's content type is not valid UTF-8");
+    Check(IsValidUtf8(entry.dataFile), "an entry's data file is not valid UTF-8");
+    Check(entry.contentType >= 0 && entry.contentType <= 18, "content-type code out of range");
+}
+
+}  // namespace
+
+// ---- Scratch folder ----
+
+ScratchFolder::ScratchFolder() {
+    std::error_code ec;
+    fs::path base = "/dev/shm";
+    if (!fs::is_directory(base, ec) || access(base.c_str(), W_OK) != 0) {
+        base = fs::temp_directory_path(ec);
+    }
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const fs::path candidate = base / ("harvix-fuzz-" + std::to_string(getpid()) + "-" +
+                                           std::to_string(attempt));
+        if (fs::create_directory(candidate, ec)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a scratch folder");
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+// ---- Packing a Firefox cache into one input ----
+
+std::string PackMozillaCache(const PackedCache& cache) {
+    std::string out;
+    out += static_cast<char>(cache.flags);
+    for (const std::string& file : cache.files) {
+        PutLe32(out, static_cast<uint32_t>(file.size()));
+    }
+    for (const std::string& file : cache.files) {
+        out += file;
+    }
+    out += cache.separate;
+    return out;
+}
+
+PackedCache UnpackMozillaCache(const uint8_t* data, std::size_t size) {
+    PackedCache cache;
+    std::size_t at = 0;
+    if (size > 0) {
+        cache.flags = data[0];
+        at = 1;
+    }
+    std::size_t lengths[4] = {0, 0, 0, 0};
+    for (std::size_t& length : lengths) {
+        if (at + 4 <= size) {
+            length = Le32(data + at);
+            at += 4;
+        } else {
+            at = size;
+        }
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::size_t take = std::min(lengths[i], size - at);
+        cache.files[i].assign(reinterpret_cast<const char*>(data + at), take);
+        at += take;
+    }
+    cache.separate.assign(reinterpret_cast<const char*>(data + at), size - at);
+    return cache;
+}
+
+std::string PackMozillaCacheFolder(const fs::path& folder) {
+    PackedCache cache;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::string whole = ReadBytes(folder / kCacheFileNames[i]);
+        cache.files[i] = whole.size() >= kFixedPart[i] ? whole.substr(kFixedPart[i]) : whole;
+        if (whole.size() < kFixedPart[i]) {
+            cache.flags = static_cast<uint8_t>(cache.flags | (1u << i));
+        }
+    }
+    std::error_code ec;
+    std::vector<fs::path> separate;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (it->is_regular_file(ec) && name.rfind("_CACHE_", 0) != 0 &&
+            name.find('d') != std::string::npos) {
+            separate.push_back(it->path());
+        }
+    }
+    std::sort(separate.begin(), separate.end());
+    if (!separate.empty()) {
+        cache.separate = ReadBytes(separate.front());
+    }
+    return PackMozillaCache(cache);
+}
+
+// ---- Firefox ----
+
+void RunMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratch) {
+    ScopedSilence silence;
+    ScopedSettings keepSettings;
+    ClearFolder(scratch);
+    const fs::path cache = scratch / "Cache";
+    const fs::path out = scratch / "out";
+    fs::create_directories(cache);
+
+    const PackedCache packed = UnpackMozillaCache(data, size);
+    for (std::size_t i = 0; i < 4; ++i) {
+        const bool whole = (packed.flags >> i & 1u) != 0;
+        WriteBytes(cache / kCacheFileNames[i],
+                   whole ? packed.files[i] : std::string(kFixedPart[i], '\0') + packed.files[i]);
+    }
+
+    CMozillaCache reader;
+    reader.cacheFolder = PathToUtf8(cache);
+    if (!reader.TryOpen()) {
+        Check(!reader.opened, "a failed open left the reader open");
+        return;
+    }
+    reader.LoadEntries();
+    Check(reader.entries.size() <= CMozillaCache::kMaxEntries, "more entries than the bound");
+    for (std::size_t i = 0; i < reader.entries.size(); ++i) {
+        const auto& entry = dynamic_cast<const CMozillaCache::CMozillaCacheElement&>(
+            *reader.entries[i]);
+        Check(entry.index == i, "entries are not numbered in order");
+        CheckEntryTexts(entry);
+        Check(entry.dataFileIndex <= 3 && entry.metaFileIndex <= 3, "file selector out of range");
+        Check(entry.dataLength <= CMozillaCache::kMaxItemSize, "block data longer than an item");
+        Check(fs::path(entry.dataFile).is_relative() &&
+                  entry.dataFile.find('/') == std::string::npos &&
+                  entry.dataFile.find("..") == std::string::npos,
+              "a data file name leaves the cache folder: " + entry.dataFile);
+    }
+
+    // The separate data file under the name of the first few entries that
+    // keep their data in one.
+    std::set<std::string> laidOut;
+    for (const auto& entry : reader.entries) {
+        const auto& element = dynamic_cast<const CMozillaCache::CMozillaCacheElement&>(*entry);
+        if (element.dataFileIndex == 0 && laidOut.size() < 4 &&
+            laidOut.insert(element.dataFile).second) {
+            WriteBytes(cache / element.dataFile, packed.separate);
+        }
+    }
+    const std::map<std::string, std::string> before = Snapshot(cache);
+
+    if (reader.entries.size() > kMaxCombedEntries) {
+        reader.entries.resize(kMaxCombedEntries);
+    }
+    Settings& settings = TheSettings();
+    settings.OneCopy = true;
+    settings.SkipDuplicates = true;
+    CCacheFilter filter;
+    // Pictures of at least 1 x 1 first (the probe reads every copy), then
+    // everything; the duplicate test compares every kept copy.
+    auto* pictures = filter.InsertItem(nullptr, -1);
+    pictures->minWidth = 1;
+    pictures->minHeight = 1;
+    pictures->directoryTemplate = PathToUtf8(out);
+    pictures->fileNameDummy = "picture";
+    auto* everything = filter.InsertItem(nullptr, -1);
+    everything->directoryTemplate = PathToUtf8(out);
+    everything->fileNameDummy = "file";
+    try {
+        filter.Comb(&reader);
+    } catch (const CError&) {
+        Check(false, "the target folder of the pass could not be made");
+    }
+    reader.Close();
+
+    Check(Snapshot(cache) == before, "the comb run changed the cache folder");
+    std::error_code ec;
+    for (fs::directory_iterator it(out, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        Check(name.rfind("picture", 0) == 0 || name.rfind("file", 0) == 0,
+              "a file the pass did not name is left in the target folder: " + name);
+    }
+}
+
+void RunMozillaMetadata(const uint8_t* data, std::size_t size) {
+    // A buffer of exactly the input's length, so that the sanitizer sees a
+    // read past the item.
+    std::unique_ptr<unsigned char[]> item(new unsigned char[size == 0 ? 1 : size]);
+    if (size > 0) {
+        std::memcpy(item.get(), data, size);
+    }
+    CMozillaCache::CMozillaCacheElement entry;
+    ReadCacheMetadata(size == 0 ? nullptr : item.get(), size, entry);
+    CheckEntryTexts(entry);
+    Check(IsValidUtf8(entry.server) && IsValidUtf8(entry.acceptRanges) && IsValidUtf8(entry.etag),
+          "a header value is not valid UTF-8");
+    if (size < kMetadataKeyOffset) {
+        Check(entry.url.empty(), "a URL from an item too short to hold a key");
+    }
+}
+
+// ---- Profile files ----
+
+void RunProfile(const uint8_t* data, std::size_t size, const fs::path& scratch) {
+    ClearFolder(scratch);
+    const fs::path file = scratch / "Harvix.cfg";
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    WriteBytes(file, input);
+
+    // As the settings file and as a language file.
+    Settings settings;
+    settings.cfgPath = file;
+    settings.LoadSettings();
+    Check(IsValidUtf8(settings.MozillaCachePath) && IsValidUtf8(settings.DefaultCombPath) &&
+              IsValidUtf8(settings.FiltersFileName) && IsValidUtf8(settings.Language),
+          "a settings text is not valid UTF-8");
+    settings.Language = PathToUtf8(file);
+    LanguageTexts texts;
+    LoadLanguage(texts, settings);
+    for (const LanguageTexts::Key& key : LanguageTexts::Keys()) {
+        Check(IsValidUtf8(texts.*key.text), std::string("language text not UTF-8: ") + key.name);
+    }
+
+    ProfileFile profile = ProfileFile::Load(file);
+    std::size_t values = 0;
+    profile.ForEachLine([](std::string_view) {},
+                        [&](std::string_view key, std::string value) {
+                            ++values;
+                            Check(IsValidUtf8(key) && IsValidUtf8(value),
+                                  "a profile key or value is not valid UTF-8");
+                            Check(value.size() <= kProfileValueLimit * 4,
+                                  "a value longer than the limit");
+                        });
+
+    // A value set reads back, in memory and from the saved file; the rest of
+    // the file reads back alike.
+    const std::string before = profile.Get("GENERAL", "Language", "(none)");
+    profile.Set("GENERAL", "Language", "Deutsch");
+    Check(profile.Get("GENERAL", "Language") == "Deutsch", "a value set does not read back");
+    profile.Set("Fuzz Section", "Key", "a value");
+    Check(profile.Get("fuzz section", "KEY") == "a value", "a new section does not read back");
+    const fs::path saved = scratch / "saved.cfg";
+    Check(profile.Save(saved), "a loaded profile cannot be saved");
+    const ProfileFile again = ProfileFile::Load(saved);
+    Check(again.ToText() == profile.ToText(), "a saved profile reads back different");
+    (void)before;
+}
+
+// ---- Filter files ----
+
+namespace {
+
+// A text that a save and a load give back unchanged: no line break (it
+// becomes a blank), no blank at either end (trimmed) and no enclosing quotes
+// (one pair is taken off).
+bool SurvivesRoundTrip(const std::string& text) {
+    if (text.find_first_of("\r\n") != std::string::npos || Trim(text).size() != text.size()) {
+        return false;
+    }
+    return text.empty() || (text.front() != '"' && text.front() != '\'');
+}
+
+}  // namespace
+
+void RunFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratch) {
+    ScopedSettings keepSettings;
+    ClearFolder(scratch);
+    const fs::path file = scratch / "in.flt";
+    WriteBytes(file, std::string_view(reinterpret_cast<const char*>(data), size));
+
+    CCacheFilter filter;
+    const bool loaded = filter.Load(PathToUtf8(file), false);
+    Check(filter.items.size() <= CCacheFilter::kMaxItems, "more items than the bound");
+    if (!loaded) {
+        Check(filter.items.empty(), "a refused filter file left items");
+        return;
+    }
+    CCacheBrowser::CCacheElement probe;
+    probe.url = "http://www.example.org/images/photo.jpg";
+    probe.contentType = 1;
+    probe.size = 5000;
+    for (std::size_t i = 0; i < filter.items.size(); ++i) {
+        const CCacheFilter::CFilterItem& item = *filter.items[i];
+        Check(item.position == static_cast<int32_t>(i), "items are not numbered in order");
+        Check(IsValidUtf8(item.url) && IsValidUtf8(item.directory) &&
+                  IsValidUtf8(item.fileNameDummy) && IsValidUtf8(filter.hint),
+              "a filter text is not valid UTF-8");
+        for (const std::string& part : item.urlParts) {
+            Check(!part.empty() && part.find_first_of(" \t") == std::string::npos,
+                  "a URL part is empty or holds a blank");
+        }
+        (void)item.Matches(probe);
+    }
+
+    const fs::path saved = scratch / "saved.flt";
+    Check(filter.Save(PathToUtf8(saved)), "a loaded filter set cannot be saved");
+    CCacheFilter again;
+    Check(again.Load(PathToUtf8(saved), false), "a saved filter file does not load");
+    Check(again.items.size() == filter.items.size(), "a saved filter file has other items");
+    for (std::size_t i = 0; i < filter.items.size(); ++i) {
+        const CCacheFilter::CFilterItem& a = *filter.items[i];
+        const CCacheFilter::CFilterItem& b = *again.items[i];
+        Check(a.contentType == b.contentType && a.disabled == b.disabled &&
+                  a.minSize == b.minSize && a.minWidth == b.minWidth && a.minHeight == b.minHeight,
+              "a saved item reads back with other numbers");
+        for (const auto& [before, after] :
+             {std::pair{a.url, b.url}, std::pair{a.directoryTemplate, b.directoryTemplate},
+              std::pair{a.fileNameDummy, b.fileNameDummy}}) {
+            if (SurvivesRoundTrip(before)) {
+                Check(before == after, "a saved item text reads back different: " + before);
+            }
+        }
+    }
+}
+
+// ---- Internet Explorer ----
+
+void RunIndexDat(const uint8_t* data, std::size_t size, const fs::path& scratch) {
+    ScopedSilence silence;
+    ClearFolder(scratch);
+    const fs::path container = scratch / "Content.IE5";
+    const fs::path out = scratch / "out";
+    fs::create_directories(container);
+    fs::create_directories(out);
+    const fs::path index = container / "index.dat";
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    WriteBytes(index, input);
+
+    CIECache reader(std::make_unique<CMsiecfUrlCache>(index));
+    if (!reader.TryOpen()) {
+        return;
+    }
+    reader.LoadEntries();
+    std::size_t copied = 0;
+    for (std::size_t i = 0; i < reader.entries.size(); ++i) {
+        CCacheBrowser::CCacheElement& entry = *reader.entries[i];
+        Check(entry.index == i, "entries are not numbered in order");
+        CheckEntryTexts(entry);
+        Check(!entry.url.empty() && !entry.dataFile.empty(), "an entry without URL or file");
+        // The cached file of a record is always below the index's folder:
+        // a damaged record must not make the reader copy any other file.
+        const fs::path source = PathFromUtf8(entry.dataFile);
+        Check(IsInside(source, container), "a cached file outside the cache: " + entry.dataFile);
+        if (copied < kMaxCopiedFiles) {
+            std::error_code ec;
+            fs::create_directories(source.parent_path(), ec);
+            if (!fs::exists(source, ec)) {
+                WriteBytes(source, "cached bytes " + std::to_string(i));
+            }
+            const fs::path target = out / ("copy" + std::to_string(i));
+            if (reader.CopyEntry(target, entry)) {
+                Check(ReadBytes(target) == ReadBytes(source), "a copy differs from its source");
+            }
+            ++copied;
+        }
+    }
+    reader.Close();
+    Check(ReadBytes(index) == input, "reading changed the index");
+}
+
+// ---- Pictures ----
+
+void RunPictureSize(const uint8_t* data, std::size_t size, const fs::path& scratch) {
+    ClearFolder(scratch);
+    const fs::path file = scratch / "cached";
+    WriteBytes(file, std::string_view(reinterpret_cast<const char*>(data), size));
+    int32_t width = -1;
+    int32_t height = -1;
+    if (GetImageSize(file, width, height)) {
+        Check(width > 0 && height > 0, "a measured picture without a positive size");
+    }
+}
+
+// ---- By name ----
+
+bool RunHarness(std::string_view name, const uint8_t* data, std::size_t size,
+                const fs::path& scratch) {
+    if (name == "mozilla_map") {
+        RunMozillaMap(data, size, scratch);
+    } else if (name == "mozilla_metadata") {
+        RunMozillaMetadata(data, size);
+    } else if (name == "profile") {
+        RunProfile(data, size, scratch);
+    } else if (name == "filter_file") {
+        RunFilterFile(data, size, scratch);
+    } else if (name == "index_dat") {
+        RunIndexDat(data, size, scratch);
+    } else if (name == "picture_size") {
+        RunPictureSize(data, size, scratch);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace fuzzing

@@ -1,0 +1,86 @@
+// One input through one parser, the way the program uses that parser: the
+// libFuzzer targets call these, and so does the regression test that replays
+// the committed inputs and the seed corpus in the ordinary test build.
+//
+// A harness never trusts its input, writes only below the scratch folder it
+// is given, and checks what must hold whatever the input (the cache files
+// are never written, texts stay valid UTF-8, numbers stay in range, a saved
+// file reads back alike). A broken rule throws HarnessFailure: libFuzzer
+// reports the uncaught exception as a crash, a test reports a failure.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace fuzzing {
+
+class HarnessFailure : public std::logic_error {
+public:
+    using std::logic_error::logic_error;
+};
+
+// A folder of its own for one process, on a memory file system when there is
+// one (/dev/shm), removed when the object goes.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// The Firefox disk cache: the input holds the four cache files and one
+// separate data file (see PackMozillaCache); the reader opens them, walks the
+// map, and the comb pass copies the entries (picture probe and Skip
+// Duplicates included) into a target folder below `scratch`.
+void RunMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratch);
+// One metadata item of a Firefox cache record.
+void RunMozillaMetadata(const uint8_t* data, std::size_t size);
+// A profile file read as the settings file and as a language file, then
+// changed and saved.
+void RunProfile(const uint8_t* data, std::size_t size, const fs::path& scratch);
+// A filter file loaded, saved and loaded again.
+void RunFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratch);
+// A URL cache index (index.dat) read through the URL cache service and the
+// Internet Explorer reader, with a few of the cached files it names laid
+// out and copied.
+void RunIndexDat(const uint8_t* data, std::size_t size, const fs::path& scratch);
+// The picture-size probe over one cached file.
+void RunPictureSize(const uint8_t* data, std::size_t size, const fs::path& scratch);
+
+// The input layout of RunMozillaMap: one flag byte, four 32-bit little-endian
+// lengths, then the map's records, block files 1 to 3 without their
+// 4096-byte bitmaps, and the rest as the separate data file. The map's
+// 276-byte header and the bitmaps are written as zeros (the reader does not
+// use them) unless flag bit i says that file i is given whole.
+struct PackedCache {
+    uint8_t flags = 0;
+    std::string files[4];  // map, block files 1..3 (without the fixed parts unless flagged)
+    std::string separate;
+};
+std::string PackMozillaCache(const PackedCache& cache);
+PackedCache UnpackMozillaCache(const uint8_t* data, std::size_t size);
+// Packs a cache folder written by the cache writer; the first separate data
+// file found (if any) becomes the separate part.
+std::string PackMozillaCacheFolder(const fs::path& folder);
+
+// The harness names, as the fuzz targets and the corpus folders are named.
+inline constexpr std::string_view kHarnessNames[] = {
+    "mozilla_map", "mozilla_metadata", "profile", "filter_file", "index_dat", "picture_size"};
+
+// Runs the named harness; false for an unknown name.
+bool RunHarness(std::string_view name, const uint8_t* data, std::size_t size,
+                const fs::path& scratch);
+
+}  // namespace fuzzing

@@ -1,0 +1,30 @@
+// The seed corpus of every harness, made by the project's own writers: the
+// Firefox cache writer (caches, metadata items, pictures), the profile and
+// filter-file writers, the shipped language and filter files, and for the
+// URL cache index the real index.dat files of the shared test data with
+// damaged copies of them. Nothing binary is kept in the repository: the
+// corpus is written when the fuzz targets are built or the tests run.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace fuzzing {
+
+// Seeds by harness name, each a list of (file name, bytes). `sourceDir` is
+// the checkout (for the shipped resources), `testdataDir` the shared test
+// data (for index.dat; its seeds are left out when the folder is missing).
+std::map<std::string, std::vector<std::pair<std::string, std::string>>> MakeSeedCorpus(
+    const fs::path& sourceDir, const fs::path& testdataDir);
+
+// Writes MakeSeedCorpus into `root`/<harness>/<file name>; returns the number
+// of files written.
+std::size_t WriteSeedCorpus(const fs::path& root, const fs::path& sourceDir,
+                            const fs::path& testdataDir);
+
+}  // namespace fuzzing
