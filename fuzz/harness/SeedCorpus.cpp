@@ -103,8 +103,8 @@ Seeds MetadataSeeds() {
     entry.key = "HTTP:http://www.example.org/images/photo.jpg";
     entry.values = mozcache::ResponseValues(mozcache::ResponseHead(
         {"Server: Apache/2.2.22", "Date: Sun, 01 Jan 2012 00:00:00 GMT", "Accept-Ranges: bytes",
-         "Last-Modified: Sat, 31 Dec 2011 00:00:00 GMT", "Etag: \"1-2-3\"",
-         "Content-Length: 5000", "Content-Type: image/JPEG"}));
+         "Last-Modified: Sat, 31 Dec 2011 00:00:00 GMT", "Etag: \"1-2-3\"", "Content-Length: 5000",
+         "Content-Type: image/JPEG"}));
     entry.lastModified = 1325376000;
     add("full", entry, 5000);
     const std::string full = seeds.back().second;
@@ -193,7 +193,9 @@ Seeds ProfileSeeds(const fs::path& sourceDir, const fs::path& scratch) {
     seeds.emplace_back("settings-utf16le", Utf16Le(written));
     seeds.emplace_back("settings-utf16be", Utf16Be(written));
     seeds.emplace_back("settings-utf8-mark", "\xEF\xBB\xBF" + written);
-    seeds.emplace_back("cp1252", "[GENERAL]\nLanguage=Fran\xE7" "ais\nHint=\x80\x81\x9F\n");
+    seeds.emplace_back("cp1252",
+                       "[GENERAL]\nLanguage=Fran\xE7"
+                       "ais\nHint=\x80\x81\x9F\n");
     seeds.emplace_back("odd-lines",
                        "key before any section=1\n[ GENERAL ]\n  Mozilla = 0 \n[general]\n"
                        "Mozilla=1\n[unclosed\n=no key\nIE='quoted'\n[GENERAL]x\n");

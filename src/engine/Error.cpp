@@ -53,3 +53,6 @@ CError::CError(int32_t module, int32_t kind, const std::string& path,
     Notifier().Show("Harvix", BoxText(module, kind, path, systemText), MessageIcon::Error,
                     MessageButtons::Ok);
 }
+
+CError::CError(CopyStep, int32_t /*module*/, int32_t /*kind*/, const std::string& /*path*/,
+               const std::string& /*secondPath*/) {}

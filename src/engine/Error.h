@@ -26,6 +26,12 @@ public:
     // `path` is the file or folder concerned, `secondPath` the copy target.
     CError(int32_t module, int32_t kind, const std::string& path,
            const std::string& secondPath = {});
+    // A failure in copying one entry. Silent whatever the kind: a target
+    // that cannot be created is a FileOpen of the reader's module too, but
+    // only the open of the cache itself stops a run and shows the box.
+    struct CopyStep {};
+    CError(CopyStep, int32_t module, int32_t kind, const std::string& path,
+           const std::string& secondPath = {});
     virtual ~CError() = default;
     CError(const CError&) = default;
     CError& operator=(const CError&) = default;

@@ -451,7 +451,7 @@ bool CMozillaCache::CopyBlockData(const CMozillaCacheElement& entry, const fs::p
     }
     if (failIfExists && Exists(target)) {
         errno = EEXIST;
-        throw CError(CError::MozillaCache, CError::FileOpen, targetText);
+        throw CError(CError::CopyStep{}, CError::MozillaCache, CError::FileOpen, targetText);
     }
     // The data's exact size, but never more than the bytes that were read.
     const std::size_t count =
@@ -462,7 +462,7 @@ bool CMozillaCache::CopyBlockData(const CMozillaCacheElement& entry, const fs::p
     }
     PendingFile pending(target);
     if (pending.fd() < 0) {
-        throw CError(CError::MozillaCache, CError::FileOpen, targetText);
+        throw CError(CError::CopyStep{}, CError::MozillaCache, CError::FileOpen, targetText);
     }
     if (!WriteAll(pending.fd(), buffer.data(), count)) {
         throw CError(CError::MozillaCache, CError::FileWrite, targetText);

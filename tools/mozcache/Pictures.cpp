@@ -130,7 +130,8 @@ public:
     explicit JpegBitWriter(std::string& out) : out_(out) {}
     void Put(uint32_t bits, int count) {
         for (int i = count - 1; i >= 0; --i) {
-            current_ = static_cast<uint8_t>((static_cast<uint32_t>(current_) << 1) | ((bits >> i) & 1u));
+            current_ =
+                static_cast<uint8_t>((static_cast<uint32_t>(current_) << 1) | ((bits >> i) & 1u));
             if (++filled_ == 8) {
                 Emit();
             }

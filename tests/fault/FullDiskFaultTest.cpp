@@ -1,0 +1,309 @@
+// A full disk while the program writes: the settings file and a filter file
+// saved onto a file system with no room left keep their old content (and no
+// temporary file is left beside them); copies into a full target folder
+// leave no partial file, and the run goes on with the folders that have
+// room. The real full disk is a small tmpfs (root only, as in CI); the
+// injected write failure covers every point of the write on any machine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "CacheWriter.h"
+#include "app/Profile.h"
+#include "app/Settings.h"
+#include "fault/FaultSupport.h"
+#include "filter/CacheFilter.h"
+#include "platform/AtomicFile.h"
+#include "platform/Text.h"
+#include "readers/IECache.h"
+#include "readers/MozillaCache.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+// Resets the injected write failure however the test ends.
+struct InjectedWriteFailure {
+    explicit InjectedWriteFailure(long long afterBytes) {
+        SetAtomicWriteFailureForTesting(afterBytes);
+    }
+    ~InjectedWriteFailure() { SetAtomicWriteFailureForTesting(-1); }
+    InjectedWriteFailure(const InjectedWriteFailure&) = delete;
+    InjectedWriteFailure& operator=(const InjectedWriteFailure&) = delete;
+};
+
+class FullDiskFaultTest : public ::testing::Test {
+protected:
+    FullDiskFaultTest() : scoped_(fake_), savedSettings_(TheSettings()) {}
+    ~FullDiskFaultTest() override { TheSettings() = savedSettings_; }
+
+    // A filter set of `count` items whose texts are long enough that a new
+    // file never fits where the old one was.
+    static void FillFilter(CCacheFilter& filter, int count, const std::string& tag) {
+        filter.Clear();
+        filter.hint = "set " + tag;
+        for (int i = 0; i < count; ++i) {
+            auto* item = filter.InsertItem(nullptr, -1);
+            item->contentType = i % 19;
+            item->url = tag + std::string(200, 'u') + std::to_string(i);
+            item->directoryTemplate = "/tmp/" + tag + "/" + std::to_string(i);
+            item->fileNameDummy = tag;
+        }
+    }
+
+    FakePlatform fake_;
+    ScopedPlatform scoped_;
+    Settings savedSettings_;
+    ScopedRecordingNotifier notifier_;
+};
+
+TEST_F(FullDiskFaultTest, SavesOntoAFullFileSystemKeepTheOldFiles) {
+    TempDir temp;
+    TmpfsMount disk(temp / "disk", 64 * 1024);
+    if (!disk.ok()) {
+        GTEST_SKIP() << "no small tmpfs here (" << disk.failure()
+                     << "); InjectedWriteFailuresAtEveryPointKeepTheOldFiles covers the write";
+    }
+    const fs::path folder = temp / "disk";
+
+    // The old files, written while there was room.
+    Settings settings;
+    settings.cfgPath = folder / "Harvix.cfg";
+    settings.DefaultCombPath = "/old/folder";
+    ASSERT_TRUE(settings.SaveSettings());
+    CCacheFilter filter;
+    FillFilter(filter, 3, "old");
+    const std::string filterPath = PathToUtf8(folder / "Pictures.flt");
+    ASSERT_TRUE(filter.Save(filterPath));
+    const std::string oldSettings = ReadFile(settings.cfgPath);
+    const std::string oldFilter = ReadFile(folder / "Pictures.flt");
+    ASSERT_NE(oldSettings.find("/old/folder"), std::string::npos);
+
+    ASSERT_GT(FillDisk(folder), 0u);
+    TheSettings().FiltersFileName = "/the/current/filter.flt";
+
+    // Every save fails, reports it where it can, and changes nothing.
+    settings.DefaultCombPath = "/new/folder/" + std::string(6000, 'n');
+    settings.SaveSettings();  // never reports a failure
+    EXPECT_EQ(ReadFile(settings.cfgPath), oldSettings);
+    FillFilter(filter, 40, "new");
+    EXPECT_FALSE(filter.Save(filterPath));
+    EXPECT_EQ(ReadFile(folder / "Pictures.flt"), oldFilter);
+    EXPECT_EQ(TheSettings().FiltersFileName, "/the/current/filter.flt");
+    EXPECT_FALSE(filter.Save(PathToUtf8(folder / "Other.flt")));
+    EXPECT_FALSE(fs::exists(folder / "Other.flt"));
+    EXPECT_FALSE(
+        WriteProfileString(settings.cfgPath, "GENERAL", "Language", std::string(5000, 'x')));
+    EXPECT_EQ(ReadFile(settings.cfgPath), oldSettings);
+    EXPECT_EQ(CountTemporaryFiles(folder), 0u);
+
+    // The old files still load as they were.
+    CCacheFilter reloaded;
+    ASSERT_TRUE(reloaded.Load(filterPath, false));
+    EXPECT_EQ(reloaded.items.size(), 3u);
+    EXPECT_EQ(reloaded.hint, "set old");
+    Settings reread;
+    reread.cfgPath = settings.cfgPath;
+    reread.LoadSettings();
+    EXPECT_EQ(reread.DefaultCombPath, "/old/folder");
+
+    // With room again, the same saves go through.
+    fs::remove(folder / "filler");
+    settings.SaveSettings();
+    EXPECT_NE(ReadFile(settings.cfgPath).find("/new/folder/"), std::string::npos);
+    EXPECT_TRUE(filter.Save(filterPath));
+    ASSERT_TRUE(reloaded.Load(filterPath, false));
+    EXPECT_EQ(reloaded.items.size(), 40u);
+}
+
+TEST_F(FullDiskFaultTest, InjectedWriteFailuresAtEveryPointKeepTheOldFiles) {
+    TempDir temp;
+    Settings settings;
+    settings.cfgPath = temp / "Harvix.cfg";
+    settings.DefaultCombPath = "/old/folder";
+    ASSERT_TRUE(settings.SaveSettings());
+    CCacheFilter filter;
+    FillFilter(filter, 2, "old");
+    const std::string filterPath = PathToUtf8(temp / "Set.flt");
+    ASSERT_TRUE(filter.Save(filterPath));
+    const std::string oldSettings = ReadFile(settings.cfgPath);
+    const std::string oldFilter = ReadFile(temp / "Set.flt");
+
+    settings.DefaultCombPath = "/new/folder";
+    FillFilter(filter, 5, "new");
+    // Nothing written, one byte, half of the smaller file, all but its last
+    // byte (the new files are no shorter than the old ones).
+    const auto smaller = static_cast<long long>(std::min(oldSettings.size(), oldFilter.size()));
+    for (const long long after : {0ll, 1ll, smaller / 2, smaller - 1}) {
+        InjectedWriteFailure failure(after);
+        settings.SaveSettings();
+        EXPECT_EQ(ReadFile(settings.cfgPath), oldSettings) << after;
+        EXPECT_FALSE(filter.Save(filterPath)) << after;
+        EXPECT_EQ(ReadFile(temp / "Set.flt"), oldFilter) << after;
+        EXPECT_FALSE(filter.Save(PathToUtf8(temp / "New.flt"))) << after;
+        EXPECT_FALSE(fs::exists(temp / "New.flt")) << after;
+        EXPECT_EQ(CountTemporaryFiles(temp.path()), 0u) << after;
+    }
+    // A failure in the write to a missing file leaves no file at all.
+    {
+        InjectedWriteFailure failure(3);
+        EXPECT_FALSE(WriteProfileString(temp / "fresh.cfg", "GENERAL", "Key", "value"));
+        EXPECT_FALSE(fs::exists(temp / "fresh.cfg"));
+    }
+    settings.SaveSettings();
+    EXPECT_NE(ReadFile(settings.cfgPath).find("/new/folder"), std::string::npos);
+}
+
+// ---- Copies into a full target folder ----
+
+std::string Data(std::size_t size, char seed) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>(seed + static_cast<char>(i * 13 % 251));
+    }
+    return bytes;
+}
+
+mozcache::Entry Http(const std::string& url, const std::string& data, const std::string& type,
+                     mozcache::Place place) {
+    mozcache::Entry entry;
+    entry.key = "HTTP:" + url;
+    entry.data = data;
+    entry.values = mozcache::ResponseValues(mozcache::ResponseHead({"Content-Type: " + type}));
+    entry.lastModified = 1325376000;
+    entry.dataPlace = place;
+    return entry;
+}
+
+// The files of a folder that are not temporary, with their bytes.
+std::map<std::string, std::string> KeptFiles(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        files[entry.path().filename().string()] = ReadFile(entry.path());
+    }
+    return files;
+}
+
+TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn) {
+    TempDir temp;
+    TmpfsMount disk(temp / "small", 64 * 1024);
+    if (!disk.ok()) {
+        GTEST_SKIP() << "no small tmpfs here (" << disk.failure() << ")";
+    }
+    const fs::path small = temp / "small";
+    const fs::path roomy = temp / "roomy";
+
+    // Firefox: twelve separate files of 12 KiB (more than the small disk
+    // takes) and block-file data of 16 KiB, all pictures of type png; one
+    // gif for the roomy folder after them.
+    const fs::path cache = temp / "Cache";
+    std::map<std::string, std::string> sources;
+    {
+        mozcache::CacheWriter writer(cache);
+        for (int i = 0; i < 12; ++i) {
+            const std::string data = Data(12 * 1024, static_cast<char>('a' + i));
+            writer.Add(Http("http://x.example/" + std::to_string(i), data, "image/png",
+                            i % 3 == 0 ? mozcache::Place::Block3 : mozcache::Place::Separate));
+        }
+        writer.Add(
+            Http("http://x.example/last", Data(5000, 'z'), "image/gif", mozcache::Place::Separate));
+        writer.Finish();
+    }
+    TheSettings().OneCopy = true;
+    TheSettings().SkipDuplicates = true;
+    CCacheFilter filter;
+    auto* pngs = filter.InsertItem(nullptr, -1);
+    pngs->contentType = 3;
+    pngs->directoryTemplate = PathToUtf8(small);
+    pngs->fileNameDummy = "png";
+    auto* gifs = filter.InsertItem(nullptr, -1);
+    gifs->contentType = 2;
+    gifs->directoryTemplate = PathToUtf8(roomy);
+    gifs->fileNameDummy = "gif";
+
+    CMozillaCache reader;
+    reader.cacheFolder = PathToUtf8(cache);
+    ASSERT_TRUE(reader.TryOpen());
+    reader.LoadEntries();
+    ASSERT_EQ(reader.entries.size(), 13u);
+    EXPECT_TRUE(filter.Comb(&reader));
+    reader.Close();
+
+    // Some copies fit, the rest did not; every kept file is whole.
+    const auto kept = KeptFiles(small);
+    EXPECT_GT(kept.size(), 0u);
+    EXPECT_LT(kept.size(), 12u);
+    for (const auto& [name, bytes] : kept) {
+        EXPECT_EQ(bytes.size(), 12u * 1024) << name;
+        EXPECT_EQ(bytes.substr(0, 64), Data(12 * 1024, bytes[0]).substr(0, 64)) << name;
+    }
+    EXPECT_EQ(CountTemporaryFiles(small), 0u);
+    // The entry after the failures went into the folder with room.
+    EXPECT_EQ(KeptFiles(roomy),
+              (std::map<std::string, std::string>{{"gif0.gif", Data(5000, 'z')}}));
+
+    // Internet Explorer: the same with the URL cache reader's copies.
+    fs::remove_all(roomy);
+    for (const auto& entry : fs::directory_iterator(small)) {
+        fs::remove(entry.path());
+    }
+    class ListService : public IUrlCacheService {
+    public:
+        std::vector<UrlCacheEntryInfo> infos;
+        bool Open() override { return true; }
+        void Close() override {}
+        std::string FailureText() const override { return {}; }
+        std::unique_ptr<IUrlCacheEnumeration> FindFirst(UrlCacheEntryInfo& info) override {
+            class Enumeration : public IUrlCacheEnumeration {
+            public:
+                explicit Enumeration(const std::vector<UrlCacheEntryInfo>& list) : list_(list) {}
+                bool Next(UrlCacheEntryInfo& next) override {
+                    if (at_ >= list_.size()) {
+                        return false;
+                    }
+                    next = list_[at_++];
+                    return true;
+                }
+
+            private:
+                const std::vector<UrlCacheEntryInfo>& list_;
+                std::size_t at_ = 0;
+            };
+            auto enumeration = std::make_unique<Enumeration>(infos);
+            return enumeration->Next(info) ? std::move(enumeration) : nullptr;
+        }
+    };
+    auto service = std::make_unique<ListService>();
+    const fs::path ieCache = temp / "Content.IE5" / "ABCDEFGH";
+    fs::create_directories(ieCache);
+    for (int i = 0; i < 9; ++i) {
+        const bool last = i == 8;
+        const fs::path file = ieCache / ("file[" + std::to_string(i) + "]");
+        WriteFile(file, last ? Data(5000, 'z') : Data(12 * 1024, static_cast<char>('a' + i)));
+        UrlCacheEntryInfo info;
+        info.sourceUrl = "http://ie.example/" + std::to_string(i);
+        info.localFileName = PathToUtf8(file);
+        info.cacheEntryType = kNormalCacheEntry;
+        info.sizeLow = last ? 5000 : 12 * 1024;
+        info.hasHeaderInfo = true;
+        info.headerInfo = std::string("HTTP/1.1 200 OK\r\nContent-Type: image/") +
+                          (last ? "gif" : "png") + "\r\n\r\n";
+        service->infos.push_back(info);
+    }
+    CIECache ie(std::move(service));
+    ASSERT_TRUE(ie.TryOpen());
+    ie.LoadEntries();
+    ASSERT_EQ(ie.entries.size(), 9u);
+    EXPECT_TRUE(filter.Comb(&ie));
+    const auto ieKept = KeptFiles(small);
+    EXPECT_GT(ieKept.size(), 0u);
+    EXPECT_LT(ieKept.size(), 8u);
+    for (const auto& [name, bytes] : ieKept) {
+        EXPECT_EQ(bytes.size(), 12u * 1024) << name;
+    }
+    EXPECT_EQ(CountTemporaryFiles(small), 0u);
+    EXPECT_EQ(KeptFiles(roomy),
+              (std::map<std::string, std::string>{{"gif0.gif", Data(5000, 'z')}}));
+}
+
+}  // namespace
