@@ -320,6 +320,51 @@ void BoundRecordSizes(std::vector<uint8_t>& bytes) {
     }
 }
 
+// Two offsets of a URL record that libmsiecf trusts too far. Each is mended
+// here, in the copy in memory, so that the library ends the way it means to:
+//  - The location (its URL) at +0x34 (+0x38 in the older 4.7 layout): an
+//    offset past the record's end makes the library give up on the record
+//    without releasing its copy of it, so every read loses the record's size
+//    in memory. Such an offset names nothing the record holds and is made 0
+//    (no location); the record then reads without a URL, which the reader
+//    passes over as before.
+//  - The header data at +0x44 (+0x48) with its size after it: the library
+//    checks offset + size against the record's size in 32-bit arithmetic, so
+//    a size that wraps the sum passes, and it then copies gigabytes from past
+//    the record. Such a size is made one byte more than the record holds
+//    after the offset, which the library refuses (or cuts, for a record it
+//    recovered only in part) as it does every other size too large.
+void MendUrlRecordOffsets(std::vector<uint8_t>& bytes) {
+    constexpr std::size_t kVersionOffset = 0x18;  // "5.2" or "4.7" in the signature
+    if (bytes.size() < kFirstTableOffset + 4) {
+        return;
+    }
+    const std::size_t shift = bytes[kVersionOffset] == '4' ? 4 : 0;
+    const std::size_t location = 0x34 + shift;
+    const std::size_t dataOffset = 0x44 + shift;
+    const std::size_t dataSize = 0x48 + shift;
+    auto put = [&](std::size_t at, uint32_t value) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+        }
+    };
+    for (std::size_t at = ReadU32(bytes, kFirstTableOffset);
+         at >= 4 && at + dataSize + 4 <= bytes.size(); at += kBlockSize) {
+        if (std::memcmp(bytes.data() + at, "URL ", 4) != 0) {
+            continue;
+        }
+        const uint64_t recordSize = uint64_t{ReadU32(bytes, at + 4)} * kBlockSize;
+        if (ReadU32(bytes, at + location) > recordSize) {
+            put(at + location, 0);
+        }
+        const uint64_t offset = ReadU32(bytes, at + dataOffset);
+        const uint64_t size = ReadU32(bytes, at + dataSize);
+        if (offset <= recordSize && offset + size > recordSize) {
+            put(at + dataSize, static_cast<uint32_t>(recordSize - offset + 1));
+        }
+    }
+}
+
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
     y -= m <= 2 ? 1 : 0;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -570,6 +615,7 @@ bool CMsiecfUrlCache::Open() {
     CutHashTableLoops(state->bytes);
     BoundRecordSizes(state->bytes);
     BoundDirectoryCount(state->bytes);
+    MendUrlRecordOffsets(state->bytes);
 
     const std::string notIndex = PathToUtf8(index) + ": not a readable URL cache index";
     if (state->bytes.empty()) {

@@ -6,6 +6,8 @@
 
 #include "Pictures.h"
 #include "filter/GraphicLT.h"
+#include "readers/IECache.h"
+#include "readers/UrlCacheMsiecf.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -59,6 +61,81 @@ TEST(FuzzFindings, AJpegHuffmanTableOfMoreThan256SymbolsIsNotMeasured) {
     width = height = -1;
     EXPECT_TRUE(Measure(mozcache::MakeJpeg(640, 480), width, height));
     EXPECT_EQ(width, 640);
+}
+
+uint32_t Le32(const std::string& bytes, std::size_t at) {
+    uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+    }
+    return value;
+}
+
+void PutLe32(std::string& bytes, std::size_t at, uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFFu);
+    }
+}
+
+std::size_t EntriesOf(const fs::path& index) {
+    CIECache reader(std::make_unique<CMsiecfUrlCache>(index));
+    if (!reader.TryOpen()) {
+        return 0;
+    }
+    reader.LoadEntries();
+    return reader.entries.size();
+}
+
+TEST(FuzzFindings, AUrlRecordWhoseLocationLiesPastItsEndIsPassedOverWithoutALeak) {
+    // libmsiecf gives up on such a record without releasing its copy of it;
+    // the sanitized suite reports the lost memory at exit when the offset
+    // reaches the library unchanged.
+    const std::string original =
+        ReadFile(fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
+    ASSERT_GT(original.size(), 0x8000u);
+    TempDir temp;
+    WriteFile(temp / "sound.dat", original);
+    const std::size_t sound = EntriesOf(temp / "sound.dat");
+    ASSERT_EQ(sound, 19u);
+
+    std::string damaged = original;
+    std::size_t changed = 0;
+    for (std::size_t at = 0x5000; at + 0x80 <= damaged.size(); at += 0x80) {
+        if (damaged.compare(at, 4, "URL ") == 0 && changed < 3) {
+            PutLe32(damaged, at + 0x34, Le32(damaged, at + 4) * 0x80 + 8);
+            ++changed;
+        }
+    }
+    ASSERT_EQ(changed, 3u);
+    WriteFile(temp / "index.dat", damaged);
+    const std::size_t left = EntriesOf(temp / "index.dat");
+    EXPECT_GE(left, sound - 3);
+    EXPECT_LT(left, sound);
+    EXPECT_EQ(ReadFile(temp / "index.dat"), damaged);  // mended in memory only
+}
+
+TEST(FuzzFindings, AUrlRecordWhoseDataSizeWrapsPastFourGigabytesIsPassedOver) {
+    // The library adds the data's offset and size in 32 bits: a size that
+    // wraps the sum passed its check, and it copied gigabytes from past the
+    // record (a crash outside the sanitizers, an out-of-memory inside).
+    const std::string original =
+        ReadFile(fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
+    ASSERT_GT(original.size(), 0x8000u);
+    TempDir temp;
+    std::string damaged = original;
+    std::size_t changed = 0;
+    for (std::size_t at = 0x5000; at + 0x80 <= damaged.size(); at += 0x80) {
+        if (damaged.compare(at, 4, "URL ") == 0 && Le32(damaged, at + 0x44) != 0 && changed < 2) {
+            const uint32_t offset = Le32(damaged, at + 0x44);
+            PutLe32(damaged, at + 0x48, static_cast<uint32_t>(0x100000000ull - offset + 16));
+            ++changed;
+        }
+    }
+    ASSERT_EQ(changed, 2u);
+    WriteFile(temp / "index.dat", damaged);
+    const std::size_t left = EntriesOf(temp / "index.dat");
+    EXPECT_GE(left, 17u);
+    EXPECT_LT(left, 19u);
 }
 
 }  // namespace
