@@ -489,7 +489,9 @@ void RunIndexDat(const uint8_t* data, std::size_t size, const fs::path& scratch)
             std::error_code ec;
             fs::create_directories(source.parent_path(), ec);
             if (!fs::exists(source, ec)) {
-                WriteBytes(source, "cached bytes " + std::to_string(i));
+                // A name the file system refuses (too long, a folder in the
+                // way) leaves the file missing; the copy must fail cleanly.
+                std::ofstream(source, std::ios::binary) << "cached bytes " << i;
             }
             const fs::path target = out / ("copy" + std::to_string(i));
             if (reader.CopyEntry(target, entry)) {
