@@ -306,12 +306,14 @@ void CutHashTableLoops(std::vector<uint8_t>& bytes) {
 }
 
 // Bounds the block count of every record where the record scan can meet one.
+// The scan starts at the first hash table's offset whatever it is, 0 (no
+// table) included: from the header on, then.
 void BoundRecordSizes(std::vector<uint8_t>& bytes) {
     if (bytes.size() < kFirstTableOffset + 4) {
         return;
     }
     static constexpr std::array<std::string_view, 4> kSignatures{"URL ", "HASH", "REDR", "LEAK"};
-    for (std::size_t at = ReadU32(bytes, kFirstTableOffset); at >= 4 && at + 8 <= bytes.size();
+    for (std::size_t at = ReadU32(bytes, kFirstTableOffset); at + 8 <= bytes.size();
          at += kBlockSize) {
         const std::string_view signature(reinterpret_cast<const char*>(bytes.data() + at), 4);
         if (std::find(kSignatures.begin(), kSignatures.end(), signature) != kSignatures.end()) {
@@ -348,8 +350,8 @@ void MendUrlRecordOffsets(std::vector<uint8_t>& bytes) {
             bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
         }
     };
-    for (std::size_t at = ReadU32(bytes, kFirstTableOffset);
-         at >= 4 && at + dataSize + 4 <= bytes.size(); at += kBlockSize) {
+    for (std::size_t at = ReadU32(bytes, kFirstTableOffset); at + dataSize + 4 <= bytes.size();
+         at += kBlockSize) {
         if (std::memcmp(bytes.data() + at, "URL ", 4) != 0) {
             continue;
         }

@@ -2,6 +2,7 @@
 // it (the inputs themselves are also in fuzz/regressions/).
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "Pictures.h"
@@ -136,6 +137,31 @@ TEST(FuzzFindings, AUrlRecordWhoseDataSizeWrapsPastFourGigabytesIsPassedOver) {
     const std::size_t left = EntriesOf(temp / "index.dat");
     EXPECT_GE(left, 17u);
     EXPECT_LT(left, 19u);
+}
+
+TEST(FuzzFindings, AnIndexWithoutAFirstHashTableStillHasItsRecordStepsBounded) {
+    // The library scans for records from the first hash table's offset even
+    // when that offset is 0; a record of no blocks then kept the scan on one
+    // spot, growing its list for ever. The steps are bounded from wherever
+    // the scan starts.
+    const std::string original =
+        ReadFile(fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
+    ASSERT_GT(original.size(), 0x8000u);
+    TempDir temp;
+    std::string damaged = original;
+    PutLe32(damaged, 0x20, 0);  // no first hash table
+    std::size_t changed = 0;
+    for (std::size_t at = 0x5000; at + 0x80 <= damaged.size(); at += 0x80) {
+        if (damaged.compare(at, 4, "URL ") == 0 && changed < 1) {
+            PutLe32(damaged, at + 4, 0);  // a record of no blocks
+            ++changed;
+        }
+    }
+    ASSERT_EQ(changed, 1u);
+    WriteFile(temp / "index.dat", damaged);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_LE(EntriesOf(temp / "index.dat"), 19u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
 }  // namespace
