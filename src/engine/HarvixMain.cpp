@@ -34,6 +34,18 @@ private:
     void* context_;
 };
 
+// Counts a run from its request to its end (RunsActive).
+class ActiveRun {
+public:
+    explicit ActiveRun(std::atomic<int>& count) : count_(count) { ++count_; }
+    ~ActiveRun() { --count_; }
+    ActiveRun(const ActiveRun&) = delete;
+    ActiveRun& operator=(const ActiveRun&) = delete;
+
+private:
+    std::atomic<int>& count_;
+};
+
 // The filter set hands progress to a callback with an integer context; this
 // one passes it on to the main window's callback.
 void ForwardProgress(std::intptr_t context, int32_t percent) {
@@ -72,11 +84,15 @@ CHarvixMain::~CHarvixMain() {
     }
 }
 
-void CHarvixMain::Shutdown() {
+void CHarvixMain::RequestStop() {
     stopping_ = true;
     for (CBrowserActivity& monitor : monitors) {
         monitor.Stop();
     }
+}
+
+void CHarvixMain::Shutdown() {
+    RequestStop();
     for (CBrowserActivity& monitor : monitors) {
         monitor.Wait();
     }
@@ -154,6 +170,7 @@ void CHarvixMain::RunComb(int32_t kind, int64_t sinceTime) {
     if (!IsKnownKind(kind)) {
         return;
     }
+    const ActiveRun active(activeRuns_);
     const std::lock_guard<std::mutex> lock(runLock);
     if (stopping_) {
         return;  // the program is ending: a run that waited for the lock is dropped

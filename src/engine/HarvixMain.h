@@ -16,7 +16,10 @@
 // by the destructor at the latest) asks every thread to stop, wakes the
 // sleeping monitors, lets a run in progress end at its next entry, and waits
 // for all of them before anything they use is destroyed; the settings are
-// written after that, so a cache folder found by the last run is kept.
+// written after that, so a cache folder found by the last run is kept. A
+// front end whose callbacks wait for its own thread asks first (RequestStop)
+// and serves its events until RunsActive is false, so that this wait never
+// waits for it.
 #pragma once
 
 #include <array>
@@ -88,6 +91,15 @@ public:
     // main window calls it while its windows exist. Idempotent; never call it
     // from a comb thread (the callbacks).
     void Shutdown();
+    // The first half of Shutdown, without waiting: nothing starts any more,
+    // the monitors are told to stop, a run under way ends at its next entry.
+    // A front end whose callbacks (or message boxes) wait for its own thread
+    // calls this, keeps serving its events while RunsActive, and only then
+    // Shutdown, which then waits for nothing that needs it.
+    void RequestStop();
+    // True while a run is under way or waits for `runLock`, or a manual run's
+    // thread has not yet finished.
+    bool RunsActive() const { return activeRuns_ > 0 || busy; }
 
     // The table row of `kind`; empty strings for a kind outside 0..2.
     const CBrowser& Browser(int32_t kind) const;
@@ -135,6 +147,8 @@ private:
     const SettingsFile settingsFile_;
     // Set by Shutdown: no run starts, a run in progress stops at its next entry.
     std::atomic<bool> stopping_{false};
+    // Runs under way or waiting for the lock.
+    std::atomic<int> activeRuns_{0};
     // The thread of the latest manual run (at most one at a time, by `busy`).
     std::thread worker_;
 };

@@ -482,6 +482,32 @@ TEST_F(ThreadedHarvixMain, EndingDuringAManualRunStopsItAtTheNextEntry) {
     EXPECT_EQ(ProfileFile::Load(Cfg()).Get("GENERAL", "MozillaCachePath"), "/found/cache");
 }
 
+TEST_F(ThreadedHarvixMain, AStopRequestReturnsAtOnceAndTheRunEndsWithoutTheCallerWaiting) {
+    Make();
+    UseWith(true, true, true);
+    caches_.entries = {{"http://a/1", 1}};
+    main_->StartMonitors();
+    caches_.Hold();
+    main_->StartComb(CHarvixMain::IE);
+    ASSERT_TRUE(WaitUntil([&] { return caches_.InsideOpen(); }));
+    EXPECT_TRUE(main_->RunsActive());
+
+    // A front end whose callbacks need its own thread asks, serves, then waits.
+    main_->RequestStop();
+    EXPECT_TRUE(main_->RunsActive());
+    for (const CBrowserActivity& monitor : main_->monitors) {
+        EXPECT_FALSE(monitor.running);
+    }
+    main_->StartComb(CHarvixMain::Mozilla);  // nothing starts any more
+    caches_.Release();
+    ASSERT_TRUE(WaitUntil([&] { return !main_->RunsActive(); }));
+    main_.reset();
+    const auto runs = caches_.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(runs[0].copied.empty());
+    EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0}));
+}
+
 TEST_F(ThreadedHarvixMain, EndingWhileAnAutomaticRunWaitsDropsIt) {
     Make();
     UseWith(true, false, false);
