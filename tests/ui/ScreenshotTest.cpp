@@ -10,9 +10,11 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 
 #include "GuiTestSupport.h"
+#include "HarvixDlgTestSupport.h"
 #include "app/Settings.h"
 #include "controls/HyperlinkLabel.h"
 #include "controls/ImageButton.h"
@@ -20,6 +22,7 @@
 #include "controls/Pictures.h"
 #include "platform/Text.h"
 #include "support/TestSupport.h"
+#include "ui/AboutDlg.h"
 #include "ui/EditFilterDlg.h"
 #include "ui/OptionsDlg.h"
 #include "ui/ProgressDlg.h"
@@ -220,4 +223,18 @@ TEST(Screenshots, TrayMenuInGerman) {
     CSystemTray tray;
     std::unique_ptr<CPictureMenu> menu(tray.BuildTrayMenu());
     Save(GrabPopup(*menu), QStringLiteral("tray-menu-german"));
+}
+
+TEST(Screenshots, MainWindowAndAboutBox) {
+    MainWindowWorld world;
+    CHarvixDlg& window = world.Open(world.WriteFilter("Pictures.flt", 7));
+    window.ShowMainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.SelectRow(2);
+    Save(window.grab().toImage(), QStringLiteral("main-window"));
+    std::unique_ptr<QMenu> listMenu = window.BuildListMenu();
+    Save(GrabPopup(*listMenu), QStringLiteral("list-menu"));
+
+    CAboutDlg about(QStringLiteral("https://harvix.example.org"));
+    Save(GrabWindow(about), QStringLiteral("about-box"));
 }
