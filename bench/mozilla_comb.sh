@@ -63,28 +63,38 @@ bench_size() {
   # Read everything once, so that every command finds the cache in memory.
   find "$cache" -type f -exec cat {} + >/dev/null
 
-  local list="" on="" off="" copy="" line ratios=""
+  local list="" listed on="" off="" copy="" line ratios=""
+  list=$(measure "$cli" list mozilla --cache "$cache")
+  listed=$(wc -l <"$work/stdout.txt")
+  # The disk of a shared machine grows slower or faster over a run: every
+  # round takes the three copies in another order, and each round's ratio
+  # compares copies made close together.
+  local -A seconds
   for round in $(seq "$rounds"); do
     list=$(faster "$list" "$(measure "$cli" list mozilla --cache "$cache")")
-    rm -rf "$work/combed"
-    line=$(measure "$cli" comb mozilla --cache "$cache" --filter "$work/all.flt" --one-copy \
-      --skip-duplicates)
-    on=$(faster "$on" "$line")
-    local t_on=${line% *}
-    rm -rf "$work/combed"
-    line=$(measure "$cli" comb mozilla --cache "$cache" --filter "$work/all.flt" --one-copy \
-      --no-skip-duplicates)
-    off=$(faster "$off" "$line")
-    local t_off=${line% *}
-    [ "$round" -lt "$rounds" ] && rm -rf "$work/combed"
-    rm -rf "$work/copy"
-    line=$(measure cp -r "$cache" "$work/copy")
-    copy=$(faster "$copy" "$line")
-    ratios+=$(awk -v a="$t_on" -v b="$t_off" -v c="${line% *}" \
+    local order=(on off cp)
+    order=("${order[@]:$(((round - 1) % 3))}" "${order[@]:0:$(((round - 1) % 3))}")
+    for what in "${order[@]}"; do
+      rm -rf "$work/combed" "$work/copy"
+      case $what in
+        on) line=$(measure "$cli" comb mozilla --cache "$cache" --filter "$work/all.flt" \
+              --one-copy --skip-duplicates)
+            on=$(faster "$on" "$line") ;;
+        off) line=$(measure "$cli" comb mozilla --cache "$cache" --filter "$work/all.flt" \
+              --one-copy --no-skip-duplicates)
+            off=$(faster "$off" "$line") ;;
+        cp) line=$(measure cp -r "$cache" "$work/copy")
+            copy=$(faster "$copy" "$line") ;;
+      esac
+      seconds[$what]=${line% *}
+    done
+    ratios+=$(awk -v a="${seconds[on]}" -v b="${seconds[off]}" -v c="${seconds[cp]}" \
       'BEGIN { printf " %.2f/%.2f", a / c, b / c }')
-    rm -rf "$work/copy"
   done
-  report "harvix-cli list ($(wc -l <"$work/stdout.txt") entries)" "$list"
+  rm -rf "$work/copy" "$work/combed"
+  "$cli" comb mozilla --cache "$cache" --filter "$work/all.flt" --no-skip-duplicates \
+    >/dev/null 2>&1
+  report "harvix-cli list ($listed entries)" "$list"
   report "harvix-cli comb, Skip Duplicates on" "$on"
   report "harvix-cli comb, Skip Duplicates off" "$off"
   report "cp -r of the cache folder" "$copy"
