@@ -14,6 +14,7 @@
 #include "app/LanguageTexts.h"
 #include "filter/ContentType.h"
 #include "platform/Text.h"
+#include "ui/DialogButtons.h"
 #include "ui/FolderChooser.h"
 
 namespace {
@@ -106,14 +107,7 @@ void CEditFilterDlg::BuildControls() {
         field->setMinimumWidth(narrow);
     }
 
-    okButton = new QPushButton(this);
-    okButton->setObjectName(QStringLiteral("okButton"));
-    okButton->setDefault(true);
-    cancelButton = new QPushButton(this);
-    cancelButton->setObjectName(QStringLiteral("cancelButton"));
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(okButton, QDialogButtonBox::AcceptRole);
-    buttons->addButton(cancelButton, QDialogButtonBox::RejectRole);
+    auto* buttons = MakeOkCancelButtons(this, okButton, cancelButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);

@@ -18,6 +18,7 @@
 #include "app/Settings.h"
 #include "platform/Text.h"
 #include "readers/ReaderFactory.h"
+#include "ui/DialogButtons.h"
 #include "ui/FolderChooser.h"
 
 namespace {
@@ -131,14 +132,7 @@ void COptionsDlg::BuildControls() {
     filtersLayout->setColumnStretch(0, 1);
     filtersLayout->setColumnStretch(1, 1);
 
-    okButton = new QPushButton(this);
-    okButton->setObjectName(QStringLiteral("okButton"));
-    okButton->setDefault(true);
-    cancelButton = new QPushButton(this);
-    cancelButton->setObjectName(QStringLiteral("cancelButton"));
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(okButton, QDialogButtonBox::AcceptRole);
-    buttons->addButton(cancelButton, QDialogButtonBox::RejectRole);
+    auto* buttons = MakeOkCancelButtons(this, okButton, cancelButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(mainGroup);
