@@ -68,6 +68,25 @@ TEST(LinuxPlatform, AutostartEntryIsWrittenAndRemoved) {
     EXPECT_NE(text.find("Exec=\"/opt/my apps/harvix\"\n"), std::string::npos);
     NativePlatform().SetAutostart(true, "/usr/bin/harvix");
     EXPECT_NE(ReadFile(entry).find("Exec=/usr/bin/harvix\n"), std::string::npos);
+    // A binary replaced while it runs (an upgrade) reads "... (deleted)":
+    // the entry names the new binary. A % is doubled, as field codes start
+    // with it; the reserved characters are escaped inside the quotes.
+    NativePlatform().SetAutostart(true, "/opt/100% sure/harvix (deleted)");
+    EXPECT_NE(ReadFile(entry).find("Exec=\"/opt/100%% sure/harvix\"\n"), std::string::npos);
+    NativePlatform().SetAutostart(true, "/opt/a$b\\c\"d/harvix");
+    EXPECT_NE(ReadFile(entry).find("Exec=\"/opt/a\\\\$b\\\\\\\\c\\\\\"d/harvix\"\n"),
+              std::string::npos);
+    // A file that really has the suffix keeps it.
+    const fs::path odd = dir / "harvix (deleted)";
+    WriteFile(odd, "");
+    NativePlatform().SetAutostart(true, odd);
+    EXPECT_NE(ReadFile(entry).find("harvix (deleted)\"\n"), std::string::npos);
+    // The desktop's own checker accepts what is written, where it is installed.
+    NativePlatform().SetAutostart(true, "/opt/100% sure/$HOME/harvix");
+    if (std::system("command -v desktop-file-validate >/dev/null 2>&1") == 0) {
+        const std::string check = "desktop-file-validate '" + entry.string() + "'";
+        EXPECT_EQ(std::system(check.c_str()), 0) << ReadFile(entry);
+    }
     NativePlatform().SetAutostart(false, "/usr/bin/harvix");
     EXPECT_FALSE(fs::exists(entry));
     NativePlatform().SetAutostart(false, "/usr/bin/harvix");  // a missing entry is no error
