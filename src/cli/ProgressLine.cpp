@@ -34,12 +34,12 @@ int TerminalColumns(int fd) {
 ProgressLine::ProgressLine(std::FILE* out, bool enabled, int columns)
     : out_(out), enabled_(enabled), columns_(std::max(columns, 1)), start_(Clock::now()) {}
 
-ProgressLine ProgressLine::ForStandardError() {
+ProgressLine ProgressLine::forStandardError() {
     const bool terminal = isatty(STDERR_FILENO) == 1;
     return ProgressLine(stderr, terminal, terminal ? TerminalColumns(STDERR_FILENO) : 0);
 }
 
-std::string ProgressLine::Elapsed(std::chrono::seconds elapsed) {
+std::string ProgressLine::elapsedText(std::chrono::seconds elapsed) {
     const long long total = std::max<long long>(elapsed.count(), 0);
     const long long hours = total / 3600;
     const long long minutes = total / 60 % 60;
@@ -53,11 +53,11 @@ std::string ProgressLine::Elapsed(std::chrono::seconds elapsed) {
     return text;
 }
 
-std::string ProgressLine::Format(uint64_t done, uint64_t total, uint64_t kept,
+std::string ProgressLine::format(uint64_t done, uint64_t total, uint64_t kept,
                                  std::chrono::seconds elapsed, int columns) {
     done = std::min(done, total);
     const std::string counts = std::to_string(done) + "/" + std::to_string(total) + " entries, " +
-                               std::to_string(kept) + " kept, " + Elapsed(elapsed);
+                               std::to_string(kept) + " kept, " + elapsedText(elapsed);
     const int room = columns - 1 - static_cast<int>(counts.size()) - 3;  // "[", "] "
     if (room < kMinBar) {
         return counts.substr(0, static_cast<std::size_t>(std::max(columns - 1, 0)));
@@ -71,7 +71,7 @@ std::string ProgressLine::Format(uint64_t done, uint64_t total, uint64_t kept,
            std::string(static_cast<std::size_t>(width - filled), '-') + "] " + counts;
 }
 
-void ProgressLine::Update(uint64_t done, uint64_t total, uint64_t kept) {
+void ProgressLine::update(uint64_t done, uint64_t total, uint64_t kept) {
     if (!enabled_) {
         return;
     }
@@ -83,22 +83,22 @@ void ProgressLine::Update(uint64_t done, uint64_t total, uint64_t kept) {
         return;
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - start_);
-    const std::string text = Format(done, total, kept, elapsed, columns_);
+    const std::string text = format(done, total, kept, elapsed, columns_);
     if (visible_ && text == shown_) {
         return;
     }
     lastDraw_ = now;
-    Draw(text);
+    draw(text);
 }
 
-void ProgressLine::Draw(const std::string& text) {
+void ProgressLine::draw(const std::string& text) {
     std::fprintf(out_, "\r%s\x1b[K", text.c_str());
     std::fflush(out_);
     shown_ = text;
     visible_ = true;
 }
 
-void ProgressLine::Clear() {
+void ProgressLine::clear() {
     if (enabled_ && visible_) {
         std::fputs("\r\x1b[K", out_);
         std::fflush(out_);
@@ -106,12 +106,12 @@ void ProgressLine::Clear() {
     }
 }
 
-void ProgressLine::Finish() {
+void ProgressLine::finish() {
     if (!enabled_ || shown_.empty()) {
         return;
     }
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start_);
-    Draw(Format(done_, total_, kept_, elapsed, columns_));
+    draw(format(done_, total_, kept_, elapsed, columns_));
     std::fputc('\n', out_);
     std::fflush(out_);
     visible_ = false;

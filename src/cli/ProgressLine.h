@@ -15,33 +15,33 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // `out` is the stream to draw on; `enabled` is false when it is no
-    // terminal (see ForTerminal), and then every call does nothing.
+    // terminal (see forStandardError), and then every call does nothing.
     ProgressLine(std::FILE* out, bool enabled, int columns);
     // The line for standard error: enabled when it is a terminal, as wide
     // as the terminal.
-    static ProgressLine ForStandardError();
+    static ProgressLine forStandardError();
 
-    bool Enabled() const { return enabled_; }
+    bool enabled() const { return enabled_; }
 
     // Counts after each entry. Redraws when the bar, the counts or the
     // shown seconds change, at most ten times a second (the last entry
     // always shows).
-    void Update(uint64_t done, uint64_t total, uint64_t kept);
+    void update(uint64_t done, uint64_t total, uint64_t kept);
     // Takes the line away so that another line (a kept file's path on a
-    // terminal) can be printed in its place; the next Update draws it again.
-    void Clear();
+    // terminal) can be printed in its place; the next update draws it again.
+    void clear();
     // Leaves the last state on its own line.
-    void Finish();
+    void finish();
 
     // The text of the line, at most `columns - 1` characters wide so that a
     // terminal never wraps it: "[#####-----] 120/450 entries, 12 kept, 0:03".
-    static std::string Format(uint64_t done, uint64_t total, uint64_t kept,
+    static std::string format(uint64_t done, uint64_t total, uint64_t kept,
                               std::chrono::seconds elapsed, int columns);
     // "0:07", "12:34", "1:02:03".
-    static std::string Elapsed(std::chrono::seconds elapsed);
+    static std::string elapsedText(std::chrono::seconds elapsed);
 
 private:
-    void Draw(const std::string& text);
+    void draw(const std::string& text);
 
     std::FILE* out_;
     bool enabled_;

@@ -11,23 +11,23 @@ namespace {
 using std::chrono::seconds;
 
 TEST(ProgressLine, FormatKeepsToTheTerminalAndItsCounts) {
-    EXPECT_EQ(ProgressLine::Format(120, 480, 12, seconds(3), 80),
+    EXPECT_EQ(ProgressLine::format(120, 480, 12, seconds(3), 80),
               "[##########------------------------------] 120/480 entries, 12 kept, 0:03");
     // An empty cache is complete; a count past the total is held at it.
-    EXPECT_EQ(ProgressLine::Format(0, 0, 0, seconds(0), 39).substr(0, 12), "[##########]");
-    EXPECT_NE(ProgressLine::Format(9, 5, 0, seconds(0), 80).find(" 5/5 entries"),
+    EXPECT_EQ(ProgressLine::format(0, 0, 0, seconds(0), 39).substr(0, 12), "[##########]");
+    EXPECT_NE(ProgressLine::format(9, 5, 0, seconds(0), 80).find(" 5/5 entries"),
               std::string::npos);
     // Never as wide as the terminal (a full line wraps): the bar shrinks,
     // then goes, then the counts are cut.
     for (const int columns : {1, 10, 30, 45, 50, 80, 200}) {
         const std::string line =
-            ProgressLine::Format(123456, 7654321, 4321, seconds(3 * 3600 + 62), columns);
+            ProgressLine::format(123456, 7654321, 4321, seconds(3 * 3600 + 62), columns);
         EXPECT_LT(static_cast<int>(line.size()), std::max(columns, 1)) << line;
     }
-    EXPECT_EQ(ProgressLine::Format(1, 2, 0, seconds(0), 30).front(), '1');
-    EXPECT_EQ(ProgressLine::Elapsed(seconds(59)), "0:59");
-    EXPECT_EQ(ProgressLine::Elapsed(seconds(754)), "12:34");
-    EXPECT_EQ(ProgressLine::Elapsed(seconds(3723)), "1:02:03");
+    EXPECT_EQ(ProgressLine::format(1, 2, 0, seconds(0), 30).front(), '1');
+    EXPECT_EQ(ProgressLine::elapsedText(seconds(59)), "0:59");
+    EXPECT_EQ(ProgressLine::elapsedText(seconds(754)), "12:34");
+    EXPECT_EQ(ProgressLine::elapsedText(seconds(3723)), "1:02:03");
 }
 
 TEST(ProgressLine, DrawsInPlaceOnlyWhenEnabled) {
@@ -35,10 +35,10 @@ TEST(ProgressLine, DrawsInPlaceOnlyWhenEnabled) {
         std::FILE* out = std::tmpfile();
         {
             ProgressLine line(out, enabled, 80);
-            line.Update(1, 3, 0);
-            line.Clear();  // a kept file's path goes here
-            line.Update(3, 3, 1);
-            line.Finish();
+            line.update(1, 3, 0);
+            line.clear();  // a kept file's path goes here
+            line.update(3, 3, 1);
+            line.finish();
         }
         std::rewind(out);
         std::string text;
