@@ -5,9 +5,10 @@
 # and the autostart entry the tray program writes names the installed path
 # and passes desktop-file-validate. The root's path holds a blank and a %,
 # which the entry must quote and escape. lintian finds no error.
-# Usage: package_test.sh SOURCE_DIR BUILD_DIR HARVIX_MKCACHE
+# Usage: package_test.sh SOURCE_DIR BUILD_DIR HARVIX_MKCACHE tray|no-tray
+#   (no-tray: the build has no tray program, so the package holds none)
 set -euo pipefail
-src=$1 build=$2 mkcache=$3
+src=$1 build=$2 mkcache=$3 tray=${4:-tray}
 
 for tool in cpack dpkg-deb dpkg-shlibdeps lintian desktop-file-validate; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing (./scripts/deps installs it)"; exit 77; }
@@ -24,7 +25,7 @@ trap cleanup EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 has_tray=0
-[ -x "$build/src/ui/harvix" ] && has_tray=1
+[ "$tray" = tray ] && has_tray=1
 
 # 1. The package, from what this tree built.
 start=$(date +%s)
