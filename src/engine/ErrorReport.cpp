@@ -40,7 +40,7 @@ std::string ErrorReport::boxText(int32_t module, int32_t kind, const std::string
         body = texts.ErrorMozillaCacheOpen;
     }
     if (!systemText.empty()) {
-        body += "\nДоп. инфо: \n" + systemText;
+        body += "\n" + texts.ErrorExtraInfo + ": \n" + systemText;
     }
     return std::string(ModuleLabel(module)) + " \n" + body;
 }

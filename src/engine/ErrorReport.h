@@ -42,8 +42,8 @@ public:
     static bool showsBox(int32_t module, int32_t kind);
 
     // The box text: the module's label, " \n", the body by kind, then
-    // "\nДоп. инфо: \n" and the system's text when there is one. Empty for
-    // reports that show no box.
+    // "\n", the language's label for extra information (ErrorExtraInfo), ": \n" and the system's
+    // text when there is one. Empty for reports that show no box.
     static std::string boxText(int32_t module, int32_t kind, const std::string& path,
                                const std::string& systemText);
 };

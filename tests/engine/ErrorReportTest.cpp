@@ -42,9 +42,10 @@ TEST_F(ErrorReportTest, CreateFolderNamesTheFolderAndOmitsAMissingSystemText) {
 TEST_F(ErrorReportTest, TheBodyComesFromTheLanguageTable) {
     LanguageTexts saved = theLanguage();
     theLanguage().ErrorCreateFolder = "Ordner kann nicht angelegt werden";
+    theLanguage().ErrorExtraInfo = "Weitere Angaben";
     EXPECT_EQ(
         ErrorReport::boxText(ErrorReport::FilterCache, ErrorReport::CreateFolder, "/a", "why\n"),
-        "FilterCache: \nOrdner kann nicht angelegt werden:\n/a\nДоп. инфо: \nwhy\n");
+        "FilterCache: \nOrdner kann nicht angelegt werden:\n/a\nWeitere Angaben: \nwhy\n");
     theLanguage() = saved;
 }
 

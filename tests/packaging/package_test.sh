@@ -95,11 +95,15 @@ else
 fi
 [ ! -e "$root/usr/bin/Harvix.cfg" ] || fail "the installed harvix-cli wrote settings beside itself"
 
+# The installed English language file names the extra information in English.
+said=$("$cli" comb mozilla --cache "$work/no-cache" 2>&1 || true)
+grep -q 'Extra information' <<<"$said" || fail "no English label for the system's text; harvix-cli said: $said"
+
 # Settings from ~/.config/Harvix/Harvix.cfg: its language file's texts.
 mkdir -p "$HOME/.config/Harvix"
 printf '[GENERAL]\nLanguage=%s\n' "$root/usr/share/harvix/Langs/German.lng" >"$HOME/.config/Harvix/Harvix.cfg"
 said=$("$cli" comb mozilla --cache "$work/no-cache" 2>&1 || true)
-grep -q 'Mozilla-Cache kann nicht' <<<"$said" || fail "German settings not used; harvix-cli said: $said"
+grep -q 'Mozilla-Cache kann nicht' <<<"$said" && grep -q 'Weitere Angaben' <<<"$said" || fail "German settings not used; harvix-cli said: $said"
 rm "$HOME/.config/Harvix/Harvix.cfg"
 
 # The tray program: it writes its settings and the autostart entry at start.
