@@ -62,7 +62,7 @@ struct Settings;
     X(WarningChanged, "The filter has been changed. Would you like to save the filter in a file?") \
     X(NewFilter, "New Filter")                                                                     \
     X(OptTitle, "Options")                                                                         \
-    X(OptStartWithWindowsStartUp, "Start with Windows Startup")                                    \
+    X(OptStartWithWindowsStartUp, "Start at login")                                                \
     X(ShowProgressBar, "Show Progress Bar")                                                        \
     X(OptLanguage, "Language")                                                                     \
     X(OptMain, "Main")                                                                             \
