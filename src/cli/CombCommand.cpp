@@ -37,7 +37,7 @@ public:
         ++kept_;
         line_.clear();
         std::cout << path << '\n';
-        if (line_.enabled()) {
+        if (line_.enabled() && total_ > 0) {  // before the first entry's counts, none to show
             std::cout.flush();
             line_.update(done_, total_, kept_);
         }
