@@ -63,7 +63,7 @@ std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts) 
     }
     const std::string extra = extraInformation(report);
     if (!extra.empty()) {
-        body += "\nДоп. инфо: \n" + extra;
+        body += "\n" + texts.ErrorExtraInfo + ": \n" + extra;
     }
     return std::string(moduleLabel(report.module())) + " \n" + body;
 }

@@ -17,8 +17,9 @@ namespace harvix {
 bool showsErrorBox(const ErrorReport& report);
 
 // The box text: the module's label, " \n", the body by kind (from `texts`),
-// then "\nДоп. инфо: \n" and the system's text when there is one. Empty for
-// reports that show no box.
+// then "\n", the language's label for extra information (ErrorExtraInfo),
+// ": \n" and the system's text when there is one. Empty for reports that
+// show no box.
 std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts);
 
 // One line for standard error, without the box's label: what failed, on

@@ -56,12 +56,13 @@ struct Settings;
     X(ErrorMozillaCacheOpen,                                                                       \
       "Can't open Mozilla cache. Please, define the correct path in the Options dialog.")          \
     X(ErrorCreateFolder, "Can't create the folder")                                                \
+    X(ErrorExtraInfo, "Доп. инфо")                                                                 \
     X(WarningAreYouSure, "Are you sure?")                                                          \
     X(WarningCloseBrowser, "has to be closed. Please, close the browser and try again.")           \
     X(WarningChanged, "The filter has been changed. Would you like to save the filter in a file?") \
     X(NewFilter, "New Filter")                                                                     \
     X(OptTitle, "Options")                                                                         \
-    X(OptStartWithWindowsStartUp, "Start with Windows Startup")                                    \
+    X(OptStartWithWindowsStartUp, "Start at login")                                                \
     X(ShowProgressBar, "Show Progress Bar")                                                        \
     X(OptLanguage, "Language")                                                                     \
     X(OptMain, "Main")                                                                             \

@@ -1,7 +1,6 @@
 // "harvix-cli comb BROWSER ...": one comb run as the tray program runs it
 // (the same reader, the same filter pass), with the error texts on standard
 // error instead of message boxes. Prints every file it keeps.
-#include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
@@ -9,6 +8,7 @@
 #include "app/ErrorText.h"
 #include "app/Settings.h"
 #include "cli/Command.h"
+#include "cli/ProgressLine.h"
 #include "cli/ReaderArgs.h"
 #include "engine/ErrorReport.h"
 #include "filter/CombPass.h"
@@ -19,37 +19,27 @@ namespace harvix {
 
 namespace {
 
-void drawBar(int percent) {
-    constexpr int kWidth = 40;
-    const int filled = percent * kWidth / 100;
-    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
-                 kWidth - filled, "", percent);
-    std::fflush(stderr);
-}
-
-// What the pass tells the command while it runs.
+// What the pass tells the command while it runs. On a terminal, standard
+// error shows a progress line (entries combed of all, files kept, time
+// taken); a kept file's path takes the line's place and the line follows.
 class CombReport : public CombObserver {
 public:
-    CombReport(const LanguageTexts& texts, bool showProgress)
-        : texts_(texts), showProgress_(showProgress) {}
+    explicit CombReport(const LanguageTexts& texts)
+        : texts_(texts), line_(ProgressLine::forStandardError()) {}
 
-    void progress(int32_t percent) override {
-        if (!showProgress_ || percent == shownPercent) {
-            return;
-        }
-        shownPercent = percent;
-        drawBar(percent);
+    void entryCombed(uint64_t done, uint64_t total) override {
+        done_ = done;
+        total_ = total;
+        line_.update(done, total, kept_);
     }
 
     void keptFile(const std::string& path) override {
-        const bool barShown = shownPercent >= 0;
-        if (barShown) {
-            std::fputs("\r\x1b[K", stderr);  // the path takes the bar's line; the bar follows
-        }
+        ++kept_;
+        line_.clear();
         std::cout << path << '\n';
-        if (barShown) {
+        if (line_.enabled() && total_ > 0) {  // before the first entry's counts, none to show
             std::cout.flush();
-            drawBar(shownPercent);
+            line_.update(done_, total_, kept_);
         }
     }
 
@@ -58,18 +48,21 @@ public:
             report.kind() == ErrorReport::TargetInCache) {
             folderFailed = true;
         }
-        if (shownPercent >= 0) {
-            std::fputs("\r\x1b[K", stderr);
-        }
+        line_.clear();
         std::cerr << "Harvix: " << errorBoxText(report, texts_) << "\n";
     }
 
-    int shownPercent = -1;
+    // Leaves the last state of the line, when one was drawn, before the summary.
+    void finish() { line_.finish(); }
+
     bool folderFailed = false;
 
 private:
     const LanguageTexts& texts_;
-    bool showProgress_;
+    ProgressLine line_;
+    uint64_t done_ = 0;
+    uint64_t total_ = 0;
+    uint64_t kept_ = 0;
 };
 
 class CombCommand final : public Command {
@@ -88,8 +81,9 @@ public:
                "Runs one comb of the cache of BROWSER (mozilla, ie or maxthon) exactly as\n"
                "the Harvix program does: every cache entry is matched against the filter\n"
                "items and each match is copied into the item's folder. Prints the full\n"
-               "path of every file kept, one per line; a progress bar on standard error\n"
-               "when that is a terminal, and a summary line on standard error at the end.\n"
+               "path of every file kept, one per line. When standard error is a terminal,\n"
+               "a progress bar there shows the entries combed of all, the files kept and\n"
+               "the time taken; a summary line on standard error ends the run.\n"
                "\n"
                "  --cache PATH         the cache (see 'harvix-cli help list')\n"
                "  --filter FILE        the filter file; default: the current filter file\n"
@@ -196,14 +190,11 @@ public:
             return kExitCacheOpen;
         }
         reader->loadEntries();
-        CombReport report(profile.texts, isatty(STDERR_FILENO) == 1);
+        CombReport report(profile.texts);
         const CombResult result = runComb(*reader, snapshot, options, report);
         reader->close();
         std::cout.flush();
-
-        if (report.shownPercent >= 0) {
-            std::fputc('\n', stderr);
-        }
+        report.finish();
         std::cerr << "harvix-cli comb: " << result.entriesCombed << " of " << reader->entries.size()
                   << " entries combed, " << result.kept << (result.kept == 1 ? " file" : " files")
                   << " kept" << (report.folderFailed ? "; a target folder cannot be made" : "");

@@ -7,12 +7,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 #include <iostream>
 
 #include "app/ErrorText.h"
 #include "app/Settings.h"
 #include "cli/Command.h"
+#include "cli/ProgressLine.h"
 #include "engine/Browsers.h"
 #include "engine/CombCoordinator.h"
 #include "platform/Text.h"
@@ -26,16 +28,33 @@ class WatchReport : public CoordinatorEvents {
 public:
     explicit WatchReport(const LanguageTexts& texts) : texts_(texts) {}
 
+    // One line when a run starts and one when it ends, with the local time
+    // of the start, what the run combed and how long it took.
     void runState(bool started) override {
         const BrowserRow* row = browserRow(kind);
         const std::string name = row != nullptr ? row->displayName : std::string();
         if (started) {
             kept_ = 0;
-            std::cerr << "harvix-cli watch: " << name << " has closed; combing its cache\n";
+            finished_ = false;
+            start_ = std::chrono::steady_clock::now();
+            std::cerr << "harvix-cli watch: " + name + " has closed; combing its cache (started " +
+                             clockTime() + ")\n";
         } else {
-            std::cerr << "harvix-cli watch: " << name << ": " << kept_
-                      << (kept_ == 1 ? " file" : " files") << " kept\n";
+            const auto took = std::chrono::duration_cast<std::chrono::seconds>(
+                std::chrono::steady_clock::now() - start_);
+            // One write, so that a reader of the stream never sees half the line.
+            std::string line = "harvix-cli watch: " + name + ": " + std::to_string(kept_) +
+                               (kept_ == 1 ? " file" : " files") + " kept";
+            if (finished_) {
+                line += ", " + std::to_string(combed_) + (combed_ == 1 ? " entry" : " entries") +
+                        " combed";
+            }
+            std::cerr << line + " in " + ProgressLine::elapsedText(took) + "\n";
         }
+    }
+    void runFinished(int /*kind*/, const CombResult& result) override {
+        combed_ = result.entriesCombed;
+        finished_ = true;
     }
     void keptFile(const std::string& path) override {
         ++kept_;
@@ -48,8 +67,21 @@ public:
     std::atomic<int> kind{-1};  // browser of the run under way
 
 private:
+    static std::string clockTime() {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        char text[16] = "?";
+        if (localtime_r(&now, &local) != nullptr) {
+            std::strftime(text, sizeof text, "%H:%M:%S", &local);
+        }
+        return text;
+    }
+
     const LanguageTexts& texts_;
     uint64_t kept_ = 0;
+    uint64_t combed_ = 0;
+    bool finished_ = false;
+    std::chrono::steady_clock::time_point start_;
 };
 
 class WatchCommand final : public Command {
@@ -68,9 +100,10 @@ public:
                "Watches the browsers switched on in the settings (Mozilla, IE, Maxthon)\n"
                "as the Harvix program does and, each time one of them closes, combs what\n"
                "it cached while it ran into the filter's folders. Prints the full path\n"
-               "of every file kept, one per line; what it sees on standard error. Runs\n"
-               "until interrupted (Ctrl+C, SIGINT or SIGTERM); a run under way then\n"
-               "stops at its next entry.\n"
+               "of every file kept, one per line; what it sees on standard error, with\n"
+               "one line when a run starts and one (files kept, entries combed, time\n"
+               "taken) when it ends. Runs until interrupted (Ctrl+C, SIGINT or SIGTERM);\n"
+               "a run under way then stops at its next entry.\n"
                "\n"
                "  --period MS   pause between two looks at the process table, in\n"
                "                milliseconds, 1 to 60000; default 2000\n"

@@ -373,6 +373,7 @@ private:
                 break;
             }
         }
+        observer_.entryCombed(result_.entriesCombed, entriesToComb_);
     }
 
     void reportProgress() {

@@ -61,6 +61,9 @@ public:
     virtual ~CombObserver() = default;
     // The share of the entries combed, 1..100, each time it changes.
     virtual void progress(int32_t /*percent*/) {}
+    // After each entry: how many of the entries to comb are done, and of how
+    // many (a terminal's progress line shows the counts).
+    virtual void entryCombed(uint64_t /*done*/, uint64_t /*total*/) {}
     // A copy now stands in its folder under `path`.
     virtual void keptFile(const std::string& /*path*/) {}
     // A matching entry could not be copied; `reason` groups such failures.

@@ -97,7 +97,10 @@ TEST_F(ThreadedWatchCommand, CombsWhatTheBrowserCachedWhenItClosesUntilInterrupt
     ASSERT_TRUE(ErrHas("Mozilla Firefox: 1 file kept")) << Err();
     EXPECT_EQ(Out(), (dir_ / "out" / "file0.png").string() + "\n");
     EXPECT_EQ(readFile(dir_ / "out" / "file0.png"), "new bytes");
-    EXPECT_NE(Err().find("Mozilla Firefox has closed; combing its cache"), std::string::npos);
+    EXPECT_NE(Err().find("Mozilla Firefox has closed; combing its cache (started "),
+              std::string::npos);
+    EXPECT_NE(Err().find("Mozilla Firefox: 1 file kept, "), std::string::npos) << Err();
+    EXPECT_NE(Err().find(" combed in 0:0"), std::string::npos) << Err();
 
     watch->Signal(SIGINT);
     EXPECT_EQ(watch->wait(), kExitOk) << Err();

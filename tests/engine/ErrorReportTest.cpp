@@ -33,10 +33,12 @@ TEST(ErrorReportTest, CreateFolderNamesTheFolderAndOmitsAMissingSystemText) {
 TEST(ErrorReportTest, TheBodyComesFromTheLanguageTable) {
     LanguageTexts texts;
     texts.ErrorCreateFolder = "Ordner kann nicht angelegt werden";
+    texts.ErrorExtraInfo = "Weitere Angaben";
     const ErrorReport report(ErrorReport::FilterCache, ErrorReport::CreateFolder, "/a", {}, EACCES);
-    EXPECT_EQ(errorBoxText(report, texts),
-              "FilterCache: \nOrdner kann nicht angelegt werden:\n/a\nДоп. инфо: \nPermission "
-              "denied");
+    EXPECT_EQ(
+        errorBoxText(report, texts),
+        "FilterCache: \nOrdner kann nicht angelegt werden:\n/a\nWeitere Angaben: \nPermission "
+        "denied");
 }
 
 TEST(ErrorReportTest, CopyFailuresShowNoBox) {

@@ -73,6 +73,25 @@ TEST(LinuxPlatform, AutostartEntryIsWrittenAndRemoved) {
     EXPECT_NE(text.find("Exec=\"/opt/my apps/harvix\"\n"), std::string::npos);
     nativePlatform().setAutostart(true, "/usr/bin/harvix");
     EXPECT_NE(readFile(entry).find("Exec=/usr/bin/harvix\n"), std::string::npos);
+    // A binary replaced while it runs (an upgrade) reads "... (deleted)":
+    // the entry names the new binary. A % is doubled, as field codes start
+    // with it; the reserved characters are escaped inside the quotes.
+    nativePlatform().setAutostart(true, "/opt/100% sure/harvix (deleted)");
+    EXPECT_NE(readFile(entry).find("Exec=\"/opt/100%% sure/harvix\"\n"), std::string::npos);
+    nativePlatform().setAutostart(true, "/opt/a$b\\c\"d/harvix");
+    EXPECT_NE(readFile(entry).find("Exec=\"/opt/a\\\\$b\\\\\\\\c\\\\\"d/harvix\"\n"),
+              std::string::npos);
+    // A file that really has the suffix keeps it.
+    const fs::path odd = dir / "harvix (deleted)";
+    writeFile(odd, "");
+    nativePlatform().setAutostart(true, odd);
+    EXPECT_NE(readFile(entry).find("harvix (deleted)\"\n"), std::string::npos);
+    // The desktop's own checker accepts what is written, where it is installed.
+    nativePlatform().setAutostart(true, "/opt/100% sure/$HOME/harvix");
+    if (std::system("command -v desktop-file-validate >/dev/null 2>&1") == 0) {
+        const std::string check = "desktop-file-validate '" + entry.string() + "'";
+        EXPECT_EQ(std::system(check.c_str()), 0) << readFile(entry);
+    }
     nativePlatform().setAutostart(false, "/usr/bin/harvix");
     EXPECT_FALSE(fs::exists(entry));
     nativePlatform().setAutostart(false, "/usr/bin/harvix");  // a missing entry is no error

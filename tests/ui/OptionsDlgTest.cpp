@@ -93,7 +93,7 @@ TEST_F(OptionsDlgTest, ShowsTheSettingsAndTheLanguageTexts) {
     EXPECT_EQ(dialog.mainGroup->title(), QStringLiteral("Main"));
     EXPECT_EQ(dialog.browsersGroup->title(), QStringLiteral("Browsers"));
     EXPECT_EQ(dialog.filtersGroup->title(), QStringLiteral("Filters"));
-    EXPECT_EQ(dialog.startWithWindowsStartUp->text(), QStringLiteral("Start with Windows Startup"));
+    EXPECT_EQ(dialog.startWithWindowsStartUp->text(), QStringLiteral("Start at login"));
     EXPECT_EQ(dialog.showProgressBar->text(), QStringLiteral("Show Progress Bar"));
     EXPECT_EQ(dialog.languageLabel->text(), QStringLiteral("Language"));
     EXPECT_EQ(dialog.useWithIE->text(), QStringLiteral("Use with Microsoft Internet Explorer"));

@@ -172,7 +172,7 @@ public:
         if (ec) {
             return fs::current_path(ec) / "harvix";
         }
-        return exe;
+        return LiveExecutablePath(exe);
     }
 
     fs::path homeFolder() override {
@@ -287,7 +287,7 @@ public:
             "Name=Harvix\n"
             "Comment=Combs web-browser caches for the files you want\n"
             "Exec=" +
-            DesktopExecQuote(pathToUtf8(exePath)) +
+            DesktopExecQuote(pathToUtf8(LiveExecutablePath(exePath))) +
             "\n"
             "Icon=harvix\n"
             "Terminal=false\n"
@@ -383,23 +383,49 @@ private:
         return comm;
     }
 
-    // Quotes a path for the Exec key of a desktop entry when it needs it.
-    static std::string DesktopExecQuote(const std::string& path) {
-        if (path.find_first_of(" \t\"'\\$`") == std::string::npos) {
-            return path;
+    // Once the running binary is replaced (a package upgrade, a rebuild),
+    // the kernel names it "<path> (deleted)". The autostart entry and
+    // anything else that starts the program again needs the path the new
+    // binary has, so the suffix goes unless a file really has that name.
+    static fs::path LiveExecutablePath(const fs::path& path) {
+        static constexpr std::string_view kDeleted = " (deleted)";
+        const std::string text = pathToUtf8(path);
+        std::error_code ec;
+        if (text.size() > kDeleted.size() && text.ends_with(kDeleted) && !fs::exists(path, ec)) {
+            return pathFromUtf8(text.substr(0, text.size() - kDeleted.size()));
         }
-        std::string out = "\"";
+        return path;
+    }
+
+    // The path as one argument of a desktop entry's Exec key. A path with a
+    // character the key reserves goes in double quotes, where a backslash
+    // escapes the double quote, the backquote, the dollar sign and itself;
+    // each backslash of that quoting is doubled again for the file's string
+    // escapes. A % is written %% wherever it stands, as field codes start
+    // with it.
+    static std::string DesktopExecQuote(const std::string& path) {
+        std::string out;
+        const bool quoted = path.find_first_of(" \t\n\"'\\><~|&;$*?#()`") != std::string::npos;
+        if (quoted) {
+            out.push_back('"');
+        }
         for (const char ch : path) {
-            if (ch == '\\') {
+            if (ch == '%') {
+                out += "%%";
+            } else if (ch == '\\') {
                 out += "\\\\\\\\";
             } else if (ch == '"' || ch == '`' || ch == '$') {
                 out += "\\\\";
                 out.push_back(ch);
+            } else if (ch == '\n') {
+                out += "\\n";  // the string escape; quoted, it stays one argument
             } else {
                 out.push_back(ch);
             }
         }
-        out += "\"";
+        if (quoted) {
+            out.push_back('"');
+        }
         return out;
     }
 };
