@@ -6,11 +6,11 @@
 
 #include "CacheWriter.h"
 
-namespace mozcache {
+namespace harvix::mozcache {
 
 namespace {
 
-std::string Deflate(const std::string& body, int windowBits) {
+std::string deflateBody(const std::string& body, int windowBits) {
     z_stream zs{};
     if (deflateInit2(&zs, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw WriteError("zlib: cannot start deflate");
@@ -32,18 +32,18 @@ std::string Deflate(const std::string& body, int windowBits) {
 
 }  // namespace
 
-std::string EncodeBody(const std::string& coding, const std::string& body) {
+std::string encodeBody(const std::string& coding, const std::string& body) {
     if (coding == "identity") {
         return body;
     }
     if (coding == "gzip") {
-        return Deflate(body, 15 + 16);
+        return deflateBody(body, 15 + 16);
     }
     if (coding == "deflate") {
-        return Deflate(body, 15);
+        return deflateBody(body, 15);
     }
     if (coding == "raw-deflate") {
-        return Deflate(body, -15);
+        return deflateBody(body, -15);
     }
     if (coding == "br") {
         std::size_t size = BrotliEncoderMaxCompressedSize(body.size());
@@ -69,8 +69,8 @@ std::string EncodeBody(const std::string& coding, const std::string& body) {
     throw WriteError("unknown content coding: " + coding);
 }
 
-std::string ContentEncodingValue(const std::string& coding) {
+std::string contentEncodingValue(const std::string& coding) {
     return coding == "raw-deflate" ? "deflate" : coding;
 }
 
-}  // namespace mozcache
+}  // namespace harvix::mozcache

@@ -11,29 +11,29 @@
 #include "Description.h"
 #include "Pictures.h"
 
-namespace mozcache {
+namespace harvix::mozcache {
 
 namespace {
 
 constexpr uint64_t kChunkSize = 256 * 1024;
 
-void PutBE32(std::string& out, uint32_t value) {
+void putBe32(std::string& out, uint32_t value) {
     out.push_back(static_cast<char>(value >> 24));
     out.push_back(static_cast<char>(value >> 16));
     out.push_back(static_cast<char>(value >> 8));
     out.push_back(static_cast<char>(value));
 }
 
-void PutBE16(std::string& out, uint16_t value) {
+void putBe16(std::string& out, uint16_t value) {
     out.push_back(static_cast<char>(value >> 8));
     out.push_back(static_cast<char>(value));
 }
 
-uint32_t Rotl(uint32_t x, int n) {
+uint32_t rotl(uint32_t x, int n) {
     return (x << n) | (x >> (32 - n));
 }
 
-std::string Sha1Hex(const std::string& text) {
+std::string sha1Hex(const std::string& text) {
     std::array<uint32_t, 5> h{0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
     std::string msg = text;
     const uint64_t bits = uint64_t{text.size()} * 8;
@@ -51,7 +51,7 @@ std::string Sha1Hex(const std::string& text) {
             w[i] = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
         }
         for (std::size_t i = 16; i < 80; ++i) {
-            w[i] = Rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+            w[i] = rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
         }
         uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
         for (std::size_t i = 0; i < 80; ++i) {
@@ -70,10 +70,10 @@ std::string Sha1Hex(const std::string& text) {
                 f = b ^ c ^ d;
                 k = 0xCA62C1D6u;
             }
-            const uint32_t t = Rotl(a, 5) + f + e + k + w[i];
+            const uint32_t t = rotl(a, 5) + f + e + k + w[i];
             e = d;
             d = c;
-            c = Rotl(b, 30);
+            c = rotl(b, 30);
             b = a;
             a = t;
         }
@@ -88,7 +88,7 @@ std::string Sha1Hex(const std::string& text) {
     return out;
 }
 
-void HashMix(uint32_t& a, uint32_t& b, uint32_t& c) {
+void hashMix(uint32_t& a, uint32_t& b, uint32_t& c) {
     a -= b;
     a -= c;
     a ^= (c >> 13);
@@ -118,7 +118,7 @@ void HashMix(uint32_t& a, uint32_t& b, uint32_t& c) {
     c ^= (b >> 15);
 }
 
-std::string Trim(const std::string& text) {
+std::string trim(const std::string& text) {
     const auto from = text.find_first_not_of(" \t\r");
     if (from == std::string::npos) {
         return {};
@@ -126,7 +126,7 @@ std::string Trim(const std::string& text) {
     return text.substr(from, text.find_last_not_of(" \t\r") - from + 1);
 }
 
-uint64_t ParseNumber(const std::string& text, const std::string& where) {
+uint64_t parseNumber(const std::string& text, const std::string& where) {
     try {
         std::size_t used = 0;
         const unsigned long long value = std::stoull(text, &used, 0);
@@ -140,7 +140,7 @@ uint64_t ParseNumber(const std::string& text, const std::string& where) {
 }
 
 // "(http,a.org)" → "%28http%2Ca.org%29", as Firefox writes the partition key.
-std::string EscapePartition(const std::string& text) {
+std::string escapePartition(const std::string& text) {
     std::string out;
     for (const char ch : text) {
         if (ch == '(') {
@@ -156,7 +156,7 @@ std::string EscapePartition(const std::string& text) {
     return out;
 }
 
-std::string ReasonPhrase(uint32_t status) {
+std::string reasonPhrase(uint32_t status) {
     static const std::map<uint32_t, std::string> phrases{{200, "OK"},
                                                          {203, "Non-Authoritative Information"},
                                                          {206, "Partial Content"},
@@ -170,16 +170,16 @@ std::string ReasonPhrase(uint32_t status) {
 
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> Cache2HttpElements(
+std::vector<std::pair<std::string, std::string>> cache2HttpElements(
     const std::string& responseHead) {
     return {{"request-method", "GET"}, {"response-head", responseHead}};
 }
 
-std::string Cache2FileName(const std::string& key) {
-    return Sha1Hex(key);
+std::string cache2FileName(const std::string& key) {
+    return sha1Hex(key);
 }
 
-uint32_t Cache2Hash(const std::string& bytes) {
+uint32_t cache2Hash(const std::string& bytes) {
     uint32_t a = 0x9e3779b9u;
     uint32_t b = 0x9e3779b9u;
     uint32_t c = 0;
@@ -193,7 +193,7 @@ uint32_t Cache2Hash(const std::string& bytes) {
         a += le32(k);
         b += le32(k + 4);
         c += le32(k + 8);
-        HashMix(a, b, c);
+        hashMix(a, b, c);
         k += 12;
         left -= 12;
     }
@@ -235,11 +235,11 @@ uint32_t Cache2Hash(const std::string& bytes) {
         default:
             break;
     }
-    HashMix(a, b, c);
+    hashMix(a, b, c);
     return c;
 }
 
-std::string BuildCache2File(const Cache2Entry& entry) {
+std::string buildCache2File(const Cache2Entry& entry) {
     std::string file = entry.body + entry.altData;
     const auto metaOffset = static_cast<uint32_t>(file.size());
     std::vector<std::pair<std::string, std::string>> elements = entry.elements;
@@ -251,19 +251,19 @@ std::string BuildCache2File(const Cache2Entry& entry) {
     }
     std::string hashed;  // chunk hashes, header, key, elements
     for (uint64_t at = 0; at < file.size(); at += kChunkSize) {
-        PutBE16(hashed,
+        putBe16(hashed,
                 static_cast<uint16_t>(
-                    Cache2Hash(file.substr(static_cast<std::size_t>(at), kChunkSize)) & 0xFFFFu));
+                    cache2Hash(file.substr(static_cast<std::size_t>(at), kChunkSize)) & 0xFFFFu));
     }
-    PutBE32(hashed, entry.version);
-    PutBE32(hashed, entry.fetchCount);
-    PutBE32(hashed, entry.lastFetched);
-    PutBE32(hashed, entry.lastModified);
-    PutBE32(hashed, entry.frecency);
-    PutBE32(hashed, entry.expiration);
-    PutBE32(hashed, static_cast<uint32_t>(entry.key.size()));
+    putBe32(hashed, entry.version);
+    putBe32(hashed, entry.fetchCount);
+    putBe32(hashed, entry.lastFetched);
+    putBe32(hashed, entry.lastModified);
+    putBe32(hashed, entry.frecency);
+    putBe32(hashed, entry.expiration);
+    putBe32(hashed, static_cast<uint32_t>(entry.key.size()));
     if (entry.version >= 2) {
-        PutBE32(hashed, entry.flags);
+        putBe32(hashed, entry.flags);
     }
     hashed += entry.key;
     hashed.push_back('\0');
@@ -273,21 +273,21 @@ std::string BuildCache2File(const Cache2Entry& entry) {
         hashed += value;
         hashed.push_back('\0');
     }
-    uint32_t hash = Cache2Hash(hashed);
+    uint32_t hash = cache2Hash(hashed);
     if (entry.wrongHash) {
         hash ^= 0x00010000u;
     }
-    PutBE32(file, hash);
+    putBe32(file, hash);
     file += hashed;
     if (entry.version >= 4) {
-        PutBE32(file, entry.trailerWord);
+        putBe32(file, entry.trailerWord);
     }
-    PutBE32(file, entry.offsetWord.value_or(metaOffset));
+    putBe32(file, entry.offsetWord.value_or(metaOffset));
     file.resize(file.size() - std::min(entry.cutBytes, file.size()));
     return file;
 }
 
-fs::path WriteCache2Entry(const fs::path& cache2Folder, const Cache2Entry& entry,
+fs::path writeCache2Entry(const fs::path& cache2Folder, const Cache2Entry& entry,
                           const std::string& subFolder) {
     const fs::path folder = cache2Folder / subFolder;
     std::error_code ec;
@@ -296,8 +296,8 @@ fs::path WriteCache2Entry(const fs::path& cache2Folder, const Cache2Entry& entry
         throw WriteError("cannot create " + folder.string() + ": " + ec.message());
     }
     const fs::path path =
-        folder / (entry.fileName.empty() ? Cache2FileName(entry.key) : entry.fileName);
-    const std::string bytes = BuildCache2File(entry);
+        folder / (entry.fileName.empty() ? cache2FileName(entry.key) : entry.fileName);
+    const std::string bytes = buildCache2File(entry);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) {
@@ -326,7 +326,7 @@ struct Section {
     bool partition = false, anonymous = false, isPrivate = false;
 };
 
-Cache2Entry Finish(Section& s) {
+Cache2Entry finishSection(Section& s) {
     Cache2Entry entry = s.entry;
     if (s.key) {
         entry.key = *s.key;
@@ -340,18 +340,18 @@ Cache2Entry Finish(Section& s) {
         }
         entry.key = tags + ":" + s.url;
     }
-    entry.body = EncodeBody(s.encoding, s.data);
+    entry.body = encodeBody(s.encoding, s.data);
     if (!s.head || *s.head != "none") {
         std::string head;
         if (s.head) {
             head = *s.head;
         } else {
-            head = "HTTP/1.1 " + std::to_string(s.status) + " " + ReasonPhrase(s.status) + "\r\n";
+            head = "HTTP/1.1 " + std::to_string(s.status) + " " + reasonPhrase(s.status) + "\r\n";
             if (!s.type.empty()) {
                 head += "Content-Type: " + s.type + "\r\n";
             }
             if (s.encoding != "identity") {
-                head += "Content-Encoding: " + ContentEncodingValue(s.encoding) + "\r\n";
+                head += "Content-Encoding: " + contentEncodingValue(s.encoding) + "\r\n";
             }
             if (!s.contentLength) {
                 head += "Content-Length: " + std::to_string(entry.body.size()) + "\r\n";
@@ -362,7 +362,7 @@ Cache2Entry Finish(Section& s) {
                 head += line + "\r\n";
             }
         }
-        entry.elements = Cache2HttpElements(head);
+        entry.elements = cache2HttpElements(head);
     }
     for (const auto& element : s.extraElements) {
         entry.elements.push_back(element);
@@ -372,14 +372,14 @@ Cache2Entry Finish(Section& s) {
 
 }  // namespace
 
-std::size_t WriteDescribedCache2(std::istream& description, const fs::path& baseFolder,
+std::size_t writeDescribedCache2(std::istream& description, const fs::path& baseFolder,
                                  const fs::path& cache2Folder) {
     std::optional<Section> current;
     std::size_t written = 0;
     std::size_t lineNumber = 0;
     const auto flush = [&] {
         if (current) {
-            WriteCache2Entry(cache2Folder, Finish(*current), current->folder);
+            writeCache2Entry(cache2Folder, finishSection(*current), current->folder);
             ++written;
             current.reset();
         }
@@ -388,7 +388,7 @@ std::size_t WriteDescribedCache2(std::istream& description, const fs::path& base
     while (std::getline(description, line)) {
         ++lineNumber;
         const std::string where = "line " + std::to_string(lineNumber);
-        const std::string text = Trim(line);
+        const std::string text = trim(line);
         if (text.empty() || text[0] == '#') {
             continue;
         }
@@ -408,12 +408,12 @@ std::size_t WriteDescribedCache2(std::istream& description, const fs::path& base
         if (equals == std::string::npos) {
             throw WriteError(where + ": expected name = value");
         }
-        const std::string name = Trim(text.substr(0, equals));
-        const std::string value = Unescape(Trim(text.substr(equals + 1)));
+        const std::string name = trim(text.substr(0, equals));
+        const std::string value = unescape(trim(text.substr(equals + 1)));
         Section& s = *current;
         Cache2Entry& e = s.entry;
         const auto number32 = [&] {
-            const uint64_t n = ParseNumber(value, where);
+            const uint64_t n = parseNumber(value, where);
             if (n > 0xFFFFFFFFu) {
                 throw WriteError(where + ": number too large");
             }
@@ -424,7 +424,7 @@ std::size_t WriteDescribedCache2(std::istream& description, const fs::path& base
         } else if (name == "key") {
             s.key = value;
         } else if (name == "partition") {
-            s.prefix = "O^partitionKey=" + EscapePartition(value) + ",";
+            s.prefix = "O^partitionKey=" + escapePartition(value) + ",";
         } else if (name == "anonymous") {
             s.anonymous = value == "1";
         } else if (name == "private") {
@@ -437,7 +437,7 @@ std::size_t WriteDescribedCache2(std::istream& description, const fs::path& base
             s.type = value;
         } else if (name == "encoding") {
             s.encoding = value;
-            EncodeBody(value, "");  // an unknown name fails here, with its line
+            encodeBody(value, "");  // an unknown name fails here, with its line
         } else if (name == "header") {
             s.headers.push_back(value);
         } else if (name == "head") {
@@ -445,7 +445,7 @@ std::size_t WriteDescribedCache2(std::istream& description, const fs::path& base
         } else if (name == "content-length") {
             s.contentLength = value;
         } else if (name == "data") {
-            s.data = DescribedData(value, baseFolder, where);
+            s.data = describedData(value, baseFolder, where);
         } else if (name == "alt-data") {
             e.altData = std::string(number32(), '\x5A');
         } else if (name == "alt-data-info") {
@@ -485,7 +485,7 @@ std::size_t WriteDescribedCache2(std::istream& description, const fs::path& base
     return written;
 }
 
-uint64_t WriteSyntheticCache2(const fs::path& cache2Folder, std::size_t count, uint64_t totalBytes,
+uint64_t writeSyntheticCache2(const fs::path& cache2Folder, std::size_t count, uint64_t totalBytes,
                               uint32_t seed) {
     uint64_t listedBytes = 0;
     const uint64_t average = count == 0 ? 0 : std::max<uint64_t>(totalBytes / count, 64);
@@ -509,7 +509,7 @@ uint64_t WriteSyntheticCache2(const fs::path& cache2Folder, std::size_t count, u
         if (roll < 40) {
             std::snprintf(url, sizeof url, "https://img.example.org/p/%zu.png", i);
             s.type = "image/png";
-            s.data = MakePng(static_cast<int>(8 + i % 64), static_cast<int>(8 + i % 48),
+            s.data = makePng(static_cast<int>(8 + i % 64), static_cast<int>(8 + i % 48),
                              static_cast<uint32_t>(i));
             if (s.data.size() < size) {
                 s.data += std::string(size - s.data.size(), static_cast<char>(i));
@@ -550,8 +550,8 @@ uint64_t WriteSyntheticCache2(const fs::path& cache2Folder, std::size_t count, u
             s.data = std::string(size, 'p');
         }
         s.url = url;
-        const Cache2Entry entry = Finish(s);
-        WriteCache2Entry(cache2Folder, entry);
+        const Cache2Entry entry = finishSection(s);
+        writeCache2Entry(cache2Folder, entry);
         if (s.status == 200) {
             listedBytes += entry.body.size();
         }
@@ -559,4 +559,4 @@ uint64_t WriteSyntheticCache2(const fs::path& cache2Folder, std::size_t count, u
     return listedBytes;
 }
 
-}  // namespace mozcache
+}  // namespace harvix::mozcache

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace mozcache {
+namespace harvix::mozcache {
 
 namespace fs = std::filesystem;
 
@@ -40,21 +40,21 @@ struct Cache2Entry {
 };
 
 // The elements a Firefox HTTP entry carries: request method and response head.
-std::vector<std::pair<std::string, std::string>> Cache2HttpElements(
+std::vector<std::pair<std::string, std::string>> cache2HttpElements(
     const std::string& responseHead);
 
 // The 40-digit file name Firefox would give a key (its SHA-1, upper-case hex).
-std::string Cache2FileName(const std::string& key);
+std::string cache2FileName(const std::string& key);
 
 // Firefox's CacheHash over bytes.
-uint32_t Cache2Hash(const std::string& bytes);
+uint32_t cache2Hash(const std::string& bytes);
 
 // The whole entry file.
-std::string BuildCache2File(const Cache2Entry& entry);
+std::string buildCache2File(const Cache2Entry& entry);
 
 // Writes the entry into `cache2Folder`/entries (or `subFolder` instead of
 // entries, e.g. "doomed"); returns the file's path. Throws WriteError.
-fs::path WriteCache2Entry(const fs::path& cache2Folder, const Cache2Entry& entry,
+fs::path writeCache2Entry(const fs::path& cache2Folder, const Cache2Entry& entry,
                           const std::string& subFolder = "entries");
 
 // Cache2 descriptions: sections [cache2] in the description format of
@@ -78,14 +78,14 @@ fs::path WriteCache2Entry(const fs::path& cache2Folder, const Cache2Entry& entry
 //   wrong-hash = 1, offset-word = N, cut = N, file = NAME
 //   folder = entries | doomed | trash1 ...   where the file goes
 // Writes every section's entry below `cache2Folder`; returns how many.
-std::size_t WriteDescribedCache2(std::istream& description, const fs::path& baseFolder,
+std::size_t writeDescribedCache2(std::istream& description, const fs::path& baseFolder,
                                  const fs::path& cache2Folder);
 
 // A cache2 folder of `count` entries whose bodies add up to about
 // `totalBytes`: pictures, style sheets, scripts (some gzip- or br-encoded) and
 // larger files, a few odd entries among them. Deterministic for a seed.
 // Returns the stored body bytes of the entries a reader lists.
-uint64_t WriteSyntheticCache2(const fs::path& cache2Folder, std::size_t count, uint64_t totalBytes,
+uint64_t writeSyntheticCache2(const fs::path& cache2Folder, std::size_t count, uint64_t totalBytes,
                               uint32_t seed = 1);
 
-}  // namespace mozcache
+}  // namespace harvix::mozcache

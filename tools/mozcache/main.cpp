@@ -9,9 +9,11 @@
 #include "Cache2Writer.h"
 #include "Description.h"
 
+using namespace harvix;
+
 namespace {
 
-int Usage() {
+int usage() {
     std::cerr << "Usage: harvix-mkcache DESCRIPTION FOLDER\n"
                  "       harvix-mkcache --synthetic COUNT --bytes SIZE[K|M|G] [--seed N] FOLDER\n"
                  "       harvix-mkcache --cache2 DESCRIPTION FOLDER\n"
@@ -66,36 +68,36 @@ int main(int argc, char** argv) {
                 const bool hasValue = i + 1 < args.size();
                 if (args[i] == "--synthetic" && hasValue) {
                     if (!ParseSize(args[++i], &count)) {
-                        return Usage();
+                        return usage();
                     }
                 } else if (args[i] == "--bytes" && hasValue) {
                     if (!ParseSize(args[++i], &bytes)) {
-                        return Usage();
+                        return usage();
                     }
                 } else if (args[i] == "--seed" && hasValue) {
                     if (!ParseSize(args[++i], &seed)) {
-                        return Usage();
+                        return usage();
                     }
                 } else if (folder.empty() && args[i].rfind("--", 0) != 0) {
                     folder = args[i];
                 } else {
-                    return Usage();
+                    return usage();
                 }
             }
             if (folder.empty() || count == 0) {
-                return Usage();
+                return usage();
             }
             const uint64_t written =
-                cache2 ? mozcache::WriteSyntheticCache2(folder, static_cast<std::size_t>(count),
+                cache2 ? mozcache::writeSyntheticCache2(folder, static_cast<std::size_t>(count),
                                                         bytes, static_cast<uint32_t>(seed))
-                       : mozcache::WriteSyntheticCache(folder, static_cast<std::size_t>(count),
+                       : mozcache::writeSyntheticCache(folder, static_cast<std::size_t>(count),
                                                        bytes, static_cast<uint32_t>(seed));
             std::cout << "wrote " << count << " entries, " << written << " bytes of data, to "
                       << folder << "\n";
             return 0;
         }
         if (args.size() != 2) {
-            return Usage();
+            return usage();
         }
         std::ifstream description(args[0]);
         if (!description) {
@@ -103,12 +105,12 @@ int main(int argc, char** argv) {
             return 1;
         }
         if (cache2) {
-            const std::size_t entries = mozcache::WriteDescribedCache2(
+            const std::size_t entries = mozcache::writeDescribedCache2(
                 description, mozcache::fs::path(args[0]).parent_path(), args[1]);
             std::cout << "wrote " << entries << " cache2 entry files to " << args[1] << "\n";
             return 0;
         }
-        const std::size_t records = mozcache::WriteDescribedCache(
+        const std::size_t records = mozcache::writeDescribedCache(
             description, mozcache::fs::path(args[0]).parent_path(), args[1]);
         std::cout << "wrote " << records << " map records to " << args[1] << "\n";
         return 0;

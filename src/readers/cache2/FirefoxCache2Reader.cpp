@@ -9,10 +9,12 @@
 #include <climits>
 #include <cstdio>
 
-#include "engine/Error.h"
+#include "engine/ErrorReport.h"
 #include "filter/ContentType.h"
 #include "platform/Text.h"
 #include "readers/cache2/Cache2Body.h"
+
+namespace harvix {
 
 namespace {
 
@@ -80,28 +82,29 @@ private:
 }  // namespace
 
 FirefoxCache2Reader::FirefoxCache2Reader(const fs::path& folder) : folder_(folder) {
-    cacheFolder = PathToUtf8(folder);
+    cacheFolder = pathToUtf8(folder);
 }
 
-void FirefoxCache2Reader::Open() {
-    const fs::path entriesFolder = harvix::cache2::entriesFolderOf(folder_);
+void FirefoxCache2Reader::open() {
+    const fs::path entriesFolder = cache2::entriesFolderOf(folder_);
     std::error_code ec;
     if (folder_.empty() || !fs::is_directory(entriesFolder, ec)) {
         errno = ENOENT;
-        throw CError(CError::MozillaCache, CError::FileOpen, PathToUtf8(entriesFolder));
+        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileOpen,
+                                  pathToUtf8(entriesFolder));
     }
 }
 
-void FirefoxCache2Reader::ReadEntries() {
+void FirefoxCache2Reader::readEntries() {
     counts_ = {};
-    const fs::path entriesFolder = harvix::cache2::entriesFolderOf(folder_);
-    const bool ok = harvix::cache2::listEntries(
+    const fs::path entriesFolder = cache2::entriesFolderOf(folder_);
+    const bool ok = cache2::listEntries(
         entriesFolder,
-        [&](harvix::cache2::ListedEntry&& listed) {
+        [&](cache2::ListedEntry&& listed) {
             auto entry = std::make_unique<Entry>();
-            entry->url = Cp1252ToUtf8(listed.url);
-            entry->contentTypeText = Cp1252ToUtf8(listed.contentType);
-            entry->contentType = ContentTypeFromText(lowerAscii(listed.contentType));
+            entry->url = cp1252ToUtf8(listed.url);
+            entry->contentTypeText = cp1252ToUtf8(listed.contentType);
+            entry->contentType = contentTypeFromText(lowerAscii(listed.contentType));
             entry->bodyLength = listed.bodyLength;
             entry->size = static_cast<int32_t>(std::min<uint64_t>(listed.bodyLength, INT32_MAX));
             entry->time = listed.lastModified;
@@ -111,35 +114,44 @@ void FirefoxCache2Reader::ReadEntries() {
         },
         counts_);
     if (!ok) {
-        throw CError(CError::MozillaCache, CError::FileRead, PathToUtf8(entriesFolder));
+        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileRead,
+                                  pathToUtf8(entriesFolder));
     }
 }
 
-bool FirefoxCache2Reader::CopyEntryData(CCacheElement& element, const fs::path& target,
+bool FirefoxCache2Reader::copyEntryData(CacheEntry& element, const fs::path& target,
                                         bool failIfExists) {
     auto* entry = dynamic_cast<Entry*>(&element);
-    const fs::path entriesFolder = harvix::cache2::entriesFolderOf(folder_);
-    const std::string source = PathToUtf8(entriesFolder / element.dataFile);
-    const std::string targetText = PathToUtf8(target);
+    const fs::path entriesFolder = cache2::entriesFolderOf(folder_);
+    const std::string source = pathToUtf8(entriesFolder / element.dataFile);
+    const std::string targetText = pathToUtf8(target);
     if (entry == nullptr) {
         errno = EINVAL;
-        throw CError(CError::MozillaCache, CError::FileCopy, source, targetText);
+        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileCopy,
+                                  source, targetText);
     }
     std::error_code ec;
     if (failIfExists && fs::exists(fs::symlink_status(target, ec))) {
         errno = EEXIST;
-        throw CError(CError::MozillaCache, CError::FileCopy, source, targetText);
+        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileCopy,
+                                  source, targetText);
     }
     PendingCopy pending(target);
     if (pending.fd() < 0) {
-        throw CError(CError::CopyStep{}, CError::MozillaCache, CError::FileOpen, targetText);
+        throw ErrorReport(ErrorReport::CopyStep{},
+                                  ErrorReport::MozillaCache, ErrorReport::FileOpen,
+                                  targetText);
     }
-    if (!harvix::cache2::copyEntryBody(entriesFolder, entry->dataFile, entry->bodyLength,
+    if (!cache2::copyEntryBody(entriesFolder, entry->dataFile, entry->bodyLength,
                                        entry->encoding, pending.fd())) {
-        throw CError(CError::MozillaCache, CError::FileCopy, source, targetText);
+        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileCopy,
+                                  source, targetText);
     }
     if (!pending.commit(failIfExists)) {
-        throw CError(CError::MozillaCache, CError::FileCopy, source, targetText);
+        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileCopy,
+                                  source, targetText);
     }
     return true;
 }
+
+}  // namespace harvix

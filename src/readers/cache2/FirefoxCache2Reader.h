@@ -5,28 +5,33 @@
 #include <cstdint>
 #include <string>
 
-#include "readers/CacheBrowser.h"
+#include "readers/CacheReader.h"
 #include "readers/cache2/Cache2Folder.h"
 
-class FirefoxCache2Reader : public CCacheBrowser {
+namespace harvix {
+
+class FirefoxCache2Reader : public CacheReader {
 public:
-    class Entry : public CCacheBrowser::CCacheElement {
+    class Entry : public CacheEntry {
     public:
         uint64_t bodyLength = 0;
-        harvix::ContentEncoding encoding = harvix::ContentEncoding::Identity;
+        ContentEncoding encoding = ContentEncoding::Identity;
     };
 
     // `folder`: the cache2 folder (holding entries/).
     explicit FirefoxCache2Reader(const fs::path& folder);
 
-    void Open() override;
-    void ReadEntries() override;
-    bool CopyEntryData(CCacheElement& entry, const fs::path& target, bool failIfExists) override;
+    void open() override;
+    void readEntries() override;
+    bool copyEntryData(CacheEntry& entry, const fs::path& target,
+                       bool failIfExists) override;
 
     // What the last reading left out, and why.
-    const harvix::cache2::ListingCounts& counts() const { return counts_; }
+    const cache2::ListingCounts& counts() const { return counts_; }
 
 private:
     fs::path folder_;
-    harvix::cache2::ListingCounts counts_;
+    cache2::ListingCounts counts_;
 };
+
+}  // namespace harvix
