@@ -8,6 +8,7 @@
 
 #include "Cache2Writer.h"
 #include "Description.h"
+#include "Pictures.h"
 
 using namespace harvix;
 
@@ -16,6 +17,7 @@ namespace {
 int usage() {
     std::cerr << "Usage: harvix-mkcache DESCRIPTION FOLDER\n"
                  "       harvix-mkcache --synthetic COUNT --bytes SIZE[K|M|G] [--seed N] FOLDER\n"
+                 "       harvix-mkcache --picture png|gif|jpeg|bmp|ico WIDTH HEIGHT FILE\n"
                  "       harvix-mkcache --cache2 DESCRIPTION FOLDER\n"
                  "       harvix-mkcache --cache2 --synthetic COUNT --bytes SIZE[K|M|G] [--seed N] "
                  "FOLDER\n"
@@ -59,6 +61,17 @@ int main(int argc, char** argv) {
         args.erase(args.begin());
     }
     try {
+        if (!cache2 && args.size() == 5 && args[0] == "--picture") {
+            const std::string picture = mozcache::makePicture(args[1], std::atoi(args[2].c_str()),
+                                                              std::atoi(args[3].c_str()), 7);
+            std::ofstream out(args[4], std::ios::binary | std::ios::trunc);
+            out.write(picture.data(), static_cast<std::streamsize>(picture.size()));
+            if (picture.empty() || !out) {
+                std::cerr << "harvix-mkcache: cannot write the picture " << args[4] << "\n";
+                return 1;
+            }
+            return 0;
+        }
         if (!args.empty() && args[0] == "--synthetic") {
             uint64_t count = 0;
             uint64_t bytes = 0;
