@@ -330,7 +330,7 @@ TEST(FirefoxDiscovery, AGivenFolderOfEitherFormat) {
         EXPECT_EQ(found.folder, local / "cache2") << given;
     }
     EXPECT_EQ(classifyFirefoxFolder(dir / "Cache").format, FirefoxCacheFormat::OldCache);
-    EXPECT_EQ(classifyFirefoxFolder(dir).format, FirefoxCacheFormat::OldCache);
+    EXPECT_EQ(classifyFirefoxFolder(dir.path()).format, FirefoxCacheFormat::OldCache);
     EXPECT_EQ(classifyFirefoxFolder(dir / "missing").format, FirefoxCacheFormat::None);
     EXPECT_EQ(classifyFirefoxFolder(local / "cache2" / "entries" / "x").format,
               FirefoxCacheFormat::None);

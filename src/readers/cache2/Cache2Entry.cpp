@@ -251,7 +251,18 @@ TailParse parseEntryTail(std::span<const unsigned char> tail, uint64_t fileSize)
     EntryRecord& record = result.record;
     record.version = loadBe32(header + kHeaderVersionAt);
     if (record.version < kFirstVersion || record.version > kLastVersion) {
-        result.status = TailStatus::UnknownVersion;
+        // A later version whose hash holds (with or without a trailer word)
+        // is an entry this reader does not know; anything else is an offset
+        // word out of step with the file, as while Firefox writes it.
+        const uint32_t storedHash = loadBe32(meta.data());
+        for (const std::size_t tailWords :
+             {kOffsetWordSize, kOffsetWordSize + kVersion4TrailerSize}) {
+            if (cacheHash(meta.subspan(kHashSize, meta.size() - tailWords - kHashSize)) ==
+                storedHash) {
+                result.status = TailStatus::UnknownVersion;
+                break;
+            }
+        }
         return result;
     }
     const std::size_t headerSize = record.version == 1 ? kHeaderSizeVersion1 : kHeaderSize;

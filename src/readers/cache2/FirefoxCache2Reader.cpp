@@ -86,12 +86,15 @@ FirefoxCache2Reader::FirefoxCache2Reader(const fs::path& folder) : folder_(folde
 }
 
 void FirefoxCache2Reader::open() {
+    // The folder this reader reads, also after a caller cleared it (the
+    // options dialog's Find Cache shows it).
+    cacheFolder = pathToUtf8(folder_);
     const fs::path entriesFolder = cache2::entriesFolderOf(folder_);
     std::error_code ec;
     if (folder_.empty() || !fs::is_directory(entriesFolder, ec)) {
         errno = ENOENT;
         throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileOpen,
-                                  pathToUtf8(entriesFolder));
+                          pathToUtf8(entriesFolder));
     }
 }
 
@@ -115,7 +118,7 @@ void FirefoxCache2Reader::readEntries() {
         counts_);
     if (!ok) {
         throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileRead,
-                                  pathToUtf8(entriesFolder));
+                          pathToUtf8(entriesFolder));
     }
 }
 
@@ -127,29 +130,24 @@ bool FirefoxCache2Reader::copyEntryData(CacheEntry& element, const fs::path& tar
     const std::string targetText = pathToUtf8(target);
     if (entry == nullptr) {
         errno = EINVAL;
-        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileCopy,
-                                  source, targetText);
+        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileCopy, source, targetText);
     }
     std::error_code ec;
     if (failIfExists && fs::exists(fs::symlink_status(target, ec))) {
         errno = EEXIST;
-        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileCopy,
-                                  source, targetText);
+        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileCopy, source, targetText);
     }
     PendingCopy pending(target);
     if (pending.fd() < 0) {
-        throw ErrorReport(ErrorReport::CopyStep{},
-                                  ErrorReport::MozillaCache, ErrorReport::FileOpen,
-                                  targetText);
+        throw ErrorReport(ErrorReport::CopyStep{}, ErrorReport::MozillaCache, ErrorReport::FileOpen,
+                          targetText);
     }
-    if (!cache2::copyEntryBody(entriesFolder, entry->dataFile, entry->bodyLength,
-                                       entry->encoding, pending.fd())) {
-        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileCopy,
-                                  source, targetText);
+    if (!cache2::copyEntryBody(entriesFolder, entry->dataFile, entry->bodyLength, entry->encoding,
+                               pending.fd())) {
+        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileCopy, source, targetText);
     }
     if (!pending.commit(failIfExists)) {
-        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileCopy,
-                                  source, targetText);
+        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileCopy, source, targetText);
     }
     return true;
 }

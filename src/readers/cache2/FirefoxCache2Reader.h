@@ -23,8 +23,7 @@ public:
 
     void open() override;
     void readEntries() override;
-    bool copyEntryData(CacheEntry& entry, const fs::path& target,
-                       bool failIfExists) override;
+    bool copyEntryData(CacheEntry& entry, const fs::path& target, bool failIfExists) override;
 
     // What the last reading left out, and why.
     const cache2::ListingCounts& counts() const { return counts_; }
