@@ -6,7 +6,7 @@
 #include "readers/FirefoxCacheReader.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
-#include "readers/cache2/FirefoxCache2Reader.h"
+#include "readers/cache2/FirefoxCache2Bridge.h"
 #include "readers/cache2/FirefoxDiscovery.h"
 
 namespace harvix {
@@ -29,7 +29,7 @@ std::unique_ptr<CacheReader> MakeFirefoxReader(const std::string& cacheLocation)
         found = findFirefoxCache(places);
     }
     if (found.format == FirefoxCacheFormat::Cache2) {
-        return std::make_unique<FirefoxCache2Reader>(found.folder);
+        return std::make_unique<FirefoxCache2Bridge>(found.folder);
     }
     auto reader = std::make_unique<FirefoxCacheReader>();
     if (found.format == FirefoxCacheFormat::OldCache) {

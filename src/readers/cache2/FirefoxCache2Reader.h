@@ -1,9 +1,16 @@
 // The reader of Firefox's cache2 folder (Firefox 32 and later), beside the
-// reader of the old disk cache: both serve the one Firefox browser.
+// reader of the old disk cache: both serve the one Firefox browser. It lists
+// the entry files from their tails and gives, for each entry, the file, the
+// stored length of the resource and its Content-Encoding; the copy itself
+// (decoding included) is the core's.
 #pragma once
 
+#if __has_include("readers/BodyCopy.h")
+
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "readers/CacheReader.h"
 #include "readers/cache2/Cache2Folder.h"
@@ -12,25 +19,26 @@ namespace harvix {
 
 class FirefoxCache2Reader : public CacheReader {
 public:
-    class Entry : public CacheEntry {
-    public:
+    struct Entry : CacheEntry {
         uint64_t bodyLength = 0;
         ContentEncoding encoding = ContentEncoding::Identity;
     };
 
-    // `folder`: the cache2 folder (holding entries/).
-    explicit FirefoxCache2Reader(const fs::path& folder);
+    // `cache2Folder`: the folder holding entries/.
+    explicit FirefoxCache2Reader(const fs::path& cache2Folder);
 
     void open() override;
-    void readEntries() override;
-    bool copyEntryData(CacheEntry& entry, const fs::path& target, bool failIfExists) override;
+    void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts& skipped) override;
+    BodySource bodySource(const CacheEntry& entry) const override;
+    std::string responseHead(const CacheEntry& entry) const override;
 
-    // What the last reading left out, and why.
-    const cache2::ListingCounts& counts() const { return counts_; }
+    // The cache2 folder read (what the options remember).
+    std::string cacheFolder;
 
 private:
     fs::path folder_;
-    cache2::ListingCounts counts_;
 };
 
 }  // namespace harvix
+
+#endif
