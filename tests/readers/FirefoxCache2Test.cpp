@@ -18,6 +18,10 @@
 #include "readers/cache2/Cache2Entry.h"
 #include "readers/cache2/Cache2Folder.h"
 #include "readers/cache2/FirefoxDiscovery.h"
+#if __has_include("readers/BodyCopy.h")
+#include "readers/BodyCopy.h"
+#include "readers/cache2/FirefoxCache2Reader.h"
+#endif
 #include "support/TestSupport.h"
 
 namespace harvix {
@@ -248,6 +252,45 @@ TEST(Cache2Folder, ListsEntriesOnlyAndCopiesDecodedBodies) {
         cache2::copyEntryBody(cache2 / "entries", "../outside", 1, ContentEncoding::Identity, fd));
     ::close(fd);
 }
+
+#if __has_include("readers/BodyCopy.h")
+TEST(FirefoxCache2Reader, EntriesSkipsAndBodySourcesForTheCoresCopy) {
+    TempDir dir;
+    const fs::path cache2 = dir / "cache2";
+    const std::string page(5000, 'p');
+    Cache2Entry encoded = httpEntry("http://h/p\xE9.html", mozcache::encodeBody("br", page),
+                                    "HTTP/1.1 200 OK\r\nContent-Type: Text/HTML\r\n"
+                                    "Content-Encoding: br\r\n");
+    encoded.altData = std::string(100, 'Z');
+    const fs::path file = mozcache::writeCache2Entry(cache2, encoded);
+    mozcache::writeCache2Entry(cache2, httpEntry("http://h/r", "", "HTTP/1.1 302 Found\r\n"));
+    mozcache::writeCache2Entry(cache2, httpEntry("http://h/e", "", "HTTP/1.1 200 OK\r\n"));
+
+    FirefoxCache2Reader reader(cache2);
+    reader.open();
+    std::vector<std::unique_ptr<CacheEntry>> entries;
+    SkipCounts skipped;
+    reader.readEntries(entries, skipped);
+    ASSERT_EQ(entries.size(), 1u);
+    const CacheEntry& entry = *entries.front();
+    EXPECT_EQ(entry.url, "http://h/p\xC3\xA9.html");  // widened as Windows-1252
+    EXPECT_EQ(entry.dataFile, file.filename().string());
+    EXPECT_EQ(entry.size, encoded.body.size());
+    EXPECT_EQ(skipped.byReason, (std::map<std::string, uint64_t>{{cache2::kReasonRedirect, 1},
+                                                                 {cache2::kReasonEmpty, 1}}));
+    const BodySource source = reader.bodySource(entry);
+    EXPECT_EQ(source.file, reader.root() / file.filename());
+    EXPECT_EQ(source.offset, 0u);
+    EXPECT_EQ(source.length, encoded.body.size());
+    EXPECT_EQ(source.encoding, ContentEncoding::Brotli);
+    EXPECT_NE(reader.responseHead(entry).find("Content-Encoding: br"), std::string::npos);
+    copyBodyToFile(reader, entry, dir / "copy.html");
+    EXPECT_TRUE(readFile(dir / "copy.html") == page);
+
+    FirefoxCache2Reader missing(dir / "nothing" / "cache2");
+    EXPECT_THROW(missing.open(), ErrorReport);
+}
+#endif
 
 std::string profilesIni(const std::string& extra) {
     return "[Profile1]\nName=default\nIsRelative=1\nPath=aaaa.default\nDefault=1\n\n"
