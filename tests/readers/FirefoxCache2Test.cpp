@@ -18,10 +18,8 @@
 #include "readers/cache2/Cache2Entry.h"
 #include "readers/cache2/Cache2Folder.h"
 #include "readers/cache2/FirefoxDiscovery.h"
-#if __has_include("readers/BodyCopy.h")
 #include "readers/BodyCopy.h"
 #include "readers/cache2/FirefoxCache2Reader.h"
-#endif
 #include "support/TestSupport.h"
 
 namespace harvix {
@@ -253,7 +251,6 @@ TEST(Cache2Folder, ListsEntriesOnlyAndCopiesDecodedBodies) {
     ::close(fd);
 }
 
-#if __has_include("readers/BodyCopy.h")
 TEST(FirefoxCache2Reader, EntriesSkipsAndBodySourcesForTheCoresCopy) {
     TempDir dir;
     const fs::path cache2 = dir / "cache2";
@@ -290,7 +287,6 @@ TEST(FirefoxCache2Reader, EntriesSkipsAndBodySourcesForTheCoresCopy) {
     FirefoxCache2Reader missing(dir / "nothing" / "cache2");
     EXPECT_THROW(missing.open(), ErrorReport);
 }
-#endif
 
 std::string profilesIni(const std::string& extra) {
     return "[Profile1]\nName=default\nIsRelative=1\nPath=aaaa.default\nDefault=1\n\n"

@@ -1,7 +1,5 @@
 #include "readers/cache2/FirefoxCache2Reader.h"
 
-#if __has_include("readers/BodyCopy.h")
-
 #include <cerrno>
 
 #include "engine/ErrorReport.h"
@@ -14,7 +12,6 @@ namespace harvix {
 FirefoxCache2Reader::FirefoxCache2Reader(const fs::path& cache2Folder) : folder_(cache2Folder) {}
 
 void FirefoxCache2Reader::open() {
-    cacheFolder = pathToUtf8(folder_);
     const fs::path entriesFolder = cache2::entriesFolderOf(folder_);
     std::error_code ec;
     if (folder_.empty() || !fs::is_directory(entriesFolder, ec)) {
@@ -65,11 +62,13 @@ BodySource FirefoxCache2Reader::bodySource(const CacheEntry& entry) const {
     return source;
 }
 
+std::string FirefoxCache2Reader::cacheLocation() const {
+    return pathToUtf8(folder_);
+}
+
 std::string FirefoxCache2Reader::responseHead(const CacheEntry& entry) const {
     const cache2::TailParse parsed = cache2::readEntryFile(root_, entry.dataFile);
     return parsed.status == cache2::TailStatus::Parsed ? parsed.record.responseHead : "";
 }
 
 }  // namespace harvix
-
-#endif

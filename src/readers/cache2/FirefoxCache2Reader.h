@@ -5,8 +5,6 @@
 // (decoding included) is the core's.
 #pragma once
 
-#if __has_include("readers/BodyCopy.h")
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,12 +31,10 @@ public:
     std::string responseHead(const CacheEntry& entry) const override;
 
     // The cache2 folder read (what the options remember).
-    std::string cacheFolder;
+    std::string cacheLocation() const override;
 
 private:
     fs::path folder_;
 };
 
 }  // namespace harvix
-
-#endif

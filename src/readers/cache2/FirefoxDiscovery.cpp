@@ -159,6 +159,12 @@ FirefoxCacheFolder classifyFirefoxFolder(const fs::path& folder) {
     if (isFolder(folder / kEntriesFolder)) {
         return {FirefoxCacheFormat::Cache2, folder};
     }
+    // A remembered old Cache folder of a profile that Firefox has since moved
+    // to cache2: the profile's cache2 beside it.
+    if (folder.filename() == "Cache" &&
+        isFolder(folder.parent_path() / kCache2Folder / kEntriesFolder)) {
+        return {FirefoxCacheFormat::Cache2, folder.parent_path() / kCache2Folder};
+    }
     return {};
 }
 

@@ -43,7 +43,9 @@ FirefoxPlaces firefoxPlacesFromEnvironment(const fs::path& home);
 
 // What a folder given by the user (or found) holds: a local profile folder,
 // a cache2 folder, its entries/ folder, or an old Cache folder. A local
-// folder holding both formats counts as cache2, the one Firefox writes now.
+// folder holding both formats counts as cache2, the one Firefox writes now;
+// a profile's Cache folder that is gone while cache2 stands beside it (a
+// folder remembered before Firefox 32) gives that cache2.
 FirefoxCacheFolder classifyFirefoxFolder(const fs::path& folder);
 
 // One profile of profiles.ini.
