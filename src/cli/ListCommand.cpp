@@ -83,7 +83,6 @@ public:
                       << fieldText(entry->url) << '\n';
         }
         reader->close();
-        sayWhatWasLeftOut(*reader, "list");
         std::cout.flush();
         if (!std::cout) {
             std::cerr << "harvix-cli list: standard output cannot be written\n";
