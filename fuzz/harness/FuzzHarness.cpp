@@ -1,5 +1,6 @@
 #include "FuzzHarness.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +26,9 @@
 #include "readers/FirefoxCacheReader.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
+#include "readers/cache2/Cache2Body.h"
+#include "readers/cache2/Cache2Entry.h"
+#include "readers/cache2/Cache2Folder.h"
 
 namespace harvix {
 
@@ -512,6 +516,50 @@ void runPictureSize(const uint8_t* data, std::size_t size, const fs::path& scrat
     }
 }
 
+// ---- Firefox cache2 entry files ----
+
+void runCache2Entry(const uint8_t* data, std::size_t size, const fs::path& scratch) {
+    // The parser over the whole file, as a tail.
+    const cache2::TailParse parsed = cache2::parseEntryTail({data, size}, size);
+    if (parsed.status == cache2::TailStatus::Parsed) {
+        const cache2::EntryRecord& record = parsed.record;
+        Check(record.metaOffset < size, "a metadata offset past the file");
+        Check(record.bodyLength <= record.metaOffset, "a body that runs into the metadata");
+        Check(record.url.size() <= record.key.size() &&
+                  record.key.compare(record.key.size() - record.url.size(), std::string::npos,
+                                     record.url) == 0,
+              "a URL that is not the end of the key");
+    } else if (parsed.status == cache2::TailStatus::NeedLongerTail) {
+        throw HarnessFailure("the whole file given and still a longer tail asked for");
+    }
+    // The file in an entries folder: listed, then its body copied through the
+    // decoder with a small bound.
+    ClearFolder(scratch);
+    const fs::path entries = scratch / "cache2" / "entries";
+    fs::create_directories(entries);
+    const std::string name(40, 'F');
+    WriteBytes(entries / name, std::string_view(reinterpret_cast<const char*>(data), size));
+    std::vector<cache2::ListedEntry> listed;
+    cache2::ListingCounts counts;
+    cache2::listEntries(
+        entries, [&](cache2::ListedEntry&& entry) { listed.push_back(std::move(entry)); }, counts);
+    Check(listed.size() <= 1, "one file listed as more than one entry");
+    for (const cache2::ListedEntry& entry : listed) {
+        Check(entry.bodyLength > 0 && entry.bodyLength < size, "a listed body outside the file");
+        const fs::path copy = scratch / "copy";
+        const int fd = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            continue;
+        }
+        constexpr uint64_t kLimit = 1 << 20;
+        cache2::copyEntryBody(entries, entry.fileName, entry.bodyLength, entry.encoding, fd,
+                              kLimit);
+        ::close(fd);
+        std::error_code ec;
+        Check(fs::file_size(copy, ec) <= kLimit, "a decoded body past its bound");
+    }
+}
+
 // ---- By name ----
 
 bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,
@@ -528,6 +576,8 @@ bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,
         runIndexDat(data, size, scratch);
     } else if (name == "picture_size") {
         runPictureSize(data, size, scratch);
+    } else if (name == "cache2_entry") {
+        runCache2Entry(data, size, scratch);
     } else {
         return false;
     }

@@ -58,6 +58,9 @@ void runFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratc
 // Internet Explorer reader, with a few of the cached files it names laid
 // out and copied.
 void runIndexDat(const uint8_t* data, std::size_t size, const fs::path& scratch);
+// A Firefox cache2 entry file: parsed from its tail, listed from an entries
+// folder, and its body copied through the decoder under a small bound.
+void runCache2Entry(const uint8_t* data, std::size_t size, const fs::path& scratch);
 // The picture-size probe over one cached file.
 void runPictureSize(const uint8_t* data, std::size_t size, const fs::path& scratch);
 
@@ -79,7 +82,8 @@ std::string packMozillaCacheFolder(const fs::path& folder);
 
 // The harness names, as the fuzz targets and the corpus folders are named.
 inline constexpr std::string_view kHarnessNames[] = {
-    "mozilla_map", "mozilla_metadata", "profile", "filter_file", "index_dat", "picture_size"};
+    "mozilla_map", "mozilla_metadata", "profile",     "filter_file",
+    "index_dat",   "picture_size",     "cache2_entry"};
 
 // Runs the named harness; false for an unknown name.
 bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,

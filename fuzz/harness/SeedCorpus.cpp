@@ -4,6 +4,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "BodyEncoding.h"
+#include "Cache2Writer.h"
 #include "CacheWriter.h"
 #include "Description.h"
 #include "FuzzHarness.h"
@@ -304,6 +306,52 @@ Seeds PictureSeeds() {
     return seeds;
 }
 
+// Entry files of every metadata version, with chunk hashes, partition keys,
+// alt-data, encoded bodies and the odd entries a listing leaves out.
+Seeds Cache2Seeds() {
+    Seeds seeds;
+    const auto entry = [](const std::string& url, const std::string& body, const std::string& head,
+                          uint32_t version) {
+        mozcache::Cache2Entry e;
+        e.key = "O^partitionKey=%28http%2C127.0.0.1%29,a,:" + url;
+        e.body = body;
+        e.version = version;
+        e.elements = mozcache::cache2HttpElements(head);
+        return e;
+    };
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n";
+    for (uint32_t version = 1; version <= 4; ++version) {
+        seeds.emplace_back("version-" + std::to_string(version),
+                           mozcache::buildCache2File(
+                               entry("http://h/p.png", mozcache::makePng(9, 7), ok, version)));
+    }
+    seeds.emplace_back("two-chunks", mozcache::buildCache2File(
+                                         entry("http://h/big", std::string(300000, 'b'), ok, 4)));
+    for (const char* coding : {"gzip", "deflate", "raw-deflate", "br", "zstd"}) {
+        seeds.emplace_back(
+            std::string("encoded-") + coding,
+            mozcache::buildCache2File(entry(
+                "http://h/s.js", mozcache::encodeBody(coding, std::string(5000, 'v')),
+                "HTTP/1.1 200 OK\r\nContent-Encoding: " + mozcache::contentEncodingValue(coding) +
+                    "\r\n",
+                4)));
+    }
+    mozcache::Cache2Entry script = entry("http://h/a.js", "var a = 1;", ok, 4);
+    script.altData = std::string(64, 'Z');
+    seeds.emplace_back("alt-data", mozcache::buildCache2File(script));
+    seeds.emplace_back("partial", mozcache::buildCache2File(
+                                      entry("http://h/p", "x", "HTTP/1.1 206 Partial\r\n", 4)));
+    seeds.emplace_back("redirect",
+                       mozcache::buildCache2File(
+                           entry("http://h/r", "", "HTTP/1.1 301 Moved\r\nLocation: /\r\n", 4)));
+    seeds.emplace_back("interrupted", mozcache::buildCache2File(entry(
+                                          "http://h/i", "12", ok + "Content-Length: 9\r\n", 4)));
+    mozcache::Cache2Entry writing = entry("http://h/w", "w", ok, 4);
+    writing.cutBytes = 5;
+    seeds.emplace_back("being-written", mozcache::buildCache2File(writing));
+    return seeds;
+}
+
 }  // namespace
 
 std::map<std::string, std::vector<std::pair<std::string, std::string>>> makeSeedCorpus(
@@ -316,6 +364,7 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> makeSeed
     corpus["filter_file"] = FilterSeeds(sourceDir, scratch.path());
     corpus["index_dat"] = IndexSeeds(testdataDir);
     corpus["picture_size"] = PictureSeeds();
+    corpus["cache2_entry"] = Cache2Seeds();
     return corpus;
 }
 

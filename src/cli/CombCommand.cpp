@@ -203,6 +203,7 @@ public:
                       << " failed";
         }
         std::cerr << "\n";
+        sayWhatWasLeftOut(*reader, "comb");
         for (const auto& [reason, failures] : result.failures) {
             std::cerr << "harvix-cli comb: " << failures.count << " failed: " << reason;
             for (std::size_t i = 0; i < failures.firstUrls.size(); ++i) {

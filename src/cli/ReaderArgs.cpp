@@ -54,4 +54,10 @@ std::string fieldText(const std::string& text) {
     return out;
 }
 
+void sayWhatWasLeftOut(const CacheReader& reader, const std::string& command) {
+    for (const auto& [reason, count] : reader.skips.byReason) {
+        std::cerr << "harvix-cli " << command << ": " << count << " left out: " << reason << "\n";
+    }
+}
+
 }  // namespace harvix

@@ -1,15 +1,39 @@
 #include "engine/Browsers.h"
 
+#include "platform/Platform.h"
 #include "platform/Text.h"
 #include "readers/FirefoxCacheReader.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
+#include "readers/cache2/FirefoxCache2Reader.h"
+#include "readers/cache2/FirefoxDiscovery.h"
 
 namespace harvix {
 
 namespace {
 
+// Both Firefox formats: the folder named (by the user, or remembered) when
+// it holds a cache of either; with none named, the cache of the profile
+// Firefox itself uses. A cache2 folder gets the cache2 reader, a Cache folder
+// with _CACHE_MAP_ the old one; a named folder without a cache goes to the
+// old reader, whose open reports the folder tried.
 std::unique_ptr<CacheReader> makeFirefoxReader(const std::string& location) {
+    FirefoxCacheFolder found;
+    if (!location.empty()) {
+        found = classifyFirefoxFolder(pathFromUtf8(location));
+    } else {
+        FirefoxPlaces places = firefoxPlacesFromEnvironment(platformServices().homeFolder());
+        places.cacheHome = platformServices().localAppDataFolder();
+        found = findFirefoxCache(places);
+    }
+    switch (found.format) {
+        case FirefoxCacheFormat::Cache2:
+            return std::make_unique<FirefoxCache2Reader>(found.folder);
+        case FirefoxCacheFormat::OldCache:
+            return std::make_unique<FirefoxCacheReader>(pathToUtf8(found.folder));
+        case FirefoxCacheFormat::None:
+            break;
+    }
     return std::make_unique<FirefoxCacheReader>(location);
 }
 

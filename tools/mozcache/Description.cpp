@@ -163,6 +163,11 @@ void FinishEntry(DescribedEntry& described, HeadParts& head, bool keyGiven) {
 
 }  // namespace
 
+std::string describedData(const std::string& spec, const fs::path& baseFolder,
+                          const std::string& where) {
+    return DataFrom(spec, baseFolder, where);
+}
+
 std::string unescape(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {

@@ -66,6 +66,10 @@ std::size_t writeDescribedCache(std::istream& description, const fs::path& baseF
 uint64_t writeSyntheticCache(const fs::path& folder, std::size_t count, uint64_t totalBytes,
                              uint32_t seed = 1);
 
+// The bytes a "data = ..." value describes; `where` names the line in errors.
+std::string describedData(const std::string& spec, const fs::path& baseFolder,
+                          const std::string& where);
+
 // Decodes the escapes listed above.
 std::string unescape(const std::string& text);
 

@@ -6,7 +6,9 @@
 #include <iostream>
 #include <string>
 
+#include "Cache2Writer.h"
 #include "Description.h"
+#include "Pictures.h"
 
 using namespace harvix;
 
@@ -15,10 +17,16 @@ namespace {
 int usage() {
     std::cerr << "Usage: harvix-mkcache DESCRIPTION FOLDER\n"
                  "       harvix-mkcache --synthetic COUNT --bytes SIZE[K|M|G] [--seed N] FOLDER\n"
+                 "       harvix-mkcache --picture png|gif|jpeg|bmp|ico WIDTH HEIGHT FILE\n"
+                 "       harvix-mkcache --cache2 DESCRIPTION FOLDER\n"
+                 "       harvix-mkcache --cache2 --synthetic COUNT --bytes SIZE[K|M|G] [--seed N] "
+                 "FOLDER\n"
                  "\n"
                  "Writes a Firefox disk cache (_CACHE_MAP_, _CACHE_001_ to _CACHE_003_ and\n"
                  "separate files) into FOLDER. The description format is explained at the\n"
-                 "top of tools/mozcache/Description.h.\n";
+                 "top of tools/mozcache/Description.h. With --cache2, writes the entry files\n"
+                 "of Firefox 32 and later into FOLDER/entries (FOLDER being a cache2 folder);\n"
+                 "its description sections are explained in tools/mozcache/Cache2Writer.h.\n";
     return 1;
 }
 
@@ -46,8 +54,24 @@ bool ParseSize(const std::string& text, uint64_t* value) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    bool cache2 = false;
+    if (!args.empty() && args[0] == "--cache2") {
+        cache2 = true;
+        args.erase(args.begin());
+    }
     try {
+        if (!cache2 && args.size() == 5 && args[0] == "--picture") {
+            const std::string picture = mozcache::makePicture(args[1], std::atoi(args[2].c_str()),
+                                                              std::atoi(args[3].c_str()), 7);
+            std::ofstream out(args[4], std::ios::binary | std::ios::trunc);
+            out.write(picture.data(), static_cast<std::streamsize>(picture.size()));
+            if (picture.empty() || !out) {
+                std::cerr << "harvix-mkcache: cannot write the picture " << args[4] << "\n";
+                return 1;
+            }
+            return 0;
+        }
         if (!args.empty() && args[0] == "--synthetic") {
             uint64_t count = 0;
             uint64_t bytes = 0;
@@ -76,8 +100,11 @@ int main(int argc, char** argv) {
             if (folder.empty() || count == 0) {
                 return usage();
             }
-            const uint64_t written = mozcache::writeSyntheticCache(
-                folder, static_cast<std::size_t>(count), bytes, static_cast<uint32_t>(seed));
+            const uint64_t written =
+                cache2 ? mozcache::writeSyntheticCache2(folder, static_cast<std::size_t>(count),
+                                                        bytes, static_cast<uint32_t>(seed))
+                       : mozcache::writeSyntheticCache(folder, static_cast<std::size_t>(count),
+                                                       bytes, static_cast<uint32_t>(seed));
             std::cout << "wrote " << count << " entries, " << written << " bytes of data, to "
                       << folder << "\n";
             return 0;
@@ -89,6 +116,12 @@ int main(int argc, char** argv) {
         if (!description) {
             std::cerr << "harvix-mkcache: cannot read " << args[0] << "\n";
             return 1;
+        }
+        if (cache2) {
+            const std::size_t entries = mozcache::writeDescribedCache2(
+                description, mozcache::fs::path(args[0]).parent_path(), args[1]);
+            std::cout << "wrote " << entries << " cache2 entry files to " << args[1] << "\n";
+            return 0;
         }
         const std::size_t records = mozcache::writeDescribedCache(
             description, mozcache::fs::path(args[0]).parent_path(), args[1]);

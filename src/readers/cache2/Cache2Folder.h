@@ -1,0 +1,54 @@
+// Lists the entry files of a cache2 folder: one pass over entries/, reading
+// each file's tail (never its body), so that a cache of tens of thousands of
+// entries lists in a fraction of a second. Files are opened below the folder
+// only, without following links and without blocking on anything that is not
+// a regular file. doomed/ and trash*/ are never read.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "readers/cache2/Cache2Entry.h"
+#include "readers/http/BodyDecoder.h"
+
+namespace harvix::cache2 {
+
+namespace fs = std::filesystem;
+
+// What the listing keeps of a listed entry.
+struct ListedEntry {
+    std::string fileName;     // the entry file's 40-digit name, below entries/
+    std::string url;          // as in the key (8-bit bytes)
+    std::string contentType;  // Content-Type value as sent (8-bit bytes)
+    uint64_t bodyLength = 0;  // the stored bytes of the resource
+    uint32_t lastModified = 0;
+    ContentEncoding encoding = ContentEncoding::Identity;
+};
+
+// Summary of one listing.
+struct ListingCounts {
+    uint64_t listed = 0;
+    uint64_t unreadable = 0;                  // skipped without a message
+    std::map<std::string, uint64_t> leftOut;  // reason -> entries
+};
+
+// The entries folder of `cache2Folder` ("<cache2>/entries").
+fs::path entriesFolderOf(const fs::path& cache2Folder);
+
+// Reads every entry file in `entriesFolder` in directory order and hands each
+// listable one to `listed`. Returns false (errno set) when the folder itself
+// cannot be opened.
+bool listEntries(const fs::path& entriesFolder, const std::function<void(ListedEntry&&)>& listed,
+                 ListingCounts& counts);
+
+// Reads one entry file's tail by name, in `entriesFolder`. Unreadable (with
+// `neededTail` 0) when the file cannot be opened or read.
+TailParse readEntryFile(const fs::path& entriesFolder, const std::string& fileName);
+
+// True for a name of 40 hexadecimal digits.
+bool isEntryFileName(std::string_view name);
+
+}  // namespace harvix::cache2

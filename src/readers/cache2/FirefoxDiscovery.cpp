@@ -1,0 +1,300 @@
+#include "readers/cache2/FirefoxDiscovery.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "readers/cache2/Cache2Format.h"
+
+namespace harvix {
+
+namespace {
+
+constexpr std::size_t kMaxProfilesIniSize = 1 << 20;
+
+bool isFolder(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+bool isFile(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_regular_file(path, ec);
+}
+
+std::string_view trimmed(std::string_view text) {
+    const auto blank = [](char ch) { return ch == ' ' || ch == '\t' || ch == '\r'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// Sections of an ini text in file order, each with its keys.
+struct IniSection {
+    std::string name;
+    std::map<std::string, std::string> values;
+};
+
+std::vector<IniSection> parseIni(std::string_view text) {
+    std::vector<IniSection> sections;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = trimmed(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (line.empty() || line.front() == ';' || line.front() == '#') {
+            continue;
+        }
+        if (line.front() == '[' && line.back() == ']') {
+            sections.push_back({std::string(line.substr(1, line.size() - 2)), {}});
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos || sections.empty()) {
+            continue;
+        }
+        sections.back().values.emplace(std::string(trimmed(line.substr(0, equals))),
+                                       std::string(trimmed(line.substr(equals + 1))));
+    }
+    return sections;
+}
+
+std::optional<std::string> valueOf(const IniSection& section, const std::string& key) {
+    const auto it = section.values.find(key);
+    if (it == section.values.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+std::optional<std::string> readSmallFile(const fs::path& path) {
+    if (!isFile(path)) {
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::string text(kMaxProfilesIniSize, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return text;
+}
+
+// The local folder of a profile named in the profiles.ini of `iniFolder`.
+fs::path localFolderOf(const FirefoxProfile& profile, const fs::path& cacheBase) {
+    return profile.relative ? cacheBase / profile.path : profile.path;
+}
+
+void addUnique(std::vector<fs::path>& folders, const fs::path& folder) {
+    if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end()) {
+        folders.push_back(folder);
+    }
+}
+
+// Profile folders below `base` in byte order of their names.
+std::vector<fs::path> profileFoldersBelow(const fs::path& base) {
+    std::vector<fs::path> folders;
+    std::error_code ec;
+    fs::directory_iterator it(base, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code typeError;
+        if (it->is_directory(typeError)) {
+            folders.push_back(it->path());
+        }
+    }
+    std::sort(folders.begin(), folders.end(), [](const fs::path& a, const fs::path& b) {
+        return a.filename().native() < b.filename().native();
+    });
+    return folders;
+}
+
+}  // namespace
+
+FirefoxPlaces firefoxPlacesFromEnvironment(const fs::path& home) {
+    FirefoxPlaces places;
+    const char* homeText = std::getenv("HOME");
+    places.home = home.empty() && homeText != nullptr ? fs::path(homeText) : home;
+    const auto xdg = [&](const char* name, const char* fallback) {
+        const char* value = std::getenv(name);
+        // XDG folders must be absolute; anything else means the default.
+        if (value != nullptr && value[0] == '/') {
+            return fs::path(value);
+        }
+        return places.home.empty() ? fs::path() : places.home / fallback;
+    };
+    places.configHome = xdg("XDG_CONFIG_HOME", ".config");
+    places.cacheHome = xdg("XDG_CACHE_HOME", ".cache");
+    return places;
+}
+
+FirefoxCacheFolder classifyFirefoxFolder(const fs::path& folder) {
+    using namespace cache2;
+    if (folder.empty()) {
+        return {};
+    }
+    // cache2/entries itself
+    if (folder.filename() == kEntriesFolder && folder.parent_path().filename() == kCache2Folder &&
+        isFolder(folder)) {
+        return {FirefoxCacheFormat::Cache2, folder.parent_path()};
+    }
+    if (isFolder(folder / kEntriesFolder) && folder.filename() == kCache2Folder) {
+        return {FirefoxCacheFormat::Cache2, folder};
+    }
+    if (isFile(folder / "_CACHE_MAP_")) {
+        return {FirefoxCacheFormat::OldCache, folder};
+    }
+    if (isFolder(folder / kCache2Folder / kEntriesFolder)) {
+        return {FirefoxCacheFormat::Cache2, folder / kCache2Folder};
+    }
+    if (isFile(folder / "Cache" / "_CACHE_MAP_")) {
+        return {FirefoxCacheFormat::OldCache, folder / "Cache"};
+    }
+    // A folder named otherwise that holds entries/ directly (a copied cache2).
+    if (isFolder(folder / kEntriesFolder)) {
+        return {FirefoxCacheFormat::Cache2, folder};
+    }
+    // A remembered old Cache folder of a profile that Firefox has since moved
+    // to cache2: the profile's cache2 beside it.
+    if (folder.filename() == "Cache" &&
+        isFolder(folder.parent_path() / kCache2Folder / kEntriesFolder)) {
+        return {FirefoxCacheFormat::Cache2, folder.parent_path() / kCache2Folder};
+    }
+    return {};
+}
+
+std::optional<FirefoxProfile> defaultProfileOf(std::string_view profilesIni) {
+    const std::vector<IniSection> sections = parseIni(profilesIni);
+    // [ProfileN] sections by their number, as Firefox reads them.
+    std::vector<std::pair<long, FirefoxProfile>> profiles;
+    std::vector<std::pair<long, bool>> defaults;
+    std::optional<std::string> installDefault;
+    for (const IniSection& section : sections) {
+        if (section.name.rfind("Install", 0) == 0) {
+            if (!installDefault) {
+                installDefault = valueOf(section, "Default");
+            }
+            continue;
+        }
+        if (section.name.rfind("Profile", 0) != 0) {
+            continue;
+        }
+        const std::string number = section.name.substr(7);
+        if (number.empty() || number.size() > 6 ||
+            !std::all_of(number.begin(), number.end(),
+                         [](char ch) { return ch >= '0' && ch <= '9'; })) {
+            continue;
+        }
+        const std::optional<std::string> path = valueOf(section, "Path");
+        if (!path || path->empty()) {
+            continue;
+        }
+        FirefoxProfile profile;
+        profile.name = valueOf(section, "Name").value_or("");
+        profile.path = fs::path(*path);
+        profile.relative =
+            valueOf(section, "IsRelative").value_or("1") != "0" && !profile.path.is_absolute();
+        const long index = std::stol(number);
+        profiles.emplace_back(index, profile);
+        defaults.emplace_back(index, valueOf(section, "Default").value_or("") == "1");
+    }
+    std::stable_sort(profiles.begin(), profiles.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(defaults.begin(), defaults.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    if (installDefault && !installDefault->empty()) {
+        for (const auto& [index, profile] : profiles) {
+            if (profile.path == fs::path(*installDefault)) {
+                return profile;
+            }
+        }
+        FirefoxProfile named;
+        named.path = fs::path(*installDefault);
+        named.relative = !named.path.is_absolute();
+        return named;
+    }
+    for (std::size_t i = 0; i < defaults.size(); ++i) {
+        if (defaults[i].second) {
+            return profiles[i].second;
+        }
+    }
+    if (!profiles.empty()) {
+        return profiles.front().second;
+    }
+    return std::nullopt;
+}
+
+std::vector<fs::path> firefoxLocalFolders(const FirefoxPlaces& places) {
+    struct Install {
+        fs::path iniFolder;
+        fs::path cacheBase;
+    };
+    std::vector<Install> installs;
+    if (!places.configHome.empty()) {
+        installs.push_back(
+            {places.configHome / "mozilla" / "firefox", places.cacheHome / "mozilla" / "firefox"});
+    }
+    if (!places.home.empty()) {
+        installs.push_back(
+            {places.home / ".mozilla" / "firefox", places.cacheHome / "mozilla" / "firefox"});
+        const fs::path snap = places.home / "snap" / "firefox" / "common";
+        installs.push_back(
+            {snap / ".mozilla" / "firefox", snap / ".cache" / "mozilla" / "firefox"});
+        const fs::path flatpak = places.home / ".var" / "app" / "org.mozilla.firefox";
+        installs.push_back(
+            {flatpak / ".mozilla" / "firefox", flatpak / "cache" / "mozilla" / "firefox"});
+        installs.push_back({flatpak / "config" / "mozilla" / "firefox",
+                            flatpak / "cache" / "mozilla" / "firefox"});
+    }
+    std::vector<fs::path> folders;
+    for (const Install& install : installs) {
+        if (install.cacheBase.empty() || install.cacheBase.is_relative()) {
+            continue;
+        }
+        const std::optional<std::string> ini = readSmallFile(install.iniFolder / "profiles.ini");
+        if (!ini) {
+            continue;
+        }
+        if (const std::optional<FirefoxProfile> profile = defaultProfileOf(*ini)) {
+            addUnique(folders, localFolderOf(*profile, install.cacheBase));
+            if (profile->relative) {
+                // A relative profile whose cache lies in the profile folder
+                // itself (older versions, profiles copied by hand).
+                addUnique(folders, install.iniFolder / profile->path);
+            }
+        }
+    }
+    if (!folders.empty()) {
+        return folders;
+    }
+    // No profiles.ini names a profile: every profile folder below the cache
+    // bases, in byte order of the names.
+    for (const Install& install : installs) {
+        for (const fs::path& folder : profileFoldersBelow(install.cacheBase)) {
+            addUnique(folders, folder);
+        }
+    }
+    return folders;
+}
+
+FirefoxCacheFolder findFirefoxCache(const FirefoxPlaces& places) {
+    const std::vector<fs::path> folders = firefoxLocalFolders(places);
+    for (const fs::path& folder : folders) {
+        FirefoxCacheFolder found = classifyFirefoxFolder(folder);
+        if (found.format != FirefoxCacheFormat::None) {
+            return found;
+        }
+    }
+    FirefoxCacheFolder none;
+    if (!folders.empty()) {
+        none.folder = folders.front();
+    }
+    return none;
+}
+
+}  // namespace harvix

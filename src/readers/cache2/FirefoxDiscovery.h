@@ -1,0 +1,71 @@
+// Finds the Firefox cache the way Firefox itself resolves its profile, and
+// tells which of the two disk-cache formats a folder holds.
+//
+// profiles.ini lives in $XDG_CONFIG_HOME/mozilla/firefox/ (recent Firefox)
+// or ~/.mozilla/firefox/ (older); Snap and Flatpak keep their own copies. The
+// profile in use is the one the [Install...] section names as Default, else
+// the one marked Default=1, else the first. A relative profile keeps its cache
+// in the local folder $XDG_CACHE_HOME/mozilla/firefox/<Path>; an absolute
+// profile keeps it in the profile folder itself. Inside the local folder,
+// Firefox 32 and later write cache2/, earlier versions Cache/ (_CACHE_MAP_).
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace harvix {
+
+namespace fs = std::filesystem;
+
+enum class FirefoxCacheFormat {
+    None,      // no cache here
+    Cache2,    // folder = the cache2 folder (holding entries/)
+    OldCache,  // folder = the Cache folder (holding _CACHE_MAP_)
+};
+
+struct FirefoxCacheFolder {
+    FirefoxCacheFormat format = FirefoxCacheFormat::None;
+    fs::path folder;
+};
+
+// The folders discovery starts from; empty members are left out.
+struct FirefoxPlaces {
+    fs::path home;        // the home folder
+    fs::path configHome;  // $XDG_CONFIG_HOME, default ~/.config
+    fs::path cacheHome;   // $XDG_CACHE_HOME, default ~/.cache
+};
+
+// From the environment: $HOME (or the given home), $XDG_CONFIG_HOME, $XDG_CACHE_HOME.
+FirefoxPlaces firefoxPlacesFromEnvironment(const fs::path& home);
+
+// What a folder given by the user (or found) holds: a local profile folder,
+// a cache2 folder, its entries/ folder, or an old Cache folder. A local
+// folder holding both formats counts as cache2, the one Firefox writes now;
+// a profile's Cache folder that is gone while cache2 stands beside it (a
+// folder remembered before Firefox 32) gives that cache2.
+FirefoxCacheFolder classifyFirefoxFolder(const fs::path& folder);
+
+// One profile of profiles.ini.
+struct FirefoxProfile {
+    std::string name;
+    fs::path path;  // as written (relative or absolute)
+    bool relative = true;
+};
+
+// The profile in use from the text of profiles.ini, or nothing when it names none.
+std::optional<FirefoxProfile> defaultProfileOf(std::string_view profilesIni);
+
+// The local folders worth looking at, best first: the profile in use of each
+// profiles.ini found (desktop, older desktop, Snap, Flatpak), then every
+// profile folder below the cache bases in byte order of the names (the rule
+// without profiles.ini).
+std::vector<fs::path> firefoxLocalFolders(const FirefoxPlaces& places);
+
+// The first of firefoxLocalFolders that holds a cache; format None (and the
+// first folder looked at, if any) when none does.
+FirefoxCacheFolder findFirefoxCache(const FirefoxPlaces& places);
+
+}  // namespace harvix

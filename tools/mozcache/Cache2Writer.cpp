@@ -1,0 +1,562 @@
+#include "Cache2Writer.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <map>
+
+#include "BodyEncoding.h"
+#include "CacheWriter.h"
+#include "Description.h"
+#include "Pictures.h"
+
+namespace harvix::mozcache {
+
+namespace {
+
+constexpr uint64_t kChunkSize = 256 * 1024;
+
+void putBe32(std::string& out, uint32_t value) {
+    out.push_back(static_cast<char>(value >> 24));
+    out.push_back(static_cast<char>(value >> 16));
+    out.push_back(static_cast<char>(value >> 8));
+    out.push_back(static_cast<char>(value));
+}
+
+void putBe16(std::string& out, uint16_t value) {
+    out.push_back(static_cast<char>(value >> 8));
+    out.push_back(static_cast<char>(value));
+}
+
+uint32_t rotl(uint32_t x, int n) {
+    return (x << n) | (x >> (32 - n));
+}
+
+std::string sha1Hex(const std::string& text) {
+    std::array<uint32_t, 5> h{0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
+    std::string msg = text;
+    const uint64_t bits = uint64_t{text.size()} * 8;
+    msg.push_back('\x80');
+    while (msg.size() % 64 != 56) {
+        msg.push_back('\0');
+    }
+    for (int i = 7; i >= 0; --i) {
+        msg.push_back(static_cast<char>(bits >> (8 * i)));
+    }
+    for (std::size_t block = 0; block < msg.size(); block += 64) {
+        std::array<uint32_t, 80> w{};
+        for (std::size_t i = 0; i < 16; ++i) {
+            const auto* p = reinterpret_cast<const unsigned char*>(msg.data() + block + 4 * i);
+            w[i] = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+        }
+        for (std::size_t i = 16; i < 80; ++i) {
+            w[i] = rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+        }
+        uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+        for (std::size_t i = 0; i < 80; ++i) {
+            uint32_t f = 0;
+            uint32_t k = 0;
+            if (i < 20) {
+                f = (b & c) | (~b & d);
+                k = 0x5A827999u;
+            } else if (i < 40) {
+                f = b ^ c ^ d;
+                k = 0x6ED9EBA1u;
+            } else if (i < 60) {
+                f = (b & c) | (b & d) | (c & d);
+                k = 0x8F1BBCDCu;
+            } else {
+                f = b ^ c ^ d;
+                k = 0xCA62C1D6u;
+            }
+            const uint32_t t = rotl(a, 5) + f + e + k + w[i];
+            e = d;
+            d = c;
+            c = rotl(b, 30);
+            b = a;
+            a = t;
+        }
+        h[0] += a;
+        h[1] += b;
+        h[2] += c;
+        h[3] += d;
+        h[4] += e;
+    }
+    char out[41];
+    std::snprintf(out, sizeof out, "%08X%08X%08X%08X%08X", h[0], h[1], h[2], h[3], h[4]);
+    return out;
+}
+
+void hashMix(uint32_t& a, uint32_t& b, uint32_t& c) {
+    a -= b;
+    a -= c;
+    a ^= (c >> 13);
+    b -= c;
+    b -= a;
+    b ^= (a << 8);
+    c -= a;
+    c -= b;
+    c ^= (b >> 13);
+    a -= b;
+    a -= c;
+    a ^= (c >> 12);
+    b -= c;
+    b -= a;
+    b ^= (a << 16);
+    c -= a;
+    c -= b;
+    c ^= (b >> 5);
+    a -= b;
+    a -= c;
+    a ^= (c >> 3);
+    b -= c;
+    b -= a;
+    b ^= (a << 10);
+    c -= a;
+    c -= b;
+    c ^= (b >> 15);
+}
+
+std::string trim(const std::string& text) {
+    const auto from = text.find_first_not_of(" \t\r");
+    if (from == std::string::npos) {
+        return {};
+    }
+    return text.substr(from, text.find_last_not_of(" \t\r") - from + 1);
+}
+
+uint64_t parseNumber(const std::string& text, const std::string& where) {
+    try {
+        std::size_t used = 0;
+        const unsigned long long value = std::stoull(text, &used, 0);
+        if (used != text.size()) {
+            throw WriteError(where + ": not a number: " + text);
+        }
+        return value;
+    } catch (const std::logic_error&) {
+        throw WriteError(where + ": not a number: " + text);
+    }
+}
+
+// "(http,a.org)" → "%28http%2Ca.org%29", as Firefox writes the partition key.
+std::string escapePartition(const std::string& text) {
+    std::string out;
+    for (const char ch : text) {
+        if (ch == '(') {
+            out += "%28";
+        } else if (ch == ')') {
+            out += "%29";
+        } else if (ch == ',') {
+            out += "%2C";
+        } else {
+            out.push_back(ch);
+        }
+    }
+    return out;
+}
+
+std::string reasonPhrase(uint32_t status) {
+    static const std::map<uint32_t, std::string> phrases{{200, "OK"},
+                                                         {203, "Non-Authoritative Information"},
+                                                         {206, "Partial Content"},
+                                                         {301, "Moved Permanently"},
+                                                         {302, "Found"},
+                                                         {304, "Not Modified"},
+                                                         {404, "Not Found"}};
+    const auto it = phrases.find(status);
+    return it == phrases.end() ? "Status" : it->second;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> cache2HttpElements(
+    const std::string& responseHead) {
+    return {{"request-method", "GET"}, {"response-head", responseHead}};
+}
+
+std::string cache2FileName(const std::string& key) {
+    return sha1Hex(key);
+}
+
+uint32_t cache2Hash(const std::string& bytes) {
+    uint32_t a = 0x9e3779b9u;
+    uint32_t b = 0x9e3779b9u;
+    uint32_t c = 0;
+    const auto* k = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t left = bytes.size();
+    const auto le32 = [](const unsigned char* p) {
+        return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
+               (uint32_t{p[3]} << 24);
+    };
+    while (left >= 12) {
+        a += le32(k);
+        b += le32(k + 4);
+        c += le32(k + 8);
+        hashMix(a, b, c);
+        k += 12;
+        left -= 12;
+    }
+    c += static_cast<uint32_t>(bytes.size());
+    switch (left) {
+        case 11:
+            c += uint32_t{k[10]} << 24;
+            [[fallthrough]];
+        case 10:
+            c += uint32_t{k[9]} << 16;
+            [[fallthrough]];
+        case 9:
+            c += uint32_t{k[8]} << 8;
+            [[fallthrough]];
+        case 8:
+            b += uint32_t{k[7]} << 24;
+            [[fallthrough]];
+        case 7:
+            b += uint32_t{k[6]} << 16;
+            [[fallthrough]];
+        case 6:
+            b += uint32_t{k[5]} << 8;
+            [[fallthrough]];
+        case 5:
+            b += k[4];
+            [[fallthrough]];
+        case 4:
+            a += uint32_t{k[3]} << 24;
+            [[fallthrough]];
+        case 3:
+            a += uint32_t{k[2]} << 16;
+            [[fallthrough]];
+        case 2:
+            a += uint32_t{k[1]} << 8;
+            [[fallthrough]];
+        case 1:
+            a += k[0];
+            break;
+        default:
+            break;
+    }
+    hashMix(a, b, c);
+    return c;
+}
+
+std::string buildCache2File(const Cache2Entry& entry) {
+    std::string file = entry.body + entry.altData;
+    const auto metaOffset = static_cast<uint32_t>(file.size());
+    std::vector<std::pair<std::string, std::string>> elements = entry.elements;
+    if (entry.altDataInfo) {
+        elements.emplace_back("alt-data", *entry.altDataInfo);
+    } else if (!entry.altData.empty()) {
+        elements.emplace_back("alt-data",
+                              "1;" + std::to_string(entry.body.size()) + ",javascript/moz-script");
+    }
+    std::string hashed;  // chunk hashes, header, key, elements
+    for (uint64_t at = 0; at < file.size(); at += kChunkSize) {
+        putBe16(hashed,
+                static_cast<uint16_t>(
+                    cache2Hash(file.substr(static_cast<std::size_t>(at), kChunkSize)) & 0xFFFFu));
+    }
+    putBe32(hashed, entry.version);
+    putBe32(hashed, entry.fetchCount);
+    putBe32(hashed, entry.lastFetched);
+    putBe32(hashed, entry.lastModified);
+    putBe32(hashed, entry.frecency);
+    putBe32(hashed, entry.expiration);
+    putBe32(hashed, static_cast<uint32_t>(entry.key.size()));
+    if (entry.version >= 2) {
+        putBe32(hashed, entry.flags);
+    }
+    hashed += entry.key;
+    hashed.push_back('\0');
+    for (const auto& [name, value] : elements) {
+        hashed += name;
+        hashed.push_back('\0');
+        hashed += value;
+        hashed.push_back('\0');
+    }
+    uint32_t hash = cache2Hash(hashed);
+    if (entry.wrongHash) {
+        hash ^= 0x00010000u;
+    }
+    putBe32(file, hash);
+    file += hashed;
+    if (entry.version >= 4) {
+        putBe32(file, entry.trailerWord);
+    }
+    putBe32(file, entry.offsetWord.value_or(metaOffset));
+    file.resize(file.size() - std::min(entry.cutBytes, file.size()));
+    return file;
+}
+
+fs::path writeCache2Entry(const fs::path& cache2Folder, const Cache2Entry& entry,
+                          const std::string& subFolder) {
+    const fs::path folder = cache2Folder / subFolder;
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) {
+        throw WriteError("cannot create " + folder.string() + ": " + ec.message());
+    }
+    const fs::path path =
+        folder / (entry.fileName.empty() ? cache2FileName(entry.key) : entry.fileName);
+    const std::string bytes = buildCache2File(entry);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw WriteError("cannot write " + path.string());
+    }
+    return path;
+}
+
+namespace {
+
+// One [cache2] section being read.
+struct Section {
+    std::string url;
+    std::optional<std::string> key;
+    std::string prefix;
+    uint32_t status = 200;
+    std::string type;
+    std::string encoding = "identity";
+    std::vector<std::string> headers;
+    std::optional<std::string> head;
+    std::optional<std::string> contentLength;
+    std::string data;
+    std::vector<std::pair<std::string, std::string>> extraElements;
+    std::string folder = "entries";
+    Cache2Entry entry;
+    bool partition = false, anonymous = false, isPrivate = false;
+};
+
+Cache2Entry finishSection(Section& s) {
+    Cache2Entry entry = s.entry;
+    if (s.key) {
+        entry.key = *s.key;
+    } else {
+        std::string tags = s.prefix;
+        if (s.anonymous) {
+            tags += "a,";
+        }
+        if (s.isPrivate) {
+            tags += "p,";
+        }
+        entry.key = tags + ":" + s.url;
+    }
+    entry.body = encodeBody(s.encoding, s.data);
+    if (!s.head || *s.head != "none") {
+        std::string head;
+        if (s.head) {
+            head = *s.head;
+        } else {
+            head = "HTTP/1.1 " + std::to_string(s.status) + " " + reasonPhrase(s.status) + "\r\n";
+            if (!s.type.empty()) {
+                head += "Content-Type: " + s.type + "\r\n";
+            }
+            if (s.encoding != "identity") {
+                head += "Content-Encoding: " + contentEncodingValue(s.encoding) + "\r\n";
+            }
+            if (!s.contentLength) {
+                head += "Content-Length: " + std::to_string(entry.body.size()) + "\r\n";
+            } else if (*s.contentLength != "none") {
+                head += "Content-Length: " + *s.contentLength + "\r\n";
+            }
+            for (const std::string& line : s.headers) {
+                head += line + "\r\n";
+            }
+        }
+        entry.elements = cache2HttpElements(head);
+    }
+    for (const auto& element : s.extraElements) {
+        entry.elements.push_back(element);
+    }
+    return entry;
+}
+
+}  // namespace
+
+std::size_t writeDescribedCache2(std::istream& description, const fs::path& baseFolder,
+                                 const fs::path& cache2Folder) {
+    std::optional<Section> current;
+    std::size_t written = 0;
+    std::size_t lineNumber = 0;
+    const auto flush = [&] {
+        if (current) {
+            writeCache2Entry(cache2Folder, finishSection(*current), current->folder);
+            ++written;
+            current.reset();
+        }
+    };
+    std::string line;
+    while (std::getline(description, line)) {
+        ++lineNumber;
+        const std::string where = "line " + std::to_string(lineNumber);
+        const std::string text = trim(line);
+        if (text.empty() || text[0] == '#') {
+            continue;
+        }
+        if (text == "[cache2]") {
+            flush();
+            current.emplace();
+            current->entry.version = 4;
+            continue;
+        }
+        if (text[0] == '[') {
+            throw WriteError(where + ": unknown section " + text);
+        }
+        if (!current) {
+            throw WriteError(where + ": a line outside a [cache2] section");
+        }
+        const auto equals = text.find('=');
+        if (equals == std::string::npos) {
+            throw WriteError(where + ": expected name = value");
+        }
+        const std::string name = trim(text.substr(0, equals));
+        const std::string value = unescape(trim(text.substr(equals + 1)));
+        Section& s = *current;
+        Cache2Entry& e = s.entry;
+        const auto number32 = [&] {
+            const uint64_t n = parseNumber(value, where);
+            if (n > 0xFFFFFFFFu) {
+                throw WriteError(where + ": number too large");
+            }
+            return static_cast<uint32_t>(n);
+        };
+        if (name == "url") {
+            s.url = value;
+        } else if (name == "key") {
+            s.key = value;
+        } else if (name == "partition") {
+            s.prefix = "O^partitionKey=" + escapePartition(value) + ",";
+        } else if (name == "anonymous") {
+            s.anonymous = value == "1";
+        } else if (name == "private") {
+            s.isPrivate = value == "1";
+        } else if (name == "version") {
+            e.version = number32();
+        } else if (name == "status") {
+            s.status = number32();
+        } else if (name == "type") {
+            s.type = value;
+        } else if (name == "encoding") {
+            s.encoding = value;
+            encodeBody(value, "");  // an unknown name fails here, with its line
+        } else if (name == "header") {
+            s.headers.push_back(value);
+        } else if (name == "head") {
+            s.head = value;
+        } else if (name == "content-length") {
+            s.contentLength = value;
+        } else if (name == "data") {
+            s.data = describedData(value, baseFolder, where);
+        } else if (name == "alt-data") {
+            e.altData = std::string(number32(), '\x5A');
+        } else if (name == "alt-data-info") {
+            e.altDataInfo = value;
+        } else if (name == "element") {
+            const auto split = value.find('=');
+            if (split == std::string::npos) {
+                throw WriteError(where + ": element = name=value");
+            }
+            s.extraElements.emplace_back(value.substr(0, split), value.substr(split + 1));
+        } else if (name == "modified") {
+            e.lastModified = number32();
+        } else if (name == "fetched") {
+            e.lastFetched = number32();
+        } else if (name == "expires") {
+            e.expiration = number32();
+        } else if (name == "frecency") {
+            e.frecency = number32();
+        } else if (name == "flags") {
+            e.flags = number32();
+        } else if (name == "wrong-hash") {
+            e.wrongHash = value == "1";
+        } else if (name == "offset-word") {
+            e.offsetWord = number32();
+        } else if (name == "cut") {
+            e.cutBytes = number32();
+        } else if (name == "file") {
+            e.fileName = value;
+        } else if (name == "folder") {
+            s.folder = value;
+        } else if (name == "note") {
+        } else {
+            throw WriteError(where + ": unknown name " + name);
+        }
+    }
+    flush();
+    return written;
+}
+
+uint64_t writeSyntheticCache2(const fs::path& cache2Folder, std::size_t count, uint64_t totalBytes,
+                              uint32_t seed) {
+    uint64_t listedBytes = 0;
+    const uint64_t average = count == 0 ? 0 : std::max<uint64_t>(totalBytes / count, 64);
+    uint64_t state = 0x9E3779B97F4A7C15ull ^ (uint64_t{seed} * 0xBF58476D1CE4E5B9ull);
+    const auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    for (std::size_t i = 0; i < count; ++i) {
+        Section s;
+        s.entry.version = 4;
+        s.prefix = "O^partitionKey=%28https%2Cexample.org%29,";
+        s.entry.lastModified = 1700000000u + static_cast<uint32_t>(i);
+        const uint64_t roll = next() % 100;
+        char url[96];
+        // Sizes spread from a tenth to twice the average.
+        const auto size =
+            static_cast<std::size_t>(average / 10 + next() % (average * 2 - average / 10 + 1));
+        if (roll < 40) {
+            std::snprintf(url, sizeof url, "https://img.example.org/p/%zu.png", i);
+            s.type = "image/png";
+            s.data = makePng(static_cast<int>(8 + i % 64), static_cast<int>(8 + i % 48),
+                             static_cast<uint32_t>(i));
+            if (s.data.size() < size) {
+                s.data += std::string(size - s.data.size(), static_cast<char>(i));
+            }
+        } else if (roll < 55) {
+            std::snprintf(url, sizeof url, "https://static.example.org/s/%zu.css", i);
+            s.type = "text/css";
+            s.encoding = "gzip";
+            s.data = "/* " + std::to_string(i) + " */";
+            s.data.resize(std::max(size, s.data.size()), 'c');
+        } else if (roll < 70) {
+            std::snprintf(url, sizeof url, "https://static.example.org/j/%zu.js", i);
+            s.type = "application/javascript";
+            s.encoding = "br";
+            s.data = "// " + std::to_string(i) + "\n";
+            s.data.resize(std::max(size, s.data.size()), 'j');
+        } else if (roll < 97) {
+            std::snprintf(url, sizeof url, "https://dl.example.org/f/%zu.bin", i);
+            s.type = "application/octet-stream";
+            s.data.resize(size);
+            for (std::size_t b = 0; b < size; b += 8) {
+                const uint64_t word = next();
+                for (std::size_t j = 0; j < 8 && b + j < size; ++j) {
+                    s.data[b + j] = static_cast<char>(word >> (8 * j));
+                }
+            }
+        } else if (roll < 98) {
+            std::snprintf(url, sizeof url, "https://www.example.org/moved/%zu", i);
+            s.status = 301;
+            s.headers.push_back("Location: https://www.example.org/");
+        } else if (roll < 99) {
+            std::snprintf(url, sizeof url, "https://www.example.org/missing/%zu", i);
+            s.status = 404;
+            s.data = "not found";
+        } else {
+            std::snprintf(url, sizeof url, "https://www.example.org/part/%zu", i);
+            s.status = 206;
+            s.data = std::string(size, 'p');
+        }
+        s.url = url;
+        const Cache2Entry entry = finishSection(s);
+        writeCache2Entry(cache2Folder, entry);
+        if (s.status == 200) {
+            listedBytes += entry.body.size();
+        }
+    }
+    return listedBytes;
+}
+
+}  // namespace harvix::mozcache
