@@ -1,0 +1,117 @@
+#include "readers/chromium/SimpleCacheParser.h"
+
+#include <algorithm>
+
+#include "readers/chromium/SimpleCacheFormat.h"
+
+namespace harvix::chromium {
+
+namespace sc = simplecache;
+
+namespace {
+
+// How much of the file's start and end one read takes; most keys and stream
+// 0 fit, so most entries cost two reads.
+constexpr std::size_t kHeadRead = 1024;
+constexpr std::size_t kTailRead = 8192;
+
+// Copies [offset, offset + n) from the tail buffer when it holds it, else reads it.
+bool readRange(const ByteSource& file, const std::vector<unsigned char>& tail, uint64_t tailStart,
+               uint64_t offset, std::size_t n, unsigned char* out) {
+    if (offset >= tailStart && offset - tailStart <= tail.size() &&
+        n <= tail.size() - (offset - tailStart)) {
+        std::copy_n(tail.data() + (offset - tailStart), n, out);
+        return true;
+    }
+    return file.readExactAt(offset, out, n);
+}
+
+}  // namespace
+
+SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out) {
+    const uint64_t fileSize = file.size();
+    if (fileSize < sc::kHeaderSize + 2 * sc::kEndRecordSize)
+        return SimpleEntryProblem::TooShort;
+
+    std::vector<unsigned char> head(
+        static_cast<std::size_t>(std::min<uint64_t>(fileSize, sc::kHeaderSize + kHeadRead)));
+    if (!file.readExactAt(0, head.data(), head.size()))
+        return SimpleEntryProblem::ReadFailed;
+    if (le64(head.data() + sc::kHeaderMagicOffset) != sc::kInitialMagic) {
+        return SimpleEntryProblem::BadMagic;
+    }
+    if (le32(head.data() + sc::kHeaderVersionOffset) != sc::kEntryVersion) {
+        return SimpleEntryProblem::BadVersion;
+    }
+    const uint32_t keyLength = le32(head.data() + sc::kHeaderKeyLengthOffset);
+    if (keyLength > sc::kMaxKeyLength ||
+        uint64_t{keyLength} > fileSize - sc::kHeaderSize - 2 * sc::kEndRecordSize) {
+        return SimpleEntryProblem::BadKey;
+    }
+
+    // The tail: stream 0's end record is the file's last bytes.
+    const std::size_t tailLength =
+        static_cast<std::size_t>(std::min<uint64_t>(fileSize, kTailRead));
+    const uint64_t tailStart = fileSize - tailLength;
+    std::vector<unsigned char> tail(tailLength);
+    if (!file.readExactAt(tailStart, tail.data(), tail.size()))
+        return SimpleEntryProblem::ReadFailed;
+    const unsigned char* end0 = tail.data() + tail.size() - sc::kEndRecordSize;
+    if (le64(end0 + sc::kEndMagicOffset) != sc::kFinalMagic)
+        return SimpleEntryProblem::BadEndRecord;
+    const uint32_t flags = le32(end0 + sc::kEndFlagsOffset);
+    const uint32_t stream0Size = le32(end0 + sc::kEndStreamSizeOffset);
+    const uint64_t shaSize = (flags & sc::kFlagHasKeySha256) != 0 ? sc::kKeySha256Size : 0;
+    const uint64_t fixed = sc::kHeaderSize + uint64_t{keyLength} + 2 * sc::kEndRecordSize + shaSize;
+    if (stream0Size > sc::kMaxStream0Size || fixed > fileSize ||
+        uint64_t{stream0Size} > fileSize - fixed) {
+        return SimpleEntryProblem::BadEndRecord;
+    }
+    const uint64_t bodyLength = fileSize - fixed - stream0Size;
+    const uint64_t bodyOffset = sc::kHeaderSize + uint64_t{keyLength};
+    const uint64_t end1Offset = bodyOffset + bodyLength;
+    const uint64_t stream0Offset = end1Offset + sc::kEndRecordSize;
+
+    unsigned char end1[sc::kEndRecordSize];
+    if (!readRange(file, tail, tailStart, end1Offset, sizeof end1, end1)) {
+        return SimpleEntryProblem::ReadFailed;
+    }
+    if (le64(end1 + sc::kEndMagicOffset) != sc::kFinalMagic)
+        return SimpleEntryProblem::BadEndRecord;
+
+    out.stream0.resize(stream0Size);
+    if (!readRange(file, tail, tailStart, stream0Offset, stream0Size, out.stream0.data())) {
+        return SimpleEntryProblem::ReadFailed;
+    }
+    out.key.resize(keyLength);
+    if (sc::kHeaderSize + std::size_t{keyLength} <= head.size()) {
+        std::copy_n(head.data() + sc::kHeaderSize, keyLength, out.key.data());
+    } else if (!file.readExactAt(sc::kHeaderSize, out.key.data(), keyLength)) {
+        return SimpleEntryProblem::ReadFailed;
+    }
+    out.bodyOffset = bodyOffset;
+    out.bodyLength = bodyLength;
+    return SimpleEntryProblem::None;
+}
+
+const char* describe(SimpleEntryProblem problem) {
+    switch (problem) {
+        case SimpleEntryProblem::None:
+            return "no problem";
+        case SimpleEntryProblem::TooShort:
+            return "damaged entry file (too short)";
+        case SimpleEntryProblem::BadMagic:
+            return "damaged entry file (bad magic number)";
+        case SimpleEntryProblem::BadVersion:
+            return "entry file of an unknown version";
+        case SimpleEntryProblem::BadKey:
+            return "damaged entry file (bad key length)";
+        case SimpleEntryProblem::BadEndRecord:
+            return "damaged entry file (bad end record)";
+        case SimpleEntryProblem::ReadFailed:
+            return "unreadable entry file";
+    }
+    return "damaged entry file";
+}
+
+}  // namespace harvix::chromium

@@ -1,0 +1,76 @@
+// harvix-mkchromecache: writes a Chromium HTTP cache (simple cache or block
+// files) from a description, or a large synthetic one for benchmarks.
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "ChromeDescription.h"
+
+namespace {
+
+int usage() {
+    std::cerr
+        << "Usage: harvix-mkchromecache DESCRIPTION FOLDER\n"
+           "       harvix-mkchromecache --synthetic COUNT [--body BYTES] [--blockfile] FOLDER\n"
+           "\n"
+           "Writes a Chromium HTTP cache into FOLDER: a simple cache (index,\n"
+           "<16 hex>_0 files) or a block-file cache (index, data_0..data_3, f_xxxxxx).\n"
+           "The description format is explained at the top of\n"
+           "tools/chromecache/ChromeDescription.h.\n";
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        if (!args.empty() && args[0] == "--synthetic") {
+            std::size_t count = 0;
+            std::size_t bodyBytes = 4000;
+            bool blockFile = false;
+            std::string folder;
+            for (std::size_t i = 0; i < args.size(); ++i) {
+                const bool hasValue = i + 1 < args.size();
+                if (args[i] == "--synthetic" && hasValue) {
+                    count = std::stoul(args[++i]);
+                } else if (args[i] == "--body" && hasValue) {
+                    bodyBytes = std::stoul(args[++i]);
+                } else if (args[i] == "--blockfile") {
+                    blockFile = true;
+                } else if (folder.empty() && args[i][0] != '-') {
+                    folder = args[i];
+                } else {
+                    return usage();
+                }
+            }
+            if (count == 0 || folder.empty())
+                return usage();
+            const auto entries = chromecache::syntheticEntries(count, bodyBytes);
+            if (blockFile) {
+                chromecache::BlockFileOptions options;
+                options.tableLength = 0x10000;
+                chromecache::writeBlockFileCache(folder, entries, options);
+            } else {
+                chromecache::writeSimpleCache(folder, entries);
+            }
+            std::cout << count << " entries\n";
+            return 0;
+        }
+        if (args.size() != 2)
+            return usage();
+        std::ifstream in(args[0]);
+        if (!in) {
+            std::cerr << "harvix-mkchromecache: cannot read " << args[0] << "\n";
+            return 1;
+        }
+        const std::size_t written = chromecache::writeDescribedCache(
+            in, std::filesystem::path(args[0]).parent_path(), args[1]);
+        std::cout << written << " entries\n";
+        return 0;
+    } catch (const std::exception& error) {
+        std::cerr << "harvix-mkchromecache: " << error.what() << "\n";
+        return 1;
+    }
+}
