@@ -533,6 +533,10 @@ bool RunHarness(std::string_view name, const uint8_t* data, std::size_t size,
         RunIndexDat(data, size, scratch);
     } else if (name == "picture_size") {
         RunPictureSize(data, size, scratch);
+    } else if (name == "chromium_simple") {
+        RunChromiumSimple(data, size);
+    } else if (name == "chromium_blockfile") {
+        RunChromiumBlockFile(data, size);
     } else {
         return false;
     }

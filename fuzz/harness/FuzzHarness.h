@@ -75,9 +75,17 @@ PackedCache UnpackMozillaCache(const uint8_t* data, std::size_t size);
 // file found (if any) becomes the separate part.
 std::string PackMozillaCacheFolder(const fs::path& folder);
 
+// One simple-cache entry file (`<16 hex>_0`) of a Chromium cache.
+void RunChromiumSimple(const uint8_t* data, std::size_t size);
+// A Chromium block-file cache: for each of index, data_0 .. data_3 and
+// f_000001 a 32-bit little-endian length and the file's bytes.
+void RunChromiumBlockFile(const uint8_t* data, std::size_t size);
+std::string PackBlockFileCache(const fs::path& folder);
+
 // The harness names, as the fuzz targets and the corpus folders are named.
 inline constexpr std::string_view kHarnessNames[] = {
-    "mozilla_map", "mozilla_metadata", "profile", "filter_file", "index_dat", "picture_size"};
+    "mozilla_map", "mozilla_metadata", "profile",         "filter_file",
+    "index_dat",   "picture_size",     "chromium_simple", "chromium_blockfile"};
 
 // Runs the named harness; false for an unknown name.
 bool RunHarness(std::string_view name, const uint8_t* data, std::size_t size,

@@ -316,6 +316,8 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> MakeSeed
     corpus["filter_file"] = FilterSeeds(sourceDir, scratch.path());
     corpus["index_dat"] = IndexSeeds(testdataDir);
     corpus["picture_size"] = PictureSeeds();
+    corpus["chromium_simple"] = ChromiumSimpleSeeds(scratch.path());
+    corpus["chromium_blockfile"] = ChromiumBlockFileSeeds(scratch.path());
     return corpus;
 }
 

@@ -25,8 +25,9 @@ int usage() {
 
 // Every entry of a block-file cache as the reader sees it.
 int inspect(const std::filesystem::path& folder) {
-    harvix::chromium::BlockFileCache cache(
-        [&folder](const std::string& name) { return harvix::chromium::openCacheFile(folder / name); });
+    harvix::chromium::BlockFileCache cache([&folder](const std::string& name) {
+        return harvix::chromium::openCacheFile(folder / name);
+    });
     std::string problem;
     if (!cache.open(problem)) {
         std::cerr << "harvix-mkchromecache: " << problem << "\n";
@@ -35,8 +36,10 @@ int inspect(const std::filesystem::path& folder) {
     cache.forEachEntry(
         [](const harvix::chromium::BlockFileCache::Entry& entry) {
             static const char digits[] = "0123456789abcdef";
-            for (const unsigned char c : entry.key) std::cout << digits[c >> 4] << digits[c & 15];
-            for (const auto& stream : entry.streams) std::cout << '\t' << stream.size;
+            for (const unsigned char c : entry.key)
+                std::cout << digits[c >> 4] << digits[c & 15];
+            for (const auto& stream : entry.streams)
+                std::cout << '\t' << stream.size;
             std::cout << '\n';
         },
         [](const std::string& reason) { std::cerr << "skipped: " << reason << "\n"; });
@@ -48,7 +51,8 @@ int inspect(const std::filesystem::path& folder) {
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     try {
-        if (args.size() == 2 && args[0] == "--inspect") return inspect(args[1]);
+        if (args.size() == 2 && args[0] == "--inspect")
+            return inspect(args[1]);
         if (!args.empty() && args[0] == "--synthetic") {
             std::size_t count = 0;
             std::size_t bodyBytes = 4000;

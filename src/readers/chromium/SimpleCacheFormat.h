@@ -36,7 +36,7 @@ inline constexpr std::size_t kHeaderMagicOffset = 0;       // uint64 initial_mag
 inline constexpr std::size_t kHeaderVersionOffset = 8;     // uint32 version
 inline constexpr std::size_t kHeaderKeyLengthOffset = 12;  // uint32 key_length
 inline constexpr std::size_t kHeaderKeyHashOffset = 16;    // uint32 key_hash (a 32-bit hash of the
-                                                         // key) 20: uint32 padding, 0
+                                                           // key) 20: uint32 padding, 0
 inline constexpr uint64_t kInitialMagic = 0xfcfb6d1ba7725c30ULL;
 // The entry file version this reader knows; Chromium has written 5 since 2013
 // and upgrades older folders before use.
