@@ -1,0 +1,181 @@
+#include "readers/http/ResponseHead.h"
+
+#include <cstddef>
+
+namespace harvix {
+
+namespace {
+
+char lowerAscii(char ch) {
+    return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isBlank(char ch) {
+    return ch == ' ' || ch == '\t';
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (isBlank(text.front()) || text.front() == '\r')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (isBlank(text.back()) || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool isDigit(char ch) {
+    return ch >= '0' && ch <= '9';
+}
+
+// "HTTP/1.1 200 OK", "HTTP/2 404": the three-digit code after the version.
+std::optional<int> statusOf(std::string_view line) {
+    if (line.size() < 5 || !equalsIgnoringCase(line.substr(0, 5), "HTTP/")) {
+        return std::nullopt;
+    }
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos) {
+        return 0;
+    }
+    std::string_view rest = line.substr(blank + 1);
+    while (!rest.empty() && rest.front() == ' ') {
+        rest.remove_prefix(1);
+    }
+    if (rest.size() < 3 || !isDigit(rest[0]) || !isDigit(rest[1]) || !isDigit(rest[2]) ||
+        (rest.size() > 3 && isDigit(rest[3]))) {
+        return 0;
+    }
+    return (rest[0] - '0') * 100 + (rest[1] - '0') * 10 + (rest[2] - '0');
+}
+
+}  // namespace
+
+std::optional<std::string> ResponseHead::header(std::string_view name) const {
+    for (const auto& [headerName, value] : headers) {
+        if (equalsIgnoringCase(headerName, name)) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string ResponseHead::contentType() const {
+    return header("Content-Type").value_or("");
+}
+
+std::optional<uint64_t> ResponseHead::contentLength() const {
+    const std::optional<std::string> value = header("Content-Length");
+    if (!value || value->empty()) {
+        return std::nullopt;
+    }
+    uint64_t length = 0;
+    for (const char ch : *value) {
+        if (!isDigit(ch)) {
+            return std::nullopt;
+        }
+        const auto digit = static_cast<uint64_t>(ch - '0');
+        if (length > (UINT64_MAX - digit) / 10) {
+            return std::nullopt;
+        }
+        length = length * 10 + digit;
+    }
+    return length;
+}
+
+ContentEncoding ResponseHead::contentEncoding() const {
+    // Every Content-Encoding line counts: two lines stack two codings just as
+    // "gzip, br" does in one.
+    ContentEncoding found = ContentEncoding::Identity;
+    bool haveCoding = false;
+    for (const auto& [name, value] : headers) {
+        if (!equalsIgnoringCase(name, "Content-Encoding")) {
+            continue;
+        }
+        std::string_view rest = value;
+        while (!rest.empty()) {
+            const std::size_t comma = rest.find(',');
+            const std::string_view coding = trimmed(rest.substr(0, comma));
+            rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
+            if (coding.empty() || equalsIgnoringCase(coding, "identity")) {
+                continue;
+            }
+            if (haveCoding) {
+                return ContentEncoding::Unsupported;
+            }
+            haveCoding = true;
+            if (equalsIgnoringCase(coding, "gzip") || equalsIgnoringCase(coding, "x-gzip")) {
+                found = ContentEncoding::Gzip;
+            } else if (equalsIgnoringCase(coding, "deflate")) {
+                found = ContentEncoding::Deflate;
+            } else if (equalsIgnoringCase(coding, "br")) {
+                found = ContentEncoding::Brotli;
+            } else if (equalsIgnoringCase(coding, "zstd")) {
+                found = ContentEncoding::Zstd;
+            } else {
+                return ContentEncoding::Unsupported;
+            }
+        }
+    }
+    return found;
+}
+
+ResponseHead parseResponseHead(std::string_view raw) {
+    ResponseHead head;
+    bool first = true;
+    while (!raw.empty()) {
+        const std::size_t end = raw.find_first_of(std::string_view("\n\0", 2));
+        std::string_view line = raw.substr(0, end);
+        raw = end == std::string_view::npos ? std::string_view{} : raw.substr(end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.empty()) {
+            if (first) {
+                continue;  // leading blank lines before the status line
+            }
+            break;
+        }
+        if (first) {
+            first = false;
+            if (const std::optional<int> status = statusOf(line)) {
+                head.status = *status;
+                continue;
+            }
+        }
+        if (isBlank(line.front())) {
+            if (!head.headers.empty()) {
+                std::string& value = head.headers.back().second;
+                const std::string_view more = trimmed(line);
+                if (!more.empty()) {
+                    value += value.empty() ? "" : " ";
+                    value += more;
+                }
+            }
+            continue;
+        }
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view name = trimmed(line.substr(0, colon));
+        if (name.empty()) {
+            continue;
+        }
+        head.headers.emplace_back(std::string(name), std::string(trimmed(line.substr(colon + 1))));
+    }
+    return head;
+}
+
+}  // namespace harvix
