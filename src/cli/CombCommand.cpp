@@ -66,7 +66,8 @@ public:
                "                  [--one-copy | --no-one-copy]\n"
                "                  [--skip-duplicates | --no-skip-duplicates]\n"
                "\n"
-               "Runs one comb of the cache of BROWSER (mozilla, ie or maxthon) exactly as\n"
+               "Runs one comb of the cache of BROWSER (mozilla, ie, maxthon, chromium,\n"
+               "chrome, edge, brave, vivaldi or opera) exactly as\n"
                "the Harvix program does: every cache entry is matched against the filter\n"
                "items and each match is copied into the item's folder. Prints the full\n"
                "path of every file kept, one per line; a progress bar on standard error\n"
@@ -166,6 +167,7 @@ public:
             return kExitCacheOpen;
         }
         reader->LoadEntries();
+        SaySkipped(*reader, "comb");
         RunReport report;
         report.showProgress = isatty(STDERR_FILENO) == 1;
         filter.sinceTime = since;

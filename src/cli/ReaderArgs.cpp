@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "readers/ChromiumCacheBrowser.h"
 #include "readers/IECache.h"
 #include "readers/ReaderFactory.h"
 
@@ -15,6 +16,12 @@ int32_t BrowserKindFromWord(const std::string& word) {
     }
     if (word == "maxthon") {
         return 2;
+    }
+    static const char* const chromiumFamily[] = {"chromium", "chrome",  "edge",
+                                                 "brave",    "vivaldi", "opera"};
+    for (int32_t i = 0; i < 6; ++i) {
+        if (word == chromiumFamily[i])
+            return 3 + i;
     }
     return -1;
 }
@@ -29,7 +36,19 @@ std::unique_ptr<CCacheBrowser> MakeReaderOrSay(int32_t kind, const std::string& 
     return reader;
 }
 
+void SaySkipped(CCacheBrowser& reader, const std::string& command) {
+    if (auto* chromium = dynamic_cast<ChromiumCacheBrowser*>(&reader)) {
+        for (const auto& [reason, count] : chromium->Skipped()) {
+            std::cerr << "harvix-cli " << command << ": left out " << count << " "
+                      << (count == 1 ? "entry" : "entries") << ": " << reason << "\n";
+        }
+    }
+}
+
 void SayWhyNotOpened(CCacheBrowser& reader, const std::string& command) {
+    if (auto* chromium = dynamic_cast<ChromiumCacheBrowser*>(&reader)) {
+        std::cerr << "harvix-cli " << command << ": " << chromium->FailureText() << "\n";
+    }
     if (auto* urlCache = dynamic_cast<CIECache*>(&reader)) {
         std::cerr << "harvix-cli " << command
                   << ": cannot open the URL cache: " << urlCache->Service().FailureText() << "\n";

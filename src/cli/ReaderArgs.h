@@ -9,7 +9,8 @@
 #include "readers/CacheBrowser.h"
 
 // The browser kind named by a word: "mozilla" (or "firefox") 0, "ie" 1,
-// "maxthon" 2; -1 for any other word.
+// "maxthon" 2, "chromium" 3, "chrome" 4, "edge" 5, "brave" 6, "vivaldi" 7,
+// "opera" 8; -1 for any other word.
 int32_t BrowserKindFromWord(const std::string& word);
 
 // The reader for `kind` with `cacheLocation` (empty: the settings decide),
@@ -20,6 +21,10 @@ std::unique_ptr<CCacheBrowser> MakeReaderOrSay(int32_t kind, const std::string& 
 // After a failed TryOpen: prints why on standard error where the error
 // report did not (the URL cache's failures show no box).
 void SayWhyNotOpened(CCacheBrowser& reader, const std::string& command);
+
+// After a reading: prints on standard error what the reader left out, by
+// reason (the Chromium family's readers count them).
+void SaySkipped(CCacheBrowser& reader, const std::string& command);
 
 // A text fit for one tab-separated field: control characters (tabs and line
 // ends included) become %XX.

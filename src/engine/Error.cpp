@@ -14,6 +14,8 @@ const char* ModuleLabel(int32_t module) {
             return "MozillaCache:";
         case CError::IECache:
             return "IECache:";
+        case CError::ChromiumCache:
+            return "ChromiumCache:";
         default:
             return "";
     }

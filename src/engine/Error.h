@@ -11,7 +11,7 @@
 class CError {
 public:
     // Who reports.
-    enum Module : int32_t { FilterCache = 1, MozillaCache = 2, IECache = 3 };
+    enum Module : int32_t { FilterCache = 1, MozillaCache = 2, IECache = 3, ChromiumCache = 4 };
     // What failed.
     enum Kind : int32_t {
         FileOpen = 4,

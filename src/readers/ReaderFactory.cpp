@@ -2,6 +2,7 @@
 
 #include "app/Settings.h"
 #include "platform/Text.h"
+#include "readers/ChromiumCacheBrowser.h"
 #include "readers/IECache.h"
 #include "readers/MozillaCache.h"
 #include "readers/UrlCacheMsiecf.h"
@@ -19,6 +20,16 @@ std::unique_ptr<CCacheBrowser> MakeReader(int32_t browserKind, const std::string
             // An index.dat file or a folder that holds one; empty: the Wine prefix's.
             return std::make_unique<CIECache>(
                 std::make_unique<CMsiecfUrlCache>(PathFromUtf8(cacheLocation)));
+        }
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+        case 7:
+        case 8: {  // the Chromium family
+            static const char* const words[] = {"chromium", "chrome",  "edge",
+                                                "brave",    "vivaldi", "opera"};
+            return std::make_unique<ChromiumCacheBrowser>(words[browserKind - 3], cacheLocation);
         }
         default:
             return nullptr;

@@ -11,6 +11,7 @@
 // the last two share the system's URL cache): a Firefox reader whose cache folder is
 // `cacheLocation` (empty: the remembered folder MozillaCachePath of the
 // settings, which may itself be empty, so that Open finds the folder), or the
-// URL-cache reader for kinds 1 and 2. Null for any other kind, or when the
+// URL-cache reader for kinds 1 and 2, or the Chromium family's reader for
+// kinds 3 to 8 (chromium, chrome, edge, brave, vivaldi, opera). Null for any other kind, or when the
 // reader for the kind is not part of this build.
 std::unique_ptr<CCacheBrowser> MakeReader(int32_t browserKind, const std::string& cacheLocation);

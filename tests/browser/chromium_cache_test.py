@@ -221,6 +221,8 @@ def main():
                 failures.append("GPU cache: index counts %d entries, reader found %d" % (counted, len(read)))
             if read != rankings_keys(gpu):
                 failures.append("GPU cache: hash-table walk and rankings list differ")
+            print("GPU cache: %d entries read" % len(read))
+        print("listed %d entries, kept %d files" % (len(listed), len(kept)))
     server.shutdown()
     for failure in failures:
         print("FAIL:", failure)
