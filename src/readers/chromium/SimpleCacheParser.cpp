@@ -14,6 +14,7 @@ namespace {
 // 0 fit, so most entries cost two reads.
 constexpr std::size_t kHeadRead = 1024;
 constexpr std::size_t kTailRead = 8192;
+constexpr std::size_t kWholeRead = 16384;
 
 // Copies [offset, offset + n) from the tail buffer when it holds it, else reads it.
 bool readRange(const ByteSource& file, const std::vector<unsigned char>& tail, uint64_t tailStart,
@@ -33,29 +34,49 @@ SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out
     if (fileSize < sc::kHeaderSize + 2 * sc::kEndRecordSize)
         return SimpleEntryProblem::TooShort;
 
-    std::vector<unsigned char> head(
-        static_cast<std::size_t>(std::min<uint64_t>(fileSize, sc::kHeaderSize + kHeadRead)));
-    if (!file.readExactAt(0, head.data(), head.size()))
-        return SimpleEntryProblem::ReadFailed;
-    if (le64(head.data() + sc::kHeaderMagicOffset) != sc::kInitialMagic) {
+    // A small file is read whole, in one read: its head and its tail at once.
+    std::vector<unsigned char> tail;
+    std::vector<unsigned char> headBuffer;
+    const unsigned char* headBytes = nullptr;
+    std::size_t headLength = 0;
+    if (fileSize <= kWholeRead) {
+        tail.resize(static_cast<std::size_t>(fileSize));
+        if (!file.readExactAt(0, tail.data(), tail.size()))
+            return SimpleEntryProblem::ReadFailed;
+        headBytes = tail.data();
+        headLength = tail.size();
+    } else {
+        headBuffer.resize(sc::kHeaderSize + kHeadRead);
+        if (!file.readExactAt(0, headBuffer.data(), headBuffer.size())) {
+            return SimpleEntryProblem::ReadFailed;
+        }
+        headBytes = headBuffer.data();
+        headLength = headBuffer.size();
+    }
+    const unsigned char* head = headBytes;
+    if (le64(head + sc::kHeaderMagicOffset) != sc::kInitialMagic) {
         return SimpleEntryProblem::BadMagic;
     }
-    if (le32(head.data() + sc::kHeaderVersionOffset) != sc::kEntryVersion) {
+    if (le32(head + sc::kHeaderVersionOffset) != sc::kEntryVersion) {
         return SimpleEntryProblem::BadVersion;
     }
-    const uint32_t keyLength = le32(head.data() + sc::kHeaderKeyLengthOffset);
+    const uint32_t keyLength = le32(head + sc::kHeaderKeyLengthOffset);
     if (keyLength > sc::kMaxKeyLength ||
         uint64_t{keyLength} > fileSize - sc::kHeaderSize - 2 * sc::kEndRecordSize) {
         return SimpleEntryProblem::BadKey;
     }
 
     // The tail: stream 0's end record is the file's last bytes.
-    const std::size_t tailLength =
-        static_cast<std::size_t>(std::min<uint64_t>(fileSize, kTailRead));
-    const uint64_t tailStart = fileSize - tailLength;
-    std::vector<unsigned char> tail(tailLength);
-    if (!file.readExactAt(tailStart, tail.data(), tail.size()))
-        return SimpleEntryProblem::ReadFailed;
+    uint64_t tailStart = 0;
+    if (tail.empty()) {
+        const std::size_t tailLength =
+            static_cast<std::size_t>(std::min<uint64_t>(fileSize, kTailRead));
+        tailStart = fileSize - tailLength;
+        tail.resize(tailLength);
+        if (!file.readExactAt(tailStart, tail.data(), tail.size())) {
+            return SimpleEntryProblem::ReadFailed;
+        }
+    }
     const unsigned char* end0 = tail.data() + tail.size() - sc::kEndRecordSize;
     if (le64(end0 + sc::kEndMagicOffset) != sc::kFinalMagic)
         return SimpleEntryProblem::BadEndRecord;
@@ -84,8 +105,8 @@ SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out
         return SimpleEntryProblem::ReadFailed;
     }
     out.key.resize(keyLength);
-    if (sc::kHeaderSize + std::size_t{keyLength} <= head.size()) {
-        std::copy_n(head.data() + sc::kHeaderSize, keyLength, out.key.data());
+    if (sc::kHeaderSize + std::size_t{keyLength} <= headLength) {
+        std::copy_n(head + sc::kHeaderSize, keyLength, out.key.data());
     } else if (!file.readExactAt(sc::kHeaderSize, out.key.data(), keyLength)) {
         return SimpleEntryProblem::ReadFailed;
     }
