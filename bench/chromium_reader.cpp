@@ -13,6 +13,7 @@
 #include "readers/chromium/ChromiumCache.h"
 
 using namespace harvix::chromium;
+namespace chromecache = harvix::chromecache;
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "readers/chromium/ResponseInfo.h"
 #include "readers/chromium/SimpleCacheParser.h"
 
-namespace fuzzing {
+namespace harvix::fuzzing {
 
 namespace {
 
@@ -37,7 +37,7 @@ void CheckResponseInfo(std::span<const unsigned char> stream0) {
 
 }  // namespace
 
-void RunChromiumSimple(const uint8_t* data, std::size_t size) {
+void runChromiumSimple(const uint8_t* data, std::size_t size) {
     const MemoryBytes file(std::vector<unsigned char>(data, data + size));
     harvix::chromium::SimpleEntryFile entry;
     if (harvix::chromium::parseSimpleEntry(file, entry) !=
@@ -50,7 +50,7 @@ void RunChromiumSimple(const uint8_t* data, std::size_t size) {
     harvix::chromium::urlFromKey(entry.key);
 }
 
-std::string PackBlockFileCache(const fs::path& folder) {
+std::string packBlockFileCache(const fs::path& folder) {
     std::string packed;
     for (const char* name : kBlockFileNames) {
         std::string bytes;
@@ -66,7 +66,7 @@ std::string PackBlockFileCache(const fs::path& folder) {
     return packed;
 }
 
-void RunChromiumBlockFile(const uint8_t* data, std::size_t size) {
+void runChromiumBlockFile(const uint8_t* data, std::size_t size) {
     // The input: for each file of kBlockFileNames a 32-bit little-endian length, then its bytes.
     std::map<std::string, std::vector<unsigned char>> files;
     std::size_t pos = 0;
@@ -110,7 +110,7 @@ void RunChromiumBlockFile(const uint8_t* data, std::size_t size) {
     Check(visited <= BlockFileCache::kMaxEntries, "more entries than the bound");
 }
 
-std::vector<std::pair<std::string, std::string>> ChromiumSimpleSeeds(const fs::path& scratch) {
+std::vector<std::pair<std::string, std::string>> chromiumSimpleSeeds(const fs::path& scratch) {
     std::vector<std::pair<std::string, std::string>> seeds;
     std::vector<chromecache::Entry> entries = chromecache::syntheticEntries(3, 300, 5);
     entries[1].key = chromecache::splitCacheKey("https://a.org/" + std::string(2000, 'k'));
@@ -124,7 +124,7 @@ std::vector<std::pair<std::string, std::string>> ChromiumSimpleSeeds(const fs::p
     return seeds;
 }
 
-std::vector<std::pair<std::string, std::string>> ChromiumBlockFileSeeds(const fs::path& scratch) {
+std::vector<std::pair<std::string, std::string>> chromiumBlockFileSeeds(const fs::path& scratch) {
     std::vector<std::pair<std::string, std::string>> seeds;
     std::vector<chromecache::Entry> entries = chromecache::syntheticEntries(6, 3000, 9);
     entries[0].body.assign(20000, 'x');  // an external file
@@ -133,8 +133,8 @@ std::vector<std::pair<std::string, std::string>> ChromiumBlockFileSeeds(const fs
     options.tableLength = 4;
     const fs::path folder = scratch / "chromium-blockfile";
     chromecache::writeBlockFileCache(folder, entries, options);
-    seeds.emplace_back("six-entries", PackBlockFileCache(folder));
+    seeds.emplace_back("six-entries", packBlockFileCache(folder));
     return seeds;
 }
 
-}  // namespace fuzzing
+}  // namespace harvix::fuzzing

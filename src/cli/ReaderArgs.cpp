@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <iostream>
 
-#include "readers/ChromiumCacheBrowser.h"
-#include "readers/IECache.h"
+#include "readers/ChromiumCacheReader.h"
 #include "readers/ReaderFactory.h"
+#include "readers/UrlCacheReader.h"
 
-int32_t BrowserKindFromWord(const std::string& word) {
+namespace harvix {
+
+int32_t browserKindFromWord(const std::string& word) {
     if (word == "mozilla" || word == "firefox") {
         return 0;
     }
@@ -26,9 +28,9 @@ int32_t BrowserKindFromWord(const std::string& word) {
     return -1;
 }
 
-std::unique_ptr<CCacheBrowser> MakeReaderOrSay(int32_t kind, const std::string& word,
-                                               const std::string& cacheLocation) {
-    std::unique_ptr<CCacheBrowser> reader = MakeReader(kind, cacheLocation);
+std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& word,
+                                             const std::string& cacheLocation) {
+    std::unique_ptr<CacheReader> reader = makeBrowserReader(kind, cacheLocation);
     if (reader == nullptr) {
         std::cerr << "harvix-cli: the cache reader for '" << word
                   << "' is not available in this build\n";
@@ -36,26 +38,26 @@ std::unique_ptr<CCacheBrowser> MakeReaderOrSay(int32_t kind, const std::string& 
     return reader;
 }
 
-void SaySkipped(CCacheBrowser& reader, const std::string& command) {
-    if (auto* chromium = dynamic_cast<ChromiumCacheBrowser*>(&reader)) {
-        for (const auto& [reason, count] : chromium->Skipped()) {
+void saySkipped(CacheReader& reader, const std::string& command) {
+    if (auto* chromium = dynamic_cast<ChromiumCacheReader*>(&reader)) {
+        for (const auto& [reason, count] : chromium->skipped()) {
             std::cerr << "harvix-cli " << command << ": left out " << count << " "
                       << (count == 1 ? "entry" : "entries") << ": " << reason << "\n";
         }
     }
 }
 
-void SayWhyNotOpened(CCacheBrowser& reader, const std::string& command) {
-    if (auto* chromium = dynamic_cast<ChromiumCacheBrowser*>(&reader)) {
-        std::cerr << "harvix-cli " << command << ": " << chromium->FailureText() << "\n";
+void sayWhyNotOpened(CacheReader& reader, const std::string& command) {
+    if (auto* chromium = dynamic_cast<ChromiumCacheReader*>(&reader)) {
+        std::cerr << "harvix-cli " << command << ": " << chromium->failureText() << "\n";
     }
-    if (auto* urlCache = dynamic_cast<CIECache*>(&reader)) {
+    if (auto* urlCache = dynamic_cast<UrlCacheReader*>(&reader)) {
         std::cerr << "harvix-cli " << command
-                  << ": cannot open the URL cache: " << urlCache->Service().FailureText() << "\n";
+                  << ": cannot open the URL cache: " << urlCache->service().failureText() << "\n";
     }
 }
 
-std::string FieldText(const std::string& text) {
+std::string fieldText(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (const char ch : text) {
@@ -70,3 +72,5 @@ std::string FieldText(const std::string& text) {
     }
     return out;
 }
+
+}  // namespace harvix

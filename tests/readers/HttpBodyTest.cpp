@@ -113,14 +113,14 @@ TEST(BodyDecoder, EveryCodingWholeAndByteByByte) {
     const std::string body = SampleBody();
     for (const Coding& coding : kCodings) {
         SCOPED_TRACE(coding.name);
-        const std::string stored = mozcache::EncodeBody(coding.name, body);
+        const std::string stored = harvix::mozcache::EncodeBody(coding.name, body);
         for (const std::size_t piece : {stored.size(), std::size_t{1}, std::size_t{4093}}) {
             const Decoded decoded = Decode(coding.encoding, stored, piece);
             EXPECT_TRUE(decoded.finished);
             EXPECT_TRUE(decoded.out == body);
         }
         // An empty resource encodes to a short stream that decodes to nothing.
-        const Decoded empty = Decode(coding.encoding, mozcache::EncodeBody(coding.name, ""), 7);
+        const Decoded empty = Decode(coding.encoding, harvix::mozcache::EncodeBody(coding.name, ""), 7);
         EXPECT_TRUE(empty.finished);
         EXPECT_TRUE(empty.out.empty());
     }
@@ -133,7 +133,7 @@ TEST(BodyDecoder, CutShortDamagedTrailingOrUnsupportedFails) {
             continue;
         }
         SCOPED_TRACE(coding.name);
-        const std::string stored = mozcache::EncodeBody(coding.name, body);
+        const std::string stored = harvix::mozcache::EncodeBody(coding.name, body);
         // An interrupted download: the stored stream stops early.
         EXPECT_FALSE(Decode(coding.encoding, stored.substr(0, stored.size() / 2), 999).finished);
         EXPECT_FALSE(Decode(coding.encoding, stored.substr(0, stored.size() - 1), 999).finished);
@@ -152,7 +152,7 @@ TEST(BodyDecoder, CutShortDamagedTrailingOrUnsupportedFails) {
     }
     // A gzip body of two members is one resource.
     const std::string twoMembers =
-        mozcache::EncodeBody("gzip", "first ") + mozcache::EncodeBody("gzip", "second");
+        harvix::mozcache::EncodeBody("gzip", "first ") + harvix::mozcache::EncodeBody("gzip", "second");
     const Decoded joined = Decode(ContentEncoding::Gzip, twoMembers, 3);
     EXPECT_TRUE(joined.finished);
     EXPECT_EQ(joined.out, "first second");
@@ -161,11 +161,11 @@ TEST(BodyDecoder, CutShortDamagedTrailingOrUnsupportedFails) {
 
 TEST(BodyDecoder, OutputStopsAtTheCallersLimitAndAtARefusingSink) {
     // 64 MiB of zeros stored in a few kilobytes: only the limit stops it.
-    const std::string bomb = mozcache::EncodeBody("gzip", std::string(64u << 20, '\0'));
+    const std::string bomb = harvix::mozcache::EncodeBody("gzip", std::string(64u << 20, '\0'));
     ASSERT_LT(bomb.size(), 200000u);
     for (const Coding& coding : kCodings) {
         SCOPED_TRACE(coding.name);
-        const std::string stored = mozcache::EncodeBody(coding.name, std::string(1000000, 'z'));
+        const std::string stored = harvix::mozcache::EncodeBody(coding.name, std::string(1000000, 'z'));
         const Decoded capped = Decode(coding.encoding, stored, 4096, 999999);
         EXPECT_FALSE(capped.finished);
         EXPECT_LE(capped.out.size(), 999999u);
@@ -176,7 +176,7 @@ TEST(BodyDecoder, OutputStopsAtTheCallersLimitAndAtARefusingSink) {
     EXPECT_LE(capped.out.size(), 1u << 20);
 
     BodyDecoder decoder(ContentEncoding::Gzip);
-    const std::string stored = mozcache::EncodeBody("gzip", SampleBody());
+    const std::string stored = harvix::mozcache::EncodeBody("gzip", SampleBody());
     int calls = 0;
     EXPECT_FALSE(
         decoder.feed({reinterpret_cast<const unsigned char*>(stored.data()), stored.size()},

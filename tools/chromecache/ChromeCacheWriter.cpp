@@ -5,7 +5,7 @@
 #include <fstream>
 #include <map>
 
-namespace chromecache {
+namespace harvix::chromecache {
 
 namespace {
 
@@ -404,4 +404,4 @@ std::vector<Entry> syntheticEntries(std::size_t count, std::size_t bodyBytes, ui
     return entries;
 }
 
-}  // namespace chromecache
+}  // namespace harvix::chromecache

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace chromecache {
+namespace harvix::chromecache {
 
 namespace fs = std::filesystem;
 
@@ -78,4 +78,4 @@ void writeBlockFileCache(const fs::path& folder, const std::vector<Entry>& entri
 // (varied a little), http URLs on a few sites; deterministic.
 std::vector<Entry> syntheticEntries(std::size_t count, std::size_t bodyBytes, uint32_t seed = 1);
 
-}  // namespace chromecache
+}  // namespace harvix::chromecache

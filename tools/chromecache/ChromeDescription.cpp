@@ -6,7 +6,7 @@
 #include "Description.h"
 #include "Pictures.h"
 
-namespace chromecache {
+namespace harvix::chromecache {
 
 namespace {
 
@@ -43,7 +43,7 @@ std::string body(const std::string& spec, const fs::path& baseFolder, const std:
     if (kind == "none")
         return {};
     if (kind == "text")
-        return mozcache::Unescape(rest);
+        return mozcache::unescape(rest);
     const std::vector<std::string> args = words(rest);
     if (kind == "random") {
         if (args.empty() || args.size() > 2)
@@ -67,7 +67,7 @@ std::string body(const std::string& spec, const fs::path& baseFolder, const std:
     }
     if (args.size() == 2) {
         const std::string picture =
-            mozcache::MakePicture(kind, static_cast<int>(number(args[0], where)),
+            mozcache::makePicture(kind, static_cast<int>(number(args[0], where)),
                                   static_cast<int>(number(args[1], where)));
         if (!picture.empty())
             return picture;
@@ -171,15 +171,15 @@ Description readDescription(std::istream& in, const fs::path& baseFolder) {
             throw WriteError(where + ": line outside a section");
         Entry& e = entry.entry;
         if (name == "url") {
-            entry.url = mozcache::Unescape(value);
+            entry.url = mozcache::unescape(value);
         } else if (name == "key") {
-            e.key = mozcache::Unescape(value);
+            e.key = mozcache::unescape(value);
         } else if (name == "status") {
             entry.status = static_cast<int>(number(value, where));
         } else if (name == "type") {
             entry.type = value;
         } else if (name == "header") {
-            entry.headers.push_back(mozcache::Unescape(value));
+            entry.headers.push_back(mozcache::unescape(value));
         } else if (name == "body") {
             e.body = body(value, baseFolder, where);
         } else if (name == "content-length") {
@@ -224,4 +224,4 @@ std::size_t writeDescribedCache(std::istream& in, const fs::path& baseFolder,
     return description.entries.size();
 }
 
-}  // namespace chromecache
+}  // namespace harvix::chromecache

@@ -32,7 +32,7 @@
 
 #include "ChromeCacheWriter.h"
 
-namespace chromecache {
+namespace harvix::chromecache {
 
 struct Description {
     bool blockFile = false;
@@ -48,4 +48,4 @@ Description readDescription(std::istream& in, const fs::path& baseFolder);
 std::size_t writeDescribedCache(std::istream& in, const fs::path& baseFolder,
                                 const fs::path& folder);
 
-}  // namespace chromecache
+}  // namespace harvix::chromecache

@@ -74,13 +74,13 @@ int main(int argc, char** argv) {
             }
             if (count == 0 || folder.empty())
                 return usage();
-            const auto entries = chromecache::syntheticEntries(count, bodyBytes);
+            const auto entries = harvix::chromecache::syntheticEntries(count, bodyBytes);
             if (blockFile) {
-                chromecache::BlockFileOptions options;
+                harvix::chromecache::BlockFileOptions options;
                 options.tableLength = 0x10000;
-                chromecache::writeBlockFileCache(folder, entries, options);
+                harvix::chromecache::writeBlockFileCache(folder, entries, options);
             } else {
-                chromecache::writeSimpleCache(folder, entries);
+                harvix::chromecache::writeSimpleCache(folder, entries);
             }
             std::cout << count << " entries\n";
             return 0;
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
             std::cerr << "harvix-mkchromecache: cannot read " << args[0] << "\n";
             return 1;
         }
-        const std::size_t written = chromecache::writeDescribedCache(
+        const std::size_t written = harvix::chromecache::writeDescribedCache(
             in, std::filesystem::path(args[0]).parent_path(), args[1]);
         std::cout << written << " entries\n";
         return 0;

@@ -6,7 +6,7 @@
 
 #include "CacheWriter.h"
 
-namespace mozcache {
+namespace harvix::mozcache {
 
 namespace {
 
@@ -73,4 +73,4 @@ std::string ContentEncodingValue(const std::string& coding) {
     return coding == "raw-deflate" ? "deflate" : coding;
 }
 
-}  // namespace mozcache
+}  // namespace harvix::mozcache

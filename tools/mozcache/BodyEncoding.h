@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace mozcache {
+namespace harvix::mozcache {
 
 // `coding`: "gzip", "deflate" (zlib wrapper), "raw-deflate" (no wrapper, as
 // some servers send it), "br", "zstd", or "identity". Throws WriteError for
@@ -14,4 +14,4 @@ std::string EncodeBody(const std::string& coding, const std::string& body);
 // The Content-Encoding value a coding is sent under ("raw-deflate" → "deflate").
 std::string ContentEncodingValue(const std::string& coding);
 
-}  // namespace mozcache
+}  // namespace harvix::mozcache

@@ -136,7 +136,7 @@ damage = bad-pickle
 )");
     chromecache::writeDescribedCache(description, dir.path(), dir.path());
     // A link to a file outside and a folder named like an entry are refused.
-    WriteFile(dir.path() / "outside", "secret");
+    writeFile(dir.path() / "outside", "secret");
     fs::create_symlink(dir.path() / "outside", dir.path() / "00000000000000aa_0");
     fs::create_directory(dir.path() / "00000000000000bb_0");
     std::vector<CacheRecord> records;
