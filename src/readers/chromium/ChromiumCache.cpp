@@ -206,16 +206,19 @@ std::vector<fs::path> browserCacheRoots(std::string_view browser, const fs::path
 
 std::vector<CacheFolder> findCacheFolders(const fs::path& given) {
     std::vector<CacheFolder> found;
-    if (!isDirectory(given))
+    // The folder the user or the discovery names may itself be a link (a
+    // cache moved to another disk); links below it are never followed.
+    std::error_code error;
+    fs::path folder = fs::weakly_canonical(given, error);
+    if (error || !isDirectory(folder))
         return found;
-    const fs::path folder = given.lexically_normal();
+    if (!folder.has_filename())
+        folder = folder.parent_path();
     fs::path cache;
     // A cache folder itself: <root>/<profile>/Cache/Cache_Data or <root>/<profile>/Cache.
     if (!isDirectory(folder / "Cache") && looksLikeCacheFolder(folder)) {
-        const std::string name =
-            (folder.has_filename() ? folder : folder.parent_path()).filename().string();
-        fs::path base = folder.has_filename() ? folder : folder.parent_path();
-        fs::path root = base.parent_path();
+        const std::string name = folder.filename().string();
+        fs::path root = folder.parent_path();
         if (name == "Cache_Data")
             root = root.parent_path().parent_path();
         else if (name == "Cache")
@@ -223,15 +226,19 @@ std::vector<CacheFolder> findCacheFolders(const fs::path& given) {
         found.push_back({root, folder});
         return found;
     }
+    // A profile's Cache folder that holds Cache_Data.
+    if (folder.filename() == "Cache" && isDirectory(folder / "Cache_Data") &&
+        looksLikeCacheFolder(folder / "Cache_Data")) {
+        found.push_back({folder.parent_path().parent_path(), folder / "Cache_Data"});
+        return found;
+    }
     // A profile folder.
     if (profileCache(folder, cache)) {
-        fs::path base = folder.has_filename() ? folder : folder.parent_path();
-        found.push_back({base.parent_path(), cache});
+        found.push_back({folder.parent_path(), cache});
         return found;
     }
     // A browser root: every profile below it.
     std::vector<fs::path> profiles;
-    std::error_code error;
     fs::directory_iterator it(folder, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
         if (isDirectory(it->path()))

@@ -177,8 +177,12 @@ TEST(ChromiumDiscovery, RootsProfilesAndCacheFolders) {
 
     // A profile folder, a Cache_Data folder (with or without a final
     // separator) and an older profile's Cache each name one cache of the root.
+    // A root reached through a link is read as the root itself.
+    fs::create_directory_symlink(root, dir.path() / "linked-root");
+    EXPECT_EQ(findCacheFolders(dir.path() / "linked-root").size(), 3u);
     for (const fs::path& given :
-         {root / "Profile 2", root / "Profile 2" / "Cache" / "Cache_Data",
+         {root / "Profile 2", root / "Profile 2" / "Cache",
+          root / "Profile 2" / "Cache" / "Cache_Data",
           fs::path((root / "Profile 2" / "Cache" / "Cache_Data").string() + "/"),
           root / "Guest Profile" / "Cache"}) {
         const auto one = findCacheFolders(given);
