@@ -16,6 +16,7 @@ namespace fs = std::filesystem;
 struct ProcessInfo {
     int64_t pid = 0;
     std::string imageName;  // e.g. "firefox", "iexplore.exe"
+    int64_t uid = -1;       // real user id of its owner; -1 when unknown
 };
 
 class IPlatform {
@@ -44,6 +45,9 @@ public:
     // Sends a polite termination request; false when the process is gone or refused.
     virtual bool terminateProcess(int64_t pid) = 0;
     virtual int64_t currentProcessId() = 0;
+    // Real user id of this process; -1 where the system has none. A request
+    // to end "the running copy" only ever concerns the caller's own user.
+    virtual int64_t currentUserId() { return -1; }
 
     // Adds (enable) or removes the autostart entry named Harvix that starts
     // `exePath`. Failures are silent.

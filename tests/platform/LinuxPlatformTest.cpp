@@ -44,6 +44,9 @@ TEST(LinuxPlatform, ExecutableAndProcessTable) {
         if (info.pid == getpid()) {
             foundSelf = true;
             EXPECT_EQ(info.imageName, "harvix_tests");
+            // "Close" picks only the caller's own copies by this id.
+            EXPECT_EQ(info.uid, p.currentUserId());
+            EXPECT_EQ(info.uid, static_cast<int64_t>(getuid()));
         }
     }
     EXPECT_TRUE(foundSelf);

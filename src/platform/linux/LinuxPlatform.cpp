@@ -248,7 +248,8 @@ public:
             if (comm.back() == '\n') {
                 comm.pop_back();
             }
-            result.push_back(ProcessInfo{std::stoll(name), FullImageName(it->path(), comm)});
+            result.push_back(ProcessInfo{std::stoll(name), FullImageName(it->path(), comm),
+                                         realUserId(it->path())});
         }
         return result;
     }
@@ -258,6 +259,19 @@ public:
     }
 
     int64_t currentProcessId() override { return getpid(); }
+
+    int64_t currentUserId() override { return getuid(); }
+
+    // The real user id of a process: the first number of the "Uid:" line of
+    // its status file; -1 when the process ended meanwhile.
+    static int64_t realUserId(const fs::path& procDir) {
+        const std::string status = ReadSmallFile(procDir / "status", 4096);
+        const std::size_t at = status.find("\nUid:");
+        if (at == std::string::npos) {
+            return -1;
+        }
+        return std::strtoll(status.c_str() + at + 5, nullptr, 10);
+    }
 
     void setAutostart(bool enable, const fs::path& exePath) override {
         const fs::path folder = XdgFolder("XDG_CONFIG_HOME", homeFolder(), ".config") / "autostart";
