@@ -171,7 +171,7 @@ TEST_F(FirefoxCacheReaderTest, TheFactoryMakesAFirefoxReaderForKindZeroOnly) {
     EXPECT_EQ(makeBrowserReader(0, "/given")->cacheFolder, "/given");
     theSettings().MozillaCachePath.clear();
     EXPECT_EQ(makeBrowserReader(0, "")->cacheFolder, "");
-    EXPECT_EQ(makeBrowserReader(3, ""), nullptr);
+    EXPECT_EQ(makeBrowserReader(9, ""), nullptr);  // kinds 3 to 8: the Chromium family
     EXPECT_EQ(makeBrowserReader(-1, ""), nullptr);
 }
 

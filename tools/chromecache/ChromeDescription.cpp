@@ -194,6 +194,8 @@ Description readDescription(std::istream& in, const fs::path& baseFolder) {
             e.externalBody = value == "yes";
         } else if (name == "sha256") {
             e.keySha256 = value != "no";
+        } else if (name == "note") {
+            // Free text for people.
         } else if (name == "damage") {
             const std::vector<std::string> parts = words(value);
             if (parts.empty())

@@ -21,6 +21,7 @@
 //   sparse = yes                      a sparse (range) entry
 //   external = yes                    block file: the body in an f_ file however small
 //   sha256 = no                       simple: no key SHA-256 before the last end record
+//   note = ...                        free text for people; the writer ignores it
 //   damage = bad-magic | bad-version | bad-end | bad-key-length | stream0-too-large
 //          | cut N | body-past-file | loop-chain | bad-pickle
 #pragma once

@@ -98,6 +98,15 @@ BlockFileCache::BlockFile* BlockFileCache::blockFile(uint32_t number, uint32_t b
             le16(header + bf::kBlockThisFileOffset) == number) {
             file->blockSize = le32(header + bf::kBlockEntrySizeOffset);
             file->maxBlocks = std::min(le32(header + bf::kBlockMaxEntriesOffset), bf::kMaxBlocks);
+            // A block file of moderate size is read once into memory: a
+            // listing then costs one read per file instead of two per entry.
+            const uint64_t size = file->source->size();
+            if (size <= kMaxFileInMemory) {
+                std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
+                if (file->source->readExactAt(0, bytes.data(), bytes.size())) {
+                    file->source = std::make_unique<MemoryBytes>(std::move(bytes));
+                }
+            }
         } else {
             file->source.reset();
         }

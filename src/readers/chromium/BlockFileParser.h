@@ -57,6 +57,8 @@ public:
 
     // Entries a walk visits at most (a bound on memory for damaged tables).
     static constexpr std::size_t kMaxEntries = std::size_t{1} << 21;
+    // Block files up to this size are read whole into memory.
+    static constexpr uint64_t kMaxFileInMemory = uint64_t{32} << 20;
 
 private:
     struct BlockFile;
