@@ -51,13 +51,14 @@ for format in simple blockfile; do
   list="" comb="" untar=""
   for round in $(seq "$rounds"); do
     list=$(faster "$list" "$(measure "$cli" list chromium --cache "$cache")")
+    listed=$(wc -l <"$work/stdout.txt")
     rm -rf "$work/combed"
     comb=$(faster "$comb" "$(measure "$cli" comb chromium --cache "$cache" --filter "$work/all.flt" \
       --no-one-copy --no-skip-duplicates)")
     rm -rf "$work/untar" && mkdir "$work/untar"
     untar=$(faster "$untar" "$(measure tar -C "$work/untar" -xf "$work/$format.tar")")
   done
-  report "list ($(wc -l <"$work/stdout.txt" 2>/dev/null || echo 0) lines last)" "$list"
+  report "list ($listed entries)" "$list"
   report "comb" "$comb"
   report "tar x of the cache folder" "$untar"
   awk -v c="${comb% *}" -v t="${untar% *}" 'BEGIN { printf "   comb / tar x: %.2f (goal at most 1.1)\n", (t > 0 ? c / t : 0) }'

@@ -10,9 +10,9 @@
 
 #include "engine/ErrorReport.h"
 #include "filter/ContentType.h"
+#include "platform/FileHandle.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
-#include "readers/chromium/ChromiumFiles.h"
 #include "readers/http/BodyDecoder.h"
 
 namespace harvix {
@@ -167,12 +167,14 @@ bool ChromiumCacheReader::copyEntryData(CacheEntry& entry, const fs::path& targe
                           ErrorReport::FileRead, entry.dataFile);
     }
     const std::string source = pathToUtf8(element->bodyFile);
-    const std::unique_ptr<chromium::ByteSource> file = chromium::openCacheFile(element->bodyFile);
-    if (!file)
+    const FileHandle file = FileHandle::openForReading(element->bodyFile);
+    if (!file) {
+        errno = file.error();
         throw ErrorReport(ErrorReport::CopyStep{}, ErrorReport::ChromiumCache,
                           ErrorReport::FileOpen, source);
-    if (element->bodyOffset > file->size() ||
-        element->bodyLength > file->size() - element->bodyOffset) {
+    }
+    const uint64_t fileSize = file.size();
+    if (element->bodyOffset > fileSize || element->bodyLength > fileSize - element->bodyOffset) {
         errno = ENODATA;
         throw ErrorReport(ErrorReport::CopyStep{}, ErrorReport::ChromiumCache,
                           ErrorReport::FileRead, source);
@@ -182,34 +184,38 @@ bool ChromiumCacheReader::copyEntryData(CacheEntry& entry, const fs::path& targe
         throw ErrorReport(ErrorReport::CopyStep{}, ErrorReport::ChromiumCache,
                           ErrorReport::FileOpen, targetText);
     }
-    BodyDecoder decoder(element->encoding, decodedLimit(element->bodyLength));
-    const bool decode = element->encoding != ContentEncoding::Identity;
-    const auto sink = [&copy](std::span<const unsigned char> bytes) {
-        return copy.write(bytes.data(), bytes.size());
-    };
-    std::vector<unsigned char> buffer(std::size_t{1} << 20);
-    uint64_t done = 0;
-    while (done < element->bodyLength) {
-        const std::size_t chunk =
-            static_cast<std::size_t>(std::min<uint64_t>(buffer.size(), element->bodyLength - done));
-        if (!file->readExactAt(element->bodyOffset + done, buffer.data(), chunk)) {
+    if (element->encoding == ContentEncoding::Identity) {
+        if (!copyRange(file, element->bodyOffset, element->bodyLength, copy.fd())) {
             throw ErrorReport(ErrorReport::CopyStep{}, ErrorReport::ChromiumCache,
-                              ErrorReport::FileRead, source);
+                              ErrorReport::FileCopy, source, targetText);
         }
-        const bool written = decode ? decoder.feed(std::span(buffer.data(), chunk), sink)
-                                    : copy.write(buffer.data(), chunk);
-        if (!written) {
-            if (errno == 0)
+    } else {
+        BodyDecoder decoder(element->encoding, decodedLimit(element->bodyLength));
+        const auto sink = [&copy](std::span<const unsigned char> bytes) {
+            return copy.write(bytes.data(), bytes.size());
+        };
+        std::vector<unsigned char> buffer(
+            static_cast<std::size_t>(std::min<uint64_t>(element->bodyLength, 256 * 1024)));
+        uint64_t done = 0;
+        while (done < element->bodyLength) {
+            const std::size_t chunk = static_cast<std::size_t>(
+                std::min<uint64_t>(buffer.size(), element->bodyLength - done));
+            if (!file.readExactAt(element->bodyOffset + done, buffer.data(), chunk)) {
+                throw ErrorReport(ErrorReport::CopyStep{}, ErrorReport::ChromiumCache,
+                                  ErrorReport::FileRead, source);
+            }
+            if (!decoder.feed(std::span(buffer.data(), chunk), sink)) {
                 errno = EILSEQ;
+                throw ErrorReport(ErrorReport::CopyStep{}, ErrorReport::ChromiumCache,
+                                  ErrorReport::FileWrite, targetText);
+            }
+            done += chunk;
+        }
+        if (!decoder.finish()) {
+            errno = EILSEQ;
             throw ErrorReport(ErrorReport::CopyStep{}, ErrorReport::ChromiumCache,
                               ErrorReport::FileWrite, targetText);
         }
-        done += chunk;
-    }
-    if (decode && !decoder.finish()) {
-        errno = EILSEQ;
-        throw ErrorReport(ErrorReport::CopyStep{}, ErrorReport::ChromiumCache,
-                          ErrorReport::FileWrite, targetText);
     }
     if (!copy.commit(target, failIfExists)) {
         throw ErrorReport(ErrorReport::CopyStep{}, ErrorReport::ChromiumCache,
