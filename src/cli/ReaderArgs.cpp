@@ -3,30 +3,12 @@
 #include <cstdio>
 #include <iostream>
 
-#include "readers/ChromiumCacheReader.h"
-#include "readers/ReaderFactory.h"
+#include "app/ErrorText.h"
+#include "engine/Browsers.h"
 #include "readers/UrlCacheReader.h"
+#include "readers/chromium/ChromiumCacheReader.h"
 
 namespace harvix {
-
-int32_t browserKindFromWord(const std::string& word) {
-    if (word == "mozilla" || word == "firefox") {
-        return 0;
-    }
-    if (word == "ie") {
-        return 1;
-    }
-    if (word == "maxthon") {
-        return 2;
-    }
-    static const char* const chromiumFamily[] = {"chromium", "chrome",  "edge",
-                                                 "brave",    "vivaldi", "opera"};
-    for (int32_t i = 0; i < 6; ++i) {
-        if (word == chromiumFamily[i])
-            return 3 + i;
-    }
-    return -1;
-}
 
 std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& word,
                                              const std::string& cacheLocation) {
@@ -38,22 +20,38 @@ std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& wo
     return reader;
 }
 
-void saySkipped(CacheReader& reader, const std::string& command) {
-    if (auto* chromium = dynamic_cast<ChromiumCacheReader*>(&reader)) {
-        for (const auto& [reason, count] : chromium->skipped()) {
-            std::cerr << "harvix-cli " << command << ": left out " << count << " "
-                      << (count == 1 ? "entry" : "entries") << ": " << reason << "\n";
-        }
-    }
-}
-
-void sayWhyNotOpened(CacheReader& reader, const std::string& command) {
-    if (auto* chromium = dynamic_cast<ChromiumCacheReader*>(&reader)) {
-        std::cerr << "harvix-cli " << command << ": " << chromium->failureText() << "\n";
-    }
+void sayWhyNotOpened(CacheReader& reader, const std::string& command, const LanguageTexts& texts) {
     if (auto* urlCache = dynamic_cast<UrlCacheReader*>(&reader)) {
         std::cerr << "harvix-cli " << command
                   << ": cannot open the URL cache: " << urlCache->service().failureText() << "\n";
+        return;
+    }
+    if (auto* chromium = dynamic_cast<ChromiumCacheReader*>(&reader)) {
+        std::cerr << "harvix-cli " << command << ": no " << chromium->browser() << " cache found"
+                  << (reader.openError && !reader.openError->path().empty()
+                          ? " in " + reader.openError->path()
+                          : std::string())
+                  << "; name a Cache_Data folder, a profile folder or a browser root with "
+                     "--cache\n";
+        return;
+    }
+    if (!reader.openError) {
+        return;
+    }
+    const ErrorReport& report = *reader.openError;
+    if (showsErrorBox(report)) {
+        std::cerr << "Harvix: " << errorBoxText(report, texts) << "\n";
+    }
+    std::cerr << "harvix-cli " << command << ": cannot open the Firefox cache"
+              << (report.path().empty() ? std::string(" (no cache folder found)")
+                                        : " in " + report.path())
+              << "; name the cache folder with --cache\n";
+}
+
+void saySkipped(const CacheReader& reader, const std::string& command) {
+    for (const auto& [reason, count] : reader.skips.byReason) {
+        std::cerr << "harvix-cli " << command << ": left out " << count << " "
+                  << (count == 1 ? "entry" : "entries") << ": " << reason << "\n";
     }
 }
 

@@ -112,6 +112,7 @@ bool BodyDecoder::deliver(std::span<const unsigned char> out, const Sink& sink) 
     }
     if (out.size() > limit_ - produced_) {
         failed_ = true;
+        limitReached_ = true;
         return false;
     }
     produced_ += out.size();

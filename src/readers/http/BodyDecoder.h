@@ -46,6 +46,8 @@ public:
     // Decoded bytes handed to the sink so far.
     uint64_t produced() const { return produced_; }
     bool failed() const { return failed_; }
+    // True when the output was cut at the limit.
+    bool limitReached() const { return limitReached_; }
 
 private:
     struct State;
@@ -55,6 +57,7 @@ private:
     uint64_t limit_;
     uint64_t produced_ = 0;
     bool failed_ = false;
+    bool limitReached_ = false;
     std::unique_ptr<State> state_;
 };
 

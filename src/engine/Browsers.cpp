@@ -1,0 +1,130 @@
+#include "engine/Browsers.h"
+
+#include "platform/Text.h"
+#include "readers/FirefoxCacheReader.h"
+#include "readers/MsiecfUrlCache.h"
+#include "readers/UrlCacheReader.h"
+#include "readers/chromium/ChromiumCacheReader.h"
+
+namespace harvix {
+
+namespace {
+
+std::unique_ptr<CacheReader> makeFirefoxReader(const std::string& location) {
+    return std::make_unique<FirefoxCacheReader>(location);
+}
+
+// An index.dat file or a folder that holds one; empty: the Wine prefix's.
+std::unique_ptr<CacheReader> makeUrlCacheReader(const std::string& location) {
+    return std::make_unique<UrlCacheReader>(
+        std::make_unique<MsiecfUrlCache>(pathFromUtf8(location)));
+}
+
+// The Chromium family: one reader per member, by its word.
+BrowserRow chromiumRow(const std::string& id, const std::string& displayName,
+                       const std::string& processName, const std::string& settingsKey) {
+    BrowserRow row;
+    row.id = id;
+    row.displayName = displayName;
+    row.processNames = {processName};
+    row.watchSettingsKey = settingsKey;
+    row.makeReader = [id](const std::string& location) -> std::unique_ptr<CacheReader> {
+        return std::make_unique<ChromiumCacheReader>(id, location);
+    };
+    return row;
+}
+
+std::vector<BrowserRow> makeTable() {
+    std::vector<BrowserRow> rows;
+    {
+        BrowserRow row;
+        row.id = "mozilla";
+        row.aliases = {"firefox"};
+        row.displayName = "Mozilla Firefox";
+        // Firefox runs as firefox, firefox-esr or firefox-bin, and as
+        // firefox.exe under Wine.
+        row.processNames = {"firefox", "firefox-esr", "firefox-bin", "firefox.exe"};
+        row.watchSettingsKey = "Mozilla";
+        row.icon = "button-comb-mozilla";
+        row.hoverIcon = "button-comb-mozilla-hover";
+        row.hasCacheFolderOption = true;
+        row.makeReader = &makeFirefoxReader;
+        rows.push_back(std::move(row));
+    }
+    {
+        // Internet Explorer and Maxthon run under Wine and share one URL cache.
+        BrowserRow row;
+        row.id = "ie";
+        row.displayName = "Microsoft Internet Explorer";
+        row.processNames = {"iexplore.exe"};
+        row.watchSettingsKey = "IE";
+        row.icon = "button-comb-ie";
+        row.hoverIcon = "button-comb-ie-hover";
+        row.sharesCacheWith = {"maxthon"};
+        row.makeReader = &makeUrlCacheReader;
+        rows.push_back(std::move(row));
+    }
+    {
+        BrowserRow row;
+        row.id = "maxthon";
+        row.displayName = "Maxthon";
+        row.processNames = {"maxthon.exe"};
+        row.watchSettingsKey = "Maxthon";
+        row.icon = "button-comb-ie";
+        row.hoverIcon = "button-comb-ie-hover";
+        row.sharesCacheWith = {"ie"};
+        row.makeReader = &makeUrlCacheReader;
+        rows.push_back(std::move(row));
+    }
+    // Chromium and the browsers built on it; each has a cache of its own.
+    rows.push_back(chromiumRow("chromium", "Chromium", "chromium", "UseChromium"));
+    rows.push_back(chromiumRow("chrome", "Google Chrome", "chrome", "UseChrome"));
+    rows.push_back(chromiumRow("edge", "Microsoft Edge", "msedge", "UseEdge"));
+    rows.push_back(chromiumRow("brave", "Brave", "brave", "UseBrave"));
+    rows.push_back(chromiumRow("vivaldi", "Vivaldi", "vivaldi-bin", "UseVivaldi"));
+    rows.push_back(chromiumRow("opera", "Opera", "opera", "UseOpera"));
+    return rows;
+}
+
+}  // namespace
+
+const std::vector<BrowserRow>& browserTable() {
+    static const std::vector<BrowserRow> table = makeTable();
+    return table;
+}
+
+int browserKindFromWord(const std::string& word) {
+    const auto& table = browserTable();
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (table[i].id == word) {
+            return static_cast<int>(i);
+        }
+        for (const std::string& alias : table[i].aliases) {
+            if (alias == word) {
+                return static_cast<int>(i);
+            }
+        }
+    }
+    return -1;
+}
+
+const BrowserRow* browserRow(int kind) {
+    const auto& table = browserTable();
+    return kind >= 0 && static_cast<std::size_t>(kind) < table.size()
+               ? &table[static_cast<std::size_t>(kind)]
+               : nullptr;
+}
+
+std::unique_ptr<CacheReader> makeBrowserReader(int kind, const std::string& location) {
+    const BrowserRow* row = browserRow(kind);
+    if (row == nullptr || !row->makeReader) {
+        return nullptr;
+    }
+    return row->makeReader(location);
+}
+
+std::string readerCacheFolder(const CacheReader& reader) {
+    return reader.cacheLocation();
+}
+
+}  // namespace harvix
