@@ -22,7 +22,7 @@ protected:
     ScopedPlatform scoped_;
 };
 
-TEST_F(SettingsTest, FirstStartWritesAllFourteenKeysInOrder) {
+TEST_F(SettingsTest, FirstStartWritesEveryKeyInOrder) {
     Settings s;
     s.initSettings();
     const std::string expected =
@@ -32,8 +32,12 @@ TEST_F(SettingsTest, FirstStartWritesAllFourteenKeysInOrder) {
         "NotifyProgressBarOnCenter=1\nNotifyProgressTransparency=100\n"
         "OneCopy=1\nSkipDuplicates=1\nStartWithWindowsStartUp=1\n"
         "Language=" +
-        (dir_ / "prog" / "Langs" / "English.lng").string() + "\n";
+        (dir_ / "prog" / "Langs" / "English.lng").string() +
+        "\nUseChromium=0\nUseChrome=0\nUseEdge=0\nUseBrave=0\nUseVivaldi=0\nUseOpera=0\n";
     EXPECT_EQ(readFile(Cfg()), expected);
+    EXPECT_TRUE(s.watches("Mozilla"));
+    EXPECT_FALSE(s.watches("UseChrome"));
+    EXPECT_FALSE(s.watches("Language"));  // not a switch
     EXPECT_EQ(s.exeDir, dir_ / "prog");
     EXPECT_EQ(s.defaultFilterPath, dir_ / "prog" / "Filters" / "Default.flt");
     EXPECT_EQ(s.langsDir, dir_ / "prog" / "Langs");
