@@ -49,6 +49,11 @@ void sayWhyNotOpened(CacheReader& reader, const std::string& command, const Lang
 }
 
 void saySkipped(const CacheReader& reader, const std::string& command) {
+    // The Chromium family's readers say what they leave out; the older
+    // readers' listings stay as they were.
+    if (dynamic_cast<const ChromiumCacheReader*>(&reader) == nullptr) {
+        return;
+    }
     for (const auto& [reason, count] : reader.skips.byReason) {
         std::cerr << "harvix-cli " << command << ": left out " << count << " "
                   << (count == 1 ? "entry" : "entries") << ": " << reason << "\n";

@@ -21,8 +21,8 @@ std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& wo
 // report did not (the URL cache's failures show no box).
 void sayWhyNotOpened(CacheReader& reader, const std::string& command, const LanguageTexts& texts);
 
-// After a reading: prints on standard error what the reader left out, by
-// reason, one line each.
+// After a reading of a Chromium-family cache: prints on standard error what
+// the reader left out, by reason, one line each.
 void saySkipped(const CacheReader& reader, const std::string& command);
 
 // A text fit for one tab-separated field: control characters (tabs and line
