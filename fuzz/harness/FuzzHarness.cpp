@@ -578,6 +578,10 @@ bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,
         runPictureSize(data, size, scratch);
     } else if (name == "cache2_entry") {
         runCache2Entry(data, size, scratch);
+    } else if (name == "chromium_simple") {
+        runChromiumSimple(data, size);
+    } else if (name == "chromium_blockfile") {
+        runChromiumBlockFile(data, size);
     } else {
         return false;
     }

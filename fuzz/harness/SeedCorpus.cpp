@@ -365,6 +365,8 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> makeSeed
     corpus["index_dat"] = IndexSeeds(testdataDir);
     corpus["picture_size"] = PictureSeeds();
     corpus["cache2_entry"] = Cache2Seeds();
+    corpus["chromium_simple"] = chromiumSimpleSeeds(scratch.path());
+    corpus["chromium_blockfile"] = chromiumBlockFileSeeds(scratch.path());
     return corpus;
 }
 

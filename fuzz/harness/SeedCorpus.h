@@ -24,6 +24,10 @@ namespace fuzzing {
 std::map<std::string, std::vector<std::pair<std::string, std::string>>> makeSeedCorpus(
     const fs::path& sourceDir, const fs::path& testdataDir);
 
+// The seeds of the Chromium harnesses, written with the Chromium cache writer below `scratch`.
+std::vector<std::pair<std::string, std::string>> chromiumSimpleSeeds(const fs::path& scratch);
+std::vector<std::pair<std::string, std::string>> chromiumBlockFileSeeds(const fs::path& scratch);
+
 // Writes MakeSeedCorpus into `root`/<harness>/<file name>; returns the number
 // of files written.
 std::size_t writeSeedCorpus(const fs::path& root, const fs::path& sourceDir,

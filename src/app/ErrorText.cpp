@@ -12,6 +12,8 @@ const char* moduleLabel(ErrorReport::Module module) {
             return "MozillaCache:";
         case ErrorReport::IECache:
             return "IECache:";
+        case ErrorReport::ChromiumCache:
+            return "ChromiumCache:";
     }
     return "";
 }

@@ -77,7 +77,22 @@ struct Settings;
     X(OptSkipDuplicates, "Skip Duplicates")                                                        \
     X(OptDefaultCombPath, "Default Folder to Save")                                                \
     X(OptDefaultFileNameDummy, "Default Filename Dummy")                                           \
-    X(AboutTitle, "About")
+    X(AboutTitle, "About")                                                                         \
+    X(CombChromium, "Capture and Save Files from Chromium")                                        \
+    X(CombChrome, "Capture and Save Files from Google Chrome")                                     \
+    X(CombEdge, "Capture and Save Files from Microsoft Edge")                                      \
+    X(CombBrave, "Capture and Save Files from Brave")                                              \
+    X(CombVivaldi, "Capture and Save Files from Vivaldi")                                          \
+    X(CombOpera, "Capture and Save Files from Opera")                                              \
+    X(CombOtherBrowsers, "Other Browsers")                                                         \
+    X(OptUseWithChromium, "Use with Chromium")                                                     \
+    X(OptUseWithChrome, "Use with Google Chrome")                                                  \
+    X(OptUseWithEdge, "Use with Microsoft Edge")                                                   \
+    X(OptUseWithBrave, "Use with Brave")                                                           \
+    X(OptUseWithVivaldi, "Use with Vivaldi")                                                       \
+    X(OptUseWithOpera, "Use with Opera")                                                           \
+    X(ErrorChromiumCacheOpen,                                                                      \
+      "Can't find the browser's cache. Has the browser been used by this user?")
 
 struct LanguageTexts {
 #define HARVIX_DECLARE_TEXT(key, text) std::string key = text;

@@ -36,6 +36,12 @@ const StoredKey kStoredKeys[] = {
     {"SkipDuplicates", &Settings::SkipDuplicates},
     {"StartWithWindowsStartUp", &Settings::StartWithWindowsStartUp},
     {"Language", &Settings::Language},
+    {"UseChromium", &Settings::UseChromium},
+    {"UseChrome", &Settings::UseChrome},
+    {"UseEdge", &Settings::UseEdge},
+    {"UseBrave", &Settings::UseBrave},
+    {"UseVivaldi", &Settings::UseVivaldi},
+    {"UseOpera", &Settings::UseOpera},
 };
 
 int32_t ClampToInt32(int64_t value) {
@@ -122,6 +128,17 @@ bool Settings::saveSettings() {
 
 void Settings::applyAutostart() const {
     platformServices().setAutostart(StartWithWindowsStartUp, exePath);
+}
+
+bool Settings::watches(const std::string& key) const {
+    for (const StoredKey& stored : kStoredKeys) {
+        if (stored.key == key) {
+            if (const auto* flag = std::get_if<bool Settings::*>(&stored.field)) {
+                return this->**flag;
+            }
+        }
+    }
+    return false;
 }
 
 int Settings::progressOpacity() const {

@@ -1,9 +1,10 @@
 // The process-wide settings record and the settings file Harvix.cfg.
 //
-// Fourteen keys in section GENERAL, read and written in the order of the
-// fields below. Booleans are stored as 1/0; on reading, any value whose
-// leading integer is not 0 is true ("2" is true, "yes" is false). An empty
-// or missing value keeps the field's current value.
+// Twenty keys in section GENERAL, read and written in the order of the
+// fields below: the fourteen of the first versions, then one per browser
+// added since (its watching, off by default). Booleans are stored as 1/0; on reading, any value
+// whose leading integer is not 0 is true ("2" is true, "yes" is false). An empty or missing value
+// keeps the field's current value.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,12 @@ struct Settings {
     bool SkipDuplicates = true;
     bool StartWithWindowsStartUp = true;
     std::string Language;  // full path of the language file; set by InitSettings
+    bool UseChromium = false;
+    bool UseChrome = false;
+    bool UseEdge = false;
+    bool UseBrave = false;
+    bool UseVivaldi = false;
+    bool UseOpera = false;
 
     // Computed at start-up, never stored.
     fs::path exePath;            // the running executable
@@ -54,6 +61,9 @@ struct Settings {
     bool saveSettings();
     // Adds or removes the autostart entry according to StartWithWindowsStartUp.
     void applyAutostart() const;
+    // The value of a boolean stored key ("Mozilla", "UseChrome", ...), the
+    // switch of a browser row's watching; false for any other name.
+    bool watches(const std::string& key) const;
     // Opacity of the progress window, 0..255 (the stored value modulo 256).
     int progressOpacity() const;
 };

@@ -18,8 +18,8 @@ public:
     std::string usage() const override {
         return "Usage: harvix-cli list BROWSER [--cache PATH]\n"
                "\n"
-               "Opens the cache of BROWSER (mozilla or firefox, ie, maxthon) as a comb\n"
-               "run does\n"
+               "Opens the cache of BROWSER (mozilla or firefox, ie, maxthon, chromium,\n"
+               "chrome, edge, brave, vivaldi or opera) as a comb run does\n"
                "and prints one line per cache entry, with these fields separated by\n"
                "tabs:\n"
                "  index, content-type code (0-18), size in bytes, time (seconds since\n"
@@ -37,6 +37,12 @@ public:
                "                index index.dat or a folder that holds it; without it\n"
                "                the index of the Wine prefix ($WINEPREFIX, else ~/.wine)\n"
                "                is looked for.\n"
+               "                For chromium, chrome, edge, brave, vivaldi and opera, a\n"
+               "                profile's cache folder (Cache_Data), a profile folder or\n"
+               "                a browser root; without it every profile of the\n"
+               "                browser's cache roots below $XDG_CACHE_HOME (and its\n"
+               "                Snap and Flatpak places). Entries left out are counted\n"
+               "                by reason on standard error.\n"
                "\n"
                "Exit status 2, with the reason on standard error, when the cache cannot\n"
                "be opened; 1 on a usage error. The settings file is read, never written.\n";

@@ -6,6 +6,7 @@
 #include "app/ErrorText.h"
 #include "engine/Browsers.h"
 #include "readers/UrlCacheReader.h"
+#include "readers/chromium/ChromiumCacheReader.h"
 
 namespace harvix {
 
@@ -23,6 +24,15 @@ void sayWhyNotOpened(CacheReader& reader, const std::string& command, const Lang
     if (auto* urlCache = dynamic_cast<UrlCacheReader*>(&reader)) {
         std::cerr << "harvix-cli " << command
                   << ": cannot open the URL cache: " << urlCache->service().failureText() << "\n";
+        return;
+    }
+    if (auto* chromium = dynamic_cast<ChromiumCacheReader*>(&reader)) {
+        std::cerr << "harvix-cli " << command << ": no " << chromium->browser() << " cache found"
+                  << (reader.openError && !reader.openError->path().empty()
+                          ? " in " + reader.openError->path()
+                          : std::string())
+                  << "; name a Cache_Data folder, a profile folder or a browser root with "
+                     "--cache\n";
         return;
     }
     if (!reader.openError) {

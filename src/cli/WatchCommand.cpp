@@ -4,6 +4,7 @@
 // interrupted. A server or a script can use the engine this way.
 #include <pthread.h>
 #include <signal.h>
+#include <algorithm>
 
 #include <atomic>
 #include <cerrno>
@@ -97,7 +98,8 @@ public:
     std::string usage() const override {
         return "Usage: harvix-cli watch [--period MS]\n"
                "\n"
-               "Watches the browsers switched on in the settings (Mozilla, IE, Maxthon)\n"
+               "Watches the browsers switched on in the settings (Mozilla, IE, Maxthon,\n"
+               "UseChromium, UseChrome, UseEdge, UseBrave, UseVivaldi, UseOpera)\n"
                "as the Harvix program does and, each time one of them closes, combs what\n"
                "it cached while it ran into the filter's folders. Prints the full path\n"
                "of every file kept, one per line; what it sees on standard error, with\n"
@@ -130,11 +132,16 @@ public:
 
         const CliProfile profile = loadSettingsReadOnly();
         const Settings& settings = profile.settings;
-        const std::vector<bool> watch = {settings.Mozilla, settings.IE, settings.Maxthon};
-        if (!settings.Mozilla && !settings.IE && !settings.Maxthon) {
-            std::cerr << "harvix-cli watch: no browser is switched on in the settings "
-                         "(Mozilla, IE, Maxthon in "
-                      << pathToUtf8(settings.cfgPath) << ")\n";
+        // Every row of the browser table whose settings key is on.
+        std::vector<bool> watch;
+        std::string keys;
+        for (const BrowserRow& row : browserTable()) {
+            watch.push_back(settings.watches(row.watchSettingsKey));
+            keys += (keys.empty() ? "" : ", ") + row.watchSettingsKey;
+        }
+        if (std::find(watch.begin(), watch.end(), true) == watch.end()) {
+            std::cerr << "harvix-cli watch: no browser is switched on in the settings (" << keys
+                      << " in " << pathToUtf8(settings.cfgPath) << ")\n";
             return kExitUsage;
         }
         const std::string filterFile = !settings.FiltersFileName.empty()

@@ -7,6 +7,7 @@
 #include "readers/UrlCacheReader.h"
 #include "readers/cache2/FirefoxCache2Reader.h"
 #include "readers/cache2/FirefoxDiscovery.h"
+#include "readers/chromium/ChromiumCacheReader.h"
 
 namespace harvix {
 
@@ -41,6 +42,20 @@ std::unique_ptr<CacheReader> makeFirefoxReader(const std::string& location) {
 std::unique_ptr<CacheReader> makeUrlCacheReader(const std::string& location) {
     return std::make_unique<UrlCacheReader>(
         std::make_unique<MsiecfUrlCache>(pathFromUtf8(location)));
+}
+
+// The Chromium family: one reader per member, by its word.
+BrowserRow chromiumRow(const std::string& id, const std::string& displayName,
+                       const std::string& processName, const std::string& settingsKey) {
+    BrowserRow row;
+    row.id = id;
+    row.displayName = displayName;
+    row.processNames = {processName};
+    row.watchSettingsKey = settingsKey;
+    row.makeReader = [id](const std::string& location) -> std::unique_ptr<CacheReader> {
+        return std::make_unique<ChromiumCacheReader>(id, location);
+    };
+    return row;
 }
 
 std::vector<BrowserRow> makeTable() {
@@ -85,6 +100,13 @@ std::vector<BrowserRow> makeTable() {
         row.makeReader = &makeUrlCacheReader;
         rows.push_back(std::move(row));
     }
+    // Chromium and the browsers built on it; each has a cache of its own.
+    rows.push_back(chromiumRow("chromium", "Chromium", "chromium", "UseChromium"));
+    rows.push_back(chromiumRow("chrome", "Google Chrome", "chrome", "UseChrome"));
+    rows.push_back(chromiumRow("edge", "Microsoft Edge", "msedge", "UseEdge"));
+    rows.push_back(chromiumRow("brave", "Brave", "brave", "UseBrave"));
+    rows.push_back(chromiumRow("vivaldi", "Vivaldi", "vivaldi-bin", "UseVivaldi"));
+    rows.push_back(chromiumRow("opera", "Opera", "opera", "UseOpera"));
     return rows;
 }
 

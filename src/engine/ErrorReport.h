@@ -14,7 +14,7 @@ namespace harvix {
 class ErrorReport : public std::runtime_error {
 public:
     // Who reports. The numbers are those of the program's earlier reports.
-    enum Module : int32_t { FilterCache = 1, MozillaCache = 2, IECache = 3 };
+    enum Module : int32_t { FilterCache = 1, MozillaCache = 2, IECache = 3, ChromiumCache = 4 };
     // What failed.
     enum Kind : int32_t {
         FileOpen = 4,

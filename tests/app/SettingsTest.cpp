@@ -23,7 +23,7 @@ protected:
     LanguageTexts texts;  // the front end's, filled by the start-up
 };
 
-TEST_F(SettingsTest, FirstStartWritesAllFourteenKeysInOrder) {
+TEST_F(SettingsTest, FirstStartWritesEveryKeyInOrder) {
     Settings s;
     s.initSettings(texts);
     const std::string expected =
@@ -33,8 +33,12 @@ TEST_F(SettingsTest, FirstStartWritesAllFourteenKeysInOrder) {
         "NotifyProgressBarOnCenter=1\nNotifyProgressTransparency=100\n"
         "OneCopy=1\nSkipDuplicates=1\nStartWithWindowsStartUp=1\n"
         "Language=" +
-        (dir_ / "prog" / "Langs" / "English.lng").string() + "\n";
+        (dir_ / "prog" / "Langs" / "English.lng").string() +
+        "\nUseChromium=0\nUseChrome=0\nUseEdge=0\nUseBrave=0\nUseVivaldi=0\nUseOpera=0\n";
     EXPECT_EQ(readFile(Cfg()), expected);
+    EXPECT_TRUE(s.watches("Mozilla"));
+    EXPECT_FALSE(s.watches("UseChrome"));
+    EXPECT_FALSE(s.watches("Language"));  // not a switch
     EXPECT_EQ(s.exeDir, dir_ / "prog");
     EXPECT_EQ(s.defaultFilterPath, dir_ / "prog" / "Filters" / "Default.flt");
     EXPECT_EQ(s.langsDir, dir_ / "prog" / "Langs");

@@ -71,7 +71,7 @@ TEST_F(ListCommandTest, ACacheThatCannotBeOpenedGivesTheErrorTextAndExitCodeTwo)
 TEST_F(ListCommandTest, BadArgumentsAreUsageErrors) {
     for (const auto& args :
          std::vector<std::vector<std::string>>{{"list"},
-                                               {"list", "opera"},
+                                               {"list", "safari"},
                                                {"list", "mozilla", "--cache"},
                                                {"list", "mozilla", "--cache", ""},
                                                {"list", "mozilla", "ie"},

@@ -285,14 +285,31 @@ TEST_F(Coordinator, BrowserTableAndUnknownKinds) {
     EXPECT_EQ(browserRow(1)->processNames, std::vector<std::string>{"iexplore.exe"});
     EXPECT_EQ(browserRow(2)->displayName, "Maxthon");
     EXPECT_EQ(browserRow(2)->processNames, std::vector<std::string>{"maxthon.exe"});
-    EXPECT_EQ(browserRow(3), nullptr);
+    // The Chromium family: one row each, whole process names, keys after the first fourteen.
+    const std::vector<std::vector<std::string>> family = {
+        {"chromium", "Chromium", "chromium", "UseChromium"},
+        {"chrome", "Google Chrome", "chrome", "UseChrome"},
+        {"edge", "Microsoft Edge", "msedge", "UseEdge"},
+        {"brave", "Brave", "brave", "UseBrave"},
+        {"vivaldi", "Vivaldi", "vivaldi-bin", "UseVivaldi"},
+        {"opera", "Opera", "opera", "UseOpera"}};
+    for (std::size_t i = 0; i < family.size(); ++i) {
+        const BrowserRow* row = browserRow(static_cast<int>(3 + i));
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(browserKindFromWord(family[i][0]), static_cast<int>(3 + i));
+        EXPECT_EQ(row->displayName, family[i][1]);
+        EXPECT_EQ(row->processNames, std::vector<std::string>{family[i][2]});
+        EXPECT_EQ(row->watchSettingsKey, family[i][3]);
+    }
+    const int outside = static_cast<int>(browserTable().size());
+    EXPECT_EQ(browserRow(outside), nullptr);
     EXPECT_EQ(browserRow(-1), nullptr);
     EXPECT_EQ(browserKindFromWord("firefox"), kMozilla);
     EXPECT_EQ(browserKindFromWord("maxthon"), kMaxthon);
-    EXPECT_EQ(browserKindFromWord("chrome"), -1);
+    EXPECT_EQ(browserKindFromWord("safari"), -1);
 
     // Any other kind does nothing: no thread, no reader, no callback.
-    main_->startComb(3);
+    main_->startComb(outside);
     EXPECT_FALSE(main_->busy);
     main_->runComb(-1, 0);
     EXPECT_EQ(caches_.RunCount(), 0u);

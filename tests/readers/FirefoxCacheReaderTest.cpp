@@ -181,7 +181,7 @@ TEST_F(FirefoxCacheReaderTest, TheBrowserTableMakesAFirefoxReaderForKindZeroOnly
     EXPECT_EQ(readerCacheFolder(*makeBrowserReader(0, "")), "");
     EXPECT_EQ(browserKindFromWord("firefox"), 0);
     EXPECT_EQ(browserKindFromWord("mozilla"), 0);
-    EXPECT_EQ(makeBrowserReader(3, ""), nullptr);
+    EXPECT_EQ(makeBrowserReader(static_cast<int>(browserTable().size()), ""), nullptr);
     EXPECT_EQ(makeBrowserReader(-1, ""), nullptr);
 }
 

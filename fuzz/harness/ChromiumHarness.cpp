@@ -1,0 +1,140 @@
+// The Chromium cache parsers under fuzzing: one simple-cache entry file, and
+// a whole block-file cache packed into one input.
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "ChromeCacheWriter.h"
+#include "FuzzHarness.h"
+#include "SeedCorpus.h"
+#include "readers/chromium/BlockFileParser.h"
+#include "readers/chromium/ResponseInfo.h"
+#include "readers/chromium/SimpleCacheParser.h"
+
+namespace harvix::fuzzing {
+
+namespace {
+
+using harvix::chromium::BlockFileCache;
+using harvix::chromium::ByteSource;
+using harvix::chromium::MemoryBytes;
+
+void Check(bool condition, const char* rule) {
+    if (!condition)
+        throw HarnessFailure(rule);
+}
+
+constexpr const char* kBlockFileNames[] = {"index",  "data_0", "data_1",
+                                           "data_2", "data_3", "f_000001"};
+
+void CheckResponseInfo(std::span<const unsigned char> stream0) {
+    const auto info = harvix::chromium::parseResponseInfo(stream0);
+    if (info) {
+        Check(info->rawHeaders.size() <= stream0.size(), "headers longer than stream 0");
+        Check(harvix::chromium::unixTimeFromChromium(info->responseTime) >= 0, "a negative time");
+    }
+}
+
+}  // namespace
+
+void runChromiumSimple(const uint8_t* data, std::size_t size) {
+    const MemoryBytes file(std::vector<unsigned char>(data, data + size));
+    harvix::chromium::SimpleEntryFile entry;
+    if (harvix::chromium::parseSimpleEntry(file, entry) !=
+        harvix::chromium::SimpleEntryProblem::None) {
+        return;
+    }
+    Check(entry.bodyOffset + entry.bodyLength <= size, "a body past the end of the file");
+    Check(entry.key.size() + entry.stream0.size() <= size, "key and stream 0 larger than the file");
+    CheckResponseInfo(entry.stream0);
+    harvix::chromium::urlFromKey(entry.key);
+}
+
+std::string packBlockFileCache(const fs::path& folder) {
+    std::string packed;
+    for (const char* name : kBlockFileNames) {
+        std::string bytes;
+        if (fs::is_regular_file(folder / name)) {
+            std::ifstream in(folder / name, std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        const auto length = static_cast<uint32_t>(bytes.size());
+        for (int i = 0; i < 4; ++i)
+            packed.push_back(static_cast<char>((length >> (8 * i)) & 0xff));
+        packed += bytes;
+    }
+    return packed;
+}
+
+void runChromiumBlockFile(const uint8_t* data, std::size_t size) {
+    // The input: for each file of kBlockFileNames a 32-bit little-endian length, then its bytes.
+    std::map<std::string, std::vector<unsigned char>> files;
+    std::size_t pos = 0;
+    for (const char* name : kBlockFileNames) {
+        if (size - pos < 4)
+            break;
+        uint32_t length = 0;
+        for (int i = 0; i < 4; ++i)
+            length |= uint32_t{data[pos + static_cast<std::size_t>(i)]} << (8 * i);
+        pos += 4;
+        const std::size_t take = std::min<std::size_t>(length, size - pos);
+        files[name].assign(data + pos, data + pos + take);
+        pos += take;
+    }
+    BlockFileCache cache([&files](const std::string& name) -> std::unique_ptr<ByteSource> {
+        auto found = files.find(name);
+        if (found == files.end())
+            return nullptr;
+        return std::make_unique<MemoryBytes>(found->second);
+    });
+    std::string problem;
+    if (!cache.open(problem))
+        return;
+    std::size_t visited = 0;
+    std::vector<unsigned char> bytes;
+    cache.forEachEntry(
+        [&](const BlockFileCache::Entry& entry) {
+            ++visited;
+            for (const auto& stream : entry.streams) {
+                if (!stream.usable || stream.size == 0)
+                    continue;
+                const auto found = files.find(stream.file);
+                Check(found != files.end(), "a stream in a file that is not there");
+                Check(stream.offset + stream.size <= found->second.size(),
+                      "a stream past its file");
+            }
+            if (cache.readStream(entry.streams[0], 1u << 20, bytes))
+                CheckResponseInfo(bytes);
+        },
+        [](const std::string&) {});
+    Check(visited <= BlockFileCache::kMaxEntries, "more entries than the bound");
+}
+
+std::vector<std::pair<std::string, std::string>> chromiumSimpleSeeds(const fs::path& scratch) {
+    std::vector<std::pair<std::string, std::string>> seeds;
+    std::vector<chromecache::Entry> entries = chromecache::syntheticEntries(3, 300, 5);
+    entries[1].key = chromecache::splitCacheKey("https://a.org/" + std::string(2000, 'k'));
+    entries[2].body.clear();
+    const fs::path folder = scratch / "chromium-simple";
+    const auto names = chromecache::writeSimpleCache(folder, entries);
+    for (const std::string& name : names) {
+        std::ifstream in(folder / name, std::ios::binary);
+        seeds.emplace_back(name, std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+    return seeds;
+}
+
+std::vector<std::pair<std::string, std::string>> chromiumBlockFileSeeds(const fs::path& scratch) {
+    std::vector<std::pair<std::string, std::string>> seeds;
+    std::vector<chromecache::Entry> entries = chromecache::syntheticEntries(6, 3000, 9);
+    entries[0].body.assign(20000, 'x');  // an external file
+    entries[1].key = chromecache::splitCacheKey("http://a.org/" + std::string(400, 'k'));
+    chromecache::BlockFileOptions options;
+    options.tableLength = 4;
+    const fs::path folder = scratch / "chromium-blockfile";
+    chromecache::writeBlockFileCache(folder, entries, options);
+    seeds.emplace_back("six-entries", packBlockFileCache(folder));
+    return seeds;
+}
+
+}  // namespace harvix::fuzzing

@@ -1,0 +1,125 @@
+#include "readers/chromium/ChromiumCacheReader.h"
+
+#include <cerrno>
+#include <stdexcept>
+
+#include "filter/ContentType.h"
+#include "platform/FileHandle.h"
+#include "platform/Platform.h"
+#include "platform/Text.h"
+
+namespace harvix {
+
+namespace {
+
+// The deepest folder that holds every path of `paths` (not empty).
+fs::path commonFolder(const std::vector<fs::path>& paths) {
+    fs::path common = paths.front();
+    for (const fs::path& path : paths) {
+        fs::path shared;
+        auto a = common.begin();
+        auto b = path.begin();
+        for (; a != common.end() && b != path.end() && *a == *b; ++a, ++b)
+            shared /= *a;
+        common = shared;
+    }
+    return common;
+}
+
+}  // namespace
+
+ChromiumCacheReader::ChromiumCacheReader(std::string browser, std::string location)
+    : browser_(std::move(browser)), location_(std::move(location)) {}
+
+void ChromiumCacheReader::open() {
+    folders_.clear();
+    std::vector<fs::path> places;
+    if (!location_.empty()) {
+        places.push_back(pathFromUtf8(location_));
+    } else {
+        places = chromium::browserCacheRoots(browser_, platformServices().localAppDataFolder(),
+                                             platformServices().homeFolder());
+    }
+    for (const fs::path& place : places) {
+        for (chromium::CacheFolder& folder : chromium::findCacheFolders(place)) {
+            folders_.push_back(std::move(folder));
+        }
+    }
+    if (folders_.empty()) {
+        const fs::path tried =
+            places.empty() ? platformServices().localAppDataFolder() : places.front();
+        throw ErrorReport(ErrorReport::ChromiumCache, ErrorReport::CacheOpen, pathToUtf8(tried), {},
+                          ENOENT);
+    }
+    std::vector<fs::path> roots;
+    for (const chromium::CacheFolder& folder : folders_)
+        roots.push_back(folder.browserRoot);
+    root_ = resolveFolder(commonFolder(roots));
+}
+
+void ChromiumCacheReader::close() {
+    folders_.clear();
+}
+
+void ChromiumCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
+                                      SkipCounts& skipped) {
+    std::vector<chromium::CacheRecord> records;
+    const chromium::SkipReport skip = [&skipped](const std::string& reason) {
+        skipped.add(reason);
+    };
+    for (const chromium::CacheFolder& folder : folders_) {
+        records.clear();
+        try {
+            chromium::readCacheFolder(folder, records, skip);
+        } catch (const std::runtime_error& error) {
+            skipped.add(std::string("unreadable cache folder (") + error.what() + ")");
+            continue;
+        }
+        for (chromium::CacheRecord& record : records) {
+            auto entry = std::make_unique<ChromiumCacheEntry>();
+            entry->url = std::move(record.url);
+            entry->contentTypeText = std::move(record.contentTypeText);
+            entry->contentType = contentTypeFromText(entry->contentTypeText);
+            entry->size = record.size;
+            entry->time = record.time;
+            entry->dataFile = std::move(record.dataFile);
+            entry->index = static_cast<uint32_t>(out.size());
+            entry->bodyFile = std::move(record.bodyFile);
+            entry->bodyOffset = record.bodyOffset;
+            entry->encoding = record.encoding;
+            entry->rawHead = std::move(record.rawHead);
+            out.push_back(std::move(entry));
+        }
+    }
+}
+
+BodySource ChromiumCacheReader::bodySource(const CacheEntry& entry) const {
+    const auto* chromiumEntry = dynamic_cast<const ChromiumCacheEntry*>(&entry);
+    if (chromiumEntry == nullptr) {
+        throw ErrorReport(ErrorReport::ChromiumCache, ErrorReport::FileRead, entry.dataFile, {},
+                          EINVAL);
+    }
+    BodySource source;
+    source.file = chromiumEntry->bodyFile;
+    source.offset = chromiumEntry->bodyOffset;
+    source.length = chromiumEntry->size;
+    source.encoding = chromiumEntry->encoding;
+    return source;
+}
+
+std::string ChromiumCacheReader::responseHead(const CacheEntry& entry) const {
+    const auto* chromiumEntry = dynamic_cast<const ChromiumCacheEntry*>(&entry);
+    if (chromiumEntry == nullptr)
+        return {};
+    std::string head = chromiumEntry->rawHead;
+    // Stored lines end in NUL; a preview shows them one per line.
+    while (!head.empty() && head.back() == '\0')
+        head.pop_back();
+    for (char& c : head) {
+        if (c == '\0')
+            c = '\n';
+    }
+    return head;
+}
+
+}  // namespace harvix

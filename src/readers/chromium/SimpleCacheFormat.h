@@ -1,0 +1,81 @@
+// On-disk layout of Chromium's simple cache, the HTTP cache Chromium, Chrome,
+// Edge, Brave, Vivaldi and Opera write on Linux (layouts from Chromium's
+// net/disk_cache/simple/simple_entry_format.h and simple_index_file.h).
+//
+// A simple cache is one folder:
+//   index                      a 24-byte marker (FakeIndexData below)
+//   index-dir/the-real-index   the index proper (hashes, sizes, last use);
+//                              only an accelerator, never needed to read entries
+//   <16 hex>_0                 one file per entry: streams 0 and 1
+//   <16 hex>_1                 stream 2 of an entry, when it has one
+//   <16 hex>_s                 the sparse (range) data of an entry
+// The 16 hex digits are the first eight bytes of the key's SHA-1, read as a
+// little-endian 64-bit number and printed in lower case.
+//
+// A `_0` file, all numbers little-endian:
+//   EntryHeader                 (kHeaderSize bytes)
+//   key                         (key_length bytes, no terminator)
+//   stream 1: the body          (as stored, possibly Content-Encoded)
+//   EndRecord of stream 1       (kEndRecordSize bytes; its stream_size is unused, 0)
+//   stream 0: the pickled HTTP response info (see ResponseInfo.h)
+//   SHA-256 of the key          (kKeySha256Size bytes, when the last end
+//                                record has kFlagHasKeySha256)
+//   EndRecord of stream 0       (kEndRecordSize bytes, the file's last bytes)
+// Stream 1's size is what remains between the key and stream 1's end record:
+//   file size - header - key - end record - stream 0 - [SHA-256] - end record.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace harvix::simplecache {
+
+// --- EntryHeader: the first bytes of `_0`, `_1` and `_s` files ---------------
+inline constexpr std::size_t kHeaderSize = 24;
+inline constexpr std::size_t kHeaderMagicOffset = 0;       // uint64 initial_magic_number
+inline constexpr std::size_t kHeaderVersionOffset = 8;     // uint32 version
+inline constexpr std::size_t kHeaderKeyLengthOffset = 12;  // uint32 key_length
+inline constexpr std::size_t kHeaderKeyHashOffset = 16;    // uint32 key_hash (a 32-bit hash of the
+                                                           // key) 20: uint32 padding, 0
+inline constexpr uint64_t kInitialMagic = 0xfcfb6d1ba7725c30ULL;
+// The entry file version this reader knows; Chromium has written 5 since 2013
+// and upgrades older folders before use.
+inline constexpr uint32_t kEntryVersion = 5;
+
+// --- EndRecord: closes each stream of a `_0` file -----------------------------
+inline constexpr std::size_t kEndRecordSize = 24;
+inline constexpr std::size_t kEndMagicOffset = 0;        // uint64 final_magic_number
+inline constexpr std::size_t kEndFlagsOffset = 8;        // uint32 flags (below)
+inline constexpr std::size_t kEndCrc32Offset = 12;       // uint32 CRC-32 of the stream's data
+inline constexpr std::size_t kEndStreamSizeOffset = 16;  // uint32 stream size (stream 0's record
+                                                         // only) 20: uint32 padding, 0
+inline constexpr uint64_t kFinalMagic = 0xf4fa6f45970d41d8ULL;
+inline constexpr uint32_t kFlagHasCrc32 = 1u << 0;
+inline constexpr uint32_t kFlagHasKeySha256 = 1u << 1;  // the key's SHA-256 precedes the record
+inline constexpr std::size_t kKeySha256Size = 32;
+
+// --- SparseRangeHeader: each range in a `_s` file -----------------------------
+// uint64 magic, uint64 offset, uint64 length, uint32 crc32, uint32 padding.
+inline constexpr uint64_t kSparseRangeMagic = 0xeb97bf016553676bULL;
+inline constexpr std::size_t kSparseRangeHeaderSize = 32;
+
+// --- The `index` marker (FakeIndexData) ----------------------------------------
+// uint64 magic, uint32 version, uint32 unused, uint32 unused, uint32 padding.
+inline constexpr std::size_t kIndexMarkerSize = 24;
+inline constexpr uint64_t kIndexMarkerMagic = kInitialMagic;
+// `index-dir/the-real-index` starts with a pickle whose first number after
+// the pickle header is this magic (simple_index_file.cc).
+inline constexpr uint64_t kRealIndexMagic = 0x656e74657220796fULL;
+
+// --- File names -----------------------------------------------------------------
+inline constexpr std::size_t kEntryHashDigits = 16;  // hex digits before the suffix
+inline constexpr const char* kStreams01Suffix = "_0";
+inline constexpr const char* kStream2Suffix = "_1";
+inline constexpr const char* kSparseSuffix = "_s";
+
+// Limits this reader puts on untrusted numbers (Chromium itself has none this
+// tight; real keys and response infos are far smaller).
+inline constexpr uint32_t kMaxKeyLength = 1u << 20;    // 1 MiB
+inline constexpr uint32_t kMaxStream0Size = 4u << 20;  // 4 MiB
+
+}  // namespace harvix::simplecache

@@ -1,0 +1,81 @@
+// Writes Chromium HTTP caches: the simple cache (one `<16 hex>_0` file per
+// entry) and the block-file cache (index, data_0..data_3, f_xxxxxx), with the
+// odd and damaged entries a reader must survive. The layouts are Chromium's
+// (see src/readers/chromium/SimpleCacheFormat.h and BlockFileFormat.h); the
+// writer keeps its own copy of the numbers so that a wrong constant in the
+// reader cannot hide itself.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace harvix::chromecache {
+
+namespace fs = std::filesystem;
+
+class WriteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Damage written into one entry.
+enum class Damage {
+    None,
+    BadMagic,         // simple: header magic; block file: entry's key length huge
+    BadVersion,       // simple: entry version 4
+    BadEndRecord,     // simple: stream 1's end record magic
+    BadKeyLength,     // key length past the file / past the entry's blocks
+    Stream0TooLarge,  // simple: stream 0 size past the file
+    CutEnd,           // simple: file cut by `cutBytes` at its end
+    BodyPastFile,     // block file: stream 1 address past its block file / external file cut
+    LoopChain,        // block file: the entry's next points at itself
+    BadPickle,        // stream 0 pickle whose header string runs past its end
+};
+
+struct Entry {
+    std::string key;            // the whole cache key
+    std::string head;           // raw header lines, each ending in NUL ("HTTP/1.1 200 OK\0...\0")
+    std::string body;           // stream 1 as stored
+    int64_t requestTime = 0;    // seconds since 1970
+    int64_t responseTime = 0;   // seconds since 1970
+    bool truncated = false;     // the response info's truncated flag
+    bool extraFlags = true;     // write the extra-flags word and the original response time
+    bool sparse = false;        // simple: a `_s` file beside it; block file: the parent flag
+    bool keySha256 = true;      // simple: the key's SHA-256 before the last end record
+    bool externalBody = false;  // block file: body in an f_ file even when small
+    Damage damage = Damage::None;
+    uint32_t cutBytes = 0;
+};
+
+// "1/0/_dk_<site> <site> <url>" for a URL, as Chromium's split cache keys it.
+std::string splitCacheKey(const std::string& url);
+// Header lines ("Content-Type: x") after a status line, NUL-separated.
+std::string rawHead(int status, const std::vector<std::string>& headerLines);
+// Stream 0: the pickled response info of an entry.
+std::string pickleResponseInfo(const Entry& entry);
+// The simple cache's file name stem (16 hex digits) of a key.
+std::string entryHashName(const std::string& key);
+
+// Writes a simple cache into `folder` (made when missing): `index`,
+// `index-dir/the-real-index` and one `_0` file per entry. Returns the files' names.
+std::vector<std::string> writeSimpleCache(const fs::path& folder,
+                                          const std::vector<Entry>& entries);
+
+struct BlockFileOptions {
+    uint32_t tableLength = 1024;  // buckets in the index (0 writes 0: the default 65536)
+    uint32_t indexVersion = 0x30000;
+    bool badIndexMagic = false;
+    bool missingDataFiles = false;  // leave data_1 out
+};
+// Writes a block-file cache into `folder`.
+void writeBlockFileCache(const fs::path& folder, const std::vector<Entry>& entries,
+                         const BlockFileOptions& options = {});
+
+// A synthetic cache of `count` entries with bodies of `bodyBytes` bytes each
+// (varied a little), http URLs on a few sites; deterministic.
+std::vector<Entry> syntheticEntries(std::size_t count, std::size_t bodyBytes, uint32_t seed = 1);
+
+}  // namespace harvix::chromecache
