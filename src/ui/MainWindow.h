@@ -16,8 +16,8 @@
 #include <memory>
 #include <string>
 
-#include "engine/HarvixMain.h"
-#include "filter/CacheFilter.h"
+#include "engine/CombCoordinator.h"
+#include "filter/FilterSet.h"
 #include "ui/Commands.h"
 #include "ui/Desktop.h"
 #include "ui/TrayIcon.h"
@@ -103,8 +103,8 @@ public:
     void exitProgram();
 
     // ---- State, for the tray icon, the start-up code and tests ----
-    CHarvixMain& coordinator() { return main_; }
-    CCacheFilter& filterSet() { return main_.filter; }
+    CombCoordinator& coordinator() { return main_; }
+    FilterSet& filterSet() { return main_.filter; }
     TrayIcon& tray() { return tray_; }
     CommandSet& commands() { return *commands_; }
     QAction* action(Command command) const { return commands_->action(command); }
@@ -147,7 +147,7 @@ private:
 
     std::unique_ptr<Desktop> desktop_;
     CombReports* reports_ = nullptr;
-    CHarvixMain main_;
+    CombCoordinator main_;
     CommandSet* commands_ = nullptr;
     ProgressWindow* progressWindow_ = nullptr;
     TrayIcon tray_;

@@ -1,0 +1,218 @@
+#include "platform/FileHandle.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+namespace harvix {
+
+namespace {
+
+// The flags every read of an untrusted file uses: no final link, no waiting
+// on a FIFO or a device, not inherited by a child process.
+constexpr int kReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+
+// True when `path` has no ".." and no "." component, so that a lexical test
+// of its position says where it lies.
+bool isPlain(const fs::path& path) {
+    return std::none_of(path.begin(), path.end(),
+                        [](const fs::path& part) { return part == ".." || part == "."; });
+}
+
+}  // namespace
+
+FileHandle::~FileHandle() {
+    close();
+}
+
+FileHandle::FileHandle(FileHandle&& other) noexcept : fd_(other.fd_), error_(other.error_) {
+    other.fd_ = -1;
+}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        error_ = other.error_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+FileHandle FileHandle::failed(int error) {
+    FileHandle handle;
+    handle.error_ = error;
+    errno = error;
+    return handle;
+}
+
+FileHandle FileHandle::openForReading(const fs::path& path) {
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), kReadFlags);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return failed(errno);
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return failed(error);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return failed(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    }
+    return FileHandle(fd);
+}
+
+FileHandle FileHandle::openBelow(const fs::path& root, const fs::path& path) {
+    const fs::path full = path.is_absolute() ? path : root / path;
+    const fs::path parent = full.parent_path();
+    // The common case costs nothing: a file right in the (resolved) root.
+    if (!(parent == root && isPlain(full.filename()))) {
+        if (!isAtOrBelow(parent, root)) {
+            return failed(EXDEV);
+        }
+    }
+    return openForReading(full);
+}
+
+uint64_t FileHandle::size() const {
+    struct stat st {};
+    if (fd_ < 0 || fstat(fd_, &st) != 0) {
+        return 0;
+    }
+    return static_cast<uint64_t>(st.st_size);
+}
+
+std::size_t FileHandle::readAt(uint64_t offset, void* buffer, std::size_t n) const {
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return done;
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+bool FileHandle::readExactAt(uint64_t offset, void* buffer, std::size_t n) const {
+    errno = 0;
+    const std::size_t got = readAt(offset, buffer, n);
+    if (got != n && errno == 0) {
+        errno = EIO;
+    }
+    return got == n;
+}
+
+void FileHandle::close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+bool writeAll(int fd, const void* data, std::size_t n) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (n > 0) {
+        const ssize_t put = ::write(fd, bytes, n);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (put == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        bytes += put;
+        n -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool copyRange(const FileHandle& in, uint64_t offset, uint64_t length, int outFd) {
+    loff_t inOffset = static_cast<loff_t>(offset);
+    uint64_t left = length;
+    // The kernel copies without the data passing through this process where
+    // both file systems allow it.
+    while (left > 0) {
+        const std::size_t chunk = static_cast<std::size_t>(std::min<uint64_t>(left, 1u << 30));
+        const ssize_t n = ::copy_file_range(in.fd(), &inOffset, outFd, nullptr, chunk, 0);
+        if (n > 0) {
+            left -= static_cast<uint64_t>(n);
+            continue;
+        }
+        if (n == 0) {
+            errno = EIO;  // the source ends before the entry does
+            return false;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+            errno == EPERM || errno == ETXTBSY) {
+            break;  // not offered here: copy through a buffer
+        }
+        return false;
+    }
+    std::vector<unsigned char> buffer(static_cast<std::size_t>(std::min<uint64_t>(left, 1u << 18)));
+    while (left > 0) {
+        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, buffer.size()));
+        errno = 0;
+        const std::size_t got = in.readAt(static_cast<uint64_t>(inOffset), buffer.data(), want);
+        if (got == 0) {
+            if (errno == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        if (!writeAll(outFd, buffer.data(), got)) {
+            return false;
+        }
+        inOffset += static_cast<loff_t>(got);
+        left -= got;
+    }
+    return true;
+}
+
+fs::path resolveFolder(const fs::path& folder) {
+    std::error_code ec;
+    fs::path resolved = fs::weakly_canonical(fs::absolute(folder, ec), ec);
+    if (ec) {
+        return fs::absolute(folder, ec).lexically_normal();
+    }
+    return resolved;
+}
+
+bool isAtOrBelow(const fs::path& path, const fs::path& folder) {
+    const fs::path p = resolveFolder(path);
+    const fs::path f = resolveFolder(folder);
+    auto pi = p.begin();
+    for (auto fi = f.begin(); fi != f.end(); ++fi, ++pi) {
+        if (fi->empty() && std::next(fi) == f.end()) {
+            break;  // a trailing separator
+        }
+        if (pi == p.end() || *pi != *fi) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace harvix
