@@ -75,8 +75,8 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::shutdown() {
-    // From here on the comb threads' reports find no receiver.
-    const QSignalBlocker noReports(reports_);
+    // From here on the comb threads' reports find no receiver (disconnecting
+    // is safe while another thread emits).
     reports_->disconnect(this);
     main_.shutdown();
 }
