@@ -43,6 +43,9 @@ public:
         std::string cache;
         bool cacheGiven = false;
         for (std::size_t i = 0; i < args.size(); ++i) {
+            if (args[i] == "--cache" && i + 1 >= args.size()) {
+                return usageError("--cache needs a value");
+            }
             if (args[i] == "--cache" && i + 1 < args.size() && !cacheGiven) {
                 cache = args[++i];
                 cacheGiven = true;
@@ -59,13 +62,14 @@ public:
         if (cacheGiven && cache.empty()) {
             return usageError("--cache needs a path");
         }
-        loadSettingsReadOnly();
-        const auto reader = makeReaderOrSay(kind, word, cache);
+        const CliProfile profile = loadSettingsReadOnly();
+        const auto reader = makeReaderOrSay(
+            kind, word, cache.empty() && kind == 0 ? profile.settings.MozillaCachePath : cache);
         if (reader == nullptr) {
             return kExitCacheOpen;
         }
         if (!reader->tryOpen()) {
-            sayWhyNotOpened(*reader, "list");
+            sayWhyNotOpened(*reader, "list", profile.texts);
             return kExitCacheOpen;
         }
         reader->loadEntries();
@@ -76,6 +80,10 @@ public:
         }
         reader->close();
         std::cout.flush();
+        if (!std::cout) {
+            std::cerr << "harvix-cli list: standard output cannot be written\n";
+            return kExitUsage;
+        }
         return kExitOk;
     }
 
