@@ -23,6 +23,7 @@
 #include "ui/FilterListModel.h"
 #include "ui/FilterListView.h"
 #include "ui/ProgressWindow.h"
+#include "ui/WatchedBrowsers.h"
 
 namespace harvix {
 namespace {
@@ -52,10 +53,22 @@ QString TooltipHtml(const QString& text) {
 
 }  // namespace
 
+namespace {
+
+// Start-up: the settings file, the autostart entry and the language file.
+bool LoadSettings() {
+    theSettings().initSettings();
+    return true;
+}
+
+}  // namespace
+
 MainWindow::MainWindow(std::unique_ptr<Desktop> desktop)
     : QDialog(nullptr),
       desktop_(desktop ? std::move(desktop) : Desktop::makeDefault()),
+      settingsLoaded_(LoadSettings()),
       reports_(new CombReports(this)),
+      main_(reports_->events()),
       commands_(new CommandSet(this)) {
     setWindowIcon(pictureIcon(kPictureAppIcon));
     buildControls();
@@ -64,14 +77,16 @@ MainWindow::MainWindow(std::unique_ptr<Desktop> desktop)
             Qt::QueuedConnection);
     connect(reports_, &CombReports::progressed, this, &MainWindow::applyProgress,
             Qt::QueuedConnection);
+    connect(reports_, &CombReports::cacheFolderFound, this, &MainWindow::storeFoundCacheFolder,
+            Qt::QueuedConnection);
 }
 
 MainWindow::~MainWindow() {
     shutdown();
     delete progressWindow_;
     progressWindow_ = nullptr;
-    // The tray icon goes with `tray_`; the coordinator, destroyed after it,
-    // writes the settings file.
+    // Every run has ended: a cache folder found by the last one is kept.
+    theSettings().saveSettings();
 }
 
 void MainWindow::shutdown() {
@@ -89,9 +104,9 @@ void MainWindow::buildControls() {
         QStringLiteral("QToolTip { color: rgb(0, 0, 255); background-color: rgb(224, 224, 224);"
                        " border: 1px solid rgb(160, 160, 160); padding: 2px; }"));
 
-    auto makeButton = [this](QAction* action, ButtonImage image) {
+    auto makeButton = [this](QAction* action, const QIcon& image, const QIcon& hoverImage) {
         auto* button = new ImageButton(this);
-        button->setImages(buttonImageIcon(image, false), buttonImageIcon(image, true));
+        button->setImages(image, hoverImage);
         button->setFixedSize(kButtonSize);
         button->setToolTipDuration(10000);
         button->setAction(action);
@@ -103,11 +118,16 @@ void MainWindow::buildControls() {
     for (const Command command :
          {Command::New, Command::Open, Command::Save, Command::Add, Command::Delete, Command::Edit,
           Command::Up, Command::Down, Command::Options, Command::Help}) {
-        buttonRow->addWidget(makeButton(action(command), CommandSet::buttonImage(command)));
+        const ButtonImage image = CommandSet::buttonImage(command);
+        buttonRow->addWidget(makeButton(action(command), buttonImageIcon(image, false),
+                                        buttonImageIcon(image, true)));
     }
+    // The comb buttons at the right end, the browser table's first row
+    // rightmost.
     buttonRow->addStretch(1);
-    for (const CombCommand& comb : commands_->combCommands()) {
-        buttonRow->addWidget(makeButton(comb.action, comb.image));
+    const std::vector<CombCommand>& combs = commands_->combCommands();
+    for (auto comb = combs.rbegin(); comb != combs.rend(); ++comb) {
+        buttonRow->addWidget(makeButton(comb->action, comb->image, comb->hoverImage));
     }
 
     model_ = new FilterListModel(filterSet(), this);
@@ -122,6 +142,9 @@ void MainWindow::buildControls() {
         // The title shows the "*" from its next update on.
         modified_ = true;
     });
+    // Every change of the set becomes the next run's snapshot.
+    connect(model_, &QAbstractItemModel::modelReset, this, &MainWindow::handOverFilter);
+    connect(model_, &QAbstractItemModel::dataChanged, this, &MainWindow::handOverFilter);
     connect(filterList_, &QAbstractItemView::doubleClicked, this, [this] { editItem(); });
     setFocusProxy(filterList_);
 
@@ -150,11 +173,9 @@ bool MainWindow::create() {
 
     loadStartupFilter();
 
-    main_.runStateCallback = &CombReports::onRunState;
-    main_.runStateContext = reports_->context();
-    main_.progressCallback = &CombReports::onProgress;
-    main_.progressContext = reports_->context();
-    main_.startMonitors();
+    handOverFilter();
+    handOverOptions();
+    startMonitors();
 
     applyTexts();
     reloadList();
@@ -166,10 +187,10 @@ bool MainWindow::create() {
 
 void MainWindow::loadStartupFilter() {
     Settings& settings = theSettings();
-    if (filterSet().load(settings.FiltersFileName)) {
+    if (loadFilterFile(settings.FiltersFileName)) {
         return;
     }
-    if (filterSet().load(pathToUtf8(settings.defaultFilterPath))) {
+    if (loadFilterFile(pathToUtf8(settings.defaultFilterPath))) {
         return;
     }
     showMessage(theLanguage().ErrorLoadDefaultFilter, MessageIcon::Error, MessageButtons::Ok);
@@ -220,6 +241,7 @@ void MainWindow::updateTitle() {
 void MainWindow::applyTexts() {
     const LanguageTexts& texts = theLanguage();
     commands_->applyTexts(texts);
+    reports_->setTexts(texts);
     for (ImageButton* button : buttons_) {
         button->setToolTip(TooltipHtml(button->action()->toolTip()));
     }
@@ -268,6 +290,7 @@ bool MainWindow::saveFilterSet() {
         showMessage(text, MessageIcon::Warning, MessageButtons::Ok);
         return false;
     }
+    theSettings().FiltersFileName = path;
     modified_ = false;
     updateTitle();
     return true;
@@ -307,8 +330,43 @@ void MainWindow::mark() {
     updateTitle();
 }
 
-bool MainWindow::busy() const {
-    return main_.busy;
+bool MainWindow::loadFilterFile(const std::string& path) {
+    const bool loaded = filterSet_.load(path);
+    // The file becomes the settings' filter file even when it is none (the
+    // title names it); a loaded one is kept in the settings file at once.
+    Settings& settings = theSettings();
+    settings.FiltersFileName = filterSet_.fileName;
+    if (loaded) {
+        settings.saveSettings();
+    }
+    return loaded;
+}
+
+void MainWindow::handOverFilter() {
+    main_.setFilter(filterSet_);
+}
+
+void MainWindow::handOverOptions() {
+    const Settings& settings = theSettings();
+    RunOptions options;
+    options.oneCopy = settings.OneCopy;
+    options.skipDuplicates = settings.SkipDuplicates;
+    options.firefoxCacheFolder = settings.MozillaCachePath;
+    main_.setOptions(options);
+}
+
+void MainWindow::startMonitors() {
+    main_.startMonitors(watchedBrowsers(theSettings()));
+}
+
+void MainWindow::storeFoundCacheFolder(const QString& startedWith, const QString& found) {
+    // The folder the run started from is still the option: the user did not
+    // change it meanwhile, and the found one takes its place.
+    Settings& settings = theSettings();
+    if (settings.MozillaCachePath == startedWith.toStdString()) {
+        settings.MozillaCachePath = found.toStdString();
+        handOverOptions();
+    }
 }
 
 // ---- Keys, closing and hiding ----
@@ -377,9 +435,10 @@ void MainWindow::hideEvent(QHideEvent* event) {
 // ---- Reports from the comb threads (queued) ----
 
 void MainWindow::applyRunState(bool started) {
+    // The user edits on while a run combs its snapshot; only another
+    // manual comb waits for the end of a manual one.
     commands_->setCombEnabled(!started || !main_.busy);
     if (started) {
-        filterList_->setEnabled(false);
         if (progressWindow_ != nullptr) {
             progressWindow_->setPosition(0);
             if (theSettings().ShowNotifyProgressBar) {
@@ -393,7 +452,6 @@ void MainWindow::applyRunState(bool started) {
         }
         tray_.endAnimation();
         tray_.setIconFromResource(kPictureAppIcon);
-        filterList_->setEnabled(true);
         commands_->setCombEnabled(true);
     }
 }

@@ -11,6 +11,7 @@
 #include "ui/FilterListModel.h"
 #include "ui/FilterListView.h"
 #include "ui/MainWindow.h"
+#include "ui/WatchedBrowsers.h"
 
 namespace harvix {
 
@@ -56,9 +57,6 @@ void MainWindow::connectCommands() {
 }
 
 void MainWindow::newFilterSet() {
-    if (busy()) {
-        return;
-    }
     askSaveChanges();
     filterSet().clear();
     reloadList();
@@ -69,16 +67,13 @@ void MainWindow::newFilterSet() {
 }
 
 void MainWindow::openFilterSet() {
-    if (busy()) {
-        return;
-    }
     askSaveChanges();
     const std::optional<std::string> path =
         desktop_->chooseOpenFile(this, theSettings().defaultFilterPath);
     if (!path) {
         return;
     }
-    filterSet().load(*path);  // a file that is no filter file leaves an empty set
+    loadFilterFile(*path);  // a file that is no filter file leaves an empty set
     reloadList();
     untitled_ = false;
     modified_ = false;
@@ -87,17 +82,11 @@ void MainWindow::openFilterSet() {
 }
 
 void MainWindow::save() {
-    if (busy()) {
-        return;
-    }
     saveFilterSet();
     updateTitle();
 }
 
 void MainWindow::addItem() {
-    if (busy()) {
-        return;
-    }
     const Settings& settings = theSettings();
     auto item = std::make_unique<FilterItem>();
     item->directoryTemplate = settings.DefaultCombPath;
@@ -115,9 +104,6 @@ void MainWindow::addItem() {
 }
 
 void MainWindow::deleteItem() {
-    if (busy()) {
-        return;
-    }
     const int row = selectedRow();
     if (row < 0) {
         return;
@@ -134,9 +120,6 @@ void MainWindow::deleteItem() {
 }
 
 void MainWindow::editItem() {
-    if (busy()) {
-        return;
-    }
     const int row = selectedRow();
     if (row < 0 || static_cast<std::size_t>(row) >= filterSet().items.size()) {
         return;
@@ -154,9 +137,6 @@ void MainWindow::editItem() {
 }
 
 void MainWindow::moveUp() {
-    if (busy()) {
-        return;
-    }
     const int row = selectedRow();
     if (row <= 0) {
         return;
@@ -168,9 +148,6 @@ void MainWindow::moveUp() {
 }
 
 void MainWindow::moveDown() {
-    if (busy()) {
-        return;
-    }
     const int row = selectedRow();
     if (row < 0 || row + 1 >= model_->rowCount()) {
         return;
@@ -196,9 +173,6 @@ void MainWindow::openFolder() {
 }
 
 void MainWindow::checkAll() {
-    if (busy()) {
-        return;
-    }
     for (auto& item : filterSet().items) {
         item->disabled = false;
     }
@@ -207,9 +181,6 @@ void MainWindow::checkAll() {
 }
 
 void MainWindow::uncheckAll() {
-    if (busy()) {
-        return;
-    }
     for (auto& item : filterSet().items) {
         item->disabled = true;
     }
@@ -218,9 +189,6 @@ void MainWindow::uncheckAll() {
 }
 
 void MainWindow::showOptions() {
-    if (busy()) {
-        return;
-    }
     Settings& settings = theSettings();
     const std::string language = settings.Language;
     if (!desktop_->runOptions(this)) {
@@ -229,21 +197,19 @@ void MainWindow::showOptions() {
     if (settings.Language != language) {
         applyTexts();
     }
-    // Monitors of browsers no longer watched stop.
-    const bool watched[CombCoordinator::kBrowserKinds] = {settings.Mozilla, settings.IE,
-                                                          settings.Maxthon};
-    for (std::size_t kind = 0; kind < main_.monitors.size(); ++kind) {
+    // Monitors of browsers no longer watched stop; the next run combs with
+    // the new options.
+    const std::vector<bool> watched = watchedBrowsers(settings);
+    for (std::size_t kind = 0; kind < main_.monitors.size() && kind < watched.size(); ++kind) {
         if (!watched[kind]) {
-            main_.monitors[kind].stop();
+            main_.monitors[kind]->stop();
         }
     }
-    main_.startMonitors();
+    handOverOptions();
+    startMonitors();
 }
 
 void MainWindow::showHelp() {
-    if (busy()) {
-        return;
-    }
     desktop_->openUrl(
         QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(theSettings().helpPath))));
 }
@@ -296,7 +262,7 @@ std::unique_ptr<QMenu> MainWindow::buildListMenu() {
 }
 
 void MainWindow::showListMenu(const QPoint& globalPos, bool fromKeyboard) {
-    if (fromKeyboard || busy()) {
+    if (fromKeyboard) {
         return;
     }
     const QRect listRect(filterList_->mapToGlobal(QPoint(0, 0)), filterList_->size());
