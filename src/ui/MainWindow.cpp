@@ -342,33 +342,6 @@ bool MainWindow::loadFilterFile(const std::string& path) {
     return loaded;
 }
 
-void MainWindow::handOverFilter() {
-    main_.setFilter(filterSet_);
-}
-
-void MainWindow::handOverOptions() {
-    const Settings& settings = theSettings();
-    RunOptions options;
-    options.oneCopy = settings.OneCopy;
-    options.skipDuplicates = settings.SkipDuplicates;
-    options.firefoxCacheFolder = settings.MozillaCachePath;
-    main_.setOptions(options);
-}
-
-void MainWindow::startMonitors() {
-    main_.startMonitors(watchedBrowsers(theSettings()));
-}
-
-void MainWindow::storeFoundCacheFolder(const QString& startedWith, const QString& found) {
-    // The folder the run started from is still the option: the user did not
-    // change it meanwhile, and the found one takes its place.
-    Settings& settings = theSettings();
-    if (settings.MozillaCachePath == startedWith.toStdString()) {
-        settings.MozillaCachePath = found.toStdString();
-        handOverOptions();
-    }
-}
-
 // ---- Keys, closing and hiding ----
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -429,36 +402,6 @@ void MainWindow::hideEvent(QHideEvent* event) {
     if (!event->spontaneous() && !exiting_ && !askedBeforeHide_ && modified_) {
         askedBeforeHide_ = true;
         askSaveChanges();
-    }
-}
-
-// ---- Reports from the comb threads (queued) ----
-
-void MainWindow::applyRunState(bool started) {
-    // The user edits on while a run combs its snapshot; only another
-    // manual comb waits for the end of a manual one.
-    commands_->setCombEnabled(!started || !main_.busy);
-    if (started) {
-        if (progressWindow_ != nullptr) {
-            progressWindow_->setPosition(0);
-            if (theSettings().ShowNotifyProgressBar) {
-                progressWindow_->setVisible(true);
-            }
-        }
-        tray_.beginAnimation();
-    } else {
-        if (progressWindow_ != nullptr) {
-            progressWindow_->setVisible(false);
-        }
-        tray_.endAnimation();
-        tray_.setIconFromResource(kPictureAppIcon);
-        commands_->setCombEnabled(true);
-    }
-}
-
-void MainWindow::applyProgress(int percent) {
-    if (progressWindow_ != nullptr) {
-        progressWindow_->setPosition(percent < 0 ? 0 : (percent > 100 ? 100 : percent));
     }
 }
 
