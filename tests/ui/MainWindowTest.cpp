@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "MainWindowTestSupport.h"
+#include "app/ErrorText.h"
 #include "controls/ImageButton.h"
 #include "engine/CombCoordinator.h"
 #include "platform/Text.h"
@@ -721,6 +722,17 @@ TEST_F(MainWindowTest, WithoutTheSettingTheProgressWindowStaysHidden) {
     });
     EXPECT_FALSE(window.progressWindow()->isVisible());
     EXPECT_EQ(window.progressWindow()->position(), 70);
+    // An error report of the run becomes the error box the user always saw,
+    // in the window's language; a copy failure shows none.
+    const ErrorReport cacheOpen(ErrorReport::MozillaCache, ErrorReport::CacheOpen, "/no/cache");
+    const ErrorReport copy(ErrorReport::MozillaCache, ErrorReport::FileCopy, "/a", "/b", EIO);
+    OnCombThread([&] {
+        events.error(cacheOpen);
+        events.error(copy);
+    });
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(world_.notifier().messages[0].text, errorBoxText(cacheOpen, theLanguage()));
+    EXPECT_EQ(world_.notifier().messages[0].icon, MessageIcon::Error);
     OnCombThread([&] { events.runState(false); });
 }
 
