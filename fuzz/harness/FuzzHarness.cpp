@@ -73,17 +73,6 @@ private:
 };
 
 // Keeps the process-wide settings a harness changes as they were.
-class ScopedSettings {
-public:
-    ScopedSettings() : saved_(theSettings()) {}
-    ~ScopedSettings() { theSettings() = saved_; }
-    ScopedSettings(const ScopedSettings&) = delete;
-    ScopedSettings& operator=(const ScopedSettings&) = delete;
-
-private:
-    Settings saved_;
-};
-
 void ClearFolder(const fs::path& folder) {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -245,7 +234,6 @@ std::string packMozillaCacheFolder(const fs::path& folder) {
 
 void runMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratch) {
     ScopedSilence silence;
-    ScopedSettings keepSettings;
     ClearFolder(scratch);
     const fs::path cache = scratch / "Cache";
     const fs::path out = scratch / "out";
@@ -407,7 +395,6 @@ bool SurvivesRoundTrip(const std::string& text) {
 }  // namespace
 
 void runFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratch) {
-    ScopedSettings keepSettings;
     ClearFolder(scratch);
     const fs::path file = scratch / "in.flt";
     WriteBytes(file, std::string_view(reinterpret_cast<const char*>(data), size));

@@ -211,7 +211,6 @@ Seeds FilterSeeds(const fs::path& sourceDir, const fs::path& scratch) {
         seeds.emplace_back("Default.flt", shipped);
         seeds.emplace_back("Default-utf16le.flt", Utf16Le(shipped));
     }
-    const std::string keptFilterFile = theSettings().FiltersFileName;
     FilterSet filter;
     filter.hint = "Pictures and music";
     auto* item = filter.insertItem(nullptr, -1);
@@ -239,7 +238,6 @@ Seeds FilterSeeds(const fs::path& sourceDir, const fs::path& scratch) {
     }
     filter.save(pathToUtf8(file));
     seeds.emplace_back("many.flt", ReadBytes(file));
-    theSettings().FiltersFileName = keptFilterFile;
     seeds.emplace_back("gaps.flt",
                        "[GENERAL]\nHarvixFilter=1\n[FILTER_0]\nContentType=2\nMinSize=-5\n"
                        "MinWeidth=99999999999\n[FILTER_2]\nContentType=3\n[FILTER_1]\n"

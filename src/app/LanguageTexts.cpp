@@ -17,11 +17,6 @@ const std::vector<LanguageTexts::Key>& LanguageTexts::Keys() {
     return keys;
 }
 
-LanguageTexts& theLanguage() {
-    static LanguageTexts instance;
-    return instance;
-}
-
 bool loadLanguage(LanguageTexts& texts, const Settings& settings) {
     const ProfileFile file = ProfileFile::load(pathFromUtf8(settings.Language));
     for (const LanguageTexts::Key& key : LanguageTexts::Keys()) {

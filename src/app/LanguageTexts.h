@@ -91,9 +91,6 @@ struct LanguageTexts {
     static const std::vector<Key>& Keys();
 };
 
-// The one table of the process.
-LanguageTexts& theLanguage();
-
 // Reads the file named by settings.Language into `texts`; keys the file does
 // not provide (or provides empty) keep their text. Returns true.
 bool loadLanguage(LanguageTexts& texts, const Settings& settings);

@@ -50,11 +50,6 @@ int32_t ClampToInt32(int64_t value) {
 
 }  // namespace
 
-Settings& theSettings() {
-    static Settings instance;
-    return instance;
-}
-
 void Settings::computePaths() {
     IPlatform& platform = platformServices();
     exePath = platform.executablePath();
@@ -67,12 +62,12 @@ void Settings::computePaths() {
     helpPath = dataDir / "help" / "index.html";
 }
 
-void Settings::initSettings() {
+void Settings::initSettings(LanguageTexts& texts) {
     computePaths();
     loadSettings();
     applyAutostart();
     saveSettings();
-    loadLanguage(theLanguage(), *this);
+    loadLanguage(texts, *this);
 }
 
 void Settings::loadSettings() {

@@ -14,6 +14,8 @@ namespace harvix {
 
 namespace fs = std::filesystem;
 
+struct LanguageTexts;
+
 struct Settings {
     // Stored keys, in file order.
     bool Mozilla = true;
@@ -42,7 +44,7 @@ struct Settings {
 
     // Start-up: computes the paths, loads the file, applies the autostart
     // entry, writes every key back and loads the language file.
-    void initSettings();
+    void initSettings(LanguageTexts& texts);
     // Computes the paths of the running program (the first steps of InitSettings).
     void computePaths();
     // Reads every stored key from cfgPath.
@@ -55,8 +57,5 @@ struct Settings {
     // Opacity of the progress window, 0..255 (the stored value modulo 256).
     int progressOpacity() const;
 };
-
-// The one settings record of the process.
-Settings& theSettings();
 
 }  // namespace harvix

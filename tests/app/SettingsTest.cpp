@@ -20,11 +20,12 @@ protected:
     TempDir dir_;
     FakePlatform fake_;
     ScopedPlatform scoped_;
+    LanguageTexts texts;  // the front end's, filled by the start-up
 };
 
 TEST_F(SettingsTest, FirstStartWritesAllFourteenKeysInOrder) {
     Settings s;
-    s.initSettings();
+    s.initSettings(texts);
     const std::string expected =
         "[GENERAL]\nMozilla=1\nMozillaCachePath=\nIE=1\nMaxthon=1\n"
         "DefaultCombPath=~/HX_FILES\nDefaultFileNameDummy=file\n"
@@ -42,7 +43,7 @@ TEST_F(SettingsTest, FirstStartWritesAllFourteenKeysInOrder) {
 TEST_F(SettingsTest, APartlyFilledFileKeepsTheOtherDefaultsAndIsCompleted) {
     writeFile(Cfg(), "[GENERAL]\nOneCopy=0\n");
     Settings s;
-    s.initSettings();
+    s.initSettings(texts);
     EXPECT_FALSE(s.OneCopy);
     EXPECT_TRUE(s.SkipDuplicates);
     EXPECT_EQ(s.DefaultFileNameDummy, "file");
@@ -74,7 +75,7 @@ TEST_F(SettingsTest, EmptyValuesKeepDefaultsAndNumbersReadLikeIntegers) {
 TEST_F(SettingsTest, AutostartFollowsTheSetting) {
     writeFile(Cfg(), "[GENERAL]\nStartWithWindowsStartUp=0\n");
     Settings s;
-    s.initSettings();
+    s.initSettings(texts);
     ASSERT_FALSE(fake_.autostartCalls.empty());
     for (const auto& [enable, exe] : fake_.autostartCalls) {
         EXPECT_FALSE(enable);
@@ -90,7 +91,7 @@ TEST_F(SettingsTest, AutostartFollowsTheSetting) {
 TEST_F(SettingsTest, SavingKeepsForeignLinesAndAnUnwritableFolderIsSilent) {
     writeFile(Cfg(), "; my notes\n[GENERAL]\nOneCopy=0\n[Mine]\nx=1\n");
     Settings s;
-    s.initSettings();
+    s.initSettings(texts);
     const std::string text = readFile(Cfg());
     EXPECT_EQ(text.rfind("; my notes\n[GENERAL]\nOneCopy=0\n", 0), 0u);
     EXPECT_NE(text.find("[Mine]\nx=1\n"), std::string::npos);
@@ -105,9 +106,8 @@ TEST_F(SettingsTest, SavingKeepsForeignLinesAndAnUnwritableFolderIsSilent) {
 TEST_F(SettingsTest, StartUpLoadsTheLanguageFile) {
     writeFile(dir_ / "prog" / "Langs" / "English.lng", "[GENERAL]\nTrayMenuExit=Quit\n");
     Settings s;
-    s.initSettings();
-    EXPECT_EQ(theLanguage().TrayMenuExit, "Quit");
-    theLanguage() = LanguageTexts();
+    s.initSettings(texts);
+    EXPECT_EQ(texts.TrayMenuExit, "Quit");
 }
 
 }  // namespace

@@ -18,12 +18,11 @@ namespace harvix {
 
 class CliCacheTest : public ::testing::Test {
 protected:
-    CliCacheTest() : scoped_(fake_), saved_(theSettings()) {
+    CliCacheTest() : scoped_(fake_) {
         fake_.exePath = dir_ / "prog" / "harvix-cli";
         fake_.localAppData = dir_ / "xdg-cache";
         fs::create_directories(dir_ / "prog");
     }
-    ~CliCacheTest() override { theSettings() = saved_; }
 
     struct Result {
         int code;
@@ -93,7 +92,6 @@ protected:
     TempDir dir_;
     FakePlatform fake_;
     ScopedPlatform scoped_;
-    Settings saved_;
 };
 
 }  // namespace harvix

@@ -13,11 +13,10 @@ namespace {
 
 class FilterShowTest : public ::testing::Test {
 protected:
-    FilterShowTest() : scoped_(fake_), saved_(theSettings()) {
+    FilterShowTest() : scoped_(fake_) {
         fake_.exePath = dir_ / "prog" / "harvix-cli";
         fs::create_directories(dir_ / "prog");
     }
-    ~FilterShowTest() override { theSettings() = saved_; }
 
     struct Result {
         int code;
@@ -37,7 +36,6 @@ protected:
     TempDir dir_;
     FakePlatform fake_;
     ScopedPlatform scoped_;
-    Settings saved_;
 };
 
 TEST_F(FilterShowTest, PrintsTheHintAndOneTabbedLinePerItem) {

@@ -33,12 +33,11 @@ int claimSlot(const std::string& path) {
     if (path.size() >= PATH_MAX) {
         return -1;
     }
-    for (int i = 0; i < kSlots; ++i) {
+    for (std::size_t i = 0; i < g_slots.size(); ++i) {
         bool expected = false;
-        if (g_slots[i].used.load() == false &&
-            g_slots[i].used.compare_exchange_strong(expected, true)) {
+        if (!g_slots[i].used.load() && g_slots[i].used.compare_exchange_strong(expected, true)) {
             std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
-            return i;
+            return static_cast<int>(i);
         }
     }
     return -1;
@@ -46,8 +45,9 @@ int claimSlot(const std::string& path) {
 
 void releaseSlot(int slot) {
     if (slot >= 0) {
-        g_slots[slot].path[0] = '\0';
-        g_slots[slot].used.store(false);
+        TemporarySlot& entry = g_slots[static_cast<std::size_t>(slot)];
+        entry.path[0] = '\0';
+        entry.used.store(false);
     }
 }
 
