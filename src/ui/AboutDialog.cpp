@@ -10,6 +10,7 @@
 #include "app/LanguageTexts.h"
 #include "controls/HyperlinkLabel.h"
 #include "controls/Pictures.h"
+#include "ui/ProgramState.h"
 
 namespace harvix {
 

@@ -8,6 +8,7 @@
 #include "app/LanguageTexts.h"
 #include "engine/CombCoordinator.h"
 #include "platform/Notifier.h"
+#include "ui/ProgramState.h"
 
 namespace harvix {
 

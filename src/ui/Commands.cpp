@@ -6,6 +6,7 @@
 #include "app/LanguageTexts.h"
 #include "controls/PictureMenu.h"
 #include "engine/Browsers.h"
+#include "ui/ProgramState.h"
 
 namespace harvix {
 namespace {

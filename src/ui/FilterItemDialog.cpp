@@ -16,6 +16,7 @@
 #include "platform/Text.h"
 #include "ui/DialogButtons.h"
 #include "ui/FolderChooser.h"
+#include "ui/ProgramState.h"
 
 namespace harvix {
 

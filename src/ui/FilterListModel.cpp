@@ -2,6 +2,7 @@
 
 #include "app/LanguageTexts.h"
 #include "filter/ContentType.h"
+#include "ui/ProgramState.h"
 
 namespace harvix {
 namespace {

@@ -8,6 +8,7 @@
 #include "app/LanguageTexts.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
+#include "ui/ProgramState.h"
 
 namespace harvix {
 

@@ -22,6 +22,7 @@
 #include "ui/Desktop.h"
 #include "ui/FilterListModel.h"
 #include "ui/FilterListView.h"
+#include "ui/ProgramState.h"
 #include "ui/ProgressWindow.h"
 #include "ui/WatchedBrowsers.h"
 
@@ -57,7 +58,7 @@ namespace {
 
 // Start-up: the settings file, the autostart entry and the language file.
 bool LoadSettings() {
-    theSettings().initSettings();
+    theSettings().initSettings(theLanguage());
     return true;
 }
 

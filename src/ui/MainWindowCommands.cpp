@@ -11,6 +11,7 @@
 #include "ui/FilterListModel.h"
 #include "ui/FilterListView.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgramState.h"
 #include "ui/WatchedBrowsers.h"
 
 namespace harvix {

@@ -5,6 +5,7 @@
 #include "controls/Pictures.h"
 #include "ui/Commands.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgramState.h"
 #include "ui/ProgressWindow.h"
 #include "ui/WatchedBrowsers.h"
 

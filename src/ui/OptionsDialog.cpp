@@ -22,6 +22,7 @@
 #include "platform/Text.h"
 #include "ui/DialogButtons.h"
 #include "ui/FolderChooser.h"
+#include "ui/ProgramState.h"
 #include "ui/WatchedBrowsers.h"
 
 namespace harvix {

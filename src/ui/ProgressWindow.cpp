@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "app/Settings.h"
+#include "ui/ProgramState.h"
 
 namespace harvix {
 

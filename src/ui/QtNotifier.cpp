@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "app/LanguageTexts.h"
+#include "ui/ProgramState.h"
 
 namespace harvix {
 

@@ -9,6 +9,7 @@
 #include "controls/HyperlinkLabel.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgramState.h"
 
 using namespace harvix;
 

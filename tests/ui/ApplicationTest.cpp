@@ -16,6 +16,7 @@
 #include "support/TestSupport.h"
 #include "ui/Application.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgramState.h"
 #include "ui/QtNotifier.h"
 #include "ui/TrayIcon.h"
 

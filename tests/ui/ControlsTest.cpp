@@ -12,6 +12,7 @@
 #include "controls/ImageButton.h"
 #include "controls/PictureMenu.h"
 #include "controls/Pictures.h"
+#include "ui/ProgramState.h"
 
 using namespace harvix;
 

@@ -18,6 +18,7 @@
 #include "platform/Text.h"
 #include "support/TestSupport.h"
 #include "ui/FilterItemDialog.h"
+#include "ui/ProgramState.h"
 
 using namespace harvix;
 

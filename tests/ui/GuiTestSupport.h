@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/LanguageTexts.h"
+#include "ui/ProgramState.h"
 
 // Calls `act` with the first visible top-level widget of type T as soon as
 // one appears (polling every 10 ms while the event loop runs). Used to answer

@@ -20,6 +20,7 @@
 #include "ui/CombReports.h"
 #include "ui/FilterListModel.h"
 #include "ui/FilterListView.h"
+#include "ui/ProgramState.h"
 #include "ui/ProgressWindow.h"
 
 using namespace harvix;

@@ -4,6 +4,7 @@
 #include "platform/Text.h"
 #include "ui/FilterListModel.h"
 #include "ui/FilterListView.h"
+#include "ui/ProgramState.h"
 
 using namespace harvix;
 

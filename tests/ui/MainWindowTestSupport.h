@@ -20,6 +20,7 @@
 #include "filter/FilterSet.h"
 #include "support/TestSupport.h"
 #include "ui/MainWindow.h"
+#include "ui/ProgramState.h"
 #include "ui/TrayIcon.h"
 
 using namespace harvix;

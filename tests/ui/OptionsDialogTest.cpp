@@ -22,6 +22,7 @@
 #include "platform/Text.h"
 #include "support/TestSupport.h"
 #include "ui/OptionsDialog.h"
+#include "ui/ProgramState.h"
 
 using namespace harvix;
 

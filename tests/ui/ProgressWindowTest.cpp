@@ -10,6 +10,7 @@
 
 #include "GuiTestSupport.h"
 #include "app/Settings.h"
+#include "ui/ProgramState.h"
 #include "ui/ProgressWindow.h"
 
 using namespace harvix;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "GuiTestSupport.h"
+#include "ui/ProgramState.h"
 #include "ui/QtNotifier.h"
 
 using namespace harvix;

@@ -26,6 +26,7 @@
 #include "ui/Commands.h"
 #include "ui/FilterItemDialog.h"
 #include "ui/OptionsDialog.h"
+#include "ui/ProgramState.h"
 #include "ui/ProgressWindow.h"
 #include "ui/TrayIcon.h"
 

@@ -11,6 +11,7 @@
 #include "controls/PictureMenu.h"
 #include "controls/Pictures.h"
 #include "ui/Commands.h"
+#include "ui/ProgramState.h"
 #include "ui/TrayIcon.h"
 
 using namespace harvix;
