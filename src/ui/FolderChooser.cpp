@@ -8,6 +8,9 @@
 #include "app/LanguageTexts.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
+#include "ui/ProgramState.h"
+
+namespace harvix {
 
 namespace {
 
@@ -16,7 +19,7 @@ namespace {
 QString StartFolder(const QString& text) {
     QString path = text.trimmed();
     if (path == QStringLiteral("~") || path.startsWith(QStringLiteral("~/"))) {
-        path = QString::fromStdString(PathToUtf8(Platform().HomeFolder())) + path.mid(1);
+        path = QString::fromStdString(pathToUtf8(platformServices().homeFolder())) + path.mid(1);
     }
     if (path.isEmpty() || QDir::isRelativePath(path)) {
         return {};
@@ -34,8 +37,8 @@ QString StartFolder(const QString& text) {
 
 }  // namespace
 
-int BrowseForFolder(QWidget* owner, const QString& current, const QString& title, QString& chosen) {
-    const LanguageTexts& texts = TheLanguage();
+int browseForFolder(QWidget* owner, const QString& current, const QString& title, QString& chosen) {
+    const LanguageTexts& texts = theLanguage();
     QFileDialog dialog(owner, title);
     dialog.setObjectName(QStringLiteral("folderChooser"));
     dialog.setFileMode(QFileDialog::Directory);
@@ -44,8 +47,9 @@ int BrowseForFolder(QWidget* owner, const QString& current, const QString& title
     dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(texts.OK));
     dialog.setLabelText(QFileDialog::Reject, QString::fromStdString(texts.Cancel));
     const QString start = StartFolder(current);
-    dialog.setDirectory(
-        start.isEmpty() ? QString::fromStdString(PathToUtf8(Platform().HomeFolder())) : start);
+    dialog.setDirectory(start.isEmpty()
+                            ? QString::fromStdString(pathToUtf8(platformServices().homeFolder()))
+                            : start);
     if (dialog.exec() != QDialog::Accepted) {
         return kFolderCancelled;
     }
@@ -56,3 +60,5 @@ int BrowseForFolder(QWidget* owner, const QString& current, const QString& title
     chosen = QDir::toNativeSeparators(QDir::cleanPath(urls.front().toLocalFile()));
     return kFolderChosen;
 }
+
+}  // namespace harvix

@@ -7,6 +7,9 @@
 #include <QWidget>
 
 #include "app/LanguageTexts.h"
+#include "ui/ProgramState.h"
+
+namespace harvix {
 
 namespace {
 
@@ -26,29 +29,29 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
 
 }  // namespace
 
-CQtNotifier::CQtNotifier(QObject* parent) : QObject(parent) {}
+QtNotifier::QtNotifier(QObject* parent) : QObject(parent) {}
 
-MessageResult CQtNotifier::Show(const std::string& caption, const std::string& text,
-                                MessageIcon icon, MessageButtons buttons) {
+MessageResult QtNotifier::show(const std::string& caption, const std::string& text,
+                               MessageIcon icon, MessageButtons buttons) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr || QCoreApplication::closingDown()) {
         // No UI thread to ask any more.
         StderrNotifier fallback;
-        return fallback.Show(caption, text, icon, buttons);
+        return fallback.show(caption, text, icon, buttons);
     }
     if (QThread::currentThread() == thread()) {
-        return ShowHere(caption, text, icon, buttons);
+        return showHere(caption, text, icon, buttons);
     }
     MessageResult result = MessageResult::Cancel;
     QMetaObject::invokeMethod(
-        this, [&] { result = ShowHere(caption, text, icon, buttons); },
+        this, [&] { result = showHere(caption, text, icon, buttons); },
         Qt::BlockingQueuedConnection);
     return result;
 }
 
-MessageResult CQtNotifier::ShowHere(const std::string& caption, const std::string& text,
-                                    MessageIcon icon, MessageButtons buttons) {
-    const LanguageTexts& texts = TheLanguage();
+MessageResult QtNotifier::showHere(const std::string& caption, const std::string& text,
+                                   MessageIcon icon, MessageButtons buttons) {
+    const LanguageTexts& texts = theLanguage();
     QWidget* parent = parentWindow_ && parentWindow_->isVisible() ? parentWindow_.data() : nullptr;
     QMessageBox box(BoxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                     QMessageBox::NoButton, parent);
@@ -87,3 +90,5 @@ MessageResult CQtNotifier::ShowHere(const std::string& caption, const std::strin
                                                       : MessageResult::Cancel;
     }
 }
+
+}  // namespace harvix

@@ -245,7 +245,8 @@ read -r -t 15 display <&5 || fail "Xvfb did not start"
 export DISPLAY=:$display
 trayer --edge top --align right --widthtype request --height 32 --transparent false \
   --tint 0xdddddd --SetDockType false --expand true >"$root/trayer.log" 2>&1 &
-pids+=($!)
+trayer_pid=$!
+pids+=("$trayer_pid")
 wait_for 15 "trayer did not show" has_trayer
 
 mkdir -p "$shots"
@@ -322,8 +323,15 @@ watch_progress() {
   while [ $n -lt 3 ] && [ $SECONDS -lt $end ]; do
     line=$(progress_window)
     if [ -n "$line" ]; then
-      read -r _ px py pw ph _ <<<"$line"
+      read -r pid px py pw ph _ <<<"$line"
       n=$((n + 1))
+      if [ $n = 1 ]; then
+        # The window takes no input: the pointer over it is over the window
+        # below, which gets the clicks.
+        xdotool mousemove $((px + pw / 2)) $((py + ph / 2))
+        eval "$(xdotool getmouselocation --shell 2>/dev/null)"
+        echo "$pid $WINDOW" >"$root/under-pointer.log"
+      fi
       "$grab" "$shots/e2e-progress-$n.png" "$px" "$py" "$pw" "$ph" 2>/dev/null || true
       echo "$n $px $py $pw $ph"
       sleep 0.05
@@ -340,6 +348,8 @@ wait_for 20 "the progress window stayed" no_progress_window
 kill "$watcher" 2>/dev/null || true
 wait "$watcher" 2>/dev/null || true
 [ -s "$root/progress.log" ] || fail "the progress window was never seen"
+read -r progress_id under_id <"$root/under-pointer.log" || fail "no pointer check on the progress window"
+[ "$progress_id" != "$under_id" ] || fail "the progress window takes the pointer's clicks"
 echo "progress window seen $(wc -l <"$root/progress.log") time(s): $(head -1 "$root/progress.log")"
 if [ -f "$shots/e2e-progress-2.png" ] && cmp -s "$shots/e2e-progress-1.png" "$shots/e2e-progress-2.png"; then
   echo "note: the progress bar looked the same in the first two pictures"
@@ -370,6 +380,21 @@ grep -qx "MozillaCachePath=$cache" "$cfg" ||
 running=$(pgrep -c -f "^$hx\$" || true)
 [ "$running" = 0 ] || fail "a harvix process is still running"
 [ ! -e "$XDG_CONFIG_HOME/autostart/Harvix.desktop" ] || fail "an autostart entry was written"
+
+step "without a tray host the window shows, and closing it ends the program"
+kill "$trayer_pid" 2>/dev/null || true
+wait "$trayer_pid" 2>/dev/null || true
+"$hx" >>"$root/harvix.log" 2>&1 &
+hx_pid=$!
+pids+=("$hx_pid")
+wait_for 20 "the main window did not show without a tray host" has_main_window
+sleep 0.5
+xdotool key Escape
+end=$((SECONDS + 20))
+while kill -0 "$hx_pid" 2>/dev/null; do
+  [ $SECONDS -lt $end ] || fail "closing the only window did not end the program"
+  sleep 0.1
+done
 
 echo "screenshots: $shots"
 echo "e2e: all steps passed"

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/LanguageTexts.h"
+#include "ui/ProgramState.h"
 
 // Calls `act` with the first visible top-level widget of type T as soon as
 // one appears (polling every 10 ms while the event loop runs). Used to answer
@@ -54,13 +55,13 @@ template <typename T>
 // Keeps the process-wide language texts and restores them at the end.
 class ScopedLanguage {
 public:
-    ScopedLanguage() : saved_(TheLanguage()) {}
-    ~ScopedLanguage() { TheLanguage() = saved_; }
+    ScopedLanguage() : saved_(harvix::theLanguage()) {}
+    ~ScopedLanguage() { harvix::theLanguage() = saved_; }
     ScopedLanguage(const ScopedLanguage&) = delete;
     ScopedLanguage& operator=(const ScopedLanguage&) = delete;
 
 private:
-    LanguageTexts saved_;
+    harvix::LanguageTexts saved_;
 };
 
 // True when the image has at least one pixel that is not fully transparent

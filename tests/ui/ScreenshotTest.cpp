@@ -14,7 +14,7 @@
 #include <QTest>
 
 #include "GuiTestSupport.h"
-#include "HarvixDlgTestSupport.h"
+#include "MainWindowTestSupport.h"
 #include "app/Settings.h"
 #include "controls/HyperlinkLabel.h"
 #include "controls/ImageButton.h"
@@ -22,15 +22,19 @@
 #include "controls/Pictures.h"
 #include "platform/Text.h"
 #include "support/TestSupport.h"
-#include "ui/AboutDlg.h"
-#include "ui/EditFilterDlg.h"
-#include "ui/OptionsDlg.h"
-#include "ui/ProgressDlg.h"
-#include "ui/SystemTray.h"
+#include "ui/AboutDialog.h"
+#include "ui/Commands.h"
+#include "ui/FilterItemDialog.h"
+#include "ui/OptionsDialog.h"
+#include "ui/ProgramState.h"
+#include "ui/ProgressWindow.h"
+#include "ui/TrayIcon.h"
+
+using namespace harvix;
 
 namespace {
 
-void Save(const QImage& image, const QString& name) {
+void save(const QImage& image, const QString& name) {
     ASSERT_FALSE(image.isNull()) << name.toStdString();
     EXPECT_TRUE(HasDrawing(image)) << name.toStdString();
     const QString path = SaveScreenshot(image, name);
@@ -42,7 +46,7 @@ const fs::path kLangs = fs::path(HARVIX_SOURCE_DIR) / "resources" / "Langs";
 Settings SampleSettings() {
     Settings settings;
     settings.langsDir = kLangs;
-    settings.Language = PathToUtf8(kLangs / "English.lng");
+    settings.Language = pathToUtf8(kLangs / "English.lng");
     settings.MozillaCachePath = "/home/user/.cache/mozilla/firefox/k2x9.default/Cache";
     settings.DefaultCombPath = "~/HX_FILES/%DATE%";
     settings.IE = false;
@@ -52,8 +56,8 @@ Settings SampleSettings() {
 LanguageTexts Texts(const char* file) {
     LanguageTexts texts;
     Settings settings;
-    settings.Language = PathToUtf8(kLangs / file);
-    LoadLanguage(texts, settings);
+    settings.Language = pathToUtf8(kLangs / file);
+    loadLanguage(texts, settings);
     return texts;
 }
 
@@ -63,8 +67,8 @@ QImage GrabWindow(QWidget& window) {
     return window.grab().toImage();
 }
 
-CCacheFilter::CFilterItem SampleItem() {
-    CCacheFilter::CFilterItem item;
+FilterItem SampleItem() {
+    FilterItem item;
     item.contentType = 1;
     item.minSize = 10240;
     item.url = "photos, .example.org";
@@ -88,18 +92,19 @@ QImage GrabPopup(QMenu& menu) {
 TEST(Screenshots, ProgressWindow) {
     Settings settings;
     settings.NotifyProgressTransparency = 255;
-    CProgressDlg window(settings);
-    window.ApplyTransparency();
-    window.SetPos(42);
+    ProgressWindow window(settings);
+    window.applyTransparency();
+    window.setPosition(42);
     window.show();
-    Save(window.grab().toImage(), QStringLiteral("progress-window"));
+    save(window.grab().toImage(), QStringLiteral("progress-window"));
 }
 
 TEST(Screenshots, TrayMenu) {
     ScopedLanguage keep;
-    CSystemTray tray;
-    std::unique_ptr<CPictureMenu> menu(tray.BuildTrayMenu());
-    Save(GrabPopup(*menu), QStringLiteral("tray-menu"));
+    TrayIcon tray;
+    const CommandSet commands;
+    std::unique_ptr<PictureMenu> menu(tray.buildMenu(commands));
+    save(GrabPopup(*menu), QStringLiteral("tray-menu"));
 }
 
 TEST(Screenshots, ImageButtonsPlainAndHovered) {
@@ -110,10 +115,10 @@ TEST(Screenshots, ImageButtonsPlainAndHovered) {
     QWidget row;
     auto* layout = new QHBoxLayout(&row);
     layout->setSpacing(2);
-    std::vector<CImageButton*> made;
+    std::vector<ImageButton*> made;
     for (ButtonImage image : buttons) {
-        auto* button = new CImageButton(&row);
-        button->SetImages(ButtonImageIcon(image, false), ButtonImageIcon(image, true));
+        auto* button = new ImageButton(&row);
+        button->setImages(buttonImageIcon(image, false), buttonImageIcon(image, true));
         layout->addWidget(button);
         if (image == ButtonImage::CombIE) {
             layout->insertSpacing(layout->count() - 1, 24);
@@ -123,7 +128,7 @@ TEST(Screenshots, ImageButtonsPlainAndHovered) {
     row.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&row));
     const QImage plain = row.grab().toImage();
-    for (CImageButton* button : made) {
+    for (ImageButton* button : made) {
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
         QApplication::sendEvent(button, &enter);
     }
@@ -134,7 +139,7 @@ TEST(Screenshots, ImageButtonsPlainAndHovered) {
     painter.drawImage(0, 0, plain);
     painter.drawImage(0, plain.height(), hovered);
     painter.end();
-    Save(both, QStringLiteral("image-buttons"));
+    save(both, QStringLiteral("image-buttons"));
 }
 
 TEST(Screenshots, IconsAndTrayFrames) {
@@ -146,51 +151,50 @@ TEST(Screenshots, IconsAndTrayFrames) {
     QPainter painter(&sheet);
     int x = 8;
     for (int size : sizes) {
-        painter.drawPixmap(x, 8, PictureIcon(kPictureAppIcon).pixmap(size, size));
+        painter.drawPixmap(x, 8, pictureIcon(kPictureAppIcon).pixmap(size, size));
         x += size + 16;
     }
     for (int i = 0; i < 5; ++i) {
-        const QIcon frame = PictureIcon(kPictureTrayFrame0 + i);
+        const QIcon frame = pictureIcon(kPictureTrayFrame0 + i);
         painter.drawPixmap(8 + i * 140, 150, frame.pixmap(22, 22));
         painter.drawPixmap(40 + i * 140, 150, frame.pixmap(96, 96));
     }
     painter.end();
-    Save(sheet, QStringLiteral("icons-and-tray-frames"));
+    save(sheet, QStringLiteral("icons-and-tray-frames"));
 }
 
 TEST(Screenshots, MenuPictures) {
-    CPictureMenu menu;
-    menu.SetTitleLine(QStringLiteral("Menu pictures"));
+    PictureMenu menu;
+    menu.setTitleLine(QStringLiteral("Menu pictures"));
     const struct {
         int id;
         const char* name;
     } pictures[] = {{193, "Add"},  {194, "Delete"},      {195, "Edit"},      {199, "Up"},
                     {200, "Down"}, {198, "Open Folder"}, {196, "Check All"}, {197, "Uncheck All"}};
     for (const auto& picture : pictures) {
-        menu.AddCommand(picture.id, QString::fromLatin1(picture.name), picture.id);
+        menu.addCommand(picture.id, QString::fromLatin1(picture.name), picture.id);
     }
-    Save(GrabPopup(menu), QStringLiteral("menu-pictures"));
+    save(GrabPopup(menu), QStringLiteral("menu-pictures"));
 }
 
 TEST(Screenshots, HyperlinkLabel) {
     QWidget box;
     auto* layout = new QHBoxLayout(&box);
     layout->addWidget(new QLabel(QStringLiteral("Plain label"), &box));
-    layout->addWidget(new CHyperlinkLabel(QStringLiteral("https://harvix.example.org"),
-                                          QUrl(QStringLiteral("https://harvix.example.org")),
-                                          &box));
+    layout->addWidget(new HyperlinkLabel(QStringLiteral("https://harvix.example.org"),
+                                         QUrl(QStringLiteral("https://harvix.example.org")), &box));
     box.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
-    Save(box.grab().toImage(), QStringLiteral("hyperlink-label"));
+    save(box.grab().toImage(), QStringLiteral("hyperlink-label"));
 }
 
 TEST(Screenshots, OptionsDialogInEnglishAndGerman) {
     for (const char* language : {"English", "German"}) {
         Settings settings = SampleSettings();
-        settings.Language = PathToUtf8(kLangs / (std::string(language) + ".lng"));
+        settings.Language = pathToUtf8(kLangs / (std::string(language) + ".lng"));
         LanguageTexts texts = Texts((std::string(language) + ".lng").c_str());
-        COptionsDlg dialog(settings, texts);
-        Save(GrabWindow(dialog),
+        OptionsDialog dialog(settings, texts);
+        save(GrabWindow(dialog),
              QStringLiteral("options-dialog-%1").arg(QLatin1String(language)).toLower());
     }
 }
@@ -199,10 +203,10 @@ TEST(Screenshots, FilterEditorAndItsFolderMessage) {
     ScopedLanguage keep;
     FakePlatform platform;
     ScopedPlatform scoped(platform);
-    CCacheFilter::CFilterItem item = SampleItem();
+    FilterItem item = SampleItem();
     {
-        CEditFilterDlg dialog(Q(TheLanguage().Edit), &item);
-        Save(GrabWindow(dialog), QStringLiteral("filter-editor"));
+        FilterItemDialog dialog(Q(theLanguage().Edit), &item);
+        save(GrabWindow(dialog), QStringLiteral("filter-editor"));
         dialog.directoryTemplate->setText(QStringLiteral("Photos"));
         QImage message;
         const Watch watch = WhenShown<QMessageBox>([&](QMessageBox* box) {
@@ -210,31 +214,32 @@ TEST(Screenshots, FilterEditorAndItsFolderMessage) {
             box->accept();
         });
         QTest::mouseClick(dialog.okButton, Qt::LeftButton);
-        Save(message, QStringLiteral("filter-editor-folder-message"));
+        save(message, QStringLiteral("filter-editor-folder-message"));
     }
-    TheLanguage() = Texts("German.lng");
-    CEditFilterDlg german(Q(TheLanguage().Add), &item);
-    Save(GrabWindow(german), QStringLiteral("filter-editor-german"));
+    theLanguage() = Texts("German.lng");
+    FilterItemDialog german(Q(theLanguage().Add), &item);
+    save(GrabWindow(german), QStringLiteral("filter-editor-german"));
 }
 
 TEST(Screenshots, TrayMenuInGerman) {
     ScopedLanguage keep;
-    TheLanguage() = Texts("German.lng");
-    CSystemTray tray;
-    std::unique_ptr<CPictureMenu> menu(tray.BuildTrayMenu());
-    Save(GrabPopup(*menu), QStringLiteral("tray-menu-german"));
+    theLanguage() = Texts("German.lng");
+    TrayIcon tray;
+    const CommandSet commands;
+    std::unique_ptr<PictureMenu> menu(tray.buildMenu(commands));
+    save(GrabPopup(*menu), QStringLiteral("tray-menu-german"));
 }
 
 TEST(Screenshots, MainWindowAndAboutBox) {
     MainWindowWorld world;
-    CHarvixDlg& window = world.Open(world.WriteFilter("Pictures.flt", 7));
-    window.ShowMainWindow();
+    MainWindow& window = world.Open(world.WriteFilter("Pictures.flt", 7));
+    window.showMainWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    window.SelectRow(2);
-    Save(window.grab().toImage(), QStringLiteral("main-window"));
-    std::unique_ptr<QMenu> listMenu = window.BuildListMenu();
-    Save(GrabPopup(*listMenu), QStringLiteral("list-menu"));
+    window.selectRow(2);
+    save(window.grab().toImage(), QStringLiteral("main-window"));
+    std::unique_ptr<QMenu> listMenu = window.buildListMenu();
+    save(GrabPopup(*listMenu), QStringLiteral("list-menu"));
 
-    CAboutDlg about(QStringLiteral("https://harvix.example.org"));
-    Save(GrabWindow(about), QStringLiteral("about-box"));
+    AboutDialog about(QStringLiteral("https://harvix.example.org"));
+    save(GrabWindow(about), QStringLiteral("about-box"));
 }

@@ -1,4 +1,4 @@
-#include "ui/AboutDlg.h"
+#include "ui/AboutDialog.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -10,6 +10,9 @@
 #include "app/LanguageTexts.h"
 #include "controls/HyperlinkLabel.h"
 #include "controls/Pictures.h"
+#include "ui/ProgramState.h"
+
+namespace harvix {
 
 namespace {
 
@@ -19,21 +22,21 @@ QString Q(const std::string& text) {
 
 }  // namespace
 
-QString CAboutDlg::ProductLine() {
+QString AboutDialog::productLine() {
     return QStringLiteral("Harvix v ") + QStringLiteral(HARVIX_VERSION);
 }
 
-CAboutDlg::CAboutDlg(const QString& siteUrl, QWidget* parent) : QDialog(parent) {
-    const LanguageTexts& texts = TheLanguage();
+AboutDialog::AboutDialog(const QString& siteUrl, QWidget* parent) : QDialog(parent) {
+    const LanguageTexts& texts = theLanguage();
     setWindowTitle(Q(texts.AboutTitle));
-    setWindowIcon(PictureIcon(kPictureAppIcon));
+    setWindowIcon(pictureIcon(kPictureAppIcon));
     setModal(true);
 
     auto* picture = new QLabel(this);
-    picture->setPixmap(PictureIcon(kPictureAppIcon).pixmap(64, 64));
+    picture->setPixmap(pictureIcon(kPictureAppIcon).pixmap(64, 64));
     picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
-    product_ = new QLabel(ProductLine(), this);
+    product_ = new QLabel(productLine(), this);
     QFont bold = product_->font();
     bold.setBold(true);
     bold.setPointSizeF(bold.pointSizeF() * 1.4);
@@ -45,7 +48,7 @@ CAboutDlg::CAboutDlg(const QString& siteUrl, QWidget* parent) : QDialog(parent) 
     comments_->setMinimumWidth(260);
     comments_->setVisible(!texts.Comments.empty());
 
-    link_ = new CHyperlinkLabel(siteUrl, QUrl(siteUrl), this);
+    link_ = new HyperlinkLabel(siteUrl, QUrl(siteUrl), this);
 
     ok_ = new QPushButton(Q(texts.OK), this);
     ok_->setDefault(true);
@@ -74,3 +77,5 @@ CAboutDlg::CAboutDlg(const QString& siteUrl, QWidget* parent) : QDialog(parent) 
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
+
+}  // namespace harvix

@@ -1,4 +1,4 @@
-#include "ui/OptionsDlg.h"
+#include "ui/OptionsDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,12 +14,18 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/ErrorText.h"
 #include "app/LanguageTexts.h"
 #include "app/Settings.h"
+#include "engine/Browsers.h"
+#include "platform/Notifier.h"
 #include "platform/Text.h"
-#include "readers/ReaderFactory.h"
 #include "ui/DialogButtons.h"
 #include "ui/FolderChooser.h"
+#include "ui/ProgramState.h"
+#include "ui/WatchedBrowsers.h"
+
+namespace harvix {
 
 namespace {
 
@@ -44,9 +50,24 @@ QLineEdit* Edit(QWidget* parent, const char* name) {
 
 // Sets an edit's text and shows its beginning (a long path would otherwise
 // show only its end).
-void ShowFromStart(QLineEdit* edit, const QString& text) {
+void showFromStart(QLineEdit* edit, const QString& text) {
     edit->setText(text);
     edit->setCursorPosition(0);
+}
+
+// The text of a browser's box: the language's own for the browsers the
+// language files name.
+std::string WatchText(const LanguageTexts& texts, const BrowserRow& row) {
+    if (row.watchSettingsKey == "IE") {
+        return texts.OptUseWithIE;
+    }
+    if (row.watchSettingsKey == "Maxthon") {
+        return texts.OptUseWithMaxthon;
+    }
+    if (row.watchSettingsKey == "Mozilla") {
+        return texts.OptUseWithMozilla;
+    }
+    return "Use with " + row.displayName;
 }
 
 QCheckBox* Check(QWidget* parent, const char* name) {
@@ -57,16 +78,17 @@ QCheckBox* Check(QWidget* parent, const char* name) {
 
 }  // namespace
 
-COptionsDlg::COptionsDlg(QWidget* parent) : COptionsDlg(TheSettings(), TheLanguage(), parent) {}
+OptionsDialog::OptionsDialog(QWidget* parent)
+    : OptionsDialog(theSettings(), theLanguage(), parent) {}
 
-COptionsDlg::COptionsDlg(Settings& settings, LanguageTexts& texts, QWidget* parent)
+OptionsDialog::OptionsDialog(Settings& settings, LanguageTexts& texts, QWidget* parent)
     : QDialog(parent), settings_(settings), texts_(texts) {
     setObjectName(QStringLiteral("optionsDialog"));
-    BuildControls();
-    Initialise();
+    buildControls();
+    initialise();
 }
 
-void COptionsDlg::BuildControls() {
+void OptionsDialog::buildControls() {
     // Main: autostart, progress window, language.
     mainGroup = new QGroupBox(this);
     mainGroup->setObjectName(QStringLiteral("mainGroup"));
@@ -86,12 +108,32 @@ void COptionsDlg::BuildControls() {
     mainLayout->addWidget(languageList, 3, 0);
     mainLayout->setColumnStretch(1, 1);
 
-    // Browsers: the three watched browsers and the Firefox cache folder.
+    // Browsers: a box per browser of the browser table, and the cache
+    // folder of the one whose folder the user can name. Browsers without
+    // such a folder come first; the one with it last, beside Find Cache and
+    // above its folder.
     browsersGroup = new QGroupBox(this);
     browsersGroup->setObjectName(QStringLiteral("browsersGroup"));
-    useWithIE = Check(browsersGroup, "useWithIE");
-    useWithMaxthon = Check(browsersGroup, "useWithMaxthon");
-    useWithMozilla = Check(browsersGroup, "useWithMozilla");
+    const std::vector<BrowserRow>& table = browserTable();
+    std::vector<std::size_t> order;
+    for (const bool withFolder : {false, true}) {
+        for (std::size_t kind = 0; kind < table.size(); ++kind) {
+            if (table[kind].hasCacheFolderOption == withFolder) {
+                order.push_back(kind);
+            }
+        }
+    }
+    for (const std::size_t kind : order) {
+        const std::string name = "useWith" + table[kind].watchSettingsKey;
+        auto* box = Check(browsersGroup, name.c_str());
+        watchBoxes.push_back(WatchBox{static_cast<int>(kind), box});
+        if (table[kind].hasCacheFolderOption && cacheFolderBox == nullptr) {
+            cacheFolderBox = box;
+        }
+    }
+    useWithIE = watchBox("IE");
+    useWithMaxthon = watchBox("Maxthon");
+    useWithMozilla = watchBox("Mozilla");
     findCache = new QPushButton(browsersGroup);
     findCache->setObjectName(QStringLiteral("findCache"));
     findCache->setAutoDefault(false);
@@ -100,13 +142,25 @@ void COptionsDlg::BuildControls() {
     cacheFolderBrowse = BrowseButton(browsersGroup, "cacheFolderBrowse");
     cacheFolderLabel->setBuddy(cacheFolderEdit);
     auto* browsersLayout = new QGridLayout(browsersGroup);
-    browsersLayout->addWidget(useWithIE, 0, 0, 1, 3);
-    browsersLayout->addWidget(useWithMaxthon, 1, 0, 1, 3);
-    browsersLayout->addWidget(useWithMozilla, 2, 0, 1, 1);
-    browsersLayout->addWidget(findCache, 2, 1, 1, 2, Qt::AlignRight);
-    browsersLayout->addWidget(cacheFolderLabel, 3, 0, 1, 3);
-    browsersLayout->addWidget(cacheFolderEdit, 4, 0, 1, 2);
-    browsersLayout->addWidget(cacheFolderBrowse, 4, 2);
+    int row = 0;
+    for (const WatchBox& watch : watchBoxes) {
+        if (watch.box != cacheFolderBox) {
+            browsersLayout->addWidget(watch.box, row++, 0, 1, 3);
+        }
+    }
+    if (cacheFolderBox != nullptr) {
+        browsersLayout->addWidget(cacheFolderBox, row, 0, 1, 1);
+        browsersLayout->addWidget(findCache, row++, 1, 1, 2, Qt::AlignRight);
+        browsersLayout->addWidget(cacheFolderLabel, row++, 0, 1, 3);
+        browsersLayout->addWidget(cacheFolderEdit, row, 0, 1, 2);
+        browsersLayout->addWidget(cacheFolderBrowse, row++, 2);
+    } else {
+        for (QWidget* unused :
+             {static_cast<QWidget*>(findCache), static_cast<QWidget*>(cacheFolderLabel),
+              static_cast<QWidget*>(cacheFolderEdit), static_cast<QWidget*>(cacheFolderBrowse)}) {
+            unused->hide();
+        }
+    }
     browsersLayout->setColumnStretch(0, 1);
 
     // Filters: One Copy, Skip Duplicates and what new filter items start with.
@@ -132,7 +186,7 @@ void COptionsDlg::BuildControls() {
     filtersLayout->setColumnStretch(0, 1);
     filtersLayout->setColumnStretch(1, 1);
 
-    auto* buttons = MakeOkCancelButtons(this, okButton, cancelButton);
+    auto* buttons = makeOkCancelButtons(this, okButton, cancelButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(mainGroup);
@@ -143,28 +197,30 @@ void COptionsDlg::BuildControls() {
     // Room for a typical cache path; the dialog keeps the size its contents ask for.
     cacheFolderEdit->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
 
-    connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &COptionsDlg::reject);
-    connect(useWithMozilla, &QCheckBox::toggled, this, &COptionsDlg::UpdateFirefoxControls);
-    connect(findCache, &QPushButton::clicked, this, &COptionsDlg::FindCache);
+    connect(buttons, &QDialogButtonBox::accepted, this, &OptionsDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &OptionsDialog::reject);
+    if (cacheFolderBox != nullptr) {
+        connect(cacheFolderBox, &QCheckBox::toggled, this, &OptionsDialog::updateFirefoxControls);
+    }
+    connect(findCache, &QPushButton::clicked, this, &OptionsDialog::findFirefoxCache);
     connect(cacheFolderBrowse, &QPushButton::clicked, this,
-            [this] { BrowseInto(cacheFolderEdit); });
+            [this] { browseInto(cacheFolderEdit); });
     connect(defaultFolderBrowse, &QPushButton::clicked, this,
-            [this] { BrowseInto(defaultFolderEdit); });
+            [this] { browseInto(defaultFolderEdit); });
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
-    connect(help, &QShortcut::activated, this, &COptionsDlg::OpenHelp);
+    connect(help, &QShortcut::activated, this, &OptionsDialog::openHelp);
 }
 
-void COptionsDlg::Initialise() {
+void OptionsDialog::initialise() {
     setWindowTitle(Text(texts_.OptTitle));
     mainGroup->setTitle(Text(texts_.OptMain));
     startWithWindowsStartUp->setText(Text(texts_.OptStartWithWindowsStartUp));
     showProgressBar->setText(Text(texts_.ShowProgressBar));
     languageLabel->setText(Text(texts_.OptLanguage));
     browsersGroup->setTitle(Text(texts_.OptBrowsers));
-    useWithIE->setText(Text(texts_.OptUseWithIE));
-    useWithMaxthon->setText(Text(texts_.OptUseWithMaxthon));
-    useWithMozilla->setText(Text(texts_.OptUseWithMozilla));
+    for (const WatchBox& watch : watchBoxes) {
+        watch.box->setText(Text(WatchText(texts_, *browserRow(watch.kind))));
+    }
     findCache->setText(Text(texts_.OptFindMozillaCache));
     cacheFolderLabel->setText(Text(texts_.OptMozillaCachePath));
     filtersGroup->setTitle(Text(texts_.OptFilters));
@@ -177,78 +233,100 @@ void COptionsDlg::Initialise() {
 
     startWithWindowsStartUp->setChecked(settings_.StartWithWindowsStartUp);
     showProgressBar->setChecked(settings_.ShowNotifyProgressBar);
-    useWithIE->setChecked(settings_.IE);
-    useWithMaxthon->setChecked(settings_.Maxthon);
-    useWithMozilla->setChecked(settings_.Mozilla);
-    ShowFromStart(cacheFolderEdit, Text(settings_.MozillaCachePath));
+    for (const WatchBox& watch : watchBoxes) {
+        const bool* flag = watchFlag(settings_, browserRow(watch.kind)->watchSettingsKey);
+        watch.box->setChecked(flag != nullptr && *flag);
+    }
+    showFromStart(cacheFolderEdit, Text(settings_.MozillaCachePath));
     oneCopy->setChecked(settings_.OneCopy);
     skipDuplicates->setChecked(settings_.SkipDuplicates);
-    ShowFromStart(defaultFolderEdit, Text(settings_.DefaultCombPath));
-    ShowFromStart(fileNameEdit, Text(settings_.DefaultFileNameDummy));
+    showFromStart(defaultFolderEdit, Text(settings_.DefaultCombPath));
+    showFromStart(fileNameEdit, Text(settings_.DefaultFileNameDummy));
 
-    FillLanguageList();
-    UpdateFirefoxControls();
+    fillLanguageList();
+    updateFirefoxControls();
 }
 
-void COptionsDlg::FillLanguageList() {
+void OptionsDialog::fillLanguageList() {
     languageList->clear();
     languages.clear();
     // ListLanguages also puts the first language into the setting when the
     // setting names none of the files found; that correction stays even
     // when the dialog is cancelled.
-    const LanguageList found = ListLanguages(settings_);
+    const LanguageList found = listLanguages(settings_);
     for (const auto& [name, path] : found.entries) {
-        languages.push_back(Language{name, PathToUtf8(path)});
+        languages.push_back(Language{name, pathToUtf8(path)});
         // A file without a language name is shown by its file name, so that
         // its line in the list is not blank.
         const QString shown =
-            name.empty() ? QFileInfo(Text(PathToUtf8(path))).completeBaseName() : Text(name);
-        languageList->addItem(shown, Text(PathToUtf8(path)));
+            name.empty() ? QFileInfo(Text(pathToUtf8(path))).completeBaseName() : Text(name);
+        languageList->addItem(shown, Text(pathToUtf8(path)));
     }
     languageList->setCurrentIndex(found.current);
 }
 
-void COptionsDlg::UpdateFirefoxControls() {
-    const bool on = useWithMozilla->isChecked();
+void OptionsDialog::updateFirefoxControls() {
+    const bool on = cacheFolderBox != nullptr && cacheFolderBox->isChecked();
     findCache->setEnabled(on);
     cacheFolderEdit->setEnabled(on);
     cacheFolderBrowse->setEnabled(on);
 }
 
-void COptionsDlg::FindCache() {
+QCheckBox* OptionsDialog::watchBox(const std::string& settingsKey) const {
+    for (const WatchBox& watch : watchBoxes) {
+        if (browserRow(watch.kind)->watchSettingsKey == settingsKey) {
+            return watch.box;
+        }
+    }
+    return nullptr;
+}
+
+void OptionsDialog::findFirefoxCache() {
     // A fresh reader with no folder: opening it finds the first profile's
-    // cache folder. A failure to open shows its error box as it happens.
-    std::unique_ptr<CCacheBrowser> reader = MakeReader(0, std::string());
+    // cache folder. A failure to open is told in its error box.
+    int kind = 0;
+    const std::vector<BrowserRow>& table = browserTable();
+    for (std::size_t row = 0; row < table.size(); ++row) {
+        if (table[row].hasCacheFolderOption) {
+            kind = static_cast<int>(row);
+            break;
+        }
+    }
+    std::unique_ptr<CacheReader> reader = makeBrowserReader(kind, std::string());
     QString folder;
     if (reader != nullptr) {
-        reader->cacheFolder.clear();
-        reader->TryOpen();
-        folder = Text(reader->cacheFolder);
-        reader->Close();
+        if (!reader->tryOpen() && reader->openError && showsErrorBox(*reader->openError)) {
+            showMessage(errorBoxText(*reader->openError, texts_), MessageIcon::Error,
+                        MessageButtons::Ok);
+        }
+        folder = Text(readerCacheFolder(*reader));
+        reader->close();
     }
     cacheFolderEdit->setText(folder);
     cacheFolderEdit->selectAll();
     cacheFolderEdit->setFocus(Qt::OtherFocusReason);
 }
 
-void COptionsDlg::BrowseInto(QLineEdit* edit) {
+void OptionsDialog::browseInto(QLineEdit* edit) {
     QString chosen;
-    if (BrowseForFolder(this, edit->text(), Text(texts_.BrowseDirectory), chosen) ==
+    if (browseForFolder(this, edit->text(), Text(texts_.BrowseDirectory), chosen) ==
         kFolderChosen) {
-        ShowFromStart(edit, chosen);
+        showFromStart(edit, chosen);
     }
 }
 
-void COptionsDlg::OpenHelp() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(Text(PathToUtf8(settings_.helpPath))));
+void OptionsDialog::openHelp() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Text(pathToUtf8(settings_.helpPath))));
 }
 
-void COptionsDlg::accept() {
+void OptionsDialog::accept() {
     settings_.StartWithWindowsStartUp = startWithWindowsStartUp->isChecked();
     settings_.ShowNotifyProgressBar = showProgressBar->isChecked();
-    settings_.IE = useWithIE->isChecked();
-    settings_.Maxthon = useWithMaxthon->isChecked();
-    settings_.Mozilla = useWithMozilla->isChecked();
+    for (const WatchBox& watch : watchBoxes) {
+        if (bool* flag = watchFlag(settings_, browserRow(watch.kind)->watchSettingsKey)) {
+            *flag = watch.box->isChecked();
+        }
+    }
     settings_.MozillaCachePath = cacheFolderEdit->text().toStdString();
     settings_.OneCopy = oneCopy->isChecked();
     settings_.SkipDuplicates = skipDuplicates->isChecked();
@@ -258,8 +336,10 @@ void COptionsDlg::accept() {
     const int chosen = languageList->currentIndex();
     if (chosen >= 0 && chosen < static_cast<int>(languages.size())) {
         settings_.Language = languages[static_cast<std::size_t>(chosen)].languagePath;
-        LoadLanguage(texts_, settings_);
+        loadLanguage(texts_, settings_);
     }
-    settings_.SaveSettings();
+    settings_.saveSettings();
     QDialog::accept();
 }
+
+}  // namespace harvix

@@ -16,16 +16,19 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+
+namespace harvix {
+
 struct LanguageTexts;
 struct Settings;
 
-class COptionsDlg : public QDialog {
+class OptionsDialog : public QDialog {
     Q_OBJECT
 
 public:
     // Works on the process-wide settings and language texts.
-    explicit COptionsDlg(QWidget* parent = nullptr);
-    COptionsDlg(Settings& settings, LanguageTexts& texts, QWidget* parent = nullptr);
+    explicit OptionsDialog(QWidget* parent = nullptr);
+    OptionsDialog(Settings& settings, LanguageTexts& texts, QWidget* parent = nullptr);
 
     // Controls, in the order of the dialog.
     QGroupBox* mainGroup = nullptr;
@@ -34,6 +37,16 @@ public:
     QLabel* languageLabel = nullptr;
     QComboBox* languageList = nullptr;
     QGroupBox* browsersGroup = nullptr;
+    // One box per browser of the browser table, by browser kind; the three
+    // named ones for the tests.
+    struct WatchBox {
+        int kind;
+        QCheckBox* box;
+    };
+    std::vector<WatchBox> watchBoxes;
+    // The box of the browser whose cache folder the user can name.
+    QCheckBox* cacheFolderBox = nullptr;
+    QCheckBox* watchBox(const std::string& settingsKey) const;
     QCheckBox* useWithIE = nullptr;
     QCheckBox* useWithMaxthon = nullptr;
     QCheckBox* useWithMozilla = nullptr;
@@ -63,16 +76,18 @@ public slots:
     void accept() override;
     // Fills the cache-folder edit with the folder of the first Firefox
     // profile; an error box tells when its cache cannot be opened.
-    void FindCache();
+    void findFirefoxCache();
 
 private:
-    void BuildControls();
-    void Initialise();
-    void FillLanguageList();
-    void UpdateFirefoxControls();
-    void BrowseInto(QLineEdit* edit);
-    void OpenHelp();
+    void buildControls();
+    void initialise();
+    void fillLanguageList();
+    void updateFirefoxControls();
+    void browseInto(QLineEdit* edit);
+    void openHelp();
 
     Settings& settings_;
     LanguageTexts& texts_;
 };
+
+}  // namespace harvix

@@ -17,15 +17,18 @@
 #include "filter/ContentType.h"
 #include "platform/Text.h"
 #include "support/TestSupport.h"
-#include "ui/EditFilterDlg.h"
+#include "ui/FilterItemDialog.h"
+#include "ui/ProgramState.h"
+
+using namespace harvix;
 
 namespace {
 
-using Item = CCacheFilter::CFilterItem;
+using Item = FilterItem;
 
-class EditFilterDlgTest : public ::testing::Test {
+class FilterItemDialogTest : public ::testing::Test {
 protected:
-    EditFilterDlgTest() : scopedPlatform(platform) {
+    FilterItemDialogTest() : scopedPlatform(platform) {
         item.contentType = 1;
         item.minSize = 2048;
         item.url = "images, .example.org";
@@ -53,8 +56,8 @@ protected:
 
     // Opens the editor on `item`, lets `edit` work on it, then presses OK.
     // Returns the text of the folder-rule message, empty when none came.
-    QString EditAndConfirm(const std::function<void(CEditFilterDlg&)>& edit, bool* accepted) {
-        CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+    QString EditAndConfirm(const std::function<void(FilterItemDialog&)>& edit, bool* accepted) {
+        FilterItemDialog dialog(QStringLiteral("Edit"), &item);
         dialog.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         edit(dialog);
@@ -84,10 +87,10 @@ protected:
 
 }  // namespace
 
-TEST_F(EditFilterDlgTest, ShowsTheItemUnderTheCallersTitle) {
+TEST_F(FilterItemDialogTest, ShowsTheItemUnderTheCallersTitle) {
     ScopedLanguage keep;
-    TheLanguage().FilterListMinSize = "Smallest size";
-    CEditFilterDlg dialog(QStringLiteral("Add"), &item);
+    theLanguage().FilterListMinSize = "Smallest size";
+    FilterItemDialog dialog(QStringLiteral("Add"), &item);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Add"));
     EXPECT_EQ(dialog.contentTypeLabel->text(), QStringLiteral("Content Type"));
     EXPECT_EQ(dialog.minSizeLabel->text(), QStringLiteral("Smallest size"));
@@ -115,12 +118,12 @@ TEST_F(EditFilterDlgTest, ShowsTheItemUnderTheCallersTitle) {
     EXPECT_EQ(dialog.fileNameDummy->text(), QStringLiteral("pic"));
 }
 
-TEST_F(EditFilterDlgTest, OkWritesEveryFieldBack) {
+TEST_F(FilterItemDialogTest, OkWritesEveryFieldBack) {
     item.urlParts = {"images", ".example.org"};
     item.directory = "/home/tester/HX_FILES";
     bool accepted = false;
     const QString message = EditAndConfirm(
-        [&](CEditFilterDlg& dialog) {
+        [&](FilterItemDialog& dialog) {
             Choose(dialog.contentType, QStringLiteral("png"));
             Type(dialog.minSize, QStringLiteral("4096"));
             Type(dialog.url, QStringLiteral("cdn,thumbs"));
@@ -144,14 +147,14 @@ TEST_F(EditFilterDlgTest, OkWritesEveryFieldBack) {
     EXPECT_EQ(item.directory, "/home/tester/HX_FILES");
 }
 
-TEST_F(EditFilterDlgTest, EveryListedNameStoresItsOwnCode) {
+TEST_F(FilterItemDialogTest, EveryListedNameStoresItsOwnCode) {
     for (int32_t code = 0; code < 19; ++code) {
         SCOPED_TRACE(code);
         item.contentType = (code + 7) % 19;  // start elsewhere
         bool accepted = false;
         EditAndConfirm(
-            [&](CEditFilterDlg& dialog) {
-                Choose(dialog.contentType, QString::fromStdString(ContentTypeName(code)));
+            [&](FilterItemDialog& dialog) {
+                Choose(dialog.contentType, QString::fromStdString(contentTypeName(code)));
             },
             &accepted);
         EXPECT_TRUE(accepted);
@@ -159,17 +162,17 @@ TEST_F(EditFilterDlgTest, EveryListedNameStoresItsOwnCode) {
     }
 }
 
-TEST_F(EditFilterDlgTest, MpgAndCodesOutsideTheTable) {
+TEST_F(FilterItemDialogTest, MpgAndCodesOutsideTheTable) {
     item.contentType = 17;
     {
-        CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+        FilterItemDialog dialog(QStringLiteral("Edit"), &item);
         EXPECT_EQ(dialog.contentType->currentText(), QStringLiteral("mpg"));
     }
     for (int32_t odd : {19, -1, 1000}) {
         item.contentType = odd;
         bool accepted = false;
         EditAndConfirm(
-            [&](CEditFilterDlg& dialog) {
+            [&](FilterItemDialog& dialog) {
                 EXPECT_EQ(dialog.contentType->currentText(), QStringLiteral("all"));
             },
             &accepted);
@@ -178,7 +181,7 @@ TEST_F(EditFilterDlgTest, MpgAndCodesOutsideTheTable) {
     }
 }
 
-TEST_F(EditFilterDlgTest, NumbersAreReadFromTheirLeadingDigits) {
+TEST_F(FilterItemDialogTest, NumbersAreReadFromTheirLeadingDigits) {
     const struct {
         const char* typed;
         int32_t stored;
@@ -194,11 +197,11 @@ TEST_F(EditFilterDlgTest, NumbersAreReadFromTheirLeadingDigits) {
                  {"-99999999999", std::numeric_limits<int32_t>::min()}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
-        EXPECT_EQ(CEditFilterDlg::ReadNumber(QString::fromUtf8(c.typed)), c.stored);
+        EXPECT_EQ(FilterItemDialog::readNumber(QString::fromUtf8(c.typed)), c.stored);
     }
     bool accepted = false;
     EditAndConfirm(
-        [&](CEditFilterDlg& dialog) {
+        [&](FilterItemDialog& dialog) {
             Type(dialog.minSize, QStringLiteral("10 KB"));
             Type(dialog.minWidth, QStringLiteral("abc"));
             Type(dialog.minHeight, QStringLiteral("-50"));
@@ -210,9 +213,9 @@ TEST_F(EditFilterDlgTest, NumbersAreReadFromTheirLeadingDigits) {
     EXPECT_EQ(item.minHeight, -50);
 }
 
-TEST_F(EditFilterDlgTest, FolderRuleRefusesWithAMessageAndKeepsTheItem) {
+TEST_F(FilterItemDialogTest, FolderAndStemRulesRefuseWithAMessageAndKeepTheItem) {
     ScopedLanguage keep;
-    TheLanguage().ErrorDirectory = "Wrong folder.";
+    theLanguage().ErrorDirectory = "Wrong folder.";
     const struct {
         const char* folder;
         bool local;
@@ -233,7 +236,7 @@ TEST_F(EditFilterDlgTest, FolderRuleRefusesWithAMessageAndKeepsTheItem) {
         const Item before = item;
         bool accepted = false;
         const QString message = EditAndConfirm(
-            [&](CEditFilterDlg& dialog) {
+            [&](FilterItemDialog& dialog) {
                 Type(dialog.directoryTemplate, QString::fromUtf8(c.folder));
                 Type(dialog.fileNameDummy, QStringLiteral("changed"));
             },
@@ -249,10 +252,37 @@ TEST_F(EditFilterDlgTest, FolderRuleRefusesWithAMessageAndKeepsTheItem) {
         }
         item = before;
     }
+    // The stem: a backslash is an ordinary file-name character; a '/' would
+    // make the name a path, and is refused the same way.
+    platform.localFolders = true;
+    const struct {
+        const char* stem;
+        bool passes;
+    } stems[] = {{"a\\b", true}, {"\\", true}, {"dir/name", false}, {"/", false}};
+    for (const auto& c : stems) {
+        SCOPED_TRACE(c.stem);
+        const Item before = item;
+        bool accepted = false;
+        const QString message = EditAndConfirm(
+            [&](FilterItemDialog& dialog) {
+                Type(dialog.directoryTemplate, QStringLiteral("~/pictures"));
+                Type(dialog.fileNameDummy, QString::fromUtf8(c.stem));
+            },
+            &accepted);
+        EXPECT_EQ(accepted, c.passes);
+        if (c.passes) {
+            EXPECT_TRUE(message.isEmpty());
+            EXPECT_EQ(item.fileNameDummy, c.stem);
+        } else {
+            EXPECT_EQ(message, QStringLiteral("Filename Dummy: /"));
+            EXPECT_TRUE(SameItem(item, before));
+        }
+        item = before;
+    }
 }
 
-TEST_F(EditFilterDlgTest, RefusedFolderLeavesTheDialogOpenForAnotherTry) {
-    CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+TEST_F(FilterItemDialogTest, RefusedFolderLeavesTheDialogOpenForAnotherTry) {
+    FilterItemDialog dialog(QStringLiteral("Edit"), &item);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     Type(dialog.directoryTemplate, QStringLiteral("relative/folder"));
@@ -274,12 +304,12 @@ TEST_F(EditFilterDlgTest, RefusedFolderLeavesTheDialogOpenForAnotherTry) {
     EXPECT_EQ(item.directoryTemplate, "/home/tester/fixed");
 }
 
-TEST_F(EditFilterDlgTest, CancelEscapeAndCloseLeaveTheItemExactlyAsItWas) {
+TEST_F(FilterItemDialogTest, CancelEscapeAndCloseLeaveTheItemExactlyAsItWas) {
     item.urlParts = {"images", ".example.org"};
     const Item before = item;
     for (int way = 0; way < 3; ++way) {
         SCOPED_TRACE(way);
-        CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+        FilterItemDialog dialog(QStringLiteral("Edit"), &item);
         dialog.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         Choose(dialog.contentType, QStringLiteral("zip"));
@@ -299,8 +329,8 @@ TEST_F(EditFilterDlgTest, CancelEscapeAndCloseLeaveTheItemExactlyAsItWas) {
     }
 }
 
-TEST_F(EditFilterDlgTest, EnterInAnEditConfirms) {
-    CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+TEST_F(FilterItemDialogTest, EnterInAnEditConfirms) {
+    FilterItemDialog dialog(QStringLiteral("Edit"), &item);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     Type(dialog.minWidth, QStringLiteral("320"));
@@ -309,12 +339,12 @@ TEST_F(EditFilterDlgTest, EnterInAnEditConfirms) {
     EXPECT_EQ(item.minWidth, 320);
 }
 
-TEST_F(EditFilterDlgTest, BrowsePutsTheChosenFolderIntoTheFolderEdit) {
+TEST_F(FilterItemDialogTest, BrowsePutsTheChosenFolderIntoTheFolderEdit) {
     TempDir temp;
     fs::create_directories(temp / "one");
     fs::create_directories(temp / "two");
-    item.directoryTemplate = PathToUtf8(temp / "one");
-    CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+    item.directoryTemplate = pathToUtf8(temp / "one");
+    FilterItemDialog dialog(QStringLiteral("Edit"), &item);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
 
@@ -323,28 +353,28 @@ TEST_F(EditFilterDlgTest, BrowsePutsTheChosenFolderIntoTheFolderEdit) {
     Watch watch = WhenShown<QFileDialog>([&](QFileDialog* chooser) {
         openedOn = chooser->directory().absolutePath();
         title = chooser->windowTitle();
-        chooser->setDirectory(QString::fromStdString(PathToUtf8(temp / "two")));
+        chooser->setDirectory(QString::fromStdString(pathToUtf8(temp / "two")));
         static_cast<QDialog*>(chooser)->accept();
     });
     QTest::mouseClick(dialog.directoryBrowse, Qt::LeftButton);
-    EXPECT_EQ(openedOn, QString::fromStdString(PathToUtf8(temp / "one")));
+    EXPECT_EQ(openedOn, QString::fromStdString(pathToUtf8(temp / "one")));
     EXPECT_EQ(title, QStringLiteral("Browse a suitable folder:"));
-    EXPECT_EQ(dialog.directoryTemplate->text(), QString::fromStdString(PathToUtf8(temp / "two")));
+    EXPECT_EQ(dialog.directoryTemplate->text(), QString::fromStdString(pathToUtf8(temp / "two")));
     // Only OK writes it into the item.
-    EXPECT_EQ(item.directoryTemplate, PathToUtf8(temp / "one"));
+    EXPECT_EQ(item.directoryTemplate, pathToUtf8(temp / "one"));
 
     watch = WhenShown<QFileDialog>([](QFileDialog* chooser) { chooser->reject(); });
     QTest::mouseClick(dialog.directoryBrowse, Qt::LeftButton);
-    EXPECT_EQ(dialog.directoryTemplate->text(), QString::fromStdString(PathToUtf8(temp / "two")));
+    EXPECT_EQ(dialog.directoryTemplate->text(), QString::fromStdString(pathToUtf8(temp / "two")));
 }
 
-TEST_F(EditFilterDlgTest, TextsFollowTheLanguageFile) {
+TEST_F(FilterItemDialogTest, TextsFollowTheLanguageFile) {
     ScopedLanguage keep;
     TempDir temp;
     Settings settings;
-    settings.Language = PathToUtf8(fs::path(HARVIX_SOURCE_DIR) / "resources/Langs/German.lng");
-    LoadLanguage(TheLanguage(), settings);
-    CEditFilterDlg dialog(Q(TheLanguage().Add), &item);
+    settings.Language = pathToUtf8(fs::path(HARVIX_SOURCE_DIR) / "resources/Langs/German.lng");
+    loadLanguage(theLanguage(), settings);
+    FilterItemDialog dialog(Q(theLanguage().Add), &item);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Hinzufügen"));
     EXPECT_EQ(dialog.contentTypeLabel->text(), QStringLiteral("Inhaltstyp"));
     EXPECT_EQ(dialog.cancelButton->text(), QStringLiteral("Abbrechen"));

@@ -1,0 +1,774 @@
+// The main window's command table, keys, list menu, title and start-up,
+// driven on the offscreen platform with every dialog answered by a fake.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QSignalSpy>
+#include <QTest>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "MainWindowTestSupport.h"
+#include "app/ErrorText.h"
+#include "controls/ImageButton.h"
+#include "engine/CombCoordinator.h"
+#include "platform/Text.h"
+#include "ui/CombReports.h"
+#include "ui/FilterListModel.h"
+#include "ui/FilterListView.h"
+#include "ui/ProgramState.h"
+#include "ui/ProgressWindow.h"
+
+using namespace harvix;
+
+namespace {
+
+QString Title(const std::string& file, bool modified) {
+    return QStringLiteral("Harvix - [%1%2]")
+        .arg(QString::fromStdString(file), modified ? QStringLiteral("*") : QString());
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    // A window on a filter file with `rows` items.
+    MainWindow& OpenWith(int rows) {
+        startFilter_ = world_.WriteFilter("start.flt", rows, "the hint");
+        return world_.Open(startFilter_);
+    }
+    void Select(int row) { world_.window().selectRow(row); }
+    std::vector<std::string> Urls() {
+        std::vector<std::string> urls;
+        for (const auto& item : world_.filter().items) {
+            urls.push_back(item->url);
+        }
+        return urls;
+    }
+
+    MainWindowWorld world_;
+    fs::path startFilter_;
+};
+
+// ---- Start-up ----
+
+TEST_F(MainWindowTest, StartsHiddenWithTheRememberedFilterFile) {
+    MainWindow& window = OpenWith(3);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(window.isFirstShow());
+    EXPECT_TRUE(window.isInitialised());
+    EXPECT_FALSE(window.isModified());
+    EXPECT_FALSE(window.isUntitled());
+    EXPECT_EQ(world_.RowCount(), 3);
+    EXPECT_EQ(window.windowTitle(), Title(pathToUtf8(startFilter_), false));
+    EXPECT_TRUE(world_.notifier().messages.empty());
+    // The hint is the list's tooltip, over the whole list; a cell shows its
+    // own text only where the text is cut off.
+    FilterListView* list = window.filterList();
+    EXPECT_TRUE(list->toolTip().contains(QStringLiteral("the hint")));
+    window.showMainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QModelIndex shortCell = window.filterModel()->index(0, FilterListModel::UrlColumn);
+    EXPECT_FALSE(list->isCutOff(shortCell));
+    EXPECT_EQ(list->toolTipAt(list->visualRect(shortCell).center()), list->toolTip());
+    EXPECT_EQ(list->toolTipAt(QPoint(5, list->viewport()->height() - 5)), list->toolTip());
+    const std::string longUrl(200, 'x');
+    world_.filter().items[1]->url = longUrl;
+    window.filterModel()->rowChanged(1);
+    const QModelIndex longCell = window.filterModel()->index(1, FilterListModel::UrlColumn);
+    EXPECT_TRUE(list->isCutOff(longCell));
+    EXPECT_EQ(list->toolTipAt(list->visualRect(longCell).center()),
+              QString::fromStdString(longUrl));
+}
+
+TEST_F(MainWindowTest, FallsBackToTheDefaultFilterFile) {
+    const fs::path fallback = world_.WriteFilter("prog/Filters/Default.flt", 2);
+    MainWindow& window = world_.Open(world_.dir() / "missing.flt");
+    EXPECT_EQ(world_.RowCount(), 2);
+    EXPECT_EQ(window.windowTitle(), Title(pathToUtf8(fallback), false));
+    EXPECT_TRUE(world_.notifier().messages.empty());
+}
+
+TEST_F(MainWindowTest, WithoutAnyFilterFileSaysSoAndStartsANewSet) {
+    MainWindow& window = world_.Open(world_.dir() / "missing.flt");
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(world_.notifier().messages[0].text, "Can't load default filter.");
+    EXPECT_EQ(world_.notifier().messages[0].buttons, MessageButtons::Ok);
+    EXPECT_TRUE(window.isUntitled());
+    EXPECT_TRUE(window.isModified());
+    EXPECT_EQ(world_.RowCount(), 0);
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Harvix - [New Filter*]"));
+}
+
+TEST_F(MainWindowTest, ShowsTheListColumnsAndButtons) {
+    MainWindow& window = OpenWith(2);
+    FilterListView* list = window.filterList();
+    ASSERT_EQ(list->model()->columnCount(), 8);
+    EXPECT_EQ(list->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("En."));
+    EXPECT_EQ(list->model()->headerData(7, Qt::Horizontal).toString(),
+              QStringLiteral("Filename Dummy"));
+    EXPECT_EQ(list->columnWidth(3), 210);
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
+    // Row 1: content type 1 (jpg), size 100, URL, folder template, stem.
+    EXPECT_EQ(world_.Cell(1, 0), QString());
+    EXPECT_EQ(world_.CheckState(1), Qt::Checked);
+    EXPECT_EQ(world_.Cell(1, 1), QStringLiteral("jpg"));
+    EXPECT_EQ(world_.Cell(1, 2), QStringLiteral("100"));
+    EXPECT_EQ(world_.Cell(1, 3), QStringLiteral("site1"));
+    EXPECT_EQ(world_.Cell(1, 6), QStringLiteral("~/out/1"));
+    EXPECT_EQ(world_.Cell(1, 7), QStringLiteral("f1"));
+    // Twelve image buttons, each showing its command's action: no caption,
+    // the command's text in the tooltip.
+    const Command commands[] = {Command::New,     Command::Open, Command::Save, Command::Add,
+                                Command::Delete,  Command::Edit, Command::Up,   Command::Down,
+                                Command::Options, Command::Help};
+    for (const Command command : commands) {
+        ImageButton* button = window.button(window.action(command));
+        ASSERT_NE(button, nullptr) << static_cast<int>(command);
+        EXPECT_TRUE(button->text().isEmpty());
+        EXPECT_FALSE(button->toolTip().isEmpty());
+    }
+    for (const int kind : {0, 1}) {
+        ASSERT_NE(window.button(window.commands().combAction(kind)), nullptr) << kind;
+    }
+    EXPECT_TRUE(window.button(window.commands().combAction(0))
+                    ->toolTip()
+                    .contains(QStringLiteral("Capture and Save Files from Mozilla")));
+    // A click runs the command.
+    world_.notifier().answer = MessageResult::No;
+    QTest::mouseClick(window.button(window.action(Command::New)), Qt::LeftButton);
+    EXPECT_TRUE(window.isUntitled());
+}
+
+// ---- Titles, New, Open, Save ----
+
+TEST_F(MainWindowTest, NewThenSaveShowsTheFileInTheTitle) {
+    MainWindow& window = OpenWith(2);
+    window.newFilterSet();
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Harvix - [New Filter*]"));
+    EXPECT_EQ(world_.RowCount(), 0);
+    const std::string saved = pathToUtf8(world_.dir() / "a.flt");
+    world_.desktop().saveAnswers.push_back(saved);
+    window.save();
+    EXPECT_EQ(window.windowTitle(), Title(saved, false));
+    EXPECT_FALSE(window.isUntitled());
+    EXPECT_TRUE(fs::exists(saved));
+    EXPECT_EQ(theSettings().FiltersFileName, saved);
+    // A second save writes to the same file without asking.
+    window.save();
+    EXPECT_EQ(world_.desktop().saveAsked, 1);
+}
+
+TEST_F(MainWindowTest, CancelledSaveOfANewSetWritesNothing) {
+    MainWindow& window = OpenWith(1);
+    window.newFilterSet();
+    window.save();  // the save dialog answers Cancel
+    EXPECT_EQ(world_.desktop().saveAsked, 1);
+    EXPECT_TRUE(window.isModified());
+    EXPECT_TRUE(window.isUntitled());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Harvix - [New Filter*]"));
+    EXPECT_EQ(theSettings().FiltersFileName, pathToUtf8(startFilter_));
+}
+
+TEST_F(MainWindowTest, AFailedSaveSaysWhichFileAndWhy) {
+    MainWindow& window = OpenWith(1);
+    window.newFilterSet();
+    const std::string path = pathToUtf8(world_.dir() / "missing-folder" / "a.flt");
+    world_.desktop().saveAnswers.push_back(path);
+    window.save();
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(world_.notifier().messages[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(world_.notifier().messages[0].text, path + "\n" + std::strerror(ENOENT));
+    EXPECT_TRUE(window.isModified());
+    EXPECT_TRUE(window.isUntitled());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Harvix - [New Filter*]"));
+}
+
+TEST_F(MainWindowTest, NewOnAChangedSetAsksAndNoDiscards) {
+    MainWindow& window = OpenWith(2);
+    window.uncheckAll();
+    world_.notifier().answer = MessageResult::No;
+    const std::string before = readFile(startFilter_);
+    window.newFilterSet();
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(world_.notifier().messages[0].text,
+              "The filter has been changed. Would you like to save the filter in a file?");
+    EXPECT_EQ(world_.notifier().messages[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(readFile(startFilter_), before);
+    EXPECT_EQ(world_.RowCount(), 0);
+}
+
+TEST_F(MainWindowTest, NewOnAChangedSetAndYesSavesFirst) {
+    MainWindow& window = OpenWith(2);
+    window.uncheckAll();
+    world_.notifier().answer = MessageResult::Yes;
+    window.newFilterSet();
+    EXPECT_NE(readFile(startFilter_).find("Disabled=1"), std::string::npos);
+    EXPECT_EQ(world_.desktop().saveAsked, 0);  // the set had a file
+    EXPECT_TRUE(window.isUntitled());
+}
+
+TEST_F(MainWindowTest, YesOnAnUntitledSetAsksForAFileAndCancelLosesTheChanges) {
+    MainWindow& window = OpenWith(1);
+    window.newFilterSet();
+    world_.desktop().editor = [](FilterItem&) { return true; };
+    window.addItem();
+    world_.notifier().answer = MessageResult::Yes;
+    const fs::path other = world_.WriteFilter("other.flt", 4);
+    world_.desktop().openAnswers.push_back(pathToUtf8(other));
+    window.openFilterSet();  // question, save dialog (cancelled), then the open goes on
+    EXPECT_EQ(world_.desktop().saveAsked, 1);
+    EXPECT_EQ(world_.RowCount(), 4);
+    EXPECT_FALSE(window.isModified());
+    EXPECT_FALSE(window.isUntitled());
+    EXPECT_EQ(window.windowTitle(), Title(pathToUtf8(other), false));
+}
+
+TEST_F(MainWindowTest, OpenCancelledChangesNothing) {
+    MainWindow& window = OpenWith(3);
+    const QString title = window.windowTitle();
+    window.openFilterSet();
+    EXPECT_EQ(world_.desktop().openAsked, 1);
+    EXPECT_EQ(world_.RowCount(), 3);
+    EXPECT_EQ(window.windowTitle(), title);
+}
+
+TEST_F(MainWindowTest, OpenOfAFileThatIsNoFilterGivesAnEmptyUnchangedSet) {
+    MainWindow& window = OpenWith(3);
+    const fs::path junk = world_.dir() / "junk.flt";
+    writeFile(junk, "not a filter file\n");
+    world_.desktop().openAnswers.push_back(pathToUtf8(junk));
+    window.openFilterSet();
+    EXPECT_EQ(world_.RowCount(), 0);
+    EXPECT_FALSE(window.isModified());
+    EXPECT_EQ(window.windowTitle(), Title(pathToUtf8(junk), false));
+    EXPECT_TRUE(world_.notifier().messages.empty());
+}
+
+// ---- Add, Delete, Edit ----
+
+TEST_F(MainWindowTest, AddWithoutSelectionAppendsAndSelectsTheLastRow) {
+    MainWindow& window = OpenWith(3);
+    theSettings().DefaultCombPath = "~/picked";
+    theSettings().DefaultFileNameDummy = "stem";
+    FilterItem seen;
+    world_.desktop().editor = [&](FilterItem& item) {
+        seen = item;
+        item.url = "new, one";
+        return true;
+    };
+    window.addItem();
+    EXPECT_EQ(world_.desktop().editorCaptions, std::vector<std::string>{"Add"});
+    EXPECT_EQ(seen.directoryTemplate, "~/picked");
+    EXPECT_EQ(seen.fileNameDummy, "stem");
+    ASSERT_EQ(world_.RowCount(), 4);
+    EXPECT_EQ(world_.Cell(3, 3), QStringLiteral("new, one"));
+    EXPECT_EQ(window.selectedRow(), 3);
+    EXPECT_EQ(world_.filter().items[3]->urlParts, (std::vector<std::string>{"new", "one"}));
+    EXPECT_TRUE(window.isModified());
+    EXPECT_TRUE(window.windowTitle().endsWith(QStringLiteral("*]")));
+}
+
+TEST_F(MainWindowTest, AddBelowTheSelectedRow) {
+    MainWindow& window = OpenWith(5);
+    world_.desktop().editor = [](FilterItem& item) {
+        item.url = "inserted";
+        return true;
+    };
+    Select(2);
+    window.addItem();
+    EXPECT_EQ(Urls(),
+              (std::vector<std::string>{"site0", "site1", "site2", "inserted", "site3", "site4"}));
+    EXPECT_EQ(window.selectedRow(), 3);
+    // Below the last row it appends.
+    Select(5);
+    window.addItem();
+    EXPECT_EQ(world_.RowCount(), 7);
+    EXPECT_EQ(window.selectedRow(), 6);
+}
+
+TEST_F(MainWindowTest, AddCancelledDiscardsTheItem) {
+    MainWindow& window = OpenWith(2);
+    window.addItem();
+    EXPECT_EQ(world_.RowCount(), 2);
+    EXPECT_FALSE(window.isModified());
+}
+
+TEST_F(MainWindowTest, DeleteAsksAndKeepsASelection) {
+    MainWindow& window = OpenWith(3);
+    Select(2);
+    world_.notifier().answer = MessageResult::No;
+    window.deleteItem();
+    EXPECT_EQ(world_.RowCount(), 3);
+    EXPECT_FALSE(window.isModified());
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(world_.notifier().messages[0].text, "Are you sure?");
+
+    world_.notifier().answer = MessageResult::Yes;
+    window.deleteItem();  // the last of several: the new last row is selected
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"site0", "site1"}));
+    EXPECT_EQ(window.selectedRow(), 1);
+    Select(0);
+    window.deleteItem();  // the same place, now the next item
+    EXPECT_EQ(Urls(), std::vector<std::string>{"site1"});
+    EXPECT_EQ(window.selectedRow(), 0);
+    window.deleteItem();  // the only row
+    EXPECT_EQ(world_.RowCount(), 0);
+    EXPECT_EQ(window.selectedRow(), -1);
+    EXPECT_TRUE(window.isModified());
+}
+
+TEST_F(MainWindowTest, EditRewritesTheRowAndTheUrlParts) {
+    MainWindow& window = OpenWith(3);
+    Select(1);
+    world_.desktop().editor = [](FilterItem& item) {
+        item.url = "a.com, b .net";
+        item.contentType = 3;
+        return true;
+    };
+    window.editItem();
+    EXPECT_EQ(world_.desktop().editorCaptions, std::vector<std::string>{"Edit"});
+    EXPECT_EQ(world_.Cell(1, 1), QStringLiteral("png"));
+    EXPECT_EQ(world_.Cell(1, 3), QStringLiteral("a.com, b .net"));
+    EXPECT_EQ(world_.filter().items[1]->urlParts, (std::vector<std::string>{"a.com", "b.net"}));
+    EXPECT_TRUE(window.isModified());
+    // Cancel leaves all as it was.
+    world_.desktop().editor = nullptr;
+    window.save();
+    window.editItem();
+    EXPECT_FALSE(window.isModified());
+}
+
+TEST_F(MainWindowTest, CommandsThatNeedARowDoNothingWithoutOne) {
+    MainWindow& window = OpenWith(3);
+    world_.desktop().editor = [](FilterItem&) { return true; };
+    world_.notifier().answer = MessageResult::Yes;
+    window.editItem();
+    window.deleteItem();
+    window.moveUp();
+    window.moveDown();
+    window.openFolder();
+    EXPECT_EQ(world_.RowCount(), 3);
+    EXPECT_FALSE(window.isModified());
+    EXPECT_TRUE(world_.desktop().editorCaptions.empty());
+    EXPECT_TRUE(world_.notifier().messages.empty());
+    EXPECT_TRUE(world_.desktop().opened.empty());
+}
+
+// ---- Up and Down ----
+
+TEST_F(MainWindowTest, UpAndDownMoveTheRowAndKeepTheFocus) {
+    MainWindow& window = OpenWith(3);
+    Select(1);
+    window.moveUp();
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"site1", "site0", "site2"}));
+    EXPECT_EQ(window.selectedRow(), 0);
+    EXPECT_EQ(world_.CurrentRow(), 1);
+    EXPECT_TRUE(window.isModified());
+    window.moveDown();
+    window.moveDown();
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"site0", "site2", "site1"}));
+    EXPECT_EQ(window.selectedRow(), 2);
+    EXPECT_EQ(world_.CurrentRow(), 1);
+}
+
+TEST_F(MainWindowTest, UpOnTheFirstRowAndDownOnTheLastDoNothing) {
+    MainWindow& window = OpenWith(3);
+    Select(0);
+    window.moveUp();
+    Select(2);
+    window.moveDown();
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"site0", "site1", "site2"}));
+    EXPECT_FALSE(window.isModified());
+    EXPECT_EQ(window.selectedRow(), 2);
+}
+
+// ---- Check boxes ----
+
+TEST_F(MainWindowTest, ACheckBoxChangesTheItemButNotYetTheTitle) {
+    MainWindow& window = OpenWith(3);
+    const QString title = window.windowTitle();
+    FilterListModel& model = *window.filterModel();
+    EXPECT_TRUE(model.setData(model.index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_TRUE(world_.filter().items[1]->disabled);
+    EXPECT_TRUE(window.isModified());
+    EXPECT_EQ(window.windowTitle(), title);
+    window.updateTitle();
+    EXPECT_TRUE(window.windowTitle().endsWith(QStringLiteral("*]")));
+}
+
+TEST_F(MainWindowTest, CheckAllAndUncheckAll) {
+    MainWindow& window = OpenWith(3);
+    window.uncheckAll();
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_TRUE(world_.filter().items[static_cast<std::size_t>(row)]->disabled);
+        EXPECT_EQ(world_.CheckState(row), Qt::Unchecked);
+    }
+    window.checkAll();
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_FALSE(world_.filter().items[static_cast<std::size_t>(row)]->disabled);
+    }
+    EXPECT_TRUE(window.windowTitle().endsWith(QStringLiteral("*]")));
+}
+
+// ---- Busy ----
+
+TEST_F(MainWindowTest, TheUserEditsOnWhileARunCombsItsSnapshot) {
+    MainWindow& window = OpenWith(3);
+    Select(1);
+    world_.desktop().editor = [](FilterItem& item) {
+        item.url = "edited";
+        return true;
+    };
+    world_.desktop().options = [] { return true; };
+    world_.notifier().answer = MessageResult::Yes;
+    // A manual run starts: only another comb command waits for its end.
+    window.coordinator().busy = true;
+    CoordinatorEvents& events = window.combReports().events();
+    events.runState(true);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.filterList()->isEnabled());
+    for (const CombCommand& comb : window.commands().combCommands()) {
+        EXPECT_FALSE(comb.action->isEnabled());
+        EXPECT_FALSE(window.button(comb.action)->isEnabled());
+    }
+    window.action(Command::Edit)->trigger();
+    window.action(Command::Delete)->trigger();
+    window.action(Command::Up)->trigger();
+    window.action(Command::UncheckAll)->trigger();
+    window.action(Command::Options)->trigger();
+    window.action(Command::Help)->trigger();
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"site2", "site0"}));
+    EXPECT_TRUE(world_.filter().items[0]->disabled);
+    EXPECT_TRUE(window.isModified());
+    EXPECT_EQ(world_.desktop().optionsShown, 1);
+    EXPECT_EQ(world_.desktop().opened.size(), 1u);
+
+    // These work as ever.
+    QSignalSpy exits(&window, &MainWindow::exitRequested);
+    for (const Command command : {Command::OpenFolder, Command::VisitSite,
+                                  Command::DownloadLastVersion, Command::About, Command::Filters}) {
+        window.action(command)->trigger();
+    }
+    // Uncheck All left no row selected: Open Folder had nothing to open.
+    EXPECT_EQ(world_.desktop().opened.size(), 3u);
+    EXPECT_EQ(world_.desktop().aboutShown, 1);
+    EXPECT_TRUE(window.isVisible());
+    window.coordinator().busy = false;
+    events.runState(false);
+    QCoreApplication::processEvents();
+    for (const CombCommand& comb : window.commands().combCommands()) {
+        EXPECT_TRUE(comb.action->isEnabled());
+    }
+    window.action(Command::Exit)->trigger();
+    EXPECT_EQ(exits.count(), 1);
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(MainWindowTest, AFoundCacheFolderIsKeptOnlyWhenTheOptionStayedAsTheRunBegan) {
+    OpenWith(1);
+    MainWindow& window = world_.window();
+    CoordinatorEvents& events = window.combReports().events();
+    theSettings().MozillaCachePath.clear();
+    std::thread run([&] { events.cacheFolderFound("", "/home/tester/found/cache2"); });
+    run.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(theSettings().MozillaCachePath, "/home/tester/found/cache2");
+    // The user typed another folder while the next run went on.
+    theSettings().MozillaCachePath = "/home/tester/typed";
+    std::thread later([&] { events.cacheFolderFound("/home/tester/found/cache2", "/elsewhere"); });
+    later.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(theSettings().MozillaCachePath, "/home/tester/typed");
+}
+
+// ---- The desktop's open action ----
+
+TEST_F(MainWindowTest, HelpAndWebCommandsOpenTheirAddresses) {
+    MainWindow& window = OpenWith(1);
+    window.showHelp();
+    window.visitSite();
+    window.downloadLastVersion();
+    ASSERT_EQ(world_.desktop().opened.size(), 3u);
+    EXPECT_EQ(world_.desktop().opened[0],
+              QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(theSettings().helpPath))));
+    EXPECT_TRUE(
+        world_.desktop().opened[0].toLocalFile().endsWith(QStringLiteral("help/index.html")));
+    EXPECT_EQ(world_.desktop().opened[1], QUrl(QString::fromLatin1(kHarvixSiteUrl)));
+    EXPECT_EQ(world_.desktop().opened[2], QUrl(QString::fromLatin1(kHarvixDownloadUrl)));
+}
+
+TEST_F(MainWindowTest, OpenFolderOpensTheFolderOfTheLastLoad) {
+    MainWindow& window = OpenWith(2);
+    Select(1);
+    window.openFolder();
+    ASSERT_EQ(world_.desktop().opened.size(), 1u);
+    EXPECT_EQ(world_.desktop().opened[0].toLocalFile(),
+              QString::fromStdString(pathToUtf8(fs::path("/home/tester") / "out" / "1")));
+    // An item added since has no folder yet: an empty address.
+    world_.desktop().editor = [](FilterItem&) { return true; };
+    window.addItem();
+    window.openFolder();
+    ASSERT_EQ(world_.desktop().opened.size(), 2u);
+    EXPECT_TRUE(world_.desktop().opened[1].isEmpty());
+}
+
+TEST_F(MainWindowTest, OptionsOkWithAnotherLanguageReappliesTheTexts) {
+    MainWindow& window = OpenWith(1);
+    const fs::path german = world_.ProgramFolder() / "Langs" / "German.lng";
+    writeFile(german, "[GENERAL]\nLanguage=Deutsch\nFilterListURL=Adresse\n");
+    world_.desktop().options = [&] {
+        theSettings().Language = pathToUtf8(german);
+        loadLanguage(theLanguage(), theSettings());
+        return true;
+    };
+    window.showOptions();
+    EXPECT_EQ(window.filterModel()->headerData(3, Qt::Horizontal).toString(),
+              QStringLiteral("Adresse"));
+    // Cancel changes nothing.
+    world_.desktop().options = [] {
+        theLanguage().FilterListURL = "changed";
+        return false;
+    };
+    window.showOptions();
+    EXPECT_EQ(window.filterModel()->headerData(3, Qt::Horizontal).toString(),
+              QStringLiteral("Adresse"));
+}
+
+// ---- The list's menu ----
+
+TEST_F(MainWindowTest, TheListMenuDependsOnTheSelection) {
+    MainWindow& window = OpenWith(2);
+    std::unique_ptr<QMenu> menu = window.buildListMenu();
+    EXPECT_EQ(MenuTexts(*menu), (std::vector<QString>{"Add", "-", "Check All", "Uncheck All"}));
+    Select(0);
+    menu = window.buildListMenu();
+    EXPECT_EQ(MenuTexts(*menu),
+              (std::vector<QString>{"Add", "Delete", "Edit", "-", "Up", "Down", "-", "Open Folder",
+                                    "-", "Check All", "Uncheck All"}));
+}
+
+TEST_F(MainWindowTest, TheListMenuOpensOnlyForAPointOnTheList) {
+    MainWindow& window = OpenWith(2);
+    FilterListView* list = window.filterList();
+    const QPoint inside = list->mapToGlobal(QPoint(list->width() / 2, list->height() / 2));
+    window.showListMenu(inside, true);  // from the keyboard
+    window.showListMenu(list->mapToGlobal(QPoint(-5, -5)), false);
+    EXPECT_TRUE(world_.desktop().menus.empty());
+    // A run combs its own snapshot: the menu opens during a run too.
+    window.coordinator().busy = true;
+    window.showListMenu(inside, false);
+    EXPECT_EQ(world_.desktop().menus.size(), 1u);
+    window.coordinator().busy = false;
+
+    // The chosen item runs its command.
+    world_.desktop().menuChoice = static_cast<int>(Command::UncheckAll);
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(10, 10),
+                              list->viewport()->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(list->viewport(), &request);
+    ASSERT_EQ(world_.desktop().menus.size(), 2u);
+    EXPECT_TRUE(world_.filter().items[0]->disabled);
+    EXPECT_TRUE(world_.filter().items[1]->disabled);
+}
+
+// ---- Keys ----
+
+// The keys are the actions' shortcuts: they work in the shown, active
+// window, wherever its focus is.
+void Activate(MainWindow& window) {
+    window.showMainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.filterList()->setFocus();
+}
+
+TEST_F(MainWindowTest, CtrlSSavesAndSAloneDoesNothing) {
+    MainWindow& window = OpenWith(2);
+    Activate(window);
+    window.uncheckAll();
+    QTest::keyClick(window.filterList(), Qt::Key_S);
+    EXPECT_TRUE(window.isModified());
+    EXPECT_EQ(readFile(startFilter_).find("Disabled=1"), std::string::npos);
+    QTest::keyClick(window.filterList(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_FALSE(window.isModified());
+    EXPECT_NE(readFile(startFilter_).find("Disabled=1"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, KeysRunTheirCommands) {
+    MainWindow& window = OpenWith(3);
+    FilterListView* list = window.filterList();
+    Activate(window);
+    world_.desktop().editor = [](FilterItem&) { return true; };
+    world_.notifier().answer = MessageResult::Yes;
+
+    Select(1);
+    QTest::keyClick(list, Qt::Key_Return);  // Edit
+    EXPECT_EQ(world_.desktop().editorCaptions, std::vector<std::string>{"Edit"});
+    QTest::keyClick(list, Qt::Key_Insert);  // Add below row 1
+    EXPECT_EQ(world_.RowCount(), 4);
+    EXPECT_EQ(window.selectedRow(), 2);
+    QTest::keyClick(list, Qt::Key_Delete);  // Delete, after the question
+    EXPECT_EQ(world_.RowCount(), 3);
+
+    Select(1);
+    QTest::keyClick(list, Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"site1", "site0", "site2"}));
+    EXPECT_EQ(window.selectedRow(), 0);
+    QTest::keyClick(list, Qt::Key_Down, Qt::ControlModifier);
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"site0", "site1", "site2"}));
+    EXPECT_EQ(window.selectedRow(), 1);
+    // A plain arrow only moves the selection.
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"site0", "site1", "site2"}));
+
+    QTest::keyClick(list, Qt::Key_F1);
+    ASSERT_FALSE(world_.desktop().opened.empty());
+    EXPECT_TRUE(
+        world_.desktop().opened.back().toLocalFile().endsWith(QStringLiteral("index.html")));
+
+    world_.desktop().openAnswers.push_back(pathToUtf8(startFilter_));
+    world_.notifier().answer = MessageResult::No;
+    QTest::keyClick(list, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(world_.desktop().openAsked, 1);
+    QTest::keyClick(list, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_TRUE(window.isUntitled());
+}
+
+TEST_F(MainWindowTest, WithoutANotificationAreaTheWindowShowsAndClosingItEnds) {
+    const fs::path start = world_.WriteFilter("start.flt", 1);
+    MainWindow& window = world_.Open(start, false);
+    EXPECT_FALSE(window.isTrayAvailable());
+    EXPECT_TRUE(window.isVisible());
+    QSignalSpy exits(&window, &MainWindow::exitRequested);
+    // A tray host appears: hiding is safe again.
+    world_.SetTrayAvailable(true);
+    window.tray().checkAvailability();
+    EXPECT_TRUE(window.isTrayAvailable());
+    QTest::keyClick(window.filterList(), Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(exits.count(), 0);
+    // It goes away again: the hidden window comes back, and closing it ends
+    // the program.
+    world_.SetTrayAvailable(false);
+    window.tray().checkAvailability();
+    EXPECT_TRUE(window.isVisible());
+    window.close();
+    EXPECT_EQ(exits.count(), 1);
+    EXPECT_TRUE(window.isExiting());
+}
+
+TEST_F(MainWindowTest, EscAsksOnceAndHidesTheWindow) {
+    MainWindow& window = OpenWith(2);
+    window.showMainWindow();
+    ASSERT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.isFirstShow());
+    window.uncheckAll();
+    world_.notifier().answer = MessageResult::No;
+    QTest::keyClick(window.filterList(), Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_TRUE(window.isModified());
+    // The close box does the same; the program goes on.
+    window.showMainWindow();
+    window.close();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(world_.notifier().messages.size(), 2u);
+    EXPECT_FALSE(window.isExiting());
+}
+
+// ---- Reports from the comb threads ----
+
+// Runs `work` on another thread while this thread serves the event loop, and
+// lets the reports it queued arrive.
+void OnCombThread(const std::function<void()>& work) {
+    std::atomic<bool> done{false};
+    std::thread thread([&] {
+        work();
+        done = true;
+    });
+    while (!done) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    thread.join();
+    QCoreApplication::processEvents();
+}
+
+TEST_F(MainWindowTest, RunStateAndProgressFromACombThread) {
+    MainWindow& window = OpenWith(2);
+    CoordinatorEvents& events = window.combReports().events();
+    OnCombThread([&] {
+        events.runState(true);
+        events.progress(40);
+        // Queued: the comb thread never touches a window itself.
+        EXPECT_EQ(window.progressWindow()->position(), 0);
+    });
+    EXPECT_EQ(window.progressWindow()->position(), 40);
+    EXPECT_TRUE(window.filterList()->isEnabled());
+    EXPECT_TRUE(window.progressWindow()->isVisible());
+    EXPECT_TRUE(window.tray().isAnimating());
+    OnCombThread([&] { events.runState(false); });
+    EXPECT_FALSE(window.progressWindow()->isVisible());
+    EXPECT_FALSE(window.tray().isAnimating());
+}
+
+TEST_F(MainWindowTest, WithoutTheSettingTheProgressWindowStaysHidden) {
+    MainWindow& window = OpenWith(1);
+    theSettings().ShowNotifyProgressBar = false;
+    CoordinatorEvents& events = window.combReports().events();
+    OnCombThread([&] {
+        events.runState(true);
+        events.progress(70);
+    });
+    EXPECT_FALSE(window.progressWindow()->isVisible());
+    EXPECT_EQ(window.progressWindow()->position(), 70);
+    // An error report of the run becomes the error box the user always saw,
+    // in the window's language; a copy failure shows none.
+    const ErrorReport cacheOpen(ErrorReport::MozillaCache, ErrorReport::CacheOpen, "/no/cache");
+    const ErrorReport copy(ErrorReport::MozillaCache, ErrorReport::FileCopy, "/a", "/b", EIO);
+    OnCombThread([&] {
+        events.error(cacheOpen);
+        events.error(copy);
+    });
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(world_.notifier().messages[0].text, errorBoxText(cacheOpen, theLanguage()));
+    EXPECT_EQ(world_.notifier().messages[0].icon, MessageIcon::Error);
+    OnCombThread([&] { events.runState(false); });
+}
+
+TEST(MainWindowShutdownTest, AReportAfterTheWindowIsGoneReturnsAtOnce) {
+    CoordinatorEvents* events = nullptr;
+    {
+        MainWindowWorld world;
+        world.WriteFilter("start.flt", 1);
+        MainWindow& window = world.Open(world.dir() / "start.flt");
+        events = &window.combReports().events();
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::thread late([&] {
+        events->runState(true);
+        events->progress(50);
+        events->cacheFolderFound("", "/x");
+    });
+    late.join();
+    QCoreApplication::processEvents();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+}
+
+TEST(MainWindowShutdownTest, AReportNeverWaitsForTheWindowAndIsDroppedWhenTheWindowGoes) {
+    auto world = std::make_unique<MainWindowWorld>();
+    world->WriteFilter("start.flt", 1);
+    MainWindow& window = world->Open(world->dir() / "start.flt");
+    CoordinatorEvents& events = window.combReports().events();
+    // The UI thread serves no events: the report still returns at once.
+    const auto start = std::chrono::steady_clock::now();
+    std::thread comb([&] { events.progress(10); });
+    comb.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(window.progressWindow()->position(), 0);
+    world.reset();  // deletes the window with the report still queued
+    QCoreApplication::processEvents();
+}
+
+}  // namespace
