@@ -10,8 +10,10 @@
 
 #include "CacheWriter.h"
 #include "platform/Text.h"
-#include "readers/MozillaCache.h"
-#include "readers/MozillaCacheMetadata.h"
+#include "readers/FirefoxCacheMetadata.h"
+#include "readers/FirefoxCacheReader.h"
+
+using namespace harvix;
 
 namespace {
 
@@ -28,13 +30,13 @@ std::string Head(std::size_t size) {
 void BM_ReadCacheMetadata(benchmark::State& state) {
     mozcache::Entry entry;
     entry.key = "HTTP:http://photos.example.org/2012/01/01/holiday/beach-large.jpg?v=3";
-    entry.values = mozcache::ResponseValues(Head(123456));
-    const std::string item = mozcache::BuildMetadata(entry, 0x91000010u, 123456);
+    entry.values = mozcache::responseValues(Head(123456));
+    const std::string item = mozcache::buildMetadata(entry, 0x91000010u, 123456);
     std::vector<unsigned char> buffer(item.size());
     for (auto _ : state) {
         std::copy(item.begin(), item.end(), buffer.begin());
-        CMozillaCache::CMozillaCacheElement element;
-        ReadCacheMetadata(buffer.data(), buffer.size(), element);
+        FirefoxCacheEntry element;
+        readCacheMetadata(buffer.data(), buffer.size(), element);
         benchmark::DoNotOptimize(element.contentType);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
@@ -55,10 +57,10 @@ public:
             entry.key = "HTTP:http://site" + std::to_string(i % 50) + ".example.com/item/" +
                         std::to_string(i) + ".jpg";
             entry.data = std::string(200 + i % 700, static_cast<char>('a' + i % 26));
-            entry.values = mozcache::ResponseValues(Head(entry.data.size()));
+            entry.values = mozcache::responseValues(Head(entry.data.size()));
             entry.dataPlace = i % 4 == 0 ? mozcache::Place::Separate : mozcache::Place::Auto;
             entry.metaPlace = mozcache::Place::Auto;
-            writer.Add(entry);
+            writer.add(entry);
         }
     }
     ~WrittenCache() {
@@ -77,15 +79,15 @@ void BM_OpenAndLoadEntries(benchmark::State& state) {
     const WrittenCache cache(static_cast<std::size_t>(state.range(0)));
     std::size_t entries = 0;
     for (auto _ : state) {
-        CMozillaCache reader;
-        reader.cacheFolder = PathToUtf8(cache.folder());
-        if (!reader.TryOpen()) {
+        FirefoxCacheReader reader;
+        reader.cacheFolder = pathToUtf8(cache.folder());
+        if (!reader.tryOpen()) {
             state.SkipWithError("the written cache does not open");
             break;
         }
-        reader.LoadEntries();
+        reader.loadEntries();
         entries = reader.entries.size();
-        reader.Close();
+        reader.close();
     }
     state.counters["entries"] = static_cast<double>(entries);
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));

@@ -17,9 +17,11 @@
 #include <string>
 
 #include "app/Settings.h"
-#include "engine/Error.h"
-#include "filter/CacheFilter.h"
+#include "engine/ErrorReport.h"
+#include "filter/FilterSet.h"
 #include "platform/Text.h"
+
+using namespace harvix;
 
 namespace {
 
@@ -28,11 +30,11 @@ constexpr int32_t kEntrySize = 8192;
 
 // A reader whose entries' data is made on demand: distinct bytes, all of
 // the same size.
-class GeneratedReader : public CCacheBrowser {
+class GeneratedReader : public CacheReader {
 public:
     explicit GeneratedReader(int count) {
         for (int i = 0; i < count; ++i) {
-            auto entry = std::make_unique<CCacheElement>();
+            auto entry = std::make_unique<CacheEntry>();
             entry->index = static_cast<uint32_t>(i);
             entry->contentType = 1;
             entry->size = kEntrySize;
@@ -40,8 +42,8 @@ public:
             entries.push_back(std::move(entry));
         }
     }
-    void ReadEntries() override {}
-    bool CopyEntryData(CCacheElement& entry, const fs::path& target, bool) override {
+    void readEntries() override {}
+    bool copyEntryData(CacheEntry& entry, const fs::path& target, bool) override {
         std::string data(static_cast<std::size_t>(entry.size), '\0');
         for (std::size_t i = 0; i < data.size(); ++i) {
             data[i] = static_cast<char>((i * 31 + entry.index * 7) & 0xFF);
@@ -50,11 +52,11 @@ public:
         data.replace(data.size() / 2, tag.size(), tag);  // distinct, late in the data
         std::FILE* file = std::fopen(target.c_str(), "wb");
         if (file == nullptr) {
-            throw CError(CError::IECache, CError::FileOpen, PathToUtf8(target));
+            throw ErrorReport(ErrorReport::IECache, ErrorReport::FileOpen, pathToUtf8(target));
         }
         const bool written = std::fwrite(data.data(), 1, data.size(), file) == data.size();
         if (std::fclose(file) != 0 || !written) {
-            throw CError(CError::IECache, CError::FileWrite, PathToUtf8(target));
+            throw ErrorReport(ErrorReport::IECache, ErrorReport::FileWrite, pathToUtf8(target));
         }
         return true;
     }
@@ -75,15 +77,15 @@ double TimedPass(const fs::path& folder, bool skipDuplicates, GeneratedReader& r
                  std::size_t* files) {
     std::error_code ec;
     fs::remove_all(folder, ec);
-    TheSettings().OneCopy = true;
-    TheSettings().SkipDuplicates = skipDuplicates;
-    CCacheFilter filter;
-    auto* item = filter.InsertItem(nullptr, -1);
-    item->directoryTemplate = PathToUtf8(folder);
+    theSettings().OneCopy = true;
+    theSettings().SkipDuplicates = skipDuplicates;
+    FilterSet filter;
+    auto* item = filter.insertItem(nullptr, -1);
+    item->directoryTemplate = pathToUtf8(folder);
     item->fileNameDummy = "file";
 
     const auto start = std::chrono::steady_clock::now();
-    filter.Comb(&reader);
+    filter.comb(&reader);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
 
     *files = static_cast<std::size_t>(

@@ -13,15 +13,17 @@
 #include "app/LanguageTexts.h"
 #include "app/Profile.h"
 #include "app/Settings.h"
-#include "engine/Error.h"
-#include "filter/CacheFilter.h"
-#include "filter/GraphicLT.h"
+#include "engine/ErrorReport.h"
+#include "filter/FilterSet.h"
+#include "filter/ImageSize.h"
 #include "platform/Notifier.h"
 #include "platform/Text.h"
-#include "readers/IECache.h"
-#include "readers/MozillaCache.h"
-#include "readers/MozillaCacheMetadata.h"
-#include "readers/UrlCacheMsiecf.h"
+#include "readers/FirefoxCacheMetadata.h"
+#include "readers/FirefoxCacheReader.h"
+#include "readers/MsiecfUrlCache.h"
+#include "readers/UrlCacheReader.h"
+
+namespace harvix {
 
 namespace fuzzing {
 
@@ -30,8 +32,8 @@ namespace {
 constexpr const char* kCacheFileNames[4] = {"_CACHE_MAP_", "_CACHE_001_", "_CACHE_002_",
                                             "_CACHE_003_"};
 constexpr std::size_t kFixedPart[4] = {
-    CMozillaCache::kMapHeaderSize, CMozillaCache::kBlockFileHeaderSize,
-    CMozillaCache::kBlockFileHeaderSize, CMozillaCache::kBlockFileHeaderSize};
+    FirefoxCacheReader::kMapHeaderSize, FirefoxCacheReader::kBlockFileHeaderSize,
+    FirefoxCacheReader::kBlockFileHeaderSize, FirefoxCacheReader::kBlockFileHeaderSize};
 
 // Entries combed per input: enough to reach every path of the pass, few
 // enough to keep an execution short.
@@ -49,7 +51,7 @@ void Check(bool condition, const std::string& what) {
 // raises many.
 class SilentNotifier final : public INotifier {
 public:
-    MessageResult Show(const std::string&, const std::string&, MessageIcon,
+    MessageResult show(const std::string&, const std::string&, MessageIcon,
                        MessageButtons) override {
         return MessageResult::No;
     }
@@ -57,8 +59,8 @@ public:
 
 class ScopedSilence {
 public:
-    ScopedSilence() : previous_(SetNotifier(&silent_)) {}
-    ~ScopedSilence() { SetNotifier(previous_); }
+    ScopedSilence() : previous_(setNotifier(&silent_)) {}
+    ~ScopedSilence() { setNotifier(previous_); }
     ScopedSilence(const ScopedSilence&) = delete;
     ScopedSilence& operator=(const ScopedSilence&) = delete;
 
@@ -70,8 +72,8 @@ private:
 // Keeps the process-wide settings a harness changes as they were.
 class ScopedSettings {
 public:
-    ScopedSettings() : saved_(TheSettings()) {}
-    ~ScopedSettings() { TheSettings() = saved_; }
+    ScopedSettings() : saved_(theSettings()) {}
+    ~ScopedSettings() { theSettings() = saved_; }
     ScopedSettings(const ScopedSettings&) = delete;
     ScopedSettings& operator=(const ScopedSettings&) = delete;
 
@@ -138,10 +140,10 @@ bool IsInside(const fs::path& path, const fs::path& folder) {
     return p != normal.end();
 }
 
-void CheckEntryTexts(const CCacheBrowser::CCacheElement& entry) {
-    Check(IsValidUtf8(entry.url), "an entry's URL is not valid UTF-8");
-    Check(IsValidUtf8(entry.contentTypeText), "an entry's content type is not valid UTF-8");
-    Check(IsValidUtf8(entry.dataFile), "an entry's data file is not valid UTF-8");
+void CheckEntryTexts(const CacheEntry& entry) {
+    Check(isValidUtf8(entry.url), "an entry's URL is not valid UTF-8");
+    Check(isValidUtf8(entry.contentTypeText), "an entry's content type is not valid UTF-8");
+    Check(isValidUtf8(entry.dataFile), "an entry's data file is not valid UTF-8");
     Check(entry.contentType >= 0 && entry.contentType <= 18, "content-type code out of range");
 }
 
@@ -173,7 +175,7 @@ ScratchFolder::~ScratchFolder() {
 
 // ---- Packing a Firefox cache into one input ----
 
-std::string PackMozillaCache(const PackedCache& cache) {
+std::string packMozillaCache(const PackedCache& cache) {
     std::string out;
     out += static_cast<char>(cache.flags);
     for (const std::string& file : cache.files) {
@@ -186,7 +188,7 @@ std::string PackMozillaCache(const PackedCache& cache) {
     return out;
 }
 
-PackedCache UnpackMozillaCache(const uint8_t* data, std::size_t size) {
+PackedCache unpackMozillaCache(const uint8_t* data, std::size_t size) {
     PackedCache cache;
     std::size_t at = 0;
     if (size > 0) {
@@ -211,7 +213,7 @@ PackedCache UnpackMozillaCache(const uint8_t* data, std::size_t size) {
     return cache;
 }
 
-std::string PackMozillaCacheFolder(const fs::path& folder) {
+std::string packMozillaCacheFolder(const fs::path& folder) {
     PackedCache cache;
     for (std::size_t i = 0; i < 4; ++i) {
         const std::string whole = ReadBytes(folder / kCacheFileNames[i]);
@@ -233,12 +235,12 @@ std::string PackMozillaCacheFolder(const fs::path& folder) {
     if (!separate.empty()) {
         cache.separate = ReadBytes(separate.front());
     }
-    return PackMozillaCache(cache);
+    return packMozillaCache(cache);
 }
 
 // ---- Firefox ----
 
-void RunMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratch) {
+void runMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratch) {
     ScopedSilence silence;
     ScopedSettings keepSettings;
     ClearFolder(scratch);
@@ -246,28 +248,28 @@ void RunMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratc
     const fs::path out = scratch / "out";
     fs::create_directories(cache);
 
-    const PackedCache packed = UnpackMozillaCache(data, size);
+    const PackedCache packed = unpackMozillaCache(data, size);
     for (std::size_t i = 0; i < 4; ++i) {
         const bool whole = (packed.flags >> i & 1u) != 0;
         WriteBytes(cache / kCacheFileNames[i],
                    whole ? packed.files[i] : std::string(kFixedPart[i], '\0') + packed.files[i]);
     }
 
-    CMozillaCache reader;
-    reader.cacheFolder = PathToUtf8(cache);
-    if (!reader.TryOpen()) {
+    FirefoxCacheReader reader;
+    reader.cacheFolder = pathToUtf8(cache);
+    if (!reader.tryOpen()) {
         Check(!reader.opened, "a failed open left the reader open");
         return;
     }
-    reader.LoadEntries();
-    Check(reader.entries.size() <= CMozillaCache::kMaxEntries, "more entries than the bound");
+    reader.loadEntries();
+    Check(reader.entries.size() <= FirefoxCacheReader::kMaxEntries, "more entries than the bound");
     for (std::size_t i = 0; i < reader.entries.size(); ++i) {
-        const auto& entry =
-            dynamic_cast<const CMozillaCache::CMozillaCacheElement&>(*reader.entries[i]);
+        const auto& entry = dynamic_cast<const FirefoxCacheEntry&>(*reader.entries[i]);
         Check(entry.index == i, "entries are not numbered in order");
         CheckEntryTexts(entry);
         Check(entry.dataFileIndex <= 3 && entry.metaFileIndex <= 3, "file selector out of range");
-        Check(entry.dataLength <= CMozillaCache::kMaxItemSize, "block data longer than an item");
+        Check(entry.dataLength <= FirefoxCacheReader::kMaxItemSize,
+              "block data longer than an item");
         Check(fs::path(entry.dataFile).is_relative() &&
                   entry.dataFile.find('/') == std::string::npos &&
                   entry.dataFile.find("..") == std::string::npos,
@@ -278,7 +280,7 @@ void RunMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratc
     // keep their data in one.
     std::set<std::string> laidOut;
     for (const auto& entry : reader.entries) {
-        const auto& element = dynamic_cast<const CMozillaCache::CMozillaCacheElement&>(*entry);
+        const auto& element = dynamic_cast<const FirefoxCacheEntry&>(*entry);
         if (element.dataFileIndex == 0 && laidOut.size() < 4 &&
             laidOut.insert(element.dataFile).second) {
             WriteBytes(cache / element.dataFile, packed.separate);
@@ -289,26 +291,26 @@ void RunMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratc
     if (reader.entries.size() > kMaxCombedEntries) {
         reader.entries.resize(kMaxCombedEntries);
     }
-    Settings& settings = TheSettings();
+    Settings& settings = theSettings();
     settings.OneCopy = true;
     settings.SkipDuplicates = true;
-    CCacheFilter filter;
+    FilterSet filter;
     // Pictures of at least 1 x 1 first (the probe reads every copy), then
     // everything; the duplicate test compares every kept copy.
-    auto* pictures = filter.InsertItem(nullptr, -1);
+    auto* pictures = filter.insertItem(nullptr, -1);
     pictures->minWidth = 1;
     pictures->minHeight = 1;
-    pictures->directoryTemplate = PathToUtf8(out);
+    pictures->directoryTemplate = pathToUtf8(out);
     pictures->fileNameDummy = "picture";
-    auto* everything = filter.InsertItem(nullptr, -1);
-    everything->directoryTemplate = PathToUtf8(out);
+    auto* everything = filter.insertItem(nullptr, -1);
+    everything->directoryTemplate = pathToUtf8(out);
     everything->fileNameDummy = "file";
     try {
-        filter.Comb(&reader);
-    } catch (const CError&) {
+        filter.comb(&reader);
+    } catch (const ErrorReport&) {
         Check(false, "the target folder of the pass could not be made");
     }
-    reader.Close();
+    reader.close();
 
     Check(Snapshot(cache) == before, "the comb run changed the cache folder");
     std::error_code ec;
@@ -319,17 +321,17 @@ void RunMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratc
     }
 }
 
-void RunMozillaMetadata(const uint8_t* data, std::size_t size) {
+void runMozillaMetadata(const uint8_t* data, std::size_t size) {
     // A buffer of exactly the input's length, so that the sanitizer sees a
     // read past the item.
     std::unique_ptr<unsigned char[]> item(new unsigned char[size == 0 ? 1 : size]);
     if (size > 0) {
         std::memcpy(item.get(), data, size);
     }
-    CMozillaCache::CMozillaCacheElement entry;
-    ReadCacheMetadata(size == 0 ? nullptr : item.get(), size, entry);
+    FirefoxCacheEntry entry;
+    readCacheMetadata(size == 0 ? nullptr : item.get(), size, entry);
     CheckEntryTexts(entry);
-    Check(IsValidUtf8(entry.server) && IsValidUtf8(entry.acceptRanges) && IsValidUtf8(entry.etag),
+    Check(isValidUtf8(entry.server) && isValidUtf8(entry.acceptRanges) && isValidUtf8(entry.etag),
           "a header value is not valid UTF-8");
     if (size < kMetadataKeyOffset) {
         Check(entry.url.empty(), "a URL from an item too short to hold a key");
@@ -338,7 +340,7 @@ void RunMozillaMetadata(const uint8_t* data, std::size_t size) {
 
 // ---- Profile files ----
 
-void RunProfile(const uint8_t* data, std::size_t size, const fs::path& scratch) {
+void runProfile(const uint8_t* data, std::size_t size, const fs::path& scratch) {
     ClearFolder(scratch);
     const fs::path file = scratch / "Harvix.cfg";
     const std::string input(reinterpret_cast<const char*>(data), size);
@@ -347,23 +349,23 @@ void RunProfile(const uint8_t* data, std::size_t size, const fs::path& scratch) 
     // As the settings file and as a language file.
     Settings settings;
     settings.cfgPath = file;
-    settings.LoadSettings();
-    Check(IsValidUtf8(settings.MozillaCachePath) && IsValidUtf8(settings.DefaultCombPath) &&
-              IsValidUtf8(settings.FiltersFileName) && IsValidUtf8(settings.Language),
+    settings.loadSettings();
+    Check(isValidUtf8(settings.MozillaCachePath) && isValidUtf8(settings.DefaultCombPath) &&
+              isValidUtf8(settings.FiltersFileName) && isValidUtf8(settings.Language),
           "a settings text is not valid UTF-8");
-    settings.Language = PathToUtf8(file);
+    settings.Language = pathToUtf8(file);
     LanguageTexts texts;
-    LoadLanguage(texts, settings);
+    loadLanguage(texts, settings);
     for (const LanguageTexts::Key& key : LanguageTexts::Keys()) {
-        Check(IsValidUtf8(texts.*key.text), std::string("language text not UTF-8: ") + key.name);
+        Check(isValidUtf8(texts.*key.text), std::string("language text not UTF-8: ") + key.name);
     }
 
-    ProfileFile profile = ProfileFile::Load(file);
+    ProfileFile profile = ProfileFile::load(file);
     std::size_t values = 0;
-    profile.ForEachLine([](std::string_view) {},
+    profile.forEachLine([](std::string_view) {},
                         [&](std::string_view key, std::string value) {
                             ++values;
-                            Check(IsValidUtf8(key) && IsValidUtf8(value),
+                            Check(isValidUtf8(key) && isValidUtf8(value),
                                   "a profile key or value is not valid UTF-8");
                             Check(value.size() <= kProfileValueLimit * 4,
                                   "a value longer than the limit");
@@ -371,22 +373,22 @@ void RunProfile(const uint8_t* data, std::size_t size, const fs::path& scratch) 
 
     // A value set reads back, in memory and from the saved file; the rest of
     // the file reads back alike.
-    const std::string before = profile.Get("GENERAL", "Language", "(none)");
-    profile.Set("GENERAL", "Language", "Deutsch");
-    Check(profile.Get("GENERAL", "Language") == "Deutsch", "a value set does not read back");
-    profile.Set("Fuzz Section", "Key", "a value");
-    Check(profile.Get("fuzz section", "KEY") == "a value", "a new section does not read back");
+    const std::string before = profile.get("GENERAL", "Language", "(none)");
+    profile.set("GENERAL", "Language", "Deutsch");
+    Check(profile.get("GENERAL", "Language") == "Deutsch", "a value set does not read back");
+    profile.set("Fuzz Section", "Key", "a value");
+    Check(profile.get("fuzz section", "KEY") == "a value", "a new section does not read back");
     const fs::path saved = scratch / "saved.cfg";
-    Check(profile.Save(saved), "a loaded profile cannot be saved");
-    const ProfileFile again = ProfileFile::Load(saved);
+    Check(profile.save(saved), "a loaded profile cannot be saved");
+    const ProfileFile again = ProfileFile::load(saved);
     // Files are written without a byte-order mark; a text that itself
     // starts with one (a UTF-16 file whose first character is U+FEFF after
     // its mark) loses it when read back, as the mark of the file.
-    std::string expected = profile.ToText();
+    std::string expected = profile.toText();
     if (expected.rfind("\xEF\xBB\xBF", 0) == 0) {
         expected.erase(0, 3);
     }
-    Check(again.ToText() == expected, "a saved profile reads back different");
+    Check(again.toText() == expected, "a saved profile reads back different");
     (void)before;
 }
 
@@ -398,7 +400,7 @@ namespace {
 // becomes a blank), no blank at either end (trimmed) and no enclosing quotes
 // (one pair is taken off).
 bool SurvivesRoundTrip(const std::string& text) {
-    if (text.find_first_of("\r\n") != std::string::npos || Trim(text).size() != text.size()) {
+    if (text.find_first_of("\r\n") != std::string::npos || trim(text).size() != text.size()) {
         return false;
     }
     return text.empty() || (text.front() != '"' && text.front() != '\'');
@@ -406,44 +408,44 @@ bool SurvivesRoundTrip(const std::string& text) {
 
 }  // namespace
 
-void RunFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratch) {
+void runFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratch) {
     ScopedSettings keepSettings;
     ClearFolder(scratch);
     const fs::path file = scratch / "in.flt";
     WriteBytes(file, std::string_view(reinterpret_cast<const char*>(data), size));
 
-    CCacheFilter filter;
-    const bool loaded = filter.Load(PathToUtf8(file), false);
-    Check(filter.items.size() <= CCacheFilter::kMaxItems, "more items than the bound");
+    FilterSet filter;
+    const bool loaded = filter.load(pathToUtf8(file), false);
+    Check(filter.items.size() <= FilterSet::kMaxItems, "more items than the bound");
     if (!loaded) {
         Check(filter.items.empty(), "a refused filter file left items");
         return;
     }
-    CCacheBrowser::CCacheElement probe;
+    CacheEntry probe;
     probe.url = "http://www.example.org/images/photo.jpg";
     probe.contentType = 1;
     probe.size = 5000;
     for (std::size_t i = 0; i < filter.items.size(); ++i) {
-        const CCacheFilter::CFilterItem& item = *filter.items[i];
+        const FilterItem& item = *filter.items[i];
         Check(item.position == static_cast<int32_t>(i), "items are not numbered in order");
-        Check(IsValidUtf8(item.url) && IsValidUtf8(item.directory) &&
-                  IsValidUtf8(item.fileNameDummy) && IsValidUtf8(filter.hint),
+        Check(isValidUtf8(item.url) && isValidUtf8(item.directory) &&
+                  isValidUtf8(item.fileNameDummy) && isValidUtf8(filter.hint),
               "a filter text is not valid UTF-8");
         for (const std::string& part : item.urlParts) {
             Check(!part.empty() && part.find_first_of(" \t") == std::string::npos,
                   "a URL part is empty or holds a blank");
         }
-        (void)item.Matches(probe);
+        (void)item.matches(probe);
     }
 
     const fs::path saved = scratch / "saved.flt";
-    Check(filter.Save(PathToUtf8(saved)), "a loaded filter set cannot be saved");
-    CCacheFilter again;
-    Check(again.Load(PathToUtf8(saved), false), "a saved filter file does not load");
+    Check(filter.save(pathToUtf8(saved)), "a loaded filter set cannot be saved");
+    FilterSet again;
+    Check(again.load(pathToUtf8(saved), false), "a saved filter file does not load");
     Check(again.items.size() == filter.items.size(), "a saved filter file has other items");
     for (std::size_t i = 0; i < filter.items.size(); ++i) {
-        const CCacheFilter::CFilterItem& a = *filter.items[i];
-        const CCacheFilter::CFilterItem& b = *again.items[i];
+        const FilterItem& a = *filter.items[i];
+        const FilterItem& b = *again.items[i];
         Check(a.contentType == b.contentType && a.disabled == b.disabled &&
                   a.minSize == b.minSize && a.minWidth == b.minWidth && a.minHeight == b.minHeight,
               "a saved item reads back with other numbers");
@@ -459,7 +461,7 @@ void RunFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratc
 
 // ---- Internet Explorer ----
 
-void RunIndexDat(const uint8_t* data, std::size_t size, const fs::path& scratch) {
+void runIndexDat(const uint8_t* data, std::size_t size, const fs::path& scratch) {
     ScopedSilence silence;
     ClearFolder(scratch);
     const fs::path container = scratch / "Content.IE5";
@@ -470,20 +472,20 @@ void RunIndexDat(const uint8_t* data, std::size_t size, const fs::path& scratch)
     const std::string input(reinterpret_cast<const char*>(data), size);
     WriteBytes(index, input);
 
-    CIECache reader(std::make_unique<CMsiecfUrlCache>(index));
-    if (!reader.TryOpen()) {
+    UrlCacheReader reader(std::make_unique<MsiecfUrlCache>(index));
+    if (!reader.tryOpen()) {
         return;
     }
-    reader.LoadEntries();
+    reader.loadEntries();
     std::size_t copied = 0;
     for (std::size_t i = 0; i < reader.entries.size(); ++i) {
-        CCacheBrowser::CCacheElement& entry = *reader.entries[i];
+        CacheEntry& entry = *reader.entries[i];
         Check(entry.index == i, "entries are not numbered in order");
         CheckEntryTexts(entry);
         Check(!entry.url.empty() && !entry.dataFile.empty(), "an entry without URL or file");
         // The cached file of a record is always below the index's folder:
         // a damaged record must not make the reader copy any other file.
-        const fs::path source = PathFromUtf8(entry.dataFile);
+        const fs::path source = pathFromUtf8(entry.dataFile);
         Check(IsInside(source, container), "a cached file outside the cache: " + entry.dataFile);
         if (copied < kMaxCopiedFiles) {
             std::error_code ec;
@@ -494,45 +496,45 @@ void RunIndexDat(const uint8_t* data, std::size_t size, const fs::path& scratch)
                 std::ofstream(source, std::ios::binary) << "cached bytes " << i;
             }
             const fs::path target = out / ("copy" + std::to_string(i));
-            if (reader.CopyEntry(target, entry)) {
+            if (reader.copyEntry(target, entry)) {
                 Check(ReadBytes(target) == ReadBytes(source), "a copy differs from its source");
             }
             ++copied;
         }
     }
-    reader.Close();
+    reader.close();
     Check(ReadBytes(index) == input, "reading changed the index");
 }
 
 // ---- Pictures ----
 
-void RunPictureSize(const uint8_t* data, std::size_t size, const fs::path& scratch) {
+void runPictureSize(const uint8_t* data, std::size_t size, const fs::path& scratch) {
     ClearFolder(scratch);
     const fs::path file = scratch / "cached";
     WriteBytes(file, std::string_view(reinterpret_cast<const char*>(data), size));
     int32_t width = -1;
     int32_t height = -1;
-    if (GetImageSize(file, width, height)) {
+    if (getImageSize(file, width, height)) {
         Check(width > 0 && height > 0, "a measured picture without a positive size");
     }
 }
 
 // ---- By name ----
 
-bool RunHarness(std::string_view name, const uint8_t* data, std::size_t size,
+bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,
                 const fs::path& scratch) {
     if (name == "mozilla_map") {
-        RunMozillaMap(data, size, scratch);
+        runMozillaMap(data, size, scratch);
     } else if (name == "mozilla_metadata") {
-        RunMozillaMetadata(data, size);
+        runMozillaMetadata(data, size);
     } else if (name == "profile") {
-        RunProfile(data, size, scratch);
+        runProfile(data, size, scratch);
     } else if (name == "filter_file") {
-        RunFilterFile(data, size, scratch);
+        runFilterFile(data, size, scratch);
     } else if (name == "index_dat") {
-        RunIndexDat(data, size, scratch);
+        runIndexDat(data, size, scratch);
     } else if (name == "picture_size") {
-        RunPictureSize(data, size, scratch);
+        runPictureSize(data, size, scratch);
     } else {
         return false;
     }
@@ -540,3 +542,5 @@ bool RunHarness(std::string_view name, const uint8_t* data, std::size_t size,
 }
 
 }  // namespace fuzzing
+
+}  // namespace harvix

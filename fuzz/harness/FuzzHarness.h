@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+namespace harvix {
+
 namespace fs = std::filesystem;
 
 namespace fuzzing {
@@ -44,20 +46,20 @@ private:
 // separate data file (see PackMozillaCache); the reader opens them, walks the
 // map, and the comb pass copies the entries (picture probe and Skip
 // Duplicates included) into a target folder below `scratch`.
-void RunMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratch);
+void runMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratch);
 // One metadata item of a Firefox cache record.
-void RunMozillaMetadata(const uint8_t* data, std::size_t size);
+void runMozillaMetadata(const uint8_t* data, std::size_t size);
 // A profile file read as the settings file and as a language file, then
 // changed and saved.
-void RunProfile(const uint8_t* data, std::size_t size, const fs::path& scratch);
+void runProfile(const uint8_t* data, std::size_t size, const fs::path& scratch);
 // A filter file loaded, saved and loaded again.
-void RunFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratch);
+void runFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratch);
 // A URL cache index (index.dat) read through the URL cache service and the
 // Internet Explorer reader, with a few of the cached files it names laid
 // out and copied.
-void RunIndexDat(const uint8_t* data, std::size_t size, const fs::path& scratch);
+void runIndexDat(const uint8_t* data, std::size_t size, const fs::path& scratch);
 // The picture-size probe over one cached file.
-void RunPictureSize(const uint8_t* data, std::size_t size, const fs::path& scratch);
+void runPictureSize(const uint8_t* data, std::size_t size, const fs::path& scratch);
 
 // The input layout of RunMozillaMap: one flag byte, four 32-bit little-endian
 // lengths, then the map's records, block files 1 to 3 without their
@@ -69,18 +71,20 @@ struct PackedCache {
     std::string files[4];  // map, block files 1..3 (without the fixed parts unless flagged)
     std::string separate;
 };
-std::string PackMozillaCache(const PackedCache& cache);
-PackedCache UnpackMozillaCache(const uint8_t* data, std::size_t size);
+std::string packMozillaCache(const PackedCache& cache);
+PackedCache unpackMozillaCache(const uint8_t* data, std::size_t size);
 // Packs a cache folder written by the cache writer; the first separate data
 // file found (if any) becomes the separate part.
-std::string PackMozillaCacheFolder(const fs::path& folder);
+std::string packMozillaCacheFolder(const fs::path& folder);
 
 // The harness names, as the fuzz targets and the corpus folders are named.
 inline constexpr std::string_view kHarnessNames[] = {
     "mozilla_map", "mozilla_metadata", "profile", "filter_file", "index_dat", "picture_size"};
 
 // Runs the named harness; false for an unknown name.
-bool RunHarness(std::string_view name, const uint8_t* data, std::size_t size,
+bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,
                 const fs::path& scratch);
 
 }  // namespace fuzzing
+
+}  // namespace harvix

@@ -10,8 +10,10 @@
 #include "Pictures.h"
 #include "app/Profile.h"
 #include "app/Settings.h"
-#include "filter/CacheFilter.h"
+#include "filter/FilterSet.h"
 #include "platform/Text.h"
+
+namespace harvix {
 
 namespace fuzzing {
 
@@ -74,8 +76,8 @@ Seeds MozillaMapSeeds(const fs::path& scratch) {
     for (const auto& [name, text] : kCacheDescriptions) {
         const fs::path folder = scratch / name;
         std::istringstream description(text);
-        mozcache::WriteDescribedCache(description, scratch, folder);
-        seeds.emplace_back(name, PackMozillaCacheFolder(folder));
+        mozcache::writeDescribedCache(description, scratch, folder);
+        seeds.emplace_back(name, packMozillaCacheFolder(folder));
     }
     // The files given whole, fixed parts included; and an empty cache.
     {
@@ -86,8 +88,8 @@ Seeds MozillaMapSeeds(const fs::path& scratch) {
         for (int i = 0; i < 4; ++i) {
             whole.files[i] = ReadBytes(folder / names[i]);
         }
-        seeds.emplace_back("whole", PackMozillaCache(whole));
-        seeds.emplace_back("empty", PackMozillaCache(PackedCache{}));
+        seeds.emplace_back("whole", packMozillaCache(whole));
+        seeds.emplace_back("empty", packMozillaCache(PackedCache{}));
     }
     return seeds;
 }
@@ -97,11 +99,11 @@ Seeds MozillaMapSeeds(const fs::path& scratch) {
 Seeds MetadataSeeds() {
     Seeds seeds;
     auto add = [&](const std::string& name, const mozcache::Entry& entry, uint32_t size) {
-        seeds.emplace_back(name, mozcache::BuildMetadata(entry, 0x11000002u, size));
+        seeds.emplace_back(name, mozcache::buildMetadata(entry, 0x11000002u, size));
     };
     mozcache::Entry entry;
     entry.key = "HTTP:http://www.example.org/images/photo.jpg";
-    entry.values = mozcache::ResponseValues(mozcache::ResponseHead(
+    entry.values = mozcache::responseValues(mozcache::ResponseHead(
         {"Server: Apache/2.2.22", "Date: Sun, 01 Jan 2012 00:00:00 GMT", "Accept-Ranges: bytes",
          "Last-Modified: Sat, 31 Dec 2011 00:00:00 GMT", "Etag: \"1-2-3\"", "Content-Length: 5000",
          "Content-Type: image/JPEG"}));
@@ -114,7 +116,7 @@ Seeds MetadataSeeds() {
     entry.key = "HTTP/www.example.org/x";
     add("http-slash", entry, 10);
     entry.key = "HTTP:http://www.example.org/plain";
-    entry.values = mozcache::ResponseValues("HTTP/1.0 200 OK\nContent-Type: text/plain\n");
+    entry.values = mozcache::responseValues("HTTP/1.0 200 OK\nContent-Type: text/plain\n");
     add("lf-only", entry, 3);
     entry.values.clear();
     add("no-values", entry, 0);
@@ -176,17 +178,17 @@ Seeds ProfileSeeds(const fs::path& sourceDir, const fs::path& scratch) {
     // A settings file as the program writes it.
     ProfileFile settings;
     const Settings defaults;
-    settings.Set("GENERAL", "Mozilla", "1");
-    settings.Set("GENERAL", "MozillaCachePath", "/home/user/.cache/mozilla/firefox/x/Cache");
-    settings.Set("GENERAL", "IE", "1");
-    settings.Set("GENERAL", "Maxthon", "0");
-    settings.Set("GENERAL", "DefaultCombPath", defaults.DefaultCombPath);
-    settings.Set("GENERAL", "DefaultFileNameDummy", defaults.DefaultFileNameDummy);
-    settings.Set("GENERAL", "FiltersFileName", "/opt/harvix/Filters/Default.flt");
-    settings.Set("GENERAL", "NotifyProgressTransparency", "200");
-    settings.Set("GENERAL", "Language", "\"/opt/harvix/Langs/Deutsch \xC3\xBC.lng\"");
+    settings.set("GENERAL", "Mozilla", "1");
+    settings.set("GENERAL", "MozillaCachePath", "/home/user/.cache/mozilla/firefox/x/Cache");
+    settings.set("GENERAL", "IE", "1");
+    settings.set("GENERAL", "Maxthon", "0");
+    settings.set("GENERAL", "DefaultCombPath", defaults.DefaultCombPath);
+    settings.set("GENERAL", "DefaultFileNameDummy", defaults.DefaultFileNameDummy);
+    settings.set("GENERAL", "FiltersFileName", "/opt/harvix/Filters/Default.flt");
+    settings.set("GENERAL", "NotifyProgressTransparency", "200");
+    settings.set("GENERAL", "Language", "\"/opt/harvix/Langs/Deutsch \xC3\xBC.lng\"");
     const fs::path file = scratch / "Harvix.cfg";
-    settings.Save(file);
+    settings.save(file);
     const std::string written = ReadBytes(file);
     seeds.emplace_back("settings", written);
     seeds.emplace_back("settings-crlf", WithCrLf(written));
@@ -209,10 +211,10 @@ Seeds FilterSeeds(const fs::path& sourceDir, const fs::path& scratch) {
         seeds.emplace_back("Default.flt", shipped);
         seeds.emplace_back("Default-utf16le.flt", Utf16Le(shipped));
     }
-    const std::string keptFilterFile = TheSettings().FiltersFileName;
-    CCacheFilter filter;
+    const std::string keptFilterFile = theSettings().FiltersFileName;
+    FilterSet filter;
     filter.hint = "Pictures and music";
-    auto* item = filter.InsertItem(nullptr, -1);
+    auto* item = filter.insertItem(nullptr, -1);
     item->contentType = 1;
     item->minSize = 2048;
     item->url = "example.org, images ,photo";
@@ -220,24 +222,24 @@ Seeds FilterSeeds(const fs::path& sourceDir, const fs::path& scratch) {
     item->minHeight = 80;
     item->directoryTemplate = "~/HX_FILES/%DATE%/pictures";
     item->fileNameDummy = "picture";
-    item = filter.InsertItem(nullptr, -1);
+    item = filter.insertItem(nullptr, -1);
     item->contentType = 12;
     item->disabled = true;
     item->directoryTemplate = "/tmp/music %TIME%";
     item->fileNameDummy = "song";
     const fs::path file = scratch / "set.flt";
-    filter.Save(PathToUtf8(file));
+    filter.save(pathToUtf8(file));
     seeds.emplace_back("saved.flt", ReadBytes(file));
     for (int i = 0; i < 40; ++i) {
-        item = filter.InsertItem(nullptr, -1);
+        item = filter.insertItem(nullptr, -1);
         item->contentType = i % 19;
         item->url = "part" + std::to_string(i);
         item->directoryTemplate = "/tmp/many";
         item->fileNameDummy = "f";
     }
-    filter.Save(PathToUtf8(file));
+    filter.save(pathToUtf8(file));
     seeds.emplace_back("many.flt", ReadBytes(file));
-    TheSettings().FiltersFileName = keptFilterFile;
+    theSettings().FiltersFileName = keptFilterFile;
     seeds.emplace_back("gaps.flt",
                        "[GENERAL]\nHarvixFilter=1\n[FILTER_0]\nContentType=2\nMinSize=-5\n"
                        "MinWeidth=99999999999\n[FILTER_2]\nContentType=3\n[FILTER_1]\n"
@@ -295,10 +297,10 @@ Seeds IndexSeeds(const fs::path& testdataDir) {
 Seeds PictureSeeds() {
     Seeds seeds;
     for (const char* format : {"png", "gif", "bmp", "jpeg", "ico"}) {
-        seeds.emplace_back(std::string(format) + "-small", mozcache::MakePicture(format, 3, 2, 1));
-        seeds.emplace_back(std::string(format) + "-wide", mozcache::MakePicture(format, 40, 1, 2));
+        seeds.emplace_back(std::string(format) + "-small", mozcache::makePicture(format, 3, 2, 1));
+        seeds.emplace_back(std::string(format) + "-wide", mozcache::makePicture(format, 40, 1, 2));
     }
-    std::string cut = mozcache::MakePng(16, 16);
+    std::string cut = mozcache::makePng(16, 16);
     seeds.emplace_back("png-cut", cut.substr(0, 30));
     seeds.emplace_back("not-a-picture", "GIF87 is almost a header");
     return seeds;
@@ -306,7 +308,7 @@ Seeds PictureSeeds() {
 
 }  // namespace
 
-std::map<std::string, std::vector<std::pair<std::string, std::string>>> MakeSeedCorpus(
+std::map<std::string, std::vector<std::pair<std::string, std::string>>> makeSeedCorpus(
     const fs::path& sourceDir, const fs::path& testdataDir) {
     ScratchFolder scratch;
     std::map<std::string, Seeds> corpus;
@@ -319,10 +321,10 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> MakeSeed
     return corpus;
 }
 
-std::size_t WriteSeedCorpus(const fs::path& root, const fs::path& sourceDir,
+std::size_t writeSeedCorpus(const fs::path& root, const fs::path& sourceDir,
                             const fs::path& testdataDir) {
     std::size_t count = 0;
-    for (const auto& [harness, seeds] : MakeSeedCorpus(sourceDir, testdataDir)) {
+    for (const auto& [harness, seeds] : makeSeedCorpus(sourceDir, testdataDir)) {
         const fs::path folder = root / harness;
         fs::create_directories(folder);
         for (const auto& [name, bytes] : seeds) {
@@ -335,3 +337,5 @@ std::size_t WriteSeedCorpus(const fs::path& root, const fs::path& sourceDir,
 }
 
 }  // namespace fuzzing
+
+}  // namespace harvix

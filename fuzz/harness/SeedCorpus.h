@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace harvix {
+
 namespace fs = std::filesystem;
 
 namespace fuzzing {
@@ -19,12 +21,14 @@ namespace fuzzing {
 // Seeds by harness name, each a list of (file name, bytes). `sourceDir` is
 // the checkout (for the shipped resources), `testdataDir` the shared test
 // data (for index.dat; its seeds are left out when the folder is missing).
-std::map<std::string, std::vector<std::pair<std::string, std::string>>> MakeSeedCorpus(
+std::map<std::string, std::vector<std::pair<std::string, std::string>>> makeSeedCorpus(
     const fs::path& sourceDir, const fs::path& testdataDir);
 
 // Writes MakeSeedCorpus into `root`/<harness>/<file name>; returns the number
 // of files written.
-std::size_t WriteSeedCorpus(const fs::path& root, const fs::path& sourceDir,
+std::size_t writeSeedCorpus(const fs::path& root, const fs::path& sourceDir,
                             const fs::path& testdataDir);
 
 }  // namespace fuzzing
+
+}  // namespace harvix

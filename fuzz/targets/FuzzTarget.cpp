@@ -5,6 +5,8 @@
 
 #include "FuzzHarness.h"
 
+using namespace harvix;
+
 #ifndef HARVIX_FUZZ_HARNESS
 #error "HARVIX_FUZZ_HARNESS must name the harness"
 #endif
@@ -12,6 +14,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     // One scratch folder for the life of the process, emptied by each run.
     static const fuzzing::ScratchFolder scratch;
-    fuzzing::RunHarness(HARVIX_FUZZ_HARNESS, data, size, scratch.path());
+    fuzzing::runHarness(HARVIX_FUZZ_HARNESS, data, size, scratch.path());
     return 0;
 }

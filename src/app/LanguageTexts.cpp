@@ -6,6 +6,8 @@
 #include "app/Settings.h"
 #include "platform/Text.h"
 
+namespace harvix {
+
 const std::vector<LanguageTexts::Key>& LanguageTexts::Keys() {
     static const std::vector<Key> keys = {
 #define HARVIX_KEY_ENTRY(key, text) {#key, &LanguageTexts::key},
@@ -15,15 +17,15 @@ const std::vector<LanguageTexts::Key>& LanguageTexts::Keys() {
     return keys;
 }
 
-LanguageTexts& TheLanguage() {
+LanguageTexts& theLanguage() {
     static LanguageTexts instance;
     return instance;
 }
 
-bool LoadLanguage(LanguageTexts& texts, const Settings& settings) {
-    const ProfileFile file = ProfileFile::Load(PathFromUtf8(settings.Language));
+bool loadLanguage(LanguageTexts& texts, const Settings& settings) {
+    const ProfileFile file = ProfileFile::load(pathFromUtf8(settings.Language));
     for (const LanguageTexts::Key& key : LanguageTexts::Keys()) {
-        std::string value = file.Get("GENERAL", key.name);
+        std::string value = file.get("GENERAL", key.name);
         if (!value.empty()) {
             texts.*key.text = std::move(value);
         }
@@ -31,21 +33,21 @@ bool LoadLanguage(LanguageTexts& texts, const Settings& settings) {
     return true;
 }
 
-std::string GetLanguageName(const fs::path& languageFile) {
-    return ReadProfileString(languageFile, "GENERAL", "Language");
+std::string getLanguageName(const fs::path& languageFile) {
+    return readProfileString(languageFile, "GENERAL", "Language");
 }
 
-LanguageList ListLanguages(Settings& settings) {
+LanguageList listLanguages(Settings& settings) {
     LanguageList list;
     std::error_code ec;
     for (fs::directory_iterator it(settings.langsDir, ec), end; !ec && it != end;
          it.increment(ec)) {
         const fs::path& found = it->path();
-        if (!EqualsNoCase(found.extension().string(), ".lng") || it->is_directory(ec)) {
+        if (!equalsNoCase(found.extension().string(), ".lng") || it->is_directory(ec)) {
             continue;
         }
         const fs::path full = settings.langsDir / found.filename();
-        list.entries.emplace_back(GetLanguageName(full), full);
+        list.entries.emplace_back(getLanguageName(full), full);
     }
     // The folder lists its files in no useful order here; sorting by file
     // name keeps the list stable between runs.
@@ -53,14 +55,16 @@ LanguageList ListLanguages(Settings& settings) {
         return a.second.filename() < b.second.filename();
     });
     for (std::size_t i = 0; i < list.entries.size(); ++i) {
-        if (PathToUtf8(list.entries[i].second) == settings.Language) {
+        if (pathToUtf8(list.entries[i].second) == settings.Language) {
             list.current = static_cast<int>(i);
             break;
         }
     }
     if (list.current < 0 && !list.entries.empty()) {
         list.current = 0;
-        settings.Language = PathToUtf8(list.entries.front().second);
+        settings.Language = pathToUtf8(list.entries.front().second);
     }
     return list;
 }
+
+}  // namespace harvix

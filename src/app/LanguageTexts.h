@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+namespace harvix {
+
 namespace fs = std::filesystem;
 
 struct Settings;
@@ -90,15 +92,15 @@ struct LanguageTexts {
 };
 
 // The one table of the process.
-LanguageTexts& TheLanguage();
+LanguageTexts& theLanguage();
 
 // Reads the file named by settings.Language into `texts`; keys the file does
 // not provide (or provides empty) keep their text. Returns true.
-bool LoadLanguage(LanguageTexts& texts, const Settings& settings);
+bool loadLanguage(LanguageTexts& texts, const Settings& settings);
 
 // The language's display name: GENERAL/Language of the file, empty when the
 // file or the key is missing.
-std::string GetLanguageName(const fs::path& languageFile);
+std::string getLanguageName(const fs::path& languageFile);
 
 struct LanguageList {
     std::vector<std::pair<std::string, fs::path>> entries;  // (display name, full path)
@@ -109,4 +111,6 @@ struct LanguageList {
 // folder), sorted by file name. The current entry is the first
 // whose path equals settings.Language exactly; when none does, the first
 // entry becomes current and settings.Language is set to it.
-LanguageList ListLanguages(Settings& settings);
+LanguageList listLanguages(Settings& settings);
+
+}  // namespace harvix

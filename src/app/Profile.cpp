@@ -6,6 +6,8 @@
 #include "platform/AtomicFile.h"
 #include "platform/Text.h"
 
+namespace harvix {
+
 namespace {
 
 constexpr std::size_t npos = std::string::npos;
@@ -16,7 +18,7 @@ constexpr std::uintmax_t kMaxProfileBytes = 16u * 1024u * 1024u;
 
 // The section name of a header line "[name]", or false when the line is none.
 bool SectionName(std::string_view line, std::string_view* name) {
-    const std::string_view trimmed = Trim(line);
+    const std::string_view trimmed = trim(line);
     if (trimmed.size() < 2 || trimmed.front() != '[') {
         return false;
     }
@@ -24,7 +26,7 @@ bool SectionName(std::string_view line, std::string_view* name) {
     if (close == std::string_view::npos) {
         return false;
     }
-    *name = Trim(trimmed.substr(1, close - 1));
+    *name = trim(trimmed.substr(1, close - 1));
     return true;
 }
 
@@ -34,22 +36,22 @@ bool KeyName(std::string_view line, std::string_view* key) {
     if (eq == std::string_view::npos) {
         return false;
     }
-    *key = Trim(line.substr(0, eq));
+    *key = trim(line.substr(0, eq));
     return true;
 }
 
 std::string CleanValue(std::string_view raw, std::size_t maxChars) {
-    std::string_view value = Trim(raw);
+    std::string_view value = trim(raw);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
     }
-    return TruncateUtf8(value, maxChars);
+    return truncateUtf8(value, maxChars);
 }
 
 }  // namespace
 
-ProfileFile ProfileFile::Load(const fs::path& path) {
+ProfileFile ProfileFile::load(const fs::path& path) {
     ProfileFile profile;
     std::error_code ec;
     const std::uintmax_t size = fs::file_size(path, ec);
@@ -63,7 +65,7 @@ ProfileFile ProfileFile::Load(const fs::path& path) {
         return profile;
     }
     const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string text = DecodeTextFile(raw);
+    const std::string text = decodeTextFile(raw);
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
@@ -81,18 +83,18 @@ ProfileFile ProfileFile::Load(const fs::path& path) {
     return profile;
 }
 
-std::size_t ProfileFile::FindSection(std::string_view section) const {
-    const std::string_view wanted = Trim(section);
+std::size_t ProfileFile::findSection(std::string_view section) const {
+    const std::string_view wanted = trim(section);
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         std::string_view name;
-        if (SectionName(lines_[i], &name) && EqualsNoCase(name, wanted)) {
+        if (SectionName(lines_[i], &name) && equalsNoCase(name, wanted)) {
             return i;
         }
     }
     return npos;
 }
 
-std::size_t ProfileFile::SectionEnd(std::size_t header) const {
+std::size_t ProfileFile::sectionEnd(std::size_t header) const {
     std::size_t i = header + 1;
     std::string_view name;
     while (i < lines_.size() && !SectionName(lines_[i], &name)) {
@@ -101,25 +103,25 @@ std::size_t ProfileFile::SectionEnd(std::size_t header) const {
     return i;
 }
 
-std::size_t ProfileFile::FindKey(std::size_t header, std::string_view key) const {
-    const std::string_view wanted = Trim(key);
-    const std::size_t end = SectionEnd(header);
+std::size_t ProfileFile::findKey(std::size_t header, std::string_view key) const {
+    const std::string_view wanted = trim(key);
+    const std::size_t end = sectionEnd(header);
     for (std::size_t i = header + 1; i < end; ++i) {
         std::string_view name;
-        if (KeyName(lines_[i], &name) && EqualsNoCase(name, wanted)) {
+        if (KeyName(lines_[i], &name) && equalsNoCase(name, wanted)) {
             return i;
         }
     }
     return npos;
 }
 
-std::string ProfileFile::Get(std::string_view section, std::string_view key,
+std::string ProfileFile::get(std::string_view section, std::string_view key,
                              std::string_view fallback, std::size_t maxChars) const {
-    const std::size_t header = FindSection(section);
+    const std::size_t header = findSection(section);
     if (header == npos) {
         return std::string(fallback);
     }
-    const std::size_t line = FindKey(header, key);
+    const std::size_t line = findKey(header, key);
     if (line == npos) {
         return std::string(fallback);
     }
@@ -127,49 +129,49 @@ std::string ProfileFile::Get(std::string_view section, std::string_view key,
     return CleanValue(std::string_view(text).substr(text.find('=') + 1), maxChars);
 }
 
-void ProfileFile::Set(std::string_view section, std::string_view key, std::string_view value) {
+void ProfileFile::set(std::string_view section, std::string_view key, std::string_view value) {
     std::string clean(value);
     for (char& ch : clean) {
         if (ch == '\r' || ch == '\n') {
             ch = ' ';
         }
     }
-    const std::string line = std::string(Trim(key)) + "=" + clean;
-    std::size_t header = FindSection(section);
+    const std::string line = std::string(trim(key)) + "=" + clean;
+    std::size_t header = findSection(section);
     if (header == npos) {
         // A new section goes at the end, after a blank line when the file
         // already holds something.
-        if (!lines_.empty() && !Trim(lines_.back()).empty()) {
+        if (!lines_.empty() && !trim(lines_.back()).empty()) {
             lines_.emplace_back();
         }
-        lines_.push_back("[" + std::string(Trim(section)) + "]");
+        lines_.push_back("[" + std::string(trim(section)) + "]");
         lines_.push_back(line);
         return;
     }
-    const std::size_t existing = FindKey(header, key);
+    const std::size_t existing = findKey(header, key);
     if (existing != npos) {
         lines_[existing] = line;
         return;
     }
     // Append after the section's last non-blank line, so that the blank line
     // that separates it from the next section stays where it is.
-    std::size_t insertAt = SectionEnd(header);
-    while (insertAt > header + 1 && Trim(lines_[insertAt - 1]).empty()) {
+    std::size_t insertAt = sectionEnd(header);
+    while (insertAt > header + 1 && trim(lines_[insertAt - 1]).empty()) {
         --insertAt;
     }
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), line);
 }
 
-void ProfileFile::RemoveSection(std::string_view section) {
-    const std::size_t header = FindSection(section);
+void ProfileFile::removeSection(std::string_view section) {
+    const std::size_t header = findSection(section);
     if (header == npos) {
         return;
     }
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header),
-                 lines_.begin() + static_cast<std::ptrdiff_t>(SectionEnd(header)));
+                 lines_.begin() + static_cast<std::ptrdiff_t>(sectionEnd(header)));
 }
 
-std::string ProfileFile::ToText() const {
+std::string ProfileFile::toText() const {
     const char* eol = crlf_ ? "\r\n" : "\n";
     std::string text;
     for (const std::string& line : lines_) {
@@ -179,7 +181,7 @@ std::string ProfileFile::ToText() const {
     return text;
 }
 
-void ProfileFile::ForEachLine(
+void ProfileFile::forEachLine(
     const std::function<void(std::string_view section)>& onSection,
     const std::function<void(std::string_view key, std::string value)>& onValue,
     std::size_t maxChars) const {
@@ -193,18 +195,20 @@ void ProfileFile::ForEachLine(
     }
 }
 
-bool ProfileFile::Save(const fs::path& path) const {
-    return !unreadable_ && WriteFileAtomically(path, ToText());
+bool ProfileFile::save(const fs::path& path) const {
+    return !unreadable_ && writeFileAtomically(path, toText());
 }
 
-std::string ReadProfileString(const fs::path& file, std::string_view section, std::string_view key,
+std::string readProfileString(const fs::path& file, std::string_view section, std::string_view key,
                               std::string_view fallback, std::size_t maxChars) {
-    return ProfileFile::Load(file).Get(section, key, fallback, maxChars);
+    return ProfileFile::load(file).get(section, key, fallback, maxChars);
 }
 
-bool WriteProfileString(const fs::path& file, std::string_view section, std::string_view key,
+bool writeProfileString(const fs::path& file, std::string_view section, std::string_view key,
                         std::string_view value) {
-    ProfileFile profile = ProfileFile::Load(file);
-    profile.Set(section, key, value);
-    return profile.Save(file);
+    ProfileFile profile = ProfileFile::load(file);
+    profile.set(section, key, value);
+    return profile.save(file);
 }
+
+}  // namespace harvix

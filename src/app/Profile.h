@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+namespace harvix {
+
 namespace fs = std::filesystem;
 
 inline constexpr std::size_t kProfileValueLimit = 2598;
@@ -29,43 +31,43 @@ public:
     ProfileFile() = default;
 
     // Reads `path`; a missing or unreadable file gives an empty profile.
-    static ProfileFile Load(const fs::path& path);
+    static ProfileFile load(const fs::path& path);
 
     // Value of `key` in `section`, or `fallback` when either is missing.
-    std::string Get(std::string_view section, std::string_view key, std::string_view fallback = {},
+    std::string get(std::string_view section, std::string_view key, std::string_view fallback = {},
                     std::size_t maxChars = kProfileValueLimit) const;
 
     // Sets `key` in `section` (in memory). Line breaks in the value, which
     // would break the line layout, are replaced by blanks.
-    void Set(std::string_view section, std::string_view key, std::string_view value);
+    void set(std::string_view section, std::string_view key, std::string_view value);
 
     // Removes every line of the first section named `section`, header included.
-    void RemoveSection(std::string_view section);
+    void removeSection(std::string_view section);
 
     // Writes the profile to `path` through a temporary file and a rename.
     // Refuses (false) when this profile came from a file that exists but
     // could not be read.
-    bool Save(const fs::path& path) const;
+    bool save(const fs::path& path) const;
 
     // The text that Save writes.
-    std::string ToText() const;
+    std::string toText() const;
 
     // Visits every line once, in file order: `onSection` with the name of
     // each section header, `onValue` with the key and the value (cleaned and
     // cut as Get does) of each key line. For readers of many sections, where
     // one Get per value would search the file from its start each time. The
     // caller applies the first-section and first-key rules itself.
-    void ForEachLine(const std::function<void(std::string_view section)>& onSection,
+    void forEachLine(const std::function<void(std::string_view section)>& onSection,
                      const std::function<void(std::string_view key, std::string value)>& onValue,
                      std::size_t maxChars = kProfileValueLimit) const;
 
 private:
     // Index of the header line of the first section `section`, or npos.
-    std::size_t FindSection(std::string_view section) const;
+    std::size_t findSection(std::string_view section) const;
     // Index of the first line after the section that starts at `header`.
-    std::size_t SectionEnd(std::size_t header) const;
+    std::size_t sectionEnd(std::size_t header) const;
     // Index of the line holding `key` within the section, or npos.
-    std::size_t FindKey(std::size_t header, std::string_view key) const;
+    std::size_t findKey(std::size_t header, std::string_view key) const;
 
     std::vector<std::string> lines_;
     bool crlf_ = false;
@@ -75,8 +77,10 @@ private:
 };
 
 // One-shot forms, for a single value.
-std::string ReadProfileString(const fs::path& file, std::string_view section, std::string_view key,
+std::string readProfileString(const fs::path& file, std::string_view section, std::string_view key,
                               std::string_view fallback = {},
                               std::size_t maxChars = kProfileValueLimit);
-bool WriteProfileString(const fs::path& file, std::string_view section, std::string_view key,
+bool writeProfileString(const fs::path& file, std::string_view section, std::string_view key,
                         std::string_view value);
+
+}  // namespace harvix

@@ -7,6 +7,8 @@
 #include "platform/Platform.h"
 #include "platform/Text.h"
 
+namespace harvix {
+
 namespace {
 
 constexpr std::string_view kSection = "GENERAL";
@@ -48,35 +50,35 @@ int32_t ClampToInt32(int64_t value) {
 
 }  // namespace
 
-Settings& TheSettings() {
+Settings& theSettings() {
     static Settings instance;
     return instance;
 }
 
-void Settings::ComputePaths() {
-    IPlatform& platform = Platform();
-    exePath = platform.ExecutablePath();
+void Settings::computePaths() {
+    IPlatform& platform = platformServices();
+    exePath = platform.executablePath();
     exeDir = exePath.parent_path();
-    dataDir = platform.DataFolder(exeDir);
-    cfgPath = platform.SettingsFolder(exeDir) / "Harvix.cfg";
+    dataDir = platform.dataFolder(exeDir);
+    cfgPath = platform.settingsFolder(exeDir) / "Harvix.cfg";
     defaultFilterPath = dataDir / "Filters" / "Default.flt";
     langsDir = dataDir / "Langs";
-    Language = PathToUtf8(langsDir / "English.lng");
+    Language = pathToUtf8(langsDir / "English.lng");
     helpPath = dataDir / "help" / "index.html";
 }
 
-void Settings::InitSettings() {
-    ComputePaths();
-    LoadSettings();
-    ApplyAutostart();
-    SaveSettings();
-    LoadLanguage(TheLanguage(), *this);
+void Settings::initSettings() {
+    computePaths();
+    loadSettings();
+    applyAutostart();
+    saveSettings();
+    loadLanguage(theLanguage(), *this);
 }
 
-void Settings::LoadSettings() {
-    const ProfileFile file = ProfileFile::Load(cfgPath);
+void Settings::loadSettings() {
+    const ProfileFile file = ProfileFile::load(cfgPath);
     for (const StoredKey& stored : kStoredKeys) {
-        const std::string value = file.Get(kSection, stored.key);
+        const std::string value = file.get(kSection, stored.key);
         if (value.empty()) {
             continue;
         }
@@ -86,40 +88,42 @@ void Settings::LoadSettings() {
                 if constexpr (std::is_same_v<T, std::string>) {
                     this->*member = value;
                 } else if constexpr (std::is_same_v<T, bool>) {
-                    this->*member = LeadingInteger(value) != 0;
+                    this->*member = leadingInteger(value) != 0;
                 } else {
-                    this->*member = ClampToInt32(LeadingInteger(value));
+                    this->*member = ClampToInt32(leadingInteger(value));
                 }
             },
             stored.field);
     }
 }
 
-bool Settings::SaveSettings() {
-    ProfileFile file = ProfileFile::Load(cfgPath);
+bool Settings::saveSettings() {
+    ProfileFile file = ProfileFile::load(cfgPath);
     for (const StoredKey& stored : kStoredKeys) {
         std::visit(
             [&](auto member) {
                 using T = std::remove_reference_t<decltype(this->*member)>;
                 if constexpr (std::is_same_v<T, std::string>) {
-                    file.Set(kSection, stored.key, this->*member);
+                    file.set(kSection, stored.key, this->*member);
                 } else if constexpr (std::is_same_v<T, bool>) {
-                    file.Set(kSection, stored.key, this->*member ? "1" : "0");
+                    file.set(kSection, stored.key, this->*member ? "1" : "0");
                 } else {
-                    file.Set(kSection, stored.key, std::to_string(this->*member));
+                    file.set(kSection, stored.key, std::to_string(this->*member));
                 }
             },
             stored.field);
     }
-    file.Save(cfgPath);  // a settings file that cannot be written is not reported
-    ApplyAutostart();
+    file.save(cfgPath);  // a settings file that cannot be written is not reported
+    applyAutostart();
     return true;
 }
 
-void Settings::ApplyAutostart() const {
-    Platform().SetAutostart(StartWithWindowsStartUp, exePath);
+void Settings::applyAutostart() const {
+    platformServices().setAutostart(StartWithWindowsStartUp, exePath);
 }
 
-int Settings::ProgressOpacity() const {
+int Settings::progressOpacity() const {
     return static_cast<int>(static_cast<uint32_t>(NotifyProgressTransparency) % 256u);
 }
+
+}  // namespace harvix

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <string>
 
+namespace harvix {
+
 namespace fs = std::filesystem;
 
 struct Settings {
@@ -40,19 +42,21 @@ struct Settings {
 
     // Start-up: computes the paths, loads the file, applies the autostart
     // entry, writes every key back and loads the language file.
-    void InitSettings();
+    void initSettings();
     // Computes the paths of the running program (the first steps of InitSettings).
-    void ComputePaths();
+    void computePaths();
     // Reads every stored key from cfgPath.
-    void LoadSettings();
+    void loadSettings();
     // Writes every stored key to cfgPath, then applies the autostart entry.
     // Always returns true: a file that cannot be written is not reported.
-    bool SaveSettings();
+    bool saveSettings();
     // Adds or removes the autostart entry according to StartWithWindowsStartUp.
-    void ApplyAutostart() const;
+    void applyAutostart() const;
     // Opacity of the progress window, 0..255 (the stored value modulo 256).
-    int ProgressOpacity() const;
+    int progressOpacity() const;
 };
 
 // The one settings record of the process.
-Settings& TheSettings();
+Settings& theSettings();
+
+}  // namespace harvix

@@ -9,9 +9,11 @@
 #include "app/Settings.h"
 #include "cli/Command.h"
 #include "cli/ReaderArgs.h"
-#include "engine/Error.h"
-#include "filter/CacheFilter.h"
+#include "engine/ErrorReport.h"
+#include "filter/FilterSet.h"
 #include "platform/Text.h"
+
+namespace harvix {
 
 namespace {
 
@@ -22,7 +24,7 @@ struct RunReport {
     uint64_t kept = 0;
 };
 
-void DrawBar(int percent) {
+void drawBar(int percent) {
     constexpr int kWidth = 40;
     const int filled = percent * kWidth / 100;
     std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
@@ -30,16 +32,16 @@ void DrawBar(int percent) {
     std::fflush(stderr);
 }
 
-void OnProgress(std::intptr_t context, int32_t percent) {
+void onProgress(std::intptr_t context, int32_t percent) {
     auto* report = reinterpret_cast<RunReport*>(context);
     if (!report->showProgress || percent == report->shownPercent) {
         return;
     }
     report->shownPercent = percent;
-    DrawBar(percent);
+    drawBar(percent);
 }
 
-void OnKeptFile(std::intptr_t context, const std::string& path) {
+void onKeptFile(std::intptr_t context, const std::string& path) {
     auto* report = reinterpret_cast<RunReport*>(context);
     ++report->kept;
     const bool barShown = report->shownPercent >= 0;
@@ -49,19 +51,19 @@ void OnKeptFile(std::intptr_t context, const std::string& path) {
     std::cout << path << '\n';
     if (barShown) {
         std::cout.flush();
-        DrawBar(report->shownPercent);
+        drawBar(report->shownPercent);
     }
 }
 
 class CombCommand final : public Command {
 public:
-    std::string Name() const override { return "comb"; }
+    std::string name() const override { return "comb"; }
 
-    std::string Summary() const override {
+    std::string summary() const override {
         return "comb a browser's cache into the filter's folders";
     }
 
-    std::string Usage() const override {
+    std::string usage() const override {
         return "Usage: harvix-cli comb BROWSER [--cache PATH] [--filter FILE] [--since SECONDS]\n"
                "                  [--one-copy | --no-one-copy]\n"
                "                  [--skip-duplicates | --no-skip-duplicates]\n"
@@ -89,7 +91,7 @@ public:
                "cannot be made. The settings file is read, never written.\n";
     }
 
-    int Run(const std::vector<std::string>& args) override {
+    int run(const std::vector<std::string>& args) override {
         std::string word;
         std::string cache;
         std::string filterFile;
@@ -106,17 +108,17 @@ public:
                 cache = args[++i];
                 cacheGiven = true;
                 if (cache.empty()) {
-                    return UsageError("--cache needs a path");
+                    return usageError("--cache needs a path");
                 }
             } else if (arg == "--filter" && hasValue && !filterGiven) {
                 filterFile = args[++i];
                 filterGiven = true;
                 if (filterFile.empty()) {
-                    return UsageError("--filter needs a file");
+                    return usageError("--filter needs a file");
                 }
             } else if (arg == "--since" && hasValue && !sinceGiven) {
-                if (!ParseSeconds(args[++i], &since)) {
-                    return UsageError("--since needs a whole number of seconds");
+                if (!parseSeconds(args[++i], &since)) {
+                    return usageError("--since needs a whole number of seconds");
                 }
                 sinceGiven = true;
             } else if ((arg == "--one-copy" || arg == "--no-one-copy") && oneCopy < 0) {
@@ -127,16 +129,16 @@ public:
             } else if (word.empty() && !arg.empty() && arg[0] != '-') {
                 word = arg;
             } else {
-                return UsageError("unexpected argument '" + arg + "'");
+                return usageError("unexpected argument '" + arg + "'");
             }
         }
-        const int32_t kind = BrowserKindFromWord(word);
+        const int32_t kind = browserKindFromWord(word);
         if (kind < 0) {
-            return UsageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
+            return usageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
         }
 
-        LoadSettingsReadOnly();
-        Settings& settings = TheSettings();
+        loadSettingsReadOnly();
+        Settings& settings = theSettings();
         // The two options reach the pass through the settings, in memory
         // only: the settings file is never written here.
         if (oneCopy >= 0) {
@@ -147,39 +149,39 @@ public:
         }
         if (!filterGiven) {
             filterFile = !settings.FiltersFileName.empty() ? settings.FiltersFileName
-                                                           : PathToUtf8(settings.defaultFilterPath);
+                                                           : pathToUtf8(settings.defaultFilterPath);
         }
-        CCacheFilter filter;
-        if (!filter.Load(filterFile, /*saveSettings=*/false)) {
+        FilterSet filter;
+        if (!filter.load(filterFile, /*saveSettings=*/false)) {
             std::cerr << "harvix-cli comb: " << filterFile
                       << ": cannot be loaded as a Harvix filter file\n";
             return kExitUsage;
         }
 
-        const auto reader = MakeReaderOrSay(kind, word, cache);
+        const auto reader = makeReaderOrSay(kind, word, cache);
         if (reader == nullptr) {
             return kExitCacheOpen;
         }
         // The run, as the program's comb coordinator drives it.
-        if (!reader->TryOpen()) {
-            SayWhyNotOpened(*reader, "comb");
+        if (!reader->tryOpen()) {
+            sayWhyNotOpened(*reader, "comb");
             return kExitCacheOpen;
         }
-        reader->LoadEntries();
+        reader->loadEntries();
         RunReport report;
         report.showProgress = isatty(STDERR_FILENO) == 1;
         filter.sinceTime = since;
-        filter.progressCallback = &OnProgress;
+        filter.progressCallback = &onProgress;
         filter.progressContext = reinterpret_cast<std::intptr_t>(&report);
-        filter.keptFileCallback = &OnKeptFile;
+        filter.keptFileCallback = &onKeptFile;
         filter.keptFileContext = reinterpret_cast<std::intptr_t>(&report);
         bool folderFailed = false;
         try {
-            filter.Comb(reader.get());
-        } catch (const CError&) {
+            filter.comb(reader.get());
+        } catch (const ErrorReport&) {
             folderFailed = true;  // the error text is on standard error already
         }
-        reader->Close();
+        reader->close();
         std::cout.flush();
 
         if (report.shownPercent >= 0) {
@@ -193,12 +195,12 @@ public:
     }
 
 private:
-    int UsageError(const std::string& why) const {
-        std::cerr << "harvix-cli comb: " << why << "\n\n" << Usage();
+    int usageError(const std::string& why) const {
+        std::cerr << "harvix-cli comb: " << why << "\n\n" << usage();
         return kExitUsage;
     }
 
-    static bool ParseSeconds(const std::string& text, int64_t* value) {
+    static bool parseSeconds(const std::string& text, int64_t* value) {
         if (text.empty()) {
             return false;
         }
@@ -214,13 +216,15 @@ private:
         if (text.size() - i > 18) {
             return false;  // beyond any time worth naming
         }
-        *value = LeadingInteger(text);
+        *value = leadingInteger(text);
         return true;
     }
 };
 
 }  // namespace
 
-std::unique_ptr<Command> MakeCombCommand() {
+std::unique_ptr<Command> makeCombCommand() {
     return std::make_unique<CombCommand>();
 }
+
+}  // namespace harvix

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace harvix {
+
 // Exit codes shared by the subcommands.
 enum ExitCode : int {
     kExitOk = 0,
@@ -17,21 +19,23 @@ class Command {
 public:
     virtual ~Command() = default;
     // The word that selects the command ("list", "comb", ...).
-    virtual std::string Name() const = 0;
+    virtual std::string name() const = 0;
     // One line for the overview of --help.
-    virtual std::string Summary() const = 0;
+    virtual std::string summary() const = 0;
     // The full usage text for "harvix-cli help NAME" and usage errors.
-    virtual std::string Usage() const = 0;
+    virtual std::string usage() const = 0;
     // Runs with the arguments after the command word; returns the exit code.
-    virtual int Run(const std::vector<std::string>& args) = 0;
+    virtual int run(const std::vector<std::string>& args) = 0;
 };
 
 // Every subcommand, in the order --help lists them.
-std::vector<std::unique_ptr<Command>> MakeCommands();
+std::vector<std::unique_ptr<Command>> makeCommands();
 
 // Runs harvix-cli with `args` (without the program name); returns the exit code.
-int RunCli(const std::vector<std::string>& args);
+int runCli(const std::vector<std::string>& args);
 
 // Reads the settings as the tray program would (paths, Harvix.cfg, language
 // file) without writing the settings file or the autostart entry.
-void LoadSettingsReadOnly();
+void loadSettingsReadOnly();
+
+}  // namespace harvix

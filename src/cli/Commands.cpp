@@ -5,32 +5,34 @@
 #include "app/Settings.h"
 #include "cli/Command.h"
 
+namespace harvix {
+
 // Subcommand factories; each lives in its own file.
 // (Declared here so that the list below is the one place that names them.)
-std::unique_ptr<Command> MakeFilterShowCommand();
-std::unique_ptr<Command> MakeListCommand();
-std::unique_ptr<Command> MakeCombCommand();
-std::unique_ptr<Command> MakeWatchCommand();
+std::unique_ptr<Command> makeFilterShowCommand();
+std::unique_ptr<Command> makeListCommand();
+std::unique_ptr<Command> makeCombCommand();
+std::unique_ptr<Command> makeWatchCommand();
 
-std::vector<std::unique_ptr<Command>> MakeCommands() {
+std::vector<std::unique_ptr<Command>> makeCommands() {
     std::vector<std::unique_ptr<Command>> commands;
-    commands.push_back(MakeListCommand());
-    commands.push_back(MakeCombCommand());
-    commands.push_back(MakeWatchCommand());
-    commands.push_back(MakeFilterShowCommand());
+    commands.push_back(makeListCommand());
+    commands.push_back(makeCombCommand());
+    commands.push_back(makeWatchCommand());
+    commands.push_back(makeFilterShowCommand());
     return commands;
 }
 
-void LoadSettingsReadOnly() {
-    Settings& settings = TheSettings();
-    settings.ComputePaths();
-    settings.LoadSettings();
-    LoadLanguage(TheLanguage(), settings);
+void loadSettingsReadOnly() {
+    Settings& settings = theSettings();
+    settings.computePaths();
+    settings.loadSettings();
+    loadLanguage(theLanguage(), settings);
 }
 
 namespace {
 
-void PrintHelp(const std::vector<std::unique_ptr<Command>>& commands) {
+void printHelp(const std::vector<std::unique_ptr<Command>>& commands) {
     std::cout << "Usage: harvix-cli COMMAND [OPTIONS]\n"
                  "\n"
                  "Combs web-browser disk caches with the same engine as the Harvix tray\n"
@@ -39,7 +41,7 @@ void PrintHelp(const std::vector<std::unique_ptr<Command>>& commands) {
                  "\n"
                  "Commands:\n";
     for (const auto& command : commands) {
-        std::printf("  %-16s %s\n", command->Name().c_str(), command->Summary().c_str());
+        std::printf("  %-16s %s\n", command->name().c_str(), command->summary().c_str());
     }
     std::cout << "\n"
                  "Options:\n"
@@ -55,15 +57,15 @@ void PrintHelp(const std::vector<std::unique_ptr<Command>>& commands) {
 
 }  // namespace
 
-int RunCli(const std::vector<std::string>& args) {
-    const auto commands = MakeCommands();
+int runCli(const std::vector<std::string>& args) {
+    const auto commands = makeCommands();
     if (args.empty()) {
-        PrintHelp(commands);
+        printHelp(commands);
         return kExitUsage;
     }
     const std::string& first = args.front();
     if (first == "-h" || first == "--help") {
-        PrintHelp(commands);
+        printHelp(commands);
         return kExitOk;
     }
     if (first == "-V" || first == "--version") {
@@ -72,12 +74,12 @@ int RunCli(const std::vector<std::string>& args) {
     }
     if (first == "help") {
         if (args.size() < 2) {
-            PrintHelp(commands);
+            printHelp(commands);
             return kExitOk;
         }
         for (const auto& command : commands) {
-            if (command->Name() == args[1]) {
-                std::cout << command->Usage();
+            if (command->name() == args[1]) {
+                std::cout << command->usage();
                 return kExitOk;
             }
         }
@@ -85,17 +87,19 @@ int RunCli(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     for (const auto& command : commands) {
-        if (command->Name() == first) {
+        if (command->name() == first) {
             const std::vector<std::string> rest(args.begin() + 1, args.end());
             for (const std::string& arg : rest) {
                 if (arg == "-h" || arg == "--help") {
-                    std::cout << command->Usage();
+                    std::cout << command->usage();
                     return kExitOk;
                 }
             }
-            return command->Run(rest);
+            return command->run(rest);
         }
     }
     std::cerr << "harvix-cli: unknown command '" << first << "'; see 'harvix-cli --help'\n";
     return kExitUsage;
 }
+
+}  // namespace harvix

@@ -7,19 +7,21 @@
 
 #include "app/Profile.h"
 #include "cli/Command.h"
-#include "filter/CacheFilter.h"
 #include "filter/ContentType.h"
+#include "filter/FilterSet.h"
 #include "platform/Text.h"
+
+namespace harvix {
 
 namespace {
 
 class FilterShowCommand final : public Command {
 public:
-    std::string Name() const override { return "filter"; }
+    std::string name() const override { return "filter"; }
 
-    std::string Summary() const override { return "show the items of a filter file (.flt)"; }
+    std::string summary() const override { return "show the items of a filter file (.flt)"; }
 
-    std::string Usage() const override {
+    std::string usage() const override {
         return "Usage: harvix-cli filter show FILE\n"
                "\n"
                "Loads the filter file FILE as the Harvix program does and prints\n"
@@ -34,22 +36,22 @@ public:
                "never written.\n";
     }
 
-    int Run(const std::vector<std::string>& args) override {
+    int run(const std::vector<std::string>& args) override {
         if (args.size() != 2 || args[0] != "show") {
-            std::cerr << Usage();
+            std::cerr << usage();
             return kExitUsage;
         }
         const std::string& file = args[1];
-        LoadSettingsReadOnly();
-        CCacheFilter filter;
-        if (file.empty() || !filter.Load(file, /*saveSettings=*/false)) {
-            std::cerr << "harvix-cli: " << file << ": " << WhyNotLoaded(file) << "\n";
+        loadSettingsReadOnly();
+        FilterSet filter;
+        if (file.empty() || !filter.load(file, /*saveSettings=*/false)) {
+            std::cerr << "harvix-cli: " << file << ": " << whyNotLoaded(file) << "\n";
             return kExitUsage;
         }
         std::cout << "Hint=" << filter.hint << "\n";
         for (const auto& item : filter.items) {
             std::cout << item->position << '\t' << (item->disabled ? 0 : 1) << '\t'
-                      << ContentTypeName(item->contentType) << '\t' << item->minSize << '\t'
+                      << contentTypeName(item->contentType) << '\t' << item->minSize << '\t'
                       << item->url << '\t' << item->minWidth << '\t' << item->minHeight << '\t'
                       << item->directoryTemplate << '\t' << item->fileNameDummy << '\n';
         }
@@ -59,11 +61,11 @@ public:
 
 private:
     // The reason a filter file did not load, for the message.
-    static std::string WhyNotLoaded(const std::string& file) {
+    static std::string whyNotLoaded(const std::string& file) {
         if (file.empty()) {
             return "no file named";
         }
-        const fs::path path = PathFromUtf8(file);
+        const fs::path path = pathFromUtf8(file);
         std::error_code ec;
         const fs::file_status status = fs::status(path, ec);
         if (status.type() == fs::file_type::not_found) {
@@ -83,6 +85,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Command> MakeFilterShowCommand() {
+std::unique_ptr<Command> makeFilterShowCommand() {
     return std::make_unique<FilterShowCommand>();
 }
+
+}  // namespace harvix

@@ -5,15 +5,17 @@
 #include "cli/Command.h"
 #include "cli/ReaderArgs.h"
 
+namespace harvix {
+
 namespace {
 
 class ListCommand final : public Command {
 public:
-    std::string Name() const override { return "list"; }
+    std::string name() const override { return "list"; }
 
-    std::string Summary() const override { return "list the entries of a browser's cache"; }
+    std::string summary() const override { return "list the entries of a browser's cache"; }
 
-    std::string Usage() const override {
+    std::string usage() const override {
         return "Usage: harvix-cli list BROWSER [--cache PATH]\n"
                "\n"
                "Opens the cache of BROWSER (mozilla, ie or maxthon) as a comb run does\n"
@@ -36,7 +38,7 @@ public:
                "be opened; 1 on a usage error. The settings file is read, never written.\n";
     }
 
-    int Run(const std::vector<std::string>& args) override {
+    int run(const std::vector<std::string>& args) override {
         std::string word;
         std::string cache;
         bool cacheGiven = false;
@@ -47,45 +49,47 @@ public:
             } else if (word.empty() && !args[i].empty() && args[i][0] != '-') {
                 word = args[i];
             } else {
-                return UsageError("unexpected argument '" + args[i] + "'");
+                return usageError("unexpected argument '" + args[i] + "'");
             }
         }
-        const int32_t kind = BrowserKindFromWord(word);
+        const int32_t kind = browserKindFromWord(word);
         if (kind < 0) {
-            return UsageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
+            return usageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
         }
         if (cacheGiven && cache.empty()) {
-            return UsageError("--cache needs a path");
+            return usageError("--cache needs a path");
         }
-        LoadSettingsReadOnly();
-        const auto reader = MakeReaderOrSay(kind, word, cache);
+        loadSettingsReadOnly();
+        const auto reader = makeReaderOrSay(kind, word, cache);
         if (reader == nullptr) {
             return kExitCacheOpen;
         }
-        if (!reader->TryOpen()) {
-            SayWhyNotOpened(*reader, "list");
+        if (!reader->tryOpen()) {
+            sayWhyNotOpened(*reader, "list");
             return kExitCacheOpen;
         }
-        reader->LoadEntries();
+        reader->loadEntries();
         for (const auto& entry : reader->entries) {
             std::cout << entry->index << '\t' << entry->contentType << '\t' << entry->size << '\t'
-                      << entry->time << '\t' << FieldText(entry->dataFile) << '\t'
-                      << FieldText(entry->url) << '\n';
+                      << entry->time << '\t' << fieldText(entry->dataFile) << '\t'
+                      << fieldText(entry->url) << '\n';
         }
-        reader->Close();
+        reader->close();
         std::cout.flush();
         return kExitOk;
     }
 
 private:
-    int UsageError(const std::string& why) const {
-        std::cerr << "harvix-cli list: " << why << "\n\n" << Usage();
+    int usageError(const std::string& why) const {
+        std::cerr << "harvix-cli list: " << why << "\n\n" << usage();
         return kExitUsage;
     }
 };
 
 }  // namespace
 
-std::unique_ptr<Command> MakeListCommand() {
+std::unique_ptr<Command> makeListCommand() {
     return std::make_unique<ListCommand>();
 }
+
+}  // namespace harvix

@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <iostream>
 
-#include "readers/IECache.h"
 #include "readers/ReaderFactory.h"
+#include "readers/UrlCacheReader.h"
 
-int32_t BrowserKindFromWord(const std::string& word) {
+namespace harvix {
+
+int32_t browserKindFromWord(const std::string& word) {
     if (word == "mozilla" || word == "firefox") {
         return 0;
     }
@@ -19,9 +21,9 @@ int32_t BrowserKindFromWord(const std::string& word) {
     return -1;
 }
 
-std::unique_ptr<CCacheBrowser> MakeReaderOrSay(int32_t kind, const std::string& word,
-                                               const std::string& cacheLocation) {
-    std::unique_ptr<CCacheBrowser> reader = MakeReader(kind, cacheLocation);
+std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& word,
+                                             const std::string& cacheLocation) {
+    std::unique_ptr<CacheReader> reader = makeBrowserReader(kind, cacheLocation);
     if (reader == nullptr) {
         std::cerr << "harvix-cli: the cache reader for '" << word
                   << "' is not available in this build\n";
@@ -29,14 +31,14 @@ std::unique_ptr<CCacheBrowser> MakeReaderOrSay(int32_t kind, const std::string& 
     return reader;
 }
 
-void SayWhyNotOpened(CCacheBrowser& reader, const std::string& command) {
-    if (auto* urlCache = dynamic_cast<CIECache*>(&reader)) {
+void sayWhyNotOpened(CacheReader& reader, const std::string& command) {
+    if (auto* urlCache = dynamic_cast<UrlCacheReader*>(&reader)) {
         std::cerr << "harvix-cli " << command
-                  << ": cannot open the URL cache: " << urlCache->Service().FailureText() << "\n";
+                  << ": cannot open the URL cache: " << urlCache->service().failureText() << "\n";
     }
 }
 
-std::string FieldText(const std::string& text) {
+std::string fieldText(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (const char ch : text) {
@@ -51,3 +53,5 @@ std::string FieldText(const std::string& text) {
     }
     return out;
 }
+
+}  // namespace harvix

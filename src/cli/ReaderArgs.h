@@ -6,21 +6,25 @@
 #include <memory>
 #include <string>
 
-#include "readers/CacheBrowser.h"
+#include "readers/CacheReader.h"
+
+namespace harvix {
 
 // The browser kind named by a word: "mozilla" (or "firefox") 0, "ie" 1,
 // "maxthon" 2; -1 for any other word.
-int32_t BrowserKindFromWord(const std::string& word);
+int32_t browserKindFromWord(const std::string& word);
 
 // The reader for `kind` with `cacheLocation` (empty: the settings decide),
 // or null after printing why on standard error.
-std::unique_ptr<CCacheBrowser> MakeReaderOrSay(int32_t kind, const std::string& word,
-                                               const std::string& cacheLocation);
+std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& word,
+                                             const std::string& cacheLocation);
 
 // After a failed TryOpen: prints why on standard error where the error
 // report did not (the URL cache's failures show no box).
-void SayWhyNotOpened(CCacheBrowser& reader, const std::string& command);
+void sayWhyNotOpened(CacheReader& reader, const std::string& command);
 
 // A text fit for one tab-separated field: control characters (tabs and line
 // ends included) become %XX.
-std::string FieldText(const std::string& text);
+std::string fieldText(const std::string& text);
+
+}  // namespace harvix

@@ -12,22 +12,24 @@
 
 #include "app/Settings.h"
 #include "cli/Command.h"
-#include "engine/HarvixMain.h"
+#include "engine/CombCoordinator.h"
 #include "platform/Text.h"
 #include "readers/ReaderFactory.h"
+
+namespace harvix {
 
 namespace {
 
 // What the runs tell the command; written and read on the comb thread.
 struct WatchReport {
-    const CHarvixMain* main = nullptr;
+    const CombCoordinator* main = nullptr;
     std::atomic<int32_t> kind{-1};  // browser of the run under way
     uint64_t kept = 0;
 };
 
-void OnRunState(void* context, int32_t started) {
+void onRunState(void* context, int32_t started) {
     auto* report = static_cast<WatchReport*>(context);
-    const std::string& name = report->main->Browser(report->kind).displayName;
+    const std::string& name = report->main->browser(report->kind).displayName;
     if (started != 0) {
         report->kept = 0;
         std::cerr << "harvix-cli watch: " << name << " has closed; combing its cache\n";
@@ -37,7 +39,7 @@ void OnRunState(void* context, int32_t started) {
     }
 }
 
-void OnKeptFile(std::intptr_t context, const std::string& path) {
+void onKeptFile(std::intptr_t context, const std::string& path) {
     ++reinterpret_cast<WatchReport*>(context)->kept;
     std::cout << path << std::endl;  // at once: a script may act on each line
 }
@@ -46,13 +48,13 @@ class WatchCommand final : public Command {
 public:
     static constexpr uint32_t kMaxPeriod = 60000;
 
-    std::string Name() const override { return "watch"; }
+    std::string name() const override { return "watch"; }
 
-    std::string Summary() const override {
+    std::string summary() const override {
         return "watch the browsers and comb a cache each time its browser closes";
     }
 
-    std::string Usage() const override {
+    std::string usage() const override {
         return "Usage: harvix-cli watch [--period MS]\n"
                "\n"
                "Watches the browsers switched on in the settings (Mozilla, IE, Maxthon)\n"
@@ -71,35 +73,35 @@ public:
                "read, never written.\n";
     }
 
-    int Run(const std::vector<std::string>& args) override {
-        uint32_t period = CBrowserActivity::kDefaultPeriod;
+    int run(const std::vector<std::string>& args) override {
+        uint32_t period = BrowserMonitor::kDefaultPeriod;
         bool periodGiven = false;
         for (std::size_t i = 0; i < args.size(); ++i) {
             if (args[i] == "--period" && i + 1 < args.size() && !periodGiven) {
-                if (!ParsePeriod(args[++i], &period)) {
-                    return UsageError("--period needs a number of milliseconds from 1 to 60000");
+                if (!parsePeriod(args[++i], &period)) {
+                    return usageError("--period needs a number of milliseconds from 1 to 60000");
                 }
                 periodGiven = true;
             } else {
-                return UsageError("unexpected argument '" + args[i] + "'");
+                return usageError("unexpected argument '" + args[i] + "'");
             }
         }
 
-        LoadSettingsReadOnly();
-        const Settings& settings = TheSettings();
+        loadSettingsReadOnly();
+        const Settings& settings = theSettings();
         if (!settings.Mozilla && !settings.IE && !settings.Maxthon) {
             std::cerr << "harvix-cli watch: no browser is switched on in the settings "
                          "(Mozilla, IE, Maxthon in "
-                      << PathToUtf8(settings.cfgPath) << ")\n";
+                      << pathToUtf8(settings.cfgPath) << ")\n";
             return kExitUsage;
         }
         const std::string filterFile = !settings.FiltersFileName.empty()
                                            ? settings.FiltersFileName
-                                           : PathToUtf8(settings.defaultFilterPath);
+                                           : pathToUtf8(settings.defaultFilterPath);
 
         // The settings are as loaded above: the coordinator never writes them.
-        CHarvixMain main(CHarvixMain::SettingsFile::AsLoaded, period);
-        if (!main.filter.Load(filterFile, /*saveSettings=*/false)) {
+        CombCoordinator main(CombCoordinator::SettingsFile::AsLoaded, period);
+        if (!main.filter.load(filterFile, /*saveSettings=*/false)) {
             std::cerr << "harvix-cli watch: " << filterFile
                       << ": cannot be loaded as a Harvix filter file\n";
             return kExitUsage;
@@ -108,11 +110,11 @@ public:
         report.main = &main;
         main.makeReader = [&report](int32_t kind, const std::string& cacheFolder) {
             report.kind = kind;
-            return MakeReader(kind, cacheFolder);
+            return makeBrowserReader(kind, cacheFolder);
         };
-        main.runStateCallback = &OnRunState;
+        main.runStateCallback = &onRunState;
         main.runStateContext = &report;
-        main.filter.keptFileCallback = &OnKeptFile;
+        main.filter.keptFileCallback = &onKeptFile;
         main.filter.keptFileContext = reinterpret_cast<std::intptr_t>(&report);
 
         // The stop signals are blocked before any thread starts (threads
@@ -126,27 +128,28 @@ public:
         sigset_t previousMask;
         pthread_sigmask(SIG_BLOCK, &stopSignals, &previousMask);
 
-        main.StartMonitors();
+        main.startMonitors();
         std::string watched;
-        for (int32_t kind = CHarvixMain::Mozilla; kind <= CHarvixMain::Maxthon; ++kind) {
+        for (int32_t kind = CombCoordinator::Mozilla; kind <= CombCoordinator::Maxthon; ++kind) {
             if (main.monitors[static_cast<std::size_t>(kind)].running) {
-                watched += (watched.empty() ? "" : ", ") + main.Browser(kind).displayName;
+                watched += (watched.empty() ? "" : ", ") + main.browser(kind).displayName;
             }
         }
         std::cerr << "harvix-cli watch: watching " << watched << "; interrupt to stop\n";
 
-        bool seen[CHarvixMain::kBrowserKinds] = {};
+        bool seen[CombCoordinator::kBrowserKinds] = {};
         const timespec tick{0, 50 * 1000 * 1000};
         for (;;) {
             const int taken = sigtimedwait(&stopSignals, nullptr, &tick);
             if (taken > 0) {
                 break;
             }
-            for (int32_t kind = CHarvixMain::Mozilla; kind <= CHarvixMain::Maxthon; ++kind) {
+            for (int32_t kind = CombCoordinator::Mozilla; kind <= CombCoordinator::Maxthon;
+                 ++kind) {
                 const auto index = static_cast<std::size_t>(kind);
                 const bool found = main.monitors[index].found;
                 if (found && !seen[index]) {
-                    std::cerr << "harvix-cli watch: " << main.Browser(kind).displayName
+                    std::cerr << "harvix-cli watch: " << main.browser(kind).displayName
                               << " is running\n";
                 }
                 seen[index] = found;
@@ -154,18 +157,18 @@ public:
         }
 
         std::cerr << "harvix-cli watch: stopping\n";
-        main.Shutdown();
+        main.shutdown();
         pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
         return kExitOk;
     }
 
 private:
-    int UsageError(const std::string& why) const {
-        std::cerr << "harvix-cli watch: " << why << "\n\n" << Usage();
+    int usageError(const std::string& why) const {
+        std::cerr << "harvix-cli watch: " << why << "\n\n" << usage();
         return kExitUsage;
     }
 
-    static bool ParsePeriod(const std::string& text, uint32_t* period) {
+    static bool parsePeriod(const std::string& text, uint32_t* period) {
         if (text.empty() || text.size() > 5 ||
             text.find_first_not_of("0123456789") != std::string::npos) {
             return false;
@@ -181,6 +184,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Command> MakeWatchCommand() {
+std::unique_ptr<Command> makeWatchCommand() {
     return std::make_unique<WatchCommand>();
 }
+
+}  // namespace harvix

@@ -3,7 +3,9 @@
 
 #include "cli/Command.h"
 
+using namespace harvix;
+
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    return RunCli(args);
+    return runCli(args);
 }

@@ -14,12 +14,14 @@
 #include <vector>
 
 #include "app/Settings.h"
-#include "engine/Error.h"
-#include "filter/CacheFilter.h"
+#include "engine/ErrorReport.h"
 #include "filter/ContentType.h"
-#include "filter/GraphicLT.h"
+#include "filter/FilterSet.h"
+#include "filter/ImageSize.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
+
+namespace harvix {
 
 namespace {
 
@@ -50,7 +52,7 @@ public:
 
     // Fills the buffer with the next `want` bytes (want <= the capacity);
     // false when the file ends first or cannot be read.
-    bool Next(std::size_t want) {
+    bool next(std::size_t want) {
         std::size_t got = 0;
         while (got < want) {
             const ssize_t n = ::read(fd_, buffer_.get() + got, want - got);
@@ -101,7 +103,7 @@ std::optional<uint64_t> DigestFile(const fs::path& path, uint64_t n) {
     uint64_t left = n;
     while (left > 0) {
         const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, kChunkBytes));
-        if (!file.Next(want)) {
+        if (!file.next(want)) {
             return std::nullopt;
         }
         const unsigned char* data = file.Data();
@@ -121,8 +123,8 @@ std::optional<uint64_t> DigestFile(const fs::path& path, uint64_t n) {
 }
 
 // Fills the digest of a known file once; later calls use the stored one.
-void EnsureDigest(CCacheFilter::CFolderFile& file, const fs::path& folder) {
-    using Digest = CCacheFilter::CFolderFile::Digest;
+void EnsureDigest(FolderFile& file, const fs::path& folder) {
+    using Digest = FolderFile::Digest;
     if (file.digestState != Digest::Unknown) {
         return;
     }
@@ -131,7 +133,7 @@ void EnsureDigest(CCacheFilter::CFolderFile& file, const fs::path& folder) {
         return;
     }
     const std::optional<uint64_t> digest =
-        DigestFile(folder / PathFromUtf8(file.OnDisk()), static_cast<uint64_t>(file.size));
+        DigestFile(folder / pathFromUtf8(file.onDisk()), static_cast<uint64_t>(file.size));
     file.digestState = digest ? Digest::Known : Digest::Unreadable;
     file.digest = digest.value_or(0);
 }
@@ -139,7 +141,7 @@ void EnsureDigest(CCacheFilter::CFolderFile& file, const fs::path& folder) {
 // The form that identifies a folder however its text spells it: links, "."
 // and ".." resolved, no trailing separator.
 std::string FolderKey(const std::string& folder) {
-    fs::path path = PathFromUtf8(folder).lexically_normal();
+    fs::path path = pathFromUtf8(folder).lexically_normal();
     std::error_code ec;
     const fs::path resolved = fs::weakly_canonical(path, ec);
     if (!ec) {
@@ -148,7 +150,7 @@ std::string FolderKey(const std::string& folder) {
     if (!path.has_filename() && path.has_relative_path()) {
         path = path.parent_path();
     }
-    return PathToUtf8(path);
+    return pathToUtf8(path);
 }
 
 // Stores an error code of the file-system library as the thread's last
@@ -164,17 +166,17 @@ void SetLastError(const std::error_code& ec) {
 
 // ---- Target folders ----
 
-bool CCacheFilter::CTargetFolder::IsNameTaken(std::string_view name) const {
-    return lowerNames_.count(ToLowerAscii(name)) != 0;
+bool TargetFolder::isNameTaken(std::string_view name) const {
+    return lowerNames_.count(toLowerAscii(name)) != 0;
 }
 
-void CCacheFilter::CTargetFolder::AddFile(CFolderFile file) {
-    lowerNames_.insert(ToLowerAscii(file.name));
+void TargetFolder::addFile(FolderFile file) {
+    lowerNames_.insert(toLowerAscii(file.name));
     bySize_[file.size].push_back(files.size());
     files.push_back(std::move(file));
 }
 
-bool CCacheFilter::CTargetFolder::IsDuplicate(CFolderFile& file) {
+bool TargetFolder::isDuplicate(FolderFile& file) {
     // An entry of size 0 (or a negative size) is never a duplicate: there
     // are no bytes to compare.
     if (file.size <= 0) {
@@ -184,24 +186,24 @@ bool CCacheFilter::CTargetFolder::IsDuplicate(CFolderFile& file) {
     if (sameSize == bySize_.end()) {
         return false;
     }
-    const fs::path folder = PathFromUtf8(path);
+    const fs::path folder = pathFromUtf8(path);
     EnsureDigest(file, folder);
-    if (file.digestState != CFolderFile::Digest::Known) {
+    if (file.digestState != FolderFile::Digest::Known) {
         return false;
     }
-    const fs::path newPath = folder / PathFromUtf8(file.OnDisk());
+    const fs::path newPath = folder / pathFromUtf8(file.onDisk());
     for (const std::size_t index : sameSize->second) {
-        CFolderFile& known = files[index];
+        FolderFile& known = files[index];
         EnsureDigest(known, folder);
-        if (known.digestState == CFolderFile::Digest::Known && known.digest == file.digest &&
-            FilesAreEqual(file.size, newPath, folder / PathFromUtf8(known.OnDisk()))) {
+        if (known.digestState == FolderFile::Digest::Known && known.digest == file.digest &&
+            FilterSet::filesAreEqual(file.size, newPath, folder / pathFromUtf8(known.onDisk()))) {
             return true;
         }
     }
     return false;
 }
 
-bool CCacheFilter::FilesAreEqual(int32_t n, const fs::path& a, const fs::path& b) {
+bool FilterSet::filesAreEqual(int32_t n, const fs::path& a, const fs::path& b) {
     if (n <= 0) {
         return false;
     }
@@ -209,21 +211,21 @@ bool CCacheFilter::FilesAreEqual(int32_t n, const fs::path& a, const fs::path& b
     try {
         ChunkReader fileA(a, bytes);
         if (!fileA.IsOpen()) {
-            throw CError(CError::FilterCache, CError::FileOpen, PathToUtf8(a));
+            throw ErrorReport(ErrorReport::FilterCache, ErrorReport::FileOpen, pathToUtf8(a));
         }
         ChunkReader fileB(b, bytes);
         if (!fileB.IsOpen()) {
-            throw CError(CError::FilterCache, CError::FileOpen, PathToUtf8(b));
+            throw ErrorReport(ErrorReport::FilterCache, ErrorReport::FileOpen, pathToUtf8(b));
         }
         uint64_t left = bytes;
         while (left > 0) {
             const std::size_t want =
                 static_cast<std::size_t>(std::min<uint64_t>(left, kChunkBytes));
-            if (!fileA.Next(want)) {
-                throw CError(CError::FilterCache, CError::FileRead, PathToUtf8(a));
+            if (!fileA.next(want)) {
+                throw ErrorReport(ErrorReport::FilterCache, ErrorReport::FileRead, pathToUtf8(a));
             }
-            if (!fileB.Next(want)) {
-                throw CError(CError::FilterCache, CError::FileRead, PathToUtf8(b));
+            if (!fileB.next(want)) {
+                throw ErrorReport(ErrorReport::FilterCache, ErrorReport::FileRead, pathToUtf8(b));
             }
             if (std::memcmp(fileA.Data(), fileB.Data(), want) != 0) {
                 return false;
@@ -231,27 +233,27 @@ bool CCacheFilter::FilesAreEqual(int32_t n, const fs::path& a, const fs::path& b
             left -= want;
         }
         return true;
-    } catch (const CError&) {
+    } catch (const ErrorReport&) {
         return false;  // unreadable counts as different
     }
 }
 
-bool CCacheFilter::IsValidTargetPath(const std::string& path) {
+bool FilterSet::isValidTargetPath(const std::string& path) {
     if (path.empty()) {
         return false;
     }
-    const fs::path folder = PathFromUtf8(ExpandHomeFolder(path)).lexically_normal();
+    const fs::path folder = pathFromUtf8(expandHomeFolder(path)).lexically_normal();
     if (!folder.is_absolute() || folder.relative_path().empty()) {
         return false;  // relative, or the bare root
     }
-    return Platform().IsLocalFixedFolder(folder);
+    return platformServices().isLocalFixedFolder(folder);
 }
 
-bool CCacheFilter::CreateFolderPath(std::string path) {
-    if (!IsValidTargetPath(path)) {
+bool FilterSet::createFolderPath(std::string path) {
+    if (!isValidTargetPath(path)) {
         return false;
     }
-    const fs::path folder = PathFromUtf8(ExpandHomeFolder(path));
+    const fs::path folder = pathFromUtf8(expandHomeFolder(path));
     std::error_code ec;
     fs::create_directories(folder, ec);
     std::error_code statEc;
@@ -267,18 +269,18 @@ bool CCacheFilter::CreateFolderPath(std::string path) {
     return true;
 }
 
-void CCacheFilter::ListFolderFiles(const std::string& path, std::vector<CFolderFile>& files) {
+void FilterSet::listFolderFiles(const std::string& path, std::vector<FolderFile>& files) {
     files.clear();
     std::error_code ec;
-    fs::directory_iterator it(PathFromUtf8(path), ec);
+    fs::directory_iterator it(pathFromUtf8(path), ec);
     for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
         std::error_code entryEc;
         if (it->is_directory(entryEc)) {
             continue;
         }
-        CFolderFile file;
-        const std::string onDisk = PathToUtf8(it->path().filename());
-        file.name = ToLowerAscii(onDisk);
+        FolderFile file;
+        const std::string onDisk = pathToUtf8(it->path().filename());
+        file.name = toLowerAscii(onDisk);
         if (file.name != onDisk) {
             file.diskName = onDisk;
         }
@@ -288,18 +290,18 @@ void CCacheFilter::ListFolderFiles(const std::string& path, std::vector<CFolderF
     }
 }
 
-void CCacheFilter::PrepareTargetFolders() {
+void FilterSet::prepareTargetFolders() {
     for (const auto& item : items) {
         item->directory = item->directoryTemplate;
-        ExpandDateTime(item->directory);
+        expandDateTime(item->directory);
     }
     targetFolders.clear();
     for (const auto& item : items) {
         // Making an existing folder again changes nothing; it lets every
         // item's text pass the same test, and the key below see the folder
         // as it really is.
-        if (!CreateFolderPath(item->directory)) {
-            throw CError(CError::FilterCache, CError::CreateFolder, item->directory);
+        if (!createFolderPath(item->directory)) {
+            throw ErrorReport(ErrorReport::FilterCache, ErrorReport::CreateFolder, item->directory);
         }
         const std::string key = FolderKey(item->directory);
         std::size_t index = 0;
@@ -307,13 +309,13 @@ void CCacheFilter::PrepareTargetFolders() {
             ++index;
         }
         if (index == targetFolders.size()) {
-            auto folder = std::make_unique<CTargetFolder>();
+            auto folder = std::make_unique<TargetFolder>();
             folder->path = item->directory;
             folder->key = key;
-            std::vector<CFolderFile> found;
-            ListFolderFiles(item->directory, found);
-            for (CFolderFile& file : found) {
-                folder->AddFile(std::move(file));
+            std::vector<FolderFile> found;
+            listFolderFiles(item->directory, found);
+            for (FolderFile& file : found) {
+                folder->addFile(std::move(file));
             }
             targetFolders.push_back(std::move(folder));
         }
@@ -323,8 +325,8 @@ void CCacheFilter::PrepareTargetFolders() {
 
 // ---- The pass ----
 
-bool CCacheFilter::Comb(CCacheBrowser* combReader) {
-    const Settings& settings = TheSettings();
+bool FilterSet::comb(CacheReader* combReader) {
+    const Settings& settings = theSettings();
     oneCopy = settings.OneCopy;
     skipDuplicates = settings.SkipDuplicates;
     reader = combReader;
@@ -332,7 +334,7 @@ bool CCacheFilter::Comb(CCacheBrowser* combReader) {
     lastPercent = 0;
     combedSoFar_ = 0;
 
-    PrepareTargetFolders();
+    prepareTargetFolders();
     if (reader == nullptr) {
         return true;
     }
@@ -352,23 +354,23 @@ bool CCacheFilter::Comb(CCacheBrowser* combReader) {
             break;
         }
         if (sinceTime == 0 || entry->time >= sinceTime) {
-            CombEntry(*entry);
+            combEntry(*entry);
         }
     }
     return true;
 }
 
-void CCacheFilter::CombEntry(CCacheBrowser::CCacheElement& entry) {
-    ReportProgress(combedSoFar_);
+void FilterSet::combEntry(CacheEntry& entry) {
+    reportProgress(combedSoFar_);
     ++combedSoFar_;
     for (const auto& item : items) {
-        if (!item->disabled && item->Matches(entry) && SaveEntry(*item, entry) && oneCopy) {
+        if (!item->disabled && item->matches(entry) && saveEntry(*item, entry) && oneCopy) {
             break;
         }
     }
 }
 
-void CCacheFilter::ReportProgress(uint32_t done) {
+void FilterSet::reportProgress(uint32_t done) {
     if (progressCallback == nullptr || progressContext == 0 || entriesToComb <= 0) {
         return;
     }
@@ -387,20 +389,20 @@ void CCacheFilter::ReportProgress(uint32_t done) {
     progressCallback(progressContext, lastPercent);
 }
 
-bool CCacheFilter::SaveEntry(CFilterItem& item, CCacheBrowser::CCacheElement& entry) {
+bool FilterSet::saveEntry(FilterItem& item, CacheEntry& entry) {
     if (reader == nullptr || item.targetFolder < 0 ||
         static_cast<std::size_t>(item.targetFolder) >= targetFolders.size()) {
         return false;
     }
-    CTargetFolder& folder = *targetFolders[static_cast<std::size_t>(item.targetFolder)];
-    const fs::path directory = PathFromUtf8(item.directory);
+    TargetFolder& folder = *targetFolders[static_cast<std::size_t>(item.targetFolder)];
+    const fs::path directory = pathFromUtf8(item.directory);
 
     // A stem holding a separator would put the copy outside the folder.
     if (item.fileNameDummy.find_first_of("/\\") != std::string::npos ||
         item.fileNameDummy.find('\0') != std::string::npos) {
         return false;
     }
-    const std::string extension = ContentTypeName(entry.contentType);
+    const std::string extension = contentTypeName(entry.contentType);
     std::string name;
     fs::path target;
     for (;;) {
@@ -412,26 +414,26 @@ bool CCacheFilter::SaveEntry(CFilterItem& item, CCacheBrowser::CCacheElement& en
         if (name.size() > kMaxNameBytes) {
             return false;  // a stem this long makes no valid file name
         }
-        if (folder.IsNameTaken(name)) {
+        if (folder.isNameTaken(name)) {
             continue;
         }
         // A file that appeared after the folder was listed is not the
         // program's to overwrite: learn it and take the next number.
-        target = directory / PathFromUtf8(name);
+        target = directory / pathFromUtf8(name);
         std::error_code ec;
         const fs::file_type type = fs::symlink_status(target, ec).type();
         if (type != fs::file_type::not_found && type != fs::file_type::none) {
-            CFolderFile found;
+            FolderFile found;
             found.name = name;
             const uintmax_t size = fs::file_size(target, ec);
             found.size = ec ? 0 : static_cast<int32_t>(static_cast<uint32_t>(size & 0xFFFFFFFFu));
-            folder.AddFile(std::move(found));
+            folder.addFile(std::move(found));
             continue;
         }
         break;
     }
 
-    if (!reader->CopyEntry(target, entry)) {
+    if (!reader->copyEntry(target, entry)) {
         return false;  // the number stays used
     }
 
@@ -443,40 +445,42 @@ bool CCacheFilter::SaveEntry(CFilterItem& item, CCacheBrowser::CCacheElement& en
         // that the probe cannot measure (no picture, or a format it does not
         // know) cannot show that it has the size, so it goes like a picture
         // that is too small.
-        const bool measured = GetImageSize(target, width, height);
+        const bool measured = getImageSize(target, width, height);
         if (!measured || height < item.minHeight || width < item.minWidth) {
             if (fs::remove(target, ec)) {
                 --folder.counter;
             } else {
-                CFolderFile kept;
+                FolderFile kept;
                 kept.name = name;
                 kept.size = entry.size;
-                folder.AddFile(std::move(kept));  // still there: never overwrite it
-                ReportKeptFile(target);
+                folder.addFile(std::move(kept));  // still there: never overwrite it
+                reportKeptFile(target);
             }
             return false;
         }
     }
 
-    CFolderFile saved;
+    FolderFile saved;
     saved.name = name;
     saved.size = entry.size;
-    if (skipDuplicates && folder.IsDuplicate(saved)) {
+    if (skipDuplicates && folder.isDuplicate(saved)) {
         if (fs::remove(target, ec)) {
             --folder.counter;
         } else {
-            folder.AddFile(std::move(saved));
-            ReportKeptFile(target);
+            folder.addFile(std::move(saved));
+            reportKeptFile(target);
         }
         return true;
     }
-    folder.AddFile(std::move(saved));
-    ReportKeptFile(target);
+    folder.addFile(std::move(saved));
+    reportKeptFile(target);
     return true;
 }
 
-void CCacheFilter::ReportKeptFile(const fs::path& path) const {
+void FilterSet::reportKeptFile(const fs::path& path) const {
     if (keptFileCallback != nullptr) {
-        keptFileCallback(keptFileContext, PathToUtf8(path));
+        keptFileCallback(keptFileContext, pathToUtf8(path));
     }
 }
+
+}  // namespace harvix

@@ -2,6 +2,8 @@
 
 #include <array>
 
+namespace harvix {
+
 namespace {
 
 struct KeyWord {
@@ -29,7 +31,7 @@ constexpr std::array<std::string_view, kContentTypeCount> kNames{
 
 }  // namespace
 
-int32_t ContentTypeFromText(std::string_view text) {
+int32_t contentTypeFromText(std::string_view text) {
     for (const KeyWord& key : kKeyWords) {
         if (!key.word.empty() && text.find(key.word) != std::string_view::npos) {
             return key.code;
@@ -38,14 +40,14 @@ int32_t ContentTypeFromText(std::string_view text) {
     return 0;
 }
 
-int32_t ContentTypeFromWideText(std::string_view utf8) {
+int32_t contentTypeFromWideText(std::string_view utf8) {
     // Every key word is ASCII, and in UTF-8 an ASCII byte never occurs inside
     // the encoding of another character, so a byte search finds exactly the
     // code-unit matches of the wide text.
-    return ContentTypeFromText(utf8);
+    return contentTypeFromText(utf8);
 }
 
-int32_t ContentTypeFromText(std::u16string_view text) {
+int32_t contentTypeFromText(std::u16string_view text) {
     // Characters outside ASCII can be part of no key word; they become a byte
     // that no key word holds.
     std::string narrow;
@@ -53,12 +55,14 @@ int32_t ContentTypeFromText(std::u16string_view text) {
     for (const char16_t ch : text) {
         narrow.push_back(ch < 0x80 ? static_cast<char>(ch) : '\x80');
     }
-    return ContentTypeFromText(std::string_view(narrow));
+    return contentTypeFromText(std::string_view(narrow));
 }
 
-std::string ContentTypeName(int32_t code) {
+std::string contentTypeName(int32_t code) {
     if (code < 1 || code >= kContentTypeCount) {
         return std::string(kNames[0]);
     }
     return std::string(kNames[static_cast<std::size_t>(code)]);
 }
+
+}  // namespace harvix

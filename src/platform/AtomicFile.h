@@ -7,14 +7,18 @@
 #include <filesystem>
 #include <string_view>
 
+namespace harvix {
+
 namespace fs = std::filesystem;
 
 // Writes `content` to `path` as described above. Returns false (and leaves
 // the old file untouched, errno set) when any step fails. A symbolic link is
 // followed, so that the file it points at is replaced and the link kept; an
 // existing file's permission bits are kept.
-bool WriteFileAtomically(const fs::path& path, std::string_view content);
+bool writeFileAtomically(const fs::path& path, std::string_view content);
 
 // Test hook: when set, the write step fails as on a full disk after this many
 // bytes (negative: never). Only tests set it.
-void SetAtomicWriteFailureForTesting(long long failAfterBytes);
+void setAtomicWriteFailureForTesting(long long failAfterBytes);
+
+}  // namespace harvix

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <mutex>
 
+namespace harvix {
+
 namespace {
 
 StderrNotifier& DefaultNotifier() {
@@ -18,7 +20,7 @@ std::atomic<INotifier*>& Current() {
 
 }  // namespace
 
-MessageResult StderrNotifier::Show(const std::string& caption, const std::string& text,
+MessageResult StderrNotifier::show(const std::string& caption, const std::string& text,
                                    MessageIcon /*icon*/, MessageButtons buttons) {
     // One message at a time, so that texts from two threads never interleave.
     static std::mutex lock;
@@ -31,15 +33,17 @@ MessageResult StderrNotifier::Show(const std::string& caption, const std::string
     return buttons == MessageButtons::Ok ? MessageResult::Ok : MessageResult::No;
 }
 
-INotifier& Notifier() {
+INotifier& notifier() {
     INotifier* current = Current().load();
     return current != nullptr ? *current : DefaultNotifier();
 }
 
-INotifier* SetNotifier(INotifier* notifier) {
+INotifier* setNotifier(INotifier* notifier) {
     return Current().exchange(notifier);
 }
 
-MessageResult ShowMessage(const std::string& text, MessageIcon icon, MessageButtons buttons) {
-    return Notifier().Show("Harvix", text, icon, buttons);
+MessageResult showMessage(const std::string& text, MessageIcon icon, MessageButtons buttons) {
+    return notifier().show("Harvix", text, icon, buttons);
 }
+
+}  // namespace harvix

@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace harvix {
+
 enum class MessageIcon { Error, Warning, Question, Information };
 enum class MessageButtons { Ok, YesNo, YesNoCancel };
 enum class MessageResult { Ok, Yes, No, Cancel };
@@ -15,23 +17,25 @@ class INotifier {
 public:
     virtual ~INotifier() = default;
     // Shows `text` and waits for the user's answer. Safe to call from any thread.
-    virtual MessageResult Show(const std::string& caption, const std::string& text,
+    virtual MessageResult show(const std::string& caption, const std::string& text,
                                MessageIcon icon, MessageButtons buttons) = 0;
 };
 
 // Prints to standard error; questions are answered No.
 class StderrNotifier final : public INotifier {
 public:
-    MessageResult Show(const std::string& caption, const std::string& text, MessageIcon icon,
+    MessageResult show(const std::string& caption, const std::string& text, MessageIcon icon,
                        MessageButtons buttons) override;
 };
 
 // The notifier in force.
-INotifier& Notifier();
+INotifier& notifier();
 // Installs `notifier` (nullptr restores the standard-error one) and returns
 // the one it replaces. The caller keeps ownership.
-INotifier* SetNotifier(INotifier* notifier);
+INotifier* setNotifier(INotifier* notifier);
 
 // Shorthand: shows `text` with the program's caption.
-MessageResult ShowMessage(const std::string& text, MessageIcon icon,
+MessageResult showMessage(const std::string& text, MessageIcon icon,
                           MessageButtons buttons = MessageButtons::Ok);
+
+}  // namespace harvix

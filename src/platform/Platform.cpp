@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace harvix {
+
 namespace {
 
 std::atomic<IPlatform*>& Swapped() {
@@ -11,9 +13,9 @@ std::atomic<IPlatform*>& Swapped() {
 
 }  // namespace
 
-IPlatform& Platform() {
+IPlatform& platformServices() {
     IPlatform* swapped = Swapped().load();
-    return swapped != nullptr ? *swapped : NativePlatform();
+    return swapped != nullptr ? *swapped : nativePlatform();
 }
 
 ScopedPlatform::ScopedPlatform(IPlatform& fake) : previous_(Swapped().exchange(&fake)) {}
@@ -21,3 +23,5 @@ ScopedPlatform::ScopedPlatform(IPlatform& fake) : previous_(Swapped().exchange(&
 ScopedPlatform::~ScopedPlatform() {
     Swapped().store(previous_);
 }
+
+}  // namespace harvix

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace harvix {
+
 namespace fs = std::filesystem;
 
 struct ProcessInfo {
@@ -22,53 +24,53 @@ public:
     virtual ~IPlatform() = default;
 
     // Full path of the running executable.
-    virtual fs::path ExecutablePath() = 0;
+    virtual fs::path executablePath() = 0;
     // The user's home folder (used for "~/" folder texts).
-    virtual fs::path HomeFolder() = 0;
+    virtual fs::path homeFolder() = 0;
     // Folder that holds Harvix.cfg, given the program folder: the program
     // folder itself when it is writable, else the per-user config folder.
-    virtual fs::path SettingsFolder(const fs::path& exeDir) = 0;
+    virtual fs::path settingsFolder(const fs::path& exeDir) = 0;
     // Folder that holds the shipped data files (Langs/, Filters/, help/):
     // the program folder when it holds them, else the installed data folder.
-    virtual fs::path DataFolder(const fs::path& exeDir) = 0;
+    virtual fs::path dataFolder(const fs::path& exeDir) = 0;
     // The local application-data (cache) folder: $XDG_CACHE_HOME or ~/.cache.
-    virtual fs::path LocalAppDataFolder() = 0;
+    virtual fs::path localAppDataFolder() = 0;
     // The root of the Wine prefix that runs Windows browsers: $WINEPREFIX or ~/.wine.
-    virtual fs::path WinePrefix() = 0;
+    virtual fs::path winePrefix() = 0;
     // The user name as Wine names the profile folder.
-    virtual std::string UserName() = 0;
+    virtual std::string userName() = 0;
 
     // Snapshot of the process table.
-    virtual std::vector<ProcessInfo> ListProcesses() = 0;
+    virtual std::vector<ProcessInfo> listProcesses() = 0;
     // Sends a polite termination request; false when the process is gone or refused.
-    virtual bool TerminateProcess(int64_t pid) = 0;
-    virtual int64_t CurrentProcessId() = 0;
+    virtual bool terminateProcess(int64_t pid) = 0;
+    virtual int64_t currentProcessId() = 0;
     // Real user id of this process; -1 where the system has none. A request
     // to end "the running copy" only ever concerns the caller's own user.
-    virtual int64_t CurrentUserId() { return -1; }
+    virtual int64_t currentUserId() { return -1; }
 
     // Adds (enable) or removes the autostart entry named Harvix that starts
     // `exePath`. Failures are silent.
-    virtual void SetAutostart(bool enable, const fs::path& exePath) = 0;
+    virtual void setAutostart(bool enable, const fs::path& exePath) = 0;
 
     // Takes the single-instance marker without waiting; true when this process
     // now holds it (until it ends).
-    virtual bool AcquireSingleInstance() = 0;
+    virtual bool acquireSingleInstance() = 0;
 
     // The folder rule: true when `folder` is an absolute path (after "~/"
     // expansion) whose nearest existing ancestor lies on a local, fixed disk.
-    virtual bool IsLocalFixedFolder(const fs::path& folder) = 0;
+    virtual bool isLocalFixedFolder(const fs::path& folder) = 0;
 
     // System text for the last failed system call on this thread; empty when
     // there is none.
-    virtual std::string LastSystemErrorText() = 0;
+    virtual std::string lastSystemErrorText() = 0;
 };
 
 // The platform in force: the real one unless a test swapped in a fake.
-IPlatform& Platform();
+IPlatform& platformServices();
 
 // The real implementation for this system.
-IPlatform& NativePlatform();
+IPlatform& nativePlatform();
 
 // Swaps the platform for the lifetime of the object (tests only).
 class ScopedPlatform {
@@ -81,3 +83,5 @@ public:
 private:
     IPlatform* previous_;
 };
+
+}  // namespace harvix

@@ -3,16 +3,18 @@
 #include <array>
 #include <limits>
 
-fs::path PathFromUtf8(std::string_view text) {
+namespace harvix {
+
+fs::path pathFromUtf8(std::string_view text) {
     return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
 }
 
-std::string PathToUtf8(const fs::path& path) {
+std::string pathToUtf8(const fs::path& path) {
     const std::u8string u8 = path.u8string();
     return std::string(reinterpret_cast<const char*>(u8.data()), u8.size());
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
+void appendUtf8(std::string& out, char32_t cp) {
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
         cp = 0xFFFD;
     }
@@ -85,7 +87,7 @@ std::size_t Utf8SequenceLength(std::string_view s, std::size_t pos, char32_t* cp
 
 }  // namespace
 
-std::string Cp1252ToUtf8(std::string_view bytes) {
+std::string cp1252ToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (const char ch : bytes) {
@@ -94,15 +96,15 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
             out.push_back(ch);
         } else if (b < 0xA0) {
             const char16_t mapped = kCp1252High[b - 0x80u];
-            AppendUtf8(out, mapped != 0 ? mapped : 0xFFFD);
+            appendUtf8(out, mapped != 0 ? mapped : 0xFFFD);
         } else {
-            AppendUtf8(out, b);
+            appendUtf8(out, b);
         }
     }
     return out;
 }
 
-bool IsValidUtf8(std::string_view bytes) {
+bool isValidUtf8(std::string_view bytes) {
     std::size_t pos = 0;
     char32_t cp = 0;
     while (pos < bytes.size()) {
@@ -115,7 +117,7 @@ bool IsValidUtf8(std::string_view bytes) {
     return true;
 }
 
-std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
     std::string out;
     out.reserve(bytes.size());
     const std::size_t units = bytes.size() / 2;
@@ -129,38 +131,38 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
             const char16_t low = unit(i + 1);
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(out,
+                appendUtf8(out,
                            0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{low} - 0xDC00));
                 ++i;
                 continue;
             }
         }
-        AppendUtf8(out, u);  // lone surrogates become U+FFFD there
+        appendUtf8(out, u);  // lone surrogates become U+FFFD there
     }
     return out;
 }
 
-std::string DecodeTextFile(std::string_view bytes) {
+std::string decodeTextFile(std::string_view bytes) {
     if (bytes.size() >= 2) {
         const auto b0 = static_cast<unsigned char>(bytes[0]);
         const auto b1 = static_cast<unsigned char>(bytes[1]);
         if (b0 == 0xFF && b1 == 0xFE) {
-            return Utf16ToUtf8(bytes.substr(2), false);
+            return utf16ToUtf8(bytes.substr(2), false);
         }
         if (b0 == 0xFE && b1 == 0xFF) {
-            return Utf16ToUtf8(bytes.substr(2), true);
+            return utf16ToUtf8(bytes.substr(2), true);
         }
     }
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
         bytes.remove_prefix(3);
     }
-    if (IsValidUtf8(bytes)) {
+    if (isValidUtf8(bytes)) {
         return std::string(bytes);
     }
-    return Cp1252ToUtf8(bytes);
+    return cp1252ToUtf8(bytes);
 }
 
-std::string TruncateUtf8(std::string_view text, std::size_t maxChars) {
+std::string truncateUtf8(std::string_view text, std::size_t maxChars) {
     std::size_t pos = 0;
     std::size_t count = 0;
     while (pos < text.size() && count < maxChars) {
@@ -172,7 +174,7 @@ std::string TruncateUtf8(std::string_view text, std::size_t maxChars) {
     return std::string(text.substr(0, pos));
 }
 
-std::string ToLowerAscii(std::string_view text) {
+std::string toLowerAscii(std::string_view text) {
     std::string out(text);
     for (char& ch : out) {
         if (ch >= 'A' && ch <= 'Z') {
@@ -182,7 +184,7 @@ std::string ToLowerAscii(std::string_view text) {
     return out;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
+bool equalsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
@@ -202,7 +204,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string_view Trim(std::string_view text) {
+std::string_view trim(std::string_view text) {
     constexpr std::string_view kBlanks = " \t\r\n\v\f";
     const std::size_t first = text.find_first_not_of(kBlanks);
     if (first == std::string_view::npos) {
@@ -212,7 +214,7 @@ std::string_view Trim(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-int64_t LeadingInteger(std::string_view text) {
+int64_t leadingInteger(std::string_view text) {
     std::size_t pos = 0;
     while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) {
         ++pos;
@@ -234,3 +236,5 @@ int64_t LeadingInteger(std::string_view text) {
     }
     return negative ? -value : value;
 }
+
+}  // namespace harvix

@@ -8,41 +8,45 @@
 #include <string>
 #include <string_view>
 
+namespace harvix {
+
 namespace fs = std::filesystem;
 
-fs::path PathFromUtf8(std::string_view text);
-std::string PathToUtf8(const fs::path& path);
+fs::path pathFromUtf8(std::string_view text);
+std::string pathToUtf8(const fs::path& path);
 
 // Widens 8-bit text from a browser cache as Windows-1252 into UTF-8. ASCII
 // stays as it is; the five unassigned bytes map to U+FFFD.
-std::string Cp1252ToUtf8(std::string_view bytes);
+std::string cp1252ToUtf8(std::string_view bytes);
 
 // True when `bytes` is well-formed UTF-8 (no overlongs, no surrogates).
-bool IsValidUtf8(std::string_view bytes);
+bool isValidUtf8(std::string_view bytes);
 
 // Decodes UTF-16 (little- or big-endian, without its mark) into UTF-8; an
 // unpaired surrogate becomes U+FFFD.
-std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
+std::string utf16ToUtf8(std::string_view bytes, bool bigEndian);
 
 // Decodes a whole text file: UTF-16 when it starts with a UTF-16 mark, UTF-8
 // when valid (a UTF-8 mark is dropped), otherwise Windows-1252.
-std::string DecodeTextFile(std::string_view bytes);
+std::string decodeTextFile(std::string_view bytes);
 
 // Appends the UTF-8 form of one code point.
-void AppendUtf8(std::string& out, char32_t cp);
+void appendUtf8(std::string& out, char32_t cp);
 
 // Cuts `text` after at most `maxChars` code points, never inside one.
-std::string TruncateUtf8(std::string_view text, std::size_t maxChars);
+std::string truncateUtf8(std::string_view text, std::size_t maxChars);
 
 // ASCII lower-casing and case-insensitive comparison (section and key names,
 // image names, content types).
-std::string ToLowerAscii(std::string_view text);
-bool EqualsNoCase(std::string_view a, std::string_view b);
+std::string toLowerAscii(std::string_view text);
+bool equalsNoCase(std::string_view a, std::string_view b);
 
 // Blanks removed from both ends (space, tab, CR, LF, VT, FF).
-std::string_view Trim(std::string_view text);
+std::string_view trim(std::string_view text);
 
 // The leading decimal integer of `text` after optional blanks and sign, like
 // the C library's atoi but without overflow: out of range saturates; no
 // digits give 0.
-int64_t LeadingInteger(std::string_view text);
+int64_t leadingInteger(std::string_view text);
+
+}  // namespace harvix

@@ -7,6 +7,8 @@
 #include "app/Settings.h"
 #include "support/TestSupport.h"
 
+namespace harvix {
+
 namespace {
 
 class LanguageTest : public ::testing::Test {
@@ -24,7 +26,7 @@ protected:
 
 TEST_F(LanguageTest, BuiltInTextsStayWithoutAFile) {
     settings_.Language = Lang("Missing.lng").string();
-    EXPECT_TRUE(LoadLanguage(texts_, settings_));
+    EXPECT_TRUE(loadLanguage(texts_, settings_));
     EXPECT_EQ(texts_.TrayMenuExit, "Exit");
     EXPECT_EQ(texts_.Comments, "");
     EXPECT_EQ(texts_.ErrorMozillaCacheOpen,
@@ -33,33 +35,33 @@ TEST_F(LanguageTest, BuiltInTextsStayWithoutAFile) {
 }
 
 TEST_F(LanguageTest, AFileOverridesOnlyTheKeysItHasWithText) {
-    WriteFile(Lang("Part.lng"), "[GENERAL]\nTrayMenuExit=Beenden\nOptTitle=\n");
+    writeFile(Lang("Part.lng"), "[GENERAL]\nTrayMenuExit=Beenden\nOptTitle=\n");
     settings_.Language = Lang("Part.lng").string();
-    LoadLanguage(texts_, settings_);
+    loadLanguage(texts_, settings_);
     EXPECT_EQ(texts_.TrayMenuExit, "Beenden");
     EXPECT_EQ(texts_.OptTitle, "Options");
     EXPECT_EQ(texts_.TrayMenuAbout, "About");
 }
 
 TEST_F(LanguageTest, SwitchingToAnIncompleteFileKeepsThePreviousTexts) {
-    WriteFile(Lang("A.lng"), "[GENERAL]\nOptTitle=Einstellungen\nNew=Neu\n");
-    WriteFile(Lang("B.lng"), "[GENERAL]\nNew=Nouveau\n");
+    writeFile(Lang("A.lng"), "[GENERAL]\nOptTitle=Einstellungen\nNew=Neu\n");
+    writeFile(Lang("B.lng"), "[GENERAL]\nNew=Nouveau\n");
     settings_.Language = Lang("A.lng").string();
-    LoadLanguage(texts_, settings_);
+    loadLanguage(texts_, settings_);
     settings_.Language = Lang("B.lng").string();
-    LoadLanguage(texts_, settings_);
+    loadLanguage(texts_, settings_);
     EXPECT_EQ(texts_.New, "Nouveau");
     EXPECT_EQ(texts_.OptTitle, "Einstellungen");
 }
 
 TEST_F(LanguageTest, ListingFindsLngFilesOnlyAndPicksTheCurrentOne) {
-    WriteFile(Lang("B.lng"), "[GENERAL]\nLanguage=Bee\n");
-    WriteFile(Lang("A.lng"), "[GENERAL]\nLanguage=Ay\n");
-    WriteFile(Lang("NoName.lng"), "[GENERAL]\nNew=x\n");
-    WriteFile(Lang("readme.txt"), "not a language");
+    writeFile(Lang("B.lng"), "[GENERAL]\nLanguage=Bee\n");
+    writeFile(Lang("A.lng"), "[GENERAL]\nLanguage=Ay\n");
+    writeFile(Lang("NoName.lng"), "[GENERAL]\nNew=x\n");
+    writeFile(Lang("readme.txt"), "not a language");
     fs::create_directories(Lang("Folder.lng"));
     settings_.Language = Lang("B.lng").string();
-    const LanguageList list = ListLanguages(settings_);
+    const LanguageList list = listLanguages(settings_);
     ASSERT_EQ(list.entries.size(), 3u);
     EXPECT_EQ(list.entries[0].first, "Ay");
     EXPECT_EQ(list.entries[1].first, "Bee");
@@ -69,22 +71,22 @@ TEST_F(LanguageTest, ListingFindsLngFilesOnlyAndPicksTheCurrentOne) {
 }
 
 TEST_F(LanguageTest, ADifferentCaseDoesNotMatchAndTheFirstFileTakesOver) {
-    WriteFile(Lang("English.lng"), "[GENERAL]\nLanguage=English\n");
-    WriteFile(Lang("German.lng"), "[GENERAL]\nLanguage=Deutsch\n");
+    writeFile(Lang("English.lng"), "[GENERAL]\nLanguage=English\n");
+    writeFile(Lang("German.lng"), "[GENERAL]\nLanguage=Deutsch\n");
     settings_.Language = Lang("GERMAN.lng").string();
-    const LanguageList list = ListLanguages(settings_);
+    const LanguageList list = listLanguages(settings_);
     EXPECT_EQ(list.current, 0);
     EXPECT_EQ(settings_.Language, Lang("English.lng").string());
 }
 
 TEST_F(LanguageTest, AnEmptyFolderGivesAnEmptyListAndKeepsTheSetting) {
     settings_.Language = "/somewhere/English.lng";
-    const LanguageList list = ListLanguages(settings_);
+    const LanguageList list = listLanguages(settings_);
     EXPECT_TRUE(list.entries.empty());
     EXPECT_EQ(list.current, -1);
     EXPECT_EQ(settings_.Language, "/somewhere/English.lng");
     settings_.langsDir = dir_ / "NoLangsFolder";
-    EXPECT_TRUE(ListLanguages(settings_).entries.empty());
+    EXPECT_TRUE(listLanguages(settings_).entries.empty());
 }
 
 // The shipped language files: every key present and non-empty (Comments may
@@ -98,14 +100,14 @@ TEST(ShippedLanguages, EveryFileHoldsEveryKey) {
     int files = 0;
     for (const auto& entry : fs::directory_iterator(langs)) {
         ++files;
-        const ProfileFile file = ProfileFile::Load(entry.path());
+        const ProfileFile file = ProfileFile::load(entry.path());
         SCOPED_TRACE(entry.path().string());
-        EXPECT_FALSE(file.Get("GENERAL", "Language").empty());
+        EXPECT_FALSE(file.get("GENERAL", "Language").empty());
         for (const auto& key : LanguageTexts::Keys()) {
-            EXPECT_NE(file.Get("GENERAL", key.name, "<missing>"), "<missing>") << key.name;
+            EXPECT_NE(file.get("GENERAL", key.name, "<missing>"), "<missing>") << key.name;
         }
         // Keys beyond the table would be typing errors.
-        const std::string text = ReadFile(entry.path());
+        const std::string text = readFile(entry.path());
         std::size_t pos = 0;
         while ((pos = text.find('\n', pos)) != std::string::npos) {
             ++pos;
@@ -124,3 +126,5 @@ TEST(ShippedLanguages, EveryFileHoldsEveryKey) {
 }
 
 }  // namespace
+
+}  // namespace harvix

@@ -5,6 +5,8 @@
 #include "app/Settings.h"
 #include "support/TestSupport.h"
 
+namespace harvix {
+
 namespace {
 
 class SettingsTest : public ::testing::Test {
@@ -22,7 +24,7 @@ protected:
 
 TEST_F(SettingsTest, FirstStartWritesAllFourteenKeysInOrder) {
     Settings s;
-    s.InitSettings();
+    s.initSettings();
     const std::string expected =
         "[GENERAL]\nMozilla=1\nMozillaCachePath=\nIE=1\nMaxthon=1\n"
         "DefaultCombPath=~/HX_FILES\nDefaultFileNameDummy=file\n"
@@ -31,81 +33,83 @@ TEST_F(SettingsTest, FirstStartWritesAllFourteenKeysInOrder) {
         "OneCopy=1\nSkipDuplicates=1\nStartWithWindowsStartUp=1\n"
         "Language=" +
         (dir_ / "prog" / "Langs" / "English.lng").string() + "\n";
-    EXPECT_EQ(ReadFile(Cfg()), expected);
+    EXPECT_EQ(readFile(Cfg()), expected);
     EXPECT_EQ(s.exeDir, dir_ / "prog");
     EXPECT_EQ(s.defaultFilterPath, dir_ / "prog" / "Filters" / "Default.flt");
     EXPECT_EQ(s.langsDir, dir_ / "prog" / "Langs");
 }
 
 TEST_F(SettingsTest, APartlyFilledFileKeepsTheOtherDefaultsAndIsCompleted) {
-    WriteFile(Cfg(), "[GENERAL]\nOneCopy=0\n");
+    writeFile(Cfg(), "[GENERAL]\nOneCopy=0\n");
     Settings s;
-    s.InitSettings();
+    s.initSettings();
     EXPECT_FALSE(s.OneCopy);
     EXPECT_TRUE(s.SkipDuplicates);
     EXPECT_EQ(s.DefaultFileNameDummy, "file");
-    const ProfileFile f = ProfileFile::Load(Cfg());
-    EXPECT_EQ(f.Get("GENERAL", "OneCopy"), "0");
-    EXPECT_EQ(f.Get("GENERAL", "NotifyProgressTransparency"), "100");
-    EXPECT_EQ(f.Get("GENERAL", "Language", "missing"), (s.langsDir / "English.lng").string());
+    const ProfileFile f = ProfileFile::load(Cfg());
+    EXPECT_EQ(f.get("GENERAL", "OneCopy"), "0");
+    EXPECT_EQ(f.get("GENERAL", "NotifyProgressTransparency"), "100");
+    EXPECT_EQ(f.get("GENERAL", "Language", "missing"), (s.langsDir / "English.lng").string());
 }
 
 TEST_F(SettingsTest, EmptyValuesKeepDefaultsAndNumbersReadLikeIntegers) {
-    WriteFile(Cfg(),
+    writeFile(Cfg(),
               "[GENERAL]\nDefaultCombPath=\nMozilla=yes\nIE=2\nMaxthon= -1 \n"
               "NotifyProgressTransparency=300abc\nShowNotifyProgressBar=0x1\n"
               "MozillaCachePath= /home/u/cache \nLanguage=/elsewhere/German.lng\n");
     Settings s;
-    s.ComputePaths();
-    s.LoadSettings();
+    s.computePaths();
+    s.loadSettings();
     EXPECT_EQ(s.DefaultCombPath, "~/HX_FILES");
     EXPECT_FALSE(s.Mozilla);  // "yes" has no digits
     EXPECT_TRUE(s.IE);
     EXPECT_TRUE(s.Maxthon);
     EXPECT_EQ(s.NotifyProgressTransparency, 300);
-    EXPECT_EQ(s.ProgressOpacity(), 44);
+    EXPECT_EQ(s.progressOpacity(), 44);
     EXPECT_FALSE(s.ShowNotifyProgressBar);  // leading 0, then stops at 'x'
     EXPECT_EQ(s.MozillaCachePath, "/home/u/cache");
     EXPECT_EQ(s.Language, "/elsewhere/German.lng");
 }
 
 TEST_F(SettingsTest, AutostartFollowsTheSetting) {
-    WriteFile(Cfg(), "[GENERAL]\nStartWithWindowsStartUp=0\n");
+    writeFile(Cfg(), "[GENERAL]\nStartWithWindowsStartUp=0\n");
     Settings s;
-    s.InitSettings();
+    s.initSettings();
     ASSERT_FALSE(fake_.autostartCalls.empty());
     for (const auto& [enable, exe] : fake_.autostartCalls) {
         EXPECT_FALSE(enable);
     }
     fake_.autostartCalls.clear();
     s.StartWithWindowsStartUp = true;
-    s.SaveSettings();
+    s.saveSettings();
     ASSERT_EQ(fake_.autostartCalls.size(), 1u);
     EXPECT_TRUE(fake_.autostartCalls[0].first);
     EXPECT_EQ(fake_.autostartCalls[0].second, fake_.exePath);
 }
 
 TEST_F(SettingsTest, SavingKeepsForeignLinesAndAnUnwritableFolderIsSilent) {
-    WriteFile(Cfg(), "; my notes\n[GENERAL]\nOneCopy=0\n[Mine]\nx=1\n");
+    writeFile(Cfg(), "; my notes\n[GENERAL]\nOneCopy=0\n[Mine]\nx=1\n");
     Settings s;
-    s.InitSettings();
-    const std::string text = ReadFile(Cfg());
+    s.initSettings();
+    const std::string text = readFile(Cfg());
     EXPECT_EQ(text.rfind("; my notes\n[GENERAL]\nOneCopy=0\n", 0), 0u);
     EXPECT_NE(text.find("[Mine]\nx=1\n"), std::string::npos);
 
     Settings elsewhere;
-    fake_.settingsFolder = dir_ / "no" / "such" / "folder";
-    elsewhere.ComputePaths();
-    EXPECT_TRUE(elsewhere.SaveSettings());
+    fake_.settingsDir = dir_ / "no" / "such" / "folder";
+    elsewhere.computePaths();
+    EXPECT_TRUE(elsewhere.saveSettings());
     EXPECT_FALSE(fs::exists(elsewhere.cfgPath));
 }
 
 TEST_F(SettingsTest, StartUpLoadsTheLanguageFile) {
-    WriteFile(dir_ / "prog" / "Langs" / "English.lng", "[GENERAL]\nTrayMenuExit=Quit\n");
+    writeFile(dir_ / "prog" / "Langs" / "English.lng", "[GENERAL]\nTrayMenuExit=Quit\n");
     Settings s;
-    s.InitSettings();
-    EXPECT_EQ(TheLanguage().TrayMenuExit, "Quit");
-    TheLanguage() = LanguageTexts();
+    s.initSettings();
+    EXPECT_EQ(theLanguage().TrayMenuExit, "Quit");
+    theLanguage() = LanguageTexts();
 }
 
 }  // namespace
+
+}  // namespace harvix

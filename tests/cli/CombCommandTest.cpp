@@ -8,6 +8,8 @@
 #include "Pictures.h"
 #include "cli/CombTestFixture.h"
 
+namespace harvix {
+
 // Filter items below name only the fields that differ from the defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
@@ -18,11 +20,11 @@ protected:
     fs::path cache = dir_ / "Cache";
     fs::path flt = dir_ / "test.flt";
 
-    Result Comb(std::vector<std::string> extra = {}) {
+    Result comb(std::vector<std::string> extra = {}) {
         std::vector<std::string> args{"comb",         "mozilla",  "--cache",
                                       cache.string(), "--filter", flt.string()};
         args.insert(args.end(), extra.begin(), extra.end());
-        return Run(args);
+        return run(args);
     }
     std::vector<std::string> Lines(const std::string& text) {
         std::vector<std::string> lines;
@@ -36,25 +38,25 @@ protected:
 };
 
 TEST_F(CombCommandTest, AMixedCacheIsCombedIntoTheItemsFolders) {
-    const std::string bigJpeg = mozcache::MakeJpeg(800, 600, 1);
-    const std::string smallJpeg = mozcache::MakeJpeg(40, 30, 2);
-    const std::string png = mozcache::MakePng(200, 150, 3);
+    const std::string bigJpeg = mozcache::makeJpeg(800, 600, 1);
+    const std::string smallJpeg = mozcache::makeJpeg(40, 30, 2);
+    const std::string png = mozcache::makePng(200, 150, 3);
     const std::string css = "body { margin: 0 }\n";
     const std::string script(50000, ';');
     {
         mozcache::CacheWriter writer(cache);
-        writer.Add(Http("http://photos.example.org/big.jpg", bigJpeg, "image/jpeg"));
-        writer.Add(Http("http://photos.example.org/thumb.jpg", smallJpeg, "image/jpeg"));
-        writer.Add(Http("http://example.org/logo.png", png, "image/png"));
-        writer.Add(Http("http://example.org/site.css", css, "text/css"));
-        writer.Add(Http("http://example.org/app.js", script, "application/javascript"));
+        writer.add(Http("http://photos.example.org/big.jpg", bigJpeg, "image/jpeg"));
+        writer.add(Http("http://photos.example.org/thumb.jpg", smallJpeg, "image/jpeg"));
+        writer.add(Http("http://example.org/logo.png", png, "image/png"));
+        writer.add(Http("http://example.org/site.css", css, "text/css"));
+        writer.add(Http("http://example.org/app.js", script, "application/javascript"));
         mozcache::Entry odd = Http("http://example.org/odd.png", png, "image/png");
         odd.zeroHash = true;
-        writer.Add(odd);
+        writer.add(odd);
     }
     const fs::path pictures = dir_ / "out" / "pictures";
     const fs::path code = dir_ / "out" / "code";
-    WriteFilter(flt, {{.type = 1,
+    writeFilter(flt, {{.type = 1,
                        .minWidth = 100,
                        .minHeight = 100,
                        .folder = pictures.string(),
@@ -62,17 +64,17 @@ TEST_F(CombCommandTest, AMixedCacheIsCombedIntoTheItemsFolders) {
                       {.type = 3, .folder = pictures.string(), .stem = "logo"},
                       {.type = 0, .url = "site.css, app.js", .folder = code.string()},
                       {.type = 0, .folder = code.string(), .disabled = true}});
-    const Result r = Comb();
+    const Result r = comb();
     ASSERT_EQ(r.code, 0) << r.err;
 
     // The small JPEG was written and removed again, so its number is free
     // for the PNG.
     EXPECT_EQ(Names(pictures), (std::vector<std::string>{"logo1.png", "photo0.jpg"}));
     EXPECT_EQ(Names(code), (std::vector<std::string>{"file0.css", "file1.js"}));
-    EXPECT_EQ(ReadFile(pictures / "photo0.jpg"), bigJpeg);
-    EXPECT_EQ(ReadFile(pictures / "logo1.png"), png);
-    EXPECT_EQ(ReadFile(code / "file0.css"), css);
-    EXPECT_EQ(ReadFile(code / "file1.js"), script);
+    EXPECT_EQ(readFile(pictures / "photo0.jpg"), bigJpeg);
+    EXPECT_EQ(readFile(pictures / "logo1.png"), png);
+    EXPECT_EQ(readFile(code / "file0.css"), css);
+    EXPECT_EQ(readFile(code / "file1.js"), script);
     EXPECT_EQ(Lines(r.out),
               (std::vector<std::string>{
                   (pictures / "photo0.jpg").string(), (pictures / "logo1.png").string(),
@@ -83,68 +85,68 @@ TEST_F(CombCommandTest, AMixedCacheIsCombedIntoTheItemsFolders) {
 }
 
 TEST_F(CombCommandTest, TheOptionsDecideCopiesAndDuplicates) {
-    const std::string png = mozcache::MakePng(30, 30);
+    const std::string png = mozcache::makePng(30, 30);
     {
         mozcache::CacheWriter writer(cache);
-        writer.Add(Http("http://a.org/p.png", png, "image/png"));
+        writer.add(Http("http://a.org/p.png", png, "image/png"));
     }
     const fs::path first = dir_ / "first";
     const fs::path second = dir_ / "second";
-    WriteFilter(flt,
+    writeFilter(flt,
                 {{.type = 3, .folder = first.string()}, {.type = 0, .folder = second.string()}});
 
-    Result r = Comb({"--one-copy", "--skip-duplicates"});
+    Result r = comb({"--one-copy", "--skip-duplicates"});
     EXPECT_EQ(Lines(r.out), std::vector<std::string>{(first / "file0.png").string()});
     EXPECT_TRUE(Names(second).empty());
     // Again: the copy equals the file already there and goes; One Copy
     // still stops at the first item.
-    r = Comb({"--one-copy", "--skip-duplicates"});
+    r = comb({"--one-copy", "--skip-duplicates"});
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(Names(first), std::vector<std::string>{"file0.png"});
     EXPECT_NE(r.err.find("0 files kept"), std::string::npos) << r.err;
 
-    r = Comb({"--no-one-copy", "--no-skip-duplicates"});
+    r = comb({"--no-one-copy", "--no-skip-duplicates"});
     EXPECT_EQ(Lines(r.out), (std::vector<std::string>{(first / "file1.png").string(),
                                                       (second / "file0.png").string()}));
-    EXPECT_EQ(ReadFile(second / "file0.png"), png);
+    EXPECT_EQ(readFile(second / "file0.png"), png);
 }
 
 TEST_F(CombCommandTest, WithoutOptionsTheSettingsDecideAndStayUnwritten) {
     {
         mozcache::CacheWriter writer(cache);
-        writer.Add(Http("http://a.org/p.png", "same bytes", "image/png"));
+        writer.add(Http("http://a.org/p.png", "same bytes", "image/png"));
     }
     const fs::path out = dir_ / "out";
-    WriteFilter(flt, {{.folder = out.string()}});
-    WriteFile(Cfg(), "[GENERAL]\nSkipDuplicates=0\nOneCopy=1\nMozillaCachePath=/nowhere\n");
-    const std::string cfg = ReadFile(Cfg());
-    Comb();
-    Comb();
+    writeFilter(flt, {{.folder = out.string()}});
+    writeFile(Cfg(), "[GENERAL]\nSkipDuplicates=0\nOneCopy=1\nMozillaCachePath=/nowhere\n");
+    const std::string cfg = readFile(Cfg());
+    comb();
+    comb();
     EXPECT_EQ(Names(out), (std::vector<std::string>{"file0.png", "file1.png"}));
-    EXPECT_EQ(ReadFile(Cfg()), cfg);
+    EXPECT_EQ(readFile(Cfg()), cfg);
 }
 
 TEST_F(CombCommandTest, TheFilterIsTheCurrentOneOfTheSettingsElseTheDefaultOne) {
     {
         mozcache::CacheWriter writer(cache);
-        writer.Add(Http("http://a.org/p.png", "bytes", "image/png"));
+        writer.add(Http("http://a.org/p.png", "bytes", "image/png"));
     }
     const fs::path fromDefault = dir_ / "from-default";
     const fs::path fromSettings = dir_ / "from-settings";
-    WriteFilter(dir_ / "prog" / "Filters" / "Default.flt", {{.folder = fromDefault.string()}});
-    WriteFilter(flt, {{.folder = fromSettings.string()}});
+    writeFilter(dir_ / "prog" / "Filters" / "Default.flt", {{.folder = fromDefault.string()}});
+    writeFilter(flt, {{.folder = fromSettings.string()}});
 
-    Result r = Run({"comb", "mozilla", "--cache", cache.string()});
+    Result r = run({"comb", "mozilla", "--cache", cache.string()});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(Names(fromDefault), std::vector<std::string>{"file0.png"});
 
-    WriteFile(Cfg(), "[GENERAL]\nFiltersFileName=" + flt.string() + "\n");
-    r = Run({"comb", "mozilla", "--cache", cache.string()});
+    writeFile(Cfg(), "[GENERAL]\nFiltersFileName=" + flt.string() + "\n");
+    r = run({"comb", "mozilla", "--cache", cache.string()});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(Names(fromSettings), std::vector<std::string>{"file0.png"});
 
-    WriteFile(Cfg(), "[GENERAL]\nFiltersFileName=" + (dir_ / "gone.flt").string() + "\n");
-    r = Run({"comb", "mozilla", "--cache", cache.string()});
+    writeFile(Cfg(), "[GENERAL]\nFiltersFileName=" + (dir_ / "gone.flt").string() + "\n");
+    r = run({"comb", "mozilla", "--cache", cache.string()});
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("gone.flt"), std::string::npos) << r.err;
 }
@@ -152,33 +154,33 @@ TEST_F(CombCommandTest, TheFilterIsTheCurrentOneOfTheSettingsElseTheDefaultOne) 
 TEST_F(CombCommandTest, SinceSkipsOlderEntries) {
     {
         mozcache::CacheWriter writer(cache);
-        writer.Add(Http("http://a.org/old.css", "old", "text/css", 1000));
-        writer.Add(Http("http://a.org/new.css", "new", "text/css", 2000));
-        writer.Add(Http("http://a.org/now.css", "now", "text/css", 3000));
+        writer.add(Http("http://a.org/old.css", "old", "text/css", 1000));
+        writer.add(Http("http://a.org/new.css", "new", "text/css", 2000));
+        writer.add(Http("http://a.org/now.css", "now", "text/css", 3000));
     }
     const fs::path out = dir_ / "out";
-    WriteFilter(flt, {{.folder = out.string()}});
-    const Result r = Comb({"--since", "2000"});
+    writeFilter(flt, {{.folder = out.string()}});
+    const Result r = comb({"--since", "2000"});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(Names(out), (std::vector<std::string>{"file0.css", "file1.css"}));
-    EXPECT_EQ(ReadFile(out / "file0.css"), "new");
+    EXPECT_EQ(readFile(out / "file0.css"), "new");
     EXPECT_NE(r.err.find("2 of 3 entries combed"), std::string::npos) << r.err;
 }
 
 TEST_F(CombCommandTest, FailuresGiveTheirExitCodes) {
     const fs::path out = dir_ / "out";
-    WriteFilter(flt, {{.folder = out.string()}});
-    Result r = Comb();  // no cache there
+    writeFilter(flt, {{.folder = out.string()}});
+    Result r = comb();  // no cache there
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("MozillaCache:"), std::string::npos);
     EXPECT_FALSE(fs::exists(out));
 
     {
         mozcache::CacheWriter writer(cache);
-        writer.Add(Http("http://a.org/p.png", "bytes", "image/png"));
+        writer.add(Http("http://a.org/p.png", "bytes", "image/png"));
     }
-    WriteFilter(flt, {{.folder = out.string()}, {.folder = "relative/folder", .disabled = true}});
-    r = Comb();
+    writeFilter(flt, {{.folder = out.string()}, {.folder = "relative/folder", .disabled = true}});
+    r = comb();
     EXPECT_EQ(r.code, 3);
     EXPECT_NE(r.err.find("FilterCache: \n"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
@@ -192,12 +194,12 @@ TEST_F(CombCommandTest, FailuresGiveTheirExitCodes) {
                                                {"--filter"},
                                                {"ie"},
                                                {"--fast"}}) {
-        r = Comb(extra);
+        r = comb(extra);
         EXPECT_EQ(r.code, 1) << extra.front();
         EXPECT_NE(r.err.find("Usage: harvix-cli comb"), std::string::npos);
     }
-    EXPECT_EQ(Run({"comb"}).code, 1);
-    EXPECT_EQ(Run({"comb", "netscape"}).code, 1);
+    EXPECT_EQ(run({"comb"}).code, 1);
+    EXPECT_EQ(run({"comb", "netscape"}).code, 1);
 }
 
 TEST(CombProgramTest, TheBuiltProgramKeepsStandardOutputForThePaths) {
@@ -206,12 +208,12 @@ TEST(CombProgramTest, TheBuiltProgramKeepsStandardOutputForThePaths) {
         mozcache::CacheWriter writer(dir / "Cache");
         mozcache::Entry entry;
         entry.key = "HTTP:http://a.org/x.png";
-        entry.data = mozcache::MakePng(10, 10);
+        entry.data = mozcache::makePng(10, 10);
         entry.values =
-            mozcache::ResponseValues(mozcache::ResponseHead({"Content-Type: image/png"}));
-        writer.Add(entry);
+            mozcache::responseValues(mozcache::ResponseHead({"Content-Type: image/png"}));
+        writer.add(entry);
     }
-    WriteFile(dir / "f.flt", "[GENERAL]\nHarvixFilter=1\n[FILTER_0]\nContentType=3\nDirectory=" +
+    writeFile(dir / "f.flt", "[GENERAL]\nHarvixFilter=1\n[FILTER_0]\nContentType=3\nDirectory=" +
                                  (dir / "out").string() + "\nFileNameDummy=pic\n");
     const std::string command = std::string("'") + HARVIX_CLI_PATH + "' comb mozilla --cache '" +
                                 (dir / "Cache").string() + "' --filter '" +
@@ -238,18 +240,18 @@ TEST_F(CombCommandTest, TheShippedDemoSampleKeepsWhatItsNotesSay) {
     const fs::path resources = fs::path(HARVIX_SOURCE_DIR) / "resources" / "demo";
     std::ifstream description(resources / "sample-cache.txt");
     ASSERT_TRUE(description);
-    const mozcache::Description sample = mozcache::ReadDescription(description, resources);
+    const mozcache::Description sample = mozcache::readDescription(description, resources);
     description.clear();
     description.seekg(0);
-    mozcache::WriteDescribedCache(description, resources, cache);
+    mozcache::writeDescribedCache(description, resources, cache);
 
     const fs::path out = dir_ / "combed";
-    std::string filter = ReadFile(resources / "Demo.flt.in");
+    std::string filter = readFile(resources / "Demo.flt.in");
     for (std::size_t at; (at = filter.find("@OUT@")) != std::string::npos;) {
         filter.replace(at, 5, out.string());
     }
-    WriteFile(flt, filter);
-    const Result r = Comb({"--one-copy", "--skip-duplicates"});
+    writeFile(flt, filter);
+    const Result r = comb({"--one-copy", "--skip-duplicates"});
     ASSERT_EQ(r.code, 0) << r.err;
 
     const std::vector<std::string> kept = Lines(r.out);
@@ -264,10 +266,12 @@ TEST_F(CombCommandTest, TheShippedDemoSampleKeepsWhatItsNotesSay) {
         // Each kept file holds the data of the entry its note names.
         for (const auto& record : sample.records) {
             if (record.url == savedUrls[i]) {
-                EXPECT_EQ(ReadFile(kept[i]), record.entry.data) << savedUrls[i];
+                EXPECT_EQ(readFile(kept[i]), record.entry.data) << savedUrls[i];
             }
         }
     }
 }
 
 }  // namespace
+
+}  // namespace harvix

@@ -14,24 +14,26 @@
 #include "cli/Command.h"
 #include "support/TestSupport.h"
 
+namespace harvix {
+
 class CliCacheTest : public ::testing::Test {
 protected:
-    CliCacheTest() : scoped_(fake_), saved_(TheSettings()) {
+    CliCacheTest() : scoped_(fake_), saved_(theSettings()) {
         fake_.exePath = dir_ / "prog" / "harvix-cli";
         fake_.localAppData = dir_ / "xdg-cache";
         fs::create_directories(dir_ / "prog");
     }
-    ~CliCacheTest() override { TheSettings() = saved_; }
+    ~CliCacheTest() override { theSettings() = saved_; }
 
     struct Result {
         int code;
         std::string out;
         std::string err;
     };
-    Result Run(const std::vector<std::string>& args) {
+    Result run(const std::vector<std::string>& args) {
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
-        const int code = RunCli(args);
+        const int code = runCli(args);
         std::fflush(stdout);
         std::fflush(stderr);
         Result result{code, ::testing::internal::GetCapturedStdout(),
@@ -44,7 +46,7 @@ protected:
         mozcache::Entry entry;
         entry.key = "HTTP:" + url;
         entry.data = data;
-        entry.values = mozcache::ResponseValues(mozcache::ResponseHead({"Content-Type: " + type}));
+        entry.values = mozcache::responseValues(mozcache::ResponseHead({"Content-Type: " + type}));
         entry.lastModified = modified;
         return entry;
     }
@@ -61,7 +63,7 @@ protected:
         std::string stem = "file";
         bool disabled = false;
     };
-    static void WriteFilter(const fs::path& path, const std::vector<Item>& items) {
+    static void writeFilter(const fs::path& path, const std::vector<Item>& items) {
         std::string text = "[GENERAL]\nHarvixFilter=1\nHint=test\n";
         for (std::size_t i = 0; i < items.size(); ++i) {
             const Item& item = items[i];
@@ -72,7 +74,7 @@ protected:
                     "\nMinHeight=" + std::to_string(item.minHeight) + "\nDirectory=" + item.folder +
                     "\nFileNameDummy=" + item.stem + "\n";
         }
-        WriteFile(path, text);
+        writeFile(path, text);
     }
 
     // The files of a folder, by name.
@@ -93,3 +95,5 @@ protected:
     ScopedPlatform scoped_;
     Settings saved_;
 };
+
+}  // namespace harvix

@@ -7,25 +7,27 @@
 #include "cli/Command.h"
 #include "support/TestSupport.h"
 
+namespace harvix {
+
 namespace {
 
 class FilterShowTest : public ::testing::Test {
 protected:
-    FilterShowTest() : scoped_(fake_), saved_(TheSettings()) {
+    FilterShowTest() : scoped_(fake_), saved_(theSettings()) {
         fake_.exePath = dir_ / "prog" / "harvix-cli";
         fs::create_directories(dir_ / "prog");
     }
-    ~FilterShowTest() override { TheSettings() = saved_; }
+    ~FilterShowTest() override { theSettings() = saved_; }
 
     struct Result {
         int code;
         std::string out;
         std::string err;
     };
-    Result Run(const std::vector<std::string>& args) {
+    Result run(const std::vector<std::string>& args) {
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
-        const int code = RunCli(args);
+        const int code = runCli(args);
         std::fflush(stdout);
         Result result{code, ::testing::internal::GetCapturedStdout(),
                       ::testing::internal::GetCapturedStderr()};
@@ -40,12 +42,12 @@ protected:
 
 TEST_F(FilterShowTest, PrintsTheHintAndOneTabbedLinePerItem) {
     const fs::path flt = dir_ / "my.flt";
-    WriteFile(flt,
+    writeFile(flt,
               "[GENERAL]\nHarvixFilter=1\nHint=Holiday pictures\n"
               "[FILTER_0]\nContentType=1\nDisabled=0\nMinSize=10000\nURL=a.com, b .net\n"
               "MinWeidth=100\nMinHeight=90\nDirectory=~/HX_FILES/%DATE%\nFileNameDummy=pic\n"
               "[FILTER_1]\nContentType=42\nDisabled=1\nMinSize=-3\n");
-    const Result r = Run({"filter", "show", flt.string()});
+    const Result r = run({"filter", "show", flt.string()});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out,
               "Hint=Holiday pictures\n"
@@ -57,7 +59,7 @@ TEST_F(FilterShowTest, PrintsTheHintAndOneTabbedLinePerItem) {
 }
 
 TEST_F(FilterShowTest, AFileThatDoesNotLoadGivesTheReasonAndExitCodeOne) {
-    WriteFile(dir_ / "plain.txt", "[GENERAL]\nHint=not marked\n");
+    writeFile(dir_ / "plain.txt", "[GENERAL]\nHint=not marked\n");
     const struct {
         std::string path;
         std::string reason;
@@ -67,7 +69,7 @@ TEST_F(FilterShowTest, AFileThatDoesNotLoadGivesTheReasonAndExitCodeOne) {
         {dir_.path().string(), "folder"},
     };
     for (const auto& c : cases) {
-        const Result r = Run({"filter", "show", c.path});
+        const Result r = run({"filter", "show", c.path});
         EXPECT_EQ(r.code, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find(c.path), std::string::npos) << r.err;
@@ -77,7 +79,7 @@ TEST_F(FilterShowTest, AFileThatDoesNotLoadGivesTheReasonAndExitCodeOne) {
                                                                   {"filter", "show"},
                                                                   {"filter", "list", "x"},
                                                                   {"filter", "show", "a", "b"}}) {
-        const Result r = Run(args);
+        const Result r = run(args);
         EXPECT_EQ(r.code, 1);
         EXPECT_NE(r.err.find("Usage: harvix-cli filter show FILE"), std::string::npos);
     }
@@ -102,3 +104,5 @@ TEST(FilterShowProgramTest, TheShippedDefaultFilterShowsFromTheBuiltProgram) {
 }
 
 }  // namespace
+
+}  // namespace harvix

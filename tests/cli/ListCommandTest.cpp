@@ -2,6 +2,8 @@
 // exit codes.
 #include "cli/CombTestFixture.h"
 
+namespace harvix {
+
 namespace {
 
 class ListCommandTest : public CliCacheTest {};
@@ -10,18 +12,18 @@ TEST_F(ListCommandTest, PrintsOneTabbedLinePerEntryInMapOrder) {
     const fs::path cache = dir_ / "Cache";
     {
         mozcache::CacheWriter writer(cache);
-        writer.Add(Http("http://a.org/one.png", std::string(300, 'p'), "image/png", 1300000000));
+        writer.add(Http("http://a.org/one.png", std::string(300, 'p'), "image/png", 1300000000));
         mozcache::Entry big = Http("http://a.org/two.html", std::string(20000, 'h'),
                                    "text/html; charset=utf-8", 1300000001);
         big.hash = 0x0A1B2C3D;
         big.generation = 12;
-        writer.Add(big);
+        writer.add(big);
         mozcache::Entry skipped = Http("http://a.org/skipped", "x", "text/css");
         skipped.key = "other:key";
-        writer.Add(skipped);
-        writer.Add(Http("http://a.org/odd\tname\n", "abc", "text/plain", 7));
+        writer.add(skipped);
+        writer.add(Http("http://a.org/odd\tname\n", "abc", "text/plain", 7));
     }
-    const Result r = Run({"list", "mozilla", "--cache", cache.string()});
+    const Result r = run({"list", "mozilla", "--cache", cache.string()});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out,
               "0\t3\t300\t1300000000\t_CACHE_001\thttp://a.org/one.png\n"
@@ -39,29 +41,29 @@ TEST_F(ListCommandTest, TheCacheIsTheGivenOneElseTheRememberedOneElseTheDiscover
          {std::pair{remembered, "http://remembered/"}, std::pair{discovered, "http://discovered/"},
           std::pair{given, "http://given/"}}) {
         mozcache::CacheWriter writer(folder);
-        writer.Add(Http(url, "data", "text/plain"));
+        writer.add(Http(url, "data", "text/plain"));
     }
-    Result r = Run({"list", "mozilla"});
+    Result r = run({"list", "mozilla"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("http://discovered/"), std::string::npos) << r.out;
 
-    WriteFile(Cfg(), "[GENERAL]\nMozillaCachePath=" + remembered.string() + "\n");
-    const std::string cfg = ReadFile(Cfg());
-    r = Run({"list", "firefox"});
+    writeFile(Cfg(), "[GENERAL]\nMozillaCachePath=" + remembered.string() + "\n");
+    const std::string cfg = readFile(Cfg());
+    r = run({"list", "firefox"});
     EXPECT_NE(r.out.find("http://remembered/"), std::string::npos) << r.out;
-    r = Run({"list", "--cache", given.string(), "mozilla"});
+    r = run({"list", "--cache", given.string(), "mozilla"});
     EXPECT_NE(r.out.find("http://given/"), std::string::npos) << r.out;
-    EXPECT_EQ(ReadFile(Cfg()), cfg);  // read, never written
+    EXPECT_EQ(readFile(Cfg()), cfg);  // read, never written
 }
 
 TEST_F(ListCommandTest, ACacheThatCannotBeOpenedGivesTheErrorTextAndExitCodeTwo) {
-    const Result r = Run({"list", "mozilla", "--cache", (dir_ / "nothing").string()});
+    const Result r = run({"list", "mozilla", "--cache", (dir_ / "nothing").string()});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("MozillaCache: \n"), std::string::npos) << r.err;
 
     // No profile to discover either.
-    const Result none = Run({"list", "mozilla"});
+    const Result none = run({"list", "mozilla"});
     EXPECT_EQ(none.code, 2);
     EXPECT_NE(none.err.find("MozillaCache:"), std::string::npos);
 }
@@ -75,7 +77,7 @@ TEST_F(ListCommandTest, BadArgumentsAreUsageErrors) {
                                                {"list", "mozilla", "ie"},
                                                {"list", "mozilla", "--cache", "a", "--cache", "b"},
                                                {"list", "mozilla", "--verbose"}}) {
-        const Result r = Run(args);
+        const Result r = run(args);
         EXPECT_EQ(r.code, 1) << args.size();
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("Usage: harvix-cli list"), std::string::npos);
@@ -83,3 +85,5 @@ TEST_F(ListCommandTest, BadArgumentsAreUsageErrors) {
 }
 
 }  // namespace
+
+}  // namespace harvix

@@ -6,8 +6,10 @@
 #include "CacheWriter.h"
 #include "app/Profile.h"
 #include "cli/CombTestFixture.h"
-#include "engine/BrowserActivity.h"
+#include "engine/BrowserMonitor.h"
 #include "support/ChildProcess.h"
+
+namespace harvix {
 
 // Filter items below name only the fields that differ from the defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -27,7 +29,7 @@ TEST_F(WatchCommandTest, BadArgumentsAreUsageErrors) {
           {"watch", "--period"},
           {"watch", "--period", "10", "--period", "20"},
           {"watch", "mozilla"}}) {
-        const Result result = Run(args);
+        const Result result = run(args);
         EXPECT_EQ(result.code, kExitUsage) << args.back();
         EXPECT_NE(result.err.find("Usage: harvix-cli watch [--period MS]"), std::string::npos);
         EXPECT_TRUE(result.out.empty());
@@ -35,19 +37,19 @@ TEST_F(WatchCommandTest, BadArgumentsAreUsageErrors) {
 }
 
 TEST_F(WatchCommandTest, NothingToWatchOrNoFilterEndsAtOnce) {
-    WriteFile(Cfg(), "[GENERAL]\nMozilla=0\nIE=0\nMaxthon=0\n");
-    Result result = Run({"watch"});
+    writeFile(Cfg(), "[GENERAL]\nMozilla=0\nIE=0\nMaxthon=0\n");
+    Result result = run({"watch"});
     EXPECT_EQ(result.code, kExitUsage);
     EXPECT_NE(result.err.find("no browser is switched on"), std::string::npos);
 
     const std::string cfg =
         "[GENERAL]\nMozilla=1\nFiltersFileName=" + (dir_ / "missing.flt").string() + "\n";
-    WriteFile(Cfg(), cfg);
-    result = Run({"watch", "--period", "10"});
+    writeFile(Cfg(), cfg);
+    result = run({"watch", "--period", "10"});
     EXPECT_EQ(result.code, kExitUsage);
     EXPECT_NE(result.err.find("missing.flt: cannot be loaded"), std::string::npos) << result.err;
     // Read, never written.
-    EXPECT_EQ(ReadFile(Cfg()), cfg);
+    EXPECT_EQ(readFile(Cfg()), cfg);
 }
 
 // harvix-cli as a process of its own, with its program folder (and so its
@@ -57,34 +59,34 @@ protected:
     ThreadedWatchCommand() {
         fs::create_directories(dir_ / "prog" / "Langs");
         fs::copy_file(HARVIX_CLI_PATH, Cli());
-        WriteFilter(dir_ / "all.flt", {{.folder = (dir_ / "out").string()}});
+        writeFilter(dir_ / "all.flt", {{.folder = (dir_ / "out").string()}});
     }
     fs::path Cli() const { return dir_ / "prog" / "harvix-cli"; }
-    std::string Out() const { return ReadFile(dir_ / "out.txt"); }
-    std::string Err() const { return ReadFile(dir_ / "err.txt"); }
+    std::string Out() const { return readFile(dir_ / "out.txt"); }
+    std::string Err() const { return readFile(dir_ / "err.txt"); }
     std::unique_ptr<Program> Watch(const std::vector<std::string>& args) {
         std::vector<std::string> words{"watch"};
         words.insert(words.end(), args.begin(), args.end());
         return std::make_unique<Program>(Cli(), words, dir_ / "out.txt", dir_ / "err.txt");
     }
     bool ErrHas(const std::string& text) const {
-        return WaitUntil([&] { return Err().find(text) != std::string::npos; });
+        return waitUntil([&] { return Err().find(text) != std::string::npos; });
     }
 
     ExclusiveProcessTable exclusive_;
 };
 
 TEST_F(ThreadedWatchCommand, CombsWhatTheBrowserCachedWhenItClosesUntilInterrupted) {
-    const auto now = static_cast<uint32_t>(CBrowserActivity::SystemSeconds());
+    const auto now = static_cast<uint32_t>(BrowserMonitor::systemSeconds());
     {
         mozcache::CacheWriter writer(dir_ / "Cache");
-        writer.Add(Http("http://example.org/old.png", "old bytes", "image/png", now - 86400));
-        writer.Add(Http("http://example.org/new.png", "new bytes", "image/png", now + 86400));
+        writer.add(Http("http://example.org/old.png", "old bytes", "image/png", now - 86400));
+        writer.add(Http("http://example.org/new.png", "new bytes", "image/png", now + 86400));
     }
     const std::string cfg = "[GENERAL]\nMozilla=1\nMozillaCachePath=" + (dir_ / "Cache").string() +
                             "\nIE=0\nMaxthon=0\nFiltersFileName=" + (dir_ / "all.flt").string() +
                             "\n";
-    WriteFile(Cfg(), cfg);
+    writeFile(Cfg(), cfg);
 
     ChildProcess firefox(dir_ / "bin", "firefox");
     const auto watch = Watch({"--period", "10"});
@@ -94,24 +96,26 @@ TEST_F(ThreadedWatchCommand, CombsWhatTheBrowserCachedWhenItClosesUntilInterrupt
 
     ASSERT_TRUE(ErrHas("Mozilla Firefox: 1 file kept")) << Err();
     EXPECT_EQ(Out(), (dir_ / "out" / "file0.png").string() + "\n");
-    EXPECT_EQ(ReadFile(dir_ / "out" / "file0.png"), "new bytes");
+    EXPECT_EQ(readFile(dir_ / "out" / "file0.png"), "new bytes");
     EXPECT_NE(Err().find("Mozilla Firefox has closed; combing its cache"), std::string::npos);
 
     watch->Signal(SIGINT);
-    EXPECT_EQ(watch->Wait(), kExitOk) << Err();
+    EXPECT_EQ(watch->wait(), kExitOk) << Err();
     EXPECT_NE(Err().find("stopping"), std::string::npos);
-    EXPECT_EQ(ReadFile(Cfg()), cfg);  // the settings file is never written
+    EXPECT_EQ(readFile(Cfg()), cfg);  // the settings file is never written
 }
 
 TEST_F(ThreadedWatchCommand, SigtermEndsItPromptlyAtTheProgramsPeriod) {
-    WriteFile(Cfg(), "[GENERAL]\nFiltersFileName=" + (dir_ / "all.flt").string() + "\n");
+    writeFile(Cfg(), "[GENERAL]\nFiltersFileName=" + (dir_ / "all.flt").string() + "\n");
     const auto watch = Watch({});
     ASSERT_TRUE(ErrHas("watching Mozilla Firefox, Microsoft Internet Explorer, Maxthon")) << Err();
     const auto start = std::chrono::steady_clock::now();
     watch->Signal(SIGTERM);
-    EXPECT_EQ(watch->Wait(), kExitOk) << Err();
+    EXPECT_EQ(watch->wait(), kExitOk) << Err();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
     EXPECT_TRUE(Out().empty());
 }
 
 }  // namespace
+
+}  // namespace harvix

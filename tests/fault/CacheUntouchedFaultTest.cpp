@@ -14,12 +14,14 @@
 #include "Pictures.h"
 #include "app/Settings.h"
 #include "fault/FaultSupport.h"
-#include "filter/CacheFilter.h"
+#include "filter/FilterSet.h"
 #include "platform/Text.h"
-#include "readers/IECache.h"
-#include "readers/MozillaCache.h"
-#include "readers/UrlCacheMsiecf.h"
+#include "readers/FirefoxCacheReader.h"
+#include "readers/MsiecfUrlCache.h"
+#include "readers/UrlCacheReader.h"
 #include "support/TestSupport.h"
+
+namespace harvix {
 
 namespace {
 
@@ -28,11 +30,11 @@ const fs::path kContentIndex =
 
 class CacheUntouchedFaultTest : public ::testing::Test {
 protected:
-    CacheUntouchedFaultTest() : savedSettings_(TheSettings()) {
-        TheSettings().OneCopy = false;  // every matching item takes a copy
-        TheSettings().SkipDuplicates = true;
+    CacheUntouchedFaultTest() : savedSettings_(theSettings()) {
+        theSettings().OneCopy = false;  // every matching item takes a copy
+        theSettings().SkipDuplicates = true;
     }
-    ~CacheUntouchedFaultTest() override { TheSettings() = savedSettings_; }
+    ~CacheUntouchedFaultTest() override { theSettings() = savedSettings_; }
 
     // Everything, pictures of at least 10 x 10 (smaller copies are removed
     // again), png only into the same folder as everything (duplicates), and
@@ -40,12 +42,12 @@ protected:
     void MakeFilter(const fs::path& out) {
         auto add = [&](int32_t type, int32_t minWidth, const std::string& url,
                        const std::string& folder, const std::string& stem) {
-            auto* item = filter_.InsertItem(nullptr, -1);
+            auto* item = filter_.insertItem(nullptr, -1);
             item->contentType = type;
             item->minWidth = minWidth;
             item->minHeight = minWidth;
             item->url = url;
-            item->directoryTemplate = PathToUtf8(out / folder);
+            item->directoryTemplate = pathToUtf8(out / folder);
             item->fileNameDummy = stem;
         };
         add(0, 0, "", "all", "file");
@@ -66,7 +68,7 @@ protected:
 
     Settings savedSettings_;
     ScopedRecordingNotifier notifier_;
-    CCacheFilter filter_;
+    FilterSet filter_;
 };
 
 void WriteFirefoxCache(const fs::path& cache) {
@@ -77,17 +79,17 @@ void WriteFirefoxCache(const fs::path& cache) {
         mozcache::Entry entry;
         entry.key = "HTTP:" + url;
         entry.data = data;
-        entry.values = mozcache::ResponseValues(mozcache::ResponseHead({"Content-Type: " + type}));
+        entry.values = mozcache::responseValues(mozcache::ResponseHead({"Content-Type: " + type}));
         entry.lastModified = 1325376000;
         entry.dataPlace = place;
         entry.layout = layout;
-        writer.Add(entry);
+        writer.add(entry);
     };
-    add("http://a.example/big.png", mozcache::MakePng(64, 48, 1), "image/png", Place::Auto);
-    add("http://a.example/small.gif", mozcache::MakeGif(4, 4, 2), "image/gif", Place::Block1);
-    add("http://a.example/again.png", mozcache::MakePng(64, 48, 1), "image/png", Place::Block3);
-    add("http://b.example/photo.jpg", mozcache::MakeJpeg(40, 30, 3), "image/jpeg", Place::Separate);
-    add("http://b.example/hex.bmp", mozcache::MakeBmp(20, 20, 4), "image/bmp", Place::Separate,
+    add("http://a.example/big.png", mozcache::makePng(64, 48, 1), "image/png", Place::Auto);
+    add("http://a.example/small.gif", mozcache::makeGif(4, 4, 2), "image/gif", Place::Block1);
+    add("http://a.example/again.png", mozcache::makePng(64, 48, 1), "image/png", Place::Block3);
+    add("http://b.example/photo.jpg", mozcache::makeJpeg(40, 30, 3), "image/jpeg", Place::Separate);
+    add("http://b.example/hex.bmp", mozcache::makeBmp(20, 20, 4), "image/bmp", Place::Separate,
         mozcache::Layout::Hex);
     add("http://c.example/page.html", "<html>" + std::string(5000, 'h') + "</html>", "text/html",
         Place::Separate, mozcache::Layout::Decimal);
@@ -96,8 +98,8 @@ void WriteFirefoxCache(const fs::path& cache) {
     odd.key = "HTTP:http://c.example/nowhere";
     odd.dataLocation = 0x33FFFFFFu;  // blocks past the end of the file
     odd.dataSize = 500;
-    writer.Add(odd);
-    writer.Finish();
+    writer.add(odd);
+    writer.finish();
 }
 
 TEST_F(CacheUntouchedFaultTest, FirefoxCacheFilesAreTheSameAfterARun) {
@@ -105,27 +107,27 @@ TEST_F(CacheUntouchedFaultTest, FirefoxCacheFilesAreTheSameAfterARun) {
     const fs::path cache = temp / "Cache";
     const fs::path out = temp / "out";
     WriteFirefoxCache(cache);
-    AgeFiles(cache);
-    const auto before = SnapshotFolder(cache);
+    ageFiles(cache);
+    const auto before = snapshotFolder(cache);
     ASSERT_GE(before.size(), 8u);
 
     MakeFilter(out);
-    CMozillaCache reader;
-    reader.cacheFolder = PathToUtf8(cache);
-    ASSERT_TRUE(reader.TryOpen());
-    reader.LoadEntries();
+    FirefoxCacheReader reader;
+    reader.cacheFolder = pathToUtf8(cache);
+    ASSERT_TRUE(reader.tryOpen());
+    reader.loadEntries();
     ASSERT_EQ(reader.entries.size(), 8u);
-    EXPECT_TRUE(filter_.Comb(&reader));
-    reader.Close();
+    EXPECT_TRUE(filter_.comb(&reader));
+    reader.close();
     EXPECT_GE(Kept(out), 10u);
-    EXPECT_EQ(SnapshotFolder(cache), before);
+    EXPECT_EQ(snapshotFolder(cache), before);
 
     // A second run over the same folders (names taken, duplicates found).
-    ASSERT_TRUE(reader.TryOpen());
-    reader.LoadEntries();
-    EXPECT_TRUE(filter_.Comb(&reader));
-    reader.Close();
-    EXPECT_EQ(SnapshotFolder(cache), before);
+    ASSERT_TRUE(reader.tryOpen());
+    reader.loadEntries();
+    EXPECT_TRUE(filter_.comb(&reader));
+    reader.close();
+    EXPECT_EQ(snapshotFolder(cache), before);
 }
 
 TEST_F(CacheUntouchedFaultTest, FirefoxCacheFilesAreTheSameAfterACommandLineRun) {
@@ -133,11 +135,11 @@ TEST_F(CacheUntouchedFaultTest, FirefoxCacheFilesAreTheSameAfterACommandLineRun)
     const fs::path cache = temp / "Cache";
     const fs::path out = temp / "out";
     WriteFirefoxCache(cache);
-    AgeFiles(cache);
-    const auto before = SnapshotFolder(cache);
+    ageFiles(cache);
+    const auto before = snapshotFolder(cache);
     MakeFilter(out);
     const fs::path filterFile = temp / "all.flt";
-    ASSERT_TRUE(filter_.Save(PathToUtf8(filterFile)));
+    ASSERT_TRUE(filter_.save(pathToUtf8(filterFile)));
 
     const fs::path home = temp / "home";
     fs::create_directories(home);
@@ -146,31 +148,31 @@ TEST_F(CacheUntouchedFaultTest, FirefoxCacheFilesAreTheSameAfterACommandLineRun)
         "' XDG_CACHE_HOME='" + (home / ".cache").string() + "' '" + HARVIX_CLI_PATH +
         "' comb firefox --no-one-copy --cache '" + cache.string() + "' --filter '" +
         filterFile.string() + "' > '" + (temp / "cli.out").string() + "' 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0) << ReadFile(temp / "cli.out");
-    EXPECT_GE(Kept(out), 10u) << ReadFile(temp / "cli.out");
-    EXPECT_EQ(SnapshotFolder(cache), before);
+    EXPECT_EQ(std::system(command.c_str()), 0) << readFile(temp / "cli.out");
+    EXPECT_GE(Kept(out), 10u) << readFile(temp / "cli.out");
+    EXPECT_EQ(snapshotFolder(cache), before);
 }
 
 // Lays out a copy of the real index with a picture for every file it names.
 void LayOutUrlCache(const fs::path& container, const std::string& indexBytes) {
     fs::create_directories(container);
-    WriteFile(container / "index.dat", indexBytes);
-    CIECache reader(std::make_unique<CMsiecfUrlCache>(container / "index.dat"));
-    ASSERT_TRUE(reader.TryOpen());
-    reader.LoadEntries();
+    writeFile(container / "index.dat", indexBytes);
+    UrlCacheReader reader(std::make_unique<MsiecfUrlCache>(container / "index.dat"));
+    ASSERT_TRUE(reader.tryOpen());
+    reader.loadEntries();
     ASSERT_GT(reader.entries.size(), 10u);
     int n = 0;
     for (const auto& entry : reader.entries) {
-        const fs::path file = PathFromUtf8(entry->dataFile);
+        const fs::path file = pathFromUtf8(entry->dataFile);
         fs::create_directories(file.parent_path());
         // Some pictures twice, so that the duplicate test has work.
-        WriteFile(file, mozcache::MakePng(8 + (n % 5) * 4, 12, static_cast<uint32_t>(n % 7)));
+        writeFile(file, mozcache::makePng(8 + (n % 5) * 4, 12, static_cast<uint32_t>(n % 7)));
         ++n;
     }
 }
 
 TEST_F(CacheUntouchedFaultTest, UrlCacheFilesAreTheSameAfterARun) {
-    const std::string index = ReadFile(kContentIndex);
+    const std::string index = readFile(kContentIndex);
     ASSERT_GT(index.size(), 1000u) << "no index.dat in the shared test data";
     std::string wine = index;
     wine.replace(0, 28, std::string("WINE URLCache Ver 0.2012001\0", 28));
@@ -182,21 +184,23 @@ TEST_F(CacheUntouchedFaultTest, UrlCacheFilesAreTheSameAfterARun) {
         if (HasFatalFailure()) {
             return;
         }
-        AgeFiles(container);
-        const auto before = SnapshotFolder(container);
+        ageFiles(container);
+        const auto before = snapshotFolder(container);
 
-        filter_.Clear();
+        filter_.clear();
         MakeFilter(out);
         for (int run = 0; run < 2; ++run) {
-            CIECache reader(std::make_unique<CMsiecfUrlCache>(container));
-            ASSERT_TRUE(reader.TryOpen());
-            reader.LoadEntries();
-            EXPECT_TRUE(filter_.Comb(&reader));
-            reader.Close();
+            UrlCacheReader reader(std::make_unique<MsiecfUrlCache>(container));
+            ASSERT_TRUE(reader.tryOpen());
+            reader.loadEntries();
+            EXPECT_TRUE(filter_.comb(&reader));
+            reader.close();
         }
         EXPECT_GE(Kept(out), 19u);
-        EXPECT_EQ(SnapshotFolder(container), before);
+        EXPECT_EQ(snapshotFolder(container), before);
     }
 }
 
 }  // namespace
+
+}  // namespace harvix

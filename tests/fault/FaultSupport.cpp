@@ -13,6 +13,8 @@
 
 #include "support/TestSupport.h"
 
+namespace harvix {
+
 namespace {
 
 // Once per process: a mount namespace of its own whose mounts do not
@@ -57,7 +59,7 @@ TmpfsMount::~TmpfsMount() {
     }
 }
 
-bool TmpfsMount::SetReadOnly(bool readOnly) {
+bool TmpfsMount::setReadOnly(bool readOnly) {
     if (!mounted_) {
         return false;
     }
@@ -69,7 +71,7 @@ bool TmpfsMount::SetReadOnly(bool readOnly) {
     return mount("tmpfs", where_.c_str(), "tmpfs", flags, options.c_str()) == 0;
 }
 
-std::uintmax_t FillDisk(const fs::path& folder, const std::string& name) {
+std::uintmax_t fillDisk(const fs::path& folder, const std::string& name) {
     const fs::path path = folder / name;
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -88,7 +90,7 @@ std::uintmax_t FillDisk(const fs::path& folder, const std::string& name) {
     return written;
 }
 
-std::map<std::string, FileState> SnapshotFolder(const fs::path& folder) {
+std::map<std::string, FileState> snapshotFolder(const fs::path& folder) {
     std::map<std::string, FileState> files;
     std::error_code ec;
     for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -103,14 +105,14 @@ std::map<std::string, FileState> SnapshotFolder(const fs::path& folder) {
         state.ctimeNs = Nanoseconds(info.st_ctim);
         state.inode = info.st_ino;
         if (S_ISREG(info.st_mode)) {
-            state.bytes = ReadFile(it->path());
+            state.bytes = readFile(it->path());
         }
         files[fs::relative(it->path(), folder).string()] = std::move(state);
     }
     return files;
 }
 
-void AgeFiles(const fs::path& folder) {
+void ageFiles(const fs::path& folder) {
     const struct timespec times[2] = {{1325376000, 0}, {1325376000, 0}};
     std::error_code ec;
     for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -119,7 +121,7 @@ void AgeFiles(const fs::path& folder) {
     utimensat(AT_FDCWD, folder.c_str(), times, 0);
 }
 
-std::size_t CountTemporaryFiles(const fs::path& folder) {
+std::size_t countTemporaryFiles(const fs::path& folder) {
     std::size_t count = 0;
     std::error_code ec;
     for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -132,3 +134,5 @@ std::size_t CountTemporaryFiles(const fs::path& folder) {
     }
     return count;
 }
+
+}  // namespace harvix

@@ -10,6 +10,8 @@
 #include <map>
 #include <string>
 
+namespace harvix {
+
 namespace fs = std::filesystem;
 
 // A tmpfs of a given size mounted on a folder, unmounted when the object
@@ -28,7 +30,7 @@ public:
     // Why the mount failed, for the skip message.
     const std::string& failure() const { return failure_; }
     // The file system refuses (or takes again) every write from now on.
-    bool SetReadOnly(bool readOnly);
+    bool setReadOnly(bool readOnly);
 
 private:
     fs::path where_;
@@ -39,7 +41,7 @@ private:
 
 // Writes into `folder` until its file system is full; returns the bytes
 // written.
-std::uintmax_t FillDisk(const fs::path& folder, const std::string& name = "filler");
+std::uintmax_t fillDisk(const fs::path& folder, const std::string& name = "filler");
 
 // One file as a test sees it: its bytes and everything a write would change.
 struct FileState {
@@ -54,12 +56,14 @@ struct FileState {
 
 // Every file and folder below `folder`, by relative path (folders with empty
 // bytes). Symbolic links are recorded, not followed.
-std::map<std::string, FileState> SnapshotFolder(const fs::path& folder);
+std::map<std::string, FileState> snapshotFolder(const fs::path& folder);
 
 // Sets the modification time of every file below `folder` to a fixed past
 // moment, so that a write in the test's second would show.
-void AgeFiles(const fs::path& folder);
+void ageFiles(const fs::path& folder);
 
 // Names in `folder` that a failed or half-done write would leave: the
 // temporary files of the atomic writer and of the readers' copies.
-std::size_t CountTemporaryFiles(const fs::path& folder);
+std::size_t countTemporaryFiles(const fs::path& folder);
+
+}  // namespace harvix

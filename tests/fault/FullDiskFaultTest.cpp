@@ -13,37 +13,39 @@
 #include "app/Profile.h"
 #include "app/Settings.h"
 #include "fault/FaultSupport.h"
-#include "filter/CacheFilter.h"
+#include "filter/FilterSet.h"
 #include "platform/AtomicFile.h"
 #include "platform/Text.h"
-#include "readers/IECache.h"
-#include "readers/MozillaCache.h"
+#include "readers/FirefoxCacheReader.h"
+#include "readers/UrlCacheReader.h"
 #include "support/TestSupport.h"
+
+namespace harvix {
 
 namespace {
 
 // Resets the injected write failure however the test ends.
 struct InjectedWriteFailure {
     explicit InjectedWriteFailure(long long afterBytes) {
-        SetAtomicWriteFailureForTesting(afterBytes);
+        setAtomicWriteFailureForTesting(afterBytes);
     }
-    ~InjectedWriteFailure() { SetAtomicWriteFailureForTesting(-1); }
+    ~InjectedWriteFailure() { setAtomicWriteFailureForTesting(-1); }
     InjectedWriteFailure(const InjectedWriteFailure&) = delete;
     InjectedWriteFailure& operator=(const InjectedWriteFailure&) = delete;
 };
 
 class FullDiskFaultTest : public ::testing::Test {
 protected:
-    FullDiskFaultTest() : scoped_(fake_), savedSettings_(TheSettings()) {}
-    ~FullDiskFaultTest() override { TheSettings() = savedSettings_; }
+    FullDiskFaultTest() : scoped_(fake_), savedSettings_(theSettings()) {}
+    ~FullDiskFaultTest() override { theSettings() = savedSettings_; }
 
     // A filter set of `count` items whose texts are long enough that a new
     // file never fits where the old one was.
-    static void FillFilter(CCacheFilter& filter, int count, const std::string& tag) {
-        filter.Clear();
+    static void FillFilter(FilterSet& filter, int count, const std::string& tag) {
+        filter.clear();
         filter.hint = "set " + tag;
         for (int i = 0; i < count; ++i) {
-            auto* item = filter.InsertItem(nullptr, -1);
+            auto* item = filter.insertItem(nullptr, -1);
             item->contentType = i % 19;
             item->url = tag + std::string(200, 'u') + std::to_string(i);
             item->directoryTemplate = "/tmp/" + tag + "/" + std::to_string(i);
@@ -70,49 +72,49 @@ TEST_F(FullDiskFaultTest, SavesOntoAFullFileSystemKeepTheOldFiles) {
     Settings settings;
     settings.cfgPath = folder / "Harvix.cfg";
     settings.DefaultCombPath = "/old/folder";
-    ASSERT_TRUE(settings.SaveSettings());
-    CCacheFilter filter;
+    ASSERT_TRUE(settings.saveSettings());
+    FilterSet filter;
     FillFilter(filter, 3, "old");
-    const std::string filterPath = PathToUtf8(folder / "Pictures.flt");
-    ASSERT_TRUE(filter.Save(filterPath));
-    const std::string oldSettings = ReadFile(settings.cfgPath);
-    const std::string oldFilter = ReadFile(folder / "Pictures.flt");
+    const std::string filterPath = pathToUtf8(folder / "Pictures.flt");
+    ASSERT_TRUE(filter.save(filterPath));
+    const std::string oldSettings = readFile(settings.cfgPath);
+    const std::string oldFilter = readFile(folder / "Pictures.flt");
     ASSERT_NE(oldSettings.find("/old/folder"), std::string::npos);
 
-    ASSERT_GT(FillDisk(folder), 0u);
-    TheSettings().FiltersFileName = "/the/current/filter.flt";
+    ASSERT_GT(fillDisk(folder), 0u);
+    theSettings().FiltersFileName = "/the/current/filter.flt";
 
     // Every save fails, reports it where it can, and changes nothing.
     settings.DefaultCombPath = "/new/folder/" + std::string(6000, 'n');
-    settings.SaveSettings();  // never reports a failure
-    EXPECT_EQ(ReadFile(settings.cfgPath), oldSettings);
+    settings.saveSettings();  // never reports a failure
+    EXPECT_EQ(readFile(settings.cfgPath), oldSettings);
     FillFilter(filter, 40, "new");
-    EXPECT_FALSE(filter.Save(filterPath));
-    EXPECT_EQ(ReadFile(folder / "Pictures.flt"), oldFilter);
-    EXPECT_EQ(TheSettings().FiltersFileName, "/the/current/filter.flt");
-    EXPECT_FALSE(filter.Save(PathToUtf8(folder / "Other.flt")));
+    EXPECT_FALSE(filter.save(filterPath));
+    EXPECT_EQ(readFile(folder / "Pictures.flt"), oldFilter);
+    EXPECT_EQ(theSettings().FiltersFileName, "/the/current/filter.flt");
+    EXPECT_FALSE(filter.save(pathToUtf8(folder / "Other.flt")));
     EXPECT_FALSE(fs::exists(folder / "Other.flt"));
     EXPECT_FALSE(
-        WriteProfileString(settings.cfgPath, "GENERAL", "Language", std::string(5000, 'x')));
-    EXPECT_EQ(ReadFile(settings.cfgPath), oldSettings);
-    EXPECT_EQ(CountTemporaryFiles(folder), 0u);
+        writeProfileString(settings.cfgPath, "GENERAL", "Language", std::string(5000, 'x')));
+    EXPECT_EQ(readFile(settings.cfgPath), oldSettings);
+    EXPECT_EQ(countTemporaryFiles(folder), 0u);
 
     // The old files still load as they were.
-    CCacheFilter reloaded;
-    ASSERT_TRUE(reloaded.Load(filterPath, false));
+    FilterSet reloaded;
+    ASSERT_TRUE(reloaded.load(filterPath, false));
     EXPECT_EQ(reloaded.items.size(), 3u);
     EXPECT_EQ(reloaded.hint, "set old");
     Settings reread;
     reread.cfgPath = settings.cfgPath;
-    reread.LoadSettings();
+    reread.loadSettings();
     EXPECT_EQ(reread.DefaultCombPath, "/old/folder");
 
     // With room again, the same saves go through.
     fs::remove(folder / "filler");
-    settings.SaveSettings();
-    EXPECT_NE(ReadFile(settings.cfgPath).find("/new/folder/"), std::string::npos);
-    EXPECT_TRUE(filter.Save(filterPath));
-    ASSERT_TRUE(reloaded.Load(filterPath, false));
+    settings.saveSettings();
+    EXPECT_NE(readFile(settings.cfgPath).find("/new/folder/"), std::string::npos);
+    EXPECT_TRUE(filter.save(filterPath));
+    ASSERT_TRUE(reloaded.load(filterPath, false));
     EXPECT_EQ(reloaded.items.size(), 40u);
 }
 
@@ -121,13 +123,13 @@ TEST_F(FullDiskFaultTest, InjectedWriteFailuresAtEveryPointKeepTheOldFiles) {
     Settings settings;
     settings.cfgPath = temp / "Harvix.cfg";
     settings.DefaultCombPath = "/old/folder";
-    ASSERT_TRUE(settings.SaveSettings());
-    CCacheFilter filter;
+    ASSERT_TRUE(settings.saveSettings());
+    FilterSet filter;
     FillFilter(filter, 2, "old");
-    const std::string filterPath = PathToUtf8(temp / "Set.flt");
-    ASSERT_TRUE(filter.Save(filterPath));
-    const std::string oldSettings = ReadFile(settings.cfgPath);
-    const std::string oldFilter = ReadFile(temp / "Set.flt");
+    const std::string filterPath = pathToUtf8(temp / "Set.flt");
+    ASSERT_TRUE(filter.save(filterPath));
+    const std::string oldSettings = readFile(settings.cfgPath);
+    const std::string oldFilter = readFile(temp / "Set.flt");
 
     settings.DefaultCombPath = "/new/folder";
     FillFilter(filter, 5, "new");
@@ -136,22 +138,22 @@ TEST_F(FullDiskFaultTest, InjectedWriteFailuresAtEveryPointKeepTheOldFiles) {
     const auto smaller = static_cast<long long>(std::min(oldSettings.size(), oldFilter.size()));
     for (const long long after : {0ll, 1ll, smaller / 2, smaller - 1}) {
         InjectedWriteFailure failure(after);
-        settings.SaveSettings();
-        EXPECT_EQ(ReadFile(settings.cfgPath), oldSettings) << after;
-        EXPECT_FALSE(filter.Save(filterPath)) << after;
-        EXPECT_EQ(ReadFile(temp / "Set.flt"), oldFilter) << after;
-        EXPECT_FALSE(filter.Save(PathToUtf8(temp / "New.flt"))) << after;
+        settings.saveSettings();
+        EXPECT_EQ(readFile(settings.cfgPath), oldSettings) << after;
+        EXPECT_FALSE(filter.save(filterPath)) << after;
+        EXPECT_EQ(readFile(temp / "Set.flt"), oldFilter) << after;
+        EXPECT_FALSE(filter.save(pathToUtf8(temp / "New.flt"))) << after;
         EXPECT_FALSE(fs::exists(temp / "New.flt")) << after;
-        EXPECT_EQ(CountTemporaryFiles(temp.path()), 0u) << after;
+        EXPECT_EQ(countTemporaryFiles(temp.path()), 0u) << after;
     }
     // A failure in the write to a missing file leaves no file at all.
     {
         InjectedWriteFailure failure(3);
-        EXPECT_FALSE(WriteProfileString(temp / "fresh.cfg", "GENERAL", "Key", "value"));
+        EXPECT_FALSE(writeProfileString(temp / "fresh.cfg", "GENERAL", "Key", "value"));
         EXPECT_FALSE(fs::exists(temp / "fresh.cfg"));
     }
-    settings.SaveSettings();
-    EXPECT_NE(ReadFile(settings.cfgPath).find("/new/folder"), std::string::npos);
+    settings.saveSettings();
+    EXPECT_NE(readFile(settings.cfgPath).find("/new/folder"), std::string::npos);
 }
 
 // ---- Copies into a full target folder ----
@@ -169,7 +171,7 @@ mozcache::Entry Http(const std::string& url, const std::string& data, const std:
     mozcache::Entry entry;
     entry.key = "HTTP:" + url;
     entry.data = data;
-    entry.values = mozcache::ResponseValues(mozcache::ResponseHead({"Content-Type: " + type}));
+    entry.values = mozcache::responseValues(mozcache::ResponseHead({"Content-Type: " + type}));
     entry.lastModified = 1325376000;
     entry.dataPlace = place;
     return entry;
@@ -179,7 +181,7 @@ mozcache::Entry Http(const std::string& url, const std::string& data, const std:
 std::map<std::string, std::string> KeptFiles(const fs::path& folder) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::directory_iterator(folder)) {
-        files[entry.path().filename().string()] = ReadFile(entry.path());
+        files[entry.path().filename().string()] = readFile(entry.path());
     }
     return files;
 }
@@ -202,32 +204,32 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
         mozcache::CacheWriter writer(cache);
         for (int i = 0; i < 12; ++i) {
             const std::string data = Data(12 * 1024, static_cast<char>('a' + i));
-            writer.Add(Http("http://x.example/" + std::to_string(i), data, "image/png",
+            writer.add(Http("http://x.example/" + std::to_string(i), data, "image/png",
                             i % 3 == 0 ? mozcache::Place::Block3 : mozcache::Place::Separate));
         }
-        writer.Add(
+        writer.add(
             Http("http://x.example/last", Data(5000, 'z'), "image/gif", mozcache::Place::Separate));
-        writer.Finish();
+        writer.finish();
     }
-    TheSettings().OneCopy = true;
-    TheSettings().SkipDuplicates = true;
-    CCacheFilter filter;
-    auto* pngs = filter.InsertItem(nullptr, -1);
+    theSettings().OneCopy = true;
+    theSettings().SkipDuplicates = true;
+    FilterSet filter;
+    auto* pngs = filter.insertItem(nullptr, -1);
     pngs->contentType = 3;
-    pngs->directoryTemplate = PathToUtf8(small);
+    pngs->directoryTemplate = pathToUtf8(small);
     pngs->fileNameDummy = "png";
-    auto* gifs = filter.InsertItem(nullptr, -1);
+    auto* gifs = filter.insertItem(nullptr, -1);
     gifs->contentType = 2;
-    gifs->directoryTemplate = PathToUtf8(roomy);
+    gifs->directoryTemplate = pathToUtf8(roomy);
     gifs->fileNameDummy = "gif";
 
-    CMozillaCache reader;
-    reader.cacheFolder = PathToUtf8(cache);
-    ASSERT_TRUE(reader.TryOpen());
-    reader.LoadEntries();
+    FirefoxCacheReader reader;
+    reader.cacheFolder = pathToUtf8(cache);
+    ASSERT_TRUE(reader.tryOpen());
+    reader.loadEntries();
     ASSERT_EQ(reader.entries.size(), 13u);
-    EXPECT_TRUE(filter.Comb(&reader));
-    reader.Close();
+    EXPECT_TRUE(filter.comb(&reader));
+    reader.close();
 
     // Some copies fit, the rest did not; every kept file is whole.
     const auto kept = KeptFiles(small);
@@ -237,7 +239,7 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
         EXPECT_EQ(bytes.size(), 12u * 1024) << name;
         EXPECT_EQ(bytes.substr(0, 64), Data(12 * 1024, bytes[0]).substr(0, 64)) << name;
     }
-    EXPECT_EQ(CountTemporaryFiles(small), 0u);
+    EXPECT_EQ(countTemporaryFiles(small), 0u);
     // The entry after the failures went into the folder with room.
     EXPECT_EQ(KeptFiles(roomy),
               (std::map<std::string, std::string>{{"gif0.gif", Data(5000, 'z')}}));
@@ -247,17 +249,17 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
     for (const auto& entry : fs::directory_iterator(small)) {
         fs::remove(entry.path());
     }
-    class ListService : public IUrlCacheService {
+    class ListService : public UrlCacheService {
     public:
         std::vector<UrlCacheEntryInfo> infos;
-        bool Open() override { return true; }
-        void Close() override {}
-        std::string FailureText() const override { return {}; }
-        std::unique_ptr<IUrlCacheEnumeration> FindFirst(UrlCacheEntryInfo& info) override {
-            class Enumeration : public IUrlCacheEnumeration {
+        bool open() override { return true; }
+        void close() override {}
+        std::string failureText() const override { return {}; }
+        std::unique_ptr<UrlCacheEnumeration> findFirst(UrlCacheEntryInfo& info) override {
+            class Enumeration : public UrlCacheEnumeration {
             public:
                 explicit Enumeration(const std::vector<UrlCacheEntryInfo>& list) : list_(list) {}
-                bool Next(UrlCacheEntryInfo& next) override {
+                bool next(UrlCacheEntryInfo& next) override {
                     if (at_ >= list_.size()) {
                         return false;
                     }
@@ -270,7 +272,7 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
                 std::size_t at_ = 0;
             };
             auto enumeration = std::make_unique<Enumeration>(infos);
-            return enumeration->Next(info) ? std::move(enumeration) : nullptr;
+            return enumeration->next(info) ? std::move(enumeration) : nullptr;
         }
     };
     auto service = std::make_unique<ListService>();
@@ -279,10 +281,10 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
     for (int i = 0; i < 9; ++i) {
         const bool last = i == 8;
         const fs::path file = ieCache / ("file[" + std::to_string(i) + "]");
-        WriteFile(file, last ? Data(5000, 'z') : Data(12 * 1024, static_cast<char>('a' + i)));
+        writeFile(file, last ? Data(5000, 'z') : Data(12 * 1024, static_cast<char>('a' + i)));
         UrlCacheEntryInfo info;
         info.sourceUrl = "http://ie.example/" + std::to_string(i);
-        info.localFileName = PathToUtf8(file);
+        info.localFileName = pathToUtf8(file);
         info.cacheEntryType = kNormalCacheEntry;
         info.sizeLow = last ? 5000 : 12 * 1024;
         info.hasHeaderInfo = true;
@@ -290,20 +292,22 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
                           (last ? "gif" : "png") + "\r\n\r\n";
         service->infos.push_back(info);
     }
-    CIECache ie(std::move(service));
-    ASSERT_TRUE(ie.TryOpen());
-    ie.LoadEntries();
+    UrlCacheReader ie(std::move(service));
+    ASSERT_TRUE(ie.tryOpen());
+    ie.loadEntries();
     ASSERT_EQ(ie.entries.size(), 9u);
-    EXPECT_TRUE(filter.Comb(&ie));
+    EXPECT_TRUE(filter.comb(&ie));
     const auto ieKept = KeptFiles(small);
     EXPECT_GT(ieKept.size(), 0u);
     EXPECT_LT(ieKept.size(), 8u);
     for (const auto& [name, bytes] : ieKept) {
         EXPECT_EQ(bytes.size(), 12u * 1024) << name;
     }
-    EXPECT_EQ(CountTemporaryFiles(small), 0u);
+    EXPECT_EQ(countTemporaryFiles(small), 0u);
     EXPECT_EQ(KeptFiles(roomy),
               (std::map<std::string, std::string>{{"gif0.gif", Data(5000, 'z')}}));
 }
 
 }  // namespace
+
+}  // namespace harvix

@@ -6,10 +6,12 @@
 #include <string>
 
 #include "Pictures.h"
-#include "filter/GraphicLT.h"
-#include "readers/IECache.h"
-#include "readers/UrlCacheMsiecf.h"
+#include "filter/ImageSize.h"
+#include "readers/MsiecfUrlCache.h"
+#include "readers/UrlCacheReader.h"
 #include "support/TestSupport.h"
+
+namespace harvix {
 
 namespace {
 
@@ -17,7 +19,7 @@ namespace {
 // (DHT) with the given sixteen symbol counts, followed by the rest of a
 // sound 16 x 8 JPEG.
 std::string JpegWithHuffmanTable(const std::string& counts) {
-    const std::string sound = mozcache::MakeJpeg(16, 8);
+    const std::string sound = mozcache::makeJpeg(16, 8);
     int symbols = 0;
     for (const char count : counts) {
         symbols += static_cast<unsigned char>(count);
@@ -36,8 +38,8 @@ std::string JpegWithHuffmanTable(const std::string& counts) {
 
 bool Measure(const std::string& bytes, int32_t& width, int32_t& height) {
     TempDir temp;
-    WriteFile(temp / "cached", bytes);
-    return GetImageSize(temp / "cached", width, height);
+    writeFile(temp / "cached", bytes);
+    return getImageSize(temp / "cached", width, height);
 }
 
 TEST(FuzzFindings, AJpegHuffmanTableOfMoreThan256SymbolsIsNotMeasured) {
@@ -60,7 +62,7 @@ TEST(FuzzFindings, AJpegHuffmanTableOfMoreThan256SymbolsIsNotMeasured) {
     EXPECT_EQ(width, 16);
     EXPECT_EQ(height, 8);
     width = height = -1;
-    EXPECT_TRUE(Measure(mozcache::MakeJpeg(640, 480), width, height));
+    EXPECT_TRUE(Measure(mozcache::makeJpeg(640, 480), width, height));
     EXPECT_EQ(width, 640);
 }
 
@@ -79,11 +81,11 @@ void PutLe32(std::string& bytes, std::size_t at, uint32_t value) {
 }
 
 std::size_t EntriesOf(const fs::path& index) {
-    CIECache reader(std::make_unique<CMsiecfUrlCache>(index));
-    if (!reader.TryOpen()) {
+    UrlCacheReader reader(std::make_unique<MsiecfUrlCache>(index));
+    if (!reader.tryOpen()) {
         return 0;
     }
-    reader.LoadEntries();
+    reader.loadEntries();
     return reader.entries.size();
 }
 
@@ -92,10 +94,10 @@ TEST(FuzzFindings, AUrlRecordWhoseLocationLiesPastItsEndIsPassedOverWithoutALeak
     // the sanitized suite reports the lost memory at exit when the offset
     // reaches the library unchanged.
     const std::string original =
-        ReadFile(fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
+        readFile(fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
     ASSERT_GT(original.size(), 0x8000u);
     TempDir temp;
-    WriteFile(temp / "sound.dat", original);
+    writeFile(temp / "sound.dat", original);
     const std::size_t sound = EntriesOf(temp / "sound.dat");
     ASSERT_EQ(sound, 19u);
 
@@ -108,11 +110,11 @@ TEST(FuzzFindings, AUrlRecordWhoseLocationLiesPastItsEndIsPassedOverWithoutALeak
         }
     }
     ASSERT_EQ(changed, 3u);
-    WriteFile(temp / "index.dat", damaged);
+    writeFile(temp / "index.dat", damaged);
     const std::size_t left = EntriesOf(temp / "index.dat");
     EXPECT_GE(left, sound - 3);
     EXPECT_LT(left, sound);
-    EXPECT_EQ(ReadFile(temp / "index.dat"), damaged);  // mended in memory only
+    EXPECT_EQ(readFile(temp / "index.dat"), damaged);  // mended in memory only
 }
 
 TEST(FuzzFindings, AUrlRecordWhoseDataSizeWrapsPastFourGigabytesIsPassedOver) {
@@ -120,7 +122,7 @@ TEST(FuzzFindings, AUrlRecordWhoseDataSizeWrapsPastFourGigabytesIsPassedOver) {
     // wraps the sum passed its check, and it copied gigabytes from past the
     // record (a crash outside the sanitizers, an out-of-memory inside).
     const std::string original =
-        ReadFile(fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
+        readFile(fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
     ASSERT_GT(original.size(), 0x8000u);
     TempDir temp;
     std::string damaged = original;
@@ -133,7 +135,7 @@ TEST(FuzzFindings, AUrlRecordWhoseDataSizeWrapsPastFourGigabytesIsPassedOver) {
         }
     }
     ASSERT_EQ(changed, 2u);
-    WriteFile(temp / "index.dat", damaged);
+    writeFile(temp / "index.dat", damaged);
     const std::size_t left = EntriesOf(temp / "index.dat");
     EXPECT_GE(left, 17u);
     EXPECT_LT(left, 19u);
@@ -145,7 +147,7 @@ TEST(FuzzFindings, AnIndexWithoutAFirstHashTableStillHasItsRecordStepsBounded) {
     // spot, growing its list for ever. The steps are bounded from wherever
     // the scan starts.
     const std::string original =
-        ReadFile(fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
+        readFile(fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
     ASSERT_GT(original.size(), 0x8000u);
     TempDir temp;
     std::string damaged = original;
@@ -158,10 +160,12 @@ TEST(FuzzFindings, AnIndexWithoutAFirstHashTableStillHasItsRecordStepsBounded) {
         }
     }
     ASSERT_EQ(changed, 1u);
-    WriteFile(temp / "index.dat", damaged);
+    writeFile(temp / "index.dat", damaged);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_LE(EntriesOf(temp / "index.dat"), 19u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
 }  // namespace
+
+}  // namespace harvix

@@ -10,6 +10,8 @@
 #include "SeedCorpus.h"
 #include "support/TestSupport.h"
 
+namespace harvix {
+
 namespace {
 
 const fs::path kRegressions = fs::path(HARVIX_SOURCE_DIR) / "fuzz" / "regressions";
@@ -17,7 +19,7 @@ const fs::path kRegressions = fs::path(HARVIX_SOURCE_DIR) / "fuzz" / "regression
 void RunOne(std::string_view harness, const std::string& bytes, const std::string& name) {
     static const fuzzing::ScratchFolder scratch;
     try {
-        ASSERT_TRUE(fuzzing::RunHarness(harness, reinterpret_cast<const uint8_t*>(bytes.data()),
+        ASSERT_TRUE(fuzzing::runHarness(harness, reinterpret_cast<const uint8_t*>(bytes.data()),
                                         bytes.size(), scratch.path()))
             << harness;
     } catch (const fuzzing::HarnessFailure& failure) {
@@ -31,7 +33,7 @@ TEST(FuzzRegressions, CommittedInputsRunClean) {
         const fs::path folder = kRegressions / std::string(harness);
         std::error_code ec;
         for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-            RunOne(harness, ReadFile(it->path()), it->path().filename().string());
+            RunOne(harness, readFile(it->path()), it->path().filename().string());
             ++count;
         }
     }
@@ -40,7 +42,7 @@ TEST(FuzzRegressions, CommittedInputsRunClean) {
 
 TEST(FuzzRegressions, SeedCorpusRunsClean) {
     const auto corpus =
-        fuzzing::MakeSeedCorpus(HARVIX_SOURCE_DIR, fs::path(HARVIX_SHARED_TESTDATA));
+        fuzzing::makeSeedCorpus(HARVIX_SOURCE_DIR, fs::path(HARVIX_SHARED_TESTDATA));
     for (const std::string_view harness : fuzzing::kHarnessNames) {
         const auto found = corpus.find(std::string(harness));
         ASSERT_NE(found, corpus.end()) << harness;
@@ -57,9 +59,9 @@ TEST(FuzzRegressions, PackedCachesUnpackAsTheyWerePacked) {
     cache.files[0] = std::string(40, 'm');
     cache.files[2] = "block two";
     cache.separate = std::string("sep\0arate", 9);
-    const std::string packed = fuzzing::PackMozillaCache(cache);
+    const std::string packed = fuzzing::packMozillaCache(cache);
     const auto unpacked =
-        fuzzing::UnpackMozillaCache(reinterpret_cast<const uint8_t*>(packed.data()), packed.size());
+        fuzzing::unpackMozillaCache(reinterpret_cast<const uint8_t*>(packed.data()), packed.size());
     EXPECT_EQ(unpacked.flags, cache.flags);
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(unpacked.files[i], cache.files[i]) << i;
@@ -68,9 +70,11 @@ TEST(FuzzRegressions, PackedCachesUnpackAsTheyWerePacked) {
     // Lengths past the end of the input take what is there.
     const std::string cut = packed.substr(0, 30);
     const auto partial =
-        fuzzing::UnpackMozillaCache(reinterpret_cast<const uint8_t*>(cut.data()), cut.size());
+        fuzzing::unpackMozillaCache(reinterpret_cast<const uint8_t*>(cut.data()), cut.size());
     EXPECT_EQ(partial.files[0], std::string(13, 'm'));
     EXPECT_TRUE(partial.files[1].empty() && partial.files[3].empty() && partial.separate.empty());
 }
 
 }  // namespace
+
+}  // namespace harvix

@@ -12,11 +12,13 @@
 #include "CacheWriter.h"
 #include "app/Settings.h"
 #include "fault/FaultSupport.h"
-#include "filter/CacheFilter.h"
+#include "filter/FilterSet.h"
 #include "platform/Text.h"
-#include "readers/IECache.h"
-#include "readers/MozillaCache.h"
+#include "readers/FirefoxCacheReader.h"
+#include "readers/UrlCacheReader.h"
 #include "support/TestSupport.h"
+
+namespace harvix {
 
 namespace {
 
@@ -40,7 +42,7 @@ public:
     const std::string& why() const { return why_; }
     bool Lock(bool locked) {
         if (mount_.ok()) {
-            return mount_.SetReadOnly(locked);
+            return mount_.setReadOnly(locked);
         }
         return chmod(path_.c_str(), locked ? 0555 : 0755) == 0;
     }
@@ -69,7 +71,7 @@ struct Locker {
     bool lockFailed = false;
 };
 
-void OnProgress(std::intptr_t context, int32_t percent) {
+void onProgress(std::intptr_t context, int32_t percent) {
     auto* locker = reinterpret_cast<Locker*>(context);
     if (!locker->locked && percent > locker->atPercent) {
         locker->locked = true;
@@ -88,33 +90,33 @@ std::vector<std::string> Names(const fs::path& folder) {
 
 class ReadOnlyTargetFaultTest : public ::testing::Test {
 protected:
-    ReadOnlyTargetFaultTest() : savedSettings_(TheSettings()) {
-        TheSettings().OneCopy = true;
-        TheSettings().SkipDuplicates = true;
+    ReadOnlyTargetFaultTest() : savedSettings_(theSettings()) {
+        theSettings().OneCopy = true;
+        theSettings().SkipDuplicates = true;
     }
-    ~ReadOnlyTargetFaultTest() override { TheSettings() = savedSettings_; }
+    ~ReadOnlyTargetFaultTest() override { theSettings() = savedSettings_; }
 
     // Pictures (png) go to the folder that will be locked, gifs to another.
     void MakeFilter(const fs::path& locked, const fs::path& open) {
-        auto* pngs = filter_.InsertItem(nullptr, -1);
+        auto* pngs = filter_.insertItem(nullptr, -1);
         pngs->contentType = 3;
-        pngs->directoryTemplate = PathToUtf8(locked);
+        pngs->directoryTemplate = pathToUtf8(locked);
         pngs->fileNameDummy = "png";
-        auto* gifs = filter_.InsertItem(nullptr, -1);
+        auto* gifs = filter_.insertItem(nullptr, -1);
         gifs->contentType = 2;
-        gifs->directoryTemplate = PathToUtf8(open);
+        gifs->directoryTemplate = pathToUtf8(open);
         gifs->fileNameDummy = "gif";
     }
 
     // Combs `reader` with the lock set to turn at the half; checks what
     // landed where. The entries alternate png, gif, png, gif...
-    void CombAndCheck(CCacheBrowser& reader, LockableFolder& folder, const fs::path& locked,
+    void CombAndCheck(CacheReader& reader, LockableFolder& folder, const fs::path& locked,
                       const fs::path& open, std::size_t count) {
         Locker locker;
         locker.folder = &folder;
-        filter_.progressCallback = &OnProgress;
+        filter_.progressCallback = &onProgress;
         filter_.progressContext = reinterpret_cast<std::intptr_t>(&locker);
-        EXPECT_TRUE(filter_.Comb(&reader));
+        EXPECT_TRUE(filter_.comb(&reader));
         ASSERT_TRUE(locker.locked);
         ASSERT_FALSE(locker.lockFailed);
         folder.Lock(false);
@@ -141,14 +143,14 @@ protected:
         EXPECT_EQ(Names(open), expectedGifs);
         EXPECT_EQ(filter_.entriesToComb, static_cast<int32_t>(count));
         for (std::size_t i = 0; i < pngsBefore; ++i) {
-            EXPECT_EQ(ReadFile(locked / ("png" + std::to_string(i) + ".png")),
+            EXPECT_EQ(readFile(locked / ("png" + std::to_string(i) + ".png")),
                       Data(3000, static_cast<int>(2 * i)));
         }
     }
 
     Settings savedSettings_;
     ScopedRecordingNotifier notifier_;
-    CCacheFilter filter_;
+    FilterSet filter_;
 };
 
 TEST_F(ReadOnlyTargetFaultTest, FirefoxRunLosesOnlyTheEntriesThatCouldNotBeWritten) {
@@ -167,19 +169,19 @@ TEST_F(ReadOnlyTargetFaultTest, FirefoxRunLosesOnlyTheEntriesThatCouldNotBeWritt
             mozcache::Entry entry;
             entry.key = "HTTP:http://x.example/" + std::to_string(i);
             entry.data = Data(3000, static_cast<int>(i));
-            entry.values = mozcache::ResponseValues(mozcache::ResponseHead(
+            entry.values = mozcache::responseValues(mozcache::ResponseHead(
                 {i % 2 == 0 ? "Content-Type: image/png" : "Content-Type: image/gif"}));
             entry.lastModified = 1325376000;
             entry.dataPlace = i % 4 < 2 ? mozcache::Place::Block3 : mozcache::Place::Separate;
-            writer.Add(entry);
+            writer.add(entry);
         }
-        writer.Finish();
+        writer.finish();
     }
     MakeFilter(locked, open);
-    CMozillaCache reader;
-    reader.cacheFolder = PathToUtf8(cache);
-    ASSERT_TRUE(reader.TryOpen());
-    reader.LoadEntries();
+    FirefoxCacheReader reader;
+    reader.cacheFolder = pathToUtf8(cache);
+    ASSERT_TRUE(reader.tryOpen());
+    reader.loadEntries();
     ASSERT_EQ(reader.entries.size(), kCount);
     CombAndCheck(reader, folder, locked, open, kCount);
     EXPECT_TRUE(notifier_.notifier.messages.empty());
@@ -193,17 +195,17 @@ TEST_F(ReadOnlyTargetFaultTest, InternetExplorerRunLosesOnlyTheEntriesThatCouldN
     if (!folder.usable()) {
         GTEST_SKIP() << "no way to make a folder read-only for root here (" << folder.why() << ")";
     }
-    class ListService : public IUrlCacheService {
+    class ListService : public UrlCacheService {
     public:
         std::vector<UrlCacheEntryInfo> infos;
-        bool Open() override { return true; }
-        void Close() override {}
-        std::string FailureText() const override { return {}; }
-        std::unique_ptr<IUrlCacheEnumeration> FindFirst(UrlCacheEntryInfo& info) override {
-            class Enumeration : public IUrlCacheEnumeration {
+        bool open() override { return true; }
+        void close() override {}
+        std::string failureText() const override { return {}; }
+        std::unique_ptr<UrlCacheEnumeration> findFirst(UrlCacheEntryInfo& info) override {
+            class Enumeration : public UrlCacheEnumeration {
             public:
                 explicit Enumeration(const std::vector<UrlCacheEntryInfo>& list) : list_(list) {}
-                bool Next(UrlCacheEntryInfo& next) override {
+                bool next(UrlCacheEntryInfo& next) override {
                     if (at_ >= list_.size()) {
                         return false;
                     }
@@ -216,7 +218,7 @@ TEST_F(ReadOnlyTargetFaultTest, InternetExplorerRunLosesOnlyTheEntriesThatCouldN
                 std::size_t at_ = 0;
             };
             auto enumeration = std::make_unique<Enumeration>(infos);
-            return enumeration->Next(info) ? std::move(enumeration) : nullptr;
+            return enumeration->next(info) ? std::move(enumeration) : nullptr;
         }
     };
     constexpr std::size_t kCount = 12;
@@ -225,10 +227,10 @@ TEST_F(ReadOnlyTargetFaultTest, InternetExplorerRunLosesOnlyTheEntriesThatCouldN
     fs::create_directories(files);
     for (std::size_t i = 0; i < kCount; ++i) {
         const fs::path file = files / ("item[" + std::to_string(i) + "]");
-        WriteFile(file, Data(3000, static_cast<int>(i)));
+        writeFile(file, Data(3000, static_cast<int>(i)));
         UrlCacheEntryInfo info;
         info.sourceUrl = "http://ie.example/" + std::to_string(i);
-        info.localFileName = PathToUtf8(file);
+        info.localFileName = pathToUtf8(file);
         info.cacheEntryType = kNormalCacheEntry;
         info.sizeLow = 3000;
         info.hasHeaderInfo = true;
@@ -237,9 +239,9 @@ TEST_F(ReadOnlyTargetFaultTest, InternetExplorerRunLosesOnlyTheEntriesThatCouldN
         service->infos.push_back(info);
     }
     MakeFilter(locked, open);
-    CIECache reader(std::move(service));
-    ASSERT_TRUE(reader.TryOpen());
-    reader.LoadEntries();
+    UrlCacheReader reader(std::move(service));
+    ASSERT_TRUE(reader.tryOpen());
+    reader.loadEntries();
     ASSERT_EQ(reader.entries.size(), kCount);
     CombAndCheck(reader, folder, locked, open, kCount);
 }
@@ -256,21 +258,23 @@ TEST_F(ReadOnlyTargetFaultTest, ACopyWhoseTargetCannotBeCreatedShowsNoBox) {
             mozcache::Entry entry;
             entry.key = "HTTP:http://x.example/" + std::to_string(static_cast<int>(place));
             entry.data = Data(200, 1);
-            entry.values = mozcache::ResponseValues(mozcache::ResponseHead({"Content-Type: a/b"}));
+            entry.values = mozcache::responseValues(mozcache::ResponseHead({"Content-Type: a/b"}));
             entry.dataPlace = place;
-            writer.Add(entry);
+            writer.add(entry);
         }
-        writer.Finish();
+        writer.finish();
     }
-    CMozillaCache reader;
-    reader.cacheFolder = PathToUtf8(cache);
-    ASSERT_TRUE(reader.TryOpen());
-    reader.LoadEntries();
+    FirefoxCacheReader reader;
+    reader.cacheFolder = pathToUtf8(cache);
+    ASSERT_TRUE(reader.tryOpen());
+    reader.loadEntries();
     ASSERT_EQ(reader.entries.size(), 2u);
     for (const auto& entry : reader.entries) {
-        EXPECT_FALSE(reader.CopyEntry(temp / "missing" / "file0.all", *entry));
+        EXPECT_FALSE(reader.copyEntry(temp / "missing" / "file0.all", *entry));
     }
     EXPECT_TRUE(notifier_.notifier.messages.empty());
 }
 
 }  // namespace
+
+}  // namespace harvix

@@ -2,6 +2,8 @@
 
 #include "filter/ContentType.h"
 
+namespace harvix {
+
 namespace {
 
 struct Case {
@@ -41,28 +43,30 @@ TEST(ContentTypeTest, KeyWordsDecideInTheirOrder) {
         {"IMAGE/JPEG", 0},  // case-sensitive: the Firefox reader lower-cases first
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ContentTypeFromText(std::string_view(c.text)), c.code) << c.text;
-        EXPECT_EQ(ContentTypeFromWideText(c.text), c.code) << c.text;
+        EXPECT_EQ(contentTypeFromText(std::string_view(c.text)), c.code) << c.text;
+        EXPECT_EQ(contentTypeFromWideText(c.text), c.code) << c.text;
         const std::string narrow(c.text);
         const std::u16string wide(narrow.begin(), narrow.end());
-        EXPECT_EQ(ContentTypeFromText(std::u16string_view(wide)), c.code) << c.text;
+        EXPECT_EQ(contentTypeFromText(std::u16string_view(wide)), c.code) << c.text;
     }
 }
 
 TEST(ContentTypeTest, NonAsciiTextFindsTheSameKeyWords) {
-    EXPECT_EQ(ContentTypeFromWideText("bild/\xC3\xBC-png"), 3);
-    EXPECT_EQ(ContentTypeFromText(std::u16string_view(u"\u00fc\u4e2d/gif")), 2);
-    EXPECT_EQ(ContentTypeFromText(std::u16string_view(u"\u6a00png")), 3);
+    EXPECT_EQ(contentTypeFromWideText("bild/\xC3\xBC-png"), 3);
+    EXPECT_EQ(contentTypeFromText(std::u16string_view(u"\u00fc\u4e2d/gif")), 2);
+    EXPECT_EQ(contentTypeFromText(std::u16string_view(u"\u6a00png")), 3);
 }
 
 TEST(ContentTypeTest, NamesReadBackAsTheirOwnCode) {
-    EXPECT_EQ(ContentTypeName(0), "all");
-    EXPECT_EQ(ContentTypeName(15), "plain");
-    EXPECT_EQ(ContentTypeName(19), "all");
-    EXPECT_EQ(ContentTypeName(-1), "all");
+    EXPECT_EQ(contentTypeName(0), "all");
+    EXPECT_EQ(contentTypeName(15), "plain");
+    EXPECT_EQ(contentTypeName(19), "all");
+    EXPECT_EQ(contentTypeName(-1), "all");
     for (int32_t code = 0; code < kContentTypeCount; ++code) {
-        EXPECT_EQ(ContentTypeFromText(ContentTypeName(code)), code) << code;
+        EXPECT_EQ(contentTypeFromText(contentTypeName(code)), code) << code;
     }
 }
 
 }  // namespace
+
+}  // namespace harvix

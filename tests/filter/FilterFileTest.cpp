@@ -8,6 +8,8 @@
 #include "filter/FilterTestSupport.h"
 #include "platform/AtomicFile.h"
 
+namespace harvix {
+
 namespace {
 
 std::string Today() {
@@ -23,11 +25,11 @@ class FilterFileTest : public FilterTest {
 protected:
     fs::path Flt(const std::string& text, const std::string& name = "set.flt") {
         const fs::path path = Dir(name);
-        WriteFile(path, text);
+        writeFile(path, text);
         return path;
     }
-    bool Load(const fs::path& path, bool saveSettings = true) {
-        return filter_.Load(path.string(), saveSettings);
+    bool load(const fs::path& path, bool saveSettings = true) {
+        return filter_.load(path.string(), saveSettings);
     }
 };
 
@@ -36,11 +38,11 @@ const char* const kJpegItem =
     "MinHeight=100\nDirectory=/srv/HX_FILES/%DATE%\nFileNameDummy=file\n";
 
 TEST_F(FilterFileTest, SavedFileHasTheFixedLayoutAndLoadsBackTheSame) {
-    auto& jpeg = AddItem("/srv/HX_FILES/%DATE%", 1);
+    auto& jpeg = addItem("/srv/HX_FILES/%DATE%", 1);
     jpeg.minSize = 10000;
     jpeg.minWidth = 100;
     jpeg.minHeight = 100;
-    auto& other = AddItem("~/music", 12, "track");
+    auto& other = addItem("~/music", 12, "track");
     other.disabled = true;
     other.url = "a.com, b .net,,c";
     other.minSize = -5;
@@ -48,18 +50,18 @@ TEST_F(FilterFileTest, SavedFileHasTheFixedLayoutAndLoadsBackTheSame) {
     other.minHeight = INT32_MAX;
     filter_.hint = "My pictures = the best";
     const fs::path path = Dir("out.flt");
-    ASSERT_TRUE(filter_.Save(path.string()));
+    ASSERT_TRUE(filter_.save(path.string()));
 
-    EXPECT_EQ(ReadFile(path),
+    EXPECT_EQ(readFile(path),
               std::string("[GENERAL]\nHarvixFilter=1\nHint=My pictures = the best\n\n") +
                   kJpegItem +
                   "\n[FILTER_1]\nContentType=12\nDisabled=1\nMinSize=-5\nURL=a.com, b .net,,c\n"
                   "MinWeidth=-2147483648\nMinHeight=2147483647\nDirectory=~/music\n"
                   "FileNameDummy=track\n");
-    EXPECT_EQ(TheSettings().FiltersFileName, path.string());
+    EXPECT_EQ(theSettings().FiltersFileName, path.string());
 
-    CCacheFilter loaded;
-    ASSERT_TRUE(loaded.Load(path.string(), false));
+    FilterSet loaded;
+    ASSERT_TRUE(loaded.load(path.string(), false));
     EXPECT_EQ(loaded.hint, filter_.hint);
     ASSERT_EQ(loaded.items.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
@@ -82,13 +84,13 @@ TEST_F(FilterFileTest, SavedFileHasTheFixedLayoutAndLoadsBackTheSame) {
 
 TEST_F(FilterFileTest, ALoadWritesTheSettingsUnlessAskedNotTo) {
     const fs::path path = Flt(std::string("[GENERAL]\nHarvixFilter=1\n") + kJpegItem);
-    const fs::path cfg = TheSettings().cfgPath;
-    ASSERT_TRUE(Load(path, false));
-    EXPECT_EQ(TheSettings().FiltersFileName, path.string());
+    const fs::path cfg = theSettings().cfgPath;
+    ASSERT_TRUE(load(path, false));
+    EXPECT_EQ(theSettings().FiltersFileName, path.string());
     EXPECT_FALSE(fs::exists(cfg));
 
-    ASSERT_TRUE(Load(path));
-    EXPECT_EQ(ProfileFile::Load(cfg).Get("GENERAL", "FiltersFileName"), path.string());
+    ASSERT_TRUE(load(path));
+    EXPECT_EQ(ProfileFile::load(cfg).get("GENERAL", "FiltersFileName"), path.string());
 }
 
 TEST_F(FilterFileTest, TheListEndsAtTheFirstGapOrEmptyContentType) {
@@ -98,19 +100,19 @@ TEST_F(FilterFileTest, TheListEndsAtTheFirstGapOrEmptyContentType) {
         std::snprintf(buffer, sizeof buffer, item, type);
         return "[FILTER_" + std::to_string(n) + "]\n" + buffer;
     };
-    ASSERT_TRUE(Load(
+    ASSERT_TRUE(load(
         Flt("[GENERAL]\nHarvixFilter=1\n" + section(0, "3") + section(1, "0") + section(3, "2"))));
     ASSERT_EQ(filter_.items.size(), 2u);
     EXPECT_EQ(filter_.items[0]->contentType, 3);
     EXPECT_EQ(filter_.items[1]->contentType, 0);  // "0" is an item: any type
 
-    ASSERT_TRUE(Load(
+    ASSERT_TRUE(load(
         Flt("[GENERAL]\nHarvixFilter=1\n" + section(0, "3") + section(1, "") + section(2, "2"))));
     EXPECT_EQ(filter_.items.size(), 1u);
 
     // FILTER_01 is not FILTER_1; names match without regard to case.
     ASSERT_TRUE(
-        Load(Flt("[GENERAL]\nHarvixFilter=1\n[filter_0]\nContentType=4\n"
+        load(Flt("[GENERAL]\nHarvixFilter=1\n[filter_0]\nContentType=4\n"
                  "[FILTER_01]\nContentType=5\n")));
     ASSERT_EQ(filter_.items.size(), 1u);
     EXPECT_EQ(filter_.items[0]->contentType, 4);
@@ -118,7 +120,7 @@ TEST_F(FilterFileTest, TheListEndsAtTheFirstGapOrEmptyContentType) {
 
 TEST_F(FilterFileTest, DamagedValuesReadAsNumbersWouldAndKeysFindTheirPlace) {
     ASSERT_TRUE(
-        Load(Flt("; written by hand\n[general]\nhint = spaced \nHARVIXFILTER=7\n"
+        load(Flt("; written by hand\n[general]\nhint = spaced \nHARVIXFILTER=7\n"
                  "[FILTER_0]\nfilenamedummy=stem\nDisabled=2\nContentType= 99 \n"
                  "MinSize=99999999999999999999\nMinWeidth=-99999999999\nMinHeight=12abc\n"
                  "URL=  x ,\tY  \nDisabled=0\n"
@@ -143,7 +145,7 @@ TEST_F(FilterFileTest, DamagedValuesReadAsNumbersWouldAndKeysFindTheirPlace) {
 
 TEST_F(FilterFileTest, FilesThatAreNoFilterFilesLeaveTheSetEmpty) {
     filter_.hint = "old";
-    AddItem("/x");
+    addItem("/x");
     std::string junk;
     for (int i = 0; i < 20000; ++i) {
         junk += static_cast<char>((i * 7919) % 256);
@@ -158,25 +160,25 @@ TEST_F(FilterFileTest, FilesThatAreNoFilterFilesLeaveTheSetEmpty) {
     };
     for (const std::string& text : texts) {
         const fs::path path = Flt(text);
-        EXPECT_FALSE(Load(path)) << text.substr(0, 40);
+        EXPECT_FALSE(load(path)) << text.substr(0, 40);
         EXPECT_TRUE(filter_.items.empty());
         EXPECT_EQ(filter_.hint, "");
         EXPECT_EQ(filter_.fileName, path.string());
-        EXPECT_EQ(TheSettings().FiltersFileName, path.string());
+        EXPECT_EQ(theSettings().FiltersFileName, path.string());
     }
-    EXPECT_FALSE(Load(Dir("missing.flt")));
-    EXPECT_FALSE(Load(dir_.path()));  // a folder
+    EXPECT_FALSE(load(Dir("missing.flt")));
+    EXPECT_FALSE(load(dir_.path()));  // a folder
 
     // Junk around a valid file does not hide what is valid.
-    ASSERT_TRUE(Load(Flt(junk + "\n[GENERAL]\nHarvixFilter=1\n" + kJpegItem + junk)));
+    ASSERT_TRUE(load(Flt(junk + "\n[GENERAL]\nHarvixFilter=1\n" + kJpegItem + junk)));
     EXPECT_EQ(filter_.items.size(), 1u);
 }
 
 TEST_F(FilterFileTest, AnEmptyPathReloadsTheCurrentFile) {
     const fs::path path = Flt(std::string("[GENERAL]\nHarvixFilter=1\n") + kJpegItem);
-    ASSERT_TRUE(Load(path));
+    ASSERT_TRUE(load(path));
     filter_.items.clear();
-    ASSERT_TRUE(filter_.Load(""));
+    ASSERT_TRUE(filter_.load(""));
     EXPECT_EQ(filter_.items.size(), 1u);
     EXPECT_EQ(filter_.fileName, path.string());
 }
@@ -188,9 +190,9 @@ TEST_F(FilterFileTest, AHugeFileLoadsQuicklyAndAtMostTheItemLimit) {
         text += "[FILTER_" + std::to_string(i) + "]\nContentType=1\nDirectory=/d\n";
     }
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(Load(Flt(text), false));
+    ASSERT_TRUE(load(Flt(text), false));
     const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(filter_.items.size(), CCacheFilter::kMaxItems);
+    EXPECT_EQ(filter_.items.size(), FilterSet::kMaxItems);
     // A sanitized debug build makes every allocation many times slower; a
     // reading whose time grows with the square of the file still shows.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -203,35 +205,35 @@ TEST_F(FilterFileTest, AHugeFileLoadsQuicklyAndAtMostTheItemLimit) {
 TEST_F(FilterFileTest, AFailedSaveKeepsTheOldFile) {
     const std::string old = std::string("[GENERAL]\nHarvixFilter=1\n") + kJpegItem;
     const fs::path path = Flt(old);
-    TheSettings().FiltersFileName = "before";
-    AddItem("/y");
-    SetAtomicWriteFailureForTesting(10);
-    const bool saved = filter_.Save(path.string());
-    SetAtomicWriteFailureForTesting(-1);
+    theSettings().FiltersFileName = "before";
+    addItem("/y");
+    setAtomicWriteFailureForTesting(10);
+    const bool saved = filter_.save(path.string());
+    setAtomicWriteFailureForTesting(-1);
     EXPECT_FALSE(saved);
-    EXPECT_EQ(ReadFile(path), old);
-    EXPECT_EQ(TheSettings().FiltersFileName, "before");
-    EXPECT_FALSE(filter_.Save(Dir("no/such/folder/x.flt").string()));
+    EXPECT_EQ(readFile(path), old);
+    EXPECT_EQ(theSettings().FiltersFileName, "before");
+    EXPECT_FALSE(filter_.save(Dir("no/such/folder/x.flt").string()));
 }
 
 TEST_F(FilterFileTest, DateTimeAndHomeExpansion) {
     std::string text = "/a/%DATE%/%DATE%/%TIME%/%TIME%";
-    filter_.ExpandDateTime(text);
+    filter_.expandDateTime(text);
     const std::regex shape(R"(/a/\d\d\.\d\d\.\d{4}/%DATE%/\d\d \d\d \d\d/%TIME%)");
     EXPECT_TRUE(std::regex_match(text, shape)) << text;
 
     text = "~/HX_FILES/%DATE%";
-    filter_.ExpandDateTime(text);
+    filter_.expandDateTime(text);
     EXPECT_EQ(text, (fake_.home / "HX_FILES" / Today()).string());
     fake_.home = "/home/slash/";
     text = "~/x";
-    filter_.ExpandDateTime(text);
+    filter_.expandDateTime(text);
     EXPECT_EQ(text, "/home/slash/x");
     text = "/a/~/b";  // only a leading ~/ is the home folder
-    filter_.ExpandDateTime(text);
+    filter_.expandDateTime(text);
     EXPECT_EQ(text, "/a/~/b");
     text = "~user/x";
-    filter_.ExpandDateTime(text);
+    filter_.expandDateTime(text);
     EXPECT_EQ(text, "~user/x");
 }
 
@@ -244,39 +246,39 @@ TEST_F(FilterFileTest, ListOperationsKeepPositionsInStep) {
         }
         return out;
     };
-    AddItem("/x", 0, "a");
-    AddItem("/x", 0, "c");
-    auto* b = new CCacheFilter::CFilterItem();
+    addItem("/x", 0, "a");
+    addItem("/x", 0, "c");
+    auto* b = new FilterItem();
     b->fileNameDummy = "b";
     b->url = "p, q";
-    EXPECT_EQ(filter_.InsertItem(b, 1), b);
+    EXPECT_EQ(filter_.insertItem(b, 1), b);
     EXPECT_EQ(b->urlParts.size(), 2u);
-    filter_.InsertItem(nullptr, 3)->fileNameDummy = "d";  // index == size: appended
-    filter_.InsertItem(nullptr, 99)->fileNameDummy = "e";
-    filter_.InsertItem(nullptr, 0)->fileNameDummy = "0";
+    filter_.insertItem(nullptr, 3)->fileNameDummy = "d";  // index == size: appended
+    filter_.insertItem(nullptr, 99)->fileNameDummy = "e";
+    filter_.insertItem(nullptr, 0)->fileNameDummy = "0";
     EXPECT_EQ(names(), "0abcde");
 
-    EXPECT_EQ(filter_.MoveItemUp(0), 0u);
-    EXPECT_EQ(filter_.MoveItemDown(5), 5u);
-    EXPECT_EQ(filter_.MoveItemDown(77), 77u);
+    EXPECT_EQ(filter_.moveItemUp(0), 0u);
+    EXPECT_EQ(filter_.moveItemDown(5), 5u);
+    EXPECT_EQ(filter_.moveItemDown(77), 77u);
     EXPECT_EQ(names(), "0abcde");
-    EXPECT_EQ(filter_.MoveItemUp(2), 1u);
-    EXPECT_EQ(filter_.MoveItemDown(3), 4u);
+    EXPECT_EQ(filter_.moveItemUp(2), 1u);
+    EXPECT_EQ(filter_.moveItemDown(3), 4u);
     EXPECT_EQ(names(), "0badce");
 
-    EXPECT_FALSE(filter_.RemoveItem(6));
-    EXPECT_TRUE(filter_.RemoveItem(0));
+    EXPECT_FALSE(filter_.removeItem(6));
+    EXPECT_TRUE(filter_.removeItem(0));
     EXPECT_EQ(names(), "badce");
     filter_.hint = "h";
     filter_.fileName = "kept";
-    filter_.Clear();
+    filter_.clear();
     EXPECT_TRUE(filter_.items.empty());
     EXPECT_EQ(filter_.hint, "");
     EXPECT_EQ(filter_.fileName, "kept");
 }
 
 TEST_F(FilterFileTest, UrlPartsDropBlanksAndEmptyParts) {
-    CCacheFilter::CFilterItem item;
+    FilterItem item;
     const struct {
         const char* url;
         std::vector<std::string> parts;
@@ -289,19 +291,21 @@ TEST_F(FilterFileTest, UrlPartsDropBlanksAndEmptyParts) {
     };
     for (const auto& c : cases) {
         item.url = c.url;
-        item.ParseUrl(filter_);
+        item.parseUrl(filter_);
         EXPECT_EQ(item.urlParts, c.parts) << c.url;
     }
 }
 
 TEST_F(FilterFileTest, TheShippedDefaultFilterLoads) {
-    ASSERT_TRUE(Load(fs::path(HARVIX_SOURCE_DIR) / "resources" / "Filters" / "Default.flt", false));
+    ASSERT_TRUE(load(fs::path(HARVIX_SOURCE_DIR) / "resources" / "Filters" / "Default.flt", false));
     ASSERT_FALSE(filter_.items.empty());
     for (const auto& item : filter_.items) {
         EXPECT_EQ(item->directoryTemplate.rfind("~/HX_FILES/%DATE%", 0), 0u);
         EXPECT_EQ(item->directory.rfind((fake_.home / "HX_FILES" / Today()).string(), 0), 0u);
-        EXPECT_TRUE(CCacheFilter::IsValidTargetPath(item->directory));
+        EXPECT_TRUE(FilterSet::isValidTargetPath(item->directory));
     }
 }
 
 }  // namespace
+
+}  // namespace harvix

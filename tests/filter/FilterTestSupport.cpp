@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <fstream>
 
-#include "engine/Error.h"
+#include "engine/ErrorReport.h"
 #include "platform/Text.h"
 
-MemoryReader::Element& MemoryReader::Add(std::string data, int32_t contentType, std::string url,
+namespace harvix {
+
+MemoryReader::Element& MemoryReader::add(std::string data, int32_t contentType, std::string url,
                                          int64_t time) {
     auto element = std::make_unique<Element>();
     element->size = static_cast<int32_t>(data.size());
@@ -20,23 +22,23 @@ MemoryReader::Element& MemoryReader::Add(std::string data, int32_t contentType, 
     return result;
 }
 
-bool MemoryReader::CopyEntryData(CCacheElement& entry, const fs::path& target,
-                                 bool /*failIfExists*/) {
+bool MemoryReader::copyEntryData(CacheEntry& entry, const fs::path& target, bool /*failIfExists*/) {
     if (failCopy && failCopy(target)) {
-        throw CError(CError::IECache, CError::FileCopy, "memory", PathToUtf8(target));
+        throw ErrorReport(ErrorReport::IECache, ErrorReport::FileCopy, "memory",
+                          pathToUtf8(target));
     }
     std::ofstream out(target, std::ios::binary | std::ios::trunc);
     const std::string& data = static_cast<Element&>(entry).data;
     out.write(data.data(), static_cast<std::streamsize>(data.size()));
     out.close();
     if (!out) {
-        throw CError(CError::IECache, CError::FileWrite, PathToUtf8(target));
+        throw ErrorReport(ErrorReport::IECache, ErrorReport::FileWrite, pathToUtf8(target));
     }
     copies.push_back(target);
     return true;
 }
 
-std::vector<std::string> FileNames(const fs::path& folder) {
+std::vector<std::string> fileNames(const fs::path& folder) {
     std::vector<std::string> names;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -68,7 +70,7 @@ void Le32(std::string& out, uint32_t v) {
 
 }  // namespace
 
-std::string PngBytes(uint32_t width, uint32_t height) {
+std::string pngBytes(uint32_t width, uint32_t height) {
     std::string out("\x89PNG\r\n\x1a\n", 8);
     Be32(out, 13);
     out += "IHDR";
@@ -82,7 +84,7 @@ std::string PngBytes(uint32_t width, uint32_t height) {
     return out;
 }
 
-std::string GifBytes(uint16_t width, uint16_t height) {
+std::string gifBytes(uint16_t width, uint16_t height) {
     std::string out = "GIF89a";
     Le16(out, width);
     Le16(out, height);
@@ -91,7 +93,7 @@ std::string GifBytes(uint16_t width, uint16_t height) {
     return out;
 }
 
-std::string BmpBytes(int32_t width, int32_t height) {
+std::string bmpBytes(int32_t width, int32_t height) {
     std::string out = "BM";
     Le32(out, 54 + 4);
     Le32(out, 0);
@@ -108,7 +110,7 @@ std::string BmpBytes(int32_t width, int32_t height) {
     return out;
 }
 
-std::string JpegBytes(uint16_t width, uint16_t height) {
+std::string jpegBytes(uint16_t width, uint16_t height) {
     std::string out("\xFF\xD8\xFF\xC0", 4);  // start of image, baseline frame
     Be16(out, 17);
     out += '\x08';
@@ -124,7 +126,7 @@ std::string JpegBytes(uint16_t width, uint16_t height) {
     return out;
 }
 
-std::string IcoBytes(const std::vector<std::pair<uint8_t, uint8_t>>& sizes) {
+std::string icoBytes(const std::vector<std::pair<uint8_t, uint8_t>>& sizes) {
     std::string out;
     Le16(out, 0);
     Le16(out, 1);
@@ -143,27 +145,29 @@ std::string IcoBytes(const std::vector<std::pair<uint8_t, uint8_t>>& sizes) {
     return out;
 }
 
-FilterTest::FilterTest() : scoped_(fake_), savedSettings_(TheSettings()) {
+FilterTest::FilterTest() : scoped_(fake_), savedSettings_(theSettings()) {
     fake_.home = dir_ / "home";
     fs::create_directories(fake_.home);
     fake_.exePath = dir_ / "prog" / "harvix";
     fs::create_directories(dir_ / "prog");
-    Settings& settings = TheSettings();
+    Settings& settings = theSettings();
     settings.cfgPath = dir_ / "prog" / "Harvix.cfg";
     settings.OneCopy = true;
     settings.SkipDuplicates = true;
 }
 
 FilterTest::~FilterTest() {
-    TheSettings() = savedSettings_;
+    theSettings() = savedSettings_;
 }
 
-CCacheFilter::CFilterItem& FilterTest::AddItem(const std::string& folder, int32_t contentType,
-                                               const std::string& stem) {
-    auto* item = new CCacheFilter::CFilterItem();
+FilterItem& FilterTest::addItem(const std::string& folder, int32_t contentType,
+                                const std::string& stem) {
+    auto* item = new FilterItem();
     item->contentType = contentType;
     item->directoryTemplate =
-        folder.empty() || folder[0] == '/' || folder[0] == '~' ? folder : PathToUtf8(dir_ / folder);
+        folder.empty() || folder[0] == '/' || folder[0] == '~' ? folder : pathToUtf8(dir_ / folder);
     item->fileNameDummy = stem;
-    return *filter_.InsertItem(item, -1);
+    return *filter_.insertItem(item, -1);
 }
+
+}  // namespace harvix

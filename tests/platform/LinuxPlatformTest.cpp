@@ -6,6 +6,8 @@
 #include "platform/Platform.h"
 #include "support/TestSupport.h"
 
+namespace harvix {
+
 namespace {
 
 // Sets an environment variable for the lifetime of the object.
@@ -35,15 +37,15 @@ private:
 };
 
 TEST(LinuxPlatform, ExecutableAndProcessTable) {
-    IPlatform& p = NativePlatform();
-    EXPECT_EQ(p.ExecutablePath().filename(), "harvix_tests");
+    IPlatform& p = nativePlatform();
+    EXPECT_EQ(p.executablePath().filename(), "harvix_tests");
     bool foundSelf = false;
-    for (const ProcessInfo& info : p.ListProcesses()) {
+    for (const ProcessInfo& info : p.listProcesses()) {
         if (info.pid == getpid()) {
             foundSelf = true;
             EXPECT_EQ(info.imageName, "harvix_tests");
             // "Close" picks only the caller's own copies by this id.
-            EXPECT_EQ(info.uid, p.CurrentUserId());
+            EXPECT_EQ(info.uid, p.currentUserId());
             EXPECT_EQ(info.uid, static_cast<int64_t>(getuid()));
         }
     }
@@ -54,44 +56,44 @@ TEST(LinuxPlatform, XdgFoldersFollowTheEnvironment) {
     TempDir dir;
     ScopedEnv cache("XDG_CACHE_HOME", (dir / "cache").string());
     ScopedEnv wine("WINEPREFIX", (dir / "wine").string());
-    EXPECT_EQ(NativePlatform().LocalAppDataFolder(), dir / "cache");
-    EXPECT_EQ(NativePlatform().WinePrefix(), dir / "wine");
+    EXPECT_EQ(nativePlatform().localAppDataFolder(), dir / "cache");
+    EXPECT_EQ(nativePlatform().winePrefix(), dir / "wine");
     ScopedEnv relative("XDG_CACHE_HOME", "relative/path");
     ScopedEnv home("HOME", dir.path().string());
-    EXPECT_EQ(NativePlatform().LocalAppDataFolder(), dir / ".cache");
+    EXPECT_EQ(nativePlatform().localAppDataFolder(), dir / ".cache");
 }
 
 TEST(LinuxPlatform, AutostartEntryIsWrittenAndRemoved) {
     TempDir dir;
     ScopedEnv config("XDG_CONFIG_HOME", dir.path().string());
     const fs::path entry = dir / "autostart" / "Harvix.desktop";
-    NativePlatform().SetAutostart(true, "/opt/my apps/harvix");
-    const std::string text = ReadFile(entry);
+    nativePlatform().setAutostart(true, "/opt/my apps/harvix");
+    const std::string text = readFile(entry);
     EXPECT_NE(text.find("[Desktop Entry]\n"), std::string::npos);
     EXPECT_NE(text.find("Exec=\"/opt/my apps/harvix\"\n"), std::string::npos);
-    NativePlatform().SetAutostart(true, "/usr/bin/harvix");
-    EXPECT_NE(ReadFile(entry).find("Exec=/usr/bin/harvix\n"), std::string::npos);
-    NativePlatform().SetAutostart(false, "/usr/bin/harvix");
+    nativePlatform().setAutostart(true, "/usr/bin/harvix");
+    EXPECT_NE(readFile(entry).find("Exec=/usr/bin/harvix\n"), std::string::npos);
+    nativePlatform().setAutostart(false, "/usr/bin/harvix");
     EXPECT_FALSE(fs::exists(entry));
-    NativePlatform().SetAutostart(false, "/usr/bin/harvix");  // a missing entry is no error
+    nativePlatform().setAutostart(false, "/usr/bin/harvix");  // a missing entry is no error
 }
 
 TEST(LinuxPlatform, FolderRule) {
     TempDir dir;
-    IPlatform& p = NativePlatform();
-    EXPECT_TRUE(p.IsLocalFixedFolder(dir.path()));
-    EXPECT_TRUE(p.IsLocalFixedFolder(dir / "not" / "yet" / "made"));
-    EXPECT_TRUE(p.IsLocalFixedFolder("~/HX_FILES"));
-    EXPECT_FALSE(p.IsLocalFixedFolder("relative/folder"));
-    EXPECT_FALSE(p.IsLocalFixedFolder(""));
-    EXPECT_FALSE(p.IsLocalFixedFolder("C:\\HX_FILES"));
+    IPlatform& p = nativePlatform();
+    EXPECT_TRUE(p.isLocalFixedFolder(dir.path()));
+    EXPECT_TRUE(p.isLocalFixedFolder(dir / "not" / "yet" / "made"));
+    EXPECT_TRUE(p.isLocalFixedFolder("~/HX_FILES"));
+    EXPECT_FALSE(p.isLocalFixedFolder("relative/folder"));
+    EXPECT_FALSE(p.isLocalFixedFolder(""));
+    EXPECT_FALSE(p.isLocalFixedFolder("C:\\HX_FILES"));
 }
 
 TEST(LinuxPlatform, LastErrorTextComesFromErrno) {
     errno = ENOENT;
-    EXPECT_EQ(NativePlatform().LastSystemErrorText(), "No such file or directory");
+    EXPECT_EQ(nativePlatform().lastSystemErrorText(), "No such file or directory");
     errno = 0;
-    EXPECT_EQ(NativePlatform().LastSystemErrorText(), "");
+    EXPECT_EQ(nativePlatform().lastSystemErrorText(), "");
 }
 
 }  // namespace
@@ -101,8 +103,8 @@ namespace {
 TEST(LinuxPlatform, SingleInstanceLockIsHeldForTheLifeOfTheProcess) {
     TempDir dir;
     ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path().string());
-    ASSERT_TRUE(NativePlatform().AcquireSingleInstance());
-    EXPECT_TRUE(NativePlatform().AcquireSingleInstance());  // this process holds it already
+    ASSERT_TRUE(nativePlatform().acquireSingleInstance());
+    EXPECT_TRUE(nativePlatform().acquireSingleInstance());  // this process holds it already
     const fs::path lock = dir / "HARVIX.lock";
     ASSERT_TRUE(fs::exists(lock));
     // Another process cannot take it without waiting.
@@ -112,8 +114,10 @@ TEST(LinuxPlatform, SingleInstanceLockIsHeldForTheLifeOfTheProcess) {
 
 TEST(LinuxPlatform, TmpfsCountsAsLocal) {
     if (fs::is_directory("/dev/shm")) {
-        EXPECT_TRUE(NativePlatform().IsLocalFixedFolder("/dev/shm/harvix-not-made"));
+        EXPECT_TRUE(nativePlatform().isLocalFixedFolder("/dev/shm/harvix-not-made"));
     }
 }
 
 }  // namespace
+
+}  // namespace harvix

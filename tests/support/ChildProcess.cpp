@@ -14,7 +14,9 @@
 
 extern char** environ;
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+namespace harvix {
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -102,7 +104,7 @@ ChildProcess::ChildProcess(const fs::path& folder, const std::string& imageName,
     // posix_spawn returns; until then it shows this program's name.
     const std::string comm = imageName.substr(0, 15) + "\n";
     const fs::path commFile = fs::path("/proc") / std::to_string(pid_) / "comm";
-    if (!WaitUntil([&] { return ReadProcFile(commFile) == comm; })) {
+    if (!waitUntil([&] { return ReadProcFile(commFile) == comm; })) {
         End();
         throw std::runtime_error("the child never showed as " + imageName);
     }
@@ -165,7 +167,7 @@ Program::Program(const fs::path& executable, const std::vector<std::string>& arg
 Program::~Program() {
     if (pid_ > 0) {
         kill(pid_, SIGKILL);
-        Wait();
+        wait();
     }
 }
 
@@ -175,12 +177,12 @@ void Program::Signal(int signal) const {
     }
 }
 
-int Program::Wait(std::chrono::milliseconds timeout) {
+int Program::wait(std::chrono::milliseconds timeout) {
     if (pid_ <= 0) {
         return -1;
     }
     int status = 0;
-    const bool ended = WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
+    const bool ended = waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
     if (!ended) {
         kill(pid_, SIGKILL);
         while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
@@ -190,10 +192,10 @@ int Program::Wait(std::chrono::milliseconds timeout) {
     return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::vector<ProcessInfo> ChildProcessTable::ListProcesses() {
+std::vector<ProcessInfo> ChildProcessTable::listProcesses() {
     std::vector<ProcessInfo> children;
     const pid_t self = getpid();
-    for (ProcessInfo& process : NativePlatform().ListProcesses()) {
+    for (ProcessInfo& process : nativePlatform().listProcesses()) {
         if (ParentOf(process.pid) == self) {
             children.push_back(std::move(process));
         }
@@ -202,7 +204,9 @@ std::vector<ProcessInfo> ChildProcessTable::ListProcesses() {
     return children;
 }
 
-bool ChildProcessTable::WaitForMorePolls(int count) {
+bool ChildProcessTable::waitForMorePolls(int count) {
     const int target = polls_ + count;
-    return WaitUntil([&] { return polls_ >= target; });
+    return waitUntil([&] { return polls_ >= target; });
 }
+
+}  // namespace harvix

@@ -13,11 +13,13 @@
 
 #include "support/TestSupport.h"
 
+namespace harvix {
+
 namespace fs = std::filesystem;
 
 // Waits until `condition` holds, looking every millisecond; false when the
 // time is up first. Generous limits keep tests sound on a loaded machine.
-bool WaitUntil(const std::function<bool()>& condition,
+bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 // A child process running a copy of the system's sleep program named
@@ -70,7 +72,7 @@ public:
     void Signal(int signal) const;
     // The exit code once the program has ended by itself; -1 when it was
     // killed by a signal or did not end within `timeout` (it is then killed).
-    int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    int wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 private:
     pid_t pid_ = -1;
@@ -81,12 +83,14 @@ private:
 // browser on the machine) never see each other's processes. Counts the polls.
 class ChildProcessTable : public FakePlatform {
 public:
-    std::vector<ProcessInfo> ListProcesses() override;
+    std::vector<ProcessInfo> listProcesses() override;
 
     int polls() const { return polls_; }
     // Waits until `count` more polls than now have been completed.
-    bool WaitForMorePolls(int count);
+    bool waitForMorePolls(int count);
 
 private:
     std::atomic<int> polls_{0};
 };
+
+}  // namespace harvix

@@ -10,6 +10,8 @@
 
 #include "platform/Text.h"
 
+namespace harvix {
+
 TempDir::TempDir() {
     static std::atomic<int> counter{0};
     const fs::path base = fs::temp_directory_path();
@@ -35,24 +37,24 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-std::string ReadFile(const fs::path& path) {
+std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-void WriteFile(const fs::path& path, const std::string& content) {
+void writeFile(const fs::path& path, const std::string& content) {
     fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
 }
 
-bool FakePlatform::IsLocalFixedFolder(const fs::path& folder) {
-    const std::string text = PathToUtf8(folder);
+bool FakePlatform::isLocalFixedFolder(const fs::path& folder) {
+    const std::string text = pathToUtf8(folder);
     const bool homeRelative = text.rfind("~/", 0) == 0;
     return localFolders && (folder.is_absolute() || homeRelative);
 }
 
-MessageResult RecordingNotifier::Show(const std::string& caption, const std::string& text,
+MessageResult RecordingNotifier::show(const std::string& caption, const std::string& text,
                                       MessageIcon icon, MessageButtons buttons) {
     static std::mutex lock;
     const std::lock_guard<std::mutex> guard(lock);
@@ -60,8 +62,10 @@ MessageResult RecordingNotifier::Show(const std::string& caption, const std::str
     return answer;
 }
 
-ScopedRecordingNotifier::ScopedRecordingNotifier() : previous_(SetNotifier(&notifier)) {}
+ScopedRecordingNotifier::ScopedRecordingNotifier() : previous_(setNotifier(&notifier)) {}
 
 ScopedRecordingNotifier::~ScopedRecordingNotifier() {
-    SetNotifier(previous_);
+    setNotifier(previous_);
 }
+
+}  // namespace harvix

@@ -10,6 +10,8 @@
 #include "platform/Notifier.h"
 #include "platform/Platform.h"
 
+namespace harvix {
+
 namespace fs = std::filesystem;
 
 // A fresh folder below the system's temporary folder, removed at the end.
@@ -26,8 +28,8 @@ private:
     fs::path path_;
 };
 
-std::string ReadFile(const fs::path& path);
-void WriteFile(const fs::path& path, const std::string& content);
+std::string readFile(const fs::path& path);
+void writeFile(const fs::path& path, const std::string& content);
 
 // A platform whose answers the test sets; services that touch the system
 // only record what was asked.
@@ -35,11 +37,11 @@ class FakePlatform : public IPlatform {
 public:
     fs::path exePath = "/opt/harvix/harvix";
     fs::path home = "/home/tester";
-    fs::path settingsFolder;  // empty: the program folder
-    fs::path dataFolder;      // empty: the program folder
+    fs::path settingsDir;  // empty: the program folder
+    fs::path dataDir;      // empty: the program folder
     fs::path localAppData = "/home/tester/.cache";
-    fs::path winePrefix = "/home/tester/.wine";
-    std::string userName = "tester";
+    fs::path winePrefixPath = "/home/tester/.wine";
+    std::string user = "tester";
     std::vector<ProcessInfo> processes;
     std::vector<int64_t> terminated;
     std::string systemErrorText;
@@ -49,29 +51,29 @@ public:
     // Autostart calls, in order: (enable, exePath).
     std::vector<std::pair<bool, fs::path>> autostartCalls;
 
-    fs::path ExecutablePath() override { return exePath; }
-    fs::path HomeFolder() override { return home; }
-    fs::path SettingsFolder(const fs::path& exeDir) override {
-        return settingsFolder.empty() ? exeDir : settingsFolder;
+    fs::path executablePath() override { return exePath; }
+    fs::path homeFolder() override { return home; }
+    fs::path settingsFolder(const fs::path& exeDir) override {
+        return settingsDir.empty() ? exeDir : settingsDir;
     }
-    fs::path DataFolder(const fs::path& exeDir) override {
-        return dataFolder.empty() ? exeDir : dataFolder;
+    fs::path dataFolder(const fs::path& exeDir) override {
+        return dataDir.empty() ? exeDir : dataDir;
     }
-    fs::path LocalAppDataFolder() override { return localAppData; }
-    fs::path WinePrefix() override { return winePrefix; }
-    std::string UserName() override { return userName; }
-    std::vector<ProcessInfo> ListProcesses() override { return processes; }
-    bool TerminateProcess(int64_t pid) override {
+    fs::path localAppDataFolder() override { return localAppData; }
+    fs::path winePrefix() override { return winePrefixPath; }
+    std::string userName() override { return user; }
+    std::vector<ProcessInfo> listProcesses() override { return processes; }
+    bool terminateProcess(int64_t pid) override {
         terminated.push_back(pid);
         return true;
     }
-    int64_t CurrentProcessId() override { return 1; }
-    void SetAutostart(bool enable, const fs::path& exe) override {
+    int64_t currentProcessId() override { return 1; }
+    void setAutostart(bool enable, const fs::path& exe) override {
         autostartCalls.emplace_back(enable, exe);
     }
-    bool AcquireSingleInstance() override { return singleInstanceFree; }
-    bool IsLocalFixedFolder(const fs::path& folder) override;
-    std::string LastSystemErrorText() override { return systemErrorText; }
+    bool acquireSingleInstance() override { return singleInstanceFree; }
+    bool isLocalFixedFolder(const fs::path& folder) override;
+    std::string lastSystemErrorText() override { return systemErrorText; }
 };
 
 // Records every message instead of showing it; answers with `answer`.
@@ -86,7 +88,7 @@ public:
     std::vector<Message> messages;
     MessageResult answer = MessageResult::Ok;
 
-    MessageResult Show(const std::string& caption, const std::string& text, MessageIcon icon,
+    MessageResult show(const std::string& caption, const std::string& text, MessageIcon icon,
                        MessageButtons buttons) override;
 };
 
@@ -102,3 +104,5 @@ public:
 private:
     INotifier* previous_;
 };
+
+}  // namespace harvix

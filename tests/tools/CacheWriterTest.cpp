@@ -25,6 +25,8 @@
 #pragma GCC diagnostic ignored "-Wpedantic"
 #endif
 #include <stb/stb_image.h>
+
+namespace harvix {
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
@@ -54,7 +56,7 @@ TEST(Pictures, EveryFormatDecodesAtItsSize) {
              {std::pair{1, 1}, std::pair{7, 13}, std::pair{640, 480}, std::pair{300, 17}}) {
             int width = 0;
             int height = 0;
-            ASSERT_TRUE(Decodes(mozcache::MakePicture(format, w, h, 3), &width, &height))
+            ASSERT_TRUE(Decodes(mozcache::makePicture(format, w, h, 3), &width, &height))
                 << format << " " << w << "x" << h << ": " << stbi_failure_reason();
             EXPECT_EQ(width, w) << format;
             EXPECT_EQ(height, h) << format;
@@ -63,7 +65,7 @@ TEST(Pictures, EveryFormatDecodesAtItsSize) {
 }
 
 TEST(Pictures, AnIconHoldsOnePngOfItsSize) {
-    const std::string ico = mozcache::MakeIco(48, 32);
+    const std::string ico = mozcache::makeIco(48, 32);
     ASSERT_GT(ico.size(), 22u);
     EXPECT_EQ(ico.substr(0, 6), std::string("\0\0\1\0\1\0", 6));
     EXPECT_EQ(static_cast<uint8_t>(ico[6]), 48);
@@ -73,7 +75,7 @@ TEST(Pictures, AnIconHoldsOnePngOfItsSize) {
     ASSERT_TRUE(Decodes(ico.substr(22), &width, &height));
     EXPECT_EQ(width, 48);
     EXPECT_EQ(height, 32);
-    EXPECT_EQ(static_cast<uint8_t>(mozcache::MakeIco(256, 256)[6]), 0);  // 0 stands for 256
+    EXPECT_EQ(static_cast<uint8_t>(mozcache::makeIco(256, 256)[6]), 0);  // 0 stands for 256
 }
 
 TEST(CacheWriter, LaysOutTheMapTheBlockFilesAndSeparateFiles) {
@@ -86,15 +88,15 @@ TEST(CacheWriter, LaysOutTheMapTheBlockFilesAndSeparateFiles) {
         mozcache::Entry entry;
         entry.key = "HTTP:http://a.org/s";
         entry.data = std::string(600, 's');  // three blocks of 256 bytes
-        small = writer.Add(entry);
+        small = writer.add(entry);
         entry.key = "HTTP:http://a.org/l";
         entry.data = std::string(20000, 'l');
         entry.hash = 0x0A1B2C3D;
         entry.generation = 0x1F;
-        large = writer.Add(entry);
-        writer.AddRawRecord({0, 0, 0x21000005u, 0, ""});
+        large = writer.add(entry);
+        writer.addRawRecord({0, 0, 0x21000005u, 0, ""});
     }
-    const std::string map = ReadFile(cache / "_CACHE_MAP_");
+    const std::string map = readFile(cache / "_CACHE_MAP_");
     ASSERT_EQ(map.size(), 276u + 3 * 16);
     EXPECT_EQ(BigEndian32(map, 8), 2u);   // entries in use
     EXPECT_EQ(BigEndian32(map, 16), 3u);  // records
@@ -106,15 +108,15 @@ TEST(CacheWriter, LaysOutTheMapTheBlockFilesAndSeparateFiles) {
     // Data blocks 0-2 and the metadata in block 3 of file 1: four bits.
     EXPECT_EQ(small.dataLocation, 0x92000000u);
     EXPECT_EQ(small.metaLocation, 0x90000003u);
-    const std::string blocks = ReadFile(cache / "_CACHE_001_");
+    const std::string blocks = readFile(cache / "_CACHE_001_");
     EXPECT_EQ(blocks.size(), 4096u + 5 * 256);
     EXPECT_EQ(static_cast<uint8_t>(blocks[3]), 0x1F);  // the large entry's metadata is block 4
     EXPECT_EQ(blocks.substr(4096, 600), std::string(600, 's'));
-    EXPECT_EQ(ReadFile(cache / "_CACHE_002_").size(), 4096u);
+    EXPECT_EQ(readFile(cache / "_CACHE_002_").size(), 4096u);
 
     EXPECT_EQ(large.dataLocation, 0x8000001Fu);
     EXPECT_EQ(large.dataFile, "0/A1/B2C3Dd1F");
-    EXPECT_EQ(ReadFile(cache / "0" / "A1" / "B2C3Dd1F"), std::string(20000, 'l'));
+    EXPECT_EQ(readFile(cache / "0" / "A1" / "B2C3Dd1F"), std::string(20000, 'l'));
 
     // The metadata item names its own location and the data size.
     const std::string meta = blocks.substr(4096 + 3 * 256, 256);
@@ -125,9 +127,9 @@ TEST(CacheWriter, LaysOutTheMapTheBlockFilesAndSeparateFiles) {
 
 TEST(CacheWriter, SeparateFileNamesFollowEachLayout) {
     using mozcache::Layout;
-    EXPECT_EQ(mozcache::SeparateFileName(0x0A1B2C3D, 12, 'd', Layout::Decimal), "0A1B2C3Dd12");
-    EXPECT_EQ(mozcache::SeparateFileName(0x0A1B2C3D, 12, 'd', Layout::Hex), "0A1B2C3Dd0C");
-    EXPECT_EQ(mozcache::SeparateFileName(0x0A1B2C3D, 0x1F, 'm', Layout::Nested), "0/A1/B2C3Dm1F");
+    EXPECT_EQ(mozcache::separateFileName(0x0A1B2C3D, 12, 'd', Layout::Decimal), "0A1B2C3Dd12");
+    EXPECT_EQ(mozcache::separateFileName(0x0A1B2C3D, 12, 'd', Layout::Hex), "0A1B2C3Dd0C");
+    EXPECT_EQ(mozcache::separateFileName(0x0A1B2C3D, 0x1F, 'm', Layout::Nested), "0/A1/B2C3Dm1F");
 }
 
 TEST(CacheWriter, AFullBlockFileIsReportedWhenAskedForAndAvoidedOtherwise) {
@@ -139,11 +141,11 @@ TEST(CacheWriter, AFullBlockFileIsReportedWhenAskedForAndAvoidedOtherwise) {
     entry.dataPlace = mozcache::Place::Block3;
     entry.metaPlace = mozcache::Place::Block1;
     for (uint32_t i = 0; i < mozcache::CacheWriter::kBlocksPerFile / 4; ++i) {
-        writer.Add(entry);
+        writer.add(entry);
     }
-    EXPECT_THROW(writer.Add(entry), mozcache::WriteError);
+    EXPECT_THROW(writer.add(entry), mozcache::WriteError);
     entry.dataPlace = mozcache::Place::Auto;
-    EXPECT_EQ(writer.Add(entry).dataLocation >> 28 & 3u, 0u);  // a separate file instead
+    EXPECT_EQ(writer.add(entry).dataLocation >> 28 & 3u, 0u);  // a separate file instead
 }
 
 TEST(CacheDescription, ReadsEntriesEmptyRecordsAndTheMapTail) {
@@ -166,7 +168,7 @@ TEST(CacheDescription, ReadsEntriesEmptyRecordsAndTheMapTail) {
         "size = 0\n"
         "[map]\n"
         "trailing-bytes = 5\n");
-    const mozcache::Description description = mozcache::ReadDescription(text, ".");
+    const mozcache::Description description = mozcache::readDescription(text, ".");
     ASSERT_EQ(description.records.size(), 3u);
     const mozcache::Entry& png = description.records[0].entry;
     EXPECT_EQ(png.key, "HTTP:http://a.org/p.png");
@@ -201,7 +203,7 @@ TEST(CacheDescription, MalformedLinesAreReportedWithTheirNumber) {
     for (const char* description : bad) {
         std::istringstream text(description);
         try {
-            mozcache::ReadDescription(text, ".");
+            mozcache::readDescription(text, ".");
             ADD_FAILURE() << description;
         } catch (const mozcache::WriteError& error) {
             EXPECT_NE(std::string(error.what()).find("line "), std::string::npos) << description;
@@ -210,3 +212,5 @@ TEST(CacheDescription, MalformedLinesAreReportedWithTheirNumber) {
 }
 
 }  // namespace
+
+}  // namespace harvix

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace harvix {
+
 namespace mozcache {
 
 namespace {
@@ -22,7 +24,7 @@ void PutBE32(std::string& out, uint32_t value) {
     out.push_back(static_cast<char>(value & 0xFFu));
 }
 
-uint32_t BlockSize(int selector) {
+uint32_t blockBytes(int selector) {
     return 256u << (2 * (selector - 1));
 }
 
@@ -48,7 +50,7 @@ void PwriteAll(int fd, const char* data, std::size_t length, uint64_t offset,
 
 }  // namespace
 
-std::vector<NamedValue> ResponseValues(const std::string& responseHead) {
+std::vector<NamedValue> responseValues(const std::string& responseHead) {
     return {{"request-method", "GET"}, {"response-head", responseHead}};
 }
 
@@ -61,7 +63,7 @@ std::string ResponseHead(const std::vector<std::string>& headerLines) {
     return head;
 }
 
-std::string BuildMetadata(const Entry& entry, uint32_t metaLocation, uint32_t dataSize) {
+std::string buildMetadata(const Entry& entry, uint32_t metaLocation, uint32_t dataSize) {
     std::string values;
     for (const auto& [name, value] : entry.values) {
         values += name;
@@ -85,7 +87,7 @@ std::string BuildMetadata(const Entry& entry, uint32_t metaLocation, uint32_t da
     return out;
 }
 
-std::string SeparateFileName(uint32_t hash, uint8_t generation, char letter, Layout layout) {
+std::string separateFileName(uint32_t hash, uint8_t generation, char letter, Layout layout) {
     char name[48];
     switch (layout) {
         case Layout::Decimal:
@@ -102,12 +104,12 @@ std::string SeparateFileName(uint32_t hash, uint8_t generation, char letter, Lay
     return name;
 }
 
-uint32_t BlockLocation(int selector, uint32_t firstBlock, int blockCount) {
+uint32_t blockLocation(int selector, uint32_t firstBlock, int blockCount) {
     return 0x80000000u | (static_cast<uint32_t>(selector & 3) << 28) |
            (static_cast<uint32_t>((blockCount - 1) & 3) << 24) | (firstBlock & 0x00FFFFFFu);
 }
 
-uint32_t SeparateLocation(uint8_t generation) {
+uint32_t separateLocation(uint8_t generation) {
     return 0x80000000u | generation;
 }
 
@@ -131,7 +133,7 @@ CacheWriter::CacheWriter(const fs::path& folder) : folder_(folder) {
 CacheWriter::~CacheWriter() {
     if (!finished_) {
         try {
-            Finish();
+            finish();
         } catch (const WriteError&) {
         }
     }
@@ -142,7 +144,7 @@ CacheWriter::~CacheWriter() {
     }
 }
 
-uint32_t CacheWriter::MakeHash(const std::string& key) {
+uint32_t CacheWriter::makeHash(const std::string& key) {
     uint32_t hash = 2166136261u;  // FNV-1a
     for (const char ch : key) {
         hash = (hash ^ static_cast<uint8_t>(ch)) * 16777619u;
@@ -153,9 +155,9 @@ uint32_t CacheWriter::MakeHash(const std::string& key) {
     return hash;
 }
 
-bool CacheWriter::StoreInBlocks(int selector, const std::string& bytes, uint32_t* location) {
+bool CacheWriter::storeInBlocks(int selector, const std::string& bytes, uint32_t* location) {
     const auto index = static_cast<std::size_t>(selector);
-    const uint32_t blockSize = BlockSize(selector);
+    const uint32_t blockSize = blockBytes(selector);
     const auto blocks =
         static_cast<uint32_t>(std::max<std::size_t>(1, (bytes.size() + blockSize - 1) / blockSize));
     if (blocks > 4 || nextBlock_[index] + blocks > kBlocksPerFile) {
@@ -174,11 +176,11 @@ bool CacheWriter::StoreInBlocks(int selector, const std::string& bytes, uint32_t
         const uint32_t bit = b % 32;
         bitmaps_[index][word * 4 + 3 - bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
     }
-    *location = BlockLocation(selector, first, static_cast<int>(blocks));
+    *location = blockLocation(selector, first, static_cast<int>(blocks));
     return true;
 }
 
-void CacheWriter::WriteFile(const fs::path& path, const std::string& bytes) {
+void CacheWriter::writeFile(const fs::path& path, const std::string& bytes) {
     std::error_code ec;
     if (path.has_parent_path()) {
         fs::create_directories(path.parent_path(), ec);
@@ -200,7 +202,7 @@ std::pair<uint32_t, std::string> CacheWriter::Store(Place place, const std::stri
                                                     uint32_t hash, uint8_t generation, char letter,
                                                     Layout layout) {
     uint32_t location = 0;
-    auto tryBlocks = [&](int selector) { return StoreInBlocks(selector, bytes, &location); };
+    auto tryBlocks = [&](int selector) { return storeInBlocks(selector, bytes, &location); };
     int selector = 0;
     switch (place) {
         case Place::Block1:
@@ -217,7 +219,7 @@ std::pair<uint32_t, std::string> CacheWriter::Store(Place place, const std::stri
             // The smallest block size that takes the item in at most four
             // blocks; a larger one when that file is full; else a file.
             for (int s = 1; s <= 3; ++s) {
-                if (bytes.size() <= 4 * BlockSize(s) && tryBlocks(s)) {
+                if (bytes.size() <= 4 * blockBytes(s) && tryBlocks(s)) {
                     return {location, kBlockFileNames[s]};
                 }
             }
@@ -225,14 +227,14 @@ std::pair<uint32_t, std::string> CacheWriter::Store(Place place, const std::stri
         case Place::Separate:
             break;
     }
-    const std::string name = SeparateFileName(hash, generation, letter, layout);
-    WriteFile(folder_ / name, bytes);
-    return {SeparateLocation(generation), name};
+    const std::string name = separateFileName(hash, generation, letter, layout);
+    writeFile(folder_ / name, bytes);
+    return {separateLocation(generation), name};
 }
 
-Record CacheWriter::Add(const Entry& entry) {
+Record CacheWriter::add(const Entry& entry) {
     Record record;
-    record.hash = entry.zeroHash ? 0 : entry.hash != 0 ? entry.hash : MakeHash(entry.key);
+    record.hash = entry.zeroHash ? 0 : entry.hash != 0 ? entry.hash : makeHash(entry.key);
     hashes_.insert(record.hash);
     record.evictionRank = static_cast<uint32_t>(records_.size() + 1);
     const uint32_t dataSize =
@@ -252,20 +254,20 @@ Record CacheWriter::Add(const Entry& entry) {
     } else {
         // The item records its own location, which is known only once it is
         // placed; its length does not depend on it.
-        std::string meta = BuildMetadata(entry, 0, dataSize);
+        std::string meta = buildMetadata(entry, 0, dataSize);
         const Place place = entry.metaPlace;
         auto [location, file] =
             Store(place, meta, record.hash, entry.generation, 'm', entry.layout);
         record.metaLocation = location;
-        meta = BuildMetadata(entry, location, dataSize);
+        meta = buildMetadata(entry, location, dataSize);
         if ((location >> 28 & 3u) == 0) {
-            WriteFile(folder_ / file, meta);
+            writeFile(folder_ / file, meta);
         } else {
             const int selector = static_cast<int>(location >> 28 & 3u);
             const uint32_t first = location & 0x00FFFFFFu;
             const auto index = static_cast<std::size_t>(selector);
             PwriteAll(blockFiles_[index], meta.data(), meta.size(),
-                      kBlockFileHeader + uint64_t{first} * BlockSize(selector),
+                      kBlockFileHeader + uint64_t{first} * blockBytes(selector),
                       folder_ / kBlockFileNames[selector]);
         }
     }
@@ -273,11 +275,11 @@ Record CacheWriter::Add(const Entry& entry) {
     return record;
 }
 
-void CacheWriter::AddRawRecord(const Record& record) {
+void CacheWriter::addRawRecord(const Record& record) {
     records_.push_back(record);
 }
 
-void CacheWriter::Finish() {
+void CacheWriter::finish() {
     finished_ = true;
     // Header: version, data size in KiB, entry count, dirty flag, record
     // count, then 32 eviction ranks and 32 bucket usage counts.
@@ -299,7 +301,7 @@ void CacheWriter::Finish() {
         PutBE32(map, record.metaLocation);
     }
     map += trailing_;
-    WriteFile(folder_ / "_CACHE_MAP_", map);
+    writeFile(folder_ / "_CACHE_MAP_", map);
     for (int selector = 1; selector <= 3; ++selector) {
         const auto index = static_cast<std::size_t>(selector);
         const auto& bitmap = bitmaps_[index];
@@ -309,3 +311,5 @@ void CacheWriter::Finish() {
 }
 
 }  // namespace mozcache
+
+}  // namespace harvix

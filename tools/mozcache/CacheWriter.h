@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+namespace harvix {
+
 namespace mozcache {
 
 namespace fs = std::filesystem;
@@ -71,17 +73,17 @@ public:
 
 // The usual named values of an HTTP entry: the request method and the
 // response head.
-std::vector<NamedValue> ResponseValues(const std::string& responseHead);
+std::vector<NamedValue> responseValues(const std::string& responseHead);
 // A response head "HTTP/1.1 200 OK" with the given header lines, each ended
 // by CR LF.
 std::string ResponseHead(const std::vector<std::string>& headerLines);
 // The metadata item of an entry: nine big-endian numbers, the key, the values.
-std::string BuildMetadata(const Entry& entry, uint32_t metaLocation, uint32_t dataSize);
+std::string buildMetadata(const Entry& entry, uint32_t metaLocation, uint32_t dataSize);
 // Name of a separate file relative to the cache folder.
-std::string SeparateFileName(uint32_t hash, uint8_t generation, char letter, Layout layout);
+std::string separateFileName(uint32_t hash, uint8_t generation, char letter, Layout layout);
 // Location words.
-uint32_t BlockLocation(int selector, uint32_t firstBlock, int blockCount);
-uint32_t SeparateLocation(uint8_t generation);
+uint32_t blockLocation(int selector, uint32_t firstBlock, int blockCount);
+uint32_t separateLocation(uint8_t generation);
 
 class CacheWriter {
 public:
@@ -97,27 +99,27 @@ public:
     // Stores the entry's data and metadata and queues its map record.
     // Throws WriteError when a file cannot be written or a block file that
     // was asked for is full.
-    Record Add(const Entry& entry);
+    Record add(const Entry& entry);
     // Queues a map record exactly as given.
-    void AddRawRecord(const Record& record);
+    void addRawRecord(const Record& record);
     // Bytes written after the last record (a partial record).
-    void SetTrailingBytes(std::string bytes) { trailing_ = std::move(bytes); }
+    void setTrailingBytes(std::string bytes) { trailing_ = std::move(bytes); }
     // Writes the map and the block files' bitmaps. Called by the destructor
     // when not called before (errors are then ignored).
-    void Finish();
+    void finish();
 
     const fs::path& folder() const { return folder_; }
     std::size_t recordCount() const { return records_.size(); }
 
 private:
-    uint32_t MakeHash(const std::string& key);
+    uint32_t makeHash(const std::string& key);
     // Stores `bytes` in block file `selector` (1..3) or returns false when it
     // does not fit; sets `location`.
-    bool StoreInBlocks(int selector, const std::string& bytes, uint32_t* location);
+    bool storeInBlocks(int selector, const std::string& bytes, uint32_t* location);
     // Stores `bytes` by `place`; returns the location word and file name.
     std::pair<uint32_t, std::string> Store(Place place, const std::string& bytes, uint32_t hash,
                                            uint8_t generation, char letter, Layout layout);
-    void WriteFile(const fs::path& path, const std::string& bytes);
+    void writeFile(const fs::path& path, const std::string& bytes);
 
     fs::path folder_;
     std::array<int, 4> blockFiles_{-1, -1, -1, -1};
@@ -131,3 +133,5 @@ private:
 };
 
 }  // namespace mozcache
+
+}  // namespace harvix

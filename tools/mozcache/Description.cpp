@@ -7,6 +7,8 @@
 
 #include "Pictures.h"
 
+namespace harvix {
+
 namespace mozcache {
 
 namespace {
@@ -95,7 +97,7 @@ std::string DataFrom(const std::string& spec, const fs::path& baseFolder,
         return {};
     }
     if (kind == "text") {
-        return Unescape(rest);
+        return unescape(rest);
     }
     if (kind == "random") {
         if (args.empty() || args.size() > 2) {
@@ -117,7 +119,7 @@ std::string DataFrom(const std::string& spec, const fs::path& baseFolder,
     if (args.size() < 2 || args.size() > 3) {
         throw WriteError(where + ": unknown data " + spec);
     }
-    const std::string picture = MakePicture(kind, static_cast<int>(Number32(args[0], where)),
+    const std::string picture = makePicture(kind, static_cast<int>(Number32(args[0], where)),
                                             static_cast<int>(Number32(args[1], where)),
                                             args.size() > 2 ? Number32(args[2], where) : 0);
     if (picture.empty()) {
@@ -144,7 +146,7 @@ void FinishEntry(DescribedEntry& described, HeadParts& head, bool keyGiven) {
     if (head.none) {
         entry.values.clear();
     } else if (head.given) {
-        entry.values = ResponseValues(head.head);
+        entry.values = responseValues(head.head);
     } else {
         std::vector<std::string> lines;
         if (!head.server.empty()) {
@@ -155,13 +157,13 @@ void FinishEntry(DescribedEntry& described, HeadParts& head, bool keyGiven) {
         }
         lines.push_back("Content-Length: " + std::to_string(entry.data.size()));
         lines.insert(lines.end(), head.extra.begin(), head.extra.end());
-        entry.values = ResponseValues(ResponseHead(lines));
+        entry.values = responseValues(ResponseHead(lines));
     }
 }
 
 }  // namespace
 
-std::string Unescape(const std::string& text) {
+std::string unescape(const std::string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\' || i + 1 == text.size()) {
@@ -199,7 +201,7 @@ std::string Unescape(const std::string& text) {
     return out;
 }
 
-Description ReadDescription(std::istream& in, const fs::path& baseFolder) {
+Description readDescription(std::istream& in, const fs::path& baseFolder) {
     Description description;
     DescribedEntry* current = nullptr;
     HeadParts head;
@@ -266,20 +268,20 @@ Description ReadDescription(std::istream& in, const fs::path& baseFolder) {
         }
         Entry& entry = current->entry;
         if (name == "url") {
-            current->url = Unescape(value);
+            current->url = unescape(value);
         } else if (name == "key") {
-            entry.key = Unescape(value);
+            entry.key = unescape(value);
             keyGiven = true;
         } else if (name == "type") {
-            head.type = Unescape(value);
+            head.type = unescape(value);
         } else if (name == "server") {
-            head.server = Unescape(value);
+            head.server = unescape(value);
         } else if (name == "header") {
-            head.extra.push_back(Unescape(value));
+            head.extra.push_back(unescape(value));
         } else if (name == "head") {
             head.given = true;
             head.none = value == "none";
-            head.head = Unescape(value);
+            head.head = unescape(value);
         } else if (name == "data") {
             entry.data = DataFrom(value, baseFolder, where);
         } else if (name == "size") {
@@ -327,19 +329,19 @@ Description ReadDescription(std::istream& in, const fs::path& baseFolder) {
     return description;
 }
 
-std::size_t WriteDescribedCache(std::istream& input, const fs::path& baseFolder,
+std::size_t writeDescribedCache(std::istream& input, const fs::path& baseFolder,
                                 const fs::path& folder) {
-    const Description description = ReadDescription(input, baseFolder);
+    const Description description = readDescription(input, baseFolder);
     CacheWriter writer(folder);
     for (const DescribedEntry& record : description.records) {
-        writer.Add(record.entry);
+        writer.add(record.entry);
     }
-    writer.SetTrailingBytes(description.trailingBytes);
-    writer.Finish();
+    writer.setTrailingBytes(description.trailingBytes);
+    writer.finish();
     return writer.recordCount();
 }
 
-uint64_t WriteSyntheticCache(const fs::path& folder, std::size_t count, uint64_t totalBytes,
+uint64_t writeSyntheticCache(const fs::path& folder, std::size_t count, uint64_t totalBytes,
                              uint32_t seed) {
     struct Kind {
         const char* type;
@@ -392,17 +394,19 @@ uint64_t WriteSyntheticCache(const fs::path& folder, std::size_t count, uint64_t
         // Distinct bytes up front, so that no two items are duplicates.
         std::snprintf(entry.data.data(), std::min<std::size_t>(size, 24), "%zu:", i);
         entry.values =
-            ResponseValues(ResponseHead({"Server: bench", std::string("Content-Type: ") + kind.type,
+            responseValues(ResponseHead({"Server: bench", std::string("Content-Type: ") + kind.type,
                                          "Content-Length: " + std::to_string(size)}));
         entry.lastModified = 1325376000u + static_cast<uint32_t>(i);
         entry.lastFetched = entry.lastModified;
         entry.dataPlace = isSmall ? Place::Auto : Place::Separate;
         entry.generation = static_cast<uint8_t>(1 + i % 200);
-        writer.Add(entry);
+        writer.add(entry);
         written += size;
     }
-    writer.Finish();
+    writer.finish();
     return written;
 }
 
 }  // namespace mozcache
+
+}  // namespace harvix

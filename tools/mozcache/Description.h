@@ -33,6 +33,8 @@
 
 #include "CacheWriter.h"
 
+namespace harvix {
+
 namespace mozcache {
 
 // One [entry] or [empty] section of a description, as read.
@@ -50,21 +52,23 @@ struct Description {
 
 // Reads a description; `baseFolder` resolves "data = file" paths. Throws
 // WriteError naming the line of a malformed line.
-Description ReadDescription(std::istream& in, const fs::path& baseFolder);
+Description readDescription(std::istream& in, const fs::path& baseFolder);
 
 // Writes the cache that `description` describes into `folder`; returns the
 // number of map records written.
-std::size_t WriteDescribedCache(std::istream& description, const fs::path& baseFolder,
+std::size_t writeDescribedCache(std::istream& description, const fs::path& baseFolder,
                                 const fs::path& folder);
 
 // Writes a cache of `count` entries whose data add up to about `totalBytes`:
 // a quarter small items in the block files (pictures, style sheets,
 // scripts), the rest separate files of varied sizes. Deterministic for a
 // given seed. Returns the bytes of data written.
-uint64_t WriteSyntheticCache(const fs::path& folder, std::size_t count, uint64_t totalBytes,
+uint64_t writeSyntheticCache(const fs::path& folder, std::size_t count, uint64_t totalBytes,
                              uint32_t seed = 1);
 
 // Decodes the escapes listed above.
-std::string Unescape(const std::string& text);
+std::string unescape(const std::string& text);
 
 }  // namespace mozcache
+
+}  // namespace harvix

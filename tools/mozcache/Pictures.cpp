@@ -4,6 +4,8 @@
 #include <array>
 #include <vector>
 
+namespace harvix {
+
 namespace mozcache {
 
 namespace {
@@ -111,7 +113,7 @@ public:
             }
         }
     }
-    std::string Finish() {
+    std::string finish() {
         if (filled_ > 0) {
             bytes_.push_back(static_cast<char>(current_));
         }
@@ -159,7 +161,7 @@ private:
 
 }  // namespace
 
-std::string MakePng(int width, int height, uint32_t seed) {
+std::string makePng(int width, int height, uint32_t seed) {
     width = Clamp(width, 1, 1 << 14);
     height = Clamp(height, 1, 1 << 14);
     std::string raw;
@@ -183,7 +185,7 @@ std::string MakePng(int width, int height, uint32_t seed) {
     return out;
 }
 
-std::string MakeGif(int width, int height, uint32_t seed) {
+std::string makeGif(int width, int height, uint32_t seed) {
     width = Clamp(width, 1, 65535);
     height = Clamp(height, 1, 65535);
     std::string out = "GIF89a";
@@ -222,7 +224,7 @@ std::string MakeGif(int width, int height, uint32_t seed) {
         }
     }
     bits.Put(kEnd, 9);
-    const std::string data = bits.Finish();
+    const std::string data = bits.finish();
     for (std::size_t pos = 0; pos < data.size(); pos += 255) {
         const std::size_t n = std::min<std::size_t>(255, data.size() - pos);
         Put8(out, static_cast<unsigned>(n));
@@ -233,7 +235,7 @@ std::string MakeGif(int width, int height, uint32_t seed) {
     return out;
 }
 
-std::string MakeBmp(int width, int height, uint32_t seed) {
+std::string makeBmp(int width, int height, uint32_t seed) {
     width = Clamp(width, 1, 1 << 14);
     height = Clamp(height, 1, 1 << 14);
     const std::size_t rowBytes = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
@@ -267,7 +269,7 @@ std::string MakeBmp(int width, int height, uint32_t seed) {
     return out;
 }
 
-std::string MakeJpeg(int width, int height, uint32_t seed) {
+std::string makeJpeg(int width, int height, uint32_t seed) {
     width = Clamp(width, 1, 65535);
     height = Clamp(height, 1, 65535);
     std::string out("\xFF\xD8", 2);
@@ -343,10 +345,10 @@ std::string MakeJpeg(int width, int height, uint32_t seed) {
     return out;
 }
 
-std::string MakeIco(int width, int height, uint32_t seed) {
+std::string makeIco(int width, int height, uint32_t seed) {
     width = Clamp(width, 1, 256);
     height = Clamp(height, 1, 256);
-    const std::string png = MakePng(width, height, seed);
+    const std::string png = makePng(width, height, seed);
     std::string out;
     PutLE16(out, 0);
     PutLE16(out, 1);  // icon
@@ -362,23 +364,25 @@ std::string MakeIco(int width, int height, uint32_t seed) {
     return out + png;
 }
 
-std::string MakePicture(std::string_view format, int width, int height, uint32_t seed) {
+std::string makePicture(std::string_view format, int width, int height, uint32_t seed) {
     if (format == "png") {
-        return MakePng(width, height, seed);
+        return makePng(width, height, seed);
     }
     if (format == "gif") {
-        return MakeGif(width, height, seed);
+        return makeGif(width, height, seed);
     }
     if (format == "bmp") {
-        return MakeBmp(width, height, seed);
+        return makeBmp(width, height, seed);
     }
     if (format == "jpeg" || format == "jpg") {
-        return MakeJpeg(width, height, seed);
+        return makeJpeg(width, height, seed);
     }
     if (format == "ico") {
-        return MakeIco(width, height, seed);
+        return makeIco(width, height, seed);
     }
     return {};
 }
 
 }  // namespace mozcache
+
+}  // namespace harvix

@@ -8,18 +8,22 @@
 #include <string>
 #include <string_view>
 
+namespace harvix {
+
 namespace mozcache {
 
-std::string MakePng(int width, int height, uint32_t seed = 0);
-std::string MakeGif(int width, int height, uint32_t seed = 0);
-std::string MakeBmp(int width, int height, uint32_t seed = 0);
+std::string makePng(int width, int height, uint32_t seed = 0);
+std::string makeGif(int width, int height, uint32_t seed = 0);
+std::string makeBmp(int width, int height, uint32_t seed = 0);
 // Grey-scale baseline JPEG in 8 by 8 tiles of one shade each.
-std::string MakeJpeg(int width, int height, uint32_t seed = 0);
+std::string makeJpeg(int width, int height, uint32_t seed = 0);
 // An icon holding one PNG picture (width and height 1..256).
-std::string MakeIco(int width, int height, uint32_t seed = 0);
+std::string makeIco(int width, int height, uint32_t seed = 0);
 
 // A picture by format name ("png", "gif", "bmp", "jpeg" or "jpg", "ico");
 // empty for an unknown name.
-std::string MakePicture(std::string_view format, int width, int height, uint32_t seed = 0);
+std::string makePicture(std::string_view format, int width, int height, uint32_t seed = 0);
 
 }  // namespace mozcache
+
+}  // namespace harvix

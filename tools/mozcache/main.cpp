@@ -8,9 +8,11 @@
 
 #include "Description.h"
 
+using namespace harvix;
+
 namespace {
 
-int Usage() {
+int usage() {
     std::cerr << "Usage: harvix-mkcache DESCRIPTION FOLDER\n"
                  "       harvix-mkcache --synthetic COUNT --bytes SIZE[K|M|G] [--seed N] FOLDER\n"
                  "\n"
@@ -55,40 +57,40 @@ int main(int argc, char** argv) {
                 const bool hasValue = i + 1 < args.size();
                 if (args[i] == "--synthetic" && hasValue) {
                     if (!ParseSize(args[++i], &count)) {
-                        return Usage();
+                        return usage();
                     }
                 } else if (args[i] == "--bytes" && hasValue) {
                     if (!ParseSize(args[++i], &bytes)) {
-                        return Usage();
+                        return usage();
                     }
                 } else if (args[i] == "--seed" && hasValue) {
                     if (!ParseSize(args[++i], &seed)) {
-                        return Usage();
+                        return usage();
                     }
                 } else if (folder.empty() && args[i].rfind("--", 0) != 0) {
                     folder = args[i];
                 } else {
-                    return Usage();
+                    return usage();
                 }
             }
             if (folder.empty() || count == 0) {
-                return Usage();
+                return usage();
             }
-            const uint64_t written = mozcache::WriteSyntheticCache(
+            const uint64_t written = mozcache::writeSyntheticCache(
                 folder, static_cast<std::size_t>(count), bytes, static_cast<uint32_t>(seed));
             std::cout << "wrote " << count << " entries, " << written << " bytes of data, to "
                       << folder << "\n";
             return 0;
         }
         if (args.size() != 2) {
-            return Usage();
+            return usage();
         }
         std::ifstream description(args[0]);
         if (!description) {
             std::cerr << "harvix-mkcache: cannot read " << args[0] << "\n";
             return 1;
         }
-        const std::size_t records = mozcache::WriteDescribedCache(
+        const std::size_t records = mozcache::writeDescribedCache(
             description, mozcache::fs::path(args[0]).parent_path(), args[1]);
         std::cout << "wrote " << records << " map records to " << args[1] << "\n";
         return 0;

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <string>
 
+namespace harvix {
+
 namespace {
 
 std::atomic<long long> g_failAfter{-1};
@@ -38,11 +40,11 @@ bool WriteAll(int fd, std::string_view content) {
 
 }  // namespace
 
-void SetAtomicWriteFailureForTesting(long long failAfterBytes) {
+void setAtomicWriteFailureForTesting(long long failAfterBytes) {
     g_failAfter = failAfterBytes;
 }
 
-bool WriteFileAtomically(const fs::path& path, std::string_view content) {
+bool writeFileAtomically(const fs::path& path, std::string_view content) {
     std::error_code ec;
     fs::path target = path;
     if (fs::is_symlink(target, ec)) {
@@ -79,3 +81,5 @@ bool WriteFileAtomically(const fs::path& path, std::string_view content) {
     errno = failErrno;
     return false;
 }
+
+}  // namespace harvix

@@ -18,6 +18,8 @@
 #include "platform/Platform.h"
 #include "platform/Text.h"
 
+namespace harvix {
+
 #ifndef HARVIX_DATADIR
 #define HARVIX_DATADIR "/usr/local/share/harvix"
 #endif
@@ -34,7 +36,7 @@ std::string Env(const char* name) {
 fs::path XdgFolder(const char* variable, const fs::path& home, const char* fallback) {
     const std::string value = Env(variable);
     if (!value.empty() && value.front() == '/') {
-        return PathFromUtf8(value);
+        return pathFromUtf8(value);
     }
     return home / fallback;
 }
@@ -75,7 +77,7 @@ std::string UnescapeMountField(std::string_view field) {
 // the longest mount point that is a prefix of it; later mounts win ties.
 bool FindMount(const fs::path& path, MountEntry* result) {
     std::ifstream in("/proc/self/mountinfo");
-    const std::string target = PathToUtf8(path);
+    const std::string target = pathToUtf8(path);
     std::size_t bestLength = 0;
     bool found = false;
     std::string line;
@@ -164,7 +166,7 @@ bool IsRemovableDevice(dev_t dev) {
 
 class LinuxPlatform final : public IPlatform {
 public:
-    fs::path ExecutablePath() override {
+    fs::path executablePath() override {
         std::error_code ec;
         fs::path exe = fs::read_symlink("/proc/self/exe", ec);
         if (ec) {
@@ -173,18 +175,18 @@ public:
         return exe;
     }
 
-    fs::path HomeFolder() override {
+    fs::path homeFolder() override {
         const std::string home = Env("HOME");
         if (!home.empty()) {
-            return PathFromUtf8(home);
+            return pathFromUtf8(home);
         }
         if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-            return PathFromUtf8(pw->pw_dir);
+            return pathFromUtf8(pw->pw_dir);
         }
         return "/tmp";
     }
 
-    fs::path SettingsFolder(const fs::path& exeDir) override {
+    fs::path settingsFolder(const fs::path& exeDir) override {
         // A program folder that carries its own data files and may be
         // written is a portable copy (or the build tree): its settings stay
         // beside it. An installed program keeps them per user.
@@ -192,12 +194,12 @@ public:
         if (fs::is_directory(exeDir / "Langs", ec) && access(exeDir.c_str(), W_OK) == 0) {
             return exeDir;
         }
-        const fs::path folder = XdgFolder("XDG_CONFIG_HOME", HomeFolder(), ".config") / "Harvix";
+        const fs::path folder = XdgFolder("XDG_CONFIG_HOME", homeFolder(), ".config") / "Harvix";
         fs::create_directories(folder, ec);
         return folder;
     }
 
-    fs::path DataFolder(const fs::path& exeDir) override {
+    fs::path dataFolder(const fs::path& exeDir) override {
         std::error_code ec;
         if (fs::is_directory(exeDir / "Langs", ec)) {
             return exeDir;
@@ -209,19 +211,19 @@ public:
         return HARVIX_DATADIR;
     }
 
-    fs::path LocalAppDataFolder() override {
-        return XdgFolder("XDG_CACHE_HOME", HomeFolder(), ".cache");
+    fs::path localAppDataFolder() override {
+        return XdgFolder("XDG_CACHE_HOME", homeFolder(), ".cache");
     }
 
-    fs::path WinePrefix() override {
+    fs::path winePrefix() override {
         const std::string prefix = Env("WINEPREFIX");
         if (!prefix.empty() && prefix.front() == '/') {
-            return PathFromUtf8(prefix);
+            return pathFromUtf8(prefix);
         }
-        return HomeFolder() / ".wine";
+        return homeFolder() / ".wine";
     }
 
-    std::string UserName() override {
+    std::string userName() override {
         std::string user = Env("USER");
         if (user.empty()) {
             if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_name != nullptr) {
@@ -231,7 +233,7 @@ public:
         return user;
     }
 
-    std::vector<ProcessInfo> ListProcesses() override {
+    std::vector<ProcessInfo> listProcesses() override {
         std::vector<ProcessInfo> result;
         std::error_code ec;
         for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
@@ -252,13 +254,13 @@ public:
         return result;
     }
 
-    bool TerminateProcess(int64_t pid) override {
+    bool terminateProcess(int64_t pid) override {
         return pid > 0 && kill(static_cast<pid_t>(pid), SIGTERM) == 0;
     }
 
-    int64_t CurrentProcessId() override { return getpid(); }
+    int64_t currentProcessId() override { return getpid(); }
 
-    int64_t CurrentUserId() override { return getuid(); }
+    int64_t currentUserId() override { return getuid(); }
 
     // The real user id of a process: the first number of the "Uid:" line of
     // its status file; -1 when the process ended meanwhile.
@@ -271,8 +273,8 @@ public:
         return std::strtoll(status.c_str() + at + 5, nullptr, 10);
     }
 
-    void SetAutostart(bool enable, const fs::path& exePath) override {
-        const fs::path folder = XdgFolder("XDG_CONFIG_HOME", HomeFolder(), ".config") / "autostart";
+    void setAutostart(bool enable, const fs::path& exePath) override {
+        const fs::path folder = XdgFolder("XDG_CONFIG_HOME", homeFolder(), ".config") / "autostart";
         const fs::path entry = folder / "Harvix.desktop";
         std::error_code ec;
         if (!enable) {
@@ -286,15 +288,15 @@ public:
             "Name=Harvix\n"
             "Comment=Combs web-browser caches for the files you want\n"
             "Exec=" +
-            DesktopExecQuote(PathToUtf8(exePath)) +
+            DesktopExecQuote(pathToUtf8(exePath)) +
             "\n"
             "Icon=harvix\n"
             "Terminal=false\n"
             "X-GNOME-Autostart-enabled=true\n";
-        WriteFileAtomically(entry, text);  // failures stay silent
+        writeFileAtomically(entry, text);  // failures stay silent
     }
 
-    bool AcquireSingleInstance() override {
+    bool acquireSingleInstance() override {
         static int heldFd = -1;
         if (heldFd >= 0) {
             return true;
@@ -302,8 +304,8 @@ public:
         const std::string runtime = Env("XDG_RUNTIME_DIR");
         fs::path lockPath;
         std::error_code ec;
-        if (!runtime.empty() && fs::is_directory(PathFromUtf8(runtime), ec)) {
-            lockPath = PathFromUtf8(runtime) / "HARVIX.lock";
+        if (!runtime.empty() && fs::is_directory(pathFromUtf8(runtime), ec)) {
+            lockPath = pathFromUtf8(runtime) / "HARVIX.lock";
         } else {
             lockPath = "/tmp/HARVIX-" + std::to_string(getuid()) + ".lock";
         }
@@ -319,11 +321,11 @@ public:
         return true;
     }
 
-    bool IsLocalFixedFolder(const fs::path& folder) override {
+    bool isLocalFixedFolder(const fs::path& folder) override {
         fs::path path = folder;
-        const std::string text = PathToUtf8(folder);
+        const std::string text = pathToUtf8(folder);
         if (text == "~" || text.rfind("~/", 0) == 0) {
-            path = HomeFolder() / PathFromUtf8(text.size() > 2 ? text.substr(2) : std::string());
+            path = homeFolder() / pathFromUtf8(text.size() > 2 ? text.substr(2) : std::string());
         }
         if (!path.is_absolute()) {
             return false;
@@ -356,7 +358,7 @@ public:
         return !IsRemovableDevice(st.st_dev);
     }
 
-    std::string LastSystemErrorText() override {
+    std::string lastSystemErrorText() override {
         const int code = errno;
         if (code == 0) {
             return {};
@@ -405,7 +407,9 @@ private:
 
 }  // namespace
 
-IPlatform& NativePlatform() {
+IPlatform& nativePlatform() {
     static LinuxPlatform instance;
     return instance;
 }
+
+}  // namespace harvix

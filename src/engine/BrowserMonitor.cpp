@@ -1,0 +1,163 @@
+#include "engine/BrowserMonitor.h"
+
+#include <chrono>
+#include <exception>
+#include <system_error>
+
+#include "platform/Platform.h"
+#include "platform/Text.h"
+
+namespace harvix {
+
+namespace {
+
+std::vector<std::string> LowerCased(const std::vector<std::string>& names) {
+    std::vector<std::string> lower;
+    lower.reserve(names.size());
+    for (const std::string& name : names) {
+        lower.push_back(toLowerAscii(name));
+    }
+    return lower;
+}
+
+}  // namespace
+
+BrowserMonitor::BrowserMonitor(uint32_t periodMs) : period(periodMs), clock(&systemSeconds) {}
+
+BrowserMonitor::~BrowserMonitor() {
+    stop();
+    wait();
+}
+
+int64_t BrowserMonitor::systemSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool BrowserMonitor::start(const std::string& imageName, void* ownerArg, int32_t kindArg,
+                           ClosedCallback callback) {
+    return start(std::vector<std::string>{imageName}, ownerArg, kindArg, callback);
+}
+
+bool BrowserMonitor::start(const std::vector<std::string>& imageNames, void* ownerArg,
+                           int32_t kindArg, ClosedCallback callback) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (running) {
+        return false;
+    }
+    owner = ownerArg;
+    kind = kindArg;
+    onClosed = callback;
+    target = LowerCased(imageNames);
+    running = true;
+    // A new generation tells a thread that is still ending (its stop not yet
+    // seen) that it is no longer the monitor's thread, even though `running`
+    // is true again; the wake-up cuts its sleep short.
+    const uint64_t generation = ++generation_;
+    wake_.notify_all();
+    auto previous = std::make_shared<std::thread>(std::move(thread_));
+    try {
+        thread_ =
+            std::thread(&BrowserMonitor::monitorThreadProc, this,
+                        Watch{target, owner, kind, onClosed, period, clock, generation}, previous);
+    } catch (const std::system_error&) {
+        thread_ = std::move(*previous);
+        running = false;
+        return false;
+    }
+    return true;
+}
+
+bool BrowserMonitor::isRunning(const std::string& imageName) {
+    return isRunning(std::vector<std::string>{imageName});
+}
+
+bool BrowserMonitor::isRunning(const std::vector<std::string>& imageNames) {
+    target = LowerCased(imageNames);
+    found = false;
+    found = findProcess(target);
+    return found;
+}
+
+void BrowserMonitor::stop() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        running = false;
+    }
+    wake_.notify_all();
+}
+
+void BrowserMonitor::wait() {
+    std::thread newest;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        newest = std::move(thread_);
+    }
+    // Joined outside the lock, which the polling thread takes between polls.
+    // The newest thread joins the older ones it owns first.
+    if (newest.joinable()) {
+        newest.join();
+    }
+}
+
+void BrowserMonitor::monitorThreadProc(BrowserMonitor* monitor, Watch watch,
+                                       std::shared_ptr<std::thread> previous) {
+    // Two threads never poll for one monitor: wait until the thread that
+    // polled before this one (possibly still inside a comb run) has ended.
+    if (previous->joinable()) {
+        previous->join();
+    }
+    previous.reset();
+    monitor->pollLoop(watch);
+}
+
+bool BrowserMonitor::keepPolling(uint64_t generation) const {
+    return running && generation_ == generation;
+}
+
+void BrowserMonitor::pollLoop(const Watch& watch) {
+    bool previous = false;
+    int64_t since = 0;
+    if (!keepPolling(watch.generation)) {
+        return;
+    }
+    for (;;) {
+        const bool seen = findProcess(watch.names);
+        found = seen;
+        if (seen && !previous) {
+            // Just seen: the first poll of an appearance fixes the since time.
+            since = watch.clock();
+        } else if (!seen && previous && watch.onClosed != nullptr) {
+            // Just gone: returns when the comb run it starts has ended.
+            watch.onClosed(watch.owner, watch.kind, since);
+        }
+        previous = seen;
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (wake_.wait_for(lock, std::chrono::milliseconds(watch.period),
+                           [&] { return !keepPolling(watch.generation); })) {
+            return;
+        }
+    }
+}
+
+bool BrowserMonitor::findProcess(const std::vector<std::string>& names) {
+    // A process table that cannot be read counts as one without the browser.
+    std::vector<ProcessInfo> processes;
+    try {
+        processes = platformServices().listProcesses();
+    } catch (const std::exception&) {
+        return false;
+    }
+    // Whole names only: "firefoxx" or "my-firefox" is not "firefox".
+    for (const ProcessInfo& process : processes) {
+        for (const std::string& name : names) {
+            if (equalsNoCase(process.imageName, name)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace harvix

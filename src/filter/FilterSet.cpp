@@ -1,0 +1,353 @@
+#include "filter/FilterSet.h"
+
+#include <array>
+#include <cerrno>
+#include <ctime>
+#include <optional>
+
+#include "app/Profile.h"
+#include "app/Settings.h"
+#include "platform/AtomicFile.h"
+#include "platform/Platform.h"
+#include "platform/Text.h"
+
+namespace harvix {
+
+namespace {
+
+// Section and key names of the filter file.
+constexpr std::string_view kGeneral = "GENERAL";
+constexpr std::string_view kHarvixFilter = "HarvixFilter";
+constexpr std::string_view kHint = "Hint";
+constexpr std::string_view kFilterPrefix = "FILTER_";
+constexpr std::string_view kDateToken = "%DATE%";
+constexpr std::string_view kTimeToken = "%TIME%";
+
+// The keys of an item section, in the order a saved file lists them.
+enum ItemKey : std::size_t {
+    kContentType,
+    kDisabled,
+    kMinSize,
+    kUrl,
+    kMinWidth,
+    kMinHeight,
+    kDirectory,
+    kFileNameDummy,
+    kItemKeyCount
+};
+constexpr std::array<std::string_view, kItemKeyCount> kItemKeys{
+    "ContentType", "Disabled",  "MinSize",   "URL",
+    "MinWeidth",   "MinHeight", "Directory", "FileNameDummy"};
+
+int32_t ReadInt32(std::string_view text) {
+    const int64_t value = leadingInteger(text);
+    if (value > INT32_MAX) {
+        return INT32_MAX;
+    }
+    if (value < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(value);
+}
+
+// The item number of a section named "FILTER_n" (n in decimal without
+// leading zeros, as the file names them), or nothing.
+std::optional<std::size_t> ItemNumber(std::string_view name) {
+    if (name.size() <= kFilterPrefix.size() ||
+        !equalsNoCase(name.substr(0, kFilterPrefix.size()), kFilterPrefix)) {
+        return std::nullopt;
+    }
+    const std::string_view digits = name.substr(kFilterPrefix.size());
+    if (digits.size() > 1 && digits.front() == '0') {
+        return std::nullopt;
+    }
+    std::size_t number = 0;
+    for (const char ch : digits) {
+        if (ch < '0' || ch > '9') {
+            return std::nullopt;
+        }
+        number = number * 10 + static_cast<std::size_t>(ch - '0');
+        if (number >= FilterSet::kMaxItems) {
+            return std::nullopt;
+        }
+    }
+    return number;
+}
+
+// What a filter file holds, read in one pass: the first section of each name
+// and the first key of each name in it count, as with any profile lookup.
+struct FilterFileValues {
+    std::optional<std::string> harvixFilter;
+    std::optional<std::string> hint;
+    struct Item {
+        bool present = false;
+        std::array<std::optional<std::string>, kItemKeyCount> values;
+    };
+    std::vector<Item> items;  // by item number
+};
+
+FilterFileValues ReadFilterFile(const fs::path& path) {
+    const ProfileFile profile = ProfileFile::load(path);
+    FilterFileValues file;
+    enum class Where { Nowhere, General, Item };
+    Where where = Where::Nowhere;
+    std::size_t itemNumber = 0;
+    bool generalSeen = false;
+    profile.forEachLine(
+        [&](std::string_view section) {
+            where = Where::Nowhere;
+            const std::string_view name = trim(section);
+            if (equalsNoCase(name, kGeneral)) {
+                if (!generalSeen) {
+                    generalSeen = true;
+                    where = Where::General;
+                }
+                return;
+            }
+            const std::optional<std::size_t> number = ItemNumber(name);
+            if (!number) {
+                return;
+            }
+            if (*number >= file.items.size()) {
+                file.items.resize(*number + 1);
+            }
+            if (!file.items[*number].present) {
+                file.items[*number].present = true;
+                where = Where::Item;
+                itemNumber = *number;
+            }
+        },
+        [&](std::string_view key, std::string value) {
+            const std::string_view name = trim(key);
+            if (where == Where::General) {
+                if (equalsNoCase(name, kHarvixFilter) && !file.harvixFilter) {
+                    file.harvixFilter = std::move(value);
+                } else if (equalsNoCase(name, kHint) && !file.hint) {
+                    file.hint = std::move(value);
+                }
+            } else if (where == Where::Item) {
+                for (std::size_t k = 0; k < kItemKeyCount; ++k) {
+                    auto& slot = file.items[itemNumber].values[k];
+                    if (equalsNoCase(name, kItemKeys[k]) && !slot) {
+                        slot = std::move(value);
+                        break;
+                    }
+                }
+            }
+        });
+    return file;
+}
+
+// One "key=value" line as the profile writer lays it out: a line break in
+// the value would break the layout and becomes a blank.
+void AppendLine(std::string& text, std::string_view key, std::string_view value) {
+    text += key;
+    text += '=';
+    for (const char ch : value) {
+        text += (ch == '\r' || ch == '\n') ? ' ' : ch;
+    }
+    text += '\n';
+}
+
+std::string FormatNow(const char* format) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char buffer[64];
+    const std::size_t length = std::strftime(buffer, sizeof buffer, format, &local);
+    return std::string(buffer, length);
+}
+
+void ReplaceFirst(std::string& text, std::string_view token, const std::string& by) {
+    const std::size_t at = text.find(token);
+    if (at != std::string::npos) {
+        text.replace(at, token.size(), by);
+    }
+}
+
+}  // namespace
+
+// ---- Items ----
+
+void FilterItem::parseUrl(const FilterSet& set) {
+    urlParts.clear();
+    std::string part;
+    for (const char ch : url) {
+        if (ch == set.listSeparator) {
+            if (!part.empty()) {
+                urlParts.push_back(std::move(part));
+                part.clear();
+            }
+        } else if (ch != ' ' && ch != '\t') {
+            part += ch;
+        }
+    }
+    if (!part.empty()) {
+        urlParts.push_back(std::move(part));
+    }
+}
+
+bool FilterItem::matches(const CacheEntry& entry) const {
+    if (contentType != 0 && contentType != entry.contentType) {
+        return false;
+    }
+    if (minSize != 0 && entry.size < minSize) {
+        return false;
+    }
+    if (urlParts.empty()) {
+        return true;
+    }
+    for (const std::string& part : urlParts) {
+        if (part.empty() || entry.url.find(part) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- The set ----
+
+FilterSet::FilterSet() = default;
+
+FilterSet::~FilterSet() = default;
+
+void FilterSet::clear() {
+    items.clear();
+    hint.clear();
+}
+
+FilterItem* FilterSet::insertItem(FilterItem* item, int32_t index) {
+    std::unique_ptr<FilterItem> owned(item != nullptr ? item : new FilterItem());
+    FilterItem* result = owned.get();
+    if (index >= 0 && static_cast<std::size_t>(index) < items.size()) {
+        items.insert(items.begin() + index, std::move(owned));
+    } else {
+        items.push_back(std::move(owned));
+    }
+    result->parseUrl(*this);
+    renumber();
+    return result;
+}
+
+bool FilterSet::removeItem(uint32_t index) {
+    if (index >= items.size()) {
+        return false;
+    }
+    items.erase(items.begin() + static_cast<std::ptrdiff_t>(index));
+    renumber();
+    return true;
+}
+
+uint32_t FilterSet::moveItemUp(uint32_t index) {
+    if (index == 0 || index >= items.size()) {
+        return index;
+    }
+    std::swap(items[index], items[index - 1]);
+    renumber();
+    return index - 1;
+}
+
+uint32_t FilterSet::moveItemDown(uint32_t index) {
+    if (static_cast<std::size_t>(index) + 1 >= items.size()) {
+        return index;
+    }
+    std::swap(items[index], items[index + 1]);
+    renumber();
+    return index + 1;
+}
+
+void FilterSet::renumber() {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        items[i]->position = static_cast<int32_t>(i);
+    }
+}
+
+void FilterSet::expandDateTime(std::string& text) const {
+    ReplaceFirst(text, kDateToken, FormatNow("%d.%m.%Y"));
+    ReplaceFirst(text, kTimeToken, FormatNow("%H %M %S"));
+    text = expandHomeFolder(text);
+}
+
+std::string FilterSet::expandHomeFolder(const std::string& text) {
+    if (text == "~" || text.rfind("~/", 0) == 0) {
+        std::string home = pathToUtf8(platformServices().homeFolder());
+        while (home.size() > 1 && home.back() == '/') {
+            home.pop_back();
+        }
+        return home + text.substr(1);
+    }
+    return text;
+}
+
+// ---- Filter files ----
+
+bool FilterSet::load(std::string path, bool saveSettings) {
+    if (path.empty()) {
+        path = fileName;
+    } else {
+        fileName = path;
+    }
+    Settings& settings = theSettings();
+    settings.FiltersFileName = fileName;
+    clear();
+
+    FilterFileValues file = ReadFilterFile(pathFromUtf8(fileName));
+    if (!file.harvixFilter || leadingInteger(*file.harvixFilter) == 0) {
+        return false;
+    }
+    hint = file.hint.value_or(std::string());
+
+    // The list ends at the first missing section or empty ContentType.
+    for (FilterFileValues::Item& raw : file.items) {
+        auto& values = raw.values;
+        if (!raw.present || !values[kContentType] || values[kContentType]->empty()) {
+            break;
+        }
+        auto take = [&](ItemKey key) { return std::move(values[key]).value_or(std::string()); };
+        auto item = std::make_unique<FilterItem>();
+        item->contentType = ReadInt32(take(kContentType));
+        item->disabled = leadingInteger(take(kDisabled)) != 0;
+        item->url = take(kUrl);
+        item->parseUrl(*this);
+        item->minSize = ReadInt32(take(kMinSize));
+        item->minWidth = ReadInt32(take(kMinWidth));
+        item->minHeight = ReadInt32(take(kMinHeight));
+        item->directoryTemplate = take(kDirectory);
+        item->directory = item->directoryTemplate;
+        expandDateTime(item->directory);
+        item->fileNameDummy = take(kFileNameDummy);
+        items.push_back(std::move(item));
+    }
+    renumber();
+    if (saveSettings) {
+        settings.saveSettings();
+    }
+    return true;
+}
+
+bool FilterSet::save(std::string path) {
+    std::string text;
+    text += "[" + std::string(kGeneral) + "]\n";
+    AppendLine(text, kHarvixFilter, "1");
+    AppendLine(text, kHint, hint);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const FilterItem& item = *items[i];
+        text += "\n[" + std::string(kFilterPrefix) + std::to_string(i) + "]\n";
+        AppendLine(text, kItemKeys[kContentType], std::to_string(item.contentType));
+        AppendLine(text, kItemKeys[kDisabled], item.disabled ? "1" : "0");
+        AppendLine(text, kItemKeys[kMinSize], std::to_string(item.minSize));
+        AppendLine(text, kItemKeys[kUrl], item.url);
+        AppendLine(text, kItemKeys[kMinWidth], std::to_string(item.minWidth));
+        AppendLine(text, kItemKeys[kMinHeight], std::to_string(item.minHeight));
+        AppendLine(text, kItemKeys[kDirectory], item.directoryTemplate);
+        AppendLine(text, kItemKeys[kFileNameDummy], item.fileNameDummy);
+    }
+    // The file is replaced as a whole: a failed write keeps the old file.
+    if (!writeFileAtomically(pathFromUtf8(path), text)) {
+        return false;
+    }
+    theSettings().FiltersFileName = path;
+    return true;
+}
+
+}  // namespace harvix

@@ -1,0 +1,148 @@
+#include "readers/FirefoxCacheMetadata.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "filter/ContentType.h"
+#include "platform/Text.h"
+
+namespace harvix {
+
+namespace {
+
+uint32_t BigEndian32(const unsigned char* bytes) {
+    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
+           uint32_t{bytes[3]};
+}
+
+bool StartsWith(const unsigned char* text, std::size_t length, std::string_view prefix) {
+    return length >= prefix.size() && std::memcmp(text, prefix.data(), prefix.size()) == 0;
+}
+
+// The text from `start` up to its zero byte, or up to `end` when the item
+// holds no zero byte after it.
+std::string_view TextAt(const unsigned char* start, const unsigned char* end) {
+    const auto* zero = static_cast<const unsigned char*>(
+        std::memchr(start, 0, static_cast<std::size_t>(end - start)));
+    const unsigned char* stop = zero != nullptr ? zero : end;
+    return {reinterpret_cast<const char*>(start), static_cast<std::size_t>(stop - start)};
+}
+
+// One line of a response head, without its line end. Header names are
+// compared case-sensitively, colon included; the value starts one byte after
+// the colon, whatever that byte is (normally a blank).
+void ClassifyLine(unsigned char* line, std::size_t length, FirefoxCacheEntry& entry) {
+    enum class Field { None, Server, AcceptRanges, Etag, ContentType };
+    struct Name {
+        std::string_view text;
+        Field field;
+    };
+    static constexpr Name kNames[] = {
+        {"Server:", Field::Server},
+        {"Date:", Field::None},
+        {"Accept-Ranges:", Field::AcceptRanges},
+        {"Last-Modified:", Field::None},
+        {"Etag:", Field::Etag},
+        {"Content-Length:", Field::None},
+        {"Content-Type:", Field::ContentType},
+    };
+    for (const Name& name : kNames) {
+        if (!StartsWith(line, length, name.text)) {
+            continue;
+        }
+        const std::size_t start = name.text.size() + 1;
+        unsigned char* value = line + (start < length ? start : length);
+        const std::size_t valueLength = start < length ? length - start : 0;
+        const std::string_view raw(reinterpret_cast<const char*>(value), valueLength);
+        switch (name.field) {
+            case Field::Server:
+                entry.server = cp1252ToUtf8(raw);
+                break;
+            case Field::AcceptRanges:
+                entry.acceptRanges = cp1252ToUtf8(raw);
+                break;
+            case Field::Etag:
+                entry.etag = cp1252ToUtf8(raw);
+                break;
+            case Field::ContentType:
+                entry.contentTypeText = cp1252ToUtf8(raw);
+                for (std::size_t i = 0; i < valueLength; ++i) {
+                    if (value[i] >= 'A' && value[i] <= 'Z') {
+                        value[i] = static_cast<unsigned char>(value[i] - 'A' + 'a');
+                    }
+                }
+                entry.contentType = contentTypeFromText(raw);
+                break;
+            case Field::None:
+                break;
+        }
+        return;
+    }
+}
+
+// Splits the response head that starts at `text` into lines and classifies
+// each line that ends in a carriage return. The head ends at its zero byte or
+// at `end`; nothing past it is looked at. A carriage return becomes a zero
+// byte, and the next line starts two bytes after it (after the line feed).
+void ParseResponseHead(unsigned char* text, const unsigned char* end, FirefoxCacheEntry& entry) {
+    const std::size_t headLength = TextAt(text, end).size();
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i < headLength; ++i) {
+        if (text[i] != '\r') {
+            continue;
+        }
+        text[i] = 0;
+        ClassifyLine(text + lineStart, i - lineStart, entry);
+        if (i + 1 >= headLength) {
+            break;  // the head ends right after this carriage return
+        }
+        lineStart = i + 2;
+        ++i;  // the line feed
+    }
+}
+
+}  // namespace
+
+void readCacheMetadata(unsigned char* item, std::size_t length, FirefoxCacheEntry& entry) {
+    if (item == nullptr) {
+        length = 0;
+    }
+    // Header numbers; a short item leaves the missing ones at zero.
+    for (std::size_t i = 0; i < entry.recordHeader.size(); ++i) {
+        entry.recordHeader[i] = (i + 1) * 4 <= length ? BigEndian32(item + i * 4) : 0;
+    }
+    const unsigned char* end = item + length;
+    if (length > kMetadataKeyOffset) {
+        unsigned char* key = item + kMetadataKeyOffset;
+        const std::size_t available = length - kMetadataKeyOffset;
+        entry.keyFirstByte = static_cast<char>(key[0]);
+
+        // The key: only "HTTP:" keys name a URL ("HTTP/" and every other
+        // kind give none).
+        if (StartsWith(key, available, "HTTP:")) {
+            entry.url = cp1252ToUtf8(TextAt(key + 5, end));
+        }
+
+        // Every zero-terminated text after the key that starts with "HTTP/"
+        // is a response head; two zero bytes in a row end the scan.
+        bool previousWasZero = false;
+        for (unsigned char* p = key; p < end; ++p) {
+            if (*p != 0) {
+                previousWasZero = false;
+                continue;
+            }
+            if (previousWasZero) {
+                break;
+            }
+            previousWasZero = true;
+            unsigned char* next = p + 1;
+            if (StartsWith(next, static_cast<std::size_t>(end - next), "HTTP/")) {
+                ParseResponseHead(next, end, entry);
+            }
+        }
+    }
+    entry.time = static_cast<int64_t>(entry.recordHeader[4]);
+    entry.size = static_cast<int32_t>(entry.recordHeader[6]);
+}
+
+}  // namespace harvix

@@ -1,0 +1,114 @@
+// The Firefox disk cache reader.
+//
+// Firefox (up to version 31) keeps its disk cache in one folder: the map
+// _CACHE_MAP_, three block files _CACHE_001_ to _CACHE_003_ and a separate
+// file for every item too large for the block files. The reader parses these
+// files itself: it walks the map's records in file order, reads each record's
+// metadata item (key, response head) and makes one entry per usable record;
+// on request it copies an entry's data to a target file.
+//
+// Every number in the cache files is treated as untrusted: reads go through
+// explicit offsets and lengths, parsing never leaves the bytes that were read,
+// and every buffer has a fixed upper bound.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "readers/CacheReader.h"
+
+namespace harvix {
+
+// One record of the cache map that the reader accepted.
+struct FirefoxCacheEntry : public CacheEntry {
+    // The nine numbers of the metadata item's header, in host order:
+    // version, metadata location, fetch count, last fetched, last
+    // modified, expiration time, data size, key size, metadata size.
+    std::array<uint32_t, 9> recordHeader{};
+    char keyFirstByte = 0;  // first byte of the cache key
+
+    uint32_t metaFileIndex = 0;  // file selector of the metadata location (0..3)
+    uint32_t dataFileIndex = 0;  // file selector of the data location (0..3)
+    uint64_t dataOffset = 0;     // block-file data: byte offset of its first block
+    uint32_t dataLength = 0;     // block-file data: its blocks times the block size
+
+    // The map record's hash number and data location (host order); they
+    // name a separate data file.
+    uint32_t hashNumber = 0;
+    uint32_t dataLocation = 0;
+
+    std::string server;        // "Server:" value of the response head
+    std::string acceptRanges;  // "Accept-Ranges:" value
+    std::string etag;          // "Etag:" value
+};
+
+class FirefoxCacheReader : public CacheReader {
+public:
+    // Sizes of the cache files' fixed parts.
+    static constexpr std::size_t kMapHeaderSize = 276;
+    static constexpr std::size_t kMapRecordSize = 16;
+    static constexpr std::size_t kBlockFileHeaderSize = 4096;
+    // An item occupies at most four blocks of at most 4096 bytes.
+    static constexpr std::size_t kMaxItemSize = 4 * 4096;
+    // Upper bound on the entries of one reading. A real cache holds far
+    // fewer records; the bound keeps a damaged map of any length from
+    // exhausting memory.
+    static constexpr std::size_t kMaxEntries = std::size_t{1} << 20;
+
+    FirefoxCacheReader();
+    ~FirefoxCacheReader() override;
+
+    void close() override;
+    void open() override;
+    void readEntries() override;
+    bool copyEntryData(CacheEntry& entry, const fs::path& target, bool failIfExists) override;
+
+    // The cache folder of the first Firefox profile below the local
+    // application-data folder: <local app data>/mozilla/firefox/<profile>/Cache,
+    // where <profile> is the first sub-folder in byte order of its name.
+    // Empty when there is no profile folder.
+    static std::string findCacheFolder();
+
+    // Location word helpers (the word in host order).
+    static uint32_t fileSelector(uint32_t location) { return (location >> 28) & 3u; }
+    static uint32_t extraBlocks(uint32_t location) { return (location >> 24) & 3u; }
+    static uint32_t firstBlock(uint32_t location) { return location & 0x00FFFFFFu; }
+    static uint32_t generation(uint32_t location) { return location & 0xFFu; }
+    // Block size of block file 1..3: 256, 1024, 4096 bytes.
+    static uint32_t blockSize(uint32_t selector) { return 256u << (2u * (selector - 1u)); }
+
+    // The separate file of a record, by the name the reader reports
+    // ("%08X" hash, 'd' or 'm', generation in two decimal digits), followed
+    // by the names Firefox itself uses: the same with the generation in
+    // hexadecimal, and the sub-folder form of later versions
+    // ("X/XX/XXXXX" + letter + "%02X"). Relative to the cache folder.
+    static std::vector<std::string> separateFileNames(uint32_t hash, uint32_t generation,
+                                                      char letter);
+
+    // Set when all four cache files are open; cleared by Close.
+    bool opened = false;
+
+private:
+    void readRecord(const unsigned char* record);
+    std::size_t readItem(uint32_t selector, uint64_t offset, std::size_t length,
+                         unsigned char* buffer);
+    bool claimBlocks(uint32_t selector, uint32_t firstBlock, uint32_t count);
+    bool copyBlockData(const FirefoxCacheEntry& entry, const fs::path& target, bool failIfExists);
+    bool copySeparateData(const FirefoxCacheEntry& entry, const fs::path& target,
+                          bool failIfExists);
+
+    // The open cache files: the map, then block files 1 to 3; -1 when closed.
+    // A location's file selector indexes this array.
+    std::array<int, 4> files_{-1, -1, -1, -1};
+    // Per block file, the blocks that some accepted record's metadata has
+    // already used during the current walk (see ReadEntries).
+    std::array<std::vector<bool>, 4> claimed_;
+    std::array<uint64_t, 4> fileSizes_{};
+    // Holds one metadata item during the walk.
+    std::vector<unsigned char> itemBuffer_;
+};
+
+}  // namespace harvix

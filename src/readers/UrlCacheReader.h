@@ -1,0 +1,52 @@
+// The cache reader for Internet Explorer and Maxthon, which keep their
+// downloads in the same URL cache. It parses no cache file itself: it walks
+// the URL cache service's entries, keeps those with a URL, a local file and
+// stored header text (cookies and history are not downloads), and copies an
+// entry's local file on request. Both browser kinds use it alike.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+#include "readers/CacheReader.h"
+#include "readers/UrlCacheService.h"
+
+namespace harvix {
+
+namespace fs = std::filesystem;
+
+class UrlCacheReader : public CacheReader {
+public:
+    // The system's URL cache: on Linux the index of the Wine prefix in force.
+    UrlCacheReader();
+    // The cache that `service` serves.
+    explicit UrlCacheReader(std::unique_ptr<UrlCacheService> service);
+    ~UrlCacheReader() override;
+
+    // Releases the service's hold on the cache.
+    void close() override;
+    // Makes the service ready. When there is no cache to read, throws a
+    // silent ErrorReport (IECache, FileOpen) naming where it was looked for.
+    void open() override;
+    // One entry per usable cache entry, in the service's order.
+    void readEntries() override;
+    // Copies the entry's local file to `target` (the kernel copies; memory
+    // stays bounded). A failure throws ErrorReport (IECache, FileCopy, the local
+    // file, the target) and leaves no file of its own behind: an existing
+    // target keeps its old content.
+    bool copyEntryData(CacheEntry& entry, const fs::path& target, bool failIfExists) override;
+
+    // The service, e.g. for the reason of a failed Open.
+    UrlCacheService& service() { return *service_; }
+
+    // Entry time of a cache entry's last-synchronisation time (Windows file
+    // time): seconds since 1970-01-01 UTC; 0 for a time before 1970 (the
+    // zero file time of an entry never synchronised among them).
+    static int64_t entryTime(uint64_t lastSyncTime);
+
+private:
+    std::unique_ptr<UrlCacheService> service_;
+};
+
+}  // namespace harvix

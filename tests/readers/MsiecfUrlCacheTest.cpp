@@ -1,0 +1,330 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <set>
+
+#include "readers/MsiecfUrlCache.h"
+#include "readers/ReaderFactory.h"
+#include "readers/UrlCacheReader.h"
+#include "support/TestSupport.h"
+
+namespace harvix {
+
+namespace {
+
+const fs::path kTestData = fs::path(HARVIX_SHARED_TESTDATA) / "msiecf";
+const fs::path kContentIndex = kTestData / "Content.IE5" / "index.dat";
+const fs::path kHistoryIndex = kTestData / "History.IE5" / "index.dat";
+const std::set<std::string> kDirectories{"ENG3X4ZR", "5ZBG4UOD", "5F9C7HL9", "F4MAMNDH"};
+
+std::unique_ptr<UrlCacheReader> ReaderFor(const fs::path& location) {
+    return std::make_unique<UrlCacheReader>(std::make_unique<MsiecfUrlCache>(location));
+}
+
+// Opens and loads; the entries of `location`, or none when it does not open.
+std::unique_ptr<UrlCacheReader> load(const fs::path& location) {
+    auto reader = ReaderFor(location);
+    if (reader->tryOpen()) {
+        reader->loadEntries();
+    }
+    return reader;
+}
+
+std::string WineCopy(const std::string& bytes) {
+    std::string copy = bytes;
+    const std::string signature("WINE URLCache Ver 0.2012001\0", 28);
+    copy.replace(0, signature.size(), signature);
+    return copy;
+}
+
+TEST(MsiecfUrlCache, ContentIndexGivesItsDownloadsWithFullLocalPaths) {
+    auto reader = load(kContentIndex);
+    ASSERT_EQ(reader->entries.size(), 19u);
+
+    const auto& first = *reader->entries[0];
+    EXPECT_EQ(first.url, "http://static-hp-neu.s-msn.com/sc/54/4f1880.ico");
+    EXPECT_EQ(first.dataFile, (kTestData / "Content.IE5" / "ENG3X4ZR" / "4f1880[1].ico").string());
+    EXPECT_EQ(first.size, 4286);
+    EXPECT_EQ(first.contentType, 5);    // image/x-icon
+    EXPECT_EQ(first.time, 1440500722);  // 2015-08-25 11:05:22 UTC, last checked
+    EXPECT_EQ(first.index, 0u);
+
+    std::map<std::string, const CacheEntry*> byFile;
+    for (const auto& entry : reader->entries) {
+        const fs::path file(entry->dataFile);
+        EXPECT_EQ(file.parent_path().parent_path(), kTestData / "Content.IE5");
+        EXPECT_EQ(kDirectories.count(file.parent_path().filename().string()), 1u)
+            << entry->dataFile;
+        EXPECT_GT(entry->time, 1440000000);
+        EXPECT_LT(entry->time, 1441000000);
+        EXPECT_GT(entry->size, 0);
+        byFile[file.parent_path().filename().string() + "/" + file.filename().string()] =
+            entry.get();
+    }
+    // Two records without header data (the IE11 installers) are not entries.
+    EXPECT_EQ(byFile.count("ENG3X4ZR/IE11-Windows6.1-x64-en-us[1].exe"), 0u);
+    ASSERT_EQ(byFile.count("F4MAMNDH/rss[2].xml"), 1u);
+    EXPECT_EQ(byFile["F4MAMNDH/rss[2].xml"]->contentType, 9);  // text/xml
+    EXPECT_EQ(byFile["F4MAMNDH/rss[2].xml"]->size, 32251);
+    EXPECT_EQ(byFile["F4MAMNDH/rss[2].xml"]->url,
+              "http://www.microsoft.com/atwork/community/rss.xml");
+    ASSERT_EQ(byFile.count("F4MAMNDH/SetupPolicy[1].cab"), 1u);
+    EXPECT_EQ(byFile["F4MAMNDH/SetupPolicy[1].cab"]->contentType, 0);  // octet-stream
+    ASSERT_EQ(byFile.count("5ZBG4UOD/en-us[1]"), 1u);
+    EXPECT_EQ(byFile["5ZBG4UOD/en-us[1]"]->contentType, 9);  // application/rss+xml
+    ASSERT_EQ(byFile.count("ENG3X4ZR/IE11-Windows6.1-KB2841134-x64[1].cab"), 1u);
+    EXPECT_EQ(byFile["ENG3X4ZR/IE11-Windows6.1-KB2841134-x64[1].cab"]->size, 58464861);
+}
+
+TEST(MsiecfUrlCache, AFolderThatHoldsTheIndexReadsTheSame) {
+    auto byFile = load(kContentIndex);
+    auto byFolder = load(kContentIndex.parent_path());
+    ASSERT_EQ(byFolder->entries.size(), byFile->entries.size());
+    for (std::size_t i = 0; i < byFile->entries.size(); ++i) {
+        EXPECT_EQ(byFolder->entries[i]->url, byFile->entries[i]->url);
+        EXPECT_EQ(byFolder->entries[i]->dataFile, byFile->entries[i]->dataFile);
+    }
+}
+
+TEST(MsiecfUrlCache, HistoryRecordsAreReadButNeverBecomeEntries) {
+    MsiecfUrlCache service(kHistoryIndex);
+    ASSERT_TRUE(service.open());
+    UrlCacheEntryInfo info;
+    int records = 0;
+    if (auto walk = service.findFirst(info)) {
+        do {
+            ++records;
+            EXPECT_NE(info.cacheEntryType & kUrlHistoryCacheEntry, 0u) << info.sourceUrl;
+            EXPECT_TRUE(info.localFileName.empty());
+        } while (walk->next(info));
+    }
+    EXPECT_EQ(records, 15);
+
+    auto reader = load(kHistoryIndex);
+    EXPECT_TRUE(reader->entries.empty());
+}
+
+TEST(MsiecfUrlCache, WineSignatureIsAcceptedAndTheIndexIsNeverWritten) {
+    TempDir dir;
+    fs::create_directories(dir / "Content.IE5");
+    const fs::path index = dir / "Content.IE5" / "index.dat";
+    const std::string wine = WineCopy(readFile(kContentIndex));
+    writeFile(index, wine);
+    chmod(index.c_str(), 0444);
+    const auto stamp = fs::last_write_time(index);
+
+    auto reader = load(index);
+    auto original = load(kContentIndex);
+    ASSERT_EQ(reader->entries.size(), 19u);
+    for (std::size_t i = 0; i < reader->entries.size(); ++i) {
+        EXPECT_EQ(reader->entries[i]->url, original->entries[i]->url);
+        EXPECT_EQ(reader->entries[i]->time, original->entries[i]->time);
+        EXPECT_EQ(fs::path(reader->entries[i]->dataFile).parent_path().parent_path(),
+                  dir / "Content.IE5");
+    }
+    reader->close();
+    EXPECT_EQ(readFile(index), wine);
+    EXPECT_EQ(fs::last_write_time(index), stamp);
+}
+
+TEST(MsiecfUrlCache, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
+    TempDir dir;
+    FakePlatform platform;
+    platform.winePrefixPath = dir / "prefix";
+    platform.user = "alice";
+    ScopedPlatform scoped(platform);
+    const fs::path user = dir / "prefix" / "drive_c" / "users" / "alice";
+    const fs::path current =
+        user / "AppData/Local/Microsoft/Windows/INetCache/Content.IE5/index.dat";
+    const fs::path older = user / "Local Settings/Temporary Internet Files/Content.IE5/index.dat";
+
+    {
+        MsiecfUrlCache nothing;
+        EXPECT_FALSE(nothing.open());
+        EXPECT_NE(nothing.failureText().find((dir / "prefix").string()), std::string::npos);
+        EXPECT_FALSE(ReaderFor({})->tryOpen());
+    }
+
+    fs::create_directories(older.parent_path());
+    writeFile(older, WineCopy(readFile(kContentIndex)));
+    {
+        MsiecfUrlCache found;
+        ASSERT_TRUE(found.open());
+        EXPECT_EQ(found.indexPath(), older);
+        auto reader = load({});
+        ASSERT_EQ(reader->entries.size(), 19u);
+        EXPECT_EQ(fs::path(reader->entries[0]->dataFile),
+                  older.parent_path() / "ENG3X4ZR" / "4f1880[1].ico");
+    }
+
+    fs::create_directories(current.parent_path());
+    writeFile(current, readFile(kHistoryIndex));
+    MsiecfUrlCache preferred;
+    ASSERT_TRUE(preferred.open());
+    EXPECT_EQ(preferred.indexPath(), current);
+}
+
+TEST(MsiecfUrlCache, BothUrlCacheKindsGetTheSameReader) {
+    for (const int32_t kind : {1, 2}) {
+        for (const fs::path& location : {kContentIndex, kContentIndex.parent_path()}) {
+            std::unique_ptr<CacheReader> reader = makeBrowserReader(kind, location.string());
+            ASSERT_NE(dynamic_cast<UrlCacheReader*>(reader.get()), nullptr);
+            ASSERT_TRUE(reader->tryOpen());
+            reader->loadEntries();
+            EXPECT_EQ(reader->entries.size(), 19u);
+            EXPECT_TRUE(reader->cacheFolder.empty());
+        }
+    }
+    // No location: the Wine prefix in force, here one without a cache.
+    TempDir dir;
+    FakePlatform platform;
+    platform.winePrefixPath = dir.path();
+    ScopedPlatform scoped(platform);
+    EXPECT_FALSE(makeBrowserReader(1, "")->tryOpen());
+}
+
+TEST(MsiecfUrlCache, MissingTooLargeOrForeignIndexesDoNotOpen) {
+    TempDir dir;
+    EXPECT_FALSE(ReaderFor(dir / "nothing.dat")->tryOpen());
+    EXPECT_FALSE(ReaderFor(dir.path())->tryOpen());  // a folder without index.dat
+
+    MsiecfUrlCache tooLarge(dir / "huge.dat");
+    writeFile(dir / "huge.dat", "");
+    fs::resize_file(dir / "huge.dat", MsiecfUrlCache::kMaxIndexSize + 1);  // sparse
+    EXPECT_FALSE(tooLarge.open());
+    EXPECT_NE(tooLarge.failureText().find("too large"), std::string::npos);
+
+    for (const std::string& content :
+         {std::string(), std::string(4096, '\0'), std::string("Client UrlCache MMF Ver 5.2\0", 28),
+          std::string("<html>not an index</html>")}) {
+        writeFile(dir / "foreign.dat", content);
+        auto reader = load(dir / "foreign.dat");
+        EXPECT_TRUE(reader->entries.empty());
+    }
+}
+
+// Damage anywhere gives fewer entries or none, never a crash, and never a
+// local path outside the index's folder.
+void ExpectSaneReading(const fs::path& index, const fs::path& container) {
+    auto reader = load(index);
+    EXPECT_LE(reader->entries.size(), 64u);
+    for (const auto& entry : reader->entries) {
+        const fs::path file(entry->dataFile);
+        const fs::path relative = file.lexically_relative(container);
+        EXPECT_FALSE(relative.empty() || *relative.begin() == "..") << entry->dataFile;
+        EXPECT_LE(std::distance(relative.begin(), relative.end()), 2);
+    }
+}
+
+TEST(MsiecfUrlCache, TruncatedIndexesGiveFewerEntriesOrNone) {
+    TempDir dir;
+    const std::string bytes = readFile(kContentIndex);
+    const fs::path index = dir / "index.dat";
+    for (std::size_t length = 0; length < bytes.size(); length += length < 1024 ? 61 : 509) {
+        writeFile(index, bytes.substr(0, length));
+        ExpectSaneReading(index, dir.path());
+    }
+}
+
+TEST(MsiecfUrlCache, BitFlippedAndRandomIndexesNeverCrash) {
+    TempDir dir;
+    const fs::path index = dir / "index.dat";
+    std::mt19937 random(20240607);
+    for (const fs::path& source : {kContentIndex, kHistoryIndex}) {
+        const std::string bytes = readFile(source);
+        for (int round = 0; round < 300; ++round) {
+            std::string damaged = bytes;
+            const int flips = 1 + static_cast<int>(random() % 16);
+            for (int i = 0; i < flips; ++i) {
+                // Mostly the header, hash table and records; some anywhere.
+                const std::size_t limit =
+                    (i % 2 == 0) ? std::min<std::size_t>(damaged.size(), 0x6000) : damaged.size();
+                damaged[random() % limit] ^= static_cast<char>(1u << (random() % 8));
+            }
+            writeFile(index, damaged);
+            ExpectSaneReading(index, dir.path());
+        }
+    }
+    // Random bytes behind a valid signature, and random bytes alone.
+    for (int round = 0; round < 50; ++round) {
+        std::string noise(4096 + random() % 65536, '\0');
+        for (char& c : noise) {
+            c = static_cast<char>(random());
+        }
+        if (round % 2 == 0) {
+            noise.replace(0, 28, std::string("Client UrlCache MMF Ver 5.2\0", 28));
+        }
+        writeFile(index, noise);
+        ExpectSaneReading(index, dir.path());
+    }
+}
+
+TEST(MsiecfUrlCache, AHashTableThatLinksBackToItselfEndsTheChain) {
+    // The only hash table (at 0x5000) names itself as the next one: read
+    // as it was, the index would be walked for ever.
+    TempDir dir;
+    std::string bytes = readFile(kContentIndex);
+    ASSERT_EQ(bytes.compare(0x5000, 4, "HASH"), 0);
+    bytes.replace(0x5008, 4, std::string("\x00\x50\x00\x00", 4));
+    writeFile(dir / "index.dat", bytes);
+    auto reader = load(dir / "index.dat");
+    EXPECT_EQ(reader->entries.size(), 19u);
+    EXPECT_EQ(readFile(dir / "index.dat"), bytes);  // mended in memory only
+}
+
+TEST(MsiecfUrlCache, ARecordOfNoBlocksOrOfTooManyIsSteppedOver) {
+    // Records are found by stepping from one to the next by their block
+    // counts; a count of 0, or one whose size in bytes wraps to 0 in 32
+    // bits, must not hold the walk on one spot, and one far beyond the file
+    // must not ask for its size in memory.
+    TempDir dir;
+    const std::string original = readFile(kContentIndex);
+    for (const uint32_t blocks : {0u, 0x02000000u, 0xFE000000u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        std::string bytes = original;
+        ASSERT_EQ(bytes.compare(0x7080, 4, "URL "), 0);
+        for (int i = 0; i < 4; ++i) {
+            bytes[0x7084 + static_cast<std::size_t>(i)] = static_cast<char>(blocks >> (8 * i));
+        }
+        writeFile(dir / "index.dat", bytes);
+        auto reader = load(dir / "index.dat");
+        EXPECT_GE(reader->entries.size(), 17u) << blocks;
+        EXPECT_LE(reader->entries.size(), 19u) << blocks;
+    }
+}
+
+TEST(MsiecfUrlCache, ADamagedDirectoryCountKeepsTheRealDirectories) {
+    // The header's count of cache directories (4 at 0x48) grown to more
+    // than the header can list: the four real names still serve.
+    TempDir dir;
+    std::string bytes = readFile(kContentIndex);
+    bytes.replace(0x48, 4, std::string("\x04\x00\x00\x7F", 4));
+    writeFile(dir / "index.dat", bytes);
+    auto reader = load(dir / "index.dat");
+    ASSERT_EQ(reader->entries.size(), 19u);
+    EXPECT_EQ(fs::path(reader->entries[0]->dataFile).parent_path().filename(), "ENG3X4ZR");
+}
+
+TEST(MsiecfUrlCache, FatDateTimeConversion) {
+    // 2015-08-25 11:05:22 as the index stores it: date low, time high.
+    EXPECT_EQ(UrlCacheReader::entryTime(MsiecfUrlCache::fatDateTimeToFileTime(0x58ab4719)),
+              1440500722);
+    EXPECT_EQ(MsiecfUrlCache::fatDateTimeToFileTime(0), 0u);
+    // 1980-01-01 00:00:00, the first FAT moment.
+    EXPECT_EQ(UrlCacheReader::entryTime(MsiecfUrlCache::fatDateTimeToFileTime(0x00000021)),
+              315532800);
+    // 2000-02-29 is a day; 2100-02-29 is not; month 13, hour 24 and 60 seconds neither.
+    EXPECT_NE(MsiecfUrlCache::fatDateTimeToFileTime((20u << 9) | (2u << 5) | 29u), 0u);
+    EXPECT_EQ(MsiecfUrlCache::fatDateTimeToFileTime((120u << 9) | (2u << 5) | 29u), 0u);
+    EXPECT_EQ(MsiecfUrlCache::fatDateTimeToFileTime((35u << 9) | (13u << 5) | 1u), 0u);
+    EXPECT_EQ(MsiecfUrlCache::fatDateTimeToFileTime((24u << 27) | (35u << 9) | (1u << 5) | 1u), 0u);
+    EXPECT_EQ(MsiecfUrlCache::fatDateTimeToFileTime((30u << 16) | (35u << 9) | (1u << 5) | 1u), 0u);
+}
+
+}  // namespace
+
+}  // namespace harvix

@@ -1,0 +1,171 @@
+// End-to-end combs of a real WinINet index: the tests lay the cached files
+// out beside a copy of the index, as Internet Explorer (or Wine) keeps them,
+// and comb them with a filter set into temporary folders.
+#include <gtest/gtest.h>
+
+#include "engine/ErrorReport.h"
+#include "filter/FilterTestSupport.h"
+#include "readers/MsiecfUrlCache.h"
+#include "readers/UrlCacheReader.h"
+
+namespace harvix {
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+const fs::path kContentIndex =
+    fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat";
+
+// The data laid out for an entry: its URL, so that every file differs.
+std::string DataFor(const std::string& url) {
+    return "cached bytes of " + url + "\n";
+}
+
+class UrlCacheComb : public FilterTest {
+protected:
+    // Copies the index into `folder` (with Wine's signature when `wine`),
+    // patched by `patch`, and writes every cached file its records name.
+    fs::path LayOut(const std::string& folder, bool wine = false,
+                    const std::function<void(std::string&)>& patch = {}) {
+        const fs::path container = Dir(folder);
+        fs::create_directories(container);
+        std::string index = readFile(kContentIndex);
+        if (wine) {
+            index.replace(0, 28, std::string("WINE URLCache Ver 0.2012001\0", 28));
+        }
+        if (patch) {
+            patch(index);
+        }
+        writeFile(container / "index.dat", index);
+        auto reader = std::make_unique<UrlCacheReader>(std::make_unique<MsiecfUrlCache>(container));
+        EXPECT_TRUE(reader->tryOpen());
+        reader->loadEntries();
+        for (const auto& entry : reader->entries) {
+            fs::create_directories(fs::path(entry->dataFile).parent_path());
+            writeFile(entry->dataFile, DataFor(entry->url));
+        }
+        return container;
+    }
+
+    // One comb run as the coordinator does it; false when the pass threw.
+    bool CombCache(UrlCacheReader& reader) {
+        if (!reader.tryOpen()) {
+            return false;
+        }
+        reader.loadEntries();
+        bool combed = true;
+        try {
+            filter_.comb(&reader);
+        } catch (const ErrorReport&) {
+            combed = false;
+        }
+        reader.close();
+        return combed;
+    }
+
+    void AddTheItems() {
+        addItem("icons", 5, "icon");
+        FilterItem& feeds = addItem("feeds", 9, "feed");
+        feeds.url = "microsoft.com";
+        feeds.parseUrl(filter_);
+        addItem("big", 0, "big").minSize = 1000000;
+    }
+};
+
+TEST_F(UrlCacheComb, CombsTheLaidOutCacheIntoTheItemsFolders) {
+    const fs::path container = LayOut("Content.IE5");
+    // The browser removed one cached file since it wrote the index.
+    const fs::path removed = container / "5F9C7HL9" / "favicon[1].ico";
+    ASSERT_TRUE(fs::exists(removed));
+    fs::remove(removed);
+    AddTheItems();
+    theSettings().OneCopy = true;
+
+    UrlCacheReader reader(std::make_unique<MsiecfUrlCache>(container));
+    ASSERT_TRUE(CombCache(reader));
+
+    // Five icons in the index, one of them gone: four copies, numbered in
+    // the index's order (the failed copy used up its number).
+    EXPECT_EQ(fileNames(Dir("icons")), (Names{"icon0.ico", "icon1.ico", "icon3.ico", "icon4.ico"}));
+    EXPECT_EQ(readFile(Dir("icons") / "icon0.ico"),
+              DataFor("http://static-hp-neu.s-msn.com/sc/54/4f1880.ico"));
+    EXPECT_EQ(readFile(Dir("icons") / "icon1.ico"),
+              DataFor("https://ieonline.microsoft.com/favicon.ico"));
+    EXPECT_EQ(readFile(Dir("icons") / "icon3.ico"),
+              DataFor("http://res1.windows.microsoft.com/resources/4.2/wol/shared/images/"
+                      "favicon.ico"));
+    // XML from microsoft.com: the two feeds, not the MSN one.
+    EXPECT_EQ(fileNames(Dir("feeds")), (Names{"feed0.xml", "feed1.xml"}));
+    EXPECT_EQ(readFile(Dir("feeds") / "feed0.xml"),
+              DataFor("http://www.microsoft.com/atwork/community/rss.xml"));
+    // Nine records of a megabyte or more by the index's sizes (the two
+    // installers without header data are no entries).
+    EXPECT_EQ(fileNames(Dir("big")).size(), 9u);
+    EXPECT_EQ(readFile(Dir("big") / "big0.all"),
+              DataFor("http://download.microsoft.com/download/D/7/9/"
+                      "D79A0158-00A8-417D-9C12-F1082A86D5A8/Windows6.1-KB2834140-v2-x64.msu"));
+    // The cache is only read.
+    EXPECT_EQ(readFile(container / "index.dat"), readFile(kContentIndex));
+}
+
+TEST_F(UrlCacheComb, AWineCacheCombsAlikeAndASinceTimeKeepsTheLaterEntries) {
+    const fs::path container = LayOut("wine/Content.IE5", true);
+    AddTheItems();
+    UrlCacheReader reader(std::make_unique<MsiecfUrlCache>(container / "index.dat"));
+    ASSERT_TRUE(CombCache(reader));
+    EXPECT_EQ(fileNames(Dir("icons")).size(), 5u);
+    EXPECT_EQ(fileNames(Dir("feeds")).size(), 2u);
+    EXPECT_EQ(fileNames(Dir("big")).size(), 9u);
+
+    // Only what was synchronised at or after 2015-08-25 11:06:22 UTC, when
+    // the last icon was: the four earlier icons are passed over.
+    for (const char* folder : {"icons", "feeds", "big"}) {
+        fs::remove_all(Dir(folder));
+    }
+    filter_.sinceTime = 1440500782;
+    UrlCacheReader later(std::make_unique<MsiecfUrlCache>(container / "index.dat"));
+    ASSERT_TRUE(CombCache(later));
+    EXPECT_EQ(fileNames(Dir("icons")), (Names{"icon0.ico"}));
+    EXPECT_EQ(readFile(Dir("icons") / "icon0.ico"),
+              DataFor("http://www.microsoft.com/favicon.ico?v2"));
+    EXPECT_EQ(fileNames(Dir("feeds")).size(), 2u);
+    EXPECT_EQ(fileNames(Dir("big")).size(), 9u);
+}
+
+TEST_F(UrlCacheComb, ARecordWithoutItsSizeTakesTheSizeOfTheCachedFile) {
+    // The first record (the MSN icon, 4286 bytes) with its size cleared.
+    const fs::path container = LayOut("Content.IE5", false, [](std::string& index) {
+        ASSERT_EQ(index.compare(0x6000, 4, "URL "), 0);
+        index.replace(0x6020, 8, std::string(8, '\0'));
+    });
+    const std::string data(70000, 'x');
+    const fs::path file = container / "ENG3X4ZR" / "4f1880[1].ico";
+    writeFile(file, data);
+
+    UrlCacheReader reader(std::make_unique<MsiecfUrlCache>(container));
+    ASSERT_TRUE(reader.tryOpen());
+    reader.loadEntries();
+    ASSERT_EQ(reader.entries.size(), 19u);
+    EXPECT_EQ(reader.entries[0]->dataFile, file.string());
+    EXPECT_EQ(reader.entries[0]->size, 70000);
+    EXPECT_EQ(reader.entries[1]->size, 1150);  // the others keep the index's sizes
+
+    // Without the file there is nothing to measure: size 0.
+    fs::remove(file);
+    reader.loadEntries();
+    EXPECT_EQ(reader.entries[0]->size, 0);
+}
+
+TEST_F(UrlCacheComb, NoIndexMeansTheRunCombsNothingAndShowsNothing) {
+    ScopedRecordingNotifier notifier;
+    AddTheItems();
+    UrlCacheReader reader(std::make_unique<MsiecfUrlCache>(Dir("nowhere")));
+    EXPECT_FALSE(CombCache(reader));
+    EXPECT_FALSE(fs::exists(Dir("icons")));
+    EXPECT_TRUE(notifier.notifier.messages.empty());
+}
+
+}  // namespace
+
+}  // namespace harvix

@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "engine/ErrorReport.h"
+#include "readers/UrlCacheReader.h"
+#include "support/TestSupport.h"
+
+namespace harvix {
+
+namespace {
+
+// Windows file time of a moment given in seconds since 1970.
+uint64_t FileTimeOf(int64_t unixSeconds) {
+    return static_cast<uint64_t>(unixSeconds + 11644473600) * 10000000u;
+}
+
+// Serves a prepared list of cache entries.
+class ListService : public UrlCacheService {
+public:
+    std::vector<UrlCacheEntryInfo> infos;
+    bool openSucceeds = true;
+    int closes = 0;
+
+    bool open() override { return openSucceeds; }
+    void close() override { ++closes; }
+    std::string failureText() const override { return openSucceeds ? "" : "no cache here"; }
+    std::unique_ptr<UrlCacheEnumeration> findFirst(UrlCacheEntryInfo& info) override {
+        auto enumeration = std::make_unique<Enumeration>(infos);
+        if (!enumeration->next(info)) {
+            return nullptr;
+        }
+        return enumeration;
+    }
+
+private:
+    class Enumeration : public UrlCacheEnumeration {
+    public:
+        explicit Enumeration(const std::vector<UrlCacheEntryInfo>& list) : list_(list) {}
+        bool next(UrlCacheEntryInfo& info) override {
+            if (next_ >= list_.size()) {
+                return false;
+            }
+            info = list_[next_++];
+            return true;
+        }
+
+    private:
+        const std::vector<UrlCacheEntryInfo>& list_;
+        std::size_t next_ = 0;
+    };
+};
+
+UrlCacheEntryInfo Download(const std::string& url, const std::string& file,
+                           const std::string& header = "HTTP/1.1 200 OK\r\n\r\n") {
+    UrlCacheEntryInfo info;
+    info.sourceUrl = url;
+    info.localFileName = file;
+    info.cacheEntryType = kNormalCacheEntry;
+    info.sizeLow = 100;
+    info.lastSyncTime = FileTimeOf(1440500722);
+    info.hasHeaderInfo = true;
+    info.headerInfo = header;
+    return info;
+}
+
+struct Reader {
+    ListService* service = nullptr;
+    std::unique_ptr<UrlCacheReader> cache;
+
+    explicit Reader(std::vector<UrlCacheEntryInfo> infos) {
+        auto owned = std::make_unique<ListService>();
+        owned->infos = std::move(infos);
+        service = owned.get();
+        cache = std::make_unique<UrlCacheReader>(std::move(owned));
+    }
+};
+
+std::vector<std::string> Urls(const CacheReader& reader) {
+    std::vector<std::string> urls;
+    for (const auto& entry : reader.entries) {
+        urls.push_back(entry->url);
+    }
+    return urls;
+}
+
+TEST(UrlCacheReader, KeepsOnlyDownloadsWithUrlLocalFileAndHeaderInTheServiceOrder) {
+    std::vector<UrlCacheEntryInfo> infos;
+    infos.push_back(Download("http://a/1", "/c/A/1"));
+    infos.push_back(Download("Cookie:user@a/", "/c/A/cookie.txt"));
+    infos.back().cacheEntryType = kCookieCacheEntry | kNormalCacheEntry;
+    infos.push_back(Download("Visited: user@http://a/", "/c/A/h"));
+    infos.back().cacheEntryType = kUrlHistoryCacheEntry;
+    infos.push_back(Download("http://a/noheader", "/c/A/2"));
+    infos.back().hasHeaderInfo = false;
+    infos.back().headerInfo.clear();
+    infos.push_back(Download("http://a/nofile", ""));
+    infos.push_back(Download("", "/c/A/3"));
+    infos.push_back(Download("http://a/4", "/c/B/4"));
+    infos.push_back(Download("http://a/5", "/c/B/5"));
+    infos.back().cacheEntryType = 0;  // no kind bits at all is still a download
+
+    Reader reader(infos);
+    ASSERT_TRUE(reader.cache->tryOpen());
+    reader.cache->loadEntries();
+    EXPECT_EQ(Urls(*reader.cache),
+              (std::vector<std::string>{"http://a/1", "http://a/4", "http://a/5"}));
+    for (uint32_t i = 0; i < reader.cache->entries.size(); ++i) {
+        EXPECT_EQ(reader.cache->entries[i]->index, i);
+    }
+    EXPECT_EQ(reader.cache->entries[1]->dataFile, "/c/B/4");
+}
+
+TEST(UrlCacheReader, AnEmptyCacheGivesNoEntries) {
+    Reader reader({});
+    ASSERT_TRUE(reader.cache->tryOpen());
+    reader.cache->loadEntries();
+    EXPECT_TRUE(reader.cache->entries.empty());
+}
+
+TEST(UrlCacheReader, ContentTypeComesFromTheWholeHeaderAsStored) {
+    std::vector<UrlCacheEntryInfo> infos;
+    infos.push_back(Download("http://a/1", "/f/1",
+                             "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n\r\n~U:user\r\n"));
+    // A key word in another header line counts; the first key word of the
+    // table decides, not the Content-Type line.
+    infos.push_back(Download("http://a/2", "/f/2",
+                             "HTTP/1.1 200 OK\r\nX-Origin: cdn.gif-host.example\r\n"
+                             "Content-Type: image/png\r\n\r\n"));
+    // Not lower-cased: upper-case key words are no key words.
+    infos.push_back(
+        Download("http://a/3", "/f/3", "HTTP/1.1 200 OK\r\nContent-Type: IMAGE/PNG\r\n"));
+    infos.push_back(Download("http://a/4", "/f/4",
+                             "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream"));
+    infos.push_back(Download("http://a/5", "/f/5", "Content-Type: text/html; charset=utf-8"));
+    infos.push_back(Download("http://a/6", "/f/6", "Content-Type: video/x-ms-wmv"));
+    Reader reader(infos);
+    reader.cache->loadEntries();
+    ASSERT_EQ(reader.cache->entries.size(), 6u);
+    const std::vector<int32_t> expected{3, 2, 0, 0, 8, 18};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(reader.cache->entries[i]->contentType, expected[i]) << i;
+        EXPECT_TRUE(reader.cache->entries[i]->contentTypeText.empty());
+    }
+}
+
+TEST(UrlCacheReader, SizeIsTheLowHalfReadAsSigned) {
+    std::vector<UrlCacheEntryInfo> infos;
+    for (const uint32_t size : {0u, 999u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+        infos.push_back(Download("http://a/" + std::to_string(size), "/f"));
+        infos.back().sizeLow = size;
+    }
+    Reader reader(infos);
+    reader.cache->loadEntries();
+    ASSERT_EQ(reader.cache->entries.size(), 5u);
+    EXPECT_EQ(reader.cache->entries[0]->size, 0);
+    EXPECT_EQ(reader.cache->entries[1]->size, 999);
+    EXPECT_EQ(reader.cache->entries[2]->size, INT32_MAX);
+    EXPECT_EQ(reader.cache->entries[3]->size, INT32_MIN);
+    EXPECT_EQ(reader.cache->entries[4]->size, -1);
+}
+
+TEST(UrlCacheReader, TimeIsTheSynchronisationInstantAndZeroBefore1970) {
+    EXPECT_EQ(UrlCacheReader::entryTime(0), 0);                        // never synchronised (1601)
+    EXPECT_EQ(UrlCacheReader::entryTime(FileTimeOf(-2208988801)), 0);  // 1899-12-31 23:59:59
+    EXPECT_EQ(UrlCacheReader::entryTime(FileTimeOf(-2208988800)), 0);  // 1900-01-01
+    EXPECT_EQ(UrlCacheReader::entryTime(FileTimeOf(-1)), 0);           // 1969-12-31 23:59:59
+    EXPECT_EQ(UrlCacheReader::entryTime(FileTimeOf(0)), 0);            // 1970-01-01
+    EXPECT_EQ(UrlCacheReader::entryTime(FileTimeOf(1)), 1);
+    EXPECT_EQ(UrlCacheReader::entryTime(FileTimeOf(1440500722) + 9999999), 1440500722);
+    EXPECT_EQ(UrlCacheReader::entryTime(FileTimeOf(4102444800)), 4102444800);  // 2100-01-01
+    EXPECT_GT(UrlCacheReader::entryTime(UINT64_MAX), 0);
+
+    std::vector<UrlCacheEntryInfo> infos{Download("http://a/1", "/f"),
+                                         Download("http://a/2", "/f")};
+    infos[1].lastSyncTime = 0;
+    Reader reader(infos);
+    reader.cache->loadEntries();
+    EXPECT_EQ(reader.cache->entries[0]->time, 1440500722);
+    EXPECT_EQ(reader.cache->entries[1]->time, 0);
+}
+
+TEST(UrlCacheReader, NoCacheToReadFailsOpenSilentlyAndLeavesTheReaderClosed) {
+    ScopedRecordingNotifier notifier;
+    Reader reader({Download("http://a/1", "/f")});
+    reader.service->openSucceeds = false;
+    EXPECT_FALSE(reader.cache->tryOpen());
+    EXPECT_EQ(reader.service->closes, 1);
+    EXPECT_TRUE(notifier.notifier.messages.empty());
+    EXPECT_EQ(reader.cache->service().failureText(), "no cache here");
+    reader.cache->close();  // a second Close is harmless
+    EXPECT_TRUE(reader.cache->entries.empty());
+}
+
+class UrlCacheCopy : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::unique_ptr<Reader> reader;
+
+    CacheEntry& EntryFor(const fs::path& file) {
+        reader = std::make_unique<Reader>(
+            std::vector<UrlCacheEntryInfo>{Download("http://a/1", file.string())});
+        reader->cache->loadEntries();
+        return *reader->cache->entries.at(0);
+    }
+
+    // Names in `folder` other than `keep`: what a copy may have left behind.
+    static std::vector<std::string> Leftovers(const fs::path& folder,
+                                              const std::vector<std::string>& keep) {
+        std::vector<std::string> names;
+        for (const auto& item : fs::directory_iterator(folder)) {
+            const std::string name = item.path().filename().string();
+            if (std::find(keep.begin(), keep.end(), name) == keep.end()) {
+                names.push_back(name);
+            }
+        }
+        return names;
+    }
+};
+
+TEST_F(UrlCacheCopy, CopiesTheLocalFileWholeAndReplacesAnExistingTarget) {
+    std::string data(3 * 1024 * 1024 + 17, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<char>((i * 7919) >> 3);
+    }
+    fs::create_directories(dir / "cache");
+    fs::create_directories(dir / "out");
+    writeFile(dir / "cache" / "pic[1].jpg", data);
+    auto& entry = EntryFor(dir / "cache" / "pic[1].jpg");
+
+    EXPECT_TRUE(reader->cache->copyEntry(dir / "out" / "a.jpg", entry));
+    EXPECT_EQ(readFile(dir / "out" / "a.jpg"), data);
+
+    writeFile(dir / "out" / "b.jpg", "older and longer content than nothing");
+    writeFile(dir / "cache" / "pic[1].jpg", "short");
+    EXPECT_TRUE(reader->cache->copyEntry(dir / "out" / "b.jpg", entry));
+    EXPECT_EQ(readFile(dir / "out" / "b.jpg"), "short");
+    EXPECT_EQ(readFile(dir / "cache" / "pic[1].jpg"), "short");  // the source is only read
+    EXPECT_TRUE(Leftovers(dir / "out", {"a.jpg", "b.jpg"}).empty());
+}
+
+TEST_F(UrlCacheCopy, FailIfExistsLeavesTheTargetAloneAndThrows) {
+    writeFile(dir / "src", "new");
+    writeFile(dir / "t", "old");
+    auto& entry = EntryFor(dir / "src");
+    EXPECT_THROW(reader->cache->copyEntryData(entry, dir / "t", true), ErrorReport);
+    EXPECT_EQ(readFile(dir / "t"), "old");
+    EXPECT_TRUE(reader->cache->copyEntryData(entry, dir / "u", true));
+    EXPECT_EQ(readFile(dir / "u"), "new");
+    EXPECT_TRUE(Leftovers(dir.path(), {"src", "t", "u"}).empty());
+}
+
+TEST_F(UrlCacheCopy, AFailedCopyThrowsAndLeavesNoFile) {
+    ScopedRecordingNotifier notifier;
+    fs::create_directories(dir / "out");
+    fs::create_directories(dir / "cache" / "folder");
+    writeFile(dir / "out" / "kept.bin", "old");
+
+    // The cached file was removed by the browser.
+    auto& gone = EntryFor(dir / "cache" / "gone");
+    EXPECT_THROW(reader->cache->copyEntryData(gone, dir / "out" / "x.bin", false), ErrorReport);
+    EXPECT_FALSE(reader->cache->copyEntry(dir / "out" / "kept.bin", gone));
+    EXPECT_EQ(readFile(dir / "out" / "kept.bin"), "old");
+
+    // Not a file.
+    auto& folder = EntryFor(dir / "cache" / "folder");
+    EXPECT_FALSE(reader->cache->copyEntry(dir / "out" / "y.bin", folder));
+
+    // The target folder does not exist.
+    writeFile(dir / "cache" / "real", "bytes");
+    auto& real = EntryFor(dir / "cache" / "real");
+    EXPECT_FALSE(reader->cache->copyEntry(dir / "missing" / "z.bin", real));
+    EXPECT_FALSE(fs::exists(dir / "missing"));
+
+    // The target names a folder.
+    fs::create_directories(dir / "out" / "sub");
+    EXPECT_FALSE(reader->cache->copyEntry(dir / "out" / "sub", real));
+
+    EXPECT_TRUE(Leftovers(dir / "out", {"kept.bin", "sub"}).empty());
+    EXPECT_TRUE(notifier.notifier.messages.empty());
+}
+
+}  // namespace
+
+}  // namespace harvix
