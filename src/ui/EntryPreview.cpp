@@ -1,0 +1,178 @@
+#include "ui/EntryPreview.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <QLabel>
+#include <QLocale>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QVBoxLayout>
+#include <string>
+
+#include "readers/CacheReader.h"
+
+namespace harvix {
+
+namespace {
+
+// Draws a picture scaled to fit, keeping its proportions; never larger than
+// the picture itself.
+class PictureView : public QWidget {
+public:
+    explicit PictureView(const QImage& picture, QWidget* parent)
+        : QWidget(parent), picture_(picture) {
+        setMinimumSize(64, 64);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (picture_.isNull()) {
+            return;
+        }
+        QSize size = picture_.size();
+        if (size.width() > width() || size.height() > height()) {
+            size.scale(this->size(), Qt::KeepAspectRatio);
+        }
+        const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2),
+                           size);
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(target, picture_);
+    }
+
+private:
+    const QImage& picture_;
+};
+
+bool isPicture(const CacheEntry& entry) {
+    return (entry.contentType >= 1 && entry.contentType <= 5) ||
+           entry.contentTypeText.rfind("image/", 0) == 0;
+}
+
+bool isText(const CacheEntry& entry) {
+    switch (entry.contentType) {
+        case 8:   // html
+        case 9:   // xml
+        case 10:  // css
+        case 11:  // js
+        case 15:  // plain
+            return true;
+        default:
+            break;
+    }
+    const std::string& type = entry.contentTypeText;
+    return type.rfind("text/", 0) == 0 || type.find("json") != std::string::npos ||
+           type.find("javascript") != std::string::npos || type.find("+xml") != std::string::npos;
+}
+
+}  // namespace
+
+std::optional<QByteArray> readEntryBody(const CacheReader& reader, const CacheEntry& entry,
+                                        uint64_t limit) {
+    if (static_cast<uint64_t>(entry.size) > limit) {
+        return std::nullopt;
+    }
+    // The reader's own copy step writes into an anonymous file in memory:
+    // nothing lands on a disk for a preview.
+    const int fd = memfd_create("harvix-preview", MFD_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::optional<QByteArray> body;
+    const std::string target = "/proc/self/fd/" + std::to_string(fd);
+    if (const_cast<CacheReader&>(reader).copyEntry(target, const_cast<CacheEntry&>(entry))) {
+        const off_t size = lseek(fd, 0, SEEK_END);
+        if (size >= 0 && static_cast<uint64_t>(size) <= limit) {
+            QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
+            if (pread(fd, bytes.data(), static_cast<std::size_t>(size), 0) == size) {
+                body = std::move(bytes);
+            }
+        }
+    }
+    close(fd);
+    return body;
+}
+
+EntryPreview::EntryPreview(QWidget* parent) : QWidget(parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    summary_ = new QLabel(this);
+    summary_->setWordWrap(true);
+    summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* split = new QSplitter(Qt::Vertical, this);
+    pictureView_ = new PictureView(picture_, split);
+    text_ = new QPlainTextEdit(split);
+    text_->setReadOnly(true);
+    text_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    text_->setFont(QFont(QStringLiteral("monospace")));
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    layout->addWidget(summary_);
+    layout->addWidget(split, 1);
+    clear();
+}
+
+void EntryPreview::setTexts(const QString& tooLarge, const QString& unreadable) {
+    tooLarge_ = tooLarge;
+    unreadable_ = unreadable;
+}
+
+void EntryPreview::clear() {
+    picture_ = QImage();
+    summary_->clear();
+    text_->clear();
+    pictureView_->hide();
+    pictureView_->update();
+}
+
+QString EntryPreview::text() const {
+    return text_->toPlainText();
+}
+
+QString EntryPreview::summary() const {
+    return summary_->text();
+}
+
+void EntryPreview::showEntry(const CacheReader* reader, const CacheEntry* entry) {
+    clear();
+    if (reader == nullptr || entry == nullptr) {
+        return;
+    }
+    const bool picture = isPicture(*entry);
+    const bool text = isText(*entry);
+    QString summary = QString::fromStdString(entry->url) + QLatin1Char('\n') +
+                      QString::fromStdString(entry->contentTypeText) + QStringLiteral(" \u2014 ") +
+                      QLocale().formattedDataSize(static_cast<qint64>(entry->size));
+    QString shown;
+    if (picture || text) {
+        const uint64_t limit = picture ? kPictureLimit : kOtherLimit;
+        const std::optional<QByteArray> body = readEntryBody(*reader, *entry, limit);
+        if (!body) {
+            summary += QStringLiteral("\n") +
+                       (static_cast<uint64_t>(entry->size) > limit ? tooLarge_ : unreadable_);
+        } else if (picture) {
+            picture_ = QImage::fromData(*body);
+            if (picture_.isNull()) {
+                summary += QStringLiteral("\n") + unreadable_;
+            } else {
+                summary += QStringLiteral(" \u2014 %1 \u00d7 %2")
+                               .arg(picture_.width())
+                               .arg(picture_.height());
+                pictureView_->show();
+            }
+        } else {
+            shown = QString::fromUtf8(body->left(kTextShown));
+            if (body->size() > kTextShown) {
+                shown += QStringLiteral("\n\u2026");
+            }
+        }
+    }
+    summary_->setText(summary);
+    text_->setPlainText(shown);
+    pictureView_->update();
+}
+
+}  // namespace harvix
