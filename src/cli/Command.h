@@ -10,9 +10,10 @@ namespace harvix {
 // Exit codes shared by the subcommands.
 enum ExitCode : int {
     kExitOk = 0,
-    kExitUsage = 1,        // bad arguments; also "filter show" on a file that does not load
-    kExitCacheOpen = 2,    // the cache cannot be opened
-    kExitTargetFolder = 3  // a target folder cannot be made
+    kExitUsage = 1,         // bad arguments; also "filter show" on a file that does not load
+    kExitCacheOpen = 2,     // the cache cannot be opened
+    kExitTargetFolder = 3,  // a target folder cannot be made
+    kExitCopyFailed = 4     // "save": an entry could not be copied
 };
 
 class Command {
