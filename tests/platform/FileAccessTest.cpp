@@ -27,8 +27,8 @@ std::size_t filesIn(const fs::path& folder) {
 TEST(FileHandle, OpensOnlyRegularFilesBelowTheCache) {
     TempDir dir;
     fs::create_directories(dir / "cache" / "sub");
-    WriteFile(dir / "cache" / "entry", "0123456789");
-    WriteFile(dir / "secret", "do not copy");
+    writeFile(dir / "cache" / "entry", "0123456789");
+    writeFile(dir / "secret", "do not copy");
     fs::create_symlink(dir / "secret", dir / "cache" / "link");
     fs::create_directory_symlink(dir.path(), dir / "cache" / "out");
     ASSERT_EQ(mkfifo((dir / "cache" / "fifo").c_str(), 0600), 0);
@@ -68,7 +68,7 @@ TEST(FileHandle, CopyRangeCopiesExactlyTheRangeOrFails) {
     for (int i = 0; i < 100000; ++i) {
         content += static_cast<char>('a' + i % 26);
     }
-    WriteFile(dir / "src", content);
+    writeFile(dir / "src", content);
     FileHandle in = FileHandle::openForReading(dir / "src");
     ASSERT_TRUE(in);
 
@@ -76,7 +76,7 @@ TEST(FileHandle, CopyRangeCopiesExactlyTheRangeOrFails) {
     ASSERT_GE(out, 0);
     EXPECT_TRUE(copyRange(in, 70000, 30000, out));
     ::close(out);
-    EXPECT_EQ(ReadFile(dir / "dst"), content.substr(70000));
+    EXPECT_EQ(readFile(dir / "dst"), content.substr(70000));
 
     // More than the source holds: a failure, not a shorter copy kept as done.
     const int out2 = ::open((dir / "dst2").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
@@ -95,7 +95,7 @@ protected:
 
 TEST_P(NewFileTest, NamesOnlyWhenCompleteAndNeverReplaces) {
     TempDir dir;
-    WriteFile(dir / "f0.js", "the user's file");
+    writeFile(dir / "f0.js", "the user's file");
     {
         NewFile file = NewFile::create(dir.path());
         ASSERT_TRUE(file) << file.error();
@@ -103,10 +103,10 @@ TEST_P(NewFileTest, NamesOnlyWhenCompleteAndNeverReplaces) {
         // The name the comb chose was taken meanwhile: the user's file stays.
         EXPECT_FALSE(file.linkAs("f0.js"));
         EXPECT_EQ(errno, EEXIST);
-        EXPECT_EQ(ReadFile(dir / "f0.js"), "the user's file");
+        EXPECT_EQ(readFile(dir / "f0.js"), "the user's file");
         EXPECT_TRUE(file.linkAs("f1.js"));
     }
-    EXPECT_EQ(ReadFile(dir / "f1.js"), "copy");
+    EXPECT_EQ(readFile(dir / "f1.js"), "copy");
     EXPECT_EQ(filesIn(dir.path()), 2u);  // no temporary name is left
 
     {

@@ -249,7 +249,7 @@ public:
                 comm.pop_back();
             }
             result.push_back(ProcessInfo{std::stoll(name), FullImageName(it->path(), comm),
-                                         RealUserId(it->path())});
+                                         realUserId(it->path())});
         }
         return result;
     }
@@ -264,7 +264,7 @@ public:
 
     // The real user id of a process: the first number of the "Uid:" line of
     // its status file; -1 when the process ended meanwhile.
-    static int64_t RealUserId(const fs::path& procDir) {
+    static int64_t realUserId(const fs::path& procDir) {
         const std::string status = ReadSmallFile(procDir / "status", 4096);
         const std::size_t at = status.find("\nUid:");
         if (at == std::string::npos) {
