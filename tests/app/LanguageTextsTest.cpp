@@ -31,7 +31,7 @@ TEST_F(LanguageTest, BuiltInTextsStayWithoutAFile) {
     EXPECT_EQ(texts_.Comments, "");
     EXPECT_EQ(texts_.ErrorMozillaCacheOpen,
               "Can't open Mozilla cache. Please, define the correct path in the Options dialog.");
-    EXPECT_EQ(LanguageTexts::Keys().size(), 59u);
+    EXPECT_EQ(LanguageTexts::Keys().size(), 80u);
 }
 
 TEST_F(LanguageTest, AFileOverridesOnlyTheKeysItHasWithText) {
