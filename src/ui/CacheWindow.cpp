@@ -100,8 +100,8 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     table_->horizontalHeader()->setStretchLastSection(true);
-    table_->setColumnWidth(CacheEntryModel::UrlColumn, 380);
-    table_->setColumnWidth(CacheEntryModel::TypeColumn, 140);
+    table_->setColumnWidth(CacheEntryModel::UrlColumn, 320);
+    table_->setColumnWidth(CacheEntryModel::TypeColumn, 130);
     table_->setColumnWidth(CacheEntryModel::SizeColumn, 80);
     table_->setColumnWidth(CacheEntryModel::TimeColumn, 140);
     preview_ = new EntryPreview(this);

@@ -1,13 +1,12 @@
 #include "ui/EntryPreview.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
+#include <QFile>
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QSplitter>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <string>
 
@@ -75,25 +74,22 @@ std::optional<QByteArray> readEntryBody(const CacheReader& reader, const CacheEn
     if (static_cast<uint64_t>(entry.size) > limit) {
         return std::nullopt;
     }
-    // The reader's own copy step writes into an anonymous file in memory:
-    // nothing lands on a disk for a preview.
-    const int fd = memfd_create("harvix-preview", MFD_CLOEXEC);
-    if (fd < 0) {
+    // The reader's own copy step writes the body into a private folder on
+    // the memory file system, which goes again at once: a preview leaves
+    // nothing on a disk.
+    QTemporaryDir folder(QStringLiteral("/dev/shm/harvix-preview-XXXXXX"));
+    if (!folder.isValid()) {
         return std::nullopt;
     }
-    std::optional<QByteArray> body;
-    const std::string target = "/proc/self/fd/" + std::to_string(fd);
-    if (const_cast<CacheReader&>(reader).copyEntry(target, const_cast<CacheEntry&>(entry))) {
-        const off_t size = lseek(fd, 0, SEEK_END);
-        if (size >= 0 && static_cast<uint64_t>(size) <= limit) {
-            QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
-            if (pread(fd, bytes.data(), static_cast<std::size_t>(size), 0) == size) {
-                body = std::move(bytes);
-            }
-        }
+    const fs::path target = fs::path(folder.path().toStdString()) / "body";
+    if (!const_cast<CacheReader&>(reader).copyEntry(target, const_cast<CacheEntry&>(entry))) {
+        return std::nullopt;
     }
-    close(fd);
-    return body;
+    QFile file(QString::fromStdString(target.string()));
+    if (!file.open(QIODevice::ReadOnly) || static_cast<uint64_t>(file.size()) > limit) {
+        return std::nullopt;
+    }
+    return file.readAll();
 }
 
 EntryPreview::EntryPreview(QWidget* parent) : QWidget(parent) {
@@ -124,6 +120,7 @@ void EntryPreview::clear() {
     picture_ = QImage();
     summary_->clear();
     text_->clear();
+    text_->show();
     pictureView_->hide();
     pictureView_->update();
 }
@@ -172,6 +169,7 @@ void EntryPreview::showEntry(const CacheReader* reader, const CacheEntry* entry)
     }
     summary_->setText(summary);
     text_->setPlainText(shown);
+    text_->setVisible(!shown.isEmpty() || picture_.isNull());
     pictureView_->update();
 }
 
