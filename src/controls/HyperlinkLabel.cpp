@@ -4,24 +4,26 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
-CHyperlinkLabel::CHyperlinkLabel(QWidget* parent) : QLabel(parent) {
+namespace harvix {
+
+HyperlinkLabel::HyperlinkLabel(QWidget* parent) : QLabel(parent) {
     plainFont_ = font();
     plainPalette_ = palette();
 }
 
-CHyperlinkLabel::CHyperlinkLabel(const QString& text, const QUrl& url, QWidget* parent)
-    : CHyperlinkLabel(parent) {
+HyperlinkLabel::HyperlinkLabel(const QString& text, const QUrl& url, QWidget* parent)
+    : HyperlinkLabel(parent) {
     setText(text);
-    SetUrl(url);
+    setUrl(url);
 }
 
-void CHyperlinkLabel::SetUrl(const QUrl& url) {
+void HyperlinkLabel::setUrl(const QUrl& url) {
     url_ = url;
-    ApplyLook();
+    applyLook();
 }
 
-void CHyperlinkLabel::ApplyLook() {
-    if (IsLink()) {
+void HyperlinkLabel::applyLook() {
+    if (isLink()) {
         QFont linkFont = plainFont_;
         linkFont.setUnderline(true);
         setFont(linkFont);
@@ -40,35 +42,37 @@ void CHyperlinkLabel::ApplyLook() {
     }
 }
 
-void CHyperlinkLabel::Activate() {
+void HyperlinkLabel::activate() {
     QDesktopServices::openUrl(url_);
     emit linkClicked(url_);
 }
 
-void CHyperlinkLabel::mousePressEvent(QMouseEvent* event) {
-    pressed_ = IsLink() && event->button() == Qt::LeftButton;
+void HyperlinkLabel::mousePressEvent(QMouseEvent* event) {
+    pressed_ = isLink() && event->button() == Qt::LeftButton;
     QLabel::mousePressEvent(event);
 }
 
-void CHyperlinkLabel::mouseReleaseEvent(QMouseEvent* event) {
+void HyperlinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     // A click counts only when the button goes up over the label.
     const bool click = pressed_ && event->button() == Qt::LeftButton &&
                        rect().contains(event->position().toPoint());
     pressed_ = false;
     if (click) {
-        Activate();
+        activate();
         event->accept();
         return;
     }
     QLabel::mouseReleaseEvent(event);
 }
 
-void CHyperlinkLabel::keyPressEvent(QKeyEvent* event) {
-    if (IsLink() && (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return ||
+void HyperlinkLabel::keyPressEvent(QKeyEvent* event) {
+    if (isLink() && (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return ||
                      event->key() == Qt::Key_Enter)) {
-        Activate();
+        activate();
         event->accept();
         return;
     }
     QLabel::keyPressEvent(event);
 }
+
+}  // namespace harvix

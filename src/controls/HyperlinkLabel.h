@@ -7,17 +7,19 @@
 #include <QLabel>
 #include <QUrl>
 
-class CHyperlinkLabel : public QLabel {
+namespace harvix {
+
+class HyperlinkLabel : public QLabel {
     Q_OBJECT
 
 public:
-    explicit CHyperlinkLabel(QWidget* parent = nullptr);
-    CHyperlinkLabel(const QString& text, const QUrl& url, QWidget* parent = nullptr);
+    explicit HyperlinkLabel(QWidget* parent = nullptr);
+    HyperlinkLabel(const QString& text, const QUrl& url, QWidget* parent = nullptr);
 
     // An empty address turns the label back into plain text.
-    void SetUrl(const QUrl& url);
-    const QUrl& Url() const { return url_; }
-    bool IsLink() const { return !url_.isEmpty(); }
+    void setUrl(const QUrl& url);
+    const QUrl& url() const { return url_; }
+    bool isLink() const { return !url_.isEmpty(); }
 
 signals:
     // Emitted for a click on a link, after the address was handed to the desktop.
@@ -29,11 +31,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void Activate();
-    void ApplyLook();
+    void activate();
+    void applyLook();
 
     QUrl url_;
     QFont plainFont_;
     QPalette plainPalette_;
     bool pressed_ = false;
 };
+
+}  // namespace harvix

@@ -1,31 +1,52 @@
 #include "controls/ImageButton.h"
 
+#include <QAction>
 #include <QEnterEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
 
-CImageButton::CImageButton(QWidget* parent) : QAbstractButton(parent) {
+namespace harvix {
+
+ImageButton::ImageButton(QWidget* parent) : QAbstractButton(parent) {
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_Hover);
 }
 
-void CImageButton::SetImages(const QIcon& normal, const QIcon& hover) {
+void ImageButton::setImages(const QIcon& normal, const QIcon& hover) {
     normal_ = normal;
     hover_ = hover.isNull() ? normal : hover;
     update();
 }
 
-QSize CImageButton::sizeHint() const {
+void ImageButton::setAction(QAction* action) {
+    if (action_ != nullptr) {
+        disconnect(action_, nullptr, this, nullptr);
+        disconnect(this, nullptr, action_, nullptr);
+    }
+    action_ = action;
+    if (action == nullptr) {
+        return;
+    }
+    setEnabled(action->isEnabled());
+    connect(this, &QAbstractButton::clicked, action, &QAction::trigger);
+    connect(action, &QAction::changed, this, [this] {
+        if (action_ != nullptr) {
+            setEnabled(action_->isEnabled());
+        }
+    });
+}
+
+QSize ImageButton::sizeHint() const {
     return {kImageSize + 12, kImageSize + 8};
 }
 
-QSize CImageButton::minimumSizeHint() const {
+QSize ImageButton::minimumSizeHint() const {
     return {kImageSize, kImageSize};
 }
 
-void CImageButton::paintEvent(QPaintEvent* /*event*/) {
+void ImageButton::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     const QIcon& image = (hovered_ && isEnabled()) ? hover_ : normal_;
     const QIcon::Mode mode = isEnabled() ? QIcon::Normal : QIcon::Disabled;
@@ -43,22 +64,24 @@ void CImageButton::paintEvent(QPaintEvent* /*event*/) {
     }
 }
 
-void CImageButton::enterEvent(QEnterEvent* event) {
+void ImageButton::enterEvent(QEnterEvent* event) {
     hovered_ = true;
     update();
     QAbstractButton::enterEvent(event);
 }
 
-void CImageButton::leaveEvent(QEvent* event) {
+void ImageButton::leaveEvent(QEvent* event) {
     hovered_ = false;
     update();
     QAbstractButton::leaveEvent(event);
 }
 
-void CImageButton::changeEvent(QEvent* event) {
+void ImageButton::changeEvent(QEvent* event) {
     // A button hidden or disabled under the pointer gets no leave event.
     if (event->type() == QEvent::EnabledChange && !isEnabled()) {
         hovered_ = false;
     }
     QAbstractButton::changeEvent(event);
 }
+
+}  // namespace harvix

@@ -4,21 +4,31 @@
 
 #include <QAbstractButton>
 #include <QIcon>
+#include <QPointer>
 
-class CImageButton : public QAbstractButton {
+class QAction;
+
+namespace harvix {
+
+class ImageButton : public QAbstractButton {
     Q_OBJECT
 
 public:
     static constexpr int kImageSize = 32;
 
-    explicit CImageButton(QWidget* parent = nullptr);
+    explicit ImageButton(QWidget* parent = nullptr);
 
     // The picture shown normally and the one shown while hovered.
-    void SetImages(const QIcon& normal, const QIcon& hover);
-    const QIcon& NormalImage() const { return normal_; }
-    const QIcon& HoverImage() const { return hover_; }
+    void setImages(const QIcon& normal, const QIcon& hover);
+    const QIcon& normalImage() const { return normal_; }
+    const QIcon& hoverImage() const { return hover_; }
     // True while the pointer is over the button.
-    bool IsHovered() const { return hovered_; }
+    bool isHovered() const { return hovered_; }
+
+    // Makes the button show `action`: a click triggers it, and the button is
+    // enabled and disabled with it.
+    void setAction(QAction* action);
+    QAction* action() const { return action_; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -33,4 +43,7 @@ private:
     QIcon normal_;
     QIcon hover_;
     bool hovered_ = false;
+    QPointer<QAction> action_;
 };
+
+}  // namespace harvix

@@ -6,6 +6,8 @@
 
 #include "controls/Pictures.h"
 
+namespace harvix {
+
 namespace {
 
 const char* const kCommandProperty = "harvixCommandId";
@@ -45,16 +47,16 @@ private:
 
 }  // namespace
 
-CPictureMenu::CPictureMenu(QWidget* parent) : QMenu(parent) {
+PictureMenu::PictureMenu(QWidget* parent) : QMenu(parent) {
     connect(this, &QMenu::triggered, this, [this](QAction* action) {
-        const int id = CommandId(action);
+        const int id = commandId(action);
         if (id >= 0) {
             emit commandChosen(id);
         }
     });
 }
 
-void CPictureMenu::SetTitleLine(const QString& text) {
+void PictureMenu::setTitleLine(const QString& text) {
     titleLine_ = text;
     if (titleAction_ != nullptr) {
         removeAction(titleAction_);
@@ -71,9 +73,9 @@ void CPictureMenu::SetTitleLine(const QString& text) {
     insertAction(existing.isEmpty() ? nullptr : existing.front(), titleAction_);
 }
 
-QAction* CPictureMenu::AddCommand(int commandId, const QString& text, int pictureId,
-                                  bool isDefault) {
-    QAction* action = addAction(PictureIcon(pictureId), text);
+QAction* PictureMenu::addCommand(int commandId, const QString& text, int pictureId,
+                                 bool isDefault) {
+    QAction* action = addAction(pictureIcon(pictureId), text);
     action->setProperty(kCommandProperty, commandId);
     action->setIconVisibleInMenu(true);
     if (isDefault) {
@@ -85,24 +87,33 @@ QAction* CPictureMenu::AddCommand(int commandId, const QString& text, int pictur
     return action;
 }
 
-QAction* CPictureMenu::AddSeparator() {
-    return addSeparator();
+void PictureMenu::addCommand(QAction* action) {
+    addAction(action);
+    if (action->font().bold()) {
+        setDefaultAction(action);
+    }
 }
 
-QList<QAction*> CPictureMenu::Commands() const {
+void PictureMenu::setCommandId(QAction* action, int commandId) {
+    action->setProperty(kCommandProperty, commandId);
+}
+
+QList<QAction*> PictureMenu::commands() const {
     QList<QAction*> commands;
     for (QAction* action : actions()) {
-        if (CommandId(action) >= 0) {
+        if (commandId(action) >= 0) {
             commands.append(action);
         }
     }
     return commands;
 }
 
-int CPictureMenu::CommandId(const QAction* action) {
+int PictureMenu::commandId(const QAction* action) {
     if (action == nullptr) {
         return -1;
     }
     const QVariant id = action->property(kCommandProperty);
     return id.isValid() ? id.toInt() : -1;
 }
+
+}  // namespace harvix

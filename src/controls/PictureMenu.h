@@ -8,27 +8,32 @@
 
 class QWidgetAction;
 
-class CPictureMenu : public QMenu {
+namespace harvix {
+
+class PictureMenu : public QMenu {
     Q_OBJECT
 
 public:
     static constexpr int kPictureSize = 16;
 
-    explicit CPictureMenu(QWidget* parent = nullptr);
+    explicit PictureMenu(QWidget* parent = nullptr);
 
     // Sets (or, with an empty text, removes) the title line.
-    void SetTitleLine(const QString& text);
-    QString TitleLine() const { return titleLine_; }
+    void setTitleLine(const QString& text);
+    QString titleLine() const { return titleLine_; }
 
     // Appends a command with the picture of `pictureId` (see Pictures.h).
     // The default item is drawn bold; a menu has at most one.
-    QAction* AddCommand(int commandId, const QString& text, int pictureId, bool isDefault = false);
-    QAction* AddSeparator();
+    QAction* addCommand(int commandId, const QString& text, int pictureId, bool isDefault = false);
+    // Appends a command that exists elsewhere too (a shared action carrying
+    // a command id); a bold action is the menu's default item.
+    void addCommand(QAction* action);
 
     // The command items (no separators, no title line), in menu order.
-    QList<QAction*> Commands() const;
+    QList<QAction*> commands() const;
     // The command id of an item, -1 for anything else.
-    static int CommandId(const QAction* action);
+    static int commandId(const QAction* action);
+    static void setCommandId(QAction* action, int commandId);
 
 signals:
     void commandChosen(int commandId);
@@ -37,3 +42,5 @@ private:
     QString titleLine_;
     QWidgetAction* titleAction_ = nullptr;
 };
+
+}  // namespace harvix

@@ -10,6 +10,7 @@ static void RegisterPictures() {
     std::call_once(once, [] { Q_INIT_RESOURCE(harvix); });
 }
 
+namespace harvix {
 namespace {
 
 struct NamedPicture {
@@ -80,7 +81,7 @@ QIcon IconFromPath(const QString& path) {
 
 }  // namespace
 
-QString PicturePath(int id) {
+QString picturePath(int id) {
     RegisterPictures();
     for (const NamedPicture& picture : kPictures) {
         if (picture.id == id) {
@@ -90,16 +91,18 @@ QString PicturePath(int id) {
     return {};
 }
 
-QIcon PictureIcon(int id) {
-    return IconFromPath(PicturePath(id));
+QIcon pictureIcon(int id) {
+    return IconFromPath(picturePath(id));
 }
 
-QString ButtonImagePath(ButtonImage image, bool hover) {
+QString buttonImagePath(ButtonImage image, bool hover) {
     RegisterPictures();
     return QStringLiteral(":/icons/button-%1%2.svg")
         .arg(QLatin1String(ButtonName(image)), hover ? QStringLiteral("-hover") : QString());
 }
 
-QIcon ButtonImageIcon(ButtonImage image, bool hover) {
-    return IconFromPath(ButtonImagePath(image, hover));
+QIcon buttonImageIcon(ButtonImage image, bool hover) {
+    return IconFromPath(buttonImagePath(image, hover));
 }
+
+}  // namespace harvix

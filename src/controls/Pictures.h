@@ -6,6 +6,8 @@
 #include <QIcon>
 #include <QString>
 
+namespace harvix {
+
 // Picture ids. The tray and the menus name their pictures by these numbers.
 enum PictureId : int {
     kPictureAppIcon = 128,
@@ -45,9 +47,11 @@ enum class ButtonImage {
 };
 
 // Resource path of a picture (":/icons/..."); empty when no picture has `id`.
-QString PicturePath(int id);
+QString picturePath(int id);
 // The picture as an icon; a null icon when no picture has `id`.
-QIcon PictureIcon(int id);
+QIcon pictureIcon(int id);
 // Resource path and icon of a button image, plain or for the hovered button.
-QString ButtonImagePath(ButtonImage image, bool hover);
-QIcon ButtonImageIcon(ButtonImage image, bool hover);
+QString buttonImagePath(ButtonImage image, bool hover);
+QIcon buttonImageIcon(ButtonImage image, bool hover);
+
+}  // namespace harvix

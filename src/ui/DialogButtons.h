@@ -5,9 +5,11 @@
 #include <QDialogButtonBox>
 #include <QPushButton>
 
+namespace harvix {
+
 // Makes the OK (default) and Cancel buttons of `dialog`, named "okButton" and
 // "cancelButton" for the tests, in a button box wired to accept and reject.
-inline QDialogButtonBox* MakeOkCancelButtons(QDialog* dialog, QPushButton*& ok,
+inline QDialogButtonBox* makeOkCancelButtons(QDialog* dialog, QPushButton*& ok,
                                              QPushButton*& cancel) {
     ok = new QPushButton(dialog);
     ok->setObjectName(QStringLiteral("okButton"));
@@ -19,3 +21,5 @@ inline QDialogButtonBox* MakeOkCancelButtons(QDialog* dialog, QPushButton*& ok,
     buttons->addButton(cancel, QDialogButtonBox::RejectRole);
     return buttons;
 }
+
+}  // namespace harvix

@@ -9,6 +9,8 @@
 #include "platform/Platform.h"
 #include "platform/Text.h"
 
+namespace harvix {
+
 namespace {
 
 // The folder to open the dialog on: `text` itself when it exists, else the
@@ -34,7 +36,7 @@ QString StartFolder(const QString& text) {
 
 }  // namespace
 
-int BrowseForFolder(QWidget* owner, const QString& current, const QString& title, QString& chosen) {
+int browseForFolder(QWidget* owner, const QString& current, const QString& title, QString& chosen) {
     const LanguageTexts& texts = TheLanguage();
     QFileDialog dialog(owner, title);
     dialog.setObjectName(QStringLiteral("folderChooser"));
@@ -56,3 +58,5 @@ int BrowseForFolder(QWidget* owner, const QString& current, const QString& title
     chosen = QDir::toNativeSeparators(QDir::cleanPath(urls.front().toLocalFile()));
     return kFolderChosen;
 }
+
+}  // namespace harvix

@@ -6,7 +6,9 @@
 
 class QWidget;
 
-// What BrowseForFolder returns.
+namespace harvix {
+
+// What browseForFolder returns.
 enum FolderChoice : int {
     kFolderCancelled = 0,    // the user cancelled
     kFolderWithoutPath = 1,  // the chosen item has no file-system path
@@ -17,4 +19,6 @@ enum FolderChoice : int {
 // (a "~/" text means the home folder; when the folder does not exist the
 // nearest existing folder above it is opened). On kFolderChosen `chosen`
 // receives the chosen folder's path.
-int BrowseForFolder(QWidget* owner, const QString& current, const QString& title, QString& chosen);
+int browseForFolder(QWidget* owner, const QString& current, const QString& title, QString& chosen);
+
+}  // namespace harvix

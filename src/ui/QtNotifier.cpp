@@ -8,6 +8,8 @@
 
 #include "app/LanguageTexts.h"
 
+namespace harvix {
+
 namespace {
 
 QMessageBox::Icon BoxIcon(MessageIcon icon) {
@@ -26,10 +28,10 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
 
 }  // namespace
 
-CQtNotifier::CQtNotifier(QObject* parent) : QObject(parent) {}
+QtNotifier::QtNotifier(QObject* parent) : QObject(parent) {}
 
-MessageResult CQtNotifier::Show(const std::string& caption, const std::string& text,
-                                MessageIcon icon, MessageButtons buttons) {
+MessageResult QtNotifier::Show(const std::string& caption, const std::string& text,
+                               MessageIcon icon, MessageButtons buttons) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr || QCoreApplication::closingDown()) {
         // No UI thread to ask any more.
@@ -37,17 +39,17 @@ MessageResult CQtNotifier::Show(const std::string& caption, const std::string& t
         return fallback.Show(caption, text, icon, buttons);
     }
     if (QThread::currentThread() == thread()) {
-        return ShowHere(caption, text, icon, buttons);
+        return showHere(caption, text, icon, buttons);
     }
     MessageResult result = MessageResult::Cancel;
     QMetaObject::invokeMethod(
-        this, [&] { result = ShowHere(caption, text, icon, buttons); },
+        this, [&] { result = showHere(caption, text, icon, buttons); },
         Qt::BlockingQueuedConnection);
     return result;
 }
 
-MessageResult CQtNotifier::ShowHere(const std::string& caption, const std::string& text,
-                                    MessageIcon icon, MessageButtons buttons) {
+MessageResult QtNotifier::showHere(const std::string& caption, const std::string& text,
+                                   MessageIcon icon, MessageButtons buttons) {
     const LanguageTexts& texts = TheLanguage();
     QWidget* parent = parentWindow_ && parentWindow_->isVisible() ? parentWindow_.data() : nullptr;
     QMessageBox box(BoxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
@@ -87,3 +89,5 @@ MessageResult CQtNotifier::ShowHere(const std::string& caption, const std::strin
                                                       : MessageResult::Cancel;
     }
 }
+
+}  // namespace harvix

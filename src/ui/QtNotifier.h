@@ -10,22 +10,26 @@
 
 class QWidget;
 
-class CQtNotifier : public QObject, public INotifier {
+namespace harvix {
+
+class QtNotifier : public QObject, public INotifier {
     Q_OBJECT
 
 public:
     // Create on the UI thread; the boxes open on the thread the object lives in.
-    explicit CQtNotifier(QObject* parent = nullptr);
+    explicit QtNotifier(QObject* parent = nullptr);
 
     // Boxes are centred on this window when it is shown (may be null).
-    void SetParentWindow(QWidget* window) { parentWindow_ = window; }
+    void setParentWindow(QWidget* window) { parentWindow_ = window; }
 
     MessageResult Show(const std::string& caption, const std::string& text, MessageIcon icon,
                        MessageButtons buttons) override;
 
 private:
-    MessageResult ShowHere(const std::string& caption, const std::string& text, MessageIcon icon,
+    MessageResult showHere(const std::string& caption, const std::string& text, MessageIcon icon,
                            MessageButtons buttons);
 
     QPointer<QWidget> parentWindow_;
 };
+
+}  // namespace harvix

@@ -1,7 +1,7 @@
 // harvix: the tray program.
-#include "app/HarvixApp.h"
+#include "ui/Application.h"
 
 int main(int argc, char** argv) {
-    CHarvixApp app(argc, argv);
-    return app.Run();
+    harvix::Application app(argc, argv);
+    return app.run();
 }

@@ -13,6 +13,8 @@
 #include "controls/PictureMenu.h"
 #include "controls/Pictures.h"
 
+using namespace harvix;
+
 namespace {
 
 const int kAllPictureIds[] = {128, 132, 133, 134, 136, 184, 185, 186, 187, 188, 190,
@@ -38,7 +40,7 @@ void SendLeave(QWidget& widget) {
 TEST(Pictures, EveryPictureIdDrawsAtMenuAndTraySizes) {
     for (int id : kAllPictureIds) {
         SCOPED_TRACE(id);
-        const QIcon icon = PictureIcon(id);
+        const QIcon icon = pictureIcon(id);
         ASSERT_FALSE(icon.isNull());
         EXPECT_TRUE(HasDrawing(icon.pixmap(16, 16).toImage()));
         EXPECT_TRUE(HasDrawing(icon.pixmap(48, 48).toImage()));
@@ -46,17 +48,17 @@ TEST(Pictures, EveryPictureIdDrawsAtMenuAndTraySizes) {
 }
 
 TEST(Pictures, UnknownIdsHaveNoPicture) {
-    EXPECT_TRUE(PicturePath(0).isEmpty());
-    EXPECT_TRUE(PictureIcon(129).isNull());
-    EXPECT_TRUE(PictureIcon(189).isNull());
-    EXPECT_TRUE(PictureIcon(-1).isNull());
+    EXPECT_TRUE(picturePath(0).isEmpty());
+    EXPECT_TRUE(pictureIcon(129).isNull());
+    EXPECT_TRUE(pictureIcon(189).isNull());
+    EXPECT_TRUE(pictureIcon(-1).isNull());
 }
 
 TEST(Pictures, EveryButtonHasTwoDifferentImages) {
     for (ButtonImage button : kAllButtons) {
-        SCOPED_TRACE(ButtonImagePath(button, false).toStdString());
-        const QIcon normal = ButtonImageIcon(button, false);
-        const QIcon hover = ButtonImageIcon(button, true);
+        SCOPED_TRACE(buttonImagePath(button, false).toStdString());
+        const QIcon normal = buttonImageIcon(button, false);
+        const QIcon hover = buttonImageIcon(button, true);
         ASSERT_FALSE(normal.isNull());
         ASSERT_FALSE(hover.isNull());
         const QImage a = normal.pixmap(32, 32).toImage();
@@ -67,9 +69,9 @@ TEST(Pictures, EveryButtonHasTwoDifferentImages) {
 }
 
 TEST(ImageButton, ShowsTheHoverImageOnlyWhileThePointerIsOver) {
-    CImageButton button;
-    button.SetImages(ButtonImageIcon(ButtonImage::Save, false),
-                     ButtonImageIcon(ButtonImage::Save, true));
+    ImageButton button;
+    button.setImages(buttonImageIcon(ButtonImage::Save, false),
+                     buttonImageIcon(ButtonImage::Save, true));
     button.resize(button.sizeHint());
     button.show();
     EXPECT_EQ(button.cursor().shape(), Qt::PointingHandCursor);
@@ -77,19 +79,19 @@ TEST(ImageButton, ShowsTheHoverImageOnlyWhileThePointerIsOver) {
 
     const QImage plain = button.grab().toImage();
     SendEnter(button);
-    EXPECT_TRUE(button.IsHovered());
+    EXPECT_TRUE(button.isHovered());
     const QImage hovered = button.grab().toImage();
     EXPECT_NE(plain, hovered);
     SendLeave(button);
-    EXPECT_FALSE(button.IsHovered());
+    EXPECT_FALSE(button.isHovered());
     EXPECT_EQ(button.grab().toImage(), plain);
 }
 
 TEST(ImageButton, ClickEmitsClickedAndDisablingDropsTheHover) {
-    CImageButton button;
-    button.SetImages(ButtonImageIcon(ButtonImage::Add, false), QIcon());
+    ImageButton button;
+    button.setImages(buttonImageIcon(ButtonImage::Add, false), QIcon());
     // Without a hover image the plain one serves for both.
-    EXPECT_EQ(button.HoverImage().cacheKey(), button.NormalImage().cacheKey());
+    EXPECT_EQ(button.hoverImage().cacheKey(), button.normalImage().cacheKey());
     button.resize(button.sizeHint());
     button.show();
     QSignalSpy clicked(&button, &QAbstractButton::clicked);
@@ -98,23 +100,23 @@ TEST(ImageButton, ClickEmitsClickedAndDisablingDropsTheHover) {
 
     SendEnter(button);
     button.setEnabled(false);
-    EXPECT_FALSE(button.IsHovered());
+    EXPECT_FALSE(button.isHovered());
     QTest::mouseClick(&button, Qt::LeftButton);
     EXPECT_EQ(clicked.count(), 1);
 }
 
 TEST(HyperlinkLabel, LinkLooksLikeALinkAndOpensItsAddressOnClick) {
     UrlRecorder recorder(QStringLiteral("https"));
-    CHyperlinkLabel label(QStringLiteral("harvix.example.org"),
-                          QUrl(QStringLiteral("https://harvix.example.org/")));
+    HyperlinkLabel label(QStringLiteral("harvix.example.org"),
+                         QUrl(QStringLiteral("https://harvix.example.org/")));
     label.resize(label.sizeHint());
     label.show();
-    EXPECT_TRUE(label.IsLink());
+    EXPECT_TRUE(label.isLink());
     EXPECT_TRUE(label.font().underline());
     EXPECT_EQ(label.palette().color(QPalette::WindowText), QColor(0, 0, 255));
     EXPECT_EQ(label.cursor().shape(), Qt::PointingHandCursor);
 
-    QSignalSpy clicked(&label, &CHyperlinkLabel::linkClicked);
+    QSignalSpy clicked(&label, &HyperlinkLabel::linkClicked);
     QTest::mouseClick(&label, Qt::LeftButton);
     ASSERT_EQ(recorder.opened.size(), 1);
     EXPECT_EQ(recorder.opened.front(), QUrl(QStringLiteral("https://harvix.example.org/")));
@@ -129,13 +131,13 @@ TEST(HyperlinkLabel, LinkLooksLikeALinkAndOpensItsAddressOnClick) {
 
 TEST(HyperlinkLabel, WithoutAnAddressItIsAPlainLabel) {
     UrlRecorder recorder(QStringLiteral("https"));
-    CHyperlinkLabel label;
+    HyperlinkLabel label;
     label.setText(QStringLiteral("plain"));
     const QColor plainColour = label.palette().color(QPalette::WindowText);
-    label.SetUrl(QUrl(QStringLiteral("https://harvix.example.org/")));
-    label.SetUrl(QUrl());
+    label.setUrl(QUrl(QStringLiteral("https://harvix.example.org/")));
+    label.setUrl(QUrl());
     label.show();
-    EXPECT_FALSE(label.IsLink());
+    EXPECT_FALSE(label.isLink());
     EXPECT_FALSE(label.font().underline());
     EXPECT_EQ(label.palette().color(QPalette::WindowText), plainColour);
     QTest::mouseClick(&label, Qt::LeftButton);
@@ -143,44 +145,44 @@ TEST(HyperlinkLabel, WithoutAnAddressItIsAPlainLabel) {
 }
 
 TEST(PictureMenu, TitleLinePicturesDefaultItemAndChosenCommand) {
-    CPictureMenu menu;
-    menu.AddCommand(11, QStringLiteral("First"), kPictureMenuAdd, true);
-    menu.AddSeparator();
-    menu.AddCommand(12, QStringLiteral("Second"), kPictureMenuDelete);
+    PictureMenu menu;
+    menu.addCommand(11, QStringLiteral("First"), kPictureMenuAdd, true);
+    menu.addSeparator();
+    menu.addCommand(12, QStringLiteral("Second"), kPictureMenuDelete);
     // The title line goes above the items even when set after them.
-    menu.SetTitleLine(QStringLiteral("Title"));
+    menu.setTitleLine(QStringLiteral("Title"));
     ASSERT_EQ(menu.actions().size(), 4);
     EXPECT_NE(qobject_cast<QWidgetAction*>(menu.actions().front()), nullptr);
-    EXPECT_EQ(menu.TitleLine(), QStringLiteral("Title"));
+    EXPECT_EQ(menu.titleLine(), QStringLiteral("Title"));
 
-    const QList<QAction*> commands = menu.Commands();
+    const QList<QAction*> commands = menu.commands();
     ASSERT_EQ(commands.size(), 2);
-    EXPECT_EQ(CPictureMenu::CommandId(commands[0]), 11);
-    EXPECT_EQ(CPictureMenu::CommandId(commands[1]), 12);
+    EXPECT_EQ(PictureMenu::commandId(commands[0]), 11);
+    EXPECT_EQ(PictureMenu::commandId(commands[1]), 12);
     EXPECT_EQ(menu.defaultAction(), commands[0]);
     EXPECT_TRUE(commands[0]->font().bold());
     EXPECT_FALSE(commands[1]->font().bold());
     EXPECT_FALSE(commands[0]->icon().isNull());
-    EXPECT_EQ(CPictureMenu::CommandId(menu.actions()[2]), -1);  // the separator
+    EXPECT_EQ(PictureMenu::commandId(menu.actions()[2]), -1);  // the separator
 
-    QSignalSpy chosen(&menu, &CPictureMenu::commandChosen);
+    QSignalSpy chosen(&menu, &PictureMenu::commandChosen);
     commands[1]->trigger();
     ASSERT_EQ(chosen.count(), 1);
     EXPECT_EQ(chosen.front().front().toInt(), 12);
 
     // Replacing the title keeps a single title line; an empty one removes it.
-    menu.SetTitleLine(QStringLiteral("Other"));
+    menu.setTitleLine(QStringLiteral("Other"));
     EXPECT_EQ(menu.actions().size(), 4);
-    menu.SetTitleLine(QString());
+    menu.setTitleLine(QString());
     EXPECT_EQ(menu.actions().size(), 3);
 }
 
 TEST(PictureMenu, KeyboardChoiceReportsTheCommand) {
-    CPictureMenu menu;
-    menu.SetTitleLine(QStringLiteral("Title"));
-    menu.AddCommand(21, QStringLiteral("One"), kPictureMenuUp);
-    menu.AddCommand(22, QStringLiteral("Two"), kPictureMenuDown);
-    QSignalSpy chosen(&menu, &CPictureMenu::commandChosen);
+    PictureMenu menu;
+    menu.setTitleLine(QStringLiteral("Title"));
+    menu.addCommand(21, QStringLiteral("One"), kPictureMenuUp);
+    menu.addCommand(22, QStringLiteral("Two"), kPictureMenuDown);
+    QSignalSpy chosen(&menu, &PictureMenu::commandChosen);
     menu.popup(QPoint(100, 100));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
     // The title line cannot be chosen: Down moves onto the first command.

@@ -11,6 +11,8 @@
 #include "GuiTestSupport.h"
 #include "ui/QtNotifier.h"
 
+using namespace harvix;
+
 namespace {
 
 struct SeenBox {
@@ -40,7 +42,7 @@ struct SeenBox {
 TEST(QtNotifier, ShowsABoxOnTheUiThreadAndReturnsTheAnswer) {
     ScopedLanguage keep;
     TheLanguage().OK = "Gut";
-    CQtNotifier notifier;
+    QtNotifier notifier;
     SeenBox seen;
     const Watch answering = AnswerNextBox(QMessageBox::Ok, seen);
     EXPECT_EQ(notifier.Show("Harvix", "Something failed.", MessageIcon::Error, MessageButtons::Ok),
@@ -59,7 +61,7 @@ TEST(QtNotifier, ShowsABoxOnTheUiThreadAndReturnsTheAnswer) {
 }
 
 TEST(QtNotifier, EscapeGivesTheCautiousAnswer) {
-    CQtNotifier notifier;
+    QtNotifier notifier;
     Watch escape =
         WhenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
     EXPECT_EQ(notifier.Show("Harvix", "Sure?", MessageIcon::Question, MessageButtons::YesNo),
@@ -70,7 +72,7 @@ TEST(QtNotifier, EscapeGivesTheCautiousAnswer) {
 }
 
 TEST(QtNotifier, CallFromAnotherThreadWaitsForTheAnswerGivenOnTheUiThread) {
-    CQtNotifier notifier;
+    QtNotifier notifier;
     SeenBox seen;
     const Watch answering = AnswerNextBox(QMessageBox::No, seen);
     std::atomic<bool> done{false};
@@ -88,7 +90,7 @@ TEST(QtNotifier, CallFromAnotherThreadWaitsForTheAnswerGivenOnTheUiThread) {
 }
 
 TEST(QtNotifier, InstalledAsTheCoreNotifier) {
-    CQtNotifier notifier;
+    QtNotifier notifier;
     INotifier* previous = SetNotifier(&notifier);
     SeenBox seen;
     const Watch answering = AnswerNextBox(QMessageBox::Ok, seen);

@@ -14,7 +14,7 @@
 #include <QTest>
 
 #include "GuiTestSupport.h"
-#include "HarvixDlgTestSupport.h"
+#include "MainWindowTestSupport.h"
 #include "app/Settings.h"
 #include "controls/HyperlinkLabel.h"
 #include "controls/ImageButton.h"
@@ -22,11 +22,14 @@
 #include "controls/Pictures.h"
 #include "platform/Text.h"
 #include "support/TestSupport.h"
-#include "ui/AboutDlg.h"
-#include "ui/EditFilterDlg.h"
-#include "ui/OptionsDlg.h"
-#include "ui/ProgressDlg.h"
-#include "ui/SystemTray.h"
+#include "ui/AboutDialog.h"
+#include "ui/Commands.h"
+#include "ui/FilterItemDialog.h"
+#include "ui/OptionsDialog.h"
+#include "ui/ProgressWindow.h"
+#include "ui/TrayIcon.h"
+
+using namespace harvix;
 
 namespace {
 
@@ -88,17 +91,18 @@ QImage GrabPopup(QMenu& menu) {
 TEST(Screenshots, ProgressWindow) {
     Settings settings;
     settings.NotifyProgressTransparency = 255;
-    CProgressDlg window(settings);
-    window.ApplyTransparency();
-    window.SetPos(42);
+    ProgressWindow window(settings);
+    window.applyTransparency();
+    window.setPosition(42);
     window.show();
     Save(window.grab().toImage(), QStringLiteral("progress-window"));
 }
 
 TEST(Screenshots, TrayMenu) {
     ScopedLanguage keep;
-    CSystemTray tray;
-    std::unique_ptr<CPictureMenu> menu(tray.BuildTrayMenu());
+    TrayIcon tray;
+    const CommandSet commands;
+    std::unique_ptr<PictureMenu> menu(tray.buildMenu(commands));
     Save(GrabPopup(*menu), QStringLiteral("tray-menu"));
 }
 
@@ -110,10 +114,10 @@ TEST(Screenshots, ImageButtonsPlainAndHovered) {
     QWidget row;
     auto* layout = new QHBoxLayout(&row);
     layout->setSpacing(2);
-    std::vector<CImageButton*> made;
+    std::vector<ImageButton*> made;
     for (ButtonImage image : buttons) {
-        auto* button = new CImageButton(&row);
-        button->SetImages(ButtonImageIcon(image, false), ButtonImageIcon(image, true));
+        auto* button = new ImageButton(&row);
+        button->setImages(buttonImageIcon(image, false), buttonImageIcon(image, true));
         layout->addWidget(button);
         if (image == ButtonImage::CombIE) {
             layout->insertSpacing(layout->count() - 1, 24);
@@ -123,7 +127,7 @@ TEST(Screenshots, ImageButtonsPlainAndHovered) {
     row.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&row));
     const QImage plain = row.grab().toImage();
-    for (CImageButton* button : made) {
+    for (ImageButton* button : made) {
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
         QApplication::sendEvent(button, &enter);
     }
@@ -146,11 +150,11 @@ TEST(Screenshots, IconsAndTrayFrames) {
     QPainter painter(&sheet);
     int x = 8;
     for (int size : sizes) {
-        painter.drawPixmap(x, 8, PictureIcon(kPictureAppIcon).pixmap(size, size));
+        painter.drawPixmap(x, 8, pictureIcon(kPictureAppIcon).pixmap(size, size));
         x += size + 16;
     }
     for (int i = 0; i < 5; ++i) {
-        const QIcon frame = PictureIcon(kPictureTrayFrame0 + i);
+        const QIcon frame = pictureIcon(kPictureTrayFrame0 + i);
         painter.drawPixmap(8 + i * 140, 150, frame.pixmap(22, 22));
         painter.drawPixmap(40 + i * 140, 150, frame.pixmap(96, 96));
     }
@@ -159,15 +163,15 @@ TEST(Screenshots, IconsAndTrayFrames) {
 }
 
 TEST(Screenshots, MenuPictures) {
-    CPictureMenu menu;
-    menu.SetTitleLine(QStringLiteral("Menu pictures"));
+    PictureMenu menu;
+    menu.setTitleLine(QStringLiteral("Menu pictures"));
     const struct {
         int id;
         const char* name;
     } pictures[] = {{193, "Add"},  {194, "Delete"},      {195, "Edit"},      {199, "Up"},
                     {200, "Down"}, {198, "Open Folder"}, {196, "Check All"}, {197, "Uncheck All"}};
     for (const auto& picture : pictures) {
-        menu.AddCommand(picture.id, QString::fromLatin1(picture.name), picture.id);
+        menu.addCommand(picture.id, QString::fromLatin1(picture.name), picture.id);
     }
     Save(GrabPopup(menu), QStringLiteral("menu-pictures"));
 }
@@ -176,9 +180,8 @@ TEST(Screenshots, HyperlinkLabel) {
     QWidget box;
     auto* layout = new QHBoxLayout(&box);
     layout->addWidget(new QLabel(QStringLiteral("Plain label"), &box));
-    layout->addWidget(new CHyperlinkLabel(QStringLiteral("https://harvix.example.org"),
-                                          QUrl(QStringLiteral("https://harvix.example.org")),
-                                          &box));
+    layout->addWidget(new HyperlinkLabel(QStringLiteral("https://harvix.example.org"),
+                                         QUrl(QStringLiteral("https://harvix.example.org")), &box));
     box.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
     Save(box.grab().toImage(), QStringLiteral("hyperlink-label"));
@@ -189,7 +192,7 @@ TEST(Screenshots, OptionsDialogInEnglishAndGerman) {
         Settings settings = SampleSettings();
         settings.Language = PathToUtf8(kLangs / (std::string(language) + ".lng"));
         LanguageTexts texts = Texts((std::string(language) + ".lng").c_str());
-        COptionsDlg dialog(settings, texts);
+        OptionsDialog dialog(settings, texts);
         Save(GrabWindow(dialog),
              QStringLiteral("options-dialog-%1").arg(QLatin1String(language)).toLower());
     }
@@ -201,7 +204,7 @@ TEST(Screenshots, FilterEditorAndItsFolderMessage) {
     ScopedPlatform scoped(platform);
     CCacheFilter::CFilterItem item = SampleItem();
     {
-        CEditFilterDlg dialog(Q(TheLanguage().Edit), &item);
+        FilterItemDialog dialog(Q(TheLanguage().Edit), &item);
         Save(GrabWindow(dialog), QStringLiteral("filter-editor"));
         dialog.directoryTemplate->setText(QStringLiteral("Photos"));
         QImage message;
@@ -213,28 +216,29 @@ TEST(Screenshots, FilterEditorAndItsFolderMessage) {
         Save(message, QStringLiteral("filter-editor-folder-message"));
     }
     TheLanguage() = Texts("German.lng");
-    CEditFilterDlg german(Q(TheLanguage().Add), &item);
+    FilterItemDialog german(Q(TheLanguage().Add), &item);
     Save(GrabWindow(german), QStringLiteral("filter-editor-german"));
 }
 
 TEST(Screenshots, TrayMenuInGerman) {
     ScopedLanguage keep;
     TheLanguage() = Texts("German.lng");
-    CSystemTray tray;
-    std::unique_ptr<CPictureMenu> menu(tray.BuildTrayMenu());
+    TrayIcon tray;
+    const CommandSet commands;
+    std::unique_ptr<PictureMenu> menu(tray.buildMenu(commands));
     Save(GrabPopup(*menu), QStringLiteral("tray-menu-german"));
 }
 
 TEST(Screenshots, MainWindowAndAboutBox) {
     MainWindowWorld world;
-    CHarvixDlg& window = world.Open(world.WriteFilter("Pictures.flt", 7));
-    window.ShowMainWindow();
+    MainWindow& window = world.Open(world.WriteFilter("Pictures.flt", 7));
+    window.showMainWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    window.SelectRow(2);
+    window.selectRow(2);
     Save(window.grab().toImage(), QStringLiteral("main-window"));
-    std::unique_ptr<QMenu> listMenu = window.BuildListMenu();
+    std::unique_ptr<QMenu> listMenu = window.buildListMenu();
     Save(GrabPopup(*listMenu), QStringLiteral("list-menu"));
 
-    CAboutDlg about(QStringLiteral("https://harvix.example.org"));
+    AboutDialog about(QStringLiteral("https://harvix.example.org"));
     Save(GrabWindow(about), QStringLiteral("about-box"));
 }

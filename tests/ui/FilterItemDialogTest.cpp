@@ -17,15 +17,17 @@
 #include "filter/ContentType.h"
 #include "platform/Text.h"
 #include "support/TestSupport.h"
-#include "ui/EditFilterDlg.h"
+#include "ui/FilterItemDialog.h"
+
+using namespace harvix;
 
 namespace {
 
 using Item = CCacheFilter::CFilterItem;
 
-class EditFilterDlgTest : public ::testing::Test {
+class FilterItemDialogTest : public ::testing::Test {
 protected:
-    EditFilterDlgTest() : scopedPlatform(platform) {
+    FilterItemDialogTest() : scopedPlatform(platform) {
         item.contentType = 1;
         item.minSize = 2048;
         item.url = "images, .example.org";
@@ -53,8 +55,8 @@ protected:
 
     // Opens the editor on `item`, lets `edit` work on it, then presses OK.
     // Returns the text of the folder-rule message, empty when none came.
-    QString EditAndConfirm(const std::function<void(CEditFilterDlg&)>& edit, bool* accepted) {
-        CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+    QString EditAndConfirm(const std::function<void(FilterItemDialog&)>& edit, bool* accepted) {
+        FilterItemDialog dialog(QStringLiteral("Edit"), &item);
         dialog.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         edit(dialog);
@@ -84,10 +86,10 @@ protected:
 
 }  // namespace
 
-TEST_F(EditFilterDlgTest, ShowsTheItemUnderTheCallersTitle) {
+TEST_F(FilterItemDialogTest, ShowsTheItemUnderTheCallersTitle) {
     ScopedLanguage keep;
     TheLanguage().FilterListMinSize = "Smallest size";
-    CEditFilterDlg dialog(QStringLiteral("Add"), &item);
+    FilterItemDialog dialog(QStringLiteral("Add"), &item);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Add"));
     EXPECT_EQ(dialog.contentTypeLabel->text(), QStringLiteral("Content Type"));
     EXPECT_EQ(dialog.minSizeLabel->text(), QStringLiteral("Smallest size"));
@@ -115,12 +117,12 @@ TEST_F(EditFilterDlgTest, ShowsTheItemUnderTheCallersTitle) {
     EXPECT_EQ(dialog.fileNameDummy->text(), QStringLiteral("pic"));
 }
 
-TEST_F(EditFilterDlgTest, OkWritesEveryFieldBack) {
+TEST_F(FilterItemDialogTest, OkWritesEveryFieldBack) {
     item.urlParts = {"images", ".example.org"};
     item.directory = "/home/tester/HX_FILES";
     bool accepted = false;
     const QString message = EditAndConfirm(
-        [&](CEditFilterDlg& dialog) {
+        [&](FilterItemDialog& dialog) {
             Choose(dialog.contentType, QStringLiteral("png"));
             Type(dialog.minSize, QStringLiteral("4096"));
             Type(dialog.url, QStringLiteral("cdn,thumbs"));
@@ -144,13 +146,13 @@ TEST_F(EditFilterDlgTest, OkWritesEveryFieldBack) {
     EXPECT_EQ(item.directory, "/home/tester/HX_FILES");
 }
 
-TEST_F(EditFilterDlgTest, EveryListedNameStoresItsOwnCode) {
+TEST_F(FilterItemDialogTest, EveryListedNameStoresItsOwnCode) {
     for (int32_t code = 0; code < 19; ++code) {
         SCOPED_TRACE(code);
         item.contentType = (code + 7) % 19;  // start elsewhere
         bool accepted = false;
         EditAndConfirm(
-            [&](CEditFilterDlg& dialog) {
+            [&](FilterItemDialog& dialog) {
                 Choose(dialog.contentType, QString::fromStdString(ContentTypeName(code)));
             },
             &accepted);
@@ -159,17 +161,17 @@ TEST_F(EditFilterDlgTest, EveryListedNameStoresItsOwnCode) {
     }
 }
 
-TEST_F(EditFilterDlgTest, MpgAndCodesOutsideTheTable) {
+TEST_F(FilterItemDialogTest, MpgAndCodesOutsideTheTable) {
     item.contentType = 17;
     {
-        CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+        FilterItemDialog dialog(QStringLiteral("Edit"), &item);
         EXPECT_EQ(dialog.contentType->currentText(), QStringLiteral("mpg"));
     }
     for (int32_t odd : {19, -1, 1000}) {
         item.contentType = odd;
         bool accepted = false;
         EditAndConfirm(
-            [&](CEditFilterDlg& dialog) {
+            [&](FilterItemDialog& dialog) {
                 EXPECT_EQ(dialog.contentType->currentText(), QStringLiteral("all"));
             },
             &accepted);
@@ -178,7 +180,7 @@ TEST_F(EditFilterDlgTest, MpgAndCodesOutsideTheTable) {
     }
 }
 
-TEST_F(EditFilterDlgTest, NumbersAreReadFromTheirLeadingDigits) {
+TEST_F(FilterItemDialogTest, NumbersAreReadFromTheirLeadingDigits) {
     const struct {
         const char* typed;
         int32_t stored;
@@ -194,11 +196,11 @@ TEST_F(EditFilterDlgTest, NumbersAreReadFromTheirLeadingDigits) {
                  {"-99999999999", std::numeric_limits<int32_t>::min()}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);
-        EXPECT_EQ(CEditFilterDlg::ReadNumber(QString::fromUtf8(c.typed)), c.stored);
+        EXPECT_EQ(FilterItemDialog::readNumber(QString::fromUtf8(c.typed)), c.stored);
     }
     bool accepted = false;
     EditAndConfirm(
-        [&](CEditFilterDlg& dialog) {
+        [&](FilterItemDialog& dialog) {
             Type(dialog.minSize, QStringLiteral("10 KB"));
             Type(dialog.minWidth, QStringLiteral("abc"));
             Type(dialog.minHeight, QStringLiteral("-50"));
@@ -210,7 +212,7 @@ TEST_F(EditFilterDlgTest, NumbersAreReadFromTheirLeadingDigits) {
     EXPECT_EQ(item.minHeight, -50);
 }
 
-TEST_F(EditFilterDlgTest, FolderRuleRefusesWithAMessageAndKeepsTheItem) {
+TEST_F(FilterItemDialogTest, FolderRuleRefusesWithAMessageAndKeepsTheItem) {
     ScopedLanguage keep;
     TheLanguage().ErrorDirectory = "Wrong folder.";
     const struct {
@@ -233,7 +235,7 @@ TEST_F(EditFilterDlgTest, FolderRuleRefusesWithAMessageAndKeepsTheItem) {
         const Item before = item;
         bool accepted = false;
         const QString message = EditAndConfirm(
-            [&](CEditFilterDlg& dialog) {
+            [&](FilterItemDialog& dialog) {
                 Type(dialog.directoryTemplate, QString::fromUtf8(c.folder));
                 Type(dialog.fileNameDummy, QStringLiteral("changed"));
             },
@@ -251,8 +253,8 @@ TEST_F(EditFilterDlgTest, FolderRuleRefusesWithAMessageAndKeepsTheItem) {
     }
 }
 
-TEST_F(EditFilterDlgTest, RefusedFolderLeavesTheDialogOpenForAnotherTry) {
-    CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+TEST_F(FilterItemDialogTest, RefusedFolderLeavesTheDialogOpenForAnotherTry) {
+    FilterItemDialog dialog(QStringLiteral("Edit"), &item);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     Type(dialog.directoryTemplate, QStringLiteral("relative/folder"));
@@ -274,12 +276,12 @@ TEST_F(EditFilterDlgTest, RefusedFolderLeavesTheDialogOpenForAnotherTry) {
     EXPECT_EQ(item.directoryTemplate, "/home/tester/fixed");
 }
 
-TEST_F(EditFilterDlgTest, CancelEscapeAndCloseLeaveTheItemExactlyAsItWas) {
+TEST_F(FilterItemDialogTest, CancelEscapeAndCloseLeaveTheItemExactlyAsItWas) {
     item.urlParts = {"images", ".example.org"};
     const Item before = item;
     for (int way = 0; way < 3; ++way) {
         SCOPED_TRACE(way);
-        CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+        FilterItemDialog dialog(QStringLiteral("Edit"), &item);
         dialog.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         Choose(dialog.contentType, QStringLiteral("zip"));
@@ -299,8 +301,8 @@ TEST_F(EditFilterDlgTest, CancelEscapeAndCloseLeaveTheItemExactlyAsItWas) {
     }
 }
 
-TEST_F(EditFilterDlgTest, EnterInAnEditConfirms) {
-    CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+TEST_F(FilterItemDialogTest, EnterInAnEditConfirms) {
+    FilterItemDialog dialog(QStringLiteral("Edit"), &item);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     Type(dialog.minWidth, QStringLiteral("320"));
@@ -309,12 +311,12 @@ TEST_F(EditFilterDlgTest, EnterInAnEditConfirms) {
     EXPECT_EQ(item.minWidth, 320);
 }
 
-TEST_F(EditFilterDlgTest, BrowsePutsTheChosenFolderIntoTheFolderEdit) {
+TEST_F(FilterItemDialogTest, BrowsePutsTheChosenFolderIntoTheFolderEdit) {
     TempDir temp;
     fs::create_directories(temp / "one");
     fs::create_directories(temp / "two");
     item.directoryTemplate = PathToUtf8(temp / "one");
-    CEditFilterDlg dialog(QStringLiteral("Edit"), &item);
+    FilterItemDialog dialog(QStringLiteral("Edit"), &item);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
 
@@ -338,13 +340,13 @@ TEST_F(EditFilterDlgTest, BrowsePutsTheChosenFolderIntoTheFolderEdit) {
     EXPECT_EQ(dialog.directoryTemplate->text(), QString::fromStdString(PathToUtf8(temp / "two")));
 }
 
-TEST_F(EditFilterDlgTest, TextsFollowTheLanguageFile) {
+TEST_F(FilterItemDialogTest, TextsFollowTheLanguageFile) {
     ScopedLanguage keep;
     TempDir temp;
     Settings settings;
     settings.Language = PathToUtf8(fs::path(HARVIX_SOURCE_DIR) / "resources/Langs/German.lng");
     LoadLanguage(TheLanguage(), settings);
-    CEditFilterDlg dialog(Q(TheLanguage().Add), &item);
+    FilterItemDialog dialog(Q(TheLanguage().Add), &item);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Hinzufügen"));
     EXPECT_EQ(dialog.contentTypeLabel->text(), QStringLiteral("Inhaltstyp"));
     EXPECT_EQ(dialog.cancelButton->text(), QStringLiteral("Abbrechen"));

@@ -5,16 +5,20 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QSignalSpy>
-#include <QTableWidget>
 #include <QTest>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
-#include "HarvixDlgTestSupport.h"
+#include "MainWindowTestSupport.h"
 #include "controls/ImageButton.h"
 #include "platform/Text.h"
-#include "ui/ProgressDlg.h"
+#include "ui/CombReports.h"
+#include "ui/FilterListModel.h"
+#include "ui/FilterListView.h"
+#include "ui/ProgressWindow.h"
+
+using namespace harvix;
 
 namespace {
 
@@ -23,14 +27,14 @@ QString Title(const std::string& file, bool modified) {
         .arg(QString::fromStdString(file), modified ? QStringLiteral("*") : QString());
 }
 
-class HarvixDlgTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test {
 protected:
     // A window on a filter file with `rows` items.
-    CHarvixDlg& OpenWith(int rows) {
+    MainWindow& OpenWith(int rows) {
         startFilter_ = world_.WriteFilter("start.flt", rows, "the hint");
         return world_.Open(startFilter_);
     }
-    void Select(int row) { world_.window().SelectRow(row); }
+    void Select(int row) { world_.window().selectRow(row); }
     std::vector<std::string> Urls() {
         std::vector<std::string> urls;
         for (const auto& item : world_.filter().items) {
@@ -45,107 +49,116 @@ protected:
 
 // ---- Start-up ----
 
-TEST_F(HarvixDlgTest, StartsHiddenWithTheRememberedFilterFile) {
-    CHarvixDlg& window = OpenWith(3);
+TEST_F(MainWindowTest, StartsHiddenWithTheRememberedFilterFile) {
+    MainWindow& window = OpenWith(3);
     EXPECT_FALSE(window.isVisible());
-    EXPECT_TRUE(window.IsFirstShow());
-    EXPECT_TRUE(window.IsInitialised());
-    EXPECT_FALSE(window.IsModified());
-    EXPECT_FALSE(window.IsUntitled());
+    EXPECT_TRUE(window.isFirstShow());
+    EXPECT_TRUE(window.isInitialised());
+    EXPECT_FALSE(window.isModified());
+    EXPECT_FALSE(window.isUntitled());
     EXPECT_EQ(world_.RowCount(), 3);
     EXPECT_EQ(window.windowTitle(), Title(PathToUtf8(startFilter_), false));
     EXPECT_TRUE(world_.notifier().messages.empty());
     // The hint is the list's tooltip.
-    EXPECT_TRUE(window.FilterList()->toolTip().contains(QStringLiteral("the hint")));
+    EXPECT_TRUE(window.filterList()->toolTip().contains(QStringLiteral("the hint")));
 }
 
-TEST_F(HarvixDlgTest, FallsBackToTheDefaultFilterFile) {
+TEST_F(MainWindowTest, FallsBackToTheDefaultFilterFile) {
     const fs::path fallback = world_.WriteFilter("prog/Filters/Default.flt", 2);
-    CHarvixDlg& window = world_.Open(world_.dir() / "missing.flt");
+    MainWindow& window = world_.Open(world_.dir() / "missing.flt");
     EXPECT_EQ(world_.RowCount(), 2);
     EXPECT_EQ(window.windowTitle(), Title(PathToUtf8(fallback), false));
     EXPECT_TRUE(world_.notifier().messages.empty());
 }
 
-TEST_F(HarvixDlgTest, WithoutAnyFilterFileSaysSoAndStartsANewSet) {
-    CHarvixDlg& window = world_.Open(world_.dir() / "missing.flt");
+TEST_F(MainWindowTest, WithoutAnyFilterFileSaysSoAndStartsANewSet) {
+    MainWindow& window = world_.Open(world_.dir() / "missing.flt");
     ASSERT_EQ(world_.notifier().messages.size(), 1u);
     EXPECT_EQ(world_.notifier().messages[0].text, "Can't load default filter.");
     EXPECT_EQ(world_.notifier().messages[0].buttons, MessageButtons::Ok);
-    EXPECT_TRUE(window.IsUntitled());
-    EXPECT_TRUE(window.IsModified());
+    EXPECT_TRUE(window.isUntitled());
+    EXPECT_TRUE(window.isModified());
     EXPECT_EQ(world_.RowCount(), 0);
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Harvix - [New Filter*]"));
 }
 
-TEST_F(HarvixDlgTest, ShowsTheListColumnsAndButtons) {
-    CHarvixDlg& window = OpenWith(2);
-    QTableWidget* list = window.FilterList();
-    ASSERT_EQ(list->columnCount(), 8);
-    EXPECT_EQ(list->horizontalHeaderItem(0)->text(), QStringLiteral("En."));
-    EXPECT_EQ(list->horizontalHeaderItem(7)->text(), QStringLiteral("Filename Dummy"));
+TEST_F(MainWindowTest, ShowsTheListColumnsAndButtons) {
+    MainWindow& window = OpenWith(2);
+    FilterListView* list = window.filterList();
+    ASSERT_EQ(list->model()->columnCount(), 8);
+    EXPECT_EQ(list->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("En."));
+    EXPECT_EQ(list->model()->headerData(7, Qt::Horizontal).toString(),
+              QStringLiteral("Filename Dummy"));
     EXPECT_EQ(list->columnWidth(3), 210);
     EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
     // Row 1: content type 1 (jpg), size 100, URL, folder template, stem.
     EXPECT_EQ(world_.Cell(1, 0), QString());
-    EXPECT_EQ(list->item(1, 0)->checkState(), Qt::Checked);
+    EXPECT_EQ(world_.CheckState(1), Qt::Checked);
     EXPECT_EQ(world_.Cell(1, 1), QStringLiteral("jpg"));
     EXPECT_EQ(world_.Cell(1, 2), QStringLiteral("100"));
     EXPECT_EQ(world_.Cell(1, 3), QStringLiteral("site1"));
     EXPECT_EQ(world_.Cell(1, 6), QStringLiteral("~/out/1"));
     EXPECT_EQ(world_.Cell(1, 7), QStringLiteral("f1"));
-    const int ids[] = {CHarvixDlg::IdNew,  CHarvixDlg::IdOpen,   CHarvixDlg::IdSave,
-                       CHarvixDlg::IdAdd,  CHarvixDlg::IdDelete, CHarvixDlg::IdEdit,
-                       CHarvixDlg::IdUp,   CHarvixDlg::IdDown,   CHarvixDlg::IdOptions,
-                       CHarvixDlg::IdHelp, CHarvixDlg::IdCombIE, CHarvixDlg::IdCombMozilla};
-    for (const int id : ids) {
-        CImageButton* button = window.Button(id);
-        ASSERT_NE(button, nullptr) << id;
+    // Twelve image buttons, each showing its command's action: no caption,
+    // the command's text in the tooltip.
+    const Command commands[] = {Command::New,     Command::Open, Command::Save, Command::Add,
+                                Command::Delete,  Command::Edit, Command::Up,   Command::Down,
+                                Command::Options, Command::Help};
+    for (const Command command : commands) {
+        ImageButton* button = window.button(window.action(command));
+        ASSERT_NE(button, nullptr) << static_cast<int>(command);
         EXPECT_TRUE(button->text().isEmpty());
         EXPECT_FALSE(button->toolTip().isEmpty());
     }
-    EXPECT_TRUE(window.Button(CHarvixDlg::IdCombMozilla)
+    for (const int kind : {0, 1}) {
+        ASSERT_NE(window.button(window.commands().combAction(kind)), nullptr) << kind;
+    }
+    EXPECT_TRUE(window.button(window.commands().combAction(0))
                     ->toolTip()
                     .contains(QStringLiteral("Capture and Save Files from Mozilla")));
+    // A click runs the command.
+    world_.notifier().answer = MessageResult::No;
+    QTest::mouseClick(window.button(window.action(Command::New)), Qt::LeftButton);
+    EXPECT_TRUE(window.isUntitled());
 }
 
 // ---- Titles, New, Open, Save ----
 
-TEST_F(HarvixDlgTest, NewThenSaveShowsTheFileInTheTitle) {
-    CHarvixDlg& window = OpenWith(2);
-    window.OnNew();
+TEST_F(MainWindowTest, NewThenSaveShowsTheFileInTheTitle) {
+    MainWindow& window = OpenWith(2);
+    window.newFilterSet();
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Harvix - [New Filter*]"));
     EXPECT_EQ(world_.RowCount(), 0);
     const std::string saved = PathToUtf8(world_.dir() / "a.flt");
     world_.desktop().saveAnswers.push_back(saved);
-    window.OnSave();
+    window.save();
     EXPECT_EQ(window.windowTitle(), Title(saved, false));
-    EXPECT_FALSE(window.IsUntitled());
+    EXPECT_FALSE(window.isUntitled());
     EXPECT_TRUE(fs::exists(saved));
     EXPECT_EQ(TheSettings().FiltersFileName, saved);
     // A second save writes to the same file without asking.
-    window.OnSave();
+    window.save();
     EXPECT_EQ(world_.desktop().saveAsked, 1);
 }
 
-TEST_F(HarvixDlgTest, CancelledSaveOfANewSetWritesNothing) {
-    CHarvixDlg& window = OpenWith(1);
-    window.OnNew();
-    window.OnSave();  // the save dialog answers Cancel
+TEST_F(MainWindowTest, CancelledSaveOfANewSetWritesNothing) {
+    MainWindow& window = OpenWith(1);
+    window.newFilterSet();
+    window.save();  // the save dialog answers Cancel
     EXPECT_EQ(world_.desktop().saveAsked, 1);
-    EXPECT_TRUE(window.IsModified());
-    EXPECT_TRUE(window.IsUntitled());
+    EXPECT_TRUE(window.isModified());
+    EXPECT_TRUE(window.isUntitled());
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Harvix - [New Filter*]"));
     EXPECT_EQ(TheSettings().FiltersFileName, PathToUtf8(startFilter_));
 }
 
-TEST_F(HarvixDlgTest, NewOnAChangedSetAsksAndNoDiscards) {
-    CHarvixDlg& window = OpenWith(2);
-    window.OnUncheckAll();
+TEST_F(MainWindowTest, NewOnAChangedSetAsksAndNoDiscards) {
+    MainWindow& window = OpenWith(2);
+    window.uncheckAll();
     world_.notifier().answer = MessageResult::No;
     const std::string before = ReadFile(startFilter_);
-    window.OnNew();
+    window.newFilterSet();
     ASSERT_EQ(world_.notifier().messages.size(), 1u);
     EXPECT_EQ(world_.notifier().messages[0].text,
               "The filter has been changed. Would you like to save the filter in a file?");
@@ -154,57 +167,57 @@ TEST_F(HarvixDlgTest, NewOnAChangedSetAsksAndNoDiscards) {
     EXPECT_EQ(world_.RowCount(), 0);
 }
 
-TEST_F(HarvixDlgTest, NewOnAChangedSetAndYesSavesFirst) {
-    CHarvixDlg& window = OpenWith(2);
-    window.OnUncheckAll();
+TEST_F(MainWindowTest, NewOnAChangedSetAndYesSavesFirst) {
+    MainWindow& window = OpenWith(2);
+    window.uncheckAll();
     world_.notifier().answer = MessageResult::Yes;
-    window.OnNew();
+    window.newFilterSet();
     EXPECT_NE(ReadFile(startFilter_).find("Disabled=1"), std::string::npos);
     EXPECT_EQ(world_.desktop().saveAsked, 0);  // the set had a file
-    EXPECT_TRUE(window.IsUntitled());
+    EXPECT_TRUE(window.isUntitled());
 }
 
-TEST_F(HarvixDlgTest, YesOnAnUntitledSetAsksForAFileAndCancelLosesTheChanges) {
-    CHarvixDlg& window = OpenWith(1);
-    window.OnNew();
+TEST_F(MainWindowTest, YesOnAnUntitledSetAsksForAFileAndCancelLosesTheChanges) {
+    MainWindow& window = OpenWith(1);
+    window.newFilterSet();
     world_.desktop().editor = [](CCacheFilter::CFilterItem&) { return true; };
-    window.OnAdd();
+    window.addItem();
     world_.notifier().answer = MessageResult::Yes;
     const fs::path other = world_.WriteFilter("other.flt", 4);
     world_.desktop().openAnswers.push_back(PathToUtf8(other));
-    window.OnOpen();  // question, save dialog (cancelled), then the open goes on
+    window.openFilterSet();  // question, save dialog (cancelled), then the open goes on
     EXPECT_EQ(world_.desktop().saveAsked, 1);
     EXPECT_EQ(world_.RowCount(), 4);
-    EXPECT_FALSE(window.IsModified());
-    EXPECT_FALSE(window.IsUntitled());
+    EXPECT_FALSE(window.isModified());
+    EXPECT_FALSE(window.isUntitled());
     EXPECT_EQ(window.windowTitle(), Title(PathToUtf8(other), false));
 }
 
-TEST_F(HarvixDlgTest, OpenCancelledChangesNothing) {
-    CHarvixDlg& window = OpenWith(3);
+TEST_F(MainWindowTest, OpenCancelledChangesNothing) {
+    MainWindow& window = OpenWith(3);
     const QString title = window.windowTitle();
-    window.OnOpen();
+    window.openFilterSet();
     EXPECT_EQ(world_.desktop().openAsked, 1);
     EXPECT_EQ(world_.RowCount(), 3);
     EXPECT_EQ(window.windowTitle(), title);
 }
 
-TEST_F(HarvixDlgTest, OpenOfAFileThatIsNoFilterGivesAnEmptyUnchangedSet) {
-    CHarvixDlg& window = OpenWith(3);
+TEST_F(MainWindowTest, OpenOfAFileThatIsNoFilterGivesAnEmptyUnchangedSet) {
+    MainWindow& window = OpenWith(3);
     const fs::path junk = world_.dir() / "junk.flt";
     WriteFile(junk, "not a filter file\n");
     world_.desktop().openAnswers.push_back(PathToUtf8(junk));
-    window.OnOpen();
+    window.openFilterSet();
     EXPECT_EQ(world_.RowCount(), 0);
-    EXPECT_FALSE(window.IsModified());
+    EXPECT_FALSE(window.isModified());
     EXPECT_EQ(window.windowTitle(), Title(PathToUtf8(junk), false));
     EXPECT_TRUE(world_.notifier().messages.empty());
 }
 
 // ---- Add, Delete, Edit ----
 
-TEST_F(HarvixDlgTest, AddWithoutSelectionAppendsAndSelectsTheLastRow) {
-    CHarvixDlg& window = OpenWith(3);
+TEST_F(MainWindowTest, AddWithoutSelectionAppendsAndSelectsTheLastRow) {
+    MainWindow& window = OpenWith(3);
     TheSettings().DefaultCombPath = "~/picked";
     TheSettings().DefaultFileNameDummy = "stem";
     CCacheFilter::CFilterItem seen;
@@ -213,99 +226,99 @@ TEST_F(HarvixDlgTest, AddWithoutSelectionAppendsAndSelectsTheLastRow) {
         item.url = "new, one";
         return true;
     };
-    window.OnAdd();
+    window.addItem();
     EXPECT_EQ(world_.desktop().editorCaptions, std::vector<std::string>{"Add"});
     EXPECT_EQ(seen.directoryTemplate, "~/picked");
     EXPECT_EQ(seen.fileNameDummy, "stem");
     ASSERT_EQ(world_.RowCount(), 4);
     EXPECT_EQ(world_.Cell(3, 3), QStringLiteral("new, one"));
-    EXPECT_EQ(window.SelectedRow(), 3);
+    EXPECT_EQ(window.selectedRow(), 3);
     EXPECT_EQ(world_.filter().items[3]->urlParts, (std::vector<std::string>{"new", "one"}));
-    EXPECT_TRUE(window.IsModified());
+    EXPECT_TRUE(window.isModified());
     EXPECT_TRUE(window.windowTitle().endsWith(QStringLiteral("*]")));
 }
 
-TEST_F(HarvixDlgTest, AddBelowTheSelectedRow) {
-    CHarvixDlg& window = OpenWith(5);
+TEST_F(MainWindowTest, AddBelowTheSelectedRow) {
+    MainWindow& window = OpenWith(5);
     world_.desktop().editor = [](CCacheFilter::CFilterItem& item) {
         item.url = "inserted";
         return true;
     };
     Select(2);
-    window.OnAdd();
+    window.addItem();
     EXPECT_EQ(Urls(),
               (std::vector<std::string>{"site0", "site1", "site2", "inserted", "site3", "site4"}));
-    EXPECT_EQ(window.SelectedRow(), 3);
+    EXPECT_EQ(window.selectedRow(), 3);
     // Below the last row it appends.
     Select(5);
-    window.OnAdd();
+    window.addItem();
     EXPECT_EQ(world_.RowCount(), 7);
-    EXPECT_EQ(window.SelectedRow(), 6);
+    EXPECT_EQ(window.selectedRow(), 6);
 }
 
-TEST_F(HarvixDlgTest, AddCancelledDiscardsTheItem) {
-    CHarvixDlg& window = OpenWith(2);
-    window.OnAdd();
+TEST_F(MainWindowTest, AddCancelledDiscardsTheItem) {
+    MainWindow& window = OpenWith(2);
+    window.addItem();
     EXPECT_EQ(world_.RowCount(), 2);
-    EXPECT_FALSE(window.IsModified());
+    EXPECT_FALSE(window.isModified());
 }
 
-TEST_F(HarvixDlgTest, DeleteAsksAndKeepsASelection) {
-    CHarvixDlg& window = OpenWith(3);
+TEST_F(MainWindowTest, DeleteAsksAndKeepsASelection) {
+    MainWindow& window = OpenWith(3);
     Select(2);
     world_.notifier().answer = MessageResult::No;
-    window.OnDelete();
+    window.deleteItem();
     EXPECT_EQ(world_.RowCount(), 3);
-    EXPECT_FALSE(window.IsModified());
+    EXPECT_FALSE(window.isModified());
     ASSERT_EQ(world_.notifier().messages.size(), 1u);
     EXPECT_EQ(world_.notifier().messages[0].text, "Are you sure?");
 
     world_.notifier().answer = MessageResult::Yes;
-    window.OnDelete();  // the last of several: the new last row is selected
+    window.deleteItem();  // the last of several: the new last row is selected
     EXPECT_EQ(Urls(), (std::vector<std::string>{"site0", "site1"}));
-    EXPECT_EQ(window.SelectedRow(), 1);
+    EXPECT_EQ(window.selectedRow(), 1);
     Select(0);
-    window.OnDelete();  // the same place, now the next item
+    window.deleteItem();  // the same place, now the next item
     EXPECT_EQ(Urls(), std::vector<std::string>{"site1"});
-    EXPECT_EQ(window.SelectedRow(), 0);
-    window.OnDelete();  // the only row
+    EXPECT_EQ(window.selectedRow(), 0);
+    window.deleteItem();  // the only row
     EXPECT_EQ(world_.RowCount(), 0);
-    EXPECT_EQ(window.SelectedRow(), -1);
-    EXPECT_TRUE(window.IsModified());
+    EXPECT_EQ(window.selectedRow(), -1);
+    EXPECT_TRUE(window.isModified());
 }
 
-TEST_F(HarvixDlgTest, EditRewritesTheRowAndTheUrlParts) {
-    CHarvixDlg& window = OpenWith(3);
+TEST_F(MainWindowTest, EditRewritesTheRowAndTheUrlParts) {
+    MainWindow& window = OpenWith(3);
     Select(1);
     world_.desktop().editor = [](CCacheFilter::CFilterItem& item) {
         item.url = "a.com, b .net";
         item.contentType = 3;
         return true;
     };
-    window.OnEdit();
+    window.editItem();
     EXPECT_EQ(world_.desktop().editorCaptions, std::vector<std::string>{"Edit"});
     EXPECT_EQ(world_.Cell(1, 1), QStringLiteral("png"));
     EXPECT_EQ(world_.Cell(1, 3), QStringLiteral("a.com, b .net"));
     EXPECT_EQ(world_.filter().items[1]->urlParts, (std::vector<std::string>{"a.com", "b.net"}));
-    EXPECT_TRUE(window.IsModified());
+    EXPECT_TRUE(window.isModified());
     // Cancel leaves all as it was.
     world_.desktop().editor = nullptr;
-    window.OnSave();
-    window.OnEdit();
-    EXPECT_FALSE(window.IsModified());
+    window.save();
+    window.editItem();
+    EXPECT_FALSE(window.isModified());
 }
 
-TEST_F(HarvixDlgTest, CommandsThatNeedARowDoNothingWithoutOne) {
-    CHarvixDlg& window = OpenWith(3);
+TEST_F(MainWindowTest, CommandsThatNeedARowDoNothingWithoutOne) {
+    MainWindow& window = OpenWith(3);
     world_.desktop().editor = [](CCacheFilter::CFilterItem&) { return true; };
     world_.notifier().answer = MessageResult::Yes;
-    window.OnEdit();
-    window.OnDelete();
-    window.OnUp();
-    window.OnDown();
-    window.OnOpenFolder();
+    window.editItem();
+    window.deleteItem();
+    window.moveUp();
+    window.moveDown();
+    window.openFolder();
     EXPECT_EQ(world_.RowCount(), 3);
-    EXPECT_FALSE(window.IsModified());
+    EXPECT_FALSE(window.isModified());
     EXPECT_TRUE(world_.desktop().editorCaptions.empty());
     EXPECT_TRUE(world_.notifier().messages.empty());
     EXPECT_TRUE(world_.desktop().opened.empty());
@@ -313,53 +326,54 @@ TEST_F(HarvixDlgTest, CommandsThatNeedARowDoNothingWithoutOne) {
 
 // ---- Up and Down ----
 
-TEST_F(HarvixDlgTest, UpAndDownMoveTheRowAndKeepTheFocus) {
-    CHarvixDlg& window = OpenWith(3);
+TEST_F(MainWindowTest, UpAndDownMoveTheRowAndKeepTheFocus) {
+    MainWindow& window = OpenWith(3);
     Select(1);
-    window.OnUp();
+    window.moveUp();
     EXPECT_EQ(Urls(), (std::vector<std::string>{"site1", "site0", "site2"}));
-    EXPECT_EQ(window.SelectedRow(), 0);
+    EXPECT_EQ(window.selectedRow(), 0);
     EXPECT_EQ(world_.CurrentRow(), 1);
-    EXPECT_TRUE(window.IsModified());
-    window.OnDown();
-    window.OnDown();
+    EXPECT_TRUE(window.isModified());
+    window.moveDown();
+    window.moveDown();
     EXPECT_EQ(Urls(), (std::vector<std::string>{"site0", "site2", "site1"}));
-    EXPECT_EQ(window.SelectedRow(), 2);
+    EXPECT_EQ(window.selectedRow(), 2);
     EXPECT_EQ(world_.CurrentRow(), 1);
 }
 
-TEST_F(HarvixDlgTest, UpOnTheFirstRowAndDownOnTheLastDoNothing) {
-    CHarvixDlg& window = OpenWith(3);
+TEST_F(MainWindowTest, UpOnTheFirstRowAndDownOnTheLastDoNothing) {
+    MainWindow& window = OpenWith(3);
     Select(0);
-    window.OnUp();
+    window.moveUp();
     Select(2);
-    window.OnDown();
+    window.moveDown();
     EXPECT_EQ(Urls(), (std::vector<std::string>{"site0", "site1", "site2"}));
-    EXPECT_FALSE(window.IsModified());
-    EXPECT_EQ(window.SelectedRow(), 2);
+    EXPECT_FALSE(window.isModified());
+    EXPECT_EQ(window.selectedRow(), 2);
 }
 
 // ---- Check boxes ----
 
-TEST_F(HarvixDlgTest, ACheckBoxChangesTheItemButNotYetTheTitle) {
-    CHarvixDlg& window = OpenWith(3);
+TEST_F(MainWindowTest, ACheckBoxChangesTheItemButNotYetTheTitle) {
+    MainWindow& window = OpenWith(3);
     const QString title = window.windowTitle();
-    window.FilterList()->item(1, 0)->setCheckState(Qt::Unchecked);
+    FilterListModel& model = *window.filterModel();
+    EXPECT_TRUE(model.setData(model.index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
     EXPECT_TRUE(world_.filter().items[1]->disabled);
-    EXPECT_TRUE(window.IsModified());
+    EXPECT_TRUE(window.isModified());
     EXPECT_EQ(window.windowTitle(), title);
-    window.UpdateTitle();
+    window.updateTitle();
     EXPECT_TRUE(window.windowTitle().endsWith(QStringLiteral("*]")));
 }
 
-TEST_F(HarvixDlgTest, CheckAllAndUncheckAll) {
-    CHarvixDlg& window = OpenWith(3);
-    window.OnUncheckAll();
+TEST_F(MainWindowTest, CheckAllAndUncheckAll) {
+    MainWindow& window = OpenWith(3);
+    window.uncheckAll();
     for (int row = 0; row < 3; ++row) {
         EXPECT_TRUE(world_.filter().items[static_cast<std::size_t>(row)]->disabled);
-        EXPECT_EQ(window.FilterList()->item(row, 0)->checkState(), Qt::Unchecked);
+        EXPECT_EQ(world_.CheckState(row), Qt::Unchecked);
     }
-    window.OnCheckAll();
+    window.checkAll();
     for (int row = 0; row < 3; ++row) {
         EXPECT_FALSE(world_.filter().items[static_cast<std::size_t>(row)]->disabled);
     }
@@ -368,27 +382,26 @@ TEST_F(HarvixDlgTest, CheckAllAndUncheckAll) {
 
 // ---- Busy ----
 
-TEST_F(HarvixDlgTest, AManualRunRefusesTheEditingCommands) {
-    CHarvixDlg& window = OpenWith(3);
+TEST_F(MainWindowTest, AManualRunRefusesTheEditingCommands) {
+    MainWindow& window = OpenWith(3);
     Select(1);
     world_.desktop().editor = [](CCacheFilter::CFilterItem&) { return true; };
     world_.desktop().options = [] { return true; };
     world_.notifier().answer = MessageResult::Yes;
-    window.Main().busy = true;
-    const int refused[] = {CHarvixDlg::IdNew,          CHarvixDlg::IdOpen,
-                           CHarvixDlg::IdSave,         CHarvixDlg::IdAdd,
-                           CHarvixDlg::IdDelete,       CHarvixDlg::IdEdit,
-                           CHarvixDlg::IdUp,           CHarvixDlg::IdDown,
-                           CHarvixDlg::IdMenuCheckAll, CHarvixDlg::IdMenuUncheckAll,
-                           CHarvixDlg::IdOptions,      CHarvixDlg::IdTrayOptions,
-                           CHarvixDlg::IdHelp,         CHarvixDlg::IdTrayHelp,
-                           CHarvixDlg::IdCombIE,       CHarvixDlg::IdCombMozilla};
-    for (const int id : refused) {
-        EXPECT_TRUE(window.OnCommand(id));
+    window.coordinator().busy = true;
+    const Command refused[] = {Command::New,        Command::Open,    Command::Save,
+                               Command::Add,        Command::Delete,  Command::Edit,
+                               Command::Up,         Command::Down,    Command::CheckAll,
+                               Command::UncheckAll, Command::Options, Command::Help};
+    for (const Command command : refused) {
+        window.action(command)->trigger();
+    }
+    for (const CombCommand& comb : window.commands().combCommands()) {
+        comb.action->trigger();
     }
     EXPECT_EQ(world_.RowCount(), 3);
-    EXPECT_FALSE(window.IsModified());
-    EXPECT_EQ(window.SelectedRow(), 1);
+    EXPECT_FALSE(window.isModified());
+    EXPECT_EQ(window.selectedRow(), 1);
     EXPECT_TRUE(world_.notifier().messages.empty());
     EXPECT_EQ(world_.desktop().openAsked + world_.desktop().saveAsked, 0);
     EXPECT_TRUE(world_.desktop().editorCaptions.empty());
@@ -396,28 +409,27 @@ TEST_F(HarvixDlgTest, AManualRunRefusesTheEditingCommands) {
     EXPECT_TRUE(world_.desktop().opened.empty());
 
     // These still work.
-    QSignalSpy exits(&window, &CHarvixDlg::exitRequested);
-    window.OnCommand(CHarvixDlg::IdMenuOpenFolder);
-    window.OnCommand(CHarvixDlg::IdTrayVisit);
-    window.OnCommand(CHarvixDlg::IdTrayLastVersion);
-    window.OnCommand(CHarvixDlg::IdTrayAbout);
-    window.OnCommand(CHarvixDlg::IdTrayFilters);
+    QSignalSpy exits(&window, &MainWindow::exitRequested);
+    for (const Command command : {Command::OpenFolder, Command::VisitSite,
+                                  Command::DownloadLastVersion, Command::About, Command::Filters}) {
+        window.action(command)->trigger();
+    }
     EXPECT_EQ(world_.desktop().opened.size(), 3u);
     EXPECT_EQ(world_.desktop().aboutShown, 1);
     EXPECT_TRUE(window.isVisible());
-    window.OnCommand(CHarvixDlg::IdTrayExit);
+    window.action(Command::Exit)->trigger();
     EXPECT_EQ(exits.count(), 1);
     EXPECT_FALSE(window.isVisible());
-    window.Main().busy = false;
+    window.coordinator().busy = false;
 }
 
 // ---- The desktop's open action ----
 
-TEST_F(HarvixDlgTest, HelpAndWebCommandsOpenTheirAddresses) {
-    CHarvixDlg& window = OpenWith(1);
-    window.OnHelp();
-    window.OnVisitSite();
-    window.OnDownloadLastVersion();
+TEST_F(MainWindowTest, HelpAndWebCommandsOpenTheirAddresses) {
+    MainWindow& window = OpenWith(1);
+    window.showHelp();
+    window.visitSite();
+    window.downloadLastVersion();
     ASSERT_EQ(world_.desktop().opened.size(), 3u);
     EXPECT_EQ(world_.desktop().opened[0],
               QUrl::fromLocalFile(QString::fromStdString(PathToUtf8(TheSettings().helpPath))));
@@ -427,23 +439,23 @@ TEST_F(HarvixDlgTest, HelpAndWebCommandsOpenTheirAddresses) {
     EXPECT_EQ(world_.desktop().opened[2], QUrl(QString::fromLatin1(kHarvixDownloadUrl)));
 }
 
-TEST_F(HarvixDlgTest, OpenFolderOpensTheFolderOfTheLastLoad) {
-    CHarvixDlg& window = OpenWith(2);
+TEST_F(MainWindowTest, OpenFolderOpensTheFolderOfTheLastLoad) {
+    MainWindow& window = OpenWith(2);
     Select(1);
-    window.OnOpenFolder();
+    window.openFolder();
     ASSERT_EQ(world_.desktop().opened.size(), 1u);
     EXPECT_EQ(world_.desktop().opened[0].toLocalFile(),
               QString::fromStdString(PathToUtf8(fs::path("/home/tester") / "out" / "1")));
     // An item added since has no folder yet: an empty address.
     world_.desktop().editor = [](CCacheFilter::CFilterItem&) { return true; };
-    window.OnAdd();
-    window.OnOpenFolder();
+    window.addItem();
+    window.openFolder();
     ASSERT_EQ(world_.desktop().opened.size(), 2u);
     EXPECT_TRUE(world_.desktop().opened[1].isEmpty());
 }
 
-TEST_F(HarvixDlgTest, OptionsOkWithAnotherLanguageReappliesTheTexts) {
-    CHarvixDlg& window = OpenWith(1);
+TEST_F(MainWindowTest, OptionsOkWithAnotherLanguageReappliesTheTexts) {
+    MainWindow& window = OpenWith(1);
     const fs::path german = world_.ProgramFolder() / "Langs" / "German.lng";
     WriteFile(german, "[GENERAL]\nLanguage=Deutsch\nFilterListURL=Adresse\n");
     world_.desktop().options = [&] {
@@ -451,44 +463,46 @@ TEST_F(HarvixDlgTest, OptionsOkWithAnotherLanguageReappliesTheTexts) {
         LoadLanguage(TheLanguage(), TheSettings());
         return true;
     };
-    window.OnOptions();
-    EXPECT_EQ(window.FilterList()->horizontalHeaderItem(3)->text(), QStringLiteral("Adresse"));
+    window.showOptions();
+    EXPECT_EQ(window.filterModel()->headerData(3, Qt::Horizontal).toString(),
+              QStringLiteral("Adresse"));
     // Cancel changes nothing.
     world_.desktop().options = [] {
         TheLanguage().FilterListURL = "changed";
         return false;
     };
-    window.OnOptions();
-    EXPECT_EQ(window.FilterList()->horizontalHeaderItem(3)->text(), QStringLiteral("Adresse"));
+    window.showOptions();
+    EXPECT_EQ(window.filterModel()->headerData(3, Qt::Horizontal).toString(),
+              QStringLiteral("Adresse"));
 }
 
 // ---- The list's menu ----
 
-TEST_F(HarvixDlgTest, TheListMenuDependsOnTheSelection) {
-    CHarvixDlg& window = OpenWith(2);
-    std::unique_ptr<QMenu> menu = window.BuildListMenu();
+TEST_F(MainWindowTest, TheListMenuDependsOnTheSelection) {
+    MainWindow& window = OpenWith(2);
+    std::unique_ptr<QMenu> menu = window.buildListMenu();
     EXPECT_EQ(MenuTexts(*menu), (std::vector<QString>{"Add", "-", "Check All", "Uncheck All"}));
     Select(0);
-    menu = window.BuildListMenu();
+    menu = window.buildListMenu();
     EXPECT_EQ(MenuTexts(*menu),
               (std::vector<QString>{"Add", "Delete", "Edit", "-", "Up", "Down", "-", "Open Folder",
                                     "-", "Check All", "Uncheck All"}));
 }
 
-TEST_F(HarvixDlgTest, TheListMenuOpensOnlyForAPointOnTheList) {
-    CHarvixDlg& window = OpenWith(2);
-    QTableWidget* list = window.FilterList();
+TEST_F(MainWindowTest, TheListMenuOpensOnlyForAPointOnTheList) {
+    MainWindow& window = OpenWith(2);
+    FilterListView* list = window.filterList();
     const QPoint inside = list->mapToGlobal(QPoint(list->width() / 2, list->height() / 2));
-    window.OnListContextMenu(inside, true);  // from the keyboard
-    window.OnListContextMenu(list->mapToGlobal(QPoint(-5, -5)), false);
+    window.showListMenu(inside, true);  // from the keyboard
+    window.showListMenu(list->mapToGlobal(QPoint(-5, -5)), false);
     EXPECT_TRUE(world_.desktop().menus.empty());
-    window.Main().busy = true;
-    window.OnListContextMenu(inside, false);
+    window.coordinator().busy = true;
+    window.showListMenu(inside, false);
     EXPECT_TRUE(world_.desktop().menus.empty());
-    window.Main().busy = false;
+    window.coordinator().busy = false;
 
     // The chosen item runs its command.
-    world_.desktop().menuChoice = CHarvixDlg::IdMenuUncheckAll;
+    world_.desktop().menuChoice = static_cast<int>(Command::UncheckAll);
     QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(10, 10),
                               list->viewport()->mapToGlobal(QPoint(10, 10)));
     QApplication::sendEvent(list->viewport(), &request);
@@ -499,20 +513,30 @@ TEST_F(HarvixDlgTest, TheListMenuOpensOnlyForAPointOnTheList) {
 
 // ---- Keys ----
 
-TEST_F(HarvixDlgTest, CtrlSSavesAndSAloneDoesNothing) {
-    CHarvixDlg& window = OpenWith(2);
-    window.OnUncheckAll();
-    QTest::keyClick(window.FilterList(), Qt::Key_S);
-    EXPECT_TRUE(window.IsModified());
+// The keys are the actions' shortcuts: they work in the shown, active
+// window, wherever its focus is.
+void Activate(MainWindow& window) {
+    window.showMainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    window.filterList()->setFocus();
+}
+
+TEST_F(MainWindowTest, CtrlSSavesAndSAloneDoesNothing) {
+    MainWindow& window = OpenWith(2);
+    Activate(window);
+    window.uncheckAll();
+    QTest::keyClick(window.filterList(), Qt::Key_S);
+    EXPECT_TRUE(window.isModified());
     EXPECT_EQ(ReadFile(startFilter_).find("Disabled=1"), std::string::npos);
-    QTest::keyClick(window.FilterList(), Qt::Key_S, Qt::ControlModifier);
-    EXPECT_FALSE(window.IsModified());
+    QTest::keyClick(window.filterList(), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_FALSE(window.isModified());
     EXPECT_NE(ReadFile(startFilter_).find("Disabled=1"), std::string::npos);
 }
 
-TEST_F(HarvixDlgTest, KeysRunTheirCommands) {
-    CHarvixDlg& window = OpenWith(3);
-    QTableWidget* list = window.FilterList();
+TEST_F(MainWindowTest, KeysRunTheirCommands) {
+    MainWindow& window = OpenWith(3);
+    FilterListView* list = window.filterList();
+    Activate(window);
     world_.desktop().editor = [](CCacheFilter::CFilterItem&) { return true; };
     world_.notifier().answer = MessageResult::Yes;
 
@@ -521,17 +545,17 @@ TEST_F(HarvixDlgTest, KeysRunTheirCommands) {
     EXPECT_EQ(world_.desktop().editorCaptions, std::vector<std::string>{"Edit"});
     QTest::keyClick(list, Qt::Key_Insert);  // Add below row 1
     EXPECT_EQ(world_.RowCount(), 4);
-    EXPECT_EQ(window.SelectedRow(), 2);
+    EXPECT_EQ(window.selectedRow(), 2);
     QTest::keyClick(list, Qt::Key_Delete);  // Delete, after the question
     EXPECT_EQ(world_.RowCount(), 3);
 
     Select(1);
     QTest::keyClick(list, Qt::Key_Up, Qt::ControlModifier);
     EXPECT_EQ(Urls(), (std::vector<std::string>{"site1", "site0", "site2"}));
-    EXPECT_EQ(window.SelectedRow(), 0);
+    EXPECT_EQ(window.selectedRow(), 0);
     QTest::keyClick(list, Qt::Key_Down, Qt::ControlModifier);
     EXPECT_EQ(Urls(), (std::vector<std::string>{"site0", "site1", "site2"}));
-    EXPECT_EQ(window.SelectedRow(), 1);
+    EXPECT_EQ(window.selectedRow(), 1);
     // A plain arrow only moves the selection.
     QTest::keyClick(list, Qt::Key_Down);
     EXPECT_EQ(Urls(), (std::vector<std::string>{"site0", "site1", "site2"}));
@@ -546,31 +570,32 @@ TEST_F(HarvixDlgTest, KeysRunTheirCommands) {
     QTest::keyClick(list, Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(world_.desktop().openAsked, 1);
     QTest::keyClick(list, Qt::Key_N, Qt::ControlModifier);
-    EXPECT_TRUE(window.IsUntitled());
+    EXPECT_TRUE(window.isUntitled());
 }
 
-TEST_F(HarvixDlgTest, EscAsksOnceAndHidesTheWindow) {
-    CHarvixDlg& window = OpenWith(2);
-    window.ShowMainWindow();
+TEST_F(MainWindowTest, EscAsksOnceAndHidesTheWindow) {
+    MainWindow& window = OpenWith(2);
+    window.showMainWindow();
     ASSERT_TRUE(window.isVisible());
-    EXPECT_FALSE(window.IsFirstShow());
-    window.OnUncheckAll();
+    EXPECT_FALSE(window.isFirstShow());
+    window.uncheckAll();
     world_.notifier().answer = MessageResult::No;
-    QTest::keyClick(window.FilterList(), Qt::Key_Escape);
+    QTest::keyClick(window.filterList(), Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(world_.notifier().messages.size(), 1u);
-    EXPECT_TRUE(window.IsModified());
+    EXPECT_TRUE(window.isModified());
     // The close box does the same; the program goes on.
-    window.ShowMainWindow();
+    window.showMainWindow();
     window.close();
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(world_.notifier().messages.size(), 2u);
-    EXPECT_FALSE(window.IsExiting());
+    EXPECT_FALSE(window.isExiting());
 }
 
 // ---- Reports from the comb threads ----
 
-// Runs `work` on another thread while this thread serves the event loop.
+// Runs `work` on another thread while this thread serves the event loop, and
+// lets the reports it queued arrive.
 void OnCombThread(const std::function<void()>& work) {
     std::atomic<bool> done{false};
     std::thread thread([&] {
@@ -581,75 +606,75 @@ void OnCombThread(const std::function<void()>& work) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     thread.join();
+    QCoreApplication::processEvents();
 }
 
-TEST_F(HarvixDlgTest, RunStateAndProgressFromACombThread) {
-    CHarvixDlg& window = OpenWith(2);
-    void* context = window.Main().runStateContext;
+TEST_F(MainWindowTest, RunStateAndProgressFromACombThread) {
+    MainWindow& window = OpenWith(2);
+    void* context = window.coordinator().runStateContext;
     ASSERT_NE(context, nullptr);
-    ASSERT_EQ(window.Main().runStateCallback, &CHarvixDlg::OnRunState);
-    int seenAfterReport = -1;
+    ASSERT_EQ(window.coordinator().runStateCallback, &CombReports::onRunState);
+    ASSERT_EQ(window.coordinator().progressCallback, &CombReports::onProgress);
     OnCombThread([&] {
-        CHarvixDlg::OnRunState(context, 1);
-        CHarvixDlg::OnProgress(context, 40);
-        // The report returns once the window has taken the value.
-        seenAfterReport = window.ProgressWindow()->Pos();
+        CombReports::onRunState(context, 1);
+        CombReports::onProgress(context, 40);
+        // Queued: the comb thread never touches a window itself.
+        EXPECT_EQ(window.progressWindow()->position(), 0);
     });
-    EXPECT_EQ(seenAfterReport, 40);
-    EXPECT_FALSE(window.FilterList()->isEnabled());
-    EXPECT_TRUE(window.ProgressWindow()->isVisible());
-    OnCombThread([&] { CHarvixDlg::OnRunState(context, 0); });
-    EXPECT_TRUE(window.FilterList()->isEnabled());
-    EXPECT_FALSE(window.ProgressWindow()->isVisible());
+    EXPECT_EQ(window.progressWindow()->position(), 40);
+    EXPECT_FALSE(window.filterList()->isEnabled());
+    EXPECT_TRUE(window.progressWindow()->isVisible());
+    EXPECT_TRUE(window.tray().isAnimating());
+    OnCombThread([&] { CombReports::onRunState(context, 0); });
+    EXPECT_TRUE(window.filterList()->isEnabled());
+    EXPECT_FALSE(window.progressWindow()->isVisible());
+    EXPECT_FALSE(window.tray().isAnimating());
 }
 
-TEST_F(HarvixDlgTest, WithoutTheSettingTheProgressWindowStaysHidden) {
-    CHarvixDlg& window = OpenWith(1);
+TEST_F(MainWindowTest, WithoutTheSettingTheProgressWindowStaysHidden) {
+    MainWindow& window = OpenWith(1);
     TheSettings().ShowNotifyProgressBar = false;
-    void* context = window.Main().runStateContext;
+    void* context = window.coordinator().runStateContext;
     OnCombThread([&] {
-        CHarvixDlg::OnRunState(context, 1);
-        CHarvixDlg::OnProgress(context, 70);
+        CombReports::onRunState(context, 1);
+        CombReports::onProgress(context, 70);
     });
-    EXPECT_FALSE(window.ProgressWindow()->isVisible());
-    EXPECT_EQ(window.ProgressWindow()->Pos(), 70);
-    OnCombThread([&] { CHarvixDlg::OnRunState(context, 0); });
+    EXPECT_FALSE(window.progressWindow()->isVisible());
+    EXPECT_EQ(window.progressWindow()->position(), 70);
+    OnCombThread([&] { CombReports::onRunState(context, 0); });
 }
 
-TEST(HarvixDlgShutdownTest, AReportAfterTheWindowIsGoneReturnsAtOnce) {
+TEST(MainWindowShutdownTest, AReportAfterTheWindowIsGoneReturnsAtOnce) {
     void* context = nullptr;
     {
         MainWindowWorld world;
         world.WriteFilter("start.flt", 1);
-        CHarvixDlg& window = world.Open(world.dir() / "start.flt");
-        context = window.Main().runStateContext;
+        MainWindow& window = world.Open(world.dir() / "start.flt");
+        context = window.coordinator().runStateContext;
     }
     const auto start = std::chrono::steady_clock::now();
     std::thread late([&] {
-        CHarvixDlg::OnRunState(context, 1);
-        CHarvixDlg::OnProgress(context, 50);
+        CombReports::onRunState(context, 1);
+        CombReports::onProgress(context, 50);
     });
     late.join();
+    QCoreApplication::processEvents();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
 }
 
-TEST(HarvixDlgShutdownTest, AWaitingReportIsReleasedWhenTheWindowGoes) {
+TEST(MainWindowShutdownTest, AReportNeverWaitsForTheWindowAndIsDroppedWhenTheWindowGoes) {
     auto world = std::make_unique<MainWindowWorld>();
     world->WriteFilter("start.flt", 1);
-    void* context = world->Open(world->dir() / "start.flt").Main().runStateContext;
-    std::atomic<bool> returned{false};
-    // The UI thread serves no events: the report waits for the window.
-    std::thread comb([&] {
-        CHarvixDlg::OnProgress(context, 10);
-        returned = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(returned);
+    MainWindow& window = world->Open(world->dir() / "start.flt");
+    void* context = window.coordinator().runStateContext;
+    // The UI thread serves no events: the report still returns at once.
     const auto start = std::chrono::steady_clock::now();
-    world.reset();  // deletes the window
+    std::thread comb([&] { CombReports::onProgress(context, 10); });
     comb.join();
-    EXPECT_TRUE(returned);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(window.progressWindow()->position(), 0);
+    world.reset();  // deletes the window with the report still queued
+    QCoreApplication::processEvents();
 }
 
 }  // namespace

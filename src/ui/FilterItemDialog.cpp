@@ -1,4 +1,4 @@
-#include "ui/EditFilterDlg.h"
+#include "ui/FilterItemDialog.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -17,6 +17,8 @@
 #include "ui/DialogButtons.h"
 #include "ui/FolderChooser.h"
 
+namespace harvix {
+
 namespace {
 
 QString Text(const std::string& utf8) {
@@ -31,7 +33,7 @@ QLineEdit* Edit(QWidget* parent, const char* name) {
 
 }  // namespace
 
-const QStringList& CEditFilterDlg::ContentTypeOrder() {
+const QStringList& FilterItemDialog::contentTypeOrder() {
     // Pictures first, then video, sound, documents and the rest; each
     // name is the short name of its content-type code.
     static const QStringList order = [] {
@@ -44,22 +46,22 @@ const QStringList& CEditFilterDlg::ContentTypeOrder() {
     return order;
 }
 
-int32_t CEditFilterDlg::ReadNumber(const QString& text) {
+int32_t FilterItemDialog::readNumber(const QString& text) {
     const int64_t value = LeadingInteger(text.toStdString());
     return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
                                                     std::numeric_limits<int32_t>::max()));
 }
 
-CEditFilterDlg::CEditFilterDlg(const QString& title, CCacheFilter::CFilterItem* item,
-                               QWidget* parent)
+FilterItemDialog::FilterItemDialog(const QString& title, CCacheFilter::CFilterItem* item,
+                                   QWidget* parent)
     : QDialog(parent), item_(item) {
     setObjectName(QStringLiteral("editFilterDialog"));
     setWindowTitle(title);
-    BuildControls();
-    Initialise();
+    buildControls();
+    initialise();
 }
 
-void CEditFilterDlg::BuildControls() {
+void FilterItemDialog::buildControls() {
     contentTypeLabel = new QLabel(this);
     contentType = new QComboBox(this);
     contentType->setObjectName(QStringLiteral("contentType"));
@@ -107,7 +109,7 @@ void CEditFilterDlg::BuildControls() {
         field->setMinimumWidth(narrow);
     }
 
-    auto* buttons = MakeOkCancelButtons(this, okButton, cancelButton);
+    auto* buttons = makeOkCancelButtons(this, okButton, cancelButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
@@ -116,12 +118,12 @@ void CEditFilterDlg::BuildControls() {
     layout->setSizeConstraint(QLayout::SetFixedSize);
     url->setMinimumWidth(fontMetrics().averageCharWidth() * 40);
 
-    connect(buttons, &QDialogButtonBox::accepted, this, &CEditFilterDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CEditFilterDlg::reject);
-    connect(directoryBrowse, &QPushButton::clicked, this, &CEditFilterDlg::Browse);
+    connect(buttons, &QDialogButtonBox::accepted, this, &FilterItemDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &FilterItemDialog::reject);
+    connect(directoryBrowse, &QPushButton::clicked, this, &FilterItemDialog::browse);
 }
 
-void CEditFilterDlg::Initialise() {
+void FilterItemDialog::initialise() {
     const LanguageTexts& texts = TheLanguage();
     okButton->setText(Text(texts.OK));
     cancelButton->setText(Text(texts.Cancel));
@@ -134,7 +136,7 @@ void CEditFilterDlg::Initialise() {
     fileNameDummyLabel->setText(Text(texts.FilterListFileNameDummy));
 
     contentType->clear();
-    contentType->addItems(ContentTypeOrder());
+    contentType->addItems(contentTypeOrder());
     const int current = contentType->findText(Text(ContentTypeName(item_->contentType)));
     contentType->setCurrentIndex(current >= 0 ? current : 0);
 
@@ -148,35 +150,49 @@ void CEditFilterDlg::Initialise() {
     fileNameDummy->setText(Text(item_->fileNameDummy));
 }
 
-void CEditFilterDlg::Browse() {
+void FilterItemDialog::browse() {
     QString chosen;
-    if (BrowseForFolder(this, directoryTemplate->text(), Text(TheLanguage().BrowseDirectory),
+    if (browseForFolder(this, directoryTemplate->text(), Text(TheLanguage().BrowseDirectory),
                         chosen) == kFolderChosen) {
         directoryTemplate->setText(chosen);
         directoryTemplate->setCursorPosition(0);
     }
 }
 
-void CEditFilterDlg::accept() {
+void FilterItemDialog::warn(const QString& name, const QString& text, QWidget* field) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Harvix"), text, QMessageBox::Ok, this);
+    box.setObjectName(name);
+    box.button(QMessageBox::Ok)->setText(Text(TheLanguage().OK));
+    box.exec();
+    field->setFocus(Qt::OtherFocusReason);
+}
+
+void FilterItemDialog::accept() {
     const LanguageTexts& texts = TheLanguage();
     const std::string folder = directoryTemplate->text().toStdString();
     // The rule applies to the text as typed: %DATE% and %TIME% stay unexpanded.
     if (!CCacheFilter::IsValidTargetPath(folder)) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("Harvix"), Text(texts.ErrorDirectory),
-                        QMessageBox::Ok, this);
-        box.setObjectName(QStringLiteral("folderRuleMessage"));
-        box.button(QMessageBox::Ok)->setText(Text(texts.OK));
-        box.exec();
-        directoryTemplate->setFocus(Qt::OtherFocusReason);
+        warn(QStringLiteral("folderRuleMessage"), Text(texts.ErrorDirectory), directoryTemplate);
+        return;
+    }
+    // The stem is the start of every saved file's name: '/' would make it a
+    // path. Any other character (a backslash included) is an ordinary
+    // file-name character here.
+    const QString stem = fileNameDummy->text();
+    if (stem.contains(QLatin1Char('/')) || stem.contains(QChar(0))) {
+        warn(QStringLiteral("stemRuleMessage"),
+             QStringLiteral("%1: /").arg(Text(texts.FilterListFileNameDummy)), fileNameDummy);
         return;
     }
     item_->directoryTemplate = folder;
     item_->contentType =
         ContentTypeFromWideText(contentType->currentText().toLower().toStdString());
-    item_->minSize = ReadNumber(minSize->text());
+    item_->minSize = readNumber(minSize->text());
     item_->url = url->text().toStdString();
-    item_->minWidth = ReadNumber(minWidth->text());
-    item_->minHeight = ReadNumber(minHeight->text());
+    item_->minWidth = readNumber(minWidth->text());
+    item_->minHeight = readNumber(minHeight->text());
     item_->fileNameDummy = fileNameDummy->text().toStdString();
     QDialog::accept();
 }
+
+}  // namespace harvix

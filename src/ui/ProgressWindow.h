@@ -10,7 +10,9 @@
 class QProgressBar;
 struct Settings;
 
-class CProgressDlg : public QDialog {
+namespace harvix {
+
+class ProgressWindow : public QDialog {
     Q_OBJECT
 
 public:
@@ -21,22 +23,22 @@ public:
 
     // Created hidden and centred on the primary screen's work area. The
     // window has no parent window: its owner keeps it and deletes it.
-    explicit CProgressDlg(Settings& settings);
-    CProgressDlg();
+    explicit ProgressWindow(Settings& settings);
+    ProgressWindow();
 
     // Makes the window as opaque as "NotifyProgressTransparency" says
     // (0 invisible .. 255 opaque). Called once, right after creation.
-    void ApplyTransparency();
+    void applyTransparency();
 
     // These three may be called from any thread; the window itself is only
     // touched on its own thread.
     // Sets the bar to `percent` (0..100); from another thread the caller
     // waits until the window has taken the value.
-    void SetPos(int percent);
+    void setPosition(int percent);
     // Shows or hides the window (queued when called from another thread).
-    void ShowWindow(bool show);
+    void showWindow(bool show);
 
-    int Pos() const;
+    int position() const;
     QProgressBar* progressBar = nullptr;
 
 protected:
@@ -45,7 +47,9 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    void Place();
+    void place();
 
     Settings& settings_;
 };
+
+}  // namespace harvix

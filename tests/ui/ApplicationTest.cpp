@@ -7,31 +7,34 @@
 #include <QSignalSpy>
 #include <csignal>
 
-#include "app/HarvixApp.h"
 #include "app/LanguageTexts.h"
 #include "app/Profile.h"
 #include "app/Settings.h"
 #include "platform/Text.h"
 #include "support/TestSupport.h"
-#include "ui/HarvixDlg.h"
+#include "ui/Application.h"
+#include "ui/MainWindow.h"
 #include "ui/QtNotifier.h"
+#include "ui/TrayIcon.h"
+
+using namespace harvix;
 
 namespace {
 
 using Args = std::vector<std::string>;
 
-TEST(HarvixAppArgumentsTest, OnlyTheFirstPlainArgumentSpelledCloseIsACloseRequest) {
-    EXPECT_TRUE(CHarvixApp::IsCloseRequest(Args{"Close"}));
-    EXPECT_TRUE(CHarvixApp::IsCloseRequest(Args{"-v", "/x", "Close", "more"}));
-    EXPECT_FALSE(CHarvixApp::IsCloseRequest(Args{"close"}));
-    EXPECT_FALSE(CHarvixApp::IsCloseRequest(Args{"CLOSE"}));
-    EXPECT_FALSE(CHarvixApp::IsCloseRequest(Args{"other", "Close"}));
-    EXPECT_FALSE(CHarvixApp::IsCloseRequest(Args{"--Close"}));
-    EXPECT_FALSE(CHarvixApp::IsCloseRequest(Args{}));
-    EXPECT_EQ(CHarvixApp::FirstPlainArgument(Args{"", "-a", "/b", "c"}), "c");
+TEST(ApplicationArgumentsTest, OnlyTheFirstPlainArgumentSpelledCloseIsACloseRequest) {
+    EXPECT_TRUE(Application::isCloseRequest(Args{"Close"}));
+    EXPECT_TRUE(Application::isCloseRequest(Args{"-v", "/x", "Close", "more"}));
+    EXPECT_FALSE(Application::isCloseRequest(Args{"close"}));
+    EXPECT_FALSE(Application::isCloseRequest(Args{"CLOSE"}));
+    EXPECT_FALSE(Application::isCloseRequest(Args{"other", "Close"}));
+    EXPECT_FALSE(Application::isCloseRequest(Args{"--Close"}));
+    EXPECT_FALSE(Application::isCloseRequest(Args{}));
+    EXPECT_EQ(Application::firstPlainArgument(Args{"", "-a", "/b", "c"}), "c");
 }
 
-// A CHarvixApp over an argument list.
+// A Application over an argument list.
 class AppWithArgs {
 public:
     explicit AppWithArgs(Args args) : args_(std::move(args)) {
@@ -41,9 +44,9 @@ public:
         }
         argv_.push_back(nullptr);
         argc_ = static_cast<int>(argv_.size()) - 1;
-        app = std::make_unique<CHarvixApp>(argc_, argv_.data());
+        app = std::make_unique<Application>(argc_, argv_.data());
     }
-    std::unique_ptr<CHarvixApp> app;
+    std::unique_ptr<Application> app;
 
 private:
     std::string program_ = "harvix";
@@ -52,9 +55,10 @@ private:
     int argc_ = 0;
 };
 
-class HarvixAppTest : public ::testing::Test {
+class ApplicationTest : public ::testing::Test {
 protected:
-    HarvixAppTest() : scoped_(fake_) {
+    ApplicationTest() : scoped_(fake_) {
+        TrayIcon::setAvailabilityProbe([] { return true; });
         TheSettings() = Settings{};
         TheLanguage() = LanguageTexts{};
         fake_.exePath = dir_ / "prog" / "harvix";
@@ -63,11 +67,12 @@ protected:
         WriteFile(dir_ / "prog" / "Harvix.cfg",
                   "[GENERAL]\nMozilla=0\nIE=0\nMaxthon=0\nStartWithWindowsStartUp=0\n");
     }
-    ~HarvixAppTest() override {
+    ~ApplicationTest() override {
+        TrayIcon::setAvailabilityProbe(nullptr);
         TheSettings() = Settings{};
         TheLanguage() = LanguageTexts{};
     }
-    bool Check(Args args) { return AppWithArgs(std::move(args)).app->CheckSingleInstance(); }
+    bool Check(Args args) { return AppWithArgs(std::move(args)).app->checkSingleInstance(); }
 
     TempDir dir_;
     FakePlatform fake_;
@@ -75,14 +80,14 @@ protected:
     ScopedRecordingNotifier messages_;
 };
 
-TEST_F(HarvixAppTest, TheFirstCopyStartsAndCloseWithoutACopyEnds) {
+TEST_F(ApplicationTest, TheFirstCopyStartsAndCloseWithoutACopyEnds) {
     EXPECT_FALSE(Check({}));
     EXPECT_FALSE(Check({"close"}));  // not a close request: a normal start
     EXPECT_TRUE(Check({"Close"}));
     EXPECT_TRUE(fake_.terminated.empty());
 }
 
-TEST_F(HarvixAppTest, ASecondCopyEndsAndOnlyCloseEndsTheRunningOne) {
+TEST_F(ApplicationTest, ASecondCopyEndsAndOnlyCloseEndsTheRunningOne) {
     fake_.singleInstanceFree = false;
     EXPECT_TRUE(Check({}));
     EXPECT_TRUE(Check({"close"}));
@@ -93,65 +98,65 @@ TEST_F(HarvixAppTest, ASecondCopyEndsAndOnlyCloseEndsTheRunningOne) {
     EXPECT_EQ(fake_.terminated, std::vector<int64_t>{9});
 }
 
-TEST_F(HarvixAppTest, ACopyUnderAnotherNameIsNotFound) {
+TEST_F(ApplicationTest, ACopyUnderAnotherNameIsNotFound) {
     fake_.singleInstanceFree = false;
     fake_.processes = {{1, "harvix"}, {5, "harvix-old"}};
     EXPECT_TRUE(Check({"Close"}));
     EXPECT_TRUE(fake_.terminated.empty());
 }
 
-TEST_F(HarvixAppTest, InitInstanceEndsAtOnceWhenAnotherCopyRuns) {
+TEST_F(ApplicationTest, InitInstanceEndsAtOnceWhenAnotherCopyRuns) {
     fake_.singleInstanceFree = false;
     AppWithArgs holder({});
-    EXPECT_FALSE(holder.app->InitInstance());
-    EXPECT_EQ(holder.app->MainWindow(), nullptr);
+    EXPECT_FALSE(holder.app->initInstance());
+    EXPECT_EQ(holder.app->mainWindow(), nullptr);
 }
 
-TEST_F(HarvixAppTest, StartsHiddenAndSavesTheSettingsAtExit) {
+TEST_F(ApplicationTest, StartsHiddenAndSavesTheSettingsAtExit) {
     WriteFile(dir_ / "prog" / "Filters" / "Default.flt", "[GENERAL]\nHarvixFilter=1\n");
     AppWithArgs holder({});
-    CHarvixApp& app = *holder.app;
-    ASSERT_TRUE(app.InitInstance());
-    CHarvixDlg* window = app.MainWindow();
+    Application& app = *holder.app;
+    ASSERT_TRUE(app.initInstance());
+    MainWindow* window = app.mainWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_FALSE(window->isVisible());
-    EXPECT_TRUE(window->IsInitialised());
+    EXPECT_TRUE(window->isInitialised());
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
     // The core's messages go to message boxes now.
-    EXPECT_NE(dynamic_cast<CQtNotifier*>(&Notifier()), nullptr);
+    EXPECT_NE(dynamic_cast<QtNotifier*>(&Notifier()), nullptr);
     // The default filter file, as no other was remembered.
-    EXPECT_FALSE(window->IsUntitled());
+    EXPECT_FALSE(window->isUntitled());
     EXPECT_EQ(TheSettings().FiltersFileName, PathToUtf8(dir_ / "prog" / "Filters" / "Default.flt"));
 
     TheSettings().DefaultFileNameDummy = "changed";
-    EXPECT_EQ(app.ExitInstance(3), 3);
-    EXPECT_EQ(app.MainWindow(), nullptr);
+    EXPECT_EQ(app.exitInstance(3), 3);
+    EXPECT_EQ(app.mainWindow(), nullptr);
     EXPECT_EQ(
         ProfileFile::Load(dir_ / "prog" / "Harvix.cfg").Get("GENERAL", "DefaultFileNameDummy"),
         "changed");
-    EXPECT_EQ(dynamic_cast<CQtNotifier*>(&Notifier()), nullptr);
+    EXPECT_EQ(dynamic_cast<QtNotifier*>(&Notifier()), nullptr);
 }
 
-TEST_F(HarvixAppTest, SigtermRunsExit) {
+TEST_F(ApplicationTest, SigtermRunsExit) {
     WriteFile(dir_ / "prog" / "Filters" / "Default.flt", "[GENERAL]\nHarvixFilter=1\n");
     AppWithArgs holder({});
-    CHarvixApp& app = *holder.app;
-    ASSERT_TRUE(app.InitInstance());
-    QSignalSpy exits(app.MainWindow(), &CHarvixDlg::exitRequested);
+    Application& app = *holder.app;
+    ASSERT_TRUE(app.initInstance());
+    QSignalSpy exits(app.mainWindow(), &MainWindow::exitRequested);
     std::raise(SIGTERM);
     for (int i = 0; i < 50 && exits.count() == 0; ++i) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     EXPECT_EQ(exits.count(), 1);
-    EXPECT_TRUE(app.MainWindow()->IsExiting());
-    app.ExitInstance();
+    EXPECT_TRUE(app.mainWindow()->isExiting());
+    app.exitInstance();
 }
 
 TEST(TerminationWatcherTest, EverySignalOfABurstEndsInOneCall) {
     int calls = 0;
     {
-        CTerminationWatcher watcher([&] { ++calls; });
-        ASSERT_TRUE(watcher.IsActive());
+        TerminationWatcher watcher([&] { ++calls; });
+        ASSERT_TRUE(watcher.isActive());
         std::raise(SIGINT);
         std::raise(SIGHUP);
         for (int i = 0; i < 20; ++i) {

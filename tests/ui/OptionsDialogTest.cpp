@@ -21,15 +21,17 @@
 #include "app/Settings.h"
 #include "platform/Text.h"
 #include "support/TestSupport.h"
-#include "ui/OptionsDlg.h"
+#include "ui/OptionsDialog.h"
+
+using namespace harvix;
 
 namespace {
 
 const fs::path kLangs = fs::path(HARVIX_SOURCE_DIR) / "resources" / "Langs";
 
-class OptionsDlgTest : public ::testing::Test {
+class OptionsDialogTest : public ::testing::Test {
 protected:
-    OptionsDlgTest() : scopedPlatform(platform) {
+    OptionsDialogTest() : scopedPlatform(platform) {
         platform.home = temp.path() / "home";
         platform.localAppData = temp.path() / "home" / ".cache";
         fs::create_directories(platform.home);
@@ -73,7 +75,7 @@ protected:
 
 }  // namespace
 
-TEST_F(OptionsDlgTest, ShowsTheSettingsAndTheLanguageTexts) {
+TEST_F(OptionsDialogTest, ShowsTheSettingsAndTheLanguageTexts) {
     settings.StartWithWindowsStartUp = false;
     settings.ShowNotifyProgressBar = true;
     settings.IE = false;
@@ -87,7 +89,7 @@ TEST_F(OptionsDlgTest, ShowsTheSettingsAndTheLanguageTexts) {
     texts.OptFindMozillaCache = "Look for it";
     texts.OptTitle = "Settings";
 
-    COptionsDlg dialog(settings, texts);
+    OptionsDialog dialog(settings, texts);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Settings"));
     EXPECT_EQ(dialog.findCache->text(), QStringLiteral("Look for it"));
     EXPECT_EQ(dialog.mainGroup->title(), QStringLiteral("Main"));
@@ -130,11 +132,11 @@ TEST_F(OptionsDlgTest, ShowsTheSettingsAndTheLanguageTexts) {
     EXPECT_TRUE(messages.notifier.messages.empty());
 }
 
-TEST_F(OptionsDlgTest, OkWritesEveryControlBackSwitchesTheLanguageAndSavesTheFile) {
+TEST_F(OptionsDialogTest, OkWritesEveryControlBackSwitchesTheLanguageAndSavesTheFile) {
     settings.StartWithWindowsStartUp = true;
     settings.Mozilla = true;
     settings.IE = true;
-    COptionsDlg dialog(settings, texts);
+    OptionsDialog dialog(settings, texts);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
 
@@ -176,13 +178,13 @@ TEST_F(OptionsDlgTest, OkWritesEveryControlBackSwitchesTheLanguageAndSavesTheFil
     EXPECT_FALSE(platform.autostartCalls.back().first);
 }
 
-TEST_F(OptionsDlgTest, CancelAndEscapeChangeNothing) {
+TEST_F(OptionsDialogTest, CancelAndEscapeChangeNothing) {
     settings.OneCopy = true;
     settings.DefaultFileNameDummy = "file";
     for (bool escape : {false, true}) {
         SCOPED_TRACE(escape);
         const Settings before = settings;
-        COptionsDlg dialog(settings, texts);
+        OptionsDialog dialog(settings, texts);
         dialog.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         Click(dialog.oneCopy);
@@ -202,9 +204,9 @@ TEST_F(OptionsDlgTest, CancelAndEscapeChangeNothing) {
     }
 }
 
-TEST_F(OptionsDlgTest, FirefoxControlsFollowTheFirefoxBox) {
+TEST_F(OptionsDialogTest, FirefoxControlsFollowTheFirefoxBox) {
     settings.Mozilla = false;
-    COptionsDlg dialog(settings, texts);
+    OptionsDialog dialog(settings, texts);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     auto firefoxControls = [&] {
@@ -224,20 +226,20 @@ TEST_F(OptionsDlgTest, FirefoxControlsFollowTheFirefoxBox) {
     EXPECT_EQ(firefoxControls(), (std::vector<bool>{true, true, true}));
 }
 
-TEST_F(OptionsDlgTest, UnknownLanguageSettingIsReplacedByTheFirstListedEvenOnCancel) {
+TEST_F(OptionsDialogTest, UnknownLanguageSettingIsReplacedByTheFirstListedEvenOnCancel) {
     settings.Language = PathToUtf8(temp / "elsewhere" / "Klingon.lng");
-    COptionsDlg dialog(settings, texts);
+    OptionsDialog dialog(settings, texts);
     EXPECT_EQ(dialog.languageList->currentIndex(), 0);
     EXPECT_EQ(settings.Language, Lang("English.lng"));
     dialog.reject();
     EXPECT_EQ(settings.Language, Lang("English.lng"));
 }
 
-TEST_F(OptionsDlgTest, SameLanguageNameTwiceIsChosenByPath) {
+TEST_F(OptionsDialogTest, SameLanguageNameTwiceIsChosenByPath) {
     WriteFile(settings.langsDir / "German2.lng", "[GENERAL]\nLanguage=Deutsch\nCancel=Zurück\n");
     WriteFile(settings.langsDir / "Nameless.lng", "[GENERAL]\nCancel=Nope\n");
     settings.Language = Lang("German2.lng");
-    COptionsDlg dialog(settings, texts);
+    OptionsDialog dialog(settings, texts);
     ASSERT_EQ(dialog.languageList->count(), 5);
     // Sorted by file name: English, German, German2, Nameless, Russian.
     EXPECT_EQ(dialog.languageList->itemText(1), QStringLiteral("Deutsch"));
@@ -252,10 +254,10 @@ TEST_F(OptionsDlgTest, SameLanguageNameTwiceIsChosenByPath) {
     EXPECT_EQ(texts.Cancel, "Zurück");
 }
 
-TEST_F(OptionsDlgTest, WithoutLanguageFilesOkLeavesTheLanguageAlone) {
+TEST_F(OptionsDialogTest, WithoutLanguageFilesOkLeavesTheLanguageAlone) {
     fs::remove_all(settings.langsDir);
     settings.Language = "/somewhere/English.lng";
-    COptionsDlg dialog(settings, texts);
+    OptionsDialog dialog(settings, texts);
     EXPECT_EQ(dialog.languageList->count(), 0);
     EXPECT_EQ(dialog.languageList->currentIndex(), -1);
     dialog.show();
@@ -264,18 +266,18 @@ TEST_F(OptionsDlgTest, WithoutLanguageFilesOkLeavesTheLanguageAlone) {
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
-TEST_F(OptionsDlgTest, EmptyCacheFolderIsStoredEmpty) {
+TEST_F(OptionsDialogTest, EmptyCacheFolderIsStoredEmpty) {
     settings.MozillaCachePath = "/old/cache";
-    COptionsDlg dialog(settings, texts);
+    OptionsDialog dialog(settings, texts);
     dialog.show();
     Type(dialog.cacheFolderEdit, QString());
     QTest::mouseClick(dialog.okButton, Qt::LeftButton);
     EXPECT_EQ(settings.MozillaCachePath, "");
 }
 
-TEST_F(OptionsDlgTest, FindCacheWithoutAProfileReportsAndEmptiesTheEdit) {
+TEST_F(OptionsDialogTest, FindCacheWithoutAProfileReportsAndEmptiesTheEdit) {
     settings.MozillaCachePath = "/old/cache";
-    COptionsDlg dialog(settings, texts);
+    OptionsDialog dialog(settings, texts);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     Click(dialog.findCache);
@@ -286,14 +288,14 @@ TEST_F(OptionsDlgTest, FindCacheWithoutAProfileReportsAndEmptiesTheEdit) {
     EXPECT_EQ(settings.MozillaCachePath, "/old/cache");
 }
 
-TEST_F(OptionsDlgTest, FindCacheShowsTheFirstProfilesCacheFolderSelected) {
+TEST_F(OptionsDialogTest, FindCacheShowsTheFirstProfilesCacheFolderSelected) {
     const fs::path profiles = platform.localAppData / "mozilla" / "firefox";
     const fs::path cache = profiles / "a1b2.default" / "Cache";
     fs::create_directories(cache);
     mozcache::WriteSyntheticCache(cache, 4, 4000);
     fs::create_directories(profiles / "z9.other" / "Cache");
     settings.MozillaCachePath = "/old/cache";  // not used by Find Cache
-    COptionsDlg dialog(settings, texts);
+    OptionsDialog dialog(settings, texts);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     Click(dialog.findCache);
@@ -303,24 +305,24 @@ TEST_F(OptionsDlgTest, FindCacheShowsTheFirstProfilesCacheFolderSelected) {
     EXPECT_TRUE(dialog.cacheFolderEdit->hasFocus());
 }
 
-TEST_F(OptionsDlgTest, FindCacheShowsAFolderWhoseCacheCannotBeOpened) {
+TEST_F(OptionsDialogTest, FindCacheShowsAFolderWhoseCacheCannotBeOpened) {
     const fs::path cache = platform.localAppData / "mozilla" / "firefox" / "p.default" / "Cache";
     fs::create_directories(cache);  // no cache files in it
-    COptionsDlg dialog(settings, texts);
+    OptionsDialog dialog(settings, texts);
     dialog.show();
     Click(dialog.findCache);
     EXPECT_EQ(dialog.cacheFolderEdit->text(), QString::fromStdString(PathToUtf8(cache)));
     EXPECT_EQ(messages.notifier.messages.size(), 1u);
 }
 
-TEST_F(OptionsDlgTest, BrowseButtonsOpenTheFolderChooserOnTheEditsFolder) {
+TEST_F(OptionsDialogTest, BrowseButtonsOpenTheFolderChooserOnTheEditsFolder) {
     const fs::path start = temp / "start";
     const fs::path picked = temp / "picked";
     fs::create_directories(start);
     fs::create_directories(picked);
     settings.DefaultCombPath = PathToUtf8(start / "%DATE%");  // not there: opens on start
     texts.BrowseDirectory = "Pick a folder:";
-    COptionsDlg dialog(settings, texts);
+    OptionsDialog dialog(settings, texts);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
 
@@ -344,9 +346,9 @@ TEST_F(OptionsDlgTest, BrowseButtonsOpenTheFolderChooserOnTheEditsFolder) {
     EXPECT_EQ(dialog.cacheFolderEdit->text(), QStringLiteral("/typed/by/hand"));
 }
 
-TEST_F(OptionsDlgTest, HelpKeyOpensTheHelpFile) {
+TEST_F(OptionsDialogTest, HelpKeyOpensTheHelpFile) {
     UrlRecorder recorder(QStringLiteral("file"));
-    COptionsDlg dialog(settings, texts);
+    OptionsDialog dialog(settings, texts);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     dialog.activateWindow();

@@ -19,13 +19,15 @@ class QPushButton;
 struct LanguageTexts;
 struct Settings;
 
-class COptionsDlg : public QDialog {
+namespace harvix {
+
+class OptionsDialog : public QDialog {
     Q_OBJECT
 
 public:
     // Works on the process-wide settings and language texts.
-    explicit COptionsDlg(QWidget* parent = nullptr);
-    COptionsDlg(Settings& settings, LanguageTexts& texts, QWidget* parent = nullptr);
+    explicit OptionsDialog(QWidget* parent = nullptr);
+    OptionsDialog(Settings& settings, LanguageTexts& texts, QWidget* parent = nullptr);
 
     // Controls, in the order of the dialog.
     QGroupBox* mainGroup = nullptr;
@@ -63,16 +65,18 @@ public slots:
     void accept() override;
     // Fills the cache-folder edit with the folder of the first Firefox
     // profile; an error box tells when its cache cannot be opened.
-    void FindCache();
+    void findFirefoxCache();
 
 private:
-    void BuildControls();
-    void Initialise();
-    void FillLanguageList();
-    void UpdateFirefoxControls();
-    void BrowseInto(QLineEdit* edit);
-    void OpenHelp();
+    void buildControls();
+    void initialise();
+    void fillLanguageList();
+    void updateFirefoxControls();
+    void browseInto(QLineEdit* edit);
+    void openHelp();
 
     Settings& settings_;
     LanguageTexts& texts_;
 };
+
+}  // namespace harvix

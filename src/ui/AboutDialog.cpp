@@ -1,4 +1,4 @@
-#include "ui/AboutDlg.h"
+#include "ui/AboutDialog.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -11,6 +11,8 @@
 #include "controls/HyperlinkLabel.h"
 #include "controls/Pictures.h"
 
+namespace harvix {
+
 namespace {
 
 QString Q(const std::string& text) {
@@ -19,21 +21,21 @@ QString Q(const std::string& text) {
 
 }  // namespace
 
-QString CAboutDlg::ProductLine() {
+QString AboutDialog::productLine() {
     return QStringLiteral("Harvix v ") + QStringLiteral(HARVIX_VERSION);
 }
 
-CAboutDlg::CAboutDlg(const QString& siteUrl, QWidget* parent) : QDialog(parent) {
+AboutDialog::AboutDialog(const QString& siteUrl, QWidget* parent) : QDialog(parent) {
     const LanguageTexts& texts = TheLanguage();
     setWindowTitle(Q(texts.AboutTitle));
-    setWindowIcon(PictureIcon(kPictureAppIcon));
+    setWindowIcon(pictureIcon(kPictureAppIcon));
     setModal(true);
 
     auto* picture = new QLabel(this);
-    picture->setPixmap(PictureIcon(kPictureAppIcon).pixmap(64, 64));
+    picture->setPixmap(pictureIcon(kPictureAppIcon).pixmap(64, 64));
     picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
-    product_ = new QLabel(ProductLine(), this);
+    product_ = new QLabel(productLine(), this);
     QFont bold = product_->font();
     bold.setBold(true);
     bold.setPointSizeF(bold.pointSizeF() * 1.4);
@@ -45,7 +47,7 @@ CAboutDlg::CAboutDlg(const QString& siteUrl, QWidget* parent) : QDialog(parent) 
     comments_->setMinimumWidth(260);
     comments_->setVisible(!texts.Comments.empty());
 
-    link_ = new CHyperlinkLabel(siteUrl, QUrl(siteUrl), this);
+    link_ = new HyperlinkLabel(siteUrl, QUrl(siteUrl), this);
 
     ok_ = new QPushButton(Q(texts.OK), this);
     ok_->setDefault(true);
@@ -74,3 +76,5 @@ CAboutDlg::CAboutDlg(const QString& siteUrl, QWidget* parent) : QDialog(parent) 
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
+
+}  // namespace harvix

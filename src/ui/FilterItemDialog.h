@@ -14,21 +14,23 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class CEditFilterDlg : public QDialog {
+namespace harvix {
+
+class FilterItemDialog : public QDialog {
     Q_OBJECT
 
 public:
     // `title` is the caption ("Add" or "Edit" in the user's language);
     // `item` is edited in place and must outlive the dialog.
-    CEditFilterDlg(const QString& title, CCacheFilter::CFilterItem* item,
-                   QWidget* parent = nullptr);
+    FilterItemDialog(const QString& title, CCacheFilter::CFilterItem* item,
+                     QWidget* parent = nullptr);
 
     // The content-type names in list order.
-    static const QStringList& ContentTypeOrder();
+    static const QStringList& contentTypeOrder();
     // A number as the editor reads it: leading blanks, an optional sign and
     // decimal digits; no digits give 0, and numbers beyond the 32-bit range
     // are held at its ends.
-    static int32_t ReadNumber(const QString& text);
+    static int32_t readNumber(const QString& text);
 
     // Controls.
     QLabel* contentTypeLabel = nullptr;
@@ -50,14 +52,19 @@ public:
     QPushButton* cancelButton = nullptr;
 
 public slots:
-    // Checks the folder and writes the item back; refuses a folder that
-    // fails the folder rule with a message box and stays open.
+    // Checks the folder and the stem and writes the item back; refuses a
+    // folder that fails the folder rule, or a stem holding '/', with a
+    // warning box and stays open.
     void accept() override;
 
 private:
-    void BuildControls();
-    void Initialise();
-    void Browse();
+    void buildControls();
+    void initialise();
+    void browse();
+    // A warning box named `name` (for the tests); the focus then goes to `field`.
+    void warn(const QString& name, const QString& text, QWidget* field);
 
     CCacheFilter::CFilterItem* item_;
 };
+
+}  // namespace harvix

@@ -1,4 +1,4 @@
-#include "ui/OptionsDlg.h"
+#include "ui/OptionsDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,6 +20,8 @@
 #include "readers/ReaderFactory.h"
 #include "ui/DialogButtons.h"
 #include "ui/FolderChooser.h"
+
+namespace harvix {
 
 namespace {
 
@@ -44,7 +46,7 @@ QLineEdit* Edit(QWidget* parent, const char* name) {
 
 // Sets an edit's text and shows its beginning (a long path would otherwise
 // show only its end).
-void ShowFromStart(QLineEdit* edit, const QString& text) {
+void showFromStart(QLineEdit* edit, const QString& text) {
     edit->setText(text);
     edit->setCursorPosition(0);
 }
@@ -57,16 +59,17 @@ QCheckBox* Check(QWidget* parent, const char* name) {
 
 }  // namespace
 
-COptionsDlg::COptionsDlg(QWidget* parent) : COptionsDlg(TheSettings(), TheLanguage(), parent) {}
+OptionsDialog::OptionsDialog(QWidget* parent)
+    : OptionsDialog(TheSettings(), TheLanguage(), parent) {}
 
-COptionsDlg::COptionsDlg(Settings& settings, LanguageTexts& texts, QWidget* parent)
+OptionsDialog::OptionsDialog(Settings& settings, LanguageTexts& texts, QWidget* parent)
     : QDialog(parent), settings_(settings), texts_(texts) {
     setObjectName(QStringLiteral("optionsDialog"));
-    BuildControls();
-    Initialise();
+    buildControls();
+    initialise();
 }
 
-void COptionsDlg::BuildControls() {
+void OptionsDialog::buildControls() {
     // Main: autostart, progress window, language.
     mainGroup = new QGroupBox(this);
     mainGroup->setObjectName(QStringLiteral("mainGroup"));
@@ -132,7 +135,7 @@ void COptionsDlg::BuildControls() {
     filtersLayout->setColumnStretch(0, 1);
     filtersLayout->setColumnStretch(1, 1);
 
-    auto* buttons = MakeOkCancelButtons(this, okButton, cancelButton);
+    auto* buttons = makeOkCancelButtons(this, okButton, cancelButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(mainGroup);
@@ -143,19 +146,19 @@ void COptionsDlg::BuildControls() {
     // Room for a typical cache path; the dialog keeps the size its contents ask for.
     cacheFolderEdit->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
 
-    connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &COptionsDlg::reject);
-    connect(useWithMozilla, &QCheckBox::toggled, this, &COptionsDlg::UpdateFirefoxControls);
-    connect(findCache, &QPushButton::clicked, this, &COptionsDlg::FindCache);
+    connect(buttons, &QDialogButtonBox::accepted, this, &OptionsDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &OptionsDialog::reject);
+    connect(useWithMozilla, &QCheckBox::toggled, this, &OptionsDialog::updateFirefoxControls);
+    connect(findCache, &QPushButton::clicked, this, &OptionsDialog::findFirefoxCache);
     connect(cacheFolderBrowse, &QPushButton::clicked, this,
-            [this] { BrowseInto(cacheFolderEdit); });
+            [this] { browseInto(cacheFolderEdit); });
     connect(defaultFolderBrowse, &QPushButton::clicked, this,
-            [this] { BrowseInto(defaultFolderEdit); });
+            [this] { browseInto(defaultFolderEdit); });
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
-    connect(help, &QShortcut::activated, this, &COptionsDlg::OpenHelp);
+    connect(help, &QShortcut::activated, this, &OptionsDialog::openHelp);
 }
 
-void COptionsDlg::Initialise() {
+void OptionsDialog::initialise() {
     setWindowTitle(Text(texts_.OptTitle));
     mainGroup->setTitle(Text(texts_.OptMain));
     startWithWindowsStartUp->setText(Text(texts_.OptStartWithWindowsStartUp));
@@ -180,17 +183,17 @@ void COptionsDlg::Initialise() {
     useWithIE->setChecked(settings_.IE);
     useWithMaxthon->setChecked(settings_.Maxthon);
     useWithMozilla->setChecked(settings_.Mozilla);
-    ShowFromStart(cacheFolderEdit, Text(settings_.MozillaCachePath));
+    showFromStart(cacheFolderEdit, Text(settings_.MozillaCachePath));
     oneCopy->setChecked(settings_.OneCopy);
     skipDuplicates->setChecked(settings_.SkipDuplicates);
-    ShowFromStart(defaultFolderEdit, Text(settings_.DefaultCombPath));
-    ShowFromStart(fileNameEdit, Text(settings_.DefaultFileNameDummy));
+    showFromStart(defaultFolderEdit, Text(settings_.DefaultCombPath));
+    showFromStart(fileNameEdit, Text(settings_.DefaultFileNameDummy));
 
-    FillLanguageList();
-    UpdateFirefoxControls();
+    fillLanguageList();
+    updateFirefoxControls();
 }
 
-void COptionsDlg::FillLanguageList() {
+void OptionsDialog::fillLanguageList() {
     languageList->clear();
     languages.clear();
     // ListLanguages also puts the first language into the setting when the
@@ -208,14 +211,14 @@ void COptionsDlg::FillLanguageList() {
     languageList->setCurrentIndex(found.current);
 }
 
-void COptionsDlg::UpdateFirefoxControls() {
+void OptionsDialog::updateFirefoxControls() {
     const bool on = useWithMozilla->isChecked();
     findCache->setEnabled(on);
     cacheFolderEdit->setEnabled(on);
     cacheFolderBrowse->setEnabled(on);
 }
 
-void COptionsDlg::FindCache() {
+void OptionsDialog::findFirefoxCache() {
     // A fresh reader with no folder: opening it finds the first profile's
     // cache folder. A failure to open shows its error box as it happens.
     std::unique_ptr<CCacheBrowser> reader = MakeReader(0, std::string());
@@ -231,19 +234,19 @@ void COptionsDlg::FindCache() {
     cacheFolderEdit->setFocus(Qt::OtherFocusReason);
 }
 
-void COptionsDlg::BrowseInto(QLineEdit* edit) {
+void OptionsDialog::browseInto(QLineEdit* edit) {
     QString chosen;
-    if (BrowseForFolder(this, edit->text(), Text(texts_.BrowseDirectory), chosen) ==
+    if (browseForFolder(this, edit->text(), Text(texts_.BrowseDirectory), chosen) ==
         kFolderChosen) {
-        ShowFromStart(edit, chosen);
+        showFromStart(edit, chosen);
     }
 }
 
-void COptionsDlg::OpenHelp() {
+void OptionsDialog::openHelp() {
     QDesktopServices::openUrl(QUrl::fromLocalFile(Text(PathToUtf8(settings_.helpPath))));
 }
 
-void COptionsDlg::accept() {
+void OptionsDialog::accept() {
     settings_.StartWithWindowsStartUp = startWithWindowsStartUp->isChecked();
     settings_.ShowNotifyProgressBar = showProgressBar->isChecked();
     settings_.IE = useWithIE->isChecked();
@@ -263,3 +266,5 @@ void COptionsDlg::accept() {
     settings_.SaveSettings();
     QDialog::accept();
 }
+
+}  // namespace harvix

@@ -1,4 +1,4 @@
-#include "ui/ProgressDlg.h"
+#include "ui/ProgressWindow.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -9,6 +9,8 @@
 #include <algorithm>
 
 #include "app/Settings.h"
+
+namespace harvix {
 
 namespace {
 
@@ -28,10 +30,13 @@ QRect WorkArea() {
 
 }  // namespace
 
-CProgressDlg::CProgressDlg() : CProgressDlg(TheSettings()) {}
+ProgressWindow::ProgressWindow() : ProgressWindow(TheSettings()) {}
 
-CProgressDlg::CProgressDlg(Settings& settings)
-    : QDialog(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+ProgressWindow::ProgressWindow(Settings& settings)
+    // Transparent for input: a click on the window (faint, or invisible at
+    // opacity 0) reaches the window below it.
+    : QDialog(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::WindowTransparentForInput),
       settings_(settings) {
     setObjectName(QStringLiteral("progressWindow"));
     setWindowTitle(QStringLiteral("Harvix"));  // never shown; names the window to the system
@@ -59,11 +64,11 @@ CProgressDlg::CProgressDlg(Settings& settings)
     }
 }
 
-void CProgressDlg::ApplyTransparency() {
+void ProgressWindow::applyTransparency() {
     setWindowOpacity(settings_.ProgressOpacity() / 255.0);
 }
 
-void CProgressDlg::SetPos(int percent) {
+void ProgressWindow::setPosition(int percent) {
     const int value = std::clamp(percent, 0, 100);
     if (QThread::currentThread() == thread()) {
         progressBar->setValue(value);
@@ -73,7 +78,7 @@ void CProgressDlg::SetPos(int percent) {
         this, [this, value] { progressBar->setValue(value); }, Qt::BlockingQueuedConnection);
 }
 
-void CProgressDlg::ShowWindow(bool show) {
+void ProgressWindow::showWindow(bool show) {
     if (QThread::currentThread() == thread()) {
         setVisible(show);
         return;
@@ -82,11 +87,11 @@ void CProgressDlg::ShowWindow(bool show) {
         this, [this, show] { setVisible(show); }, Qt::QueuedConnection);
 }
 
-int CProgressDlg::Pos() const {
+int ProgressWindow::position() const {
     return progressBar->value();
 }
 
-void CProgressDlg::keyPressEvent(QKeyEvent* event) {
+void ProgressWindow::keyPressEvent(QKeyEvent* event) {
     // The window takes no input: Enter and Esc must not close it.
     switch (event->key()) {
         case Qt::Key_Return:
@@ -99,7 +104,7 @@ void CProgressDlg::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-void CProgressDlg::Place() {
+void ProgressWindow::place() {
     if (settings_.NotifyProgressBarOnCenter) {
         return;
     }
@@ -111,12 +116,14 @@ void CProgressDlg::Place() {
     move(work.x() + work.width() - width(), work.y() + work.height() - height());
 }
 
-void CProgressDlg::showEvent(QShowEvent* event) {
-    Place();
+void ProgressWindow::showEvent(QShowEvent* event) {
+    place();
     QDialog::showEvent(event);
 }
 
-void CProgressDlg::hideEvent(QHideEvent* event) {
-    Place();
+void ProgressWindow::hideEvent(QHideEvent* event) {
+    place();
     QDialog::hideEvent(event);
 }
+
+}  // namespace harvix

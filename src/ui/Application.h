@@ -8,29 +8,32 @@
 #include <string>
 #include <vector>
 
-class CHarvixDlg;
-class CQtNotifier;
 class INotifier;
 class QApplication;
 class QSocketNotifier;
+
+namespace harvix {
+
+class MainWindow;
+class QtNotifier;
 
 // Turns the termination signals (SIGTERM, which "harvix Close" sends, and
 // SIGINT and SIGHUP from a terminal) into a call on the user-interface
 // thread: the handler only writes one byte into a pipe, whose read end a
 // socket notifier watches from the event loop. One watcher at a time.
-class CTerminationWatcher {
+class TerminationWatcher {
 public:
-    explicit CTerminationWatcher(std::function<void()> onSignal);
-    ~CTerminationWatcher();
-    CTerminationWatcher(const CTerminationWatcher&) = delete;
-    CTerminationWatcher& operator=(const CTerminationWatcher&) = delete;
+    explicit TerminationWatcher(std::function<void()> onSignal);
+    ~TerminationWatcher();
+    TerminationWatcher(const TerminationWatcher&) = delete;
+    TerminationWatcher& operator=(const TerminationWatcher&) = delete;
 
     // False when the pipe could not be made (the signals then keep their
     // default action, which ends the process without saving).
-    bool IsActive() const { return notifier_ != nullptr; }
+    bool isActive() const { return notifier_ != nullptr; }
 
 private:
-    void Drain();
+    void drain();
 
     std::function<void()> onSignal_;
     int readFd_ = -1;
@@ -38,7 +41,7 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
-class CHarvixApp {
+class Application {
 public:
     // The image name by which a close request finds the running copy.
     static constexpr const char* kImageName = "harvix";
@@ -46,47 +49,51 @@ public:
     static constexpr const char* kCloseArgument = "Close";
 
     // `argc` and `argv` as main received them; both must outlive the object.
-    CHarvixApp(int& argc, char** argv);
-    ~CHarvixApp();
-    CHarvixApp(const CHarvixApp&) = delete;
-    CHarvixApp& operator=(const CHarvixApp&) = delete;
+    Application(int& argc, char** argv);
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
 
     // The whole life of the program: InitInstance, the event loop,
     // ExitInstance. Returns the process exit code.
-    int Run();
+    int run();
 
     // The start-up sequence. False when this process must end at once
     // (another copy runs, or a close request). Needs no display until the
     // single-instance test has passed; creates the QApplication unless one
     // exists already.
-    bool InitInstance();
+    bool initInstance();
     // Deletes the main window object (its coordinator saves the settings)
     // and returns `exitCode`.
-    int ExitInstance(int exitCode = 0);
+    int exitInstance(int exitCode = 0);
     // True when this process must end at once. Takes the single-instance
     // marker; with a close request and another copy running, ends that copy.
-    bool CheckSingleInstance();
+    bool checkSingleInstance();
 
     // The first argument that does not begin with '/' or '-'; empty when
     // there is none.
-    static std::string FirstPlainArgument(const std::vector<std::string>& arguments);
+    static std::string firstPlainArgument(const std::vector<std::string>& arguments);
     // True when the first plain argument is exactly "Close".
-    static bool IsCloseRequest(const std::vector<std::string>& arguments);
+    static bool isCloseRequest(const std::vector<std::string>& arguments);
     // Asks the first other process named "harvix" (compared in lower case)
     // to end. Stops at the first such process even when it cannot be
     // ended. False when none was found or the request failed.
-    static bool CloseRunningCopy();
+    static bool closeRunningCopy();
 
-    CHarvixDlg* MainWindow() const { return mainWindow_; }
-    const std::vector<std::string>& Arguments() const { return arguments_; }
+    MainWindow* mainWindow() const { return mainWindow_; }
+    const std::vector<std::string>& arguments() const { return arguments_; }
 
 private:
     int& argc_;
     char** argv_;
     std::vector<std::string> arguments_;
     std::unique_ptr<QApplication> ownApplication_;
-    std::unique_ptr<CQtNotifier> notifier_;
+    std::unique_ptr<QtNotifier> notifier_;
     INotifier* previousNotifier_ = nullptr;
-    CHarvixDlg* mainWindow_ = nullptr;
-    std::unique_ptr<CTerminationWatcher> terminationWatcher_;
+    MainWindow* mainWindow_ = nullptr;
+    std::unique_ptr<TerminationWatcher> terminationWatcher_;
+    // A termination signal came before the main window was ready.
+    bool exitPending_ = false;
 };
+
+}  // namespace harvix

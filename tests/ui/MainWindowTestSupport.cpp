@@ -1,11 +1,13 @@
-#include "HarvixDlgTestSupport.h"
-
-#include <QTableWidget>
+#include "MainWindowTestSupport.h"
 
 #include "controls/PictureMenu.h"
 #include "platform/Text.h"
+#include "ui/FilterListModel.h"
+#include "ui/FilterListView.h"
 
-std::optional<std::string> FakeDesktop::ChooseOpenFile(QWidget*, const fs::path&) {
+using namespace harvix;
+
+std::optional<std::string> FakeDesktop::chooseOpenFile(QWidget*, const fs::path&) {
     ++openAsked;
     if (openAnswers.empty()) {
         return std::nullopt;
@@ -15,7 +17,7 @@ std::optional<std::string> FakeDesktop::ChooseOpenFile(QWidget*, const fs::path&
     return answer;
 }
 
-std::optional<std::string> FakeDesktop::ChooseSaveFile(QWidget*, const fs::path&) {
+std::optional<std::string> FakeDesktop::chooseSaveFile(QWidget*, const fs::path&) {
     ++saveAsked;
     if (saveAnswers.empty()) {
         return std::nullopt;
@@ -25,21 +27,22 @@ std::optional<std::string> FakeDesktop::ChooseSaveFile(QWidget*, const fs::path&
     return answer;
 }
 
-bool FakeDesktop::EditFilterItem(QWidget*, const std::string& caption,
+bool FakeDesktop::editFilterItem(QWidget*, const std::string& caption,
                                  CCacheFilter::CFilterItem& item) {
     editorCaptions.push_back(caption);
     return editor ? editor(item) : false;
 }
 
-bool FakeDesktop::RunOptions(QWidget*) {
+bool FakeDesktop::runOptions(QWidget*) {
     ++optionsShown;
     return options ? options() : false;
 }
 
-QAction* FakeDesktop::PopupMenu(QMenu& menu, const QPoint&) {
+QAction* FakeDesktop::popupMenu(QMenu& menu, const QPoint&) {
     menus.push_back(MenuTexts(menu));
     for (QAction* action : menu.actions()) {
-        if (menuChoice >= 0 && CPictureMenu::CommandId(action) == menuChoice) {
+        if (menuChoice >= 0 && PictureMenu::commandId(action) == menuChoice) {
+            action->trigger();
             return action;
         }
     }
@@ -51,7 +54,7 @@ std::vector<QString> MenuTexts(QMenu& menu) {
     for (QAction* action : menu.actions()) {
         if (action->isSeparator()) {
             texts.push_back(QStringLiteral("-"));
-        } else if (CPictureMenu::CommandId(action) >= 0) {
+        } else if (PictureMenu::commandId(action) >= 0) {
             texts.push_back(action->text());
         }
     }
@@ -67,6 +70,7 @@ MainWindowWorld::MainWindowWorld() : scopedPlatform_(platform_) {
 
 MainWindowWorld::~MainWindowWorld() {
     window_.reset();
+    TrayIcon::setAvailabilityProbe(nullptr);
     TheSettings() = Settings{};
     TheLanguage() = LanguageTexts{};
 }
@@ -84,28 +88,33 @@ fs::path MainWindowWorld::WriteFilter(const std::string& name, int count, const 
     return path;
 }
 
-CHarvixDlg& MainWindowWorld::Open(const fs::path& startFilter) {
+MainWindow& MainWindowWorld::Open(const fs::path& startFilter, bool trayAvailable) {
     WriteFile(ProgramFolder() / "Harvix.cfg",
               "[GENERAL]\nMozilla=0\nIE=0\nMaxthon=0\nStartWithWindowsStartUp=0\n"
               "ShowNotifyProgressBar=1\nFiltersFileName=" +
                   PathToUtf8(startFilter) + "\n");
     auto desktop = std::make_unique<FakeDesktop>();
     desktop_ = desktop.get();
-    window_ = std::make_unique<CHarvixDlg>(std::move(desktop));
-    window_->Create();
+    trayAvailable_ = trayAvailable;
+    TrayIcon::setAvailabilityProbe([this] { return trayAvailable_; });
+    window_ = std::make_unique<MainWindow>(std::move(desktop));
+    window_->create();
     return *window_;
 }
 
 int MainWindowWorld::RowCount() const {
-    return window_->FilterList()->rowCount();
+    return window_->filterModel()->rowCount();
 }
 
 QString MainWindowWorld::Cell(int row, int column) const {
-    const QTableWidgetItem* cell = window_->FilterList()->item(row, column);
-    return cell != nullptr ? cell->text() : QString();
+    return window_->filterModel()->index(row, column).data().toString();
+}
+
+Qt::CheckState MainWindowWorld::CheckState(int row) const {
+    return window_->filterModel()->index(row, 0).data(Qt::CheckStateRole).value<Qt::CheckState>();
 }
 
 int MainWindowWorld::CurrentRow() const {
-    const QModelIndex current = window_->FilterList()->selectionModel()->currentIndex();
+    const QModelIndex current = window_->filterList()->selectionModel()->currentIndex();
     return current.isValid() ? current.row() : -1;
 }

@@ -10,7 +10,9 @@
 
 #include "GuiTestSupport.h"
 #include "app/Settings.h"
-#include "ui/ProgressDlg.h"
+#include "ui/ProgressWindow.h"
+
+using namespace harvix;
 
 namespace {
 
@@ -33,9 +35,9 @@ void RunOnWorker(const std::function<void()>& work) {
 
 }  // namespace
 
-TEST(ProgressDlg, IsABorderlessTopMostToolWindowWithAnEmptyBar) {
+TEST(ProgressWindow, IsABorderlessTopMostToolWindowWithAnEmptyBar) {
     Settings settings;
-    CProgressDlg window(settings);
+    ProgressWindow window(settings);
     const Qt::WindowFlags flags = window.windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
     EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
@@ -44,14 +46,14 @@ TEST(ProgressDlg, IsABorderlessTopMostToolWindowWithAnEmptyBar) {
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.progressBar->minimum(), 0);
     EXPECT_EQ(window.progressBar->maximum(), 100);
-    EXPECT_EQ(window.Pos(), 0);
+    EXPECT_EQ(window.position(), 0);
     // The bar fills the window.
     window.show();
     EXPECT_EQ(window.progressBar->geometry(), window.rect());
     EXPECT_GT(window.width(), 4 * window.height());
 }
 
-TEST(ProgressDlg, OpacityFollowsTheStoredTransparency) {
+TEST(ProgressWindow, OpacityFollowsTheStoredTransparency) {
     const struct {
         int32_t stored;
         double opacity;
@@ -60,8 +62,8 @@ TEST(ProgressDlg, OpacityFollowsTheStoredTransparency) {
         SCOPED_TRACE(c.stored);
         Settings settings;
         settings.NotifyProgressTransparency = c.stored;
-        CProgressDlg window(settings);
-        window.ApplyTransparency();
+        ProgressWindow window(settings);
+        window.applyTransparency();
         EXPECT_NEAR(window.windowOpacity(), c.opacity, 0.005);
         // Read once: a later change of the setting leaves the window as it is.
         settings.NotifyProgressTransparency = 255;
@@ -70,15 +72,15 @@ TEST(ProgressDlg, OpacityFollowsTheStoredTransparency) {
     }
 }
 
-TEST(ProgressDlg, CentredOrInTheBottomRightCornerOfTheWorkArea) {
+TEST(ProgressWindow, CentredOrInTheBottomRightCornerOfTheWorkArea) {
     Settings settings;
     settings.NotifyProgressBarOnCenter = true;
-    CProgressDlg centred(settings);
+    ProgressWindow centred(settings);
     centred.show();
     EXPECT_LE((centred.geometry().center() - WorkArea().center()).manhattanLength(), 2);
 
     settings.NotifyProgressBarOnCenter = false;
-    CProgressDlg corner(settings);
+    ProgressWindow corner(settings);
     corner.show();
     EXPECT_EQ(corner.geometry().right(), WorkArea().right());
     EXPECT_EQ(corner.geometry().bottom(), WorkArea().bottom());
@@ -89,9 +91,9 @@ TEST(ProgressDlg, CentredOrInTheBottomRightCornerOfTheWorkArea) {
     EXPECT_EQ(corner.geometry().bottomRight(), WorkArea().bottomRight());
 }
 
-TEST(ProgressDlg, EnterAndEscapeDoNotCloseIt) {
+TEST(ProgressWindow, EnterAndEscapeDoNotCloseIt) {
     Settings settings;
-    CProgressDlg window(settings);
+    ProgressWindow window(settings);
     window.show();
     window.activateWindow();
     for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
@@ -102,35 +104,35 @@ TEST(ProgressDlg, EnterAndEscapeDoNotCloseIt) {
     EXPECT_EQ(window.result(), 0);
 }
 
-TEST(ProgressDlg, PositionsFromACombThreadAreTakenBeforeTheCallReturns) {
+TEST(ProgressWindow, PositionsFromACombThreadAreTakenBeforeTheCallReturns) {
     Settings settings;
-    CProgressDlg window(settings);
+    ProgressWindow window(settings);
     int seenByWorker = -1;
     RunOnWorker([&] {
-        window.SetPos(42);
+        window.setPosition(42);
         // The blocking hand-over means the value is in the bar already.
         seenByWorker = window.progressBar->value();
     });
     EXPECT_EQ(seenByWorker, 42);
-    EXPECT_EQ(window.Pos(), 42);
+    EXPECT_EQ(window.position(), 42);
 
     // Out-of-range percentages are held to the bar's range.
-    window.SetPos(250);
-    EXPECT_EQ(window.Pos(), 100);
-    window.SetPos(-5);
-    EXPECT_EQ(window.Pos(), 0);
+    window.setPosition(250);
+    EXPECT_EQ(window.position(), 100);
+    window.setPosition(-5);
+    EXPECT_EQ(window.position(), 0);
 }
 
-TEST(ProgressDlg, ShowAndHideRequestedFromAnotherThread) {
+TEST(ProgressWindow, ShowAndHideRequestedFromAnotherThread) {
     Settings settings;
-    CProgressDlg window(settings);
+    ProgressWindow window(settings);
     RunOnWorker([&] {
-        window.SetPos(0);
-        window.ShowWindow(true);
-        window.SetPos(30);
+        window.setPosition(0);
+        window.showWindow(true);
+        window.setPosition(30);
     });
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.isVisible(); }, 2000));
-    EXPECT_EQ(window.Pos(), 30);
-    RunOnWorker([&] { window.ShowWindow(false); });
+    EXPECT_EQ(window.position(), 30);
+    RunOnWorker([&] { window.showWindow(false); });
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 2000));
 }

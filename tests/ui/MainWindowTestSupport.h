@@ -19,10 +19,13 @@
 #include "app/Settings.h"
 #include "filter/CacheFilter.h"
 #include "support/TestSupport.h"
-#include "ui/HarvixDlg.h"
+#include "ui/MainWindow.h"
+#include "ui/TrayIcon.h"
+
+using namespace harvix;
 
 // Answers the window's dialogs from queues and records what was asked.
-class FakeDesktop : public CHarvixDlg::IDesktop {
+class FakeDesktop : public Desktop {
 public:
     // Answers of the file dialogs, in order; an empty queue means Cancel.
     std::deque<std::optional<std::string>> openAnswers;
@@ -39,17 +42,18 @@ public:
     std::vector<QUrl> opened;
     // Menus shown: the texts of their items ("-" for a separator).
     std::vector<std::vector<QString>> menus;
-    // The command id to choose in the next menu; -1: none.
+    // The command to choose in the next menu (its action is triggered, as a
+    // real menu does); -1: none.
     int menuChoice = -1;
 
-    std::optional<std::string> ChooseOpenFile(QWidget*, const fs::path&) override;
-    std::optional<std::string> ChooseSaveFile(QWidget*, const fs::path&) override;
-    bool EditFilterItem(QWidget*, const std::string& caption,
+    std::optional<std::string> chooseOpenFile(QWidget*, const fs::path&) override;
+    std::optional<std::string> chooseSaveFile(QWidget*, const fs::path&) override;
+    bool editFilterItem(QWidget*, const std::string& caption,
                         CCacheFilter::CFilterItem& item) override;
-    bool RunOptions(QWidget*) override;
-    void ShowAbout(QWidget*) override { ++aboutShown; }
-    void OpenUrl(const QUrl& url) override { opened.push_back(url); }
-    QAction* PopupMenu(QMenu& menu, const QPoint&) override;
+    bool runOptions(QWidget*) override;
+    void showAbout(QWidget*) override { ++aboutShown; }
+    void openUrl(const QUrl& url) override { opened.push_back(url); }
+    QAction* popupMenu(QMenu& menu, const QPoint&) override;
 };
 
 // The texts of a menu's items, "-" standing for a separator; command items
@@ -67,12 +71,13 @@ public:
     // A filter file with `count` items: item i has content type i % 19,
     // minimum size 100 * i, URL "site<i>", folder "~/out/<i>", stem "f<i>".
     fs::path WriteFilter(const std::string& name, int count, const std::string& hint = {});
-    // Makes the window (constructor and Create) with FiltersFileName set to
-    // `startFilter` (may be empty).
-    CHarvixDlg& Open(const fs::path& startFilter);
+    // Makes the window (constructor and create) with FiltersFileName set to
+    // `startFilter` (may be empty). The tray reports a notification area
+    // unless `trayAvailable` is false.
+    MainWindow& Open(const fs::path& startFilter, bool trayAvailable = true);
 
-    CHarvixDlg& window() { return *window_; }
-    CCacheFilter& filter() { return window_->Filter(); }
+    MainWindow& window() { return *window_; }
+    CCacheFilter& filter() { return window_->filterSet(); }
     FakeDesktop& desktop() { return *desktop_; }
     RecordingNotifier& notifier() { return messages_.notifier; }
     const fs::path& dir() const { return dir_.path(); }
@@ -80,6 +85,8 @@ public:
 
     int RowCount() const;
     QString Cell(int row, int column) const;
+    Qt::CheckState CheckState(int row) const;
+    void SetTrayAvailable(bool available) { trayAvailable_ = available; }
     // The current (focused) row of the list, -1 when none.
     int CurrentRow() const;
 
@@ -89,5 +96,6 @@ private:
     ScopedPlatform scopedPlatform_;
     ScopedRecordingNotifier messages_;
     FakeDesktop* desktop_ = nullptr;
-    std::unique_ptr<CHarvixDlg> window_;
+    bool trayAvailable_ = true;
+    std::unique_ptr<MainWindow> window_;
 };

@@ -1,4 +1,4 @@
-#include "app/HarvixApp.h"
+#include "ui/Application.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,8 +14,10 @@
 #include "platform/Notifier.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
-#include "ui/HarvixDlg.h"
+#include "ui/MainWindow.h"
 #include "ui/QtNotifier.h"
+
+namespace harvix {
 
 namespace {
 
@@ -37,9 +39,9 @@ extern "C" void OnTerminationSignal(int /*signal*/) {
 
 }  // namespace
 
-// ---- CTerminationWatcher ----
+// ---- TerminationWatcher ----
 
-CTerminationWatcher::CTerminationWatcher(std::function<void()> onSignal)
+TerminationWatcher::TerminationWatcher(std::function<void()> onSignal)
     : onSignal_(std::move(onSignal)) {
     int fds[2] = {-1, -1};
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -50,7 +52,7 @@ CTerminationWatcher::CTerminationWatcher(std::function<void()> onSignal)
     gSignalWriteFd = writeFd_;
     notifier_ = std::make_unique<QSocketNotifier>(readFd_, QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
-                     [this] { Drain(); });
+                     [this] { drain(); });
 
     struct sigaction action {};
     action.sa_handler = &OnTerminationSignal;
@@ -61,7 +63,7 @@ CTerminationWatcher::CTerminationWatcher(std::function<void()> onSignal)
     }
 }
 
-CTerminationWatcher::~CTerminationWatcher() {
+TerminationWatcher::~TerminationWatcher() {
     if (notifier_ == nullptr) {
         return;
     }
@@ -77,7 +79,7 @@ CTerminationWatcher::~CTerminationWatcher() {
     close(writeFd_);
 }
 
-void CTerminationWatcher::Drain() {
+void TerminationWatcher::drain() {
     char buffer[64];
     bool any = false;
     while (read(readFd_, buffer, sizeof buffer) > 0) {
@@ -88,19 +90,19 @@ void CTerminationWatcher::Drain() {
     }
 }
 
-// ---- CHarvixApp ----
+// ---- Application ----
 
-CHarvixApp::CHarvixApp(int& argc, char** argv) : argc_(argc), argv_(argv) {
+Application::Application(int& argc, char** argv) : argc_(argc), argv_(argv) {
     for (int i = 1; i < argc; ++i) {
         arguments_.emplace_back(argv[i] != nullptr ? argv[i] : "");
     }
 }
 
-CHarvixApp::~CHarvixApp() {
-    ExitInstance();
+Application::~Application() {
+    exitInstance();
 }
 
-std::string CHarvixApp::FirstPlainArgument(const std::vector<std::string>& arguments) {
+std::string Application::firstPlainArgument(const std::vector<std::string>& arguments) {
     for (const std::string& argument : arguments) {
         if (!argument.empty() && argument.front() != '/' && argument.front() != '-') {
             return argument;
@@ -109,11 +111,11 @@ std::string CHarvixApp::FirstPlainArgument(const std::vector<std::string>& argum
     return {};
 }
 
-bool CHarvixApp::IsCloseRequest(const std::vector<std::string>& arguments) {
-    return FirstPlainArgument(arguments) == kCloseArgument;
+bool Application::isCloseRequest(const std::vector<std::string>& arguments) {
+    return firstPlainArgument(arguments) == kCloseArgument;
 }
 
-bool CHarvixApp::CloseRunningCopy() {
+bool Application::closeRunningCopy() {
     IPlatform& platform = Platform();
     const int64_t self = platform.CurrentProcessId();
     for (const ProcessInfo& process : platform.ListProcesses()) {
@@ -126,13 +128,13 @@ bool CHarvixApp::CloseRunningCopy() {
     return false;
 }
 
-bool CHarvixApp::CheckSingleInstance() {
-    const bool closeRequest = IsCloseRequest(arguments_);
+bool Application::checkSingleInstance() {
+    const bool closeRequest = isCloseRequest(arguments_);
     if (!Platform().AcquireSingleInstance()) {
         // Another copy runs: a second start ends silently, a close request
         // ends that copy first.
         if (closeRequest) {
-            CloseRunningCopy();
+            closeRunningCopy();
         }
         return true;
     }
@@ -140,8 +142,8 @@ bool CHarvixApp::CheckSingleInstance() {
     return closeRequest;
 }
 
-bool CHarvixApp::InitInstance() {
-    if (CheckSingleInstance()) {
+bool Application::initInstance() {
+    if (checkSingleInstance()) {
         return false;
     }
     if (QApplication::instance() == nullptr) {
@@ -154,31 +156,38 @@ bool CHarvixApp::InitInstance() {
     // does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // "harvix Close" (SIGTERM), Ctrl+C and a closed terminal end the
+    // program as the tray menu's Exit does, so that the settings are saved.
+    // The watcher comes first: a signal that arrives while the window is
+    // still being made waits in the watcher's pipe instead of ending the
+    // program unsaved.
+    terminationWatcher_ = std::make_unique<TerminationWatcher>([this] {
+        if (mainWindow_ != nullptr && mainWindow_->isInitialised()) {
+            mainWindow_->exitProgram();
+        } else {
+            exitPending_ = true;
+        }
+    });
+
     // The core's messages appear as message boxes on this thread.
-    notifier_ = std::make_unique<CQtNotifier>();
+    notifier_ = std::make_unique<QtNotifier>();
     previousNotifier_ = SetNotifier(notifier_.get());
 
     // The constructor brings up the coordinator, and with it the settings
-    // and the language texts; Create builds the progress window and the
+    // and the language texts; create builds the progress window and the
     // tray icon, loads the filter file and starts the browser monitors.
-    mainWindow_ = new CHarvixDlg();
-    notifier_->SetParentWindow(mainWindow_);
-    QObject::connect(mainWindow_, &CHarvixDlg::exitRequested, QApplication::instance(),
+    mainWindow_ = new MainWindow();
+    notifier_->setParentWindow(mainWindow_);
+    QObject::connect(mainWindow_, &MainWindow::exitRequested, QApplication::instance(),
                      &QCoreApplication::quit, Qt::QueuedConnection);
-    mainWindow_->Create();
-    mainWindow_->hide();
-
-    // "harvix Close" (SIGTERM), Ctrl+C and a closed terminal end the
-    // program as the tray menu's Exit does, so that the settings are saved.
-    terminationWatcher_ = std::make_unique<CTerminationWatcher>([this] {
-        if (mainWindow_ != nullptr) {
-            mainWindow_->OnExit();
-        }
-    });
+    mainWindow_->create();
+    if (exitPending_) {
+        mainWindow_->exitProgram();
+    }
     return true;
 }
 
-int CHarvixApp::ExitInstance(int exitCode) {
+int Application::exitInstance(int exitCode) {
     terminationWatcher_.reset();
     // From here on the core's messages go to standard error: no message box
     // may hold up the exit.
@@ -187,7 +196,7 @@ int CHarvixApp::ExitInstance(int exitCode) {
         previousNotifier_ = nullptr;
     }
     if (mainWindow_ != nullptr) {
-        CHarvixDlg* window = mainWindow_;
+        MainWindow* window = mainWindow_;
         mainWindow_ = nullptr;
         // The window waits for the comb and monitor threads to end. One of
         // them may be waiting for a message box on this thread meanwhile:
@@ -195,7 +204,7 @@ int CHarvixApp::ExitInstance(int exitCode) {
         // requests by dropping them (the caller then gets Cancel).
         std::atomic<bool> stopped{false};
         std::thread stopper([window, &stopped] {
-            window->Shutdown();
+            window->shutdown();
             stopped = true;
         });
         while (!stopped) {
@@ -213,10 +222,12 @@ int CHarvixApp::ExitInstance(int exitCode) {
     return exitCode;
 }
 
-int CHarvixApp::Run() {
-    if (!InitInstance()) {
+int Application::run() {
+    if (!initInstance()) {
         return 0;
     }
     const int code = QApplication::exec();
-    return ExitInstance(code);
+    return exitInstance(code);
 }
+
+}  // namespace harvix

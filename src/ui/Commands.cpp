@@ -1,0 +1,187 @@
+#include "ui/Commands.h"
+
+#include <QAction>
+#include <QKeySequence>
+
+#include "app/LanguageTexts.h"
+#include "controls/PictureMenu.h"
+
+namespace harvix {
+namespace {
+
+struct CommandSpec {
+    Command command;
+    int picture;                          // the menu picture; 0: the command's button image
+    std::string LanguageTexts::*text;     // in menus
+    std::string LanguageTexts::*toolTip;  // on the button
+    QList<QKeySequence> keys;
+};
+
+const std::vector<CommandSpec>& Specs() {
+    using LT = LanguageTexts;
+    static const std::vector<CommandSpec> specs = {
+        {Command::New, 0, &LT::New, &LT::New, {QKeySequence(Qt::CTRL | Qt::Key_N)}},
+        {Command::Open, 0, &LT::Open, &LT::Open, {QKeySequence(Qt::CTRL | Qt::Key_O)}},
+        {Command::Save, 0, &LT::Save, &LT::Save, {QKeySequence(Qt::CTRL | Qt::Key_S)}},
+        {Command::Add, kPictureMenuAdd, &LT::Add, &LT::Add, {QKeySequence(Qt::Key_Insert)}},
+        {Command::Delete,
+         kPictureMenuDelete,
+         &LT::Delete,
+         &LT::Delete,
+         {QKeySequence(Qt::Key_Delete)}},
+        {Command::Edit,
+         kPictureMenuEdit,
+         &LT::Edit,
+         &LT::Edit,
+         {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}},
+        {Command::Up, kPictureMenuUp, &LT::Up, &LT::Up, {QKeySequence(Qt::CTRL | Qt::Key_Up)}},
+        {Command::Down,
+         kPictureMenuDown,
+         &LT::Down,
+         &LT::Down,
+         {QKeySequence(Qt::CTRL | Qt::Key_Down)}},
+        {Command::Options, kPictureMenuOptions, &LT::TrayMenuOptions, &LT::Options, {}},
+        {Command::Help, kPictureMenuHelp, &LT::TrayMenuHelp, &LT::Help, {QKeySequence(Qt::Key_F1)}},
+        {Command::OpenFolder, kPictureMenuOpenFolder, &LT::OpenFolder, &LT::OpenFolder, {}},
+        {Command::CheckAll, kPictureMenuCheckAll, &LT::CheckAll, &LT::CheckAll, {}},
+        {Command::UncheckAll, kPictureMenuUncheckAll, &LT::UncheckAll, &LT::UncheckAll, {}},
+        {Command::Exit, kPictureMenuExit, &LT::TrayMenuExit, &LT::TrayMenuExit, {}},
+        {Command::About, kPictureMenuAbout, &LT::TrayMenuAbout, &LT::TrayMenuAbout, {}},
+        {Command::VisitSite, kPictureMenuVisit, &LT::TrayMenuVisit, &LT::TrayMenuVisit, {}},
+        {Command::DownloadLastVersion,
+         kPictureMenuLastVersion,
+         &LT::TrayMenuLastVersion,
+         &LT::TrayMenuLastVersion,
+         {}},
+        {Command::Filters, kPictureMenuFilters, &LT::TrayMenuFilters, &LT::TrayMenuFilters, {}},
+    };
+    return specs;
+}
+
+// The browsers with a comb button, in button order.
+struct CombSpec {
+    int browserKind;
+    ButtonImage image;
+    std::string LanguageTexts::*text;
+};
+const CombSpec kCombSpecs[] = {
+    {1, ButtonImage::CombIE, &LanguageTexts::CombIE},
+    {0, ButtonImage::CombMozilla, &LanguageTexts::CombMozilla},
+};
+
+QString Text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+}  // namespace
+
+ButtonImage CommandSet::buttonImage(Command command) {
+    switch (command) {
+        case Command::New:
+            return ButtonImage::New;
+        case Command::Open:
+            return ButtonImage::Open;
+        case Command::Save:
+            return ButtonImage::Save;
+        case Command::Add:
+            return ButtonImage::Add;
+        case Command::Delete:
+            return ButtonImage::Delete;
+        case Command::Edit:
+            return ButtonImage::Edit;
+        case Command::Up:
+            return ButtonImage::Up;
+        case Command::Down:
+            return ButtonImage::Down;
+        case Command::Options:
+            return ButtonImage::Options;
+        default:
+            return ButtonImage::Help;
+    }
+}
+
+CommandSet::CommandSet(QObject* parent) : QObject(parent) {
+    for (const CommandSpec& spec : Specs()) {
+        auto* action = new QAction(this);
+        action->setIcon(spec.picture != 0 ? pictureIcon(spec.picture)
+                                          : buttonImageIcon(buttonImage(spec.command), false));
+        action->setIconVisibleInMenu(true);
+        action->setShortcuts(spec.keys);
+        // The main window takes the keys wherever its focus is; menus show
+        // no key names, as they never did.
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        action->setShortcutVisibleInContextMenu(false);
+        PictureMenu::setCommandId(action, static_cast<int>(spec.command));
+        if (spec.command == Command::Filters) {
+            QFont bold = action->font();
+            bold.setBold(true);
+            action->setFont(bold);
+        }
+        actions_.emplace_back(spec.command, action);
+    }
+    for (const CombSpec& spec : kCombSpecs) {
+        auto* action = new QAction(this);
+        action->setIcon(buttonImageIcon(spec.image, false));
+        PictureMenu::setCommandId(action, kCombCommandBase + spec.browserKind);
+        combs_.push_back(CombCommand{spec.browserKind, spec.image, action});
+    }
+    applyTexts(TheLanguage());
+}
+
+QAction* CommandSet::action(Command command) const {
+    for (const auto& [which, action] : actions_) {
+        if (which == command) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+QAction* CommandSet::combAction(int browserKind) const {
+    for (const CombCommand& comb : combs_) {
+        if (comb.browserKind == browserKind) {
+            return comb.action;
+        }
+    }
+    return nullptr;
+}
+
+QList<QAction*> CommandSet::all() const {
+    QList<QAction*> list;
+    for (const auto& entry : actions_) {
+        list.append(entry.second);
+    }
+    for (const CombCommand& comb : combs_) {
+        list.append(comb.action);
+    }
+    return list;
+}
+
+QAction* CommandSet::byId(int id) const {
+    for (QAction* action : all()) {
+        if (PictureMenu::commandId(action) == id) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+void CommandSet::applyTexts(const LanguageTexts& texts) {
+    const std::vector<CommandSpec>& specs = Specs();
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        actions_[i].second->setText(Text(texts.*specs[i].text));
+        actions_[i].second->setToolTip(Text(texts.*specs[i].toolTip));
+    }
+    for (std::size_t i = 0; i < combs_.size(); ++i) {
+        combs_[i].action->setText(Text(texts.*kCombSpecs[i].text));
+        combs_[i].action->setToolTip(Text(texts.*kCombSpecs[i].text));
+    }
+}
+
+void CommandSet::setCombEnabled(bool enabled) {
+    for (const CombCommand& comb : combs_) {
+        comb.action->setEnabled(enabled);
+    }
+}
+
+}  // namespace harvix

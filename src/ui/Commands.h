@@ -1,0 +1,81 @@
+// The user's commands of the tray program, one QAction each: its picture,
+// its text in the user's language, its key and whether it can run now. The
+// main window's buttons, the filter list's menu and the tray menu all show
+// the same actions, so a command looks and behaves alike wherever it is
+// chosen, and disabling it disables it everywhere.
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <vector>
+
+#include "controls/Pictures.h"
+
+class QAction;
+struct LanguageTexts;
+
+namespace harvix {
+
+// The commands. The value is the id that the menus carry
+// (PictureMenu::commandId).
+enum class Command : int {
+    New = 1023,
+    Open = 1002,
+    Save = 1003,
+    Add = 1004,
+    Delete = 1005,
+    Edit = 1006,
+    Up = 1007,
+    Down = 1008,
+    Options = 1010,
+    Help = 1011,
+    OpenFolder = 4358,
+    CheckAll = 4359,
+    UncheckAll = 4360,
+    Exit = 4097,
+    About = 4099,
+    VisitSite = 4100,
+    DownloadLastVersion = 4101,
+    Filters = 4104,
+};
+
+// One comb command per browser row that has a button on the main window.
+struct CombCommand {
+    int browserKind;
+    ButtonImage image;
+    QAction* action;
+};
+
+class CommandSet : public QObject {
+    Q_OBJECT
+
+public:
+    // The ids of the comb commands start here, one per browser row.
+    static constexpr int kCombCommandBase = 1026;
+
+    explicit CommandSet(QObject* parent = nullptr);
+
+    QAction* action(Command command) const;
+    // The comb command of a browser kind; null when it has none.
+    QAction* combAction(int browserKind) const;
+    const std::vector<CombCommand>& combCommands() const { return combs_; }
+    // Every action, the comb commands included.
+    QList<QAction*> all() const;
+    // The action carrying a menu's command id; null when none does.
+    QAction* byId(int id) const;
+
+    // Texts and tooltips in the user's language.
+    void applyTexts(const LanguageTexts& texts);
+    // Turns off (and back on) the commands that start a comb run, while a
+    // manual run goes on.
+    void setCombEnabled(bool enabled);
+
+    // The button image of a command with a button on the main window.
+    static ButtonImage buttonImage(Command command);
+
+private:
+    std::vector<std::pair<Command, QAction*>> actions_;
+    std::vector<CombCommand> combs_;
+};
+
+}  // namespace harvix

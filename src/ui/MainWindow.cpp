@@ -1,0 +1,407 @@
+#include "ui/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QBoxLayout>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QScreen>
+#include <cerrno>
+#include <cstring>
+
+#include "app/LanguageTexts.h"
+#include "app/Settings.h"
+#include "controls/ImageButton.h"
+#include "controls/Pictures.h"
+#include "platform/Notifier.h"
+#include "platform/Text.h"
+#include "ui/CombReports.h"
+#include "ui/Desktop.h"
+#include "ui/FilterListModel.h"
+#include "ui/FilterListView.h"
+#include "ui/ProgressWindow.h"
+
+namespace harvix {
+namespace {
+
+constexpr const char* kProductName = "Harvix";
+
+// Each button: its 32-pixel image with room around it; the buttons stand
+// side by side above the list, the comb buttons at its right end.
+constexpr QSize kButtonSize{48, 43};
+// Margins around the buttons and the list, and between the two.
+constexpr QMargins kMargins{13, 0, 14, 12};
+constexpr int kRowGap = 4;
+
+// Column widths of the filter list, in pixels.
+constexpr int kColumnWidths[FilterListModel::kColumnCount] = {26, 50, 50, 210, 40, 40, 150, 63};
+
+// The tooltip of a control: the title line "Harvix" with the information
+// picture, then the control's text.
+QString TooltipHtml(const QString& text) {
+    return QStringLiteral(
+               "<table cellspacing=\"0\" cellpadding=\"1\"><tr>"
+               "<td><img src=\"%1\" width=\"16\" height=\"16\"></td>"
+               "<td><b>&nbsp;%2</b></td></tr></table>%3")
+        .arg(picturePath(kPictureMenuAbout), QString::fromLatin1(kProductName),
+             text.toHtmlEscaped());
+}
+
+}  // namespace
+
+MainWindow::MainWindow(std::unique_ptr<Desktop> desktop)
+    : QDialog(nullptr),
+      desktop_(desktop ? std::move(desktop) : Desktop::makeDefault()),
+      reports_(new CombReports(this)),
+      commands_(new CommandSet(this)) {
+    setWindowIcon(pictureIcon(kPictureAppIcon));
+    buildControls();
+    connectCommands();
+    connect(reports_, &CombReports::runStateChanged, this, &MainWindow::applyRunState,
+            Qt::QueuedConnection);
+    connect(reports_, &CombReports::progressed, this, &MainWindow::applyProgress,
+            Qt::QueuedConnection);
+}
+
+MainWindow::~MainWindow() {
+    shutdown();
+    delete progressWindow_;
+    progressWindow_ = nullptr;
+    // The tray icon goes with `tray_`; the coordinator, destroyed after it,
+    // writes the settings file.
+}
+
+void MainWindow::shutdown() {
+    // From here on the comb threads' reports find no receiver.
+    const QSignalBlocker noReports(reports_);
+    reports_->disconnect(this);
+    main_.Shutdown();
+}
+
+void MainWindow::buildControls() {
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    // Tooltips: blue text on light grey, up for ten seconds.
+    setStyleSheet(
+        QStringLiteral("QToolTip { color: rgb(0, 0, 255); background-color: rgb(224, 224, 224);"
+                       " border: 1px solid rgb(160, 160, 160); padding: 2px; }"));
+
+    auto makeButton = [this](QAction* action, ButtonImage image) {
+        auto* button = new ImageButton(this);
+        button->setImages(buttonImageIcon(image, false), buttonImageIcon(image, true));
+        button->setFixedSize(kButtonSize);
+        button->setToolTipDuration(10000);
+        button->setAction(action);
+        buttons_.push_back(button);
+        return button;
+    };
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->setSpacing(0);
+    for (const Command command :
+         {Command::New, Command::Open, Command::Save, Command::Add, Command::Delete, Command::Edit,
+          Command::Up, Command::Down, Command::Options, Command::Help}) {
+        buttonRow->addWidget(makeButton(action(command), CommandSet::buttonImage(command)));
+    }
+    buttonRow->addStretch(1);
+    for (const CombCommand& comb : commands_->combCommands()) {
+        buttonRow->addWidget(makeButton(comb.action, comb.image));
+    }
+
+    model_ = new FilterListModel(filterSet(), this);
+    filterList_ = new FilterListView(this);
+    filterList_->setModel(model_);
+    filterList_->setColumnWidths(
+        std::vector<int>(std::begin(kColumnWidths), std::end(kColumnWidths)));
+    filterList_->setContextMenuPolicy(Qt::DefaultContextMenu);
+    filterList_->viewport()->installEventFilter(this);
+    filterList_->installEventFilter(this);
+    connect(model_, &FilterListModel::itemToggled, this, [this] {
+        // The title shows the "*" from its next update on.
+        modified_ = true;
+    });
+    connect(filterList_, &QAbstractItemView::doubleClicked, this, [this] { editItem(); });
+    setFocusProxy(filterList_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kMargins);
+    layout->setSpacing(kRowGap);
+    layout->addLayout(buttonRow);
+    layout->addWidget(filterList_);
+    // The window keeps the size its contents ask for.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+bool MainWindow::create() {
+    // The progress window: no parent window, made transparent, hidden.
+    progressWindow_ = new ProgressWindow(TheSettings());
+    progressWindow_->applyTransparency();
+    progressWindow_->hide();
+
+    // The tray icon with the application picture, the animation frames and
+    // the tray menu; its left press shows the window.
+    tray_.create(this, kPictureAppIcon);
+    tray_.loadAnimationFrames();
+    tray_.setMenu(*commands_);
+    connect(&tray_, &TrayIcon::showMainWindowRequested, this, &MainWindow::showMainWindow);
+    connect(&tray_, &TrayIcon::availabilityChanged, this, &MainWindow::setTrayAvailable);
+
+    loadStartupFilter();
+
+    main_.runStateCallback = &CombReports::onRunState;
+    main_.runStateContext = reports_->context();
+    main_.progressCallback = &CombReports::onProgress;
+    main_.progressContext = reports_->context();
+    main_.StartMonitors();
+
+    applyTexts();
+    reloadList();
+    updateTitle();
+    initialised_ = true;
+    setTrayAvailable(tray_.isAvailable());
+    return true;
+}
+
+void MainWindow::loadStartupFilter() {
+    Settings& settings = TheSettings();
+    if (filterSet().Load(settings.FiltersFileName)) {
+        return;
+    }
+    if (filterSet().Load(PathToUtf8(settings.defaultFilterPath))) {
+        return;
+    }
+    ShowMessage(TheLanguage().ErrorLoadDefaultFilter, MessageIcon::Error, MessageButtons::Ok);
+    newFilterSet();
+}
+
+// ---- Window operations ----
+
+void MainWindow::showMainWindow() {
+    if (firstShow_) {
+        // The first show turns the hidden start-up window into an ordinary
+        // one, centred on the screen.
+        firstShow_ = false;
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            adjustSize();
+            move(area.center() - QPoint(width() / 2, height() / 2));
+        }
+    }
+    askedBeforeHide_ = false;
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::setTrayAvailable(bool available) {
+    trayAvailable_ = available;
+    // Without a notification area the window is all the user has of the
+    // program: it shows, and closing it ends the program rather than leave
+    // it unreachable.
+    if (!available && initialised_ && !exiting_ && !isVisible()) {
+        showMainWindow();
+    }
+}
+
+void MainWindow::reloadList() {
+    model_->reload();
+}
+
+void MainWindow::updateTitle() {
+    const QString file = untitled_ ? QString::fromStdString(TheLanguage().NewFilter)
+                                   : QString::fromStdString(TheSettings().FiltersFileName);
+    setWindowTitle(QStringLiteral("%1 - [%2%3]")
+                       .arg(QString::fromLatin1(kProductName), file,
+                            modified_ ? QStringLiteral("*") : QString()));
+}
+
+void MainWindow::applyTexts() {
+    const LanguageTexts& texts = TheLanguage();
+    commands_->applyTexts(texts);
+    for (ImageButton* button : buttons_) {
+        button->setToolTip(TooltipHtml(button->action()->toolTip()));
+    }
+    const std::string& hint = filterSet().hint;
+    filterList_->setHint(hint.empty() ? QString() : TooltipHtml(QString::fromStdString(hint)));
+    model_->applyTexts(texts);
+}
+
+void MainWindow::askSaveChanges() {
+    if (!modified_) {
+        return;
+    }
+    if (ShowMessage(TheLanguage().WarningChanged, MessageIcon::Warning, MessageButtons::YesNo) ==
+        MessageResult::Yes) {
+        saveFilterSet();
+    }
+}
+
+bool MainWindow::saveFilterSet() {
+    std::string path;
+    const bool wasUntitled = untitled_;
+    if (untitled_) {
+        const std::optional<std::string> chosen =
+            desktop_->chooseSaveFile(this, TheSettings().defaultFilterPath.parent_path());
+        if (!chosen) {
+            return false;  // cancelled: nothing changes
+        }
+        path = *chosen;
+        untitled_ = false;
+    } else {
+        path = TheSettings().FiltersFileName;
+    }
+    errno = 0;
+    if (!filterSet().Save(path)) {
+        // Nothing was written (the old file, if any, is intact): the set
+        // keeps its changes and, if it had no file, stays without one. The
+        // user is told which file and why.
+        const int error = errno;
+        untitled_ = wasUntitled;
+        updateTitle();
+        std::string text = path;
+        if (error != 0) {
+            text += "\n";
+            text += std::strerror(error);
+        }
+        ShowMessage(text, MessageIcon::Warning, MessageButtons::Ok);
+        return false;
+    }
+    modified_ = false;
+    updateTitle();
+    return true;
+}
+
+int MainWindow::selectedRow() const {
+    const QModelIndexList rows = filterList_->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.front().row();
+}
+
+void MainWindow::selectRow(int row, int focusRow) {
+    QItemSelectionModel* selection = filterList_->selectionModel();
+    if (row < 0 || row >= model_->rowCount()) {
+        selection->clearSelection();
+        return;
+    }
+    if (focusRow < 0 || focusRow >= model_->rowCount()) {
+        focusRow = row;
+    }
+    selection->setCurrentIndex(model_->index(focusRow, 0), QItemSelectionModel::NoUpdate);
+    selection->select(model_->index(row, 0),
+                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    filterList_->scrollTo(model_->index(row, 0));
+}
+
+ImageButton* MainWindow::button(const QAction* action) const {
+    for (ImageButton* button : buttons_) {
+        if (button->action() == action) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+void MainWindow::mark() {
+    modified_ = true;
+    updateTitle();
+}
+
+bool MainWindow::busy() const {
+    return main_.busy;
+}
+
+// ---- Keys, closing and hiding ----
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ContextMenu &&
+        (watched == filterList_ || watched == filterList_->viewport())) {
+        auto* request = static_cast<QContextMenuEvent*>(event);
+        showListMenu(request->globalPos(), request->reason() == QContextMenuEvent::Keyboard);
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        askSaveChanges();
+        askedBeforeHide_ = true;
+    }
+    QDialog::keyPressEvent(event);  // Esc: the dialog's cancel action hides the window
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (exiting_) {
+        event->ignore();
+        return;
+    }
+    askSaveChanges();
+    askedBeforeHide_ = true;
+    if (!trayAvailable_) {
+        // No tray icon to come back through: closing ends the program, as
+        // Exit does.
+        event->ignore();
+        exitProgram();
+        return;
+    }
+    event->ignore();
+    hideWindow();
+}
+
+void MainWindow::reject() {
+    if (!trayAvailable_) {
+        close();
+        return;
+    }
+    hideWindow();
+}
+
+void MainWindow::accept() {
+    // The window has no OK action: it is never closed this way.
+}
+
+void MainWindow::hideWindow() {
+    hide();
+    askedBeforeHide_ = false;
+}
+
+void MainWindow::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    if (!event->spontaneous() && !exiting_ && !askedBeforeHide_ && modified_) {
+        askedBeforeHide_ = true;
+        askSaveChanges();
+    }
+}
+
+// ---- Reports from the comb threads (queued) ----
+
+void MainWindow::applyRunState(bool started) {
+    commands_->setCombEnabled(!started || !main_.busy);
+    if (started) {
+        filterList_->setEnabled(false);
+        if (progressWindow_ != nullptr) {
+            progressWindow_->setPosition(0);
+            if (TheSettings().ShowNotifyProgressBar) {
+                progressWindow_->setVisible(true);
+            }
+        }
+        tray_.beginAnimation();
+    } else {
+        if (progressWindow_ != nullptr) {
+            progressWindow_->setVisible(false);
+        }
+        tray_.endAnimation();
+        tray_.setIconFromResource(kPictureAppIcon);
+        filterList_->setEnabled(true);
+        commands_->setCombEnabled(true);
+    }
+}
+
+void MainWindow::applyProgress(int percent) {
+    if (progressWindow_ != nullptr) {
+        progressWindow_->setPosition(percent < 0 ? 0 : (percent > 100 ? 100 : percent));
+    }
+}
+
+}  // namespace harvix

@@ -1,0 +1,168 @@
+// The main window: the filter set as a list with check boxes under a row of
+// image buttons, and the one place where the user's commands are carried
+// out (the buttons, keys and list menu, and the tray menu share one action
+// per command). It owns the comb coordinator, the tray icon and the
+// progress window, and it takes the comb threads' reports as queued
+// signals.
+//
+// The window starts hidden; the program shows only its tray icon until the
+// user asks for the window. Hiding it (Esc, the close box) never ends the
+// program while a tray icon can bring it back; only Exit does. Without a
+// notification area the window is the program's only presence: it is shown
+// at start, and closing it ends the program.
+#pragma once
+
+#include <QDialog>
+#include <memory>
+#include <string>
+
+#include "engine/HarvixMain.h"
+#include "filter/CacheFilter.h"
+#include "ui/Commands.h"
+#include "ui/Desktop.h"
+#include "ui/TrayIcon.h"
+
+class QAction;
+class QMenu;
+
+namespace harvix {
+
+class CombReports;
+class FilterListModel;
+class FilterListView;
+class ImageButton;
+class ProgressWindow;
+
+// The maker's web site and download page. example.org is a domain reserved
+// for documentation, so these stay harmless until real addresses exist.
+inline constexpr const char* kHarvixSiteUrl = "https://harvix.example.org/";
+inline constexpr const char* kHarvixDownloadUrl = "https://harvix.example.org/download";
+
+class MainWindow : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(std::unique_ptr<Desktop> desktop = nullptr);
+    ~MainWindow() override;
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Window creation: the progress window, the tray icon, the start-up
+    // filter file (with its fallbacks), the coordinator's callbacks and the
+    // browser monitors, then the controls' texts and contents. The window
+    // stays hidden unless there is no notification area. False when the
+    // window cannot be made.
+    bool create();
+
+    // Stops the browser monitors and any comb run and waits for their
+    // threads; reports that arrive meanwhile are dropped. Afterwards no run
+    // starts. Runs on any thread but a comb thread; the destructor runs it
+    // at the latest. Idempotent.
+    void shutdown();
+
+    // ---- Operations of the window (user-interface thread) ----
+    void showMainWindow();
+    void updateTitle();
+    void applyTexts();
+    void askSaveChanges();
+    // Saves the set to its file (asking for one when it has none); a
+    // failure is told in a warning box. True when the set was written.
+    bool saveFilterSet();
+    int selectedRow() const;
+    // Makes row `row` selected and current (or selected with `focusRow`
+    // keeping the keyboard focus).
+    void selectRow(int row, int focusRow = -1);
+    // The list's menu as it would open now (items depend on the selection).
+    std::unique_ptr<QMenu> buildListMenu();
+    // The list's context menu for a request at the screen point
+    // `globalPos`; `fromKeyboard` requests carry no point on the list.
+    void showListMenu(const QPoint& globalPos, bool fromKeyboard);
+    // Whether a tray host is there: without one the window stands in for
+    // the tray icon (shown, and closing it ends the program). Called at
+    // start and whenever the answer changes.
+    void setTrayAvailable(bool available);
+
+    // ---- The commands ----
+    void newFilterSet();
+    void openFilterSet();
+    void save();
+    void addItem();
+    void deleteItem();
+    void editItem();
+    void moveUp();
+    void moveDown();
+    void openFolder();
+    void checkAll();
+    void uncheckAll();
+    void showOptions();
+    void showHelp();
+    void comb(int browserKind);
+    void showAbout();
+    void visitSite();
+    void downloadLastVersion();
+    void exitProgram();
+
+    // ---- State, for the tray icon, the start-up code and tests ----
+    CHarvixMain& coordinator() { return main_; }
+    CCacheFilter& filterSet() { return main_.filter; }
+    TrayIcon& tray() { return tray_; }
+    CommandSet& commands() { return *commands_; }
+    QAction* action(Command command) const { return commands_->action(command); }
+    ProgressWindow* progressWindow() const { return progressWindow_; }
+    FilterListView* filterList() const { return filterList_; }
+    FilterListModel* filterModel() const { return model_; }
+    ImageButton* button(const QAction* action) const;
+    CombReports& combReports() { return *reports_; }
+    bool isModified() const { return modified_; }
+    bool isUntitled() const { return untitled_; }
+    bool isInitialised() const { return initialised_; }
+    bool isFirstShow() const { return firstShow_; }
+    bool isTrayAvailable() const { return trayAvailable_; }
+    // True once Exit has run: the event loop is ending.
+    bool isExiting() const { return exiting_; }
+
+signals:
+    // Exit was chosen: the start-up code ends the event loop and deletes
+    // the window object.
+    void exitRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void reject() override;
+    void accept() override;
+
+private:
+    void buildControls();
+    void connectCommands();
+    void loadStartupFilter();
+    void reloadList();
+    void mark();
+    bool busy() const;
+    void hideWindow();
+    void applyRunState(bool started);
+    void applyProgress(int percent);
+
+    std::unique_ptr<Desktop> desktop_;
+    CombReports* reports_ = nullptr;
+    CHarvixMain main_;
+    CommandSet* commands_ = nullptr;
+    ProgressWindow* progressWindow_ = nullptr;
+    TrayIcon tray_;
+    FilterListModel* model_ = nullptr;
+    FilterListView* filterList_ = nullptr;
+    std::vector<ImageButton*> buttons_;
+    bool firstShow_ = true;
+    bool modified_ = false;
+    bool untitled_ = false;
+    bool initialised_ = false;
+    bool exiting_ = false;
+    bool trayAvailable_ = true;
+    // Set while a hide follows a question that was just asked (Esc, the
+    // close box), so that one hide asks once.
+    bool askedBeforeHide_ = false;
+};
+
+}  // namespace harvix

@@ -1,0 +1,311 @@
+// The main window's commands: what each of its actions does.
+#include <QAction>
+#include <QMenu>
+
+#include "app/LanguageTexts.h"
+#include "app/Settings.h"
+#include "controls/PictureMenu.h"
+#include "platform/Notifier.h"
+#include "platform/Text.h"
+#include "ui/Desktop.h"
+#include "ui/FilterListModel.h"
+#include "ui/FilterListView.h"
+#include "ui/MainWindow.h"
+
+namespace harvix {
+
+void MainWindow::connectCommands() {
+    const std::pair<Command, void (MainWindow::*)()> handlers[] = {
+        {Command::New, &MainWindow::newFilterSet},
+        {Command::Open, &MainWindow::openFilterSet},
+        {Command::Save, &MainWindow::save},
+        {Command::Add, &MainWindow::addItem},
+        {Command::Delete, &MainWindow::deleteItem},
+        {Command::Edit, &MainWindow::editItem},
+        {Command::Up, &MainWindow::moveUp},
+        {Command::Down, &MainWindow::moveDown},
+        {Command::OpenFolder, &MainWindow::openFolder},
+        {Command::CheckAll, &MainWindow::checkAll},
+        {Command::UncheckAll, &MainWindow::uncheckAll},
+        {Command::Options, &MainWindow::showOptions},
+        {Command::Help, &MainWindow::showHelp},
+        {Command::Filters, &MainWindow::showMainWindow},
+        {Command::About, &MainWindow::showAbout},
+        {Command::VisitSite, &MainWindow::visitSite},
+        {Command::DownloadLastVersion, &MainWindow::downloadLastVersion},
+        {Command::Exit, &MainWindow::exitProgram},
+    };
+    for (const auto& [command, slot] : handlers) {
+        connect(commands_->action(command), &QAction::triggered, this, slot);
+    }
+    for (const CombCommand& comb : commands_->combCommands()) {
+        const int kind = comb.browserKind;
+        connect(comb.action, &QAction::triggered, this, [this, kind] { this->comb(kind); });
+    }
+    // Ctrl+Up and Ctrl+Down leave the moved row selected and focused, as
+    // the list's own Ctrl+arrow would after the move.
+    for (const Command command : {Command::Up, Command::Down}) {
+        connect(commands_->action(command), &QAction::triggered, this, [this] {
+            if (filterList_->hasFocus()) {
+                selectRow(selectedRow());
+            }
+        });
+    }
+    // The keys work wherever the window's focus is.
+    addActions(commands_->all());
+}
+
+void MainWindow::newFilterSet() {
+    if (busy()) {
+        return;
+    }
+    askSaveChanges();
+    filterSet().Clear();
+    reloadList();
+    modified_ = true;
+    untitled_ = true;
+    applyTexts();
+    updateTitle();
+}
+
+void MainWindow::openFilterSet() {
+    if (busy()) {
+        return;
+    }
+    askSaveChanges();
+    const std::optional<std::string> path =
+        desktop_->chooseOpenFile(this, TheSettings().defaultFilterPath);
+    if (!path) {
+        return;
+    }
+    filterSet().Load(*path);  // a file that is no filter file leaves an empty set
+    reloadList();
+    untitled_ = false;
+    modified_ = false;
+    applyTexts();
+    updateTitle();
+}
+
+void MainWindow::save() {
+    if (busy()) {
+        return;
+    }
+    saveFilterSet();
+    updateTitle();
+}
+
+void MainWindow::addItem() {
+    if (busy()) {
+        return;
+    }
+    const Settings& settings = TheSettings();
+    auto item = std::make_unique<CCacheFilter::CFilterItem>();
+    item->directoryTemplate = settings.DefaultCombPath;
+    item->fileNameDummy = settings.DefaultFileNameDummy;
+    if (!desktop_->editFilterItem(this, TheLanguage().Add, *item)) {
+        return;  // the new item is discarded
+    }
+    const int selected = selectedRow();
+    const int position = selected >= 0 ? selected + 1 : -1;
+    filterSet().InsertItem(item.release(), position);
+    reloadList();
+    const int rows = model_->rowCount();
+    selectRow(position >= 0 && position < rows ? position : rows - 1);
+    mark();
+}
+
+void MainWindow::deleteItem() {
+    if (busy()) {
+        return;
+    }
+    const int row = selectedRow();
+    if (row < 0) {
+        return;
+    }
+    if (ShowMessage(TheLanguage().WarningAreYouSure, MessageIcon::Warning, MessageButtons::YesNo) !=
+        MessageResult::Yes) {
+        return;
+    }
+    filterSet().RemoveItem(static_cast<uint32_t>(row));
+    reloadList();
+    const int rows = model_->rowCount();
+    selectRow(row < rows ? row : rows - 1);
+    mark();
+}
+
+void MainWindow::editItem() {
+    if (busy()) {
+        return;
+    }
+    const int row = selectedRow();
+    if (row < 0 || static_cast<std::size_t>(row) >= filterSet().items.size()) {
+        return;
+    }
+    // The editor works on a copy; the set's item changes only on OK.
+    CCacheFilter::CFilterItem edited = *filterSet().items[static_cast<std::size_t>(row)];
+    if (!desktop_->editFilterItem(this, TheLanguage().Edit, edited)) {
+        return;
+    }
+    CCacheFilter::CFilterItem& item = *filterSet().items[static_cast<std::size_t>(row)];
+    item = std::move(edited);
+    item.ParseUrl(filterSet());
+    model_->rowChanged(row);
+    mark();
+}
+
+void MainWindow::moveUp() {
+    if (busy()) {
+        return;
+    }
+    const int row = selectedRow();
+    if (row <= 0) {
+        return;
+    }
+    filterSet().MoveItemUp(static_cast<uint32_t>(row));
+    reloadList();
+    selectRow(row - 1, row);
+    mark();
+}
+
+void MainWindow::moveDown() {
+    if (busy()) {
+        return;
+    }
+    const int row = selectedRow();
+    if (row < 0 || row + 1 >= model_->rowCount()) {
+        return;
+    }
+    filterSet().MoveItemDown(static_cast<uint32_t>(row));
+    reloadList();
+    selectRow(row + 1, row);
+    mark();
+}
+
+void MainWindow::openFolder() {
+    const int row = selectedRow();
+    if (row < 0 || static_cast<std::size_t>(row) >= filterSet().items.size()) {
+        return;
+    }
+    CCacheFilter::CFilterItem& item = *filterSet().items[static_cast<std::size_t>(row)];
+    item.ParseUrl(filterSet());
+    // The folder of the last load or comb run; an item added since then has
+    // none yet, and the desktop is asked to open an empty address.
+    desktop_->openUrl(item.directory.empty()
+                          ? QUrl()
+                          : QUrl::fromLocalFile(QString::fromStdString(item.directory)));
+}
+
+void MainWindow::checkAll() {
+    if (busy()) {
+        return;
+    }
+    for (auto& item : filterSet().items) {
+        item->disabled = false;
+    }
+    reloadList();
+    mark();
+}
+
+void MainWindow::uncheckAll() {
+    if (busy()) {
+        return;
+    }
+    for (auto& item : filterSet().items) {
+        item->disabled = true;
+    }
+    reloadList();
+    mark();
+}
+
+void MainWindow::showOptions() {
+    if (busy()) {
+        return;
+    }
+    Settings& settings = TheSettings();
+    const std::string language = settings.Language;
+    if (!desktop_->runOptions(this)) {
+        return;
+    }
+    if (settings.Language != language) {
+        applyTexts();
+    }
+    // Monitors of browsers no longer watched stop.
+    const bool watched[CHarvixMain::kBrowserKinds] = {settings.Mozilla, settings.IE,
+                                                      settings.Maxthon};
+    for (std::size_t kind = 0; kind < main_.monitors.size(); ++kind) {
+        if (!watched[kind]) {
+            main_.monitors[kind].Stop();
+        }
+    }
+    main_.StartMonitors();
+}
+
+void MainWindow::showHelp() {
+    if (busy()) {
+        return;
+    }
+    desktop_->openUrl(
+        QUrl::fromLocalFile(QString::fromStdString(PathToUtf8(TheSettings().helpPath))));
+}
+
+void MainWindow::comb(int browserKind) {
+    if (main_.busy) {
+        return;
+    }
+    main_.StartComb(browserKind);
+}
+
+void MainWindow::showAbout() {
+    desktop_->showAbout(this);
+}
+
+void MainWindow::visitSite() {
+    desktop_->openUrl(QUrl(QString::fromLatin1(kHarvixSiteUrl)));
+}
+
+void MainWindow::downloadLastVersion() {
+    desktop_->openUrl(QUrl(QString::fromLatin1(kHarvixDownloadUrl)));
+}
+
+void MainWindow::exitProgram() {
+    // No question about unsaved changes. The start-up code ends the event
+    // loop and deletes this object, whose coordinator saves the settings.
+    exiting_ = true;
+    hide();
+    emit exitRequested();
+}
+
+// ---- The list's menu ----
+
+std::unique_ptr<QMenu> MainWindow::buildListMenu() {
+    auto menu = std::make_unique<PictureMenu>(this);
+    menu->addCommand(action(Command::Add));
+    if (selectedRow() >= 0) {
+        menu->addCommand(action(Command::Delete));
+        menu->addCommand(action(Command::Edit));
+        menu->addSeparator();
+        menu->addCommand(action(Command::Up));
+        menu->addCommand(action(Command::Down));
+        menu->addSeparator();
+        menu->addCommand(action(Command::OpenFolder));
+    }
+    menu->addSeparator();
+    menu->addCommand(action(Command::CheckAll));
+    menu->addCommand(action(Command::UncheckAll));
+    return menu;
+}
+
+void MainWindow::showListMenu(const QPoint& globalPos, bool fromKeyboard) {
+    if (fromKeyboard || busy()) {
+        return;
+    }
+    const QRect listRect(filterList_->mapToGlobal(QPoint(0, 0)), filterList_->size());
+    if (!listRect.contains(globalPos)) {
+        return;
+    }
+    // A chosen action has run its command by the time the menu returns.
+    std::unique_ptr<QMenu> menu = buildListMenu();
+    desktop_->popupMenu(*menu, globalPos);
+}
+
+}  // namespace harvix

@@ -1,0 +1,44 @@
+// The about box: product and version, the language's comments, the link.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/LanguageTexts.h"
+#include "controls/HyperlinkLabel.h"
+#include "ui/AboutDialog.h"
+#include "ui/MainWindow.h"
+
+using namespace harvix;
+
+namespace {
+
+class AboutDialogTest : public ::testing::Test {
+protected:
+    ~AboutDialogTest() override { TheLanguage() = LanguageTexts{}; }
+};
+
+TEST_F(AboutDialogTest, ShowsProductVersionCommentsAndTheSiteLink) {
+    TheLanguage().AboutTitle = "Über";
+    TheLanguage().Comments = "Sammelt Dateien.";
+    AboutDialog about(QString::fromLatin1(kHarvixSiteUrl));
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("Über"));
+    EXPECT_EQ(about.productLabel()->text(), QStringLiteral("Harvix v 1.1"));
+    EXPECT_TRUE(about.productLabel()->font().bold());
+    EXPECT_EQ(about.commentsLabel()->text(), QStringLiteral("Sammelt Dateien."));
+    EXPECT_FALSE(about.commentsLabel()->isHidden());
+    EXPECT_EQ(about.link()->url(), QUrl(QStringLiteral("https://harvix.example.org/")));
+    EXPECT_TRUE(about.link()->isLink());
+}
+
+TEST_F(AboutDialogTest, WithoutCommentsTheLineTakesNoRoomAndOkCloses) {
+    AboutDialog about(QString::fromLatin1(kHarvixSiteUrl));
+    EXPECT_TRUE(about.commentsLabel()->isHidden());
+    about.show();
+    QTest::mouseClick(about.okButton(), Qt::LeftButton);
+    EXPECT_EQ(about.result(), QDialog::Accepted);
+    EXPECT_FALSE(about.isVisible());
+}
+
+}  // namespace
