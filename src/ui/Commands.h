@@ -37,6 +37,7 @@ enum class Command : int {
     VisitSite = 4100,
     DownloadLastVersion = 4101,
     Filters = 4104,
+    BrowseCache = 4105,
 };
 
 // One comb command per browser row that has a button on the main window.

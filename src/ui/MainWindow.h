@@ -13,11 +13,13 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <memory>
 #include <string>
 
 #include "engine/HarvixMain.h"
 #include "filter/CacheFilter.h"
+#include "ui/CacheWindow.h"
 #include "ui/Commands.h"
 #include "ui/Desktop.h"
 #include "ui/TrayIcon.h"
@@ -97,10 +99,15 @@ public:
     void showOptions();
     void showHelp();
     void comb(int browserKind);
+    // Opens the cache window (or brings it to the front).
+    void browseCache();
     void showAbout();
     void visitSite();
     void downloadLastVersion();
     void exitProgram();
+    // A new filter item for this host and content type, in the filter
+    // editor (the cache window's "Make filter item").
+    void addItemFor(const QString& host, int contentType);
 
     // ---- State, for the tray icon, the start-up code and tests ----
     CHarvixMain& coordinator() { return main_; }
@@ -146,6 +153,7 @@ private:
     void applyProgress(int percent);
 
     std::unique_ptr<Desktop> desktop_;
+    QPointer<CacheWindow> cacheWindow_;
     CombReports* reports_ = nullptr;
     CHarvixMain main_;
     CommandSet* commands_ = nullptr;
