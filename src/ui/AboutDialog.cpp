@@ -26,7 +26,7 @@ QString AboutDialog::productLine() {
 }
 
 AboutDialog::AboutDialog(const QString& siteUrl, QWidget* parent) : QDialog(parent) {
-    const LanguageTexts& texts = TheLanguage();
+    const LanguageTexts& texts = theLanguage();
     setWindowTitle(Q(texts.AboutTitle));
     setWindowIcon(pictureIcon(kPictureAppIcon));
     setModal(true);

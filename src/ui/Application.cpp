@@ -116,13 +116,13 @@ bool Application::isCloseRequest(const std::vector<std::string>& arguments) {
 }
 
 bool Application::closeRunningCopy() {
-    IPlatform& platform = Platform();
-    const int64_t self = platform.CurrentProcessId();
-    for (const ProcessInfo& process : platform.ListProcesses()) {
-        if (process.pid != self && ToLowerAscii(process.imageName) == kImageName) {
+    IPlatform& platform = platformServices();
+    const int64_t self = platform.currentProcessId();
+    for (const ProcessInfo& process : platform.listProcesses()) {
+        if (process.pid != self && toLowerAscii(process.imageName) == kImageName) {
             // The running copy treats the request like Exit: it saves its
             // settings and removes its icon. Only the first one found is asked.
-            return platform.TerminateProcess(process.pid);
+            return platform.terminateProcess(process.pid);
         }
     }
     return false;
@@ -130,7 +130,7 @@ bool Application::closeRunningCopy() {
 
 bool Application::checkSingleInstance() {
     const bool closeRequest = isCloseRequest(arguments_);
-    if (!Platform().AcquireSingleInstance()) {
+    if (!platformServices().acquireSingleInstance()) {
         // Another copy runs: a second start ends silently, a close request
         // ends that copy first.
         if (closeRequest) {
@@ -171,7 +171,7 @@ bool Application::initInstance() {
 
     // The core's messages appear as message boxes on this thread.
     notifier_ = std::make_unique<QtNotifier>();
-    previousNotifier_ = SetNotifier(notifier_.get());
+    previousNotifier_ = setNotifier(notifier_.get());
 
     // The constructor brings up the coordinator, and with it the settings
     // and the language texts; create builds the progress window and the
@@ -192,7 +192,7 @@ int Application::exitInstance(int exitCode) {
     // From here on the core's messages go to standard error: no message box
     // may hold up the exit.
     if (notifier_ != nullptr) {
-        SetNotifier(previousNotifier_);
+        setNotifier(previousNotifier_);
         previousNotifier_ = nullptr;
     }
     if (mainWindow_ != nullptr) {

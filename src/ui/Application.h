@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
-class INotifier;
 class QApplication;
 class QSocketNotifier;
 
 namespace harvix {
+
+class INotifier;
 
 class MainWindow;
 class QtNotifier;

@@ -130,7 +130,7 @@ CommandSet::CommandSet(QObject* parent) : QObject(parent) {
         PictureMenu::setCommandId(action, kCombCommandBase + spec.browserKind);
         combs_.push_back(CombCommand{spec.browserKind, spec.image, action});
     }
-    applyTexts(TheLanguage());
+    applyTexts(theLanguage());
 }
 
 QAction* CommandSet::action(Command command) const {

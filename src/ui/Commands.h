@@ -12,9 +12,10 @@
 #include "controls/Pictures.h"
 
 class QAction;
-struct LanguageTexts;
 
 namespace harvix {
+
+struct LanguageTexts;
 
 // The commands. The value is the id that the menus carry
 // (PictureMenu::commandId).

@@ -17,7 +17,7 @@ constexpr const char* kFilterFileTypes = "Filter Files (*.flt);;All Files (*)";
 
 std::optional<std::string> ChooseFile(QWidget* parent, const std::filesystem::path& folder,
                                       QFileDialog::AcceptMode mode) {
-    QFileDialog dialog(parent, QString(), QString::fromStdString(PathToUtf8(folder)),
+    QFileDialog dialog(parent, QString(), QString::fromStdString(pathToUtf8(folder)),
                        QString::fromLatin1(kFilterFileTypes));
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
@@ -41,8 +41,7 @@ public:
         return ChooseFile(parent, folder, QFileDialog::AcceptSave);
     }
 
-    bool editFilterItem(QWidget* parent, const std::string& caption,
-                        CCacheFilter::CFilterItem& item) override {
+    bool editFilterItem(QWidget* parent, const std::string& caption, FilterItem& item) override {
         FilterItemDialog dialog(QString::fromStdString(caption), &item, parent);
         return dialog.exec() == QDialog::Accepted;
     }

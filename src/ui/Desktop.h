@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "filter/CacheFilter.h"
+#include "filter/FilterSet.h"
 
 class QAction;
 class QMenu;
@@ -31,8 +31,7 @@ public:
                                                       const std::filesystem::path& folder) = 0;
     // The filter item editor on `item`, titled `caption`; true on OK (the
     // item was written), false on Cancel (the item is untouched).
-    virtual bool editFilterItem(QWidget* parent, const std::string& caption,
-                                CCacheFilter::CFilterItem& item) = 0;
+    virtual bool editFilterItem(QWidget* parent, const std::string& caption, FilterItem& item) = 0;
     // The options dialog; true on OK.
     virtual bool runOptions(QWidget* parent) = 0;
     virtual void showAbout(QWidget* parent) = 0;

@@ -39,7 +39,7 @@ const QStringList& FilterItemDialog::contentTypeOrder() {
     static const QStringList order = [] {
         QStringList names;
         for (int32_t code : {0, 1, 2, 3, 4, 5, 6, 17, 18, 7, 12, 13, 14, 15, 8, 9, 10, 11, 16}) {
-            names.append(Text(ContentTypeName(code)));
+            names.append(Text(contentTypeName(code)));
         }
         return names;
     }();
@@ -47,13 +47,12 @@ const QStringList& FilterItemDialog::contentTypeOrder() {
 }
 
 int32_t FilterItemDialog::readNumber(const QString& text) {
-    const int64_t value = LeadingInteger(text.toStdString());
+    const int64_t value = leadingInteger(text.toStdString());
     return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
                                                     std::numeric_limits<int32_t>::max()));
 }
 
-FilterItemDialog::FilterItemDialog(const QString& title, CCacheFilter::CFilterItem* item,
-                                   QWidget* parent)
+FilterItemDialog::FilterItemDialog(const QString& title, FilterItem* item, QWidget* parent)
     : QDialog(parent), item_(item) {
     setObjectName(QStringLiteral("editFilterDialog"));
     setWindowTitle(title);
@@ -124,7 +123,7 @@ void FilterItemDialog::buildControls() {
 }
 
 void FilterItemDialog::initialise() {
-    const LanguageTexts& texts = TheLanguage();
+    const LanguageTexts& texts = theLanguage();
     okButton->setText(Text(texts.OK));
     cancelButton->setText(Text(texts.Cancel));
     contentTypeLabel->setText(Text(texts.FilterListContentType));
@@ -137,7 +136,7 @@ void FilterItemDialog::initialise() {
 
     contentType->clear();
     contentType->addItems(contentTypeOrder());
-    const int current = contentType->findText(Text(ContentTypeName(item_->contentType)));
+    const int current = contentType->findText(Text(contentTypeName(item_->contentType)));
     contentType->setCurrentIndex(current >= 0 ? current : 0);
 
     minSize->setText(QString::number(item_->minSize));
@@ -152,7 +151,7 @@ void FilterItemDialog::initialise() {
 
 void FilterItemDialog::browse() {
     QString chosen;
-    if (browseForFolder(this, directoryTemplate->text(), Text(TheLanguage().BrowseDirectory),
+    if (browseForFolder(this, directoryTemplate->text(), Text(theLanguage().BrowseDirectory),
                         chosen) == kFolderChosen) {
         directoryTemplate->setText(chosen);
         directoryTemplate->setCursorPosition(0);
@@ -162,16 +161,16 @@ void FilterItemDialog::browse() {
 void FilterItemDialog::warn(const QString& name, const QString& text, QWidget* field) {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Harvix"), text, QMessageBox::Ok, this);
     box.setObjectName(name);
-    box.button(QMessageBox::Ok)->setText(Text(TheLanguage().OK));
+    box.button(QMessageBox::Ok)->setText(Text(theLanguage().OK));
     box.exec();
     field->setFocus(Qt::OtherFocusReason);
 }
 
 void FilterItemDialog::accept() {
-    const LanguageTexts& texts = TheLanguage();
+    const LanguageTexts& texts = theLanguage();
     const std::string folder = directoryTemplate->text().toStdString();
     // The rule applies to the text as typed: %DATE% and %TIME% stay unexpanded.
-    if (!CCacheFilter::IsValidTargetPath(folder)) {
+    if (!FilterSet::isValidTargetPath(folder)) {
         warn(QStringLiteral("folderRuleMessage"), Text(texts.ErrorDirectory), directoryTemplate);
         return;
     }
@@ -186,7 +185,7 @@ void FilterItemDialog::accept() {
     }
     item_->directoryTemplate = folder;
     item_->contentType =
-        ContentTypeFromWideText(contentType->currentText().toLower().toStdString());
+        contentTypeFromWideText(contentType->currentText().toLower().toStdString());
     item_->minSize = readNumber(minSize->text());
     item_->url = url->text().toStdString();
     item_->minWidth = readNumber(minWidth->text());

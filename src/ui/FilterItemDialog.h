@@ -7,7 +7,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "filter/CacheFilter.h"
+#include "filter/FilterSet.h"
 
 class QComboBox;
 class QLabel;
@@ -22,8 +22,7 @@ class FilterItemDialog : public QDialog {
 public:
     // `title` is the caption ("Add" or "Edit" in the user's language);
     // `item` is edited in place and must outlive the dialog.
-    FilterItemDialog(const QString& title, CCacheFilter::CFilterItem* item,
-                     QWidget* parent = nullptr);
+    FilterItemDialog(const QString& title, FilterItem* item, QWidget* parent = nullptr);
 
     // The content-type names in list order.
     static const QStringList& contentTypeOrder();
@@ -64,7 +63,7 @@ private:
     // A warning box named `name` (for the tests); the focus then goes to `field`.
     void warn(const QString& name, const QString& text, QWidget* field);
 
-    CCacheFilter::CFilterItem* item_;
+    FilterItem* item_;
 };
 
 }  // namespace harvix

@@ -15,12 +15,12 @@ constexpr std::string LanguageTexts::*kHeaders[FilterListModel::kColumnCount] = 
 
 }  // namespace
 
-FilterListModel::FilterListModel(CCacheFilter& set, QObject* parent)
+FilterListModel::FilterListModel(FilterSet& set, QObject* parent)
     : QAbstractTableModel(parent), set_(set) {
-    applyTexts(TheLanguage());
+    applyTexts(theLanguage());
 }
 
-const CCacheFilter::CFilterItem* FilterListModel::item(int row) const {
+const FilterItem* FilterListModel::item(int row) const {
     if (row < 0 || static_cast<std::size_t>(row) >= set_.items.size()) {
         return nullptr;
     }
@@ -36,7 +36,7 @@ int FilterListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant FilterListModel::data(const QModelIndex& index, int role) const {
-    const CCacheFilter::CFilterItem* shown = item(index.row());
+    const FilterItem* shown = item(index.row());
     if (shown == nullptr) {
         return {};
     }
@@ -48,7 +48,7 @@ QVariant FilterListModel::data(const QModelIndex& index, int role) const {
     }
     switch (index.column()) {
         case ContentTypeColumn:
-            return QString::fromStdString(ContentTypeName(shown->contentType));
+            return QString::fromStdString(contentTypeName(shown->contentType));
         case MinSizeColumn:
             return QString::number(shown->minSize);
         case UrlColumn:

@@ -7,11 +7,11 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 
-#include "filter/CacheFilter.h"
-
-struct LanguageTexts;
+#include "filter/FilterSet.h"
 
 namespace harvix {
+
+struct LanguageTexts;
 
 class FilterListModel : public QAbstractTableModel {
     Q_OBJECT
@@ -29,7 +29,7 @@ public:
         FileNameColumn,
     };
 
-    explicit FilterListModel(CCacheFilter& set, QObject* parent = nullptr);
+    explicit FilterListModel(FilterSet& set, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -52,9 +52,9 @@ signals:
     void itemToggled(int row);
 
 private:
-    const CCacheFilter::CFilterItem* item(int row) const;
+    const FilterItem* item(int row) const;
 
-    CCacheFilter& set_;
+    FilterSet& set_;
     QStringList headers_;
 };
 

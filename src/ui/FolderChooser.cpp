@@ -18,7 +18,7 @@ namespace {
 QString StartFolder(const QString& text) {
     QString path = text.trimmed();
     if (path == QStringLiteral("~") || path.startsWith(QStringLiteral("~/"))) {
-        path = QString::fromStdString(PathToUtf8(Platform().HomeFolder())) + path.mid(1);
+        path = QString::fromStdString(pathToUtf8(platformServices().homeFolder())) + path.mid(1);
     }
     if (path.isEmpty() || QDir::isRelativePath(path)) {
         return {};
@@ -37,7 +37,7 @@ QString StartFolder(const QString& text) {
 }  // namespace
 
 int browseForFolder(QWidget* owner, const QString& current, const QString& title, QString& chosen) {
-    const LanguageTexts& texts = TheLanguage();
+    const LanguageTexts& texts = theLanguage();
     QFileDialog dialog(owner, title);
     dialog.setObjectName(QStringLiteral("folderChooser"));
     dialog.setFileMode(QFileDialog::Directory);
@@ -46,8 +46,9 @@ int browseForFolder(QWidget* owner, const QString& current, const QString& title
     dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(texts.OK));
     dialog.setLabelText(QFileDialog::Reject, QString::fromStdString(texts.Cancel));
     const QString start = StartFolder(current);
-    dialog.setDirectory(
-        start.isEmpty() ? QString::fromStdString(PathToUtf8(Platform().HomeFolder())) : start);
+    dialog.setDirectory(start.isEmpty()
+                            ? QString::fromStdString(pathToUtf8(platformServices().homeFolder()))
+                            : start);
     if (dialog.exec() != QDialog::Accepted) {
         return kFolderCancelled;
     }

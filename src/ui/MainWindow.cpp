@@ -78,7 +78,7 @@ void MainWindow::shutdown() {
     // From here on the comb threads' reports find no receiver.
     const QSignalBlocker noReports(reports_);
     reports_->disconnect(this);
-    main_.Shutdown();
+    main_.shutdown();
 }
 
 void MainWindow::buildControls() {
@@ -136,7 +136,7 @@ void MainWindow::buildControls() {
 
 bool MainWindow::create() {
     // The progress window: no parent window, made transparent, hidden.
-    progressWindow_ = new ProgressWindow(TheSettings());
+    progressWindow_ = new ProgressWindow(theSettings());
     progressWindow_->applyTransparency();
     progressWindow_->hide();
 
@@ -154,7 +154,7 @@ bool MainWindow::create() {
     main_.runStateContext = reports_->context();
     main_.progressCallback = &CombReports::onProgress;
     main_.progressContext = reports_->context();
-    main_.StartMonitors();
+    main_.startMonitors();
 
     applyTexts();
     reloadList();
@@ -165,14 +165,14 @@ bool MainWindow::create() {
 }
 
 void MainWindow::loadStartupFilter() {
-    Settings& settings = TheSettings();
-    if (filterSet().Load(settings.FiltersFileName)) {
+    Settings& settings = theSettings();
+    if (filterSet().load(settings.FiltersFileName)) {
         return;
     }
-    if (filterSet().Load(PathToUtf8(settings.defaultFilterPath))) {
+    if (filterSet().load(pathToUtf8(settings.defaultFilterPath))) {
         return;
     }
-    ShowMessage(TheLanguage().ErrorLoadDefaultFilter, MessageIcon::Error, MessageButtons::Ok);
+    showMessage(theLanguage().ErrorLoadDefaultFilter, MessageIcon::Error, MessageButtons::Ok);
     newFilterSet();
 }
 
@@ -210,15 +210,15 @@ void MainWindow::reloadList() {
 }
 
 void MainWindow::updateTitle() {
-    const QString file = untitled_ ? QString::fromStdString(TheLanguage().NewFilter)
-                                   : QString::fromStdString(TheSettings().FiltersFileName);
+    const QString file = untitled_ ? QString::fromStdString(theLanguage().NewFilter)
+                                   : QString::fromStdString(theSettings().FiltersFileName);
     setWindowTitle(QStringLiteral("%1 - [%2%3]")
                        .arg(QString::fromLatin1(kProductName), file,
                             modified_ ? QStringLiteral("*") : QString()));
 }
 
 void MainWindow::applyTexts() {
-    const LanguageTexts& texts = TheLanguage();
+    const LanguageTexts& texts = theLanguage();
     commands_->applyTexts(texts);
     for (ImageButton* button : buttons_) {
         button->setToolTip(TooltipHtml(button->action()->toolTip()));
@@ -232,7 +232,7 @@ void MainWindow::askSaveChanges() {
     if (!modified_) {
         return;
     }
-    if (ShowMessage(TheLanguage().WarningChanged, MessageIcon::Warning, MessageButtons::YesNo) ==
+    if (showMessage(theLanguage().WarningChanged, MessageIcon::Warning, MessageButtons::YesNo) ==
         MessageResult::Yes) {
         saveFilterSet();
     }
@@ -243,17 +243,17 @@ bool MainWindow::saveFilterSet() {
     const bool wasUntitled = untitled_;
     if (untitled_) {
         const std::optional<std::string> chosen =
-            desktop_->chooseSaveFile(this, TheSettings().defaultFilterPath.parent_path());
+            desktop_->chooseSaveFile(this, theSettings().defaultFilterPath.parent_path());
         if (!chosen) {
             return false;  // cancelled: nothing changes
         }
         path = *chosen;
         untitled_ = false;
     } else {
-        path = TheSettings().FiltersFileName;
+        path = theSettings().FiltersFileName;
     }
     errno = 0;
-    if (!filterSet().Save(path)) {
+    if (!filterSet().save(path)) {
         // Nothing was written (the old file, if any, is intact): the set
         // keeps its changes and, if it had no file, stays without one. The
         // user is told which file and why.
@@ -265,7 +265,7 @@ bool MainWindow::saveFilterSet() {
             text += "\n";
             text += std::strerror(error);
         }
-        ShowMessage(text, MessageIcon::Warning, MessageButtons::Ok);
+        showMessage(text, MessageIcon::Warning, MessageButtons::Ok);
         return false;
     }
     modified_ = false;
@@ -382,7 +382,7 @@ void MainWindow::applyRunState(bool started) {
         filterList_->setEnabled(false);
         if (progressWindow_ != nullptr) {
             progressWindow_->setPosition(0);
-            if (TheSettings().ShowNotifyProgressBar) {
+            if (theSettings().ShowNotifyProgressBar) {
                 progressWindow_->setVisible(true);
             }
         }

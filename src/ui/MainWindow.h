@@ -17,8 +17,8 @@
 #include <memory>
 #include <string>
 
-#include "engine/HarvixMain.h"
-#include "filter/CacheFilter.h"
+#include "engine/CombCoordinator.h"
+#include "filter/FilterSet.h"
 #include "ui/CacheWindow.h"
 #include "ui/Commands.h"
 #include "ui/Desktop.h"
@@ -110,8 +110,8 @@ public:
     void addItemFor(const QString& host, int contentType);
 
     // ---- State, for the tray icon, the start-up code and tests ----
-    CHarvixMain& coordinator() { return main_; }
-    CCacheFilter& filterSet() { return main_.filter; }
+    CombCoordinator& coordinator() { return main_; }
+    FilterSet& filterSet() { return main_.filter; }
     TrayIcon& tray() { return tray_; }
     CommandSet& commands() { return *commands_; }
     QAction* action(Command command) const { return commands_->action(command); }
@@ -155,7 +155,7 @@ private:
     std::unique_ptr<Desktop> desktop_;
     QPointer<CacheWindow> cacheWindow_;
     CombReports* reports_ = nullptr;
-    CHarvixMain main_;
+    CombCoordinator main_;
     CommandSet* commands_ = nullptr;
     ProgressWindow* progressWindow_ = nullptr;
     TrayIcon tray_;

@@ -61,7 +61,7 @@ void MainWindow::newFilterSet() {
         return;
     }
     askSaveChanges();
-    filterSet().Clear();
+    filterSet().clear();
     reloadList();
     modified_ = true;
     untitled_ = true;
@@ -75,11 +75,11 @@ void MainWindow::openFilterSet() {
     }
     askSaveChanges();
     const std::optional<std::string> path =
-        desktop_->chooseOpenFile(this, TheSettings().defaultFilterPath);
+        desktop_->chooseOpenFile(this, theSettings().defaultFilterPath);
     if (!path) {
         return;
     }
-    filterSet().Load(*path);  // a file that is no filter file leaves an empty set
+    filterSet().load(*path);  // a file that is no filter file leaves an empty set
     reloadList();
     untitled_ = false;
     modified_ = false;
@@ -103,18 +103,18 @@ void MainWindow::addItemFor(const QString& host, int contentType) {
     if (busy()) {
         return;
     }
-    const Settings& settings = TheSettings();
-    auto item = std::make_unique<CCacheFilter::CFilterItem>();
+    const Settings& settings = theSettings();
+    auto item = std::make_unique<FilterItem>();
     item->directoryTemplate = settings.DefaultCombPath;
     item->fileNameDummy = settings.DefaultFileNameDummy;
     item->url = host.toStdString();
     item->contentType = contentType;
-    if (!desktop_->editFilterItem(this, TheLanguage().Add, *item)) {
+    if (!desktop_->editFilterItem(this, theLanguage().Add, *item)) {
         return;  // the new item is discarded
     }
     const int selected = selectedRow();
     const int position = selected >= 0 ? selected + 1 : -1;
-    filterSet().InsertItem(item.release(), position);
+    filterSet().insertItem(item.release(), position);
     reloadList();
     const int rows = model_->rowCount();
     selectRow(position >= 0 && position < rows ? position : rows - 1);
@@ -129,11 +129,11 @@ void MainWindow::deleteItem() {
     if (row < 0) {
         return;
     }
-    if (ShowMessage(TheLanguage().WarningAreYouSure, MessageIcon::Warning, MessageButtons::YesNo) !=
+    if (showMessage(theLanguage().WarningAreYouSure, MessageIcon::Warning, MessageButtons::YesNo) !=
         MessageResult::Yes) {
         return;
     }
-    filterSet().RemoveItem(static_cast<uint32_t>(row));
+    filterSet().removeItem(static_cast<uint32_t>(row));
     reloadList();
     const int rows = model_->rowCount();
     selectRow(row < rows ? row : rows - 1);
@@ -149,13 +149,13 @@ void MainWindow::editItem() {
         return;
     }
     // The editor works on a copy; the set's item changes only on OK.
-    CCacheFilter::CFilterItem edited = *filterSet().items[static_cast<std::size_t>(row)];
-    if (!desktop_->editFilterItem(this, TheLanguage().Edit, edited)) {
+    FilterItem edited = *filterSet().items[static_cast<std::size_t>(row)];
+    if (!desktop_->editFilterItem(this, theLanguage().Edit, edited)) {
         return;
     }
-    CCacheFilter::CFilterItem& item = *filterSet().items[static_cast<std::size_t>(row)];
+    FilterItem& item = *filterSet().items[static_cast<std::size_t>(row)];
     item = std::move(edited);
-    item.ParseUrl(filterSet());
+    item.parseUrl(filterSet());
     model_->rowChanged(row);
     mark();
 }
@@ -168,7 +168,7 @@ void MainWindow::moveUp() {
     if (row <= 0) {
         return;
     }
-    filterSet().MoveItemUp(static_cast<uint32_t>(row));
+    filterSet().moveItemUp(static_cast<uint32_t>(row));
     reloadList();
     selectRow(row - 1, row);
     mark();
@@ -182,7 +182,7 @@ void MainWindow::moveDown() {
     if (row < 0 || row + 1 >= model_->rowCount()) {
         return;
     }
-    filterSet().MoveItemDown(static_cast<uint32_t>(row));
+    filterSet().moveItemDown(static_cast<uint32_t>(row));
     reloadList();
     selectRow(row + 1, row);
     mark();
@@ -193,8 +193,8 @@ void MainWindow::openFolder() {
     if (row < 0 || static_cast<std::size_t>(row) >= filterSet().items.size()) {
         return;
     }
-    CCacheFilter::CFilterItem& item = *filterSet().items[static_cast<std::size_t>(row)];
-    item.ParseUrl(filterSet());
+    FilterItem& item = *filterSet().items[static_cast<std::size_t>(row)];
+    item.parseUrl(filterSet());
     // The folder of the last load or comb run; an item added since then has
     // none yet, and the desktop is asked to open an empty address.
     desktop_->openUrl(item.directory.empty()
@@ -228,7 +228,7 @@ void MainWindow::showOptions() {
     if (busy()) {
         return;
     }
-    Settings& settings = TheSettings();
+    Settings& settings = theSettings();
     const std::string language = settings.Language;
     if (!desktop_->runOptions(this)) {
         return;
@@ -237,14 +237,14 @@ void MainWindow::showOptions() {
         applyTexts();
     }
     // Monitors of browsers no longer watched stop.
-    const bool watched[CHarvixMain::kBrowserKinds] = {settings.Mozilla, settings.IE,
-                                                      settings.Maxthon};
+    const bool watched[CombCoordinator::kBrowserKinds] = {settings.Mozilla, settings.IE,
+                                                          settings.Maxthon};
     for (std::size_t kind = 0; kind < main_.monitors.size(); ++kind) {
         if (!watched[kind]) {
-            main_.monitors[kind].Stop();
+            main_.monitors[kind].stop();
         }
     }
-    main_.StartMonitors();
+    main_.startMonitors();
 }
 
 void MainWindow::showHelp() {
@@ -252,14 +252,14 @@ void MainWindow::showHelp() {
         return;
     }
     desktop_->openUrl(
-        QUrl::fromLocalFile(QString::fromStdString(PathToUtf8(TheSettings().helpPath))));
+        QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(theSettings().helpPath))));
 }
 
 void MainWindow::comb(int browserKind) {
     if (main_.busy) {
         return;
     }
-    main_.StartComb(browserKind);
+    main_.startComb(browserKind);
 }
 
 void MainWindow::showAbout() {
@@ -306,8 +306,8 @@ std::unique_ptr<QMenu> MainWindow::buildListMenu() {
 
 void MainWindow::browseCache() {
     if (cacheWindow_ == nullptr) {
-        const Settings& settings = TheSettings();
-        cacheWindow_ = new CacheWindow(findCacheSources(), TheLanguage(),
+        const Settings& settings = theSettings();
+        cacheWindow_ = new CacheWindow(findCacheSources(), theLanguage(),
                                        QString::fromStdString(settings.DefaultFileNameDummy),
                                        settings.SkipDuplicates, this);
         // A window of its own that closes with the program.

@@ -60,7 +60,7 @@ QCheckBox* Check(QWidget* parent, const char* name) {
 }  // namespace
 
 OptionsDialog::OptionsDialog(QWidget* parent)
-    : OptionsDialog(TheSettings(), TheLanguage(), parent) {}
+    : OptionsDialog(theSettings(), theLanguage(), parent) {}
 
 OptionsDialog::OptionsDialog(Settings& settings, LanguageTexts& texts, QWidget* parent)
     : QDialog(parent), settings_(settings), texts_(texts) {
@@ -199,14 +199,14 @@ void OptionsDialog::fillLanguageList() {
     // ListLanguages also puts the first language into the setting when the
     // setting names none of the files found; that correction stays even
     // when the dialog is cancelled.
-    const LanguageList found = ListLanguages(settings_);
+    const LanguageList found = listLanguages(settings_);
     for (const auto& [name, path] : found.entries) {
-        languages.push_back(Language{name, PathToUtf8(path)});
+        languages.push_back(Language{name, pathToUtf8(path)});
         // A file without a language name is shown by its file name, so that
         // its line in the list is not blank.
         const QString shown =
-            name.empty() ? QFileInfo(Text(PathToUtf8(path))).completeBaseName() : Text(name);
-        languageList->addItem(shown, Text(PathToUtf8(path)));
+            name.empty() ? QFileInfo(Text(pathToUtf8(path))).completeBaseName() : Text(name);
+        languageList->addItem(shown, Text(pathToUtf8(path)));
     }
     languageList->setCurrentIndex(found.current);
 }
@@ -221,13 +221,13 @@ void OptionsDialog::updateFirefoxControls() {
 void OptionsDialog::findFirefoxCache() {
     // A fresh reader with no folder: opening it finds the first profile's
     // cache folder. A failure to open shows its error box as it happens.
-    std::unique_ptr<CCacheBrowser> reader = MakeReader(0, std::string());
+    std::unique_ptr<CacheReader> reader = makeBrowserReader(0, std::string());
     QString folder;
     if (reader != nullptr) {
         reader->cacheFolder.clear();
-        reader->TryOpen();
+        reader->tryOpen();
         folder = Text(reader->cacheFolder);
-        reader->Close();
+        reader->close();
     }
     cacheFolderEdit->setText(folder);
     cacheFolderEdit->selectAll();
@@ -243,7 +243,7 @@ void OptionsDialog::browseInto(QLineEdit* edit) {
 }
 
 void OptionsDialog::openHelp() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(Text(PathToUtf8(settings_.helpPath))));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Text(pathToUtf8(settings_.helpPath))));
 }
 
 void OptionsDialog::accept() {
@@ -261,9 +261,9 @@ void OptionsDialog::accept() {
     const int chosen = languageList->currentIndex();
     if (chosen >= 0 && chosen < static_cast<int>(languages.size())) {
         settings_.Language = languages[static_cast<std::size_t>(chosen)].languagePath;
-        LoadLanguage(texts_, settings_);
+        loadLanguage(texts_, settings_);
     }
-    settings_.SaveSettings();
+    settings_.saveSettings();
     QDialog::accept();
 }
 

@@ -16,10 +16,11 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-struct LanguageTexts;
-struct Settings;
 
 namespace harvix {
+
+struct LanguageTexts;
+struct Settings;
 
 class OptionsDialog : public QDialog {
     Q_OBJECT

@@ -30,7 +30,7 @@ QRect WorkArea() {
 
 }  // namespace
 
-ProgressWindow::ProgressWindow() : ProgressWindow(TheSettings()) {}
+ProgressWindow::ProgressWindow() : ProgressWindow(theSettings()) {}
 
 ProgressWindow::ProgressWindow(Settings& settings)
     // Transparent for input: a click on the window (faint, or invisible at
@@ -65,7 +65,7 @@ ProgressWindow::ProgressWindow(Settings& settings)
 }
 
 void ProgressWindow::applyTransparency() {
-    setWindowOpacity(settings_.ProgressOpacity() / 255.0);
+    setWindowOpacity(settings_.progressOpacity() / 255.0);
 }
 
 void ProgressWindow::setPosition(int percent) {

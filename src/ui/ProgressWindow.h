@@ -8,9 +8,10 @@
 #include <QDialog>
 
 class QProgressBar;
-struct Settings;
 
 namespace harvix {
+
+struct Settings;
 
 class ProgressWindow : public QDialog {
     Q_OBJECT

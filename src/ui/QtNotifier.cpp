@@ -30,13 +30,13 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
 
 QtNotifier::QtNotifier(QObject* parent) : QObject(parent) {}
 
-MessageResult QtNotifier::Show(const std::string& caption, const std::string& text,
+MessageResult QtNotifier::show(const std::string& caption, const std::string& text,
                                MessageIcon icon, MessageButtons buttons) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr || QCoreApplication::closingDown()) {
         // No UI thread to ask any more.
         StderrNotifier fallback;
-        return fallback.Show(caption, text, icon, buttons);
+        return fallback.show(caption, text, icon, buttons);
     }
     if (QThread::currentThread() == thread()) {
         return showHere(caption, text, icon, buttons);
@@ -50,7 +50,7 @@ MessageResult QtNotifier::Show(const std::string& caption, const std::string& te
 
 MessageResult QtNotifier::showHere(const std::string& caption, const std::string& text,
                                    MessageIcon icon, MessageButtons buttons) {
-    const LanguageTexts& texts = TheLanguage();
+    const LanguageTexts& texts = theLanguage();
     QWidget* parent = parentWindow_ && parentWindow_->isVisible() ? parentWindow_.data() : nullptr;
     QMessageBox box(BoxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                     QMessageBox::NoButton, parent);

@@ -22,7 +22,7 @@ public:
     // Boxes are centred on this window when it is shown (may be null).
     void setParentWindow(QWidget* window) { parentWindow_ = window; }
 
-    MessageResult Show(const std::string& caption, const std::string& text, MessageIcon icon,
+    MessageResult show(const std::string& caption, const std::string& text, MessageIcon icon,
                        MessageButtons buttons) override;
 
 private:

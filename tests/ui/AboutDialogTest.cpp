@@ -16,12 +16,12 @@ namespace {
 
 class AboutDialogTest : public ::testing::Test {
 protected:
-    ~AboutDialogTest() override { TheLanguage() = LanguageTexts{}; }
+    ~AboutDialogTest() override { theLanguage() = LanguageTexts{}; }
 };
 
 TEST_F(AboutDialogTest, ShowsProductVersionCommentsAndTheSiteLink) {
-    TheLanguage().AboutTitle = "Über";
-    TheLanguage().Comments = "Sammelt Dateien.";
+    theLanguage().AboutTitle = "Über";
+    theLanguage().Comments = "Sammelt Dateien.";
     AboutDialog about(QString::fromLatin1(kHarvixSiteUrl));
     EXPECT_EQ(about.windowTitle(), QStringLiteral("Über"));
     EXPECT_EQ(about.productLabel()->text(), QStringLiteral("Harvix v 1.1"));

@@ -59,18 +59,18 @@ class ApplicationTest : public ::testing::Test {
 protected:
     ApplicationTest() : scoped_(fake_) {
         TrayIcon::setAvailabilityProbe([] { return true; });
-        TheSettings() = Settings{};
-        TheLanguage() = LanguageTexts{};
+        theSettings() = Settings{};
+        theLanguage() = LanguageTexts{};
         fake_.exePath = dir_ / "prog" / "harvix";
         fake_.processes = {
             {1, "harvix"}, {7, "bash"}, {8, "harvix-cli"}, {9, "HarviX"}, {10, "harvix"}};
-        WriteFile(dir_ / "prog" / "Harvix.cfg",
+        writeFile(dir_ / "prog" / "Harvix.cfg",
                   "[GENERAL]\nMozilla=0\nIE=0\nMaxthon=0\nStartWithWindowsStartUp=0\n");
     }
     ~ApplicationTest() override {
         TrayIcon::setAvailabilityProbe(nullptr);
-        TheSettings() = Settings{};
-        TheLanguage() = LanguageTexts{};
+        theSettings() = Settings{};
+        theLanguage() = LanguageTexts{};
     }
     bool Check(Args args) { return AppWithArgs(std::move(args)).app->checkSingleInstance(); }
 
@@ -113,7 +113,7 @@ TEST_F(ApplicationTest, InitInstanceEndsAtOnceWhenAnotherCopyRuns) {
 }
 
 TEST_F(ApplicationTest, StartsHiddenAndSavesTheSettingsAtExit) {
-    WriteFile(dir_ / "prog" / "Filters" / "Default.flt", "[GENERAL]\nHarvixFilter=1\n");
+    writeFile(dir_ / "prog" / "Filters" / "Default.flt", "[GENERAL]\nHarvixFilter=1\n");
     AppWithArgs holder({});
     Application& app = *holder.app;
     ASSERT_TRUE(app.initInstance());
@@ -123,22 +123,22 @@ TEST_F(ApplicationTest, StartsHiddenAndSavesTheSettingsAtExit) {
     EXPECT_TRUE(window->isInitialised());
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
     // The core's messages go to message boxes now.
-    EXPECT_NE(dynamic_cast<QtNotifier*>(&Notifier()), nullptr);
+    EXPECT_NE(dynamic_cast<QtNotifier*>(&notifier()), nullptr);
     // The default filter file, as no other was remembered.
     EXPECT_FALSE(window->isUntitled());
-    EXPECT_EQ(TheSettings().FiltersFileName, PathToUtf8(dir_ / "prog" / "Filters" / "Default.flt"));
+    EXPECT_EQ(theSettings().FiltersFileName, pathToUtf8(dir_ / "prog" / "Filters" / "Default.flt"));
 
-    TheSettings().DefaultFileNameDummy = "changed";
+    theSettings().DefaultFileNameDummy = "changed";
     EXPECT_EQ(app.exitInstance(3), 3);
     EXPECT_EQ(app.mainWindow(), nullptr);
     EXPECT_EQ(
-        ProfileFile::Load(dir_ / "prog" / "Harvix.cfg").Get("GENERAL", "DefaultFileNameDummy"),
+        ProfileFile::load(dir_ / "prog" / "Harvix.cfg").get("GENERAL", "DefaultFileNameDummy"),
         "changed");
-    EXPECT_EQ(dynamic_cast<QtNotifier*>(&Notifier()), nullptr);
+    EXPECT_EQ(dynamic_cast<QtNotifier*>(&notifier()), nullptr);
 }
 
 TEST_F(ApplicationTest, SigtermRunsExit) {
-    WriteFile(dir_ / "prog" / "Filters" / "Default.flt", "[GENERAL]\nHarvixFilter=1\n");
+    writeFile(dir_ / "prog" / "Filters" / "Default.flt", "[GENERAL]\nHarvixFilter=1\n");
     AppWithArgs holder({});
     Application& app = *holder.app;
     ASSERT_TRUE(app.initInstance());

@@ -23,7 +23,7 @@ using namespace harvix;
 
 namespace {
 
-using Item = CCacheFilter::CFilterItem;
+using Item = FilterItem;
 
 class FilterItemDialogTest : public ::testing::Test {
 protected:
@@ -88,7 +88,7 @@ protected:
 
 TEST_F(FilterItemDialogTest, ShowsTheItemUnderTheCallersTitle) {
     ScopedLanguage keep;
-    TheLanguage().FilterListMinSize = "Smallest size";
+    theLanguage().FilterListMinSize = "Smallest size";
     FilterItemDialog dialog(QStringLiteral("Add"), &item);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Add"));
     EXPECT_EQ(dialog.contentTypeLabel->text(), QStringLiteral("Content Type"));
@@ -153,7 +153,7 @@ TEST_F(FilterItemDialogTest, EveryListedNameStoresItsOwnCode) {
         bool accepted = false;
         EditAndConfirm(
             [&](FilterItemDialog& dialog) {
-                Choose(dialog.contentType, QString::fromStdString(ContentTypeName(code)));
+                Choose(dialog.contentType, QString::fromStdString(contentTypeName(code)));
             },
             &accepted);
         EXPECT_TRUE(accepted);
@@ -214,7 +214,7 @@ TEST_F(FilterItemDialogTest, NumbersAreReadFromTheirLeadingDigits) {
 
 TEST_F(FilterItemDialogTest, FolderRuleRefusesWithAMessageAndKeepsTheItem) {
     ScopedLanguage keep;
-    TheLanguage().ErrorDirectory = "Wrong folder.";
+    theLanguage().ErrorDirectory = "Wrong folder.";
     const struct {
         const char* folder;
         bool local;
@@ -315,7 +315,7 @@ TEST_F(FilterItemDialogTest, BrowsePutsTheChosenFolderIntoTheFolderEdit) {
     TempDir temp;
     fs::create_directories(temp / "one");
     fs::create_directories(temp / "two");
-    item.directoryTemplate = PathToUtf8(temp / "one");
+    item.directoryTemplate = pathToUtf8(temp / "one");
     FilterItemDialog dialog(QStringLiteral("Edit"), &item);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
@@ -325,28 +325,28 @@ TEST_F(FilterItemDialogTest, BrowsePutsTheChosenFolderIntoTheFolderEdit) {
     Watch watch = WhenShown<QFileDialog>([&](QFileDialog* chooser) {
         openedOn = chooser->directory().absolutePath();
         title = chooser->windowTitle();
-        chooser->setDirectory(QString::fromStdString(PathToUtf8(temp / "two")));
+        chooser->setDirectory(QString::fromStdString(pathToUtf8(temp / "two")));
         static_cast<QDialog*>(chooser)->accept();
     });
     QTest::mouseClick(dialog.directoryBrowse, Qt::LeftButton);
-    EXPECT_EQ(openedOn, QString::fromStdString(PathToUtf8(temp / "one")));
+    EXPECT_EQ(openedOn, QString::fromStdString(pathToUtf8(temp / "one")));
     EXPECT_EQ(title, QStringLiteral("Browse a suitable folder:"));
-    EXPECT_EQ(dialog.directoryTemplate->text(), QString::fromStdString(PathToUtf8(temp / "two")));
+    EXPECT_EQ(dialog.directoryTemplate->text(), QString::fromStdString(pathToUtf8(temp / "two")));
     // Only OK writes it into the item.
-    EXPECT_EQ(item.directoryTemplate, PathToUtf8(temp / "one"));
+    EXPECT_EQ(item.directoryTemplate, pathToUtf8(temp / "one"));
 
     watch = WhenShown<QFileDialog>([](QFileDialog* chooser) { chooser->reject(); });
     QTest::mouseClick(dialog.directoryBrowse, Qt::LeftButton);
-    EXPECT_EQ(dialog.directoryTemplate->text(), QString::fromStdString(PathToUtf8(temp / "two")));
+    EXPECT_EQ(dialog.directoryTemplate->text(), QString::fromStdString(pathToUtf8(temp / "two")));
 }
 
 TEST_F(FilterItemDialogTest, TextsFollowTheLanguageFile) {
     ScopedLanguage keep;
     TempDir temp;
     Settings settings;
-    settings.Language = PathToUtf8(fs::path(HARVIX_SOURCE_DIR) / "resources/Langs/German.lng");
-    LoadLanguage(TheLanguage(), settings);
-    FilterItemDialog dialog(Q(TheLanguage().Add), &item);
+    settings.Language = pathToUtf8(fs::path(HARVIX_SOURCE_DIR) / "resources/Langs/German.lng");
+    loadLanguage(theLanguage(), settings);
+    FilterItemDialog dialog(Q(theLanguage().Add), &item);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Hinzufügen"));
     EXPECT_EQ(dialog.contentTypeLabel->text(), QStringLiteral("Inhaltstyp"));
     EXPECT_EQ(dialog.cancelButton->text(), QStringLiteral("Abbrechen"));

@@ -54,13 +54,13 @@ template <typename T>
 // Keeps the process-wide language texts and restores them at the end.
 class ScopedLanguage {
 public:
-    ScopedLanguage() : saved_(TheLanguage()) {}
-    ~ScopedLanguage() { TheLanguage() = saved_; }
+    ScopedLanguage() : saved_(harvix::theLanguage()) {}
+    ~ScopedLanguage() { harvix::theLanguage() = saved_; }
     ScopedLanguage(const ScopedLanguage&) = delete;
     ScopedLanguage& operator=(const ScopedLanguage&) = delete;
 
 private:
-    LanguageTexts saved_;
+    harvix::LanguageTexts saved_;
 };
 
 // True when the image has at least one pixel that is not fully transparent

@@ -57,7 +57,7 @@ TEST_F(MainWindowTest, StartsHiddenWithTheRememberedFilterFile) {
     EXPECT_FALSE(window.isModified());
     EXPECT_FALSE(window.isUntitled());
     EXPECT_EQ(world_.RowCount(), 3);
-    EXPECT_EQ(window.windowTitle(), Title(PathToUtf8(startFilter_), false));
+    EXPECT_EQ(window.windowTitle(), Title(pathToUtf8(startFilter_), false));
     EXPECT_TRUE(world_.notifier().messages.empty());
     // The hint is the list's tooltip.
     EXPECT_TRUE(window.filterList()->toolTip().contains(QStringLiteral("the hint")));
@@ -67,7 +67,7 @@ TEST_F(MainWindowTest, FallsBackToTheDefaultFilterFile) {
     const fs::path fallback = world_.WriteFilter("prog/Filters/Default.flt", 2);
     MainWindow& window = world_.Open(world_.dir() / "missing.flt");
     EXPECT_EQ(world_.RowCount(), 2);
-    EXPECT_EQ(window.windowTitle(), Title(PathToUtf8(fallback), false));
+    EXPECT_EQ(window.windowTitle(), Title(pathToUtf8(fallback), false));
     EXPECT_TRUE(world_.notifier().messages.empty());
 }
 
@@ -130,13 +130,13 @@ TEST_F(MainWindowTest, NewThenSaveShowsTheFileInTheTitle) {
     window.newFilterSet();
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Harvix - [New Filter*]"));
     EXPECT_EQ(world_.RowCount(), 0);
-    const std::string saved = PathToUtf8(world_.dir() / "a.flt");
+    const std::string saved = pathToUtf8(world_.dir() / "a.flt");
     world_.desktop().saveAnswers.push_back(saved);
     window.save();
     EXPECT_EQ(window.windowTitle(), Title(saved, false));
     EXPECT_FALSE(window.isUntitled());
     EXPECT_TRUE(fs::exists(saved));
-    EXPECT_EQ(TheSettings().FiltersFileName, saved);
+    EXPECT_EQ(theSettings().FiltersFileName, saved);
     // A second save writes to the same file without asking.
     window.save();
     EXPECT_EQ(world_.desktop().saveAsked, 1);
@@ -150,20 +150,20 @@ TEST_F(MainWindowTest, CancelledSaveOfANewSetWritesNothing) {
     EXPECT_TRUE(window.isModified());
     EXPECT_TRUE(window.isUntitled());
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Harvix - [New Filter*]"));
-    EXPECT_EQ(TheSettings().FiltersFileName, PathToUtf8(startFilter_));
+    EXPECT_EQ(theSettings().FiltersFileName, pathToUtf8(startFilter_));
 }
 
 TEST_F(MainWindowTest, NewOnAChangedSetAsksAndNoDiscards) {
     MainWindow& window = OpenWith(2);
     window.uncheckAll();
     world_.notifier().answer = MessageResult::No;
-    const std::string before = ReadFile(startFilter_);
+    const std::string before = readFile(startFilter_);
     window.newFilterSet();
     ASSERT_EQ(world_.notifier().messages.size(), 1u);
     EXPECT_EQ(world_.notifier().messages[0].text,
               "The filter has been changed. Would you like to save the filter in a file?");
     EXPECT_EQ(world_.notifier().messages[0].buttons, MessageButtons::YesNo);
-    EXPECT_EQ(ReadFile(startFilter_), before);
+    EXPECT_EQ(readFile(startFilter_), before);
     EXPECT_EQ(world_.RowCount(), 0);
 }
 
@@ -172,7 +172,7 @@ TEST_F(MainWindowTest, NewOnAChangedSetAndYesSavesFirst) {
     window.uncheckAll();
     world_.notifier().answer = MessageResult::Yes;
     window.newFilterSet();
-    EXPECT_NE(ReadFile(startFilter_).find("Disabled=1"), std::string::npos);
+    EXPECT_NE(readFile(startFilter_).find("Disabled=1"), std::string::npos);
     EXPECT_EQ(world_.desktop().saveAsked, 0);  // the set had a file
     EXPECT_TRUE(window.isUntitled());
 }
@@ -180,17 +180,17 @@ TEST_F(MainWindowTest, NewOnAChangedSetAndYesSavesFirst) {
 TEST_F(MainWindowTest, YesOnAnUntitledSetAsksForAFileAndCancelLosesTheChanges) {
     MainWindow& window = OpenWith(1);
     window.newFilterSet();
-    world_.desktop().editor = [](CCacheFilter::CFilterItem&) { return true; };
+    world_.desktop().editor = [](FilterItem&) { return true; };
     window.addItem();
     world_.notifier().answer = MessageResult::Yes;
     const fs::path other = world_.WriteFilter("other.flt", 4);
-    world_.desktop().openAnswers.push_back(PathToUtf8(other));
+    world_.desktop().openAnswers.push_back(pathToUtf8(other));
     window.openFilterSet();  // question, save dialog (cancelled), then the open goes on
     EXPECT_EQ(world_.desktop().saveAsked, 1);
     EXPECT_EQ(world_.RowCount(), 4);
     EXPECT_FALSE(window.isModified());
     EXPECT_FALSE(window.isUntitled());
-    EXPECT_EQ(window.windowTitle(), Title(PathToUtf8(other), false));
+    EXPECT_EQ(window.windowTitle(), Title(pathToUtf8(other), false));
 }
 
 TEST_F(MainWindowTest, OpenCancelledChangesNothing) {
@@ -205,12 +205,12 @@ TEST_F(MainWindowTest, OpenCancelledChangesNothing) {
 TEST_F(MainWindowTest, OpenOfAFileThatIsNoFilterGivesAnEmptyUnchangedSet) {
     MainWindow& window = OpenWith(3);
     const fs::path junk = world_.dir() / "junk.flt";
-    WriteFile(junk, "not a filter file\n");
-    world_.desktop().openAnswers.push_back(PathToUtf8(junk));
+    writeFile(junk, "not a filter file\n");
+    world_.desktop().openAnswers.push_back(pathToUtf8(junk));
     window.openFilterSet();
     EXPECT_EQ(world_.RowCount(), 0);
     EXPECT_FALSE(window.isModified());
-    EXPECT_EQ(window.windowTitle(), Title(PathToUtf8(junk), false));
+    EXPECT_EQ(window.windowTitle(), Title(pathToUtf8(junk), false));
     EXPECT_TRUE(world_.notifier().messages.empty());
 }
 
@@ -218,10 +218,10 @@ TEST_F(MainWindowTest, OpenOfAFileThatIsNoFilterGivesAnEmptyUnchangedSet) {
 
 TEST_F(MainWindowTest, AddWithoutSelectionAppendsAndSelectsTheLastRow) {
     MainWindow& window = OpenWith(3);
-    TheSettings().DefaultCombPath = "~/picked";
-    TheSettings().DefaultFileNameDummy = "stem";
-    CCacheFilter::CFilterItem seen;
-    world_.desktop().editor = [&](CCacheFilter::CFilterItem& item) {
+    theSettings().DefaultCombPath = "~/picked";
+    theSettings().DefaultFileNameDummy = "stem";
+    FilterItem seen;
+    world_.desktop().editor = [&](FilterItem& item) {
         seen = item;
         item.url = "new, one";
         return true;
@@ -240,7 +240,7 @@ TEST_F(MainWindowTest, AddWithoutSelectionAppendsAndSelectsTheLastRow) {
 
 TEST_F(MainWindowTest, AddBelowTheSelectedRow) {
     MainWindow& window = OpenWith(5);
-    world_.desktop().editor = [](CCacheFilter::CFilterItem& item) {
+    world_.desktop().editor = [](FilterItem& item) {
         item.url = "inserted";
         return true;
     };
@@ -290,7 +290,7 @@ TEST_F(MainWindowTest, DeleteAsksAndKeepsASelection) {
 TEST_F(MainWindowTest, EditRewritesTheRowAndTheUrlParts) {
     MainWindow& window = OpenWith(3);
     Select(1);
-    world_.desktop().editor = [](CCacheFilter::CFilterItem& item) {
+    world_.desktop().editor = [](FilterItem& item) {
         item.url = "a.com, b .net";
         item.contentType = 3;
         return true;
@@ -310,7 +310,7 @@ TEST_F(MainWindowTest, EditRewritesTheRowAndTheUrlParts) {
 
 TEST_F(MainWindowTest, CommandsThatNeedARowDoNothingWithoutOne) {
     MainWindow& window = OpenWith(3);
-    world_.desktop().editor = [](CCacheFilter::CFilterItem&) { return true; };
+    world_.desktop().editor = [](FilterItem&) { return true; };
     world_.notifier().answer = MessageResult::Yes;
     window.editItem();
     window.deleteItem();
@@ -385,7 +385,7 @@ TEST_F(MainWindowTest, CheckAllAndUncheckAll) {
 TEST_F(MainWindowTest, AManualRunRefusesTheEditingCommands) {
     MainWindow& window = OpenWith(3);
     Select(1);
-    world_.desktop().editor = [](CCacheFilter::CFilterItem&) { return true; };
+    world_.desktop().editor = [](FilterItem&) { return true; };
     world_.desktop().options = [] { return true; };
     world_.notifier().answer = MessageResult::Yes;
     window.coordinator().busy = true;
@@ -432,7 +432,7 @@ TEST_F(MainWindowTest, HelpAndWebCommandsOpenTheirAddresses) {
     window.downloadLastVersion();
     ASSERT_EQ(world_.desktop().opened.size(), 3u);
     EXPECT_EQ(world_.desktop().opened[0],
-              QUrl::fromLocalFile(QString::fromStdString(PathToUtf8(TheSettings().helpPath))));
+              QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(theSettings().helpPath))));
     EXPECT_TRUE(
         world_.desktop().opened[0].toLocalFile().endsWith(QStringLiteral("help/index.html")));
     EXPECT_EQ(world_.desktop().opened[1], QUrl(QString::fromLatin1(kHarvixSiteUrl)));
@@ -445,9 +445,9 @@ TEST_F(MainWindowTest, OpenFolderOpensTheFolderOfTheLastLoad) {
     window.openFolder();
     ASSERT_EQ(world_.desktop().opened.size(), 1u);
     EXPECT_EQ(world_.desktop().opened[0].toLocalFile(),
-              QString::fromStdString(PathToUtf8(fs::path("/home/tester") / "out" / "1")));
+              QString::fromStdString(pathToUtf8(fs::path("/home/tester") / "out" / "1")));
     // An item added since has no folder yet: an empty address.
-    world_.desktop().editor = [](CCacheFilter::CFilterItem&) { return true; };
+    world_.desktop().editor = [](FilterItem&) { return true; };
     window.addItem();
     window.openFolder();
     ASSERT_EQ(world_.desktop().opened.size(), 2u);
@@ -457,10 +457,10 @@ TEST_F(MainWindowTest, OpenFolderOpensTheFolderOfTheLastLoad) {
 TEST_F(MainWindowTest, OptionsOkWithAnotherLanguageReappliesTheTexts) {
     MainWindow& window = OpenWith(1);
     const fs::path german = world_.ProgramFolder() / "Langs" / "German.lng";
-    WriteFile(german, "[GENERAL]\nLanguage=Deutsch\nFilterListURL=Adresse\n");
+    writeFile(german, "[GENERAL]\nLanguage=Deutsch\nFilterListURL=Adresse\n");
     world_.desktop().options = [&] {
-        TheSettings().Language = PathToUtf8(german);
-        LoadLanguage(TheLanguage(), TheSettings());
+        theSettings().Language = pathToUtf8(german);
+        loadLanguage(theLanguage(), theSettings());
         return true;
     };
     window.showOptions();
@@ -468,7 +468,7 @@ TEST_F(MainWindowTest, OptionsOkWithAnotherLanguageReappliesTheTexts) {
               QStringLiteral("Adresse"));
     // Cancel changes nothing.
     world_.desktop().options = [] {
-        TheLanguage().FilterListURL = "changed";
+        theLanguage().FilterListURL = "changed";
         return false;
     };
     window.showOptions();
@@ -527,17 +527,17 @@ TEST_F(MainWindowTest, CtrlSSavesAndSAloneDoesNothing) {
     window.uncheckAll();
     QTest::keyClick(window.filterList(), Qt::Key_S);
     EXPECT_TRUE(window.isModified());
-    EXPECT_EQ(ReadFile(startFilter_).find("Disabled=1"), std::string::npos);
+    EXPECT_EQ(readFile(startFilter_).find("Disabled=1"), std::string::npos);
     QTest::keyClick(window.filterList(), Qt::Key_S, Qt::ControlModifier);
     EXPECT_FALSE(window.isModified());
-    EXPECT_NE(ReadFile(startFilter_).find("Disabled=1"), std::string::npos);
+    EXPECT_NE(readFile(startFilter_).find("Disabled=1"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, KeysRunTheirCommands) {
     MainWindow& window = OpenWith(3);
     FilterListView* list = window.filterList();
     Activate(window);
-    world_.desktop().editor = [](CCacheFilter::CFilterItem&) { return true; };
+    world_.desktop().editor = [](FilterItem&) { return true; };
     world_.notifier().answer = MessageResult::Yes;
 
     Select(1);
@@ -565,7 +565,7 @@ TEST_F(MainWindowTest, KeysRunTheirCommands) {
     EXPECT_TRUE(
         world_.desktop().opened.back().toLocalFile().endsWith(QStringLiteral("index.html")));
 
-    world_.desktop().openAnswers.push_back(PathToUtf8(startFilter_));
+    world_.desktop().openAnswers.push_back(pathToUtf8(startFilter_));
     world_.notifier().answer = MessageResult::No;
     QTest::keyClick(list, Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(world_.desktop().openAsked, 1);
@@ -633,7 +633,7 @@ TEST_F(MainWindowTest, RunStateAndProgressFromACombThread) {
 
 TEST_F(MainWindowTest, WithoutTheSettingTheProgressWindowStaysHidden) {
     MainWindow& window = OpenWith(1);
-    TheSettings().ShowNotifyProgressBar = false;
+    theSettings().ShowNotifyProgressBar = false;
     void* context = window.coordinator().runStateContext;
     OnCombThread([&] {
         CombReports::onRunState(context, 1);

@@ -27,8 +27,7 @@ std::optional<std::string> FakeDesktop::chooseSaveFile(QWidget*, const fs::path&
     return answer;
 }
 
-bool FakeDesktop::editFilterItem(QWidget*, const std::string& caption,
-                                 CCacheFilter::CFilterItem& item) {
+bool FakeDesktop::editFilterItem(QWidget*, const std::string& caption, FilterItem& item) {
     editorCaptions.push_back(caption);
     return editor ? editor(item) : false;
 }
@@ -62,8 +61,8 @@ std::vector<QString> MenuTexts(QMenu& menu) {
 }
 
 MainWindowWorld::MainWindowWorld() : scopedPlatform_(platform_) {
-    TheSettings() = Settings{};
-    TheLanguage() = LanguageTexts{};
+    theSettings() = Settings{};
+    theLanguage() = LanguageTexts{};
     platform_.exePath = ProgramFolder() / "harvix";
     fs::create_directories(ProgramFolder());
 }
@@ -71,8 +70,8 @@ MainWindowWorld::MainWindowWorld() : scopedPlatform_(platform_) {
 MainWindowWorld::~MainWindowWorld() {
     window_.reset();
     TrayIcon::setAvailabilityProbe(nullptr);
-    TheSettings() = Settings{};
-    TheLanguage() = LanguageTexts{};
+    theSettings() = Settings{};
+    theLanguage() = LanguageTexts{};
 }
 
 fs::path MainWindowWorld::WriteFilter(const std::string& name, int count, const std::string& hint) {
@@ -84,15 +83,15 @@ fs::path MainWindowWorld::WriteFilter(const std::string& name, int count, const 
                 "\nMinWeidth=0\nMinHeight=0\nDirectory=~/out/" + n + "\nFileNameDummy=f" + n + "\n";
     }
     const fs::path path = dir_.path() / name;
-    WriteFile(path, text);
+    writeFile(path, text);
     return path;
 }
 
 MainWindow& MainWindowWorld::Open(const fs::path& startFilter, bool trayAvailable) {
-    WriteFile(ProgramFolder() / "Harvix.cfg",
+    writeFile(ProgramFolder() / "Harvix.cfg",
               "[GENERAL]\nMozilla=0\nIE=0\nMaxthon=0\nStartWithWindowsStartUp=0\n"
               "ShowNotifyProgressBar=1\nFiltersFileName=" +
-                  PathToUtf8(startFilter) + "\n");
+                  pathToUtf8(startFilter) + "\n");
     auto desktop = std::make_unique<FakeDesktop>();
     desktop_ = desktop.get();
     trayAvailable_ = trayAvailable;

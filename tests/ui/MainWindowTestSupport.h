@@ -17,7 +17,7 @@
 
 #include "app/LanguageTexts.h"
 #include "app/Settings.h"
-#include "filter/CacheFilter.h"
+#include "filter/FilterSet.h"
 #include "support/TestSupport.h"
 #include "ui/MainWindow.h"
 #include "ui/TrayIcon.h"
@@ -33,7 +33,7 @@ public:
     int openAsked = 0;
     int saveAsked = 0;
     // The editor: changes the item and answers OK when set; Cancel otherwise.
-    std::function<bool(CCacheFilter::CFilterItem&)> editor;
+    std::function<bool(FilterItem&)> editor;
     std::vector<std::string> editorCaptions;
     // The options dialog: runs `options` when set and answers with its result.
     std::function<bool()> options;
@@ -48,8 +48,7 @@ public:
 
     std::optional<std::string> chooseOpenFile(QWidget*, const fs::path&) override;
     std::optional<std::string> chooseSaveFile(QWidget*, const fs::path&) override;
-    bool editFilterItem(QWidget*, const std::string& caption,
-                        CCacheFilter::CFilterItem& item) override;
+    bool editFilterItem(QWidget*, const std::string& caption, FilterItem& item) override;
     bool runOptions(QWidget*) override;
     void showAbout(QWidget*) override { ++aboutShown; }
     void openUrl(const QUrl& url) override { opened.push_back(url); }
@@ -77,7 +76,7 @@ public:
     MainWindow& Open(const fs::path& startFilter, bool trayAvailable = true);
 
     MainWindow& window() { return *window_; }
-    CCacheFilter& filter() { return window_->filterSet(); }
+    FilterSet& filter() { return window_->filterSet(); }
     FakeDesktop& desktop() { return *desktop_; }
     RecordingNotifier& notifier() { return messages_.notifier; }
     const fs::path& dir() const { return dir_.path(); }

@@ -46,7 +46,7 @@ protected:
         settings.Language = Lang("English.lng");
     }
 
-    std::string Lang(const std::string& file) const { return PathToUtf8(settings.langsDir / file); }
+    std::string Lang(const std::string& file) const { return pathToUtf8(settings.langsDir / file); }
 
     static void Type(QLineEdit* edit, const QString& text) {
         edit->selectAll();
@@ -170,7 +170,7 @@ TEST_F(OptionsDialogTest, OkWritesEveryControlBackSwitchesTheLanguageAndSavesThe
     EXPECT_EQ(texts.Cancel, "Abbrechen");
     EXPECT_EQ(texts.OptTitle, "Einstellungen");
 
-    const std::string file = ReadFile(settings.cfgPath);
+    const std::string file = readFile(settings.cfgPath);
     EXPECT_NE(file.find("MozillaCachePath=/data/ff cache"), std::string::npos) << file;
     EXPECT_NE(file.find("StartWithWindowsStartUp=0"), std::string::npos) << file;
     EXPECT_NE(file.find("Language=" + Lang("German.lng")), std::string::npos) << file;
@@ -227,7 +227,7 @@ TEST_F(OptionsDialogTest, FirefoxControlsFollowTheFirefoxBox) {
 }
 
 TEST_F(OptionsDialogTest, UnknownLanguageSettingIsReplacedByTheFirstListedEvenOnCancel) {
-    settings.Language = PathToUtf8(temp / "elsewhere" / "Klingon.lng");
+    settings.Language = pathToUtf8(temp / "elsewhere" / "Klingon.lng");
     OptionsDialog dialog(settings, texts);
     EXPECT_EQ(dialog.languageList->currentIndex(), 0);
     EXPECT_EQ(settings.Language, Lang("English.lng"));
@@ -236,8 +236,8 @@ TEST_F(OptionsDialogTest, UnknownLanguageSettingIsReplacedByTheFirstListedEvenOn
 }
 
 TEST_F(OptionsDialogTest, SameLanguageNameTwiceIsChosenByPath) {
-    WriteFile(settings.langsDir / "German2.lng", "[GENERAL]\nLanguage=Deutsch\nCancel=Zurück\n");
-    WriteFile(settings.langsDir / "Nameless.lng", "[GENERAL]\nCancel=Nope\n");
+    writeFile(settings.langsDir / "German2.lng", "[GENERAL]\nLanguage=Deutsch\nCancel=Zurück\n");
+    writeFile(settings.langsDir / "Nameless.lng", "[GENERAL]\nCancel=Nope\n");
     settings.Language = Lang("German2.lng");
     OptionsDialog dialog(settings, texts);
     ASSERT_EQ(dialog.languageList->count(), 5);
@@ -292,14 +292,14 @@ TEST_F(OptionsDialogTest, FindCacheShowsTheFirstProfilesCacheFolderSelected) {
     const fs::path profiles = platform.localAppData / "mozilla" / "firefox";
     const fs::path cache = profiles / "a1b2.default" / "Cache";
     fs::create_directories(cache);
-    mozcache::WriteSyntheticCache(cache, 4, 4000);
+    mozcache::writeSyntheticCache(cache, 4, 4000);
     fs::create_directories(profiles / "z9.other" / "Cache");
     settings.MozillaCachePath = "/old/cache";  // not used by Find Cache
     OptionsDialog dialog(settings, texts);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     Click(dialog.findCache);
-    EXPECT_EQ(dialog.cacheFolderEdit->text(), QString::fromStdString(PathToUtf8(cache)));
+    EXPECT_EQ(dialog.cacheFolderEdit->text(), QString::fromStdString(pathToUtf8(cache)));
     EXPECT_TRUE(messages.notifier.messages.empty());
     EXPECT_EQ(dialog.cacheFolderEdit->selectedText(), dialog.cacheFolderEdit->text());
     EXPECT_TRUE(dialog.cacheFolderEdit->hasFocus());
@@ -311,7 +311,7 @@ TEST_F(OptionsDialogTest, FindCacheShowsAFolderWhoseCacheCannotBeOpened) {
     OptionsDialog dialog(settings, texts);
     dialog.show();
     Click(dialog.findCache);
-    EXPECT_EQ(dialog.cacheFolderEdit->text(), QString::fromStdString(PathToUtf8(cache)));
+    EXPECT_EQ(dialog.cacheFolderEdit->text(), QString::fromStdString(pathToUtf8(cache)));
     EXPECT_EQ(messages.notifier.messages.size(), 1u);
 }
 
@@ -320,7 +320,7 @@ TEST_F(OptionsDialogTest, BrowseButtonsOpenTheFolderChooserOnTheEditsFolder) {
     const fs::path picked = temp / "picked";
     fs::create_directories(start);
     fs::create_directories(picked);
-    settings.DefaultCombPath = PathToUtf8(start / "%DATE%");  // not there: opens on start
+    settings.DefaultCombPath = pathToUtf8(start / "%DATE%");  // not there: opens on start
     texts.BrowseDirectory = "Pick a folder:";
     OptionsDialog dialog(settings, texts);
     dialog.show();
@@ -331,13 +331,13 @@ TEST_F(OptionsDialogTest, BrowseButtonsOpenTheFolderChooserOnTheEditsFolder) {
     Watch watch = WhenShown<QFileDialog>([&](QFileDialog* chooser) {
         title = chooser->windowTitle();
         openedOn = chooser->directory().absolutePath();
-        chooser->setDirectory(QString::fromStdString(PathToUtf8(picked)));
+        chooser->setDirectory(QString::fromStdString(pathToUtf8(picked)));
         static_cast<QDialog*>(chooser)->accept();
     });
     Click(dialog.defaultFolderBrowse);
     EXPECT_EQ(title, QStringLiteral("Pick a folder:"));
-    EXPECT_EQ(openedOn, QString::fromStdString(PathToUtf8(start)));
-    EXPECT_EQ(dialog.defaultFolderEdit->text(), QString::fromStdString(PathToUtf8(picked)));
+    EXPECT_EQ(openedOn, QString::fromStdString(pathToUtf8(start)));
+    EXPECT_EQ(dialog.defaultFolderEdit->text(), QString::fromStdString(pathToUtf8(picked)));
 
     // Cancelled: the edit keeps its text.
     Type(dialog.cacheFolderEdit, QStringLiteral("/typed/by/hand"));
@@ -355,6 +355,6 @@ TEST_F(OptionsDialogTest, HelpKeyOpensTheHelpFile) {
     QTest::keyClick(&dialog, Qt::Key_F1);
     ASSERT_EQ(recorder.opened.size(), 1);
     EXPECT_EQ(recorder.opened.front().toLocalFile(),
-              QString::fromStdString(PathToUtf8(settings.helpPath)));
+              QString::fromStdString(pathToUtf8(settings.helpPath)));
     EXPECT_TRUE(dialog.isVisible());
 }

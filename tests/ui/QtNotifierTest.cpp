@@ -41,11 +41,11 @@ struct SeenBox {
 
 TEST(QtNotifier, ShowsABoxOnTheUiThreadAndReturnsTheAnswer) {
     ScopedLanguage keep;
-    TheLanguage().OK = "Gut";
+    theLanguage().OK = "Gut";
     QtNotifier notifier;
     SeenBox seen;
     const Watch answering = AnswerNextBox(QMessageBox::Ok, seen);
-    EXPECT_EQ(notifier.Show("Harvix", "Something failed.", MessageIcon::Error, MessageButtons::Ok),
+    EXPECT_EQ(notifier.show("Harvix", "Something failed.", MessageIcon::Error, MessageButtons::Ok),
               MessageResult::Ok);
     EXPECT_EQ(seen.title, QStringLiteral("Harvix"));
     EXPECT_EQ(seen.text, QStringLiteral("Something failed."));
@@ -54,7 +54,7 @@ TEST(QtNotifier, ShowsABoxOnTheUiThreadAndReturnsTheAnswer) {
 
     SeenBox question;
     const Watch answeringQuestion = AnswerNextBox(QMessageBox::Yes, question);
-    EXPECT_EQ(notifier.Show("Harvix", "Sure?", MessageIcon::Warning, MessageButtons::YesNo),
+    EXPECT_EQ(notifier.show("Harvix", "Sure?", MessageIcon::Warning, MessageButtons::YesNo),
               MessageResult::Yes);
     EXPECT_EQ(question.icon, QMessageBox::Warning);
     EXPECT_EQ(question.buttons.size(), 2);
@@ -64,10 +64,10 @@ TEST(QtNotifier, EscapeGivesTheCautiousAnswer) {
     QtNotifier notifier;
     Watch escape =
         WhenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
-    EXPECT_EQ(notifier.Show("Harvix", "Sure?", MessageIcon::Question, MessageButtons::YesNo),
+    EXPECT_EQ(notifier.show("Harvix", "Sure?", MessageIcon::Question, MessageButtons::YesNo),
               MessageResult::No);
     escape = WhenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
-    EXPECT_EQ(notifier.Show("Harvix", "Save?", MessageIcon::Question, MessageButtons::YesNoCancel),
+    EXPECT_EQ(notifier.show("Harvix", "Save?", MessageIcon::Question, MessageButtons::YesNoCancel),
               MessageResult::Cancel);
 }
 
@@ -78,7 +78,7 @@ TEST(QtNotifier, CallFromAnotherThreadWaitsForTheAnswerGivenOnTheUiThread) {
     std::atomic<bool> done{false};
     MessageResult result = MessageResult::Ok;
     std::thread comb([&] {
-        result = notifier.Show("Harvix", "From the comb thread", MessageIcon::Question,
+        result = notifier.show("Harvix", "From the comb thread", MessageIcon::Question,
                                MessageButtons::YesNo);
         done = true;
     });
@@ -91,11 +91,11 @@ TEST(QtNotifier, CallFromAnotherThreadWaitsForTheAnswerGivenOnTheUiThread) {
 
 TEST(QtNotifier, InstalledAsTheCoreNotifier) {
     QtNotifier notifier;
-    INotifier* previous = SetNotifier(&notifier);
+    INotifier* previous = setNotifier(&notifier);
     SeenBox seen;
     const Watch answering = AnswerNextBox(QMessageBox::Ok, seen);
-    EXPECT_EQ(ShowMessage("Core message", MessageIcon::Information), MessageResult::Ok);
-    SetNotifier(previous);
+    EXPECT_EQ(showMessage("Core message", MessageIcon::Information), MessageResult::Ok);
+    setNotifier(previous);
     EXPECT_EQ(seen.text, QStringLiteral("Core message"));
     EXPECT_EQ(seen.icon, QMessageBox::Information);
 }

@@ -33,7 +33,7 @@ using namespace harvix;
 
 namespace {
 
-void Save(const QImage& image, const QString& name) {
+void save(const QImage& image, const QString& name) {
     ASSERT_FALSE(image.isNull()) << name.toStdString();
     EXPECT_TRUE(HasDrawing(image)) << name.toStdString();
     const QString path = SaveScreenshot(image, name);
@@ -45,7 +45,7 @@ const fs::path kLangs = fs::path(HARVIX_SOURCE_DIR) / "resources" / "Langs";
 Settings SampleSettings() {
     Settings settings;
     settings.langsDir = kLangs;
-    settings.Language = PathToUtf8(kLangs / "English.lng");
+    settings.Language = pathToUtf8(kLangs / "English.lng");
     settings.MozillaCachePath = "/home/user/.cache/mozilla/firefox/k2x9.default/Cache";
     settings.DefaultCombPath = "~/HX_FILES/%DATE%";
     settings.IE = false;
@@ -55,8 +55,8 @@ Settings SampleSettings() {
 LanguageTexts Texts(const char* file) {
     LanguageTexts texts;
     Settings settings;
-    settings.Language = PathToUtf8(kLangs / file);
-    LoadLanguage(texts, settings);
+    settings.Language = pathToUtf8(kLangs / file);
+    loadLanguage(texts, settings);
     return texts;
 }
 
@@ -66,8 +66,8 @@ QImage GrabWindow(QWidget& window) {
     return window.grab().toImage();
 }
 
-CCacheFilter::CFilterItem SampleItem() {
-    CCacheFilter::CFilterItem item;
+FilterItem SampleItem() {
+    FilterItem item;
     item.contentType = 1;
     item.minSize = 10240;
     item.url = "photos, .example.org";
@@ -95,7 +95,7 @@ TEST(Screenshots, ProgressWindow) {
     window.applyTransparency();
     window.setPosition(42);
     window.show();
-    Save(window.grab().toImage(), QStringLiteral("progress-window"));
+    save(window.grab().toImage(), QStringLiteral("progress-window"));
 }
 
 TEST(Screenshots, TrayMenu) {
@@ -103,7 +103,7 @@ TEST(Screenshots, TrayMenu) {
     TrayIcon tray;
     const CommandSet commands;
     std::unique_ptr<PictureMenu> menu(tray.buildMenu(commands));
-    Save(GrabPopup(*menu), QStringLiteral("tray-menu"));
+    save(GrabPopup(*menu), QStringLiteral("tray-menu"));
 }
 
 TEST(Screenshots, ImageButtonsPlainAndHovered) {
@@ -138,7 +138,7 @@ TEST(Screenshots, ImageButtonsPlainAndHovered) {
     painter.drawImage(0, 0, plain);
     painter.drawImage(0, plain.height(), hovered);
     painter.end();
-    Save(both, QStringLiteral("image-buttons"));
+    save(both, QStringLiteral("image-buttons"));
 }
 
 TEST(Screenshots, IconsAndTrayFrames) {
@@ -159,7 +159,7 @@ TEST(Screenshots, IconsAndTrayFrames) {
         painter.drawPixmap(40 + i * 140, 150, frame.pixmap(96, 96));
     }
     painter.end();
-    Save(sheet, QStringLiteral("icons-and-tray-frames"));
+    save(sheet, QStringLiteral("icons-and-tray-frames"));
 }
 
 TEST(Screenshots, MenuPictures) {
@@ -173,7 +173,7 @@ TEST(Screenshots, MenuPictures) {
     for (const auto& picture : pictures) {
         menu.addCommand(picture.id, QString::fromLatin1(picture.name), picture.id);
     }
-    Save(GrabPopup(menu), QStringLiteral("menu-pictures"));
+    save(GrabPopup(menu), QStringLiteral("menu-pictures"));
 }
 
 TEST(Screenshots, HyperlinkLabel) {
@@ -184,16 +184,16 @@ TEST(Screenshots, HyperlinkLabel) {
                                          QUrl(QStringLiteral("https://harvix.example.org")), &box));
     box.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
-    Save(box.grab().toImage(), QStringLiteral("hyperlink-label"));
+    save(box.grab().toImage(), QStringLiteral("hyperlink-label"));
 }
 
 TEST(Screenshots, OptionsDialogInEnglishAndGerman) {
     for (const char* language : {"English", "German"}) {
         Settings settings = SampleSettings();
-        settings.Language = PathToUtf8(kLangs / (std::string(language) + ".lng"));
+        settings.Language = pathToUtf8(kLangs / (std::string(language) + ".lng"));
         LanguageTexts texts = Texts((std::string(language) + ".lng").c_str());
         OptionsDialog dialog(settings, texts);
-        Save(GrabWindow(dialog),
+        save(GrabWindow(dialog),
              QStringLiteral("options-dialog-%1").arg(QLatin1String(language)).toLower());
     }
 }
@@ -202,10 +202,10 @@ TEST(Screenshots, FilterEditorAndItsFolderMessage) {
     ScopedLanguage keep;
     FakePlatform platform;
     ScopedPlatform scoped(platform);
-    CCacheFilter::CFilterItem item = SampleItem();
+    FilterItem item = SampleItem();
     {
-        FilterItemDialog dialog(Q(TheLanguage().Edit), &item);
-        Save(GrabWindow(dialog), QStringLiteral("filter-editor"));
+        FilterItemDialog dialog(Q(theLanguage().Edit), &item);
+        save(GrabWindow(dialog), QStringLiteral("filter-editor"));
         dialog.directoryTemplate->setText(QStringLiteral("Photos"));
         QImage message;
         const Watch watch = WhenShown<QMessageBox>([&](QMessageBox* box) {
@@ -213,20 +213,20 @@ TEST(Screenshots, FilterEditorAndItsFolderMessage) {
             box->accept();
         });
         QTest::mouseClick(dialog.okButton, Qt::LeftButton);
-        Save(message, QStringLiteral("filter-editor-folder-message"));
+        save(message, QStringLiteral("filter-editor-folder-message"));
     }
-    TheLanguage() = Texts("German.lng");
-    FilterItemDialog german(Q(TheLanguage().Add), &item);
-    Save(GrabWindow(german), QStringLiteral("filter-editor-german"));
+    theLanguage() = Texts("German.lng");
+    FilterItemDialog german(Q(theLanguage().Add), &item);
+    save(GrabWindow(german), QStringLiteral("filter-editor-german"));
 }
 
 TEST(Screenshots, TrayMenuInGerman) {
     ScopedLanguage keep;
-    TheLanguage() = Texts("German.lng");
+    theLanguage() = Texts("German.lng");
     TrayIcon tray;
     const CommandSet commands;
     std::unique_ptr<PictureMenu> menu(tray.buildMenu(commands));
-    Save(GrabPopup(*menu), QStringLiteral("tray-menu-german"));
+    save(GrabPopup(*menu), QStringLiteral("tray-menu-german"));
 }
 
 TEST(Screenshots, MainWindowAndAboutBox) {
@@ -235,10 +235,10 @@ TEST(Screenshots, MainWindowAndAboutBox) {
     window.showMainWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     window.selectRow(2);
-    Save(window.grab().toImage(), QStringLiteral("main-window"));
+    save(window.grab().toImage(), QStringLiteral("main-window"));
     std::unique_ptr<QMenu> listMenu = window.buildListMenu();
-    Save(GrabPopup(*listMenu), QStringLiteral("list-menu"));
+    save(GrabPopup(*listMenu), QStringLiteral("list-menu"));
 
     AboutDialog about(QStringLiteral("https://harvix.example.org"));
-    Save(GrabWindow(about), QStringLiteral("about-box"));
+    save(GrabWindow(about), QStringLiteral("about-box"));
 }

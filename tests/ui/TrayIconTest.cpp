@@ -197,9 +197,9 @@ TEST_F(TrayIconTest, MenuTextsFollowTheLanguage) {
     ScopedLanguage keep;
     CommandSet commands;
     tray.setMenu(commands);
-    TheLanguage().TrayMenuFilters = "Filter";
-    TheLanguage().TrayMenuExit = "Beenden";
-    commands.applyTexts(TheLanguage());
+    theLanguage().TrayMenuFilters = "Filter";
+    theLanguage().TrayMenuExit = "Beenden";
+    commands.applyTexts(theLanguage());
     const QList<QAction*> items = tray.menu()->commands();
     EXPECT_EQ(items.front()->text(), QStringLiteral("Filter"));
     EXPECT_EQ(items.back()->text(), QStringLiteral("Beenden"));
