@@ -322,8 +322,15 @@ watch_progress() {
   while [ $n -lt 3 ] && [ $SECONDS -lt $end ]; do
     line=$(progress_window)
     if [ -n "$line" ]; then
-      read -r _ px py pw ph _ <<<"$line"
+      read -r pid px py pw ph _ <<<"$line"
       n=$((n + 1))
+      if [ $n = 1 ]; then
+        # The window takes no input: the pointer over it is over the window
+        # below, which gets the clicks.
+        xdotool mousemove $((px + pw / 2)) $((py + ph / 2))
+        eval "$(xdotool getmouselocation --shell 2>/dev/null)"
+        echo "$pid $WINDOW" >"$root/under-pointer.log"
+      fi
       "$grab" "$shots/e2e-progress-$n.png" "$px" "$py" "$pw" "$ph" 2>/dev/null || true
       echo "$n $px $py $pw $ph"
       sleep 0.05
@@ -340,6 +347,8 @@ wait_for 20 "the progress window stayed" no_progress_window
 kill "$watcher" 2>/dev/null || true
 wait "$watcher" 2>/dev/null || true
 [ -s "$root/progress.log" ] || fail "the progress window was never seen"
+read -r progress_id under_id <"$root/under-pointer.log" || fail "no pointer check on the progress window"
+[ "$progress_id" != "$under_id" ] || fail "the progress window takes the pointer's clicks"
 echo "progress window seen $(wc -l <"$root/progress.log") time(s): $(head -1 "$root/progress.log")"
 if [ -f "$shots/e2e-progress-2.png" ] && cmp -s "$shots/e2e-progress-1.png" "$shots/e2e-progress-2.png"; then
   echo "note: the progress bar looked the same in the first two pictures"

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <csignal>
 
+#include "GuiTestSupport.h"
 #include "app/LanguageTexts.h"
 #include "app/Profile.h"
 #include "app/Settings.h"
@@ -150,6 +152,31 @@ TEST_F(ApplicationTest, SigtermRunsExit) {
     EXPECT_EQ(exits.count(), 1);
     EXPECT_TRUE(app.mainWindow()->isExiting());
     app.exitInstance();
+}
+
+TEST_F(ApplicationTest, SigtermWhileTheWindowIsMadeStillEndsThroughExit) {
+    // No filter file at all: making the window asks the user to confirm a
+    // message, and the close request arrives just then.
+    AppWithArgs holder({});
+    Application& app = *holder.app;
+    bool raised = false;
+    const Watch answer = WhenShown<QMessageBox>([&](QMessageBox* box) {
+        std::raise(SIGTERM);
+        raised = true;
+        box->accept();
+    });
+    ASSERT_TRUE(app.initInstance());
+    ASSERT_TRUE(raised);
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    ASSERT_NE(app.mainWindow(), nullptr);
+    EXPECT_TRUE(app.mainWindow()->isExiting());
+    theSettings().DefaultFileNameDummy = "kept";
+    app.exitInstance();
+    EXPECT_EQ(
+        ProfileFile::load(dir_ / "prog" / "Harvix.cfg").get("GENERAL", "DefaultFileNameDummy"),
+        "kept");
 }
 
 TEST(TerminationWatcherTest, EverySignalOfABurstEndsInOneCall) {

@@ -212,7 +212,7 @@ TEST_F(FilterItemDialogTest, NumbersAreReadFromTheirLeadingDigits) {
     EXPECT_EQ(item.minHeight, -50);
 }
 
-TEST_F(FilterItemDialogTest, FolderRuleRefusesWithAMessageAndKeepsTheItem) {
+TEST_F(FilterItemDialogTest, FolderAndStemRulesRefuseWithAMessageAndKeepTheItem) {
     ScopedLanguage keep;
     theLanguage().ErrorDirectory = "Wrong folder.";
     const struct {
@@ -247,6 +247,33 @@ TEST_F(FilterItemDialogTest, FolderRuleRefusesWithAMessageAndKeepsTheItem) {
             EXPECT_EQ(item.fileNameDummy, "changed");
         } else {
             EXPECT_EQ(message, QStringLiteral("Wrong folder."));
+            EXPECT_TRUE(SameItem(item, before));
+        }
+        item = before;
+    }
+    // The stem: a backslash is an ordinary file-name character; a '/' would
+    // make the name a path, and is refused the same way.
+    platform.localFolders = true;
+    const struct {
+        const char* stem;
+        bool passes;
+    } stems[] = {{"a\\b", true}, {"\\", true}, {"dir/name", false}, {"/", false}};
+    for (const auto& c : stems) {
+        SCOPED_TRACE(c.stem);
+        const Item before = item;
+        bool accepted = false;
+        const QString message = EditAndConfirm(
+            [&](FilterItemDialog& dialog) {
+                Type(dialog.directoryTemplate, QStringLiteral("~/pictures"));
+                Type(dialog.fileNameDummy, QString::fromUtf8(c.stem));
+            },
+            &accepted);
+        EXPECT_EQ(accepted, c.passes);
+        if (c.passes) {
+            EXPECT_TRUE(message.isEmpty());
+            EXPECT_EQ(item.fileNameDummy, c.stem);
+        } else {
+            EXPECT_EQ(message, QStringLiteral("Filename Dummy: /"));
             EXPECT_TRUE(SameItem(item, before));
         }
         item = before;

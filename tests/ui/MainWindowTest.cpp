@@ -7,7 +7,9 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "MainWindowTestSupport.h"
@@ -59,8 +61,23 @@ TEST_F(MainWindowTest, StartsHiddenWithTheRememberedFilterFile) {
     EXPECT_EQ(world_.RowCount(), 3);
     EXPECT_EQ(window.windowTitle(), Title(pathToUtf8(startFilter_), false));
     EXPECT_TRUE(world_.notifier().messages.empty());
-    // The hint is the list's tooltip.
-    EXPECT_TRUE(window.filterList()->toolTip().contains(QStringLiteral("the hint")));
+    // The hint is the list's tooltip, over the whole list; a cell shows its
+    // own text only where the text is cut off.
+    FilterListView* list = window.filterList();
+    EXPECT_TRUE(list->toolTip().contains(QStringLiteral("the hint")));
+    window.showMainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QModelIndex shortCell = window.filterModel()->index(0, FilterListModel::UrlColumn);
+    EXPECT_FALSE(list->isCutOff(shortCell));
+    EXPECT_EQ(list->toolTipAt(list->visualRect(shortCell).center()), list->toolTip());
+    EXPECT_EQ(list->toolTipAt(QPoint(5, list->viewport()->height() - 5)), list->toolTip());
+    const std::string longUrl(200, 'x');
+    world_.filter().items[1]->url = longUrl;
+    window.filterModel()->rowChanged(1);
+    const QModelIndex longCell = window.filterModel()->index(1, FilterListModel::UrlColumn);
+    EXPECT_TRUE(list->isCutOff(longCell));
+    EXPECT_EQ(list->toolTipAt(list->visualRect(longCell).center()),
+              QString::fromStdString(longUrl));
 }
 
 TEST_F(MainWindowTest, FallsBackToTheDefaultFilterFile) {
@@ -151,6 +168,20 @@ TEST_F(MainWindowTest, CancelledSaveOfANewSetWritesNothing) {
     EXPECT_TRUE(window.isUntitled());
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Harvix - [New Filter*]"));
     EXPECT_EQ(theSettings().FiltersFileName, pathToUtf8(startFilter_));
+}
+
+TEST_F(MainWindowTest, AFailedSaveSaysWhichFileAndWhy) {
+    MainWindow& window = OpenWith(1);
+    window.newFilterSet();
+    const std::string path = pathToUtf8(world_.dir() / "missing-folder" / "a.flt");
+    world_.desktop().saveAnswers.push_back(path);
+    window.save();
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(world_.notifier().messages[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(world_.notifier().messages[0].text, path + "\n" + std::strerror(ENOENT));
+    EXPECT_TRUE(window.isModified());
+    EXPECT_TRUE(window.isUntitled());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Harvix - [New Filter*]"));
 }
 
 TEST_F(MainWindowTest, NewOnAChangedSetAsksAndNoDiscards) {
@@ -572,6 +603,29 @@ TEST_F(MainWindowTest, KeysRunTheirCommands) {
     EXPECT_EQ(world_.desktop().openAsked, 1);
     QTest::keyClick(list, Qt::Key_N, Qt::ControlModifier);
     EXPECT_TRUE(window.isUntitled());
+}
+
+TEST_F(MainWindowTest, WithoutANotificationAreaTheWindowShowsAndClosingItEnds) {
+    const fs::path start = world_.WriteFilter("start.flt", 1);
+    MainWindow& window = world_.Open(start, false);
+    EXPECT_FALSE(window.isTrayAvailable());
+    EXPECT_TRUE(window.isVisible());
+    QSignalSpy exits(&window, &MainWindow::exitRequested);
+    // A tray host appears: hiding is safe again.
+    world_.SetTrayAvailable(true);
+    window.tray().checkAvailability();
+    EXPECT_TRUE(window.isTrayAvailable());
+    QTest::keyClick(window.filterList(), Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(exits.count(), 0);
+    // It goes away again: the hidden window comes back, and closing it ends
+    // the program.
+    world_.SetTrayAvailable(false);
+    window.tray().checkAvailability();
+    EXPECT_TRUE(window.isVisible());
+    window.close();
+    EXPECT_EQ(exits.count(), 1);
+    EXPECT_TRUE(window.isExiting());
 }
 
 TEST_F(MainWindowTest, EscAsksOnceAndHidesTheWindow) {
