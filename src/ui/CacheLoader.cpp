@@ -110,7 +110,8 @@ void CacheLoader::start(ReaderFactory makeReader) {
 
 void CacheLoader::deliver(std::shared_ptr<std::vector<std::unique_ptr<CacheEntry>>> batch,
                           unsigned generation) {
-    if (generation != generation_ || batch->empty()) {
+    // After a cancel no more rows arrive, even those already on their way.
+    if (generation != generation_ || batch->empty() || cancel_) {
         return;
     }
     const std::size_t first = entries_.size();
@@ -126,7 +127,7 @@ void CacheLoader::end(bool cancelled, const QString& error, unsigned generation)
     }
     join();
     running_ = false;
-    emit finished(cancelled, error);
+    emit finished(cancelled || (cancel_ && error.isEmpty()), error);
 }
 
 }  // namespace harvix
