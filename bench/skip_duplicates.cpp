@@ -18,7 +18,9 @@
 
 #include "app/Settings.h"
 #include "engine/ErrorReport.h"
+#include "filter/CombPass.h"
 #include "filter/FilterSet.h"
+#include "platform/FileHandle.h"
 #include "platform/Text.h"
 
 using namespace harvix;
@@ -32,33 +34,35 @@ constexpr int32_t kEntrySize = 8192;
 // the same size.
 class GeneratedReader : public CacheReader {
 public:
-    explicit GeneratedReader(int count) {
+    // The data files are written once into `folder`, the reader's root.
+    GeneratedReader(int count, const fs::path& folder) {
+        fs::create_directories(folder);
+        root_ = resolveFolder(folder);
         for (int i = 0; i < count; ++i) {
             auto entry = std::make_unique<CacheEntry>();
             entry->index = static_cast<uint32_t>(i);
             entry->contentType = 1;
             entry->size = kEntrySize;
             entry->url = "http://example.com/" + std::to_string(i) + ".jpg";
+            entry->dataFile = "d" + std::to_string(i);
+            std::string data(static_cast<std::size_t>(entry->size), '\0');
+            for (std::size_t k = 0; k < data.size(); ++k) {
+                data[k] = static_cast<char>((k * 31 + entry->index * 7) & 0xFF);
+            }
+            const std::string tag = std::to_string(entry->index);
+            data.replace(data.size() / 2, tag.size(), tag);  // distinct, late in the data
+            std::FILE* file = std::fopen((root_ / entry->dataFile).c_str(), "wb");
+            if (file != nullptr) {
+                std::fwrite(data.data(), 1, data.size(), file);
+                std::fclose(file);
+            }
             entries.push_back(std::move(entry));
         }
     }
-    void readEntries() override {}
-    bool copyEntryData(CacheEntry& entry, const fs::path& target, bool) override {
-        std::string data(static_cast<std::size_t>(entry.size), '\0');
-        for (std::size_t i = 0; i < data.size(); ++i) {
-            data[i] = static_cast<char>((i * 31 + entry.index * 7) & 0xFF);
-        }
-        const std::string tag = std::to_string(entry.index);
-        data.replace(data.size() / 2, tag.size(), tag);  // distinct, late in the data
-        std::FILE* file = std::fopen(target.c_str(), "wb");
-        if (file == nullptr) {
-            throw ErrorReport(ErrorReport::IECache, ErrorReport::FileOpen, pathToUtf8(target));
-        }
-        const bool written = std::fwrite(data.data(), 1, data.size(), file) == data.size();
-        if (std::fclose(file) != 0 || !written) {
-            throw ErrorReport(ErrorReport::IECache, ErrorReport::FileWrite, pathToUtf8(target));
-        }
-        return true;
+    void open() override {}
+    void readEntries(std::vector<std::unique_ptr<CacheEntry>>&, SkipCounts&) override {}
+    BodySource bodySource(const CacheEntry& entry) const override {
+        return BodySource{root_ / entry.dataFile, 0, entry.size, ContentEncoding::Identity};
     }
 };
 
@@ -77,15 +81,15 @@ double TimedPass(const fs::path& folder, bool skipDuplicates, GeneratedReader& r
                  std::size_t* files) {
     std::error_code ec;
     fs::remove_all(folder, ec);
-    theSettings().OneCopy = true;
-    theSettings().SkipDuplicates = skipDuplicates;
+    const CombOptions options{true, skipDuplicates, 0};
     FilterSet filter;
     auto* item = filter.insertItem(nullptr, -1);
     item->directoryTemplate = pathToUtf8(folder);
     item->fileNameDummy = "file";
 
     const auto start = std::chrono::steady_clock::now();
-    filter.comb(&reader);
+    CombObserver silent;
+    runComb(reader, FilterSnapshot::take(filter), options, silent);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
 
     *files = static_cast<std::size_t>(
@@ -95,7 +99,8 @@ double TimedPass(const fs::path& folder, bool skipDuplicates, GeneratedReader& r
 }
 
 GeneratedReader& Reader() {
-    static GeneratedReader reader(kEntries);
+    static GeneratedReader reader(
+        kEntries, BenchBase().parent_path() / ("harvix-bench-cache-" + std::to_string(getpid())));
     return reader;
 }
 

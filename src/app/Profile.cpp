@@ -1,5 +1,10 @@
 #include "app/Profile.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include "platform/FileHandle.h"
+
 #include <fstream>
 #include <iterator>
 
@@ -53,18 +58,34 @@ std::string CleanValue(std::string_view raw, std::size_t maxChars) {
 
 ProfileFile ProfileFile::load(const fs::path& path) {
     ProfileFile profile;
+    // Never a FIFO or a device: such a "file" is refused without blocking.
+    // A profile file may be a link the user made (settings kept elsewhere):
+    // the link is followed to its file, which must be a regular file.
     std::error_code ec;
-    const std::uintmax_t size = fs::file_size(path, ec);
-    if (ec) {
-        profile.unreadable_ = fs::exists(path, ec);
+    const fs::path target = fs::is_symlink(path, ec) ? fs::canonical(path, ec) : path;
+    const FileHandle file = FileHandle::openForReading(ec ? path : target);
+    if (!file) {
+        profile.unreadable_ = file.error() != ENOENT;
+        profile.failure_ = file.error() == EINVAL ? std::string("not a regular file")
+                                                  : std::string(std::strerror(file.error()));
         return profile;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in || size > kMaxProfileBytes) {
+    const uint64_t size = file.size();
+    if (size > kMaxProfileBytes) {
         profile.unreadable_ = true;
+        profile.failure_ = "too large (" + std::to_string(size) + " bytes, at most " +
+                           std::to_string(kMaxProfileBytes) + ")";
         return profile;
     }
-    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string raw(static_cast<std::size_t>(size), '\0');
+    errno = 0;
+    const std::size_t got = file.readAt(0, raw.data(), raw.size());
+    if (got == 0 && errno != 0 && !raw.empty()) {
+        profile.unreadable_ = true;
+        profile.failure_ = std::strerror(errno);
+        return profile;
+    }
+    raw.resize(got);
     const std::string text = decodeTextFile(raw);
     std::size_t start = 0;
     while (start < text.size()) {

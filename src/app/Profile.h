@@ -32,6 +32,8 @@ public:
 
     // Reads `path`; a missing or unreadable file gives an empty profile.
     static ProfileFile load(const fs::path& path);
+    // Why the last load found nothing to read ("" when it read the file).
+    const std::string& failure() const { return failure_; }
 
     // Value of `key` in `section`, or `fallback` when either is missing.
     std::string get(std::string_view section, std::string_view key, std::string_view fallback = {},
@@ -74,6 +76,7 @@ private:
     // The file exists but could not be read (no permission, far too large):
     // saving over it would lose what it holds, so Save refuses.
     bool unreadable_ = false;
+    std::string failure_;
 };
 
 // One-shot forms, for a single value.

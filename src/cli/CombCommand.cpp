@@ -6,23 +6,18 @@
 #include <cstdio>
 #include <iostream>
 
+#include "app/ErrorText.h"
 #include "app/Settings.h"
 #include "cli/Command.h"
 #include "cli/ReaderArgs.h"
 #include "engine/ErrorReport.h"
+#include "filter/CombPass.h"
 #include "filter/FilterSet.h"
 #include "platform/Text.h"
 
 namespace harvix {
 
 namespace {
-
-// What the pass tells the command while it runs.
-struct RunReport {
-    bool showProgress = false;
-    int shownPercent = -1;
-    uint64_t kept = 0;
-};
 
 void drawBar(int percent) {
     constexpr int kWidth = 40;
@@ -32,28 +27,50 @@ void drawBar(int percent) {
     std::fflush(stderr);
 }
 
-void onProgress(std::intptr_t context, int32_t percent) {
-    auto* report = reinterpret_cast<RunReport*>(context);
-    if (!report->showProgress || percent == report->shownPercent) {
-        return;
-    }
-    report->shownPercent = percent;
-    drawBar(percent);
-}
+// What the pass tells the command while it runs.
+class CombReport : public CombObserver {
+public:
+    CombReport(const LanguageTexts& texts, bool showProgress)
+        : texts_(texts), showProgress_(showProgress) {}
 
-void onKeptFile(std::intptr_t context, const std::string& path) {
-    auto* report = reinterpret_cast<RunReport*>(context);
-    ++report->kept;
-    const bool barShown = report->shownPercent >= 0;
-    if (barShown) {
-        std::fputs("\r\x1b[K", stderr);  // the path takes the bar's line; the bar follows
+    void progress(int32_t percent) override {
+        if (!showProgress_ || percent == shownPercent) {
+            return;
+        }
+        shownPercent = percent;
+        drawBar(percent);
     }
-    std::cout << path << '\n';
-    if (barShown) {
-        std::cout.flush();
-        drawBar(report->shownPercent);
+
+    void keptFile(const std::string& path) override {
+        const bool barShown = shownPercent >= 0;
+        if (barShown) {
+            std::fputs("\r\x1b[K", stderr);  // the path takes the bar's line; the bar follows
+        }
+        std::cout << path << '\n';
+        if (barShown) {
+            std::cout.flush();
+            drawBar(shownPercent);
+        }
     }
-}
+
+    void error(const ErrorReport& report) override {
+        if (report.kind() == ErrorReport::CreateFolder ||
+            report.kind() == ErrorReport::TargetInCache) {
+            folderFailed = true;
+        }
+        if (shownPercent >= 0) {
+            std::fputs("\r\x1b[K", stderr);
+        }
+        std::cerr << "Harvix: " << errorBoxText(report, texts_) << "\n";
+    }
+
+    int shownPercent = -1;
+    bool folderFailed = false;
+
+private:
+    const LanguageTexts& texts_;
+    bool showProgress_;
+};
 
 class CombCommand final : public Command {
 public:
@@ -86,9 +103,11 @@ public:
                "                       drop a copy equal to a file already in its folder;\n"
                "                       default: the settings\n"
                "\n"
-               "Exit status 0 after a run, 1 on a usage error or a filter file that does\n"
-               "not load, 2 when the cache cannot be opened, 3 when a target folder\n"
-               "cannot be made. The settings file is read, never written.\n";
+               "Exit status 0 after a run, 1 on a usage error, a filter file that does\n"
+               "not load or standard output that cannot be written, 2 when the cache\n"
+               "cannot be opened, 3 when a target folder cannot be made, 4 when a\n"
+               "matching entry could not be copied (the summary names the reasons).\n"
+               "The settings file is read, never written.\n";
     }
 
     int run(const std::vector<std::string>& args) override {
@@ -104,11 +123,14 @@ public:
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string& arg = args[i];
             const bool hasValue = i + 1 < args.size();
+            if ((arg == "--cache" || arg == "--filter" || arg == "--since") && !hasValue) {
+                return usageError(arg + " needs a value");
+            }
             if (arg == "--cache" && hasValue && !cacheGiven) {
                 cache = args[++i];
                 cacheGiven = true;
                 if (cache.empty()) {
-                    return usageError("--cache needs a path");
+                    return usageError("--cache needs a value (a path)");
                 }
             } else if (arg == "--filter" && hasValue && !filterGiven) {
                 filterFile = args[++i];
@@ -137,61 +159,77 @@ public:
             return usageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
         }
 
-        loadSettingsReadOnly();
-        Settings& settings = theSettings();
-        // The two options reach the pass through the settings, in memory
-        // only: the settings file is never written here.
-        if (oneCopy >= 0) {
-            settings.OneCopy = oneCopy == 1;
-        }
-        if (skipDuplicates >= 0) {
-            settings.SkipDuplicates = skipDuplicates == 1;
-        }
+        const CliProfile profile = loadSettingsReadOnly();
+        const Settings& settings = profile.settings;
+        CombOptions options;
+        options.oneCopy = oneCopy >= 0 ? oneCopy == 1 : settings.OneCopy;
+        options.skipDuplicates =
+            skipDuplicates >= 0 ? skipDuplicates == 1 : settings.SkipDuplicates;
+        options.sinceTime = since;
         if (!filterGiven) {
             filterFile = !settings.FiltersFileName.empty() ? settings.FiltersFileName
                                                            : pathToUtf8(settings.defaultFilterPath);
         }
         FilterSet filter;
-        if (!filter.load(filterFile, /*saveSettings=*/false)) {
+        if (!filter.load(filterFile)) {
             std::cerr << "harvix-cli comb: " << filterFile
-                      << ": cannot be loaded as a Harvix filter file\n";
+                      << ": cannot be loaded as a Harvix filter file (" << filter.loadError
+                      << ")\n";
             return kExitUsage;
         }
+        if (filter.itemsLeftOut > 0) {
+            std::cerr << "harvix-cli comb: " << filterFile << ": only the first "
+                      << FilterSet::kMaxItems << " items are used; " << filter.itemsLeftOut
+                      << " more are left out\n";
+        }
+        // The snapshot is taken before the cache is read: the date and time
+        // of the folders are those of the run's start.
+        const FilterSnapshot snapshot = FilterSnapshot::take(filter);
 
-        const auto reader = makeReaderOrSay(kind, word, cache);
+        const auto reader = makeReaderOrSay(
+            kind, word, cache.empty() && kind == 0 ? settings.MozillaCachePath : cache);
         if (reader == nullptr) {
             return kExitCacheOpen;
         }
-        // The run, as the program's comb coordinator drives it.
         if (!reader->tryOpen()) {
-            sayWhyNotOpened(*reader, "comb");
+            sayWhyNotOpened(*reader, "comb", profile.texts);
             return kExitCacheOpen;
         }
         reader->loadEntries();
-        RunReport report;
-        report.showProgress = isatty(STDERR_FILENO) == 1;
-        filter.sinceTime = since;
-        filter.progressCallback = &onProgress;
-        filter.progressContext = reinterpret_cast<std::intptr_t>(&report);
-        filter.keptFileCallback = &onKeptFile;
-        filter.keptFileContext = reinterpret_cast<std::intptr_t>(&report);
-        bool folderFailed = false;
-        try {
-            filter.comb(reader.get());
-        } catch (const ErrorReport&) {
-            folderFailed = true;  // the error text is on standard error already
-        }
+        CombReport report(profile.texts, isatty(STDERR_FILENO) == 1);
+        const CombResult result = runComb(*reader, snapshot, options, report);
         reader->close();
         std::cout.flush();
 
         if (report.shownPercent >= 0) {
             std::fputc('\n', stderr);
         }
-        std::cerr << "harvix-cli comb: " << (folderFailed ? 0 : filter.entriesToComb) << " of "
-                  << reader->entries.size() << " entries combed, " << report.kept
-                  << (report.kept == 1 ? " file" : " files") << " kept"
-                  << (folderFailed ? "; a target folder cannot be made" : "") << "\n";
-        return folderFailed ? kExitTargetFolder : kExitOk;
+        std::cerr << "harvix-cli comb: " << result.entriesCombed << " of " << reader->entries.size()
+                  << " entries combed, " << result.kept << (result.kept == 1 ? " file" : " files")
+                  << " kept" << (report.folderFailed ? "; a target folder cannot be made" : "");
+        if (result.failed > 0) {
+            std::cerr << "; " << result.failed << (result.failed == 1 ? " copy" : " copies")
+                      << " failed";
+        }
+        std::cerr << "\n";
+        for (const auto& [reason, failures] : result.failures) {
+            std::cerr << "harvix-cli comb: " << failures.count << " failed: " << reason;
+            for (std::size_t i = 0; i < failures.firstUrls.size(); ++i) {
+                std::cerr << (i == 0 ? " (" : ", ") << fieldText(failures.firstUrls[i]);
+            }
+            if (!failures.firstUrls.empty()) {
+                std::cerr << (failures.count > failures.firstUrls.size() ? ", ...)" : ")");
+            }
+            std::cerr << "\n";
+        }
+        if (!std::cout) {
+            std::cerr << "harvix-cli comb: standard output cannot be written\n";
+            return kExitUsage;
+        }
+        if (report.folderFailed) {
+            return kExitTargetFolder;
+        }
+        return result.failed > 0 ? kExitCopyFailed : kExitOk;
     }
 
 private:

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "app/LanguageTexts.h"
+#include "app/Settings.h"
+
 namespace harvix {
 
 // Exit codes shared by the subcommands.
@@ -13,7 +16,7 @@ enum ExitCode : int {
     kExitUsage = 1,         // bad arguments; also "filter show" on a file that does not load
     kExitCacheOpen = 2,     // the cache cannot be opened
     kExitTargetFolder = 3,  // a target folder cannot be made
-    kExitCopyFailed = 4     // "save": an entry could not be copied
+    kExitCopyFailed = 4     // a matching (or, for save, a chosen) entry could not be copied
 };
 
 class Command {
@@ -37,6 +40,12 @@ int runCli(const std::vector<std::string>& args);
 
 // Reads the settings as the tray program would (paths, Harvix.cfg, language
 // file) without writing the settings file or the autostart entry.
-void loadSettingsReadOnly();
+// The settings and language texts of harvix-cli: read at start, never
+// written; the commands pass their values on.
+struct CliProfile {
+    Settings settings;
+    LanguageTexts texts;
+};
+CliProfile loadSettingsReadOnly();
 
 }  // namespace harvix

@@ -25,11 +25,12 @@ std::vector<std::unique_ptr<Command>> makeCommands() {
     return commands;
 }
 
-void loadSettingsReadOnly() {
-    Settings& settings = theSettings();
-    settings.computePaths();
-    settings.loadSettings();
-    loadLanguage(theLanguage(), settings);
+CliProfile loadSettingsReadOnly() {
+    CliProfile profile;
+    profile.settings.computePaths();
+    profile.settings.loadSettings();
+    loadLanguage(profile.texts, profile.settings);
+    return profile;
 }
 
 namespace {
@@ -52,7 +53,7 @@ void printHelp(const std::vector<std::unique_ptr<Command>>& commands) {
                  "  -V, --version    show the version\n"
                  "\n"
                  "Exit codes: 0 success, 1 usage error, 2 the cache cannot be opened,\n"
-                 "3 a target folder cannot be made, 4 an entry could not be saved.\n"
+                 "3 a target folder cannot be made, 4 an entry could not be copied.\n"
                  "\n"
                  "Settings are read from Harvix.cfg (beside the program, or in\n"
                  "~/.config/Harvix/ when installed); harvix-cli never writes them.\n";

@@ -42,16 +42,20 @@ public:
             return kExitUsage;
         }
         const std::string& file = args[1];
-        loadSettingsReadOnly();
         FilterSet filter;
-        if (file.empty() || !filter.load(file, /*saveSettings=*/false)) {
-            std::cerr << "harvix-cli: " << file << ": " << whyNotLoaded(file) << "\n";
+        if (file.empty() || !filter.load(file)) {
+            std::cerr << "harvix-cli: " << file << ": " << whyNotLoaded(file, filter.loadError)
+                      << "\n";
             return kExitUsage;
+        }
+        if (filter.itemsLeftOut > 0) {
+            std::cerr << "harvix-cli: " << file << ": only the first " << FilterSet::kMaxItems
+                      << " items are read; " << filter.itemsLeftOut << " more are left out\n";
         }
         std::cout << "Hint=" << filter.hint << "\n";
         for (const auto& item : filter.items) {
             std::cout << item->position << '\t' << (item->disabled ? 0 : 1) << '\t'
-                      << contentTypeName(item->contentType) << '\t' << item->minSize << '\t'
+                      << contentTypeText(item->contentType) << '\t' << item->minSize << '\t'
                       << item->url << '\t' << item->minWidth << '\t' << item->minHeight << '\t'
                       << item->directoryTemplate << '\t' << item->fileNameDummy << '\n';
         }
@@ -60,8 +64,17 @@ public:
     }
 
 private:
+    // The content type as the comb reads it: a code it does not know keeps
+    // nothing, so it shows as the number it is, not as "all".
+    static std::string contentTypeText(int32_t code) {
+        if (code < 0 || code >= kContentTypeCount) {
+            return std::to_string(code);
+        }
+        return contentTypeName(code);
+    }
+
     // The reason a filter file did not load, for the message.
-    static std::string whyNotLoaded(const std::string& file) {
+    static std::string whyNotLoaded(const std::string& file, const std::string& loadError) {
         if (file.empty()) {
             return "no file named";
         }
@@ -74,12 +87,10 @@ private:
         if (status.type() == fs::file_type::directory) {
             return "is a folder, not a filter file";
         }
-        std::FILE* handle = std::fopen(path.c_str(), "rb");
-        if (handle == nullptr) {
-            return std::string("cannot be read: ") + std::strerror(errno);
+        if (loadError.rfind("HarvixFilter", 0) == 0) {
+            return "not a Harvix filter file (GENERAL/HarvixFilter is missing or 0)";
         }
-        std::fclose(handle);
-        return "not a Harvix filter file (GENERAL/HarvixFilter is missing or 0)";
+        return "cannot be read: " + loadError;
     }
 };
 

@@ -73,6 +73,9 @@ public:
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string& arg = args[i];
             const bool hasValue = i + 1 < args.size();
+            if (arg == "--cache" && !hasValue) {
+                return usageError("--cache needs a value");
+            }
             if (arg == "--cache" && hasValue && !cacheGiven) {
                 cache = args[++i];
                 cacheGiven = true;
@@ -111,13 +114,14 @@ public:
         if (cacheGiven && cache.empty()) {
             return usageError("--cache needs a path");
         }
-        loadSettingsReadOnly();
-        const auto reader = makeReaderOrSay(kind, word, cache);
+        const CliProfile profile = loadSettingsReadOnly();
+        const auto reader = makeReaderOrSay(
+            kind, word, cache.empty() && kind == 0 ? profile.settings.MozillaCachePath : cache);
         if (reader == nullptr) {
             return kExitCacheOpen;
         }
         if (!reader->tryOpen()) {
-            sayWhyNotOpened(*reader, "list");
+            sayWhyNotOpened(*reader, "list", profile.texts);
             return kExitCacheOpen;
         }
         reader->loadEntries();
@@ -130,6 +134,10 @@ public:
         writer.finish();
         reader->close();
         std::cout.flush();
+        if (!std::cout) {
+            std::cerr << "harvix-cli list: standard output cannot be written\n";
+            return kExitUsage;
+        }
         return kExitOk;
     }
 

@@ -3,23 +3,11 @@
 #include <cstdio>
 #include <iostream>
 
-#include "readers/ReaderFactory.h"
+#include "app/ErrorText.h"
+#include "engine/Browsers.h"
 #include "readers/UrlCacheReader.h"
 
 namespace harvix {
-
-int32_t browserKindFromWord(const std::string& word) {
-    if (word == "mozilla" || word == "firefox") {
-        return 0;
-    }
-    if (word == "ie") {
-        return 1;
-    }
-    if (word == "maxthon") {
-        return 2;
-    }
-    return -1;
-}
 
 std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& word,
                                              const std::string& cacheLocation) {
@@ -31,11 +19,23 @@ std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& wo
     return reader;
 }
 
-void sayWhyNotOpened(CacheReader& reader, const std::string& command) {
+void sayWhyNotOpened(CacheReader& reader, const std::string& command, const LanguageTexts& texts) {
     if (auto* urlCache = dynamic_cast<UrlCacheReader*>(&reader)) {
         std::cerr << "harvix-cli " << command
                   << ": cannot open the URL cache: " << urlCache->service().failureText() << "\n";
+        return;
     }
+    if (!reader.openError) {
+        return;
+    }
+    const ErrorReport& report = *reader.openError;
+    if (showsErrorBox(report)) {
+        std::cerr << "Harvix: " << errorBoxText(report, texts) << "\n";
+    }
+    std::cerr << "harvix-cli " << command << ": cannot open the Firefox cache"
+              << (report.path().empty() ? std::string(" (no cache folder found)")
+                                        : " in " + report.path())
+              << "; name the cache folder with --cache\n";
 }
 
 std::string fieldText(const std::string& text) {

@@ -6,13 +6,11 @@
 #include <memory>
 #include <string>
 
+#include "app/LanguageTexts.h"
+#include "engine/Browsers.h"
 #include "readers/CacheReader.h"
 
 namespace harvix {
-
-// The browser kind named by a word: "mozilla" (or "firefox") 0, "ie" 1,
-// "maxthon" 2; -1 for any other word.
-int32_t browserKindFromWord(const std::string& word);
 
 // The reader for `kind` with `cacheLocation` (empty: the settings decide),
 // or null after printing why on standard error.
@@ -21,7 +19,7 @@ std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& wo
 
 // After a failed TryOpen: prints why on standard error where the error
 // report did not (the URL cache's failures show no box).
-void sayWhyNotOpened(CacheReader& reader, const std::string& command);
+void sayWhyNotOpened(CacheReader& reader, const std::string& command, const LanguageTexts& texts);
 
 // A text fit for one tab-separated field: control characters (tabs and line
 // ends included) become %XX.

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <set>
 
+#include "app/ErrorText.h"
 #include "app/Settings.h"
 #include "cli/Command.h"
 #include "cli/EntryListing.h"
@@ -45,8 +46,8 @@ public:
                "Exit status 0 when every entry was saved (or skipped as a duplicate), 1 on\n"
                "a usage error or an index the cache does not list (nothing is saved\n"
                "then), 2 when the cache cannot be opened, 3 when the folder cannot be\n"
-               "made, 4 when an entry could not be copied. The settings file is read,\n"
-               "never written.\n";
+               "made or lies in the cache, 4 when an entry could not be copied. The\n"
+               "settings file is read, never written.\n";
     }
 
     int run(const std::vector<std::string>& args) override {
@@ -110,24 +111,25 @@ public:
             return usageError("--to FOLDER is missing");
         }
 
-        loadSettingsReadOnly();
-        const Settings& settings = theSettings();
+        const CliProfile profile = loadSettingsReadOnly();
+        const Settings& settings = profile.settings;
         if (!stemGiven) {
             stem = settings.DefaultFileNameDummy;
         }
         const bool skip = skipDuplicates < 0 ? settings.SkipDuplicates : skipDuplicates == 1;
 
-        const auto reader = makeReaderOrSay(kind, word, cache);
+        const auto reader = makeReaderOrSay(
+            kind, word, cache.empty() && kind == 0 ? settings.MozillaCachePath : cache);
         if (reader == nullptr) {
             return kExitCacheOpen;
         }
         if (!reader->tryOpen()) {
-            sayWhyNotOpened(*reader, "save");
+            sayWhyNotOpened(*reader, "save", profile.texts);
             return kExitCacheOpen;
         }
         reader->loadEntries();
         const std::size_t count = reader->entries.size();
-        std::vector<CacheEntry*> chosen;
+        std::vector<const CacheEntry*> chosen;
         for (const uint64_t index : indexes) {
             if (index >= count) {
                 std::cerr << "harvix-cli save: index " << index << " is out of range: the cache "
@@ -151,10 +153,10 @@ public:
         try {
             results = saveEntries(*reader, chosen, pathToUtf8(ec ? pathFromUtf8(folder) : target),
                                   stem, skip);
-        } catch (const ErrorReport&) {
-            std::cerr << "harvix-cli save: " << folder << ": the folder cannot be made\n";
+        } catch (const ErrorReport& report) {
+            std::cerr << "harvix-cli save: " << errorLine(report) << "\n";
             reader->close();
-            return kExitTargetFolder;
+            return report.kind() == ErrorReport::BadFileName ? kExitUsage : kExitTargetFolder;
         }
         reader->close();
 
@@ -175,7 +177,7 @@ public:
                 case EntrySaveResult::Outcome::Failed:
                     ++failed;
                     std::cerr << "harvix-cli save: entry " << indexes[i]
-                              << " could not be copied\n";
+                              << " could not be copied: " << results[i].reason << "\n";
                     break;
             }
         }

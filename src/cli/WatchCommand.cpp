@@ -10,39 +10,47 @@
 #include <ctime>
 #include <iostream>
 
+#include "app/ErrorText.h"
 #include "app/Settings.h"
 #include "cli/Command.h"
+#include "engine/Browsers.h"
 #include "engine/CombCoordinator.h"
 #include "platform/Text.h"
-#include "readers/ReaderFactory.h"
 
 namespace harvix {
 
 namespace {
 
-// What the runs tell the command; written and read on the comb thread.
-struct WatchReport {
-    const CombCoordinator* main = nullptr;
-    std::atomic<int32_t> kind{-1};  // browser of the run under way
-    uint64_t kept = 0;
-};
+// What the runs tell the command; called on the comb thread.
+class WatchReport : public CoordinatorEvents {
+public:
+    explicit WatchReport(const LanguageTexts& texts) : texts_(texts) {}
 
-void onRunState(void* context, int32_t started) {
-    auto* report = static_cast<WatchReport*>(context);
-    const std::string& name = report->main->browser(report->kind).displayName;
-    if (started != 0) {
-        report->kept = 0;
-        std::cerr << "harvix-cli watch: " << name << " has closed; combing its cache\n";
-    } else {
-        std::cerr << "harvix-cli watch: " << name << ": " << report->kept
-                  << (report->kept == 1 ? " file" : " files") << " kept\n";
+    void runState(bool started) override {
+        const BrowserRow* row = browserRow(kind);
+        const std::string name = row != nullptr ? row->displayName : std::string();
+        if (started) {
+            kept_ = 0;
+            std::cerr << "harvix-cli watch: " << name << " has closed; combing its cache\n";
+        } else {
+            std::cerr << "harvix-cli watch: " << name << ": " << kept_
+                      << (kept_ == 1 ? " file" : " files") << " kept\n";
+        }
     }
-}
+    void keptFile(const std::string& path) override {
+        ++kept_;
+        std::cout << path << std::endl;  // at once: a script may act on each line
+    }
+    void error(const ErrorReport& report) override {
+        std::cerr << "Harvix: " << errorBoxText(report, texts_) << "\n";
+    }
 
-void onKeptFile(std::intptr_t context, const std::string& path) {
-    ++reinterpret_cast<WatchReport*>(context)->kept;
-    std::cout << path << std::endl;  // at once: a script may act on each line
-}
+    std::atomic<int> kind{-1};  // browser of the run under way
+
+private:
+    const LanguageTexts& texts_;
+    uint64_t kept_ = 0;
+};
 
 class WatchCommand final : public Command {
 public:
@@ -87,8 +95,9 @@ public:
             }
         }
 
-        loadSettingsReadOnly();
-        const Settings& settings = theSettings();
+        const CliProfile profile = loadSettingsReadOnly();
+        const Settings& settings = profile.settings;
+        const std::vector<bool> watch = {settings.Mozilla, settings.IE, settings.Maxthon};
         if (!settings.Mozilla && !settings.IE && !settings.Maxthon) {
             std::cerr << "harvix-cli watch: no browser is switched on in the settings "
                          "(Mozilla, IE, Maxthon in "
@@ -98,24 +107,23 @@ public:
         const std::string filterFile = !settings.FiltersFileName.empty()
                                            ? settings.FiltersFileName
                                            : pathToUtf8(settings.defaultFilterPath);
-
-        // The settings are as loaded above: the coordinator never writes them.
-        CombCoordinator main(CombCoordinator::SettingsFile::AsLoaded, period);
-        if (!main.filter.load(filterFile, /*saveSettings=*/false)) {
+        FilterSet filter;
+        if (!filter.load(filterFile)) {
             std::cerr << "harvix-cli watch: " << filterFile
-                      << ": cannot be loaded as a Harvix filter file\n";
+                      << ": cannot be loaded as a Harvix filter file (" << filter.loadError
+                      << ")\n";
             return kExitUsage;
         }
-        WatchReport report;
-        report.main = &main;
-        main.makeReader = [&report](int32_t kind, const std::string& cacheFolder) {
+
+        WatchReport report(profile.texts);
+        CombCoordinator main(report, period);
+        main.setFilter(filter);
+        main.setOptions(
+            RunOptions{settings.OneCopy, settings.SkipDuplicates, settings.MozillaCachePath});
+        main.makeReader = [&report](int kind, const std::string& cacheFolder) {
             report.kind = kind;
             return makeBrowserReader(kind, cacheFolder);
         };
-        main.runStateCallback = &onRunState;
-        main.runStateContext = &report;
-        main.filter.keptFileCallback = &onKeptFile;
-        main.filter.keptFileContext = reinterpret_cast<std::intptr_t>(&report);
 
         // The stop signals are blocked before any thread starts (threads
         // inherit the mask), so only this thread takes them, through
@@ -128,31 +136,29 @@ public:
         sigset_t previousMask;
         pthread_sigmask(SIG_BLOCK, &stopSignals, &previousMask);
 
-        main.startMonitors();
+        main.startMonitors(watch);
+        const auto& table = browserTable();
         std::string watched;
-        for (int32_t kind = CombCoordinator::Mozilla; kind <= CombCoordinator::Maxthon; ++kind) {
-            if (main.monitors[static_cast<std::size_t>(kind)].running) {
-                watched += (watched.empty() ? "" : ", ") + main.browser(kind).displayName;
+        for (std::size_t kind = 0; kind < table.size(); ++kind) {
+            if (main.monitors[kind]->running) {
+                watched += (watched.empty() ? "" : ", ") + table[kind].displayName;
             }
         }
         std::cerr << "harvix-cli watch: watching " << watched << "; interrupt to stop\n";
 
-        bool seen[CombCoordinator::kBrowserKinds] = {};
+        std::vector<bool> seen(table.size(), false);
         const timespec tick{0, 50 * 1000 * 1000};
         for (;;) {
             const int taken = sigtimedwait(&stopSignals, nullptr, &tick);
             if (taken > 0) {
                 break;
             }
-            for (int32_t kind = CombCoordinator::Mozilla; kind <= CombCoordinator::Maxthon;
-                 ++kind) {
-                const auto index = static_cast<std::size_t>(kind);
-                const bool found = main.monitors[index].found;
-                if (found && !seen[index]) {
-                    std::cerr << "harvix-cli watch: " << main.browser(kind).displayName
-                              << " is running\n";
+            for (std::size_t kind = 0; kind < table.size(); ++kind) {
+                const bool found = main.monitors[kind]->found;
+                if (found && !seen[kind]) {
+                    std::cerr << "harvix-cli watch: " << table[kind].displayName << " is running\n";
                 }
-                seen[index] = found;
+                seen[kind] = found;
             }
         }
 

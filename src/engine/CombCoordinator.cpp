@@ -3,12 +3,6 @@
 #include <exception>
 #include <system_error>
 
-#include "app/LanguageTexts.h"
-#include "app/Settings.h"
-#include "engine/ErrorReport.h"
-#include "platform/Notifier.h"
-#include "readers/ReaderFactory.h"
-
 namespace harvix {
 
 namespace {
@@ -17,26 +11,18 @@ namespace {
 // when the run ends early.
 class RunStateBracket {
 public:
-    RunStateBracket(CombCoordinator::RunStateCallback callback, void* context)
-        : callback_(callback), context_(context) {
-        if (callback_ != nullptr) {
-            callback_(context_, 1);
-        }
+    explicit RunStateBracket(CoordinatorEvents& events) : events_(events) {
+        events_.runState(true);
     }
-    ~RunStateBracket() {
-        if (callback_ != nullptr) {
-            callback_(context_, 0);
-        }
-    }
+    ~RunStateBracket() { events_.runState(false); }
     RunStateBracket(const RunStateBracket&) = delete;
     RunStateBracket& operator=(const RunStateBracket&) = delete;
 
 private:
-    CombCoordinator::RunStateCallback callback_;
-    void* context_;
+    CoordinatorEvents& events_;
 };
 
-// Counts a run from its request to its end (RunsActive).
+// Counts a run from its request to its end (runsActive).
 class ActiveRun {
 public:
     explicit ActiveRun(std::atomic<int>& count) : count_(count) { ++count_; }
@@ -48,88 +34,92 @@ private:
     std::atomic<int>& count_;
 };
 
-// The filter set hands progress to a callback with an integer context; this
-// one passes it on to the main window's callback.
-void ForwardProgress(std::intptr_t context, int32_t percent) {
-    const auto* main = reinterpret_cast<const CombCoordinator*>(context);
-    if (main->progressCallback != nullptr) {
-        main->progressCallback(main->progressContext, percent);
-    }
-}
+// Passes the pass's reports on to the front end's events.
+class ForwardingObserver : public CombObserver {
+public:
+    explicit ForwardingObserver(CoordinatorEvents& events) : events_(events) {}
+    void progress(int32_t percent) override { events_.progress(percent); }
+    void keptFile(const std::string& path) override { events_.keptFile(path); }
+    void error(const ErrorReport& report) override { events_.error(report); }
+
+private:
+    CoordinatorEvents& events_;
+};
 
 }  // namespace
 
-CombCoordinator::CombCoordinator(SettingsFile settingsFile, uint32_t monitorPeriod)
-    : browsers{{
-          // Firefox runs as firefox, firefox-esr or firefox-bin, and as
-          // firefox.exe under Wine; Internet Explorer and Maxthon run under Wine.
-          {"Mozilla Firefox", {"firefox", "firefox-esr", "firefox-bin", "firefox.exe"}},
-          {"Microsoft Internet Explorer", {"iexplore.exe"}},
-          {"Maxthon", {"maxthon.exe"}},
-      }},
-      makeReader(&makeBrowserReader),
-      settingsFile_(settingsFile) {
-    for (BrowserMonitor& monitor : monitors) {
-        monitor.period = monitorPeriod;
-    }
-    if (settingsFile_ == SettingsFile::InitAndSave) {
-        theSettings().initSettings();
+CombCoordinator::CombCoordinator(CoordinatorEvents& events, uint32_t monitorPeriod)
+    : makeReader(&makeBrowserReader), events_(events) {
+    for (std::size_t i = 0; i < browserTable().size(); ++i) {
+        monitors.push_back(std::make_unique<BrowserMonitor>(monitorPeriod));
     }
 }
 
 CombCoordinator::~CombCoordinator() {
-    // Every thread has ended before a member goes, and the settings are
-    // written after the last run could change them.
+    // Every thread has ended before a member goes.
     shutdown();
-    if (settingsFile_ == SettingsFile::InitAndSave) {
-        theSettings().saveSettings();
+}
+
+void CombCoordinator::setFilter(const FilterSet& filter) {
+    std::vector<FilterItem> items;
+    items.reserve(filter.items.size());
+    for (const auto& item : filter.items) {
+        items.push_back(*item);
     }
+    const std::lock_guard<std::mutex> lock(stateLock_);
+    filterItems_ = std::move(items);
+    listSeparator_ = filter.listSeparator;
+}
+
+void CombCoordinator::setOptions(const RunOptions& options) {
+    const std::lock_guard<std::mutex> lock(stateLock_);
+    options_ = options;
 }
 
 void CombCoordinator::requestStop() {
     stopping_ = true;
-    for (BrowserMonitor& monitor : monitors) {
-        monitor.stop();
+    for (auto& monitor : monitors) {
+        monitor->stop();
     }
 }
 
 void CombCoordinator::shutdown() {
     requestStop();
-    for (BrowserMonitor& monitor : monitors) {
-        monitor.wait();
+    for (auto& monitor : monitors) {
+        monitor->wait();
     }
     if (worker_.joinable()) {
         worker_.join();
     }
 }
 
-const BrowserInfo& CombCoordinator::browser(int32_t kind) const {
-    static const BrowserInfo none;
-    return isKnownKind(kind) ? browsers[static_cast<std::size_t>(kind)] : none;
-}
-
-bool CombCoordinator::warnIfRunning(int32_t kind) const {
-    const BrowserInfo& info = browser(kind);
-    // A check of its own: the monitors belong to their threads.
-    BrowserMonitor check;
-    if (!check.isRunning(info.processName)) {
+bool CombCoordinator::warnIfRunning(int kind) const {
+    const BrowserRow* row = browserRow(kind);
+    if (row == nullptr) {
         return false;
     }
-    showMessage(info.displayName + " " + theLanguage().WarningCloseBrowser, MessageIcon::Warning,
-                MessageButtons::Ok);
+    // A check of its own: the monitors belong to their threads.
+    BrowserMonitor check;
+    if (!check.isRunning(row->processNames)) {
+        return false;
+    }
+    events_.browserRunning(*row);
     return true;
 }
 
-void CombCoordinator::startComb(int32_t kind) {
-    if (busy || stopping_ || !isKnownKind(kind)) {
+void CombCoordinator::startComb(int kind) {
+    const BrowserRow* row = browserRow(kind);
+    if (busy || stopping_ || row == nullptr) {
         return;
     }
     if (warnIfRunning(kind)) {
         return;
     }
-    // Internet Explorer and Maxthon share one cache: both must be closed.
-    if ((kind == IE && warnIfRunning(Maxthon)) || (kind == Maxthon && warnIfRunning(IE))) {
-        return;
+    // Browsers that share the cache must be closed too.
+    for (const std::string& other : row->sharesCacheWith) {
+        if (warnIfRunning(browserKindFromWord(other))) {
+            return;
+        }
     }
     // The previous manual run has ended (busy is clear); its thread is at
     // most returning.
@@ -145,16 +135,15 @@ void CombCoordinator::startComb(int32_t kind) {
     }
 }
 
-void CombCoordinator::startMonitors() {
+void CombCoordinator::startMonitors(const std::vector<bool>& watch) {
     if (stopping_) {
         return;
     }
-    const Settings& settings = theSettings();
-    const bool useWith[kBrowserKinds] = {settings.Mozilla, settings.IE, settings.Maxthon};
-    for (int32_t kind = Mozilla; kind <= Maxthon; ++kind) {
-        const auto index = static_cast<std::size_t>(kind);
-        if (useWith[index]) {
-            monitors[index].start(browsers[index].processName, this, kind, &onBrowserClosed);
+    const auto& table = browserTable();
+    for (std::size_t kind = 0; kind < table.size() && kind < watch.size(); ++kind) {
+        if (watch[kind]) {
+            monitors[kind]->start(table[kind].processNames, this, static_cast<int32_t>(kind),
+                                  &onBrowserClosed);
         }
     }
 }
@@ -163,13 +152,14 @@ void CombCoordinator::onBrowserClosed(void* owner, int32_t kind, int64_t sinceTi
     static_cast<CombCoordinator*>(owner)->runComb(kind, sinceTime);
 }
 
-void CombCoordinator::combThreadProc(CombCoordinator* main) {
-    main->runComb(main->currentKind, 0);
-    main->busy = false;
+void CombCoordinator::combThreadProc(CombCoordinator* coordinator) {
+    coordinator->runComb(coordinator->currentKind, 0);
+    coordinator->busy = false;
 }
 
-void CombCoordinator::runComb(int32_t kind, int64_t sinceTime) {
-    if (!isKnownKind(kind)) {
+void CombCoordinator::runComb(int kind, int64_t sinceTime) {
+    const BrowserRow* row = browserRow(kind);
+    if (row == nullptr) {
         return;
     }
     const ActiveRun active(activeRuns_);
@@ -177,53 +167,57 @@ void CombCoordinator::runComb(int32_t kind, int64_t sinceTime) {
     if (stopping_) {
         return;  // the program is ending: a run that waited for the lock is dropped
     }
-    // The reader is made under the lock, so that a Firefox run queued behind
-    // another starts from the cache folder that run found and the setting is
-    // never read while a run writes it.
-    Settings& settings = theSettings();
-    std::unique_ptr<CacheReader> reader =
-        makeReader(kind, kind == Mozilla ? settings.MozillaCachePath : std::string());
-    if (reader == nullptr) {
-        return;
-    }
-    {
-        const RunStateBracket bracket(runStateCallback, runStateContext);
-        try {
-            combReader(reader.get(), sinceTime);
-        } catch (const ErrorReport&) {
-            // A report no handler expected (the readers and the pass catch
-            // their own) ends this run only; the thread and the program go on.
-            reader->close();
-        } catch (const std::exception&) {
-            // Likewise a fault outside the program's own reports (memory, a
-            // file-system call that throws).
-            reader->close();
+    try {
+        // The snapshot: what this run combs, whatever the user edits meanwhile.
+        std::vector<FilterItem> items;
+        char separator = ',';
+        RunOptions options;
+        {
+            const std::lock_guard<std::mutex> state(stateLock_);
+            items = filterItems_;
+            separator = listSeparator_;
+            options = options_;
         }
-    }
-    if (kind == Mozilla) {
-        // A discovered cache folder is remembered (written with the settings).
-        settings.MozillaCachePath = reader->cacheFolder;
-    }
-}
+        const FilterSnapshot snapshot = FilterSnapshot::take(items, separator);
+        const CombOptions combOptions{options.oneCopy, options.skipDuplicates, sinceTime};
+        const std::string startedWith = row->hasCacheFolderOption ? options.firefoxCacheFolder : "";
 
-void CombCoordinator::combReader(CacheReader* reader, int64_t sinceTime) {
-    if (!reader->tryOpen()) {
-        return;  // closed by TryOpen; the error reported itself
-    }
-    if (!stopping_) {
-        reader->loadEntries();
-        filter.sinceTime = sinceTime;
-        filter.progressCallback = &ForwardProgress;
-        filter.progressContext = reinterpret_cast<std::intptr_t>(this);
-        filter.stopRequest = &stopping_;
-        try {
-            filter.comb(reader);
-        } catch (const ErrorReport&) {
-            // A target folder could not be made: the pass ends; the error box
-            // was shown when the report was built.
+        // Made inside the try: a failure here ends only this run.
+        std::unique_ptr<CacheReader> reader = makeReader(kind, startedWith);
+        if (reader == nullptr) {
+            return;
         }
+        const RunStateBracket bracket(events_);
+        try {
+            reader->open();
+        } catch (const ErrorReport& report) {
+            reader->close();
+            events_.error(report);
+            return;
+        }
+        if (row->hasCacheFolderOption) {
+            const std::string found = readerCacheFolder(*reader);
+            if (found != startedWith) {
+                events_.cacheFolderFound(startedWith, found);
+            }
+        }
+        if (stopping_) {
+            reader->close();
+            return;
+        }
+        reader->loadEntries();
+        ForwardingObserver observer(events_);
+        const CombResult result =
+            harvix::runComb(*reader, snapshot, combOptions, observer, &stopping_);
+        reader->close();
+        events_.runFinished(kind, result);
+    } catch (const ErrorReport& report) {
+        // A report no handler expected ends this run only.
+        events_.error(report);
+    } catch (const std::exception&) {
+        // Likewise a fault outside the program's own reports (memory, a
+        // file-system call that throws): the thread and the program go on.
     }
-    reader->close();
 }
 
 }  // namespace harvix

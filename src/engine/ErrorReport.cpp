@@ -1,62 +1,37 @@
 #include "engine/ErrorReport.h"
 
-#include "app/LanguageTexts.h"
-#include "platform/Notifier.h"
-#include "platform/Platform.h"
+#include <cstring>
 
 namespace harvix {
 
 namespace {
 
-const char* ModuleLabel(int32_t module) {
-    switch (module) {
-        case ErrorReport::FilterCache:
-            return "FilterCache:";
-        case ErrorReport::MozillaCache:
-            return "MozillaCache:";
-        case ErrorReport::IECache:
-            return "IECache:";
-        default:
-            return "";
-    }
+std::string describe(ErrorReport::Module module, ErrorReport::Kind kind, const std::string& path) {
+    const char* who = module == ErrorReport::FilterCache    ? "filter"
+                      : module == ErrorReport::MozillaCache ? "Firefox cache"
+                                                            : "URL cache";
+    return std::string(who) + " error " + std::to_string(static_cast<int>(kind)) + ": " + path;
 }
 
 }  // namespace
 
-bool ErrorReport::showsBox(int32_t module, int32_t kind) {
-    return (kind == FileOpen && module == MozillaCache) || kind == CreateFolder;
-}
+ErrorReport::ErrorReport(Module module, Kind kind, std::string path, std::string secondPath,
+                         int systemError)
+    : std::runtime_error(describe(module, kind, path)),
+      module_(module),
+      kind_(kind),
+      path_(std::move(path)),
+      secondPath_(std::move(secondPath)),
+      systemError_(systemError) {}
 
-std::string ErrorReport::boxText(int32_t module, int32_t kind, const std::string& path,
-                                 const std::string& systemText) {
-    if (!showsBox(module, kind)) {
+std::string ErrorReport::systemText() const {
+    if (systemError_ == 0) {
         return {};
     }
-    const LanguageTexts& texts = theLanguage();
-    std::string body;
-    if (kind == CreateFolder) {
-        body = texts.ErrorCreateFolder + ":\n" + path;
-    } else {
-        body = texts.ErrorMozillaCacheOpen;
-    }
-    if (!systemText.empty()) {
-        body += "\nДоп. инфо: \n" + systemText;
-    }
-    return std::string(ModuleLabel(module)) + " \n" + body;
+    char buffer[256];
+    // The GNU strerror_r returns its text, which need not be in `buffer`.
+    const char* text = strerror_r(systemError_, buffer, sizeof buffer);
+    return text != nullptr ? std::string(text) : std::string();
 }
-
-ErrorReport::ErrorReport(int32_t module, int32_t kind, const std::string& path,
-                         const std::string& /*secondPath*/) {
-    if (!showsBox(module, kind)) {
-        return;
-    }
-    // Read first, so that the text belongs to the failed file operation.
-    const std::string systemText = platformServices().lastSystemErrorText();
-    notifier().show("Harvix", boxText(module, kind, path, systemText), MessageIcon::Error,
-                    MessageButtons::Ok);
-}
-
-ErrorReport::ErrorReport(CopyStep, int32_t /*module*/, int32_t /*kind*/,
-                         const std::string& /*path*/, const std::string& /*secondPath*/) {}
 
 }  // namespace harvix

@@ -1,18 +1,19 @@
-// ErrorReport: the one exception type of the program's own code. Building a
-// report is also the moment the user is told: the two failures that stop a
-// comb run (the Firefox cache cannot be opened, a target folder cannot be
-// created) show an error box through the notifier before the constructor
-// returns; every other report is silent and only travels to its handler.
+// ErrorReport: the one exception type of the program's own code. It is a
+// value: it says who failed (module), what failed (kind), on which file or
+// folder, and the system's error number taken where the failure was decided.
+// Building or throwing one shows nothing; the front ends decide how the user
+// is told (app/ErrorText.h turns a report into the text of the error box).
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 namespace harvix {
 
-class ErrorReport {
+class ErrorReport : public std::runtime_error {
 public:
-    // Who reports.
+    // Who reports. The numbers are those of the program's earlier reports.
     enum Module : int32_t { FilterCache = 1, MozillaCache = 2, IECache = 3 };
     // What failed.
     enum Kind : int32_t {
@@ -20,32 +21,37 @@ public:
         FileRead = 5,
         FileWrite = 6,
         FileCopy = 7,
-        CreateFolder = 9
+        CreateFolder = 9,
+        // A cache could not be opened (the folder or index tried is `path`).
+        CacheOpen = 10,
+        // A target folder lies at or below the cache folder (`secondPath`):
+        // the cache is only ever read, so nothing is copied into it.
+        TargetInCache = 11,
+        // A file-name stem that cannot stand in a name ('/' or NUL).
+        BadFileName = 12,
+        // The stored body is encoded in a way this build cannot decode.
+        Unsupported = 13,
     };
 
-    // Builds the report; for the two run-stopping cases it reads the last
-    // system error of this thread and shows the box, waiting for the user.
-    // `path` is the file or folder concerned, `secondPath` the copy target.
-    ErrorReport(int32_t module, int32_t kind, const std::string& path,
-                const std::string& secondPath = {});
-    // A failure in copying one entry. Silent whatever the kind: a target
-    // that cannot be created is a FileOpen of the reader's module too, but
-    // only the open of the cache itself stops a run and shows the box.
-    struct CopyStep {};
-    ErrorReport(CopyStep, int32_t module, int32_t kind, const std::string& path,
-                const std::string& secondPath = {});
-    virtual ~ErrorReport() = default;
-    ErrorReport(const ErrorReport&) = default;
-    ErrorReport& operator=(const ErrorReport&) = default;
+    // `systemError` is the errno of the failed call, 0 when no system call
+    // failed (the report then carries no system text).
+    ErrorReport(Module module, Kind kind, std::string path, std::string secondPath = {},
+                int systemError = 0);
 
-    // True for the reports that show a box.
-    static bool showsBox(int32_t module, int32_t kind);
+    Module module() const { return module_; }
+    Kind kind() const { return kind_; }
+    const std::string& path() const { return path_; }
+    const std::string& secondPath() const { return secondPath_; }
+    int systemError() const { return systemError_; }
+    // The system's text for systemError(); empty when it is 0.
+    std::string systemText() const;
 
-    // The box text: the module's label, " \n", the body by kind, then
-    // "\nДоп. инфо: \n" and the system's text when there is one. Empty for
-    // reports that show no box.
-    static std::string boxText(int32_t module, int32_t kind, const std::string& path,
-                               const std::string& systemText);
+private:
+    Module module_;
+    Kind kind_;
+    std::string path_;
+    std::string secondPath_;
+    int systemError_;
 };
 
 }  // namespace harvix

@@ -14,16 +14,17 @@ namespace harvix {
 struct EntrySaveResult {
     enum class Outcome { Saved, Duplicate, Failed };
     Outcome outcome = Outcome::Failed;
-    std::string path;  // the new file (Saved)
+    std::string path;    // the new file (Saved)
+    std::string reason;  // why the copy failed (Failed), as a comb counts it
 };
 
 // Saves each entry of `entries` (all from `reader`'s reading) into `folder`
 // under "<stem><number>.<type>", in order. With `skipDuplicates` a copy equal
-// to a file already in the folder is removed again (Duplicate). Throws
-// ErrorReport when the folder cannot be made; nothing is saved then. A stem
-// with a path separator saves nothing (every entry Failed).
-std::vector<EntrySaveResult> saveEntries(CacheReader& reader,
-                                         const std::vector<CacheEntry*>& entries,
+// to a file already in the folder is not kept (Duplicate). Throws
+// ErrorReport when the folder cannot be made or lies in the cache, or when
+// the stem cannot stand in a file name; nothing is saved then.
+std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
+                                         const std::vector<const CacheEntry*>& entries,
                                          const std::string& folder, const std::string& stem,
                                          bool skipDuplicates);
 

@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "app/Profile.h"
-#include "app/Settings.h"
 #include "platform/AtomicFile.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
@@ -68,7 +67,7 @@ std::optional<std::size_t> ItemNumber(std::string_view name) {
         }
         number = number * 10 + static_cast<std::size_t>(ch - '0');
         if (number >= FilterSet::kMaxItems) {
-            return std::nullopt;
+            number = FilterSet::kMaxItems;  // past the limit: counted, never stored
         }
     }
     return number;
@@ -83,12 +82,15 @@ struct FilterFileValues {
         bool present = false;
         std::array<std::optional<std::string>, kItemKeyCount> values;
     };
-    std::vector<Item> items;  // by item number
+    std::vector<Item> items;         // by item number
+    std::size_t itemsPastLimit = 0;  // item sections numbered kMaxItems or more
+    std::string failure;             // why the file could not be read
 };
 
 FilterFileValues ReadFilterFile(const fs::path& path) {
     const ProfileFile profile = ProfileFile::load(path);
     FilterFileValues file;
+    file.failure = profile.failure();
     enum class Where { Nowhere, General, Item };
     Where where = Where::Nowhere;
     std::size_t itemNumber = 0;
@@ -106,6 +108,10 @@ FilterFileValues ReadFilterFile(const fs::path& path) {
             }
             const std::optional<std::size_t> number = ItemNumber(name);
             if (!number) {
+                return;
+            }
+            if (*number >= FilterSet::kMaxItems) {
+                ++file.itemsPastLimit;
                 return;
             }
             if (*number >= file.items.size()) {
@@ -149,10 +155,9 @@ void AppendLine(std::string& text, std::string_view key, std::string_view value)
     text += '\n';
 }
 
-std::string FormatNow(const char* format) {
-    const std::time_t now = std::time(nullptr);
+std::string FormatTime(std::time_t at, const char* format) {
     std::tm local{};
-    localtime_r(&now, &local);
+    localtime_r(&at, &local);
     char buffer[64];
     const std::size_t length = std::strftime(buffer, sizeof buffer, format, &local);
     return std::string(buffer, length);
@@ -170,10 +175,14 @@ void ReplaceFirst(std::string& text, std::string_view token, const std::string& 
 // ---- Items ----
 
 void FilterItem::parseUrl(const FilterSet& set) {
+    parseUrl(set.listSeparator);
+}
+
+void FilterItem::parseUrl(char listSeparator) {
     urlParts.clear();
     std::string part;
     for (const char ch : url) {
-        if (ch == set.listSeparator) {
+        if (ch == listSeparator) {
             if (!part.empty()) {
                 urlParts.push_back(std::move(part));
                 part.clear();
@@ -191,7 +200,7 @@ bool FilterItem::matches(const CacheEntry& entry) const {
     if (contentType != 0 && contentType != entry.contentType) {
         return false;
     }
-    if (minSize != 0 && entry.size < minSize) {
+    if (minSize > 0 && entry.size < static_cast<uint64_t>(minSize)) {
         return false;
     }
     if (urlParts.empty()) {
@@ -262,9 +271,9 @@ void FilterSet::renumber() {
     }
 }
 
-void FilterSet::expandDateTime(std::string& text) const {
-    ReplaceFirst(text, kDateToken, FormatNow("%d.%m.%Y"));
-    ReplaceFirst(text, kTimeToken, FormatNow("%H %M %S"));
+void FilterSet::expandDateTime(std::string& text, std::time_t at) {
+    ReplaceFirst(text, kDateToken, FormatTime(at, "%d.%m.%Y"));
+    ReplaceFirst(text, kTimeToken, FormatTime(at, "%H %M %S"));
     text = expandHomeFolder(text);
 }
 
@@ -281,20 +290,24 @@ std::string FilterSet::expandHomeFolder(const std::string& text) {
 
 // ---- Filter files ----
 
-bool FilterSet::load(std::string path, bool saveSettings) {
+bool FilterSet::load(std::string path) {
     if (path.empty()) {
         path = fileName;
     } else {
         fileName = path;
     }
-    Settings& settings = theSettings();
-    settings.FiltersFileName = fileName;
     clear();
+    loadError.clear();
+    itemsLeftOut = 0;
 
     FilterFileValues file = ReadFilterFile(pathFromUtf8(fileName));
     if (!file.harvixFilter || leadingInteger(*file.harvixFilter) == 0) {
+        loadError = !file.failure.empty() ? file.failure
+                    : file.harvixFilter   ? std::string("HarvixFilter is 0")
+                                          : std::string("HarvixFilter is missing");
         return false;
     }
+    itemsLeftOut = file.itemsPastLimit;
     hint = file.hint.value_or(std::string());
 
     // The list ends at the first missing section or empty ContentType.
@@ -319,9 +332,6 @@ bool FilterSet::load(std::string path, bool saveSettings) {
         items.push_back(std::move(item));
     }
     renumber();
-    if (saveSettings) {
-        settings.saveSettings();
-    }
     return true;
 }
 
@@ -343,10 +353,41 @@ bool FilterSet::save(std::string path) {
         AppendLine(text, kItemKeys[kFileNameDummy], item.fileNameDummy);
     }
     // The file is replaced as a whole: a failed write keeps the old file.
-    if (!writeFileAtomically(pathFromUtf8(path), text)) {
+    return writeFileAtomically(pathFromUtf8(path), text);
+}
+
+// ---- Target folders ----
+
+bool FilterSet::isValidTargetPath(const std::string& path) {
+    if (path.empty()) {
         return false;
     }
-    theSettings().FiltersFileName = path;
+    const fs::path folder = pathFromUtf8(expandHomeFolder(path)).lexically_normal();
+    if (!folder.is_absolute() || folder.relative_path().empty()) {
+        return false;  // relative, or the bare root
+    }
+    return platformServices().isLocalFixedFolder(folder);
+}
+
+bool FilterSet::createFolderPath(std::string path) {
+    if (!isValidTargetPath(path)) {
+        errno = 0;  // decided here: no system call failed, no system text
+        return false;
+    }
+    const fs::path folder = pathFromUtf8(expandHomeFolder(path)).lexically_normal();
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    std::error_code statEc;
+    if (!fs::is_directory(folder, statEc)) {
+        // Not there after all (a parent that is a file, no permission...):
+        // a folder that takes no copies is reported, not passed as made.
+        const std::error_code& why = ec ? ec : statEc;
+        errno = why && (why.category() == std::generic_category() ||
+                        why.category() == std::system_category())
+                    ? why.value()
+                    : ENOTDIR;
+        return false;
+    }
     return true;
 }
 

@@ -4,37 +4,24 @@
 
 namespace harvix {
 
-CacheReader::~CacheReader() {
-    clearEntries();
-}
-
 bool CacheReader::tryOpen() {
+    openError.reset();
     try {
         open();
-    } catch (const ErrorReport&) {
+    } catch (const ErrorReport& report) {
         close();
+        openError = report;
         return false;
     }
     return true;
 }
 
 void CacheReader::loadEntries() {
-    clearEntries();
-    readEntries();
+    entries.clear();
+    skips = SkipCounts{};
+    readEntries(entries, skips);
     for (std::size_t i = 0; i < entries.size(); ++i) {
         entries[i]->index = static_cast<uint32_t>(i);
-    }
-}
-
-void CacheReader::clearEntries() {
-    entries.clear();
-}
-
-bool CacheReader::copyEntry(const fs::path& target, CacheEntry& entry) {
-    try {
-        return copyEntryData(entry, target, false);
-    } catch (const ErrorReport&) {
-        return false;
     }
 }
 

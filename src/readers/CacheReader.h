@@ -1,69 +1,99 @@
 // The abstract cache reader and the cache entry.
 //
-// A reader owns the entries of one reading and alone knows where their data
-// lies; the filter decides what matches and where it goes, and asks the
-// reader to copy. A comb run drives it: TryOpen, LoadEntries, the filter's
-// pass (CopyEntry for each saved match), Close, then the reader is deleted.
+// A reader knows one browser's cache format: it opens the cache (resolving
+// its folder once), lists the entries it holds and says where each entry's
+// stored bytes lie (bodySource). It never writes anything: the bytes reach a
+// copy only through copyBody (readers/BodyCopy.h), which opens them below the
+// reader's root. A comb run drives it: open, readEntries, the comb pass,
+// close, then the reader is deleted.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "engine/ErrorReport.h"
+#include "readers/http/BodyDecoder.h"
 
 namespace harvix {
 
 namespace fs = std::filesystem;
 
-// One cached file.
+// One cached file. A reader derives from it to keep where the data lies.
 struct CacheEntry {
     CacheEntry() = default;
     virtual ~CacheEntry() = default;
     CacheEntry(const CacheEntry&) = delete;
     CacheEntry& operator=(const CacheEntry&) = delete;
 
+    std::string url;              // the source URL
     std::string contentTypeText;  // Content-Type value as the server sent it (UTF-8)
     int32_t contentType = 0;      // content-type code 1..18, 0 when not recognised
-    int32_t size = 0;             // size of the cached data in bytes
+    uint64_t size = 0;            // the stored body's size in bytes
     int64_t time = 0;             // seconds since 1970-01-01 00:00 UTC
-    std::string dataFile;         // where the data lies (reader-specific)
-    std::string url;              // the source URL
-    uint32_t index = 0;           // position in the reader's entries
+    std::string dataFile;         // the listing's data-file column (reader-specific)
+    uint32_t index = 0;           // position in the reading
+};
+
+// Where an entry's stored bytes lie.
+struct BodySource {
+    fs::path file;        // absolute, below the reader's root()
+    uint64_t offset = 0;  // first byte of the body in `file`
+    uint64_t length = 0;  // exactly the stored bytes
+    ContentEncoding encoding = ContentEncoding::Identity;
+};
+
+// What a reading left out, and why (the summary on standard error).
+struct SkipCounts {
+    std::map<std::string, uint64_t> byReason;
+    void add(const std::string& reason) { ++byReason[reason]; }
 };
 
 class CacheReader {
 public:
     CacheReader() = default;
-    virtual ~CacheReader();
+    virtual ~CacheReader() = default;
     CacheReader(const CacheReader&) = delete;
     CacheReader& operator=(const CacheReader&) = delete;
 
-    // Releases what Open acquired; safe when nothing is open, and repeatedly.
+    // Makes the cache ready for reading and sets root(); throws ErrorReport
+    // (kind CacheOpen, path = the folder or file tried).
+    virtual void open() = 0;
+    // Releases what open acquired; safe when nothing is open, and repeatedly.
     virtual void close() {}
-    // Makes the cache ready for reading; throws ErrorReport on failure.
-    virtual void open() {}
-    // Appends one entry per cache record the reader accepts.
-    virtual void readEntries() = 0;
-    // Writes one entry's data to `target`. Returns true when written; throws
-    // ErrorReport (the reader's module; FileOpen, FileRead, FileWrite or FileCopy)
-    // on failure. With `failIfExists`, an existing target is left alone and
-    // the copy fails.
-    virtual bool copyEntryData(CacheEntry& entry, const fs::path& target, bool failIfExists) = 0;
+    // Appends one entry per cache record the reader accepts, in the order of
+    // the cache; counts what it leaves out in `skipped`.
+    virtual void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
+                             SkipCounts& skipped) = 0;
+    // Where `entry`'s bytes lie; throws ErrorReport when they cannot be found.
+    virtual BodySource bodySource(const CacheEntry& entry) const = 0;
+    // The raw response headers of an entry, for a preview; empty when unknown.
+    virtual std::string responseHead(const CacheEntry&) const { return {}; }
+    // The resolved cache folder (set by open).
+    const fs::path& root() const { return root_; }
+    // For a browser whose cache folder the user can name: the folder this
+    // reader read, as given or as it found it (not resolved); "" otherwise.
+    virtual std::string cacheLocation() const { return {}; }
 
-    // Open; on ErrorReport closes and returns false (the error was already reported).
+    // ---- One reading kept with the reader (harvix-cli, tests) ----
+
+    // open; on ErrorReport closes, keeps the report in `openError` and
+    // returns false.
     bool tryOpen();
-    // ClearEntries, ReadEntries, then numbers the entries 0, 1, 2, ...
+    // Clears `entries` and `skipped`, reads the entries and numbers them
+    // 0, 1, 2, ... in the order read.
     void loadEntries();
-    // Deletes every entry.
-    void clearEntries();
-    // CopyEntryData with failIfExists cleared; a ErrorReport becomes false.
-    bool copyEntry(const fs::path& target, CacheEntry& entry);
 
-    // Entries in the order the reader produced them; the filter visits them so.
     std::vector<std::unique_ptr<CacheEntry>> entries;
-    // The folder of the cache files (Firefox reader only).
-    std::string cacheFolder;
+    SkipCounts skips;                      // what the kept reading left out
+    std::optional<ErrorReport> openError;  // why the last tryOpen failed
+
+protected:
+    fs::path root_;
 };
 
 }  // namespace harvix

@@ -1,5 +1,8 @@
 #include "readers/FirefoxCacheMetadata.h"
 
+#include "platform/ByteOrder.h"
+#include "readers/FirefoxCacheFormat.h"
+
 #include <cstring>
 #include <string_view>
 
@@ -9,11 +12,6 @@
 namespace harvix {
 
 namespace {
-
-uint32_t BigEndian32(const unsigned char* bytes) {
-    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
-           uint32_t{bytes[3]};
-}
 
 bool StartsWith(const unsigned char* text, std::size_t length, std::string_view prefix) {
     return length >= prefix.size() && std::memcmp(text, prefix.data(), prefix.size()) == 0;
@@ -109,18 +107,18 @@ void readCacheMetadata(unsigned char* item, std::size_t length, FirefoxCacheEntr
     }
     // Header numbers; a short item leaves the missing ones at zero.
     for (std::size_t i = 0; i < entry.recordHeader.size(); ++i) {
-        entry.recordHeader[i] = (i + 1) * 4 <= length ? BigEndian32(item + i * 4) : 0;
+        entry.recordHeader[i] = (i + 1) * 4 <= length ? loadBe32(item + i * 4) : 0;
     }
     const unsigned char* end = item + length;
-    if (length > kMetadataKeyOffset) {
-        unsigned char* key = item + kMetadataKeyOffset;
-        const std::size_t available = length - kMetadataKeyOffset;
+    if (length > firefox_cache::kMetaKeyOffset) {
+        unsigned char* key = item + firefox_cache::kMetaKeyOffset;
+        const std::size_t available = length - firefox_cache::kMetaKeyOffset;
         entry.keyFirstByte = static_cast<char>(key[0]);
 
         // The key: only "HTTP:" keys name a URL ("HTTP/" and every other
         // kind give none).
-        if (StartsWith(key, available, "HTTP:")) {
-            entry.url = cp1252ToUtf8(TextAt(key + 5, end));
+        if (StartsWith(key, available, firefox_cache::kHttpKeyPrefix)) {
+            entry.url = cp1252ToUtf8(TextAt(key + std::strlen(firefox_cache::kHttpKeyPrefix), end));
         }
 
         // Every zero-terminated text after the key that starts with "HTTP/"
@@ -136,13 +134,14 @@ void readCacheMetadata(unsigned char* item, std::size_t length, FirefoxCacheEntr
             }
             previousWasZero = true;
             unsigned char* next = p + 1;
-            if (StartsWith(next, static_cast<std::size_t>(end - next), "HTTP/")) {
+            if (StartsWith(next, static_cast<std::size_t>(end - next),
+                           firefox_cache::kResponseHeadPrefix)) {
                 ParseResponseHead(next, end, entry);
             }
         }
     }
-    entry.time = static_cast<int64_t>(entry.recordHeader[4]);
-    entry.size = static_cast<int32_t>(entry.recordHeader[6]);
+    entry.time = static_cast<int64_t>(entry.recordHeader[firefox_cache::kMetaLastModified]);
+    entry.size = entry.recordHeader[firefox_cache::kMetaDataSize];
 }
 
 }  // namespace harvix

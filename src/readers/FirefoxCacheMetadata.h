@@ -14,7 +14,6 @@
 namespace harvix {
 
 // Offset of the key inside a metadata item (just after the nine numbers).
-inline constexpr std::size_t kMetadataKeyOffset = 36;
 
 // Fills `entry` from the `length` bytes of one metadata item: the header
 // numbers, the URL from a key that begins with "HTTP:", the time and the size

@@ -5,7 +5,8 @@
 // file for every item too large for the block files. The reader parses these
 // files itself: it walks the map's records in file order, reads each record's
 // metadata item (key, response head) and makes one entry per usable record;
-// on request it copies an entry's data to a target file.
+// bodySource says where an entry's data lies (a range of a block file, or a
+// separate file). The layout is described in readers/FirefoxCacheFormat.h.
 //
 // Every number in the cache files is treated as untrusted: reads go through
 // explicit offsets and lengths, parsing never leaves the bytes that were read,
@@ -18,7 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileHandle.h"
 #include "readers/CacheReader.h"
+#include "readers/FirefoxCacheFormat.h"
 
 namespace harvix {
 
@@ -47,24 +50,29 @@ struct FirefoxCacheEntry : public CacheEntry {
 
 class FirefoxCacheReader : public CacheReader {
 public:
-    // Sizes of the cache files' fixed parts.
-    static constexpr std::size_t kMapHeaderSize = 276;
-    static constexpr std::size_t kMapRecordSize = 16;
-    static constexpr std::size_t kBlockFileHeaderSize = 4096;
-    // An item occupies at most four blocks of at most 4096 bytes.
-    static constexpr std::size_t kMaxItemSize = 4 * 4096;
     // Upper bound on the entries of one reading. A real cache holds far
     // fewer records; the bound keeps a damaged map of any length from
     // exhausting memory.
     static constexpr std::size_t kMaxEntries = std::size_t{1} << 20;
 
-    FirefoxCacheReader();
+    // `folder`: the cache folder; empty lets open look for it (findCacheFolder).
+    explicit FirefoxCacheReader(std::string folder = {});
     ~FirefoxCacheReader() override;
 
     void close() override;
+    // Opens the map and the three block files below the resolved folder;
+    // throws ErrorReport (MozillaCache, CacheOpen, the folder tried).
     void open() override;
-    void readEntries() override;
-    bool copyEntryData(CacheEntry& entry, const fs::path& target, bool failIfExists) override;
+    void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts& skipped) override;
+    // A block file range of exactly the entry's size, or the first of the
+    // separate file's names that exists; throws ErrorReport (MozillaCache,
+    // FileRead) when the entry's size passes its blocks or no file is found.
+    BodySource bodySource(const CacheEntry& entry) const override;
+
+    std::string cacheLocation() const override { return cacheFolder; }
+
+    // The folder read (after open: the one found when none was given).
+    std::string cacheFolder;
 
     // The cache folder of the first Firefox profile below the local
     // application-data folder: <local app data>/mozilla/firefox/<profile>/Cache,
@@ -73,12 +81,19 @@ public:
     static std::string findCacheFolder();
 
     // Location word helpers (the word in host order).
-    static uint32_t fileSelector(uint32_t location) { return (location >> 28) & 3u; }
-    static uint32_t extraBlocks(uint32_t location) { return (location >> 24) & 3u; }
-    static uint32_t firstBlock(uint32_t location) { return location & 0x00FFFFFFu; }
-    static uint32_t generation(uint32_t location) { return location & 0xFFu; }
-    // Block size of block file 1..3: 256, 1024, 4096 bytes.
-    static uint32_t blockSize(uint32_t selector) { return 256u << (2u * (selector - 1u)); }
+    static uint32_t fileSelector(uint32_t location) {
+        return (location >> firefox_cache::kSelectorShift) & firefox_cache::kSelectorMask;
+    }
+    static uint32_t extraBlocks(uint32_t location) {
+        return (location >> firefox_cache::kExtraBlocksShift) & firefox_cache::kExtraBlocksMask;
+    }
+    static uint32_t firstBlock(uint32_t location) {
+        return location & firefox_cache::kFirstBlockMask;
+    }
+    static uint32_t generation(uint32_t location) {
+        return location & firefox_cache::kGenerationMask;
+    }
+    static uint32_t blockSize(uint32_t selector) { return firefox_cache::blockSize(selector); }
 
     // The separate file of a record, by the name the reader reports
     // ("%08X" hash, 'd' or 'm', generation in two decimal digits), followed
@@ -92,17 +107,15 @@ public:
     bool opened = false;
 
 private:
-    void readRecord(const unsigned char* record);
+    void readRecord(const unsigned char* record, std::vector<std::unique_ptr<CacheEntry>>& out,
+                    SkipCounts& skipped);
     std::size_t readItem(uint32_t selector, uint64_t offset, std::size_t length,
                          unsigned char* buffer);
     bool claimBlocks(uint32_t selector, uint32_t firstBlock, uint32_t count);
-    bool copyBlockData(const FirefoxCacheEntry& entry, const fs::path& target, bool failIfExists);
-    bool copySeparateData(const FirefoxCacheEntry& entry, const fs::path& target,
-                          bool failIfExists);
 
-    // The open cache files: the map, then block files 1 to 3; -1 when closed.
-    // A location's file selector indexes this array.
-    std::array<int, 4> files_{-1, -1, -1, -1};
+    // The open cache files: the map, then block files 1 to 3. A location's
+    // file selector indexes this array.
+    std::array<FileHandle, 4> files_;
     // Per block file, the blocks that some accepted record's metadata has
     // already used during the current walk (see ReadEntries).
     std::array<std::vector<bool>, 4> claimed_;

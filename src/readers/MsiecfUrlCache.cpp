@@ -1,5 +1,9 @@
 #include "readers/MsiecfUrlCache.h"
 
+#include "platform/ByteOrder.h"
+#include "platform/FileHandle.h"
+#include "readers/UrlCacheIndexFormat.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,19 +30,14 @@ namespace harvix {
 
 namespace {
 
-// Wine writes the Microsoft layout of the index under its own signature;
-// libmsiecf knows the layout only by Microsoft's. Both are 28 bytes with the
-// closing zero.
-constexpr std::string_view kWineSignature{"WINE URLCache Ver 0.2012001", 28};
-constexpr std::string_view kMicrosoftSignature{"Client UrlCache MMF Ver 5.2", 28};
-static_assert(kWineSignature.size() == kMicrosoftSignature.size());
+namespace uci = url_cache_index;
+using uci::kMicrosoftSignature;
+using uci::kWineSignature;
 
 // Texts of one record never come near this; a larger claim is damage.
 constexpr std::size_t kMaxRecordText = 16 * 1024 * 1024;
 
-// The cache-directory index of a record whose file lies in the container
-// folder itself rather than in one of its cache directories.
-constexpr uint8_t kNoSubdirectory = 0xFE;
+using uci::kNoSubdirectory;
 
 // Holds the error a libmsiecf call may hand back and frees it; the reasons
 // are not reported, a failed call only skips what it would have given.
@@ -106,42 +105,29 @@ std::optional<std::string> RecordString(libmsiecf_item_t* item, SizeFn sizeFn, G
 // false with a reason.
 bool ReadWholeFile(const fs::path& path, uint64_t limit, std::vector<uint8_t>& bytes,
                    std::string& reason) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    // Never a FIFO, a device or a final link: an index that is not a
+    // regular file is refused without blocking.
+    const FileHandle file = FileHandle::openForReading(path);
+    if (!file) {
+        reason = pathToUtf8(path) + ": " +
+                 (file.error() == EINVAL ? std::string("not a regular file")
+                                         : std::string(std::strerror(file.error())));
+        return false;
+    }
+    const uint64_t size = file.size();
+    if (size > limit) {
+        reason = pathToUtf8(path) + ": too large for a URL cache index (" + std::to_string(size) +
+                 " bytes)";
+        return false;
+    }
+    bytes.assign(static_cast<std::size_t>(size), 0);
+    errno = 0;
+    const std::size_t got = file.readAt(0, bytes.data(), bytes.size());
+    if (got == 0 && errno != 0 && !bytes.empty()) {
         reason = pathToUtf8(path) + ": " + std::strerror(errno);
         return false;
     }
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        reason = pathToUtf8(path) + ": not a regular file";
-        close(fd);
-        return false;
-    }
-    if (static_cast<uint64_t>(st.st_size) > limit) {
-        reason = pathToUtf8(path) + ": too large for a URL cache index (" +
-                 std::to_string(st.st_size) + " bytes)";
-        close(fd);
-        return false;
-    }
-    bytes.assign(static_cast<std::size_t>(st.st_size), 0);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            reason = pathToUtf8(path) + ": " + std::strerror(errno);
-            close(fd);
-            return false;
-        }
-        if (n == 0) {
-            break;  // the file shrank while it was read: take what is there
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    bytes.resize(done);
-    close(fd);
+    bytes.resize(got);  // the file shrank while it was read: take what is there
     return true;
 }
 
@@ -242,13 +228,11 @@ int MemoryGetSize(intptr_t* ioHandle, size64_t* size, libbfio_error_t** /*error*
 }
 
 uint32_t ReadU32(const std::vector<uint8_t>& bytes, std::size_t offset) {
-    return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
-           static_cast<uint32_t>(bytes[offset + 2]) << 16 |
-           static_cast<uint32_t>(bytes[offset + 3]) << 24;
+    return loadLe32(bytes.data() + offset);
 }
 
-constexpr std::size_t kFirstTableOffset = 0x20;  // where the header names the first hash table
-constexpr std::size_t kBlockSize = 128;
+constexpr std::size_t kFirstTableOffset = uci::kFirstHashTable;
+constexpr std::size_t kBlockSize = uci::kBlockSize;
 
 // A record's size is its block count (at +4) times 128, in 32-bit
 // arithmetic. libmsiecf allocates and reads a record by that size, and finds
@@ -260,11 +244,12 @@ constexpr std::size_t kBlockSize = 128;
 // memory, so that the scan steps past the damaged record as past any
 // unknown block and goes on to the records after it.
 void BoundBlockCount(std::vector<uint8_t>& bytes, std::size_t at) {
-    const uint32_t blocks = ReadU32(bytes, at + 4);
+    const uint32_t blocks = ReadU32(bytes, at + uci::kRecordBlockCount);
     const std::size_t room = (bytes.size() - at) / kBlockSize;
     if (blocks == 0 || blocks > room) {
-        bytes[at + 4] = 1;
-        bytes[at + 5] = bytes[at + 6] = bytes[at + 7] = 0;
+        const std::size_t count = at + uci::kRecordBlockCount;
+        bytes[count] = 1;
+        bytes[count + 1] = bytes[count + 2] = bytes[count + 3] = 0;
     }
 }
 
@@ -273,8 +258,8 @@ void BoundBlockCount(std::vector<uint8_t>& bytes, std::size_t at) {
 // allocates the list by the count as it stands, so a damaged count asks for
 // gigabytes; it is kept to what fits here, in the copy in memory.
 void BoundDirectoryCount(std::vector<uint8_t>& bytes) {
-    constexpr std::size_t kCountOffset = 0x48;
-    constexpr uint32_t kMaxDirectories = (0x250 - 0x4C) / 12;
+    constexpr std::size_t kCountOffset = uci::kDirectoryCount;
+    constexpr uint32_t kMaxDirectories = uci::kMaxDirectories;
     if (bytes.size() >= kCountOffset + 4 && ReadU32(bytes, kCountOffset) > kMaxDirectories) {
         bytes[kCountOffset] = kMaxDirectories;
         bytes[kCountOffset + 1] = bytes[kCountOffset + 2] = bytes[kCountOffset + 3] = 0;
@@ -287,7 +272,7 @@ void BoundDirectoryCount(std::vector<uint8_t>& bytes) {
 // back into the chain would keep it walking for ever. Such a link is cut
 // here, in the copy in memory: the tables before it stay readable.
 void CutHashTableLoops(std::vector<uint8_t>& bytes) {
-    constexpr std::size_t kNextTableOffset = 8;
+    constexpr std::size_t kNextTableOffset = uci::kHashNextTable;
     if (bytes.size() < kFirstTableOffset + 4) {
         return;
     }
@@ -314,7 +299,8 @@ void BoundRecordSizes(std::vector<uint8_t>& bytes) {
     if (bytes.size() < kFirstTableOffset + 4) {
         return;
     }
-    static constexpr std::array<std::string_view, 4> kSignatures{"URL ", "HASH", "REDR", "LEAK"};
+    static constexpr std::array<std::string_view, 4> kSignatures{
+        uci::kUrlSignature, uci::kHashSignature, uci::kRedirectSignature, uci::kLeakSignature};
     for (std::size_t at = ReadU32(bytes, kFirstTableOffset); at + 8 <= bytes.size();
          at += kBlockSize) {
         const std::string_view signature(reinterpret_cast<const char*>(bytes.data() + at), 4);
@@ -339,14 +325,14 @@ void BoundRecordSizes(std::vector<uint8_t>& bytes) {
 //    after the offset, which the library refuses (or cuts, for a record it
 //    recovered only in part) as it does every other size too large.
 void MendUrlRecordOffsets(std::vector<uint8_t>& bytes) {
-    constexpr std::size_t kVersionOffset = 0x18;  // "5.2" or "4.7" in the signature
+    constexpr std::size_t kVersionOffset = uci::kVersionDigit;
     if (bytes.size() < kFirstTableOffset + 4) {
         return;
     }
-    const std::size_t shift = bytes[kVersionOffset] == '4' ? 4 : 0;
-    const std::size_t location = 0x34 + shift;
-    const std::size_t dataOffset = 0x44 + shift;
-    const std::size_t dataSize = 0x48 + shift;
+    const std::size_t shift = bytes[kVersionOffset] == '4' ? uci::kOlderLayoutShift : 0;
+    const std::size_t location = uci::kUrlLocation + shift;
+    const std::size_t dataOffset = uci::kUrlHeaderData + shift;
+    const std::size_t dataSize = uci::kUrlHeaderSize + shift;
     auto put = [&](std::size_t at, uint32_t value) {
         for (std::size_t i = 0; i < 4; ++i) {
             bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
@@ -354,10 +340,12 @@ void MendUrlRecordOffsets(std::vector<uint8_t>& bytes) {
     };
     for (std::size_t at = ReadU32(bytes, kFirstTableOffset); at + dataSize + 4 <= bytes.size();
          at += kBlockSize) {
-        if (std::memcmp(bytes.data() + at, "URL ", 4) != 0) {
+        if (std::memcmp(bytes.data() + at, uci::kUrlSignature.data(), uci::kUrlSignature.size()) !=
+            0) {
             continue;
         }
-        const uint64_t recordSize = uint64_t{ReadU32(bytes, at + 4)} * kBlockSize;
+        const uint64_t recordSize =
+            uint64_t{ReadU32(bytes, at + uci::kRecordBlockCount)} * kBlockSize;
         if (ReadU32(bytes, at + location) > recordSize) {
             put(at + location, 0);
         }
@@ -487,6 +475,7 @@ bool MsiecfUrlCache::State::ReadUrl(int index, UrlCacheEntryInfo& info) const {
         }
     }
     info.sizeLow = static_cast<uint32_t>(fileSize & 0xFFFFFFFFu);
+    info.size = fileSize;
 
     uint32_t lastChecked = 0;
     if (libmsiecf_url_get_last_checked_time(item, &lastChecked, &error) == 1) {

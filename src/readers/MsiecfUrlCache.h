@@ -34,6 +34,8 @@ public:
     void close() override;
     std::unique_ptr<UrlCacheEnumeration> findFirst(UrlCacheEntryInfo& info) override;
     std::string failureText() const override { return failure_; }
+    // The folder of the index: its cache directories hold the cached files.
+    fs::path cacheFolder() const override { return indexPath_.parent_path(); }
 
     // The index file in use after a successful Open.
     const fs::path& indexPath() const { return indexPath_; }

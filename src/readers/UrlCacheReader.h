@@ -26,16 +26,14 @@ public:
 
     // Releases the service's hold on the cache.
     void close() override;
-    // Makes the service ready. When there is no cache to read, throws a
-    // silent ErrorReport (IECache, FileOpen) naming where it was looked for.
+    // Makes the service ready and takes the folder of its cached files as
+    // the root. When there is no cache to read, throws ErrorReport (IECache,
+    // CacheOpen) saying where it was looked for.
     void open() override;
     // One entry per usable cache entry, in the service's order.
-    void readEntries() override;
-    // Copies the entry's local file to `target` (the kernel copies; memory
-    // stays bounded). A failure throws ErrorReport (IECache, FileCopy, the local
-    // file, the target) and leaves no file of its own behind: an existing
-    // target keeps its old content.
-    bool copyEntryData(CacheEntry& entry, const fs::path& target, bool failIfExists) override;
+    void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts& skipped) override;
+    // The entry's local file, exactly the entry's size from its start.
+    BodySource bodySource(const CacheEntry& entry) const override;
 
     // The service, e.g. for the reason of a failed Open.
     UrlCacheService& service() { return *service_; }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -24,6 +25,7 @@ struct UrlCacheEntryInfo {
     std::string localFileName;  // full path of the cached file; empty when there is none
     uint32_t cacheEntryType = 0;
     uint32_t sizeLow = 0;       // low 32 bits of the cached file's size
+    uint64_t size = 0;          // the whole size where the service knows it; 0: use sizeLow
     uint64_t lastSyncTime = 0;  // Windows file time: 100 ns units since 1601-01-01 UTC
     bool hasHeaderInfo = false;
     std::string headerInfo;  // the stored HTTP header text, when hasHeaderInfo
@@ -50,6 +52,9 @@ public:
     // Starts an enumeration of every entry and fills `info` with the first.
     // Null when the cache yields no entry (empty, not open, or unreadable).
     virtual std::unique_ptr<UrlCacheEnumeration> findFirst(UrlCacheEntryInfo& info) = 0;
+    // The folder that holds the cached files (after a successful open); the
+    // reader copies nothing from outside it.
+    virtual std::filesystem::path cacheFolder() const = 0;
     // Why the last Open failed, for messages; empty after a successful Open.
     virtual std::string failureText() const = 0;
 };

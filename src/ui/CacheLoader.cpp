@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "app/ErrorText.h"
 #include "readers/CacheReader.h"
 
 namespace harvix {
@@ -12,9 +13,12 @@ namespace {
 // reading order. Throws what the reader throws.
 std::vector<std::unique_ptr<CacheEntry>> readCache(CacheReader& reader) {
     reader.open();
-    reader.loadEntries();
-    std::vector<std::unique_ptr<CacheEntry>> entries = std::move(reader.entries);
-    reader.entries.clear();
+    std::vector<std::unique_ptr<CacheEntry>> entries;
+    SkipCounts skipped;
+    reader.readEntries(entries, skipped);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        entries[i]->index = static_cast<uint32_t>(i);
+    }
     return entries;
 }
 
@@ -61,13 +65,10 @@ void CacheLoader::start(ReaderFactory makeReader) {
             } else {
                 all = readCache(*reader);
             }
+        } catch (const ErrorReport& report) {
+            error = QString::fromStdString(errorLine(report));
         } catch (const std::exception& e) {
             error = QString::fromStdString(e.what());
-        } catch (...) {
-            error = reader != nullptr && !reader->cacheFolder.empty()
-                        ? tr("Cannot read the cache in %1.")
-                              .arg(QString::fromStdString(reader->cacheFolder))
-                        : tr("Cannot read the cache.");
         }
         if (!error.isEmpty()) {
             if (reader != nullptr) {

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "app/ErrorText.h"
 #include "app/LanguageTexts.h"
 #include "filter/ContentType.h"
 #include "filter/EntrySave.h"
@@ -268,17 +269,13 @@ int CacheWindow::saveSelectedTo(const QString& folder) {
     if (reader == nullptr || chosen.empty()) {
         return 0;
     }
-    std::vector<CacheEntry*> entries;
-    for (const CacheEntry* entry : chosen) {
-        entries.push_back(const_cast<CacheEntry*>(entry));
-    }
     int saved = 0;
     int duplicates = 0;
     int failed = 0;
     try {
         for (const EntrySaveResult& result :
-             saveEntries(const_cast<CacheReader&>(*reader), entries, folder.toStdString(),
-                         stem_->text().toStdString(), skipDuplicates_)) {
+             saveEntries(*reader, chosen, folder.toStdString(), stem_->text().toStdString(),
+                         skipDuplicates_)) {
             switch (result.outcome) {
                 case EntrySaveResult::Outcome::Saved:
                     ++saved;
@@ -291,12 +288,11 @@ int CacheWindow::saveSelectedTo(const QString& folder) {
                     break;
             }
         }
-    } catch (const std::exception& e) {
-        status_->setText(QString::fromStdString(e.what()));
+    } catch (const ErrorReport& report) {
+        // The folder cannot be made, lies in the cache, or the stem cannot
+        // stand in a file name: nothing was saved.
+        status_->setText(QString::fromStdString(errorLine(report)));
         return 0;
-    } catch (...) {
-        // The folder could not be made; the error report told the user.
-        failed = static_cast<int>(entries.size());
     }
     QString text = savedText_.arg(saved).arg(folder);
     if (duplicates > 0) {

@@ -1,16 +1,18 @@
 #include "ui/EntryPreview.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QLocale>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QSplitter>
-#include <QTemporaryDir>
 #include <QVBoxLayout>
+#include <exception>
+#include <span>
 #include <string>
 
+#include "platform/FileHandle.h"
 #include "readers/CacheReader.h"
+#include "readers/http/BodyDecoder.h"
 
 namespace harvix {
 
@@ -71,25 +73,46 @@ bool isText(const CacheEntry& entry) {
 
 std::optional<QByteArray> readEntryBody(const CacheReader& reader, const CacheEntry& entry,
                                         uint64_t limit) {
-    if (static_cast<uint64_t>(entry.size) > limit) {
+    BodySource source;
+    try {
+        source = reader.bodySource(entry);
+    } catch (const std::exception&) {
         return std::nullopt;
     }
-    // The reader's own copy step writes the body into a private folder on
-    // the memory file system, which goes again at once: a preview leaves
-    // nothing on a disk.
-    QTemporaryDir folder(QStringLiteral("/dev/shm/harvix-preview-XXXXXX"));
-    if (!folder.isValid()) {
+    if (source.length > limit || source.encoding == ContentEncoding::Unsupported) {
         return std::nullopt;
     }
-    const fs::path target = fs::path(folder.path().toStdString()) / "body";
-    if (!const_cast<CacheReader&>(reader).copyEntry(target, const_cast<CacheEntry&>(entry))) {
+    // The same rules as a copy: the file must lie below the cache folder,
+    // be a regular file reached without links and hold the whole range.
+    const FileHandle in = FileHandle::openBelow(reader.root(), source.file);
+    if (!in) {
         return std::nullopt;
     }
-    QFile file(QString::fromStdString(target.string()));
-    if (!file.open(QIODevice::ReadOnly) || static_cast<uint64_t>(file.size()) > limit) {
+    const uint64_t size = in.size();
+    if (source.offset > size || source.length > size - source.offset) {
         return std::nullopt;
     }
-    return file.readAll();
+    QByteArray stored(static_cast<qsizetype>(source.length), Qt::Uninitialized);
+    if (!in.readExactAt(source.offset, stored.data(), static_cast<std::size_t>(stored.size()))) {
+        return std::nullopt;
+    }
+    if (source.encoding == ContentEncoding::Identity) {
+        return stored;
+    }
+    // Decoded as a comb decodes, and never past the same bound.
+    QByteArray decoded;
+    BodyDecoder decoder(source.encoding, limit);
+    const BodyDecoder::Sink sink = [&decoded](std::span<const unsigned char> bytes) {
+        decoded.append(reinterpret_cast<const char*>(bytes.data()),
+                       static_cast<qsizetype>(bytes.size()));
+        return true;
+    };
+    const auto* bytes = reinterpret_cast<const unsigned char*>(stored.constData());
+    if (!decoder.feed({bytes, static_cast<std::size_t>(stored.size())}, sink) ||
+        !decoder.finish()) {
+        return std::nullopt;
+    }
+    return decoded;
 }
 
 EntryPreview::EntryPreview(QWidget* parent) : QWidget(parent) {
@@ -166,6 +189,13 @@ void EntryPreview::showEntry(const CacheReader* reader, const CacheEntry* entry)
                 shown += QStringLiteral("\n\u2026");
             }
         }
+    }
+    // The response headers where the cache keeps them, above the text.
+    const std::string head = reader->responseHead(*entry);
+    if (!head.empty()) {
+        QString headers = QString::fromStdString(head).trimmed();
+        headers.replace(QLatin1Char('\0'), QLatin1Char('\n'));
+        shown = shown.isEmpty() ? headers : headers + QStringLiteral("\n\n") + shown;
     }
     summary_->setText(summary);
     text_->setPlainText(shown);

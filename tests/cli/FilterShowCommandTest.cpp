@@ -52,7 +52,7 @@ TEST_F(FilterShowTest, PrintsTheHintAndOneTabbedLinePerItem) {
     EXPECT_EQ(r.out,
               "Hint=Holiday pictures\n"
               "0\t1\tjpg\t10000\ta.com, b .net\t100\t90\t~/HX_FILES/%DATE%\tpic\n"
-              "1\t0\tall\t-3\t\t0\t0\t\t\n");
+              "1\t0\t42\t-3\t\t0\t0\t\t\n");
     EXPECT_EQ(r.err, "");
     // The command reads the settings but never writes them.
     EXPECT_FALSE(fs::exists(dir_ / "prog" / "Harvix.cfg"));

@@ -1,6 +1,7 @@
-// The comb coordinator: the settings it loads and saves, the browser table,
-// the close-the-browser messages, manual and automatic runs over a reader of
-// the test's own, the run lock, and ending the program while threads work.
+// The comb coordinator: the browser table, the close-the-browser events,
+// manual and automatic runs over a reader of the test's own, the run lock,
+// the snapshot a run combs while the user edits, and ending the program
+// while threads work.
 //
 // Suites whose names start with "Threaded" start comb or monitor threads.
 #include <gtest/gtest.h>
@@ -9,11 +10,12 @@
 #include <mutex>
 #include <thread>
 
+#include "app/ErrorText.h"
 #include "app/LanguageTexts.h"
 #include "app/Profile.h"
-#include "app/Settings.h"
 #include "engine/CombCoordinator.h"
 #include "engine/ErrorReport.h"
+#include "platform/FileHandle.h"
 #include "support/ChildProcess.h"
 #include "support/TestSupport.h"
 
@@ -87,6 +89,7 @@ private:
     bool insideOpen_ = false;
     int alive_ = 0;
     int mostAlive_ = 0;
+    TempDir files_;  // the cached files of every reader
 };
 
 class FakeCaches::Reader : public CacheReader {
@@ -109,31 +112,40 @@ public:
         caches_.insideOpen_ = false;
         if (caches_.failOpen) {
             guard.unlock();
-            throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileOpen, cacheFolder);
+            throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::CacheOpen, cacheFolder, {},
+                              ENOENT);
         }
+        root_ = resolveFolder(caches_.files_.path());
     }
-    void readEntries() override {
-        for (const FakeEntry& source : caches_.entries) {
+    void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts&) override {
+        for (std::size_t i = 0; i < caches_.entries.size(); ++i) {
+            const FakeEntry& source = caches_.entries[i];
             auto entry = std::make_unique<CacheEntry>();
             entry->url = source.url;
             entry->time = source.time;
-            entry->size = static_cast<int32_t>(source.url.size());
-            entries.push_back(std::move(entry));
+            entry->size = source.url.size();
+            entry->dataFile = "e" + std::to_string(i);
+            if (!fs::exists(root_ / entry->dataFile)) {
+                writeFile(root_ / entry->dataFile, source.url);
+            }
+            out.push_back(std::move(entry));
         }
     }
-    bool copyEntryData(CacheEntry& entry, const fs::path& target, bool) override {
+    BodySource bodySource(const CacheEntry& entry) const override {
         if (caches_.copyDelay.count() > 0) {
             std::this_thread::sleep_for(caches_.copyDelay);
         }
-        writeFile(target, entry.url);
         const std::lock_guard<std::mutex> guard(caches_.lock_);
         caches_.runs_[run_].copied.push_back(entry.url);
-        return true;
+        return BodySource{root_ / entry.dataFile, 0, entry.size, ContentEncoding::Identity};
     }
     void close() override {
         const std::lock_guard<std::mutex> guard(caches_.lock_);
         caches_.runs_[run_].closed = true;
     }
+    std::string cacheLocation() const override { return cacheFolder; }
+
+    std::string cacheFolder;
 
 private:
     FakeCaches& caches_;
@@ -152,76 +164,110 @@ std::unique_ptr<CacheReader> FakeCaches::Make(int32_t kind, const std::string& f
     return reader;
 }
 
-// The run-state and progress callbacks: what came, on which thread.
-struct WindowSide {
+constexpr int kMozilla = 0;
+constexpr int kIE = 1;
+constexpr int kMaxthon = 2;
+
+const std::string kCloseText = "has to be closed. Please, close the browser and try again.";
+
+// The front end's side: what came, on which thread. It keeps the Firefox
+// cache folder option as the tray program does: a folder a run found is
+// stored only when the option still reads what the run started with.
+struct WindowSide : CoordinatorEvents {
     std::mutex lock;
     std::vector<int32_t> states;
     std::vector<int32_t> percents;
     std::vector<std::thread::id> threads;
+    std::vector<std::string> boxes;  // error boxes and close-the-browser messages
+    std::vector<CombResult> results;
+    std::vector<std::string> kept;
+    std::string cacheFolderOption;
+    CombCoordinator* coordinator = nullptr;
+    RunOptions options;
 
-    static void onRunState(void* context, int32_t started) {
-        auto* self = static_cast<WindowSide*>(context);
-        const std::lock_guard<std::mutex> guard(self->lock);
-        self->states.push_back(started);
-        self->threads.push_back(std::this_thread::get_id());
+    void runState(bool started) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        states.push_back(started ? 1 : 0);
+        threads.push_back(std::this_thread::get_id());
     }
-    static void onProgress(void* context, int32_t percent) {
-        auto* self = static_cast<WindowSide*>(context);
-        const std::lock_guard<std::mutex> guard(self->lock);
-        self->percents.push_back(percent);
+    void progress(int32_t percent) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        percents.push_back(percent);
+    }
+    void keptFile(const std::string& path) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        kept.push_back(path);
+    }
+    void error(const ErrorReport& report) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        boxes.push_back(errorBoxText(report, LanguageTexts{}));
+    }
+    void runFinished(int, const CombResult& result) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        results.push_back(result);
+    }
+    void browserRunning(const BrowserRow& browser) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        boxes.push_back(browser.displayName + " " + kCloseText);
+    }
+    void cacheFolderFound(const std::string& startedWith, const std::string& found) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (cacheFolderOption == startedWith) {
+            cacheFolderOption = found;
+            options.firefoxCacheFolder = found;
+            coordinator->setOptions(options);
+        }
     }
     std::vector<int32_t> States() {
         const std::lock_guard<std::mutex> guard(lock);
         return states;
     }
+    std::vector<std::string> Boxes() {
+        const std::lock_guard<std::mutex> guard(lock);
+        return boxes;
+    }
+    std::string Option() {
+        const std::lock_guard<std::mutex> guard(lock);
+        return cacheFolderOption;
+    }
 };
 
-// A coordinator over a fake platform (program folder and settings in a
-// temporary folder; the process table holds this test's children only) and
-// the readers above. The filter set has one item that keeps every entry.
+// A coordinator over a fake platform (the process table holds this test's
+// children only) and the readers above. The filter set has one item that
+// keeps every entry.
 class CoordinatorTest : public ::testing::Test {
 protected:
-    CoordinatorTest() : scoped_(table_), savedSettings_(theSettings()), savedTexts_(theLanguage()) {
+    CoordinatorTest() : scoped_(table_) {
         table_.exePath = dir_ / "prog" / "harvix";
         fs::create_directories(dir_ / "prog");
     }
     ~CoordinatorTest() override {
         caches_.Release();
         main_.reset();
-        theSettings() = savedSettings_;
-        theLanguage() = savedTexts_;
     }
 
-    void Make(
-        CombCoordinator::SettingsFile settingsFile = CombCoordinator::SettingsFile::InitAndSave,
-        uint32_t period = 5) {
-        main_ = std::make_unique<CombCoordinator>(settingsFile, period);
+    void Make(uint32_t period = 5) {
+        main_ = std::make_unique<CombCoordinator>(window_, period);
+        window_.coordinator = main_.get();
         main_->makeReader = [this](int32_t kind, const std::string& folder) {
             return caches_.Make(kind, folder);
         };
-        main_->runStateCallback = &WindowSide::onRunState;
-        main_->runStateContext = &window_;
-        main_->progressCallback = &WindowSide::onProgress;
-        main_->progressContext = &window_;
-        FilterItem* item = main_->filter.insertItem(nullptr, -1);
+        FilterItem* item = filter_.insertItem(nullptr, -1);
         item->directoryTemplate = (dir_ / "out").string();
         item->fileNameDummy = "file";
+        main_->setFilter(filter_);
+        main_->setOptions(window_.options);
     }
     // Watch only the browsers named.
-    static void UseWith(bool mozilla, bool ie, bool maxthon) {
-        theSettings().Mozilla = mozilla;
-        theSettings().IE = ie;
-        theSettings().Maxthon = maxthon;
+    void UseWith(bool mozilla, bool ie, bool maxthon) {
+        main_->startMonitors({mozilla, ie, maxthon});
     }
-    fs::path Cfg() const { return dir_ / "prog" / "Harvix.cfg"; }
-    std::size_t Messages() const { return notifier_.notifier.messages.size(); }
 
     TempDir dir_;
     ChildProcessTable table_;
     ScopedPlatform scoped_;
     ScopedRecordingNotifier notifier_;
-    Settings savedSettings_;
-    LanguageTexts savedTexts_;
+    FilterSet filter_;
     FakeCaches caches_;
     WindowSide window_;
     std::unique_ptr<CombCoordinator> main_;
@@ -230,40 +276,20 @@ protected:
 using Coordinator = CoordinatorTest;
 using ThreadedCombCoordinator = CoordinatorTest;
 
-const std::string kCloseText = "has to be closed. Please, close the browser and try again.";
-
-TEST_F(Coordinator, ConstructionRunsTheSettingsStartUpAndDestructionSavesThem) {
-    writeFile(Cfg(), "[GENERAL]\nMozillaCachePath=/old/cache\nOneCopy=0\n");
-    Make();
-    EXPECT_EQ(theSettings().MozillaCachePath, "/old/cache");
-    EXPECT_FALSE(theSettings().OneCopy);
-    EXPECT_EQ(table_.autostartCalls.size(), 2u);
-    EXPECT_EQ(ProfileFile::load(Cfg()).get("GENERAL", "SkipDuplicates"), "1");
-
-    theSettings().MozillaCachePath = "/new/cache";
-    main_.reset();
-    EXPECT_EQ(ProfileFile::load(Cfg()).get("GENERAL", "MozillaCachePath"), "/new/cache");
-}
-
-TEST_F(Coordinator, SettingsAsLoadedAreNeverWritten) {
-    Make(CombCoordinator::SettingsFile::AsLoaded);
-    theSettings().MozillaCachePath = "/somewhere";
-    main_.reset();
-    EXPECT_FALSE(fs::exists(Cfg()));
-    EXPECT_TRUE(table_.autostartCalls.empty());
-}
-
 TEST_F(Coordinator, BrowserTableAndUnknownKinds) {
-    Make(CombCoordinator::SettingsFile::AsLoaded);
-    EXPECT_EQ(main_->browser(0).displayName, "Mozilla Firefox");
-    EXPECT_EQ(main_->browser(0).processName,
+    Make();
+    EXPECT_EQ(browserRow(0)->displayName, "Mozilla Firefox");
+    EXPECT_EQ(browserRow(0)->processNames,
               (std::vector<std::string>{"firefox", "firefox-esr", "firefox-bin", "firefox.exe"}));
-    EXPECT_EQ(main_->browser(1).displayName, "Microsoft Internet Explorer");
-    EXPECT_EQ(main_->browser(1).processName, std::vector<std::string>{"iexplore.exe"});
-    EXPECT_EQ(main_->browser(2).displayName, "Maxthon");
-    EXPECT_EQ(main_->browser(2).processName, std::vector<std::string>{"maxthon.exe"});
-    EXPECT_TRUE(main_->browser(3).displayName.empty());
-    EXPECT_TRUE(main_->browser(-1).processName.empty());
+    EXPECT_EQ(browserRow(1)->displayName, "Microsoft Internet Explorer");
+    EXPECT_EQ(browserRow(1)->processNames, std::vector<std::string>{"iexplore.exe"});
+    EXPECT_EQ(browserRow(2)->displayName, "Maxthon");
+    EXPECT_EQ(browserRow(2)->processNames, std::vector<std::string>{"maxthon.exe"});
+    EXPECT_EQ(browserRow(3), nullptr);
+    EXPECT_EQ(browserRow(-1), nullptr);
+    EXPECT_EQ(browserKindFromWord("firefox"), kMozilla);
+    EXPECT_EQ(browserKindFromWord("maxthon"), kMaxthon);
+    EXPECT_EQ(browserKindFromWord("chrome"), -1);
 
     // Any other kind does nothing: no thread, no reader, no callback.
     main_->startComb(3);
@@ -274,26 +300,27 @@ TEST_F(Coordinator, BrowserTableAndUnknownKinds) {
 }
 
 TEST_F(Coordinator, AFirefoxCacheThatCannotBeOpenedShowsOneBoxAndStillReportsTheRun) {
-    Make(CombCoordinator::SettingsFile::AsLoaded);
+    Make();
     caches_.entries = {{"http://a/1", 5}};
     caches_.failOpen = true;
-    main_->runComb(CombCoordinator::Mozilla, 0);
-    ASSERT_EQ(Messages(), 1u);
-    EXPECT_EQ(notifier_.notifier.messages[0].text.rfind("MozillaCache: \n", 0), 0u);
+    main_->runComb(kMozilla, 0);
+    ASSERT_EQ(window_.Boxes().size(), 1u);
+    EXPECT_EQ(window_.Boxes()[0].rfind("MozillaCache: \n", 0), 0u);
+    EXPECT_NE(window_.Boxes()[0].find("/found/cache"), std::string::npos);  // the folder tried
     EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0}));
     ASSERT_EQ(caches_.RunCount(), 1u);
     EXPECT_TRUE(caches_.Runs()[0].copied.empty());
-    // The folder the reader looked in is remembered even so.
-    EXPECT_EQ(theSettings().MozillaCachePath, "/found/cache");
+    EXPECT_TRUE(notifier_.notifier.messages.empty());  // the core shows nothing itself
 }
 
 TEST_F(Coordinator, ATargetFolderThatCannotBeMadeEndsThePassWithOneBox) {
-    Make(CombCoordinator::SettingsFile::AsLoaded);
+    Make();
     caches_.entries = {{"http://a/1", 5}, {"http://a/2", 6}};
-    main_->filter.items[0]->directoryTemplate = "relative/folder";
-    main_->runComb(CombCoordinator::IE, 0);
-    ASSERT_EQ(Messages(), 1u);
-    EXPECT_EQ(notifier_.notifier.messages[0].text.rfind("FilterCache: \n", 0), 0u);
+    filter_.items[0]->directoryTemplate = "relative/folder";
+    main_->setFilter(filter_);
+    main_->runComb(kIE, 0);
+    ASSERT_EQ(window_.Boxes().size(), 1u);
+    EXPECT_EQ(window_.Boxes()[0].rfind("FilterCache: \n", 0), 0u);
     EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0}));
     const auto runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 1u);
@@ -305,23 +332,22 @@ TEST_F(ThreadedCombCoordinator, CombCommandsWhileABrowserRunsShowTheMessageAndSt
     Make();
     {
         ChildProcess firefox(dir_ / "bin", "firefox");
-        main_->startComb(CombCoordinator::Mozilla);
-        ASSERT_EQ(Messages(), 1u);
-        EXPECT_EQ(notifier_.notifier.messages[0].text, "Mozilla Firefox " + kCloseText);
-        EXPECT_EQ(notifier_.notifier.messages[0].buttons, MessageButtons::Ok);
+        main_->startComb(kMozilla);
+        ASSERT_EQ(window_.Boxes().size(), 1u);
+        EXPECT_EQ(window_.Boxes()[0], "Mozilla Firefox " + kCloseText);
     }
     {
         // Internet Explorer is closed, but Maxthon shares its cache.
         ChildProcess maxthon(dir_ / "bin", "maxthon.exe");
-        main_->startComb(CombCoordinator::IE);
-        ASSERT_EQ(Messages(), 2u);
-        EXPECT_EQ(notifier_.notifier.messages[1].text, "Maxthon " + kCloseText);
+        main_->startComb(kIE);
+        ASSERT_EQ(window_.Boxes().size(), 2u);
+        EXPECT_EQ(window_.Boxes()[1], "Maxthon " + kCloseText);
     }
     {
         ChildProcess ie(dir_ / "bin", "iexplore.exe");
-        main_->startComb(CombCoordinator::Maxthon);
-        ASSERT_EQ(Messages(), 3u);
-        EXPECT_EQ(notifier_.notifier.messages[2].text, "Microsoft Internet Explorer " + kCloseText);
+        main_->startComb(kMaxthon);
+        ASSERT_EQ(window_.Boxes().size(), 3u);
+        EXPECT_EQ(window_.Boxes()[2], "Microsoft Internet Explorer " + kCloseText);
     }
     EXPECT_FALSE(main_->busy);
     main_.reset();
@@ -331,18 +357,18 @@ TEST_F(ThreadedCombCoordinator, CombCommandsWhileABrowserRunsShowTheMessageAndSt
 TEST_F(ThreadedCombCoordinator, AManualRunCombsEveryEntryOnAWorkerAndRemembersTheCacheFolder) {
     Make();
     caches_.entries = {{"http://a/old", 1}, {"http://a/new", 2000000000}, {"http://a/3", 7}};
-    main_->startComb(CombCoordinator::Mozilla);
+    main_->startComb(kMozilla);
     ASSERT_TRUE(waitUntil([&] { return !main_->busy; }));
 
     auto runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].kind, CombCoordinator::Mozilla);
+    EXPECT_EQ(runs[0].kind, kMozilla);
     EXPECT_EQ(runs[0].folderGiven, "");
     EXPECT_EQ(runs[0].copied,
               (std::vector<std::string>{"http://a/old", "http://a/new", "http://a/3"}));
     EXPECT_TRUE(runs[0].closed);
     EXPECT_EQ(readFile(dir_ / "out" / "file0.all"), "http://a/old");
-    EXPECT_EQ(theSettings().MozillaCachePath, "/found/cache");
+    EXPECT_EQ(window_.Option(), "/found/cache");
     {
         const std::lock_guard<std::mutex> guard(window_.lock);
         EXPECT_EQ(window_.states, (std::vector<int32_t>{1, 0}));
@@ -355,7 +381,7 @@ TEST_F(ThreadedCombCoordinator, AManualRunCombsEveryEntryOnAWorkerAndRemembersTh
     }
 
     // The next Firefox run starts from the remembered folder.
-    main_->startComb(CombCoordinator::Mozilla);
+    main_->startComb(kMozilla);
     ASSERT_TRUE(waitUntil([&] { return !main_->busy; }));
     runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 2u);
@@ -365,28 +391,27 @@ TEST_F(ThreadedCombCoordinator, AManualRunCombsEveryEntryOnAWorkerAndRemembersTh
 TEST_F(ThreadedCombCoordinator, ASecondCombCommandDuringAManualRunDoesNothing) {
     Make();
     caches_.Hold();
-    main_->startComb(CombCoordinator::Mozilla);
+    main_->startComb(kMozilla);
     ASSERT_TRUE(waitUntil([&] { return caches_.InsideOpen(); }));
-    main_->startComb(CombCoordinator::IE);
-    main_->startComb(CombCoordinator::Mozilla);
-    EXPECT_EQ(Messages(), 0u);
+    main_->startComb(kIE);
+    main_->startComb(kMozilla);
+    EXPECT_TRUE(window_.Boxes().empty());
     EXPECT_TRUE(main_->busy);
     caches_.Release();
     ASSERT_TRUE(waitUntil([&] { return !main_->busy; }));
     EXPECT_EQ(caches_.RunCount(), 1u);
-    EXPECT_EQ(caches_.Runs()[0].kind, CombCoordinator::Mozilla);
+    EXPECT_EQ(caches_.Runs()[0].kind, kMozilla);
 }
 
 TEST_F(ThreadedCombCoordinator, ABrowserClosingStartsOneAutomaticRunOverWhatItCachedMeanwhile) {
     Make();
-    UseWith(true, false, false);
     const int64_t before = BrowserMonitor::systemSeconds();
     ChildProcess firefox(dir_ / "bin", "firefox");
-    main_->startMonitors();
-    ASSERT_TRUE(waitUntil([&] { return main_->monitors[0].found.load(); }));
+    UseWith(true, false, false);
+    ASSERT_TRUE(waitUntil([&] { return main_->monitors[0]->found.load(); }));
     const int64_t seen = BrowserMonitor::systemSeconds();
-    EXPECT_FALSE(main_->monitors[1].running);
-    EXPECT_FALSE(main_->monitors[2].running);
+    EXPECT_FALSE(main_->monitors[1]->running);
+    EXPECT_FALSE(main_->monitors[2]->running);
     // Entries older than the browser's start stay; one cached while it ran is kept.
     caches_.entries = {{"http://a/before", before - 1}, {"http://a/while", seen}};
     EXPECT_EQ(caches_.RunCount(), 0u);
@@ -396,7 +421,7 @@ TEST_F(ThreadedCombCoordinator, ABrowserClosingStartsOneAutomaticRunOverWhatItCa
     ASSERT_TRUE(table_.waitForMorePolls(3));
     const auto runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].kind, CombCoordinator::Mozilla);
+    EXPECT_EQ(runs[0].kind, kMozilla);
     EXPECT_EQ(runs[0].copied, std::vector<std::string>{"http://a/while"});
     EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0}));
     EXPECT_FALSE(main_->busy);
@@ -404,20 +429,19 @@ TEST_F(ThreadedCombCoordinator, ABrowserClosingStartsOneAutomaticRunOverWhatItCa
 
 TEST_F(ThreadedCombCoordinator, ManualAndAutomaticRunsTakeTurnsOnTheRunLock) {
     Make();
-    UseWith(true, false, false);
     const int64_t before = BrowserMonitor::systemSeconds();
     caches_.entries = {{"http://a/before", before - 1}, {"http://a/late", 2000000000}};
     ChildProcess firefox(dir_ / "bin", "firefox");
-    main_->startMonitors();
-    ASSERT_TRUE(waitUntil([&] { return main_->monitors[0].found.load(); }));
+    UseWith(true, false, false);
+    ASSERT_TRUE(waitUntil([&] { return main_->monitors[0]->found.load(); }));
 
     // A manual run of the other cache holds the lock...
     caches_.Hold();
-    main_->startComb(CombCoordinator::IE);
+    main_->startComb(kIE);
     ASSERT_TRUE(waitUntil([&] { return caches_.InsideOpen(); }));
     // ...when Firefox closes: its automatic run waits.
     firefox.End();
-    ASSERT_TRUE(waitUntil([&] { return !main_->monitors[0].found; }));
+    ASSERT_TRUE(waitUntil([&] { return !main_->monitors[0]->found.load(); }));
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(caches_.RunCount(), 1u);
     EXPECT_EQ(window_.States(), std::vector<int32_t>{1});
@@ -427,9 +451,9 @@ TEST_F(ThreadedCombCoordinator, ManualAndAutomaticRunsTakeTurnsOnTheRunLock) {
     EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0, 1, 0}));
     const auto runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[0].kind, CombCoordinator::IE);
+    EXPECT_EQ(runs[0].kind, kIE);
     EXPECT_EQ(runs[0].copied.size(), 2u);
-    EXPECT_EQ(runs[1].kind, CombCoordinator::Mozilla);
+    EXPECT_EQ(runs[1].kind, kMozilla);
     EXPECT_EQ(runs[1].copied, std::vector<std::string>{"http://a/late"});
     EXPECT_EQ(caches_.MostAlive(), 1);
     EXPECT_TRUE(waitUntil([&] { return !main_->busy; }));
@@ -437,32 +461,28 @@ TEST_F(ThreadedCombCoordinator, ManualAndAutomaticRunsTakeTurnsOnTheRunLock) {
 
 TEST_F(ThreadedCombCoordinator, InternetExplorerAndMaxthonClosingGiveOneRunEach) {
     Make();
-    UseWith(false, true, true);
     caches_.entries = {{"http://a/late", 2000000000}};
     auto ie = std::make_unique<ChildProcess>(dir_ / "bin", "iexplore.exe");
     auto maxthon = std::make_unique<ChildProcess>(dir_ / "bin", "MAXTHON.EXE");
-    main_->startMonitors();
+    UseWith(false, true, true);
     ASSERT_TRUE(waitUntil(
-        [&] { return main_->monitors[1].found.load() && main_->monitors[2].found.load(); }));
+        [&] { return main_->monitors[1]->found.load() && main_->monitors[2]->found.load(); }));
     ie.reset();
     maxthon.reset();
     ASSERT_TRUE(waitUntil([&] { return window_.States().size() == 4; }));
     const auto runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[0].kind + runs[1].kind, CombCoordinator::IE + CombCoordinator::Maxthon);
+    EXPECT_EQ(runs[0].kind + runs[1].kind, kIE + kMaxthon);
     EXPECT_EQ(caches_.MostAlive(), 1);
 }
 
-TEST_F(ThreadedCombCoordinator, EndingWhileMonitorsSleepIsPromptAndSavesTheSettings) {
-    Make(CombCoordinator::SettingsFile::InitAndSave, BrowserMonitor::kDefaultPeriod);
+TEST_F(ThreadedCombCoordinator, EndingWhileMonitorsSleepIsPrompt) {
+    Make(BrowserMonitor::kDefaultPeriod);
     UseWith(true, true, true);
-    main_->startMonitors();
     ASSERT_TRUE(waitUntil([&] { return table_.polls() >= 3; }));
-    theSettings().MozillaCachePath = "/kept/at/exit";
     const auto start = std::chrono::steady_clock::now();
     main_.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
-    EXPECT_EQ(ProfileFile::load(Cfg()).get("GENERAL", "MozillaCachePath"), "/kept/at/exit");
 }
 
 TEST_F(ThreadedCombCoordinator, EndingDuringAManualRunStopsItAtTheNextEntry) {
@@ -471,7 +491,7 @@ TEST_F(ThreadedCombCoordinator, EndingDuringAManualRunStopsItAtTheNextEntry) {
         caches_.entries.push_back({"http://a/" + std::to_string(i), 1});
     }
     caches_.copyDelay = 1ms;  // five seconds and more for the whole run
-    main_->startComb(CombCoordinator::Mozilla);
+    main_->startComb(kMozilla);
     ASSERT_TRUE(waitUntil([&] { return caches_.CopiedInRun(0) >= 3; }));
     const auto start = std::chrono::steady_clock::now();
     main_.reset();
@@ -481,27 +501,26 @@ TEST_F(ThreadedCombCoordinator, EndingDuringAManualRunStopsItAtTheNextEntry) {
     EXPECT_LT(runs[0].copied.size(), 5000u);
     EXPECT_TRUE(runs[0].closed);
     EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0}));
-    // The folder the run found reached the settings file.
-    EXPECT_EQ(ProfileFile::load(Cfg()).get("GENERAL", "MozillaCachePath"), "/found/cache");
+    // The folder the run found was handed back.
+    EXPECT_EQ(window_.Option(), "/found/cache");
 }
 
 TEST_F(ThreadedCombCoordinator, AStopRequestReturnsAtOnceAndTheRunEndsWithoutTheCallerWaiting) {
     Make();
     UseWith(true, true, true);
     caches_.entries = {{"http://a/1", 1}};
-    main_->startMonitors();
     caches_.Hold();
-    main_->startComb(CombCoordinator::IE);
+    main_->startComb(kIE);
     ASSERT_TRUE(waitUntil([&] { return caches_.InsideOpen(); }));
     EXPECT_TRUE(main_->runsActive());
 
     // A front end whose callbacks need its own thread asks, serves, then waits.
     main_->requestStop();
     EXPECT_TRUE(main_->runsActive());
-    for (const BrowserMonitor& monitor : main_->monitors) {
-        EXPECT_FALSE(monitor.running);
+    for (const auto& monitor : main_->monitors) {
+        EXPECT_FALSE(monitor->running);
     }
-    main_->startComb(CombCoordinator::Mozilla);  // nothing starts any more
+    main_->startComb(kMozilla);  // nothing starts any more
     caches_.Release();
     ASSERT_TRUE(waitUntil([&] { return !main_->runsActive(); }));
     main_.reset();
@@ -513,21 +532,20 @@ TEST_F(ThreadedCombCoordinator, AStopRequestReturnsAtOnceAndTheRunEndsWithoutThe
 
 TEST_F(ThreadedCombCoordinator, EndingWhileAnAutomaticRunWaitsDropsIt) {
     Make();
-    UseWith(true, false, false);
     caches_.entries = {{"http://a/late", 2000000000}};
     ChildProcess firefox(dir_ / "bin", "firefox");
-    main_->startMonitors();
-    ASSERT_TRUE(waitUntil([&] { return main_->monitors[0].found.load(); }));
+    UseWith(true, false, false);
+    ASSERT_TRUE(waitUntil([&] { return main_->monitors[0]->found.load(); }));
     caches_.Hold();
-    main_->startComb(CombCoordinator::IE);
+    main_->startComb(kIE);
     ASSERT_TRUE(waitUntil([&] { return caches_.InsideOpen(); }));
     firefox.End();
-    ASSERT_TRUE(waitUntil([&] { return !main_->monitors[0].found; }));
+    ASSERT_TRUE(waitUntil([&] { return !main_->monitors[0]->found.load(); }));
 
     // The program ends while the manual run is held and the automatic one waits.
     CombCoordinator* main = main_.get();
     std::thread ending([&] { main_.reset(); });
-    EXPECT_TRUE(waitUntil([&] { return !main->monitors[0].running; }));
+    EXPECT_TRUE(waitUntil([&] { return !main->monitors[0]->running; }));
     caches_.Release();
     ending.join();
 

@@ -36,8 +36,7 @@ struct InjectedWriteFailure {
 
 class FullDiskFaultTest : public ::testing::Test {
 protected:
-    FullDiskFaultTest() : scoped_(fake_), savedSettings_(theSettings()) {}
-    ~FullDiskFaultTest() override { theSettings() = savedSettings_; }
+    FullDiskFaultTest() : scoped_(fake_) {}
 
     // A filter set of `count` items whose texts are long enough that a new
     // file never fits where the old one was.
@@ -55,7 +54,6 @@ protected:
 
     FakePlatform fake_;
     ScopedPlatform scoped_;
-    Settings savedSettings_;
     ScopedRecordingNotifier notifier_;
 };
 
@@ -82,7 +80,6 @@ TEST_F(FullDiskFaultTest, SavesOntoAFullFileSystemKeepTheOldFiles) {
     ASSERT_NE(oldSettings.find("/old/folder"), std::string::npos);
 
     ASSERT_GT(fillDisk(folder), 0u);
-    theSettings().FiltersFileName = "/the/current/filter.flt";
 
     // Every save fails, reports it where it can, and changes nothing.
     settings.DefaultCombPath = "/new/folder/" + std::string(6000, 'n');
@@ -91,7 +88,6 @@ TEST_F(FullDiskFaultTest, SavesOntoAFullFileSystemKeepTheOldFiles) {
     FillFilter(filter, 40, "new");
     EXPECT_FALSE(filter.save(filterPath));
     EXPECT_EQ(readFile(folder / "Pictures.flt"), oldFilter);
-    EXPECT_EQ(theSettings().FiltersFileName, "/the/current/filter.flt");
     EXPECT_FALSE(filter.save(pathToUtf8(folder / "Other.flt")));
     EXPECT_FALSE(fs::exists(folder / "Other.flt"));
     EXPECT_FALSE(
@@ -101,7 +97,7 @@ TEST_F(FullDiskFaultTest, SavesOntoAFullFileSystemKeepTheOldFiles) {
 
     // The old files still load as they were.
     FilterSet reloaded;
-    ASSERT_TRUE(reloaded.load(filterPath, false));
+    ASSERT_TRUE(reloaded.load(filterPath));
     EXPECT_EQ(reloaded.items.size(), 3u);
     EXPECT_EQ(reloaded.hint, "set old");
     Settings reread;
@@ -114,7 +110,7 @@ TEST_F(FullDiskFaultTest, SavesOntoAFullFileSystemKeepTheOldFiles) {
     settings.saveSettings();
     EXPECT_NE(readFile(settings.cfgPath).find("/new/folder/"), std::string::npos);
     EXPECT_TRUE(filter.save(filterPath));
-    ASSERT_TRUE(reloaded.load(filterPath, false));
+    ASSERT_TRUE(reloaded.load(filterPath));
     EXPECT_EQ(reloaded.items.size(), 40u);
 }
 
@@ -211,8 +207,7 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
             Http("http://x.example/last", Data(5000, 'z'), "image/gif", mozcache::Place::Separate));
         writer.finish();
     }
-    theSettings().OneCopy = true;
-    theSettings().SkipDuplicates = true;
+    const CombOptions options{true, true, 0};
     FilterSet filter;
     auto* pngs = filter.insertItem(nullptr, -1);
     pngs->contentType = 3;
@@ -228,7 +223,11 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
     ASSERT_TRUE(reader.tryOpen());
     reader.loadEntries();
     ASSERT_EQ(reader.entries.size(), 13u);
-    EXPECT_TRUE(filter.comb(&reader));
+    const CombResult result = combWith(filter, reader, options);
+    EXPECT_TRUE(result.foldersReady);
+    // The copies that did not fit are counted, by their reason.
+    EXPECT_GT(result.failed, 0u);
+    EXPECT_EQ(result.kept + result.failed, 13u);
     reader.close();
 
     // Some copies fit, the rest did not; every kept file is whole.
@@ -255,6 +254,8 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
         bool open() override { return true; }
         void close() override {}
         std::string failureText() const override { return {}; }
+        fs::path cacheFolder() const override { return folder; }
+        fs::path folder;
         std::unique_ptr<UrlCacheEnumeration> findFirst(UrlCacheEntryInfo& info) override {
             class Enumeration : public UrlCacheEnumeration {
             public:
@@ -292,11 +293,12 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
                           (last ? "gif" : "png") + "\r\n\r\n";
         service->infos.push_back(info);
     }
+    service->folder = temp / "Content.IE5";
     UrlCacheReader ie(std::move(service));
     ASSERT_TRUE(ie.tryOpen());
     ie.loadEntries();
     ASSERT_EQ(ie.entries.size(), 9u);
-    EXPECT_TRUE(filter.comb(&ie));
+    EXPECT_TRUE(combWith(filter, ie, options).foldersReady);
     const auto ieKept = KeptFiles(small);
     EXPECT_GT(ieKept.size(), 0u);
     EXPECT_LT(ieKept.size(), 8u);

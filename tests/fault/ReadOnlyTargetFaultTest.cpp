@@ -64,20 +64,19 @@ std::string Data(std::size_t size, int seed) {
 
 // What the progress callback does: lock the folder once half of the
 // entries have been combed (the callback comes before each entry).
-struct Locker {
+struct Locker : CombObserver {
     LockableFolder* folder = nullptr;
     int atPercent = 50;
     bool locked = false;
     bool lockFailed = false;
-};
 
-void onProgress(std::intptr_t context, int32_t percent) {
-    auto* locker = reinterpret_cast<Locker*>(context);
-    if (!locker->locked && percent > locker->atPercent) {
-        locker->locked = true;
-        locker->lockFailed = !locker->folder->Lock(true);
+    void progress(int32_t percent) override {
+        if (!locked && percent > atPercent) {
+            locked = true;
+            lockFailed = !folder->Lock(true);
+        }
     }
-}
+};
 
 std::vector<std::string> Names(const fs::path& folder) {
     std::vector<std::string> names;
@@ -90,11 +89,7 @@ std::vector<std::string> Names(const fs::path& folder) {
 
 class ReadOnlyTargetFaultTest : public ::testing::Test {
 protected:
-    ReadOnlyTargetFaultTest() : savedSettings_(theSettings()) {
-        theSettings().OneCopy = true;
-        theSettings().SkipDuplicates = true;
-    }
-    ~ReadOnlyTargetFaultTest() override { theSettings() = savedSettings_; }
+    ReadOnlyTargetFaultTest() = default;
 
     // Pictures (png) go to the folder that will be locked, gifs to another.
     void MakeFilter(const fs::path& locked, const fs::path& open) {
@@ -114,9 +109,8 @@ protected:
                       const fs::path& open, std::size_t count) {
         Locker locker;
         locker.folder = &folder;
-        filter_.progressCallback = &onProgress;
-        filter_.progressContext = reinterpret_cast<std::intptr_t>(&locker);
-        EXPECT_TRUE(filter_.comb(&reader));
+        const CombResult result = combWith(filter_, reader, CombOptions{true, true, 0}, &locker);
+        EXPECT_TRUE(result.foldersReady);
         ASSERT_TRUE(locker.locked);
         ASSERT_FALSE(locker.lockFailed);
         folder.Lock(false);
@@ -141,14 +135,15 @@ protected:
         }
         std::sort(expectedGifs.begin(), expectedGifs.end());
         EXPECT_EQ(Names(open), expectedGifs);
-        EXPECT_EQ(filter_.entriesToComb, static_cast<int32_t>(count));
+        EXPECT_EQ(result.entriesCombed, count);
+        // Every png after the lock is a failed copy, counted by its reason.
+        EXPECT_EQ(result.failed, (count + 1) / 2 - pngsBefore);
         for (std::size_t i = 0; i < pngsBefore; ++i) {
             EXPECT_EQ(readFile(locked / ("png" + std::to_string(i) + ".png")),
                       Data(3000, static_cast<int>(2 * i)));
         }
     }
 
-    Settings savedSettings_;
     ScopedRecordingNotifier notifier_;
     FilterSet filter_;
 };
@@ -201,6 +196,8 @@ TEST_F(ReadOnlyTargetFaultTest, InternetExplorerRunLosesOnlyTheEntriesThatCouldN
         bool open() override { return true; }
         void close() override {}
         std::string failureText() const override { return {}; }
+        fs::path cacheFolder() const override { return folder; }
+        fs::path folder;
         std::unique_ptr<UrlCacheEnumeration> findFirst(UrlCacheEntryInfo& info) override {
             class Enumeration : public UrlCacheEnumeration {
             public:
@@ -239,6 +236,7 @@ TEST_F(ReadOnlyTargetFaultTest, InternetExplorerRunLosesOnlyTheEntriesThatCouldN
         service->infos.push_back(info);
     }
     MakeFilter(locked, open);
+    service->folder = temp / "Content.IE5";
     UrlCacheReader reader(std::move(service));
     ASSERT_TRUE(reader.tryOpen());
     reader.loadEntries();
@@ -270,7 +268,7 @@ TEST_F(ReadOnlyTargetFaultTest, ACopyWhoseTargetCannotBeCreatedShowsNoBox) {
     reader.loadEntries();
     ASSERT_EQ(reader.entries.size(), 2u);
     for (const auto& entry : reader.entries) {
-        EXPECT_FALSE(reader.copyEntry(temp / "missing" / "file0.all", *entry));
+        EXPECT_FALSE(copyEntry(reader, *entry, temp / "missing" / "file0.all"));
     }
     EXPECT_TRUE(notifier_.notifier.messages.empty());
 }

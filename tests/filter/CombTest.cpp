@@ -2,9 +2,11 @@
 
 #include <ctime>
 
+#include "app/ErrorText.h"
 #include "engine/ErrorReport.h"
 #include "filter/ContentType.h"
 #include "filter/FilterTestSupport.h"
+#include "platform/Text.h"
 
 namespace harvix {
 
@@ -12,17 +14,7 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-class CombTest : public FilterTest {
-protected:
-    // Runs the pass; false when it threw ErrorReport.
-    bool comb() {
-        try {
-            return filter_.comb(&reader_);
-        } catch (const ErrorReport&) {
-            return false;
-        }
-    }
-};
+using CombTest = FilterTest;
 
 TEST_F(CombTest, MatchingByTypeSizeAndUrlParts) {
     MemoryReader::Element& entry = reader_.add("x", 1, "http://www.example.com/pic.jpg");
@@ -34,8 +26,8 @@ TEST_F(CombTest, MatchingByTypeSizeAndUrlParts) {
     EXPECT_FALSE(item.matches(entry));
     entry.size = 1000;
     EXPECT_TRUE(item.matches(entry));
-    entry.size = -5;  // 2 GB or more, read as signed
-    EXPECT_FALSE(item.matches(entry));
+    entry.size = 5'000'000'000;  // sizes are whole 64-bit numbers
+    EXPECT_TRUE(item.matches(entry));
     item.minSize = 0;
 
     item.contentType = 2;
@@ -65,7 +57,7 @@ TEST_F(CombTest, OneCopyGivesTheEntryToTheFirstItemThatKeepsIt) {
     EXPECT_EQ(fileNames(Dir("a")), (Names{"file0.jpg"}));
     EXPECT_EQ(fileNames(Dir("b")), (Names{"file0.html"}));
 
-    theSettings().OneCopy = false;
+    options_.oneCopy = false;
     ASSERT_TRUE(comb());
     // The JPEG is a duplicate in a (and goes again), and a new file in b.
     EXPECT_EQ(fileNames(Dir("a")), (Names{"file0.jpg"}));
@@ -76,9 +68,12 @@ TEST_F(CombTest, AFailedCopyOrADisabledItemPassesTheEntryOn) {
     addItem("a", 1);
     addItem("off", 1).disabled = true;
     addItem("b", 1);
-    reader_.failCopy = [&](const fs::path& target) { return target.parent_path() == Dir("a"); };
+    int attempts = 0;  // the copy for "a" fails, the next one works
+    reader_.failCopy = [&](const CacheEntry&) { return attempts++ == 0; };
     reader_.add("jpeg", 1);
     ASSERT_TRUE(comb());
+    EXPECT_EQ(result_.failed, 1u);
+    EXPECT_EQ(result_.kept, 1u);
     EXPECT_TRUE(fileNames(Dir("a")).empty());
     EXPECT_TRUE(fileNames(Dir("off")).empty());  // made, never written into
     EXPECT_EQ(fileNames(Dir("b")), (Names{"file0.jpg"}));
@@ -115,15 +110,13 @@ TEST_F(CombTest, FolderTextsThatNameOneFolderShareOneRecord) {
     addItem(home + "/./x/../pics", 4, "f");
     addItem("link", 5, "f");
     addItem(home + "/other", 6, "f");
-    theSettings().OneCopy = false;
+    options_.oneCopy = false;
     for (int32_t type = 1; type <= 5; ++type) {
         reader_.add("data of type " + std::to_string(type), type);
     }
     ASSERT_TRUE(comb());
-    ASSERT_EQ(filter_.targetFolders.size(), 2u);
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(filter_.items[static_cast<std::size_t>(i)]->targetFolder, 0);
-    }
+    EXPECT_TRUE(fs::is_directory(fake_.home / "other"));
+    EXPECT_EQ(result_.kept, 5u);
     EXPECT_EQ(fileNames(fake_.home / "pics"),
               (Names{"f0.jpg", "f1.gif", "f2.png", "f3.bmp", "f4.ico"}));
     EXPECT_EQ(readFile(fake_.home / "pics" / "f2.png"), "data of type 3");
@@ -171,7 +164,7 @@ TEST_F(CombTest, SkipDuplicatesKeepsNoSecondCopyAndCountsItAsKept) {
     EXPECT_EQ(readFile(Dir("a") / "file3.jpg"), "twin datA!");
 
     // Without Skip Duplicates every run adds its copy.
-    theSettings().SkipDuplicates = false;
+    options_.skipDuplicates = false;
     ASSERT_TRUE(comb());
     ASSERT_TRUE(comb());
     EXPECT_EQ(fileNames(Dir("a")).size(), 12u);
@@ -189,29 +182,50 @@ TEST_F(CombTest, ManySameSizeEntriesStayExact) {
     EXPECT_EQ(fileNames(Dir("many")).size(), 300u);
 }
 
-TEST_F(CombTest, AFileThatAppearedAfterTheListingIsNotOverwritten) {
+TEST_F(CombTest, AFileThatAppearsDuringACopyIsNeverOverwritten) {
     addItem("late", 0);
     reader_.add("first", 0);
     reader_.add("second", 0);
-    filter_.prepareTargetFolders();
-    writeFile(Dir("late") / "file0.all", "the user's");
-    filter_.reader = &reader_;
-    filter_.skipDuplicates = false;
-    for (const auto& entry : reader_.entries) {
-        filter_.combEntry(*entry);
-    }
+    // The user's file appears while the first copy is being made, after the
+    // folder was listed and the number chosen.
+    reader_.failCopy = [&](const CacheEntry& entry) {
+        if (entry.url == reader_.entries[0]->url && !fs::exists(Dir("late") / "file0.all")) {
+            writeFile(Dir("late") / "file0.all", "the user's");
+        }
+        return false;
+    };
+    reader_.entries[1]->url = "http://example.com/b";
+    options_.skipDuplicates = false;
+    ASSERT_TRUE(comb());
     EXPECT_EQ(readFile(Dir("late") / "file0.all"), "the user's");
     EXPECT_EQ(readFile(Dir("late") / "file1.all"), "first");
     EXPECT_EQ(readFile(Dir("late") / "file2.all"), "second");
+    EXPECT_EQ(result_.kept, 2u);                   // only the files this run created
+    EXPECT_EQ(fileNames(Dir("late")).size(), 3u);  // no temporary left
 }
 
-TEST_F(CombTest, StemsThatLeaveTheFolderOrMakeTooLongANameSaveNothing) {
+TEST_F(CombTest, StemsThatLeaveTheFolderOrMakeTooLongANameSaveNothingAndSaySo) {
     addItem("s", 0, "../escape");
     addItem("s", 0, std::string(300, 'n'));
     reader_.add("data", 0);
+    reader_.add("more", 0, "http://example.com/b");
     ASSERT_TRUE(comb());
     EXPECT_TRUE(fileNames(Dir("s")).empty());
     EXPECT_EQ(fileNames(dir_.path()), (Names{"home", "prog", "s"}));
+    // The stem with '/' is told once for the run, not once per entry; the
+    // long one fails each copy, counted by its reason.
+    ASSERT_EQ(reports_.errors.size(), 1u);
+    EXPECT_EQ(reports_.errors[0].kind(), ErrorReport::BadFileName);
+    EXPECT_EQ(result_.failed, 2u);
+    ASSERT_EQ(result_.failures.size(), 1u);
+    EXPECT_EQ(result_.failures.begin()->first, "the file name would pass 255 bytes");
+
+    // A backslash is an ordinary character in a Linux file name.
+    filter_.clear();
+    addItem("s", 0, "back\\slash");
+    ASSERT_TRUE(comb());
+    EXPECT_EQ(fileNames(Dir("s")), (Names{"back\\slash0.all", "back\\slash1.all"}));
+    EXPECT_TRUE(reports_.errors.empty());
 }
 
 TEST_F(CombTest, DateFoldersAreNamedAfterTheRunsStart) {
@@ -225,6 +239,55 @@ TEST_F(CombTest, DateFoldersAreNamedAfterTheRunsStart) {
     std::strftime(day, sizeof day, "%d.%m.%Y", &local);
     EXPECT_EQ(fileNames(fake_.home / "HX_FILES" / day), (Names{"file0.all"}));
     EXPECT_EQ(filter_.items[0]->directoryTemplate, "~/HX_FILES/%DATE%");
+}
+
+TEST_F(CombTest, FoldersAreNormalisedAndExpandedOncePerRun) {
+    // "a/b/../../kept" makes "kept" only, no stray "a/b".
+    addItem("a/b/../../kept", 0);
+    reader_.add("data", 0);
+    ASSERT_TRUE(comb());
+    EXPECT_EQ(fileNames(Dir("kept")), (Names{"file0.all"}));
+    EXPECT_FALSE(fs::exists(Dir("a")));
+
+    // The date and time are read once for the run: items with one template
+    // share one folder whatever the clock does between them.
+    filter_.clear();
+    addItem("t/%DATE% %TIME%", 0);
+    addItem("t/%DATE% %TIME%", 1);
+    const FilterSnapshot snapshot = FilterSnapshot::take(filter_, 1'000'000'000);
+    ASSERT_EQ(snapshot.items.size(), 2u);
+    EXPECT_EQ(snapshot.items[0].directory, snapshot.items[1].directory);
+    EXPECT_EQ(snapshot.items[0].directory.find('%'), std::string::npos);
+}
+
+TEST_F(CombTest, ATargetFolderInTheCacheIsRefused) {
+    addItem("good", 0);
+    addItem("", 0).directoryTemplate = pathToUtf8(reader_.root() / "sub");
+    reader_.add("data", 0);
+    EXPECT_FALSE(comb());
+    ASSERT_EQ(reports_.errors.size(), 1u);
+    EXPECT_EQ(reports_.errors[0].kind(), ErrorReport::TargetInCache);
+    EXPECT_NE(errorBoxText(reports_.errors[0], LanguageTexts{}).find("only ever read"),
+              std::string::npos);
+    EXPECT_TRUE(reader_.copies.empty());
+    EXPECT_TRUE(fileNames(reader_.root() / "sub").empty());
+}
+
+TEST_F(CombTest, DuplicatesCompareWholeSizesThenBytes) {
+    // A file of 4 GiB + 5 bytes that starts with the entry's 5 bytes is no
+    // duplicate of it (its low 32 bits of size are 5).
+    fs::create_directories(Dir("d"));
+    writeFile(Dir("d") / "big.all", "hello");
+    fs::resize_file(Dir("d") / "big.all", (uint64_t{1} << 32) + 5);
+    addItem("d", 0);
+    reader_.add("hello", 0);
+    ASSERT_TRUE(comb());
+    EXPECT_EQ(result_.kept, 1u);
+    EXPECT_EQ(readFile(Dir("d") / "file0.all"), "hello");
+    // The same bytes again are a duplicate.
+    ASSERT_TRUE(comb());
+    EXPECT_EQ(result_.kept, 0u);
+    EXPECT_EQ(result_.duplicates, 1u);
 }
 
 TEST_F(CombTest, TheFolderRule) {
@@ -249,10 +312,9 @@ TEST_F(CombTest, AFolderThatCannotBeMadeStopsTheRunWithOneBox) {
         addItem("", 1).directoryTemplate = bad;  // the same folder again: still one box
         reader_.entries.clear();
         reader_.add("data", 0);
-        ScopedRecordingNotifier recording;
-        EXPECT_THROW(filter_.comb(&reader_), ErrorReport);
-        ASSERT_EQ(recording.notifier.messages.size(), 1u) << bad;
-        const std::string& text = recording.notifier.messages[0].text;
+        EXPECT_FALSE(comb());
+        ASSERT_EQ(reports_.errors.size(), 1u) << bad;
+        const std::string text = errorBoxText(reports_.errors[0], LanguageTexts{});
         EXPECT_EQ(text.rfind("FilterCache: \nCan't create the folder:\n" + bad, 0), 0u) << text;
         EXPECT_TRUE(reader_.copies.empty());
         EXPECT_TRUE(fs::is_directory(Dir("good")));  // made before the bad one
@@ -260,31 +322,23 @@ TEST_F(CombTest, AFolderThatCannotBeMadeStopsTheRunWithOneBox) {
     fake_.localFolders = false;
     filter_.clear();
     addItem("removable", 0).disabled = true;  // even a disabled item counts
-    ScopedRecordingNotifier recording;
     EXPECT_FALSE(comb());
-    EXPECT_EQ(recording.notifier.messages.size(), 1u);
+    ASSERT_EQ(reports_.errors.size(), 1u);
+    // The folder rule decided it, no system call failed: no stale system text.
+    EXPECT_EQ(reports_.errors[0].systemError(), 0);
+    EXPECT_EQ(errorBoxText(reports_.errors[0], LanguageTexts{}).find("Доп. инфо"),
+              std::string::npos);
     EXPECT_FALSE(fs::exists(Dir("removable")));
 }
 
-// Records the progress reports.
-struct Reports {
-    std::vector<int32_t> percents;
-    static void Callback(std::intptr_t context, int32_t percent) {
-        reinterpret_cast<Reports*>(context)->percents.push_back(percent);
-    }
-};
-
 TEST_F(CombTest, ProgressClimbsWithTheShareOfCombedEntries) {
-    Reports reports;
-    filter_.progressCallback = &Reports::Callback;
-    filter_.progressContext = reinterpret_cast<std::intptr_t>(&reports);
     addItem("p", 99);  // matches nothing: the pass only walks
     for (int i = 0; i < 4; ++i) {
         reader_.add("d", 0);
     }
     ASSERT_TRUE(comb());
-    EXPECT_EQ(reports.percents, (std::vector<int32_t>{25, 50, 75}));
-    EXPECT_EQ(filter_.entriesToComb, 4);
+    EXPECT_EQ(reports_.percents, (std::vector<int32_t>{25, 50, 75}));
+    EXPECT_EQ(result_.entriesCombed, 4u);
 
     // With a since-time only the newer entries count, and the reports climb
     // with them instead of jumping to 100 at once.
@@ -295,25 +349,18 @@ TEST_F(CombTest, ProgressClimbsWithTheShareOfCombedEntries) {
     for (int i = 0; i < 5; ++i) {
         reader_.add("d", 0, "http://x/", 2000);
     }
-    filter_.sinceTime = 1000;
-    reports.percents.clear();
+    options_.sinceTime = 1000;
     ASSERT_TRUE(comb());
-    EXPECT_EQ(filter_.entriesToComb, 5);
-    EXPECT_EQ(reports.percents, (std::vector<int32_t>{20, 40, 60, 80}));
+    EXPECT_EQ(result_.entriesCombed, 5u);
+    EXPECT_EQ(reports_.percents, (std::vector<int32_t>{20, 40, 60, 80}));
 
     // Many entries: each whole percentage once, never above 100.
-    filter_.sinceTime = 0;
-    reports.percents.clear();
+    options_.sinceTime = 0;
     ASSERT_TRUE(comb());
-    ASSERT_EQ(reports.percents.size(), 100u);
+    ASSERT_EQ(reports_.percents.size(), 100u);
     for (std::size_t i = 0; i < 100; ++i) {
-        EXPECT_EQ(reports.percents[i], static_cast<int32_t>(i + 1));
+        EXPECT_EQ(reports_.percents[i], static_cast<int32_t>(i + 1));
     }
-
-    filter_.progressContext = 0;  // no context: no reports
-    reports.percents.clear();
-    ASSERT_TRUE(comb());
-    EXPECT_TRUE(reports.percents.empty());
 }
 
 TEST_F(CombTest, ASinceTimePassesOverOlderEntries) {
@@ -321,7 +368,7 @@ TEST_F(CombTest, ASinceTimePassesOverOlderEntries) {
     reader_.add("old", 0, "u", 999);
     reader_.add("new", 0, "u", 1000);
     reader_.add("negative", 0, "u", -5);
-    filter_.sinceTime = 1000;
+    options_.sinceTime = 1000;
     ASSERT_TRUE(comb());
     EXPECT_EQ(fileNames(Dir("s")), (Names{"file0.all"}));
     EXPECT_EQ(readFile(Dir("s") / "file0.all"), "new");

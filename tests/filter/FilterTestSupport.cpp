@@ -4,38 +4,41 @@
 #include <fstream>
 
 #include "engine/ErrorReport.h"
+#include "platform/FileHandle.h"
 #include "platform/Text.h"
 
 namespace harvix {
 
+MemoryReader::MemoryReader() {
+    root_ = resolveFolder(cache_.path());
+}
+
 MemoryReader::Element& MemoryReader::add(std::string data, int32_t contentType, std::string url,
                                          int64_t time) {
     auto element = std::make_unique<Element>();
-    element->size = static_cast<int32_t>(data.size());
+    element->size = data.size();
+    element->file = root_ / ("entry" + std::to_string(files_++));
+    writeFile(element->file, data);
     element->data = std::move(data);
     element->contentType = contentType;
     element->url = std::move(url);
     element->time = time;
     element->index = static_cast<uint32_t>(entries.size());
+    element->dataFile = element->file.filename().string();
     Element& result = *element;
     entries.push_back(std::move(element));
     return result;
 }
 
-bool MemoryReader::copyEntryData(CacheEntry& entry, const fs::path& target, bool /*failIfExists*/) {
-    if (failCopy && failCopy(target)) {
-        throw ErrorReport(ErrorReport::IECache, ErrorReport::FileCopy, "memory",
-                          pathToUtf8(target));
+BodySource MemoryReader::bodySource(const CacheEntry& entry) const {
+    copies.push_back(entry.url);
+    if (failCopy && failCopy(entry)) {
+        throw ErrorReport(ErrorReport::IECache, ErrorReport::FileRead, entry.url, {}, EIO);
     }
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    const std::string& data = static_cast<Element&>(entry).data;
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-    out.close();
-    if (!out) {
-        throw ErrorReport(ErrorReport::IECache, ErrorReport::FileWrite, pathToUtf8(target));
-    }
-    copies.push_back(target);
-    return true;
+    BodySource source;
+    source.file = static_cast<const Element&>(entry).file;
+    source.length = entry.size;
+    return source;
 }
 
 std::vector<std::string> fileNames(const fs::path& folder) {
@@ -145,19 +148,19 @@ std::string icoBytes(const std::vector<std::pair<uint8_t, uint8_t>>& sizes) {
     return out;
 }
 
-FilterTest::FilterTest() : scoped_(fake_), savedSettings_(theSettings()) {
+FilterTest::FilterTest() : scoped_(fake_) {
     fake_.home = dir_ / "home";
     fs::create_directories(fake_.home);
     fake_.exePath = dir_ / "prog" / "harvix";
     fs::create_directories(dir_ / "prog");
-    Settings& settings = theSettings();
-    settings.cfgPath = dir_ / "prog" / "Harvix.cfg";
-    settings.OneCopy = true;
-    settings.SkipDuplicates = true;
 }
 
-FilterTest::~FilterTest() {
-    theSettings() = savedSettings_;
+FilterTest::~FilterTest() = default;
+
+bool FilterTest::comb(CacheReader& reader) {
+    reports_ = Reports{};
+    result_ = runComb(reader, FilterSnapshot::take(filter_), options_, reports_);
+    return result_.foldersReady;
 }
 
 FilterItem& FilterTest::addItem(const std::string& folder, int32_t contentType,

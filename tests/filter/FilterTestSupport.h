@@ -8,32 +8,43 @@
 #include <string>
 #include <vector>
 
-#include "app/Settings.h"
+#include "filter/CombPass.h"
 #include "filter/FilterSet.h"
 #include "readers/CacheReader.h"
 #include "support/TestSupport.h"
 
 namespace harvix {
 
-// A reader whose entries and their data live in memory.
+// A reader whose entries the test makes; each entry's data lies in a file
+// of its own in the reader's temporary cache folder (its root).
 class MemoryReader : public CacheReader {
 public:
     class Element : public CacheEntry {
     public:
         std::string data;
+        fs::path file;
     };
+
+    MemoryReader();
 
     // Appends an entry with `data`; its size is the data's.
     Element& add(std::string data, int32_t contentType, std::string url = "http://example.com/a",
                  int64_t time = 0);
 
-    void readEntries() override {}
-    bool copyEntryData(CacheEntry& entry, const fs::path& target, bool failIfExists) override;
+    void open() override {}
+    void readEntries(std::vector<std::unique_ptr<CacheEntry>>&, SkipCounts&) override {}
+    // The entry's file; throws ErrorReport (FileRead) where failCopy says so.
+    BodySource bodySource(const CacheEntry& entry) const override;
 
-    // Copies whose target this returns true for fail (a ErrorReport, as a real
-    // reader's failed copy).
-    std::function<bool(const fs::path&)> failCopy;
-    std::vector<fs::path> copies;  // targets written, in order
+    // Copies of the entries this returns true for fail (an ErrorReport, as a
+    // real reader's failed copy); it sees every copy attempt in turn.
+    std::function<bool(const CacheEntry&)> failCopy;
+    // The URLs of the entries whose copy was begun, in order.
+    mutable std::vector<std::string> copies;
+
+private:
+    TempDir cache_;
+    uint32_t files_ = 0;
 };
 
 // Files of a folder, by name, sorted.
@@ -58,12 +69,27 @@ protected:
                         const std::string& stem = "file");
     fs::path Dir(const std::string& name) const { return dir_ / name; }
 
+    // Runs the pass with the set's items as they are now; false when a
+    // target folder stopped it.
+    bool comb() { return comb(reader_); }
+    bool comb(CacheReader& reader);
+
     TempDir dir_;
     FakePlatform fake_;
     ScopedPlatform scoped_;
-    Settings savedSettings_;
     FilterSet filter_;
     MemoryReader reader_;
+    CombOptions options_;
+    CombResult result_;
+    // Every error the last run reported.
+    struct Reports : CombObserver {
+        std::vector<ErrorReport> errors;
+        std::vector<std::string> kept;
+        std::vector<int32_t> percents;
+        void error(const ErrorReport& report) override { errors.push_back(report); }
+        void keptFile(const std::string& path) override { kept.push_back(path); }
+        void progress(int32_t percent) override { percents.push_back(percent); }
+    } reports_;
 };
 
 }  // namespace harvix

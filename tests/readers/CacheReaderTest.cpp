@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/ErrorReport.h"
+#include "platform/FileHandle.h"
 #include "readers/CacheReader.h"
 #include "support/TestSupport.h"
 
@@ -8,40 +9,39 @@ namespace harvix {
 
 namespace {
 
-// A reader over a list of (url, data) pairs; it can be told to fail.
+// A reader over a list of (url, data) pairs, each data in a file of its
+// own below the reader's root; it can be told to fail.
 class ListReader : public CacheReader {
 public:
     std::vector<std::pair<std::string, std::string>> records;
     bool failOpen = false;
     int closeCalls = 0;
     int reads = 0;
+    TempDir cache;
 
     void open() override {
         if (failOpen) {
-            throw ErrorReport(ErrorReport::IECache, ErrorReport::FileRead, "/nowhere");
+            throw ErrorReport(ErrorReport::IECache, ErrorReport::CacheOpen, "/nowhere");
         }
+        root_ = resolveFolder(cache.path());
     }
     void close() override { ++closeCalls; }
-    void readEntries() override {
+    void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts&) override {
         ++reads;
         for (const auto& [url, data] : records) {
             auto entry = std::make_unique<CacheEntry>();
             entry->url = url;
-            entry->dataFile = data;
-            entry->size = static_cast<int32_t>(data.size());
-            entries.push_back(std::move(entry));
+            entry->dataFile = url;
+            entry->size = data.size();
+            writeFile(cache / url, data);
+            out.push_back(std::move(entry));
         }
     }
-    bool copyEntryData(CacheEntry& entry, const fs::path& target, bool failIfExists) override {
-        if (failIfExists && fs::exists(target)) {
-            return false;
+    BodySource bodySource(const CacheEntry& entry) const override {
+        if (entry.url == "fail") {
+            throw ErrorReport(ErrorReport::IECache, ErrorReport::FileRead, entry.dataFile);
         }
-        if (entry.dataFile == "fail") {
-            throw ErrorReport(ErrorReport::IECache, ErrorReport::FileCopy, entry.dataFile,
-                              target.string());
-        }
-        writeFile(target, entry.dataFile);
-        return true;
+        return BodySource{root_ / entry.dataFile, 0, entry.size, ContentEncoding::Identity};
     }
 };
 
@@ -63,21 +63,26 @@ TEST(CacheReader, AFailedOpenClosesAndReportsFalse) {
     reader.failOpen = true;
     EXPECT_FALSE(reader.tryOpen());
     EXPECT_EQ(reader.closeCalls, 1);
+    ASSERT_TRUE(reader.openError.has_value());
+    EXPECT_EQ(reader.openError->path(), "/nowhere");
     EXPECT_TRUE(reader.entries.empty());
     reader.failOpen = false;
     EXPECT_TRUE(reader.tryOpen());
     EXPECT_EQ(reader.closeCalls, 1);
 }
 
-TEST(CacheReader, CopyEntryReplacesAnExistingFileAndSwallowsErrors) {
+TEST(CacheReader, ACopyNeverReplacesAFileAndAFailedOneLeavesNone) {
     TempDir dir;
     ListReader reader;
-    reader.records = {{"a", "new bytes"}, {"b", "fail"}};
+    reader.records = {{"a", "new bytes"}, {"fail", "x"}};
+    ASSERT_TRUE(reader.tryOpen());
     reader.loadEntries();
     writeFile(dir / "t.bin", "old");
-    EXPECT_TRUE(reader.copyEntry(dir / "t.bin", *reader.entries[0]));
-    EXPECT_EQ(readFile(dir / "t.bin"), "new bytes");
-    EXPECT_FALSE(reader.copyEntry(dir / "u.bin", *reader.entries[1]));
+    EXPECT_FALSE(copyEntry(reader, *reader.entries[0], dir / "t.bin"));
+    EXPECT_EQ(readFile(dir / "t.bin"), "old");
+    EXPECT_TRUE(copyEntry(reader, *reader.entries[0], dir / "s.bin"));
+    EXPECT_EQ(readFile(dir / "s.bin"), "new bytes");
+    EXPECT_FALSE(copyEntry(reader, *reader.entries[1], dir / "u.bin"));
     EXPECT_FALSE(fs::exists(dir / "u.bin"));
 }
 

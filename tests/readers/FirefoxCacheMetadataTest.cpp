@@ -162,15 +162,15 @@ TEST(FirefoxCacheMetadata, ShortItemsKeepWhatTheyHold) {
 
     const std::string item = HeadItem("HTTP/1.1 200 OK\r\nServer: Apache\r\n");
     const auto headerOnly = Parse(item.substr(0, 36));
-    EXPECT_EQ(headerOnly->size, 1234);
+    EXPECT_EQ(headerOnly->size, 1234u);
     EXPECT_EQ(headerOnly->url, "");
     // A key cut before its zero byte still names what was read.
     const auto cutKey = Parse(item.substr(0, 36 + 12));
     EXPECT_EQ(cutKey->url, "http://");
 }
 
-TEST(FirefoxCacheMetadata, ASizeOfTwoGigabytesOrMoreReadsAsNegative) {
-    EXPECT_EQ(Parse(Item("HTTP:http://a/", {}, 0x80000000u))->size, INT32_MIN);
+TEST(FirefoxCacheMetadata, ASizeOfTwoGigabytesOrMoreIsAWholeSize) {
+    EXPECT_EQ(Parse(Item("HTTP:http://a/", {}, 0x80000000u))->size, 0x80000000u);
 }
 
 }  // namespace

@@ -8,8 +8,8 @@
 #include <random>
 #include <set>
 
+#include "engine/Browsers.h"
 #include "readers/MsiecfUrlCache.h"
-#include "readers/ReaderFactory.h"
 #include "readers/UrlCacheReader.h"
 #include "support/TestSupport.h"
 
@@ -177,7 +177,7 @@ TEST(MsiecfUrlCache, BothUrlCacheKindsGetTheSameReader) {
             ASSERT_TRUE(reader->tryOpen());
             reader->loadEntries();
             EXPECT_EQ(reader->entries.size(), 19u);
-            EXPECT_TRUE(reader->cacheFolder.empty());
+            EXPECT_TRUE(readerCacheFolder(*reader).empty());
         }
     }
     // No location: the Wine prefix in force, here one without a cache.

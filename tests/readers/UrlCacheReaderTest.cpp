@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <climits>
 
 #include "engine/ErrorReport.h"
+#include "readers/BodyCopy.h"
 #include "readers/UrlCacheReader.h"
 #include "support/TestSupport.h"
 
@@ -26,6 +28,8 @@ public:
     bool open() override { return openSucceeds; }
     void close() override { ++closes; }
     std::string failureText() const override { return openSucceeds ? "" : "no cache here"; }
+    fs::path cacheFolder() const override { return folder; }
+    fs::path folder;  // where the cached files lie
     std::unique_ptr<UrlCacheEnumeration> findFirst(UrlCacheEntryInfo& info) override {
         auto enumeration = std::make_unique<Enumeration>(infos);
         if (!enumeration->next(info)) {
@@ -145,7 +149,7 @@ TEST(UrlCacheReader, ContentTypeComesFromTheWholeHeaderAsStored) {
     }
 }
 
-TEST(UrlCacheReader, SizeIsTheLowHalfReadAsSigned) {
+TEST(UrlCacheReader, SizeIsTheLowHalfUnsignedOrTheWholeSizeWhereKnown) {
     std::vector<UrlCacheEntryInfo> infos;
     for (const uint32_t size : {0u, 999u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
         infos.push_back(Download("http://a/" + std::to_string(size), "/f"));
@@ -154,11 +158,11 @@ TEST(UrlCacheReader, SizeIsTheLowHalfReadAsSigned) {
     Reader reader(infos);
     reader.cache->loadEntries();
     ASSERT_EQ(reader.cache->entries.size(), 5u);
-    EXPECT_EQ(reader.cache->entries[0]->size, 0);
-    EXPECT_EQ(reader.cache->entries[1]->size, 999);
-    EXPECT_EQ(reader.cache->entries[2]->size, INT32_MAX);
-    EXPECT_EQ(reader.cache->entries[3]->size, INT32_MIN);
-    EXPECT_EQ(reader.cache->entries[4]->size, -1);
+    EXPECT_EQ(reader.cache->entries[0]->size, 0u);
+    EXPECT_EQ(reader.cache->entries[1]->size, 999u);
+    EXPECT_EQ(reader.cache->entries[2]->size, 0x7FFFFFFFu);
+    EXPECT_EQ(reader.cache->entries[3]->size, 0x80000000u);
+    EXPECT_EQ(reader.cache->entries[4]->size, 0xFFFFFFFFu);
 }
 
 TEST(UrlCacheReader, TimeIsTheSynchronisationInstantAndZeroBefore1970) {
@@ -198,9 +202,16 @@ protected:
     TempDir dir;
     std::unique_ptr<Reader> reader;
 
+    // An opened reader of one entry for `file`, of the file's size; the
+    // cache folder is the temporary folder.
     CacheEntry& EntryFor(const fs::path& file) {
-        reader = std::make_unique<Reader>(
-            std::vector<UrlCacheEntryInfo>{Download("http://a/1", file.string())});
+        UrlCacheEntryInfo info = Download("http://a/1", file.string());
+        std::error_code ec;
+        const uintmax_t size = fs::file_size(file, ec);
+        info.sizeLow = ec ? 100 : static_cast<uint32_t>(size);
+        reader = std::make_unique<Reader>(std::vector<UrlCacheEntryInfo>{info});
+        reader->service->folder = dir.path();
+        EXPECT_TRUE(reader->cache->tryOpen());
         reader->cache->loadEntries();
         return *reader->cache->entries.at(0);
     }
@@ -219,7 +230,7 @@ protected:
     }
 };
 
-TEST_F(UrlCacheCopy, CopiesTheLocalFileWholeAndReplacesAnExistingTarget) {
+TEST_F(UrlCacheCopy, CopiesTheLocalFileWholeAndNeverReplacesAFile) {
     std::string data(3 * 1024 * 1024 + 17, '\0');
     for (std::size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<char>((i * 7919) >> 3);
@@ -229,26 +240,54 @@ TEST_F(UrlCacheCopy, CopiesTheLocalFileWholeAndReplacesAnExistingTarget) {
     writeFile(dir / "cache" / "pic[1].jpg", data);
     auto& entry = EntryFor(dir / "cache" / "pic[1].jpg");
 
-    EXPECT_TRUE(reader->cache->copyEntry(dir / "out" / "a.jpg", entry));
+    EXPECT_TRUE(copyEntry(*reader->cache, entry, dir / "out" / "a.jpg"));
     EXPECT_EQ(readFile(dir / "out" / "a.jpg"), data);
 
+    // An existing file keeps its content: a copy never replaces a file.
     writeFile(dir / "out" / "b.jpg", "older and longer content than nothing");
+    EXPECT_FALSE(copyEntry(*reader->cache, entry, dir / "out" / "b.jpg"));
+    EXPECT_EQ(readFile(dir / "out" / "b.jpg"), "older and longer content than nothing");
+
+    // A cached file shorter than its record is a failed copy, not a short one.
     writeFile(dir / "cache" / "pic[1].jpg", "short");
-    EXPECT_TRUE(reader->cache->copyEntry(dir / "out" / "b.jpg", entry));
-    EXPECT_EQ(readFile(dir / "out" / "b.jpg"), "short");
+    EXPECT_FALSE(copyEntry(*reader->cache, entry, dir / "out" / "c.jpg"));
     EXPECT_EQ(readFile(dir / "cache" / "pic[1].jpg"), "short");  // the source is only read
     EXPECT_TRUE(Leftovers(dir / "out", {"a.jpg", "b.jpg"}).empty());
+
+    // One longer than its record gives exactly the record's bytes.
+    writeFile(dir / "cache" / "pic[1].jpg", data + "and a long tail");
+    EXPECT_TRUE(copyEntry(*reader->cache, entry, dir / "out" / "d.jpg"));
+    EXPECT_EQ(readFile(dir / "out" / "d.jpg"), data);
 }
 
-TEST_F(UrlCacheCopy, FailIfExistsLeavesTheTargetAloneAndThrows) {
+TEST_F(UrlCacheCopy, AnExistingTargetIsLeftAloneAndTheCopyThrows) {
     writeFile(dir / "src", "new");
     writeFile(dir / "t", "old");
     auto& entry = EntryFor(dir / "src");
-    EXPECT_THROW(reader->cache->copyEntryData(entry, dir / "t", true), ErrorReport);
+    EXPECT_THROW(copyBodyToFile(*reader->cache, entry, dir / "t"), ErrorReport);
     EXPECT_EQ(readFile(dir / "t"), "old");
-    EXPECT_TRUE(reader->cache->copyEntryData(entry, dir / "u", true));
+    copyBodyToFile(*reader->cache, entry, dir / "u");
     EXPECT_EQ(readFile(dir / "u"), "new");
     EXPECT_TRUE(Leftovers(dir.path(), {"src", "t", "u"}).empty());
+}
+
+TEST_F(UrlCacheCopy, LinksOutOfTheCacheAndFifosAreFailedCopiesWithoutWaiting) {
+    TempDir outside;
+    writeFile(outside / "secret", "not the cache's");
+    fs::create_directories(dir / "cache");
+    fs::create_directories(dir / "out");
+    fs::create_symlink(outside / "secret", dir / "cache" / "link");
+    auto& link = EntryFor(dir / "cache" / "link");
+    EXPECT_FALSE(copyEntry(*reader->cache, link, dir / "out" / "a"));
+    // A folder link that leads out of the cache is refused as well.
+    fs::create_directory_symlink(outside.path(), dir / "cache" / "away");
+    auto& away = EntryFor(dir / "cache" / "away" / "secret");
+    EXPECT_FALSE(copyEntry(*reader->cache, away, dir / "out" / "b"));
+    // A FIFO is refused at once, never read.
+    ASSERT_EQ(::mkfifo((dir / "cache" / "fifo").c_str(), 0600), 0);
+    auto& fifo = EntryFor(dir / "cache" / "fifo");
+    EXPECT_FALSE(copyEntry(*reader->cache, fifo, dir / "out" / "c"));
+    EXPECT_TRUE(Leftovers(dir / "out", {}).empty());
 }
 
 TEST_F(UrlCacheCopy, AFailedCopyThrowsAndLeavesNoFile) {
@@ -259,23 +298,23 @@ TEST_F(UrlCacheCopy, AFailedCopyThrowsAndLeavesNoFile) {
 
     // The cached file was removed by the browser.
     auto& gone = EntryFor(dir / "cache" / "gone");
-    EXPECT_THROW(reader->cache->copyEntryData(gone, dir / "out" / "x.bin", false), ErrorReport);
-    EXPECT_FALSE(reader->cache->copyEntry(dir / "out" / "kept.bin", gone));
+    EXPECT_THROW(copyBodyToFile(*reader->cache, gone, dir / "out" / "x.bin"), ErrorReport);
+    EXPECT_FALSE(copyEntry(*reader->cache, gone, dir / "out" / "kept.bin"));
     EXPECT_EQ(readFile(dir / "out" / "kept.bin"), "old");
 
     // Not a file.
     auto& folder = EntryFor(dir / "cache" / "folder");
-    EXPECT_FALSE(reader->cache->copyEntry(dir / "out" / "y.bin", folder));
+    EXPECT_FALSE(copyEntry(*reader->cache, folder, dir / "out" / "y.bin"));
 
     // The target folder does not exist.
     writeFile(dir / "cache" / "real", "bytes");
     auto& real = EntryFor(dir / "cache" / "real");
-    EXPECT_FALSE(reader->cache->copyEntry(dir / "missing" / "z.bin", real));
+    EXPECT_FALSE(copyEntry(*reader->cache, real, dir / "missing" / "z.bin"));
     EXPECT_FALSE(fs::exists(dir / "missing"));
 
     // The target names a folder.
     fs::create_directories(dir / "out" / "sub");
-    EXPECT_FALSE(reader->cache->copyEntry(dir / "out" / "sub", real));
+    EXPECT_FALSE(copyEntry(*reader->cache, real, dir / "out" / "sub"));
 
     EXPECT_TRUE(Leftovers(dir / "out", {"kept.bin", "sub"}).empty());
     EXPECT_TRUE(notifier.notifier.messages.empty());

@@ -10,6 +10,8 @@
 
 #include "platform/Text.h"
 
+#include "readers/BodyCopy.h"
+
 namespace harvix {
 
 TempDir::TempDir() {
@@ -66,6 +68,22 @@ ScopedRecordingNotifier::ScopedRecordingNotifier() : previous_(setNotifier(&noti
 
 ScopedRecordingNotifier::~ScopedRecordingNotifier() {
     setNotifier(previous_);
+}
+
+bool copyEntry(const CacheReader& reader, const CacheEntry& entry, const fs::path& target) {
+    try {
+        copyBodyToFile(reader, entry, target);
+        return true;
+    } catch (const ErrorReport&) {
+        return false;
+    }
+}
+
+CombResult combWith(const FilterSet& filter, CacheReader& reader, const CombOptions& options,
+                    CombObserver* observer) {
+    CombObserver silent;
+    return runComb(reader, FilterSnapshot::take(filter), options,
+                   observer != nullptr ? *observer : silent);
 }
 
 }  // namespace harvix

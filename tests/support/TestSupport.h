@@ -10,6 +10,9 @@
 #include "platform/Notifier.h"
 #include "platform/Platform.h"
 
+#include "filter/CombPass.h"
+#include "readers/CacheReader.h"
+
 namespace harvix {
 
 namespace fs = std::filesystem;
@@ -27,6 +30,14 @@ public:
 private:
     fs::path path_;
 };
+
+// Copies `entry` of `reader` into the file `target` as a comb does (named
+// only when complete, never over another file); false on any failure.
+bool copyEntry(const CacheReader& reader, const CacheEntry& entry, const fs::path& target);
+
+// One comb run of `reader` (opened and loaded) with the items of `filter`.
+CombResult combWith(const FilterSet& filter, CacheReader& reader, const CombOptions& options = {},
+                    CombObserver* observer = nullptr);
 
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, const std::string& content);

@@ -1,0 +1,57 @@
+// The browsers the program knows, as data: one row per browser. The comb
+// coordinator, the browser monitors, harvix-cli's browser words and the
+// front ends' buttons and options build themselves from this table, so
+// adding a browser (or a cache format of one) is adding or extending a row.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "readers/CacheReader.h"
+
+namespace harvix {
+
+struct BrowserRow {
+    // The word harvix-cli takes ("mozilla"), and further words it accepts.
+    std::string id;
+    std::vector<std::string> aliases;
+    // The name the user reads ("Mozilla Firefox").
+    std::string displayName;
+    // Image names it runs under, lower case; any counts as the browser running.
+    std::vector<std::string> processNames;
+    // The settings key whose value turns its watching on (stored name).
+    std::string watchSettingsKey;
+    // Icons of its comb button (normal, hover) in the program's resources.
+    std::string icon;
+    std::string hoverIcon;
+    // Rows (by id) that read the same cache: all must be closed for a comb.
+    std::vector<std::string> sharesCacheWith;
+    // True when the user can name the cache folder in the options (the
+    // folder a run discovers is then handed back to be remembered).
+    bool hasCacheFolderOption = false;
+    // The reader of its cache. `location`: a cache folder (or index file)
+    // the user named; empty lets the reader find the cache.
+    std::function<std::unique_ptr<CacheReader>(const std::string& location)> makeReader;
+};
+
+// The table, in the order the front ends show the browsers; a browser's
+// kind is its index here.
+const std::vector<BrowserRow>& browserTable();
+
+// The index of the row whose id or alias is `word`; -1 when none.
+int browserKindFromWord(const std::string& word);
+
+// The row of `kind`; null outside the table.
+const BrowserRow* browserRow(int kind);
+
+// The reader of `kind`'s cache (see BrowserRow::makeReader); null for a kind
+// outside the table.
+std::unique_ptr<CacheReader> makeBrowserReader(int kind, const std::string& location);
+
+// The Firefox cache folder a reader found or was given ("" for other readers).
+std::string readerCacheFolder(const CacheReader& reader);
+
+}  // namespace harvix

@@ -1,0 +1,98 @@
+#include "readers/BodyCopy.h"
+
+#include <cerrno>
+#include <vector>
+
+#include "engine/ErrorReport.h"
+#include "platform/FileHandle.h"
+#include "platform/Text.h"
+
+namespace harvix {
+
+namespace {
+
+// Stored bytes are decoded in pieces of this size.
+constexpr std::size_t kDecodeChunk = 256 * 1024;
+
+[[noreturn]] void fail(ErrorReport::Kind kind, const fs::path& file, int error,
+                       const fs::path& target = {}) {
+    throw ErrorReport(ErrorReport::FilterCache, kind, pathToUtf8(file), pathToUtf8(target), error);
+}
+
+void decodeRange(const FileHandle& in, const BodySource& source, NewFile& out) {
+    BodyDecoder decoder(source.encoding, kMaxDecodedBody);
+    std::vector<unsigned char> buffer(
+        static_cast<std::size_t>(std::min<uint64_t>(source.length, kDecodeChunk)));
+    int writeError = 0;
+    const BodyDecoder::Sink sink = [&](std::span<const unsigned char> bytes) {
+        if (!writeAll(out.fd(), bytes.data(), bytes.size())) {
+            writeError = errno != 0 ? errno : EIO;
+            return false;
+        }
+        return true;
+    };
+    uint64_t done = 0;
+    while (done < source.length) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<uint64_t>(source.length - done, buffer.size()));
+        if (!in.readExactAt(source.offset + done, buffer.data(), want)) {
+            fail(ErrorReport::FileRead, source.file, errno != 0 ? errno : EIO);
+        }
+        if (!decoder.feed({buffer.data(), want}, sink)) {
+            if (writeError != 0) {
+                fail(ErrorReport::FileCopy, source.file, writeError, out.folder());
+            }
+            // Not valid for its coding, or past the output bound.
+            fail(ErrorReport::Unsupported, source.file, decoder.limitReached() ? EFBIG : EBADMSG);
+        }
+        done += want;
+    }
+    if (!decoder.finish()) {
+        fail(ErrorReport::Unsupported, source.file, EBADMSG);
+    }
+}
+
+}  // namespace
+
+void copyBody(const CacheReader& reader, const CacheEntry& entry, NewFile& out) {
+    const BodySource source = reader.bodySource(entry);
+    const FileHandle in = FileHandle::openBelow(reader.root(), source.file);
+    if (!in) {
+        fail(ErrorReport::FileOpen, source.file, in.error());
+    }
+    // The file must hold the whole range: a shorter file (or an offset
+    // past its end) is a failed copy, never a shorter one.
+    const uint64_t size = in.size();
+    if (source.offset > size || source.length > size - source.offset) {
+        fail(ErrorReport::FileRead, source.file, ENODATA);
+    }
+    if (source.encoding == ContentEncoding::Identity) {
+        errno = 0;
+        if (!copyRange(in, source.offset, source.length, out.fd())) {
+            const int error = errno != 0 ? errno : EIO;
+            // The source was long enough a moment ago: a failure now is the
+            // target's (full disk, read-only folder) unless it is a read error.
+            fail(error == EIO ? ErrorReport::FileRead : ErrorReport::FileCopy, source.file, error,
+                 out.folder());
+        }
+        return;
+    }
+    if (source.encoding == ContentEncoding::Unsupported) {
+        fail(ErrorReport::Unsupported, source.file, 0);
+    }
+    decodeRange(in, source, out);
+}
+
+void copyBodyToFile(const CacheReader& reader, const CacheEntry& entry, const fs::path& target) {
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    NewFile out = NewFile::create(folder);
+    if (!out) {
+        fail(ErrorReport::FileWrite, target, out.error());
+    }
+    copyBody(reader, entry, out);
+    if (!out.linkAs(pathToUtf8(target.filename()))) {
+        fail(ErrorReport::FileWrite, target, errno);
+    }
+}
+
+}  // namespace harvix
