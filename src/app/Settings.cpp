@@ -98,6 +98,13 @@ void Settings::loadSettings() {
 }
 
 bool Settings::saveSettings() {
+    // The per-user folder (~/.config/Harvix) is made by the first save,
+    // never by a reader of the settings (harvix-cli creates nothing there);
+    // only that last folder, inside a configuration folder that exists.
+    if (cfgPath.has_parent_path()) {
+        std::error_code ec;
+        fs::create_directory(cfgPath.parent_path(), ec);
+    }
     ProfileFile file = ProfileFile::load(cfgPath);
     for (const StoredKey& stored : kStoredKeys) {
         std::visit(

@@ -556,6 +556,94 @@ TEST_F(ThreadedCombCoordinator, EndingWhileAnAutomaticRunWaitsDropsIt) {
     EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0}));
 }
 
+TEST_F(ThreadedCombCoordinator, ARunKeepsExactlyWhatItsSnapshotAskedForWhileTheUserEdits) {
+    // Two items: "/a/" entries to folder a, "/b/" entries to folder b. The
+    // run's snapshot is taken before the reader opens (held there); then the
+    // user deletes, reorders, reloads and edits items and flips the options
+    // on another thread for as long as the run goes on.
+    Make();
+    filter_.clear();
+    FilterItem* a = filter_.insertItem(nullptr, -1);
+    a->url = "/a/";
+    a->parseUrl(filter_);
+    a->directoryTemplate = (dir_ / "a").string();
+    a->fileNameDummy = "a";
+    FilterItem* b = filter_.insertItem(nullptr, -1);
+    b->url = "/b/";
+    b->parseUrl(filter_);
+    b->directoryTemplate = (dir_ / "b").string();
+    b->fileNameDummy = "b";
+    main_->setFilter(filter_);
+    const fs::path saved = dir_ / "set.flt";
+    ASSERT_TRUE(filter_.save(saved.string()));
+    constexpr int kEntries = 3000;
+    for (int i = 0; i < kEntries; ++i) {
+        caches_.entries.push_back(
+            {std::string("http://x/") + (i % 2 == 0 ? "a/" : "b/") + std::to_string(i), 1});
+    }
+    caches_.Hold();
+    main_->startComb(kIE);
+    ASSERT_TRUE(waitUntil([&] { return caches_.InsideOpen(); }));
+
+    std::atomic<bool> editing{true};
+    std::thread user([&] {
+        FilterSet edited;
+        RunOptions options;
+        for (int round = 0; editing; ++round) {
+            edited.load(saved.string());  // reload
+            switch (round % 4) {
+                case 0:
+                    edited.removeItem(0);  // delete
+                    break;
+                case 1:
+                    edited.moveItemDown(0);  // reorder
+                    break;
+                case 2:
+                    edited.items[0]->directoryTemplate = (dir_ / "elsewhere").string();  // edit
+                    edited.items[1]->url = "x";
+                    edited.items[1]->parseUrl(edited);
+                    break;
+                default:
+                    edited.clear();
+                    break;
+            }
+            main_->setFilter(edited);
+            options.oneCopy = round % 2 == 0;
+            options.skipDuplicates = round % 3 == 0;
+            options.firefoxCacheFolder = "/typed/" + std::to_string(round);
+            main_->setOptions(options);
+        }
+    });
+    caches_.Release();
+    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }, std::chrono::seconds(60)));
+    editing = false;
+    user.join();
+
+    // Exactly the files the snapshot asked for: every "/a/" entry in a,
+    // every "/b/" entry in b, nothing anywhere else.
+    std::vector<std::string> inA;
+    std::vector<std::string> inB;
+    for (const auto& entry : fs::directory_iterator(dir_ / "a")) {
+        inA.push_back(readFile(entry.path()));
+    }
+    for (const auto& entry : fs::directory_iterator(dir_ / "b")) {
+        inB.push_back(readFile(entry.path()));
+    }
+    ASSERT_EQ(inA.size(), static_cast<std::size_t>(kEntries / 2));
+    ASSERT_EQ(inB.size(), static_cast<std::size_t>(kEntries / 2));
+    for (const std::string& url : inA) {
+        EXPECT_NE(url.find("/a/"), std::string::npos) << url;
+    }
+    for (const std::string& url : inB) {
+        EXPECT_NE(url.find("/b/"), std::string::npos) << url;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "elsewhere"));
+    EXPECT_FALSE(fs::exists(dir_ / "out"));
+    const std::lock_guard<std::mutex> guard(window_.lock);
+    ASSERT_EQ(window_.results.size(), 1u);
+    EXPECT_EQ(window_.results[0].kept, static_cast<uint64_t>(kEntries));
+}
+
 }  // namespace
 
 }  // namespace harvix

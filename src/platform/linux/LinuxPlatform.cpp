@@ -194,9 +194,8 @@ public:
         if (fs::is_directory(exeDir / "Langs", ec) && access(exeDir.c_str(), W_OK) == 0) {
             return exeDir;
         }
-        const fs::path folder = XdgFolder("XDG_CONFIG_HOME", homeFolder(), ".config") / "Harvix";
-        fs::create_directories(folder, ec);
-        return folder;
+        // Only named here: the first save makes it (Settings::saveSettings).
+        return XdgFolder("XDG_CONFIG_HOME", homeFolder(), ".config") / "Harvix";
     }
 
     fs::path dataFolder(const fs::path& exeDir) override {

@@ -1,0 +1,155 @@
+// Hostile input and careless use of harvix-cli: what it answers, and that
+// it never hangs, never copies what lies outside the cache, never fails in
+// silence and never writes into the cache or the user's settings folder.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "cli/CombTestFixture.h"
+#include "platform/Platform.h"
+
+namespace harvix {
+
+namespace {
+
+class HostileInputCliTest : public CliCacheTest {
+protected:
+    fs::path cache = dir_ / "Cache";
+    fs::path flt = dir_ / "test.flt";
+
+    Result comb(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"comb",         "mozilla",  "--cache",
+                                      cache.string(), "--filter", flt.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run(args);
+    }
+    // One item that keeps everything in `folder`.
+    static Item Into(const std::string& folder) {
+        Item item;
+        item.folder = folder;
+        return item;
+    }
+    // The built program with a shell redirection; its exit status.
+    static int shell(const std::string& arguments) {
+        const int status =
+            std::system((std::string("'") + HARVIX_CLI_PATH + "' " + arguments).c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+TEST_F(HostileInputCliTest, ArgumentsWithoutTheirValueSaySo) {
+    for (const std::string& command : {std::string("list"), std::string("comb")}) {
+        const Result r = run({command, "mozilla", "--cache"});
+        EXPECT_EQ(r.code, 1) << command;
+        EXPECT_NE(r.err.find("--cache needs a value"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(HostileInputCliTest, FilterFilesThatAreFifosHugeOrTooLongAreToldApart) {
+    // A FIFO is refused at once instead of blocking for ever.
+    ASSERT_EQ(::mkfifo((dir_ / "fifo.flt").c_str(), 0600), 0);
+    const auto start = std::chrono::steady_clock::now();
+    Result r = run({"filter", "show", (dir_ / "fifo.flt").string()});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << r.err;
+
+    // A file past the size limit is "too large", not "no filter file".
+    writeFile(dir_ / "huge.flt", "[GENERAL]\nHarvixFilter=1\n");
+    fs::resize_file(dir_ / "huge.flt", 17u * 1024 * 1024);
+    r = run({"filter", "show", (dir_ / "huge.flt").string()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("too large"), std::string::npos) << r.err;
+
+    // More items than the limit: the first 10,000 load, with a warning.
+    std::string text = "[GENERAL]\nHarvixFilter=1\n";
+    for (int i = 0; i < 10001; ++i) {
+        text += "[FILTER_" + std::to_string(i) + "]\nContentType=1\nDirectory=/d\n";
+    }
+    writeFile(dir_ / "many.flt", text);
+    r = run({"filter", "show", (dir_ / "many.flt").string()});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.err.find("only the first 10000 items"), std::string::npos) << r.err;
+}
+
+TEST_F(HostileInputCliTest, AFirefoxCacheThatCannotBeOpenedNamesTheFolderAndTheOption) {
+    writeFilter(flt, {Into((dir_ / "out").string())});
+    const Result r = comb();
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find(cache.string()), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--cache"), std::string::npos) << r.err;
+}
+
+TEST_F(HostileInputCliTest, FailedCopiesAreCountedByReasonAndExitFour) {
+    {
+        mozcache::CacheWriter writer(cache);
+        writer.add(Http("http://a.org/ok.png", std::string(100, 'o'), "image/png"));
+        writer.add(Http("http://a.org/big.png", std::string(40000, 'b'), "image/png"));
+    }
+    // The separate data file of the large entry is a link to a secret.
+    fs::path separate;
+    for (const auto& item : fs::recursive_directory_iterator(cache)) {
+        if (item.is_regular_file() && item.path().filename().string().rfind("_CACHE_", 0) != 0) {
+            separate = item.path();
+        }
+    }
+    ASSERT_FALSE(separate.empty());
+    writeFile(dir_ / "secret", "not the cache's");
+    fs::remove(separate);
+    fs::create_symlink(dir_ / "secret", separate);
+
+    const fs::path out = dir_ / "out";
+    writeFilter(flt, {Into(out.string())});
+    const Result r = comb();
+    EXPECT_EQ(r.code, 4) << r.err;
+    EXPECT_EQ(Names(out), std::vector<std::string>{"file0.png"});
+    EXPECT_NE(r.err.find("1 copy failed"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cannot be opened safely"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("http://a.org/big.png"), std::string::npos) << r.err;
+}
+
+TEST_F(HostileInputCliTest, ATargetFolderInsideTheCacheIsRefused) {
+    {
+        mozcache::CacheWriter writer(cache);
+        writer.add(Http("http://a.org/p.png", "bytes", "image/png"));
+    }
+    writeFilter(flt, {Into((cache / "kept").string())});
+    const Result r = comb();
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("only ever read"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(cache / "kept" / "file0.png"));
+}
+
+TEST_F(HostileInputCliTest, OutputThatCannotBeWrittenIsAnError) {
+    {
+        mozcache::CacheWriter writer(cache);
+        writer.add(Http("http://a.org/p.png", "bytes", "image/png"));
+    }
+    EXPECT_EQ(shell("list mozilla --cache '" + cache.string() + "' > /dev/full 2>/dev/null"), 1);
+    writeFilter(flt, {Into((dir_ / "out").string())});
+    EXPECT_EQ(shell("comb mozilla --cache '" + cache.string() + "' --filter '" + flt.string() +
+                    "' > /dev/full 2>/dev/null"),
+              1);
+}
+
+TEST(HostileInputPlatform, ReadingTheSettingsCreatesNoConfigFolder) {
+    TempDir home;
+    const char* previous = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = previous != nullptr ? previous : "";
+    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    const fs::path folder = nativePlatform().settingsFolder(home / "no-program-folder");
+    if (previous != nullptr) {
+        setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    } else {
+        unsetenv("XDG_CONFIG_HOME");
+    }
+    EXPECT_EQ(folder, home / "config" / "Harvix");
+    EXPECT_FALSE(fs::exists(home / "config"));
+}
+
+}  // namespace
+
+}  // namespace harvix
