@@ -105,4 +105,9 @@ QIcon buttonImageIcon(ButtonImage image, bool hover) {
     return IconFromPath(buttonImagePath(image, hover));
 }
 
+QIcon namedPictureIcon(const std::string& name) {
+    RegisterPictures();
+    return IconFromPath(QStringLiteral(":/icons/%1.svg").arg(QString::fromStdString(name)));
+}
+
 }  // namespace harvix

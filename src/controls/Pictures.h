@@ -5,6 +5,7 @@
 
 #include <QIcon>
 #include <QString>
+#include <string>
 
 namespace harvix {
 
@@ -53,5 +54,8 @@ QIcon pictureIcon(int id);
 // Resource path and icon of a button image, plain or for the hovered button.
 QString buttonImagePath(ButtonImage image, bool hover);
 QIcon buttonImageIcon(ButtonImage image, bool hover);
+// A picture by its resource name ("button-comb-mozilla"); a null icon when
+// there is none.
+QIcon namedPictureIcon(const std::string& name);
 
 }  // namespace harvix

@@ -1,23 +1,87 @@
 #include "ui/CombReports.h"
 
 #include <memory>
+#include <mutex>
 #include <vector>
+
+#include "app/ErrorText.h"
+#include "app/LanguageTexts.h"
+#include "engine/CombCoordinator.h"
+#include "platform/Notifier.h"
 
 namespace harvix {
 
-CombReports::Link* CombReports::makeLink() {
-    // Links are never freed: a comb thread still inside a report while the
-    // program ends never touches freed memory. There is one per main
-    // window, so one per process outside the tests.
+class CombReports::Link final : public CoordinatorEvents {
+public:
+    std::mutex lock;
+    CombReports* reports = nullptr;
+    LanguageTexts texts;
+
+    void runState(bool started) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (reports != nullptr) {
+            emit reports->runStateChanged(started);
+        }
+    }
+
+    void progress(int32_t percent) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (reports != nullptr) {
+            emit reports->progressed(percent);
+        }
+    }
+
+    void cacheFolderFound(const std::string& startedWith, const std::string& found) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (reports != nullptr) {
+            emit reports->cacheFolderFound(QString::fromStdString(startedWith),
+                                           QString::fromStdString(found));
+        }
+    }
+
+    void error(const ErrorReport& report) override {
+        std::string text;
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            if (reports == nullptr || !showsErrorBox(report)) {
+                return;
+            }
+            text = errorBoxText(report, texts);
+        }
+        // The notifier shows the box on the user-interface thread and waits
+        // for the answer; it gives up when the program ends meanwhile.
+        showMessage(text, MessageIcon::Error, MessageButtons::Ok);
+    }
+
+    void browserRunning(const BrowserRow& browser) override {
+        std::string text;
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            text = browser.displayName + " " + texts.WarningCloseBrowser;
+        }
+        showMessage(text, MessageIcon::Warning, MessageButtons::Ok);
+    }
+};
+
+namespace {
+
+// Links are never freed: a comb thread still inside a report while the
+// program ends never touches freed memory. There is one per main window,
+// so one per process outside the tests.
+template <typename T>
+T* MakeLasting() {
     static std::mutex listLock;
-    static auto* all = new std::vector<std::unique_ptr<Link>>;
+    static auto* all = new std::vector<std::unique_ptr<T>>;
     const std::lock_guard<std::mutex> guard(listLock);
-    all->push_back(std::make_unique<Link>());
+    all->push_back(std::make_unique<T>());
     return all->back().get();
 }
 
-CombReports::CombReports(QObject* parent) : QObject(parent), link_(makeLink()) {
+}  // namespace
+
+CombReports::CombReports(QObject* parent) : QObject(parent), link_(MakeLasting<Link>()) {
     link_->reports = this;
+    link_->texts = theLanguage();
 }
 
 CombReports::~CombReports() {
@@ -25,26 +89,13 @@ CombReports::~CombReports() {
     link_->reports = nullptr;
 }
 
-void CombReports::onRunState(void* context, int32_t started) {
-    auto* link = static_cast<Link*>(context);
-    if (link == nullptr) {
-        return;
-    }
-    const std::lock_guard<std::mutex> guard(link->lock);
-    if (link->reports != nullptr) {
-        emit link->reports->runStateChanged(started != 0);
-    }
+CoordinatorEvents& CombReports::events() const {
+    return *link_;
 }
 
-void CombReports::onProgress(void* context, int32_t percent) {
-    auto* link = static_cast<Link*>(context);
-    if (link == nullptr) {
-        return;
-    }
-    const std::lock_guard<std::mutex> guard(link->lock);
-    if (link->reports != nullptr) {
-        emit link->reports->progressed(percent);
-    }
+void CombReports::setTexts(const LanguageTexts& texts) {
+    const std::lock_guard<std::mutex> guard(link_->lock);
+    link_->texts = texts;
 }
 
 }  // namespace harvix

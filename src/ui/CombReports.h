@@ -1,19 +1,23 @@
-// The comb threads' reports on their way to the user-interface thread: the
-// coordinator calls the two functions below on a comb thread, and they emit
-// queued signals, which the main window takes on its own thread in the
-// order they were sent. A comb thread never waits for the window.
+// The comb threads' reports on their way to the user-interface thread. The
+// coordinator tells its events to an object that lives for the rest of the
+// process (events()); it hands each report to this object as a queued
+// signal, which the main window takes on its own thread in the order the
+// reports were sent, so a comb thread never waits for the window. A report
+// that comes after the window has gone finds no receiver and returns at once.
 //
-// The coordinator's callbacks carry a context pointer; it points at a
-// record that lives for the rest of the process, so that a report that
-// comes after the window has gone finds no receiver and returns at once.
+// An error the user must see is shown as a message box while the comb
+// thread waits, as the run waited for it before; its text is made from the
+// language texts the window last handed over (setTexts), so the comb thread
+// never reads the texts the window may be changing.
 #pragma once
 
 #include <QObject>
-#include <QPointer>
-#include <cstdint>
-#include <mutex>
+#include <QString>
 
 namespace harvix {
+
+class CoordinatorEvents;
+struct LanguageTexts;
 
 class CombReports : public QObject {
     Q_OBJECT
@@ -24,24 +28,20 @@ public:
     CombReports(const CombReports&) = delete;
     CombReports& operator=(const CombReports&) = delete;
 
-    // The context to hand the coordinator with the two callbacks.
-    void* context() const { return link_; }
-
-    // The coordinator's callbacks (any thread).
-    static void onRunState(void* context, int32_t started);
-    static void onProgress(void* context, int32_t percent);
+    // What the coordinator reports to; it outlives this object.
+    CoordinatorEvents& events() const;
+    // The texts of the boxes of later reports (user-interface thread).
+    void setTexts(const LanguageTexts& texts);
 
 signals:
     void runStateChanged(bool started);
     void progressed(int percent);
+    // A Firefox run found its cache folder; the option read `startedWith`
+    // when the run began.
+    void cacheFolderFound(const QString& startedWith, const QString& found);
 
 private:
-    struct Link {
-        std::mutex lock;
-        CombReports* reports = nullptr;
-    };
-    static Link* makeLink();
-
+    class Link;
     Link* link_;
 };
 

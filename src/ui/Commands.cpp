@@ -5,6 +5,7 @@
 
 #include "app/LanguageTexts.h"
 #include "controls/PictureMenu.h"
+#include "engine/Browsers.h"
 
 namespace harvix {
 namespace {
@@ -63,16 +64,17 @@ const std::vector<CommandSpec>& Specs() {
     return specs;
 }
 
-// The browsers with a comb button, in button order.
-struct CombSpec {
-    int browserKind;
-    ButtonImage image;
-    std::string LanguageTexts::*text;
-};
-const CombSpec kCombSpecs[] = {
-    {1, ButtonImage::CombIE, &LanguageTexts::CombIE},
-    {0, ButtonImage::CombMozilla, &LanguageTexts::CombMozilla},
-};
+// The comb command's text of the browsers the language files name; another
+// browser's command reads as its display name.
+std::string CombText(const LanguageTexts& texts, const BrowserRow& row) {
+    if (row.id == "mozilla") {
+        return texts.CombMozilla;
+    }
+    if (row.id == "ie" || row.id == "maxthon") {
+        return texts.CombIE;
+    }
+    return row.displayName;
+}
 
 QString Text(const std::string& utf8) {
     return QString::fromStdString(utf8);
@@ -124,11 +126,23 @@ CommandSet::CommandSet(QObject* parent) : QObject(parent) {
         }
         actions_.emplace_back(spec.command, action);
     }
-    for (const CombSpec& spec : kCombSpecs) {
+    const std::vector<BrowserRow>& table = browserTable();
+    for (std::size_t kind = 0; kind < table.size(); ++kind) {
+        const BrowserRow& row = table[kind];
+        bool shared = row.icon.empty();
+        for (const CombCommand& earlier : combs_) {
+            shared =
+                shared || table[static_cast<std::size_t>(earlier.browserKind)].icon == row.icon;
+        }
+        if (shared) {
+            continue;
+        }
         auto* action = new QAction(this);
-        action->setIcon(buttonImageIcon(spec.image, false));
-        PictureMenu::setCommandId(action, kCombCommandBase + spec.browserKind);
-        combs_.push_back(CombCommand{spec.browserKind, spec.image, action});
+        const QIcon image = namedPictureIcon(row.icon);
+        action->setIcon(image);
+        PictureMenu::setCommandId(action, kCombCommandBase + static_cast<int>(kind));
+        combs_.push_back(
+            CombCommand{static_cast<int>(kind), image, namedPictureIcon(row.hoverIcon), action});
     }
     applyTexts(theLanguage());
 }
@@ -177,9 +191,10 @@ void CommandSet::applyTexts(const LanguageTexts& texts) {
         actions_[i].second->setText(Text(texts.*specs[i].text));
         actions_[i].second->setToolTip(Text(texts.*specs[i].toolTip));
     }
-    for (std::size_t i = 0; i < combs_.size(); ++i) {
-        combs_[i].action->setText(Text(texts.*kCombSpecs[i].text));
-        combs_[i].action->setToolTip(Text(texts.*kCombSpecs[i].text));
+    for (const CombCommand& comb : combs_) {
+        const QString text = Text(CombText(texts, *browserRow(comb.browserKind)));
+        comb.action->setText(text);
+        comb.action->setToolTip(text);
     }
 }
 

@@ -5,6 +5,7 @@
 // chosen, and disabling it disables it everywhere.
 #pragma once
 
+#include <QIcon>
 #include <QList>
 #include <QObject>
 #include <vector>
@@ -41,10 +42,13 @@ enum class Command : int {
     BrowseCache = 4105,
 };
 
-// One comb command per browser row that has a button on the main window.
+// One comb command per comb button of the browser table: rows that share
+// a button picture (browsers reading one cache) share the command of the
+// first of them.
 struct CombCommand {
     int browserKind;
-    ButtonImage image;
+    QIcon image;
+    QIcon hoverImage;
     QAction* action;
 };
 
@@ -52,7 +56,7 @@ class CommandSet : public QObject {
     Q_OBJECT
 
 public:
-    // The ids of the comb commands start here, one per browser row.
+    // The ids of the comb commands: this plus the browser kind.
     static constexpr int kCombCommandBase = 1026;
 
     explicit CommandSet(QObject* parent = nullptr);

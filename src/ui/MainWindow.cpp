@@ -23,6 +23,7 @@
 #include "ui/FilterListModel.h"
 #include "ui/FilterListView.h"
 #include "ui/ProgressWindow.h"
+#include "ui/WatchedBrowsers.h"
 
 namespace harvix {
 namespace {
@@ -52,10 +53,22 @@ QString TooltipHtml(const QString& text) {
 
 }  // namespace
 
+namespace {
+
+// Start-up: the settings file, the autostart entry and the language file.
+bool LoadSettings() {
+    theSettings().initSettings();
+    return true;
+}
+
+}  // namespace
+
 MainWindow::MainWindow(std::unique_ptr<Desktop> desktop)
     : QDialog(nullptr),
       desktop_(desktop ? std::move(desktop) : Desktop::makeDefault()),
+      settingsLoaded_(LoadSettings()),
       reports_(new CombReports(this)),
+      main_(reports_->events()),
       commands_(new CommandSet(this)) {
     setWindowIcon(pictureIcon(kPictureAppIcon));
     buildControls();
@@ -64,19 +77,21 @@ MainWindow::MainWindow(std::unique_ptr<Desktop> desktop)
             Qt::QueuedConnection);
     connect(reports_, &CombReports::progressed, this, &MainWindow::applyProgress,
             Qt::QueuedConnection);
+    connect(reports_, &CombReports::cacheFolderFound, this, &MainWindow::storeFoundCacheFolder,
+            Qt::QueuedConnection);
 }
 
 MainWindow::~MainWindow() {
     shutdown();
     delete progressWindow_;
     progressWindow_ = nullptr;
-    // The tray icon goes with `tray_`; the coordinator, destroyed after it,
-    // writes the settings file.
+    // Every run has ended: a cache folder found by the last one is kept.
+    theSettings().saveSettings();
 }
 
 void MainWindow::shutdown() {
-    // From here on the comb threads' reports find no receiver.
-    const QSignalBlocker noReports(reports_);
+    // From here on the comb threads' reports find no receiver (disconnecting
+    // is safe while another thread emits).
     reports_->disconnect(this);
     main_.shutdown();
 }
@@ -89,9 +104,9 @@ void MainWindow::buildControls() {
         QStringLiteral("QToolTip { color: rgb(0, 0, 255); background-color: rgb(224, 224, 224);"
                        " border: 1px solid rgb(160, 160, 160); padding: 2px; }"));
 
-    auto makeButton = [this](QAction* action, ButtonImage image) {
+    auto makeButton = [this](QAction* action, const QIcon& image, const QIcon& hoverImage) {
         auto* button = new ImageButton(this);
-        button->setImages(buttonImageIcon(image, false), buttonImageIcon(image, true));
+        button->setImages(image, hoverImage);
         button->setFixedSize(kButtonSize);
         button->setToolTipDuration(10000);
         button->setAction(action);
@@ -103,11 +118,16 @@ void MainWindow::buildControls() {
     for (const Command command :
          {Command::New, Command::Open, Command::Save, Command::Add, Command::Delete, Command::Edit,
           Command::Up, Command::Down, Command::Options, Command::Help}) {
-        buttonRow->addWidget(makeButton(action(command), CommandSet::buttonImage(command)));
+        const ButtonImage image = CommandSet::buttonImage(command);
+        buttonRow->addWidget(makeButton(action(command), buttonImageIcon(image, false),
+                                        buttonImageIcon(image, true)));
     }
+    // The comb buttons at the right end, the browser table's first row
+    // rightmost.
     buttonRow->addStretch(1);
-    for (const CombCommand& comb : commands_->combCommands()) {
-        buttonRow->addWidget(makeButton(comb.action, comb.image));
+    const std::vector<CombCommand>& combs = commands_->combCommands();
+    for (auto comb = combs.rbegin(); comb != combs.rend(); ++comb) {
+        buttonRow->addWidget(makeButton(comb->action, comb->image, comb->hoverImage));
     }
 
     model_ = new FilterListModel(filterSet(), this);
@@ -122,6 +142,9 @@ void MainWindow::buildControls() {
         // The title shows the "*" from its next update on.
         modified_ = true;
     });
+    // Every change of the set becomes the next run's snapshot.
+    connect(model_, &QAbstractItemModel::modelReset, this, &MainWindow::handOverFilter);
+    connect(model_, &QAbstractItemModel::dataChanged, this, &MainWindow::handOverFilter);
     connect(filterList_, &QAbstractItemView::doubleClicked, this, [this] { editItem(); });
     setFocusProxy(filterList_);
 
@@ -150,11 +173,9 @@ bool MainWindow::create() {
 
     loadStartupFilter();
 
-    main_.runStateCallback = &CombReports::onRunState;
-    main_.runStateContext = reports_->context();
-    main_.progressCallback = &CombReports::onProgress;
-    main_.progressContext = reports_->context();
-    main_.startMonitors();
+    handOverFilter();
+    handOverOptions();
+    startMonitors();
 
     applyTexts();
     reloadList();
@@ -166,10 +187,10 @@ bool MainWindow::create() {
 
 void MainWindow::loadStartupFilter() {
     Settings& settings = theSettings();
-    if (filterSet().load(settings.FiltersFileName)) {
+    if (loadFilterFile(settings.FiltersFileName)) {
         return;
     }
-    if (filterSet().load(pathToUtf8(settings.defaultFilterPath))) {
+    if (loadFilterFile(pathToUtf8(settings.defaultFilterPath))) {
         return;
     }
     showMessage(theLanguage().ErrorLoadDefaultFilter, MessageIcon::Error, MessageButtons::Ok);
@@ -220,6 +241,7 @@ void MainWindow::updateTitle() {
 void MainWindow::applyTexts() {
     const LanguageTexts& texts = theLanguage();
     commands_->applyTexts(texts);
+    reports_->setTexts(texts);
     for (ImageButton* button : buttons_) {
         button->setToolTip(TooltipHtml(button->action()->toolTip()));
     }
@@ -268,6 +290,7 @@ bool MainWindow::saveFilterSet() {
         showMessage(text, MessageIcon::Warning, MessageButtons::Ok);
         return false;
     }
+    theSettings().FiltersFileName = path;
     modified_ = false;
     updateTitle();
     return true;
@@ -307,8 +330,16 @@ void MainWindow::mark() {
     updateTitle();
 }
 
-bool MainWindow::busy() const {
-    return main_.busy;
+bool MainWindow::loadFilterFile(const std::string& path) {
+    const bool loaded = filterSet_.load(path);
+    // The file becomes the settings' filter file even when it is none (the
+    // title names it); a loaded one is kept in the settings file at once.
+    Settings& settings = theSettings();
+    settings.FiltersFileName = filterSet_.fileName;
+    if (loaded) {
+        settings.saveSettings();
+    }
+    return loaded;
 }
 
 // ---- Keys, closing and hiding ----
@@ -371,36 +402,6 @@ void MainWindow::hideEvent(QHideEvent* event) {
     if (!event->spontaneous() && !exiting_ && !askedBeforeHide_ && modified_) {
         askedBeforeHide_ = true;
         askSaveChanges();
-    }
-}
-
-// ---- Reports from the comb threads (queued) ----
-
-void MainWindow::applyRunState(bool started) {
-    commands_->setCombEnabled(!started || !main_.busy);
-    if (started) {
-        filterList_->setEnabled(false);
-        if (progressWindow_ != nullptr) {
-            progressWindow_->setPosition(0);
-            if (theSettings().ShowNotifyProgressBar) {
-                progressWindow_->setVisible(true);
-            }
-        }
-        tray_.beginAnimation();
-    } else {
-        if (progressWindow_ != nullptr) {
-            progressWindow_->setVisible(false);
-        }
-        tray_.endAnimation();
-        tray_.setIconFromResource(kPictureAppIcon);
-        filterList_->setEnabled(true);
-        commands_->setCombEnabled(true);
-    }
-}
-
-void MainWindow::applyProgress(int percent) {
-    if (progressWindow_ != nullptr) {
-        progressWindow_->setPosition(percent < 0 ? 0 : (percent > 100 ? 100 : percent));
     }
 }
 

@@ -111,7 +111,7 @@ public:
 
     // ---- State, for the tray icon, the start-up code and tests ----
     CombCoordinator& coordinator() { return main_; }
-    FilterSet& filterSet() { return main_.filter; }
+    FilterSet& filterSet() { return filterSet_; }
     TrayIcon& tray() { return tray_; }
     CommandSet& commands() { return *commands_; }
     QAction* action(Command command) const { return commands_->action(command); }
@@ -147,14 +147,26 @@ private:
     void loadStartupFilter();
     void reloadList();
     void mark();
-    bool busy() const;
     void hideWindow();
     void applyRunState(bool started);
     void applyProgress(int percent);
+    // The next run's filter set and options, handed to the coordinator.
+    void handOverFilter();
+    // Loads a filter file into the set and records it in the settings.
+    bool loadFilterFile(const std::string& path);
+    void handOverOptions();
+    void startMonitors();
+    void storeFoundCacheFolder(const QString& startedWith, const QString& found);
 
     std::unique_ptr<Desktop> desktop_;
+    // Made first: the settings and the language texts, which the program
+    // loads at start and writes back at the end.
+    bool settingsLoaded_;
     QPointer<CacheWindow> cacheWindow_;
     CombReports* reports_ = nullptr;
+    // The filter set the user edits; each change is handed to the
+    // coordinator as the next run's snapshot.
+    FilterSet filterSet_;
     CombCoordinator main_;
     CommandSet* commands_ = nullptr;
     ProgressWindow* progressWindow_ = nullptr;

@@ -11,6 +11,7 @@
 #include "ui/FilterListModel.h"
 #include "ui/FilterListView.h"
 #include "ui/MainWindow.h"
+#include "ui/WatchedBrowsers.h"
 
 namespace harvix {
 
@@ -57,9 +58,6 @@ void MainWindow::connectCommands() {
 }
 
 void MainWindow::newFilterSet() {
-    if (busy()) {
-        return;
-    }
     askSaveChanges();
     filterSet().clear();
     reloadList();
@@ -70,16 +68,13 @@ void MainWindow::newFilterSet() {
 }
 
 void MainWindow::openFilterSet() {
-    if (busy()) {
-        return;
-    }
     askSaveChanges();
     const std::optional<std::string> path =
         desktop_->chooseOpenFile(this, theSettings().defaultFilterPath);
     if (!path) {
         return;
     }
-    filterSet().load(*path);  // a file that is no filter file leaves an empty set
+    loadFilterFile(*path);  // a file that is no filter file leaves an empty set
     reloadList();
     untitled_ = false;
     modified_ = false;
@@ -88,9 +83,6 @@ void MainWindow::openFilterSet() {
 }
 
 void MainWindow::save() {
-    if (busy()) {
-        return;
-    }
     saveFilterSet();
     updateTitle();
 }
@@ -100,9 +92,6 @@ void MainWindow::addItem() {
 }
 
 void MainWindow::addItemFor(const QString& host, int contentType) {
-    if (busy()) {
-        return;
-    }
     const Settings& settings = theSettings();
     auto item = std::make_unique<FilterItem>();
     item->directoryTemplate = settings.DefaultCombPath;
@@ -122,9 +111,6 @@ void MainWindow::addItemFor(const QString& host, int contentType) {
 }
 
 void MainWindow::deleteItem() {
-    if (busy()) {
-        return;
-    }
     const int row = selectedRow();
     if (row < 0) {
         return;
@@ -141,9 +127,6 @@ void MainWindow::deleteItem() {
 }
 
 void MainWindow::editItem() {
-    if (busy()) {
-        return;
-    }
     const int row = selectedRow();
     if (row < 0 || static_cast<std::size_t>(row) >= filterSet().items.size()) {
         return;
@@ -161,9 +144,6 @@ void MainWindow::editItem() {
 }
 
 void MainWindow::moveUp() {
-    if (busy()) {
-        return;
-    }
     const int row = selectedRow();
     if (row <= 0) {
         return;
@@ -175,9 +155,6 @@ void MainWindow::moveUp() {
 }
 
 void MainWindow::moveDown() {
-    if (busy()) {
-        return;
-    }
     const int row = selectedRow();
     if (row < 0 || row + 1 >= model_->rowCount()) {
         return;
@@ -203,9 +180,6 @@ void MainWindow::openFolder() {
 }
 
 void MainWindow::checkAll() {
-    if (busy()) {
-        return;
-    }
     for (auto& item : filterSet().items) {
         item->disabled = false;
     }
@@ -214,9 +188,6 @@ void MainWindow::checkAll() {
 }
 
 void MainWindow::uncheckAll() {
-    if (busy()) {
-        return;
-    }
     for (auto& item : filterSet().items) {
         item->disabled = true;
     }
@@ -225,9 +196,6 @@ void MainWindow::uncheckAll() {
 }
 
 void MainWindow::showOptions() {
-    if (busy()) {
-        return;
-    }
     Settings& settings = theSettings();
     const std::string language = settings.Language;
     if (!desktop_->runOptions(this)) {
@@ -236,21 +204,19 @@ void MainWindow::showOptions() {
     if (settings.Language != language) {
         applyTexts();
     }
-    // Monitors of browsers no longer watched stop.
-    const bool watched[CombCoordinator::kBrowserKinds] = {settings.Mozilla, settings.IE,
-                                                          settings.Maxthon};
-    for (std::size_t kind = 0; kind < main_.monitors.size(); ++kind) {
+    // Monitors of browsers no longer watched stop; the next run combs with
+    // the new options.
+    const std::vector<bool> watched = watchedBrowsers(settings);
+    for (std::size_t kind = 0; kind < main_.monitors.size() && kind < watched.size(); ++kind) {
         if (!watched[kind]) {
-            main_.monitors[kind].stop();
+            main_.monitors[kind]->stop();
         }
     }
-    main_.startMonitors();
+    handOverOptions();
+    startMonitors();
 }
 
 void MainWindow::showHelp() {
-    if (busy()) {
-        return;
-    }
     desktop_->openUrl(
         QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(theSettings().helpPath))));
 }
@@ -324,7 +290,7 @@ void MainWindow::browseCache() {
 }
 
 void MainWindow::showListMenu(const QPoint& globalPos, bool fromKeyboard) {
-    if (fromKeyboard || busy()) {
+    if (fromKeyboard) {
         return;
     }
     const QRect listRect(filterList_->mapToGlobal(QPoint(0, 0)), filterList_->size());

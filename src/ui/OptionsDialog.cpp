@@ -14,12 +14,15 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/ErrorText.h"
 #include "app/LanguageTexts.h"
 #include "app/Settings.h"
+#include "engine/Browsers.h"
+#include "platform/Notifier.h"
 #include "platform/Text.h"
-#include "readers/ReaderFactory.h"
 #include "ui/DialogButtons.h"
 #include "ui/FolderChooser.h"
+#include "ui/WatchedBrowsers.h"
 
 namespace harvix {
 
@@ -49,6 +52,21 @@ QLineEdit* Edit(QWidget* parent, const char* name) {
 void showFromStart(QLineEdit* edit, const QString& text) {
     edit->setText(text);
     edit->setCursorPosition(0);
+}
+
+// The text of a browser's box: the language's own for the browsers the
+// language files name.
+std::string WatchText(const LanguageTexts& texts, const BrowserRow& row) {
+    if (row.watchSettingsKey == "IE") {
+        return texts.OptUseWithIE;
+    }
+    if (row.watchSettingsKey == "Maxthon") {
+        return texts.OptUseWithMaxthon;
+    }
+    if (row.watchSettingsKey == "Mozilla") {
+        return texts.OptUseWithMozilla;
+    }
+    return "Use with " + row.displayName;
 }
 
 QCheckBox* Check(QWidget* parent, const char* name) {
@@ -89,12 +107,32 @@ void OptionsDialog::buildControls() {
     mainLayout->addWidget(languageList, 3, 0);
     mainLayout->setColumnStretch(1, 1);
 
-    // Browsers: the three watched browsers and the Firefox cache folder.
+    // Browsers: a box per browser of the browser table, and the cache
+    // folder of the one whose folder the user can name. Browsers without
+    // such a folder come first; the one with it last, beside Find Cache and
+    // above its folder.
     browsersGroup = new QGroupBox(this);
     browsersGroup->setObjectName(QStringLiteral("browsersGroup"));
-    useWithIE = Check(browsersGroup, "useWithIE");
-    useWithMaxthon = Check(browsersGroup, "useWithMaxthon");
-    useWithMozilla = Check(browsersGroup, "useWithMozilla");
+    const std::vector<BrowserRow>& table = browserTable();
+    std::vector<std::size_t> order;
+    for (const bool withFolder : {false, true}) {
+        for (std::size_t kind = 0; kind < table.size(); ++kind) {
+            if (table[kind].hasCacheFolderOption == withFolder) {
+                order.push_back(kind);
+            }
+        }
+    }
+    for (const std::size_t kind : order) {
+        const std::string name = "useWith" + table[kind].watchSettingsKey;
+        auto* box = Check(browsersGroup, name.c_str());
+        watchBoxes.push_back(WatchBox{static_cast<int>(kind), box});
+        if (table[kind].hasCacheFolderOption && cacheFolderBox == nullptr) {
+            cacheFolderBox = box;
+        }
+    }
+    useWithIE = watchBox("IE");
+    useWithMaxthon = watchBox("Maxthon");
+    useWithMozilla = watchBox("Mozilla");
     findCache = new QPushButton(browsersGroup);
     findCache->setObjectName(QStringLiteral("findCache"));
     findCache->setAutoDefault(false);
@@ -103,13 +141,25 @@ void OptionsDialog::buildControls() {
     cacheFolderBrowse = BrowseButton(browsersGroup, "cacheFolderBrowse");
     cacheFolderLabel->setBuddy(cacheFolderEdit);
     auto* browsersLayout = new QGridLayout(browsersGroup);
-    browsersLayout->addWidget(useWithIE, 0, 0, 1, 3);
-    browsersLayout->addWidget(useWithMaxthon, 1, 0, 1, 3);
-    browsersLayout->addWidget(useWithMozilla, 2, 0, 1, 1);
-    browsersLayout->addWidget(findCache, 2, 1, 1, 2, Qt::AlignRight);
-    browsersLayout->addWidget(cacheFolderLabel, 3, 0, 1, 3);
-    browsersLayout->addWidget(cacheFolderEdit, 4, 0, 1, 2);
-    browsersLayout->addWidget(cacheFolderBrowse, 4, 2);
+    int row = 0;
+    for (const WatchBox& watch : watchBoxes) {
+        if (watch.box != cacheFolderBox) {
+            browsersLayout->addWidget(watch.box, row++, 0, 1, 3);
+        }
+    }
+    if (cacheFolderBox != nullptr) {
+        browsersLayout->addWidget(cacheFolderBox, row, 0, 1, 1);
+        browsersLayout->addWidget(findCache, row++, 1, 1, 2, Qt::AlignRight);
+        browsersLayout->addWidget(cacheFolderLabel, row++, 0, 1, 3);
+        browsersLayout->addWidget(cacheFolderEdit, row, 0, 1, 2);
+        browsersLayout->addWidget(cacheFolderBrowse, row++, 2);
+    } else {
+        for (QWidget* unused :
+             {static_cast<QWidget*>(findCache), static_cast<QWidget*>(cacheFolderLabel),
+              static_cast<QWidget*>(cacheFolderEdit), static_cast<QWidget*>(cacheFolderBrowse)}) {
+            unused->hide();
+        }
+    }
     browsersLayout->setColumnStretch(0, 1);
 
     // Filters: One Copy, Skip Duplicates and what new filter items start with.
@@ -148,7 +198,9 @@ void OptionsDialog::buildControls() {
 
     connect(buttons, &QDialogButtonBox::accepted, this, &OptionsDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &OptionsDialog::reject);
-    connect(useWithMozilla, &QCheckBox::toggled, this, &OptionsDialog::updateFirefoxControls);
+    if (cacheFolderBox != nullptr) {
+        connect(cacheFolderBox, &QCheckBox::toggled, this, &OptionsDialog::updateFirefoxControls);
+    }
     connect(findCache, &QPushButton::clicked, this, &OptionsDialog::findFirefoxCache);
     connect(cacheFolderBrowse, &QPushButton::clicked, this,
             [this] { browseInto(cacheFolderEdit); });
@@ -165,9 +217,9 @@ void OptionsDialog::initialise() {
     showProgressBar->setText(Text(texts_.ShowProgressBar));
     languageLabel->setText(Text(texts_.OptLanguage));
     browsersGroup->setTitle(Text(texts_.OptBrowsers));
-    useWithIE->setText(Text(texts_.OptUseWithIE));
-    useWithMaxthon->setText(Text(texts_.OptUseWithMaxthon));
-    useWithMozilla->setText(Text(texts_.OptUseWithMozilla));
+    for (const WatchBox& watch : watchBoxes) {
+        watch.box->setText(Text(WatchText(texts_, *browserRow(watch.kind))));
+    }
     findCache->setText(Text(texts_.OptFindMozillaCache));
     cacheFolderLabel->setText(Text(texts_.OptMozillaCachePath));
     filtersGroup->setTitle(Text(texts_.OptFilters));
@@ -180,9 +232,10 @@ void OptionsDialog::initialise() {
 
     startWithWindowsStartUp->setChecked(settings_.StartWithWindowsStartUp);
     showProgressBar->setChecked(settings_.ShowNotifyProgressBar);
-    useWithIE->setChecked(settings_.IE);
-    useWithMaxthon->setChecked(settings_.Maxthon);
-    useWithMozilla->setChecked(settings_.Mozilla);
+    for (const WatchBox& watch : watchBoxes) {
+        const bool* flag = watchFlag(settings_, browserRow(watch.kind)->watchSettingsKey);
+        watch.box->setChecked(flag != nullptr && *flag);
+    }
     showFromStart(cacheFolderEdit, Text(settings_.MozillaCachePath));
     oneCopy->setChecked(settings_.OneCopy);
     skipDuplicates->setChecked(settings_.SkipDuplicates);
@@ -212,21 +265,40 @@ void OptionsDialog::fillLanguageList() {
 }
 
 void OptionsDialog::updateFirefoxControls() {
-    const bool on = useWithMozilla->isChecked();
+    const bool on = cacheFolderBox != nullptr && cacheFolderBox->isChecked();
     findCache->setEnabled(on);
     cacheFolderEdit->setEnabled(on);
     cacheFolderBrowse->setEnabled(on);
 }
 
+QCheckBox* OptionsDialog::watchBox(const std::string& settingsKey) const {
+    for (const WatchBox& watch : watchBoxes) {
+        if (browserRow(watch.kind)->watchSettingsKey == settingsKey) {
+            return watch.box;
+        }
+    }
+    return nullptr;
+}
+
 void OptionsDialog::findFirefoxCache() {
     // A fresh reader with no folder: opening it finds the first profile's
-    // cache folder. A failure to open shows its error box as it happens.
-    std::unique_ptr<CacheReader> reader = makeBrowserReader(0, std::string());
+    // cache folder. A failure to open is told in its error box.
+    int kind = 0;
+    const std::vector<BrowserRow>& table = browserTable();
+    for (std::size_t row = 0; row < table.size(); ++row) {
+        if (table[row].hasCacheFolderOption) {
+            kind = static_cast<int>(row);
+            break;
+        }
+    }
+    std::unique_ptr<CacheReader> reader = makeBrowserReader(kind, std::string());
     QString folder;
     if (reader != nullptr) {
-        reader->cacheFolder.clear();
-        reader->tryOpen();
-        folder = Text(reader->cacheFolder);
+        if (!reader->tryOpen() && reader->openError && showsErrorBox(*reader->openError)) {
+            showMessage(errorBoxText(*reader->openError, texts_), MessageIcon::Error,
+                        MessageButtons::Ok);
+        }
+        folder = Text(readerCacheFolder(*reader));
         reader->close();
     }
     cacheFolderEdit->setText(folder);
@@ -249,9 +321,11 @@ void OptionsDialog::openHelp() {
 void OptionsDialog::accept() {
     settings_.StartWithWindowsStartUp = startWithWindowsStartUp->isChecked();
     settings_.ShowNotifyProgressBar = showProgressBar->isChecked();
-    settings_.IE = useWithIE->isChecked();
-    settings_.Maxthon = useWithMaxthon->isChecked();
-    settings_.Mozilla = useWithMozilla->isChecked();
+    for (const WatchBox& watch : watchBoxes) {
+        if (bool* flag = watchFlag(settings_, browserRow(watch.kind)->watchSettingsKey)) {
+            *flag = watch.box->isChecked();
+        }
+    }
     settings_.MozillaCachePath = cacheFolderEdit->text().toStdString();
     settings_.OneCopy = oneCopy->isChecked();
     settings_.SkipDuplicates = skipDuplicates->isChecked();

@@ -37,6 +37,16 @@ public:
     QLabel* languageLabel = nullptr;
     QComboBox* languageList = nullptr;
     QGroupBox* browsersGroup = nullptr;
+    // One box per browser of the browser table, by browser kind; the three
+    // named ones for the tests.
+    struct WatchBox {
+        int kind;
+        QCheckBox* box;
+    };
+    std::vector<WatchBox> watchBoxes;
+    // The box of the browser whose cache folder the user can name.
+    QCheckBox* cacheFolderBox = nullptr;
+    QCheckBox* watchBox(const std::string& settingsKey) const;
     QCheckBox* useWithIE = nullptr;
     QCheckBox* useWithMaxthon = nullptr;
     QCheckBox* useWithMozilla = nullptr;

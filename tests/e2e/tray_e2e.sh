@@ -245,7 +245,8 @@ read -r -t 15 display <&5 || fail "Xvfb did not start"
 export DISPLAY=:$display
 trayer --edge top --align right --widthtype request --height 32 --transparent false \
   --tint 0xdddddd --SetDockType false --expand true >"$root/trayer.log" 2>&1 &
-pids+=($!)
+trayer_pid=$!
+pids+=("$trayer_pid")
 wait_for 15 "trayer did not show" has_trayer
 
 mkdir -p "$shots"
@@ -379,6 +380,21 @@ grep -qx "MozillaCachePath=$cache" "$cfg" ||
 running=$(pgrep -c -f "^$hx\$" || true)
 [ "$running" = 0 ] || fail "a harvix process is still running"
 [ ! -e "$XDG_CONFIG_HOME/autostart/Harvix.desktop" ] || fail "an autostart entry was written"
+
+step "without a tray host the window shows, and closing it ends the program"
+kill "$trayer_pid" 2>/dev/null || true
+wait "$trayer_pid" 2>/dev/null || true
+"$hx" >>"$root/harvix.log" 2>&1 &
+hx_pid=$!
+pids+=("$hx_pid")
+wait_for 20 "the main window did not show without a tray host" has_main_window
+sleep 0.5
+xdotool key Escape
+end=$((SECONDS + 20))
+while kill -0 "$hx_pid" 2>/dev/null; do
+  [ $SECONDS -lt $end ] || fail "closing the only window did not end the program"
+  sleep 0.1
+done
 
 echo "screenshots: $shots"
 echo "e2e: all steps passed"

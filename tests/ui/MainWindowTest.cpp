@@ -14,6 +14,7 @@
 
 #include "MainWindowTestSupport.h"
 #include "controls/ImageButton.h"
+#include "engine/CombCoordinator.h"
 #include "platform/Text.h"
 #include "ui/CombReports.h"
 #include "ui/FilterListModel.h"
@@ -413,45 +414,73 @@ TEST_F(MainWindowTest, CheckAllAndUncheckAll) {
 
 // ---- Busy ----
 
-TEST_F(MainWindowTest, AManualRunRefusesTheEditingCommands) {
+TEST_F(MainWindowTest, TheUserEditsOnWhileARunCombsItsSnapshot) {
     MainWindow& window = OpenWith(3);
     Select(1);
-    world_.desktop().editor = [](FilterItem&) { return true; };
+    world_.desktop().editor = [](FilterItem& item) {
+        item.url = "edited";
+        return true;
+    };
     world_.desktop().options = [] { return true; };
     world_.notifier().answer = MessageResult::Yes;
+    // A manual run starts: only another comb command waits for its end.
     window.coordinator().busy = true;
-    const Command refused[] = {Command::New,        Command::Open,    Command::Save,
-                               Command::Add,        Command::Delete,  Command::Edit,
-                               Command::Up,         Command::Down,    Command::CheckAll,
-                               Command::UncheckAll, Command::Options, Command::Help};
-    for (const Command command : refused) {
-        window.action(command)->trigger();
-    }
+    CoordinatorEvents& events = window.combReports().events();
+    events.runState(true);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.filterList()->isEnabled());
     for (const CombCommand& comb : window.commands().combCommands()) {
-        comb.action->trigger();
+        EXPECT_FALSE(comb.action->isEnabled());
+        EXPECT_FALSE(window.button(comb.action)->isEnabled());
     }
-    EXPECT_EQ(world_.RowCount(), 3);
-    EXPECT_FALSE(window.isModified());
-    EXPECT_EQ(window.selectedRow(), 1);
-    EXPECT_TRUE(world_.notifier().messages.empty());
-    EXPECT_EQ(world_.desktop().openAsked + world_.desktop().saveAsked, 0);
-    EXPECT_TRUE(world_.desktop().editorCaptions.empty());
-    EXPECT_EQ(world_.desktop().optionsShown, 0);
-    EXPECT_TRUE(world_.desktop().opened.empty());
+    window.action(Command::Edit)->trigger();
+    window.action(Command::Delete)->trigger();
+    window.action(Command::Up)->trigger();
+    window.action(Command::UncheckAll)->trigger();
+    window.action(Command::Options)->trigger();
+    window.action(Command::Help)->trigger();
+    EXPECT_EQ(Urls(), (std::vector<std::string>{"site2", "site0"}));
+    EXPECT_TRUE(world_.filter().items[0]->disabled);
+    EXPECT_TRUE(window.isModified());
+    EXPECT_EQ(world_.desktop().optionsShown, 1);
+    EXPECT_EQ(world_.desktop().opened.size(), 1u);
 
-    // These still work.
+    // These work as ever.
     QSignalSpy exits(&window, &MainWindow::exitRequested);
     for (const Command command : {Command::OpenFolder, Command::VisitSite,
                                   Command::DownloadLastVersion, Command::About, Command::Filters}) {
         window.action(command)->trigger();
     }
+    // Uncheck All left no row selected: Open Folder had nothing to open.
     EXPECT_EQ(world_.desktop().opened.size(), 3u);
     EXPECT_EQ(world_.desktop().aboutShown, 1);
     EXPECT_TRUE(window.isVisible());
+    window.coordinator().busy = false;
+    events.runState(false);
+    QCoreApplication::processEvents();
+    for (const CombCommand& comb : window.commands().combCommands()) {
+        EXPECT_TRUE(comb.action->isEnabled());
+    }
     window.action(Command::Exit)->trigger();
     EXPECT_EQ(exits.count(), 1);
     EXPECT_FALSE(window.isVisible());
-    window.coordinator().busy = false;
+}
+
+TEST_F(MainWindowTest, AFoundCacheFolderIsKeptOnlyWhenTheOptionStayedAsTheRunBegan) {
+    OpenWith(1);
+    MainWindow& window = world_.window();
+    CoordinatorEvents& events = window.combReports().events();
+    theSettings().MozillaCachePath.clear();
+    std::thread run([&] { events.cacheFolderFound("", "/home/tester/found/cache2"); });
+    run.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(theSettings().MozillaCachePath, "/home/tester/found/cache2");
+    // The user typed another folder while the next run went on.
+    theSettings().MozillaCachePath = "/home/tester/typed";
+    std::thread later([&] { events.cacheFolderFound("/home/tester/found/cache2", "/elsewhere"); });
+    later.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(theSettings().MozillaCachePath, "/home/tester/typed");
 }
 
 // ---- The desktop's open action ----
@@ -528,9 +557,10 @@ TEST_F(MainWindowTest, TheListMenuOpensOnlyForAPointOnTheList) {
     window.showListMenu(inside, true);  // from the keyboard
     window.showListMenu(list->mapToGlobal(QPoint(-5, -5)), false);
     EXPECT_TRUE(world_.desktop().menus.empty());
+    // A run combs its own snapshot: the menu opens during a run too.
     window.coordinator().busy = true;
     window.showListMenu(inside, false);
-    EXPECT_TRUE(world_.desktop().menus.empty());
+    EXPECT_EQ(world_.desktop().menus.size(), 1u);
     window.coordinator().busy = false;
 
     // The chosen item runs its command.
@@ -538,7 +568,7 @@ TEST_F(MainWindowTest, TheListMenuOpensOnlyForAPointOnTheList) {
     QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(10, 10),
                               list->viewport()->mapToGlobal(QPoint(10, 10)));
     QApplication::sendEvent(list->viewport(), &request);
-    ASSERT_EQ(world_.desktop().menus.size(), 1u);
+    ASSERT_EQ(world_.desktop().menus.size(), 2u);
     EXPECT_TRUE(world_.filter().items[0]->disabled);
     EXPECT_TRUE(world_.filter().items[1]->disabled);
 }
@@ -666,22 +696,18 @@ void OnCombThread(const std::function<void()>& work) {
 
 TEST_F(MainWindowTest, RunStateAndProgressFromACombThread) {
     MainWindow& window = OpenWith(2);
-    void* context = window.coordinator().runStateContext;
-    ASSERT_NE(context, nullptr);
-    ASSERT_EQ(window.coordinator().runStateCallback, &CombReports::onRunState);
-    ASSERT_EQ(window.coordinator().progressCallback, &CombReports::onProgress);
+    CoordinatorEvents& events = window.combReports().events();
     OnCombThread([&] {
-        CombReports::onRunState(context, 1);
-        CombReports::onProgress(context, 40);
+        events.runState(true);
+        events.progress(40);
         // Queued: the comb thread never touches a window itself.
         EXPECT_EQ(window.progressWindow()->position(), 0);
     });
     EXPECT_EQ(window.progressWindow()->position(), 40);
-    EXPECT_FALSE(window.filterList()->isEnabled());
+    EXPECT_TRUE(window.filterList()->isEnabled());
     EXPECT_TRUE(window.progressWindow()->isVisible());
     EXPECT_TRUE(window.tray().isAnimating());
-    OnCombThread([&] { CombReports::onRunState(context, 0); });
-    EXPECT_TRUE(window.filterList()->isEnabled());
+    OnCombThread([&] { events.runState(false); });
     EXPECT_FALSE(window.progressWindow()->isVisible());
     EXPECT_FALSE(window.tray().isAnimating());
 }
@@ -689,28 +715,29 @@ TEST_F(MainWindowTest, RunStateAndProgressFromACombThread) {
 TEST_F(MainWindowTest, WithoutTheSettingTheProgressWindowStaysHidden) {
     MainWindow& window = OpenWith(1);
     theSettings().ShowNotifyProgressBar = false;
-    void* context = window.coordinator().runStateContext;
+    CoordinatorEvents& events = window.combReports().events();
     OnCombThread([&] {
-        CombReports::onRunState(context, 1);
-        CombReports::onProgress(context, 70);
+        events.runState(true);
+        events.progress(70);
     });
     EXPECT_FALSE(window.progressWindow()->isVisible());
     EXPECT_EQ(window.progressWindow()->position(), 70);
-    OnCombThread([&] { CombReports::onRunState(context, 0); });
+    OnCombThread([&] { events.runState(false); });
 }
 
 TEST(MainWindowShutdownTest, AReportAfterTheWindowIsGoneReturnsAtOnce) {
-    void* context = nullptr;
+    CoordinatorEvents* events = nullptr;
     {
         MainWindowWorld world;
         world.WriteFilter("start.flt", 1);
         MainWindow& window = world.Open(world.dir() / "start.flt");
-        context = window.coordinator().runStateContext;
+        events = &window.combReports().events();
     }
     const auto start = std::chrono::steady_clock::now();
     std::thread late([&] {
-        CombReports::onRunState(context, 1);
-        CombReports::onProgress(context, 50);
+        events->runState(true);
+        events->progress(50);
+        events->cacheFolderFound("", "/x");
     });
     late.join();
     QCoreApplication::processEvents();
@@ -721,10 +748,10 @@ TEST(MainWindowShutdownTest, AReportNeverWaitsForTheWindowAndIsDroppedWhenTheWin
     auto world = std::make_unique<MainWindowWorld>();
     world->WriteFilter("start.flt", 1);
     MainWindow& window = world->Open(world->dir() / "start.flt");
-    void* context = window.coordinator().runStateContext;
+    CoordinatorEvents& events = window.combReports().events();
     // The UI thread serves no events: the report still returns at once.
     const auto start = std::chrono::steady_clock::now();
-    std::thread comb([&] { CombReports::onProgress(context, 10); });
+    std::thread comb([&] { events.progress(10); });
     comb.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     EXPECT_EQ(window.progressWindow()->position(), 0);

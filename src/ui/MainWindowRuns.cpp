@@ -1,0 +1,70 @@
+// The main window and the comb runs: what it hands the coordinator (the
+// next run's filter set and options, the watched browsers) and what it does
+// with the runs' reports, which arrive as queued signals.
+#include "app/Settings.h"
+#include "controls/Pictures.h"
+#include "ui/Commands.h"
+#include "ui/MainWindow.h"
+#include "ui/ProgressWindow.h"
+#include "ui/WatchedBrowsers.h"
+
+namespace harvix {
+
+void MainWindow::handOverFilter() {
+    main_.setFilter(filterSet_);
+}
+
+void MainWindow::handOverOptions() {
+    const Settings& settings = theSettings();
+    RunOptions options;
+    options.oneCopy = settings.OneCopy;
+    options.skipDuplicates = settings.SkipDuplicates;
+    options.firefoxCacheFolder = settings.MozillaCachePath;
+    main_.setOptions(options);
+}
+
+void MainWindow::startMonitors() {
+    main_.startMonitors(watchedBrowsers(theSettings()));
+}
+
+void MainWindow::storeFoundCacheFolder(const QString& startedWith, const QString& found) {
+    // The folder the run started from is still the option: the user did not
+    // change it meanwhile, and the found one takes its place.
+    Settings& settings = theSettings();
+    if (settings.MozillaCachePath == startedWith.toStdString()) {
+        settings.MozillaCachePath = found.toStdString();
+        handOverOptions();
+    }
+}
+
+// ---- Reports from the comb threads (queued) ----
+
+void MainWindow::applyRunState(bool started) {
+    // The user edits on while a run combs its snapshot; only another
+    // manual comb waits for the end of a manual one.
+    commands_->setCombEnabled(!started || !main_.busy);
+    if (started) {
+        if (progressWindow_ != nullptr) {
+            progressWindow_->setPosition(0);
+            if (theSettings().ShowNotifyProgressBar) {
+                progressWindow_->setVisible(true);
+            }
+        }
+        tray_.beginAnimation();
+    } else {
+        if (progressWindow_ != nullptr) {
+            progressWindow_->setVisible(false);
+        }
+        tray_.endAnimation();
+        tray_.setIconFromResource(kPictureAppIcon);
+        commands_->setCombEnabled(true);
+    }
+}
+
+void MainWindow::applyProgress(int percent) {
+    if (progressWindow_ != nullptr) {
+        progressWindow_->setPosition(percent < 0 ? 0 : (percent > 100 ? 100 : percent));
+    }
+}
+
+}  // namespace harvix
