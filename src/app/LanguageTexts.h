@@ -92,7 +92,28 @@ struct Settings;
     X(OptUseWithVivaldi, "Use with Vivaldi")                                                       \
     X(OptUseWithOpera, "Use with Opera")                                                           \
     X(ErrorChromiumCacheOpen,                                                                      \
-      "Can't find the browser's cache. Has the browser been used by this user?")
+      "Can't find the browser's cache. Has the browser been used by this user?") \
+    X(BrowseCache, "Browse Cache")                                                                 \
+    X(BrowseBrowser, "Browser")                                                                    \
+    X(BrowseProfile, "Profile")                                                                    \
+    X(BrowseRead, "Read")                                                                          \
+    X(BrowseSearch, "Search in URLs")                                                              \
+    X(BrowseType, "Type")                                                                          \
+    X(BrowseSize, "Size")                                                                          \
+    X(BrowseTime, "Time")                                                                          \
+    X(BrowseDataFile, "Data File")                                                                 \
+    X(BrowseFileName, "File name")                                                                 \
+    X(BrowseSaveSelected, "Save Selected...")                                                      \
+    X(BrowseMakeFilterItem, "Make Filter Item")                                                    \
+    X(BrowseEntries, "%1 entries")                                                                 \
+    X(BrowseReading, "Reading the cache...")                                                       \
+    X(BrowseCancelled, "Reading cancelled")                                                        \
+    X(BrowseSaved, "%1 saved in %2")                                                               \
+    X(BrowseDuplicates, "%1 duplicates skipped")                                                   \
+    X(BrowseFailed, "%1 could not be saved")                                                       \
+    X(BrowseNoCache, "No browser cache was found.")                                                \
+    X(BrowseTooLarge, "Too large for a preview")                                                   \
+    X(BrowseUnreadable, "The stored data cannot be read")
 
 struct LanguageTexts {
 #define HARVIX_DECLARE_TEXT(key, text) std::string key = text;

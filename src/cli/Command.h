@@ -16,7 +16,7 @@ enum ExitCode : int {
     kExitUsage = 1,         // bad arguments; also "filter show" on a file that does not load
     kExitCacheOpen = 2,     // the cache cannot be opened
     kExitTargetFolder = 3,  // a target folder cannot be made
-    kExitCopyFailed = 4     // a matching entry could not be copied
+    kExitCopyFailed = 4     // a matching (or, for save, a chosen) entry could not be copied
 };
 
 class Command {

@@ -13,10 +13,12 @@ std::unique_ptr<Command> makeFilterShowCommand();
 std::unique_ptr<Command> makeListCommand();
 std::unique_ptr<Command> makeCombCommand();
 std::unique_ptr<Command> makeWatchCommand();
+std::unique_ptr<Command> makeSaveCommand();
 
 std::vector<std::unique_ptr<Command>> makeCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(makeListCommand());
+    commands.push_back(makeSaveCommand());
     commands.push_back(makeCombCommand());
     commands.push_back(makeWatchCommand());
     commands.push_back(makeFilterShowCommand());
@@ -37,8 +39,9 @@ void printHelp(const std::vector<std::unique_ptr<Command>>& commands) {
     std::cout << "Usage: harvix-cli COMMAND [OPTIONS]\n"
                  "\n"
                  "Combs web-browser disk caches with the same engine as the Harvix tray\n"
-                 "program: lists a cache, shows a filter file, or runs a comb that copies\n"
-                 "every matching cached file into the filter's target folders.\n"
+                 "program: lists a cache, saves chosen entries, shows a filter file, or\n"
+                 "runs a comb that copies every matching cached file into the filter's\n"
+                 "target folders.\n"
                  "\n"
                  "Commands:\n";
     for (const auto& command : commands) {
@@ -50,7 +53,7 @@ void printHelp(const std::vector<std::unique_ptr<Command>>& commands) {
                  "  -V, --version    show the version\n"
                  "\n"
                  "Exit codes: 0 success, 1 usage error, 2 the cache cannot be opened,\n"
-                 "3 a target folder cannot be made, 4 a matching entry could not be copied.\n"
+                 "3 a target folder cannot be made, 4 an entry could not be copied.\n"
                  "\n"
                  "Settings are read from Harvix.cfg (beside the program, or in\n"
                  "~/.config/Harvix/ when installed); harvix-cli never writes them.\n";

@@ -1,8 +1,11 @@
-// "harvix-cli list BROWSER [--cache PATH]": opens a browser's cache as a comb
-// run does and prints its entries, one tab-separated line each.
+// "harvix-cli list BROWSER [--cache PATH] [--format ...] [--type ...] ...":
+// opens a browser's cache as a comb run does and prints its entries, one
+// tab-separated line each, or as CSV or JSON; optionally only those a filter
+// item with the given type and URL parts would match.
 #include <iostream>
 
 #include "cli/Command.h"
+#include "cli/EntryListing.h"
 #include "cli/ReaderArgs.h"
 
 namespace harvix {
@@ -16,33 +19,51 @@ public:
     std::string summary() const override { return "list the entries of a browser's cache"; }
 
     std::string usage() const override {
-        return "Usage: harvix-cli list BROWSER [--cache PATH]\n"
+        return "Usage: harvix-cli list BROWSER [--cache PATH] [--format tsv|csv|json]\n"
+               "                  [--type NAME] [--url TEXT] [--since SECONDS]\n"
                "\n"
                "Opens the cache of BROWSER (mozilla or firefox, ie, maxthon, chromium,\n"
-               "chrome, edge, brave, vivaldi or opera) as a comb run does\n"
-               "and prints one line per cache entry, with these fields separated by\n"
-               "tabs:\n"
+               "chrome, edge, brave, vivaldi or opera) as a comb run does and prints\n"
+               "its entries. The default format is one line per cache entry, with these\n"
+               "fields separated by tabs:\n"
                "  index, content-type code (0-18), size in bytes, time (seconds since\n"
                "  1970), data file, URL.\n"
                "Control characters inside a field are printed as %XX.\n"
                "\n"
-               "  --cache PATH  for mozilla, a Firefox profile's local folder, its\n"
-               "                cache2 folder or cache2/entries (Firefox 32 and later),\n"
-               "                or an old Cache folder holding _CACHE_MAP_; without it\n"
-               "                the remembered folder of the settings is used when it\n"
-               "                holds a cache, else the cache of the profile Firefox\n"
-               "                uses (profiles.ini; Snap and Flatpak too).\n"
-               "                For cache2 the data file is the entry file's name.\n"
-               "                For ie and maxthon (one shared URL cache), the cache\n"
-               "                index index.dat or a folder that holds it; without it\n"
-               "                the index of the Wine prefix ($WINEPREFIX, else ~/.wine)\n"
-               "                is looked for.\n"
-               "                For chromium, chrome, edge, brave, vivaldi and opera, a\n"
-               "                profile's cache folder (Cache_Data), a profile folder or\n"
-               "                a browser root; without it every profile of the\n"
-               "                browser's cache roots below $XDG_CACHE_HOME (and its\n"
-               "                Snap and Flatpak places). Entries left out are counted\n"
-               "                by reason on standard error.\n"
+               "  --cache PATH     for mozilla, a Firefox profile's local folder, its\n"
+               "                   cache2 folder or cache2/entries (Firefox 32 and later),\n"
+               "                   or an old Cache folder holding _CACHE_MAP_; without it\n"
+               "                   the remembered folder of the settings is used when it\n"
+               "                   holds a cache, else the cache of the profile Firefox\n"
+               "                   uses (profiles.ini; Snap and Flatpak too).\n"
+               "                   For cache2 the data file is the entry file's name.\n"
+               "                   For ie and maxthon (one shared URL cache), the cache\n"
+               "                   index index.dat or a folder that holds it; without it\n"
+               "                   the index of the Wine prefix ($WINEPREFIX, else ~/.wine)\n"
+               "                   is looked for.\n"
+               "                   For chromium, chrome, edge, brave, vivaldi and opera, a\n"
+               "                   profile's cache folder (Cache_Data), a profile folder or\n"
+               "                   a browser root; without it every profile of the\n"
+               "                   browser's cache roots below $XDG_CACHE_HOME (and its\n"
+               "                   Snap and Flatpak places).\n"
+               "  --format FORMAT  tsv (the default, as above); csv: the same fields as\n"
+               "                   comma-separated values (RFC 4180) after a header line\n"
+               "                   index,content_type,size,time,data_file,url; json: one\n"
+               "                   array of objects with the fields index, contentType,\n"
+               "                   contentTypeName, contentTypeText, size, time (seconds),\n"
+               "                   timeIso (ISO 8601, UTC), dataFile and url.\n"
+               "  --type NAME      only entries of this content type, named as in the\n"
+               "                   filter editor: jpg, gif, png, bmp, ico, flv, swf, html,\n"
+               "                   xml, css, js, mp3, wav, pdf, plain, zip, mpg, wmv (all:\n"
+               "                   every type)\n"
+               "  --url TEXT       only entries whose URL holds TEXT; several texts\n"
+               "                   separated by commas match any of them, as in a filter\n"
+               "                   item\n"
+               "  --since SECONDS  only entries whose time (seconds since 1970) is not\n"
+               "                   earlier, as a comb with --since\n"
+               "\n"
+               "The index of an entry stays the same whatever the options; 'harvix-cli\n"
+               "save' takes it.\n"
                "\n"
                "Exit status 2, with the reason on standard error, when the cache cannot\n"
                "be opened; 1 on a usage error. The settings file is read, never written.\n";
@@ -52,17 +73,47 @@ public:
         std::string word;
         std::string cache;
         bool cacheGiven = false;
+        ListFormat format = ListFormat::Tsv;
+        bool formatGiven = false;
+        EntrySelection selection;
+        bool typeGiven = false;
+        bool urlGiven = false;
+        bool sinceGiven = false;
         for (std::size_t i = 0; i < args.size(); ++i) {
-            if (args[i] == "--cache" && i + 1 >= args.size()) {
+            const std::string& arg = args[i];
+            const bool hasValue = i + 1 < args.size();
+            if (arg == "--cache" && !hasValue) {
                 return usageError("--cache needs a value");
             }
-            if (args[i] == "--cache" && i + 1 < args.size() && !cacheGiven) {
+            if (arg == "--cache" && hasValue && !cacheGiven) {
                 cache = args[++i];
                 cacheGiven = true;
-            } else if (word.empty() && !args[i].empty() && args[i][0] != '-') {
-                word = args[i];
+            } else if (arg == "--format" && hasValue && !formatGiven) {
+                const std::optional<ListFormat> chosen = listFormatFromWord(args[++i]);
+                if (!chosen) {
+                    return usageError("unknown format '" + args[i] + "'; tsv, csv or json");
+                }
+                format = *chosen;
+                formatGiven = true;
+            } else if (arg == "--type" && hasValue && !typeGiven) {
+                if (!selection.setType(args[++i])) {
+                    return usageError("unknown content type '" + args[i] + "'");
+                }
+                typeGiven = true;
+            } else if (arg == "--url" && hasValue && !urlGiven) {
+                selection.setUrl(args[++i]);
+                urlGiven = true;
+            } else if (arg == "--since" && hasValue && !sinceGiven) {
+                int64_t since = 0;
+                if (!parseWholeSeconds(args[++i], since)) {
+                    return usageError("--since needs a whole number of seconds");
+                }
+                selection.setSince(since);
+                sinceGiven = true;
+            } else if (word.empty() && !arg.empty() && arg[0] != '-') {
+                word = arg;
             } else {
-                return usageError("unexpected argument '" + args[i] + "'");
+                return usageError("unexpected argument '" + arg + "'");
             }
         }
         const int32_t kind = browserKindFromWord(word);
@@ -83,11 +134,13 @@ public:
             return kExitCacheOpen;
         }
         reader->loadEntries();
+        ListWriter writer(std::cout, format);
         for (const auto& entry : reader->entries) {
-            std::cout << entry->index << '\t' << entry->contentType << '\t' << entry->size << '\t'
-                      << entry->time << '\t' << fieldText(entry->dataFile) << '\t'
-                      << fieldText(entry->url) << '\n';
+            if (selection.matches(*entry)) {
+                writer.write(*entry);
+            }
         }
+        writer.finish();
         reader->close();
         std::cout.flush();
         if (!std::cout) {

@@ -56,6 +56,11 @@ const std::vector<CommandSpec>& Specs() {
          &LT::TrayMenuLastVersion,
          {}},
         {Command::Filters, kPictureMenuFilters, &LT::TrayMenuFilters, &LT::TrayMenuFilters, {}},
+        {Command::BrowseCache,
+         kPictureMenuOpenFolder,
+         &LT::BrowseCache,
+         &LT::BrowseCache,
+         {QKeySequence(Qt::CTRL | Qt::Key_B)}},
     };
     return specs;
 }

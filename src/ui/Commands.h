@@ -39,6 +39,7 @@ enum class Command : int {
     VisitSite = 4100,
     DownloadLastVersion = 4101,
     Filters = 4104,
+    BrowseCache = 4105,
 };
 
 // One comb command per comb button of the browser table: rows that share

@@ -13,11 +13,13 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <memory>
 #include <string>
 
 #include "engine/CombCoordinator.h"
 #include "filter/FilterSet.h"
+#include "ui/CacheWindow.h"
 #include "ui/Commands.h"
 #include "ui/Desktop.h"
 #include "ui/TrayIcon.h"
@@ -97,10 +99,15 @@ public:
     void showOptions();
     void showHelp();
     void comb(int browserKind);
+    // Opens the cache window (or brings it to the front).
+    void browseCache();
     void showAbout();
     void visitSite();
     void downloadLastVersion();
     void exitProgram();
+    // A new filter item for this host and content type, in the filter
+    // editor (the cache window's "Make filter item").
+    void addItemFor(const QString& host, int contentType);
 
     // ---- State, for the tray icon, the start-up code and tests ----
     CombCoordinator& coordinator() { return main_; }
@@ -155,6 +162,7 @@ private:
     // Made first: the settings and the language texts, which the program
     // loads at start and writes back at the end.
     bool settingsLoaded_;
+    QPointer<CacheWindow> cacheWindow_;
     CombReports* reports_ = nullptr;
     // The filter set the user edits; each change is handed to the
     // coordinator as the next run's snapshot.

@@ -36,6 +36,7 @@ void MainWindow::connectCommands() {
         {Command::VisitSite, &MainWindow::visitSite},
         {Command::DownloadLastVersion, &MainWindow::downloadLastVersion},
         {Command::Exit, &MainWindow::exitProgram},
+        {Command::BrowseCache, &MainWindow::browseCache},
     };
     for (const auto& [command, slot] : handlers) {
         connect(commands_->action(command), &QAction::triggered, this, slot);
@@ -88,10 +89,16 @@ void MainWindow::save() {
 }
 
 void MainWindow::addItem() {
+    addItemFor({}, 0);
+}
+
+void MainWindow::addItemFor(const QString& host, int contentType) {
     const Settings& settings = theSettings();
     auto item = std::make_unique<FilterItem>();
     item->directoryTemplate = settings.DefaultCombPath;
     item->fileNameDummy = settings.DefaultFileNameDummy;
+    item->url = host.toStdString();
+    item->contentType = contentType;
     if (!desktop_->editFilterItem(this, theLanguage().Add, *item)) {
         return;  // the new item is discarded
     }
@@ -259,7 +266,28 @@ std::unique_ptr<QMenu> MainWindow::buildListMenu() {
     menu->addSeparator();
     menu->addCommand(action(Command::CheckAll));
     menu->addCommand(action(Command::UncheckAll));
+    menu->addSeparator();
+    menu->addCommand(action(Command::BrowseCache));
     return menu;
+}
+
+void MainWindow::browseCache() {
+    if (cacheWindow_ == nullptr) {
+        const Settings& settings = theSettings();
+        cacheWindow_ = new CacheWindow(findCacheSources(settings), theLanguage(),
+                                       QString::fromStdString(settings.DefaultFileNameDummy),
+                                       settings.SkipDuplicates, this);
+        // A window of its own that closes with the program.
+        cacheWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(cacheWindow_, &CacheWindow::filterItemRequested, this,
+                [this](const QString& host, int contentType) {
+                    showMainWindow();
+                    addItemFor(host, contentType);
+                });
+    }
+    cacheWindow_->show();
+    cacheWindow_->raise();
+    cacheWindow_->activateWindow();
 }
 
 void MainWindow::showListMenu(const QPoint& globalPos, bool fromKeyboard) {

@@ -213,6 +213,7 @@ PictureMenu* TrayIcon::buildMenu(const CommandSet& commands, QWidget* parent) {
     menu->setObjectName(QStringLiteral("trayMenu"));
     menu->setTitleLine(QStringLiteral("Harvix v " HARVIX_VERSION));
     menu->addCommand(commands.action(Command::Filters));
+    menu->addCommand(commands.action(Command::BrowseCache));
     menu->addCommand(commands.action(Command::Options));
     menu->addSeparator();
     menu->addCommand(commands.action(Command::VisitSite));

@@ -1,5 +1,7 @@
 // harvix-cli list: the entry lines, where the cache is looked for, and the
 // exit codes.
+#include <cstdlib>
+
 #include "cli/CombTestFixture.h"
 
 namespace harvix {
@@ -76,12 +78,123 @@ TEST_F(ListCommandTest, BadArgumentsAreUsageErrors) {
                                                {"list", "mozilla", "--cache", ""},
                                                {"list", "mozilla", "ie"},
                                                {"list", "mozilla", "--cache", "a", "--cache", "b"},
-                                               {"list", "mozilla", "--verbose"}}) {
+                                               {"list", "mozilla", "--verbose"},
+                                               {"list", "mozilla", "--format", "xml"},
+                                               {"list", "mozilla", "--type", "picture"},
+                                               {"list", "mozilla", "--since", "soon"}}) {
         const Result r = run(args);
         EXPECT_EQ(r.code, 1) << args.size();
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find("Usage: harvix-cli list"), std::string::npos);
     }
+}
+
+// The same entries in every format: TSV unchanged, CSV quoted per RFC 4180,
+// JSON that a JSON parser reads back into the TSV rows; and the selection
+// keeps the entries' own indexes.
+TEST_F(ListCommandTest, FormatsAgreeAndTheSelectionMatchesAsAFilterItem) {
+    const fs::path cache = dir_ / "Cache";
+    {
+        mozcache::CacheWriter writer(cache);
+        writer.add(Http("http://a.org/one.png", std::string(300, 'p'), "image/png", 1300000000));
+        writer.add(Http("http://a.org/x,\"y\".js", "abc", "application/javascript", 1300000100));
+        writer.add(Http("http://b.org/t\ta.png", "q", "image/png", 1300000200));
+        writer.add(Http("http://b.org/page.html", "<p>", "text/html", 1300000300));
+    }
+    const std::vector<std::string> base = {"list", "mozilla", "--cache", cache.string()};
+    auto with = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = base;
+        args.insert(args.end(), more.begin(), more.end());
+        return run(args);
+    };
+    const Result tsv = with({});
+    ASSERT_EQ(tsv.code, 0) << tsv.err;
+    EXPECT_EQ(with({"--format", "tsv"}).out, tsv.out);
+
+    const Result csv = with({"--format", "csv", "--type", "js"});
+    EXPECT_EQ(csv.out,
+              "index,content_type,size,time,data_file,url\r\n"
+              "1,11,3,1300000100,_CACHE_001,\"http://a.org/x,\"\"y\"\".js\"\r\n");
+
+    const Result json = with({"--format", "json"});
+    ASSERT_EQ(json.code, 0) << json.err;
+    const fs::path jsonFile = dir_ / "list.json";
+    const fs::path rows = dir_ / "rows.tsv";
+    writeFile(jsonFile, json.out);
+    // Rebuilds the TSV lines from the parsed objects (control characters as
+    // %XX, as the TSV writes them) and checks the ISO times against the seconds.
+    const std::string script =
+        "import json,sys,datetime\n"
+        "out=open(sys.argv[2],'w',newline='')\n"
+        "for e in json.load(open(sys.argv[1],encoding='utf-8')):\n"
+        " t=datetime.datetime.fromtimestamp(e['time'],datetime.timezone.utc)\n"
+        " assert e['timeIso']==t.strftime('%Y-%m-%dT%H:%M:%SZ'),e\n"
+        " f=lambda s:''.join('%%%02X'%ord(c) if ord(c)<32 else c for c in s)\n"
+        " out.write('%d\\t%d\\t%d\\t%d\\t%s\\t%s\\n'%(e['index'],e['contentType'],e['size'],"
+        "e['time'],f(e['dataFile']),f(e['url'])))\n";
+    writeFile(dir_ / "check.py", script);
+    const std::string command = "python3 '" + (dir_ / "check.py").string() + "' '" +
+                                jsonFile.string() + "' '" + rows.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << json.out;
+    EXPECT_EQ(readFile(rows), tsv.out);
+    EXPECT_EQ(with({"--format", "json", "--url", "nothing-like-it"}).out, "[]\n");
+
+    // Type, URL parts (any of them, as in a filter item) and time together;
+    // the indexes are those of the whole listing.
+    const Result some = with({"--type", "png", "--url", "b.org, one", "--since", "1300000100"});
+    EXPECT_EQ(some.out, "2\t3\t1\t1300000200\t_CACHE_001\thttp://b.org/t%09a.png\n");
+    EXPECT_EQ(with({"--since", "1300000300", "--type", "all"}).out,
+              "3\t8\t3\t1300000300\t_CACHE_001\thttp://b.org/page.html\n");
+}
+
+// save copies the listed entries byte for byte under free names, never over
+// a file that is there, and refuses an index the listing does not have.
+TEST_F(ListCommandTest, SaveKeepsTheBytesAndNeverOverwrites) {
+    const fs::path cache = dir_ / "Cache";
+    const std::string picture(5000, '\x89');
+    const std::string page = "<html>" + std::string(20000, 'h') + "</html>";
+    {
+        mozcache::CacheWriter writer(cache);
+        writer.add(Http("http://a.org/one.png", picture, "image/png"));
+        writer.add(Http("http://a.org/two.html", page, "text/html"));
+    }
+    const fs::path out = dir_ / "out";
+    fs::create_directories(out);
+    writeFile(out / "pic0.png", "mine");  // the user's file keeps its bytes
+
+    auto save = [&](std::vector<std::string> more) {
+        std::vector<std::string> args = {"save", "mozilla",    "--cache", cache.string(),
+                                         "--to", out.string(), "--stem",  "pic"};
+        args.insert(args.end(), more.begin(), more.end());
+        return run(args);
+    };
+    const Result r = save({"1", "0"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, (out / "pic0.html").string() + "\n" + (out / "pic1.png").string() + "\n");
+    EXPECT_EQ(readFile(out / "pic0.png"), "mine");
+    EXPECT_TRUE(readFile(out / "pic0.html") == page);
+    EXPECT_TRUE(readFile(out / "pic1.png") == picture);
+
+    // Skip Duplicates (the settings' default): the same entry again leaves
+    // no second copy; without it a new name is taken.
+    const Result again = save({"0"});
+    EXPECT_EQ(again.code, 0);
+    EXPECT_EQ(again.out, "");
+    EXPECT_EQ(Names(out), (std::vector<std::string>{"pic0.html", "pic0.png", "pic1.png"}));
+    EXPECT_EQ(save({"0", "--no-skip-duplicates"}).out, (out / "pic2.png").string() + "\n");
+
+    const Result outside = save({"0", "2"});
+    EXPECT_EQ(outside.code, 1);
+    EXPECT_NE(outside.err.find("index 2 is out of range: the cache lists 2 entries (0 to 1)"),
+              std::string::npos)
+        << outside.err;
+    EXPECT_EQ(Names(out).size(), 4u);
+    EXPECT_EQ(run({"save", "mozilla", "0", "--cache", cache.string()}).code, 1);  // no --to
+    EXPECT_EQ(run({"save", "mozilla", "0", "--cache", cache.string(), "--to", out.string(),
+                   "--stem", "../a"})
+                  .code,
+              1);
+    EXPECT_EQ(save({"-1"}).code, 1);
 }
 
 }  // namespace

@@ -543,12 +543,13 @@ TEST_F(MainWindowTest, OptionsOkWithAnotherLanguageReappliesTheTexts) {
 TEST_F(MainWindowTest, TheListMenuDependsOnTheSelection) {
     MainWindow& window = OpenWith(2);
     std::unique_ptr<QMenu> menu = window.buildListMenu();
-    EXPECT_EQ(MenuTexts(*menu), (std::vector<QString>{"Add", "-", "Check All", "Uncheck All"}));
+    EXPECT_EQ(MenuTexts(*menu),
+              (std::vector<QString>{"Add", "-", "Check All", "Uncheck All", "-", "Browse Cache"}));
     Select(0);
     menu = window.buildListMenu();
     EXPECT_EQ(MenuTexts(*menu),
               (std::vector<QString>{"Add", "Delete", "Edit", "-", "Up", "Down", "-", "Open Folder",
-                                    "-", "Check All", "Uncheck All"}));
+                                    "-", "Check All", "Uncheck All", "-", "Browse Cache"}));
 }
 
 TEST_F(MainWindowTest, TheListMenuOpensOnlyForAPointOnTheList) {

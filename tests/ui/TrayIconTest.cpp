@@ -154,21 +154,21 @@ TEST_F(TrayIconTest, LeftPressAsksForTheMainWindowTheSystemOpensTheMenu) {
     tray.menu()->popup(QPoint(20, 20));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(tray.menu()));
     const QList<QAction*> items = tray.menu()->commands();
-    ASSERT_EQ(items.size(), 7);
+    ASSERT_EQ(items.size(), 8);
     QTest::mouseClick(tray.menu(), Qt::LeftButton, {},
                       tray.menu()->actionGeometry(items.back()).center());
     EXPECT_EQ(exit.count(), 1);
     EXPECT_FALSE(tray.menu()->isVisible());
 }
 
-TEST_F(TrayIconTest, TrayMenuHasTheTitleSevenCommandsAndThreeSeparators) {
+TEST_F(TrayIconTest, TrayMenuHasTheTitleEightCommandsAndThreeSeparators) {
     const CommandSet commands;
     std::unique_ptr<PictureMenu> menu(tray.buildMenu(commands));
     EXPECT_EQ(menu->titleLine(), QStringLiteral("Harvix v 1.1"));
-    const int expectedIds[] = {4104, 1010, -2, 4100, 4101, -2, 1011, 4099, -2, 4097};
-    const int expectedPictures[] = {136, 134, 0, 190, 191, 0, 192, 133, 0, 132};
+    const int expectedIds[] = {4104, 4105, 1010, -2, 4100, 4101, -2, 1011, 4099, -2, 4097};
+    const int expectedPictures[] = {136, 198, 134, 0, 190, 191, 0, 192, 133, 0, 132};
     QList<QAction*> items = menu->actions();
-    ASSERT_EQ(items.size(), 11);  // the title line, then the ten of the table
+    ASSERT_EQ(items.size(), 12);  // the title line, then the eleven of the table
     items.removeFirst();
     int separators = 0;
     for (int i = 0; i < items.size(); ++i) {
@@ -187,10 +187,10 @@ TEST_F(TrayIconTest, TrayMenuHasTheTitleSevenCommandsAndThreeSeparators) {
     }
     EXPECT_EQ(separators, 3);
     EXPECT_EQ(menu->defaultAction(), items[0]);
-    const QStringList texts = {items[0]->text(), items[1]->text(), items[3]->text(),
-                               items[4]->text(), items[6]->text(), items[7]->text(),
-                               items[9]->text()};
-    EXPECT_EQ(texts, (QStringList{"Filters", "Options", "Visit Our Site",
+    const QStringList texts = {items[0]->text(), items[1]->text(), items[2]->text(),
+                               items[4]->text(), items[5]->text(), items[7]->text(),
+                               items[8]->text(), items[10]->text()};
+    EXPECT_EQ(texts, (QStringList{"Filters", "Browse Cache", "Options", "Visit Our Site",
                                   "Download the Last Version", "Help", "About", "Exit"}));
 }
 

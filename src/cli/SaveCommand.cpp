@@ -1,0 +1,210 @@
+// "harvix-cli save BROWSER INDEX... --to FOLDER": copies the entries that
+// "list" shows under these indexes into a folder, with the comb's own save
+// step: numbered names from a stem, never over an existing file, decoded as a
+// comb decodes, Skip Duplicates as the settings (or the option) say.
+#include <iostream>
+#include <set>
+
+#include "app/ErrorText.h"
+#include "app/Settings.h"
+#include "cli/Command.h"
+#include "cli/EntryListing.h"
+#include "cli/ReaderArgs.h"
+#include "engine/ErrorReport.h"
+#include "filter/EntrySave.h"
+#include "platform/Text.h"
+
+namespace harvix {
+
+namespace {
+
+class SaveCommand final : public Command {
+public:
+    std::string name() const override { return "save"; }
+
+    std::string summary() const override { return "save chosen entries of a cache into a folder"; }
+
+    std::string usage() const override {
+        return "Usage: harvix-cli save BROWSER INDEX... --to FOLDER [--cache PATH]\n"
+               "                  [--stem NAME] [--skip-duplicates | --no-skip-duplicates]\n"
+               "\n"
+               "Saves the cache entries of BROWSER (mozilla or firefox, ie, maxthon,\n"
+               "chromium, chrome, edge, brave, vivaldi or opera) that 'harvix-cli list'\n"
+               "shows with these indexes into FOLDER, as a comb saves\n"
+               "a match: the file is named NAME followed by the next free number and the\n"
+               "content type's extension (photo1.jpg), an existing file is never\n"
+               "replaced, and a body the server sent compressed is saved decoded. Prints\n"
+               "the full path of every file saved, one per line.\n"
+               "\n"
+               "  --to FOLDER          the folder to save into; made when missing\n"
+               "  --cache PATH         the cache (see 'harvix-cli help list')\n"
+               "  --stem NAME          the start of the file names; default: the default\n"
+               "                       filename dummy of the settings\n"
+               "  --skip-duplicates, --no-skip-duplicates\n"
+               "                       drop a copy equal to a file already in the folder;\n"
+               "                       default: the settings\n"
+               "\n"
+               "Exit status 0 when every entry was saved (or skipped as a duplicate), 1 on\n"
+               "a usage error or an index the cache does not list (nothing is saved\n"
+               "then), 2 when the cache cannot be opened, 3 when the folder cannot be\n"
+               "made or lies in the cache, 4 when an entry could not be copied. The\n"
+               "settings file is read, never written.\n";
+    }
+
+    int run(const std::vector<std::string>& args) override {
+        std::string word;
+        std::string cache;
+        std::string folder;
+        std::string stem;
+        bool cacheGiven = false;
+        bool folderGiven = false;
+        bool stemGiven = false;
+        int skipDuplicates = -1;
+        std::vector<uint64_t> indexes;
+        std::set<uint64_t> seen;
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            const std::string& arg = args[i];
+            const bool hasValue = i + 1 < args.size();
+            if (arg == "--cache" && hasValue && !cacheGiven) {
+                cache = args[++i];
+                cacheGiven = true;
+                if (cache.empty()) {
+                    return usageError("--cache needs a path");
+                }
+            } else if (arg == "--to" && hasValue && !folderGiven) {
+                folder = args[++i];
+                folderGiven = true;
+                if (folder.empty()) {
+                    return usageError("--to needs a folder");
+                }
+            } else if (arg == "--stem" && hasValue && !stemGiven) {
+                stem = args[++i];
+                stemGiven = true;
+                if (stem.find_first_of("/\\") != std::string::npos ||
+                    stem.find('\0') != std::string::npos) {
+                    return usageError("--stem must not hold a path separator");
+                }
+            } else if ((arg == "--skip-duplicates" || arg == "--no-skip-duplicates") &&
+                       skipDuplicates < 0) {
+                skipDuplicates = arg == "--skip-duplicates" ? 1 : 0;
+            } else if (word.empty() && !arg.empty() && arg[0] != '-') {
+                word = arg;
+            } else if (!word.empty() && !arg.empty() && arg[0] != '-') {
+                int64_t index = 0;
+                if (arg[0] == '+' || !parseWholeSeconds(arg, index)) {
+                    return usageError("'" + arg + "' is not an entry index");
+                }
+                if (seen.insert(static_cast<uint64_t>(index)).second) {
+                    indexes.push_back(static_cast<uint64_t>(index));
+                }
+            } else {
+                return usageError("unexpected argument '" + arg + "'");
+            }
+        }
+        const int32_t kind = browserKindFromWord(word);
+        if (kind < 0) {
+            return usageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
+        }
+        if (indexes.empty()) {
+            return usageError("no entry index given");
+        }
+        if (!folderGiven) {
+            return usageError("--to FOLDER is missing");
+        }
+
+        const CliProfile profile = loadSettingsReadOnly();
+        const Settings& settings = profile.settings;
+        if (!stemGiven) {
+            stem = settings.DefaultFileNameDummy;
+        }
+        const bool skip = skipDuplicates < 0 ? settings.SkipDuplicates : skipDuplicates == 1;
+
+        const auto reader = makeReaderOrSay(
+            kind, word, cache.empty() && kind == 0 ? settings.MozillaCachePath : cache);
+        if (reader == nullptr) {
+            return kExitCacheOpen;
+        }
+        if (!reader->tryOpen()) {
+            sayWhyNotOpened(*reader, "save", profile.texts);
+            return kExitCacheOpen;
+        }
+        reader->loadEntries();
+        const std::size_t count = reader->entries.size();
+        std::vector<const CacheEntry*> chosen;
+        for (const uint64_t index : indexes) {
+            if (index >= count) {
+                std::cerr << "harvix-cli save: index " << index << " is out of range: the cache "
+                          << (count == 0 ? std::string("lists no entries")
+                                         : "lists " + std::to_string(count) +
+                                               (count == 1 ? " entry (index 0)"
+                                                           : " entries (0 to " +
+                                                                 std::to_string(count - 1) + ")"))
+                          << "; nothing saved\n";
+                reader->close();
+                return kExitUsage;
+            }
+            chosen.push_back(reader->entries[static_cast<std::size_t>(index)].get());
+        }
+
+        // The folder as the user means it, made absolute, since the folder
+        // rule accepts only absolute folders.
+        std::error_code ec;
+        const fs::path target = fs::absolute(pathFromUtf8(folder), ec);
+        std::vector<EntrySaveResult> results;
+        try {
+            results = saveEntries(*reader, chosen, pathToUtf8(ec ? pathFromUtf8(folder) : target),
+                                  stem, skip);
+        } catch (const ErrorReport& report) {
+            std::cerr << "harvix-cli save: " << errorLine(report) << "\n";
+            reader->close();
+            return report.kind() == ErrorReport::BadFileName ? kExitUsage : kExitTargetFolder;
+        }
+        reader->close();
+
+        std::size_t saved = 0;
+        std::size_t duplicates = 0;
+        std::size_t failed = 0;
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            switch (results[i].outcome) {
+                case EntrySaveResult::Outcome::Saved:
+                    ++saved;
+                    std::cout << results[i].path << '\n';
+                    break;
+                case EntrySaveResult::Outcome::Duplicate:
+                    ++duplicates;
+                    std::cerr << "harvix-cli save: entry " << indexes[i]
+                              << " is already in the folder\n";
+                    break;
+                case EntrySaveResult::Outcome::Failed:
+                    ++failed;
+                    std::cerr << "harvix-cli save: entry " << indexes[i]
+                              << " could not be copied: " << results[i].reason << "\n";
+                    break;
+            }
+        }
+        std::cout.flush();
+        std::cerr << "harvix-cli save: " << saved << (saved == 1 ? " file" : " files") << " saved";
+        if (duplicates > 0) {
+            std::cerr << ", " << duplicates << " already there";
+        }
+        if (failed > 0) {
+            std::cerr << ", " << failed << " failed";
+        }
+        std::cerr << "\n";
+        return failed > 0 ? kExitCopyFailed : kExitOk;
+    }
+
+private:
+    int usageError(const std::string& why) const {
+        std::cerr << "harvix-cli save: " << why << "\n\n" << usage();
+        return kExitUsage;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeSaveCommand() {
+    return std::make_unique<SaveCommand>();
+}
+
+}  // namespace harvix

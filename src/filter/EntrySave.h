@@ -1,0 +1,31 @@
+// Saving chosen cache entries into one folder, for the cache window's "Save
+// selected" and harvix-cli's save: the comb's own save step (free numbered
+// names from a stem, never over an existing file, Skip Duplicates), as if a
+// filter item with that folder and stem matched exactly these entries.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "readers/CacheReader.h"
+
+namespace harvix {
+
+struct EntrySaveResult {
+    enum class Outcome { Saved, Duplicate, Failed };
+    Outcome outcome = Outcome::Failed;
+    std::string path;    // the new file (Saved)
+    std::string reason;  // why the copy failed (Failed), as a comb counts it
+};
+
+// Saves each entry of `entries` (all from `reader`'s reading) into `folder`
+// under "<stem><number>.<type>", in order. With `skipDuplicates` a copy equal
+// to a file already in the folder is not kept (Duplicate). Throws
+// ErrorReport when the folder cannot be made or lies in the cache, or when
+// the stem cannot stand in a file name; nothing is saved then.
+std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
+                                         const std::vector<const CacheEntry*>& entries,
+                                         const std::string& folder, const std::string& stem,
+                                         bool skipDuplicates);
+
+}  // namespace harvix

@@ -1,0 +1,162 @@
+#include "ui/CacheEntryModel.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+#include "filter/ContentType.h"
+#include "readers/CacheReader.h"
+
+namespace harvix {
+
+CacheEntryModel::CacheEntryModel(QObject* parent) : QAbstractTableModel(parent) {
+    headers_ = {QStringLiteral("URL"), QStringLiteral("Content Type"), QStringLiteral("Size"),
+                QStringLiteral("Time"), QStringLiteral("Data File")};
+}
+
+void CacheEntryModel::setHeaders(const QStringList& titles) {
+    if (titles.size() != ColumnCount) {
+        return;
+    }
+    headers_ = titles;
+    emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
+}
+
+void CacheEntryModel::appendEntries(const std::vector<const CacheEntry*>& entries,
+                                    std::size_t firstPosition) {
+    if (entries.empty()) {
+        return;
+    }
+    const int first = static_cast<int>(rows_.size());
+    beginInsertRows({}, first, first + static_cast<int>(entries.size()) - 1);
+    rows_.reserve(rows_.size() + entries.size());
+    std::size_t position = firstPosition;
+    for (const CacheEntry* entry : entries) {
+        Row row;
+        row.url = QString::fromStdString(entry->url);
+        row.typeCode = entry->contentType;
+        row.typeText = entry->contentTypeText.empty()
+                           ? QString::fromStdString(contentTypeName(entry->contentType))
+                           : QString::fromStdString(entry->contentTypeText);
+        row.size = static_cast<uint64_t>(entry->size);
+        row.time = entry->time;
+        row.dataFile = QString::fromStdString(entry->dataFile);
+        row.position = position++;
+        rows_.push_back(std::move(row));
+    }
+    endInsertRows();
+}
+
+void CacheEntryModel::clear() {
+    beginResetModel();
+    rows_.clear();
+    rows_.shrink_to_fit();
+    endResetModel();
+}
+
+int CacheEntryModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int CacheEntryModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant CacheEntryModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) {
+        return {};
+    }
+    const Row& row = rows_[static_cast<std::size_t>(index.row())];
+    if (role == EntryRole) {
+        return QVariant::fromValue<qulonglong>(row.position);
+    }
+    if (role == TypeCodeRole) {
+        return row.typeCode;
+    }
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        switch (index.column()) {
+            case UrlColumn:
+                return row.url;
+            case TypeColumn:
+                return row.typeText;
+            case SizeColumn:
+                return role == Qt::ToolTipRole ? QLocale().toString(qulonglong(row.size))
+                                               : QLocale().formattedDataSize(qint64(row.size));
+            case TimeColumn:
+                return row.time == 0 ? QString()
+                                     : QDateTime::fromSecsSinceEpoch(row.time).toString(
+                                           QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            case DataFileColumn:
+                return row.dataFile;
+            default:
+                return {};
+        }
+    }
+    if (role == SortRole) {
+        switch (index.column()) {
+            case UrlColumn:
+                return row.url;
+            case TypeColumn:
+                return row.typeText;
+            case SizeColumn:
+                return QVariant::fromValue<qulonglong>(row.size);
+            case TimeColumn:
+                return QVariant::fromValue<qlonglong>(row.time);
+            case DataFileColumn:
+                return row.dataFile;
+            default:
+                return {};
+        }
+    }
+    if (role == Qt::TextAlignmentRole && index.column() == SizeColumn) {
+        return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    return {};
+}
+
+QVariant CacheEntryModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < headers_.size()) {
+        return headers_[section];
+    }
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+CacheEntryFilter::CacheEntryFilter(QObject* parent) : QSortFilterProxyModel(parent) {
+    setSortRole(CacheEntryModel::SortRole);
+    setSortCaseSensitivity(Qt::CaseInsensitive);
+    setDynamicSortFilter(true);
+}
+
+void CacheEntryFilter::setUrlText(const QString& text) {
+    if (text == urlText_) {
+        return;
+    }
+    urlText_ = text;
+    invalidateRowsFilter();
+}
+
+void CacheEntryFilter::setTypeCode(int32_t code) {
+    if (code == typeCode_) {
+        return;
+    }
+    typeCode_ = code;
+    invalidateRowsFilter();
+}
+
+bool CacheEntryFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
+    const QAbstractItemModel* model = sourceModel();
+    if (typeCode_ != 0 && model->index(sourceRow, CacheEntryModel::TypeColumn, sourceParent)
+                                  .data(CacheEntryModel::TypeCodeRole)
+                                  .toInt() != typeCode_) {
+        return false;
+    }
+    if (urlText_.isEmpty()) {
+        return true;
+    }
+    return model->index(sourceRow, CacheEntryModel::UrlColumn, sourceParent)
+        .data(Qt::DisplayRole)
+        .toString()
+        .contains(urlText_, Qt::CaseInsensitive);
+}
+
+}  // namespace harvix

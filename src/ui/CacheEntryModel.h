@@ -1,0 +1,79 @@
+// The entries of one cache reading as a table: URL, content type, size, time
+// and data file, one row per entry. Rows are appended in batches while the
+// reading is still delivering them, so the view shows the first rows at once.
+// The filter proxy beside it narrows the rows by a URL substring and a
+// content-type code for the cache window's search field and type filter.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+namespace harvix {
+
+struct CacheEntry;
+
+class CacheEntryModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    enum Column { UrlColumn, TypeColumn, SizeColumn, TimeColumn, DataFileColumn, ColumnCount };
+    // The value a column sorts by: numbers for size and time, the code for
+    // the type column's name.
+    static constexpr int SortRole = Qt::UserRole;
+    // The row's position in the reading (the entries handed to appendEntries).
+    static constexpr int EntryRole = Qt::UserRole + 1;
+    // The content-type code of the row.
+    static constexpr int TypeCodeRole = Qt::UserRole + 2;
+
+    explicit CacheEntryModel(QObject* parent = nullptr);
+
+    // Column titles, in column order.
+    void setHeaders(const QStringList& titles);
+
+    // Appends one row per entry; the model keeps what it shows, not the
+    // entries. `firstPosition` is the position of entries[0] in the reading.
+    void appendEntries(const std::vector<const CacheEntry*>& entries, std::size_t firstPosition);
+    void clear();
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    struct Row {
+        QString url;
+        QString typeText;  // the Content-Type as sent; the short name when there is none
+        int32_t typeCode = 0;
+        uint64_t size = 0;
+        int64_t time = 0;
+        QString dataFile;
+        std::size_t position = 0;
+    };
+    std::vector<Row> rows_;
+    QStringList headers_;
+};
+
+// Keeps the rows whose URL holds the search text (letters compared without
+// regard to case) and whose content-type code is the chosen one (0: any).
+class CacheEntryFilter : public QSortFilterProxyModel {
+    Q_OBJECT
+
+public:
+    explicit CacheEntryFilter(QObject* parent = nullptr);
+
+    void setUrlText(const QString& text);
+    void setTypeCode(int32_t code);
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+private:
+    QString urlText_;
+    int32_t typeCode_ = 0;
+};
+
+}  // namespace harvix

@@ -1,0 +1,317 @@
+#include "ui/CacheWindow.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableView>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <exception>
+
+#include "app/ErrorText.h"
+#include "app/LanguageTexts.h"
+#include "filter/ContentType.h"
+#include "filter/EntrySave.h"
+#include "platform/Text.h"
+#include "readers/CacheReader.h"
+#include "ui/CacheEntryModel.h"
+#include "ui/CacheLoader.h"
+#include "ui/EntryPreview.h"
+
+namespace harvix {
+
+namespace {
+
+QString q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+}  // namespace
+
+CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& texts, QString stem,
+                         bool skipDuplicates, QWidget* parent)
+    : QWidget(parent, Qt::Window), sources_(std::move(sources)), skipDuplicates_(skipDuplicates) {
+    setWindowTitle(q(texts.BrowseCache));
+    savedText_ = q(texts.BrowseSaved);
+    duplicateText_ = q(texts.BrowseDuplicates);
+    failedText_ = q(texts.BrowseFailed);
+    entriesText_ = q(texts.BrowseEntries);
+    readingText_ = q(texts.BrowseReading);
+    cancelledText_ = q(texts.BrowseCancelled);
+    noCacheText_ = q(texts.BrowseNoCache);
+
+    model_ = new CacheEntryModel(this);
+    model_->setHeaders({q(texts.FilterListURL), q(texts.FilterListContentType), q(texts.BrowseSize),
+                        q(texts.BrowseTime), q(texts.BrowseDataFile)});
+    filter_ = new CacheEntryFilter(this);
+    filter_->setSourceModel(model_);
+    loader_ = new CacheLoader(this);
+
+    // Which cache: browser, profile, read again, progress and cancel.
+    browser_ = new QComboBox(this);
+    profile_ = new QComboBox(this);
+    profile_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    profile_->setMinimumContentsLength(16);
+    read_ = new QPushButton(q(texts.BrowseRead), this);
+    progress_ = new QProgressBar(this);
+    progress_->setRange(0, 0);
+    progress_->setTextVisible(false);
+    progress_->setMaximumWidth(120);
+    progress_->hide();
+    cancel_ = new QPushButton(q(texts.Cancel), this);
+    cancel_->hide();
+    auto* top = new QHBoxLayout;
+    top->addWidget(new QLabel(q(texts.BrowseBrowser), this));
+    top->addWidget(browser_);
+    top->addWidget(new QLabel(q(texts.BrowseProfile), this));
+    top->addWidget(profile_, 1);
+    top->addWidget(read_);
+    top->addWidget(progress_);
+    top->addWidget(cancel_);
+
+    // Search by URL and type.
+    search_ = new QLineEdit(this);
+    search_->setPlaceholderText(q(texts.BrowseSearch));
+    search_->setClearButtonEnabled(true);
+    type_ = new QComboBox(this);
+    for (int32_t code = 0; code < kContentTypeCount; ++code) {
+        type_->addItem(q(contentTypeName(code)), code);
+    }
+    auto* find = new QHBoxLayout;
+    find->addWidget(search_, 1);
+    find->addWidget(new QLabel(q(texts.BrowseType), this));
+    find->addWidget(type_);
+
+    // The table and the preview.
+    table_ = new QTableView(this);
+    table_->setModel(filter_);
+    table_->setSortingEnabled(true);
+    table_->sortByColumn(-1, Qt::AscendingOrder);  // reading order until a column is picked
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table_->setWordWrap(false);
+    table_->verticalHeader()->hide();
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    table_->horizontalHeader()->setStretchLastSection(true);
+    table_->setColumnWidth(CacheEntryModel::UrlColumn, 320);
+    table_->setColumnWidth(CacheEntryModel::TypeColumn, 130);
+    table_->setColumnWidth(CacheEntryModel::SizeColumn, 80);
+    table_->setColumnWidth(CacheEntryModel::TimeColumn, 140);
+    preview_ = new EntryPreview(this);
+    preview_->setTexts(q(texts.BrowseTooLarge), q(texts.BrowseUnreadable));
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    split->addWidget(table_);
+    split->addWidget(preview_);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+
+    // Saving.
+    stem_ = new QLineEdit(stem, this);
+    stem_->setMaximumWidth(160);
+    save_ = new QPushButton(q(texts.BrowseSaveSelected), this);
+    makeItem_ = new QPushButton(q(texts.BrowseMakeFilterItem), this);
+    status_ = new QLabel(this);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(status_, 1);
+    bottom->addWidget(new QLabel(q(texts.BrowseFileName), this));
+    bottom->addWidget(stem_);
+    bottom->addWidget(save_);
+    bottom->addWidget(makeItem_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(find);
+    layout->addWidget(split, 1);
+    layout->addLayout(bottom);
+    resize(1000, 600);
+
+    QStringList browsers;
+    for (const CacheSource& source : sources_) {
+        if (!browsers.contains(source.browser)) {
+            browsers.append(source.browser);
+        }
+    }
+    browser_->addItems(browsers);
+    fillProfiles();
+    if (sources_.empty()) {
+        status_->setText(noCacheText_);
+    }
+
+    connect(browser_, &QComboBox::currentIndexChanged, this, [this] { fillProfiles(); });
+    connect(read_, &QPushButton::clicked, this, [this] { readPicked(); });
+    connect(cancel_, &QPushButton::clicked, loader_, &CacheLoader::cancel);
+    connect(loader_, &CacheLoader::entriesAdded, this, &CacheWindow::onEntriesAdded);
+    connect(loader_, &CacheLoader::finished, this, &CacheWindow::onFinished);
+    connect(search_, &QLineEdit::textChanged, filter_, &CacheEntryFilter::setUrlText);
+    connect(type_, &QComboBox::currentIndexChanged, this,
+            [this] { filter_->setTypeCode(type_->currentData().toInt()); });
+    connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this] { onCurrentChanged(); });
+    connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { updateButtons(); });
+    connect(save_, &QPushButton::clicked, this, [this] { saveSelected(); });
+    connect(makeItem_, &QPushButton::clicked, this, [this] { makeFilterItem(); });
+    updateButtons();
+}
+
+CacheWindow::~CacheWindow() = default;
+
+void CacheWindow::fillProfiles() {
+    profile_->clear();
+    const QString browser = browser_->currentText();
+    for (std::size_t i = 0; i < sources_.size(); ++i) {
+        if (sources_[i].browser == browser) {
+            profile_->addItem(sources_[i].profile, static_cast<int>(i));
+        }
+    }
+    profile_->setEnabled(profile_->count() > 1);
+}
+
+void CacheWindow::readPicked() {
+    if (profile_->currentIndex() >= 0) {
+        readSource(profile_->currentData().toInt());
+    }
+}
+
+void CacheWindow::readSource(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= sources_.size()) {
+        return;
+    }
+    preview_->clear();
+    model_->clear();
+    status_->setText(readingText_);
+    progress_->show();
+    cancel_->show();
+    read_->setEnabled(false);
+    loader_->start(sources_[static_cast<std::size_t>(index)].makeReader);
+    updateButtons();
+}
+
+void CacheWindow::onEntriesAdded(std::size_t first, std::size_t count) {
+    std::vector<const CacheEntry*> batch;
+    batch.reserve(count);
+    for (std::size_t i = first; i < first + count; ++i) {
+        batch.push_back(loader_->entry(i));
+    }
+    model_->appendEntries(batch, first);
+    status_->setText(readingText_ + QLatin1Char(' ') + entriesText_.arg(model_->rowCount()));
+}
+
+void CacheWindow::onFinished(bool cancelled, const QString& error) {
+    progress_->hide();
+    cancel_->hide();
+    read_->setEnabled(true);
+    QString text = entriesText_.arg(model_->rowCount());
+    if (!error.isEmpty()) {
+        text = error;
+    } else if (cancelled) {
+        text += QStringLiteral(" \u2014 ") + cancelledText_;
+    }
+    status_->setText(text);
+    updateButtons();
+}
+
+const CacheEntry* CacheWindow::entryAt(int proxyRow) const {
+    const QModelIndex index = filter_->index(proxyRow, 0);
+    if (!index.isValid()) {
+        return nullptr;
+    }
+    return loader_->entry(index.data(CacheEntryModel::EntryRole).toULongLong());
+}
+
+void CacheWindow::onCurrentChanged() {
+    const QModelIndex current = table_->selectionModel()->currentIndex();
+    preview_->showEntry(loader_->reader(), current.isValid() ? entryAt(current.row()) : nullptr);
+}
+
+std::vector<const CacheEntry*> CacheWindow::selectedEntries() const {
+    QModelIndexList rows = table_->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    std::vector<const CacheEntry*> entries;
+    for (const QModelIndex& row : rows) {
+        if (const CacheEntry* entry = entryAt(row.row())) {
+            entries.push_back(entry);
+        }
+    }
+    return entries;
+}
+
+void CacheWindow::updateButtons() {
+    const bool any = table_->selectionModel()->hasSelection() && loader_->reader() != nullptr;
+    save_->setEnabled(any);
+    makeItem_->setEnabled(any);
+}
+
+QString CacheWindow::statusText() const {
+    return status_->text();
+}
+
+void CacheWindow::saveSelected() {
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, save_->text().remove(QStringLiteral("...")));
+    if (!folder.isEmpty()) {
+        saveSelectedTo(folder);
+    }
+}
+
+int CacheWindow::saveSelectedTo(const QString& folder) {
+    const CacheReader* reader = loader_->reader();
+    const std::vector<const CacheEntry*> chosen = selectedEntries();
+    if (reader == nullptr || chosen.empty()) {
+        return 0;
+    }
+    int saved = 0;
+    int duplicates = 0;
+    int failed = 0;
+    try {
+        for (const EntrySaveResult& result :
+             saveEntries(*reader, chosen, folder.toStdString(), stem_->text().toStdString(),
+                         skipDuplicates_)) {
+            switch (result.outcome) {
+                case EntrySaveResult::Outcome::Saved:
+                    ++saved;
+                    break;
+                case EntrySaveResult::Outcome::Duplicate:
+                    ++duplicates;
+                    break;
+                case EntrySaveResult::Outcome::Failed:
+                    ++failed;
+                    break;
+            }
+        }
+    } catch (const ErrorReport& report) {
+        // The folder cannot be made, lies in the cache, or the stem cannot
+        // stand in a file name: nothing was saved.
+        status_->setText(QString::fromStdString(errorLine(report)));
+        return 0;
+    }
+    QString text = savedText_.arg(saved).arg(folder);
+    if (duplicates > 0) {
+        text += QStringLiteral(", ") + duplicateText_.arg(duplicates);
+    }
+    if (failed > 0) {
+        text += QStringLiteral(", ") + failedText_.arg(failed);
+    }
+    status_->setText(text);
+    return saved;
+}
+
+void CacheWindow::makeFilterItem() {
+    const QModelIndex current = table_->selectionModel()->currentIndex();
+    const CacheEntry* entry = current.isValid() ? entryAt(current.row()) : nullptr;
+    if (entry == nullptr) {
+        return;
+    }
+    emit filterItemRequested(QUrl(q(entry->url)).host(), entry->contentType);
+}
+
+}  // namespace harvix

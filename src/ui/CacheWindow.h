@@ -1,0 +1,101 @@
+// The cache window: one browser cache as a table the user can sort and
+// search, a preview of the selected entry, and the chosen entries saved into
+// a folder with the comb's own copy step. The reading runs on a worker
+// thread; rows appear as they arrive and the reading can be cancelled.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <vector>
+
+#include "ui/CacheSources.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+
+namespace harvix {
+
+class CacheEntryFilter;
+class CacheEntryModel;
+class CacheLoader;
+class EntryPreview;
+struct CacheEntry;
+struct LanguageTexts;
+
+class CacheWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    // `sources`: the caches to offer (findCacheSources() in the program);
+    // `stem` the file-name stem offered for saving, `skipDuplicates` as the
+    // options say.
+    CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& texts, QString stem,
+                bool skipDuplicates, QWidget* parent = nullptr);
+    ~CacheWindow() override;
+
+    // Reads the cache of source `index` (the browser and profile picked).
+    void readSource(int index);
+    // Saves the selected entries into `folder`; returns the number of new
+    // files. Says what happened in the status line.
+    int saveSelectedTo(const QString& folder);
+    void setSkipDuplicates(bool skip) { skipDuplicates_ = skip; }
+
+    // The entries of the selected rows, in the table's order.
+    std::vector<const CacheEntry*> selectedEntries() const;
+
+    // For the tests and the screenshot.
+    QTableView* table() const { return table_; }
+    CacheEntryFilter* filter() const { return filter_; }
+    CacheEntryModel* model() const { return model_; }
+    CacheLoader* loader() const { return loader_; }
+    EntryPreview* preview() const { return preview_; }
+    QLineEdit* searchField() const { return search_; }
+    QComboBox* typeFilter() const { return type_; }
+    QLineEdit* stemField() const { return stem_; }
+    QComboBox* browserPicker() const { return browser_; }
+    QComboBox* profilePicker() const { return profile_; }
+    QString statusText() const;
+
+signals:
+    // "Make filter item": the host of the selected entry's URL and its
+    // content-type code, for a new item in the filter editor.
+    void filterItemRequested(const QString& host, int contentType);
+
+private:
+    void fillProfiles();
+    void readPicked();
+    void onEntriesAdded(std::size_t first, std::size_t count);
+    void onFinished(bool cancelled, const QString& error);
+    void onCurrentChanged();
+    void saveSelected();
+    void makeFilterItem();
+    void updateButtons();
+    const CacheEntry* entryAt(int proxyRow) const;
+
+    std::vector<CacheSource> sources_;
+    bool skipDuplicates_ = true;
+    QString savedText_, duplicateText_, failedText_, entriesText_, readingText_, cancelledText_,
+        noCacheText_;
+    QComboBox* browser_ = nullptr;
+    QComboBox* profile_ = nullptr;
+    QPushButton* read_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QLineEdit* search_ = nullptr;
+    QComboBox* type_ = nullptr;
+    QTableView* table_ = nullptr;
+    EntryPreview* preview_ = nullptr;
+    QLineEdit* stem_ = nullptr;
+    QPushButton* save_ = nullptr;
+    QPushButton* makeItem_ = nullptr;
+    QLabel* status_ = nullptr;
+    CacheEntryModel* model_ = nullptr;
+    CacheEntryFilter* filter_ = nullptr;
+    CacheLoader* loader_ = nullptr;
+};
+
+}  // namespace harvix
