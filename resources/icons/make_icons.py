@@ -364,6 +364,14 @@ def button_comb_mozilla(p, sw):
     comb(p, 3.5, 19.5, 25, sw)
 
 
+def button_comb_other(p, sw):
+    # The other browsers' combs: a cool globe and the comb, with a small
+    # pointer that says the button opens a menu.
+    globe(p, 16, 13.5, 11.5, sw, 0)
+    comb(p, 3.5, 19.5, 25, sw)
+    p.add('<path d="M23 27.5 L31 27.5 L27 31.5 Z" fill="#404040"/>')
+
+
 BUTTONS = {
     "new": button_new,
     "open": button_open,
@@ -377,6 +385,7 @@ BUTTONS = {
     "help": button_help,
     "comb-ie": button_comb_ie,
     "comb-mozilla": button_comb_mozilla,
+    "comb-other": button_comb_other,
 }
 
 MENU = {

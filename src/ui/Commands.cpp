@@ -130,7 +130,13 @@ CommandSet::CommandSet(QObject* parent) : QObject(parent) {
     const std::vector<BrowserRow>& table = browserTable();
     for (std::size_t kind = 0; kind < table.size(); ++kind) {
         const BrowserRow& row = table[kind];
-        bool shared = row.icon.empty();
+        if (row.icon.empty()) {
+            auto* action = new QAction(this);
+            PictureMenu::setCommandId(action, kCombCommandBase + static_cast<int>(kind));
+            otherCombs_.push_back(CombCommand{static_cast<int>(kind), QIcon(), QIcon(), action});
+            continue;
+        }
+        bool shared = false;
         for (const CombCommand& earlier : combs_) {
             shared =
                 shared || table[static_cast<std::size_t>(earlier.browserKind)].icon == row.icon;
@@ -144,6 +150,10 @@ CommandSet::CommandSet(QObject* parent) : QObject(parent) {
         PictureMenu::setCommandId(action, kCombCommandBase + static_cast<int>(kind));
         combs_.push_back(
             CombCommand{static_cast<int>(kind), image, namedPictureIcon(row.hoverIcon), action});
+    }
+    if (!otherCombs_.empty()) {
+        otherBrowsers_ = new QAction(this);
+        otherBrowsers_->setIcon(namedPictureIcon("button-comb-other"));
     }
     applyTexts(theLanguage());
 }
@@ -174,6 +184,9 @@ QList<QAction*> CommandSet::all() const {
     for (const CombCommand& comb : combs_) {
         list.append(comb.action);
     }
+    for (const CombCommand& comb : otherCombs_) {
+        list.append(comb.action);
+    }
     return list;
 }
 
@@ -192,16 +205,27 @@ void CommandSet::applyTexts(const LanguageTexts& texts) {
         actions_[i].second->setText(Text(texts.*specs[i].text));
         actions_[i].second->setToolTip(Text(texts.*specs[i].toolTip));
     }
-    for (const CombCommand& comb : combs_) {
-        const QString text = Text(CombText(texts, *browserRow(comb.browserKind)));
-        comb.action->setText(text);
-        comb.action->setToolTip(text);
+    for (const std::vector<CombCommand>* list : {&combs_, &otherCombs_}) {
+        for (const CombCommand& comb : *list) {
+            const QString text = Text(CombText(texts, *browserRow(comb.browserKind)));
+            comb.action->setText(text);
+            comb.action->setToolTip(text);
+        }
+    }
+    if (otherBrowsers_ != nullptr) {
+        otherBrowsers_->setText(Text(texts.CombOtherBrowsers));
+        otherBrowsers_->setToolTip(Text(texts.CombOtherBrowsers));
     }
 }
 
 void CommandSet::setCombEnabled(bool enabled) {
-    for (const CombCommand& comb : combs_) {
-        comb.action->setEnabled(enabled);
+    for (const std::vector<CombCommand>* list : {&combs_, &otherCombs_}) {
+        for (const CombCommand& comb : *list) {
+            comb.action->setEnabled(enabled);
+        }
+    }
+    if (otherBrowsers_ != nullptr) {
+        otherBrowsers_->setEnabled(enabled);
     }
 }
 

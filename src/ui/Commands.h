@@ -65,6 +65,11 @@ public:
     // The comb command of a browser kind; null when it has none.
     QAction* combAction(int browserKind) const;
     const std::vector<CombCommand>& combCommands() const { return combs_; }
+    // The comb commands of the rows without a button picture of their own;
+    // the main window offers them in the menu of otherBrowsers().
+    const std::vector<CombCommand>& otherCombCommands() const { return otherCombs_; }
+    // The button that opens that menu; null when every row has a button.
+    QAction* otherBrowsers() const { return otherBrowsers_; }
     // Every action, the comb commands included.
     QList<QAction*> all() const;
     // The action carrying a menu's command id; null when none does.
@@ -82,6 +87,8 @@ public:
 private:
     std::vector<std::pair<Command, QAction*>> actions_;
     std::vector<CombCommand> combs_;
+    std::vector<CombCommand> otherCombs_;
+    QAction* otherBrowsers_ = nullptr;
 };
 
 }  // namespace harvix

@@ -126,6 +126,19 @@ void MainWindow::buildControls() {
     // The comb buttons at the right end, the browser table's first row
     // rightmost.
     buttonRow->addStretch(1);
+    // The browsers without a button of their own sit in a menu behind one
+    // more comb button, left of the others.
+    if (QAction* other = commands_->otherBrowsers()) {
+        auto* menu = new QMenu(this);
+        for (const CombCommand& comb : commands_->otherCombCommands()) {
+            menu->addAction(comb.action);
+        }
+        ImageButton* button =
+            makeButton(other, other->icon(), namedPictureIcon("button-comb-other-hover"));
+        buttonRow->addWidget(button);
+        connect(other, &QAction::triggered, this,
+                [menu, button] { menu->popup(button->mapToGlobal(QPoint(0, button->height()))); });
+    }
     const std::vector<CombCommand>& combs = commands_->combCommands();
     for (auto comb = combs.rbegin(); comb != combs.rend(); ++comb) {
         buttonRow->addWidget(makeButton(comb->action, comb->image, comb->hoverImage));

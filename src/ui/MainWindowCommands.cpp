@@ -41,9 +41,12 @@ void MainWindow::connectCommands() {
     for (const auto& [command, slot] : handlers) {
         connect(commands_->action(command), &QAction::triggered, this, slot);
     }
-    for (const CombCommand& comb : commands_->combCommands()) {
-        const int kind = comb.browserKind;
-        connect(comb.action, &QAction::triggered, this, [this, kind] { this->comb(kind); });
+    for (const std::vector<CombCommand>* combs :
+         {&commands_->combCommands(), &commands_->otherCombCommands()}) {
+        for (const CombCommand& comb : *combs) {
+            const int kind = comb.browserKind;
+            connect(comb.action, &QAction::triggered, this, [this, kind] { this->comb(kind); });
+        }
     }
     // Ctrl+Up and Ctrl+Down leave the moved row selected and focused, as
     // the list's own Ctrl+arrow would after the move.
