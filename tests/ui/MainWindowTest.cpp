@@ -137,6 +137,18 @@ TEST_F(MainWindowTest, ShowsTheListColumnsAndButtons) {
     EXPECT_TRUE(window.button(window.commands().combAction(0))
                     ->toolTip()
                     .contains(QStringLiteral("Capture and Save Files from Mozilla")));
+    // The browsers without a picture of their own (the Chromium family) are
+    // reached through one more comb button, each with its own command.
+    QAction* other = window.commands().otherBrowsers();
+    ASSERT_NE(other, nullptr);
+    ASSERT_NE(window.button(other), nullptr);
+    EXPECT_EQ(other->toolTip(), QStringLiteral("Other Browsers"));
+    QStringList otherTexts;
+    for (const CombCommand& comb : window.commands().otherCombCommands()) {
+        otherTexts << comb.action->text();
+    }
+    EXPECT_EQ(otherTexts.size(), 6);
+    EXPECT_TRUE(otherTexts.contains(QStringLiteral("Capture and Save Files from Chromium")));
     // A click runs the command.
     world_.notifier().answer = MessageResult::No;
     QTest::mouseClick(window.button(window.action(Command::New)), Qt::LeftButton);
