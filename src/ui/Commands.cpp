@@ -74,6 +74,15 @@ std::string CombText(const LanguageTexts& texts, const BrowserRow& row) {
     if (row.id == "ie" || row.id == "maxthon") {
         return texts.CombIE;
     }
+    static const std::pair<const char*, std::string LanguageTexts::*> kChromiumFamily[] = {
+        {"chromium", &LanguageTexts::CombChromium}, {"chrome", &LanguageTexts::CombChrome},
+        {"edge", &LanguageTexts::CombEdge},         {"brave", &LanguageTexts::CombBrave},
+        {"vivaldi", &LanguageTexts::CombVivaldi},   {"opera", &LanguageTexts::CombOpera}};
+    for (const auto& [id, text] : kChromiumFamily) {
+        if (row.id == id) {
+            return texts.*text;
+        }
+    }
     return row.displayName;
 }
 

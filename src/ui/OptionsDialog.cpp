@@ -67,6 +67,18 @@ std::string WatchText(const LanguageTexts& texts, const BrowserRow& row) {
     if (row.watchSettingsKey == "Mozilla") {
         return texts.OptUseWithMozilla;
     }
+    static const std::pair<const char*, std::string LanguageTexts::*> kChromiumFamily[] = {
+        {"UseChromium", &LanguageTexts::OptUseWithChromium},
+        {"UseChrome", &LanguageTexts::OptUseWithChrome},
+        {"UseEdge", &LanguageTexts::OptUseWithEdge},
+        {"UseBrave", &LanguageTexts::OptUseWithBrave},
+        {"UseVivaldi", &LanguageTexts::OptUseWithVivaldi},
+        {"UseOpera", &LanguageTexts::OptUseWithOpera}};
+    for (const auto& [key, text] : kChromiumFamily) {
+        if (row.watchSettingsKey == key) {
+            return texts.*text;
+        }
+    }
     return "Use with " + row.displayName;
 }
 
