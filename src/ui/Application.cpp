@@ -118,7 +118,13 @@ bool Application::isCloseRequest(const std::vector<std::string>& arguments) {
 bool Application::closeRunningCopy() {
     IPlatform& platform = platformServices();
     const int64_t self = platform.currentProcessId();
+    // The single-instance marker is per user, so is the copy to end: another
+    // user's harvix is passed over (a request to it would fail anyway).
+    const int64_t user = platform.currentUserId();
     for (const ProcessInfo& process : platform.listProcesses()) {
+        if (user >= 0 && process.uid != user) {
+            continue;
+        }
         if (process.pid != self && toLowerAscii(process.imageName) == kImageName) {
             // The running copy treats the request like Exit: it saves its
             // settings and removes its icon. Only the first one found is asked.

@@ -55,6 +55,7 @@ public:
     std::string user = "tester";
     std::vector<ProcessInfo> processes;
     std::vector<int64_t> terminated;
+    int64_t userId = -1;  // -1: the system tells no user ids
     std::string systemErrorText;
     bool singleInstanceFree = true;
     bool localFolders = true;
@@ -79,6 +80,7 @@ public:
         return true;
     }
     int64_t currentProcessId() override { return 1; }
+    int64_t currentUserId() override { return userId; }
     void setAutostart(bool enable, const fs::path& exe) override {
         autostartCalls.emplace_back(enable, exe);
     }

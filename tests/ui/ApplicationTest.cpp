@@ -99,6 +99,13 @@ TEST_F(ApplicationTest, ASecondCopyEndsAndOnlyCloseEndsTheRunningOne) {
     // (id 1) and other names are passed over, and only one is asked.
     EXPECT_TRUE(Check({"Close"}));
     EXPECT_EQ(fake_.terminated, std::vector<int64_t>{9});
+    // Another user's copy with a lower process id is passed over: the
+    // caller's own copy is the one asked.
+    fake_.terminated.clear();
+    fake_.userId = 1000;
+    fake_.processes = {{1, "harvix", 1000}, {4, "harvix", 1001}, {12, "harvix", 1000}};
+    EXPECT_TRUE(Check({"Close"}));
+    EXPECT_EQ(fake_.terminated, std::vector<int64_t>{12});
 }
 
 TEST_F(ApplicationTest, ACopyUnderAnotherNameIsNotFound) {
