@@ -40,8 +40,15 @@ TempDir::~TempDir() {
 }
 
 std::string readFile(const fs::path& path) {
+    // In blocks, not a character at a time: the sanitizer builds read caches
+    // of many megabytes with it.
     std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string content;
+    char block[1 << 16];
+    while (in.read(block, sizeof block) || in.gcount() > 0) {
+        content.append(block, static_cast<std::size_t>(in.gcount()));
+    }
+    return content;
 }
 
 void writeFile(const fs::path& path, const std::string& content) {
