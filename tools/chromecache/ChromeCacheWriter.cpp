@@ -42,7 +42,7 @@ void put64(std::string& out, uint64_t v) {
     put32(out, static_cast<uint32_t>(v >> 32));
 }
 void set32(std::string& out, std::size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
+    for (std::size_t i = 0; i < 4; ++i)
         out[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
 }
 void set64(std::string& out, std::size_t at, uint64_t v) {
@@ -67,8 +67,8 @@ uint64_t microsecondsSince1601(int64_t unixSeconds) {
 
 uint64_t fnv64(const std::string& text) {
     uint64_t hash = 0xcbf29ce484222325ULL;
-    for (unsigned char c : text)
-        hash = (hash ^ c) * 0x100000001b3ULL;
+    for (const char ch : text)
+        hash = (hash ^ static_cast<unsigned char>(ch)) * 0x100000001b3ULL;
     return hash;
 }
 

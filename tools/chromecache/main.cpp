@@ -36,8 +36,10 @@ int inspect(const std::filesystem::path& folder) {
     cache.forEachEntry(
         [](const harvix::chromium::BlockFileCache::Entry& entry) {
             static const char digits[] = "0123456789abcdef";
-            for (const unsigned char c : entry.key)
+            for (const char ch : entry.key) {
+                const auto c = static_cast<unsigned char>(ch);
                 std::cout << digits[c >> 4] << digits[c & 15];
+            }
             for (const auto& stream : entry.streams)
                 std::cout << '\t' << stream.size;
             std::cout << '\n';
