@@ -2,19 +2,12 @@
 
 #include <cstring>
 
+#include "platform/ByteOrder.h"
 #include "readers/cache2/Cache2Format.h"
 
 namespace harvix::cache2 {
 
 namespace {
-
-uint32_t loadBe32(const unsigned char* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
-}
-
-uint32_t loadLe32(const unsigned char* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 void hashMix(uint32_t& a, uint32_t& b, uint32_t& c) {
     a -= b;
