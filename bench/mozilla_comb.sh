@@ -11,46 +11,19 @@
 # the comb should take at most 1.3 times as long as the copy. Its peak
 # memory should not grow with the data: the script repeats everything on a
 # cache of the same entry count with a quarter of the data.
+# Last, a cache of 6,000 entries of mixed sizes, nine in ten in the block
+# files: its comb against tar x of an archive holding exactly the files the
+# comb keeps (goal: at most 1.05 times as long).
 #
 # Usage: bench/mozilla_comb.sh [COUNT [BYTES]]     (BYTES like 1G, 256M)
 # Needs about three times BYTES of free disk below ${TMPDIR:-/tmp}.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
 count=${1:-20000}
 bytes=${2:-1G}
-rounds=${HARVIX_BENCH_ROUNDS:-3}
-build=${HARVIX_BUILD_DIR:-build}
-
-[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (Debian package 'time')" >&2; exit 1; }
-cmake --build "$build" --target harvix-cli harvix-mkcache >/dev/null
-cli="$root/$build/src/harvix-cli"
+targets=harvix-mkcache
+. bench/lib.sh
 mkcache="$root/$build/tools/mozcache/harvix-mkcache"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/harvix-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-
-# Runs a command and prints "SECONDS KIB" (wall time, peak resident size).
-# What earlier commands wrote is flushed first, outside the timing.
-measure() {
-  sync -f "$work"
-  /usr/bin/time -f '%e %M' -o "$work/time.txt" "$@" >"$work/stdout.txt" 2>"$work/stderr.txt" || {
-    cat "$work/stderr.txt" >&2
-    return 1
-  }
-  cat "$work/time.txt"
-}
-
-# The smaller of two "SECONDS KIB" lines by seconds.
-faster() {
-  if [ -z "$1" ] || awk -v a="${2% *}" -v b="${1% *}" 'BEGIN { exit !(a < b) }'; then
-    echo "$2"
-  else
-    echo "$1"
-  fi
-}
-
-report() { printf '   %-38s %8s s %9s KiB peak\n' "$1" $2; }
 
 bench_size() {
   local size=$1 cache="$work/cache-$1"
@@ -58,8 +31,7 @@ bench_size() {
   "$mkcache" --synthetic "$count" --bytes "$size" "$cache" | sed 's/^/   /'
   printf '   cache folder: %s in %s files\n' "$(du -sh "$cache" | cut -f1)" \
     "$(find "$cache" -type f | wc -l)"
-  printf '[GENERAL]\nHarvixFilter=1\n[FILTER_0]\nContentType=0\nDirectory=%s\nFileNameDummy=file\n' \
-    "$work/combed" >"$work/all.flt"
+  keep_all_filter "$work/all.flt" "$work/combed"
   # Read everything once, so that every command finds the cache in memory.
   find "$cache" -type f -exec cat {} + >/dev/null
 
@@ -113,3 +85,9 @@ quarter=$(awk -v b="$bytes" 'BEGIN {
   n = b + 0; u = substr(b, length(b)); m = (u == "G") ? 1024 : (u == "M") ? 1 : 1 / 1048576
   printf "%dM", n * m / 4 }')
 bench_size "$quarter"
+
+echo "== 6000 entries of mixed sizes, 90% in the block files"
+"$mkcache" --synthetic 6000 --bytes 120M --small 90 "$work/mixed" | sed 's/^/   /'
+find "$work/mixed" -type f -exec cat {} + >/dev/null
+comb_against_tar "harvix-cli comb, everything kept" mozilla --cache "$work/mixed" \
+  --no-one-copy --no-skip-duplicates

@@ -39,6 +39,8 @@ public:
     int error() const { return error_; }
     // Size in bytes at the time of the call (0 when closed).
     uint64_t size() const;
+    // Size in bytes when the file was opened.
+    uint64_t sizeAtOpen() const { return sizeAtOpen_; }
     // Reads up to `n` bytes at `offset`; fewer at the end of the file. 0 with
     // errno set on a read error.
     std::size_t readAt(uint64_t offset, void* buffer, std::size_t n) const;
@@ -49,9 +51,12 @@ public:
 private:
     explicit FileHandle(int fd) : fd_(fd) {}
     static FileHandle failed(int error);
+    // Takes `fd` when it is a regular file; closes it and fails otherwise.
+    static FileHandle checkedRegular(int fd);
 
     int fd_ = -1;
     int error_ = 0;
+    uint64_t sizeAtOpen_ = 0;
 };
 
 // Copies exactly `length` bytes of `in`, starting at `offset`, to the current

@@ -54,18 +54,32 @@ void decodeRange(const FileHandle& in, const BodySource& source, NewFile& out) {
 
 }  // namespace
 
-void copyBody(const CacheReader& reader, const CacheEntry& entry, NewFile& out) {
-    const BodySource source = reader.bodySource(entry);
-    const FileHandle in = FileHandle::openBelow(reader.root(), source.file);
-    if (!in) {
-        fail(ErrorReport::FileOpen, source.file, in.error());
+std::shared_ptr<const FileHandle> openBody(const CacheReader& reader, const BodySource& source) {
+    std::shared_ptr<const FileHandle> file = source.handle;
+    uint64_t size = 0;
+    if (file != nullptr && *file) {
+        size = file->size();  // a file the reader holds open may have grown
+    } else {
+        auto opened =
+            std::make_shared<FileHandle>(FileHandle::openBelow(reader.root(), source.file));
+        if (!*opened) {
+            fail(ErrorReport::FileOpen, source.file, opened->error());
+        }
+        size = opened->sizeAtOpen();
+        file = std::move(opened);
     }
     // The file must hold the whole range: a shorter file (or an offset
     // past its end) is a failed copy, never a shorter one.
-    const uint64_t size = in.size();
     if (source.offset > size || source.length > size - source.offset) {
         fail(ErrorReport::FileRead, source.file, ENODATA);
     }
+    return file;
+}
+
+void copyBody(const CacheReader& reader, const CacheEntry& entry, NewFile& out) {
+    const BodySource source = reader.bodySource(entry);
+    const std::shared_ptr<const FileHandle> file = openBody(reader, source);
+    const FileHandle& in = *file;
     if (source.encoding == ContentEncoding::Identity) {
         errno = 0;
         if (!copyRange(in, source.offset, source.length, out.fd())) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/NewFile.h"
 #include "readers/CacheReader.h"
@@ -12,6 +13,12 @@ namespace harvix {
 // Decoded copies stop at this many bytes: a small stored body that expands
 // without end cannot fill the disk.
 inline constexpr uint64_t kMaxDecodedBody = uint64_t{4} << 30;
+
+// The file that holds `source`'s bytes: the reader's handle where it gave
+// one, else `source.file` opened below the reader's root (no links out of
+// the cache, no FIFOs, regular files only). Throws ErrorReport FileOpen when
+// it cannot be opened so, FileRead when it is shorter than the range.
+std::shared_ptr<const FileHandle> openBody(const CacheReader& reader, const BodySource& source);
 
 // Opens bodySource(entry).file below the reader's root (no links out of the
 // cache, no FIFOs, regular files only), checks that the file holds the whole

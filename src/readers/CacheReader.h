@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/ErrorReport.h"
+#include "platform/FileHandle.h"
 #include "readers/http/BodyDecoder.h"
 
 namespace harvix {
@@ -45,6 +46,9 @@ struct BodySource {
     uint64_t offset = 0;  // first byte of the body in `file`
     uint64_t length = 0;  // exactly the stored bytes
     ContentEncoding encoding = ContentEncoding::Identity;
+    // `file` already open, when the reader holds it open (a block file) or
+    // opened it to find it; empty otherwise, and the copy opens `file`.
+    std::shared_ptr<const FileHandle> handle;
 };
 
 // What a reading left out, and why (the summary on standard error).

@@ -259,21 +259,29 @@ BodySource FirefoxCacheReader::bodySource(const CacheEntry& entry) const {
         }
         source.file = root_ / fc::kFileNames[element->dataFileIndex];
         source.offset = element->dataOffset;
+        // The block file this reader holds open, lent for the copy: a
+        // handle that owns nothing and lives as long as the reader.
+        source.handle = std::shared_ptr<const FileHandle>(std::shared_ptr<const FileHandle>(),
+                                                          &files_[element->dataFileIndex]);
         return source;
     }
-    // A separate file: the name the entry reports first, then the names
-    // Firefox writes.
+    // A separate file: first in the folders where Firefox writes it, then
+    // under the flat names the entry reports. The handle that found it is
+    // the one the copy reads.
+    std::vector<std::string> names =
+        separateFileNames(element->hashNumber, generation(element->dataLocation), 'd');
+    std::rotate(names.begin(), names.end() - 1, names.end());
     int firstError = 0;
-    for (const std::string& name :
-         separateFileNames(element->hashNumber, generation(element->dataLocation), 'd')) {
+    for (const std::string& name : names) {
         const fs::path candidate = root_ / pathFromUtf8(name);
-        const FileHandle probe = FileHandle::openBelow(root_, candidate);
-        if (probe) {
+        auto probe = std::make_shared<FileHandle>(FileHandle::openBelow(root_, candidate));
+        if (*probe) {
             source.file = candidate;
+            source.handle = std::move(probe);
             return source;
         }
-        if (firstError == 0) {
-            firstError = probe.error();
+        if (firstError == 0 || firstError == ENOENT) {
+            firstError = probe->error();
         }
     }
     throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileOpen, pathToUtf8(flat), {},

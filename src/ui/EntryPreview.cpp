@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/FileHandle.h"
+#include "readers/BodyCopy.h"
 #include "readers/CacheReader.h"
 #include "readers/http/BodyDecoder.h"
 
@@ -84,14 +85,13 @@ std::optional<QByteArray> readEntryBody(const CacheReader& reader, const CacheEn
     }
     // The same rules as a copy: the file must lie below the cache folder,
     // be a regular file reached without links and hold the whole range.
-    const FileHandle in = FileHandle::openBelow(reader.root(), source.file);
-    if (!in) {
+    std::shared_ptr<const FileHandle> file;
+    try {
+        file = openBody(reader, source);
+    } catch (const std::exception&) {
         return std::nullopt;
     }
-    const uint64_t size = in.size();
-    if (source.offset > size || source.length > size - source.offset) {
-        return std::nullopt;
-    }
+    const FileHandle& in = *file;
     QByteArray stored(static_cast<qsizetype>(source.length), Qt::Uninitialized);
     if (!in.readExactAt(source.offset, stored.data(), static_cast<std::size_t>(stored.size()))) {
         return std::nullopt;

@@ -53,6 +53,13 @@ TEST(FileHandle, OpensOnlyRegularFilesBelowTheCache) {
     EXPECT_EQ(FileHandle::openBelow(root, root / ".." / "secret").error(), EXDEV);
     EXPECT_EQ(FileHandle::openBelow(root, "../secret").error(), EXDEV);
     EXPECT_TRUE(FileHandle::openBelow(root, "sub/../entry"));
+    // Files in sub-folders; a folder link that stays inside the cache is
+    // followed, and a missing file says so.
+    writeFile(dir / "cache" / "sub" / "deep", "deep");
+    fs::create_directory_symlink(dir / "cache" / "sub", dir / "cache" / "inside");
+    EXPECT_EQ(FileHandle::openBelow(root, root / "sub" / "deep").sizeAtOpen(), 4u);
+    EXPECT_TRUE(FileHandle::openBelow(root, root / "inside" / "deep"));
+    EXPECT_EQ(FileHandle::openBelow(root, root / "sub" / "none").error(), ENOENT);
 
     // A cache folder that is itself a link is fine once resolved.
     fs::create_directory_symlink(dir / "cache", dir / "alias");

@@ -41,7 +41,7 @@ public:
         if (entry.url == "fail") {
             throw ErrorReport(ErrorReport::IECache, ErrorReport::FileRead, entry.dataFile);
         }
-        return BodySource{root_ / entry.dataFile, 0, entry.size, ContentEncoding::Identity};
+        return BodySource{root_ / entry.dataFile, 0, entry.size, ContentEncoding::Identity, nullptr};
     }
 };
 

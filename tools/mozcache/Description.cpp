@@ -347,7 +347,7 @@ std::size_t writeDescribedCache(std::istream& input, const fs::path& baseFolder,
 }
 
 uint64_t writeSyntheticCache(const fs::path& folder, std::size_t count, uint64_t totalBytes,
-                             uint32_t seed) {
+                             uint32_t seed, unsigned smallPercent) {
     struct Kind {
         const char* type;
         const char* extension;
@@ -364,7 +364,8 @@ uint64_t writeSyntheticCache(const fs::path& folder, std::size_t count, uint64_t
         {"application/pdf", "pdf"},
     };
     CacheWriter writer(folder);
-    const std::size_t small = count / 4;
+    smallPercent = std::min(smallPercent, 100u);
+    const std::size_t small = count * smallPercent / 100;
     const std::size_t large = count - small;
     // Small items average 6 KiB; the large ones share the rest.
     const uint64_t smallBytes = uint64_t{small} * 6 * 1024;
@@ -381,7 +382,9 @@ uint64_t writeSyntheticCache(const fs::path& folder, std::size_t count, uint64_t
     for (std::size_t i = 0; i < count; ++i) {
         const Kind& kind = kKinds[next() % (sizeof kKinds / sizeof kKinds[0])];
         std::size_t size = 0;
-        const bool isSmall = i % 4 == 3 && small > 0;
+        // Small items spread evenly over the map: entry i is small when the
+        // running share of small ones steps up at i.
+        const bool isSmall = (i + 1) * small / count != i * small / count;
         if (isSmall) {
             size = 300 + static_cast<std::size_t>(next() % (12 * 1024));
         } else {

@@ -60,11 +60,11 @@ std::size_t writeDescribedCache(std::istream& description, const fs::path& baseF
                                 const fs::path& folder);
 
 // Writes a cache of `count` entries whose data add up to about `totalBytes`:
-// a quarter small items in the block files (pictures, style sheets,
-// scripts), the rest separate files of varied sizes. Deterministic for a
-// given seed. Returns the bytes of data written.
+// `smallPercent` of them small items in the block files (pictures, style
+// sheets, scripts), the rest separate files of varied sizes. Deterministic
+// for a given seed. Returns the bytes of data written.
 uint64_t writeSyntheticCache(const fs::path& folder, std::size_t count, uint64_t totalBytes,
-                             uint32_t seed = 1);
+                             uint32_t seed = 1, unsigned smallPercent = 25);
 
 // The bytes a "data = ..." value describes; `where` names the line in errors.
 std::string describedData(const std::string& spec, const fs::path& baseFolder,

@@ -16,7 +16,9 @@ namespace {
 
 int usage() {
     std::cerr << "Usage: harvix-mkcache DESCRIPTION FOLDER\n"
-                 "       harvix-mkcache --synthetic COUNT --bytes SIZE[K|M|G] [--seed N] FOLDER\n"
+                 "       harvix-mkcache --synthetic COUNT --bytes SIZE[K|M|G] [--seed N] [--small "
+                 "PERCENT]\n"
+                 "                      FOLDER\n"
                  "       harvix-mkcache --picture png|gif|jpeg|bmp|ico WIDTH HEIGHT FILE\n"
                  "       harvix-mkcache --cache2 DESCRIPTION FOLDER\n"
                  "       harvix-mkcache --cache2 --synthetic COUNT --bytes SIZE[K|M|G] [--seed N] "
@@ -76,6 +78,7 @@ int main(int argc, char** argv) {
             uint64_t count = 0;
             uint64_t bytes = 0;
             uint64_t seed = 1;
+            uint64_t smallPercent = 25;
             std::string folder;
             for (std::size_t i = 0; i < args.size(); ++i) {
                 const bool hasValue = i + 1 < args.size();
@@ -91,6 +94,10 @@ int main(int argc, char** argv) {
                     if (!ParseSize(args[++i], &seed)) {
                         return usage();
                     }
+                } else if (args[i] == "--small" && hasValue && !cache2) {
+                    if (!ParseSize(args[++i], &smallPercent) || smallPercent > 100) {
+                        return usage();
+                    }
                 } else if (folder.empty() && args[i].rfind("--", 0) != 0) {
                     folder = args[i];
                 } else {
@@ -104,7 +111,8 @@ int main(int argc, char** argv) {
                 cache2 ? mozcache::writeSyntheticCache2(folder, static_cast<std::size_t>(count),
                                                         bytes, static_cast<uint32_t>(seed))
                        : mozcache::writeSyntheticCache(folder, static_cast<std::size_t>(count),
-                                                       bytes, static_cast<uint32_t>(seed));
+                                                       bytes, static_cast<uint32_t>(seed),
+                                                       static_cast<unsigned>(smallPercent));
             std::cout << "wrote " << count << " entries, " << written << " bytes of data, to "
                       << folder << "\n";
             return 0;

@@ -1,7 +1,9 @@
 #include "platform/FileHandle.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,13 +25,41 @@ bool isPlain(const fs::path& path) {
                         [](const fs::path& part) { return part == ".." || part == "."; });
 }
 
+// True when `path` lies strictly below `root`, judged by their components.
+bool isLexicallyBelow(const fs::path& path, const fs::path& root) {
+    auto pi = path.begin();
+    for (auto ri = root.begin(); ri != root.end(); ++ri, ++pi) {
+        if (ri->empty() && std::next(ri) == root.end()) {
+            break;  // a trailing separator
+        }
+        if (pi == path.end() || *pi != *ri) {
+            return false;
+        }
+    }
+    return pi != path.end();
+}
+
+// Opens `path` with the read flags, failing with ELOOP when any component
+// is a symbolic link (openat2's RESOLVE_NO_SYMLINKS; ENOSYS before Linux 5.6).
+int openWithoutLinks(const fs::path& path) {
+    open_how how{};
+    how.flags = static_cast<uint64_t>(kReadFlags);
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    long fd = -1;
+    do {
+        fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+    } while (fd < 0 && errno == EINTR);
+    return static_cast<int>(fd);
+}
+
 }  // namespace
 
 FileHandle::~FileHandle() {
     close();
 }
 
-FileHandle::FileHandle(FileHandle&& other) noexcept : fd_(other.fd_), error_(other.error_) {
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : fd_(other.fd_), error_(other.error_), sizeAtOpen_(other.sizeAtOpen_) {
     other.fd_ = -1;
 }
 
@@ -38,6 +68,7 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
         close();
         fd_ = other.fd_;
         error_ = other.error_;
+        sizeAtOpen_ = other.sizeAtOpen_;
         other.fd_ = -1;
     }
     return *this;
@@ -58,6 +89,10 @@ FileHandle FileHandle::openForReading(const fs::path& path) {
     if (fd < 0) {
         return failed(errno);
     }
+    return checkedRegular(fd);
+}
+
+FileHandle FileHandle::checkedRegular(int fd) {
     struct stat st {};
     if (fstat(fd, &st) != 0) {
         const int error = errno;
@@ -68,17 +103,35 @@ FileHandle FileHandle::openForReading(const fs::path& path) {
         ::close(fd);
         return failed(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     }
-    return FileHandle(fd);
+    FileHandle handle(fd);
+    handle.sizeAtOpen_ = static_cast<uint64_t>(st.st_size);
+    return handle;
 }
 
 FileHandle FileHandle::openBelow(const fs::path& root, const fs::path& path) {
     const fs::path full = path.is_absolute() ? path : root / path;
     const fs::path parent = full.parent_path();
     // The common case costs nothing: a file right in the (resolved) root.
-    if (!(parent == root && isPlain(full.filename()))) {
-        if (!isAtOrBelow(parent, root)) {
-            return failed(EXDEV);
+    if (parent == root && isPlain(full.filename())) {
+        return openForReading(full);
+    }
+    // A path that names a place below the root without "." or ".." lies
+    // below it for certain when no component is a link: the root is
+    // resolved, so the kernel's refusal of every link on the way proves it
+    // in the one call that opens the file.
+    if (isPlain(full) && isLexicallyBelow(full, root)) {
+        const int fd = openWithoutLinks(full);
+        if (fd >= 0) {
+            return checkedRegular(fd);
         }
+        if (errno != ELOOP && errno != ENOSYS && errno != EPERM && errno != EAGAIN) {
+            return failed(errno);
+        }
+        // A link on the way (or an older kernel): the slow test decides
+        // whether it stays below the root.
+    }
+    if (!isAtOrBelow(parent, root)) {
+        return failed(EXDEV);
     }
     return openForReading(full);
 }

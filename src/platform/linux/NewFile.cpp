@@ -137,15 +137,26 @@ bool NewFile::linkAs(const std::string& name) {
     if (tempName_.empty()) {
         // An anonymous file: the descriptor itself is linked. AT_EMPTY_PATH
         // needs a privilege ordinary users lack; the /proc link does not.
-        if (::linkat(fd_, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) != 0) {
+        // Once refused where the /proc link works, the privileged form is
+        // not tried again.
+        static std::atomic<bool> emptyPathRefused{false};
+        bool refused = false;
+        if (!emptyPathRefused.load(std::memory_order_relaxed)) {
+            if (::linkat(fd_, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0) {
+                linked_ = true;
+                return true;
+            }
             if (errno == EEXIST) {
                 return false;
             }
-            const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) !=
-                0) {
-                return false;
-            }
+            refused = errno == ENOENT || errno == EPERM;
+        }
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            return false;
+        }
+        if (refused) {
+            emptyPathRefused.store(true, std::memory_order_relaxed);
         }
     } else {
         if (::link(tempName_.c_str(), target.c_str()) != 0) {
