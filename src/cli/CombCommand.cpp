@@ -181,8 +181,7 @@ public:
         // of the folders are those of the run's start.
         const FilterSnapshot snapshot = FilterSnapshot::take(filter);
 
-        const auto reader = makeReaderOrSay(
-            kind, word, cache.empty() && kind == 0 ? settings.MozillaCachePath : cache);
+        const auto reader = makeReaderOrSay(kind, word, cache, settings.MozillaCachePath);
         if (reader == nullptr) {
             return kExitCacheOpen;
         }

@@ -124,8 +124,7 @@ public:
             return usageError("--cache needs a path");
         }
         const CliProfile profile = loadSettingsReadOnly();
-        const auto reader = makeReaderOrSay(
-            kind, word, cache.empty() && kind == 0 ? profile.settings.MozillaCachePath : cache);
+        const auto reader = makeReaderOrSay(kind, word, cache, profile.settings.MozillaCachePath);
         if (reader == nullptr) {
             return kExitCacheOpen;
         }

@@ -11,8 +11,15 @@
 namespace harvix {
 
 std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& word,
-                                             const std::string& cacheLocation) {
-    std::unique_ptr<CacheReader> reader = makeBrowserReader(kind, cacheLocation);
+                                             const std::string& namedFolder,
+                                             const std::string& rememberedFolder) {
+    const BrowserRow* row = browserRow(kind);
+    std::unique_ptr<CacheReader> reader;
+    if (!namedFolder.empty()) {
+        reader = makeBrowserReaderAt(kind, namedFolder);
+    } else if (row != nullptr) {
+        reader = makeBrowserReader(kind, row->hasCacheFolderOption ? rememberedFolder : "");
+    }
     if (reader == nullptr) {
         std::cerr << "harvix-cli: the cache reader for '" << word
                   << "' is not available in this build\n";

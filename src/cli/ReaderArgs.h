@@ -12,10 +12,13 @@
 
 namespace harvix {
 
-// The reader for `kind` with `cacheLocation` (empty: the settings decide),
-// or null after printing why on standard error.
+// The reader for `kind`: of exactly `namedFolder` (--cache) when one is
+// named, else as a comb run makes it from the remembered cache folder of the
+// settings (for a browser with that option); null after printing why on
+// standard error.
 std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& word,
-                                             const std::string& cacheLocation);
+                                             const std::string& namedFolder,
+                                             const std::string& rememberedFolder);
 
 // After a failed TryOpen: prints why on standard error where the error
 // report did not (the URL cache's failures show no box).

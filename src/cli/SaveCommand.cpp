@@ -119,8 +119,7 @@ public:
         }
         const bool skip = skipDuplicates < 0 ? settings.SkipDuplicates : skipDuplicates == 1;
 
-        const auto reader = makeReaderOrSay(
-            kind, word, cache.empty() && kind == 0 ? settings.MozillaCachePath : cache);
+        const auto reader = makeReaderOrSay(kind, word, cache, settings.MozillaCachePath);
         if (reader == nullptr) {
             return kExitCacheOpen;
         }

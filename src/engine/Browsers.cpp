@@ -13,29 +13,42 @@ namespace harvix {
 
 namespace {
 
-// Both Firefox formats: the folder named (by the user, or remembered) when
-// it holds a cache of either; with none named, the cache of the profile
-// Firefox itself uses. A cache2 folder gets the cache2 reader, a Cache folder
-// with _CACHE_MAP_ the old one; a named folder without a cache goes to the
-// old reader, whose open reports the folder tried.
+// The reader of a Firefox cache folder that was found or named: a cache2
+// folder gets the cache2 reader, a Cache folder with _CACHE_MAP_ the old one.
+std::unique_ptr<CacheReader> firefoxReaderOf(const FirefoxCacheFolder& found) {
+    if (found.format == FirefoxCacheFormat::Cache2) {
+        return std::make_unique<FirefoxCache2Reader>(found.folder);
+    }
+    return std::make_unique<FirefoxCacheReader>(pathToUtf8(found.folder));
+}
+
+// Exactly the folder named: a folder without a cache of either format goes
+// to the old reader, whose open reports the folder tried.
+std::unique_ptr<CacheReader> makeFirefoxReaderAt(const std::string& folder) {
+    const FirefoxCacheFolder found = classifyFirefoxFolder(pathFromUtf8(folder));
+    if (found.format == FirefoxCacheFormat::None) {
+        return std::make_unique<FirefoxCacheReader>(folder);
+    }
+    return firefoxReaderOf(found);
+}
+
+// The remembered folder while it holds a cache of either format; else (or
+// with none remembered) the cache of the profile Firefox itself uses. When
+// neither holds one, the remembered folder is the one reported.
 std::unique_ptr<CacheReader> makeFirefoxReader(const std::string& location) {
-    FirefoxCacheFolder found;
     if (!location.empty()) {
-        found = classifyFirefoxFolder(pathFromUtf8(location));
-    } else {
-        FirefoxPlaces places = firefoxPlacesFromEnvironment(platformServices().homeFolder());
-        places.cacheHome = platformServices().localAppDataFolder();
-        found = findFirefoxCache(places);
+        const FirefoxCacheFolder remembered = classifyFirefoxFolder(pathFromUtf8(location));
+        if (remembered.format != FirefoxCacheFormat::None) {
+            return firefoxReaderOf(remembered);
+        }
     }
-    switch (found.format) {
-        case FirefoxCacheFormat::Cache2:
-            return std::make_unique<FirefoxCache2Reader>(found.folder);
-        case FirefoxCacheFormat::OldCache:
-            return std::make_unique<FirefoxCacheReader>(pathToUtf8(found.folder));
-        case FirefoxCacheFormat::None:
-            break;
+    FirefoxPlaces places = firefoxPlacesFromEnvironment(platformServices().homeFolder());
+    places.cacheHome = platformServices().localAppDataFolder();
+    const FirefoxCacheFolder found = findFirefoxCache(places);
+    if (found.format == FirefoxCacheFormat::None) {
+        return std::make_unique<FirefoxCacheReader>(location);
     }
-    return std::make_unique<FirefoxCacheReader>(location);
+    return firefoxReaderOf(found);
 }
 
 // An index.dat file or a folder that holds one; empty: the Wine prefix's.
@@ -73,6 +86,7 @@ std::vector<BrowserRow> makeTable() {
         row.hoverIcon = "button-comb-mozilla-hover";
         row.hasCacheFolderOption = true;
         row.makeReader = &makeFirefoxReader;
+        row.makeReaderAt = &makeFirefoxReaderAt;
         rows.push_back(std::move(row));
     }
     {
@@ -145,6 +159,14 @@ std::unique_ptr<CacheReader> makeBrowserReader(int kind, const std::string& loca
         return nullptr;
     }
     return row->makeReader(location);
+}
+
+std::unique_ptr<CacheReader> makeBrowserReaderAt(int kind, const std::string& folder) {
+    const BrowserRow* row = browserRow(kind);
+    if (row == nullptr) {
+        return nullptr;
+    }
+    return row->makeReaderAt ? row->makeReaderAt(folder) : makeBrowserReader(kind, folder);
 }
 
 std::string readerCacheFolder(const CacheReader& reader) {

@@ -33,8 +33,13 @@ struct BrowserRow {
     // folder a run discovers is then handed back to be remembered).
     bool hasCacheFolderOption = false;
     // The reader of its cache. `location`: a cache folder (or index file)
-    // the user named; empty lets the reader find the cache.
+    // from the options; empty lets the reader find the cache. A row with a
+    // cache folder option finds the cache itself when the remembered
+    // folder no longer holds one.
     std::function<std::unique_ptr<CacheReader>(const std::string& location)> makeReader;
+    // The reader of exactly the folder the user names now (harvix-cli
+    // --cache), which must hold the cache; unset where makeReader is that.
+    std::function<std::unique_ptr<CacheReader>(const std::string& folder)> makeReaderAt;
 };
 
 // The table, in the order the front ends show the browsers; a browser's
@@ -50,6 +55,8 @@ const BrowserRow* browserRow(int kind);
 // The reader of `kind`'s cache (see BrowserRow::makeReader); null for a kind
 // outside the table.
 std::unique_ptr<CacheReader> makeBrowserReader(int kind, const std::string& location);
+// The reader of exactly `folder` (see BrowserRow::makeReaderAt).
+std::unique_ptr<CacheReader> makeBrowserReaderAt(int kind, const std::string& folder);
 
 // The Firefox cache folder a reader found or was given ("" for other readers).
 std::string readerCacheFolder(const CacheReader& reader);

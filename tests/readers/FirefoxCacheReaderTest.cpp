@@ -175,10 +175,27 @@ TEST_F(FirefoxCacheReaderTest, WithoutAProfileTheFolderStaysEmptyAndNothingIsOpe
 }
 
 TEST_F(FirefoxCacheReaderTest, TheBrowserTableMakesAFirefoxReaderForKindZeroOnly) {
-    auto given = makeBrowserReader(0, "/given/Cache");
+    FakePlatform platform;
+    platform.home = temp / "home";
+    platform.localAppData = temp / "cache";
+    ScopedPlatform scoped(platform);
+    // A folder named now is read as named, cache or not.
+    auto given = makeBrowserReaderAt(0, "/given/Cache");
     ASSERT_NE(dynamic_cast<FirefoxCacheReader*>(given.get()), nullptr);
     EXPECT_EQ(readerCacheFolder(*given), "/given/Cache");
     EXPECT_EQ(readerCacheFolder(*makeBrowserReader(0, "")), "");
+    EXPECT_EQ(readerCacheFolder(*makeBrowserReader(0, "/remembered/gone")), "/remembered/gone");
+
+    // A remembered folder that no longer holds a cache (a profile removed)
+    // gives way to the profile Firefox uses now; one that holds a cache wins.
+    writeFile(temp / "home" / ".mozilla" / "firefox" / "profiles.ini",
+              "[Profile0]\nName=default\nIsRelative=1\nPath=abcd.default\nDefault=1\n");
+    const fs::path found = temp / "cache" / "mozilla" / "firefox" / "abcd.default" / "cache2";
+    fs::create_directories(found / "entries");
+    EXPECT_EQ(readerCacheFolder(*makeBrowserReader(0, "/remembered/gone")), found.string());
+    EXPECT_EQ(readerCacheFolder(*makeBrowserReaderAt(0, "/remembered/gone")), "/remembered/gone");
+    { CacheWriter writer(cache); }
+    EXPECT_EQ(readerCacheFolder(*makeBrowserReader(0, cache.string())), cache.string());
     EXPECT_EQ(browserKindFromWord("firefox"), 0);
     EXPECT_EQ(browserKindFromWord("mozilla"), 0);
     EXPECT_EQ(makeBrowserReader(static_cast<int>(browserTable().size()), ""), nullptr);
