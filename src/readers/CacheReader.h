@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -83,6 +84,17 @@ public:
     // reader read, as given or as it found it (not resolved); "" otherwise.
     virtual std::string cacheLocation() const { return {}; }
 
+    // ---- A reading someone watches (the cache window) ----
+
+    // Called by readEntries, on the reading thread, before each cache record
+    // it visits, with the entries read so far (the vector readEntries
+    // appends to). Returning false stops the reading: readEntries returns at
+    // once with what it has, without an error. A watcher may look at the
+    // entries (hand them on) but must not change the vector. With none set
+    // (a comb run, harvix-cli) every record is read.
+    using ReadingWatch = std::function<bool(const std::vector<std::unique_ptr<CacheEntry>>& read)>;
+    void setReadingWatch(ReadingWatch watch) { watch_ = std::move(watch); }
+
     // ---- One reading kept with the reader (harvix-cli, tests) ----
 
     // open; on ErrorReport closes, keeps the report in `openError` and
@@ -97,7 +109,15 @@ public:
     std::optional<ErrorReport> openError;  // why the last tryOpen failed
 
 protected:
+    // For readEntries: whether to read the next record (see setReadingWatch).
+    bool keepReading(const std::vector<std::unique_ptr<CacheEntry>>& read) const {
+        return !watch_ || watch_(read);
+    }
+
     fs::path root_;
+
+private:
+    ReadingWatch watch_;
 };
 
 }  // namespace harvix

@@ -124,7 +124,8 @@ void FirefoxCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& o
     uint64_t offset = fc::kMapHeaderSize;
     bool readError = false;
     const std::size_t before = out.size();
-    while (out.size() - before < kMaxEntries) {
+    bool stopped = false;
+    while (!stopped && out.size() - before < kMaxEntries) {
         errno = 0;
         const std::size_t got = files_[0].readAt(offset, chunk.data(), chunk.size());
         readError = got == 0 && errno != 0;
@@ -133,6 +134,10 @@ void FirefoxCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& o
             break;  // end of the map; a trailing partial record is ignored
         }
         for (std::size_t r = 0; r < records && out.size() - before < kMaxEntries; ++r) {
+            if (!keepReading(out)) {
+                stopped = true;
+                break;
+            }
             readRecord(chunk.data() + r * fc::kMapRecordSize, out, skipped);
         }
         offset += records * fc::kMapRecordSize;

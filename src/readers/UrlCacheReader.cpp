@@ -53,6 +53,9 @@ void UrlCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
         return;
     }
     do {
+        if (!keepReading(out)) {
+            break;
+        }
         if ((info.cacheEntryType & (kCookieCacheEntry | kUrlHistoryCacheEntry)) != 0) {
             continue;  // cookies and history are not downloads
         }

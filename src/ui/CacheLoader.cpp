@@ -7,23 +7,6 @@
 
 namespace harvix {
 
-namespace {
-
-// Opens the cache and reads every entry the reader accepts, numbered in
-// reading order. Throws what the reader throws.
-std::vector<std::unique_ptr<CacheEntry>> readCache(CacheReader& reader) {
-    reader.open();
-    std::vector<std::unique_ptr<CacheEntry>> entries;
-    SkipCounts skipped;
-    reader.readEntries(entries, skipped);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        entries[i]->index = static_cast<uint32_t>(i);
-    }
-    return entries;
-}
-
-}  // namespace
-
 CacheLoader::CacheLoader(QObject* parent) : QObject(parent) {}
 
 CacheLoader::~CacheLoader() {
@@ -42,7 +25,7 @@ void CacheLoader::cancel() {
 }
 
 const CacheEntry* CacheLoader::entry(std::size_t position) const {
-    return position < entries_.size() ? entries_[position].get() : nullptr;
+    return position < entries_.size() ? entries_[position] : nullptr;
 }
 
 void CacheLoader::start(ReaderFactory makeReader) {
@@ -52,83 +35,90 @@ void CacheLoader::start(ReaderFactory makeReader) {
     ++generation_;
     entries_.clear();
     reader_.reset();
+    store_ = std::make_shared<EntryStore>();
     running_ = true;
     const unsigned generation = generation_;
-    worker_ = std::thread([this, makeReader = std::move(makeReader), generation] {
-        std::shared_ptr<CacheReader> reader;
-        std::vector<std::unique_ptr<CacheEntry>> all;
-        QString error;
-        try {
-            reader = makeReader();
-            if (reader == nullptr) {
-                error = tr("No reader for this cache.");
-            } else {
-                all = readCache(*reader);
-            }
-        } catch (const ErrorReport& report) {
-            error = QString::fromStdString(errorLine(report));
-        } catch (const std::exception& e) {
-            error = QString::fromStdString(e.what());
-        }
-        if (!error.isEmpty()) {
-            if (reader != nullptr) {
-                reader->close();
-            }
-            QMetaObject::invokeMethod(
-                this, [this, error, generation] { end(false, error, generation); },
-                Qt::QueuedConnection);
-            return;
-        }
-        // The reader goes to the user-interface thread before any entry, so
-        // that a row shown can already be previewed and saved.
-        QMetaObject::invokeMethod(
-            this,
-            [this, reader, generation] {
-                if (generation == generation_) {
-                    reader_ = reader;
-                }
-            },
-            Qt::QueuedConnection);
-        std::size_t next = 0;
-        while (next < all.size() && !cancel_) {
-            const std::size_t count = std::min(kBatchSize, all.size() - next);
-            auto batch = std::make_shared<std::vector<std::unique_ptr<CacheEntry>>>();
-            batch->reserve(count);
-            for (std::size_t i = 0; i < count; ++i) {
-                batch->push_back(std::move(all[next + i]));
-            }
-            next += count;
-            QMetaObject::invokeMethod(
-                this, [this, batch, generation] { deliver(batch, generation); },
-                Qt::QueuedConnection);
-        }
-        const bool cancelled = next < all.size();
-        QMetaObject::invokeMethod(
-            this, [this, cancelled, generation] { end(cancelled, {}, generation); },
-            Qt::QueuedConnection);
+    worker_ = std::thread([this, makeReader = std::move(makeReader), store = store_, generation] {
+        read(makeReader, *store, generation);
     });
 }
 
-void CacheLoader::deliver(std::shared_ptr<std::vector<std::unique_ptr<CacheEntry>>> batch,
-                          unsigned generation) {
+// The worker: opens the cache and reads it, handing the entries over as the
+// reader appends them (numbered in reading order), until the end or a cancel.
+void CacheLoader::read(const ReaderFactory& makeReader, EntryStore& store, unsigned generation) {
+    std::shared_ptr<CacheReader> reader;
+    QString error;
+    std::size_t handed = 0;
+    auto lastHanded = std::chrono::steady_clock::now();
+    const auto handOver = [&](const EntryStore& read) {
+        if (read.size() == handed) {
+            return;
+        }
+        std::vector<const CacheEntry*> batch;
+        batch.reserve(read.size() - handed);
+        for (; handed < read.size(); ++handed) {
+            read[handed]->index = static_cast<uint32_t>(handed);
+            batch.push_back(read[handed].get());
+        }
+        lastHanded = std::chrono::steady_clock::now();
+        QMetaObject::invokeMethod(
+            this, [this, batch = std::move(batch), generation] { deliver(batch, generation); },
+            Qt::QueuedConnection);
+    };
+    try {
+        reader = makeReader();
+        if (reader == nullptr) {
+            error = tr("No reader for this cache.");
+        } else {
+            reader->open();
+            reader->setReadingWatch([&](const EntryStore& read) {
+                if (read.size() - handed >= kBatchSize ||
+                    std::chrono::steady_clock::now() - lastHanded >= kBatchInterval) {
+                    handOver(read);
+                }
+                return !cancel_;
+            });
+            SkipCounts skipped;
+            reader->readEntries(store, skipped);
+            reader->setReadingWatch({});
+            handOver(store);
+        }
+    } catch (const ErrorReport& report) {
+        error = QString::fromStdString(errorLine(report));
+    } catch (const std::exception& e) {
+        error = QString::fromStdString(e.what());
+    }
+    if (reader != nullptr) {
+        reader->setReadingWatch({});
+        if (!error.isEmpty()) {
+            reader->close();
+            reader.reset();
+        }
+    }
+    QMetaObject::invokeMethod(
+        this, [this, reader, error, generation] { end(reader, error, generation); },
+        Qt::QueuedConnection);
+}
+
+void CacheLoader::deliver(const std::vector<const CacheEntry*>& batch, unsigned generation) {
     // After a cancel no more rows arrive, even those already on their way.
-    if (generation != generation_ || batch->empty() || cancel_) {
+    if (generation != generation_ || batch.empty() || cancel_) {
         return;
     }
     const std::size_t first = entries_.size();
-    for (auto& entry : *batch) {
-        entries_.push_back(std::move(entry));
-    }
-    emit entriesAdded(first, batch->size());
+    entries_.insert(entries_.end(), batch.begin(), batch.end());
+    emit entriesAdded(first, batch.size());
 }
 
-void CacheLoader::end(bool cancelled, const QString& error, unsigned generation) {
+void CacheLoader::end(std::shared_ptr<CacheReader> reader, const QString& error,
+                      unsigned generation) {
     if (generation != generation_) {
         return;
     }
     join();
+    reader_ = std::move(reader);
     running_ = false;
-    emit finished(cancelled || (cancel_ && error.isEmpty()), error);
+    emit finished(cancel_ && error.isEmpty(), error);
 }
 
 }  // namespace harvix

@@ -38,7 +38,8 @@ QString q(const std::string& text) {
 CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& texts, QString stem,
                          bool skipDuplicates, QWidget* parent)
     : QWidget(parent, Qt::Window), sources_(std::move(sources)), skipDuplicates_(skipDuplicates) {
-    setWindowTitle(q(texts.BrowseCache));
+    title_ = q(texts.BrowseCache);
+    setWindowTitle(title_);
     savedText_ = q(texts.BrowseSaved);
     duplicateText_ = q(texts.BrowseDuplicates);
     failedText_ = q(texts.BrowseFailed);
@@ -146,6 +147,7 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
     }
 
     connect(browser_, &QComboBox::currentIndexChanged, this, [this] { fillProfiles(); });
+    connect(profile_, &QComboBox::currentIndexChanged, this, [this] { showPickedFolder(); });
     connect(read_, &QPushButton::clicked, this, [this] { readPicked(); });
     connect(cancel_, &QPushButton::clicked, loader_, &CacheLoader::cancel);
     connect(loader_, &CacheLoader::entriesAdded, this, &CacheWindow::onEntriesAdded);
@@ -168,11 +170,20 @@ void CacheWindow::fillProfiles() {
     profile_->clear();
     const QString browser = browser_->currentText();
     for (std::size_t i = 0; i < sources_.size(); ++i) {
-        if (sources_[i].browser == browser) {
-            profile_->addItem(sources_[i].profile, static_cast<int>(i));
+        const CacheSource& source = sources_[i];
+        if (source.browser == browser) {
+            // A source without a profile name shows the folder it reads.
+            profile_->addItem(source.profile.isEmpty() ? source.folder : source.profile,
+                              static_cast<int>(i));
+            profile_->setItemData(profile_->count() - 1, source.folder, Qt::ToolTipRole);
         }
     }
     profile_->setEnabled(profile_->count() > 1);
+    showPickedFolder();
+}
+
+void CacheWindow::showPickedFolder() {
+    profile_->setToolTip(profile_->currentData(Qt::ToolTipRole).toString());
 }
 
 void CacheWindow::readPicked() {
@@ -185,13 +196,15 @@ void CacheWindow::readSource(int index) {
     if (index < 0 || static_cast<std::size_t>(index) >= sources_.size()) {
         return;
     }
+    const CacheSource& source = sources_[static_cast<std::size_t>(index)];
+    setWindowTitle(title_ + QStringLiteral(" — ") + source.label());
     preview_->clear();
     model_->clear();
     status_->setText(readingText_);
     progress_->show();
     cancel_->show();
     read_->setEnabled(false);
-    loader_->start(sources_[static_cast<std::size_t>(index)].makeReader);
+    loader_->start(source.makeReader);
     updateButtons();
 }
 
@@ -217,6 +230,7 @@ void CacheWindow::onFinished(bool cancelled, const QString& error) {
     }
     status_->setText(text);
     updateButtons();
+    onCurrentChanged();  // the reader is there now: the current row's preview
 }
 
 const CacheEntry* CacheWindow::entryAt(int proxyRow) const {
@@ -246,8 +260,10 @@ std::vector<const CacheEntry*> CacheWindow::selectedEntries() const {
 }
 
 void CacheWindow::updateButtons() {
-    const bool any = table_->selectionModel()->hasSelection() && loader_->reader() != nullptr;
-    save_->setEnabled(any);
+    // Saving needs the reader, which the window gets when the reading ends;
+    // a filter item needs only the row.
+    const bool any = table_->selectionModel()->hasSelection();
+    save_->setEnabled(any && loader_->reader() != nullptr);
     makeItem_->setEnabled(any);
 }
 

@@ -67,6 +67,7 @@ signals:
 
 private:
     void fillProfiles();
+    void showPickedFolder();
     void readPicked();
     void onEntriesAdded(std::size_t first, std::size_t count);
     void onFinished(bool cancelled, const QString& error);
@@ -78,8 +79,8 @@ private:
 
     std::vector<CacheSource> sources_;
     bool skipDuplicates_ = true;
-    QString savedText_, duplicateText_, failedText_, entriesText_, readingText_, cancelledText_,
-        noCacheText_;
+    QString title_, savedText_, duplicateText_, failedText_, entriesText_, readingText_,
+        cancelledText_, noCacheText_;
     QComboBox* browser_ = nullptr;
     QComboBox* profile_ = nullptr;
     QPushButton* read_ = nullptr;

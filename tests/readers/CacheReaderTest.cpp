@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
+#include "Cache2Writer.h"
+#include "CacheWriter.h"
+#include "ChromeCacheWriter.h"
 #include "engine/ErrorReport.h"
 #include "platform/FileHandle.h"
+#include "platform/Text.h"
 #include "readers/CacheReader.h"
+#include "readers/FirefoxCacheReader.h"
+#include "readers/cache2/FirefoxCache2Reader.h"
+#include "readers/chromium/ChromiumCacheReader.h"
 #include "support/TestSupport.h"
 
 namespace harvix {
@@ -41,7 +48,8 @@ public:
         if (entry.url == "fail") {
             throw ErrorReport(ErrorReport::IECache, ErrorReport::FileRead, entry.dataFile);
         }
-        return BodySource{root_ / entry.dataFile, 0, entry.size, ContentEncoding::Identity, nullptr};
+        return BodySource{root_ / entry.dataFile, 0, entry.size, ContentEncoding::Identity,
+                          nullptr};
     }
 };
 
@@ -91,6 +99,65 @@ TEST(CacheReader, AnEmptyCacheGivesNoEntries) {
     reader.loadEntries();
     EXPECT_TRUE(reader.entries.empty());
     EXPECT_EQ(reader.reads, 1);
+}
+
+// Every reader asks its watch before each record: told to stop it returns
+// at once with what it read and no error; without a watch (a comb, the
+// CLI) the same cache reads whole.
+TEST(CacheReader, EveryFormatStopsWhenItsWatchSaysSoAndKeepsWhatItRead) {
+    constexpr std::size_t kRecords = 30;
+    constexpr std::size_t kStopAt = 10;
+    TempDir dir;
+    std::vector<std::pair<std::string, std::unique_ptr<CacheReader>>> readers;
+    {
+        mozcache::CacheWriter writer(dir / "Cache");
+        for (std::size_t i = 0; i < kRecords; ++i) {
+            mozcache::Entry entry;
+            entry.key = "HTTP:http://old.example/" + std::to_string(i) + ".css";
+            entry.data = std::string(40 + i, 'x');
+            entry.values =
+                mozcache::responseValues(mozcache::ResponseHead({"Content-Type: text/css"}));
+            writer.add(entry);
+        }
+    }
+    readers.emplace_back("old Firefox",
+                         std::make_unique<FirefoxCacheReader>((dir / "Cache").string()));
+    for (std::size_t i = 0; i < kRecords; ++i) {
+        mozcache::Cache2Entry entry;
+        entry.key = ":http://new.example/" + std::to_string(i) + ".css";
+        entry.body = std::string(40 + i, 'y');
+        entry.elements =
+            mozcache::cache2HttpElements("HTTP/1.1 200 OK\r\nContent-Type: text/css\r\n");
+        mozcache::writeCache2Entry(dir / "cache2", entry);
+    }
+    readers.emplace_back("cache2", std::make_unique<FirefoxCache2Reader>(dir / "cache2"));
+    const auto chromium = chromecache::syntheticEntries(kRecords, 64);
+    chromecache::writeSimpleCache(dir / "simple" / "Default" / "Cache" / "Cache_Data", chromium);
+    readers.emplace_back("Chromium simple", std::make_unique<ChromiumCacheReader>(
+                                                "chromium", pathToUtf8(dir / "simple")));
+    chromecache::writeBlockFileCache(dir / "blocks" / "Default" / "Cache", chromium);
+    readers.emplace_back("Chromium block file", std::make_unique<ChromiumCacheReader>(
+                                                    "chromium", pathToUtf8(dir / "blocks")));
+
+    for (auto& [name, reader] : readers) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(reader->tryOpen());
+        std::size_t asked = 0;
+        reader->setReadingWatch([&](const std::vector<std::unique_ptr<CacheEntry>>& read) {
+            ++asked;
+            return read.size() < kStopAt;
+        });
+        std::vector<std::unique_ptr<CacheEntry>> read;
+        SkipCounts skipped;
+        EXPECT_NO_THROW(reader->readEntries(read, skipped));
+        EXPECT_EQ(read.size(), kStopAt);
+        EXPECT_GE(asked, kStopAt + 1);
+        EXPECT_TRUE(skipped.byReason.empty());
+
+        reader->setReadingWatch({});
+        reader->loadEntries();
+        EXPECT_EQ(reader->entries.size(), kRecords);
+    }
 }
 
 }  // namespace

@@ -114,6 +114,17 @@ TEST(UrlCacheReader, KeepsOnlyDownloadsWithUrlLocalFileAndHeaderInTheServiceOrde
         EXPECT_EQ(reader.cache->entries[i]->index, i);
     }
     EXPECT_EQ(reader.cache->entries[1]->dataFile, "/c/B/4");
+
+    // A watch that says stop after the first download ends the reading
+    // there, cookies and history after it unvisited.
+    std::size_t asked = 0;
+    reader.cache->setReadingWatch([&](const std::vector<std::unique_ptr<CacheEntry>>& read) {
+        ++asked;
+        return read.empty();
+    });
+    reader.cache->loadEntries();
+    EXPECT_EQ(Urls(*reader.cache), (std::vector<std::string>{"http://a/1"}));
+    EXPECT_EQ(asked, 2u);
 }
 
 TEST(UrlCacheReader, AnEmptyCacheGivesNoEntries) {

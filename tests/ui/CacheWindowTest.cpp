@@ -1,8 +1,9 @@
 // The cache window over a written Firefox cache of 20,000 entries: rows
-// arrive in batches while the window keeps handling events, every column
-// sorts, the search field and the type filter narrow the rows, the preview
-// draws a picture and shows a gzip-encoded script decoded, and two selected
-// entries are saved byte for byte (the script decoded, as a comb keeps it).
+// arrive in batches while the window keeps handling events, Cancel stops a
+// reader in the middle of its reading, every column sorts, the search field
+// and the type filter narrow the rows, the preview draws a picture and shows
+// a gzip-encoded script decoded, and two selected entries are saved byte for
+// byte (the script decoded, as a comb keeps it).
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -15,6 +16,9 @@
 #include <QTimer>
 
 #include <zlib.h>
+
+#include <chrono>
+#include <thread>
 
 #include "CacheWriter.h"
 #include "GuiTestSupport.h"
@@ -80,6 +84,38 @@ private:
     std::string gzipUrl_;
 };
 
+// A cache that would take minutes to read: entries trickle in until the
+// reading watch says stop.
+class EndlessReader : public CacheReader {
+public:
+    static constexpr uint32_t kRecords = 2'000'000;
+
+    void open() override { root_ = fs::temp_directory_path(); }
+    void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts&) override {
+        for (uint32_t i = 0; i < kRecords && keepReading(out); ++i) {
+            auto entry = std::make_unique<CacheEntry>();
+            entry->url = "http://slow.example/" + std::to_string(i);
+            entry->size = 1;
+            out.push_back(std::move(entry));
+            if (i % 64 == 63) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+    }
+    BodySource bodySource(const CacheEntry& entry) const override {
+        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileRead, entry.url);
+    }
+};
+
+QPushButton* buttonNamed(QWidget& window, const std::string& text) {
+    for (QPushButton* button : window.findChildren<QPushButton*>()) {
+        if (button->text() == QString::fromStdString(text)) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
 // Selects the rows the search shows now.
 void selectAllShown(CacheWindow& window) {
     window.table()->clearSelection();
@@ -112,22 +148,45 @@ TEST(CacheWindow, BrowsesTwentyThousandEntriesPreviewsAndSaves) {
 
     const std::string folder = cache.string();
     std::vector<CacheSource> sources = {
-        {QStringLiteral("Firefox"), QStringLiteral("test.default"), [folder] {
+        {QStringLiteral("Firefox"), QStringLiteral("test.default"),
+         [folder] {
              return std::make_unique<GzipFirefoxReader>(folder, "http://keep.example/app.js");
-         }}};
+         },
+         QString::fromStdString(folder)},
+        {QStringLiteral("Slow"), QStringLiteral("endless"),
+         [] { return std::make_unique<EndlessReader>(); }, QString()}};
     LanguageTexts texts;
     CacheWindow window(std::move(sources), texts, QStringLiteral("kept"), true);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
-    // A reading cancelled at once ends without rows; the next one reads all.
+    // A reading cancelled at once ends without rows.
     QSignalSpy finished(window.loader(), &CacheLoader::finished);
-    window.readSource(0);
+    window.readSource(1);
     window.loader()->cancel();
-    ASSERT_TRUE(finished.wait(60000));
+    ASSERT_TRUE(finished.wait(5000));
     EXPECT_TRUE(finished.first().at(0).toBool());
     EXPECT_EQ(window.model()->rowCount(), 0);
     finished.clear();
+
+    // Rows of a reading that would take minutes arrive while it reads, and
+    // Cancel stops the reader itself at once; the rows read stay.
+    QSignalSpy added(window.loader(), &CacheLoader::entriesAdded);
+    window.readSource(1);
+    ASSERT_TRUE(added.wait(5000));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_NE(buttonNamed(window, texts.Cancel), nullptr);
+    buttonNamed(window, texts.Cancel)->click();
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_TRUE(finished.first().at(0).toBool());
+    EXPECT_GT(window.model()->rowCount(), 0);
+    EXPECT_LT(window.model()->rowCount(), static_cast<int>(EndlessReader::kRecords));
+    EXPECT_FALSE(window.loader()->running());
+    finished.clear();
+
+    // The next pick reads all of its cache.
 
     // Rows arrive in batches while the event loop keeps running.
     int batches = 0;
@@ -196,11 +255,7 @@ TEST(CacheWindow, BrowsesTwentyThousandEntriesPreviewsAndSaves) {
     showOnly(window, QStringLiteral("photo.png"));
     window.table()->selectRow(0);
     QSignalSpy item(&window, &CacheWindow::filterItemRequested);
-    for (QPushButton* button : window.findChildren<QPushButton*>()) {
-        if (button->text() == QString::fromStdString(texts.BrowseMakeFilterItem)) {
-            button->click();
-        }
-    }
+    buttonNamed(window, texts.BrowseMakeFilterItem)->click();
     ASSERT_EQ(item.size(), 1);
     EXPECT_EQ(item.first().at(0).toString(), QStringLiteral("keep.example"));
     EXPECT_EQ(item.first().at(1).toInt(), 3);
@@ -211,7 +266,8 @@ TEST(CacheWindow, AMissingCacheEndsTheReadingWithTheReason) {
     TempDir dir;
     const std::string missing = (dir.path() / "nothing").string();
     std::vector<CacheSource> sources = {{QStringLiteral("Firefox"), QStringLiteral("gone"),
-                                         [missing] { return makeBrowserReader(0, missing); }}};
+                                         [missing] { return makeBrowserReader(0, missing); },
+                                         QString()}};
     LanguageTexts texts;
     CacheWindow window(std::move(sources), texts, QStringLiteral("file"), true);
     QSignalSpy finished(window.loader(), &CacheLoader::finished);
@@ -254,9 +310,14 @@ TEST(Screenshots, CacheWindowWithAPreview) {
         }
     }
     const std::string folder = cache.string();
-    std::vector<CacheSource> sources = {{QStringLiteral("Firefox"),
-                                         QStringLiteral("k2x9.default-esr"),
-                                         [folder] { return makeBrowserReader(0, folder); }}};
+    const QString firefox = QString::fromStdString(browserTable()[0].displayName);
+    std::vector<CacheSource> sources = {
+        {firefox, QStringLiteral("default-esr"), [folder] { return makeBrowserReader(0, folder); },
+         QString::fromStdString(folder)},
+        {firefox, QStringLiteral("default-release"), [] { return nullptr; },
+         QStringLiteral("~/.cache/mozilla/firefox/p7wq.default-release/cache2")},
+        {QStringLiteral("Chromium"), QStringLiteral("Default"), [] { return nullptr; },
+         QStringLiteral("~/.cache/chromium/Default/Cache/Cache_Data")}};
     LanguageTexts texts;
     CacheWindow window(std::move(sources), texts, QStringLiteral("file"), true);
     window.resize(1100, 560);

@@ -71,7 +71,7 @@ TailParse readEntryFile(const fs::path& entriesFolder, const std::string& fileNa
 }
 
 bool listEntries(const fs::path& entriesFolder, const std::function<void(ListedEntry&&)>& listed,
-                 ListingCounts& counts) {
+                 ListingCounts& counts, const std::function<bool()>& keepGoing) {
     const fs::path root = resolveFolder(entriesFolder);
     std::error_code ec;
     fs::directory_iterator it(root, ec);
@@ -84,6 +84,9 @@ bool listEntries(const fs::path& entriesFolder, const std::function<void(ListedE
     for (; it != fs::directory_iterator(); it.increment(ec)) {
         if (ec) {
             break;  // the folder changed under us: what was read stands
+        }
+        if (keepGoing && !keepGoing()) {
+            break;
         }
         // The type from the directory listing: folders, links and FIFOs are
         // no entry files and are not opened.

@@ -39,10 +39,11 @@ struct ListingCounts {
 fs::path entriesFolderOf(const fs::path& cache2Folder);
 
 // Reads every entry file in `entriesFolder` in directory order and hands each
-// listable one to `listed`. Returns false (errno set) when the folder itself
-// cannot be opened.
+// listable one to `listed`. `keepGoing`, when given, is asked before each
+// file; false ends the listing there (what was listed stands). Returns false
+// (errno set) when the folder itself cannot be opened.
 bool listEntries(const fs::path& entriesFolder, const std::function<void(ListedEntry&&)>& listed,
-                 ListingCounts& counts);
+                 ListingCounts& counts, const std::function<bool()>& keepGoing = {});
 
 // Reads one entry file's tail by name, in `entriesFolder`. Unreadable (with
 // `neededTail` 0) when the file cannot be opened or read.

@@ -38,7 +38,7 @@ void FirefoxCache2Reader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
             entry->encoding = listed.encoding;
             out.push_back(std::move(entry));
         },
-        counts);
+        counts, [&] { return keepReading(out); });
     if (!ok) {
         throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::CacheOpen, pathToUtf8(root_), {},
                           errno);

@@ -168,19 +168,19 @@ FirefoxCacheFolder classifyFirefoxFolder(const fs::path& folder) {
     return {};
 }
 
-std::optional<FirefoxProfile> defaultProfileOf(std::string_view profilesIni) {
-    const std::vector<IniSection> sections = parseIni(profilesIni);
-    // [ProfileN] sections by their number, as Firefox reads them.
-    std::vector<std::pair<long, FirefoxProfile>> profiles;
-    std::vector<std::pair<long, bool>> defaults;
-    std::optional<std::string> installDefault;
+namespace {
+
+// A [ProfileN] section and whether it says Default=1.
+struct ProfileSection {
+    FirefoxProfile profile;
+    bool markedDefault = false;
+};
+
+// The [ProfileN] sections with a path, in the order of their numbers, as
+// Firefox reads them.
+std::vector<ProfileSection> profileSections(const std::vector<IniSection>& sections) {
+    std::vector<std::pair<long, ProfileSection>> numbered;
     for (const IniSection& section : sections) {
-        if (section.name.rfind("Install", 0) == 0) {
-            if (!installDefault) {
-                installDefault = valueOf(section, "Default");
-            }
-            continue;
-        }
         if (section.name.rfind("Profile", 0) != 0) {
             continue;
         }
@@ -194,23 +194,38 @@ std::optional<FirefoxProfile> defaultProfileOf(std::string_view profilesIni) {
         if (!path || path->empty()) {
             continue;
         }
-        FirefoxProfile profile;
-        profile.name = valueOf(section, "Name").value_or("");
-        profile.path = fs::path(*path);
-        profile.relative =
-            valueOf(section, "IsRelative").value_or("1") != "0" && !profile.path.is_absolute();
-        const long index = std::stol(number);
-        profiles.emplace_back(index, profile);
-        defaults.emplace_back(index, valueOf(section, "Default").value_or("") == "1");
+        ProfileSection entry;
+        entry.profile.name = valueOf(section, "Name").value_or("");
+        entry.profile.path = fs::path(*path);
+        entry.profile.relative = valueOf(section, "IsRelative").value_or("1") != "0" &&
+                                 !entry.profile.path.is_absolute();
+        entry.markedDefault = valueOf(section, "Default").value_or("") == "1";
+        numbered.emplace_back(std::stol(number), std::move(entry));
     }
-    std::stable_sort(profiles.begin(), profiles.end(),
+    std::stable_sort(numbered.begin(), numbered.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::stable_sort(defaults.begin(), defaults.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<ProfileSection> profiles;
+    for (auto& [number, entry] : numbered) {
+        profiles.push_back(std::move(entry));
+    }
+    return profiles;
+}
+
+}  // namespace
+
+std::optional<FirefoxProfile> defaultProfileOf(std::string_view profilesIni) {
+    const std::vector<IniSection> sections = parseIni(profilesIni);
+    std::optional<std::string> installDefault;
+    for (const IniSection& section : sections) {
+        if (section.name.rfind("Install", 0) == 0 && !installDefault) {
+            installDefault = valueOf(section, "Default");
+        }
+    }
+    const std::vector<ProfileSection> profiles = profileSections(sections);
     if (installDefault && !installDefault->empty()) {
-        for (const auto& [index, profile] : profiles) {
-            if (profile.path == fs::path(*installDefault)) {
-                return profile;
+        for (const ProfileSection& entry : profiles) {
+            if (entry.profile.path == fs::path(*installDefault)) {
+                return entry.profile;
             }
         }
         FirefoxProfile named;
@@ -218,41 +233,21 @@ std::optional<FirefoxProfile> defaultProfileOf(std::string_view profilesIni) {
         named.relative = !named.path.is_absolute();
         return named;
     }
-    for (std::size_t i = 0; i < defaults.size(); ++i) {
-        if (defaults[i].second) {
-            return profiles[i].second;
+    for (const ProfileSection& entry : profiles) {
+        if (entry.markedDefault) {
+            return entry.profile;
         }
     }
     if (!profiles.empty()) {
-        return profiles.front().second;
+        return profiles.front().profile;
     }
     return std::nullopt;
 }
 
 std::vector<fs::path> firefoxLocalFolders(const FirefoxPlaces& places) {
-    struct Install {
-        fs::path iniFolder;
-        fs::path cacheBase;
-    };
-    std::vector<Install> installs;
-    if (!places.configHome.empty()) {
-        installs.push_back(
-            {places.configHome / "mozilla" / "firefox", places.cacheHome / "mozilla" / "firefox"});
-    }
-    if (!places.home.empty()) {
-        installs.push_back(
-            {places.home / ".mozilla" / "firefox", places.cacheHome / "mozilla" / "firefox"});
-        const fs::path snap = places.home / "snap" / "firefox" / "common";
-        installs.push_back(
-            {snap / ".mozilla" / "firefox", snap / ".cache" / "mozilla" / "firefox"});
-        const fs::path flatpak = places.home / ".var" / "app" / "org.mozilla.firefox";
-        installs.push_back(
-            {flatpak / ".mozilla" / "firefox", flatpak / "cache" / "mozilla" / "firefox"});
-        installs.push_back({flatpak / "config" / "mozilla" / "firefox",
-                            flatpak / "cache" / "mozilla" / "firefox"});
-    }
+    const std::vector<FirefoxInstall> installs = firefoxInstalls(places);
     std::vector<fs::path> folders;
-    for (const Install& install : installs) {
+    for (const FirefoxInstall& install : installs) {
         if (install.cacheBase.empty() || install.cacheBase.is_relative()) {
             continue;
         }
@@ -274,7 +269,7 @@ std::vector<fs::path> firefoxLocalFolders(const FirefoxPlaces& places) {
     }
     // No profiles.ini names a profile: every profile folder below the cache
     // bases, in byte order of the names.
-    for (const Install& install : installs) {
+    for (const FirefoxInstall& install : installs) {
         for (const fs::path& folder : profileFoldersBelow(install.cacheBase)) {
             addUnique(folders, folder);
         }
@@ -295,6 +290,94 @@ FirefoxCacheFolder findFirefoxCache(const FirefoxPlaces& places) {
         none.folder = folders.front();
     }
     return none;
+}
+
+// ---- Every profile (the cache window offers each) ----
+
+std::vector<FirefoxInstall> firefoxInstalls(const FirefoxPlaces& places) {
+    std::vector<FirefoxInstall> installs;
+    if (!places.configHome.empty()) {
+        installs.push_back(
+            {places.configHome / "mozilla" / "firefox", places.cacheHome / "mozilla" / "firefox"});
+    }
+    if (!places.home.empty()) {
+        installs.push_back(
+            {places.home / ".mozilla" / "firefox", places.cacheHome / "mozilla" / "firefox"});
+        const fs::path snap = places.home / "snap" / "firefox" / "common";
+        installs.push_back(
+            {snap / ".mozilla" / "firefox", snap / ".cache" / "mozilla" / "firefox"});
+        const fs::path flatpak = places.home / ".var" / "app" / "org.mozilla.firefox";
+        installs.push_back(
+            {flatpak / ".mozilla" / "firefox", flatpak / "cache" / "mozilla" / "firefox"});
+        installs.push_back({flatpak / "config" / "mozilla" / "firefox",
+                            flatpak / "cache" / "mozilla" / "firefox"});
+    }
+    return installs;
+}
+
+std::vector<FirefoxProfile> profilesOf(std::string_view profilesIni) {
+    std::vector<FirefoxProfile> profiles;
+    for (ProfileSection& entry : profileSections(parseIni(profilesIni))) {
+        profiles.push_back(std::move(entry.profile));
+    }
+    return profiles;
+}
+
+std::vector<FirefoxProfileCache> firefoxProfileCaches(const FirefoxPlaces& places) {
+    std::vector<FirefoxProfileCache> inUse;
+    std::vector<FirefoxProfileCache> others;
+    std::vector<fs::path> seen;  // cache folders already offered
+    // The cache of a profile: in the local folder, else (a relative profile
+    // of an older version, or copied by hand) in the profile folder itself.
+    const auto add = [&](const std::string& name, const std::vector<fs::path>& candidates,
+                         std::vector<FirefoxProfileCache>& into) {
+        for (const fs::path& candidate : candidates) {
+            const FirefoxCacheFolder cache = classifyFirefoxFolder(candidate);
+            if (cache.format == FirefoxCacheFormat::None) {
+                continue;
+            }
+            if (std::find(seen.begin(), seen.end(), cache.folder) == seen.end()) {
+                seen.push_back(cache.folder);
+                into.push_back({name.empty() ? candidate.filename().string() : name, cache});
+            }
+            return;
+        }
+    };
+    const std::vector<FirefoxInstall> installs = firefoxInstalls(places);
+    bool anyIni = false;
+    for (const FirefoxInstall& install : installs) {
+        if (install.cacheBase.empty() || install.cacheBase.is_relative()) {
+            continue;
+        }
+        const std::optional<std::string> ini = readSmallFile(install.iniFolder / "profiles.ini");
+        if (!ini) {
+            continue;
+        }
+        const std::optional<FirefoxProfile> used = defaultProfileOf(*ini);
+        std::vector<FirefoxProfile> profiles = profilesOf(*ini);
+        if (used && std::none_of(profiles.begin(), profiles.end(),
+                                 [&](const auto& profile) { return profile.path == used->path; })) {
+            profiles.insert(profiles.begin(), *used);  // named by [Install...] only
+        }
+        anyIni = anyIni || !profiles.empty();
+        for (const FirefoxProfile& profile : profiles) {
+            std::vector<fs::path> candidates = {localFolderOf(profile, install.cacheBase)};
+            if (profile.relative) {
+                candidates.push_back(install.iniFolder / profile.path);
+            }
+            add(profile.name, candidates, used && used->path == profile.path ? inUse : others);
+        }
+    }
+    if (!anyIni) {
+        for (const FirefoxInstall& install : installs) {
+            for (const fs::path& folder : profileFoldersBelow(install.cacheBase)) {
+                add({}, {folder}, others);
+            }
+        }
+    }
+    inUse.insert(inUse.end(), std::make_move_iterator(others.begin()),
+                 std::make_move_iterator(others.end()));
+    return inUse;
 }
 
 }  // namespace harvix

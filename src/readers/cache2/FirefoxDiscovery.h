@@ -68,4 +68,34 @@ std::vector<fs::path> firefoxLocalFolders(const FirefoxPlaces& places);
 // first folder looked at, if any) when none does.
 FirefoxCacheFolder findFirefoxCache(const FirefoxPlaces& places);
 
+// ---- Every profile (the cache window offers each) ----
+
+// One place Firefox keeps profiles: the folder of profiles.ini and the base
+// of the local folders of its relative profiles.
+struct FirefoxInstall {
+    fs::path iniFolder;
+    fs::path cacheBase;
+};
+
+// Desktop ($XDG_CONFIG_HOME/mozilla/firefox), older desktop
+// (~/.mozilla/firefox), Snap and Flatpak, in the order discovery tries them.
+std::vector<FirefoxInstall> firefoxInstalls(const FirefoxPlaces& places);
+
+// Every profile of the text of profiles.ini with a path, in the order of
+// the sections' numbers.
+std::vector<FirefoxProfile> profilesOf(std::string_view profilesIni);
+
+// A profile whose cache is found.
+struct FirefoxProfileCache {
+    std::string name;  // Name= of profiles.ini, else the profile folder's name
+    FirefoxCacheFolder cache;
+};
+
+// Every profile that holds a cache, of every profiles.ini found: the profile
+// in use of each first (in the order of firefoxInstalls), then the others in
+// the order of their files and sections. Where no profiles.ini names a
+// profile, every profile folder below the cache bases that holds a cache, in
+// byte order of the names. Each cache folder once.
+std::vector<FirefoxProfileCache> firefoxProfileCaches(const FirefoxPlaces& places);
+
 }  // namespace harvix

@@ -233,14 +233,15 @@ bool BlockFileCache::readEntry(uint32_t addr, Entry& entry, uint32_t& next, std:
 }
 
 void BlockFileCache::forEachEntry(const std::function<void(const Entry&)>& visit,
-                                  const std::function<void(const std::string& reason)>& skip) {
+                                  const std::function<void(const std::string& reason)>& skip,
+                                  const std::function<bool()>& keepGoing) {
     std::unordered_set<uint32_t> seen;
     Entry entry;
     std::string reason;
     for (const uint32_t head : table_) {
         uint32_t addr = head;
         while ((addr & bf::kAddrInitializedMask) != 0) {
-            if (seen.size() >= kMaxEntries)
+            if (seen.size() >= kMaxEntries || (keepGoing && !keepGoing()))
                 return;
             if (!seen.insert(addr).second)
                 break;  // a loop, or a chain joining another

@@ -49,8 +49,10 @@ public:
 
     // Visits every entry the table reaches, in table order. Entries that
     // cannot be read are reported to `skip` with a reason instead.
+    // `keepGoing`, when given, is asked before each entry; false ends the walk.
     void forEachEntry(const std::function<void(const Entry&)>& visit,
-                      const std::function<void(const std::string& reason)>& skip);
+                      const std::function<void(const std::string& reason)>& skip,
+                      const std::function<bool()>& keepGoing = {});
 
     // Reads a usable stream of at most `limit` bytes; false otherwise.
     bool readStream(const Stream& stream, uint32_t limit, std::vector<unsigned char>& out);

@@ -69,8 +69,8 @@ std::string relativeName(const fs::path& file, const fs::path& root) {
                                                          : relative.generic_string();
 }
 
-void readSimpleCache(const CacheFolder& cache, std::vector<CacheRecord>& out,
-                     const SkipReport& skip) {
+void readSimpleCache(const CacheFolder& cache, const RecordSink& accept, const SkipReport& skip,
+                     const std::function<bool()>& keepGoing) {
     std::vector<std::string> entryNames;
     std::unordered_set<std::string> sparse;
     std::error_code error;
@@ -91,6 +91,8 @@ void readSimpleCache(const CacheFolder& cache, std::vector<CacheRecord>& out,
     CacheRecord record;
     std::string reason;
     for (const std::string& name : entryNames) {
+        if (keepGoing && !keepGoing())
+            return;
         if (sparse.count(name.substr(0, simplecache::kEntryHashDigits)) != 0) {
             skip("sparse (range) entry");
             continue;
@@ -114,12 +116,12 @@ void readSimpleCache(const CacheFolder& cache, std::vector<CacheRecord>& out,
         record.bodyFile = path;
         record.bodyOffset = entry.bodyOffset;
         record.dataFile = relativeName(path, cache.browserRoot);
-        out.push_back(std::move(record));
+        accept(std::move(record));
     }
 }
 
-void readBlockFileCache(const CacheFolder& cache, std::vector<CacheRecord>& out,
-                        const SkipReport& skip) {
+void readBlockFileCache(const CacheFolder& cache, const RecordSink& accept, const SkipReport& skip,
+                        const std::function<bool()>& keepGoing) {
     BlockFileCache blocks(
         [&cache](const std::string& name) { return openCacheFile(cache.folder / name); });
     std::string problem;
@@ -155,9 +157,9 @@ void readBlockFileCache(const CacheFolder& cache, std::vector<CacheRecord>& out,
             record.bodyFile = cache.folder / body.file;
             record.bodyOffset = body.offset;
             record.dataFile = relativeName(record.bodyFile, cache.browserRoot);
-            out.push_back(std::move(record));
+            accept(std::move(record));
         },
-        skip);
+        skip, keepGoing);
 }
 
 }  // namespace
@@ -254,15 +256,21 @@ std::vector<CacheFolder> findCacheFolders(const fs::path& given) {
 
 void readCacheFolder(const CacheFolder& cache, std::vector<CacheRecord>& out,
                      const SkipReport& skip) {
+    readCacheRecords(
+        cache, [&out](CacheRecord&& record) { out.push_back(std::move(record)); }, skip);
+}
+
+void readCacheRecords(const CacheFolder& cache, const RecordSink& accept, const SkipReport& skip,
+                      const std::function<bool()>& keepGoing) {
     // The index's first bytes tell the formats apart; a simple cache may
     // lack it (an index not yet written), a block-file cache never does.
     unsigned char magic[4] = {};
     std::unique_ptr<ByteSource> index = openCacheFile(cache.folder / "index");
     if (index && index->size() >= 4 && index->readExactAt(0, magic, 4) &&
         le32(magic) == blockfile::kIndexMagic) {
-        readBlockFileCache(cache, out, skip);
+        readBlockFileCache(cache, accept, skip, keepGoing);
     } else {
-        readSimpleCache(cache, out, skip);
+        readSimpleCache(cache, accept, skip, keepGoing);
     }
 }
 

@@ -58,6 +58,13 @@ using SkipReport = std::function<void(const std::string& reason)>;
 void readCacheFolder(const CacheFolder& cache, std::vector<CacheRecord>& out,
                      const SkipReport& skip);
 
+// The same, handing each usable entry to `accept` as it is read.
+// `keepGoing`, when given, is asked before each entry; false ends the
+// reading there (what was handed on stands).
+using RecordSink = std::function<void(CacheRecord&&)>;
+void readCacheRecords(const CacheFolder& cache, const RecordSink& accept, const SkipReport& skip,
+                      const std::function<bool()>& keepGoing = {});
+
 // The decision every entry of either format goes through: the URL from the
 // key, the response info from stream 0, status 200 or 203, a whole, non-empty
 // body. False (with `reason` set) when the entry is left out.

@@ -63,32 +63,36 @@ void ChromiumCacheReader::close() {
 
 void ChromiumCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
                                       SkipCounts& skipped) {
-    std::vector<chromium::CacheRecord> records;
     const chromium::SkipReport skip = [&skipped](const std::string& reason) {
         skipped.add(reason);
     };
+    const auto accept = [&out](chromium::CacheRecord&& record) {
+        auto entry = std::make_unique<ChromiumCacheEntry>();
+        entry->url = std::move(record.url);
+        entry->contentTypeText = std::move(record.contentTypeText);
+        entry->contentType = contentTypeFromText(entry->contentTypeText);
+        entry->size = record.size;
+        entry->time = record.time;
+        entry->dataFile = std::move(record.dataFile);
+        entry->index = static_cast<uint32_t>(out.size());
+        entry->bodyFile = std::move(record.bodyFile);
+        entry->bodyOffset = record.bodyOffset;
+        entry->encoding = record.encoding;
+        entry->rawHead = std::move(record.rawHead);
+        out.push_back(std::move(entry));
+    };
+    bool stopped = false;
+    const auto keepGoing = [&] {
+        stopped = stopped || !keepReading(out);
+        return !stopped;
+    };
     for (const chromium::CacheFolder& folder : folders_) {
-        records.clear();
+        if (!keepGoing())
+            return;
         try {
-            chromium::readCacheFolder(folder, records, skip);
+            chromium::readCacheRecords(folder, accept, skip, keepGoing);
         } catch (const std::runtime_error& error) {
             skipped.add(std::string("unreadable cache folder (") + error.what() + ")");
-            continue;
-        }
-        for (chromium::CacheRecord& record : records) {
-            auto entry = std::make_unique<ChromiumCacheEntry>();
-            entry->url = std::move(record.url);
-            entry->contentTypeText = std::move(record.contentTypeText);
-            entry->contentType = contentTypeFromText(entry->contentTypeText);
-            entry->size = record.size;
-            entry->time = record.time;
-            entry->dataFile = std::move(record.dataFile);
-            entry->index = static_cast<uint32_t>(out.size());
-            entry->bodyFile = std::move(record.bodyFile);
-            entry->bodyOffset = record.bodyOffset;
-            entry->encoding = record.encoding;
-            entry->rawHead = std::move(record.rawHead);
-            out.push_back(std::move(entry));
         }
     }
 }
