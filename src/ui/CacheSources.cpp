@@ -19,9 +19,9 @@ QString text(const fs::path& path) {
     return QString::fromStdString(pathToUtf8(path));
 }
 
-// A source that reads `folder` with the row's own reader.
+// A source that reads exactly `folder` with the row's own reader.
 CacheSource folderSource(const BrowserRow& row, const QString& profile, const fs::path& folder) {
-    const auto make = row.makeReader;
+    const auto make = row.makeReaderAt ? row.makeReaderAt : row.makeReader;
     const std::string location = pathToUtf8(folder);
     return {QString::fromStdString(row.displayName), profile,
             [make, location] { return make(location); }, text(folder)};

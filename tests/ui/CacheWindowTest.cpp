@@ -266,7 +266,7 @@ TEST(CacheWindow, AMissingCacheEndsTheReadingWithTheReason) {
     TempDir dir;
     const std::string missing = (dir.path() / "nothing").string();
     std::vector<CacheSource> sources = {{QStringLiteral("Firefox"), QStringLiteral("gone"),
-                                         [missing] { return makeBrowserReader(0, missing); },
+                                         [missing] { return makeBrowserReaderAt(0, missing); },
                                          QString()}};
     LanguageTexts texts;
     CacheWindow window(std::move(sources), texts, QStringLiteral("file"), true);
@@ -312,7 +312,7 @@ TEST(Screenshots, CacheWindowWithAPreview) {
     const std::string folder = cache.string();
     const QString firefox = QString::fromStdString(browserTable()[0].displayName);
     std::vector<CacheSource> sources = {
-        {firefox, QStringLiteral("default-esr"), [folder] { return makeBrowserReader(0, folder); },
+        {firefox, QStringLiteral("default-esr"), [folder] { return makeBrowserReaderAt(0, folder); },
          QString::fromStdString(folder)},
         {firefox, QStringLiteral("default-release"), [] { return nullptr; },
          QStringLiteral("~/.cache/mozilla/firefox/p7wq.default-release/cache2")},
