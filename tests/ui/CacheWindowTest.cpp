@@ -312,8 +312,8 @@ TEST(Screenshots, CacheWindowWithAPreview) {
     const std::string folder = cache.string();
     const QString firefox = QString::fromStdString(browserTable()[0].displayName);
     std::vector<CacheSource> sources = {
-        {firefox, QStringLiteral("default-esr"), [folder] { return makeBrowserReaderAt(0, folder); },
-         QString::fromStdString(folder)},
+        {firefox, QStringLiteral("default-esr"),
+         [folder] { return makeBrowserReaderAt(0, folder); }, QString::fromStdString(folder)},
         {firefox, QStringLiteral("default-release"), [] { return nullptr; },
          QStringLiteral("~/.cache/mozilla/firefox/p7wq.default-release/cache2")},
         {QStringLiteral("Chromium"), QStringLiteral("Default"), [] { return nullptr; },
