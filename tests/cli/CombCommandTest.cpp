@@ -15,17 +15,8 @@ namespace harvix {
 
 namespace {
 
-class CombCommandTest : public CliCacheTest {
+class CombCommandTest : public CliCombTest {
 protected:
-    fs::path cache = dir_ / "Cache";
-    fs::path flt = dir_ / "test.flt";
-
-    Result comb(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args{"comb",         "mozilla",  "--cache",
-                                      cache.string(), "--filter", flt.string()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return run(args);
-    }
     std::vector<std::string> Lines(const std::string& text) {
         std::vector<std::string> lines;
         std::size_t start = 0;

@@ -94,4 +94,18 @@ protected:
     ScopedPlatform scoped_;
 };
 
+// Combs of a written old-format cache with a written filter file.
+class CliCombTest : public CliCacheTest {
+protected:
+    fs::path cache = dir_ / "Cache";
+    fs::path flt = dir_ / "test.flt";
+
+    Result comb(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"comb",         "mozilla",  "--cache",
+                                      cache.string(), "--filter", flt.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run(args);
+    }
+};
+
 }  // namespace harvix

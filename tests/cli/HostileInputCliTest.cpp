@@ -15,17 +15,8 @@ namespace harvix {
 
 namespace {
 
-class HostileInputCliTest : public CliCacheTest {
+class HostileInputCliTest : public CliCombTest {
 protected:
-    fs::path cache = dir_ / "Cache";
-    fs::path flt = dir_ / "test.flt";
-
-    Result comb(std::vector<std::string> extra = {}) {
-        std::vector<std::string> args{"comb",         "mozilla",  "--cache",
-                                      cache.string(), "--filter", flt.string()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return run(args);
-    }
     // One item that keeps everything in `folder`.
     static Item Into(const std::string& folder) {
         Item item;
