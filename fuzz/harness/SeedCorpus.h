@@ -1,8 +1,8 @@
 // The seed corpus of every harness, made by the project's own writers: the
 // Firefox cache writer (caches, metadata items, pictures), the profile and
 // filter-file writers, the shipped language and filter files, and for the
-// URL cache index the real index.dat files of the shared test data with
-// damaged copies of them. Nothing binary is kept in the repository: the
+// URL cache index the real index.dat files of tests/data with
+// damaged copies of them. No corpus file is kept in the repository: the
 // corpus is written when the fuzz targets are built or the tests run.
 #pragma once
 

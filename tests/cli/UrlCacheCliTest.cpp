@@ -10,7 +10,7 @@ namespace harvix {
 namespace {
 
 const fs::path kContentIndex =
-    fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat";
+    fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat";
 
 class UrlCacheCliTest : public CliCacheTest {
 protected:

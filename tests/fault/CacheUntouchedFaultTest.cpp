@@ -26,7 +26,7 @@ namespace harvix {
 namespace {
 
 const fs::path kContentIndex =
-    fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat";
+    fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat";
 
 class CacheUntouchedFaultTest : public ::testing::Test {
 protected:
@@ -179,7 +179,7 @@ void LayOutUrlCache(const fs::path& container, const std::string& indexBytes) {
 
 TEST_F(CacheUntouchedFaultTest, UrlCacheFilesAreTheSameAfterARun) {
     const std::string index = readFile(kContentIndex);
-    ASSERT_GT(index.size(), 1000u) << "no index.dat in the shared test data";
+    ASSERT_GT(index.size(), 1000u) << "no index.dat in tests/data";
     std::string wine = index;
     wine.replace(0, 28, std::string("WINE URLCache Ver 0.2012001\0", 28));
     for (const std::string* bytes : std::vector<const std::string*>{&index, &wine}) {

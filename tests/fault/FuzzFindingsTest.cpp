@@ -94,7 +94,7 @@ TEST(FuzzFindings, AUrlRecordWhoseLocationLiesPastItsEndIsPassedOverWithoutALeak
     // the sanitized suite reports the lost memory at exit when the offset
     // reaches the library unchanged.
     const std::string original =
-        readFile(fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
+        readFile(fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
     ASSERT_GT(original.size(), 0x8000u);
     TempDir temp;
     writeFile(temp / "sound.dat", original);
@@ -122,7 +122,7 @@ TEST(FuzzFindings, AUrlRecordWhoseDataSizeWrapsPastFourGigabytesIsPassedOver) {
     // wraps the sum passed its check, and it copied gigabytes from past the
     // record (a crash outside the sanitizers, an out-of-memory inside).
     const std::string original =
-        readFile(fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
+        readFile(fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
     ASSERT_GT(original.size(), 0x8000u);
     TempDir temp;
     std::string damaged = original;
@@ -147,7 +147,7 @@ TEST(FuzzFindings, AnIndexWithoutAFirstHashTableStillHasItsRecordStepsBounded) {
     // spot, growing its list for ever. The steps are bounded from wherever
     // the scan starts.
     const std::string original =
-        readFile(fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
+        readFile(fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
     ASSERT_GT(original.size(), 0x8000u);
     TempDir temp;
     std::string damaged = original;

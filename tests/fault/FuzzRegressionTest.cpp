@@ -42,7 +42,7 @@ TEST(FuzzRegressions, CommittedInputsRunClean) {
 
 TEST(FuzzRegressions, SeedCorpusRunsClean) {
     const auto corpus =
-        fuzzing::makeSeedCorpus(HARVIX_SOURCE_DIR, fs::path(HARVIX_SHARED_TESTDATA));
+        fuzzing::makeSeedCorpus(HARVIX_SOURCE_DIR, fs::path(HARVIX_TESTDATA));
     for (const std::string_view harness : fuzzing::kHarnessNames) {
         const auto found = corpus.find(std::string(harness));
         ASSERT_NE(found, corpus.end()) << harness;

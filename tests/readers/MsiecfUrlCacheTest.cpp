@@ -17,7 +17,7 @@ namespace harvix {
 
 namespace {
 
-const fs::path kTestData = fs::path(HARVIX_SHARED_TESTDATA) / "msiecf";
+const fs::path kTestData = fs::path(HARVIX_TESTDATA) / "msiecf";
 const fs::path kContentIndex = kTestData / "Content.IE5" / "index.dat";
 const fs::path kHistoryIndex = kTestData / "History.IE5" / "index.dat";
 const std::set<std::string> kDirectories{"ENG3X4ZR", "5ZBG4UOD", "5F9C7HL9", "F4MAMNDH"};

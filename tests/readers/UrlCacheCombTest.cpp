@@ -17,7 +17,7 @@ namespace {
 using Names = std::vector<std::string>;
 
 const fs::path kContentIndex =
-    fs::path(HARVIX_SHARED_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat";
+    fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat";
 
 // The size the index gives each URL, learnt when the files are laid out.
 std::map<std::string, uint64_t>& IndexSizes() {
