@@ -322,7 +322,7 @@ private:
     // Makes every item's folder and learns its files; false (reported) when
     // one cannot be made or lies in the cache.
     bool prepareFolders() {
-        const fs::path cacheRoot = reader_.root();
+        const std::vector<fs::path> caches = reader_.cacheFolders();
         folderOf_.assign(snapshot_.items.size(), -1);
         for (std::size_t i = 0; i < snapshot_.items.size(); ++i) {
             const FilterItem& item = snapshot_.items[i];
@@ -333,11 +333,14 @@ private:
                                             item.directory, {}, error));
                 return false;
             }
-            // The cache is only ever read: no copy goes into it.
-            if (!cacheRoot.empty() && isAtOrBelow(folder, cacheRoot)) {
-                observer_.error(ErrorReport(ErrorReport::FilterCache, ErrorReport::TargetInCache,
-                                            item.directory, pathToUtf8(cacheRoot)));
-                return false;
+            // The caches are only ever read: no copy goes into any of them.
+            for (const fs::path& cache : caches) {
+                if (isAtOrBelow(folder, cache)) {
+                    observer_.error(ErrorReport(ErrorReport::FilterCache,
+                                                ErrorReport::TargetInCache, item.directory,
+                                                pathToUtf8(cache)));
+                    return false;
+                }
             }
             const std::string key = folderKey(folder);
             std::size_t index = 0;

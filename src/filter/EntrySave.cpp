@@ -48,6 +48,7 @@ public:
         current_ = chosen.position;
         return reader_.bodySource(*chosen.original);
     }
+    std::vector<fs::path> cacheFolders() const override { return reader_.cacheFolders(); }
     std::string responseHead(const CacheEntry& entry) const override {
         return reader_.responseHead(*static_cast<const ChosenEntry&>(entry).original);
     }

@@ -60,8 +60,8 @@ std::shared_ptr<const FileHandle> openBody(const CacheReader& reader, const Body
     if (file != nullptr && *file) {
         size = file->size();  // a file the reader holds open may have grown
     } else {
-        auto opened =
-            std::make_shared<FileHandle>(FileHandle::openBelow(reader.root(), source.file));
+        auto opened = std::make_shared<FileHandle>(
+            FileHandle::openBelow(source.root.empty() ? reader.root() : source.root, source.file));
         if (!*opened) {
             fail(ErrorReport::FileOpen, source.file, opened->error());
         }

@@ -15,7 +15,7 @@ namespace harvix {
 inline constexpr uint64_t kMaxDecodedBody = uint64_t{4} << 30;
 
 // The file that holds `source`'s bytes: the reader's handle where it gave
-// one, else `source.file` opened below the reader's root (no links out of
+// one, else `source.file` opened below its root (no links out of
 // the cache, no FIFOs, regular files only). Throws ErrorReport FileOpen when
 // it cannot be opened so, FileRead when it is shorter than the range.
 std::shared_ptr<const FileHandle> openBody(const CacheReader& reader, const BodySource& source);

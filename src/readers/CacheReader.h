@@ -43,7 +43,11 @@ struct CacheEntry {
 
 // Where an entry's stored bytes lie.
 struct BodySource {
-    fs::path file;        // absolute, below the reader's root()
+    fs::path file;  // absolute, below `root`
+    // The cache folder `file` must lie below: the folder of the cache the
+    // entry came from (a reader of several caches reads several folders,
+    // each its own root). Empty: the reader's root().
+    fs::path root;
     uint64_t offset = 0;  // first byte of the body in `file`
     uint64_t length = 0;  // exactly the stored bytes
     ContentEncoding encoding = ContentEncoding::Identity;
@@ -80,6 +84,12 @@ public:
     virtual std::string responseHead(const CacheEntry&) const { return {}; }
     // The resolved cache folder (set by open).
     const fs::path& root() const { return root_; }
+    // Every cache folder this reader reads, resolved (set by open): no copy
+    // may go into any of them. The whole folder of each cache, not only the
+    // part holding the entries.
+    virtual std::vector<fs::path> cacheFolders() const {
+        return root_.empty() ? std::vector<fs::path>{} : std::vector<fs::path>{root_};
+    }
     // For a browser whose cache folder the user can name: the folder this
     // reader read, as given or as it found it (not resolved); "" otherwise.
     virtual std::string cacheLocation() const { return {}; }

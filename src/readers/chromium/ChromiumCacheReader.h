@@ -37,7 +37,7 @@ public:
     // The family member's word.
     const std::string& browser() const { return browser_; }
     // The cache folders the last open found.
-    const std::vector<chromium::CacheFolder>& cacheFolders() const { return folders_; }
+    const std::vector<chromium::CacheFolder>& foundFolders() const { return folders_; }
 
 private:
     std::string browser_;
