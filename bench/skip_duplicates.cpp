@@ -62,8 +62,8 @@ public:
     void open() override {}
     void readEntries(std::vector<std::unique_ptr<CacheEntry>>&, SkipCounts&) override {}
     BodySource bodySource(const CacheEntry& entry) const override {
-        return BodySource{root_ / entry.dataFile, 0, entry.size, ContentEncoding::Identity,
-                          nullptr};
+        return BodySource{root_ / entry.dataFile,    0,       entry.size,
+                          ContentEncoding::Identity, nullptr, root_};
     }
 };
 

@@ -43,17 +43,17 @@ struct CacheEntry {
 
 // Where an entry's stored bytes lie.
 struct BodySource {
-    fs::path file;  // absolute, below `root`
-    // The cache folder `file` must lie below: the folder of the cache the
-    // entry came from (a reader of several caches reads several folders,
-    // each its own root). Empty: the reader's root().
-    fs::path root;
+    fs::path file;        // absolute, below `root`
     uint64_t offset = 0;  // first byte of the body in `file`
     uint64_t length = 0;  // exactly the stored bytes
     ContentEncoding encoding = ContentEncoding::Identity;
     // `file` already open, when the reader holds it open (a block file) or
     // opened it to find it; empty otherwise, and the copy opens `file`.
     std::shared_ptr<const FileHandle> handle;
+    // The cache folder `file` must lie below: the folder of the cache the
+    // entry came from (a reader of several caches reads several folders,
+    // each its own root). Empty: the reader's root().
+    fs::path root;
 };
 
 // What a reading left out, and why (the summary on standard error).

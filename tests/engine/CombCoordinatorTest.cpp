@@ -137,8 +137,8 @@ public:
         }
         const std::lock_guard<std::mutex> guard(caches_.lock_);
         caches_.runs_[run_].copied.push_back(entry.url);
-        return BodySource{root_ / entry.dataFile, 0, entry.size, ContentEncoding::Identity,
-                          nullptr};
+        return BodySource{root_ / entry.dataFile,    0,       entry.size,
+                          ContentEncoding::Identity, nullptr, root_};
     }
     void close() override {
         const std::lock_guard<std::mutex> guard(caches_.lock_);

@@ -48,8 +48,8 @@ public:
         if (entry.url == "fail") {
             throw ErrorReport(ErrorReport::IECache, ErrorReport::FileRead, entry.dataFile);
         }
-        return BodySource{root_ / entry.dataFile, 0, entry.size, ContentEncoding::Identity,
-                          nullptr};
+        return BodySource{root_ / entry.dataFile,    0,       entry.size,
+                          ContentEncoding::Identity, nullptr, root_};
     }
 };
 
