@@ -41,15 +41,17 @@ bool showsErrorBox(const ErrorReport& report) {
         case ErrorReport::TargetInCache:
         case ErrorReport::BadFileName:
             return true;
-        case ErrorReport::FileOpen:
         case ErrorReport::CacheOpen:
+            return true;
+        case ErrorReport::FileOpen:
             return report.module() == ErrorReport::MozillaCache;
         default:
             return false;
     }
 }
 
-std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts) {
+std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts,
+                         const BrowserRow* browser) {
     if (!showsErrorBox(report)) {
         return {};
     }
@@ -58,7 +60,9 @@ std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts) 
         report.kind() == ErrorReport::BadFileName) {
         body = texts.ErrorCreateFolder + ":\n" + report.path();
     } else {
-        body = texts.ErrorMozillaCacheOpen;
+        body = browser != nullptr && !browser->cacheOpenErrorKey.empty()
+                   ? texts.byKey(browser->cacheOpenErrorKey)
+                   : texts.ErrorMozillaCacheOpen;
         if (!report.path().empty()) {
             body += "\n" + report.path();
         }

@@ -7,20 +7,23 @@
 
 #include "app/LanguageTexts.h"
 #include "base/ErrorReport.h"
+#include "engine/Browsers.h"
 
 namespace harvix {
 
 // True for the reports the user sees as a box: a cache that cannot be
-// opened, and a target folder that cannot be made (or lies in the cache, or
+// opened (whichever browser's), and a target folder that cannot be made (or lies in the cache, or
 // a stem that cannot stand in a file name). Copy failures are counted, not
 // shown one by one.
 bool showsErrorBox(const ErrorReport& report);
 
-// The box text: the module's label, " \n", the body by kind (from `texts`),
-// then "\n", the language's label for extra information (ErrorExtraInfo),
-// ": \n" and the system's text when there is one. Empty for reports that
-// show no box.
-std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts);
+// The box text: the module's label, " \n", the body by kind (from `texts`;
+// for a cache that cannot be opened, the text `browser` names, else
+// Firefox's), then "\n", the language's label for extra information
+// (ErrorExtraInfo), ": \n" and the system's text when there is one. Empty
+// for reports that show no box.
+std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts,
+                         const BrowserRow* browser = nullptr);
 
 // One line for standard error, without the box's label: what failed, on
 // which file, and why.

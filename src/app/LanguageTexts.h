@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -92,7 +93,9 @@ struct Settings;
     X(OptUseWithVivaldi, "Use with Vivaldi")                                                       \
     X(OptUseWithOpera, "Use with Opera")                                                           \
     X(ErrorChromiumCacheOpen,                                                                      \
-      "Can't find the browser's cache. Has the browser been used by this user?") \
+      "Can't find the browser's cache. Has the browser been used by this user?")                   \
+    X(ErrorIECacheOpen,                                                                            \
+      "Can't open the cache of Internet Explorer and Maxthon (index.dat in the Wine prefix).")     \
     X(BrowseCache, "Browse Cache")                                                                 \
     X(BrowseBrowser, "Browser")                                                                    \
     X(BrowseProfile, "Profile")                                                                    \
@@ -126,6 +129,10 @@ struct LanguageTexts {
         std::string LanguageTexts::*text;
     };
     static const std::vector<Key>& Keys();
+
+    // The text of the key named `name` (a browser row names its texts so);
+    // empty for a name that is no key.
+    const std::string& byKey(std::string_view name) const;
 };
 
 // Reads the file named by settings.Language into `texts`; keys the file does

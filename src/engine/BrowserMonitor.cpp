@@ -22,17 +22,12 @@ std::vector<std::string> LowerCased(const std::vector<std::string>& names) {
 
 }  // namespace
 
-BrowserMonitor::BrowserMonitor(uint32_t periodMs) : period(periodMs), clock(&systemSeconds) {}
+BrowserMonitor::BrowserMonitor(IPlatform& platform, uint32_t periodMs)
+    : period(periodMs), platform_(platform) {}
 
 BrowserMonitor::~BrowserMonitor() {
     stop();
     wait();
-}
-
-int64_t BrowserMonitor::systemSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 bool BrowserMonitor::start(const std::string& imageName, void* ownerArg, int32_t kindArg,
@@ -58,9 +53,8 @@ bool BrowserMonitor::start(const std::vector<std::string>& imageNames, void* own
     wake_.notify_all();
     auto previous = std::make_shared<std::thread>(std::move(thread_));
     try {
-        thread_ =
-            std::thread(&BrowserMonitor::monitorThreadProc, this,
-                        Watch{target, owner, kind, onClosed, period, clock, generation}, previous);
+        thread_ = std::thread(&BrowserMonitor::monitorThreadProc, this,
+                              Watch{target, owner, kind, onClosed, period, generation}, previous);
     } catch (const std::system_error&) {
         thread_ = std::move(*previous);
         running = false;
@@ -127,9 +121,9 @@ void BrowserMonitor::pollLoop(const Watch& watch) {
         found = seen;
         if (seen && !previous) {
             // Just seen: the first poll of an appearance fixes the since time.
-            since = watch.clock();
+            since = platform_.currentTime();
         } else if (!seen && previous && watch.onClosed != nullptr) {
-            // Just gone: returns when the comb run it starts has ended.
+            // Just gone: the callback queues the comb and returns.
             watch.onClosed(watch.owner, watch.kind, since);
         }
         previous = seen;
@@ -145,7 +139,7 @@ bool BrowserMonitor::findProcess(const std::vector<std::string>& names) {
     // A process table that cannot be read counts as one without the browser.
     std::vector<ProcessInfo> processes;
     try {
-        processes = platformServices().listProcesses();
+        processes = platform_.listProcesses();
     } catch (const std::exception&) {
         return false;
     }

@@ -5,9 +5,10 @@
 // every period (2000 ms in the program). When a poll no longer finds a process
 // that the previous poll found, it calls its browser-closed callback on its own
 // thread with the time at which it first saw the browser running; the comb
-// coordinator then combs that browser's cache right there, limited to entries
-// from that time on. The same class answers a single on-demand question,
-// "does the browser run right now?" (IsRunning), on the calling thread.
+// coordinator then queues a comb of that browser's cache, limited to entries
+// from that time on, and the monitor goes on watching (a browser restarted
+// during a long comb gets a since time of its own). The same class answers a single on-demand
+// question, "does the browser run right now?" (IsRunning), on the calling thread.
 //
 // Threads: Start creates the polling thread; clearing `running` (or Stop)
 // ends it after the poll in progress, the run its callback may have started,
@@ -28,6 +29,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Platform.h"
+
 namespace harvix {
 
 class BrowserMonitor {
@@ -35,14 +38,13 @@ public:
     // Browser-closed callback: owner and kind as given to Start, and the time
     // (seconds since 1970-01-01 UTC) at which the browser was first seen.
     using ClosedCallback = void (*)(void* owner, int32_t kind, int64_t sinceTime);
-    // Source of the since time: seconds since 1970-01-01 UTC.
-    using Clock = int64_t (*)();
 
     // Pause between two polls of the program.
     static constexpr uint32_t kDefaultPeriod = 2000;
 
-    // `periodMs`: pause between two polls; tests use a short one.
-    explicit BrowserMonitor(uint32_t periodMs = kDefaultPeriod);
+    // `platform`: the process table and the clock of the since time;
+    // `periodMs`: pause between two polls (tests use a short one).
+    explicit BrowserMonitor(IPlatform& platform, uint32_t periodMs = kDefaultPeriod);
     // Stops the monitor and waits for its thread (and the run it may execute).
     virtual ~BrowserMonitor();
     BrowserMonitor(const BrowserMonitor&) = delete;
@@ -83,11 +85,6 @@ public:
     std::atomic<bool> running{false};
     // Browser-closed callback.
     ClosedCallback onClosed = nullptr;
-    // Clock of the since time; read by Start. Tests install one of their own.
-    Clock clock;
-
-    // The system clock in seconds since 1970-01-01 UTC.
-    static int64_t systemSeconds();
 
 private:
     // What one polling thread watches: a copy taken by Start, so that a later
@@ -98,7 +95,6 @@ private:
         int32_t kind;
         ClosedCallback onClosed;
         uint32_t period;
-        Clock clock;
         uint64_t generation;
     };
 
@@ -106,10 +102,11 @@ private:
                                   std::shared_ptr<std::thread> previous);
     void pollLoop(const Watch& watch);
     // True when a process with one of `names` (lower case) is in the table.
-    static bool findProcess(const std::vector<std::string>& names);
+    bool findProcess(const std::vector<std::string>& names);
     // The thread of `generation` polls on while this holds.
     bool keepPolling(uint64_t generation) const;
 
+    IPlatform& platform_;
     std::mutex mutex_;
     std::condition_variable wake_;
     // The newest polling thread; it owns (and first joins) the one before it.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "readers/CacheReader.h"
 
 namespace harvix {
@@ -21,11 +22,12 @@ struct EntrySaveResult {
 // Saves each entry of `entries` (all from `reader`'s reading) into `folder`
 // under "<stem><number>.<type>", in order. With `skipDuplicates` a copy equal
 // to a file already in the folder is not kept (Duplicate). Throws
-// ErrorReport when the folder cannot be made or lies in the cache, or when
-// the stem cannot stand in a file name; nothing is saved then.
+// ErrorReport when the folder fails the folder rule or lies in a cache the
+// reader reads, or when the stem cannot stand in a file name; nothing is
+// saved (nor made) then.
 std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
                                          const std::vector<const CacheEntry*>& entries,
                                          const std::string& folder, const std::string& stem,
-                                         bool skipDuplicates);
+                                         bool skipDuplicates, IPlatform& platform);
 
 }  // namespace harvix

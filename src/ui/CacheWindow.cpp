@@ -20,6 +20,7 @@
 #include "base/ContentType.h"
 #include "base/Text.h"
 #include "filter/EntrySave.h"
+#include "platform/Platform.h"
 #include "readers/CacheReader.h"
 #include "ui/CacheEntryModel.h"
 #include "ui/CacheLoader.h"
@@ -291,7 +292,7 @@ int CacheWindow::saveSelectedTo(const QString& folder) {
     try {
         for (const EntrySaveResult& result :
              saveEntries(*reader, chosen, folder.toStdString(), stem_->text().toStdString(),
-                         skipDuplicates_)) {
+                         skipDuplicates_, platformServices())) {
             switch (result.outcome) {
                 case EntrySaveResult::Outcome::Saved:
                     ++saved;

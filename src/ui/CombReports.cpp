@@ -18,7 +18,7 @@ public:
     CombReports* reports = nullptr;
     LanguageTexts texts;
 
-    void runState(bool started) override {
+    void runState(const BrowserRow& /*browser*/, bool started) override {
         const std::lock_guard<std::mutex> guard(lock);
         if (reports != nullptr) {
             emit reports->runStateChanged(started);
@@ -40,14 +40,14 @@ public:
         }
     }
 
-    void error(const ErrorReport& report) override {
+    void error(const BrowserRow& browser, const ErrorReport& report) override {
         std::string text;
         {
             const std::lock_guard<std::mutex> guard(lock);
             if (reports == nullptr || !showsErrorBox(report)) {
                 return;
             }
-            text = errorBoxText(report, texts);
+            text = errorBoxText(report, texts, &browser);
         }
         // The notifier shows the box on the user-interface thread and waits
         // for the answer; it gives up when the program ends meanwhile.

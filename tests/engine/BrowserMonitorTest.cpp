@@ -98,7 +98,7 @@ public:
     // The number of the poll under way (from 1): the clock of the monitors
     // in these tests, so that a since time names the poll that took it.
     static inline std::atomic<int64_t> current{0};
-    static int64_t PollClock() { return current; }
+    int64_t currentTime() override { return current; }
 
 private:
     std::mutex lock_;
@@ -111,10 +111,8 @@ class ThreadedBrowserMonitorScript : public ::testing::Test {
 protected:
     void Use(std::vector<std::vector<std::string>> rows) {
         table_ = std::make_unique<ScriptedTable>(std::move(rows));
-        scoped_ = std::make_unique<ScopedPlatform>(*table_);
         ScriptedTable::current = 0;
-        monitor_ = std::make_unique<BrowserMonitor>(1);
-        monitor_->clock = &ScriptedTable::PollClock;
+        monitor_ = std::make_unique<BrowserMonitor>(*table_, 1);
     }
     bool StartFirefox() {
         return monitor_->start(kFirefoxNames, &closed_, 0, &ClosedRecorder::OnClosed);
@@ -122,19 +120,16 @@ protected:
     void TearDown() override {
         closed_.Release();
         monitor_.reset();  // joins before the table goes
-        scoped_.reset();
     }
 
     ClosedRecorder closed_;
     std::unique_ptr<ScriptedTable> table_;
-    std::unique_ptr<ScopedPlatform> scoped_;
     std::unique_ptr<BrowserMonitor> monitor_;
 };
 
 TEST(BrowserMonitor, ImageNamesMatchWholeAndInAnyCase) {
     FakePlatform fake;
-    ScopedPlatform scoped(fake);
-    BrowserMonitor check;
+    BrowserMonitor check(fake);
     EXPECT_EQ(check.period, 2000u);
 
     fake.processes = Table({"bash", "FireFox"});
@@ -256,7 +251,7 @@ TEST_F(ThreadedBrowserMonitorScript, RestartDuringARunWaitsForTheOldThread) {
 
 TEST_F(ThreadedBrowserMonitorScript, StopWakesASleepingMonitorAtOnce) {
     Use({{}});
-    monitor_ = std::make_unique<BrowserMonitor>(60000);
+    monitor_ = std::make_unique<BrowserMonitor>(*table_, 60000);
     ASSERT_TRUE(StartFirefox());
     ASSERT_TRUE(waitUntil([&] { return table_->Polls() == 1; }));
     const auto before = std::chrono::steady_clock::now();
@@ -267,21 +262,18 @@ TEST_F(ThreadedBrowserMonitorScript, StopWakesASleepingMonitorAtOnce) {
 // Monitors over real child processes named like browsers.
 class ThreadedBrowserMonitorProcesses : public ::testing::Test {
 protected:
-    ThreadedBrowserMonitorProcesses() : scoped_(table_) {}
-
     TempDir dir_;
     ChildProcessTable table_;
-    ScopedPlatform scoped_;
     ClosedRecorder closed_;
 };
 
 TEST_F(ThreadedBrowserMonitorProcesses, SeesABrowserAndItsEndStartsOneRunSinceItWasSeen) {
-    const int64_t before = BrowserMonitor::systemSeconds();
+    const int64_t before = table_.currentTime();
     ChildProcess firefox(dir_.path(), "firefox");
-    BrowserMonitor monitor(5);
+    BrowserMonitor monitor(table_, 5);
     ASSERT_TRUE(monitor.start(kFirefoxNames, &closed_, 0, &ClosedRecorder::OnClosed));
     ASSERT_TRUE(waitUntil([&] { return monitor.found.load(); }));
-    const int64_t seen = BrowserMonitor::systemSeconds();
+    const int64_t seen = table_.currentTime();
     EXPECT_EQ(closed_.Count(), 0u);
 
     firefox.End();
@@ -297,7 +289,7 @@ TEST_F(ThreadedBrowserMonitorProcesses, SeesABrowserAndItsEndStartsOneRunSinceIt
 TEST_F(ThreadedBrowserMonitorProcesses, TwoInstancesGiveOneRunWhenTheLastEnds) {
     ChildProcess first(dir_.path(), "iexplore.exe");
     ChildProcess second(dir_.path(), "iexplore.exe");
-    BrowserMonitor monitor(5);
+    BrowserMonitor monitor(table_, 5);
     ASSERT_TRUE(monitor.start("iexplore.exe", &closed_, 1, &ClosedRecorder::OnClosed));
     ASSERT_TRUE(waitUntil([&] { return monitor.found.load(); }));
 
@@ -314,7 +306,7 @@ TEST_F(ThreadedBrowserMonitorProcesses, TwoInstancesGiveOneRunWhenTheLastEnds) {
 }
 
 TEST_F(ThreadedBrowserMonitorProcesses, UpperCaseImageNameCountsALongerOneDoesNot) {
-    BrowserMonitor check;
+    BrowserMonitor check(table_);
     ChildProcess longer(dir_.path(), "firefoxx");
     EXPECT_FALSE(check.isRunning(kFirefoxNames));
     ChildProcess upper(dir_.path(), "FIREFOX");
@@ -327,7 +319,7 @@ TEST_F(ThreadedBrowserMonitorProcesses, UpperCaseImageNameCountsALongerOneDoesNo
 
 TEST(BrowserMonitorProcessTable, TheSystemTableShowsAChildUnderItsImageName) {
     TempDir dir;
-    BrowserMonitor check;
+    BrowserMonitor check(nativePlatform());
     ChildProcess child(dir.path(), "maxthon.exe");
     EXPECT_TRUE(check.isRunning("MAXTHON.EXE"));
 }

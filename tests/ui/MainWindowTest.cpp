@@ -131,10 +131,11 @@ TEST_F(MainWindowTest, ShowsTheListColumnsAndButtons) {
         EXPECT_TRUE(button->text().isEmpty());
         EXPECT_FALSE(button->toolTip().isEmpty());
     }
-    for (const int kind : {0, 1}) {
-        ASSERT_NE(window.button(window.commands().combAction(kind)), nullptr) << kind;
+    for (const char* word : {"mozilla", "ie"}) {
+        ASSERT_NE(window.button(window.commands().combAction(*browserByWord(word))), nullptr)
+            << word;
     }
-    EXPECT_TRUE(window.button(window.commands().combAction(0))
+    EXPECT_TRUE(window.button(window.commands().combAction(*browserByWord("mozilla")))
                     ->toolTip()
                     .contains(QStringLiteral("Capture and Save Files from Mozilla")));
     // The browsers without a picture of their own (the Chromium family) are
@@ -440,7 +441,7 @@ TEST_F(MainWindowTest, TheUserEditsOnWhileARunCombsItsSnapshot) {
     // A manual run starts: only another comb command waits for its end.
     window.coordinator().busy = true;
     CoordinatorEvents& events = window.combReports().events();
-    events.runState(true);
+    events.runState(*browserByWord("mozilla"), true);
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.filterList()->isEnabled());
     for (const CombCommand& comb : window.commands().combCommands()) {
@@ -470,7 +471,7 @@ TEST_F(MainWindowTest, TheUserEditsOnWhileARunCombsItsSnapshot) {
     EXPECT_EQ(world_.desktop().aboutShown, 1);
     EXPECT_TRUE(window.isVisible());
     window.coordinator().busy = false;
-    events.runState(false);
+    events.runState(*browserByWord("mozilla"), false);
     QCoreApplication::processEvents();
     for (const CombCommand& comb : window.commands().combCommands()) {
         EXPECT_TRUE(comb.action->isEnabled());
@@ -712,7 +713,7 @@ TEST_F(MainWindowTest, RunStateAndProgressFromACombThread) {
     MainWindow& window = OpenWith(2);
     CoordinatorEvents& events = window.combReports().events();
     OnCombThread([&] {
-        events.runState(true);
+        events.runState(*browserByWord("mozilla"), true);
         events.progress(40);
         // Queued: the comb thread never touches a window itself.
         EXPECT_EQ(window.progressWindow()->position(), 0);
@@ -721,7 +722,7 @@ TEST_F(MainWindowTest, RunStateAndProgressFromACombThread) {
     EXPECT_TRUE(window.filterList()->isEnabled());
     EXPECT_TRUE(window.progressWindow()->isVisible());
     EXPECT_TRUE(window.tray().isAnimating());
-    OnCombThread([&] { events.runState(false); });
+    OnCombThread([&] { events.runState(*browserByWord("mozilla"), false); });
     EXPECT_FALSE(window.progressWindow()->isVisible());
     EXPECT_FALSE(window.tray().isAnimating());
 }
@@ -731,7 +732,7 @@ TEST_F(MainWindowTest, WithoutTheSettingTheProgressWindowStaysHidden) {
     theSettings().ShowNotifyProgressBar = false;
     CoordinatorEvents& events = window.combReports().events();
     OnCombThread([&] {
-        events.runState(true);
+        events.runState(*browserByWord("mozilla"), true);
         events.progress(70);
     });
     EXPECT_FALSE(window.progressWindow()->isVisible());
@@ -741,13 +742,13 @@ TEST_F(MainWindowTest, WithoutTheSettingTheProgressWindowStaysHidden) {
     const ErrorReport cacheOpen(ErrorReport::MozillaCache, ErrorReport::CacheOpen, "/no/cache");
     const ErrorReport copy(ErrorReport::MozillaCache, ErrorReport::FileCopy, "/a", "/b", EIO);
     OnCombThread([&] {
-        events.error(cacheOpen);
-        events.error(copy);
+        events.error(*browserByWord("mozilla"), cacheOpen);
+        events.error(*browserByWord("mozilla"), copy);
     });
     ASSERT_EQ(world_.notifier().messages.size(), 1u);
     EXPECT_EQ(world_.notifier().messages[0].text, errorBoxText(cacheOpen, theLanguage()));
     EXPECT_EQ(world_.notifier().messages[0].icon, MessageIcon::Error);
-    OnCombThread([&] { events.runState(false); });
+    OnCombThread([&] { events.runState(*browserByWord("mozilla"), false); });
 }
 
 TEST(MainWindowShutdownTest, AReportAfterTheWindowIsGoneReturnsAtOnce) {
@@ -760,7 +761,7 @@ TEST(MainWindowShutdownTest, AReportAfterTheWindowIsGoneReturnsAtOnce) {
     }
     const auto start = std::chrono::steady_clock::now();
     std::thread late([&] {
-        events->runState(true);
+        events->runState(*browserByWord("mozilla"), true);
         events->progress(50);
         events->cacheFolderFound("", "/x");
     });

@@ -49,7 +49,7 @@ Settings SampleSettings() {
     settings.Language = pathToUtf8(kLangs / "English.lng");
     settings.MozillaCachePath = "/home/user/.cache/mozilla/firefox/k2x9.default/Cache";
     settings.DefaultCombPath = "~/HX_FILES/%DATE%";
-    settings.IE = false;
+    settings.setWatches(*browserByWord("ie"), false);
     return settings;
 }
 
