@@ -473,7 +473,7 @@ private:
                 observer_.keptFile(pathToUtf8(folder.path / pathFromUtf8(name)));
                 return true;
             }
-            if (errno == EEXIST) {
+            if (file.error() == EEXIST) {
                 // Taken since the folder was listed (the user, another comb):
                 // never replaced; the next number is tried.
                 folder.learnName(name);
@@ -482,7 +482,7 @@ private:
             }
             fail(entry,
                  copyFailureReason(ErrorReport(ErrorReport::FilterCache, ErrorReport::FileWrite,
-                                               pathToUtf8(folder.path / name), {}, errno)));
+                                               pathToUtf8(folder.path / name), {}, file.error())));
             return false;
         }
     }
