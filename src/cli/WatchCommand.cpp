@@ -62,7 +62,11 @@ public:
         std::cout << path << std::endl;  // at once: a script may act on each line
     }
     void error(const ErrorReport& report) override {
-        std::cerr << "Harvix: " << errorBoxText(report, texts_) << "\n";
+        // A report without a box (a cache other than Firefox's that cannot
+        // be opened) still says what failed.
+        const std::string box = errorBoxText(report, texts_);
+        std::cerr << (box.empty() ? "harvix-cli watch: " + errorLine(report) : "Harvix: " + box) +
+                         "\n";
     }
 
     std::atomic<int> kind{-1};  // browser of the run under way
