@@ -326,7 +326,7 @@ TEST_F(CombTest, AFolderThatCannotBeMadeStopsTheRunWithOneBox) {
     ASSERT_EQ(reports_.errors.size(), 1u);
     // The folder rule decided it, no system call failed: no stale system text.
     EXPECT_EQ(reports_.errors[0].systemError(), 0);
-    EXPECT_EQ(errorBoxText(reports_.errors[0], LanguageTexts{}).find("Доп. инфо"),
+    EXPECT_EQ(errorBoxText(reports_.errors[0], LanguageTexts{}).find("Extra information"),
               std::string::npos);
     EXPECT_FALSE(fs::exists(Dir("removable")));
 }
