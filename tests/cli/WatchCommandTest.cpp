@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "CacheWriter.h"
-#include "app/Profile.h"
+#include "base/Profile.h"
 #include "cli/CombTestFixture.h"
 #include "engine/BrowserMonitor.h"
 #include "support/ChildProcess.h"

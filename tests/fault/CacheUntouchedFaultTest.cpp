@@ -15,7 +15,7 @@
 #include "app/Settings.h"
 #include "fault/FaultSupport.h"
 #include "filter/FilterSet.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "readers/FirefoxCacheReader.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
@@ -66,7 +66,6 @@ protected:
     }
 
     CombOptions options_;
-    ScopedRecordingNotifier notifier_;
     FilterSet filter_;
 };
 

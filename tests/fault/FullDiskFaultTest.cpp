@@ -10,13 +10,13 @@
 #include <string>
 
 #include "CacheWriter.h"
-#include "app/Profile.h"
 #include "app/Settings.h"
+#include "base/Profile.h"
 #include "fault/FaultSupport.h"
 #include "filter/FilterSet.h"
 #include "platform/AtomicFile.h"
 #include "platform/NewFile.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "readers/FirefoxCacheReader.h"
 #include "readers/UrlCacheReader.h"
 #include "support/TestSupport.h"
@@ -55,7 +55,6 @@ protected:
 
     FakePlatform fake_;
     ScopedPlatform scoped_;
-    ScopedRecordingNotifier notifier_;
 };
 
 TEST_F(FullDiskFaultTest, SavesOntoAFullFileSystemKeepTheOldFiles) {

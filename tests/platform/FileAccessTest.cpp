@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "base/ByteOrder.h"
 #include "platform/AtomicFile.h"
-#include "platform/ByteOrder.h"
 #include "platform/FileHandle.h"
 #include "platform/NewFile.h"
 #include "support/TestSupport.h"
