@@ -31,8 +31,13 @@ public:
     static FileHandle openForReading(const fs::path& path);
     // Like openForReading, and the file must lie below `root` (a folder
     // resolved once with resolveFolder): a path whose folders lead out of
-    // the root through links fails with EXDEV.
+    // the root through links or "..", even when one is swapped in while
+    // the path is opened, fails with EXDEV. Links that stay below the root
+    // are followed (a final link is refused, as above).
     static FileHandle openBelow(const fs::path& root, const fs::path& path);
+    // Tests only: false resolves paths below a root by hand, as on kernels
+    // without openat2 (before Linux 5.6).
+    static void setKernelResolutionForTesting(bool allowed);
 
     explicit operator bool() const { return fd_ >= 0; }
     int fd() const { return fd_; }

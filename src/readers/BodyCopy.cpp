@@ -105,7 +105,7 @@ void copyBodyToFile(const CacheReader& reader, const CacheEntry& entry, const fs
     }
     copyBody(reader, entry, out);
     if (!out.linkAs(pathToUtf8(target.filename()))) {
-        fail(ErrorReport::FileWrite, target, errno);
+        fail(ErrorReport::FileWrite, target, out.error());
     }
 }
 

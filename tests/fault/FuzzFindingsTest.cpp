@@ -9,6 +9,7 @@
 #include "filter/ImageSize.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
+#include "support/TestData.h"
 #include "support/TestSupport.h"
 
 namespace harvix {
@@ -93,9 +94,8 @@ TEST(FuzzFindings, AUrlRecordWhoseLocationLiesPastItsEndIsPassedOverWithoutALeak
     // libmsiecf gives up on such a record without releasing its copy of it;
     // the sanitized suite reports the lost memory at exit when the offset
     // reaches the library unchanged.
-    const std::string original =
-        readFile(fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
-    ASSERT_GT(original.size(), 0x8000u);
+    ASSERT_TEST_DATA(testData("msiecf/Content.IE5/index.dat"), kContentIndexBytes);
+    const std::string original = readFile(testData("msiecf/Content.IE5/index.dat"));
     TempDir temp;
     writeFile(temp / "sound.dat", original);
     const std::size_t sound = EntriesOf(temp / "sound.dat");
@@ -121,9 +121,8 @@ TEST(FuzzFindings, AUrlRecordWhoseDataSizeWrapsPastFourGigabytesIsPassedOver) {
     // The library adds the data's offset and size in 32 bits: a size that
     // wraps the sum passed its check, and it copied gigabytes from past the
     // record (a crash outside the sanitizers, an out-of-memory inside).
-    const std::string original =
-        readFile(fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
-    ASSERT_GT(original.size(), 0x8000u);
+    ASSERT_TEST_DATA(testData("msiecf/Content.IE5/index.dat"), kContentIndexBytes);
+    const std::string original = readFile(testData("msiecf/Content.IE5/index.dat"));
     TempDir temp;
     std::string damaged = original;
     std::size_t changed = 0;
@@ -146,9 +145,8 @@ TEST(FuzzFindings, AnIndexWithoutAFirstHashTableStillHasItsRecordStepsBounded) {
     // when that offset is 0; a record of no blocks then kept the scan on one
     // spot, growing its list for ever. The steps are bounded from wherever
     // the scan starts.
-    const std::string original =
-        readFile(fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
-    ASSERT_GT(original.size(), 0x8000u);
+    ASSERT_TEST_DATA(testData("msiecf/Content.IE5/index.dat"), kContentIndexBytes);
+    const std::string original = readFile(testData("msiecf/Content.IE5/index.dat"));
     TempDir temp;
     std::string damaged = original;
     PutLe32(damaged, 0x20, 0);  // no first hash table

@@ -11,15 +11,25 @@
 #include "engine/Browsers.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
+#include "support/TestData.h"
 #include "support/TestSupport.h"
 
 namespace harvix {
 
 namespace {
 
-const fs::path kTestData = fs::path(HARVIX_TESTDATA) / "msiecf";
+const fs::path kTestData = testData("msiecf");
 const fs::path kContentIndex = kTestData / "Content.IE5" / "index.dat";
 const fs::path kHistoryIndex = kTestData / "History.IE5" / "index.dat";
+
+// Every test here reads the real indexes.
+class MsiecfIndex : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TEST_DATA(kContentIndex, kContentIndexBytes);
+        ASSERT_TEST_DATA(kHistoryIndex, kHistoryIndexBytes);
+    }
+};
 const std::set<std::string> kDirectories{"ENG3X4ZR", "5ZBG4UOD", "5F9C7HL9", "F4MAMNDH"};
 
 std::unique_ptr<UrlCacheReader> ReaderFor(const fs::path& location) {
@@ -47,7 +57,7 @@ std::string WineCopy(const std::string& bytes) {
     return copy;
 }
 
-TEST(MsiecfUrlCache, ContentIndexGivesItsDownloadsWithFullLocalPaths) {
+TEST_F(MsiecfIndex, ContentIndexGivesItsDownloadsWithFullLocalPaths) {
     auto reader = load(kContentIndex);
     ASSERT_EQ(reader.reading.entries.size(), 19u);
 
@@ -86,7 +96,7 @@ TEST(MsiecfUrlCache, ContentIndexGivesItsDownloadsWithFullLocalPaths) {
     EXPECT_EQ(byFile["ENG3X4ZR/IE11-Windows6.1-KB2841134-x64[1].cab"]->size, 58464861);
 }
 
-TEST(MsiecfUrlCache, AFolderThatHoldsTheIndexReadsTheSame) {
+TEST_F(MsiecfIndex, AFolderThatHoldsTheIndexReadsTheSame) {
     auto byFile = load(kContentIndex);
     auto byFolder = load(kContentIndex.parent_path());
     ASSERT_EQ(byFolder.reading.entries.size(), byFile.reading.entries.size());
@@ -96,7 +106,7 @@ TEST(MsiecfUrlCache, AFolderThatHoldsTheIndexReadsTheSame) {
     }
 }
 
-TEST(MsiecfUrlCache, HistoryRecordsAreReadButNeverBecomeEntries) {
+TEST_F(MsiecfIndex, HistoryRecordsAreReadButNeverBecomeEntries) {
     MsiecfUrlCache service(kHistoryIndex);
     ASSERT_TRUE(service.open());
     UrlCacheEntryInfo info;
@@ -114,7 +124,7 @@ TEST(MsiecfUrlCache, HistoryRecordsAreReadButNeverBecomeEntries) {
     EXPECT_TRUE(reader.reading.entries.empty());
 }
 
-TEST(MsiecfUrlCache, WineSignatureIsAcceptedAndTheIndexIsNeverWritten) {
+TEST_F(MsiecfIndex, WineSignatureIsAcceptedAndTheIndexIsNeverWritten) {
     TempDir dir;
     fs::create_directories(dir / "Content.IE5");
     const fs::path index = dir / "Content.IE5" / "index.dat";
@@ -137,7 +147,7 @@ TEST(MsiecfUrlCache, WineSignatureIsAcceptedAndTheIndexIsNeverWritten) {
     EXPECT_EQ(fs::last_write_time(index), stamp);
 }
 
-TEST(MsiecfUrlCache, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
+TEST_F(MsiecfIndex, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
     TempDir dir;
     FakePlatform platform;
     platform.winePrefixPath = dir / "prefix";
@@ -174,7 +184,7 @@ TEST(MsiecfUrlCache, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
     EXPECT_EQ(preferred.indexPath(), current);
 }
 
-TEST(MsiecfUrlCache, InternetExplorerAndMaxthonReadTheIndexOrItsFolder) {
+TEST_F(MsiecfIndex, InternetExplorerAndMaxthonReadTheIndexOrItsFolder) {
     TempDir dir;
     FakePlatform platform;
     platform.winePrefixPath = dir.path();
@@ -191,7 +201,7 @@ TEST(MsiecfUrlCache, InternetExplorerAndMaxthonReadTheIndexOrItsFolder) {
     }
 }
 
-TEST(MsiecfUrlCache, MissingTooLargeOrForeignIndexesDoNotOpen) {
+TEST_F(MsiecfIndex, MissingTooLargeOrForeignIndexesDoNotOpen) {
     TempDir dir;
     EXPECT_TRUE(openCache(*ReaderFor(dir / "nothing.dat")));
     EXPECT_TRUE(openCache(*ReaderFor(dir.path())));  // a folder without index.dat
@@ -224,7 +234,7 @@ void ExpectSaneReading(const fs::path& index, const fs::path& container) {
     }
 }
 
-TEST(MsiecfUrlCache, TruncatedIndexesGiveFewerEntriesOrNone) {
+TEST_F(MsiecfIndex, TruncatedIndexesGiveFewerEntriesOrNone) {
     TempDir dir;
     const std::string bytes = readFile(kContentIndex);
     const fs::path index = dir / "index.dat";
@@ -234,7 +244,7 @@ TEST(MsiecfUrlCache, TruncatedIndexesGiveFewerEntriesOrNone) {
     }
 }
 
-TEST(MsiecfUrlCache, BitFlippedAndRandomIndexesNeverCrash) {
+TEST_F(MsiecfIndex, BitFlippedAndRandomIndexesNeverCrash) {
     TempDir dir;
     const fs::path index = dir / "index.dat";
     std::mt19937 random(20240607);
@@ -267,7 +277,7 @@ TEST(MsiecfUrlCache, BitFlippedAndRandomIndexesNeverCrash) {
     }
 }
 
-TEST(MsiecfUrlCache, AHashTableThatLinksBackToItselfEndsTheChain) {
+TEST_F(MsiecfIndex, AHashTableThatLinksBackToItselfEndsTheChain) {
     // The only hash table (at 0x5000) names itself as the next one: read
     // as it was, the index would be walked for ever.
     TempDir dir;
@@ -280,7 +290,7 @@ TEST(MsiecfUrlCache, AHashTableThatLinksBackToItselfEndsTheChain) {
     EXPECT_EQ(readFile(dir / "index.dat"), bytes);  // mended in memory only
 }
 
-TEST(MsiecfUrlCache, ARecordOfNoBlocksOrOfTooManyIsSteppedOver) {
+TEST_F(MsiecfIndex, ARecordOfNoBlocksOrOfTooManyIsSteppedOver) {
     // Records are found by stepping from one to the next by their block
     // counts; a count of 0, or one whose size in bytes wraps to 0 in 32
     // bits, must not hold the walk on one spot, and one far beyond the file
@@ -300,7 +310,7 @@ TEST(MsiecfUrlCache, ARecordOfNoBlocksOrOfTooManyIsSteppedOver) {
     }
 }
 
-TEST(MsiecfUrlCache, ADamagedDirectoryCountKeepsTheRealDirectories) {
+TEST_F(MsiecfIndex, ADamagedDirectoryCountKeepsTheRealDirectories) {
     // The header's count of cache directories (4 at 0x48) grown to more
     // than the header can list: the four real names still serve.
     TempDir dir;
@@ -312,7 +322,7 @@ TEST(MsiecfUrlCache, ADamagedDirectoryCountKeepsTheRealDirectories) {
     EXPECT_EQ(fs::path(reader.reading.entries[0]->dataFile).parent_path().filename(), "ENG3X4ZR");
 }
 
-TEST(MsiecfUrlCache, FatDateTimeConversion) {
+TEST(MsiecfDateTime, FatDateTimeConversion) {
     // 2015-08-25 11:05:22 as the index stores it: date low, time high.
     EXPECT_EQ(UrlCacheReader::entryTime(MsiecfUrlCache::fatDateTimeToFileTime(0x58ab4719)),
               1440500722);
