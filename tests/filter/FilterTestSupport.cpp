@@ -38,6 +38,7 @@ BodySource MemoryReader::bodySource(const CacheEntry& entry) const {
     BodySource source;
     source.file = static_cast<const Element&>(entry).file;
     source.length = entry.size;
+    source.encoding = static_cast<const Element&>(entry).encoding;
     return source;
 }
 
