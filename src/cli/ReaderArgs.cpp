@@ -1,11 +1,12 @@
 #include "cli/ReaderArgs.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 
 #include "app/ErrorText.h"
 #include "engine/Browsers.h"
-#include "readers/UrlCacheReader.h"
+#include "platform/Text.h"
 #include "readers/chromium/ChromiumCacheReader.h"
 
 namespace harvix {
@@ -27,10 +28,39 @@ std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& wo
     return reader;
 }
 
+namespace {
+
+// Why the URL cache did not open, from its report: where the index was
+// looked for, or what is wrong with the one found.
+std::string urlCacheFailure(const ErrorReport& report) {
+    switch (report.systemError()) {
+        case ENOENT: {
+            // "no index.dat in FOLDER[ nor in FOLDER]"
+            const fs::path tried = pathFromUtf8(report.path());
+            std::string text =
+                "no " + pathToUtf8(tried.filename()) + " in " + pathToUtf8(tried.parent_path());
+            if (!report.secondPath().empty()) {
+                text += " nor in " + pathToUtf8(pathFromUtf8(report.secondPath()).parent_path());
+            }
+            return text;
+        }
+        case EINVAL:
+            return report.path() + ": not a regular file";
+        case EFBIG:
+            return report.path() + ": too large for a URL cache index";
+        case EBADMSG:
+            return report.path() + ": not a readable URL cache index";
+        default:
+            return report.path() + ": " + report.systemText();
+    }
+}
+
+}  // namespace
+
 void sayWhyNotOpened(CacheReader& reader, const std::string& command, const LanguageTexts& texts) {
-    if (auto* urlCache = dynamic_cast<UrlCacheReader*>(&reader)) {
+    if (reader.openError && reader.openError->module() == ErrorReport::IECache) {
         std::cerr << "harvix-cli " << command
-                  << ": cannot open the URL cache: " << urlCache->service().failureText() << "\n";
+                  << ": cannot open the URL cache: " << urlCacheFailure(*reader.openError) << "\n";
         return;
     }
     if (auto* chromium = dynamic_cast<ChromiumCacheReader*>(&reader)) {

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "engine/ErrorReport.h"
 #include "filter/ContentType.h"
 #include "platform/FileHandle.h"
 #include "platform/Text.h"
@@ -31,9 +30,7 @@ void UrlCacheReader::close() {
 }
 
 void UrlCacheReader::open() {
-    if (!service_->open()) {
-        throw ErrorReport(ErrorReport::IECache, ErrorReport::CacheOpen, service_->failureText());
-    }
+    service_->open();
     const fs::path folder = service_->cacheFolder();
     root_ = folder.empty() ? fs::path() : resolveFolder(folder);
 }

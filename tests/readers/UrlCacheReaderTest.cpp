@@ -25,9 +25,12 @@ public:
     bool openSucceeds = true;
     int closes = 0;
 
-    bool open() override { return openSucceeds; }
+    void open() override {
+        if (!openSucceeds) {
+            throw ErrorReport(ErrorReport::IECache, ErrorReport::CacheOpen, "no cache here");
+        }
+    }
     void close() override { ++closes; }
-    std::string failureText() const override { return openSucceeds ? "" : "no cache here"; }
     fs::path cacheFolder() const override { return folder; }
     fs::path folder;  // where the cached files lie
     std::unique_ptr<UrlCacheEnumeration> findFirst(UrlCacheEntryInfo& info) override {
@@ -203,7 +206,8 @@ TEST(UrlCacheReader, NoCacheToReadFailsOpenSilentlyAndLeavesTheReaderClosed) {
     EXPECT_FALSE(reader.cache->tryOpen());
     EXPECT_EQ(reader.service->closes, 1);
     EXPECT_TRUE(notifier.notifier.messages.empty());
-    EXPECT_EQ(reader.cache->service().failureText(), "no cache here");
+    ASSERT_TRUE(reader.cache->openError);
+    EXPECT_EQ(reader.cache->openError->path(), "no cache here");
     reader.cache->close();  // a second Close is harmless
     EXPECT_TRUE(reader.cache->entries.empty());
 }
