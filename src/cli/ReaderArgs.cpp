@@ -6,7 +6,7 @@
 
 #include "app/ErrorText.h"
 #include "engine/Browsers.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "readers/chromium/ChromiumCacheReader.h"
 
 namespace harvix {

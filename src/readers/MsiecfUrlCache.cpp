@@ -7,10 +7,11 @@
 #include <string_view>
 #include <system_error>
 
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
+#include "base/Text.h"
 #include "platform/FileHandle.h"
+#include "platform/Path.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 #include "readers/BfioMemoryHandle.h"
 #include "readers/FatDateTime.h"
 #include "readers/UrlCacheIndexFormat.h"

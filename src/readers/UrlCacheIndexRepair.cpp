@@ -6,7 +6,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "readers/UrlCacheIndexFormat.h"
 
 namespace harvix::url_cache_index {

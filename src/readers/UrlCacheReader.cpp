@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "filter/ContentType.h"
+#include "base/ContentType.h"
 #include "platform/FileHandle.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "readers/MsiecfUrlCache.h"
 
 namespace harvix {

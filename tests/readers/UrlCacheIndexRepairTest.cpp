@@ -3,7 +3,7 @@
 // index read by the service as far as it holds.
 #include <gtest/gtest.h>
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheIndexFormat.h"
 #include "readers/UrlCacheIndexRepair.h"
