@@ -73,7 +73,8 @@ struct Input {
 
 std::string packBody(const std::vector<ContentCoding>& codings, uint8_t pieceChoice,
                      std::string_view stored) {
-    std::string packed(1, static_cast<char>((codings.size() & 7) | (pieceChoice << 3)));
+    std::string packed(1,
+                       static_cast<char>((codings.size() & 7u) | (std::size_t{pieceChoice} << 3)));
     for (const ContentCoding coding : codings) {
         packed += static_cast<char>(coding);
     }
