@@ -206,7 +206,7 @@ TEST(UrlCacheReader, NoCacheToReadFailsOpenSilentlyAndLeavesTheReaderClosed) {
     EXPECT_EQ(reader.service->closes, 1);
     ASSERT_TRUE(reader.cache->openError);
     EXPECT_EQ(reader.cache->openError->path(), "no cache here");
-    reader.cache->close();  // a second Close is harmless
+    reader.cache->close();  // a second close is harmless
     EXPECT_TRUE(reader.cache->entries.empty());
 }
 

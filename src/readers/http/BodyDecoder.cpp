@@ -193,12 +193,8 @@ private:
             if (held_ < zlibHead_.size()) {
                 return true;
             }
-        }
-        if (!gzip_) {
-            const unsigned char cmf = zlibHead_[0];
-            const unsigned char flg = zlibHead_[1];
-            rawDeflate_ = !isZlibHeader(cmf, flg);
-            if (!rawDeflate_ && (flg & kPresetDictionary) != 0) {
+            rawDeflate_ = !isZlibHeader(zlibHead_[0], zlibHead_[1]);
+            if (!rawDeflate_ && (zlibHead_[1] & kPresetDictionary) != 0) {
                 return false;  // a dictionary no browser has
             }
         }
