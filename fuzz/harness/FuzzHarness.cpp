@@ -563,6 +563,8 @@ bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,
         runChromiumSimple(data, size);
     } else if (name == "chromium_blockfile") {
         runChromiumBlockFile(data, size);
+    } else if (name == "body_decoder") {
+        runBodyDecoder(data, size);
     } else {
         return false;
     }

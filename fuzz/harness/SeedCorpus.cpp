@@ -367,6 +367,7 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> makeSeed
     corpus["cache2_entry"] = Cache2Seeds();
     corpus["chromium_simple"] = chromiumSimpleSeeds(scratch.path());
     corpus["chromium_blockfile"] = chromiumBlockFileSeeds(scratch.path());
+    corpus["body_decoder"] = bodyDecoderSeeds();
     return corpus;
 }
 

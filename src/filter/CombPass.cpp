@@ -62,6 +62,10 @@ std::string copyFailureReason(const ErrorReport& report) {
                                                      : "the cached data cannot be read";
             break;
         case ErrorReport::Unsupported:
+            if (report.systemError() == EFBIG) {
+                return "the cached data decodes to more than " + std::to_string(kDecodedSizeRatio) +
+                       " times its size";
+            }
             reason = "the cached data cannot be decoded";
             break;
         case ErrorReport::CreateFolder:

@@ -51,6 +51,10 @@ public:
     std::size_t readAt(uint64_t offset, void* buffer, std::size_t n) const;
     // True when exactly `n` bytes could be read at `offset`.
     bool readExactAt(uint64_t offset, void* buffer, std::size_t n) const;
+    // The same two with the error as a value: 0, or the errno of the failed
+    // read (readExactError: EIO when the file ends before `n` bytes).
+    std::size_t readAt(uint64_t offset, void* buffer, std::size_t n, int& error) const;
+    int readExactError(uint64_t offset, void* buffer, std::size_t n) const;
     void close();
 
 private:
@@ -72,6 +76,11 @@ bool copyRange(const FileHandle& in, uint64_t offset, uint64_t length, int outFd
 
 // Writes all of `n` bytes to `fd`; false with errno set on failure.
 bool writeAll(int fd, const void* data, std::size_t n);
+
+// copyRange and writeAll with the error as the result: 0 on success, else
+// the errno of the call that failed.
+int copyRangeError(const FileHandle& in, uint64_t offset, uint64_t length, int outFd);
+int writeAllError(int fd, const void* data, std::size_t n);
 
 // The folder with its links resolved (as far as it exists), the form in
 // which openBelow expects its root and in which two spellings compare equal.

@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "base/ContentType.h"
-#include "base/ErrorReport.h"
 #include "platform/FileHandle.h"
 #include "platform/Path.h"
 #include "readers/MsiecfUrlCache.h"
@@ -31,9 +30,7 @@ void UrlCacheReader::close() {
 }
 
 void UrlCacheReader::open() {
-    if (!service_->open()) {
-        throw ErrorReport(ErrorReport::IECache, ErrorReport::CacheOpen, service_->failureText());
-    }
+    service_->open();
     const fs::path folder = service_->cacheFolder();
     root_ = folder.empty() ? fs::path() : resolveFolder(folder);
 }

@@ -25,9 +25,12 @@ public:
     bool openSucceeds = true;
     int closes = 0;
 
-    bool open() override { return openSucceeds; }
+    void open() override {
+        if (!openSucceeds) {
+            throw ErrorReport(ErrorReport::IECache, ErrorReport::CacheOpen, "no cache here");
+        }
+    }
     void close() override { ++closes; }
-    std::string failureText() const override { return openSucceeds ? "" : "no cache here"; }
     fs::path cacheFolder() const override { return folder; }
     fs::path folder;  // where the cached files lie
     std::unique_ptr<UrlCacheEnumeration> findFirst(UrlCacheEntryInfo& info) override {
@@ -198,9 +201,10 @@ TEST(UrlCacheReader, TimeIsTheSynchronisationInstantAndZeroBefore1970) {
 TEST(UrlCacheReader, NoCacheToReadFailsOpenSilentlyAndLeavesTheReaderClosed) {
     Reader reader({Download("http://a/1", "/f")});
     reader.service->openSucceeds = false;
-    EXPECT_TRUE(openCache(*reader.cache));
+    const std::optional<ErrorReport> failed = openCache(*reader.cache);
+    ASSERT_TRUE(failed);
     EXPECT_EQ(reader.service->closes, 1);
-    EXPECT_EQ(reader.cache->service().failureText(), "no cache here");
+    EXPECT_EQ(failed->path(), "no cache here");
     reader.cache->close();  // a second Close is harmless
 }
 

@@ -352,6 +352,17 @@ bool FileHandle::readExactAt(uint64_t offset, void* buffer, std::size_t n) const
     return got == n;
 }
 
+std::size_t FileHandle::readAt(uint64_t offset, void* buffer, std::size_t n, int& error) const {
+    errno = 0;
+    const std::size_t got = readAt(offset, buffer, n);
+    error = got < n ? errno : 0;
+    return got;
+}
+
+int FileHandle::readExactError(uint64_t offset, void* buffer, std::size_t n) const {
+    return readExactAt(offset, buffer, n) ? 0 : errno;
+}
+
 void FileHandle::close() {
     if (fd_ >= 0) {
         ::close(fd_);
@@ -422,6 +433,22 @@ bool copyRange(const FileHandle& in, uint64_t offset, uint64_t length, int outFd
         left -= got;
     }
     return true;
+}
+
+int copyRangeError(const FileHandle& in, uint64_t offset, uint64_t length, int outFd) {
+    errno = 0;
+    if (copyRange(in, offset, length, outFd)) {
+        return 0;
+    }
+    return errno != 0 ? errno : EIO;
+}
+
+int writeAllError(int fd, const void* data, std::size_t n) {
+    errno = 0;
+    if (writeAll(fd, data, n)) {
+        return 0;
+    }
+    return errno != 0 ? errno : EIO;
 }
 
 fs::path resolveFolder(const fs::path& folder) {
