@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "base/ContentType.h"
@@ -168,9 +169,19 @@ private:
     void combEntry(const CacheEntry& entry) {
         reportProgress();
         ++result_.entriesCombed;
+        // Asked once per entry and only where a minimum size needs it.
+        std::optional<bool> decoded;
         for (std::size_t i = 0; i < snapshot_.items.size(); ++i) {
             const FilterItem& item = snapshot_.items[i];
-            if (!item.disabled && item.matches(entry) && saveEntry(i, entry) && options_.oneCopy) {
+            if (item.disabled) {
+                continue;
+            }
+            if (item.minSize > 0 && !decoded) {
+                decoded = copyIsDecoded(reader_, entry);
+            }
+            const bool sizeOnCopy = decoded.value_or(false);
+            if (item.matches(entry, !sizeOnCopy) && saveEntry(i, entry, sizeOnCopy) &&
+                options_.oneCopy) {
                 break;
             }
         }
@@ -220,7 +231,7 @@ private:
 
     // Copies `entry` for item `itemIndex`; true when its folder now holds a
     // copy (made now, or found as a duplicate).
-    bool saveEntry(std::size_t itemIndex, const CacheEntry& entry) {
+    bool saveEntry(std::size_t itemIndex, const CacheEntry& entry, bool sizeOnCopy) {
         if (folderOf_[itemIndex] < 0) {
             return false;  // a stem that cannot stand in a name (reported once)
         }
@@ -254,7 +265,7 @@ private:
 
         // A body sent encoded is as large as it decodes: its minimum size
         // is tested on the copy, as the picture size is.
-        if (entry.encoded && item.minSize > 0 && size < static_cast<uint64_t>(item.minSize)) {
+        if (sizeOnCopy && item.minSize > 0 && size < static_cast<uint64_t>(item.minSize)) {
             ++result_.tooSmall;
             return false;
         }

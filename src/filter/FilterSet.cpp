@@ -197,11 +197,11 @@ void FilterItem::parseUrl(char listSeparator) {
     }
 }
 
-bool FilterItem::matches(const CacheEntry& entry) const {
+bool FilterItem::matches(const CacheEntry& entry, bool testSize) const {
     if (contentType != 0 && contentType != entry.contentType) {
         return false;
     }
-    if (minSize > 0 && entry.size < static_cast<uint64_t>(minSize)) {
+    if (testSize && minSize > 0 && entry.size < static_cast<uint64_t>(minSize)) {
         return false;
     }
     if (urlParts.empty()) {

@@ -42,7 +42,9 @@ public:
     void parseUrl(char listSeparator);
     // Content type, minimum size and URL parts (the picture size is tested
     // on the copy, by the comb pass).
-    bool matches(const CacheEntry& entry) const;
+    // `testSize` false leaves the minimum size to the copy: a body stored
+    // encoded is as large as it decodes.
+    bool matches(const CacheEntry& entry, bool testSize = true) const;
 };
 
 class FilterSet {

@@ -2,11 +2,13 @@
 
 #include <ctime>
 
+#include "BodyEncoding.h"
 #include "app/ErrorText.h"
 #include "base/ContentType.h"
 #include "base/ErrorReport.h"
 #include "filter/FilterTestSupport.h"
 #include "platform/Path.h"
+#include "readers/http/BodyDecoder.h"
 
 namespace harvix {
 
@@ -137,6 +139,22 @@ TEST_F(CombTest, ThePictureTestDropsSmallPicturesAndNonPictures) {
     EXPECT_EQ(fileNames(Dir("p")), (Names{"file0.jpg", "file1.gif"}));
     // What the first item refused went on to the second.
     EXPECT_EQ(fileNames(Dir("w")), (Names{"file0.png", "file1.plain"}));
+}
+
+TEST_F(CombTest, TheMinimumSizeOfAnEncodedBodyIsTestedOnWhatItDecodesTo) {
+    // Stored gzipped, each body is far below the minimum; decoded, the first
+    // reaches it and the second does not. A plain body is judged as stored.
+    addItem("big").minSize = 2000;
+    auto& large = reader_.add(mozcache::encodeBody("gzip", std::string(5000, 'a')), 15);
+    large.encoding = ContentEncoding::Gzip;
+    auto& small = reader_.add(mozcache::encodeBody("gzip", std::string(1000, 'b')), 15);
+    small.encoding = ContentEncoding::Gzip;
+    reader_.add(std::string(100, 'c'), 15);
+    ASSERT_LT(large.size, 2000u);
+    ASSERT_TRUE(comb());
+    EXPECT_EQ(fileNames(Dir("big")), (Names{"file0.plain"}));
+    EXPECT_EQ(readFile(Dir("big") / "file0.plain"), std::string(5000, 'a'));
+    EXPECT_EQ(result_.tooSmall, 1u);  // the plain one is not even copied
 }
 
 TEST_F(CombTest, SkipDuplicatesKeepsNoSecondCopyAndCountsItAsKept) {
