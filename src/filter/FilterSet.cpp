@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "app/Profile.h"
+#include "base/ContentType.h"
 #include "platform/AtomicFile.h"
 #include "platform/Platform.h"
 #include "platform/Text.h"
@@ -197,7 +198,7 @@ void FilterItem::parseUrl(char listSeparator) {
 }
 
 bool FilterItem::matches(const CacheEntry& entry) const {
-    if (contentType != 0 && contentType != entry.contentType) {
+    if (!contentTypeMatches(contentType, entry.contentType, entry.contentTypeText)) {
         return false;
     }
     if (minSize > 0 && entry.size < static_cast<uint64_t>(minSize)) {

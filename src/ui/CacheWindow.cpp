@@ -17,7 +17,7 @@
 
 #include "app/ErrorText.h"
 #include "app/LanguageTexts.h"
-#include "filter/ContentType.h"
+#include "base/ContentType.h"
 #include "filter/EntrySave.h"
 #include "platform/Text.h"
 #include "readers/CacheReader.h"
@@ -82,9 +82,10 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
     search_->setPlaceholderText(q(texts.BrowseSearch));
     search_->setClearButtonEnabled(true);
     type_ = new QComboBox(this);
-    for (int32_t code = 0; code < kContentTypeCount; ++code) {
+    for (const int32_t code : contentTypeListOrder()) {
         type_->addItem(q(contentTypeName(code)), code);
     }
+    type_->setCurrentIndex(type_->findData(codeOf(ContentType::All)));
     auto* find = new QHBoxLayout;
     find->addWidget(search_, 1);
     find->addWidget(new QLabel(q(texts.BrowseType), this));
