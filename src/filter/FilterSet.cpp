@@ -5,11 +5,12 @@
 #include <ctime>
 #include <optional>
 
-#include "app/Profile.h"
 #include "base/ContentType.h"
+#include "base/Profile.h"
+#include "base/Text.h"
 #include "platform/AtomicFile.h"
+#include "platform/Path.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 
 namespace harvix {
 

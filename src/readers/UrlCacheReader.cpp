@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "base/ContentType.h"
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "platform/FileHandle.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "readers/MsiecfUrlCache.h"
 
 namespace harvix {

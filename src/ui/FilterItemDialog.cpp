@@ -13,7 +13,7 @@
 
 #include "app/LanguageTexts.h"
 #include "base/ContentType.h"
-#include "platform/Text.h"
+#include "base/Text.h"
 #include "ui/DialogButtons.h"
 #include "ui/FolderChooser.h"
 #include "ui/ProgramState.h"

@@ -5,9 +5,9 @@
 #include "Pictures.h"
 #include "app/ErrorText.h"
 #include "base/ContentType.h"
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "filter/FilterTestSupport.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 

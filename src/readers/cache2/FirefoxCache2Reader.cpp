@@ -3,9 +3,10 @@
 #include <cerrno>
 
 #include "base/ContentType.h"
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
+#include "base/Text.h"
 #include "platform/FileHandle.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 

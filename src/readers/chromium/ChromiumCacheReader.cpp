@@ -5,8 +5,8 @@
 
 #include "base/ContentType.h"
 #include "platform/FileHandle.h"
+#include "platform/Path.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 
 namespace harvix {
 
