@@ -271,13 +271,11 @@ private:
         }
         // The picture test on the copy before it has a name: a file the
         // probe cannot measure (no picture, or a format it does not know)
-        // cannot show that it has the size, so it goes like one too small.
+        // cannot show that it has the size, so it goes like one too small;
+        // a picture that states no size (an SVG) is kept.
         if (item.minWidth != 0 && item.minHeight != 0) {
-            int32_t width = 0;
-            int32_t height = 0;
             const fs::path open = "/proc/self/fd/" + std::to_string(file.fd());
-            const bool measured = getImageSize(open, width, height);
-            if (!measured || height < item.minHeight || width < item.minWidth) {
+            if (!measurePicture(open).atLeast(item.minWidth, item.minHeight)) {
                 ++result_.tooSmall;
                 return false;
             }

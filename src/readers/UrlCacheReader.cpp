@@ -64,9 +64,8 @@ void UrlCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
         entry->url = info.sourceUrl;
         entry->dataFile = info.localFileName;
         entry->size = info.size != 0 ? info.size : info.sizeLow;
-        // The whole header text as stored, not lower-cased: a key word in
-        // any header line counts.
-        entry->contentType = contentTypeFromWideText(info.headerInfo);
+        // The whole header text as stored: its Content-Type line counts.
+        entry->contentType = contentTypeCode(info.headerInfo);
         entry->time = entryTime(info.lastSyncTime);
         out.push_back(std::move(entry));
     } while (enumeration->next(info));

@@ -40,7 +40,13 @@ std::string JpegWithHuffmanTable(const std::string& counts) {
 bool Measure(const std::string& bytes, int32_t& width, int32_t& height) {
     TempDir temp;
     writeFile(temp / "cached", bytes);
-    return getImageSize(temp / "cached", width, height);
+    const PictureSize size = measurePicture(temp / "cached");
+    if (size.kind != PictureSize::Kind::Measured) {
+        return false;
+    }
+    width = size.width;
+    height = size.height;
+    return true;
 }
 
 TEST(FuzzFindings, AJpegHuffmanTableOfMoreThan256SymbolsIsNotMeasured) {

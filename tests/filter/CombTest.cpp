@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "BodyEncoding.h"
+#include "Pictures.h"
 #include "app/ErrorText.h"
 #include "base/ContentType.h"
 #include "base/ErrorReport.h"
@@ -46,6 +47,10 @@ TEST_F(CombTest, MatchingByTypeSizeAndUrlParts) {
     item.url = " , ,, ";
     item.parseUrl(filter_);
     EXPECT_TRUE(item.matches(entry));
+    item.contentType = codeOf(ContentType::Pictures);  // a group takes its members
+    EXPECT_TRUE(item.matches(entry));
+    item.contentType = codeOf(ContentType::Videos);
+    EXPECT_FALSE(item.matches(entry));
     item.contentType = 99;  // a code from a damaged file matches nothing
     EXPECT_FALSE(item.matches(entry));
 }
@@ -126,19 +131,27 @@ TEST_F(CombTest, FolderTextsThatNameOneFolderShareOneRecord) {
 }
 
 TEST_F(CombTest, ThePictureTestDropsSmallPicturesAndNonPictures) {
-    auto& pictures = addItem("p", 0);
+    auto& pictures = addItem("p", codeOf(ContentType::Pictures));
     pictures.minWidth = 100;
     pictures.minHeight = 100;
     auto& wide = addItem("w", 0);
     wide.minWidth = 100;                  // no height: no picture test at all
     reader_.add(pngBytes(120, 80), 3);    // too low: dropped, number free again
     reader_.add(jpegBytes(100, 100), 1);  // exactly the minimum: kept as file0
-    reader_.add("plain text", 15);        // no picture: not kept
+    reader_.add("plain text", 15);        // no picture
     reader_.add(gifBytes(500, 100), 2);
+    reader_.add(mozcache::makeWebp(300, 200), 19);
+    reader_.add(mozcache::makeWebp(50, 40), 19);
+    reader_.add(mozcache::makeAvif(99, 300), 20);
+    reader_.add("<svg xmlns='http://www.w3.org/2000/svg'/>", 21);  // states no size: kept
+    reader_.add(mozcache::makeSvg(20, 300), 21);
+    reader_.add("II*\0 a TIFF", 0).contentTypeText = "image/tiff";  // a picture not measurable
     ASSERT_TRUE(comb());
-    EXPECT_EQ(fileNames(Dir("p")), (Names{"file0.jpg", "file1.gif"}));
+    // Each kept under its own type's extension.
+    EXPECT_EQ(fileNames(Dir("p")), (Names{"file0.jpg", "file1.gif", "file2.webp", "file3.svg"}));
     // What the first item refused went on to the second.
-    EXPECT_EQ(fileNames(Dir("w")), (Names{"file0.png", "file1.plain"}));
+    EXPECT_EQ(fileNames(Dir("w")), (Names{"file0.png", "file1.plain", "file2.webp", "file3.avif",
+                                          "file4.svg", "file5.all"}));
 }
 
 TEST_F(CombTest, TheMinimumSizeOfAnEncodedBodyIsTestedOnWhatItDecodesTo) {
