@@ -203,7 +203,11 @@ public:
                       << " failed";
         }
         std::cerr << "\n";
-        sayWhatWasLeftOut(*reader, "comb");
+        SkipCounts leftOut = reader->skips;
+        for (const auto& [reason, count] : result.leftOut) {
+            leftOut.byReason[reason] += count;
+        }
+        sayWhatWasLeftOut(leftOut, "comb");
         for (const auto& [reason, failures] : result.failures) {
             std::cerr << "harvix-cli comb: " << failures.count << " failed: " << reason;
             for (std::size_t i = 0; i < failures.firstUrls.size(); ++i) {

@@ -31,11 +31,12 @@ public:
                "Control characters inside a field are printed as %XX.\n"
                "\n"
                "  --cache PATH     for mozilla, a Firefox profile's local folder, its\n"
-               "                   cache2 folder or cache2/entries (Firefox 32 and later),\n"
-               "                   or an old Cache folder holding _CACHE_MAP_; without it\n"
-               "                   the remembered folder of the settings is used when it\n"
-               "                   holds a cache, else the cache of the profile Firefox\n"
-               "                   uses (profiles.ini; Snap and Flatpak too).\n"
+               "                   cache2 folder (by any name), cache2/entries or a folder\n"
+               "                   of entry files (Firefox 32 and later), or an old Cache\n"
+               "                   folder holding _CACHE_MAP_; without it the remembered\n"
+               "                   folder of the settings is used when it holds a cache,\n"
+               "                   else the cache of the profile Firefox uses\n"
+               "                   (profiles.ini; Snap and Flatpak too).\n"
                "                   For cache2 the data file is the entry file's name.\n"
                "                   For ie and maxthon (one shared URL cache), the cache\n"
                "                   index index.dat or a folder that holds it; without it\n"
@@ -63,7 +64,8 @@ public:
                "                   earlier, as a comb with --since\n"
                "\n"
                "The index of an entry stays the same whatever the options; 'harvix-cli\n"
-               "save' takes it.\n"
+               "save' takes it. What the reading left out is counted by reason on\n"
+               "standard error.\n"
                "\n"
                "Exit status 2, with the reason on standard error, when the cache cannot\n"
                "be opened; 1 on a usage error. The settings file is read, never written.\n";
@@ -133,6 +135,7 @@ public:
             return kExitCacheOpen;
         }
         reader->loadEntries();
+        sayWhatWasLeftOut(reader->skips, "list");
         ListWriter writer(std::cout, format);
         for (const auto& entry : reader->entries) {
             if (selection.matches(*entry)) {

@@ -1,5 +1,6 @@
 #include "cli/ReaderArgs.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 
@@ -27,6 +28,24 @@ std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& wo
     return reader;
 }
 
+namespace {
+
+// Why a Firefox cache folder could not be opened, for one line.
+std::string firefoxOpenFailure(const ErrorReport& report) {
+    if (report.secondPath().empty()) {
+        return report.systemError() == ENOENT
+                   ? "no Firefox cache there (looked for cache2/entries, entry files and "
+                     "Cache/_CACHE_MAP_)"
+                   : report.systemText();
+    }
+    if (report.systemError() == ELOOP) {
+        return report.secondPath() + " is a symbolic link, which is never followed inside a cache";
+    }
+    return report.secondPath() + ": " + report.systemText();
+}
+
+}  // namespace
+
 void sayWhyNotOpened(CacheReader& reader, const std::string& command, const LanguageTexts& texts) {
     if (auto* urlCache = dynamic_cast<UrlCacheReader*>(&reader)) {
         std::cerr << "harvix-cli " << command
@@ -50,8 +69,9 @@ void sayWhyNotOpened(CacheReader& reader, const std::string& command, const Lang
         std::cerr << "Harvix: " << errorBoxText(report, texts) << "\n";
     }
     std::cerr << "harvix-cli " << command << ": cannot open the Firefox cache"
-              << (report.path().empty() ? std::string(" (no cache folder found)")
-                                        : " in " + report.path())
+              << (report.path().empty()
+                      ? std::string(" (no cache folder found)")
+                      : " in " + report.path() + ": " + firefoxOpenFailure(report))
               << "; name the cache folder with --cache\n";
 }
 
@@ -71,8 +91,8 @@ std::string fieldText(const std::string& text) {
     return out;
 }
 
-void sayWhatWasLeftOut(const CacheReader& reader, const std::string& command) {
-    for (const auto& [reason, count] : reader.skips.byReason) {
+void sayWhatWasLeftOut(const SkipCounts& skips, const std::string& command) {
+    for (const auto& [reason, count] : skips.byReason) {
         std::cerr << "harvix-cli " << command << ": " << count << " left out: " << reason << "\n";
     }
 }

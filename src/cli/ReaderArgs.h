@@ -24,9 +24,9 @@ std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& wo
 // report did not (the URL cache's failures show no box).
 void sayWhyNotOpened(CacheReader& reader, const std::string& command, const LanguageTexts& texts);
 
-// On standard error, one line per reason the reading left entries out
+// On standard error, one line per reason entries were left out
 // ("harvix-cli list: 3 left out: redirect").
-void sayWhatWasLeftOut(const CacheReader& reader, const std::string& command);
+void sayWhatWasLeftOut(const SkipCounts& skips, const std::string& command);
 
 // A text fit for one tab-separated field: control characters (tabs and line
 // ends included) become %XX.

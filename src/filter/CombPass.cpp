@@ -370,11 +370,18 @@ private:
     void combEntry(const CacheEntry& entry) {
         reportProgress();
         ++result_.entriesCombed;
+        noData_ = false;
         for (std::size_t i = 0; i < snapshot_.items.size(); ++i) {
             const FilterItem& item = snapshot_.items[i];
             if (!item.disabled && item.matches(entry) && saveEntry(i, entry) && options_.oneCopy) {
                 break;
             }
+            if (noData_) {
+                break;
+            }
+        }
+        if (noData_) {
+            ++result_.leftOut["no data"];
         }
         observer_.entryCombed(result_.entriesCombed, entriesToComb_);
     }
@@ -427,8 +434,15 @@ private:
         try {
             copyBody(reader_, entry, file);
         } catch (const ErrorReport& report) {
+            // The new file is discarded with `file`. An entry of size 0 whose
+            // reader has no bytes for it (a record whose metadata lives
+            // apart) holds nothing to copy: left out, not a failed copy.
+            if (entry.size == 0) {
+                noData_ = true;
+                return false;
+            }
             fail(entry, copyFailureReason(report));
-            return false;  // the new file is discarded with `file`
+            return false;
         }
 
         // The picture test on the copy before it has a name: a file the
@@ -496,6 +510,7 @@ private:
     std::vector<int> folderOf_;  // per item: index into folders_, -1 when it keeps nothing
     uint64_t entriesToComb_ = 0;
     int32_t lastPercent_ = 0;
+    bool noData_ = false;  // the entry being combed has no bytes to copy
 };
 
 CombResult runComb(CacheReader& reader, const FilterSnapshot& snapshot, const CombOptions& options,

@@ -109,11 +109,16 @@ std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
     ChosenEntries chosen(reader, entries);
     // Until the pass says otherwise, a chosen entry counts as a duplicate:
     // the pass copies every one, and a copy it neither keeps nor reports as
-    // failed was equal to a file in the folder.
+    // failed was equal to a file in the folder. An empty entry the pass
+    // leaves out for want of data was chosen in vain.
     std::vector<EntrySaveResult> results(entries.size());
     for (const auto& entry : chosen.entries) {
-        results[static_cast<const ChosenEntry&>(*entry).position].outcome =
-            EntrySaveResult::Outcome::Duplicate;
+        EntrySaveResult& result = results[static_cast<const ChosenEntry&>(*entry).position];
+        result.outcome = entry->size == 0 ? EntrySaveResult::Outcome::Failed
+                                          : EntrySaveResult::Outcome::Duplicate;
+        if (entry->size == 0) {
+            result.reason = "the entry holds no data";
+        }
     }
     SaveObserver observer(chosen, results);
     const CombResult done = runComb(chosen, snapshot, options, observer);

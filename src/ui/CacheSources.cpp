@@ -40,8 +40,9 @@ QString profileOfFolder(const fs::path& folder) {
 
 void addFirefoxProfiles(const BrowserRow& row, const Settings& settings,
                         std::vector<CacheSource>& sources) {
-    FirefoxPlaces places = firefoxPlacesFromEnvironment(platformServices().homeFolder());
-    places.cacheHome = platformServices().localAppDataFolder();
+    IPlatform& platform = platformServices();
+    const FirefoxPlaces places{platform.homeFolder(), platform.configFolder(),
+                               platform.localAppDataFolder()};
     std::vector<fs::path> offered;
     for (const FirefoxProfileCache& profile : firefoxProfileCaches(places)) {
         sources.push_back(

@@ -124,54 +124,24 @@ TEST_F(FirefoxCacheReaderTest, AFifoOrAFolderInPlaceOfACacheFileFailsWithoutWait
     EXPECT_FALSE(reader.tryOpen());
 }
 
-TEST_F(FirefoxCacheReaderTest, DiscoveryTakesTheFirstProfileFolderByName) {
-    FakePlatform platform;
-    platform.localAppData = temp / "xdg-cache";
-    ScopedPlatform scoped(platform);
-    EXPECT_EQ(FirefoxCacheReader::findCacheFolder(), "");  // no mozilla folder at all
-
-    const fs::path firefox = platform.localAppData / "mozilla" / "firefox";
-    fs::create_directories(firefox);
-    writeFile(firefox / "0aaa.file", "not a folder");
-    EXPECT_EQ(FirefoxCacheReader::findCacheFolder(), "");
-
-    fs::create_directories(firefox / "zz9.default-release");
-    fs::create_directories(firefox / "ab12.default");
-    fs::create_directories(firefox / "Crash Reports");
-    EXPECT_EQ(FirefoxCacheReader::findCacheFolder(),
-              pathToUtf8(firefox / "Crash Reports" / "Cache"));
-    fs::remove(firefox / "Crash Reports");
-    EXPECT_EQ(FirefoxCacheReader::findCacheFolder(),
-              pathToUtf8(firefox / "ab12.default" / "Cache"));
-
-    // Open discovers the folder and reads the cache there.
-    const fs::path found = firefox / "ab12.default" / "Cache";
-    {
-        CacheWriter writer(found);
-        writer.add(Http("http://example.org/a.png", Bytes(100, 'a')));
-    }
-    FirefoxCacheReader discovering;
-    ASSERT_TRUE(discovering.tryOpen());
-    EXPECT_EQ(discovering.cacheFolder, pathToUtf8(found));
-    discovering.loadEntries();
-    EXPECT_EQ(discovering.entries.size(), 1u);
-}
-
-TEST_F(FirefoxCacheReaderTest, WithoutAProfileTheFolderStaysEmptyAndNothingIsOpenedHere) {
+TEST_F(FirefoxCacheReaderTest, WithoutAFolderNothingIsOpenedHere) {
     FakePlatform platform;
     platform.localAppData = temp / "nothing";
     ScopedPlatform scoped(platform);
-    // Cache files in the current folder must not be picked up.
+    // Cache files in the current folder are never picked up: not by a reader
+    // without a folder, not by the browser table finding no profile.
     const fs::path previous = fs::current_path();
     { CacheWriter writer(temp.path()); }
     fs::current_path(temp.path());
-    FirefoxCacheReader findCache;
-    const bool opened = findCache.tryOpen();
+    const bool opened = reader.tryOpen();
+    const auto discovered = makeBrowserReader(0, "");
+    const bool found = discovered->tryOpen();
     fs::current_path(previous);
     EXPECT_FALSE(opened);
-    EXPECT_EQ(findCache.cacheFolder, "");
-    ASSERT_TRUE(findCache.openError.has_value());
-    EXPECT_EQ(findCache.openError->path(), "");
+    EXPECT_FALSE(found);
+    ASSERT_TRUE(reader.openError.has_value() && discovered->openError.has_value());
+    EXPECT_EQ(reader.openError->path(), "");
+    EXPECT_EQ(discovered->openError->path(), "");
 }
 
 TEST_F(FirefoxCacheReaderTest, TheBrowserTableMakesAFirefoxReaderForKindZeroOnly) {
@@ -180,9 +150,7 @@ TEST_F(FirefoxCacheReaderTest, TheBrowserTableMakesAFirefoxReaderForKindZeroOnly
     platform.localAppData = temp / "cache";
     ScopedPlatform scoped(platform);
     // A folder named now is read as named, cache or not.
-    auto given = makeBrowserReaderAt(0, "/given/Cache");
-    ASSERT_NE(dynamic_cast<FirefoxCacheReader*>(given.get()), nullptr);
-    EXPECT_EQ(readerCacheFolder(*given), "/given/Cache");
+    EXPECT_EQ(readerCacheFolder(*makeBrowserReaderAt(0, "/given/Cache")), "/given/Cache");
     EXPECT_EQ(readerCacheFolder(*makeBrowserReader(0, "")), "");
     EXPECT_EQ(readerCacheFolder(*makeBrowserReader(0, "/remembered/gone")), "/remembered/gone");
 
@@ -195,7 +163,9 @@ TEST_F(FirefoxCacheReaderTest, TheBrowserTableMakesAFirefoxReaderForKindZeroOnly
     EXPECT_EQ(readerCacheFolder(*makeBrowserReader(0, "/remembered/gone")), found.string());
     EXPECT_EQ(readerCacheFolder(*makeBrowserReaderAt(0, "/remembered/gone")), "/remembered/gone");
     { CacheWriter writer(cache); }
-    EXPECT_EQ(readerCacheFolder(*makeBrowserReader(0, cache.string())), cache.string());
+    const auto old = makeBrowserReader(0, cache.string());
+    EXPECT_NE(dynamic_cast<FirefoxCacheReader*>(old.get()), nullptr);
+    EXPECT_EQ(readerCacheFolder(*old), cache.string());
     EXPECT_EQ(browserKindFromWord("firefox"), 0);
     EXPECT_EQ(browserKindFromWord("mozilla"), 0);
     EXPECT_EQ(makeBrowserReader(static_cast<int>(browserTable().size()), ""), nullptr);

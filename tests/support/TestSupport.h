@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +42,12 @@ CombResult combWith(const FilterSet& filter, CacheReader& reader, const CombOpti
 
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, const std::string& content);
+
+// Runs `work` on a thread of its own that file permissions hold for even
+// when the tests run as root (its capabilities to pass them are dropped:
+// capabilities belong to a thread, so the rest of the process keeps them).
+// False, with `work` not run, when they cannot be dropped.
+bool runUnderFilePermissions(const std::function<void()>& work);
 
 // A platform whose answers the test sets; services that touch the system
 // only record what was asked.
