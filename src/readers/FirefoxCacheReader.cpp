@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <system_error>
 
-#include "engine/ErrorReport.h"
-#include "platform/ByteOrder.h"
-#include "platform/Text.h"
+#include "base/ByteOrder.h"
+#include "base/ErrorReport.h"
+#include "platform/Path.h"
 #include "readers/FirefoxCacheMetadata.h"
 #include "readers/cache2/FirefoxDiscovery.h"
 

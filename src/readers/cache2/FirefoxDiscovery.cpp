@@ -5,9 +5,9 @@
 #include <fstream>
 #include <map>
 
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "platform/FileHandle.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "readers/cache2/Cache2Folder.h"
 #include "readers/cache2/Cache2Format.h"
 
