@@ -66,7 +66,10 @@ BrowserRow chromiumRow(const std::string& id, const std::string& displayName,
     row.processNames = {processName};
     row.watchSettingsKey = settingsKey;
     row.makeReader = [id](const std::string& location) -> std::unique_ptr<CacheReader> {
-        return std::make_unique<ChromiumCacheReader>(id, location);
+        return std::make_unique<ChromiumCacheReader>(
+            id, location,
+            ChromiumPlaces{platformServices().localAppDataFolder(),
+                           platformServices().homeFolder()});
     };
     return row;
 }

@@ -1,5 +1,7 @@
 #include "readers/BodyCopy.h"
 
+#include <zlib.h>
+
 #include <cerrno>
 #include <vector>
 
@@ -19,10 +21,60 @@ constexpr std::size_t kDecodeChunk = 256 * 1024;
     throw ErrorReport(ErrorReport::FilterCache, kind, pathToUtf8(file), pathToUtf8(target), error);
 }
 
+uint32_t crcOf(const unsigned char* bytes, std::size_t n, uint32_t crc) {
+    return static_cast<uint32_t>(::crc32(crc, bytes, static_cast<uInt>(n)));
+}
+
+// Bytes that do not match the CRC-32 the cache keeps for them are being
+// written by the browser (or were left so): the copy fails as such.
+void checkCrc(const BodySource& source, uint32_t crc) {
+    if (source.crc32 && *source.crc32 != crc) {
+        fail(ErrorReport::FileRead, source.file, EBUSY);
+    }
+}
+
+// The CRC-32 of the stored bytes from `done` on, continuing `crc`.
+uint32_t crcOfRest(const FileHandle& in, const BodySource& source, uint64_t done, uint32_t crc,
+                   std::vector<unsigned char>& buffer) {
+    while (done < source.length) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<uint64_t>(source.length - done, buffer.size()));
+        if (!in.readExactAt(source.offset + done, buffer.data(), want)) {
+            fail(ErrorReport::FileRead, source.file, errno != 0 ? errno : EIO);
+        }
+        crc = crcOf(buffer.data(), want, crc);
+        done += want;
+    }
+    return crc;
+}
+
+// The stored bytes as they are, through a buffer so that their CRC-32 is
+// checked on the bytes written.
+void copyChecked(const FileHandle& in, const BodySource& source, NewFile& out) {
+    std::vector<unsigned char> buffer(
+        static_cast<std::size_t>(std::min<uint64_t>(source.length, kDecodeChunk)));
+    uint32_t crc = 0;
+    uint64_t done = 0;
+    while (done < source.length) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<uint64_t>(source.length - done, buffer.size()));
+        if (!in.readExactAt(source.offset + done, buffer.data(), want)) {
+            fail(ErrorReport::FileRead, source.file, errno != 0 ? errno : EIO);
+        }
+        crc = crcOf(buffer.data(), want, crc);
+        if (!writeAll(out.fd(), buffer.data(), want)) {
+            fail(ErrorReport::FileCopy, source.file, errno != 0 ? errno : EIO, out.folder());
+        }
+        done += want;
+    }
+    checkCrc(source, crc);
+}
+
 void decodeRange(const FileHandle& in, const BodySource& source, NewFile& out) {
     BodyDecoder decoder(source.encoding, kMaxDecodedBody);
     std::vector<unsigned char> buffer(
         static_cast<std::size_t>(std::min<uint64_t>(source.length, kDecodeChunk)));
+    uint32_t crc = 0;
     int writeError = 0;
     const BodyDecoder::Sink sink = [&](std::span<const unsigned char> bytes) {
         if (!writeAll(out.fd(), bytes.data(), bytes.size())) {
@@ -38,15 +90,21 @@ void decodeRange(const FileHandle& in, const BodySource& source, NewFile& out) {
         if (!in.readExactAt(source.offset + done, buffer.data(), want)) {
             fail(ErrorReport::FileRead, source.file, errno != 0 ? errno : EIO);
         }
+        crc = crcOf(buffer.data(), want, crc);
         if (!decoder.feed({buffer.data(), want}, sink)) {
             if (writeError != 0) {
                 fail(ErrorReport::FileCopy, source.file, writeError, out.folder());
+            }
+            // Bytes being written do not decode either: that is the reason then.
+            if (source.crc32) {
+                checkCrc(source, crcOfRest(in, source, done + want, crc, buffer));
             }
             // Not valid for its coding, or past the output bound.
             fail(ErrorReport::Unsupported, source.file, decoder.limitReached() ? EFBIG : EBADMSG);
         }
         done += want;
     }
+    checkCrc(source, crc);
     if (!decoder.finish()) {
         fail(ErrorReport::Unsupported, source.file, EBADMSG);
     }
@@ -80,6 +138,10 @@ void copyBody(const CacheReader& reader, const CacheEntry& entry, NewFile& out) 
     const BodySource source = reader.bodySource(entry);
     const std::shared_ptr<const FileHandle> file = openBody(reader, source);
     const FileHandle& in = *file;
+    if (source.encoding == ContentEncoding::Identity && source.crc32) {
+        copyChecked(in, source, out);
+        return;
+    }
     if (source.encoding == ContentEncoding::Identity) {
         errno = 0;
         if (!copyRange(in, source.offset, source.length, out.fd())) {

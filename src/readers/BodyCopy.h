@@ -25,7 +25,8 @@ std::shared_ptr<const FileHandle> openBody(const CacheReader& reader, const Body
 // stored range and writes exactly its bytes to `out` (decoded when the body
 // was sent with a Content-Encoding). Throws ErrorReport on any failure:
 // FileOpen (the cached file cannot be opened safely), FileRead (it is
-// shorter than its record, or a read fails), FileCopy (the bytes could not
+// shorter than its record, or a read fails; EBUSY when the bytes do not
+// match the CRC-32 the cache keeps for them), FileCopy (the bytes could not
 // be written), Unsupported (an encoding this build cannot decode). `out` is
 // then incomplete and must be discarded.
 void copyBody(const CacheReader& reader, const CacheEntry& entry, NewFile& out);

@@ -1,7 +1,9 @@
 // The cache reader of the Chromium family: Chromium, Google Chrome,
 // Microsoft Edge, Brave, Vivaldi and Opera. One reading covers every profile
 // of every cache root the browser has (or the one folder the user named), in
-// either on-disk format (readers/chromium/).
+// either on-disk format (readers/chromium/). Each cache folder is its own
+// root: an entry's body is opened below the folder it was listed from, and
+// no copy may go into any folder read.
 #pragma once
 
 #include <filesystem>
@@ -13,26 +15,35 @@
 
 namespace harvix {
 
+// Where the caches of a browser are looked for when no folder is named.
+struct ChromiumPlaces {
+    fs::path cacheHome;  // the user's cache folder ($XDG_CACHE_HOME, ~/.cache)
+    fs::path home;       // the home folder (Snap and Flatpak places)
+};
+
+// Kept small: a listing holds one for every entry of every profile.
 struct ChromiumCacheEntry : CacheEntry {
-    fs::path bodyFile;  // absolute, below the reader's root
-    uint64_t bodyOffset = 0;
+    uint32_t folder = 0;  // the cache folder it was read from (the reader's cacheFolders())
     ContentEncoding encoding = ContentEncoding::Identity;
-    std::string rawHead;  // NUL-separated lines as stored
+    chromium::StoredPlace place;  // body and response head in that folder
 };
 
 class ChromiumCacheReader : public CacheReader {
 public:
     // `browser` is the family member's word (chromium, chrome, edge, brave,
     // vivaldi, opera); `location` a cache folder, profile folder or browser
-    // root the user named (empty: every cache root of the browser below the
-    // user's cache and home folders).
-    ChromiumCacheReader(std::string browser, std::string location);
+    // root the user named (empty: every cache root of the browser in `places`).
+    ChromiumCacheReader(std::string browser, std::string location, ChromiumPlaces places);
 
+    // Finds the cache folders; root() is the first of them. Throws
+    // ErrorReport (ChromiumCache, CacheOpen) when there is none.
     void open() override;
     void close() override;
     void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts& skipped) override;
     BodySource bodySource(const CacheEntry& entry) const override;
     std::string responseHead(const CacheEntry& entry) const override;
+    // Exactly the cache folders the last open found, resolved.
+    std::vector<fs::path> cacheFolders() const override { return resolved_; }
 
     // The family member's word.
     const std::string& browser() const { return browser_; }
@@ -40,9 +51,13 @@ public:
     const std::vector<chromium::CacheFolder>& foundFolders() const { return folders_; }
 
 private:
+    const ChromiumCacheEntry& chromiumEntry(const CacheEntry& entry) const;
+
     std::string browser_;
     std::string location_;
+    ChromiumPlaces places_;
     std::vector<chromium::CacheFolder> folders_;
+    std::vector<fs::path> resolved_;  // folders_[i].folder, resolved
 };
 
 }  // namespace harvix
