@@ -4,8 +4,8 @@
 #include <exception>
 #include <system_error>
 
+#include "base/Text.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 
 namespace harvix {
 

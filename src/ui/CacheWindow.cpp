@@ -17,9 +17,9 @@
 
 #include "app/ErrorText.h"
 #include "app/LanguageTexts.h"
-#include "filter/ContentType.h"
+#include "base/ContentType.h"
+#include "base/Text.h"
 #include "filter/EntrySave.h"
-#include "platform/Text.h"
 #include "readers/CacheReader.h"
 #include "ui/CacheEntryModel.h"
 #include "ui/CacheLoader.h"

@@ -1,6 +1,6 @@
 // What the Chromium cache parsers read from: a file of known size read at
 // offsets. The reader hands them open cache files; tests and fuzz targets hand
-// them bytes in memory. Numbers are decoded with platform/ByteOrder.h.
+// them bytes in memory. Numbers are decoded with base/ByteOrder.h.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 namespace harvix::chromium {
 

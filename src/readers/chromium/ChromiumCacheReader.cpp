@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "filter/ContentType.h"
+#include "base/ContentType.h"
 #include "platform/FileHandle.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 

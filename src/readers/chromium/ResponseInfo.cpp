@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 
 namespace harvix::chromium {
 

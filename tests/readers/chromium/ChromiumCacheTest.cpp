@@ -9,7 +9,7 @@
 #include "ChromeDescription.h"
 #include "filter/FilterSet.h"
 #include "platform/FileHandle.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "readers/chromium/ChromiumCacheReader.h"
 #include "support/TestSupport.h"
 
