@@ -51,6 +51,8 @@ std::string urlCacheFailure(const ErrorReport& report) {
         default:
             return report.path() + ": " + report.systemText();
     }
+}
+
 // Why a Firefox cache folder could not be opened, for one line.
 std::string firefoxOpenFailure(const ErrorReport& report) {
     if (report.secondPath().empty()) {

@@ -59,6 +59,9 @@ std::string copyFailureReason(const ErrorReport& report) {
             reason = "the cached file cannot be opened safely";
             break;
         case ErrorReport::FileRead:
+            if (report.systemError() == EBUSY) {
+                return "the cached data is still being written (its checksum does not match)";
+            }
             reason = report.systemError() == ENODATA ? "the cached data is shorter than its record"
                                                      : "the cached data cannot be read";
             break;

@@ -451,11 +451,14 @@ TEST(FirefoxRealSetups, EveryWayToNameACache2FolderReadsTheWholeOfIt) {
              {dir / "copy" / "entries", resolveFolder(dir / "copy" / "entries")},
              {loose, resolveFolder(loose)}}) {
         SCOPED_TRACE(given);
-        std::unique_ptr<CacheReader> reader = makeBrowserReaderAt(0, given.string());
-        ASSERT_TRUE(reader->tryOpen()) << reader->openError->what();
-        reader->loadEntries();
-        ASSERT_EQ(reader->entries.size(), 1u);
-        EXPECT_EQ(reader->entries.front()->url, "http://h/a.png");
+        FakePlatform platform;
+        std::unique_ptr<CacheReader> reader =
+            browserByWord("firefox")->readerAt(platform, given.string());
+        const std::optional<ErrorReport> failed = openCache(*reader);
+        ASSERT_FALSE(failed) << failed->what();
+        const Reading reading = readCache(*reader);
+        ASSERT_EQ(reading.entries.size(), 1u);
+        EXPECT_EQ(reading.entries.front()->url, "http://h/a.png");
         EXPECT_EQ(reader->cacheFolders(), std::vector<fs::path>{whole});
     }
     EXPECT_EQ(classifyFirefoxFolder(dir / "nothing").format, FirefoxCacheFormat::None);
@@ -487,13 +490,15 @@ TEST(FirefoxRealSetups, ALinkInsideAProfileOrACacheIsRefused) {
              {linkedEntries / "cache2" / "entries", linkedEntries / "cache2" / "entries"},
              {linkedOld, linkedOld / "Cache"}}) {
         SCOPED_TRACE(given);
-        std::unique_ptr<CacheReader> reader = makeBrowserReaderAt(0, given.string());
-        ASSERT_FALSE(reader->tryOpen());
-        EXPECT_EQ(reader->openError->kind(), ErrorReport::CacheOpen);
-        EXPECT_EQ(reader->openError->systemError(), ELOOP);
-        EXPECT_EQ(reader->openError->secondPath(), link.string());
-        reader->loadEntries();
-        EXPECT_TRUE(reader->entries.empty());
+        FakePlatform platform;
+        std::unique_ptr<CacheReader> reader =
+            browserByWord("firefox")->readerAt(platform, given.string());
+        const std::optional<ErrorReport> failed = openCache(*reader);
+        ASSERT_TRUE(failed);
+        EXPECT_EQ(failed->kind(), ErrorReport::CacheOpen);
+        EXPECT_EQ(failed->systemError(), ELOOP);
+        EXPECT_EQ(failed->secondPath(), link.string());
+        EXPECT_TRUE(readCache(*reader).entries.empty());
     }
 
     // Discovery: the profile in use is found and refused; the cache window
@@ -519,11 +524,11 @@ TEST(FirefoxRealSetups, AnEntriesFolderThatCannotBeListedDoesNotOpen) {
     fs::permissions(dir / "cache2" / "entries", fs::perms::none);
     FirefoxCache2Reader reader(dir / "cache2");
     const bool ran = runUnderFilePermissions([&] {
-        EXPECT_FALSE(reader.tryOpen());
-        ASSERT_TRUE(reader.openError.has_value());
-        EXPECT_EQ(reader.openError->systemError(), EACCES);
-        EXPECT_EQ(reader.openError->secondPath(), (dir / "cache2" / "entries").string());
-        EXPECT_NO_THROW(reader.loadEntries());
+        const std::optional<ErrorReport> failed = openCache(reader);
+        ASSERT_TRUE(failed.has_value());
+        EXPECT_EQ(failed->systemError(), EACCES);
+        EXPECT_EQ(failed->secondPath(), (dir / "cache2" / "entries").string());
+        EXPECT_NO_THROW(readCache(reader));
     });
     EXPECT_TRUE(ran);
 }

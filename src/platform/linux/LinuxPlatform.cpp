@@ -242,10 +242,6 @@ public:
         return XdgFolder("XDG_CACHE_HOME", homeFolder(), ".cache");
     }
 
-    fs::path configFolder() override {
-        return XdgFolder("XDG_CONFIG_HOME", homeFolder(), ".config");
-    }
-
     fs::path winePrefix() override {
         const std::string prefix = Env("WINEPREFIX");
         if (!prefix.empty() && prefix.front() == '/') {
