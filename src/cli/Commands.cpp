@@ -55,6 +55,13 @@ std::string watchKeysText() {
     return text;
 }
 
+int usageError(const std::string& command, const std::string& why) {
+    const std::string prefix = command.empty() ? "harvix-cli" : "harvix-cli " + command;
+    const std::string help = command.empty() ? "harvix-cli help" : "harvix-cli help " + command;
+    std::cerr << prefix << ": " << why << " (see '" << help << "')\n";
+    return kExitUsage;
+}
+
 std::string wrapped(const std::string& text) {
     constexpr std::size_t kWidth = 72;
     std::string out;
@@ -111,8 +118,7 @@ void printHelp(const std::vector<std::unique_ptr<Command>>& commands) {
 int runCli(const std::vector<std::string>& args) {
     const auto commands = makeCommands();
     if (args.empty()) {
-        printHelp(commands);
-        return kExitUsage;
+        return usageError({}, "no command given");
     }
     const std::string& first = args.front();
     if (first == "-h" || first == "--help") {
@@ -134,8 +140,7 @@ int runCli(const std::vector<std::string>& args) {
                 return kExitOk;
             }
         }
-        std::cerr << "harvix-cli: unknown command '" << args[1] << "'\n";
-        return kExitUsage;
+        return usageError({}, "unknown command '" + args[1] + "'");
     }
     for (const auto& command : commands) {
         if (command->name() == first) {
@@ -149,8 +154,7 @@ int runCli(const std::vector<std::string>& args) {
             return command->run(rest);
         }
     }
-    std::cerr << "harvix-cli: unknown command '" << first << "'; see 'harvix-cli --help'\n";
-    return kExitUsage;
+    return usageError({}, "unknown command '" + first + "'");
 }
 
 }  // namespace harvix

@@ -22,7 +22,7 @@ public:
 
     std::string usage() const override {
         return "Usage: harvix-cli list BROWSER [--cache PATH] [--format tsv|csv|json]\n"
-               "                  [--type NAME] [--url TEXT] [--since SECONDS]\n"
+               "                  [--type NAME] [--url TEXT] [--since WHEN]\n"
                "\n" +
                wrapped("Opens the cache of BROWSER (" + browserWordsText() +
                        ") as a comb run does and prints its entries. The default format is "
@@ -49,9 +49,11 @@ public:
                "                   a browser root; without it every profile of the\n"
                "                   browser's cache roots below $XDG_CACHE_HOME (and its\n"
                "                   Snap and Flatpak places).\n"
-               "  --format FORMAT  tsv (the default, as above); csv: the same fields as\n"
-               "                   comma-separated values (RFC 4180) after a header line\n"
-               "                   index,content_type,size,time,data_file,url; json: one\n"
+               "  --format FORMAT  tsv (the default, as above); csv: comma-separated values\n"
+               "                   (RFC 4180) after a header line index,content_type,\n"
+               "                   content_type_name,size,time,time_iso,data_file,url\n"
+               "                   (the type's name and the time in ISO 8601, UTC, beside\n"
+               "                   the code and the seconds); json: one\n"
                "                   array of objects with the fields index, contentType,\n"
                "                   contentTypeName, contentTypeText, size, time (seconds),\n"
                "                   timeIso (ISO 8601, UTC), dataFile and url.\n"
@@ -63,8 +65,10 @@ public:
                "  --url TEXT       only entries whose URL holds TEXT; several texts\n"
                "                   separated by commas match any of them, as in a filter\n"
                "                   item\n"
-               "  --since SECONDS  only entries whose time (seconds since 1970) is not\n"
-               "                   earlier, as a comb with --since\n"
+               "  --since WHEN     only entries whose time is not earlier, as a comb\n"
+               "                   with --since: seconds since 1970, a duration back\n"
+               "                   from now (90s, 15m, 2h, 3d, 1h30m) or a local date\n"
+               "                   (2026-12-01, 2026-12-01T10:00)\n"
                "\n"
                "The index of an entry stays the same whatever the options; 'harvix-cli\n"
                "save' takes it. What the reading left out is counted by reason on\n"
@@ -87,8 +91,10 @@ public:
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string& arg = args[i];
             const bool hasValue = i + 1 < args.size();
-            if (arg == "--cache" && !hasValue) {
-                return usageError("--cache needs a value");
+            if ((arg == "--cache" || arg == "--format" || arg == "--type" || arg == "--url" ||
+                 arg == "--since") &&
+                !hasValue) {
+                return usageError(arg + " needs a value");
             }
             if (arg == "--cache" && hasValue && !cacheGiven) {
                 cache = args[++i];
@@ -109,11 +115,12 @@ public:
                 selection.setUrl(args[++i]);
                 urlGiven = true;
             } else if (arg == "--since" && hasValue && !sinceGiven) {
-                int64_t since = 0;
-                if (!parseWholeSeconds(args[++i], since)) {
-                    return usageError("--since needs a whole number of seconds");
+                const std::optional<int64_t> since =
+                    parseSince(args[++i], platformServices().currentTime());
+                if (!since) {
+                    return usageError("--since '" + args[i] + "' is none of " + kSinceForms);
                 }
-                selection.setSince(since);
+                selection.setSince(*since);
                 sinceGiven = true;
             } else if (word.empty() && !arg.empty() && arg[0] != '-') {
                 word = arg;
@@ -174,10 +181,7 @@ private:
         return text + line + "\n";
     }
 
-    int usageError(const std::string& why) const {
-        std::cerr << "harvix-cli list: " << why << "\n\n" << usage();
-        return kExitUsage;
-    }
+    int usageError(const std::string& why) const { return harvix::usageError(name(), why); }
 };
 
 }  // namespace

@@ -201,10 +201,7 @@ public:
     }
 
 private:
-    int usageError(const std::string& why) const {
-        std::cerr << "harvix-cli save: " << why << "\n\n" << usage();
-        return kExitUsage;
-    }
+    int usageError(const std::string& why) const { return harvix::usageError(name(), why); }
 };
 
 }  // namespace

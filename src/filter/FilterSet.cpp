@@ -360,16 +360,57 @@ bool FilterSet::save(std::string path) {
 
 // ---- Target folders ----
 
-bool FilterSet::isValidTargetPath(const std::string& path, IPlatform& platform) {
+FilterSet::PathProblem FilterSet::targetPathProblem(const std::string& path, IPlatform& platform) {
     if (path.empty()) {
-        return false;
+        return PathProblem::Empty;
     }
     const fs::path folder =
         pathFromUtf8(expandHomeFolder(path, platform.homeFolder())).lexically_normal();
-    if (!folder.is_absolute() || folder.relative_path().empty()) {
-        return false;  // relative, or the bare root
+    if (!folder.is_absolute()) {
+        return PathProblem::NotAbsolute;
     }
-    return platform.isLocalFixedFolder(folder);
+    if (folder.relative_path().empty()) {
+        return PathProblem::Root;
+    }
+    return platform.isLocalFixedFolder(folder) ? PathProblem::None : PathProblem::NotLocalFixed;
+}
+
+int FilterSet::earlierItemTaking(const FilterItem& item, std::size_t position) const {
+    const int32_t type = item.contentType;
+    const auto takesType = [type](int32_t earlier) {
+        if (earlier == codeOf(ContentType::All) || earlier == type) {
+            return true;
+        }
+        const ContentTypeInfo* row = contentTypeInfo(type);
+        return isContentTypeGroup(earlier) && row != nullptr && codeOf(row->group) == earlier;
+    };
+    // Every URL the item matches holds one of its parts; the earlier item
+    // matches it too when each of those parts holds one of the earlier's.
+    const auto takesUrls = [&item](const std::vector<std::string>& earlierParts) {
+        if (earlierParts.empty()) {
+            return true;
+        }
+        if (item.urlParts.empty()) {
+            return false;
+        }
+        for (const std::string& part : item.urlParts) {
+            bool covered = false;
+            for (const std::string& earlier : earlierParts) {
+                covered = covered || part.find(earlier) != std::string::npos;
+            }
+            if (!covered) {
+                return false;
+            }
+        }
+        return true;
+    };
+    for (std::size_t i = 0; i < position && i < items.size(); ++i) {
+        const FilterItem& earlier = *items[i];
+        if (!earlier.disabled && takesType(earlier.contentType) && takesUrls(earlier.urlParts)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
 }
 
 }  // namespace harvix

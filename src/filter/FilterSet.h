@@ -88,8 +88,22 @@ public:
     // it is without one).
     static std::string expandHomeFolder(const std::string& text, const fs::path& home);
     // The folder rule: an absolute folder ("~/" allowed) below the root, on
-    // a local fixed disk (as `platform` tells).
-    static bool isValidTargetPath(const std::string& path, IPlatform& platform);
+    // a local fixed disk (as `platform` tells). `targetPathProblem` says
+    // which part of the rule a folder fails.
+    enum class PathProblem { None, Empty, NotAbsolute, Root, NotLocalFixed };
+    static PathProblem targetPathProblem(const std::string& path, IPlatform& platform);
+    static bool isValidTargetPath(const std::string& path, IPlatform& platform) {
+        return targetPathProblem(path, platform) == PathProblem::None;
+    }
+
+    // With One Copy an entry goes to the first item that takes it. The index
+    // of the first enabled item before `position` that takes entries `item`
+    // would take: its type is "all", the group of the item's type or the
+    // same type, and it has no URL parts or each of the item's parts holds
+    // one of its parts (so it matches every URL the item matches). -1 when
+    // there is none. Sizes are not weighed: the earlier item takes the
+    // entries that pass its own limits.
+    int earlierItemTaking(const FilterItem& item, std::size_t position) const;
 
     // ---- Data ----
 

@@ -323,15 +323,20 @@ TEST_F(CombTest, DuplicatesCompareWholeSizesThenBytes) {
 }
 
 TEST_F(CombTest, TheFolderRule) {
+    using Problem = FilterSet::PathProblem;
+    const auto problem = [&](const std::string& path) {
+        return FilterSet::targetPathProblem(path, fake_);
+    };
     EXPECT_TRUE(FilterSet::isValidTargetPath("/srv/x", fake_));
     EXPECT_TRUE(FilterSet::isValidTargetPath("~/x", fake_));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("/", fake_));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("//", fake_));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("/x/..", fake_));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("", fake_));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("relative/x", fake_));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("C:\\HX_FILES", fake_));
+    EXPECT_EQ(problem("/"), Problem::Root);
+    EXPECT_EQ(problem("//"), Problem::Root);
+    EXPECT_EQ(problem("/x/.."), Problem::Root);
+    EXPECT_EQ(problem(""), Problem::Empty);
+    EXPECT_EQ(problem("relative/x"), Problem::NotAbsolute);
+    EXPECT_EQ(problem("C:\\HX_FILES"), Problem::NotAbsolute);
     fake_.localFolders = false;  // a network or removable place
+    EXPECT_EQ(problem("/media/usb/x"), Problem::NotLocalFixed);
     EXPECT_FALSE(FilterSet::isValidTargetPath("/media/usb/x", fake_));
 }
 
