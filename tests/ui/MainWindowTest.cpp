@@ -15,6 +15,7 @@
 #include "MainWindowTestSupport.h"
 #include "app/ErrorText.h"
 #include "controls/ImageButton.h"
+#include "controls/PictureMenu.h"
 #include "engine/CombCoordinator.h"
 #include "platform/Path.h"
 #include "ui/CombReports.h"
@@ -122,9 +123,9 @@ TEST_F(MainWindowTest, ShowsTheListColumnsAndButtons) {
     EXPECT_EQ(world_.Cell(1, 7), QStringLiteral("f1"));
     // Twelve image buttons, each showing its command's action: no caption,
     // the command's text in the tooltip.
-    const Command commands[] = {Command::New,     Command::Open, Command::Save, Command::Add,
-                                Command::Delete,  Command::Edit, Command::Up,   Command::Down,
-                                Command::Options, Command::Help};
+    const Command commands[] = {Command::New,  Command::Open,    Command::Save, Command::SaveAs,
+                                Command::Add,  Command::Delete,  Command::Edit, Command::Up,
+                                Command::Down, Command::Options, Command::Help};
     for (const Command command : commands) {
         ImageButton* button = window.button(window.action(command));
         ASSERT_NE(button, nullptr) << static_cast<int>(command);
@@ -200,6 +201,64 @@ TEST_F(MainWindowTest, AFailedSaveSaysWhichFileAndWhy) {
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Harvix - [New Filter*]"));
 }
 
+// A set from the file that comes with the program is saved to the user's
+// filter folder; the shipped file is never written, not even by Save As.
+TEST_F(MainWindowTest, ASetFromTheShippedFileIsSavedToTheUsersFolder) {
+    const fs::path shipped = world_.WriteFilter("prog/Filters/Default.flt", 2);
+    const std::string before = readFile(shipped);
+    MainWindow& window = world_.Open(world_.dir() / "missing.flt");
+    ASSERT_EQ(window.windowTitle(), Title(pathToUtf8(shipped), false));
+    window.uncheckAll();
+    window.save();
+    const fs::path copy = world_.UserFilters() / "Default.flt";
+    EXPECT_EQ(world_.desktop().saveAsked, 0);
+    EXPECT_EQ(readFile(shipped), before);
+    EXPECT_NE(readFile(copy).find("Disabled=1"), std::string::npos);
+    EXPECT_EQ(window.windowTitle(), Title(pathToUtf8(copy), false));
+    // The settings name the copy at once: the next start opens it.
+    EXPECT_NE(
+        readFile(world_.ProgramFolder() / "Harvix.cfg").find("FiltersFileName=" + pathToUtf8(copy)),
+        std::string::npos);
+
+    // Save As: the dialog opens in the user's folder; a shipped file is
+    // refused with a message and the set keeps its changes.
+    window.checkAll();
+    world_.desktop().saveAnswers.push_back(pathToUtf8(shipped));
+    window.saveAs();
+    EXPECT_EQ(world_.desktop().saveAsked, 1);
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_NE(world_.notifier().messages[0].text.find("never changed"), std::string::npos);
+    EXPECT_EQ(readFile(shipped), before);
+    EXPECT_TRUE(window.isModified());
+    const std::string other = pathToUtf8(world_.UserFilters() / "other.flt");
+    world_.desktop().saveAnswers.push_back(other);
+    window.saveAs();
+    EXPECT_FALSE(window.isModified());
+    EXPECT_EQ(window.windowTitle(), Title(other, false));
+    EXPECT_EQ(readFile(other).find("Disabled=1"), std::string::npos);
+    EXPECT_NE(readFile(copy).find("Disabled=1"), std::string::npos);  // the copy as it was
+    EXPECT_EQ(theSettings().FiltersFileName, other);
+}
+
+TEST_F(MainWindowTest, TheUsersOwnDefaultComesBeforeTheShippedOneAndIsNeverOverwrittenUnasked) {
+    const fs::path shipped = world_.WriteFilter("prog/Filters/Default.flt", 2);
+    const fs::path own = world_.WriteFilter("config/Harvix/Filters/Default.flt", 4);
+    MainWindow& window = world_.Open(world_.dir() / "missing.flt");
+    EXPECT_EQ(world_.RowCount(), 4);
+    EXPECT_EQ(window.windowTitle(), Title(pathToUtf8(own), false));
+    // Opened by hand, the shipped set saves under a name the user gives,
+    // since the user's Default.flt is there already.
+    world_.desktop().openAnswers.push_back(pathToUtf8(shipped));
+    window.openFilterSet();
+    ASSERT_EQ(world_.RowCount(), 2);
+    window.uncheckAll();
+    const std::string ownBefore = readFile(own);
+    window.save();  // the dialog answers Cancel
+    EXPECT_EQ(world_.desktop().saveAsked, 1);
+    EXPECT_EQ(readFile(own), ownBefore);
+    EXPECT_TRUE(window.isModified());
+}
+
 TEST_F(MainWindowTest, NewOnAChangedSetAsksAndNoDiscards) {
     MainWindow& window = OpenWith(2);
     window.uncheckAll();
@@ -263,7 +322,7 @@ TEST_F(MainWindowTest, OpenOfAFileThatIsNoFilterGivesAnEmptyUnchangedSet) {
 
 // ---- Add, Delete, Edit ----
 
-TEST_F(MainWindowTest, AddWithoutSelectionAppendsAndSelectsTheLastRow) {
+TEST_F(MainWindowTest, AddWithoutSelectionPutsTheItemFirst) {
     MainWindow& window = OpenWith(3);
     theSettings().DefaultCombPath = "~/picked";
     theSettings().DefaultFileNameDummy = "stem";
@@ -278,14 +337,20 @@ TEST_F(MainWindowTest, AddWithoutSelectionAppendsAndSelectsTheLastRow) {
     EXPECT_EQ(seen.directoryTemplate, "~/picked");
     EXPECT_EQ(seen.fileNameDummy, "stem");
     ASSERT_EQ(world_.RowCount(), 4);
-    EXPECT_EQ(world_.Cell(3, 3), QStringLiteral("new, one"));
-    EXPECT_EQ(window.selectedRow(), 3);
-    EXPECT_EQ(world_.filter().items[3]->urlParts, (std::vector<std::string>{"new", "one"}));
+    EXPECT_EQ(world_.Cell(0, 3), QStringLiteral("new, one"));
+    EXPECT_EQ(window.selectedRow(), 0);
+    EXPECT_EQ(world_.filter().items[0]->urlParts, (std::vector<std::string>{"new", "one"}));
     EXPECT_TRUE(window.isModified());
     EXPECT_TRUE(window.windowTitle().endsWith(QStringLiteral("*]")));
+    // The editor was told where the item would stand, to say which earlier
+    // item takes its entries first.
+    ASSERT_EQ(world_.desktop().editorPlaces.size(), 1u);
+    EXPECT_EQ(world_.desktop().editorPlaces[0].set, &world_.filter());
+    EXPECT_EQ(world_.desktop().editorPlaces[0].position, 0u);
+    EXPECT_TRUE(world_.desktop().editorPlaces[0].oneCopy);
 }
 
-TEST_F(MainWindowTest, AddBelowTheSelectedRow) {
+TEST_F(MainWindowTest, AddAboveTheSelectedRow) {
     MainWindow& window = OpenWith(5);
     world_.desktop().editor = [](FilterItem& item) {
         item.url = "inserted";
@@ -294,13 +359,17 @@ TEST_F(MainWindowTest, AddBelowTheSelectedRow) {
     Select(2);
     window.addItem();
     EXPECT_EQ(Urls(),
-              (std::vector<std::string>{"site0", "site1", "site2", "inserted", "site3", "site4"}));
-    EXPECT_EQ(window.selectedRow(), 3);
-    // Below the last row it appends.
+              (std::vector<std::string>{"site0", "site1", "inserted", "site2", "site3", "site4"}));
+    EXPECT_EQ(window.selectedRow(), 2);
+    EXPECT_EQ(world_.desktop().editorPlaces.back().position, 2u);
+    // Above the last row; the set never grows at its end.
     Select(5);
+    theSettings().OneCopy = false;
     window.addItem();
     EXPECT_EQ(world_.RowCount(), 7);
-    EXPECT_EQ(window.selectedRow(), 6);
+    EXPECT_EQ(window.selectedRow(), 5);
+    EXPECT_EQ(Urls().back(), "site4");
+    EXPECT_FALSE(world_.desktop().editorPlaces.back().oneCopy);
 }
 
 TEST_F(MainWindowTest, AddCancelledDiscardsTheItem) {
@@ -510,8 +579,12 @@ TEST_F(MainWindowTest, HelpAndWebCommandsOpenTheirAddresses) {
               QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(theSettings().helpPath))));
     EXPECT_TRUE(
         world_.desktop().opened[0].toLocalFile().endsWith(QStringLiteral("help/index.html")));
-    EXPECT_EQ(world_.desktop().opened[1], QUrl(QString::fromLatin1(kHarvixSiteUrl)));
-    EXPECT_EQ(world_.desktop().opened[2], QUrl(QString::fromLatin1(kHarvixDownloadUrl)));
+    // No web site of its own: the installed manual, and its section on
+    // versions, stand in for it.
+    EXPECT_EQ(world_.desktop().opened[1], world_.desktop().opened[0]);
+    EXPECT_EQ(world_.desktop().opened[2].adjusted(QUrl::RemoveFragment),
+              world_.desktop().opened[0]);
+    EXPECT_EQ(world_.desktop().opened[2].fragment(), QStringLiteral("versions"));
 }
 
 TEST_F(MainWindowTest, OpenFolderOpensTheFolderOfTheLastLoad) {
@@ -556,13 +629,14 @@ TEST_F(MainWindowTest, OptionsOkWithAnotherLanguageReappliesTheTexts) {
 TEST_F(MainWindowTest, TheListMenuDependsOnTheSelection) {
     MainWindow& window = OpenWith(2);
     std::unique_ptr<QMenu> menu = window.buildListMenu();
-    EXPECT_EQ(MenuTexts(*menu),
-              (std::vector<QString>{"Add", "-", "Check All", "Uncheck All", "-", "Browse Cache"}));
+    EXPECT_EQ(MenuTexts(*menu), (std::vector<QString>{"Add", "-", "Check All", "Uncheck All", "-",
+                                                      "Save", "Save As", "-", "Browse Cache"}));
     Select(0);
     menu = window.buildListMenu();
     EXPECT_EQ(MenuTexts(*menu),
               (std::vector<QString>{"Add", "Delete", "Edit", "-", "Up", "Down", "-", "Open Folder",
-                                    "-", "Check All", "Uncheck All", "-", "Browse Cache"}));
+                                    "-", "Check All", "Uncheck All", "-", "Save", "Save As", "-",
+                                    "Browse Cache"}));
 }
 
 TEST_F(MainWindowTest, TheListMenuOpensOnlyForAPointOnTheList) {
@@ -620,9 +694,9 @@ TEST_F(MainWindowTest, KeysRunTheirCommands) {
     Select(1);
     QTest::keyClick(list, Qt::Key_Return);  // Edit
     EXPECT_EQ(world_.desktop().editorCaptions, std::vector<std::string>{"Edit"});
-    QTest::keyClick(list, Qt::Key_Insert);  // Add below row 1
+    QTest::keyClick(list, Qt::Key_Insert);  // Add above row 1
     EXPECT_EQ(world_.RowCount(), 4);
-    EXPECT_EQ(window.selectedRow(), 2);
+    EXPECT_EQ(window.selectedRow(), 1);
     QTest::keyClick(list, Qt::Key_Delete);  // Delete, after the question
     EXPECT_EQ(world_.RowCount(), 3);
 
@@ -671,6 +745,47 @@ TEST_F(MainWindowTest, WithoutANotificationAreaTheWindowShowsAndClosingItEnds) {
     window.close();
     EXPECT_EQ(exits.count(), 1);
     EXPECT_TRUE(window.isExiting());
+}
+
+// Exit from the tray menu offers a changed set for saving, as closing the
+// window does; an unchanged set ends without a question.
+TEST_F(MainWindowTest, ExitWithUnsavedChangesAsksFirst) {
+    MainWindow& window = OpenWith(2);
+    QSignalSpy exits(&window, &MainWindow::exitRequested);
+    window.uncheckAll();
+    world_.notifier().answer = MessageResult::Yes;
+    std::unique_ptr<PictureMenu> trayMenu(window.tray().buildMenu(window.commands()));
+    QAction* exit = nullptr;
+    for (QAction* action : trayMenu->actions()) {
+        exit = PictureMenu::commandId(action) == static_cast<int>(Command::Exit) ? action : exit;
+    }
+    ASSERT_NE(exit, nullptr);
+    exit->trigger();
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(world_.notifier().messages[0].buttons, MessageButtons::YesNo);
+    EXPECT_NE(readFile(startFilter_).find("Disabled=1"), std::string::npos);
+    EXPECT_EQ(exits.count(), 1);
+    EXPECT_TRUE(window.isExiting());
+}
+
+TEST_F(MainWindowTest, ExitAnsweredNoEndsWithoutSaving) {
+    MainWindow& window = OpenWith(2);
+    QSignalSpy exits(&window, &MainWindow::exitRequested);
+    window.uncheckAll();
+    world_.notifier().answer = MessageResult::No;
+    const std::string before = readFile(startFilter_);
+    window.action(Command::Exit)->trigger();
+    EXPECT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(readFile(startFilter_), before);
+    EXPECT_EQ(exits.count(), 1);
+}
+
+TEST_F(MainWindowTest, ExitOnAnUnchangedSetAsksNothing) {
+    MainWindow& window = OpenWith(2);
+    QSignalSpy exits(&window, &MainWindow::exitRequested);
+    window.action(Command::Exit)->trigger();
+    EXPECT_TRUE(world_.notifier().messages.empty());
+    EXPECT_EQ(exits.count(), 1);
 }
 
 TEST_F(MainWindowTest, EscAsksOnceAndHidesTheWindow) {

@@ -108,10 +108,11 @@ TEST(Screenshots, TrayMenu) {
 }
 
 TEST(Screenshots, ImageButtonsPlainAndHovered) {
-    const ButtonImage buttons[] = {
-        ButtonImage::New,     ButtonImage::Open, ButtonImage::Save,   ButtonImage::Add,
-        ButtonImage::Delete,  ButtonImage::Edit, ButtonImage::Up,     ButtonImage::Down,
-        ButtonImage::Options, ButtonImage::Help, ButtonImage::CombIE, ButtonImage::CombMozilla};
+    const ButtonImage buttons[] = {ButtonImage::New,        ButtonImage::Open, ButtonImage::Save,
+                                   ButtonImage::SaveAs,     ButtonImage::Add,  ButtonImage::Delete,
+                                   ButtonImage::Edit,       ButtonImage::Up,   ButtonImage::Down,
+                                   ButtonImage::Options,    ButtonImage::Help, ButtonImage::CombIE,
+                                   ButtonImage::CombMozilla};
     QWidget row;
     auto* layout = new QHBoxLayout(&row);
     layout->setSpacing(2);
