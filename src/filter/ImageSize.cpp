@@ -29,6 +29,7 @@
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
 
+#include "base/ByteOrder.h"
 #include "filter/SvgSize.h"
 
 namespace harvix {
@@ -40,14 +41,6 @@ std::atomic<int32_t> g_references{0};
 // The one instance of the program, alive from start-up to exit.
 const ImageSize g_graphics;
 
-uint16_t Le16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Le32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // An icon (or cursor) file: a six-byte header {0, type 1 or 2, count} and
 // one sixteen-byte record per image, whose first two bytes are the width
@@ -59,9 +52,9 @@ bool IconSize(std::FILE* file, uint64_t fileSize, int32_t& width, int32_t& heigh
     if (std::fseek(file, 0, SEEK_SET) != 0 || std::fread(header, 1, 6, file) != 6) {
         return false;
     }
-    const uint16_t type = Le16(header + 2);
-    const uint16_t count = Le16(header + 4);
-    if (Le16(header) != 0 || (type != 1 && type != 2) || count == 0) {
+    const uint16_t type = loadLe16(header + 2);
+    const uint16_t count = loadLe16(header + 4);
+    if (loadLe16(header) != 0 || (type != 1 && type != 2) || count == 0) {
         return false;
     }
     const uint64_t directoryEnd = 6u + 16u * static_cast<uint64_t>(count);
@@ -75,8 +68,8 @@ bool IconSize(std::FILE* file, uint64_t fileSize, int32_t& width, int32_t& heigh
         if (std::fread(record, 1, 16, file) != 16) {
             return false;
         }
-        const uint32_t bytes = Le32(record + 8);
-        const uint32_t offset = Le32(record + 12);
+        const uint32_t bytes = loadLe32(record + 8);
+        const uint32_t offset = loadLe32(record + 12);
         if (bytes == 0 || offset < directoryEnd ||
             static_cast<uint64_t>(offset) + bytes > fileSize) {
             return false;
@@ -195,12 +188,6 @@ const uint8_t* Bytes(const std::string& text) {
     return reinterpret_cast<const uint8_t*>(text.data());
 }
 
-uint32_t Be32(const std::string& text, std::size_t at) {
-    return (static_cast<uint32_t>(static_cast<unsigned char>(text[at])) << 24) |
-           (static_cast<uint32_t>(static_cast<unsigned char>(text[at + 1])) << 16) |
-           (static_cast<uint32_t>(static_cast<unsigned char>(text[at + 2])) << 8) |
-           static_cast<uint32_t>(static_cast<unsigned char>(text[at + 3]));
-}
 
 // ---- WebP ----
 
@@ -228,7 +215,7 @@ bool IsAvif(const std::string& head) {
     if (head.size() < 16 || head.compare(4, 4, "ftyp") != 0) {
         return false;
     }
-    const std::size_t end = std::min<std::size_t>(Be32(head, 0), head.size());
+    const std::size_t end = std::min<std::size_t>(loadBe32(Bytes(head)), head.size());
     for (std::size_t at = 8; at + 4 <= end; at += 4) {
         if (at == 12) {
             continue;  // the minor version
