@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <string_view>
 #include <system_error>
 
 #include "platform/Platform.h"
@@ -20,7 +21,69 @@ std::vector<std::string> LowerCased(const std::vector<std::string>& names) {
     return lower;
 }
 
+// The file name of a Unix or a Windows path (Wine shows Windows programs'
+// argv[0] as "C:\\...\\iexplore.exe").
+std::string_view FileNameOf(std::string_view path) {
+    const std::size_t cut = path.find_last_of("/\\");
+    return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+// Whether `name` is the image name `shown`: the same in any case, or, when
+// the kernel cut the image name at its 15 bytes, the start of it.
+bool SameImageName(std::string_view shown, std::string_view name) {
+    if (equalsNoCase(shown, name)) {
+        return true;
+    }
+    return shown.size() == 15 && name.size() > 15 && equalsNoCase(shown, name.substr(0, 15));
+}
+
+bool CarriesMarker(const ProcessInfo& process, const std::string& marker) {
+    if (marker.find('/') == std::string::npos) {
+        return !process.packageId.empty() && equalsNoCase(process.packageId, marker);
+    }
+    return process.executable.starts_with(marker) || process.argv0.starts_with(marker);
+}
+
+bool CarriesAny(const ProcessInfo& process, const std::vector<std::string>& markers) {
+    for (const std::string& marker : markers) {
+        if (CarriesMarker(process, marker)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
+
+ProcessMatch ProcessMatch::byNames(const std::vector<std::string>& names) {
+    ProcessMatch match;
+    match.names = names;
+    return match;
+}
+
+bool ProcessMatch::matches(const ProcessInfo& process) const {
+    if (CarriesAny(process, claims)) {
+        return true;
+    }
+    if (CarriesAny(process, excludes)) {
+        return false;
+    }
+    // A process that rewrote its command line into one line (Chromium's
+    // helpers do) keeps its program before the first option.
+    const std::string_view argv0 =
+        std::string_view(process.argv0).substr(0, process.argv0.find(" -"));
+    const std::string_view executable = FileNameOf(process.executable);
+    const std::string_view argvName = FileNameOf(argv0);
+    // Whole names only: "firefoxx" or "my-firefox" is not "firefox".
+    for (const std::string& name : names) {
+        if (SameImageName(process.imageName, name) ||
+            (!executable.empty() && equalsNoCase(executable, name)) ||
+            (!argvName.empty() && equalsNoCase(argvName, name))) {
+            return true;
+        }
+    }
+    return false;
+}
 
 BrowserMonitor::BrowserMonitor(uint32_t periodMs) : period(periodMs), clock(&systemSeconds) {}
 
@@ -42,6 +105,11 @@ bool BrowserMonitor::start(const std::string& imageName, void* ownerArg, int32_t
 
 bool BrowserMonitor::start(const std::vector<std::string>& imageNames, void* ownerArg,
                            int32_t kindArg, ClosedCallback callback) {
+    return start(ProcessMatch::byNames(imageNames), ownerArg, kindArg, callback);
+}
+
+bool BrowserMonitor::start(const ProcessMatch& match, void* ownerArg, int32_t kindArg,
+                           ClosedCallback callback) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (running) {
         return false;
@@ -49,7 +117,7 @@ bool BrowserMonitor::start(const std::vector<std::string>& imageNames, void* own
     owner = ownerArg;
     kind = kindArg;
     onClosed = callback;
-    target = LowerCased(imageNames);
+    target = LowerCased(match.names);
     running = true;
     // A new generation tells a thread that is still ending (its stop not yet
     // seen) that it is no longer the monitor's thread, even though `running`
@@ -60,7 +128,7 @@ bool BrowserMonitor::start(const std::vector<std::string>& imageNames, void* own
     try {
         thread_ =
             std::thread(&BrowserMonitor::monitorThreadProc, this,
-                        Watch{target, owner, kind, onClosed, period, clock, generation}, previous);
+                        Watch{match, owner, kind, onClosed, period, clock, generation}, previous);
     } catch (const std::system_error&) {
         thread_ = std::move(*previous);
         running = false;
@@ -74,9 +142,13 @@ bool BrowserMonitor::isRunning(const std::string& imageName) {
 }
 
 bool BrowserMonitor::isRunning(const std::vector<std::string>& imageNames) {
-    target = LowerCased(imageNames);
+    return isRunning(ProcessMatch::byNames(imageNames));
+}
+
+bool BrowserMonitor::isRunning(const ProcessMatch& match) {
+    target = LowerCased(match.names);
     found = false;
-    found = findProcess(target);
+    found = findProcess(match);
     return found;
 }
 
@@ -123,7 +195,7 @@ void BrowserMonitor::pollLoop(const Watch& watch) {
         return;
     }
     for (;;) {
-        const bool seen = findProcess(watch.names);
+        const bool seen = findProcess(watch.match);
         found = seen;
         if (seen && !previous) {
             // Just seen: the first poll of an appearance fixes the since time.
@@ -141,20 +213,25 @@ void BrowserMonitor::pollLoop(const Watch& watch) {
     }
 }
 
-bool BrowserMonitor::findProcess(const std::vector<std::string>& names) {
+bool BrowserMonitor::findProcess(const ProcessMatch& match) {
     // A process table that cannot be read counts as one without the browser.
     std::vector<ProcessInfo> processes;
+    int64_t user = -1;
     try {
-        processes = platformServices().listProcesses();
+        IPlatform& platform = platformServices();
+        processes = platform.listProcesses();
+        user = platform.currentUserId();
     } catch (const std::exception&) {
         return false;
     }
-    // Whole names only: "firefoxx" or "my-firefox" is not "firefox".
     for (const ProcessInfo& process : processes) {
-        for (const std::string& name : names) {
-            if (equalsNoCase(process.imageName, name)) {
-                return true;
-            }
+        // Only the user's own processes: where the system tells user ids, a
+        // process whose owner is unknown (it ended meanwhile) is none.
+        if (user >= 0 && process.uid != user) {
+            continue;
+        }
+        if (match.matches(process)) {
+            return true;
         }
     }
     return false;

@@ -1,8 +1,10 @@
 // BrowserMonitor: watches one browser from a thread of its own and reports
 // the moment it closes.
 //
-// The monitor looks for the browser's image names in the process table once
-// every period (2000 ms in the program). When a poll no longer finds a process
+// The monitor looks for the browser's processes (ProcessMatch) in the process
+// table once every period (2000 ms in the program). Only the processes of
+// the user the program runs for count: another user's browser neither delays
+// nor starts this user's runs. When a poll no longer finds a process
 // that the previous poll found, it calls its browser-closed callback on its own
 // thread with the time at which it first saw the browser running; the comb
 // coordinator then combs that browser's cache right there, limited to entries
@@ -30,6 +32,36 @@
 
 namespace harvix {
 
+struct ProcessInfo;
+
+// How one browser's processes are told from every other process.
+//
+// A process is known by three names: its image name (`comm`, which the
+// kernel cuts at 15 bytes, so "chromium-browser" runs as "chromium-browse"),
+// the file name of its executable and that of its argv[0]. Mozilla's builds
+// name their main thread "GeckoMain", so the image name alone may tell
+// nothing; the executable still says "firefox".
+//
+// Packaged installs are told by markers. A marker that holds a '/' is a
+// folder: it names the processes whose executable or argv[0] lies below it
+// ("/snap/chromium/"). Any other marker is a Flatpak application id
+// ("org.chromium.Chromium").
+struct ProcessMatch {
+    // The names it runs under; any one counts (compared in any case).
+    std::vector<std::string> names;
+    // Markers of its own installs: a process they name is the browser
+    // whatever it is called (Snap Chromium runs a binary named "chrome").
+    std::vector<std::string> claims;
+    // Markers of another browser's installs: a process they name is not this
+    // browser even when it bears one of `names`.
+    std::vector<std::string> excludes;
+
+    // Only the names.
+    static ProcessMatch byNames(const std::vector<std::string>& names);
+    // True when `process` is one of this browser's.
+    bool matches(const ProcessInfo& process) const;
+};
+
 class BrowserMonitor {
 public:
     // Browser-closed callback: owner and kind as given to Start, and the time
@@ -52,13 +84,14 @@ public:
     // one of them counts; compared in lower case). Returns false at once,
     // changing nothing, while `running` is true; otherwise returns whether
     // the thread was created.
+    bool start(const ProcessMatch& match, void* owner, int32_t kind, ClosedCallback callback);
     bool start(const std::vector<std::string>& imageNames, void* owner, int32_t kind,
                ClosedCallback callback);
     bool start(const std::string& imageName, void* owner, int32_t kind, ClosedCallback callback);
 
-    // One check of the process table on the calling thread: is a process
-    // with one of these image names running? For monitors that are never
-    // started.
+    // One check of the process table on the calling thread: does a process
+    // of the browser run? For monitors that are never started.
+    bool isRunning(const ProcessMatch& match);
     bool isRunning(const std::vector<std::string>& imageNames);
     bool isRunning(const std::string& imageName);
 
@@ -93,7 +126,7 @@ private:
     // What one polling thread watches: a copy taken by Start, so that a later
     // Start never changes what an old thread that is still ending reads.
     struct Watch {
-        std::vector<std::string> names;
+        ProcessMatch match;
         void* owner;
         int32_t kind;
         ClosedCallback onClosed;
@@ -105,8 +138,8 @@ private:
     static void monitorThreadProc(BrowserMonitor* monitor, Watch watch,
                                   std::shared_ptr<std::thread> previous);
     void pollLoop(const Watch& watch);
-    // True when a process with one of `names` (lower case) is in the table.
-    static bool findProcess(const std::vector<std::string>& names);
+    // True when a process of the user's own that `match` names is in the table.
+    static bool findProcess(const ProcessMatch& match);
     // The thread of `generation` polls on while this holds.
     bool keepPolling(uint64_t generation) const;
 

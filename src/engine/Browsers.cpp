@@ -59,11 +59,14 @@ std::unique_ptr<CacheReader> makeUrlCacheReader(const std::string& location) {
 
 // The Chromium family: one reader per member, by its word.
 BrowserRow chromiumRow(const std::string& id, const std::string& displayName,
-                       const std::string& processName, const std::string& settingsKey) {
+                       std::vector<std::string> processNames, const std::string& settingsKey,
+                       std::vector<std::string> claims, std::vector<std::string> excludes = {}) {
     BrowserRow row;
     row.id = id;
     row.displayName = displayName;
-    row.processNames = {processName};
+    row.processNames = std::move(processNames);
+    row.processClaims = std::move(claims);
+    row.processExcludes = std::move(excludes);
     row.watchSettingsKey = settingsKey;
     row.makeReader = [id](const std::string& location) -> std::unique_ptr<CacheReader> {
         return std::make_unique<ChromiumCacheReader>(id, location);
@@ -81,6 +84,7 @@ std::vector<BrowserRow> makeTable() {
         // Firefox runs as firefox, firefox-esr or firefox-bin, and as
         // firefox.exe under Wine.
         row.processNames = {"firefox", "firefox-esr", "firefox-bin", "firefox.exe"};
+        row.processClaims = {"/snap/firefox/", "org.mozilla.firefox"};
         row.watchSettingsKey = "Mozilla";
         row.icon = "button-comb-mozilla";
         row.hoverIcon = "button-comb-mozilla-hover";
@@ -115,12 +119,21 @@ std::vector<BrowserRow> makeTable() {
         rows.push_back(std::move(row));
     }
     // Chromium and the browsers built on it; each has a cache of its own.
-    rows.push_back(chromiumRow("chromium", "Chromium", "chromium", "UseChromium"));
-    rows.push_back(chromiumRow("chrome", "Google Chrome", "chrome", "UseChrome"));
-    rows.push_back(chromiumRow("edge", "Microsoft Edge", "msedge", "UseEdge"));
-    rows.push_back(chromiumRow("brave", "Brave", "brave", "UseBrave"));
-    rows.push_back(chromiumRow("vivaldi", "Vivaldi", "vivaldi-bin", "UseVivaldi"));
-    rows.push_back(chromiumRow("opera", "Opera", "opera", "UseOpera"));
+    // Fedora's Chromium runs as chromium-browser; Snap's is a binary named
+    // chrome below /snap/chromium/, which is not Google Chrome.
+    const std::vector<std::string> chromiumInstalls = {"/snap/chromium/", "org.chromium.Chromium"};
+    rows.push_back(chromiumRow("chromium", "Chromium", {"chromium", "chromium-browser"},
+                               "UseChromium", chromiumInstalls));
+    rows.push_back(chromiumRow("chrome", "Google Chrome", {"chrome", "google-chrome"}, "UseChrome",
+                               {"com.google.Chrome"}, chromiumInstalls));
+    rows.push_back(
+        chromiumRow("edge", "Microsoft Edge", {"msedge"}, "UseEdge", {"com.microsoft.Edge"}));
+    rows.push_back(chromiumRow("brave", "Brave", {"brave"}, "UseBrave",
+                               {"/snap/brave/", "com.brave.Browser"}));
+    rows.push_back(chromiumRow("vivaldi", "Vivaldi", {"vivaldi-bin"}, "UseVivaldi",
+                               {"/snap/vivaldi/", "com.vivaldi.Vivaldi"}));
+    rows.push_back(
+        chromiumRow("opera", "Opera", {"opera"}, "UseOpera", {"/snap/opera/", "com.opera.Opera"}));
     return rows;
 }
 
@@ -151,6 +164,10 @@ const BrowserRow* browserRow(int kind) {
     return kind >= 0 && static_cast<std::size_t>(kind) < table.size()
                ? &table[static_cast<std::size_t>(kind)]
                : nullptr;
+}
+
+ProcessMatch processMatchOf(const BrowserRow& row) {
+    return ProcessMatch{row.processNames, row.processClaims, row.processExcludes};
 }
 
 std::unique_ptr<CacheReader> makeBrowserReader(int kind, const std::string& location) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/BrowserMonitor.h"
 #include "readers/CacheReader.h"
 
 namespace harvix {
@@ -20,8 +21,14 @@ struct BrowserRow {
     std::vector<std::string> aliases;
     // The name the user reads ("Mozilla Firefox").
     std::string displayName;
-    // Image names it runs under, lower case; any counts as the browser running.
+    // Image names it runs under, lower case; any counts as the browser
+    // running (as image name, executable or argv[0]; see ProcessMatch).
     std::vector<std::string> processNames;
+    // Markers of its packaged installs (Snap folders, Flatpak ids) that
+    // claim a process whatever its name, and markers of another browser's
+    // installs that a process bearing one of its names must not carry.
+    std::vector<std::string> processClaims;
+    std::vector<std::string> processExcludes;
     // The settings key whose value turns its watching on (stored name).
     std::string watchSettingsKey;
     // Icons of its comb button (normal, hover) in the program's resources.
@@ -51,6 +58,9 @@ int browserKindFromWord(const std::string& word);
 
 // The row of `kind`; null outside the table.
 const BrowserRow* browserRow(int kind);
+
+// How the row's processes are known (its names and markers).
+ProcessMatch processMatchOf(const BrowserRow& row);
 
 // The reader of `kind`'s cache (see BrowserRow::makeReader); null for a kind
 // outside the table.
