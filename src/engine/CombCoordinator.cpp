@@ -39,6 +39,7 @@ class ForwardingObserver : public CombObserver {
 public:
     explicit ForwardingObserver(CoordinatorEvents& events) : events_(events) {}
     void progress(int32_t percent) override { events_.progress(percent); }
+    void entryCombed(uint64_t done, uint64_t total) override { events_.entryCombed(done, total); }
     void keptFile(const std::string& path) override { events_.keptFile(path); }
     void error(const ErrorReport& report) override { events_.error(report); }
 
@@ -78,9 +79,14 @@ void CombCoordinator::setOptions(const RunOptions& options) {
 
 void CombCoordinator::requestStop() {
     stopping_ = true;
+    runStop_ = true;
     for (auto& monitor : monitors) {
         monitor->stop();
     }
+}
+
+void CombCoordinator::cancelRun() {
+    runStop_ = true;
 }
 
 void CombCoordinator::shutdown() {
@@ -100,7 +106,7 @@ bool CombCoordinator::warnIfRunning(int kind) const {
     }
     // A check of its own: the monitors belong to their threads.
     BrowserMonitor check;
-    if (!check.isRunning(row->processNames)) {
+    if (!check.isRunning(processMatchOf(*row))) {
         return false;
     }
     events_.browserRunning(*row);
@@ -142,7 +148,7 @@ void CombCoordinator::startMonitors(const std::vector<bool>& watch) {
     const auto& table = browserTable();
     for (std::size_t kind = 0; kind < table.size() && kind < watch.size(); ++kind) {
         if (watch[kind]) {
-            monitors[kind]->start(table[kind].processNames, this, static_cast<int32_t>(kind),
+            monitors[kind]->start(processMatchOf(table[kind]), this, static_cast<int32_t>(kind),
                                   &onBrowserClosed);
         }
     }
@@ -164,6 +170,9 @@ void CombCoordinator::runComb(int kind, int64_t sinceTime) {
     }
     const ActiveRun active(activeRuns_);
     const std::lock_guard<std::mutex> lock(runLock);
+    // A cancel concerns the run under way, not this one; cleared before
+    // stopping_ is read, so that a stop request in between still stops it.
+    runStop_ = false;
     if (stopping_) {
         return;  // the program is ending: a run that waited for the lock is dropped
     }
@@ -188,6 +197,7 @@ void CombCoordinator::runComb(int kind, int64_t sinceTime) {
             return;
         }
         const RunStateBracket bracket(events_);
+        events_.runKind(kind);
         try {
             reader->open();
         } catch (const ErrorReport& report) {
@@ -205,10 +215,12 @@ void CombCoordinator::runComb(int kind, int64_t sinceTime) {
             reader->close();
             return;
         }
+        // A cancel stops a long reading too; the pass then combs nothing.
+        reader->setReadingWatch([this](const auto&) { return !runStop_; });
         reader->loadEntries();
         ForwardingObserver observer(events_);
         const CombResult result =
-            harvix::runComb(*reader, snapshot, combOptions, observer, &stopping_);
+            harvix::runComb(*reader, snapshot, combOptions, observer, &runStop_);
         reader->close();
         events_.runFinished(kind, result);
     } catch (const ErrorReport& report) {

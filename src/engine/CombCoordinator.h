@@ -8,6 +8,8 @@
 // edit the filter set and the options freely while a run goes on; nothing
 // else is shared between the user-interface thread and a comb thread.
 //
+// A run can be cancelled (cancelRun); it keeps what it has copied.
+//
 // Runs start in two ways: manually (startComb, on a worker thread; refused
 // while the browser runs) and automatically (a monitor saw its browser close;
 // the monitor's own thread combs the entries cached since the browser was
@@ -55,7 +57,11 @@ public:
     virtual ~CoordinatorEvents() = default;
     // A run started (true) or ended (false).
     virtual void runState(bool /*started*/) {}
+    // The run that just started combs the cache of browser `kind`.
+    virtual void runKind(int /*kind*/) {}
     virtual void progress(int32_t /*percent*/) {}
+    // After each entry: how many of the entries to comb are done, of how many.
+    virtual void entryCombed(uint64_t /*done*/, uint64_t /*total*/) {}
     virtual void keptFile(const std::string& /*path*/) {}
     // A failure the user is to be told of: the cache cannot be opened, a
     // target folder cannot be made or lies in the cache, a file-name stem
@@ -112,6 +118,11 @@ public:
     // One run over the cache of `kind`, entries from `sinceTime` on (0: all),
     // on the calling thread (a comb thread).
     void runComb(int kind, int64_t sinceTime);
+    // Cancels the run under way, manual or automatic (any thread): it stops
+    // before its next entry (or its next cache record while it reads),
+    // keeps what it copied and reports its result with `stopped` set. The
+    // monitors go on watching; a run that starts later is not affected.
+    void cancelRun();
 
     // A manual run has been started and has not yet ended.
     std::atomic<bool> busy{false};
@@ -136,6 +147,9 @@ private:
     RunOptions options_;
 
     std::atomic<bool> stopping_{false};
+    // The stop flag of the run under way: set by cancelRun and by
+    // requestStop, cleared when a run starts.
+    std::atomic<bool> runStop_{false};
     std::atomic<int> activeRuns_{0};
     std::thread worker_;
 };

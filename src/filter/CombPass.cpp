@@ -289,6 +289,12 @@ public:
         : reader_(reader), snapshot_(snapshot), options_(options), observer_(observer) {}
 
     CombResult run(const std::atomic<bool>* stop) {
+        // Stopped before the first entry (a reading cut short by a cancel):
+        // no folder is made either.
+        if (stop != nullptr && *stop) {
+            result_.stopped = true;
+            return result_;
+        }
         if (!prepareFolders()) {
             result_.foldersReady = false;
             return result_;
@@ -440,6 +446,7 @@ private:
             const fs::path open = "/proc/self/fd/" + std::to_string(file.fd());
             const bool measured = getImageSize(open, width, height);
             if (!measured || height < item.minHeight || width < item.minWidth) {
+                ++result_.tooSmall;
                 return false;
             }
         }

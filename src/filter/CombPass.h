@@ -79,6 +79,7 @@ struct CombResult {
     uint64_t entriesCombed = 0;
     uint64_t kept = 0;        // files this run created
     uint64_t duplicates = 0;  // copies dropped as equal to a file in their folder
+    uint64_t tooSmall = 0;    // copies dropped as pictures below their item's size
     uint64_t failed = 0;      // matching entries that could not be copied
     // Failed copies by reason: how many, and the URLs of the first few.
     struct Failures {

@@ -65,9 +65,16 @@ private:
 // dropped as a duplicate.
 class SaveObserver : public CombObserver {
 public:
-    SaveObserver(const ChosenEntries& reader, std::vector<EntrySaveResult>& results)
-        : reader_(reader), results_(results) {}
+    SaveObserver(const ChosenEntries& reader, std::vector<EntrySaveResult>& results,
+                 const SaveProgress& progress)
+        : reader_(reader), results_(results), progress_(progress) {}
 
+    void entryCombed(uint64_t done, uint64_t total) override {
+        reached = done;
+        if (progress_) {
+            progress_(done, total);
+        }
+    }
     void keptFile(const std::string& path) override {
         EntrySaveResult& result = results_[reader_.current()];
         result.outcome = EntrySaveResult::Outcome::Saved;
@@ -85,10 +92,12 @@ public:
     }
 
     std::optional<ErrorReport> error_;
+    uint64_t reached = 0;  // entries the pass has been through
 
 private:
     const ChosenEntries& reader_;
     std::vector<EntrySaveResult>& results_;
+    const SaveProgress& progress_;
 };
 
 }  // namespace
@@ -96,7 +105,8 @@ private:
 std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
                                          const std::vector<const CacheEntry*>& entries,
                                          const std::string& folder, const std::string& stem,
-                                         bool skipDuplicates) {
+                                         bool skipDuplicates, const SaveProgress& progress,
+                                         const std::atomic<bool>* stop) {
     // One filter item that matches every entry, with the folder and stem.
     FilterItem item;
     item.directoryTemplate = folder;
@@ -115,13 +125,21 @@ std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
         results[static_cast<const ChosenEntry&>(*entry).position].outcome =
             EntrySaveResult::Outcome::Duplicate;
     }
-    SaveObserver observer(chosen, results);
-    const CombResult done = runComb(chosen, snapshot, options, observer);
+    SaveObserver observer(chosen, results, progress);
+    const CombResult done = runComb(chosen, snapshot, options, observer, stop);
     if (observer.error_) {
         throw *observer.error_;
     }
     if (!done.foldersReady) {
         throw ErrorReport(ErrorReport::FilterCache, ErrorReport::CreateFolder, folder);
+    }
+    // A cancel: the entries the pass never reached were not saved.
+    for (std::size_t i = static_cast<std::size_t>(observer.reached); i < chosen.entries.size();
+         ++i) {
+        EntrySaveResult& result =
+            results[static_cast<const ChosenEntry&>(*chosen.entries[i]).position];
+        result.outcome = EntrySaveResult::Outcome::Failed;
+        result.reason = kSaveCancelled;
     }
     return results;
 }

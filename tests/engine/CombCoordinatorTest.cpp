@@ -299,7 +299,7 @@ TEST_F(Coordinator, BrowserTableAndUnknownKinds) {
         ASSERT_NE(row, nullptr);
         EXPECT_EQ(browserKindFromWord(family[i][0]), static_cast<int>(3 + i));
         EXPECT_EQ(row->displayName, family[i][1]);
-        EXPECT_EQ(row->processNames, std::vector<std::string>{family[i][2]});
+        EXPECT_EQ(row->processNames.front(), family[i][2]);
         EXPECT_EQ(row->watchSettingsKey, family[i][3]);
     }
     const int outside = static_cast<int>(browserTable().size());
@@ -521,6 +521,40 @@ TEST_F(ThreadedCombCoordinator, EndingDuringAManualRunStopsItAtTheNextEntry) {
     EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0}));
     // The folder the run found was handed back.
     EXPECT_EQ(window_.Option(), "/found/cache");
+}
+
+TEST_F(ThreadedCombCoordinator, CancelStopsOnlyTheRunUnderWayWhichKeepsWhatItCopied) {
+    Make();
+    for (int i = 0; i < 2000; ++i) {
+        caches_.entries.push_back({"http://a/" + std::to_string(i), 1});
+    }
+    caches_.copyDelay = 2ms;
+    main_->cancelRun();  // with no run under way: the next run is not touched
+    main_->startComb(kMozilla);
+    ASSERT_TRUE(waitUntil([&] { return caches_.CopiedInRun(0) >= 3; }));
+    main_->cancelRun();
+    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }, 2s));
+    {
+        const std::lock_guard<std::mutex> guard(window_.lock);
+        ASSERT_EQ(window_.results.size(), 1u);
+        const CombResult& cancelled = window_.results[0];
+        EXPECT_TRUE(cancelled.stopped);
+        EXPECT_GE(cancelled.kept, 3u);
+        EXPECT_LT(cancelled.kept, 2000u);
+        EXPECT_EQ(window_.kept.size(), cancelled.kept);
+        EXPECT_EQ(window_.states, (std::vector<int32_t>{1, 0}));
+    }
+    EXPECT_TRUE(fs::exists(dir_ / "out" / "file0.all"));
+
+    // The next run combs all of its cache.
+    caches_.copyDelay = 0ms;
+    caches_.entries.resize(10);
+    main_->startComb(kMozilla);
+    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }));
+    const std::lock_guard<std::mutex> guard(window_.lock);
+    ASSERT_EQ(window_.results.size(), 2u);
+    EXPECT_FALSE(window_.results[1].stopped);
+    EXPECT_EQ(window_.results[1].entriesCombed, 10u);
 }
 
 TEST_F(ThreadedCombCoordinator, AStopRequestReturnsAtOnceAndTheRunEndsWithoutTheCallerWaiting) {

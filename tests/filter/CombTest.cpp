@@ -5,6 +5,7 @@
 #include "app/ErrorText.h"
 #include "engine/ErrorReport.h"
 #include "filter/ContentType.h"
+#include "filter/EntrySave.h"
 #include "filter/FilterTestSupport.h"
 #include "platform/Text.h"
 
@@ -136,6 +137,33 @@ TEST_F(CombTest, ThePictureTestDropsSmallPicturesAndNonPictures) {
     EXPECT_EQ(fileNames(Dir("p")), (Names{"file0.jpg", "file1.gif"}));
     // What the first item refused went on to the second.
     EXPECT_EQ(fileNames(Dir("w")), (Names{"file0.png", "file1.plain"}));
+    EXPECT_EQ(result_.tooSmall, 2u);
+    EXPECT_EQ(result_.kept, 4u);
+}
+
+// The cache window's save, cancelled after its second entry: what was saved
+// stays, the rest is told as not reached.
+TEST_F(CombTest, ACancelledSaveKeepsWhatItSavedAndTellsWhatItLeft) {
+    std::vector<const CacheEntry*> chosen;
+    for (int i = 0; i < 5; ++i) {
+        chosen.push_back(&reader_.add("body " + std::to_string(i), 1));
+    }
+    std::atomic<bool> stop{false};
+    std::vector<uint64_t> counts;
+    const auto results = saveEntries(
+        reader_, chosen, Dir("saved").string(), "s", true,
+        [&](uint64_t done, uint64_t total) {
+            counts.push_back(done);
+            EXPECT_EQ(total, 5u);
+            stop = done == 2;
+        },
+        &stop);
+    ASSERT_EQ(results.size(), 5u);
+    EXPECT_EQ(counts, (std::vector<uint64_t>{1, 2}));
+    EXPECT_EQ(results[1].outcome, EntrySaveResult::Outcome::Saved);
+    EXPECT_EQ(results[2].outcome, EntrySaveResult::Outcome::Failed);
+    EXPECT_EQ(results[4].reason, kSaveCancelled);
+    EXPECT_EQ(fileNames(Dir("saved")), (Names{"s0.jpg", "s1.jpg"}));
 }
 
 TEST_F(CombTest, SkipDuplicatesKeepsNoSecondCopyAndCountsItAsKept) {
