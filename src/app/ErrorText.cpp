@@ -70,6 +70,36 @@ std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts) 
     return std::string(moduleLabel(report.module())) + " \n" + body;
 }
 
+bool isCacheOpenFailure(const ErrorReport& report) {
+    // The pass counts the entries it cannot open (FileOpen of FilterCache);
+    // a reader's FileOpen or CacheOpen comes from its open().
+    return report.kind() == ErrorReport::CacheOpen ||
+           (report.kind() == ErrorReport::FileOpen && report.module() != ErrorReport::FilterCache);
+}
+
+std::string cacheOpenText(const ErrorReport& report, const LanguageTexts& texts) {
+    std::string text;
+    switch (report.module()) {
+        case ErrorReport::MozillaCache:
+            text = texts.ErrorMozillaCacheOpen;
+            break;
+        case ErrorReport::IECache:
+            text = texts.ErrorIECacheOpen;
+            break;
+        default:
+            text = texts.ErrorChromiumCacheOpen;
+            break;
+    }
+    if (!report.path().empty()) {
+        text += "\n" + report.path();
+    }
+    const std::string system = report.systemText();
+    if (!system.empty()) {
+        text += " (" + system + ")";
+    }
+    return text;
+}
+
 std::string errorLine(const ErrorReport& report) {
     std::string line;
     switch (report.kind()) {

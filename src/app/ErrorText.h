@@ -22,6 +22,15 @@ bool showsErrorBox(const ErrorReport& report);
 // show no box.
 std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts);
 
+// True for the report of a cache that cannot be opened (the run ends
+// before it combs anything).
+bool isCacheOpenFailure(const ErrorReport& report);
+
+// What the tray's notice says of a cache that cannot be opened: the
+// module's text (ErrorMozillaCacheOpen, ErrorChromiumCacheOpen,
+// ErrorIECacheOpen), the folder or file tried and the system's text.
+std::string cacheOpenText(const ErrorReport& report, const LanguageTexts& texts);
+
 // One line for standard error, without the box's label: what failed, on
 // which file, and why.
 std::string errorLine(const ErrorReport& report);

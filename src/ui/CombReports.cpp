@@ -1,5 +1,6 @@
 #include "ui/CombReports.h"
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -17,11 +18,28 @@ public:
     std::mutex lock;
     CombReports* reports = nullptr;
     LanguageTexts texts;
+    // The run under way (one at a time: runs hold the run lock).
+    RunSummary run;
+    std::chrono::steady_clock::time_point lastCount;
 
     void runState(bool started) override {
         const std::lock_guard<std::mutex> guard(lock);
+        if (started) {
+            run = RunSummary();
+            lastCount = {};
+        } else if (reports != nullptr) {
+            emit reports->runEnded(run);
+        }
         if (reports != nullptr) {
             emit reports->runStateChanged(started);
+        }
+    }
+
+    void runKind(int kind) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        run.kind = kind;
+        if (reports != nullptr) {
+            emit reports->runKindKnown(kind);
         }
     }
 
@@ -30,6 +48,31 @@ public:
         if (reports != nullptr) {
             emit reports->progressed(percent);
         }
+    }
+
+    void entryCombed(uint64_t done, uint64_t total) override {
+        // Called for every entry: the window gets the counts a few times a
+        // second, and the last one.
+        const auto now = std::chrono::steady_clock::now();
+        const std::lock_guard<std::mutex> guard(lock);
+        if (reports == nullptr ||
+            (done < total && now - lastCount < std::chrono::milliseconds(kCountPeriodMs))) {
+            return;
+        }
+        lastCount = now;
+        emit reports->counted(done, total);
+    }
+
+    void keptFile(const std::string& path) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        run.addKept(path);
+    }
+
+    void runFinished(int kind, const CombResult& result) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        run.kind = kind;
+        run.combed = true;
+        run.result = result;
     }
 
     void cacheFolderFound(const std::string& startedWith, const std::string& found) override {
@@ -44,7 +87,15 @@ public:
         std::string text;
         {
             const std::lock_guard<std::mutex> guard(lock);
-            if (reports == nullptr || !showsErrorBox(report)) {
+            if (reports == nullptr) {
+                return;
+            }
+            if (!showsErrorBox(report)) {
+                // A cache without a box of its own (the Chromium family, the
+                // Wine URL cache) is told by the run's notice.
+                if (isCacheOpenFailure(report)) {
+                    run.openFailure = report;
+                }
                 return;
             }
             text = errorBoxText(report, texts);

@@ -1,6 +1,10 @@
 // The main window and the comb runs: what it hands the coordinator (the
 // next run's filter set and options, the watched browsers) and what it does
-// with the runs' reports, which arrive as queued signals.
+// with the runs' reports, which arrive as queued signals: the progress
+// window's count, and the notice at the end of each run.
+#include <cstdio>
+
+#include "app/LanguageTexts.h"
 #include "app/Settings.h"
 #include "controls/Pictures.h"
 #include "ui/Commands.h"
@@ -66,6 +70,30 @@ void MainWindow::applyProgress(int percent) {
     if (progressWindow_ != nullptr) {
         progressWindow_->setPosition(percent < 0 ? 0 : (percent > 100 ? 100 : percent));
     }
+}
+
+void MainWindow::applyRunKind(int kind) {
+    const BrowserRow* row = browserRow(kind);
+    if (progressWindow_ != nullptr && row != nullptr) {
+        progressWindow_->beginRun(QString::fromStdString(row->displayName));
+    }
+}
+
+void MainWindow::applyCount(qulonglong done, qulonglong total) {
+    if (progressWindow_ != nullptr) {
+        progressWindow_->setCount(done, total);
+    }
+}
+
+void MainWindow::showRunNotice(const RunSummary& summary) {
+    const RunNotice notice = runNotice(summary, theLanguage());
+    if (notice.isEmpty()) {
+        return;
+    }
+    // Also on standard error, where a session keeps what its programs say.
+    std::fprintf(stderr, "harvix: %s\n", qPrintable(notice.line()));
+    std::fflush(stderr);
+    tray_.showNotice(notice.title, notice.text, notice.warning, notice.folder);
 }
 
 }  // namespace harvix

@@ -3,6 +3,8 @@
 #include "app/Settings.h"
 #include "engine/Browsers.h"
 
+#include <utility>
+
 namespace harvix {
 
 bool* watchFlag(Settings& settings, const std::string& key) {
@@ -14,6 +16,15 @@ bool* watchFlag(Settings& settings, const std::string& key) {
     }
     if (key == "Maxthon") {
         return &settings.Maxthon;
+    }
+    const std::pair<const char*, bool Settings::*> family[] = {
+        {"UseChromium", &Settings::UseChromium}, {"UseChrome", &Settings::UseChrome},
+        {"UseEdge", &Settings::UseEdge},         {"UseBrave", &Settings::UseBrave},
+        {"UseVivaldi", &Settings::UseVivaldi},   {"UseOpera", &Settings::UseOpera}};
+    for (const auto& [name, flag] : family) {
+        if (key == name) {
+            return &(settings.*flag);
+        }
     }
     return nullptr;
 }

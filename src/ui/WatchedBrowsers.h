@@ -9,7 +9,8 @@ namespace harvix {
 
 struct Settings;
 
-// The flag stored under `key` ("Mozilla", "IE", "Maxthon"); null for a key
+// The flag stored under `key` ("Mozilla", "IE", "Maxthon", "UseChromium",
+// ...); null for a key
 // the settings do not hold.
 bool* watchFlag(Settings& settings, const std::string& key);
 // One flag per row of the browser table, in table order (false for a row
