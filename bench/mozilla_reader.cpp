@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "CacheWriter.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "readers/FirefoxCacheMetadata.h"
 #include "readers/FirefoxCacheReader.h"
 

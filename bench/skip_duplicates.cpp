@@ -17,11 +17,11 @@
 #include <string>
 
 #include "app/Settings.h"
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "filter/CombPass.h"
 #include "filter/FilterSet.h"
 #include "platform/FileHandle.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 using namespace harvix;
 

@@ -12,14 +12,14 @@
 #include <set>
 
 #include "app/LanguageTexts.h"
-#include "app/Profile.h"
 #include "app/Settings.h"
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
+#include "base/Profile.h"
+#include "base/Text.h"
 #include "filter/CombPass.h"
 #include "filter/FilterSet.h"
 #include "filter/ImageSize.h"
-#include "platform/Notifier.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "readers/BodyCopy.h"
 #include "readers/FirefoxCacheFormat.h"
 #include "readers/FirefoxCacheMetadata.h"
@@ -53,28 +53,6 @@ void Check(bool condition, const std::string& what) {
         throw HarnessFailure(what);
     }
 }
-
-// Answers every box with No and shows nothing; a run over damaged input
-// raises many.
-class SilentNotifier final : public INotifier {
-public:
-    MessageResult show(const std::string&, const std::string&, MessageIcon,
-                       MessageButtons) override {
-        return MessageResult::No;
-    }
-};
-
-class ScopedSilence {
-public:
-    ScopedSilence() : previous_(setNotifier(&silent_)) {}
-    ~ScopedSilence() { setNotifier(previous_); }
-    ScopedSilence(const ScopedSilence&) = delete;
-    ScopedSilence& operator=(const ScopedSilence&) = delete;
-
-private:
-    SilentNotifier silent_;
-    INotifier* previous_;
-};
 
 // Keeps the process-wide settings a harness changes as they were.
 void ClearFolder(const fs::path& folder) {
@@ -237,7 +215,6 @@ std::string packMozillaCacheFolder(const fs::path& folder) {
 // ---- Firefox ----
 
 void runMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratch) {
-    ScopedSilence silence;
     ClearFolder(scratch);
     const fs::path cache = scratch / "Cache";
     const fs::path out = scratch / "out";
@@ -451,7 +428,6 @@ void runFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratc
 // ---- Internet Explorer ----
 
 void runIndexDat(const uint8_t* data, std::size_t size, const fs::path& scratch) {
-    ScopedSilence silence;
     ClearFolder(scratch);
     const fs::path container = scratch / "Content.IE5";
     const fs::path out = scratch / "out";

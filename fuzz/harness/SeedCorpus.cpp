@@ -10,10 +10,10 @@
 #include "Description.h"
 #include "FuzzHarness.h"
 #include "Pictures.h"
-#include "app/Profile.h"
 #include "app/Settings.h"
+#include "base/Profile.h"
 #include "filter/FilterSet.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 

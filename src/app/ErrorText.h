@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/LanguageTexts.h"
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
 
 namespace harvix {
 

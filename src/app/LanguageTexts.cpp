@@ -2,9 +2,10 @@
 
 #include <algorithm>
 
-#include "app/Profile.h"
 #include "app/Settings.h"
-#include "platform/Text.h"
+#include "base/Profile.h"
+#include "base/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 

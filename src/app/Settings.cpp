@@ -3,9 +3,10 @@
 #include <variant>
 
 #include "app/LanguageTexts.h"
-#include "app/Profile.h"
+#include "base/Profile.h"
+#include "base/Text.h"
+#include "platform/Path.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 
 namespace harvix {
 

@@ -7,13 +7,14 @@
 
 #include "app/ErrorText.h"
 #include "app/Settings.h"
+#include "base/ErrorReport.h"
+#include "base/Text.h"
 #include "cli/Command.h"
 #include "cli/ProgressLine.h"
 #include "cli/ReaderArgs.h"
-#include "engine/ErrorReport.h"
 #include "filter/CombPass.h"
 #include "filter/FilterSet.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 

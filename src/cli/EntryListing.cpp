@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/ContentType.h"
 #include "cli/ReaderArgs.h"
-#include "filter/ContentType.h"
 
 namespace harvix {
 

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <iostream>
 
-#include "app/Profile.h"
+#include "base/ContentType.h"
+#include "base/Profile.h"
 #include "cli/Command.h"
-#include "filter/ContentType.h"
 #include "filter/FilterSet.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 

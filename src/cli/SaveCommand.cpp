@@ -7,12 +7,12 @@
 
 #include "app/ErrorText.h"
 #include "app/Settings.h"
+#include "base/ErrorReport.h"
 #include "cli/Command.h"
 #include "cli/EntryListing.h"
 #include "cli/ReaderArgs.h"
-#include "engine/ErrorReport.h"
 #include "filter/EntrySave.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 

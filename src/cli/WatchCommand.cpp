@@ -18,7 +18,7 @@
 #include "cli/ProgressLine.h"
 #include "engine/Browsers.h"
 #include "engine/CombCoordinator.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 

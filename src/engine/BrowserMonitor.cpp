@@ -5,8 +5,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/Text.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 
 namespace harvix {
 

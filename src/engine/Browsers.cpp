@@ -1,7 +1,7 @@
 #include "engine/Browsers.h"
 
+#include "platform/Path.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 #include "readers/FirefoxCacheReader.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"

@@ -33,9 +33,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/ErrorReport.h"
 #include "engine/BrowserMonitor.h"
 #include "engine/Browsers.h"
-#include "engine/ErrorReport.h"
 #include "filter/CombPass.h"
 #include "filter/FilterSet.h"
 #include "readers/CacheReader.h"

@@ -13,13 +13,14 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "filter/ContentType.h"
+#include "base/ContentType.h"
+#include "base/Text.h"
 #include "filter/ImageSize.h"
 #include "platform/FileHandle.h"
 #include "platform/FileRead.h"
 #include "platform/NewFile.h"
+#include "platform/Path.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 #include "readers/BodyCopy.h"
 
 namespace harvix {

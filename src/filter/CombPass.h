@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "filter/FilterSet.h"
 #include "readers/CacheReader.h"
 

@@ -5,10 +5,11 @@
 #include <ctime>
 #include <optional>
 
-#include "app/Profile.h"
+#include "base/Profile.h"
+#include "base/Text.h"
 #include "platform/AtomicFile.h"
+#include "platform/Path.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 
 namespace harvix {
 

@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <vector>
 
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "platform/FileHandle.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 

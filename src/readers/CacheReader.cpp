@@ -1,6 +1,6 @@
 #include "readers/CacheReader.h"
 
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
 
 namespace harvix {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "platform/FileHandle.h"
 #include "readers/http/BodyDecoder.h"
 

@@ -1,13 +1,13 @@
 #include "readers/FirefoxCacheMetadata.h"
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "readers/FirefoxCacheFormat.h"
 
 #include <cstring>
 #include <string_view>
 
-#include "filter/ContentType.h"
-#include "platform/Text.h"
+#include "base/ContentType.h"
+#include "base/Text.h"
 
 namespace harvix {
 

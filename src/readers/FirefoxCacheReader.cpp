@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <system_error>
 
-#include "engine/ErrorReport.h"
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
+#include "base/ErrorReport.h"
+#include "platform/Path.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 #include "readers/FirefoxCacheMetadata.h"
 
 namespace harvix {

@@ -1,6 +1,6 @@
 #include "readers/MsiecfUrlCache.h"
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "platform/FileHandle.h"
 #include "readers/UrlCacheIndexFormat.h"
 
@@ -18,8 +18,9 @@
 #include <system_error>
 #include <unordered_set>
 
+#include "base/Text.h"
+#include "platform/Path.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 
 // libmsiecf declares its libbfio entry points only when told that libbfio is there.
 #define LIBMSIECF_HAVE_BFIO

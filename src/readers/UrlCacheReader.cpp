@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "engine/ErrorReport.h"
-#include "filter/ContentType.h"
+#include "base/ContentType.h"
+#include "base/ErrorReport.h"
 #include "platform/FileHandle.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "readers/MsiecfUrlCache.h"
 
 namespace harvix {

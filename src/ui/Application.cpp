@@ -11,10 +11,10 @@
 #include <csignal>
 #include <thread>
 
-#include "platform/Notifier.h"
+#include "base/Text.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 #include "ui/MainWindow.h"
+#include "ui/Notifier.h"
 #include "ui/QtNotifier.h"
 
 namespace harvix {

@@ -3,7 +3,7 @@
 #include <QDateTime>
 #include <QLocale>
 
-#include "filter/ContentType.h"
+#include "base/ContentType.h"
 #include "readers/CacheReader.h"
 
 namespace harvix {

@@ -5,8 +5,8 @@
 
 #include "app/Settings.h"
 #include "engine/Browsers.h"
+#include "platform/Path.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 #include "readers/CacheReader.h"
 #include "readers/cache2/FirefoxDiscovery.h"
 #include "readers/chromium/ChromiumCache.h"

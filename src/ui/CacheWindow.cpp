@@ -16,8 +16,8 @@
 #include <exception>
 
 #include "app/LanguageTexts.h"
-#include "filter/ContentType.h"
-#include "platform/Text.h"
+#include "base/ContentType.h"
+#include "base/Text.h"
 #include "readers/CacheReader.h"
 #include "ui/CacheEntryModel.h"
 #include "ui/CacheLoader.h"

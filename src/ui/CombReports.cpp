@@ -8,7 +8,7 @@
 #include "app/ErrorText.h"
 #include "app/LanguageTexts.h"
 #include "engine/CombCoordinator.h"
-#include "platform/Notifier.h"
+#include "ui/Notifier.h"
 #include "ui/ProgramState.h"
 
 namespace harvix {

@@ -4,7 +4,7 @@
 #include <QFileDialog>
 #include <QMenu>
 
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "ui/AboutDialog.h"
 #include "ui/FilterItemDialog.h"
 #include "ui/MainWindow.h"

@@ -12,8 +12,8 @@
 #include <limits>
 
 #include "app/LanguageTexts.h"
-#include "filter/ContentType.h"
-#include "platform/Text.h"
+#include "base/ContentType.h"
+#include "base/Text.h"
 #include "ui/DialogButtons.h"
 #include "ui/FolderChooser.h"
 #include "ui/ProgramState.h"

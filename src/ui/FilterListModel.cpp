@@ -1,7 +1,7 @@
 #include "ui/FilterListModel.h"
 
 #include "app/LanguageTexts.h"
-#include "filter/ContentType.h"
+#include "base/ContentType.h"
 #include "ui/ProgramState.h"
 
 namespace harvix {

@@ -6,8 +6,8 @@
 #include <QUrl>
 
 #include "app/LanguageTexts.h"
+#include "platform/Path.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 #include "ui/ProgramState.h"
 
 namespace harvix {

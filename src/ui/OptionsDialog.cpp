@@ -18,10 +18,10 @@
 #include "app/LanguageTexts.h"
 #include "app/Settings.h"
 #include "engine/Browsers.h"
-#include "platform/Notifier.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "ui/DialogButtons.h"
 #include "ui/FolderChooser.h"
+#include "ui/Notifier.h"
 #include "ui/ProgramState.h"
 #include "ui/WatchedBrowsers.h"
 

@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QPointer>
 
-#include "platform/Notifier.h"
+#include "ui/Notifier.h"
 
 class QWidget;
 

@@ -6,7 +6,7 @@
 #include "app/ErrorText.h"
 #include "app/LanguageTexts.h"
 #include "engine/Browsers.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
 #include "filter/CombPass.h"
 
 namespace harvix {

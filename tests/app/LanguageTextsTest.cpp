@@ -3,8 +3,8 @@
 #include <set>
 
 #include "app/LanguageTexts.h"
-#include "app/Profile.h"
 #include "app/Settings.h"
+#include "base/Profile.h"
 #include "support/TestSupport.h"
 
 namespace harvix {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/LanguageTexts.h"
-#include "app/Profile.h"
 #include "app/Settings.h"
+#include "base/Profile.h"
 #include "support/TestSupport.h"
 
 namespace harvix {

@@ -4,7 +4,7 @@
 #include <signal.h>
 
 #include "CacheWriter.h"
-#include "app/Profile.h"
+#include "base/Profile.h"
 #include "cli/CombTestFixture.h"
 #include "engine/BrowserMonitor.h"
 #include "support/ChildProcess.h"

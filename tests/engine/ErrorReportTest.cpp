@@ -4,7 +4,7 @@
 
 #include "app/ErrorText.h"
 #include "app/LanguageTexts.h"
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
 
 namespace harvix {
 

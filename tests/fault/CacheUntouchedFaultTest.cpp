@@ -15,7 +15,7 @@
 #include "app/Settings.h"
 #include "fault/FaultSupport.h"
 #include "filter/FilterSet.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "readers/FirefoxCacheReader.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
@@ -25,8 +25,7 @@ namespace harvix {
 
 namespace {
 
-const fs::path kContentIndex =
-    fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat";
+const fs::path kContentIndex = fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat";
 
 class CacheUntouchedFaultTest : public ::testing::Test {
 protected:
@@ -66,7 +65,6 @@ protected:
     }
 
     CombOptions options_;
-    ScopedRecordingNotifier notifier_;
     FilterSet filter_;
 };
 

@@ -10,12 +10,12 @@
 #include <string>
 
 #include "CacheWriter.h"
-#include "app/Profile.h"
 #include "app/Settings.h"
+#include "base/Profile.h"
 #include "fault/FaultSupport.h"
 #include "filter/FilterSet.h"
 #include "platform/AtomicFile.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "readers/FirefoxCacheReader.h"
 #include "readers/UrlCacheReader.h"
 #include "support/TestSupport.h"
@@ -54,7 +54,6 @@ protected:
 
     FakePlatform fake_;
     ScopedPlatform scoped_;
-    ScopedRecordingNotifier notifier_;
 };
 
 TEST_F(FullDiskFaultTest, SavesOntoAFullFileSystemKeepTheOldFiles) {

@@ -3,11 +3,11 @@
 #include <ctime>
 
 #include "app/ErrorText.h"
-#include "engine/ErrorReport.h"
-#include "filter/ContentType.h"
+#include "base/ContentType.h"
+#include "base/ErrorReport.h"
 #include "filter/EntrySave.h"
 #include "filter/FilterTestSupport.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 

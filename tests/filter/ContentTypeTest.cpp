@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "filter/ContentType.h"
+#include "base/ContentType.h"
 
 namespace harvix {
 

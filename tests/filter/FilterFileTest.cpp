@@ -4,7 +4,7 @@
 #include <ctime>
 #include <regex>
 
-#include "app/Profile.h"
+#include "base/Profile.h"
 #include "filter/FilterTestSupport.h"
 #include "platform/AtomicFile.h"
 

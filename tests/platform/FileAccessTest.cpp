@@ -8,7 +8,7 @@
 #include <array>
 #include <string>
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "platform/FileHandle.h"
 #include "platform/NewFile.h"
 #include "support/TestSupport.h"

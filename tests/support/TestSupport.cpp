@@ -8,7 +8,7 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 #include "readers/BodyCopy.h"
 
@@ -61,20 +61,6 @@ bool FakePlatform::isLocalFixedFolder(const fs::path& folder) {
     const std::string text = pathToUtf8(folder);
     const bool homeRelative = text.rfind("~/", 0) == 0;
     return localFolders && (folder.is_absolute() || homeRelative);
-}
-
-MessageResult RecordingNotifier::show(const std::string& caption, const std::string& text,
-                                      MessageIcon icon, MessageButtons buttons) {
-    static std::mutex lock;
-    const std::lock_guard<std::mutex> guard(lock);
-    messages.push_back(Message{caption, text, icon, buttons});
-    return answer;
-}
-
-ScopedRecordingNotifier::ScopedRecordingNotifier() : previous_(setNotifier(&notifier)) {}
-
-ScopedRecordingNotifier::~ScopedRecordingNotifier() {
-    setNotifier(previous_);
 }
 
 bool copyEntry(const CacheReader& reader, const CacheEntry& entry, const fs::path& target) {

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/Notifier.h"
 #include "platform/Platform.h"
 
 #include "filter/CombPass.h"
@@ -87,35 +86,6 @@ public:
     bool acquireSingleInstance() override { return singleInstanceFree; }
     bool isLocalFixedFolder(const fs::path& folder) override;
     std::string lastSystemErrorText() override { return systemErrorText; }
-};
-
-// Records every message instead of showing it; answers with `answer`.
-class RecordingNotifier : public INotifier {
-public:
-    struct Message {
-        std::string caption;
-        std::string text;
-        MessageIcon icon;
-        MessageButtons buttons;
-    };
-    std::vector<Message> messages;
-    MessageResult answer = MessageResult::Ok;
-
-    MessageResult show(const std::string& caption, const std::string& text, MessageIcon icon,
-                       MessageButtons buttons) override;
-};
-
-// Installs a RecordingNotifier for the lifetime of the object.
-class ScopedRecordingNotifier {
-public:
-    ScopedRecordingNotifier();
-    ~ScopedRecordingNotifier();
-    ScopedRecordingNotifier(const ScopedRecordingNotifier&) = delete;
-    ScopedRecordingNotifier& operator=(const ScopedRecordingNotifier&) = delete;
-    RecordingNotifier notifier;
-
-private:
-    INotifier* previous_;
 };
 
 }  // namespace harvix

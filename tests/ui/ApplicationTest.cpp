@@ -10,14 +10,15 @@
 
 #include "GuiTestSupport.h"
 #include "app/LanguageTexts.h"
-#include "app/Profile.h"
 #include "app/Settings.h"
-#include "platform/Text.h"
+#include "base/Profile.h"
+#include "platform/Path.h"
 #include "support/TestSupport.h"
 #include "ui/Application.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgramState.h"
 #include "ui/QtNotifier.h"
+#include "ui/RecordingNotifier.h"
 #include "ui/TrayIcon.h"
 
 using namespace harvix;

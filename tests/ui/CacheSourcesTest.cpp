@@ -13,7 +13,7 @@
 #include "app/LanguageTexts.h"
 #include "app/Settings.h"
 #include "engine/Browsers.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "support/TestSupport.h"
 #include "ui/CacheEntryModel.h"
 #include "ui/CacheLoader.h"

@@ -14,8 +14,8 @@
 
 #include "GuiTestSupport.h"
 #include "app/Settings.h"
-#include "filter/ContentType.h"
-#include "platform/Text.h"
+#include "base/ContentType.h"
+#include "platform/Path.h"
 #include "support/TestSupport.h"
 #include "ui/FilterItemDialog.h"
 #include "ui/ProgramState.h"

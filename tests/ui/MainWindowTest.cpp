@@ -17,7 +17,7 @@
 #include "app/ErrorText.h"
 #include "controls/ImageButton.h"
 #include "engine/CombCoordinator.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "ui/CombReports.h"
 #include "ui/FilterListModel.h"
 #include "ui/FilterListView.h"

@@ -1,7 +1,7 @@
 #include "MainWindowTestSupport.h"
 
 #include "controls/PictureMenu.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "ui/FilterListModel.h"
 #include "ui/FilterListView.h"
 #include "ui/ProgramState.h"

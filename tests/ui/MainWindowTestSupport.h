@@ -21,6 +21,7 @@
 #include "support/TestSupport.h"
 #include "ui/MainWindow.h"
 #include "ui/ProgramState.h"
+#include "ui/RecordingNotifier.h"
 #include "ui/TrayIcon.h"
 
 using namespace harvix;

@@ -19,10 +19,11 @@
 #include "Description.h"
 #include "GuiTestSupport.h"
 #include "app/Settings.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "support/TestSupport.h"
 #include "ui/OptionsDialog.h"
 #include "ui/ProgramState.h"
+#include "ui/RecordingNotifier.h"
 
 using namespace harvix;
 

@@ -21,7 +21,7 @@
 #include "controls/ImageButton.h"
 #include "controls/PictureMenu.h"
 #include "controls/Pictures.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 #include "support/TestSupport.h"
 #include "ui/AboutDialog.h"
 #include "ui/Commands.h"

@@ -15,8 +15,8 @@
 #include <string_view>
 
 #include "platform/AtomicFile.h"
+#include "platform/Path.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 
 namespace harvix {
 

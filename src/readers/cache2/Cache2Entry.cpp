@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "readers/cache2/Cache2Format.h"
 
 namespace harvix::cache2 {

@@ -2,10 +2,11 @@
 
 #include <cerrno>
 
-#include "engine/ErrorReport.h"
-#include "filter/ContentType.h"
+#include "base/ContentType.h"
+#include "base/ErrorReport.h"
+#include "base/Text.h"
 #include "platform/FileHandle.h"
-#include "platform/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 

@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "filter/ContentType.h"
+#include "base/ContentType.h"
 #include "platform/FileHandle.h"
+#include "platform/Path.h"
 #include "platform/Platform.h"
-#include "platform/Text.h"
 
 namespace harvix {
 

@@ -1,4 +1,4 @@
-#include "app/Profile.h"
+#include "base/Profile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,8 +8,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/Text.h"
 #include "platform/AtomicFile.h"
-#include "platform/Text.h"
 
 namespace harvix {
 

@@ -1,4 +1,4 @@
-#include "engine/ErrorReport.h"
+#include "base/ErrorReport.h"
 
 #include <cstring>
 

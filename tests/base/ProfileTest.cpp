@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Profile.h"
+#include "base/Profile.h"
 #include "platform/AtomicFile.h"
 #include "support/TestSupport.h"
 

@@ -1,18 +1,9 @@
-#include "platform/Text.h"
+#include "base/Text.h"
 
 #include <array>
 #include <limits>
 
 namespace harvix {
-
-fs::path pathFromUtf8(std::string_view text) {
-    return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
-}
-
-std::string pathToUtf8(const fs::path& path) {
-    const std::u8string u8 = path.u8string();
-    return std::string(reinterpret_cast<const char*>(u8.data()), u8.size());
-}
 
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {

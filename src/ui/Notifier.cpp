@@ -1,4 +1,4 @@
-#include "platform/Notifier.h"
+#include "ui/Notifier.h"
 
 #include <atomic>
 #include <cstdio>

@@ -1,19 +1,12 @@
-// Strings and paths. Core strings are UTF-8; paths are fs::path and pass
-// through PathFromUtf8 / PathToUtf8 only, so a Windows build reads the same
-// bytes as UTF-8 too.
+// Text helpers. Strings are UTF-8 everywhere in the program; 8-bit texts from
+// browser caches and profile files written on Windows are widened here.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
 
 namespace harvix {
-
-namespace fs = std::filesystem;
-
-fs::path pathFromUtf8(std::string_view text);
-std::string pathToUtf8(const fs::path& path);
 
 // Widens 8-bit text from a browser cache as Windows-1252 into UTF-8. ASCII
 // stays as it is; the five unassigned bytes map to U+FFFD.

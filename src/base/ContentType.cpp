@@ -1,4 +1,4 @@
-#include "filter/ContentType.h"
+#include "base/ContentType.h"
 
 #include <array>
 

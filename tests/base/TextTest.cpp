@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "platform/Text.h"
+#include "base/Text.h"
+#include "platform/Path.h"
 
 namespace harvix {
 
