@@ -51,10 +51,15 @@ done
 # Run in a process namespace of our own where one can be had, so that the
 # test neither finds nor ends a copy that someone else runs (another test
 # run, the user's own tray program); the kernel also ends everything the
-# test started when it ends.
+# test started when it ends. A network namespace of its own keeps its X
+# server's socket apart too: an X server in another process namespace (a
+# test run beside this one) takes this one's lock file for stale, and both
+# then serve one display number.
 if [ -z "${HARVIX_E2E_ISOLATED:-}" ]; then
   export HARVIX_E2E_ISOLATED=1
-  for how in "--pid --fork --mount-proc" "--user --map-root-user --pid --fork --mount-proc"; do
+  for how in "--pid --fork --mount-proc --net" "--pid --fork --mount-proc" \
+    "--user --map-root-user --pid --fork --mount-proc --net" \
+    "--user --map-root-user --pid --fork --mount-proc"; do
     # shellcheck disable=SC2086
     if unshare $how true 2>/dev/null; then
       # shellcheck disable=SC2086
@@ -80,6 +85,8 @@ cleanup() {
     echo "--- files of the failed run:" >&2
     find "$root/config" "$root/home/HX_FILES" -maxdepth 3 2>/dev/null | head -40 >&2 || true
     cat "$root/harvix.log" >&2 2>/dev/null || true
+    echo "--- the X server:" >&2
+    tail -20 "$root/xvfb.log" >&2 2>/dev/null || true
   fi
   rm -rf "$root"
   exit $status
