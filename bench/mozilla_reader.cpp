@@ -81,12 +81,12 @@ void BM_OpenAndLoadEntries(benchmark::State& state) {
     for (auto _ : state) {
         FirefoxCacheReader reader;
         reader.cacheFolder = pathToUtf8(cache.folder());
-        if (!reader.tryOpen()) {
+        if (openCache(reader)) {
             state.SkipWithError("the written cache does not open");
             break;
         }
-        reader.loadEntries();
-        entries = reader.entries.size();
+        Reading reading = readCache(reader);
+        entries = reading.entries.size();
         reader.close();
     }
     state.counters["entries"] = static_cast<double>(entries);

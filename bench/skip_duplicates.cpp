@@ -22,6 +22,7 @@
 #include "filter/FilterSet.h"
 #include "platform/FileHandle.h"
 #include "platform/Path.h"
+#include "platform/Platform.h"
 
 using namespace harvix;
 
@@ -56,7 +57,7 @@ public:
                 std::fwrite(data.data(), 1, data.size(), file);
                 std::fclose(file);
             }
-            entries.push_back(std::move(entry));
+            entries.entries.push_back(std::move(entry));
         }
     }
     void open() override {}
@@ -65,6 +66,8 @@ public:
         return BodySource{root_ / entry.dataFile,    0,       entry.size,
                           ContentEncoding::Identity, nullptr, root_};
     }
+
+    Reading entries;
 };
 
 // The folder below which the passes write: $HARVIX_BENCH_DIR, else the
@@ -90,7 +93,10 @@ double TimedPass(const fs::path& folder, bool skipDuplicates, GeneratedReader& r
 
     const auto start = std::chrono::steady_clock::now();
     CombObserver silent;
-    runComb(reader, FilterSnapshot::take(filter), options, silent);
+    IPlatform& platform = nativePlatform();
+    runComb(reader, reader.entries,
+            FilterSnapshot::take(filter, platform.homeFolder(), platform.currentTime()), options,
+            silent, platform);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
 
     *files = static_cast<std::size_t>(

@@ -20,6 +20,7 @@
 #include "filter/FilterSet.h"
 #include "filter/ImageSize.h"
 #include "platform/Path.h"
+#include "platform/Platform.h"
 #include "readers/BodyCopy.h"
 #include "readers/FirefoxCacheFormat.h"
 #include "readers/FirefoxCacheMetadata.h"
@@ -229,14 +230,14 @@ void runMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratc
 
     FirefoxCacheReader reader;
     reader.cacheFolder = pathToUtf8(cache);
-    if (!reader.tryOpen()) {
+    if (openCache(reader)) {
         Check(!reader.opened, "a failed open left the reader open");
         return;
     }
-    reader.loadEntries();
-    Check(reader.entries.size() <= FirefoxCacheReader::kMaxEntries, "more entries than the bound");
-    for (std::size_t i = 0; i < reader.entries.size(); ++i) {
-        const auto& entry = dynamic_cast<const FirefoxCacheEntry&>(*reader.entries[i]);
+    Reading reading = readCache(reader);
+    Check(reading.entries.size() <= FirefoxCacheReader::kMaxEntries, "more entries than the bound");
+    for (std::size_t i = 0; i < reading.entries.size(); ++i) {
+        const auto& entry = dynamic_cast<const FirefoxCacheEntry&>(*reading.entries[i]);
         Check(entry.index == i, "entries are not numbered in order");
         CheckEntryTexts(entry);
         Check(entry.dataFileIndex <= 3 && entry.metaFileIndex <= 3, "file selector out of range");
@@ -250,7 +251,7 @@ void runMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratc
     // The separate data file under the name of the first few entries that
     // keep their data in one.
     std::set<std::string> laidOut;
-    for (const auto& entry : reader.entries) {
+    for (const auto& entry : reading.entries) {
         const auto& element = dynamic_cast<const FirefoxCacheEntry&>(*entry);
         if (element.dataFileIndex == 0 && laidOut.size() < 4 &&
             laidOut.insert(element.dataFile).second) {
@@ -259,8 +260,8 @@ void runMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratc
     }
     const std::map<std::string, std::string> before = Snapshot(cache);
 
-    if (reader.entries.size() > kMaxCombedEntries) {
-        reader.entries.resize(kMaxCombedEntries);
+    if (reading.entries.size() > kMaxCombedEntries) {
+        reading.entries.resize(kMaxCombedEntries);
     }
     const CombOptions options{true, true, 0};
     FilterSet filter;
@@ -275,7 +276,11 @@ void runMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratc
     everything->directoryTemplate = pathToUtf8(out);
     everything->fileNameDummy = "file";
     CombObserver silent;
-    const CombResult result = runComb(reader, FilterSnapshot::take(filter), options, silent);
+    IPlatform& platform = nativePlatform();
+    const CombResult result =
+        runComb(reader, reading,
+                FilterSnapshot::take(filter, platform.homeFolder(), platform.currentTime()),
+                options, silent, platform);
     Check(result.foldersReady, "the target folder of the pass could not be made");
     reader.close();
 
@@ -438,13 +443,13 @@ void runIndexDat(const uint8_t* data, std::size_t size, const fs::path& scratch)
     WriteBytes(index, input);
 
     UrlCacheReader reader(std::make_unique<MsiecfUrlCache>(index));
-    if (!reader.tryOpen()) {
+    if (openCache(reader)) {
         return;
     }
-    reader.loadEntries();
+    Reading reading = readCache(reader);
     std::size_t copied = 0;
-    for (std::size_t i = 0; i < reader.entries.size(); ++i) {
-        CacheEntry& entry = *reader.entries[i];
+    for (std::size_t i = 0; i < reading.entries.size(); ++i) {
+        CacheEntry& entry = *reading.entries[i];
         Check(entry.index == i, "entries are not numbered in order");
         CheckEntryTexts(entry);
         Check(!entry.url.empty() && !entry.dataFile.empty(), "an entry without URL or file");

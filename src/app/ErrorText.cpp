@@ -33,6 +33,14 @@ std::string extraInformation(const ErrorReport& report) {
     }
 }
 
+// What a cache that cannot be opened reads as: the text its browser names,
+// else Firefox's.
+std::string CacheOpenBody(const LanguageTexts& texts, const BrowserRow* browser) {
+    return browser != nullptr && !browser->cacheOpenErrorKey.empty()
+               ? texts.byKey(browser->cacheOpenErrorKey)
+               : texts.ErrorMozillaCacheOpen;
+}
+
 }  // namespace
 
 bool showsErrorBox(const ErrorReport& report) {
@@ -41,15 +49,17 @@ bool showsErrorBox(const ErrorReport& report) {
         case ErrorReport::TargetInCache:
         case ErrorReport::BadFileName:
             return true;
-        case ErrorReport::FileOpen:
         case ErrorReport::CacheOpen:
+            return true;
+        case ErrorReport::FileOpen:
             return report.module() == ErrorReport::MozillaCache;
         default:
             return false;
     }
 }
 
-std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts) {
+std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts,
+                         const BrowserRow* browser) {
     if (!showsErrorBox(report)) {
         return {};
     }
@@ -58,7 +68,7 @@ std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts) 
         report.kind() == ErrorReport::BadFileName) {
         body = texts.ErrorCreateFolder + ":\n" + report.path();
     } else {
-        body = texts.ErrorMozillaCacheOpen;
+        body = CacheOpenBody(texts, browser);
         if (!report.path().empty()) {
             body += "\n" + report.path();
         }
@@ -70,26 +80,9 @@ std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts) 
     return std::string(moduleLabel(report.module())) + " \n" + body;
 }
 
-bool isCacheOpenFailure(const ErrorReport& report) {
-    // The pass counts the entries it cannot open (FileOpen of FilterCache);
-    // a reader's FileOpen or CacheOpen comes from its open().
-    return report.kind() == ErrorReport::CacheOpen ||
-           (report.kind() == ErrorReport::FileOpen && report.module() != ErrorReport::FilterCache);
-}
-
-std::string cacheOpenText(const ErrorReport& report, const LanguageTexts& texts) {
-    std::string text;
-    switch (report.module()) {
-        case ErrorReport::MozillaCache:
-            text = texts.ErrorMozillaCacheOpen;
-            break;
-        case ErrorReport::IECache:
-            text = texts.ErrorIECacheOpen;
-            break;
-        default:
-            text = texts.ErrorChromiumCacheOpen;
-            break;
-    }
+std::string cacheOpenText(const ErrorReport& report, const LanguageTexts& texts,
+                          const BrowserRow* browser) {
+    std::string text = CacheOpenBody(texts, browser);
     if (!report.path().empty()) {
         text += "\n" + report.path();
     }

@@ -18,6 +18,16 @@ const std::vector<LanguageTexts::Key>& LanguageTexts::Keys() {
     return keys;
 }
 
+const std::string& LanguageTexts::byKey(std::string_view name) const {
+    for (const Key& key : Keys()) {
+        if (name == key.name) {
+            return this->*key.text;
+        }
+    }
+    static const std::string none;
+    return none;
+}
+
 bool loadLanguage(LanguageTexts& texts, const Settings& settings) {
     const ProfileFile file = ProfileFile::load(pathFromUtf8(settings.Language));
     for (const LanguageTexts::Key& key : LanguageTexts::Keys()) {

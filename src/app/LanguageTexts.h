@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -93,6 +94,8 @@ struct Settings;
     X(OptUseWithOpera, "Use with Opera")                                                           \
     X(ErrorChromiumCacheOpen,                                                                      \
       "Can't find the browser's cache. Has the browser been used by this user?")                   \
+    X(ErrorIECacheOpen,                                                                            \
+      "Can't open the cache of Internet Explorer and Maxthon (index.dat in the Wine prefix).")     \
     X(BrowseCache, "Browse Cache")                                                                 \
     X(BrowseBrowser, "Browser")                                                                    \
     X(BrowseProfile, "Profile")                                                                    \
@@ -114,9 +117,6 @@ struct Settings;
     X(BrowseNoCache, "No browser cache was found.")                                                \
     X(BrowseTooLarge, "Too large for a preview")                                                   \
     X(BrowseUnreadable, "The stored data cannot be read")                                          \
-    X(ErrorIECacheOpen,                                                                            \
-      "Can't open the URL cache (index.dat) of the Wine prefix. Has the browser been used by "     \
-      "this user?")                                                                                \
     X(ProgressCount, "%1: %2 of %3")                                                               \
     X(ProgressCancelling, "Cancelling...")                                                         \
     X(NotifyCombed, "%1: comb finished")                                                           \
@@ -144,6 +144,10 @@ struct LanguageTexts {
         std::string LanguageTexts::*text;
     };
     static const std::vector<Key>& Keys();
+
+    // The text of the key named `name` (a browser row names its texts so);
+    // empty for a name that is no key.
+    const std::string& byKey(std::string_view name) const;
 };
 
 // Reads the file named by settings.Language into `texts`; keys the file does

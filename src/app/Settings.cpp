@@ -21,12 +21,11 @@ struct StoredKey {
     FieldRef field;
 };
 
-// The stored keys, in the order in which the file is read and written.
+// The stored keys besides the watch keys, in the order in which the file is
+// read and written; the first browsers' watch keys come before them, the
+// folder option after the row that has it.
+const StoredKey kCacheFolderKey = {"MozillaCachePath", &Settings::MozillaCachePath};
 const StoredKey kStoredKeys[] = {
-    {"Mozilla", &Settings::Mozilla},
-    {"MozillaCachePath", &Settings::MozillaCachePath},
-    {"IE", &Settings::IE},
-    {"Maxthon", &Settings::Maxthon},
     {"DefaultCombPath", &Settings::DefaultCombPath},
     {"DefaultFileNameDummy", &Settings::DefaultFileNameDummy},
     {"FiltersFileName", &Settings::FiltersFileName},
@@ -37,12 +36,6 @@ const StoredKey kStoredKeys[] = {
     {"SkipDuplicates", &Settings::SkipDuplicates},
     {"StartWithWindowsStartUp", &Settings::StartWithWindowsStartUp},
     {"Language", &Settings::Language},
-    {"UseChromium", &Settings::UseChromium},
-    {"UseChrome", &Settings::UseChrome},
-    {"UseEdge", &Settings::UseEdge},
-    {"UseBrave", &Settings::UseBrave},
-    {"UseVivaldi", &Settings::UseVivaldi},
-    {"UseOpera", &Settings::UseOpera},
 };
 
 int32_t ClampToInt32(int64_t value) {
@@ -79,10 +72,10 @@ void Settings::initSettings(LanguageTexts& texts) {
 
 void Settings::loadSettings() {
     const ProfileFile file = ProfileFile::load(cfgPath);
-    for (const StoredKey& stored : kStoredKeys) {
+    const auto read = [&](const StoredKey& stored) {
         const std::string value = file.get(kSection, stored.key);
         if (value.empty()) {
-            continue;
+            return;
         }
         std::visit(
             [&](auto member) {
@@ -96,6 +89,21 @@ void Settings::loadSettings() {
                 }
             },
             stored.field);
+    };
+    read(kCacheFolderKey);
+    for (const StoredKey& stored : kStoredKeys) {
+        read(stored);
+    }
+    for (const BrowserRow& row : browserTable()) {
+        const std::string value = file.get(kSection, row.watchSettingsKey);
+        if (!value.empty()) {
+            watch[row.watchSettingsKey] = leadingInteger(value) != 0;
+        } else if (watch.count(row.watchSettingsKey) == 0) {
+            // A browser the program added later is watched where it is
+            // installed or has been used.
+            watch[row.watchSettingsKey] =
+                row.watchDefault == WatchDefault::On || row.isPresent(platformServices());
+        }
     }
 }
 
@@ -108,7 +116,7 @@ bool Settings::saveSettings() {
         fs::create_directory(cfgPath.parent_path(), ec);
     }
     ProfileFile file = ProfileFile::load(cfgPath);
-    for (const StoredKey& stored : kStoredKeys) {
+    const auto write = [&](const StoredKey& stored) {
         std::visit(
             [&](auto member) {
                 using T = std::remove_reference_t<decltype(this->*member)>;
@@ -121,6 +129,25 @@ bool Settings::saveSettings() {
                 }
             },
             stored.field);
+    };
+    const auto writeWatch = [&](const BrowserRow& row) {
+        file.set(kSection, row.watchSettingsKey, watches(row) ? "1" : "0");
+    };
+    for (const BrowserRow& row : browserTable()) {
+        if (row.watchKeyFirst) {
+            writeWatch(row);
+            if (row.hasCacheFolderOption) {
+                write(kCacheFolderKey);
+            }
+        }
+    }
+    for (const StoredKey& stored : kStoredKeys) {
+        write(stored);
+    }
+    for (const BrowserRow& row : browserTable()) {
+        if (!row.watchKeyFirst) {
+            writeWatch(row);
+        }
     }
     file.save(cfgPath);  // a settings file that cannot be written is not reported
     applyAutostart();
@@ -131,15 +158,23 @@ void Settings::applyAutostart() const {
     platformServices().setAutostart(StartWithWindowsStartUp, exePath);
 }
 
-bool Settings::watches(const std::string& key) const {
-    for (const StoredKey& stored : kStoredKeys) {
-        if (stored.key == key) {
-            if (const auto* flag = std::get_if<bool Settings::*>(&stored.field)) {
-                return this->**flag;
-            }
+bool Settings::watches(const BrowserRow& row) const {
+    const auto found = watch.find(row.watchSettingsKey);
+    return found != watch.end() ? found->second : row.watchDefault == WatchDefault::On;
+}
+
+void Settings::setWatches(const BrowserRow& row, bool on) {
+    watch[row.watchSettingsKey] = on;
+}
+
+std::vector<const BrowserRow*> Settings::watchedRows() const {
+    std::vector<const BrowserRow*> rows;
+    for (const BrowserRow& row : browserTable()) {
+        if (watches(row)) {
+            rows.push_back(&row);
         }
     }
-    return false;
+    return rows;
 }
 
 int Settings::progressOpacity() const {

@@ -1,15 +1,21 @@
 // The process-wide settings record and the settings file Harvix.cfg.
 //
-// Twenty keys in section GENERAL, read and written in the order of the
-// fields below: the fourteen of the first versions, then one per browser
-// added since (its watching, off by default). Booleans are stored as 1/0; on reading, any value
-// whose leading integer is not 0 is true ("2" is true, "yes" is false). An empty or missing value
-// keeps the field's current value.
+// Section GENERAL holds the fourteen keys of the first versions, in the
+// order of the fields below with the watch keys of the first browsers
+// (Mozilla, IE, Maxthon) in their places, then the watch key of every
+// browser row added since (UseChromium, ...). Booleans are stored as 1/0; on
+// reading, any value whose leading integer is not 0 is true ("2" is true,
+// "yes" is false). An empty or missing value keeps the field's current value;
+// a watch key missing from the file takes its row's default.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
+
+#include "engine/Browsers.h"
 
 namespace harvix {
 
@@ -18,11 +24,8 @@ namespace fs = std::filesystem;
 struct LanguageTexts;
 
 struct Settings {
-    // Stored keys, in file order.
-    bool Mozilla = true;
+    // Stored keys, in file order (the watch keys stand in `watch`).
     std::string MozillaCachePath;
-    bool IE = true;
-    bool Maxthon = true;
     std::string DefaultCombPath = "~/HX_FILES";
     std::string DefaultFileNameDummy = "file";
     std::string FiltersFileName;
@@ -33,12 +36,9 @@ struct Settings {
     bool SkipDuplicates = true;
     bool StartWithWindowsStartUp = true;
     std::string Language;  // full path of the language file; set by InitSettings
-    bool UseChromium = false;
-    bool UseChrome = false;
-    bool UseEdge = false;
-    bool UseBrave = false;
-    bool UseVivaldi = false;
-    bool UseOpera = false;
+    // Each browser row's watching, by its settings key ("Mozilla",
+    // "UseChromium", ...). A row without a value here has its default.
+    std::map<std::string, bool> watch;
 
     // Computed at start-up, never stored.
     fs::path exePath;            // the running executable
@@ -61,9 +61,11 @@ struct Settings {
     bool saveSettings();
     // Adds or removes the autostart entry according to StartWithWindowsStartUp.
     void applyAutostart() const;
-    // The value of a boolean stored key ("Mozilla", "UseChrome", ...), the
-    // switch of a browser row's watching; false for any other name.
-    bool watches(const std::string& key) const;
+    // Whether `row`'s browser is watched, and switching it.
+    bool watches(const BrowserRow& row) const;
+    void setWatches(const BrowserRow& row, bool on);
+    // The rows watched, in table order.
+    std::vector<const BrowserRow*> watchedRows() const;
     // Opacity of the progress window, 0..255 (the stored value modulo 256).
     int progressOpacity() const;
 };

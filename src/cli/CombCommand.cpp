@@ -12,9 +12,11 @@
 #include "cli/Command.h"
 #include "cli/ProgressLine.h"
 #include "cli/ReaderArgs.h"
+#include "engine/CombOnce.h"
 #include "filter/CombPass.h"
 #include "filter/FilterSet.h"
 #include "platform/Path.h"
+#include "platform/Platform.h"
 
 namespace harvix {
 
@@ -34,7 +36,7 @@ public:
         line_.update(done, total, kept_);
     }
 
-    void keptFile(const std::string& path) override {
+    void keptFile(const CacheEntry& /*entry*/, const std::string& path) override {
         ++kept_;
         line_.clear();
         std::cout << path << '\n';
@@ -78,12 +80,13 @@ public:
         return "Usage: harvix-cli comb BROWSER [--cache PATH] [--filter FILE] [--since SECONDS]\n"
                "                  [--one-copy | --no-one-copy]\n"
                "                  [--skip-duplicates | --no-skip-duplicates]\n"
+               "\n" +
+               wrapped("Runs one comb of the cache of BROWSER (" + browserWordsText() +
+                       ") exactly as the Harvix program does: every cache entry is matched "
+                       "against the filter items and each match is copied into the item's "
+                       "folder. Prints the full path of every file kept, one per line.") +
                "\n"
-               "Runs one comb of the cache of BROWSER (mozilla or firefox, ie, maxthon,\n"
-               "chromium, chrome, edge, brave, vivaldi or opera) exactly as\n"
-               "the Harvix program does: every cache entry is matched against the filter\n"
-               "items and each match is copied into the item's folder. Prints the full\n"
-               "path of every file kept, one per line. When standard error is a terminal,\n"
+               "When standard error is a terminal,\n"
                "a progress bar there shows the entries combed of all, the files kept and\n"
                "the time taken; a summary line on standard error ends the run.\n"
                "\n"
@@ -150,8 +153,8 @@ public:
                 return usageError("unexpected argument '" + arg + "'");
             }
         }
-        const int32_t kind = browserKindFromWord(word);
-        if (kind < 0) {
+        const BrowserRow* browser = browserByWord(word);
+        if (browser == nullptr) {
             return usageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
         }
 
@@ -167,6 +170,7 @@ public:
                                                            : pathToUtf8(settings.defaultFilterPath);
         }
         FilterSet filter;
+        filter.homeFolder = platformServices().homeFolder();
         if (!filter.load(filterFile)) {
             std::cerr << "harvix-cli comb: " << filterFile
                       << ": cannot be loaded as a Harvix filter file (" << filter.loadError
@@ -180,23 +184,24 @@ public:
         }
         // The snapshot is taken before the cache is read: the date and time
         // of the folders are those of the run's start.
-        const FilterSnapshot snapshot = FilterSnapshot::take(filter);
+        IPlatform& platform = platformServices();
+        const FilterSnapshot snapshot =
+            FilterSnapshot::take(filter, platform.homeFolder(), platform.currentTime());
 
-        const auto reader = makeReaderOrSay(kind, word, cache, settings.MozillaCachePath);
+        const auto reader = makeReaderOrSay(*browser, cache, settings.MozillaCachePath, platform);
         if (reader == nullptr) {
             return kExitCacheOpen;
         }
-        if (!reader->tryOpen()) {
-            sayWhyNotOpened(*reader, "comb", profile.texts);
+        CombReport report(profile.texts);
+        const CombRun run = combOnce(*reader, snapshot, options, report, platform);
+        if (run.openError) {
+            sayWhyNotOpened(*reader, *run.openError, *browser, "comb", profile.texts);
             return kExitCacheOpen;
         }
-        reader->loadEntries();
-        CombReport report(profile.texts);
-        const CombResult result = runComb(*reader, snapshot, options, report);
-        reader->close();
+        const CombResult& result = run.result;
         std::cout.flush();
         report.finish();
-        std::cerr << "harvix-cli comb: " << result.entriesCombed << " of " << reader->entries.size()
+        std::cerr << "harvix-cli comb: " << result.entriesCombed << " of " << run.entriesRead
                   << " entries combed, " << result.kept << (result.kept == 1 ? " file" : " files")
                   << " kept" << (report.folderFailed ? "; a target folder cannot be made" : "");
         if (result.failed > 0) {
@@ -204,7 +209,7 @@ public:
                       << " failed";
         }
         std::cerr << "\n";
-        sayWhatWasLeftOut(*reader, "comb");
+        sayWhatWasLeftOut(run.skipped, "comb");
         for (const auto& [reason, failures] : result.failures) {
             std::cerr << "harvix-cli comb: " << failures.count << " failed: " << reason;
             for (std::size_t i = 0; i < failures.firstUrls.size(); ++i) {

@@ -48,4 +48,13 @@ struct CliProfile {
 };
 CliProfile loadSettingsReadOnly();
 
+// The words of every browser of the browser table for a usage text:
+// "mozilla or firefox, ie, ..., vivaldi or opera" (a row's aliases joined by
+// "or"). `separator` stands between the rows.
+std::string browserWordsText();
+// The watch settings keys of every row: "Mozilla, IE, ..., UseOpera".
+std::string watchKeysText();
+// `text` broken into lines of at most 72 characters at blanks.
+std::string wrapped(const std::string& text);
+
 }  // namespace harvix

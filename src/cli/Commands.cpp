@@ -4,6 +4,7 @@
 #include "app/LanguageTexts.h"
 #include "app/Settings.h"
 #include "cli/Command.h"
+#include "engine/Browsers.h"
 
 namespace harvix {
 
@@ -31,6 +32,52 @@ CliProfile loadSettingsReadOnly() {
     profile.settings.loadSettings();
     loadLanguage(profile.texts, profile.settings);
     return profile;
+}
+
+std::string browserWordsText() {
+    std::string text;
+    const auto& table = browserTable();
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const std::vector<std::string> words = table[i].words();
+        text += i == 0 ? "" : i + 1 == table.size() ? " or " : ", ";
+        for (std::size_t w = 0; w < words.size(); ++w) {
+            text += (w == 0 ? "" : " or ") + words[w];
+        }
+    }
+    return text;
+}
+
+std::string watchKeysText() {
+    std::string text;
+    for (const BrowserRow& row : browserTable()) {
+        text += (text.empty() ? "" : ", ") + row.watchSettingsKey;
+    }
+    return text;
+}
+
+std::string wrapped(const std::string& text) {
+    constexpr std::size_t kWidth = 72;
+    std::string out;
+    std::size_t lineLength = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string word = text.substr(start, end - start);
+        if (lineLength > 0 && lineLength + 1 + word.size() > kWidth) {
+            out += "\n";
+            lineLength = 0;
+        } else if (lineLength > 0) {
+            out += ' ';
+            ++lineLength;
+        }
+        out += word;
+        lineLength += word.size();
+        start = end + 1;
+    }
+    return out;
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include "cli/Command.h"
 #include "filter/FilterSet.h"
 #include "platform/Path.h"
+#include "platform/Platform.h"
 
 namespace harvix {
 
@@ -43,6 +44,7 @@ public:
         }
         const std::string& file = args[1];
         FilterSet filter;
+        filter.homeFolder = platformServices().homeFolder();
         if (file.empty() || !filter.load(file)) {
             std::cerr << "harvix-cli: " << file << ": " << whyNotLoaded(file, filter.loadError)
                       << "\n";

@@ -7,6 +7,7 @@
 #include "cli/Command.h"
 #include "cli/EntryListing.h"
 #include "cli/ReaderArgs.h"
+#include "platform/Platform.h"
 
 namespace harvix {
 
@@ -21,11 +22,11 @@ public:
     std::string usage() const override {
         return "Usage: harvix-cli list BROWSER [--cache PATH] [--format tsv|csv|json]\n"
                "                  [--type NAME] [--url TEXT] [--since SECONDS]\n"
+               "\n" +
+               wrapped("Opens the cache of BROWSER (" + browserWordsText() +
+                       ") as a comb run does and prints its entries. The default format is "
+                       "one line per cache entry, with these fields separated by tabs:") +
                "\n"
-               "Opens the cache of BROWSER (mozilla or firefox, ie, maxthon, chromium,\n"
-               "chrome, edge, brave, vivaldi or opera) as a comb run does and prints\n"
-               "its entries. The default format is one line per cache entry, with these\n"
-               "fields separated by tabs:\n"
                "  index, content-type code (0-18), size in bytes, time (seconds since\n"
                "  1970), data file, URL.\n"
                "Control characters inside a field are printed as %XX.\n"
@@ -116,31 +117,33 @@ public:
                 return usageError("unexpected argument '" + arg + "'");
             }
         }
-        const int32_t kind = browserKindFromWord(word);
-        if (kind < 0) {
+        const BrowserRow* browser = browserByWord(word);
+        if (browser == nullptr) {
             return usageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
         }
         if (cacheGiven && cache.empty()) {
             return usageError("--cache needs a path");
         }
         const CliProfile profile = loadSettingsReadOnly();
-        const auto reader = makeReaderOrSay(kind, word, cache, profile.settings.MozillaCachePath);
+        IPlatform& platform = platformServices();
+        const auto reader =
+            makeReaderOrSay(*browser, cache, profile.settings.MozillaCachePath, platform);
         if (reader == nullptr) {
             return kExitCacheOpen;
         }
-        if (!reader->tryOpen()) {
-            sayWhyNotOpened(*reader, "list", profile.texts);
+        if (!openOrSay(*reader, *browser, "list", profile.texts)) {
             return kExitCacheOpen;
         }
-        reader->loadEntries();
+        const Reading reading = readCache(*reader);
         ListWriter writer(std::cout, format);
-        for (const auto& entry : reader->entries) {
+        for (const auto& entry : reading.entries) {
             if (selection.matches(*entry)) {
                 writer.write(*entry);
             }
         }
         writer.finish();
         reader->close();
+        sayWhatWasLeftOut(reading.skipped, "list");
         std::cout.flush();
         if (!std::cout) {
             std::cerr << "harvix-cli list: standard output cannot be written\n";

@@ -10,44 +10,47 @@
 
 namespace harvix {
 
-std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& word,
+std::unique_ptr<CacheReader> makeReaderOrSay(const BrowserRow& browser,
                                              const std::string& namedFolder,
-                                             const std::string& rememberedFolder) {
-    const BrowserRow* row = browserRow(kind);
-    std::unique_ptr<CacheReader> reader;
-    if (!namedFolder.empty()) {
-        reader = makeBrowserReaderAt(kind, namedFolder);
-    } else if (row != nullptr) {
-        reader = makeBrowserReader(kind, row->hasCacheFolderOption ? rememberedFolder : "");
-    }
+                                             const std::string& rememberedFolder,
+                                             IPlatform& platform) {
+    std::unique_ptr<CacheReader> reader =
+        !namedFolder.empty()
+            ? browser.readerAt(platform, namedFolder)
+            : browser.reader(platform, browser.hasCacheFolderOption ? rememberedFolder : "");
     if (reader == nullptr) {
-        std::cerr << "harvix-cli: the cache reader for '" << word
+        std::cerr << "harvix-cli: the cache reader for '" << browser.id
                   << "' is not available in this build\n";
     }
     return reader;
 }
 
-void sayWhyNotOpened(CacheReader& reader, const std::string& command, const LanguageTexts& texts) {
-    if (auto* urlCache = dynamic_cast<UrlCacheReader*>(&reader)) {
+bool openOrSay(CacheReader& reader, const BrowserRow& browser, const std::string& command,
+               const LanguageTexts& texts) {
+    const std::optional<ErrorReport> failed = openCache(reader);
+    if (failed) {
+        sayWhyNotOpened(reader, *failed, browser, command, texts);
+    }
+    return !failed;
+}
+
+void sayWhyNotOpened(const CacheReader& reader, const ErrorReport& report,
+                     const BrowserRow& browser, const std::string& command,
+                     const LanguageTexts& texts) {
+    if (const auto* urlCache = dynamic_cast<const UrlCacheReader*>(&reader)) {
         std::cerr << "harvix-cli " << command
                   << ": cannot open the URL cache: " << urlCache->service().failureText() << "\n";
         return;
     }
-    if (auto* chromium = dynamic_cast<ChromiumCacheReader*>(&reader)) {
-        std::cerr << "harvix-cli " << command << ": no " << chromium->browser() << " cache found"
-                  << (reader.openError && !reader.openError->path().empty()
-                          ? " in " + reader.openError->path()
-                          : std::string())
+    if (dynamic_cast<const ChromiumCacheReader*>(&reader) != nullptr) {
+        std::cerr << "harvix-cli " << command << ": no " << browser.id << " cache found"
+                  << (!report.path().empty() ? " in " + report.path() : std::string())
                   << "; name a Cache_Data folder, a profile folder or a browser root with "
                      "--cache\n";
         return;
     }
-    if (!reader.openError) {
-        return;
-    }
-    const ErrorReport& report = *reader.openError;
-    if (showsErrorBox(report)) {
-        std::cerr << "Harvix: " << errorBoxText(report, texts) << "\n";
+    if (report.module() == ErrorReport::MozillaCache && showsErrorBox(report)) {
+        std::cerr << "Harvix: " << errorBoxText(report, texts, &browser) << "\n";
     }
     std::cerr << "harvix-cli " << command << ": cannot open the Firefox cache"
               << (report.path().empty() ? std::string(" (no cache folder found)")
@@ -71,8 +74,8 @@ std::string fieldText(const std::string& text) {
     return out;
 }
 
-void sayWhatWasLeftOut(const CacheReader& reader, const std::string& command) {
-    for (const auto& [reason, count] : reader.skips.byReason) {
+void sayWhatWasLeftOut(const SkipCounts& skipped, const std::string& command) {
+    for (const auto& [reason, count] : skipped.byReason) {
         std::cerr << "harvix-cli " << command << ": " << count << " left out: " << reason << "\n";
     }
 }

@@ -12,21 +12,27 @@
 
 namespace harvix {
 
-// The reader for `kind`: of exactly `namedFolder` (--cache) when one is
-// named, else as a comb run makes it from the remembered cache folder of the
-// settings (for a browser with that option); null after printing why on
-// standard error.
-std::unique_ptr<CacheReader> makeReaderOrSay(int32_t kind, const std::string& word,
+// The reader of `browser`'s cache: of exactly `namedFolder` (--cache) when
+// one is named, else as a comb run makes it from the remembered cache folder
+// of the settings (for a browser with that option); null after printing why
+// on standard error.
+std::unique_ptr<CacheReader> makeReaderOrSay(const BrowserRow& browser,
                                              const std::string& namedFolder,
-                                             const std::string& rememberedFolder);
+                                             const std::string& rememberedFolder,
+                                             IPlatform& platform);
 
-// After a failed TryOpen: prints why on standard error where the error
-// report did not (the URL cache's failures show no box).
-void sayWhyNotOpened(CacheReader& reader, const std::string& command, const LanguageTexts& texts);
+// Opens the cache; when it cannot be opened, prints why on standard error
+// and returns false.
+bool openOrSay(CacheReader& reader, const BrowserRow& browser, const std::string& command,
+               const LanguageTexts& texts);
+// Prints on standard error why `browser`'s cache could not be opened.
+void sayWhyNotOpened(const CacheReader& reader, const ErrorReport& report,
+                     const BrowserRow& browser, const std::string& command,
+                     const LanguageTexts& texts);
 
 // On standard error, one line per reason the reading left entries out
 // ("harvix-cli list: 3 left out: redirect").
-void sayWhatWasLeftOut(const CacheReader& reader, const std::string& command);
+void sayWhatWasLeftOut(const SkipCounts& skipped, const std::string& command);
 
 // A text fit for one tab-separated field: control characters (tabs and line
 // ends included) become %XX.

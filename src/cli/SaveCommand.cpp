@@ -13,6 +13,7 @@
 #include "cli/ReaderArgs.h"
 #include "filter/EntrySave.h"
 #include "platform/Path.h"
+#include "platform/Platform.h"
 
 namespace harvix {
 
@@ -27,14 +28,15 @@ public:
     std::string usage() const override {
         return "Usage: harvix-cli save BROWSER INDEX... --to FOLDER [--cache PATH]\n"
                "                  [--stem NAME] [--skip-duplicates | --no-skip-duplicates]\n"
+               "\n" +
+               wrapped("Saves the cache entries of BROWSER (" + browserWordsText() +
+                       ") that 'harvix-cli list' shows with these indexes into FOLDER, as a "
+                       "comb saves a match: the file is named NAME followed by the next free "
+                       "number and the content type's extension (photo1.jpg), an existing "
+                       "file is never replaced, and a body the server sent compressed is "
+                       "saved decoded. Prints the full path of every file saved, one per "
+                       "line.") +
                "\n"
-               "Saves the cache entries of BROWSER (mozilla or firefox, ie, maxthon,\n"
-               "chromium, chrome, edge, brave, vivaldi or opera) that 'harvix-cli list'\n"
-               "shows with these indexes into FOLDER, as a comb saves\n"
-               "a match: the file is named NAME followed by the next free number and the\n"
-               "content type's extension (photo1.jpg), an existing file is never\n"
-               "replaced, and a body the server sent compressed is saved decoded. Prints\n"
-               "the full path of every file saved, one per line.\n"
                "\n"
                "  --to FOLDER          the folder to save into; made when missing\n"
                "  --cache PATH         the cache (see 'harvix-cli help list')\n"
@@ -101,8 +103,8 @@ public:
                 return usageError("unexpected argument '" + arg + "'");
             }
         }
-        const int32_t kind = browserKindFromWord(word);
-        if (kind < 0) {
+        const BrowserRow* browser = browserByWord(word);
+        if (browser == nullptr) {
             return usageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
         }
         if (indexes.empty()) {
@@ -119,16 +121,16 @@ public:
         }
         const bool skip = skipDuplicates < 0 ? settings.SkipDuplicates : skipDuplicates == 1;
 
-        const auto reader = makeReaderOrSay(kind, word, cache, settings.MozillaCachePath);
+        IPlatform& platform = platformServices();
+        const auto reader = makeReaderOrSay(*browser, cache, settings.MozillaCachePath, platform);
         if (reader == nullptr) {
             return kExitCacheOpen;
         }
-        if (!reader->tryOpen()) {
-            sayWhyNotOpened(*reader, "save", profile.texts);
+        if (!openOrSay(*reader, *browser, "save", profile.texts)) {
             return kExitCacheOpen;
         }
-        reader->loadEntries();
-        const std::size_t count = reader->entries.size();
+        const Reading reading = readCache(*reader);
+        const std::size_t count = reading.entries.size();
         std::vector<const CacheEntry*> chosen;
         for (const uint64_t index : indexes) {
             if (index >= count) {
@@ -142,7 +144,7 @@ public:
                 reader->close();
                 return kExitUsage;
             }
-            chosen.push_back(reader->entries[static_cast<std::size_t>(index)].get());
+            chosen.push_back(reading.entries[static_cast<std::size_t>(index)].get());
         }
 
         // The folder as the user means it, made absolute, since the folder
@@ -152,7 +154,7 @@ public:
         std::vector<EntrySaveResult> results;
         try {
             results = saveEntries(*reader, chosen, pathToUtf8(ec ? pathFromUtf8(folder) : target),
-                                  stem, skip);
+                                  stem, skip, platform);
         } catch (const ErrorReport& report) {
             std::cerr << "harvix-cli save: " << errorLine(report) << "\n";
             reader->close();

@@ -19,6 +19,7 @@
 #include "engine/Browsers.h"
 #include "engine/CombCoordinator.h"
 #include "platform/Path.h"
+#include "platform/Platform.h"
 
 namespace harvix {
 
@@ -31,9 +32,8 @@ public:
 
     // One line when a run starts and one when it ends, with the local time
     // of the start, what the run combed and how long it took.
-    void runState(bool started) override {
-        const BrowserRow* row = browserRow(kind);
-        const std::string name = row != nullptr ? row->displayName : std::string();
+    void runState(const BrowserRow& browser, bool started) override {
+        const std::string& name = browser.displayName;
         if (started) {
             kept_ = 0;
             finished_ = false;
@@ -53,19 +53,20 @@ public:
             std::cerr << line + " in " + ProgressLine::elapsedText(took) + "\n";
         }
     }
-    void runFinished(int /*kind*/, const CombResult& result) override {
-        combed_ = result.entriesCombed;
-        finished_ = true;
+    void runFinished(const BrowserRow& /*browser*/, const CombRun& run) override {
+        combed_ = run.result.entriesCombed;
+        finished_ = !run.openError;
     }
-    void keptFile(const std::string& path) override {
+    void keptFile(const BrowserRow& /*browser*/, const CacheEntry& /*entry*/,
+                  const std::string& path) override {
         ++kept_;
         std::cout << path << std::endl;  // at once: a script may act on each line
     }
-    void error(const ErrorReport& report) override {
-        std::cerr << "Harvix: " << errorBoxText(report, texts_) << "\n";
+    void error(const BrowserRow& browser, const ErrorReport& report) override {
+        const std::string box = errorBoxText(report, texts_, &browser);
+        std::cerr << "harvix-cli watch: " << browser.displayName << ": "
+                  << (box.empty() ? errorLine(report) : box) << "\n";
     }
-
-    std::atomic<int> kind{-1};  // browser of the run under way
 
 private:
     static std::string clockTime() {
@@ -97,15 +98,16 @@ public:
 
     std::string usage() const override {
         return "Usage: harvix-cli watch [--period MS]\n"
+               "\n" +
+               wrapped("Watches the browsers switched on in the settings (" + watchKeysText() +
+                       ") as the Harvix program does and, each time one of them closes, "
+                       "combs what it cached while it ran into the filter's folders. Prints "
+                       "the full path of every file kept, one per line; what it sees on "
+                       "standard error, with one line when a run starts and one (files kept, "
+                       "entries combed, time taken) when it ends. Runs until interrupted "
+                       "(Ctrl+C, SIGINT or SIGTERM); a run under way then stops at its next "
+                       "entry.") +
                "\n"
-               "Watches the browsers switched on in the settings (Mozilla, IE, Maxthon,\n"
-               "UseChromium, UseChrome, UseEdge, UseBrave, UseVivaldi, UseOpera)\n"
-               "as the Harvix program does and, each time one of them closes, combs what\n"
-               "it cached while it ran into the filter's folders. Prints the full path\n"
-               "of every file kept, one per line; what it sees on standard error, with\n"
-               "one line when a run starts and one (files kept, entries combed, time\n"
-               "taken) when it ends. Runs until interrupted (Ctrl+C, SIGINT or SIGTERM);\n"
-               "a run under way then stops at its next entry.\n"
                "\n"
                "  --period MS   pause between two looks at the process table, in\n"
                "                milliseconds, 1 to 60000; default 2000\n"
@@ -133,21 +135,17 @@ public:
         const CliProfile profile = loadSettingsReadOnly();
         const Settings& settings = profile.settings;
         // Every row of the browser table whose settings key is on.
-        std::vector<bool> watch;
-        std::string keys;
-        for (const BrowserRow& row : browserTable()) {
-            watch.push_back(settings.watches(row.watchSettingsKey));
-            keys += (keys.empty() ? "" : ", ") + row.watchSettingsKey;
-        }
-        if (std::find(watch.begin(), watch.end(), true) == watch.end()) {
-            std::cerr << "harvix-cli watch: no browser is switched on in the settings (" << keys
-                      << " in " << pathToUtf8(settings.cfgPath) << ")\n";
+        const std::vector<const BrowserRow*> watch = settings.watchedRows();
+        if (watch.empty()) {
+            std::cerr << "harvix-cli watch: no browser is switched on in the settings ("
+                      << watchKeysText() << " in " << pathToUtf8(settings.cfgPath) << ")\n";
             return kExitUsage;
         }
         const std::string filterFile = !settings.FiltersFileName.empty()
                                            ? settings.FiltersFileName
                                            : pathToUtf8(settings.defaultFilterPath);
         FilterSet filter;
+        filter.homeFolder = platformServices().homeFolder();
         if (!filter.load(filterFile)) {
             std::cerr << "harvix-cli watch: " << filterFile
                       << ": cannot be loaded as a Harvix filter file (" << filter.loadError
@@ -155,15 +153,12 @@ public:
             return kExitUsage;
         }
 
+        IPlatform& platform = platformServices();
         WatchReport report(profile.texts);
-        CombCoordinator main(report, period);
-        main.setFilter(filter);
-        main.setOptions(
+        CombCoordinator coordinator(platform, report, period);
+        coordinator.setFilter(filter);
+        coordinator.setOptions(
             RunOptions{settings.OneCopy, settings.SkipDuplicates, settings.MozillaCachePath});
-        main.makeReader = [&report](int kind, const std::string& cacheFolder) {
-            report.kind = kind;
-            return makeBrowserReader(kind, cacheFolder);
-        };
 
         // The stop signals are blocked before any thread starts (threads
         // inherit the mask), so only this thread takes them, through
@@ -176,11 +171,11 @@ public:
         sigset_t previousMask;
         pthread_sigmask(SIG_BLOCK, &stopSignals, &previousMask);
 
-        main.startMonitors(watch);
+        coordinator.startMonitors(watch);
         const auto& table = browserTable();
         std::string watched;
         for (std::size_t kind = 0; kind < table.size(); ++kind) {
-            if (main.monitors[kind]->running) {
+            if (coordinator.monitors[kind]->running) {
                 watched += (watched.empty() ? "" : ", ") + table[kind].displayName;
             }
         }
@@ -194,7 +189,7 @@ public:
                 break;
             }
             for (std::size_t kind = 0; kind < table.size(); ++kind) {
-                const bool found = main.monitors[kind]->found;
+                const bool found = coordinator.monitors[kind]->found;
                 if (found && !seen[kind]) {
                     std::cerr << "harvix-cli watch: " << table[kind].displayName << " is running\n";
                 }
@@ -203,7 +198,7 @@ public:
         }
 
         std::cerr << "harvix-cli watch: stopping\n";
-        main.shutdown();
+        coordinator.shutdown();
         pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
         return kExitOk;
     }

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <exception>
-#include <string_view>
 #include <system_error>
 
 #include "base/Text.h"
@@ -21,81 +20,14 @@ std::vector<std::string> LowerCased(const std::vector<std::string>& names) {
     return lower;
 }
 
-// The file name of a Unix or a Windows path (Wine shows Windows programs'
-// argv[0] as "C:\\...\\iexplore.exe").
-std::string_view FileNameOf(std::string_view path) {
-    const std::size_t cut = path.find_last_of("/\\");
-    return cut == std::string_view::npos ? path : path.substr(cut + 1);
-}
-
-// Whether `name` is the image name `shown`: the same in any case, or, when
-// the kernel cut the image name at its 15 bytes, the start of it.
-bool SameImageName(std::string_view shown, std::string_view name) {
-    if (equalsNoCase(shown, name)) {
-        return true;
-    }
-    return shown.size() == 15 && name.size() > 15 && equalsNoCase(shown, name.substr(0, 15));
-}
-
-bool CarriesMarker(const ProcessInfo& process, const std::string& marker) {
-    if (marker.find('/') == std::string::npos) {
-        return !process.packageId.empty() && equalsNoCase(process.packageId, marker);
-    }
-    return process.executable.starts_with(marker) || process.argv0.starts_with(marker);
-}
-
-bool CarriesAny(const ProcessInfo& process, const std::vector<std::string>& markers) {
-    for (const std::string& marker : markers) {
-        if (CarriesMarker(process, marker)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
-ProcessMatch ProcessMatch::byNames(const std::vector<std::string>& names) {
-    ProcessMatch match;
-    match.names = names;
-    return match;
-}
-
-bool ProcessMatch::matches(const ProcessInfo& process) const {
-    if (CarriesAny(process, claims)) {
-        return true;
-    }
-    if (CarriesAny(process, excludes)) {
-        return false;
-    }
-    // A process that rewrote its command line into one line (Chromium's
-    // helpers do) keeps its program before the first option.
-    const std::string_view argv0 =
-        std::string_view(process.argv0).substr(0, process.argv0.find(" -"));
-    const std::string_view executable = FileNameOf(process.executable);
-    const std::string_view argvName = FileNameOf(argv0);
-    // Whole names only: "firefoxx" or "my-firefox" is not "firefox".
-    for (const std::string& name : names) {
-        if (SameImageName(process.imageName, name) ||
-            (!executable.empty() && equalsNoCase(executable, name)) ||
-            (!argvName.empty() && equalsNoCase(argvName, name))) {
-            return true;
-        }
-    }
-    return false;
-}
-
-BrowserMonitor::BrowserMonitor(uint32_t periodMs) : period(periodMs), clock(&systemSeconds) {}
+BrowserMonitor::BrowserMonitor(IPlatform& platform, uint32_t periodMs)
+    : period(periodMs), platform_(platform) {}
 
 BrowserMonitor::~BrowserMonitor() {
     stop();
     wait();
-}
-
-int64_t BrowserMonitor::systemSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 bool BrowserMonitor::start(const std::string& imageName, void* ownerArg, int32_t kindArg,
@@ -126,9 +58,8 @@ bool BrowserMonitor::start(const ProcessMatch& match, void* ownerArg, int32_t ki
     wake_.notify_all();
     auto previous = std::make_shared<std::thread>(std::move(thread_));
     try {
-        thread_ =
-            std::thread(&BrowserMonitor::monitorThreadProc, this,
-                        Watch{match, owner, kind, onClosed, period, clock, generation}, previous);
+        thread_ = std::thread(&BrowserMonitor::monitorThreadProc, this,
+                              Watch{match, owner, kind, onClosed, period, generation}, previous);
     } catch (const std::system_error&) {
         thread_ = std::move(*previous);
         running = false;
@@ -199,9 +130,9 @@ void BrowserMonitor::pollLoop(const Watch& watch) {
         found = seen;
         if (seen && !previous) {
             // Just seen: the first poll of an appearance fixes the since time.
-            since = watch.clock();
+            since = platform_.currentTime();
         } else if (!seen && previous && watch.onClosed != nullptr) {
-            // Just gone: returns when the comb run it starts has ended.
+            // Just gone: the callback queues the comb and returns.
             watch.onClosed(watch.owner, watch.kind, since);
         }
         previous = seen;
@@ -218,9 +149,8 @@ bool BrowserMonitor::findProcess(const ProcessMatch& match) {
     std::vector<ProcessInfo> processes;
     int64_t user = -1;
     try {
-        IPlatform& platform = platformServices();
-        processes = platform.listProcesses();
-        user = platform.currentUserId();
+        processes = platform_.listProcesses();
+        user = platform_.currentUserId();
     } catch (const std::exception&) {
         return false;
     }

@@ -7,9 +7,11 @@
 // nor starts this user's runs. When a poll no longer finds a process
 // that the previous poll found, it calls its browser-closed callback on its own
 // thread with the time at which it first saw the browser running; the comb
-// coordinator then combs that browser's cache right there, limited to entries
-// from that time on. The same class answers a single on-demand question,
-// "does the browser run right now?" (IsRunning), on the calling thread.
+// coordinator then queues a comb of that browser's cache, limited to entries
+// from that time on, and the monitor goes on watching (a browser restarted
+// during a long comb gets a since time of its own). The same class answers a
+// single on-demand question, "does the browser run right now?" (IsRunning),
+// on the calling thread.
 //
 // Threads: Start creates the polling thread; clearing `running` (or Stop)
 // ends it after the poll in progress, the run its callback may have started,
@@ -30,58 +32,30 @@
 #include <thread>
 #include <vector>
 
+#include "engine/ProcessMatch.h"
+#include "platform/Platform.h"
+
 namespace harvix {
-
-struct ProcessInfo;
-
-// How one browser's processes are told from every other process.
-//
-// A process is known by three names: its image name (`comm`, which the
-// kernel cuts at 15 bytes, so "chromium-browser" runs as "chromium-browse"),
-// the file name of its executable and that of its argv[0]. Mozilla's builds
-// name their main thread "GeckoMain", so the image name alone may tell
-// nothing; the executable still says "firefox".
-//
-// Packaged installs are told by markers. A marker that holds a '/' is a
-// folder: it names the processes whose executable or argv[0] lies below it
-// ("/snap/chromium/"). Any other marker is a Flatpak application id
-// ("org.chromium.Chromium").
-struct ProcessMatch {
-    // The names it runs under; any one counts (compared in any case).
-    std::vector<std::string> names;
-    // Markers of its own installs: a process they name is the browser
-    // whatever it is called (Snap Chromium runs a binary named "chrome").
-    std::vector<std::string> claims;
-    // Markers of another browser's installs: a process they name is not this
-    // browser even when it bears one of `names`.
-    std::vector<std::string> excludes;
-
-    // Only the names.
-    static ProcessMatch byNames(const std::vector<std::string>& names);
-    // True when `process` is one of this browser's.
-    bool matches(const ProcessInfo& process) const;
-};
 
 class BrowserMonitor {
 public:
     // Browser-closed callback: owner and kind as given to Start, and the time
     // (seconds since 1970-01-01 UTC) at which the browser was first seen.
     using ClosedCallback = void (*)(void* owner, int32_t kind, int64_t sinceTime);
-    // Source of the since time: seconds since 1970-01-01 UTC.
-    using Clock = int64_t (*)();
 
     // Pause between two polls of the program.
     static constexpr uint32_t kDefaultPeriod = 2000;
 
-    // `periodMs`: pause between two polls; tests use a short one.
-    explicit BrowserMonitor(uint32_t periodMs = kDefaultPeriod);
+    // `platform`: the process table and the clock of the since time;
+    // `periodMs`: pause between two polls (tests use a short one).
+    explicit BrowserMonitor(IPlatform& platform, uint32_t periodMs = kDefaultPeriod);
     // Stops the monitor and waits for its thread (and the run it may execute).
     virtual ~BrowserMonitor();
     BrowserMonitor(const BrowserMonitor&) = delete;
     BrowserMonitor& operator=(const BrowserMonitor&) = delete;
 
-    // Starts the polling thread for a browser known under `imageNames` (any
-    // one of them counts; compared in lower case). Returns false at once,
+    // Starts the polling thread for the browser whose processes `match`
+    // names (or that runs under one of `imageNames`). Returns false at once,
     // changing nothing, while `running` is true; otherwise returns whether
     // the thread was created.
     bool start(const ProcessMatch& match, void* owner, int32_t kind, ClosedCallback callback);
@@ -104,7 +78,7 @@ public:
 
     // True while the process was seen in the latest poll (or IsRunning check).
     std::atomic<bool> found{false};
-    // The image names looked for, lower case (as given to the last Start or IsRunning).
+    // The names looked for, lower case (as given to the last Start or IsRunning).
     std::vector<std::string> target;
     // Handed back to `onClosed` (the coordinator).
     void* owner = nullptr;
@@ -116,11 +90,6 @@ public:
     std::atomic<bool> running{false};
     // Browser-closed callback.
     ClosedCallback onClosed = nullptr;
-    // Clock of the since time; read by Start. Tests install one of their own.
-    Clock clock;
-
-    // The system clock in seconds since 1970-01-01 UTC.
-    static int64_t systemSeconds();
 
 private:
     // What one polling thread watches: a copy taken by Start, so that a later
@@ -131,7 +100,6 @@ private:
         int32_t kind;
         ClosedCallback onClosed;
         uint32_t period;
-        Clock clock;
         uint64_t generation;
     };
 
@@ -139,10 +107,11 @@ private:
                                   std::shared_ptr<std::thread> previous);
     void pollLoop(const Watch& watch);
     // True when a process of the user's own that `match` names is in the table.
-    static bool findProcess(const ProcessMatch& match);
+    bool findProcess(const ProcessMatch& match);
     // The thread of `generation` polls on while this holds.
     bool keepPolling(uint64_t generation) const;
 
+    IPlatform& platform_;
     std::mutex mutex_;
     std::condition_variable wake_;
     // The newest polling thread; it owns (and first joins) the one before it.

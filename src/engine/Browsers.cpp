@@ -1,17 +1,29 @@
 #include "engine/Browsers.h"
 
+#include <algorithm>
+#include <system_error>
+
 #include "platform/Path.h"
-#include "platform/Platform.h"
 #include "readers/FirefoxCacheReader.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
 #include "readers/cache2/FirefoxCache2Reader.h"
 #include "readers/cache2/FirefoxDiscovery.h"
+#include "readers/chromium/ChromiumCache.h"
 #include "readers/chromium/ChromiumCacheReader.h"
 
 namespace harvix {
 
 namespace {
+
+// The folders Firefox discovery starts from, as the platform has them.
+FirefoxPlaces firefoxPlaces(IPlatform& platform) {
+    FirefoxPlaces places;
+    places.home = platform.homeFolder();
+    places.configHome = platform.configFolder();
+    places.cacheHome = platform.localAppDataFolder();
+    return places;
+}
 
 // The reader of a Firefox cache folder that was found or named: a cache2
 // folder gets the cache2 reader, a Cache folder with _CACHE_MAP_ the old one.
@@ -24,7 +36,8 @@ std::unique_ptr<CacheReader> firefoxReaderOf(const FirefoxCacheFolder& found) {
 
 // Exactly the folder named: a folder without a cache of either format goes
 // to the old reader, whose open reports the folder tried.
-std::unique_ptr<CacheReader> makeFirefoxReaderAt(const std::string& folder) {
+std::unique_ptr<CacheReader> makeFirefoxReaderAt(IPlatform& /*platform*/,
+                                                 const std::string& folder) {
     const FirefoxCacheFolder found = classifyFirefoxFolder(pathFromUtf8(folder));
     if (found.format == FirefoxCacheFormat::None) {
         return std::make_unique<FirefoxCacheReader>(folder);
@@ -35,41 +48,94 @@ std::unique_ptr<CacheReader> makeFirefoxReaderAt(const std::string& folder) {
 // The remembered folder while it holds a cache of either format; else (or
 // with none remembered) the cache of the profile Firefox itself uses. When
 // neither holds one, the remembered folder is the one reported.
-std::unique_ptr<CacheReader> makeFirefoxReader(const std::string& location) {
+std::unique_ptr<CacheReader> makeFirefoxReader(IPlatform& platform, const std::string& location) {
     if (!location.empty()) {
         const FirefoxCacheFolder remembered = classifyFirefoxFolder(pathFromUtf8(location));
         if (remembered.format != FirefoxCacheFormat::None) {
             return firefoxReaderOf(remembered);
         }
     }
-    FirefoxPlaces places = firefoxPlacesFromEnvironment(platformServices().homeFolder());
-    places.cacheHome = platformServices().localAppDataFolder();
-    const FirefoxCacheFolder found = findFirefoxCache(places);
+    const FirefoxCacheFolder found = findFirefoxCache(firefoxPlaces(platform));
     if (found.format == FirefoxCacheFormat::None) {
         return std::make_unique<FirefoxCacheReader>(location);
     }
     return firefoxReaderOf(found);
 }
 
+// The name of the profile a remembered Firefox cache folder belongs to:
+// the folder above cache2/ or Cache/, else the folder itself.
+std::string profileOfFolder(const fs::path& folder) {
+    const std::string name = pathToUtf8(folder.filename());
+    const bool cacheFolder = name == "cache2" || name == "Cache";
+    return pathToUtf8(
+        (cacheFolder && folder.has_parent_path() ? folder.parent_path() : folder).filename());
+}
+
+// Every profile of every profiles.ini (desktop, older desktop, Snap,
+// Flatpak) that holds a cache, the profile in use first, and the folder the
+// options remember when it holds a cache no profile gave.
+std::vector<CacheProfile> findFirefoxProfiles(IPlatform& platform, const std::string& remembered) {
+    std::vector<CacheProfile> found;
+    for (const FirefoxProfileCache& profile : firefoxProfileCaches(firefoxPlaces(platform))) {
+        found.push_back({profile.name, profile.cache.folder});
+    }
+    if (!remembered.empty()) {
+        const FirefoxCacheFolder folder = classifyFirefoxFolder(pathFromUtf8(remembered));
+        const bool offered = std::any_of(found.begin(), found.end(), [&](const CacheProfile& p) {
+            return p.folder == folder.folder;
+        });
+        if (folder.format != FirefoxCacheFormat::None && !offered) {
+            found.push_back({profileOfFolder(folder.folder), folder.folder});
+        }
+    }
+    return found;
+}
+
+// Every profile's HTTP cache below the places of a Chromium-family row.
+std::vector<CacheProfile> findChromiumProfiles(const CachePlaces& places, IPlatform& platform) {
+    std::vector<CacheProfile> found;
+    for (const fs::path& root : places.folders(platform)) {
+        for (const chromium::CacheFolder& cache : chromium::findCacheFolders(root)) {
+            const fs::path below = cache.folder.lexically_relative(cache.browserRoot);
+            found.push_back({below.empty() || *below.begin() == ".." ? std::string()
+                                                                     : pathToUtf8(*below.begin()),
+                             cache.folder});
+        }
+    }
+    return found;
+}
+
 // An index.dat file or a folder that holds one; empty: the Wine prefix's.
-std::unique_ptr<CacheReader> makeUrlCacheReader(const std::string& location) {
+std::unique_ptr<CacheReader> makeUrlCacheReader(IPlatform& /*platform*/,
+                                                const std::string& location) {
     return std::make_unique<UrlCacheReader>(
         std::make_unique<MsiecfUrlCache>(pathFromUtf8(location)));
 }
 
-// The Chromium family: one reader per member, by its word.
+// The Chromium family: each member has a cache of its own, in the places
+// of its row.
 BrowserRow chromiumRow(const std::string& id, const std::string& displayName,
-                       std::vector<std::string> processNames, const std::string& settingsKey,
-                       std::vector<std::string> claims, std::vector<std::string> excludes = {}) {
+                       const std::string& textName, std::vector<std::string> processNames,
+                       std::vector<std::string> programs, CachePlaces places) {
     BrowserRow row;
     row.id = id;
     row.displayName = displayName;
+    row.combTextKey = "Comb" + textName;
+    row.watchTextKey = "OptUseWith" + textName;
+    row.cacheOpenErrorKey = "ErrorChromiumCacheOpen";
     row.processNames = std::move(processNames);
-    row.processClaims = std::move(claims);
-    row.processExcludes = std::move(excludes);
-    row.watchSettingsKey = settingsKey;
-    row.makeReader = [id](const std::string& location) -> std::unique_ptr<CacheReader> {
-        return std::make_unique<ChromiumCacheReader>(id, location);
+    row.programs = std::move(programs);
+    row.places = std::move(places);
+    row.watchSettingsKey = "Use" + textName;
+    row.watchDefault = WatchDefault::WhenPresent;
+    row.makeReader = [id, places = row.places](
+                         IPlatform& platform,
+                         const std::string& location) -> std::unique_ptr<CacheReader> {
+        return std::make_unique<ChromiumCacheReader>(
+            id, location, location.empty() ? places.folders(platform) : std::vector<fs::path>{});
+    };
+    row.findProfiles = [places = row.places](IPlatform& platform, const std::string&) {
+        return findChromiumProfiles(places, platform);
     };
     return row;
 }
@@ -81,16 +147,24 @@ std::vector<BrowserRow> makeTable() {
         row.id = "mozilla";
         row.aliases = {"firefox"};
         row.displayName = "Mozilla Firefox";
-        // Firefox runs as firefox, firefox-esr or firefox-bin, and as
-        // firefox.exe under Wine.
+        row.combTextKey = "CombMozilla";
+        row.watchTextKey = "OptUseWithMozilla";
+        row.cacheOpenErrorKey = "ErrorMozillaCacheOpen";
+        // Firefox runs as firefox, firefox-esr or firefox-bin (firefox.exe
+        // under Wine); Mozilla's own and the Snap builds name the main
+        // thread GeckoMain, which is what comm then says.
         row.processNames = {"firefox", "firefox-esr", "firefox-bin", "firefox.exe"};
-        row.processClaims = {"/snap/firefox/", "org.mozilla.firefox"};
+        row.programs = {"firefox", "firefox-esr"};
+        row.places = {{"mozilla/firefox"}, "firefox", {"org.mozilla.firefox"}};
         row.watchSettingsKey = "Mozilla";
+        row.watchDefault = WatchDefault::On;
+        row.watchKeyFirst = true;
         row.icon = "button-comb-mozilla";
         row.hoverIcon = "button-comb-mozilla-hover";
         row.hasCacheFolderOption = true;
         row.makeReader = &makeFirefoxReader;
         row.makeReaderAt = &makeFirefoxReaderAt;
+        row.findProfiles = &findFirefoxProfiles;
         rows.push_back(std::move(row));
     }
     {
@@ -98,8 +172,13 @@ std::vector<BrowserRow> makeTable() {
         BrowserRow row;
         row.id = "ie";
         row.displayName = "Microsoft Internet Explorer";
+        row.combTextKey = "CombIE";
+        row.watchTextKey = "OptUseWithIE";
+        row.cacheOpenErrorKey = "ErrorIECacheOpen";
         row.processNames = {"iexplore.exe"};
         row.watchSettingsKey = "IE";
+        row.watchDefault = WatchDefault::On;
+        row.watchKeyFirst = true;
         row.icon = "button-comb-ie";
         row.hoverIcon = "button-comb-ie-hover";
         row.sharesCacheWith = {"maxthon"};
@@ -110,84 +189,160 @@ std::vector<BrowserRow> makeTable() {
         BrowserRow row;
         row.id = "maxthon";
         row.displayName = "Maxthon";
+        row.combTextKey = "CombIE";
+        row.watchTextKey = "OptUseWithMaxthon";
+        row.cacheOpenErrorKey = "ErrorIECacheOpen";
         row.processNames = {"maxthon.exe"};
         row.watchSettingsKey = "Maxthon";
+        row.watchDefault = WatchDefault::On;
+        row.watchKeyFirst = true;
+        // One cache, one comb button: Internet Explorer's.
         row.icon = "button-comb-ie";
         row.hoverIcon = "button-comb-ie-hover";
         row.sharesCacheWith = {"ie"};
         row.makeReader = &makeUrlCacheReader;
         rows.push_back(std::move(row));
     }
-    // Chromium and the browsers built on it; each has a cache of its own.
-    // Fedora's Chromium runs as chromium-browser; Snap's is a binary named
-    // chrome below /snap/chromium/, which is not Google Chrome.
-    const std::vector<std::string> chromiumInstalls = {"/snap/chromium/", "org.chromium.Chromium"};
-    rows.push_back(chromiumRow("chromium", "Chromium", {"chromium", "chromium-browser"},
-                               "UseChromium", chromiumInstalls));
-    rows.push_back(chromiumRow("chrome", "Google Chrome", {"chrome", "google-chrome"}, "UseChrome",
-                               {"com.google.Chrome"}, chromiumInstalls));
-    rows.push_back(
-        chromiumRow("edge", "Microsoft Edge", {"msedge"}, "UseEdge", {"com.microsoft.Edge"}));
-    rows.push_back(chromiumRow("brave", "Brave", {"brave"}, "UseBrave",
-                               {"/snap/brave/", "com.brave.Browser"}));
-    rows.push_back(chromiumRow("vivaldi", "Vivaldi", {"vivaldi-bin"}, "UseVivaldi",
-                               {"/snap/vivaldi/", "com.vivaldi.Vivaldi"}));
-    rows.push_back(
-        chromiumRow("opera", "Opera", {"opera"}, "UseOpera", {"/snap/opera/", "com.opera.Opera"}));
+    // Chromium and the browsers built on it. Fedora's chromium-browser
+    // shows as "chromium-browse" in comm (cut at 15 bytes).
+    rows.push_back(chromiumRow(
+        "chromium", "Chromium", "Chromium", {"chromium", "chromium-browser", "chromium-browse"},
+        {"chromium", "chromium-browser"}, {{"chromium"}, "chromium", {"org.chromium.Chromium"}}));
+    rows.push_back(chromiumRow(
+        "chrome", "Google Chrome", "Chrome", {"chrome", "google-chrome"},
+        {"google-chrome", "google-chrome-stable", "google-chrome-beta", "google-chrome-unstable"},
+        {{"google-chrome", "google-chrome-beta", "google-chrome-unstable"},
+         "",
+         {"com.google.Chrome"}}));
+    rows.push_back(chromiumRow(
+        "edge", "Microsoft Edge", "Edge", {"msedge"},
+        {"microsoft-edge", "microsoft-edge-stable", "microsoft-edge-beta", "microsoft-edge-dev"},
+        {{"microsoft-edge", "microsoft-edge-beta", "microsoft-edge-dev"},
+         "",
+         {"com.microsoft.Edge"}}));
+    rows.push_back(chromiumRow("brave", "Brave", "Brave", {"brave"}, {"brave-browser", "brave"},
+                               {{"BraveSoftware/Brave-Browser"}, "brave", {"com.brave.Browser"}}));
+    rows.push_back(chromiumRow("vivaldi", "Vivaldi", "Vivaldi", {"vivaldi-bin"},
+                               {"vivaldi", "vivaldi-stable"},
+                               {{"vivaldi"}, "", {"com.vivaldi.Vivaldi"}}));
+    rows.push_back(chromiumRow("opera", "Opera", "Opera", {"opera"}, {"opera"},
+                               {{"opera"}, "opera", {"com.opera.Opera"}}));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i].index = i;
+    }
     return rows;
 }
 
 }  // namespace
+
+std::vector<fs::path> CachePlaces::folders(IPlatform& platform) const {
+    const fs::path cacheHome = platform.localAppDataFolder();
+    const fs::path home = platform.homeFolder();
+    std::vector<fs::path> found;
+    for (const std::string& root : cacheRoots) {
+        found.push_back(cacheHome / root);
+    }
+    if (!snapName.empty()) {
+        for (const std::string& root : cacheRoots) {
+            found.push_back(home / "snap" / snapName / "common" / ".cache" / root);
+        }
+    }
+    for (const std::string& app : flatpakIds) {
+        for (const std::string& root : cacheRoots) {
+            found.push_back(home / ".var" / "app" / app / "cache" / root);
+        }
+    }
+    return found;
+}
+
+std::vector<std::string> CachePlaces::installMarkers() const {
+    std::vector<std::string> markers;
+    if (!snapName.empty()) {
+        markers.push_back("/snap/" + snapName + "/");
+    }
+    markers.insert(markers.end(), flatpakIds.begin(), flatpakIds.end());
+    return markers;
+}
+
+std::vector<std::string> BrowserRow::words() const {
+    std::vector<std::string> all{id};
+    all.insert(all.end(), aliases.begin(), aliases.end());
+    return all;
+}
+
+std::unique_ptr<CacheReader> BrowserRow::reader(IPlatform& platform,
+                                                const std::string& location) const {
+    return makeReader ? makeReader(platform, location) : nullptr;
+}
+
+std::unique_ptr<CacheReader> BrowserRow::readerAt(IPlatform& platform,
+                                                  const std::string& folder) const {
+    return makeReaderAt ? makeReaderAt(platform, folder) : reader(platform, folder);
+}
+
+ProcessMatch BrowserRow::processMatch() const {
+    ProcessMatch match = ProcessMatch::byNames(processNames);
+    match.claims = places.installMarkers();
+    for (const BrowserRow& other : browserTable()) {
+        if (&other == this) {
+            continue;
+        }
+        for (std::string& marker : other.places.installMarkers()) {
+            if (std::find(match.claims.begin(), match.claims.end(), marker) == match.claims.end()) {
+                match.excludes.push_back(std::move(marker));
+            }
+        }
+    }
+    return match;
+}
+
+bool BrowserRow::isPresent(IPlatform& platform) const {
+    for (const std::string& program : programs) {
+        if (platform.isProgramInstalled(program)) {
+            return true;
+        }
+    }
+    for (const fs::path& folder : places.folders(platform)) {
+        std::error_code ec;
+        if (fs::is_directory(folder, ec)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<const BrowserRow*> BrowserRow::cacheSharers() const {
+    std::vector<const BrowserRow*> rows;
+    for (const std::string& word : sharesCacheWith) {
+        if (const BrowserRow* row = browserByWord(word)) {
+            rows.push_back(row);
+        }
+    }
+    return rows;
+}
 
 const std::vector<BrowserRow>& browserTable() {
     static const std::vector<BrowserRow> table = makeTable();
     return table;
 }
 
-int browserKindFromWord(const std::string& word) {
-    const auto& table = browserTable();
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        if (table[i].id == word) {
-            return static_cast<int>(i);
-        }
-        for (const std::string& alias : table[i].aliases) {
-            if (alias == word) {
-                return static_cast<int>(i);
-            }
+const BrowserRow* browserByWord(const std::string& word) {
+    for (const BrowserRow& row : browserTable()) {
+        const std::vector<std::string> words = row.words();
+        if (std::find(words.begin(), words.end(), word) != words.end()) {
+            return &row;
         }
     }
-    return -1;
+    return nullptr;
 }
 
-const BrowserRow* browserRow(int kind) {
-    const auto& table = browserTable();
-    return kind >= 0 && static_cast<std::size_t>(kind) < table.size()
-               ? &table[static_cast<std::size_t>(kind)]
-               : nullptr;
-}
-
-ProcessMatch processMatchOf(const BrowserRow& row) {
-    return ProcessMatch{row.processNames, row.processClaims, row.processExcludes};
-}
-
-std::unique_ptr<CacheReader> makeBrowserReader(int kind, const std::string& location) {
-    const BrowserRow* row = browserRow(kind);
-    if (row == nullptr || !row->makeReader) {
-        return nullptr;
+const BrowserRow* browserByWatchKey(const std::string& key) {
+    for (const BrowserRow& row : browserTable()) {
+        if (row.watchSettingsKey == key) {
+            return &row;
+        }
     }
-    return row->makeReader(location);
-}
-
-std::unique_ptr<CacheReader> makeBrowserReaderAt(int kind, const std::string& folder) {
-    const BrowserRow* row = browserRow(kind);
-    if (row == nullptr) {
-        return nullptr;
-    }
-    return row->makeReaderAt ? row->makeReaderAt(folder) : makeBrowserReader(kind, folder);
-}
-
-std::string readerCacheFolder(const CacheReader& reader) {
-    return reader.cacheLocation();
+    return nullptr;
 }
 
 }  // namespace harvix

@@ -11,15 +11,17 @@ namespace {
 // when the run ends early.
 class RunStateBracket {
 public:
-    explicit RunStateBracket(CoordinatorEvents& events) : events_(events) {
-        events_.runState(true);
+    RunStateBracket(CoordinatorEvents& events, const BrowserRow& browser)
+        : events_(events), browser_(browser) {
+        events_.runState(browser_, true);
     }
-    ~RunStateBracket() { events_.runState(false); }
+    ~RunStateBracket() { events_.runState(browser_, false); }
     RunStateBracket(const RunStateBracket&) = delete;
     RunStateBracket& operator=(const RunStateBracket&) = delete;
 
 private:
     CoordinatorEvents& events_;
+    const BrowserRow& browser_;
 };
 
 // Counts a run from its request to its end (runsActive).
@@ -34,25 +36,38 @@ private:
     std::atomic<int>& count_;
 };
 
-// Passes the pass's reports on to the front end's events.
+// Passes the pass's reports on to the front end's events, with the browser.
 class ForwardingObserver : public CombObserver {
 public:
-    explicit ForwardingObserver(CoordinatorEvents& events) : events_(events) {}
+    ForwardingObserver(CoordinatorEvents& events, const BrowserRow& browser)
+        : events_(events), browser_(browser) {}
     void progress(int32_t percent) override { events_.progress(percent); }
-    void entryCombed(uint64_t done, uint64_t total) override { events_.entryCombed(done, total); }
-    void keptFile(const std::string& path) override { events_.keptFile(path); }
-    void error(const ErrorReport& report) override { events_.error(report); }
+    void entryCombed(uint64_t done, uint64_t total) override {
+        events_.entryCombed(browser_, done, total);
+    }
+    void keptFile(const CacheEntry& entry, const std::string& path) override {
+        events_.keptFile(browser_, entry, path);
+    }
+    void copyFailed(const CacheEntry& entry, const std::string& reason) override {
+        events_.copyFailed(browser_, entry, reason);
+    }
+    void error(const ErrorReport& report) override { events_.error(browser_, report); }
 
 private:
     CoordinatorEvents& events_;
+    const BrowserRow& browser_;
 };
 
 }  // namespace
 
-CombCoordinator::CombCoordinator(CoordinatorEvents& events, uint32_t monitorPeriod)
-    : makeReader(&makeBrowserReader), events_(events) {
+CombCoordinator::CombCoordinator(IPlatform& platform, CoordinatorEvents& events,
+                                 uint32_t monitorPeriod)
+    : platform_(platform), events_(events) {
+    makeReader = [this](const BrowserRow& browser, const std::string& cacheFolder) {
+        return browser.reader(platform_, cacheFolder);
+    };
     for (std::size_t i = 0; i < browserTable().size(); ++i) {
-        monitors.push_back(std::make_unique<BrowserMonitor>(monitorPeriod));
+        monitors.push_back(std::make_unique<BrowserMonitor>(platform_, monitorPeriod));
     }
 }
 
@@ -79,14 +94,20 @@ void CombCoordinator::setOptions(const RunOptions& options) {
 
 void CombCoordinator::requestStop() {
     stopping_ = true;
-    runStop_ = true;
+    stopRun_ = true;
     for (auto& monitor : monitors) {
         monitor->stop();
     }
+    {
+        const std::lock_guard<std::mutex> lock(queueLock_);
+        activeRuns_ -= static_cast<int>(pending_.size());
+        pending_.clear();
+    }
+    queued_.notify_all();
 }
 
 void CombCoordinator::cancelRun() {
-    runStop_ = true;
+    stopRun_ = true;
 }
 
 void CombCoordinator::shutdown() {
@@ -97,33 +118,31 @@ void CombCoordinator::shutdown() {
     if (worker_.joinable()) {
         worker_.join();
     }
+    if (automatic_.joinable()) {
+        automatic_.join();
+    }
 }
 
-bool CombCoordinator::warnIfRunning(int kind) const {
-    const BrowserRow* row = browserRow(kind);
-    if (row == nullptr) {
-        return false;
-    }
+bool CombCoordinator::warnIfRunning(const BrowserRow& browser) const {
     // A check of its own: the monitors belong to their threads.
-    BrowserMonitor check;
-    if (!check.isRunning(processMatchOf(*row))) {
+    BrowserMonitor check(platform_);
+    if (!check.isRunning(browser.processMatch())) {
         return false;
     }
-    events_.browserRunning(*row);
+    events_.browserRunning(browser);
     return true;
 }
 
-void CombCoordinator::startComb(int kind) {
-    const BrowserRow* row = browserRow(kind);
-    if (busy || stopping_ || row == nullptr) {
+void CombCoordinator::startComb(const BrowserRow& browser) {
+    if (busy || stopping_) {
         return;
     }
-    if (warnIfRunning(kind)) {
+    if (warnIfRunning(browser)) {
         return;
     }
     // Browsers that share the cache must be closed too.
-    for (const std::string& other : row->sharesCacheWith) {
-        if (warnIfRunning(browserKindFromWord(other))) {
+    for (const BrowserRow* other : browser.cacheSharers()) {
+        if (warnIfRunning(*other)) {
             return;
         }
     }
@@ -133,49 +152,79 @@ void CombCoordinator::startComb(int kind) {
         worker_.join();
     }
     busy = true;
-    currentKind = kind;
+    manualBrowser_ = &browser;
     try {
-        worker_ = std::thread(&CombCoordinator::combThreadProc, this);
+        worker_ = std::thread([this] {
+            runComb(*manualBrowser_, 0);
+            busy = false;
+        });
     } catch (const std::system_error&) {
         busy = false;  // no thread: no run
     }
 }
 
-void CombCoordinator::startMonitors(const std::vector<bool>& watch) {
+void CombCoordinator::startMonitors(const std::vector<const BrowserRow*>& watched) {
     if (stopping_) {
         return;
     }
-    const auto& table = browserTable();
-    for (std::size_t kind = 0; kind < table.size() && kind < watch.size(); ++kind) {
-        if (watch[kind]) {
-            monitors[kind]->start(processMatchOf(table[kind]), this, static_cast<int32_t>(kind),
-                                  &onBrowserClosed);
+    for (const BrowserRow* browser : watched) {
+        if (browser != nullptr && browser->index < monitors.size()) {
+            monitors[browser->index]->start(browser->processMatch(), this,
+                                            static_cast<int32_t>(browser->index), &onBrowserClosed);
         }
     }
 }
 
 void CombCoordinator::onBrowserClosed(void* owner, int32_t kind, int64_t sinceTime) {
-    static_cast<CombCoordinator*>(owner)->runComb(kind, sinceTime);
-}
-
-void CombCoordinator::combThreadProc(CombCoordinator* coordinator) {
-    coordinator->runComb(coordinator->currentKind, 0);
-    coordinator->busy = false;
-}
-
-void CombCoordinator::runComb(int kind, int64_t sinceTime) {
-    const BrowserRow* row = browserRow(kind);
-    if (row == nullptr) {
+    auto* coordinator = static_cast<CombCoordinator*>(owner);
+    const auto& table = browserTable();
+    if (kind < 0 || static_cast<std::size_t>(kind) >= table.size() || coordinator->stopping_) {
         return;
     }
+    {
+        const std::lock_guard<std::mutex> lock(coordinator->queueLock_);
+        coordinator->pending_.emplace_back(&table[static_cast<std::size_t>(kind)], sinceTime);
+        ++coordinator->activeRuns_;
+        // The thread of automatic runs starts with the first of them.
+        if (!coordinator->automatic_.joinable()) {
+            try {
+                coordinator->automatic_ = std::thread(&CombCoordinator::automaticRuns, coordinator);
+            } catch (const std::system_error&) {
+                coordinator->pending_.pop_back();
+                --coordinator->activeRuns_;
+                return;
+            }
+        }
+    }
+    coordinator->queued_.notify_all();
+}
+
+void CombCoordinator::automaticRuns() {
+    for (;;) {
+        std::pair<const BrowserRow*, int64_t> next;
+        {
+            std::unique_lock<std::mutex> lock(queueLock_);
+            queued_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
+            if (stopping_) {
+                return;  // requestStop dropped (and uncounted) what was queued
+            }
+            next = pending_.front();
+            pending_.pop_front();
+        }
+        runComb(*next.first, next.second);
+        --activeRuns_;
+    }
+}
+
+void CombCoordinator::runComb(const BrowserRow& browser, int64_t sinceTime) {
     const ActiveRun active(activeRuns_);
     const std::lock_guard<std::mutex> lock(runLock);
-    // A cancel concerns the run under way, not this one; cleared before
-    // stopping_ is read, so that a stop request in between still stops it.
-    runStop_ = false;
     if (stopping_) {
         return;  // the program is ending: a run that waited for the lock is dropped
     }
+    // A stop asked for before this run (a Cancel of an earlier one) is not
+    // this run's; one asked for by the ending program is.
+    stopRun_ = stopping_.load();
     try {
         // The snapshot: what this run combs, whatever the user edits meanwhile.
         std::vector<FilterItem> items;
@@ -187,45 +236,30 @@ void CombCoordinator::runComb(int kind, int64_t sinceTime) {
             separator = listSeparator_;
             options = options_;
         }
-        const FilterSnapshot snapshot = FilterSnapshot::take(items, separator);
+        const FilterSnapshot snapshot =
+            FilterSnapshot::take(items, separator, platform_.homeFolder(), platform_.currentTime());
         const CombOptions combOptions{options.oneCopy, options.skipDuplicates, sinceTime};
-        const std::string startedWith = row->hasCacheFolderOption ? options.firefoxCacheFolder : "";
+        const std::string startedWith =
+            browser.hasCacheFolderOption ? options.firefoxCacheFolder : "";
 
         // Made inside the try: a failure here ends only this run.
-        std::unique_ptr<CacheReader> reader = makeReader(kind, startedWith);
+        std::unique_ptr<CacheReader> reader = makeReader(browser, startedWith);
         if (reader == nullptr) {
             return;
         }
-        const RunStateBracket bracket(events_);
-        events_.runKind(kind);
-        try {
-            reader->open();
-        } catch (const ErrorReport& report) {
-            reader->close();
-            events_.error(report);
-            return;
+        const RunStateBracket bracket(events_, browser);
+        ForwardingObserver observer(events_, browser);
+        const CombRun run =
+            combOnce(*reader, snapshot, combOptions, observer, platform_, &stopRun_);
+        if (run.openError) {
+            events_.error(browser, *run.openError);
+        } else if (browser.hasCacheFolderOption && run.cacheLocation != startedWith) {
+            events_.cacheFolderFound(startedWith, run.cacheLocation);
         }
-        if (row->hasCacheFolderOption) {
-            const std::string found = readerCacheFolder(*reader);
-            if (found != startedWith) {
-                events_.cacheFolderFound(startedWith, found);
-            }
-        }
-        if (stopping_) {
-            reader->close();
-            return;
-        }
-        // A cancel stops a long reading too; the pass then combs nothing.
-        reader->setReadingWatch([this](const auto&) { return !runStop_; });
-        reader->loadEntries();
-        ForwardingObserver observer(events_);
-        const CombResult result =
-            harvix::runComb(*reader, snapshot, combOptions, observer, &runStop_);
-        reader->close();
-        events_.runFinished(kind, result);
+        events_.runFinished(browser, run);
     } catch (const ErrorReport& report) {
         // A report no handler expected ends this run only.
-        events_.error(report);
+        events_.error(browser, report);
     } catch (const std::exception&) {
         // Likewise a fault outside the program's own reports (memory, a
         // file-system call that throws): the thread and the program go on.

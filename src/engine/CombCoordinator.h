@@ -1,4 +1,5 @@
-// CombCoordinator: the comb coordinator, the spine of the tray program.
+// CombCoordinator: the comb coordinator, the spine of the tray program and
+// of `harvix-cli watch`.
 //
 // It owns one activity monitor per browser of the browser table, the run
 // lock that serialises comb runs, and what the next run will comb: a copy of
@@ -8,36 +9,42 @@
 // edit the filter set and the options freely while a run goes on; nothing
 // else is shared between the user-interface thread and a comb thread.
 //
-// A run can be cancelled (cancelRun); it keeps what it has copied.
-//
 // Runs start in two ways: manually (startComb, on a worker thread; refused
-// while the browser runs) and automatically (a monitor saw its browser close;
-// the monitor's own thread combs the entries cached since the browser was
-// first seen). Both take `runLock` for the whole run, so runs never overlap.
-// A run reports through the events interface (on the comb thread).
+// while the browser runs) and automatically (a monitor saw its browser close:
+// the run is queued and made on the coordinator's thread of automatic runs,
+// combing the entries cached since the browser was first seen, while the
+// monitor goes on watching). Both take `runLock` for the whole run, so runs
+// never overlap. A run reports through the events interface (on the comb
+// thread) and combs through combOnce.
 //
 // Ending the program while runs or monitors are active is safe: shutdown (run
 // by the destructor at the latest) asks every thread to stop, wakes the
-// sleeping monitors, lets a run in progress end at its next entry, and waits
-// for all of them before anything they use is destroyed. A front end whose
-// events wait for its own thread asks first (requestStop) and serves its
-// events until runsActive is false, so that this wait never waits for it.
+// sleeping monitors, lets a run in progress end at its next entry, drops the
+// runs still queued, and waits for all of them before anything they use is
+// destroyed. A front end whose events wait for its own thread asks first
+// (requestStop) and serves its events until runsActive is false, so that
+// this wait never waits for it.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/ErrorReport.h"
 #include "engine/BrowserMonitor.h"
 #include "engine/Browsers.h"
+#include "engine/CombOnce.h"
 #include "filter/CombPass.h"
 #include "filter/FilterSet.h"
+#include "platform/Platform.h"
 #include "readers/CacheReader.h"
 
 namespace harvix {
@@ -51,24 +58,30 @@ struct RunOptions {
 };
 
 // What the coordinator tells the front end. Everything but browserRunning
-// is called on a comb thread.
+// is called on a comb thread; each names the browser of its run.
 class CoordinatorEvents {
 public:
     virtual ~CoordinatorEvents() = default;
-    // A run started (true) or ended (false).
-    virtual void runState(bool /*started*/) {}
-    // The run that just started combs the cache of browser `kind`.
-    virtual void runKind(int /*kind*/) {}
+    // A run of `browser` started (true) or ended (false).
+    virtual void runState(const BrowserRow& /*browser*/, bool /*started*/) {}
+    // The share of the entries combed, 1..100, each time it changes.
     virtual void progress(int32_t /*percent*/) {}
     // After each entry: how many of the entries to comb are done, of how many.
-    virtual void entryCombed(uint64_t /*done*/, uint64_t /*total*/) {}
-    virtual void keptFile(const std::string& /*path*/) {}
+    virtual void entryCombed(const BrowserRow& /*browser*/, uint64_t /*done*/, uint64_t /*total*/) {
+    }
+    // A copy of `entry` now stands under `path`.
+    virtual void keptFile(const BrowserRow& /*browser*/, const CacheEntry& /*entry*/,
+                          const std::string& /*path*/) {}
+    // A matching entry could not be copied; `reason` groups such failures.
+    virtual void copyFailed(const BrowserRow& /*browser*/, const CacheEntry& /*entry*/,
+                            const std::string& /*reason*/) {}
     // A failure the user is to be told of: the cache cannot be opened, a
-    // target folder cannot be made or lies in the cache, a file-name stem
-    // cannot stand in a name.
-    virtual void error(const ErrorReport& /*report*/) {}
-    // A run ended; `result` says what it did (failed copies by reason).
-    virtual void runFinished(int /*kind*/, const CombResult& /*result*/) {}
+    // target folder fails the folder rule or lies in the cache, a file-name
+    // stem cannot stand in a name.
+    virtual void error(const BrowserRow& /*browser*/, const ErrorReport& /*report*/) {}
+    // A run ended; `run` says what it did (the result: kept, duplicates, too
+    // small, failed copies by reason; or why the cache could not be opened).
+    virtual void runFinished(const BrowserRow& /*browser*/, const CombRun& /*run*/) {}
     // A Firefox run found its cache folder itself. `startedWith` is the
     // folder option the run started from: the front end stores `found` only
     // when its option still reads `startedWith` (the user did not change it
@@ -81,15 +94,18 @@ public:
 
 class CombCoordinator {
 public:
-    // Makes each run's reader: makeBrowserReader in the program; tests put a
-    // reader of their own in its place. Set before runs start.
-    using ReaderFactory =
-        std::function<std::unique_ptr<CacheReader>(int kind, const std::string& cacheFolder)>;
+    // Makes each run's reader: the row's reader on the platform in the
+    // program; tests put a reader of their own in its place. Set before runs
+    // start.
+    using ReaderFactory = std::function<std::unique_ptr<CacheReader>(
+        const BrowserRow& browser, const std::string& cacheFolder)>;
 
-    // `monitorPeriod`: pause between two polls of each monitor; the program
-    // keeps the default, tests use a short one.
-    explicit CombCoordinator(CoordinatorEvents& events,
-                             uint32_t monitorPeriod = BrowserMonitor::kDefaultPeriod);
+    // `platform`: the readers', the monitors' and the runs' door to the
+    // system (home folder, process table, clock). `monitorPeriod`: pause
+    // between two polls of each monitor; the program keeps the default,
+    // tests use a short one.
+    CombCoordinator(IPlatform& platform, CoordinatorEvents& events,
+                    uint32_t monitorPeriod = BrowserMonitor::kDefaultPeriod);
     // Shutdown.
     virtual ~CombCoordinator();
     CombCoordinator(const CombCoordinator&) = delete;
@@ -102,33 +118,28 @@ public:
     // A comb command of the main window: refuses (browserRunning) while the
     // browser, or one sharing its cache, runs; does nothing while a manual
     // run is under way; otherwise combs the whole cache on a worker thread.
-    void startComb(int kind);
-    // Starts the monitor of each browser whose `watch` flag (by table
-    // index) is on; a monitor that already runs is left alone.
-    void startMonitors(const std::vector<bool>& watch);
+    void startComb(const BrowserRow& browser);
+    // Starts the monitor of each row of `watched`; a monitor that already
+    // runs is left alone.
+    void startMonitors(const std::vector<const BrowserRow*>& watched);
+    // The run under way stops at its next entry; what it copied stays.
+    void cancelRun();
     // Stops the monitors and every run and waits for their threads. Idempotent;
     // never call it from a comb thread (the events).
     void shutdown();
     // The first half of shutdown, without waiting.
     void requestStop();
-    // True while a run is under way or waits for `runLock`, or a manual run's
-    // thread has not yet finished.
+    // True while a run is under way, waits for `runLock` or is queued, or a
+    // manual run's thread has not yet finished.
     bool runsActive() const { return activeRuns_ > 0 || busy; }
 
-    // One run over the cache of `kind`, entries from `sinceTime` on (0: all),
-    // on the calling thread (a comb thread).
-    void runComb(int kind, int64_t sinceTime);
-    // Cancels the run under way, manual or automatic (any thread): it stops
-    // before its next entry (or its next cache record while it reads),
-    // keeps what it copied and reports its result with `stopped` set. The
-    // monitors go on watching; a run that starts later is not affected.
-    void cancelRun();
+    // One run over the cache of `browser`, entries from `sinceTime` on (0:
+    // all), on the calling thread (a comb thread).
+    void runComb(const BrowserRow& browser, int64_t sinceTime);
 
     // A manual run has been started and has not yet ended.
     std::atomic<bool> busy{false};
-    // Browser kind of the manual run.
-    std::atomic<int> currentKind{0};
-    // Activity monitors, index = browser kind.
+    // Activity monitors, in table order.
     std::vector<std::unique_ptr<BrowserMonitor>> monitors;
     // Held by every run from start to end.
     std::mutex runLock;
@@ -136,9 +147,10 @@ public:
 
 private:
     static void onBrowserClosed(void* owner, int32_t kind, int64_t sinceTime);
-    static void combThreadProc(CombCoordinator* coordinator);
-    bool warnIfRunning(int kind) const;
+    void automaticRuns();
+    bool warnIfRunning(const BrowserRow& browser) const;
 
+    IPlatform& platform_;
     CoordinatorEvents& events_;
     // What the next run combs; guarded by stateLock_.
     mutable std::mutex stateLock_;
@@ -147,11 +159,17 @@ private:
     RunOptions options_;
 
     std::atomic<bool> stopping_{false};
-    // The stop flag of the run under way: set by cancelRun and by
-    // requestStop, cleared when a run starts.
-    std::atomic<bool> runStop_{false};
+    // Stops the run under way (shutdown, or Cancel of the front end).
+    std::atomic<bool> stopRun_{false};
     std::atomic<int> activeRuns_{0};
     std::thread worker_;
+    const BrowserRow* manualBrowser_ = nullptr;
+
+    // Automatic runs waiting for their turn: (browser, since time).
+    std::mutex queueLock_;
+    std::condition_variable queued_;
+    std::deque<std::pair<const BrowserRow*, int64_t>> pending_;
+    std::thread automatic_;
 };
 
 }  // namespace harvix

@@ -1,236 +1,37 @@
-// The comb pass: preparing the target folders, visiting the entries,
+// The comb pass: checking the target folders, visiting the entries,
 // matching them and saving the matches under free names, with the picture
-// test and the duplicate test made on the copy before it has a name.
+// test, the size test of decoded bodies and the duplicate test made on the
+// copy before it has a name.
 #include "filter/CombPass.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstring>
 #include <memory>
-#include <optional>
-#include <system_error>
-#include <unordered_map>
-#include <unordered_set>
+#include <set>
 
 #include "base/ContentType.h"
-#include "base/Text.h"
 #include "filter/ImageSize.h"
-#include "platform/FileHandle.h"
+#include "filter/TargetFolder.h"
 #include "platform/FileRead.h"
 #include "platform/NewFile.h"
 #include "platform/Path.h"
-#include "platform/Platform.h"
 #include "readers/BodyCopy.h"
 
 namespace harvix {
 
-namespace {
-
-// Files are compared and digested in pieces of this size, never whole.
-constexpr std::size_t kChunkBytes = 64 * 1024;
-
-// Longest file name the file systems take (bytes).
-constexpr std::size_t kMaxNameBytes = 255;
-
-// Reads an open file from its start in pieces of at most kChunkBytes.
-class ChunkReader {
-public:
-    ChunkReader(int fd, uint64_t bytes)
-        : fd_(fd),
-          capacity_(static_cast<std::size_t>(std::min<uint64_t>(bytes, kChunkBytes))),
-          buffer_(std::make_unique_for_overwrite<unsigned char[]>(capacity_)) {}
-
-    const unsigned char* data() const { return buffer_.get(); }
-
-    // Fills the buffer with the next `want` bytes (want <= the capacity);
-    // false when the file ends first or cannot be read.
-    bool next(std::size_t want) {
-        if (readFromDescriptor(fd_, offset_, buffer_.get(), want) != want) {
-            return false;
-        }
-        offset_ += want;
-        return true;
-    }
-
-private:
-    int fd_;
-    uint64_t offset_ = 0;
-    std::size_t capacity_;
-    std::unique_ptr<unsigned char[]> buffer_;
-};
-
-uint64_t load64(const unsigned char* p) {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return word;
-}
-
-uint64_t mix(uint64_t h) {
-    h ^= h >> 33;
-    h *= 0xFF51AFD7ED558CCDull;
-    h ^= h >> 33;
-    h *= 0xC4CEB9FE1A85EC53ull;
-    h ^= h >> 33;
-    return h;
-}
-
-// A fast 64-bit digest of the first `n` bytes of an open file (four
-// independent lanes over 32-byte blocks); nothing when the file cannot be
-// read or is shorter. Equal digests only say that a byte comparison is
-// worth making.
-std::optional<uint64_t> digestFile(int fd, uint64_t n) {
-    ChunkReader file(fd, n);
-    constexpr uint64_t kPrime = 0x9E3779B97F4A7C15ull;
-    uint64_t lanes[4] = {n, n ^ 0x243F6A8885A308D3ull, n ^ 0x13198A2E03707344ull,
-                         n ^ 0xA4093822299F31D0ull};
-    uint64_t tail = 0xCBF29CE484222325ull;
-    uint64_t left = n;
-    while (left > 0) {
-        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, kChunkBytes));
-        if (!file.next(want)) {
-            return std::nullopt;
-        }
-        const unsigned char* data = file.data();
-        std::size_t i = 0;
-        for (; i + 32 <= want; i += 32) {
-            for (std::size_t lane = 0; lane < 4; ++lane) {
-                uint64_t h = (lanes[lane] ^ load64(data + i + 8 * lane)) * kPrime;
-                lanes[lane] = h ^ (h >> 29);
-            }
-        }
-        for (; i < want; ++i) {
-            tail = (tail ^ data[i]) * 0x100000001B3ull;
-        }
-        left -= want;
-    }
-    return mix(lanes[0] ^ mix(lanes[1] ^ mix(lanes[2] ^ mix(lanes[3] ^ tail))));
-}
-
-// True when the first `n` bytes of both open files agree (n > 0).
-bool sameBytes(int a, int b, uint64_t n) {
-    ChunkReader fileA(a, n);
-    ChunkReader fileB(b, n);
-    uint64_t left = n;
-    while (left > 0) {
-        const std::size_t want = static_cast<std::size_t>(std::min<uint64_t>(left, kChunkBytes));
-        if (!fileA.next(want) || !fileB.next(want) ||
-            std::memcmp(fileA.data(), fileB.data(), want) != 0) {
-            return false;
-        }
-        left -= want;
-    }
-    return true;
-}
-
-// A file known to be in a target folder.
-struct FolderFile {
-    std::string name;   // as it stands on disk
-    uint64_t size = 0;  // its full size in bytes
-    enum class Digest : uint8_t { Unknown, Known, Unreadable };
-    Digest digestState = Digest::Unknown;
-    uint64_t digest = 0;
-};
-
-// One record per distinct target folder of a run.
-class TargetFolder {
-public:
-    fs::path path;         // the folder, as the first item naming it spells it
-    std::string key;       // its resolved form, which identifies it
-    uint32_t counter = 0;  // the next number to try in file names
-
-    bool isNameTaken(std::string_view name) const {
-        return lowerNames_.count(toLowerAscii(name)) != 0;
-    }
-    void addFile(FolderFile file) {
-        lowerNames_.insert(toLowerAscii(file.name));
-        bySize_[file.size].push_back(files_.size());
-        files_.push_back(std::move(file));
-    }
-    void learnName(const std::string& name) { lowerNames_.insert(toLowerAscii(name)); }
-
-    // True when a known file of the same full size holds the same bytes as
-    // the open file `fd` of `size` bytes.
-    bool holdsCopyOf(int fd, uint64_t size) {
-        if (size == 0) {
-            return false;  // no bytes to compare
-        }
-        const auto sameSize = bySize_.find(size);
-        if (sameSize == bySize_.end()) {
-            return false;
-        }
-        const std::optional<uint64_t> digest = digestFile(fd, size);
-        if (!digest) {
-            return false;
-        }
-        for (const std::size_t index : sameSize->second) {
-            FolderFile& known = files_[index];
-            const FileHandle file = FileHandle::openForReading(path / pathFromUtf8(known.name));
-            if (!file || file.size() != size) {
-                continue;  // gone, replaced or unreadable: not a copy
-            }
-            if (known.digestState == FolderFile::Digest::Unknown) {
-                const std::optional<uint64_t> knownDigest = digestFile(file.fd(), size);
-                known.digestState =
-                    knownDigest ? FolderFile::Digest::Known : FolderFile::Digest::Unreadable;
-                known.digest = knownDigest.value_or(0);
-            }
-            if (known.digestState == FolderFile::Digest::Known && known.digest == *digest &&
-                sameBytes(fd, file.fd(), size)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    // Learns the files (not folders) the folder holds.
-    void listFiles() {
-        std::error_code ec;
-        fs::directory_iterator it(path, ec);
-        for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
-            std::error_code entryEc;
-            if (it->is_directory(entryEc)) {
-                continue;
-            }
-            FolderFile file;
-            file.name = pathToUtf8(it->path().filename());
-            const uintmax_t size = it->file_size(entryEc);
-            file.size = entryEc ? 0 : static_cast<uint64_t>(size);
-            addFile(std::move(file));
-        }
-    }
-
-private:
-    std::vector<FolderFile> files_;
-    std::unordered_set<std::string> lowerNames_;
-    std::unordered_map<uint64_t, std::vector<std::size_t>> bySize_;
-};
-
-// The form that identifies a folder however its text spells it: links, "."
-// and ".." resolved, no trailing separator.
-std::string folderKey(const fs::path& folder) {
-    fs::path path = resolveFolder(folder.lexically_normal()).lexically_normal();
-    if (!path.has_filename() && path.has_relative_path()) {
-        path = path.parent_path();
-    }
-    return pathToUtf8(path);
-}
-
-}  // namespace
-
 // ---- The snapshot ----
 
-FilterSnapshot FilterSnapshot::take(const FilterSet& set, std::time_t now) {
+FilterSnapshot FilterSnapshot::take(const FilterSet& set, const fs::path& home, std::time_t now) {
     std::vector<FilterItem> items;
     items.reserve(set.items.size());
     for (const auto& item : set.items) {
         items.push_back(*item);
     }
-    return take(items, set.listSeparator, now);
+    return take(items, set.listSeparator, home, now);
 }
 
 FilterSnapshot FilterSnapshot::take(const std::vector<FilterItem>& items, char listSeparator,
-                                    std::time_t now) {
+                                    const fs::path& home, std::time_t now) {
     FilterSnapshot snapshot;
     snapshot.takenAt = now;
     snapshot.items.reserve(items.size());
@@ -238,7 +39,7 @@ FilterSnapshot FilterSnapshot::take(const std::vector<FilterItem>& items, char l
         FilterItem copy = item;
         copy.parseUrl(listSeparator);
         copy.directory = copy.directoryTemplate;
-        FilterSet::expandDateTime(copy.directory, now);
+        FilterSet::expandDateTime(copy.directory, now, home);
         // Normalised before it is made: "a/b/../../kept" makes no "a/b".
         if (!copy.directory.empty()) {
             copy.directory = pathToUtf8(pathFromUtf8(copy.directory).lexically_normal());
@@ -283,15 +84,21 @@ std::string copyFailureReason(const ErrorReport& report) {
 
 // ---- The pass ----
 
+namespace {
+
 class CombPass {
 public:
-    CombPass(CacheReader& reader, const FilterSnapshot& snapshot, const CombOptions& options,
-             CombObserver& observer)
-        : reader_(reader), snapshot_(snapshot), options_(options), observer_(observer) {}
+    CombPass(const CacheReader& reader, const FilterSnapshot& snapshot, const CombOptions& options,
+             CombObserver& observer, IPlatform& platform)
+        : reader_(reader),
+          snapshot_(snapshot),
+          options_(options),
+          observer_(observer),
+          platform_(platform) {}
 
-    CombResult run(const std::atomic<bool>* stop) {
+    CombResult run(std::span<const CacheEntry* const> entries, const std::atomic<bool>* stop) {
         // Stopped before the first entry (a reading cut short by a cancel):
-        // no folder is made either.
+        // no folder is checked, so no refusal is told either.
         if (stop != nullptr && *stop) {
             result_.stopped = true;
             return result_;
@@ -300,16 +107,12 @@ public:
             result_.foldersReady = false;
             return result_;
         }
-        uint64_t count = 0;
-        for (const auto& entry : reader_.entries) {
-            if (inTime(*entry)) {
-                ++count;
-            }
-        }
-        entriesToComb_ = count;
+        entriesToComb_ = static_cast<uint64_t>(
+            std::count_if(entries.begin(), entries.end(),
+                          [this](const CacheEntry* entry) { return inTime(*entry); }));
         // The entries in the reader's order, by position: a reader's `index`
         // fields are not trusted to lead through the list.
-        for (const auto& entry : reader_.entries) {
+        for (const CacheEntry* entry : entries) {
             if (stop != nullptr && *stop) {
                 result_.stopped = true;
                 break;
@@ -326,50 +129,40 @@ private:
         return options_.sinceTime == 0 || entry.time >= options_.sinceTime;
     }
 
-    // Makes every item's folder and learns its files; false (reported) when
-    // one cannot be made or lies in the cache.
+    // Checks the folder of every enabled item and learns the files of those
+    // that exist; false (reported) when one fails the folder rule or lies in
+    // a cache. Nothing is made here: a folder is made with its first file.
     bool prepareFolders() {
         const std::vector<fs::path> caches = reader_.cacheFolders();
         folderOf_.assign(snapshot_.items.size(), -1);
         for (std::size_t i = 0; i < snapshot_.items.size(); ++i) {
             const FilterItem& item = snapshot_.items[i];
-            const fs::path folder = pathFromUtf8(item.directory);
-            if (!FilterSet::createFolderPath(item.directory)) {
-                const int error = errno;
-                observer_.error(ErrorReport(ErrorReport::FilterCache, ErrorReport::CreateFolder,
-                                            item.directory, {}, error));
+            if (item.disabled) {
+                continue;  // a disabled item's folder (an unplugged drive) stops nothing
+            }
+            if (const auto refused = TargetFolder::refusal(item.directory, caches, platform_)) {
+                observer_.error(*refused);
                 return false;
             }
-            // The caches are only ever read: no copy goes into any of them.
-            for (const fs::path& cache : caches) {
-                if (isAtOrBelow(folder, cache)) {
-                    observer_.error(ErrorReport(ErrorReport::FilterCache,
-                                                ErrorReport::TargetInCache, item.directory,
-                                                pathToUtf8(cache)));
-                    return false;
-                }
+            // A stem that cannot stand in a file name is told once per run;
+            // its item keeps nothing.
+            if (item.fileNameDummy.find('/') != std::string::npos ||
+                item.fileNameDummy.find('\0') != std::string::npos) {
+                observer_.error(ErrorReport(ErrorReport::FilterCache, ErrorReport::BadFileName,
+                                            item.directory, item.fileNameDummy));
+                continue;
             }
-            const std::string key = folderKey(folder);
+            const fs::path folder = pathFromUtf8(item.directory);
+            TargetFolder candidate(folder);
             std::size_t index = 0;
-            while (index < folders_.size() && folders_[index]->key != key) {
+            while (index < folders_.size() && folders_[index]->key() != candidate.key()) {
                 ++index;
             }
             if (index == folders_.size()) {
-                auto target = std::make_unique<TargetFolder>();
-                target->path = folder;
-                target->key = key;
-                target->listFiles();
-                folders_.push_back(std::move(target));
+                folders_.push_back(std::make_unique<TargetFolder>(std::move(candidate)));
+                folders_.back()->listFiles();
             }
             folderOf_[i] = static_cast<int>(index);
-            // A stem that cannot stand in a file name is told once per run;
-            // its item keeps nothing.
-            if (!item.disabled && (item.fileNameDummy.find('/') != std::string::npos ||
-                                   item.fileNameDummy.find('\0') != std::string::npos)) {
-                observer_.error(ErrorReport(ErrorReport::FilterCache, ErrorReport::BadFileName,
-                                            item.directory, item.fileNameDummy));
-                folderOf_[i] = -1;
-            }
         }
         return true;
     }
@@ -415,6 +208,18 @@ private:
         observer_.copyFailed(entry, reason);
     }
 
+    void countKept(const TargetFolder& folder) {
+        ++result_.kept;
+        const std::string path = pathToUtf8(folder.path());
+        const auto known = std::find_if(result_.keptByFolder.begin(), result_.keptByFolder.end(),
+                                        [&](const auto& kept) { return kept.first == path; });
+        if (known == result_.keptByFolder.end()) {
+            result_.keptByFolder.emplace_back(path, 1);
+        } else {
+            ++known->second;
+        }
+    }
+
     // Copies `entry` for item `itemIndex`; true when its folder now holds a
     // copy (made now, or found as a duplicate).
     bool saveEntry(std::size_t itemIndex, const CacheEntry& entry) {
@@ -424,11 +229,21 @@ private:
         const FilterItem& item = snapshot_.items[itemIndex];
         TargetFolder& folder = *folders_[static_cast<std::size_t>(folderOf_[itemIndex])];
 
-        NewFile file = NewFile::create(folder.path);
+        if (const int error = folder.make(); error != 0) {
+            const ErrorReport report(ErrorReport::FilterCache, ErrorReport::CreateFolder,
+                                     pathToUtf8(folder.path()), {}, error);
+            // Told once; each entry it would have kept counts as failed.
+            if (unmade_.insert(&folder).second) {
+                observer_.error(report);
+            }
+            fail(entry, copyFailureReason(report));
+            return false;
+        }
+        NewFile file = NewFile::create(folder.path());
         if (!file) {
             fail(entry,
                  copyFailureReason(ErrorReport(ErrorReport::FilterCache, ErrorReport::CreateFolder,
-                                               pathToUtf8(folder.path), {}, file.error())));
+                                               pathToUtf8(folder.path()), {}, file.error())));
             return false;
         }
         try {
@@ -437,7 +252,14 @@ private:
             fail(entry, copyFailureReason(report));
             return false;  // the new file is discarded with `file`
         }
+        const uint64_t size = descriptorSize(file.fd());
 
+        // A body sent encoded is as large as it decodes: its minimum size
+        // is tested on the copy, as the picture size is.
+        if (entry.encoded && item.minSize > 0 && size < static_cast<uint64_t>(item.minSize)) {
+            ++result_.tooSmall;
+            return false;
+        }
         // The picture test on the copy before it has a name: a file the
         // probe cannot measure (no picture, or a format it does not know)
         // cannot show that it has the size, so it goes like one too small.
@@ -452,64 +274,50 @@ private:
             }
         }
 
-        const uint64_t size = descriptorSize(file.fd());
         if (options_.skipDuplicates && folder.holdsCopyOf(file.fd(), size)) {
             ++result_.duplicates;
+            observer_.duplicate(entry);
             return true;
         }
 
-        const std::string extension = contentTypeName(entry.contentType);
-        for (;;) {
-            if (folder.counter == UINT32_MAX) {
-                fail(entry, "no free file name is left");
-                return false;
-            }
-            const std::string name =
-                item.fileNameDummy + std::to_string(folder.counter) + "." + extension;
-            if (name.size() > kMaxNameBytes) {
-                fail(entry, "the file name would pass 255 bytes");
-                return false;
-            }
-            if (folder.isNameTaken(name)) {
-                ++folder.counter;
-                continue;
-            }
-            if (file.linkAs(name)) {
-                ++folder.counter;
-                folder.addFile(FolderFile{name, size});
-                ++result_.kept;
-                observer_.keptFile(pathToUtf8(folder.path / pathFromUtf8(name)));
-                return true;
-            }
-            if (errno == EEXIST) {
-                // Taken since the folder was listed (the user, another comb):
-                // never replaced; the next number is tried.
-                folder.learnName(name);
-                ++folder.counter;
-                continue;
-            }
-            fail(entry,
-                 copyFailureReason(ErrorReport(ErrorReport::FilterCache, ErrorReport::FileWrite,
-                                               pathToUtf8(folder.path / name), {}, errno)));
+        const TargetFolder::Named named =
+            folder.name(file, item.fileNameDummy, contentTypeName(entry.contentType), size);
+        if (named.path.empty()) {
+            fail(entry, named.failure);
             return false;
         }
+        countKept(folder);
+        observer_.keptFile(entry, named.path);
+        return true;
     }
 
-    CacheReader& reader_;
+    const CacheReader& reader_;
     const FilterSnapshot& snapshot_;
     const CombOptions& options_;
     CombObserver& observer_;
+    IPlatform& platform_;
     CombResult result_;
     std::vector<std::unique_ptr<TargetFolder>> folders_;
     std::vector<int> folderOf_;  // per item: index into folders_, -1 when it keeps nothing
+    std::set<const TargetFolder*> unmade_;  // folders that could not be made (told)
     uint64_t entriesToComb_ = 0;
     int32_t lastPercent_ = 0;
 };
 
-CombResult runComb(CacheReader& reader, const FilterSnapshot& snapshot, const CombOptions& options,
-                   CombObserver& observer, const std::atomic<bool>* stop) {
-    CombPass pass(reader, snapshot, options, observer);
-    return pass.run(stop);
+}  // namespace
+
+CombResult runComb(const CacheReader& reader, std::span<const CacheEntry* const> entries,
+                   const FilterSnapshot& snapshot, const CombOptions& options,
+                   CombObserver& observer, IPlatform& platform, const std::atomic<bool>* stop) {
+    CombPass pass(reader, snapshot, options, observer, platform);
+    return pass.run(entries, stop);
+}
+
+CombResult runComb(const CacheReader& reader, const Reading& reading,
+                   const FilterSnapshot& snapshot, const CombOptions& options,
+                   CombObserver& observer, IPlatform& platform, const std::atomic<bool>* stop) {
+    const std::vector<const CacheEntry*> entries = reading.view();
+    return runComb(reader, entries, snapshot, options, observer, platform, stop);
 }
 
 }  // namespace harvix

@@ -9,10 +9,11 @@
 // through a CombObserver and returns what it did.
 //
 // Every copy is created anonymously in the target folder (NewFile), filled
-// through copyBody, measured (picture size) and compared (Skip Duplicates)
-// while it has no name, and only then linked under the next free name; a
-// name taken meanwhile (by the user or another comb) is never replaced, the
-// next number is tried. So a run counts exactly the files it created.
+// through copyBody, measured (picture size, and the size of a decoded body)
+// and compared (Skip Duplicates) while it has no name, and only then linked
+// under the next free name (TargetFolder); a name taken meanwhile (by the
+// user or another comb) is never replaced, the next number is tried. So a
+// run counts exactly the files it created.
 #pragma once
 
 #include <atomic>
@@ -20,11 +21,13 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "base/ErrorReport.h"
 #include "filter/FilterSet.h"
+#include "platform/Platform.h"
 #include "readers/CacheReader.h"
 
 namespace harvix {
@@ -47,12 +50,12 @@ struct FilterSnapshot {
     std::time_t takenAt = 0;
 
     // Copies the items of `set`, expanding every folder with the date and
-    // time of `now` (read once for the whole run).
-    static FilterSnapshot take(const FilterSet& set, std::time_t now = std::time(nullptr));
+    // time of `now` (read once for the whole run) and "~/" with `home`.
+    static FilterSnapshot take(const FilterSet& set, const fs::path& home, std::time_t now);
     // The same from a copy of the items (their URL parts are parsed with
     // `listSeparator`).
     static FilterSnapshot take(const std::vector<FilterItem>& items, char listSeparator,
-                               std::time_t now = std::time(nullptr));
+                               const fs::path& home, std::time_t now);
 };
 
 // What a run tells while it goes on; called on the comb thread.
@@ -64,8 +67,10 @@ public:
     // After each entry: how many of the entries to comb are done, and of how
     // many (a terminal's progress line shows the counts).
     virtual void entryCombed(uint64_t /*done*/, uint64_t /*total*/) {}
-    // A copy now stands in its folder under `path`.
-    virtual void keptFile(const std::string& /*path*/) {}
+    // A copy of `entry` now stands in its folder under `path`.
+    virtual void keptFile(const CacheEntry& /*entry*/, const std::string& /*path*/) {}
+    // The copy of `entry` equals a file of its folder and was dropped.
+    virtual void duplicate(const CacheEntry& /*entry*/) {}
     // A matching entry could not be copied; `reason` groups such failures.
     virtual void copyFailed(const CacheEntry& /*entry*/, const std::string& /*reason*/) {}
     // A failure that concerns the run rather than one entry: a target folder
@@ -79,8 +84,10 @@ struct CombResult {
     uint64_t entriesCombed = 0;
     uint64_t kept = 0;        // files this run created
     uint64_t duplicates = 0;  // copies dropped as equal to a file in their folder
-    uint64_t tooSmall = 0;    // copies dropped as pictures below their item's size
+    uint64_t tooSmall = 0;    // copies dropped as smaller than their item asks
     uint64_t failed = 0;      // matching entries that could not be copied
+    // How many files each folder took, by folder, in the order first kept.
+    std::vector<std::pair<std::string, uint64_t>> keptByFolder;
     // Failed copies by reason: how many, and the URLs of the first few.
     struct Failures {
         uint64_t count = 0;
@@ -96,11 +103,21 @@ struct CombResult {
     static constexpr std::size_t kUrlsPerReason = 3;
 };
 
-// Combs the entries of `reader` (opened and loaded with loadEntries) with
-// `snapshot` and `options`. `stop`, when given, is looked at before each
-// entry. Throws nothing of its own: failures are reported and counted.
-CombResult runComb(CacheReader& reader, const FilterSnapshot& snapshot, const CombOptions& options,
-                   CombObserver& observer, const std::atomic<bool>* stop = nullptr);
+// Combs `entries` (read by `reader`, which stays open) with `snapshot` and
+// `options`: the folders of the enabled items are checked first (a folder
+// that fails the folder rule or lies in one of the reader's caches stops the
+// run before anything is made), then the entries are visited in order.
+// `stop`, when given, is looked at before each entry. Throws nothing of its
+// own: failures are reported and counted.
+CombResult runComb(const CacheReader& reader, std::span<const CacheEntry* const> entries,
+                   const FilterSnapshot& snapshot, const CombOptions& options,
+                   CombObserver& observer, IPlatform& platform,
+                   const std::atomic<bool>* stop = nullptr);
+// The same over every entry of a reading.
+CombResult runComb(const CacheReader& reader, const Reading& reading,
+                   const FilterSnapshot& snapshot, const CombOptions& options,
+                   CombObserver& observer, IPlatform& platform,
+                   const std::atomic<bool>* stop = nullptr);
 
 // The reason text a failed copy is counted under (no path in it, so that
 // failures of one kind group together).

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "readers/CacheReader.h"
 
 namespace harvix {
@@ -24,18 +25,20 @@ struct EntrySaveResult {
 // Saves each entry of `entries` (all from `reader`'s reading) into `folder`
 // under "<stem><number>.<type>", in order. With `skipDuplicates` a copy equal
 // to a file already in the folder is not kept (Duplicate). Throws
-// ErrorReport when the folder cannot be made or lies in the cache, or when
-// the stem cannot stand in a file name; nothing is saved then.
+// ErrorReport when the folder fails the folder rule or lies in a cache the
+// reader reads, or when the stem cannot stand in a file name; nothing is
+// saved (nor made) then.
 //
 // `progress`, when set, is called after each entry with how many are done
 // and of how many; `stop`, when given, is looked at before each entry: the
-// entries not reached then stay Failed with the reason "cancelled", and what
-// was saved stays.
+// entries not reached then stay Failed with the reason kSaveCancelled, and
+// what was saved stays.
 using SaveProgress = std::function<void(uint64_t done, uint64_t total)>;
 std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
                                          const std::vector<const CacheEntry*>& entries,
                                          const std::string& folder, const std::string& stem,
-                                         bool skipDuplicates, const SaveProgress& progress = {},
+                                         bool skipDuplicates, IPlatform& platform,
+                                         const SaveProgress& progress = {},
                                          const std::atomic<bool>* stop = nullptr);
 
 // The reason of an entry a cancelled save did not reach.

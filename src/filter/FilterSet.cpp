@@ -272,15 +272,15 @@ void FilterSet::renumber() {
     }
 }
 
-void FilterSet::expandDateTime(std::string& text, std::time_t at) {
+void FilterSet::expandDateTime(std::string& text, std::time_t at, const fs::path& home) {
     ReplaceFirst(text, kDateToken, FormatTime(at, "%d.%m.%Y"));
     ReplaceFirst(text, kTimeToken, FormatTime(at, "%H %M %S"));
-    text = expandHomeFolder(text);
+    text = expandHomeFolder(text, home);
 }
 
-std::string FilterSet::expandHomeFolder(const std::string& text) {
-    if (text == "~" || text.rfind("~/", 0) == 0) {
-        std::string home = pathToUtf8(platformServices().homeFolder());
+std::string FilterSet::expandHomeFolder(const std::string& text, const fs::path& homeFolder) {
+    if (!homeFolder.empty() && (text == "~" || text.rfind("~/", 0) == 0)) {
+        std::string home = pathToUtf8(homeFolder);
         while (home.size() > 1 && home.back() == '/') {
             home.pop_back();
         }
@@ -359,37 +359,16 @@ bool FilterSet::save(std::string path) {
 
 // ---- Target folders ----
 
-bool FilterSet::isValidTargetPath(const std::string& path) {
+bool FilterSet::isValidTargetPath(const std::string& path, IPlatform& platform) {
     if (path.empty()) {
         return false;
     }
-    const fs::path folder = pathFromUtf8(expandHomeFolder(path)).lexically_normal();
+    const fs::path folder =
+        pathFromUtf8(expandHomeFolder(path, platform.homeFolder())).lexically_normal();
     if (!folder.is_absolute() || folder.relative_path().empty()) {
         return false;  // relative, or the bare root
     }
-    return platformServices().isLocalFixedFolder(folder);
-}
-
-bool FilterSet::createFolderPath(std::string path) {
-    if (!isValidTargetPath(path)) {
-        errno = 0;  // decided here: no system call failed, no system text
-        return false;
-    }
-    const fs::path folder = pathFromUtf8(expandHomeFolder(path)).lexically_normal();
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    std::error_code statEc;
-    if (!fs::is_directory(folder, statEc)) {
-        // Not there after all (a parent that is a file, no permission...):
-        // a folder that takes no copies is reported, not passed as made.
-        const std::error_code& why = ec ? ec : statEc;
-        errno = why && (why.category() == std::generic_category() ||
-                        why.category() == std::system_category())
-                    ? why.value()
-                    : ENOTDIR;
-        return false;
-    }
-    return true;
+    return platform.isLocalFixedFolder(folder);
 }
 
 }  // namespace harvix

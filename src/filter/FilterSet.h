@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Platform.h"
 #include "readers/CacheReader.h"
 
 namespace harvix {
@@ -76,24 +77,26 @@ public:
     void renumber();
     // Replaces the first "%DATE%" by the local date (dd.mm.yyyy) and the
     // first "%TIME%" by the local time (HH MM SS) of `at`, and a leading "~/"
-    // by the home folder.
-    static void expandDateTime(std::string& text, std::time_t at);
-    void expandDateTime(std::string& text) const { expandDateTime(text, std::time(nullptr)); }
-    // A folder text with a leading "~/" made absolute (the home folder).
-    static std::string expandHomeFolder(const std::string& text);
-
-    // Makes the folder and its parents; false (errno set) when the folder
-    // fails the folder rule or is not there afterwards.
-    static bool createFolderPath(std::string path);
+    // by `home`.
+    static void expandDateTime(std::string& text, std::time_t at, const fs::path& home);
+    void expandDateTime(std::string& text) const {
+        expandDateTime(text, std::time(nullptr), homeFolder);
+    }
+    // A folder text with a leading "~/" made absolute (below `home`; left as
+    // it is without one).
+    static std::string expandHomeFolder(const std::string& text, const fs::path& home);
     // The folder rule: an absolute folder ("~/" allowed) below the root, on
-    // a local fixed disk.
-    static bool isValidTargetPath(const std::string& path);
+    // a local fixed disk (as `platform` tells).
+    static bool isValidTargetPath(const std::string& path, IPlatform& platform);
 
     // ---- Data ----
 
     std::vector<std::unique_ptr<FilterItem>> items;
     std::string fileName;  // the current filter file
-    std::string hint;      // GENERAL/Hint of the file
+    // The user's home folder, for the "~/" of the items' folders (set by the
+    // front end that owns the set).
+    fs::path homeFolder;
+    std::string hint;  // GENERAL/Hint of the file
     char listSeparator = ',';
     // After load: why the file was refused ("" when it loaded), and how many
     // items past kMaxItems were left out.

@@ -1,6 +1,7 @@
 #include "platform/Platform.h"
 
 #include <atomic>
+#include <chrono>
 
 namespace harvix {
 
@@ -12,6 +13,12 @@ std::atomic<IPlatform*>& Swapped() {
 }
 
 }  // namespace
+
+int64_t IPlatform::currentTime() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 IPlatform& platformServices() {
     IPlatform* swapped = Swapped().load();

@@ -1,7 +1,8 @@
-// The one door from the core to the operating system. Every service that
+// The one door from the program to the operating system. Every service that
 // differs between systems sits behind IPlatform; the Linux implementation
-// lives in platform/linux/. Tests may install a fake with ScopedPlatform; the
-// programs always run on the real one.
+// lives in platform/linux/. The front ends hold the platform and hand it to
+// the core (reader factories, discovery, the comb coordinator, the monitors),
+// which never looks it up itself; tests hand in a fake.
 #pragma once
 
 #include <cstdint>
@@ -43,10 +44,18 @@ public:
     virtual fs::path dataFolder(const fs::path& exeDir) = 0;
     // The local application-data (cache) folder: $XDG_CACHE_HOME or ~/.cache.
     virtual fs::path localAppDataFolder() = 0;
+    // The user's configuration folder: $XDG_CONFIG_HOME or ~/.config.
+    virtual fs::path configFolder() { return homeFolder() / ".config"; }
     // The root of the Wine prefix that runs Windows browsers: $WINEPREFIX or ~/.wine.
     virtual fs::path winePrefix() = 0;
     // The user name as Wine names the profile folder.
     virtual std::string userName() = 0;
+
+    // True when a program of this file name can be started: found on the
+    // search path (or among the Snap programs).
+    virtual bool isProgramInstalled(const std::string& /*name*/) { return false; }
+    // Seconds since 1970-01-01 00:00 UTC.
+    virtual int64_t currentTime();
 
     // Snapshot of the process table.
     virtual std::vector<ProcessInfo> listProcesses() = 0;
@@ -74,13 +83,14 @@ public:
     virtual std::string lastSystemErrorText() = 0;
 };
 
-// The platform in force: the real one unless a test swapped in a fake.
+// The platform of the front ends: the real one unless a test swapped in a
+// fake. The core takes the platform as an argument instead.
 IPlatform& platformServices();
 
 // The real implementation for this system.
 IPlatform& nativePlatform();
 
-// Swaps the platform for the lifetime of the object (tests only).
+// Swaps the front ends' platform for the lifetime of the object (tests only).
 class ScopedPlatform {
 public:
     explicit ScopedPlatform(IPlatform& fake);

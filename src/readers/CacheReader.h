@@ -4,7 +4,8 @@
 // its folder once), lists the entries it holds and says where each entry's
 // stored bytes lie (bodySource). It never writes anything: the bytes reach a
 // copy only through copyBody (readers/BodyCopy.h), which opens them below the
-// reader's root. A comb run drives it: open, readEntries, the comb pass,
+// folder of the cache they came from. A comb run drives it: openCache,
+// readCache (a Reading: the entries and what was left out), the comb pass,
 // close, then the reader is deleted.
 #pragma once
 
@@ -36,9 +37,12 @@ struct CacheEntry {
     std::string contentTypeText;  // Content-Type value as the server sent it (UTF-8)
     int32_t contentType = 0;      // content-type code 1..18, 0 when not recognised
     uint64_t size = 0;            // the stored body's size in bytes
-    int64_t time = 0;             // seconds since 1970-01-01 00:00 UTC
-    std::string dataFile;         // the listing's data-file column (reader-specific)
-    uint32_t index = 0;           // position in the reading
+    // The body is stored as sent with a Content-Encoding the copy decodes:
+    // the saved file's size is known only once it is decoded.
+    bool encoded = false;
+    int64_t time = 0;      // seconds since 1970-01-01 00:00 UTC
+    std::string dataFile;  // the listing's data-file column (reader-specific)
+    uint32_t index = 0;    // position in the reading
 };
 
 // Where an entry's stored bytes lie.
@@ -105,19 +109,6 @@ public:
     using ReadingWatch = std::function<bool(const std::vector<std::unique_ptr<CacheEntry>>& read)>;
     void setReadingWatch(ReadingWatch watch) { watch_ = std::move(watch); }
 
-    // ---- One reading kept with the reader (harvix-cli, tests) ----
-
-    // open; on ErrorReport closes, keeps the report in `openError` and
-    // returns false.
-    bool tryOpen();
-    // Clears `entries` and `skipped`, reads the entries and numbers them
-    // 0, 1, 2, ... in the order read.
-    void loadEntries();
-
-    std::vector<std::unique_ptr<CacheEntry>> entries;
-    SkipCounts skips;                      // what the kept reading left out
-    std::optional<ErrorReport> openError;  // why the last tryOpen failed
-
 protected:
     // For readEntries: whether to read the next record (see setReadingWatch).
     bool keepReading(const std::vector<std::unique_ptr<CacheEntry>>& read) const {
@@ -129,5 +120,22 @@ protected:
 private:
     ReadingWatch watch_;
 };
+
+// One reading of a cache: its entries in the order of the cache, numbered
+// 0, 1, 2, ... (`index`), and what the reading left out.
+struct Reading {
+    std::vector<std::unique_ptr<CacheEntry>> entries;
+    SkipCounts skipped;
+
+    // The entries, as the comb pass and the listings take them.
+    std::vector<const CacheEntry*> view() const;
+};
+
+// Opens the cache; when it cannot be opened, closes the reader and returns
+// why (the reader's ErrorReport).
+std::optional<ErrorReport> openCache(CacheReader& reader);
+
+// Reads every entry of an opened cache and numbers them.
+Reading readCache(CacheReader& reader);
 
 }  // namespace harvix

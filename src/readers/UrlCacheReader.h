@@ -37,6 +37,7 @@ public:
 
     // The service, e.g. for the reason of a failed Open.
     UrlCacheService& service() { return *service_; }
+    const UrlCacheService& service() const { return *service_; }
 
     // Entry time of a cache entry's last-synchronisation time (Windows file
     // time): seconds since 1970-01-01 UTC; 0 for a time before 1970 (the

@@ -18,6 +18,7 @@
 #include "app/LanguageTexts.h"
 #include "base/ContentType.h"
 #include "base/Text.h"
+#include "platform/Platform.h"
 #include "readers/CacheReader.h"
 #include "ui/CacheEntryModel.h"
 #include "ui/CacheLoader.h"
@@ -318,7 +319,7 @@ bool CacheWindow::saveSelectedTo(const QString& folder) {
     }
     const auto total = static_cast<qulonglong>(chosen.size());
     if (!saver_->start(loader_->holdReading(), *reader, std::move(chosen), folder, stem_->text(),
-                       skipDuplicates_)) {
+                       skipDuplicates_, platformServices())) {
         return false;
     }
     saveFolder_ = folder;

@@ -22,24 +22,20 @@ public:
     RunSummary run;
     std::chrono::steady_clock::time_point lastCount;
 
-    void runState(bool started) override {
+    void runState(const BrowserRow& browser, bool started) override {
         const std::lock_guard<std::mutex> guard(lock);
         if (started) {
             run = RunSummary();
+            run.browser = &browser;
             lastCount = {};
         } else if (reports != nullptr) {
             emit reports->runEnded(run);
         }
         if (reports != nullptr) {
             emit reports->runStateChanged(started);
-        }
-    }
-
-    void runKind(int kind) override {
-        const std::lock_guard<std::mutex> guard(lock);
-        run.kind = kind;
-        if (reports != nullptr) {
-            emit reports->runKindKnown(kind);
+            if (started) {
+                emit reports->runBrowserKnown(QString::fromStdString(browser.displayName));
+            }
         }
     }
 
@@ -50,7 +46,7 @@ public:
         }
     }
 
-    void entryCombed(uint64_t done, uint64_t total) override {
+    void entryCombed(const BrowserRow& /*browser*/, uint64_t done, uint64_t total) override {
         // Called for every entry: the window gets the counts a few times a
         // second, and the last one.
         const auto now = std::chrono::steady_clock::now();
@@ -63,16 +59,11 @@ public:
         emit reports->counted(done, total);
     }
 
-    void keptFile(const std::string& path) override {
+    void runFinished(const BrowserRow& browser, const CombRun& finished) override {
         const std::lock_guard<std::mutex> guard(lock);
-        run.addKept(path);
-    }
-
-    void runFinished(int kind, const CombResult& result) override {
-        const std::lock_guard<std::mutex> guard(lock);
-        run.kind = kind;
-        run.combed = true;
-        run.result = result;
+        run.browser = &browser;
+        run.finished = true;
+        run.run = finished;
     }
 
     void cacheFolderFound(const std::string& startedWith, const std::string& found) override {
@@ -83,22 +74,14 @@ public:
         }
     }
 
-    void error(const ErrorReport& report) override {
+    void error(const BrowserRow& browser, const ErrorReport& report) override {
         std::string text;
         {
             const std::lock_guard<std::mutex> guard(lock);
-            if (reports == nullptr) {
+            if (reports == nullptr || !showsErrorBox(report)) {
                 return;
             }
-            if (!showsErrorBox(report)) {
-                // A cache without a box of its own (the Chromium family, the
-                // Wine URL cache) is told by the run's notice.
-                if (isCacheOpenFailure(report)) {
-                    run.openFailure = report;
-                }
-                return;
-            }
-            text = errorBoxText(report, texts);
+            text = errorBoxText(report, texts, &browser);
         }
         // The notifier shows the box on the user-interface thread and waits
         // for the answer; it gives up when the program ends meanwhile.

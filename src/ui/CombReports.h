@@ -43,8 +43,8 @@ public:
 
 signals:
     void runStateChanged(bool started);
-    // The run that started combs the cache of browser `kind`.
-    void runKindKnown(int kind);
+    // The run that started combs the cache of the browser named `browser`.
+    void runBrowserKnown(const QString& browser);
     void progressed(int percent);
     // `done` of the `total` entries to comb are combed.
     void counted(qulonglong done, qulonglong total);

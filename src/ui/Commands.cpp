@@ -65,25 +65,11 @@ const std::vector<CommandSpec>& Specs() {
     return specs;
 }
 
-// The comb command's text of the browsers the language files name; another
-// browser's command reads as its display name.
+// The comb command's text of a browser: its row's language text, else its
+// display name.
 std::string CombText(const LanguageTexts& texts, const BrowserRow& row) {
-    if (row.id == "mozilla") {
-        return texts.CombMozilla;
-    }
-    if (row.id == "ie" || row.id == "maxthon") {
-        return texts.CombIE;
-    }
-    static const std::pair<const char*, std::string LanguageTexts::*> kChromiumFamily[] = {
-        {"chromium", &LanguageTexts::CombChromium}, {"chrome", &LanguageTexts::CombChrome},
-        {"edge", &LanguageTexts::CombEdge},         {"brave", &LanguageTexts::CombBrave},
-        {"vivaldi", &LanguageTexts::CombVivaldi},   {"opera", &LanguageTexts::CombOpera}};
-    for (const auto& [id, text] : kChromiumFamily) {
-        if (row.id == id) {
-            return texts.*text;
-        }
-    }
-    return row.displayName;
+    const std::string& text = texts.byKey(row.combTextKey);
+    return text.empty() ? row.displayName : text;
 }
 
 QString Text(const std::string& utf8) {
@@ -142,13 +128,12 @@ CommandSet::CommandSet(QObject* parent) : QObject(parent) {
         if (row.icon.empty()) {
             auto* action = new QAction(this);
             PictureMenu::setCommandId(action, kCombCommandBase + static_cast<int>(kind));
-            otherCombs_.push_back(CombCommand{static_cast<int>(kind), QIcon(), QIcon(), action});
+            otherCombs_.push_back(CombCommand{&row, QIcon(), QIcon(), action});
             continue;
         }
         bool shared = false;
         for (const CombCommand& earlier : combs_) {
-            shared =
-                shared || table[static_cast<std::size_t>(earlier.browserKind)].icon == row.icon;
+            shared = shared || earlier.browser->icon == row.icon;
         }
         if (shared) {
             continue;
@@ -157,8 +142,7 @@ CommandSet::CommandSet(QObject* parent) : QObject(parent) {
         const QIcon image = namedPictureIcon(row.icon);
         action->setIcon(image);
         PictureMenu::setCommandId(action, kCombCommandBase + static_cast<int>(kind));
-        combs_.push_back(
-            CombCommand{static_cast<int>(kind), image, namedPictureIcon(row.hoverIcon), action});
+        combs_.push_back(CombCommand{&row, image, namedPictureIcon(row.hoverIcon), action});
     }
     if (!otherCombs_.empty()) {
         otherBrowsers_ = new QAction(this);
@@ -176,9 +160,9 @@ QAction* CommandSet::action(Command command) const {
     return nullptr;
 }
 
-QAction* CommandSet::combAction(int browserKind) const {
+QAction* CommandSet::combAction(const BrowserRow& browser) const {
     for (const CombCommand& comb : combs_) {
-        if (comb.browserKind == browserKind) {
+        if (comb.browser == &browser) {
             return comb.action;
         }
     }
@@ -216,7 +200,7 @@ void CommandSet::applyTexts(const LanguageTexts& texts) {
     }
     for (const std::vector<CombCommand>* list : {&combs_, &otherCombs_}) {
         for (const CombCommand& comb : *list) {
-            const QString text = Text(CombText(texts, *browserRow(comb.browserKind)));
+            const QString text = Text(CombText(texts, *comb.browser));
             comb.action->setText(text);
             comb.action->setToolTip(text);
         }

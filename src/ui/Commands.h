@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "controls/Pictures.h"
+#include "engine/Browsers.h"
 
 class QAction;
 
@@ -46,7 +47,7 @@ enum class Command : int {
 // a button picture (browsers reading one cache) share the command of the
 // first of them.
 struct CombCommand {
-    int browserKind;
+    const BrowserRow* browser;
     QIcon image;
     QIcon hoverImage;
     QAction* action;
@@ -56,14 +57,14 @@ class CommandSet : public QObject {
     Q_OBJECT
 
 public:
-    // The ids of the comb commands: this plus the browser kind.
+    // The ids of the comb commands: this plus the browser's place in the table.
     static constexpr int kCombCommandBase = 1026;
 
     explicit CommandSet(QObject* parent = nullptr);
 
     QAction* action(Command command) const;
     // The comb command of a browser kind; null when it has none.
-    QAction* combAction(int browserKind) const;
+    QAction* combAction(const BrowserRow& browser) const;
     const std::vector<CombCommand>& combCommands() const { return combs_; }
     // The comb commands of the rows without a button picture of their own;
     // the main window offers them in the menu of otherBrowsers().

@@ -28,7 +28,7 @@ void EntrySaver::cancel() {
 
 bool EntrySaver::start(std::shared_ptr<const void> reading, const CacheReader& reader,
                        std::vector<const CacheEntry*> entries, const QString& folder,
-                       const QString& stem, bool skipDuplicates) {
+                       const QString& stem, bool skipDuplicates, IPlatform& platform) {
     if (running_) {
         return false;
     }
@@ -37,7 +37,7 @@ bool EntrySaver::start(std::shared_ptr<const void> reading, const CacheReader& r
     running_ = true;
     worker_ = std::thread([this, reading = std::move(reading), &reader,
                            entries = std::move(entries), folder = folder.toStdString(),
-                           stem = stem.toStdString(), skipDuplicates] {
+                           stem = stem.toStdString(), skipDuplicates, &platform] {
         int counts[4] = {0, 0, 0, 0};  // saved, duplicates, failed, cancelled
         QString error;
         auto last = std::chrono::steady_clock::time_point();
@@ -51,8 +51,8 @@ bool EntrySaver::start(std::shared_ptr<const void> reading, const CacheReader& r
                 this, [this, done, total] { emit progressed(done, total); }, Qt::QueuedConnection);
         };
         try {
-            for (const EntrySaveResult& result :
-                 saveEntries(reader, entries, folder, stem, skipDuplicates, progress, &cancel_)) {
+            for (const EntrySaveResult& result : saveEntries(
+                     reader, entries, folder, stem, skipDuplicates, platform, progress, &cancel_)) {
                 switch (result.outcome) {
                     case EntrySaveResult::Outcome::Saved:
                         ++counts[0];

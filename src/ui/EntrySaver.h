@@ -17,6 +17,7 @@
 namespace harvix {
 
 class CacheReader;
+class IPlatform;
 struct CacheEntry;
 
 class EntrySaver : public QObject {
@@ -31,10 +32,11 @@ public:
     ~EntrySaver() override;
 
     // Starts saving `entries` (of `reader`'s reading, kept alive by
-    // `reading`) into `folder`; false, doing nothing, while a save runs.
+    // `reading`) into `folder` on `platform`, which outlives the save;
+    // false, doing nothing, while a save runs.
     bool start(std::shared_ptr<const void> reading, const CacheReader& reader,
                std::vector<const CacheEntry*> entries, const QString& folder, const QString& stem,
-               bool skipDuplicates);
+               bool skipDuplicates, IPlatform& platform);
     void cancel();
     bool running() const { return running_; }
 

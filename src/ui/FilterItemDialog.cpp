@@ -14,6 +14,7 @@
 #include "app/LanguageTexts.h"
 #include "base/ContentType.h"
 #include "base/Text.h"
+#include "platform/Platform.h"
 #include "ui/DialogButtons.h"
 #include "ui/FolderChooser.h"
 #include "ui/ProgramState.h"
@@ -171,7 +172,7 @@ void FilterItemDialog::accept() {
     const LanguageTexts& texts = theLanguage();
     const std::string folder = directoryTemplate->text().toStdString();
     // The rule applies to the text as typed: %DATE% and %TIME% stay unexpanded.
-    if (!FilterSet::isValidTargetPath(folder)) {
+    if (!FilterSet::isValidTargetPath(folder, platformServices())) {
         warn(QStringLiteral("folderRuleMessage"), Text(texts.ErrorDirectory), directoryTemplate);
         return;
     }

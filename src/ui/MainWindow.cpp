@@ -1,4 +1,5 @@
 #include "ui/MainWindow.h"
+#include "platform/Platform.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,7 +25,6 @@
 #include "ui/Notifier.h"
 #include "ui/ProgramState.h"
 #include "ui/ProgressWindow.h"
-#include "ui/WatchedBrowsers.h"
 
 namespace harvix {
 namespace {
@@ -69,9 +69,10 @@ MainWindow::MainWindow(std::unique_ptr<Desktop> desktop)
       desktop_(desktop ? std::move(desktop) : Desktop::makeDefault()),
       settingsLoaded_(LoadSettings()),
       reports_(new CombReports(this)),
-      main_(reports_->events()),
+      coordinator_(platformServices(), reports_->events()),
       commands_(new CommandSet(this)) {
     setWindowIcon(pictureIcon(kPictureAppIcon));
+    filterSet_.homeFolder = platformServices().homeFolder();
     buildControls();
     connectCommands();
     connect(reports_, &CombReports::runStateChanged, this, &MainWindow::applyRunState,
@@ -80,7 +81,7 @@ MainWindow::MainWindow(std::unique_ptr<Desktop> desktop)
             Qt::QueuedConnection);
     connect(reports_, &CombReports::cacheFolderFound, this, &MainWindow::storeFoundCacheFolder,
             Qt::QueuedConnection);
-    connect(reports_, &CombReports::runKindKnown, this, &MainWindow::applyRunKind,
+    connect(reports_, &CombReports::runBrowserKnown, this, &MainWindow::applyRunBrowser,
             Qt::QueuedConnection);
     connect(reports_, &CombReports::counted, this, &MainWindow::applyCount, Qt::QueuedConnection);
     connect(reports_, &CombReports::runEnded, this, &MainWindow::showRunNotice,
@@ -99,7 +100,7 @@ void MainWindow::shutdown() {
     // From here on the comb threads' reports find no receiver (disconnecting
     // is safe while another thread emits).
     reports_->disconnect(this);
-    main_.shutdown();
+    coordinator_.shutdown();
 }
 
 void MainWindow::buildControls() {
@@ -181,7 +182,8 @@ bool MainWindow::create() {
     progressWindow_ = new ProgressWindow(theSettings());
     progressWindow_->applyTransparency();
     progressWindow_->hide();
-    connect(progressWindow_, &ProgressWindow::cancelRequested, this, [this] { main_.cancelRun(); });
+    connect(progressWindow_, &ProgressWindow::cancelRequested, this,
+            [this] { coordinator_.cancelRun(); });
 
     // The tray icon with the application picture, the animation frames and
     // the tray menu; its left press shows the window.

@@ -99,7 +99,7 @@ public:
     void uncheckAll();
     void showOptions();
     void showHelp();
-    void comb(int browserKind);
+    void comb(const BrowserRow& browser);
     // Opens the cache window (or brings it to the front).
     void browseCache();
     void showAbout();
@@ -111,7 +111,7 @@ public:
     void addItemFor(const QString& host, int contentType);
 
     // ---- State, for the tray icon, the start-up code and tests ----
-    CombCoordinator& coordinator() { return main_; }
+    CombCoordinator& coordinator() { return coordinator_; }
     FilterSet& filterSet() { return filterSet_; }
     TrayIcon& tray() { return tray_; }
     CommandSet& commands() { return *commands_; }
@@ -151,7 +151,7 @@ private:
     void hideWindow();
     void applyRunState(bool started);
     void applyProgress(int percent);
-    void applyRunKind(int kind);
+    void applyRunBrowser(const QString& browser);
     void applyCount(qulonglong done, qulonglong total);
     // The end of a run: its notice in the tray (and on standard error).
     void showRunNotice(const harvix::RunSummary& summary);
@@ -172,7 +172,7 @@ private:
     // The filter set the user edits; each change is handed to the
     // coordinator as the next run's snapshot.
     FilterSet filterSet_;
-    CombCoordinator main_;
+    CombCoordinator coordinator_;
     CommandSet* commands_ = nullptr;
     ProgressWindow* progressWindow_ = nullptr;
     TrayIcon tray_;

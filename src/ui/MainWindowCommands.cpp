@@ -12,7 +12,6 @@
 #include "ui/MainWindow.h"
 #include "ui/Notifier.h"
 #include "ui/ProgramState.h"
-#include "ui/WatchedBrowsers.h"
 
 namespace harvix {
 
@@ -44,8 +43,9 @@ void MainWindow::connectCommands() {
     for (const std::vector<CombCommand>* combs :
          {&commands_->combCommands(), &commands_->otherCombCommands()}) {
         for (const CombCommand& comb : *combs) {
-            const int kind = comb.browserKind;
-            connect(comb.action, &QAction::triggered, this, [this, kind] { this->comb(kind); });
+            const BrowserRow* browser = comb.browser;
+            connect(comb.action, &QAction::triggered, this,
+                    [this, browser] { this->comb(*browser); });
         }
     }
     // Ctrl+Up and Ctrl+Down leave the moved row selected and focused, as
@@ -210,10 +210,9 @@ void MainWindow::showOptions() {
     }
     // Monitors of browsers no longer watched stop; the next run combs with
     // the new options.
-    const std::vector<bool> watched = watchedBrowsers(settings);
-    for (std::size_t kind = 0; kind < main_.monitors.size() && kind < watched.size(); ++kind) {
-        if (!watched[kind]) {
-            main_.monitors[kind]->stop();
+    for (const BrowserRow& browser : browserTable()) {
+        if (!settings.watches(browser)) {
+            coordinator_.monitors[browser.index]->stop();
         }
     }
     handOverOptions();
@@ -225,11 +224,11 @@ void MainWindow::showHelp() {
         QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(theSettings().helpPath))));
 }
 
-void MainWindow::comb(int browserKind) {
-    if (main_.busy) {
+void MainWindow::comb(const BrowserRow& browser) {
+    if (coordinator_.busy) {
         return;
     }
-    main_.startComb(browserKind);
+    coordinator_.startComb(browser);
 }
 
 void MainWindow::showAbout() {

@@ -11,12 +11,11 @@
 #include "ui/MainWindow.h"
 #include "ui/ProgramState.h"
 #include "ui/ProgressWindow.h"
-#include "ui/WatchedBrowsers.h"
 
 namespace harvix {
 
 void MainWindow::handOverFilter() {
-    main_.setFilter(filterSet_);
+    coordinator_.setFilter(filterSet_);
 }
 
 void MainWindow::handOverOptions() {
@@ -25,11 +24,11 @@ void MainWindow::handOverOptions() {
     options.oneCopy = settings.OneCopy;
     options.skipDuplicates = settings.SkipDuplicates;
     options.firefoxCacheFolder = settings.MozillaCachePath;
-    main_.setOptions(options);
+    coordinator_.setOptions(options);
 }
 
 void MainWindow::startMonitors() {
-    main_.startMonitors(watchedBrowsers(theSettings()));
+    coordinator_.startMonitors(theSettings().watchedRows());
 }
 
 void MainWindow::storeFoundCacheFolder(const QString& startedWith, const QString& found) {
@@ -47,7 +46,7 @@ void MainWindow::storeFoundCacheFolder(const QString& startedWith, const QString
 void MainWindow::applyRunState(bool started) {
     // The user edits on while a run combs its snapshot; only another
     // manual comb waits for the end of a manual one.
-    commands_->setCombEnabled(!started || !main_.busy);
+    commands_->setCombEnabled(!started || !coordinator_.busy);
     if (started) {
         if (progressWindow_ != nullptr) {
             progressWindow_->setPosition(0);
@@ -72,10 +71,9 @@ void MainWindow::applyProgress(int percent) {
     }
 }
 
-void MainWindow::applyRunKind(int kind) {
-    const BrowserRow* row = browserRow(kind);
-    if (progressWindow_ != nullptr && row != nullptr) {
-        progressWindow_->beginRun(QString::fromStdString(row->displayName));
+void MainWindow::applyRunBrowser(const QString& browser) {
+    if (progressWindow_ != nullptr) {
+        progressWindow_->beginRun(browser);
     }
 }
 

@@ -19,11 +19,11 @@
 #include "app/Settings.h"
 #include "engine/Browsers.h"
 #include "platform/Path.h"
+#include "platform/Platform.h"
 #include "ui/DialogButtons.h"
 #include "ui/FolderChooser.h"
 #include "ui/Notifier.h"
 #include "ui/ProgramState.h"
-#include "ui/WatchedBrowsers.h"
 
 namespace harvix {
 
@@ -55,31 +55,11 @@ void showFromStart(QLineEdit* edit, const QString& text) {
     edit->setCursorPosition(0);
 }
 
-// The text of a browser's box: the language's own for the browsers the
-// language files name.
+// The text of a browser's box: its row's language text, else "Use with"
+// and its name.
 std::string WatchText(const LanguageTexts& texts, const BrowserRow& row) {
-    if (row.watchSettingsKey == "IE") {
-        return texts.OptUseWithIE;
-    }
-    if (row.watchSettingsKey == "Maxthon") {
-        return texts.OptUseWithMaxthon;
-    }
-    if (row.watchSettingsKey == "Mozilla") {
-        return texts.OptUseWithMozilla;
-    }
-    static const std::pair<const char*, std::string LanguageTexts::*> kChromiumFamily[] = {
-        {"UseChromium", &LanguageTexts::OptUseWithChromium},
-        {"UseChrome", &LanguageTexts::OptUseWithChrome},
-        {"UseEdge", &LanguageTexts::OptUseWithEdge},
-        {"UseBrave", &LanguageTexts::OptUseWithBrave},
-        {"UseVivaldi", &LanguageTexts::OptUseWithVivaldi},
-        {"UseOpera", &LanguageTexts::OptUseWithOpera}};
-    for (const auto& [key, text] : kChromiumFamily) {
-        if (row.watchSettingsKey == key) {
-            return texts.*text;
-        }
-    }
-    return "Use with " + row.displayName;
+    const std::string& text = texts.byKey(row.watchTextKey);
+    return text.empty() ? "Use with " + row.displayName : text;
 }
 
 QCheckBox* Check(QWidget* parent, const char* name) {
@@ -126,21 +106,17 @@ void OptionsDialog::buildControls() {
     // above its folder.
     browsersGroup = new QGroupBox(this);
     browsersGroup->setObjectName(QStringLiteral("browsersGroup"));
-    const std::vector<BrowserRow>& table = browserTable();
-    std::vector<std::size_t> order;
     for (const bool withFolder : {false, true}) {
-        for (std::size_t kind = 0; kind < table.size(); ++kind) {
-            if (table[kind].hasCacheFolderOption == withFolder) {
-                order.push_back(kind);
+        for (const BrowserRow& browser : browserTable()) {
+            if (browser.hasCacheFolderOption != withFolder) {
+                continue;
             }
-        }
-    }
-    for (const std::size_t kind : order) {
-        const std::string name = "useWith" + table[kind].watchSettingsKey;
-        auto* box = Check(browsersGroup, name.c_str());
-        watchBoxes.push_back(WatchBox{static_cast<int>(kind), box});
-        if (table[kind].hasCacheFolderOption && cacheFolderBox == nullptr) {
-            cacheFolderBox = box;
+            const std::string name = "useWith" + browser.watchSettingsKey;
+            auto* box = Check(browsersGroup, name.c_str());
+            watchBoxes.push_back(WatchBox{&browser, box});
+            if (browser.hasCacheFolderOption && cacheFolderBox == nullptr) {
+                cacheFolderBox = box;
+            }
         }
     }
     useWithIE = watchBox("IE");
@@ -231,7 +207,7 @@ void OptionsDialog::initialise() {
     languageLabel->setText(Text(texts_.OptLanguage));
     browsersGroup->setTitle(Text(texts_.OptBrowsers));
     for (const WatchBox& watch : watchBoxes) {
-        watch.box->setText(Text(WatchText(texts_, *browserRow(watch.kind))));
+        watch.box->setText(Text(WatchText(texts_, *watch.browser)));
     }
     findCache->setText(Text(texts_.OptFindMozillaCache));
     cacheFolderLabel->setText(Text(texts_.OptMozillaCachePath));
@@ -246,8 +222,7 @@ void OptionsDialog::initialise() {
     startWithWindowsStartUp->setChecked(settings_.StartWithWindowsStartUp);
     showProgressBar->setChecked(settings_.ShowNotifyProgressBar);
     for (const WatchBox& watch : watchBoxes) {
-        const bool* flag = watchFlag(settings_, browserRow(watch.kind)->watchSettingsKey);
-        watch.box->setChecked(flag != nullptr && *flag);
+        watch.box->setChecked(settings_.watches(*watch.browser));
     }
     showFromStart(cacheFolderEdit, Text(settings_.MozillaCachePath));
     oneCopy->setChecked(settings_.OneCopy);
@@ -286,7 +261,7 @@ void OptionsDialog::updateFirefoxControls() {
 
 QCheckBox* OptionsDialog::watchBox(const std::string& settingsKey) const {
     for (const WatchBox& watch : watchBoxes) {
-        if (browserRow(watch.kind)->watchSettingsKey == settingsKey) {
+        if (watch.browser->watchSettingsKey == settingsKey) {
             return watch.box;
         }
     }
@@ -296,22 +271,20 @@ QCheckBox* OptionsDialog::watchBox(const std::string& settingsKey) const {
 void OptionsDialog::findFirefoxCache() {
     // A fresh reader with no folder: opening it finds the first profile's
     // cache folder. A failure to open is told in its error box.
-    int kind = 0;
-    const std::vector<BrowserRow>& table = browserTable();
-    for (std::size_t row = 0; row < table.size(); ++row) {
-        if (table[row].hasCacheFolderOption) {
-            kind = static_cast<int>(row);
+    QString folder;
+    for (const WatchBox& watch : watchBoxes) {
+        if (watch.box != cacheFolderBox) {
+            continue;
+        }
+        std::unique_ptr<CacheReader> reader = watch.browser->reader(platformServices(), {});
+        if (reader == nullptr) {
             break;
         }
-    }
-    std::unique_ptr<CacheReader> reader = makeBrowserReader(kind, std::string());
-    QString folder;
-    if (reader != nullptr) {
-        if (!reader->tryOpen() && reader->openError && showsErrorBox(*reader->openError)) {
-            showMessage(errorBoxText(*reader->openError, texts_), MessageIcon::Error,
+        if (const auto failed = openCache(*reader); failed && showsErrorBox(*failed)) {
+            showMessage(errorBoxText(*failed, texts_, watch.browser), MessageIcon::Error,
                         MessageButtons::Ok);
         }
-        folder = Text(readerCacheFolder(*reader));
+        folder = Text(reader->cacheLocation());
         reader->close();
     }
     cacheFolderEdit->setText(folder);
@@ -335,9 +308,7 @@ void OptionsDialog::accept() {
     settings_.StartWithWindowsStartUp = startWithWindowsStartUp->isChecked();
     settings_.ShowNotifyProgressBar = showProgressBar->isChecked();
     for (const WatchBox& watch : watchBoxes) {
-        if (bool* flag = watchFlag(settings_, browserRow(watch.kind)->watchSettingsKey)) {
-            *flag = watch.box->isChecked();
-        }
+        settings_.setWatches(*watch.browser, watch.box->isChecked());
     }
     settings_.MozillaCachePath = cacheFolderEdit->text().toStdString();
     settings_.OneCopy = oneCopy->isChecked();

@@ -17,6 +17,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
+#include "engine/Browsers.h"
+
 namespace harvix {
 
 struct LanguageTexts;
@@ -37,10 +39,10 @@ public:
     QLabel* languageLabel = nullptr;
     QComboBox* languageList = nullptr;
     QGroupBox* browsersGroup = nullptr;
-    // One box per browser of the browser table, by browser kind; the three
-    // named ones for the tests.
+    // One box per browser of the browser table; the three named ones for
+    // the tests.
     struct WatchBox {
-        int kind;
+        const BrowserRow* browser;
         QCheckBox* box;
     };
     std::vector<WatchBox> watchBoxes;

@@ -6,7 +6,6 @@
 #include "app/ErrorText.h"
 #include "app/LanguageTexts.h"
 #include "engine/Browsers.h"
-#include "platform/Path.h"
 
 namespace harvix {
 
@@ -62,37 +61,32 @@ QString FailureLines(const CombResult& result, const LanguageTexts& texts) {
 
 }  // namespace
 
-void RunSummary::addKept(const std::string& path) {
-    const std::string folder = pathToUtf8(pathFromUtf8(path).parent_path());
-    for (auto& [known, count] : folders) {
-        if (known == folder) {
-            ++count;
-            return;
-        }
-    }
-    folders.emplace_back(folder, 1);
-}
-
 QString RunNotice::line() const {
     QString body = text;
     body.replace(QLatin1Char('\n'), QStringLiteral("; "));
     return title + QStringLiteral(": ") + body;
 }
 
-RunNotice runNotice(const RunSummary& run, const LanguageTexts& texts) {
+RunNotice runNotice(const RunSummary& summary, const LanguageTexts& texts) {
     RunNotice notice;
-    const BrowserRow* row = browserRow(run.kind);
-    const QString browser = row != nullptr ? q(row->displayName) : QStringLiteral("Harvix");
-    if (run.openFailure) {
-        notice.title = q(texts.NotifyFailedTitle).arg(browser);
-        notice.text = q(cacheOpenText(*run.openFailure, texts));
-        notice.warning = true;
+    if (!summary.finished) {
         return notice;
     }
-    const CombResult& result = run.result;
-    // A target folder that cannot be made stopped the run before its first
-    // entry; its box has told why.
-    if (!run.combed || !result.foldersReady) {
+    const QString browser =
+        summary.browser != nullptr ? q(summary.browser->displayName) : QStringLiteral("Harvix");
+    if (const auto& failure = summary.run.openError) {
+        // The cache could not be opened; a box has told it, or else this.
+        if (!showsErrorBox(*failure)) {
+            notice.title = q(texts.NotifyFailedTitle).arg(browser);
+            notice.text = q(cacheOpenText(*failure, texts, summary.browser));
+            notice.warning = true;
+        }
+        return notice;
+    }
+    const CombResult& result = summary.run.result;
+    // A target folder refused stopped the run before its first entry; its
+    // box has told why.
+    if (!result.foldersReady) {
         return notice;
     }
     const bool cancelled = result.stopped;
@@ -104,12 +98,12 @@ RunNotice runNotice(const RunSummary& run, const LanguageTexts& texts) {
     QStringList lines;
     if (result.kept > 0) {
         QStringList folders;
-        for (std::size_t i = 0; i < run.folders.size() && i < kFoldersShown; ++i) {
-            folders.append(ShortFolder(run.folders[i].first));
+        for (std::size_t i = 0; i < result.keptByFolder.size() && i < kFoldersShown; ++i) {
+            folders.append(ShortFolder(result.keptByFolder[i].first));
         }
         QString where = folders.join(QStringLiteral(", "));
-        if (run.folders.size() > kFoldersShown) {
-            where += QStringLiteral(" (+%1)").arg(run.folders.size() - kFoldersShown);
+        if (result.keptByFolder.size() > kFoldersShown) {
+            where += QStringLiteral(" (+%1)").arg(result.keptByFolder.size() - kFoldersShown);
         }
         lines.append(q(texts.NotifyKept).arg(result.kept).arg(where));
     } else {
@@ -128,9 +122,10 @@ RunNotice runNotice(const RunSummary& run, const LanguageTexts& texts) {
         lines.append(FailureLines(result, texts));
         notice.warning = true;
     }
-    if (!run.folders.empty()) {
-        notice.folder = q(run.folders.front().first);
-        lines.append(q(texts.NotifyClickToOpen).arg(ShortFolder(run.folders.front().first)));
+    if (!result.keptByFolder.empty()) {
+        const std::string& first = result.keptByFolder.front().first;
+        notice.folder = q(first);
+        lines.append(q(texts.NotifyClickToOpen).arg(ShortFolder(first)));
     }
     notice.text = lines.join(QLatin1Char('\n'));
     return notice;

@@ -6,33 +6,22 @@
 
 #include <QMetaType>
 #include <QString>
-#include <cstdint>
-#include <optional>
-#include <string>
-#include <utility>
-#include <vector>
 
-#include "base/ErrorReport.h"
-#include "filter/CombPass.h"
+#include "engine/CombOnce.h"
 
 namespace harvix {
 
+struct BrowserRow;
 struct LanguageTexts;
 
 // One run as the coordinator reported it, gathered on the comb thread.
 struct RunSummary {
-    int kind = -1;  // the browser combed; -1 before the run knew it
-    // The pass ran to its end (or to a cancel) and `result` is what it did.
-    bool combed = false;
-    CombResult result;
-    // The folders kept into, in the order of their first kept file, and how
-    // many files each got.
-    std::vector<std::pair<std::string, uint64_t>> folders;
-    // The cache could not be opened (told by nothing else).
-    std::optional<ErrorReport> openFailure;
-
-    // Counts a file the run kept.
-    void addKept(const std::string& path);
+    const BrowserRow* browser = nullptr;  // the browser combed
+    // The run reached its end (or a cancel) and `run` is what it did: why
+    // the cache could not be opened, or the pass's result with the folders
+    // kept into.
+    bool finished = false;
+    CombRun run;
 };
 
 struct RunNotice {
@@ -50,7 +39,8 @@ struct RunNotice {
 
 // The notice of a run; an empty one for a run that found nothing to do
 // (nothing kept, dropped or failed, and not cancelled), and for one whose
-// failure a message box has told already.
+// failure a message box has told already (a cache that cannot be opened, a
+// target folder refused).
 RunNotice runNotice(const RunSummary& run, const LanguageTexts& texts);
 
 }  // namespace harvix

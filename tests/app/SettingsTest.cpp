@@ -36,12 +36,38 @@ TEST_F(SettingsTest, FirstStartWritesEveryKeyInOrder) {
         (dir_ / "prog" / "Langs" / "English.lng").string() +
         "\nUseChromium=0\nUseChrome=0\nUseEdge=0\nUseBrave=0\nUseVivaldi=0\nUseOpera=0\n";
     EXPECT_EQ(readFile(Cfg()), expected);
-    EXPECT_TRUE(s.watches("Mozilla"));
-    EXPECT_FALSE(s.watches("UseChrome"));
-    EXPECT_FALSE(s.watches("Language"));  // not a switch
+    EXPECT_TRUE(s.watches(*browserByWord("mozilla")));
+    EXPECT_FALSE(s.watches(*browserByWord("chrome")));
     EXPECT_EQ(s.exeDir, dir_ / "prog");
     EXPECT_EQ(s.defaultFilterPath, dir_ / "prog" / "Filters" / "Default.flt");
     EXPECT_EQ(s.langsDir, dir_ / "prog" / "Langs");
+}
+
+TEST_F(SettingsTest, ALaterBrowserIsWatchedWhereItIsInstalledOrUsedUnlessTheFileSaysNo) {
+    // Chromium installed, Brave's cache present (its Flatpak install),
+    // Vivaldi installed but switched off by the user, Edge nowhere.
+    fake_.installed = {"chromium", "vivaldi"};
+    fake_.home = dir_ / "home";
+    fake_.localAppData = dir_ / "home" / ".cache";
+    fs::create_directories(fake_.home / ".var" / "app" / "com.brave.Browser" / "cache" /
+                           "BraveSoftware" / "Brave-Browser");
+    writeFile(Cfg(), "[GENERAL]\nUseVivaldi=0\nIE=0\n");
+    Settings s;
+    s.initSettings(texts);
+    EXPECT_TRUE(s.watches(*browserByWord("chromium")));
+    EXPECT_TRUE(s.watches(*browserByWord("brave")));
+    EXPECT_FALSE(s.watches(*browserByWord("vivaldi")));
+    EXPECT_FALSE(s.watches(*browserByWord("edge")));
+    EXPECT_FALSE(s.watches(*browserByWord("ie")));
+    EXPECT_TRUE(s.watches(*browserByWord("maxthon")));
+    const ProfileFile f = ProfileFile::load(Cfg());
+    EXPECT_EQ(f.get("GENERAL", "UseChromium"), "1");
+    EXPECT_EQ(f.get("GENERAL", "UseVivaldi"), "0");
+    std::vector<std::string> watched;
+    for (const BrowserRow* row : s.watchedRows()) {
+        watched.push_back(row->id);
+    }
+    EXPECT_EQ(watched, (std::vector<std::string>{"mozilla", "maxthon", "chromium", "brave"}));
 }
 
 TEST_F(SettingsTest, APartlyFilledFileKeepsTheOtherDefaultsAndIsCompleted) {
@@ -66,9 +92,9 @@ TEST_F(SettingsTest, EmptyValuesKeepDefaultsAndNumbersReadLikeIntegers) {
     s.computePaths();
     s.loadSettings();
     EXPECT_EQ(s.DefaultCombPath, "~/HX_FILES");
-    EXPECT_FALSE(s.Mozilla);  // "yes" has no digits
-    EXPECT_TRUE(s.IE);
-    EXPECT_TRUE(s.Maxthon);
+    EXPECT_FALSE(s.watches(*browserByWord("mozilla")));  // "yes" has no digits
+    EXPECT_TRUE(s.watches(*browserByWord("ie")));
+    EXPECT_TRUE(s.watches(*browserByWord("maxthon")));
     EXPECT_EQ(s.NotifyProgressTransparency, 300);
     EXPECT_EQ(s.progressOpacity(), 44);
     EXPECT_FALSE(s.ShowNotifyProgressBar);  // leading 0, then stops at 'x'

@@ -31,7 +31,7 @@ TEST_F(ListCommandTest, PrintsOneTabbedLinePerEntryInMapOrder) {
               "0\t3\t300\t1300000000\t_CACHE_001\thttp://a.org/one.png\n"
               "1\t8\t20000\t1300000001\t0A1B2C3Dd12\thttp://a.org/two.html\n"
               "2\t15\t3\t7\t_CACHE_001\thttp://a.org/odd%09name%0A\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "harvix-cli list: 1 left out: no URL or no data\n");
     EXPECT_FALSE(fs::exists(Cfg()));
 }
 

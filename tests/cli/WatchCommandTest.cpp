@@ -77,7 +77,7 @@ protected:
 };
 
 TEST_F(ThreadedWatchCommand, CombsWhatTheBrowserCachedWhenItClosesUntilInterrupted) {
-    const auto now = static_cast<uint32_t>(BrowserMonitor::systemSeconds());
+    const auto now = static_cast<uint32_t>(nativePlatform().currentTime());
     {
         mozcache::CacheWriter writer(dir_ / "Cache");
         writer.add(Http("http://example.org/old.png", "old bytes", "image/png", now - 86400));
@@ -85,7 +85,8 @@ TEST_F(ThreadedWatchCommand, CombsWhatTheBrowserCachedWhenItClosesUntilInterrupt
     }
     const std::string cfg = "[GENERAL]\nMozilla=1\nMozillaCachePath=" + (dir_ / "Cache").string() +
                             "\nIE=0\nMaxthon=0\nFiltersFileName=" + (dir_ / "all.flt").string() +
-                            "\n";
+                            "\nUseChromium=0\nUseChrome=0\nUseEdge=0\nUseBrave=0\nUseVivaldi=0"
+                            "\nUseOpera=0\n";
     writeFile(Cfg(), cfg);
 
     ChildProcess firefox(dir_ / "bin", "firefox");

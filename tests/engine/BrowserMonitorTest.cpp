@@ -108,7 +108,7 @@ public:
     // The number of the poll under way (from 1): the clock of the monitors
     // in these tests, so that a since time names the poll that took it.
     static inline std::atomic<int64_t> current{0};
-    static int64_t PollClock() { return current; }
+    int64_t currentTime() override { return current; }
     // The owner of every process listed.
     int64_t rowsUid = -1;
 
@@ -123,10 +123,8 @@ class ThreadedBrowserMonitorScript : public ::testing::Test {
 protected:
     void Use(std::vector<std::vector<std::string>> rows) {
         table_ = std::make_unique<ScriptedTable>(std::move(rows));
-        scoped_ = std::make_unique<ScopedPlatform>(*table_);
         ScriptedTable::current = 0;
-        monitor_ = std::make_unique<BrowserMonitor>(1);
-        monitor_->clock = &ScriptedTable::PollClock;
+        monitor_ = std::make_unique<BrowserMonitor>(*table_, 1);
     }
     bool StartFirefox() {
         return monitor_->start(kFirefoxNames, &closed_, 0, &ClosedRecorder::OnClosed);
@@ -134,19 +132,16 @@ protected:
     void TearDown() override {
         closed_.Release();
         monitor_.reset();  // joins before the table goes
-        scoped_.reset();
     }
 
     ClosedRecorder closed_;
     std::unique_ptr<ScriptedTable> table_;
-    std::unique_ptr<ScopedPlatform> scoped_;
     std::unique_ptr<BrowserMonitor> monitor_;
 };
 
 TEST(BrowserMonitor, ImageNamesMatchWholeAndInAnyCase) {
     FakePlatform fake;
-    ScopedPlatform scoped(fake);
-    BrowserMonitor check;
+    BrowserMonitor check(fake);
     EXPECT_EQ(check.period, 2000u);
 
     fake.processes = Table({"bash", "FireFox"});
@@ -175,7 +170,7 @@ TEST(BrowserMonitor, ImageNamesMatchWholeAndInAnyCase) {
 }
 
 ProcessMatch MatchOf(const char* word) {
-    return processMatchOf(*browserRow(browserKindFromWord(word)));
+    return browserByWord(word)->processMatch();
 }
 
 ProcessInfo Process(const std::string& image, const std::string& executable,
@@ -239,8 +234,7 @@ TEST(BrowserMonitor, ABrowserIsKnownByImageExecutableArgv0AndInstall) {
 // Another user's browser neither holds back this user's comb nor starts one.
 TEST(BrowserMonitor, OnlyTheUsersOwnProcessesCount) {
     FakePlatform fake;
-    ScopedPlatform scoped(fake);
-    BrowserMonitor check;
+    BrowserMonitor check(fake);
     fake.userId = 1000;
     fake.processes = {Listed(7, "firefox", 1001)};
     EXPECT_FALSE(check.isRunning(kFirefoxNames));
@@ -357,7 +351,7 @@ TEST_F(ThreadedBrowserMonitorScript, RestartDuringARunWaitsForTheOldThread) {
 
 TEST_F(ThreadedBrowserMonitorScript, StopWakesASleepingMonitorAtOnce) {
     Use({{}});
-    monitor_ = std::make_unique<BrowserMonitor>(60000);
+    monitor_ = std::make_unique<BrowserMonitor>(*table_, 60000);
     ASSERT_TRUE(StartFirefox());
     ASSERT_TRUE(waitUntil([&] { return table_->Polls() == 1; }));
     const auto before = std::chrono::steady_clock::now();
@@ -368,21 +362,18 @@ TEST_F(ThreadedBrowserMonitorScript, StopWakesASleepingMonitorAtOnce) {
 // Monitors over real child processes named like browsers.
 class ThreadedBrowserMonitorProcesses : public ::testing::Test {
 protected:
-    ThreadedBrowserMonitorProcesses() : scoped_(table_) {}
-
     TempDir dir_;
     ChildProcessTable table_;
-    ScopedPlatform scoped_;
     ClosedRecorder closed_;
 };
 
 TEST_F(ThreadedBrowserMonitorProcesses, SeesABrowserAndItsEndStartsOneRunSinceItWasSeen) {
-    const int64_t before = BrowserMonitor::systemSeconds();
+    const int64_t before = table_.currentTime();
     ChildProcess firefox(dir_.path(), "firefox");
-    BrowserMonitor monitor(5);
+    BrowserMonitor monitor(table_, 5);
     ASSERT_TRUE(monitor.start(kFirefoxNames, &closed_, 0, &ClosedRecorder::OnClosed));
     ASSERT_TRUE(waitUntil([&] { return monitor.found.load(); }));
-    const int64_t seen = BrowserMonitor::systemSeconds();
+    const int64_t seen = table_.currentTime();
     EXPECT_EQ(closed_.Count(), 0u);
 
     firefox.End();
@@ -398,7 +389,7 @@ TEST_F(ThreadedBrowserMonitorProcesses, SeesABrowserAndItsEndStartsOneRunSinceIt
 TEST_F(ThreadedBrowserMonitorProcesses, TwoInstancesGiveOneRunWhenTheLastEnds) {
     ChildProcess first(dir_.path(), "iexplore.exe");
     ChildProcess second(dir_.path(), "iexplore.exe");
-    BrowserMonitor monitor(5);
+    BrowserMonitor monitor(table_, 5);
     ASSERT_TRUE(monitor.start("iexplore.exe", &closed_, 1, &ClosedRecorder::OnClosed));
     ASSERT_TRUE(waitUntil([&] { return monitor.found.load(); }));
 
@@ -415,7 +406,7 @@ TEST_F(ThreadedBrowserMonitorProcesses, TwoInstancesGiveOneRunWhenTheLastEnds) {
 }
 
 TEST_F(ThreadedBrowserMonitorProcesses, UpperCaseImageNameCountsALongerOneDoesNot) {
-    BrowserMonitor check;
+    BrowserMonitor check(table_);
     ChildProcess longer(dir_.path(), "firefoxx");
     EXPECT_FALSE(check.isRunning(kFirefoxNames));
     ChildProcess upper(dir_.path(), "FIREFOX");
@@ -427,7 +418,7 @@ TEST_F(ThreadedBrowserMonitorProcesses, UpperCaseImageNameCountsALongerOneDoesNo
 }
 
 TEST_F(ThreadedBrowserMonitorProcesses, GeckoMainAndSnapChromiumAreToldByTheirProgramPath) {
-    BrowserMonitor check;
+    BrowserMonitor check(table_);
     {
         ChildProcess gecko(dir_.path(), "GeckoMain", 30, "/usr/lib/firefox/firefox");
         EXPECT_TRUE(check.isRunning(MatchOf("firefox")));
@@ -441,7 +432,7 @@ TEST_F(ThreadedBrowserMonitorProcesses, GeckoMainAndSnapChromiumAreToldByTheirPr
 
 TEST(BrowserMonitorProcessTable, TheSystemTableShowsAChildUnderItsImageName) {
     TempDir dir;
-    BrowserMonitor check;
+    BrowserMonitor check(nativePlatform());
     ChildProcess child(dir.path(), "maxthon.exe");
     EXPECT_TRUE(check.isRunning("MAXTHON.EXE"));
 }

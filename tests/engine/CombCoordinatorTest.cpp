@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "app/ErrorText.h"
@@ -35,7 +36,7 @@ class FakeCaches {
 public:
     // One reader's life.
     struct Run {
-        int32_t kind = -1;
+        const BrowserRow* kind = nullptr;
         std::string folderGiven;  // the cache folder the coordinator handed over
         std::vector<std::string> copied;
         bool closed = false;
@@ -45,8 +46,9 @@ public:
     std::string discoveredFolder = "/found/cache";
     bool failOpen = false;
     std::chrono::microseconds copyDelay{0};
+    std::chrono::microseconds readDelay{0};  // per record of a reading
 
-    std::unique_ptr<CacheReader> Make(int32_t kind, const std::string& folder);
+    std::unique_ptr<CacheReader> Make(const BrowserRow& browser, const std::string& folder);
 
     // Holds the next readers inside Open until Release.
     void Hold() {
@@ -118,7 +120,10 @@ public:
         root_ = resolveFolder(caches_.files_.path());
     }
     void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts&) override {
-        for (std::size_t i = 0; i < caches_.entries.size(); ++i) {
+        for (std::size_t i = 0; i < caches_.entries.size() && keepReading(out); ++i) {
+            if (caches_.readDelay.count() > 0) {
+                std::this_thread::sleep_for(caches_.readDelay);
+            }
             const FakeEntry& source = caches_.entries[i];
             auto entry = std::make_unique<CacheEntry>();
             entry->url = source.url;
@@ -153,11 +158,12 @@ private:
     std::size_t run_;
 };
 
-std::unique_ptr<CacheReader> FakeCaches::Make(int32_t kind, const std::string& folder) {
+std::unique_ptr<CacheReader> FakeCaches::Make(const BrowserRow& browser,
+                                              const std::string& folder) {
     std::size_t run = 0;
     {
         const std::lock_guard<std::mutex> guard(lock_);
-        runs_.push_back(Run{kind, folder, {}, false});
+        runs_.push_back(Run{&browser, folder, {}, false});
         run = runs_.size() - 1;
     }
     auto reader = std::make_unique<Reader>(*this, run);
@@ -165,9 +171,9 @@ std::unique_ptr<CacheReader> FakeCaches::Make(int32_t kind, const std::string& f
     return reader;
 }
 
-constexpr int kMozilla = 0;
-constexpr int kIE = 1;
-constexpr int kMaxthon = 2;
+const BrowserRow& kMozilla = *browserByWord("mozilla");
+const BrowserRow& kIE = *browserByWord("ie");
+const BrowserRow& kMaxthon = *browserByWord("maxthon");
 
 const std::string kCloseText = "has to be closed. Please, close the browser and try again.";
 
@@ -186,7 +192,7 @@ struct WindowSide : CoordinatorEvents {
     CombCoordinator* coordinator = nullptr;
     RunOptions options;
 
-    void runState(bool started) override {
+    void runState(const BrowserRow&, bool started) override {
         const std::lock_guard<std::mutex> guard(lock);
         states.push_back(started ? 1 : 0);
         threads.push_back(std::this_thread::get_id());
@@ -195,17 +201,19 @@ struct WindowSide : CoordinatorEvents {
         const std::lock_guard<std::mutex> guard(lock);
         percents.push_back(percent);
     }
-    void keptFile(const std::string& path) override {
+    void keptFile(const BrowserRow&, const CacheEntry&, const std::string& path) override {
         const std::lock_guard<std::mutex> guard(lock);
         kept.push_back(path);
     }
-    void error(const ErrorReport& report) override {
+    void error(const BrowserRow& browser, const ErrorReport& report) override {
         const std::lock_guard<std::mutex> guard(lock);
-        boxes.push_back(errorBoxText(report, LanguageTexts{}));
+        boxes.push_back(errorBoxText(report, LanguageTexts{}, &browser));
     }
-    void runFinished(int, const CombResult& result) override {
+    void runFinished(const BrowserRow&, const CombRun& run) override {
         const std::lock_guard<std::mutex> guard(lock);
-        results.push_back(result);
+        if (!run.openError) {
+            results.push_back(run.result);
+        }
     }
     void browserRunning(const BrowserRow& browser) override {
         const std::lock_guard<std::mutex> guard(lock);
@@ -248,10 +256,10 @@ protected:
     }
 
     void Make(uint32_t period = 5) {
-        main_ = std::make_unique<CombCoordinator>(window_, period);
+        main_ = std::make_unique<CombCoordinator>(table_, window_, period);
         window_.coordinator = main_.get();
-        main_->makeReader = [this](int32_t kind, const std::string& folder) {
-            return caches_.Make(kind, folder);
+        main_->makeReader = [this](const BrowserRow& browser, const std::string& folder) {
+            return caches_.Make(browser, folder);
         };
         FilterItem* item = filter_.insertItem(nullptr, -1);
         item->directoryTemplate = (dir_ / "out").string();
@@ -261,7 +269,14 @@ protected:
     }
     // Watch only the browsers named.
     void UseWith(bool mozilla, bool ie, bool maxthon) {
-        main_->startMonitors({mozilla, ie, maxthon});
+        std::vector<const BrowserRow*> watched;
+        for (const auto& [on, browser] :
+             {std::pair{mozilla, &kMozilla}, std::pair{ie, &kIE}, std::pair{maxthon, &kMaxthon}}) {
+            if (on) {
+                watched.push_back(browser);
+            }
+        }
+        main_->startMonitors(watched);
     }
 
     TempDir dir_;
@@ -275,46 +290,6 @@ protected:
 
 using Coordinator = CoordinatorTest;
 using ThreadedCombCoordinator = CoordinatorTest;
-
-TEST_F(Coordinator, BrowserTableAndUnknownKinds) {
-    Make();
-    EXPECT_EQ(browserRow(0)->displayName, "Mozilla Firefox");
-    EXPECT_EQ(browserRow(0)->processNames,
-              (std::vector<std::string>{"firefox", "firefox-esr", "firefox-bin", "firefox.exe"}));
-    EXPECT_EQ(browserRow(1)->displayName, "Microsoft Internet Explorer");
-    EXPECT_EQ(browserRow(1)->processNames, std::vector<std::string>{"iexplore.exe"});
-    EXPECT_EQ(browserRow(2)->displayName, "Maxthon");
-    EXPECT_EQ(browserRow(2)->processNames, std::vector<std::string>{"maxthon.exe"});
-    // The Chromium family: one row each, whole process names, keys after the first fourteen.
-    const std::vector<std::vector<std::string>> family = {
-        {"chromium", "Chromium", "chromium", "UseChromium"},
-        {"chrome", "Google Chrome", "chrome", "UseChrome"},
-        {"edge", "Microsoft Edge", "msedge", "UseEdge"},
-        {"brave", "Brave", "brave", "UseBrave"},
-        {"vivaldi", "Vivaldi", "vivaldi-bin", "UseVivaldi"},
-        {"opera", "Opera", "opera", "UseOpera"}};
-    for (std::size_t i = 0; i < family.size(); ++i) {
-        const BrowserRow* row = browserRow(static_cast<int>(3 + i));
-        ASSERT_NE(row, nullptr);
-        EXPECT_EQ(browserKindFromWord(family[i][0]), static_cast<int>(3 + i));
-        EXPECT_EQ(row->displayName, family[i][1]);
-        EXPECT_EQ(row->processNames.front(), family[i][2]);
-        EXPECT_EQ(row->watchSettingsKey, family[i][3]);
-    }
-    const int outside = static_cast<int>(browserTable().size());
-    EXPECT_EQ(browserRow(outside), nullptr);
-    EXPECT_EQ(browserRow(-1), nullptr);
-    EXPECT_EQ(browserKindFromWord("firefox"), kMozilla);
-    EXPECT_EQ(browserKindFromWord("maxthon"), kMaxthon);
-    EXPECT_EQ(browserKindFromWord("safari"), -1);
-
-    // Any other kind does nothing: no thread, no reader, no callback.
-    main_->startComb(outside);
-    EXPECT_FALSE(main_->busy);
-    main_->runComb(-1, 0);
-    EXPECT_EQ(caches_.RunCount(), 0u);
-    EXPECT_TRUE(window_.States().empty());
-}
 
 TEST_F(Coordinator, AFirefoxCacheThatCannotBeOpenedShowsOneBoxAndStillReportsTheRun) {
     Make();
@@ -378,7 +353,7 @@ TEST_F(ThreadedCombCoordinator, AManualRunCombsEveryEntryOnAWorkerAndRemembersTh
 
     auto runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].kind, kMozilla);
+    EXPECT_EQ(runs[0].kind, &kMozilla);
     EXPECT_EQ(runs[0].folderGiven, "");
     EXPECT_EQ(runs[0].copied,
               (std::vector<std::string>{"http://a/old", "http://a/new", "http://a/3"}));
@@ -416,16 +391,16 @@ TEST_F(ThreadedCombCoordinator, ASecondCombCommandDuringAManualRunDoesNothing) {
     caches_.Release();
     ASSERT_TRUE(waitUntil([&] { return !main_->busy; }));
     EXPECT_EQ(caches_.RunCount(), 1u);
-    EXPECT_EQ(caches_.Runs()[0].kind, kMozilla);
+    EXPECT_EQ(caches_.Runs()[0].kind, &kMozilla);
 }
 
 TEST_F(ThreadedCombCoordinator, ABrowserClosingStartsOneAutomaticRunOverWhatItCachedMeanwhile) {
     Make();
-    const int64_t before = BrowserMonitor::systemSeconds();
+    const int64_t before = table_.currentTime();
     ChildProcess firefox(dir_ / "bin", "firefox");
     UseWith(true, false, false);
     ASSERT_TRUE(waitUntil([&] { return main_->monitors[0]->found.load(); }));
-    const int64_t seen = BrowserMonitor::systemSeconds();
+    const int64_t seen = table_.currentTime();
     EXPECT_FALSE(main_->monitors[1]->running);
     EXPECT_FALSE(main_->monitors[2]->running);
     // Entries older than the browser's start stay; one cached while it ran is kept.
@@ -437,7 +412,7 @@ TEST_F(ThreadedCombCoordinator, ABrowserClosingStartsOneAutomaticRunOverWhatItCa
     ASSERT_TRUE(table_.waitForMorePolls(3));
     const auto runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].kind, kMozilla);
+    EXPECT_EQ(runs[0].kind, &kMozilla);
     EXPECT_EQ(runs[0].copied, std::vector<std::string>{"http://a/while"});
     EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0}));
     EXPECT_FALSE(main_->busy);
@@ -445,7 +420,7 @@ TEST_F(ThreadedCombCoordinator, ABrowserClosingStartsOneAutomaticRunOverWhatItCa
 
 TEST_F(ThreadedCombCoordinator, ManualAndAutomaticRunsTakeTurnsOnTheRunLock) {
     Make();
-    const int64_t before = BrowserMonitor::systemSeconds();
+    const int64_t before = table_.currentTime();
     caches_.entries = {{"http://a/before", before - 1}, {"http://a/late", 2000000000}};
     ChildProcess firefox(dir_ / "bin", "firefox");
     UseWith(true, false, false);
@@ -467,9 +442,9 @@ TEST_F(ThreadedCombCoordinator, ManualAndAutomaticRunsTakeTurnsOnTheRunLock) {
     EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0, 1, 0}));
     const auto runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[0].kind, kIE);
+    EXPECT_EQ(runs[0].kind, &kIE);
     EXPECT_EQ(runs[0].copied.size(), 2u);
-    EXPECT_EQ(runs[1].kind, kMozilla);
+    EXPECT_EQ(runs[1].kind, &kMozilla);
     EXPECT_EQ(runs[1].copied, std::vector<std::string>{"http://a/late"});
     EXPECT_EQ(caches_.MostAlive(), 1);
     EXPECT_TRUE(waitUntil([&] { return !main_->busy; }));
@@ -488,7 +463,8 @@ TEST_F(ThreadedCombCoordinator, InternetExplorerAndMaxthonClosingGiveOneRunEach)
     ASSERT_TRUE(waitUntil([&] { return window_.States().size() == 4; }));
     const auto runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[0].kind + runs[1].kind, kIE + kMaxthon);
+    EXPECT_EQ((std::set<const BrowserRow*>{runs[0].kind, runs[1].kind}),
+              (std::set<const BrowserRow*>{&kIE, &kMaxthon}));
     EXPECT_EQ(caches_.MostAlive(), 1);
 }
 
@@ -544,15 +520,28 @@ TEST_F(ThreadedCombCoordinator, CancelStopsOnlyTheRunUnderWayWhichKeepsWhatItCop
     }
     EXPECT_TRUE(fs::exists(dir_ / "out" / "file0.all"));
 
-    // The next run combs all of its cache.
+    // A cancel while the cache is still being read stops the reading too:
+    // nothing is combed.
     caches_.copyDelay = 0ms;
+    caches_.readDelay = 2ms;
+    main_->startComb(kMozilla);
+    ASSERT_TRUE(waitUntil([&] { return caches_.RunCount() == 2 && !caches_.InsideOpen(); }));
+    std::this_thread::sleep_for(20ms);
+    main_->cancelRun();
+    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }, 2s));
+    EXPECT_EQ(caches_.CopiedInRun(1), 0u);
+
+    // The next run combs all of its cache.
+    caches_.readDelay = 0ms;
     caches_.entries.resize(10);
     main_->startComb(kMozilla);
     ASSERT_TRUE(waitUntil([&] { return !main_->busy; }));
     const std::lock_guard<std::mutex> guard(window_.lock);
-    ASSERT_EQ(window_.results.size(), 2u);
-    EXPECT_FALSE(window_.results[1].stopped);
-    EXPECT_EQ(window_.results[1].entriesCombed, 10u);
+    ASSERT_EQ(window_.results.size(), 3u);
+    EXPECT_TRUE(window_.results[1].stopped);
+    EXPECT_EQ(window_.results[1].entriesCombed, 0u);
+    EXPECT_FALSE(window_.results[2].stopped);
+    EXPECT_EQ(window_.results[2].entriesCombed, 10u);
 }
 
 TEST_F(ThreadedCombCoordinator, AStopRequestReturnsAtOnceAndTheRunEndsWithoutTheCallerWaiting) {

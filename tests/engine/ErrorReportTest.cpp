@@ -51,8 +51,13 @@ TEST(ErrorReportTest, CopyFailuresShowNoBox) {
             EXPECT_EQ(errorBoxText(report, LanguageTexts{}), "");
         }
     }
-    // The URL cache's failure to open is told by harvix-cli's own line.
-    EXPECT_FALSE(showsErrorBox(ErrorReport(ErrorReport::IECache, ErrorReport::CacheOpen, "x")));
+    // A cache that cannot be opened is told, with the text its browser names.
+    const ErrorReport urlCache(ErrorReport::IECache, ErrorReport::CacheOpen, "x");
+    EXPECT_TRUE(showsErrorBox(urlCache));
+    LanguageTexts texts;
+    texts.ErrorIECacheOpen = "no index";
+    EXPECT_NE(errorBoxText(urlCache, texts, browserByWord("maxthon")).find("no index"),
+              std::string::npos);
 }
 
 }  // namespace

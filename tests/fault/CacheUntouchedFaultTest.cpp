@@ -111,18 +111,18 @@ TEST_F(CacheUntouchedFaultTest, FirefoxCacheFilesAreTheSameAfterARun) {
     MakeFilter(out);
     FirefoxCacheReader reader;
     reader.cacheFolder = pathToUtf8(cache);
-    ASSERT_TRUE(reader.tryOpen());
-    reader.loadEntries();
-    ASSERT_EQ(reader.entries.size(), 8u);
-    EXPECT_TRUE(combWith(filter_, reader, options_).foldersReady);
+    ASSERT_FALSE(openCache(reader));
+    Reading reading = readCache(reader);
+    ASSERT_EQ(reading.entries.size(), 8u);
+    EXPECT_TRUE(combWith(filter_, reader, reading, options_).foldersReady);
     reader.close();
     EXPECT_GE(Kept(out), 10u);
     EXPECT_EQ(snapshotFolder(cache), before);
 
     // A second run over the same folders (names taken, duplicates found).
-    ASSERT_TRUE(reader.tryOpen());
-    reader.loadEntries();
-    EXPECT_TRUE(combWith(filter_, reader, options_).foldersReady);
+    ASSERT_FALSE(openCache(reader));
+    reading = readCache(reader);
+    EXPECT_TRUE(combWith(filter_, reader, reading, options_).foldersReady);
     reader.close();
     EXPECT_EQ(snapshotFolder(cache), before);
 }
@@ -159,11 +159,11 @@ void LayOutUrlCache(const fs::path& container, const std::string& indexBytes) {
     fs::create_directories(container);
     writeFile(container / "index.dat", indexBytes);
     UrlCacheReader reader(std::make_unique<MsiecfUrlCache>(container / "index.dat"));
-    ASSERT_TRUE(reader.tryOpen());
-    reader.loadEntries();
-    ASSERT_GT(reader.entries.size(), 10u);
+    ASSERT_FALSE(openCache(reader));
+    Reading reading = readCache(reader);
+    ASSERT_GT(reading.entries.size(), 10u);
     int n = 0;
-    for (const auto& entry : reader.entries) {
+    for (const auto& entry : reading.entries) {
         const fs::path file = pathFromUtf8(entry->dataFile);
         fs::create_directories(file.parent_path());
         // Some pictures twice, so that the duplicate test has work.
@@ -195,9 +195,9 @@ TEST_F(CacheUntouchedFaultTest, UrlCacheFilesAreTheSameAfterARun) {
         MakeFilter(out);
         for (int run = 0; run < 2; ++run) {
             UrlCacheReader reader(std::make_unique<MsiecfUrlCache>(container));
-            ASSERT_TRUE(reader.tryOpen());
-            reader.loadEntries();
-            EXPECT_TRUE(combWith(filter_, reader, options_).foldersReady);
+            ASSERT_FALSE(openCache(reader));
+            Reading reading = readCache(reader);
+            EXPECT_TRUE(combWith(filter_, reader, reading, options_).foldersReady);
             reader.close();
         }
         EXPECT_GE(Kept(out), 19u);

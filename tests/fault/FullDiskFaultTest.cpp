@@ -219,10 +219,10 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
 
     FirefoxCacheReader reader;
     reader.cacheFolder = pathToUtf8(cache);
-    ASSERT_TRUE(reader.tryOpen());
-    reader.loadEntries();
-    ASSERT_EQ(reader.entries.size(), 13u);
-    const CombResult result = combWith(filter, reader, options);
+    ASSERT_FALSE(openCache(reader));
+    Reading reading = readCache(reader);
+    ASSERT_EQ(reading.entries.size(), 13u);
+    const CombResult result = combWith(filter, reader, reading, options);
     EXPECT_TRUE(result.foldersReady);
     // The copies that did not fit are counted, by their reason.
     EXPECT_GT(result.failed, 0u);
@@ -294,10 +294,10 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
     }
     service->folder = temp / "Content.IE5";
     UrlCacheReader ie(std::move(service));
-    ASSERT_TRUE(ie.tryOpen());
-    ie.loadEntries();
-    ASSERT_EQ(ie.entries.size(), 9u);
-    EXPECT_TRUE(combWith(filter, ie, options).foldersReady);
+    ASSERT_FALSE(openCache(ie));
+    reading = readCache(ie);
+    ASSERT_EQ(reading.entries.size(), 9u);
+    EXPECT_TRUE(combWith(filter, ie, reading, options).foldersReady);
     const auto ieKept = KeptFiles(small);
     EXPECT_GT(ieKept.size(), 0u);
     EXPECT_LT(ieKept.size(), 8u);

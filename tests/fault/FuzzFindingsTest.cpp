@@ -82,11 +82,11 @@ void PutLe32(std::string& bytes, std::size_t at, uint32_t value) {
 
 std::size_t EntriesOf(const fs::path& index) {
     UrlCacheReader reader(std::make_unique<MsiecfUrlCache>(index));
-    if (!reader.tryOpen()) {
+    if (openCache(reader)) {
         return 0;
     }
-    reader.loadEntries();
-    return reader.entries.size();
+    Reading reading = readCache(reader);
+    return reading.entries.size();
 }
 
 TEST(FuzzFindings, AUrlRecordWhoseLocationLiesPastItsEndIsPassedOverWithoutALeak) {

@@ -105,11 +105,12 @@ protected:
 
     // Combs `reader` with the lock set to turn at the half; checks what
     // landed where. The entries alternate png, gif, png, gif...
-    void CombAndCheck(CacheReader& reader, LockableFolder& folder, const fs::path& locked,
-                      const fs::path& open, std::size_t count) {
+    void CombAndCheck(const CacheReader& reader, const Reading& reading, LockableFolder& folder,
+                      const fs::path& locked, const fs::path& open, std::size_t count) {
         Locker locker;
         locker.folder = &folder;
-        const CombResult result = combWith(filter_, reader, CombOptions{true, true, 0}, &locker);
+        const CombResult result =
+            combWith(filter_, reader, reading, CombOptions{true, true, 0}, &locker);
         EXPECT_TRUE(result.foldersReady);
         ASSERT_TRUE(locker.locked);
         ASSERT_FALSE(locker.lockFailed);
@@ -174,10 +175,10 @@ TEST_F(ReadOnlyTargetFaultTest, FirefoxRunLosesOnlyTheEntriesThatCouldNotBeWritt
     MakeFilter(locked, open);
     FirefoxCacheReader reader;
     reader.cacheFolder = pathToUtf8(cache);
-    ASSERT_TRUE(reader.tryOpen());
-    reader.loadEntries();
-    ASSERT_EQ(reader.entries.size(), kCount);
-    CombAndCheck(reader, folder, locked, open, kCount);
+    ASSERT_FALSE(openCache(reader));
+    Reading reading = readCache(reader);
+    ASSERT_EQ(reading.entries.size(), kCount);
+    CombAndCheck(reader, reading, folder, locked, open, kCount);
 }
 
 TEST_F(ReadOnlyTargetFaultTest, InternetExplorerRunLosesOnlyTheEntriesThatCouldNotBeWritten) {
@@ -236,10 +237,10 @@ TEST_F(ReadOnlyTargetFaultTest, InternetExplorerRunLosesOnlyTheEntriesThatCouldN
     MakeFilter(locked, open);
     service->folder = temp / "Content.IE5";
     UrlCacheReader reader(std::move(service));
-    ASSERT_TRUE(reader.tryOpen());
-    reader.loadEntries();
-    ASSERT_EQ(reader.entries.size(), kCount);
-    CombAndCheck(reader, folder, locked, open, kCount);
+    ASSERT_FALSE(openCache(reader));
+    Reading reading = readCache(reader);
+    ASSERT_EQ(reading.entries.size(), kCount);
+    CombAndCheck(reader, reading, folder, locked, open, kCount);
 }
 
 TEST_F(ReadOnlyTargetFaultTest, ACopyWhoseTargetCannotBeCreatedShowsNoBox) {
@@ -262,10 +263,10 @@ TEST_F(ReadOnlyTargetFaultTest, ACopyWhoseTargetCannotBeCreatedShowsNoBox) {
     }
     FirefoxCacheReader reader;
     reader.cacheFolder = pathToUtf8(cache);
-    ASSERT_TRUE(reader.tryOpen());
-    reader.loadEntries();
-    ASSERT_EQ(reader.entries.size(), 2u);
-    for (const auto& entry : reader.entries) {
+    ASSERT_FALSE(openCache(reader));
+    Reading reading = readCache(reader);
+    ASSERT_EQ(reading.entries.size(), 2u);
+    for (const auto& entry : reading.entries) {
         EXPECT_FALSE(copyEntry(reader, *entry, temp / "missing" / "file0.all"));
     }
 }

@@ -116,7 +116,8 @@ TEST_F(CombTest, FolderTextsThatNameOneFolderShareOneRecord) {
         reader_.add("data of type " + std::to_string(type), type);
     }
     ASSERT_TRUE(comb());
-    EXPECT_TRUE(fs::is_directory(fake_.home / "other"));
+    // A folder that keeps nothing is not made.
+    EXPECT_FALSE(fs::exists(fake_.home / "other"));
     EXPECT_EQ(result_.kept, 5u);
     EXPECT_EQ(fileNames(fake_.home / "pics"),
               (Names{"f0.jpg", "f1.gif", "f2.png", "f3.bmp", "f4.ico"}));
@@ -151,7 +152,7 @@ TEST_F(CombTest, ACancelledSaveKeepsWhatItSavedAndTellsWhatItLeft) {
     std::atomic<bool> stop{false};
     std::vector<uint64_t> counts;
     const auto results = saveEntries(
-        reader_, chosen, Dir("saved").string(), "s", true,
+        reader_, chosen, Dir("saved").string(), "s", true, fake_,
         [&](uint64_t done, uint64_t total) {
             counts.push_back(done);
             EXPECT_EQ(total, 5u);
@@ -282,7 +283,7 @@ TEST_F(CombTest, FoldersAreNormalisedAndExpandedOncePerRun) {
     filter_.clear();
     addItem("t/%DATE% %TIME%", 0);
     addItem("t/%DATE% %TIME%", 1);
-    const FilterSnapshot snapshot = FilterSnapshot::take(filter_, 1'000'000'000);
+    const FilterSnapshot snapshot = FilterSnapshot::take(filter_, fake_.home, 1'000'000'000);
     ASSERT_EQ(snapshot.items.size(), 2u);
     EXPECT_EQ(snapshot.items[0].directory, snapshot.items[1].directory);
     EXPECT_EQ(snapshot.items[0].directory.find('%'), std::string::npos);
@@ -319,43 +320,55 @@ TEST_F(CombTest, DuplicatesCompareWholeSizesThenBytes) {
 }
 
 TEST_F(CombTest, TheFolderRule) {
-    EXPECT_TRUE(FilterSet::isValidTargetPath("/srv/x"));
-    EXPECT_TRUE(FilterSet::isValidTargetPath("~/x"));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("/"));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("//"));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("/x/.."));
-    EXPECT_FALSE(FilterSet::isValidTargetPath(""));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("relative/x"));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("C:\\HX_FILES"));
+    EXPECT_TRUE(FilterSet::isValidTargetPath("/srv/x", fake_));
+    EXPECT_TRUE(FilterSet::isValidTargetPath("~/x", fake_));
+    EXPECT_FALSE(FilterSet::isValidTargetPath("/", fake_));
+    EXPECT_FALSE(FilterSet::isValidTargetPath("//", fake_));
+    EXPECT_FALSE(FilterSet::isValidTargetPath("/x/..", fake_));
+    EXPECT_FALSE(FilterSet::isValidTargetPath("", fake_));
+    EXPECT_FALSE(FilterSet::isValidTargetPath("relative/x", fake_));
+    EXPECT_FALSE(FilterSet::isValidTargetPath("C:\\HX_FILES", fake_));
     fake_.localFolders = false;  // a network or removable place
-    EXPECT_FALSE(FilterSet::isValidTargetPath("/media/usb/x"));
+    EXPECT_FALSE(FilterSet::isValidTargetPath("/media/usb/x", fake_));
 }
 
-TEST_F(CombTest, AFolderThatCannotBeMadeStopsTheRunWithOneBox) {
-    writeFile(Dir("file"), "a file, not a folder");
-    for (const std::string& bad : {Dir("file").string() + "/sub", std::string("relative/x")}) {
-        filter_.clear();
-        addItem("good", 0);
-        addItem("", 0).directoryTemplate = bad;
-        addItem("", 1).directoryTemplate = bad;  // the same folder again: still one box
-        reader_.entries.clear();
-        reader_.add("data", 0);
-        EXPECT_FALSE(comb());
-        ASSERT_EQ(reports_.errors.size(), 1u) << bad;
-        const std::string text = errorBoxText(reports_.errors[0], LanguageTexts{});
-        EXPECT_EQ(text.rfind("FilterCache: \nCan't create the folder:\n" + bad, 0), 0u) << text;
-        EXPECT_TRUE(reader_.copies.empty());
-        EXPECT_TRUE(fs::is_directory(Dir("good")));  // made before the bad one
-    }
-    fake_.localFolders = false;
-    filter_.clear();
-    addItem("removable", 0).disabled = true;  // even a disabled item counts
+TEST_F(CombTest, AFolderThatCannotBeUsedIsToldOnce) {
+    // A folder the rule refuses stops the run before anything is copied or made.
+    addItem("good", 0);
+    addItem("", 0).directoryTemplate = "relative/x";
+    reader_.add("data", 0);
     EXPECT_FALSE(comb());
     ASSERT_EQ(reports_.errors.size(), 1u);
-    // The folder rule decided it, no system call failed: no stale system text.
+    std::string text = errorBoxText(reports_.errors[0], LanguageTexts{});
+    EXPECT_EQ(text.rfind("FilterCache: \nCan't create the folder:\nrelative/x", 0), 0u) << text;
+    // The rule decided it, no system call failed: no stale system text.
     EXPECT_EQ(reports_.errors[0].systemError(), 0);
-    EXPECT_EQ(errorBoxText(reports_.errors[0], LanguageTexts{}).find("Доп. инфо"),
-              std::string::npos);
+    EXPECT_TRUE(reader_.copies.empty());
+    EXPECT_FALSE(fs::exists(Dir("good")));
+
+    // A folder that cannot be made (a file stands in its way) is found with
+    // its first file: told once however many items and entries need it;
+    // those entries fail, and the next item still takes them.
+    writeFile(Dir("file"), "a file, not a folder");
+    const std::string bad = Dir("file").string() + "/sub";
+    filter_.clear();
+    addItem("", 0).directoryTemplate = bad;
+    addItem("", 1).directoryTemplate = bad;
+    addItem("good", 0);
+    reader_.add("more", 1);
+    EXPECT_TRUE(comb());
+    ASSERT_EQ(reports_.errors.size(), 1u);
+    text = errorBoxText(reports_.errors[0], LanguageTexts{});
+    EXPECT_EQ(text.rfind("FilterCache: \nCan't create the folder:\n" + bad, 0), 0u) << text;
+    EXPECT_EQ(result_.failed, 3u);  // "data" once, "more" for both items
+    EXPECT_EQ(fileNames(Dir("good")), (Names{"file0.all", "file1.jpg"}));
+
+    // A disabled item's folder (an unplugged drive) stops nothing.
+    fake_.localFolders = false;
+    filter_.clear();
+    addItem("removable", 0).disabled = true;
+    EXPECT_TRUE(comb());
+    EXPECT_TRUE(reports_.errors.empty());
     EXPECT_FALSE(fs::exists(Dir("removable")));
 }
 
@@ -421,7 +434,7 @@ TEST_F(CombTest, AnEmptyReaderOrSetCombsNothing) {
     addItem("e", 0);
     reader_.entries.clear();
     EXPECT_TRUE(comb());
-    EXPECT_TRUE(fs::is_directory(Dir("e")));
+    EXPECT_FALSE(fs::exists(Dir("e")));  // made with its first file only
 }
 
 }  // namespace

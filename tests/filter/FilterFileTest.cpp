@@ -58,6 +58,7 @@ TEST_F(FilterFileTest, SavedFileHasTheFixedLayoutAndLoadsBackTheSame) {
                   "FileNameDummy=track\n");
 
     FilterSet loaded;
+    loaded.homeFolder = fake_.home;
     ASSERT_TRUE(loaded.load(path.string()));
     EXPECT_EQ(loaded.hint, filter_.hint);
     ASSERT_EQ(loaded.items.size(), 2u);
@@ -218,7 +219,7 @@ TEST_F(FilterFileTest, DateTimeAndHomeExpansion) {
     text = "~/HX_FILES/%DATE%";
     filter_.expandDateTime(text);
     EXPECT_EQ(text, (fake_.home / "HX_FILES" / Today()).string());
-    fake_.home = "/home/slash/";
+    filter_.homeFolder = "/home/slash/";
     text = "~/x";
     filter_.expandDateTime(text);
     EXPECT_EQ(text, "/home/slash/x");
@@ -295,7 +296,7 @@ TEST_F(FilterFileTest, TheShippedDefaultFilterLoads) {
     for (const auto& item : filter_.items) {
         EXPECT_EQ(item->directoryTemplate.rfind("~/HX_FILES/%DATE%", 0), 0u);
         EXPECT_EQ(item->directory.rfind((fake_.home / "HX_FILES" / Today()).string(), 0), 0u);
-        EXPECT_TRUE(FilterSet::isValidTargetPath(item->directory));
+        EXPECT_TRUE(FilterSet::isValidTargetPath(item->directory, fake_));
     }
 }
 

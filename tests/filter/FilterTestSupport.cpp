@@ -30,6 +30,14 @@ MemoryReader::Element& MemoryReader::add(std::string data, int32_t contentType, 
     return result;
 }
 
+std::vector<const CacheEntry*> MemoryReader::view() const {
+    std::vector<const CacheEntry*> all;
+    for (const auto& entry : entries) {
+        all.push_back(entry.get());
+    }
+    return all;
+}
+
 BodySource MemoryReader::bodySource(const CacheEntry& entry) const {
     copies.push_back(entry.url);
     if (failCopy && failCopy(entry)) {
@@ -151,15 +159,18 @@ std::string icoBytes(const std::vector<std::pair<uint8_t, uint8_t>>& sizes) {
 FilterTest::FilterTest() : scoped_(fake_) {
     fake_.home = dir_ / "home";
     fs::create_directories(fake_.home);
+    filter_.homeFolder = fake_.home;
     fake_.exePath = dir_ / "prog" / "harvix";
     fs::create_directories(dir_ / "prog");
 }
 
 FilterTest::~FilterTest() = default;
 
-bool FilterTest::comb(CacheReader& reader) {
+bool FilterTest::comb() {
     reports_ = Reports{};
-    result_ = runComb(reader, FilterSnapshot::take(filter_), options_, reports_);
+    result_ = runComb(reader_, reader_.view(),
+                      FilterSnapshot::take(filter_, fake_.home, std::time(nullptr)), options_,
+                      reports_, fake_);
     return result_.foldersReady;
 }
 

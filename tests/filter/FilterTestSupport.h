@@ -33,6 +33,10 @@ public:
 
     void open() override {}
     void readEntries(std::vector<std::unique_ptr<CacheEntry>>&, SkipCounts&) override {}
+
+    // The entries the test made, in order; the comb takes them as they are.
+    std::vector<std::unique_ptr<CacheEntry>> entries;
+    std::vector<const CacheEntry*> view() const;
     // The entry's file; throws ErrorReport (FileRead) where failCopy says so.
     BodySource bodySource(const CacheEntry& entry) const override;
 
@@ -71,8 +75,7 @@ protected:
 
     // Runs the pass with the set's items as they are now; false when a
     // target folder stopped it.
-    bool comb() { return comb(reader_); }
-    bool comb(CacheReader& reader);
+    bool comb();
 
     TempDir dir_;
     FakePlatform fake_;
@@ -87,7 +90,7 @@ protected:
         std::vector<std::string> kept;
         std::vector<int32_t> percents;
         void error(const ErrorReport& report) override { errors.push_back(report); }
-        void keptFile(const std::string& path) override { kept.push_back(path); }
+        void keptFile(const CacheEntry&, const std::string& path) override { kept.push_back(path); }
         void progress(int32_t percent) override { percents.push_back(percent); }
     } reports_;
 };

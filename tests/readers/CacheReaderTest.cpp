@@ -53,29 +53,26 @@ public:
     }
 };
 
-TEST(CacheReader, LoadingTwiceKeepsOnlyTheSecondReadingNumberedFromZero) {
+TEST(CacheReader, AReadingIsNumberedFromZeroInCacheOrder) {
     ListReader reader;
-    reader.records = {{"a", "1"}, {"b", "2"}};
-    reader.loadEntries();
     reader.records = {{"c", "3"}, {"d", "4"}, {"e", "5"}};
-    reader.loadEntries();
-    ASSERT_EQ(reader.entries.size(), 3u);
+    const Reading reading = readCache(reader);
+    ASSERT_EQ(reading.entries.size(), 3u);
     for (uint32_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(reader.entries[i]->index, i);
+        EXPECT_EQ(reading.entries[i]->index, i);
     }
-    EXPECT_EQ(reader.entries[0]->url, "c");
+    EXPECT_EQ(reading.entries[0]->url, "c");
 }
 
-TEST(CacheReader, AFailedOpenClosesAndReportsFalse) {
+TEST(CacheReader, AFailedOpenClosesAndSaysWhy) {
     ListReader reader;
     reader.failOpen = true;
-    EXPECT_FALSE(reader.tryOpen());
+    const std::optional<ErrorReport> failed = openCache(reader);
     EXPECT_EQ(reader.closeCalls, 1);
-    ASSERT_TRUE(reader.openError.has_value());
-    EXPECT_EQ(reader.openError->path(), "/nowhere");
-    EXPECT_TRUE(reader.entries.empty());
+    ASSERT_TRUE(failed.has_value());
+    EXPECT_EQ(failed->path(), "/nowhere");
     reader.failOpen = false;
-    EXPECT_TRUE(reader.tryOpen());
+    EXPECT_FALSE(openCache(reader));
     EXPECT_EQ(reader.closeCalls, 1);
 }
 
@@ -83,21 +80,21 @@ TEST(CacheReader, ACopyNeverReplacesAFileAndAFailedOneLeavesNone) {
     TempDir dir;
     ListReader reader;
     reader.records = {{"a", "new bytes"}, {"fail", "x"}};
-    ASSERT_TRUE(reader.tryOpen());
-    reader.loadEntries();
+    ASSERT_FALSE(openCache(reader));
+    Reading reading = readCache(reader);
     writeFile(dir / "t.bin", "old");
-    EXPECT_FALSE(copyEntry(reader, *reader.entries[0], dir / "t.bin"));
+    EXPECT_FALSE(copyEntry(reader, *reading.entries[0], dir / "t.bin"));
     EXPECT_EQ(readFile(dir / "t.bin"), "old");
-    EXPECT_TRUE(copyEntry(reader, *reader.entries[0], dir / "s.bin"));
+    EXPECT_TRUE(copyEntry(reader, *reading.entries[0], dir / "s.bin"));
     EXPECT_EQ(readFile(dir / "s.bin"), "new bytes");
-    EXPECT_FALSE(copyEntry(reader, *reader.entries[1], dir / "u.bin"));
+    EXPECT_FALSE(copyEntry(reader, *reading.entries[1], dir / "u.bin"));
     EXPECT_FALSE(fs::exists(dir / "u.bin"));
 }
 
 TEST(CacheReader, AnEmptyCacheGivesNoEntries) {
     ListReader reader;
-    reader.loadEntries();
-    EXPECT_TRUE(reader.entries.empty());
+    Reading reading = readCache(reader);
+    EXPECT_TRUE(reading.entries.empty());
     EXPECT_EQ(reader.reads, 1);
 }
 
@@ -141,7 +138,7 @@ TEST(CacheReader, EveryFormatStopsWhenItsWatchSaysSoAndKeepsWhatItRead) {
 
     for (auto& [name, reader] : readers) {
         SCOPED_TRACE(name);
-        ASSERT_TRUE(reader->tryOpen());
+        ASSERT_FALSE(openCache(*reader));
         std::size_t asked = 0;
         reader->setReadingWatch([&](const std::vector<std::unique_ptr<CacheEntry>>& read) {
             ++asked;
@@ -155,8 +152,8 @@ TEST(CacheReader, EveryFormatStopsWhenItsWatchSaysSoAndKeepsWhatItRead) {
         EXPECT_TRUE(skipped.byReason.empty());
 
         reader->setReadingWatch({});
-        reader->loadEntries();
-        EXPECT_EQ(reader->entries.size(), kRecords);
+        Reading reading = readCache(*reader);
+        EXPECT_EQ(reading.entries.size(), kRecords);
     }
 }
 

@@ -51,18 +51,19 @@ protected:
     fs::path cache = temp / "Cache";
     fs::path out = temp / "out";
     FirefoxCacheReader reader;
+    Reading reading;
 
     void SetUp() override { fs::create_directories(out); }
 
-    // Opens the written cache and loads its entries.
+    // Opens the written cache and reads its entries.
     void load() {
         reader.cacheFolder = pathToUtf8(cache);
-        ASSERT_TRUE(reader.tryOpen());
-        reader.loadEntries();
+        ASSERT_FALSE(openCache(reader));
+        reading = readCache(reader);
     }
-    Element& At(std::size_t i) { return dynamic_cast<Element&>(*reader.entries.at(i)); }
+    Element& At(std::size_t i) { return dynamic_cast<Element&>(*reading.entries.at(i)); }
     bool Copy(std::size_t i, const std::string& name) {
-        return copyEntry(reader, *reader.entries.at(i), out / name);
+        return copyEntry(reader, *reading.entries.at(i), out / name);
     }
     // Files in the target folder, hidden ones included.
     std::vector<std::string> OutFiles() {
@@ -80,16 +81,16 @@ protected:
 TEST_F(FirefoxCacheReaderTest, AFolderWithoutTheCacheFilesFailsWithOneBoxAndClosesTheReader) {
     fs::create_directories(cache);
     reader.cacheFolder = pathToUtf8(cache);
-    EXPECT_FALSE(reader.tryOpen());
+    const std::optional<ErrorReport> failed = openCache(reader);
     // The report names the folder tried; reading it shows nothing.
-    ASSERT_TRUE(reader.openError.has_value());
-    EXPECT_EQ(reader.openError->kind(), ErrorReport::CacheOpen);
-    EXPECT_EQ(reader.openError->path(), pathToUtf8(cache));
-    EXPECT_EQ(reader.openError->systemError(), ENOENT);
+    ASSERT_TRUE(failed.has_value());
+    EXPECT_EQ(failed->kind(), ErrorReport::CacheOpen);
+    EXPECT_EQ(failed->path(), pathToUtf8(cache));
+    EXPECT_EQ(failed->systemError(), ENOENT);
     EXPECT_FALSE(reader.opened);
     reader.close();
-    reader.loadEntries();
-    EXPECT_TRUE(reader.entries.empty());
+    reading = readCache(reader);
+    EXPECT_TRUE(reading.entries.empty());
     // A remembered folder is not replaced by a discovery.
     EXPECT_EQ(reader.cacheFolder, pathToUtf8(cache));
 }
@@ -100,9 +101,9 @@ TEST_F(FirefoxCacheReaderTest, EachMissingFileStopsTheOpen) {
         fs::remove(cache / missing);
         FirefoxCacheReader fresh;
         fresh.cacheFolder = pathToUtf8(cache);
-        EXPECT_FALSE(fresh.tryOpen()) << missing;
-        ASSERT_TRUE(fresh.openError.has_value());
-        EXPECT_EQ(fs::path(fresh.openError->secondPath()).filename(), missing);
+        const std::optional<ErrorReport> failed = openCache(fresh);
+        ASSERT_TRUE(failed.has_value()) << missing;
+        EXPECT_EQ(fs::path(failed->secondPath()).filename(), missing);
     }
 }
 
@@ -111,15 +112,15 @@ TEST_F(FirefoxCacheReaderTest, AFifoOrAFolderInPlaceOfACacheFileFailsWithoutWait
     fs::remove(cache / "_CACHE_MAP_");
     ASSERT_EQ(mkfifo((cache / "_CACHE_MAP_").c_str(), 0600), 0);
     reader.cacheFolder = pathToUtf8(cache);
-    EXPECT_FALSE(reader.tryOpen());
+    EXPECT_TRUE(openCache(reader));
     fs::remove(cache / "_CACHE_MAP_");
     fs::create_directory(cache / "_CACHE_MAP_");
-    EXPECT_FALSE(reader.tryOpen());
+    EXPECT_TRUE(openCache(reader));
     // A map that is a link out of the cache is refused too.
     fs::remove(cache / "_CACHE_MAP_");
     writeFile(temp / "elsewhere", std::string(276, '\0'));
     fs::create_symlink(temp / "elsewhere", cache / "_CACHE_MAP_");
-    EXPECT_FALSE(reader.tryOpen());
+    EXPECT_TRUE(openCache(reader));
 }
 
 TEST_F(FirefoxCacheReaderTest, DiscoveryTakesTheFirstProfileFolderByName) {
@@ -149,10 +150,10 @@ TEST_F(FirefoxCacheReaderTest, DiscoveryTakesTheFirstProfileFolderByName) {
         writer.add(Http("http://example.org/a.png", Bytes(100, 'a')));
     }
     FirefoxCacheReader discovering;
-    ASSERT_TRUE(discovering.tryOpen());
+    ASSERT_FALSE(openCache(discovering));
     EXPECT_EQ(discovering.cacheFolder, pathToUtf8(found));
-    discovering.loadEntries();
-    EXPECT_EQ(discovering.entries.size(), 1u);
+    reading = readCache(discovering);
+    EXPECT_EQ(reading.entries.size(), 1u);
 }
 
 TEST_F(FirefoxCacheReaderTest, WithoutAProfileTheFolderStaysEmptyAndNothingIsOpenedHere) {
@@ -164,25 +165,26 @@ TEST_F(FirefoxCacheReaderTest, WithoutAProfileTheFolderStaysEmptyAndNothingIsOpe
     { CacheWriter writer(temp.path()); }
     fs::current_path(temp.path());
     FirefoxCacheReader findCache;
-    const bool opened = findCache.tryOpen();
+    const std::optional<ErrorReport> failed = openCache(findCache);
     fs::current_path(previous);
-    EXPECT_FALSE(opened);
     EXPECT_EQ(findCache.cacheFolder, "");
-    ASSERT_TRUE(findCache.openError.has_value());
-    EXPECT_EQ(findCache.openError->path(), "");
+    ASSERT_TRUE(failed.has_value());
+    EXPECT_EQ(failed->path(), "");
 }
 
-TEST_F(FirefoxCacheReaderTest, TheBrowserTableMakesAFirefoxReaderForKindZeroOnly) {
+TEST_F(FirefoxCacheReaderTest, TheFirefoxRowReadsTheNamedOrRememberedFolderElseTheProfileInUse) {
     FakePlatform platform;
     platform.home = temp / "home";
     platform.localAppData = temp / "cache";
     ScopedPlatform scoped(platform);
     // A folder named now is read as named, cache or not.
-    auto given = makeBrowserReaderAt(0, "/given/Cache");
+    const BrowserRow& firefox = *browserByWord("firefox");
+    EXPECT_EQ(&firefox, browserByWord("mozilla"));
+    auto given = firefox.readerAt(platform, "/given/Cache");
     ASSERT_NE(dynamic_cast<FirefoxCacheReader*>(given.get()), nullptr);
-    EXPECT_EQ(readerCacheFolder(*given), "/given/Cache");
-    EXPECT_EQ(readerCacheFolder(*makeBrowserReader(0, "")), "");
-    EXPECT_EQ(readerCacheFolder(*makeBrowserReader(0, "/remembered/gone")), "/remembered/gone");
+    EXPECT_EQ(given->cacheLocation(), "/given/Cache");
+    EXPECT_EQ(firefox.reader(platform, "")->cacheLocation(), "");
+    EXPECT_EQ(firefox.reader(platform, "/remembered/gone")->cacheLocation(), "/remembered/gone");
 
     // A remembered folder that no longer holds a cache (a profile removed)
     // gives way to the profile Firefox uses now; one that holds a cache wins.
@@ -190,14 +192,10 @@ TEST_F(FirefoxCacheReaderTest, TheBrowserTableMakesAFirefoxReaderForKindZeroOnly
               "[Profile0]\nName=default\nIsRelative=1\nPath=abcd.default\nDefault=1\n");
     const fs::path found = temp / "cache" / "mozilla" / "firefox" / "abcd.default" / "cache2";
     fs::create_directories(found / "entries");
-    EXPECT_EQ(readerCacheFolder(*makeBrowserReader(0, "/remembered/gone")), found.string());
-    EXPECT_EQ(readerCacheFolder(*makeBrowserReaderAt(0, "/remembered/gone")), "/remembered/gone");
+    EXPECT_EQ(firefox.reader(platform, "/remembered/gone")->cacheLocation(), found.string());
+    EXPECT_EQ(firefox.readerAt(platform, "/remembered/gone")->cacheLocation(), "/remembered/gone");
     { CacheWriter writer(cache); }
-    EXPECT_EQ(readerCacheFolder(*makeBrowserReader(0, cache.string())), cache.string());
-    EXPECT_EQ(browserKindFromWord("firefox"), 0);
-    EXPECT_EQ(browserKindFromWord("mozilla"), 0);
-    EXPECT_EQ(makeBrowserReader(static_cast<int>(browserTable().size()), ""), nullptr);
-    EXPECT_EQ(makeBrowserReader(-1, ""), nullptr);
+    EXPECT_EQ(firefox.reader(platform, cache.string())->cacheLocation(), cache.string());
 }
 
 // ---- The map walk ----
@@ -206,7 +204,7 @@ TEST_F(FirefoxCacheReaderTest, AMapWithOnlyItsHeaderYieldsNoEntries) {
     { CacheWriter writer(cache); }
     ASSERT_EQ(fs::file_size(cache / "_CACHE_MAP_"), 276u);
     load();
-    EXPECT_TRUE(reader.entries.empty());
+    EXPECT_TRUE(reading.entries.empty());
 }
 
 TEST_F(FirefoxCacheReaderTest, EntriesKeepMapOrderAndCarryTheirMetadata) {
@@ -218,7 +216,7 @@ TEST_F(FirefoxCacheReaderTest, EntriesKeepMapOrderAndCarryTheirMetadata) {
         writer.add(Http("http://a.org/4.js", Bytes(70000, 'd'), "application/javascript"));
     }
     load();
-    ASSERT_EQ(reader.entries.size(), 4u);
+    ASSERT_EQ(reading.entries.size(), 4u);
     EXPECT_EQ(At(0).url, "http://a.org/1.png");
     EXPECT_EQ(At(0).contentType, 3);
     EXPECT_EQ(At(0).dataFile, "_CACHE_001");
@@ -254,7 +252,7 @@ TEST_F(FirefoxCacheReaderTest, UnusableRecordsAreSkipped) {
         writer.setTrailingBytes("0123456789");  // a partial record
     }
     load();
-    ASSERT_EQ(reader.entries.size(), 1u);
+    ASSERT_EQ(reading.entries.size(), 1u);
     EXPECT_EQ(At(0).url, "http://a.org/kept.png");
 }
 
@@ -270,7 +268,7 @@ TEST_F(FirefoxCacheReaderTest, LocationWordsAreDecodedAsTheFormatSays) {
         writer.add(separate);
     }
     load();
-    ASSERT_EQ(reader.entries.size(), 2u);
+    ASSERT_EQ(reading.entries.size(), 2u);
     EXPECT_EQ(At(0).dataFile, "_CACHE_002");
     EXPECT_EQ(At(0).dataFileIndex, 2u);
     EXPECT_EQ(At(0).dataOffset, 9216u);
@@ -287,7 +285,7 @@ TEST_F(FirefoxCacheReaderTest, MetadataInASeparateFileIsListedWithoutUrlAndSize)
         writer.add(entry);
     }
     load();
-    ASSERT_EQ(reader.entries.size(), 1u);
+    ASSERT_EQ(reading.entries.size(), 1u);
     EXPECT_EQ(At(0).metaFileIndex, 0u);
     EXPECT_EQ(At(0).url, "");
     EXPECT_EQ(At(0).size, 0);
@@ -310,7 +308,7 @@ TEST_F(FirefoxCacheReaderTest, MetadataPastTheEndOfItsBlockFileDropsTheRecord) {
     }
     ASSERT_EQ(fs::file_size(cache / "_CACHE_001_"), 4096u + 4 * 256);
     load();
-    ASSERT_EQ(reader.entries.size(), 1u);
+    ASSERT_EQ(reading.entries.size(), 1u);
     EXPECT_EQ(At(0).url, "http://a.org/ok");
 }
 
@@ -325,7 +323,7 @@ TEST_F(FirefoxCacheReaderTest, RecordsSharingMetadataBlocksCountOnce) {
         }
     }
     load();
-    ASSERT_EQ(reader.entries.size(), 1u);
+    ASSERT_EQ(reading.entries.size(), 1u);
 }
 
 TEST_F(FirefoxCacheReaderTest, ReadingBeforeOpenOrAfterCloseGivesNothing) {
@@ -334,12 +332,12 @@ TEST_F(FirefoxCacheReaderTest, ReadingBeforeOpenOrAfterCloseGivesNothing) {
         writer.add(Http("http://a.org/a", Bytes(100, 'a')));
     }
     reader.cacheFolder = pathToUtf8(cache);
-    reader.loadEntries();
-    EXPECT_TRUE(reader.entries.empty());
-    ASSERT_TRUE(reader.tryOpen());
+    reading = readCache(reader);
+    EXPECT_TRUE(reading.entries.empty());
+    ASSERT_FALSE(openCache(reader));
     reader.close();
-    reader.loadEntries();
-    EXPECT_TRUE(reader.entries.empty());
+    reading = readCache(reader);
+    EXPECT_TRUE(reading.entries.empty());
 }
 
 // ---- Copying ----
@@ -373,7 +371,7 @@ TEST_F(FirefoxCacheReaderTest, ASizeBeyondItsBlocksOrAShortBlockReadIsAFailedCop
     // The block file ends in the middle of the last item.
     fs::resize_file(cache / "_CACHE_001_", fs::file_size(cache / "_CACHE_001_") - 500);
     load();
-    ASSERT_EQ(reader.entries.size(), 2u);
+    ASSERT_EQ(reading.entries.size(), 2u);
     // A record that claims more than its blocks hold, and data cut short by
     // the end of the block file (268 of 700 bytes), keep nothing.
     EXPECT_FALSE(Copy(0, "a.png"));
@@ -389,10 +387,10 @@ TEST_F(FirefoxCacheReaderTest, DataPastTheEndOfItsBlockFileLeavesNoFile) {
         writer.add(entry);
     }
     load();
-    ASSERT_EQ(reader.entries.size(), 1u);
+    ASSERT_EQ(reading.entries.size(), 1u);
     writeFile(out / "kept.png", "old");
     EXPECT_FALSE(Copy(0, "new.png"));
-    EXPECT_FALSE(copyEntry(reader, *reader.entries[0], out / "kept.png"));
+    EXPECT_FALSE(copyEntry(reader, *reading.entries[0], out / "kept.png"));
     EXPECT_EQ(readFile(out / "kept.png"), "old");
     EXPECT_EQ(OutFiles(), std::vector<std::string>{"kept.png"});
 }
@@ -410,7 +408,7 @@ TEST_F(FirefoxCacheReaderTest, SeparateFilesAreFoundUnderEveryNameFirefoxUses) {
         }
     }
     load();
-    ASSERT_EQ(reader.entries.size(), 3u);
+    ASSERT_EQ(reading.entries.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(At(i).dataFile.substr(8), "d31");
         EXPECT_TRUE(Copy(i, "f" + std::to_string(i))) << i;
@@ -426,7 +424,7 @@ TEST_F(FirefoxCacheReaderTest, AMissingSeparateFileFailsAndLeavesNothing) {
         writer.add(Http("http://a.org/big", Bytes(40000, 'b')));
     }
     load();
-    ASSERT_EQ(reader.entries.size(), 1u);
+    ASSERT_EQ(reading.entries.size(), 1u);
     fs::remove_all(cache / At(0).dataFile.substr(0, 1));
     EXPECT_FALSE(Copy(0, "big.png"));
     EXPECT_TRUE(OutFiles().empty());
@@ -482,8 +480,8 @@ TEST_F(FirefoxCacheReaderTest, AMissingTargetFolderFailsForBothKindsOfData) {
         writer.add(Http("http://a.org/l", Bytes(30000, 'l')));
     }
     load();
-    EXPECT_FALSE(copyEntry(reader, *reader.entries[0], out / "missing" / "a"));
-    EXPECT_FALSE(copyEntry(reader, *reader.entries[1], out / "missing" / "b"));
+    EXPECT_FALSE(copyEntry(reader, *reading.entries[0], out / "missing" / "a"));
+    EXPECT_FALSE(copyEntry(reader, *reading.entries[1], out / "missing" / "b"));
     EXPECT_FALSE(fs::exists(out / "missing"));
 }
 
@@ -530,12 +528,12 @@ TEST_F(FirefoxCacheReaderTest, RandomlyDamagedCachesAreReadAndCopiedSafely) {
         writeFile(cache / names[f], damaged);
         FirefoxCacheReader damagedReader;
         damagedReader.cacheFolder = pathToUtf8(cache);
-        ASSERT_TRUE(damagedReader.tryOpen());
-        damagedReader.loadEntries();
-        EXPECT_LE(damagedReader.entries.size(), 12u);  // one per map record at most
-        for (std::size_t i = 0; i < damagedReader.entries.size(); ++i) {
+        ASSERT_FALSE(openCache(damagedReader));
+        const Reading damagedReading = readCache(damagedReader);
+        EXPECT_LE(damagedReading.entries.size(), 12u);  // one per map record at most
+        for (std::size_t i = 0; i < damagedReading.entries.size(); ++i) {
             const fs::path target = out / ("c" + std::to_string(i));
-            if (copyEntry(damagedReader, *damagedReader.entries[i], target)) {
+            if (copyEntry(damagedReader, *damagedReading.entries[i], target)) {
                 EXPECT_LE(fs::file_size(target), 300000u);
             }
         }

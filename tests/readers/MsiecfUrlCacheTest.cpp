@@ -26,13 +26,18 @@ std::unique_ptr<UrlCacheReader> ReaderFor(const fs::path& location) {
     return std::make_unique<UrlCacheReader>(std::make_unique<MsiecfUrlCache>(location));
 }
 
-// Opens and loads; the entries of `location`, or none when it does not open.
-std::unique_ptr<UrlCacheReader> load(const fs::path& location) {
-    auto reader = ReaderFor(location);
-    if (reader->tryOpen()) {
-        reader->loadEntries();
+// A reader of `location` and what it read (nothing when it does not open).
+struct Loaded {
+    std::unique_ptr<UrlCacheReader> reader;
+    Reading reading;
+};
+
+Loaded load(const fs::path& location) {
+    Loaded loaded{ReaderFor(location), {}};
+    if (!openCache(*loaded.reader)) {
+        loaded.reading = readCache(*loaded.reader);
     }
-    return reader;
+    return loaded;
 }
 
 std::string WineCopy(const std::string& bytes) {
@@ -44,9 +49,9 @@ std::string WineCopy(const std::string& bytes) {
 
 TEST(MsiecfUrlCache, ContentIndexGivesItsDownloadsWithFullLocalPaths) {
     auto reader = load(kContentIndex);
-    ASSERT_EQ(reader->entries.size(), 19u);
+    ASSERT_EQ(reader.reading.entries.size(), 19u);
 
-    const auto& first = *reader->entries[0];
+    const auto& first = *reader.reading.entries[0];
     EXPECT_EQ(first.url, "http://static-hp-neu.s-msn.com/sc/54/4f1880.ico");
     EXPECT_EQ(first.dataFile, (kTestData / "Content.IE5" / "ENG3X4ZR" / "4f1880[1].ico").string());
     EXPECT_EQ(first.size, 4286);
@@ -55,7 +60,7 @@ TEST(MsiecfUrlCache, ContentIndexGivesItsDownloadsWithFullLocalPaths) {
     EXPECT_EQ(first.index, 0u);
 
     std::map<std::string, const CacheEntry*> byFile;
-    for (const auto& entry : reader->entries) {
+    for (const auto& entry : reader.reading.entries) {
         const fs::path file(entry->dataFile);
         EXPECT_EQ(file.parent_path().parent_path(), kTestData / "Content.IE5");
         EXPECT_EQ(kDirectories.count(file.parent_path().filename().string()), 1u)
@@ -84,10 +89,10 @@ TEST(MsiecfUrlCache, ContentIndexGivesItsDownloadsWithFullLocalPaths) {
 TEST(MsiecfUrlCache, AFolderThatHoldsTheIndexReadsTheSame) {
     auto byFile = load(kContentIndex);
     auto byFolder = load(kContentIndex.parent_path());
-    ASSERT_EQ(byFolder->entries.size(), byFile->entries.size());
-    for (std::size_t i = 0; i < byFile->entries.size(); ++i) {
-        EXPECT_EQ(byFolder->entries[i]->url, byFile->entries[i]->url);
-        EXPECT_EQ(byFolder->entries[i]->dataFile, byFile->entries[i]->dataFile);
+    ASSERT_EQ(byFolder.reading.entries.size(), byFile.reading.entries.size());
+    for (std::size_t i = 0; i < byFile.reading.entries.size(); ++i) {
+        EXPECT_EQ(byFolder.reading.entries[i]->url, byFile.reading.entries[i]->url);
+        EXPECT_EQ(byFolder.reading.entries[i]->dataFile, byFile.reading.entries[i]->dataFile);
     }
 }
 
@@ -106,7 +111,7 @@ TEST(MsiecfUrlCache, HistoryRecordsAreReadButNeverBecomeEntries) {
     EXPECT_EQ(records, 15);
 
     auto reader = load(kHistoryIndex);
-    EXPECT_TRUE(reader->entries.empty());
+    EXPECT_TRUE(reader.reading.entries.empty());
 }
 
 TEST(MsiecfUrlCache, WineSignatureIsAcceptedAndTheIndexIsNeverWritten) {
@@ -120,14 +125,14 @@ TEST(MsiecfUrlCache, WineSignatureIsAcceptedAndTheIndexIsNeverWritten) {
 
     auto reader = load(index);
     auto original = load(kContentIndex);
-    ASSERT_EQ(reader->entries.size(), 19u);
-    for (std::size_t i = 0; i < reader->entries.size(); ++i) {
-        EXPECT_EQ(reader->entries[i]->url, original->entries[i]->url);
-        EXPECT_EQ(reader->entries[i]->time, original->entries[i]->time);
-        EXPECT_EQ(fs::path(reader->entries[i]->dataFile).parent_path().parent_path(),
+    ASSERT_EQ(reader.reading.entries.size(), 19u);
+    for (std::size_t i = 0; i < reader.reading.entries.size(); ++i) {
+        EXPECT_EQ(reader.reading.entries[i]->url, original.reading.entries[i]->url);
+        EXPECT_EQ(reader.reading.entries[i]->time, original.reading.entries[i]->time);
+        EXPECT_EQ(fs::path(reader.reading.entries[i]->dataFile).parent_path().parent_path(),
                   dir / "Content.IE5");
     }
-    reader->close();
+    reader.reader->close();
     EXPECT_EQ(readFile(index), wine);
     EXPECT_EQ(fs::last_write_time(index), stamp);
 }
@@ -147,7 +152,7 @@ TEST(MsiecfUrlCache, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
         MsiecfUrlCache nothing;
         EXPECT_FALSE(nothing.open());
         EXPECT_NE(nothing.failureText().find((dir / "prefix").string()), std::string::npos);
-        EXPECT_FALSE(ReaderFor({})->tryOpen());
+        EXPECT_TRUE(openCache(*ReaderFor({})));
     }
 
     fs::create_directories(older.parent_path());
@@ -157,8 +162,8 @@ TEST(MsiecfUrlCache, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
         ASSERT_TRUE(found.open());
         EXPECT_EQ(found.indexPath(), older);
         auto reader = load({});
-        ASSERT_EQ(reader->entries.size(), 19u);
-        EXPECT_EQ(fs::path(reader->entries[0]->dataFile),
+        ASSERT_EQ(reader.reading.entries.size(), 19u);
+        EXPECT_EQ(fs::path(reader.reading.entries[0]->dataFile),
                   older.parent_path() / "ENG3X4ZR" / "4f1880[1].ico");
     }
 
@@ -169,29 +174,27 @@ TEST(MsiecfUrlCache, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
     EXPECT_EQ(preferred.indexPath(), current);
 }
 
-TEST(MsiecfUrlCache, BothUrlCacheKindsGetTheSameReader) {
-    for (const int32_t kind : {1, 2}) {
-        for (const fs::path& location : {kContentIndex, kContentIndex.parent_path()}) {
-            std::unique_ptr<CacheReader> reader = makeBrowserReader(kind, location.string());
-            ASSERT_NE(dynamic_cast<UrlCacheReader*>(reader.get()), nullptr);
-            ASSERT_TRUE(reader->tryOpen());
-            reader->loadEntries();
-            EXPECT_EQ(reader->entries.size(), 19u);
-            EXPECT_TRUE(readerCacheFolder(*reader).empty());
-        }
-    }
-    // No location: the Wine prefix in force, here one without a cache.
+TEST(MsiecfUrlCache, InternetExplorerAndMaxthonReadTheIndexOrItsFolder) {
     TempDir dir;
     FakePlatform platform;
     platform.winePrefixPath = dir.path();
     ScopedPlatform scoped(platform);
-    EXPECT_FALSE(makeBrowserReader(1, "")->tryOpen());
+    for (const char* word : {"ie", "maxthon"}) {
+        const BrowserRow& browser = *browserByWord(word);
+        for (const fs::path& location : {kContentIndex, kContentIndex.parent_path()}) {
+            std::unique_ptr<CacheReader> reader = browser.reader(platform, location.string());
+            ASSERT_FALSE(openCache(*reader));
+            EXPECT_EQ(readCache(*reader).entries.size(), 19u);
+        }
+        // No location: the Wine prefix in force, here one without a cache.
+        EXPECT_TRUE(openCache(*browser.reader(platform, "")));
+    }
 }
 
 TEST(MsiecfUrlCache, MissingTooLargeOrForeignIndexesDoNotOpen) {
     TempDir dir;
-    EXPECT_FALSE(ReaderFor(dir / "nothing.dat")->tryOpen());
-    EXPECT_FALSE(ReaderFor(dir.path())->tryOpen());  // a folder without index.dat
+    EXPECT_TRUE(openCache(*ReaderFor(dir / "nothing.dat")));
+    EXPECT_TRUE(openCache(*ReaderFor(dir.path())));  // a folder without index.dat
 
     MsiecfUrlCache tooLarge(dir / "huge.dat");
     writeFile(dir / "huge.dat", "");
@@ -204,7 +207,7 @@ TEST(MsiecfUrlCache, MissingTooLargeOrForeignIndexesDoNotOpen) {
           std::string("<html>not an index</html>")}) {
         writeFile(dir / "foreign.dat", content);
         auto reader = load(dir / "foreign.dat");
-        EXPECT_TRUE(reader->entries.empty());
+        EXPECT_TRUE(reader.reading.entries.empty());
     }
 }
 
@@ -212,8 +215,8 @@ TEST(MsiecfUrlCache, MissingTooLargeOrForeignIndexesDoNotOpen) {
 // local path outside the index's folder.
 void ExpectSaneReading(const fs::path& index, const fs::path& container) {
     auto reader = load(index);
-    EXPECT_LE(reader->entries.size(), 64u);
-    for (const auto& entry : reader->entries) {
+    EXPECT_LE(reader.reading.entries.size(), 64u);
+    for (const auto& entry : reader.reading.entries) {
         const fs::path file(entry->dataFile);
         const fs::path relative = file.lexically_relative(container);
         EXPECT_FALSE(relative.empty() || *relative.begin() == "..") << entry->dataFile;
@@ -273,7 +276,7 @@ TEST(MsiecfUrlCache, AHashTableThatLinksBackToItselfEndsTheChain) {
     bytes.replace(0x5008, 4, std::string("\x00\x50\x00\x00", 4));
     writeFile(dir / "index.dat", bytes);
     auto reader = load(dir / "index.dat");
-    EXPECT_EQ(reader->entries.size(), 19u);
+    EXPECT_EQ(reader.reading.entries.size(), 19u);
     EXPECT_EQ(readFile(dir / "index.dat"), bytes);  // mended in memory only
 }
 
@@ -292,8 +295,8 @@ TEST(MsiecfUrlCache, ARecordOfNoBlocksOrOfTooManyIsSteppedOver) {
         }
         writeFile(dir / "index.dat", bytes);
         auto reader = load(dir / "index.dat");
-        EXPECT_GE(reader->entries.size(), 17u) << blocks;
-        EXPECT_LE(reader->entries.size(), 19u) << blocks;
+        EXPECT_GE(reader.reading.entries.size(), 17u) << blocks;
+        EXPECT_LE(reader.reading.entries.size(), 19u) << blocks;
     }
 }
 
@@ -305,8 +308,8 @@ TEST(MsiecfUrlCache, ADamagedDirectoryCountKeepsTheRealDirectories) {
     bytes.replace(0x48, 4, std::string("\x04\x00\x00\x7F", 4));
     writeFile(dir / "index.dat", bytes);
     auto reader = load(dir / "index.dat");
-    ASSERT_EQ(reader->entries.size(), 19u);
-    EXPECT_EQ(fs::path(reader->entries[0]->dataFile).parent_path().filename(), "ENG3X4ZR");
+    ASSERT_EQ(reader.reading.entries.size(), 19u);
+    EXPECT_EQ(fs::path(reader.reading.entries[0]->dataFile).parent_path().filename(), "ENG3X4ZR");
 }
 
 TEST(MsiecfUrlCache, FatDateTimeConversion) {

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "base/ErrorReport.h"
+#include "engine/CombOnce.h"
 #include "filter/FilterTestSupport.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
@@ -52,9 +53,9 @@ protected:
         }
         writeFile(container / "index.dat", index);
         auto reader = std::make_unique<UrlCacheReader>(std::make_unique<MsiecfUrlCache>(container));
-        EXPECT_TRUE(reader->tryOpen());
-        reader->loadEntries();
-        for (const auto& entry : reader->entries) {
+        EXPECT_FALSE(openCache(*reader));
+        Reading reading = readCache(*reader);
+        for (const auto& entry : reading.entries) {
             IndexSizes()[entry->url] = entry->size;
             fs::create_directories(fs::path(entry->dataFile).parent_path());
             writeFile(entry->dataFile, DataFor(entry->url));
@@ -65,13 +66,12 @@ protected:
     // One comb run as the coordinator does it; false when the cache does
     // not open or a folder stopped the pass.
     bool CombCache(UrlCacheReader& reader) {
-        if (!reader.tryOpen()) {
-            return false;
-        }
-        reader.loadEntries();
-        const bool combed = FilterTest::comb(reader);
-        reader.close();
-        return combed;
+        reports_ = Reports{};
+        const CombRun run =
+            combOnce(reader, FilterSnapshot::take(filter_, fake_.home, std::time(nullptr)),
+                     options_, reports_, fake_);
+        result_ = run.result;
+        return !run.openError && result_.foldersReady;
     }
 
     void AddTheItems() {
@@ -155,17 +155,17 @@ TEST_F(UrlCacheComb, ARecordWithoutItsSizeTakesTheSizeOfTheCachedFile) {
     writeFile(file, data);
 
     UrlCacheReader reader(std::make_unique<MsiecfUrlCache>(container));
-    ASSERT_TRUE(reader.tryOpen());
-    reader.loadEntries();
-    ASSERT_EQ(reader.entries.size(), 19u);
-    EXPECT_EQ(reader.entries[0]->dataFile, file.string());
-    EXPECT_EQ(reader.entries[0]->size, 70000u);
-    EXPECT_EQ(reader.entries[1]->size, 1150u);  // the others keep the index's sizes
+    ASSERT_FALSE(openCache(reader));
+    Reading reading = readCache(reader);
+    ASSERT_EQ(reading.entries.size(), 19u);
+    EXPECT_EQ(reading.entries[0]->dataFile, file.string());
+    EXPECT_EQ(reading.entries[0]->size, 70000u);
+    EXPECT_EQ(reading.entries[1]->size, 1150u);  // the others keep the index's sizes
 
     // Without the file there is nothing to measure: size 0.
     fs::remove(file);
-    reader.loadEntries();
-    EXPECT_EQ(reader.entries[0]->size, 0u);
+    reading = readCache(reader);
+    EXPECT_EQ(reading.entries[0]->size, 0u);
 }
 
 TEST_F(UrlCacheComb, NoIndexMeansTheRunCombsNothingAndShowsNothing) {

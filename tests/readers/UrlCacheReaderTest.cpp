@@ -81,9 +81,9 @@ struct Reader {
     }
 };
 
-std::vector<std::string> Urls(const CacheReader& reader) {
+std::vector<std::string> Urls(const Reading& reading) {
     std::vector<std::string> urls;
-    for (const auto& entry : reader.entries) {
+    for (const auto& entry : reading.entries) {
         urls.push_back(entry->url);
     }
     return urls;
@@ -106,14 +106,13 @@ TEST(UrlCacheReader, KeepsOnlyDownloadsWithUrlLocalFileAndHeaderInTheServiceOrde
     infos.back().cacheEntryType = 0;  // no kind bits at all is still a download
 
     Reader reader(infos);
-    ASSERT_TRUE(reader.cache->tryOpen());
-    reader.cache->loadEntries();
-    EXPECT_EQ(Urls(*reader.cache),
-              (std::vector<std::string>{"http://a/1", "http://a/4", "http://a/5"}));
-    for (uint32_t i = 0; i < reader.cache->entries.size(); ++i) {
-        EXPECT_EQ(reader.cache->entries[i]->index, i);
+    ASSERT_FALSE(openCache(*reader.cache));
+    Reading reading = readCache(*reader.cache);
+    EXPECT_EQ(Urls(reading), (std::vector<std::string>{"http://a/1", "http://a/4", "http://a/5"}));
+    for (uint32_t i = 0; i < reading.entries.size(); ++i) {
+        EXPECT_EQ(reading.entries[i]->index, i);
     }
-    EXPECT_EQ(reader.cache->entries[1]->dataFile, "/c/B/4");
+    EXPECT_EQ(reading.entries[1]->dataFile, "/c/B/4");
 
     // A watch that says stop after the first download ends the reading
     // there, cookies and history after it unvisited.
@@ -122,16 +121,16 @@ TEST(UrlCacheReader, KeepsOnlyDownloadsWithUrlLocalFileAndHeaderInTheServiceOrde
         ++asked;
         return read.empty();
     });
-    reader.cache->loadEntries();
-    EXPECT_EQ(Urls(*reader.cache), (std::vector<std::string>{"http://a/1"}));
+    reading = readCache(*reader.cache);
+    EXPECT_EQ(Urls(reading), (std::vector<std::string>{"http://a/1"}));
     EXPECT_EQ(asked, 2u);
 }
 
 TEST(UrlCacheReader, AnEmptyCacheGivesNoEntries) {
     Reader reader({});
-    ASSERT_TRUE(reader.cache->tryOpen());
-    reader.cache->loadEntries();
-    EXPECT_TRUE(reader.cache->entries.empty());
+    ASSERT_FALSE(openCache(*reader.cache));
+    Reading reading = readCache(*reader.cache);
+    EXPECT_TRUE(reading.entries.empty());
 }
 
 TEST(UrlCacheReader, ContentTypeComesFromTheWholeHeaderAsStored) {
@@ -151,12 +150,12 @@ TEST(UrlCacheReader, ContentTypeComesFromTheWholeHeaderAsStored) {
     infos.push_back(Download("http://a/5", "/f/5", "Content-Type: text/html; charset=utf-8"));
     infos.push_back(Download("http://a/6", "/f/6", "Content-Type: video/x-ms-wmv"));
     Reader reader(infos);
-    reader.cache->loadEntries();
-    ASSERT_EQ(reader.cache->entries.size(), 6u);
+    Reading reading = readCache(*reader.cache);
+    ASSERT_EQ(reading.entries.size(), 6u);
     const std::vector<int32_t> expected{3, 2, 0, 0, 8, 18};
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(reader.cache->entries[i]->contentType, expected[i]) << i;
-        EXPECT_TRUE(reader.cache->entries[i]->contentTypeText.empty());
+        EXPECT_EQ(reading.entries[i]->contentType, expected[i]) << i;
+        EXPECT_TRUE(reading.entries[i]->contentTypeText.empty());
     }
 }
 
@@ -167,13 +166,13 @@ TEST(UrlCacheReader, SizeIsTheLowHalfUnsignedOrTheWholeSizeWhereKnown) {
         infos.back().sizeLow = size;
     }
     Reader reader(infos);
-    reader.cache->loadEntries();
-    ASSERT_EQ(reader.cache->entries.size(), 5u);
-    EXPECT_EQ(reader.cache->entries[0]->size, 0u);
-    EXPECT_EQ(reader.cache->entries[1]->size, 999u);
-    EXPECT_EQ(reader.cache->entries[2]->size, 0x7FFFFFFFu);
-    EXPECT_EQ(reader.cache->entries[3]->size, 0x80000000u);
-    EXPECT_EQ(reader.cache->entries[4]->size, 0xFFFFFFFFu);
+    Reading reading = readCache(*reader.cache);
+    ASSERT_EQ(reading.entries.size(), 5u);
+    EXPECT_EQ(reading.entries[0]->size, 0u);
+    EXPECT_EQ(reading.entries[1]->size, 999u);
+    EXPECT_EQ(reading.entries[2]->size, 0x7FFFFFFFu);
+    EXPECT_EQ(reading.entries[3]->size, 0x80000000u);
+    EXPECT_EQ(reading.entries[4]->size, 0xFFFFFFFFu);
 }
 
 TEST(UrlCacheReader, TimeIsTheSynchronisationInstantAndZeroBefore1970) {
@@ -191,25 +190,25 @@ TEST(UrlCacheReader, TimeIsTheSynchronisationInstantAndZeroBefore1970) {
                                          Download("http://a/2", "/f")};
     infos[1].lastSyncTime = 0;
     Reader reader(infos);
-    reader.cache->loadEntries();
-    EXPECT_EQ(reader.cache->entries[0]->time, 1440500722);
-    EXPECT_EQ(reader.cache->entries[1]->time, 0);
+    Reading reading = readCache(*reader.cache);
+    EXPECT_EQ(reading.entries[0]->time, 1440500722);
+    EXPECT_EQ(reading.entries[1]->time, 0);
 }
 
 TEST(UrlCacheReader, NoCacheToReadFailsOpenSilentlyAndLeavesTheReaderClosed) {
     Reader reader({Download("http://a/1", "/f")});
     reader.service->openSucceeds = false;
-    EXPECT_FALSE(reader.cache->tryOpen());
+    EXPECT_TRUE(openCache(*reader.cache));
     EXPECT_EQ(reader.service->closes, 1);
     EXPECT_EQ(reader.cache->service().failureText(), "no cache here");
     reader.cache->close();  // a second Close is harmless
-    EXPECT_TRUE(reader.cache->entries.empty());
 }
 
 class UrlCacheCopy : public ::testing::Test {
 protected:
     TempDir dir;
     std::unique_ptr<Reader> reader;
+    Reading reading;
 
     // An opened reader of one entry for `file`, of the file's size; the
     // cache folder is the temporary folder.
@@ -220,9 +219,9 @@ protected:
         info.sizeLow = ec ? 100 : static_cast<uint32_t>(size);
         reader = std::make_unique<Reader>(std::vector<UrlCacheEntryInfo>{info});
         reader->service->folder = dir.path();
-        EXPECT_TRUE(reader->cache->tryOpen());
-        reader->cache->loadEntries();
-        return *reader->cache->entries.at(0);
+        EXPECT_FALSE(openCache(*reader->cache));
+        reading = readCache(*reader->cache);
+        return *reading.entries.at(0);
     }
 
     // Names in `folder` other than `keep`: what a copy may have left behind.

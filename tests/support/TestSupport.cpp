@@ -72,11 +72,13 @@ bool copyEntry(const CacheReader& reader, const CacheEntry& entry, const fs::pat
     }
 }
 
-CombResult combWith(const FilterSet& filter, CacheReader& reader, const CombOptions& options,
-                    CombObserver* observer) {
+CombResult combWith(const FilterSet& filter, const CacheReader& reader, const Reading& reading,
+                    const CombOptions& options, CombObserver* observer) {
     CombObserver silent;
-    return runComb(reader, FilterSnapshot::take(filter), options,
-                   observer != nullptr ? *observer : silent);
+    IPlatform& platform = platformServices();
+    return runComb(reader, reading,
+                   FilterSnapshot::take(filter, platform.homeFolder(), platform.currentTime()),
+                   options, observer != nullptr ? *observer : silent, platform);
 }
 
 }  // namespace harvix

@@ -2,6 +2,7 @@
 // platform and a recording notifier.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -34,9 +35,10 @@ private:
 // only when complete, never over another file); false on any failure.
 bool copyEntry(const CacheReader& reader, const CacheEntry& entry, const fs::path& target);
 
-// One comb run of `reader` (opened and loaded) with the items of `filter`.
-CombResult combWith(const FilterSet& filter, CacheReader& reader, const CombOptions& options = {},
-                    CombObserver* observer = nullptr);
+// One comb run of `reading` (of `reader`, which is open) with the items
+// of `filter`, on the real platform.
+CombResult combWith(const FilterSet& filter, const CacheReader& reader, const Reading& reading,
+                    const CombOptions& options = {}, CombObserver* observer = nullptr);
 
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, const std::string& content);
@@ -56,6 +58,10 @@ public:
     std::vector<int64_t> terminated;
     int64_t userId = -1;  // -1: the system tells no user ids
     std::string systemErrorText;
+    // The clock: 0 tells the system's time.
+    int64_t now = 0;
+    // The programs isProgramInstalled finds.
+    std::vector<std::string> installed;
     bool singleInstanceFree = true;
     bool localFolders = true;
 
@@ -80,6 +86,10 @@ public:
     }
     int64_t currentProcessId() override { return 1; }
     int64_t currentUserId() override { return userId; }
+    int64_t currentTime() override { return now != 0 ? now : IPlatform::currentTime(); }
+    bool isProgramInstalled(const std::string& name) override {
+        return std::find(installed.begin(), installed.end(), name) != installed.end();
+    }
     void setAutostart(bool enable, const fs::path& exe) override {
         autostartCalls.emplace_back(enable, exe);
     }

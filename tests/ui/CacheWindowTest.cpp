@@ -26,6 +26,7 @@
 #include "app/LanguageTexts.h"
 #include "app/Settings.h"
 #include "engine/Browsers.h"
+#include "platform/Platform.h"
 #include "readers/CacheReader.h"
 #include "readers/FirefoxCacheReader.h"
 #include "support/TestSupport.h"
@@ -354,9 +355,10 @@ TEST(CacheWindow, SavingCountsAndCancelKeepsWhatWasSaved) {
 TEST(CacheWindow, AMissingCacheEndsTheReadingWithTheReason) {
     TempDir dir;
     const std::string missing = (dir.path() / "nothing").string();
-    std::vector<CacheSource> sources = {{QStringLiteral("Firefox"), QStringLiteral("gone"),
-                                         [missing] { return makeBrowserReaderAt(0, missing); },
-                                         QString()}};
+    std::vector<CacheSource> sources = {
+        {QStringLiteral("Firefox"), QStringLiteral("gone"),
+         [missing] { return browserByWord("firefox")->readerAt(platformServices(), missing); },
+         QString()}};
     LanguageTexts texts;
     CacheWindow window(std::move(sources), texts, QStringLiteral("file"), true);
     QSignalSpy finished(window.loader(), &CacheLoader::finished);
@@ -402,7 +404,8 @@ TEST(Screenshots, CacheWindowWithAPreview) {
     const QString firefox = QString::fromStdString(browserTable()[0].displayName);
     std::vector<CacheSource> sources = {
         {firefox, QStringLiteral("default-esr"),
-         [folder] { return makeBrowserReaderAt(0, folder); }, QString::fromStdString(folder)},
+         [folder] { return browserByWord("firefox")->readerAt(platformServices(), folder); },
+         QString::fromStdString(folder)},
         {firefox, QStringLiteral("default-release"), [] { return nullptr; },
          QStringLiteral("~/.cache/mozilla/firefox/p7wq.default-release/cache2")},
         {QStringLiteral("Chromium"), QStringLiteral("Default"), [] { return nullptr; },

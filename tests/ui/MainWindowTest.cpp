@@ -133,10 +133,11 @@ TEST_F(MainWindowTest, ShowsTheListColumnsAndButtons) {
         EXPECT_TRUE(button->text().isEmpty());
         EXPECT_FALSE(button->toolTip().isEmpty());
     }
-    for (const int kind : {0, 1}) {
-        ASSERT_NE(window.button(window.commands().combAction(kind)), nullptr) << kind;
+    for (const char* word : {"mozilla", "ie"}) {
+        ASSERT_NE(window.button(window.commands().combAction(*browserByWord(word))), nullptr)
+            << word;
     }
-    EXPECT_TRUE(window.button(window.commands().combAction(0))
+    EXPECT_TRUE(window.button(window.commands().combAction(*browserByWord("mozilla")))
                     ->toolTip()
                     .contains(QStringLiteral("Capture and Save Files from Mozilla")));
     // The browsers without a picture of their own (the Chromium family) are
@@ -442,7 +443,7 @@ TEST_F(MainWindowTest, TheUserEditsOnWhileARunCombsItsSnapshot) {
     // A manual run starts: only another comb command waits for its end.
     window.coordinator().busy = true;
     CoordinatorEvents& events = window.combReports().events();
-    events.runState(true);
+    events.runState(*browserByWord("mozilla"), true);
     QCoreApplication::processEvents();
     EXPECT_TRUE(window.filterList()->isEnabled());
     for (const CombCommand& comb : window.commands().combCommands()) {
@@ -472,7 +473,7 @@ TEST_F(MainWindowTest, TheUserEditsOnWhileARunCombsItsSnapshot) {
     EXPECT_EQ(world_.desktop().aboutShown, 1);
     EXPECT_TRUE(window.isVisible());
     window.coordinator().busy = false;
-    events.runState(false);
+    events.runState(*browserByWord("mozilla"), false);
     QCoreApplication::processEvents();
     for (const CombCommand& comb : window.commands().combCommands()) {
         EXPECT_TRUE(comb.action->isEnabled());
@@ -714,7 +715,7 @@ TEST_F(MainWindowTest, RunStateAndProgressFromACombThread) {
     MainWindow& window = OpenWith(2);
     CoordinatorEvents& events = window.combReports().events();
     OnCombThread([&] {
-        events.runState(true);
+        events.runState(*browserByWord("mozilla"), true);
         events.progress(40);
         // Queued: the comb thread never touches a window itself.
         EXPECT_EQ(window.progressWindow()->position(), 0);
@@ -723,7 +724,7 @@ TEST_F(MainWindowTest, RunStateAndProgressFromACombThread) {
     EXPECT_TRUE(window.filterList()->isEnabled());
     EXPECT_TRUE(window.progressWindow()->isVisible());
     EXPECT_TRUE(window.tray().isAnimating());
-    OnCombThread([&] { events.runState(false); });
+    OnCombThread([&] { events.runState(*browserByWord("mozilla"), false); });
     EXPECT_FALSE(window.progressWindow()->isVisible());
     EXPECT_FALSE(window.tray().isAnimating());
 }
@@ -764,10 +765,10 @@ TEST_F(MainWindowTest, CancelInTheProgressWindowStopsTheRunAndTheNoticeSaysSo) {
     std::atomic<int> listed{0};
     const fs::path root = world_.dir() / "cache";
     fs::create_directories(root);
-    window.coordinator().makeReader = [&](int, const std::string&) {
+    window.coordinator().makeReader = [&](const BrowserRow&, const std::string&) {
         return std::make_unique<HeldReader>(release, listed, root);
     };
-    window.comb(browserKindFromWord("chromium"));
+    window.comb(*browserByWord("chromium"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.progressWindow()->isVisible(); }, 10000));
     QTest::mouseClick(window.progressWindow()->cancelButton, Qt::LeftButton);
     release = true;
@@ -783,28 +784,26 @@ TEST_F(MainWindowTest, CancelInTheProgressWindowStopsTheRunAndTheNoticeSaysSo) {
 TEST_F(MainWindowTest, EveryRunEndsWithANoticeOfWhatItDid) {
     MainWindow& window = OpenWith(1);
     CoordinatorEvents& events = window.combReports().events();
-    const int chromium = browserKindFromWord("chromium");
-    CombResult result;
+    const BrowserRow& chromium = *browserByWord("chromium");
+    CombRun run;
+    CombResult& result = run.result;
     result.entriesCombed = result.kept = 3;
+    result.keptByFolder = {{"/data/kept/png", 2}, {"/data/kept/jpg", 1}};
     result.duplicates = 1;
     result.failed = 2;
     result.failures["the copy cannot be written (No space left on device)"] = {
         2, {"http://a.example/1.png", "http://a.example/2.png"}};
     OnCombThread([&] {
-        events.runState(true);
-        events.runKind(chromium);
+        events.runState(chromium, true);
         for (uint64_t done = 1; done <= 964; ++done) {
-            events.entryCombed(done, 964);
+            events.entryCombed(chromium, done, 964);
         }
-        events.keptFile("/data/kept/png/f0.png");
-        events.keptFile("/data/kept/jpg/f0.jpg");
-        events.keptFile("/data/kept/png/f1.png");
     });
     EXPECT_EQ(window.progressWindow()->text(), QStringLiteral("Chromium: 964 of 964"));
     EXPECT_TRUE(window.tray().noticeTitle().isEmpty());
     OnCombThread([&] {
-        events.runFinished(chromium, result);
-        events.runState(false);
+        events.runFinished(chromium, run);
+        events.runState(chromium, false);
     });
     EXPECT_EQ(window.tray().noticeTitle(), QStringLiteral("Chromium: comb finished"));
     const QString text = window.tray().noticeText();
@@ -818,38 +817,45 @@ TEST_F(MainWindowTest, EveryRunEndsWithANoticeOfWhatItDid) {
     ASSERT_EQ(world_.desktop().opened.size(), 1u);
     EXPECT_EQ(world_.desktop().opened[0], QUrl::fromLocalFile(QStringLiteral("/data/kept/png")));
 
-    // A run that found nothing to do tells nothing.
-    OnCombThread([&] {
-        events.runState(true);
-        events.runKind(chromium);
-        events.runFinished(chromium, CombResult{});
-        events.runState(false);
-    });
-    EXPECT_EQ(window.tray().noticeTitle(), QStringLiteral("Chromium: comb finished"));
-    EXPECT_EQ(window.tray().noticeText(), text);
-
-    // A cache that cannot be opened is told in the tray, not in a box;
-    // without a notification area the program's own bubble tells it.
-    world_.SetTrayAvailable(false);
-    window.tray().checkAvailability();
+    // A run that found nothing to do tells nothing; nor does one whose
+    // cache could not be opened, which its box has told.
     const ErrorReport missing(ErrorReport::ChromiumCache, ErrorReport::CacheOpen,
                               "/home/tester/.cache/chromium", {}, ENOENT);
+    CombRun failed;
+    failed.openError = missing;
+    for (const CombRun& quiet : {CombRun{}, failed}) {
+        OnCombThread([&] {
+            events.runState(chromium, true);
+            if (quiet.openError) {
+                events.error(chromium, *quiet.openError);
+            }
+            events.runFinished(chromium, quiet);
+            events.runState(chromium, false);
+        });
+        EXPECT_EQ(window.tray().noticeTitle(), QStringLiteral("Chromium: comb finished"));
+        EXPECT_EQ(window.tray().noticeText(), text);
+    }
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(world_.notifier().messages[0].text, errorBoxText(missing, theLanguage(), &chromium));
+
+    // Without a notification area the program's own bubble tells it.
+    world_.SetTrayAvailable(false);
+    window.tray().checkAvailability();
+    result.stopped = true;
     OnCombThread([&] {
-        events.runState(true);
-        events.runKind(chromium);
-        events.error(missing);
-        events.runState(false);
+        events.runState(chromium, true);
+        events.runFinished(chromium, run);
+        events.runState(chromium, false);
     });
-    EXPECT_TRUE(world_.notifier().messages.empty());
-    EXPECT_EQ(window.tray().noticeTitle(), QStringLiteral("Chromium: comb failed"));
+    EXPECT_EQ(window.tray().noticeTitle(), QStringLiteral("Chromium: comb cancelled"));
     ASSERT_NE(window.tray().bubble(), nullptr);
     EXPECT_TRUE(window.tray().bubble()->isVisible());
-    EXPECT_TRUE(window.tray().bubble()->text().startsWith(
-        QString::fromStdString(theLanguage().ErrorChromiumCacheOpen + "\n" + missing.path())));
-    // Nothing was kept: a click opens nothing.
+    EXPECT_TRUE(window.tray().bubble()->text().startsWith(QStringLiteral("Files kept: 3")));
+    // A click opens the first folder kept into.
     QTest::mouseClick(window.tray().bubble(), Qt::LeftButton);
     EXPECT_FALSE(window.tray().bubble()->isVisible());
-    EXPECT_EQ(world_.desktop().opened.size(), 1u);
+    ASSERT_EQ(world_.desktop().opened.size(), 2u);
+    EXPECT_EQ(world_.desktop().opened[1], QUrl::fromLocalFile(QStringLiteral("/data/kept/png")));
 }
 
 TEST_F(MainWindowTest, WithoutTheSettingTheProgressWindowStaysHidden) {
@@ -857,7 +863,7 @@ TEST_F(MainWindowTest, WithoutTheSettingTheProgressWindowStaysHidden) {
     theSettings().ShowNotifyProgressBar = false;
     CoordinatorEvents& events = window.combReports().events();
     OnCombThread([&] {
-        events.runState(true);
+        events.runState(*browserByWord("mozilla"), true);
         events.progress(70);
     });
     EXPECT_FALSE(window.progressWindow()->isVisible());
@@ -867,13 +873,13 @@ TEST_F(MainWindowTest, WithoutTheSettingTheProgressWindowStaysHidden) {
     const ErrorReport cacheOpen(ErrorReport::MozillaCache, ErrorReport::CacheOpen, "/no/cache");
     const ErrorReport copy(ErrorReport::MozillaCache, ErrorReport::FileCopy, "/a", "/b", EIO);
     OnCombThread([&] {
-        events.error(cacheOpen);
-        events.error(copy);
+        events.error(*browserByWord("mozilla"), cacheOpen);
+        events.error(*browserByWord("mozilla"), copy);
     });
     ASSERT_EQ(world_.notifier().messages.size(), 1u);
     EXPECT_EQ(world_.notifier().messages[0].text, errorBoxText(cacheOpen, theLanguage()));
     EXPECT_EQ(world_.notifier().messages[0].icon, MessageIcon::Error);
-    OnCombThread([&] { events.runState(false); });
+    OnCombThread([&] { events.runState(*browserByWord("mozilla"), false); });
 }
 
 TEST(MainWindowShutdownTest, AReportAfterTheWindowIsGoneReturnsAtOnce) {
@@ -886,7 +892,7 @@ TEST(MainWindowShutdownTest, AReportAfterTheWindowIsGoneReturnsAtOnce) {
     }
     const auto start = std::chrono::steady_clock::now();
     std::thread late([&] {
-        events->runState(true);
+        events->runState(*browserByWord("mozilla"), true);
         events->progress(50);
         events->cacheFolderFound("", "/x");
     });

@@ -4,6 +4,8 @@
 // and the help key.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -80,9 +82,9 @@ protected:
 TEST_F(OptionsDialogTest, ShowsTheSettingsAndTheLanguageTexts) {
     settings.StartWithWindowsStartUp = false;
     settings.ShowNotifyProgressBar = true;
-    settings.IE = false;
-    settings.Maxthon = true;
-    settings.Mozilla = true;
+    settings.setWatches(*browserByWord("ie"), false);
+    settings.setWatches(*browserByWord("maxthon"), true);
+    settings.setWatches(*browserByWord("mozilla"), true);
     settings.MozillaCachePath = "/home/tester/.cache/mozilla/firefox/x.default/Cache";
     settings.OneCopy = false;
     settings.SkipDuplicates = true;
@@ -136,16 +138,25 @@ TEST_F(OptionsDialogTest, ShowsTheSettingsAndTheLanguageTexts) {
 
 TEST_F(OptionsDialogTest, OkWritesEveryControlBackSwitchesTheLanguageAndSavesTheFile) {
     settings.StartWithWindowsStartUp = true;
-    settings.Mozilla = true;
-    settings.IE = true;
+    // Every browser's box is shown as its setting and written back flipped
+    // (Firefox's last, so that its folder stays editable).
+    std::map<std::string, bool> before;
+    for (const BrowserRow& browser : browserTable()) {
+        settings.setWatches(browser, browser.index % 2 == 0);
+        before[browser.id] = settings.watches(browser);
+    }
     OptionsDialog dialog(settings, texts);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
 
     Click(dialog.startWithWindowsStartUp);
     Click(dialog.showProgressBar);
-    Click(dialog.useWithIE);
-    Click(dialog.useWithMaxthon);
+    for (const auto& watch : dialog.watchBoxes) {
+        EXPECT_EQ(watch.box->isChecked(), before[watch.browser->id]) << watch.browser->id;
+        if (!watch.browser->hasCacheFolderOption) {
+            Click(watch.box);
+        }
+    }
     Click(dialog.oneCopy);
     Click(dialog.skipDuplicates);
     Type(dialog.cacheFolderEdit, QStringLiteral("/data/ff cache"));
@@ -160,9 +171,11 @@ TEST_F(OptionsDialogTest, OkWritesEveryControlBackSwitchesTheLanguageAndSavesThe
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_FALSE(settings.StartWithWindowsStartUp);
     EXPECT_FALSE(settings.ShowNotifyProgressBar);
-    EXPECT_FALSE(settings.IE);
-    EXPECT_FALSE(settings.Maxthon);
-    EXPECT_TRUE(settings.Mozilla);
+    for (const BrowserRow& browser : browserTable()) {
+        EXPECT_EQ(settings.watches(browser),
+                  browser.hasCacheFolderOption ? before[browser.id] : !before[browser.id])
+            << browser.id;
+    }
     EXPECT_EQ(settings.MozillaCachePath, "/data/ff cache");
     EXPECT_FALSE(settings.OneCopy);
     EXPECT_FALSE(settings.SkipDuplicates);
@@ -207,7 +220,7 @@ TEST_F(OptionsDialogTest, CancelAndEscapeChangeNothing) {
 }
 
 TEST_F(OptionsDialogTest, FirefoxControlsFollowTheFirefoxBox) {
-    settings.Mozilla = false;
+    settings.setWatches(*browserByWord("mozilla"), false);
     OptionsDialog dialog(settings, texts);
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));

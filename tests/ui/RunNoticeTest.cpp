@@ -14,22 +14,19 @@ namespace {
 TEST(RunNotice, SaysWhatTheRunDidAndNothingWhenItFoundNothingToDo) {
     const LanguageTexts texts;
     RunSummary run;
-    run.kind = browserKindFromWord("firefox");
-    EXPECT_TRUE(runNotice(run, texts).isEmpty());  // never combed
-    run.combed = true;
+    run.browser = browserByWord("firefox");
+    EXPECT_TRUE(runNotice(run, texts).isEmpty());  // never ended
+    run.finished = true;
     EXPECT_TRUE(runNotice(run, texts).isEmpty());  // nothing found
 
     // Four folders: three named, the home folder written "~".
     const std::string home = QDir::homePath().toStdString();
     for (const char* folder : {"/a", "/b", "/c", "/d"}) {
-        run.addKept(home + folder + "/f0.png");
+        run.run.result.keptByFolder.emplace_back(home + folder, folder[1] == 'a' ? 2 : 1);
     }
-    run.addKept(home + "/a/f1.png");
-    ASSERT_EQ(run.folders.size(), 4u);
-    EXPECT_EQ(run.folders[0].second, 2u);
-    run.result.kept = 5;
-    run.result.tooSmall = 7;
-    run.result.stopped = true;
+    run.run.result.kept = 5;
+    run.run.result.tooSmall = 7;
+    run.run.result.stopped = true;
     RunNotice notice = runNotice(run, texts);
     EXPECT_EQ(notice.title, QStringLiteral("Mozilla Firefox: comb cancelled"));
     EXPECT_EQ(notice.text, QStringLiteral("Files kept: 5, in ~/a, ~/b, ~/c (+1)\n"
@@ -46,12 +43,13 @@ TEST(RunNotice, SaysWhatTheRunDidAndNothingWhenItFoundNothingToDo) {
     // Only duplicates: nothing new, and nothing to open. Reasons beyond the
     // third, and URLs beyond those kept, are counted.
     RunSummary dull;
-    dull.kind = run.kind;
-    dull.combed = true;
-    dull.result.duplicates = 2;
-    dull.result.failed = 9;
+    dull.browser = run.browser;
+    dull.finished = true;
+    CombResult& result = dull.run.result;
+    result.duplicates = 2;
+    result.failed = 9;
     for (const char* reason : {"r1", "r2", "r3", "r4"}) {
-        dull.result.failures[reason] = {2, {"http://x/" + std::string(200, 'u')}};
+        result.failures[reason] = {2, {"http://x/" + std::string(200, 'u')}};
     }
     notice = runNotice(dull, texts);
     EXPECT_TRUE(notice.folder.isEmpty());
@@ -64,17 +62,21 @@ TEST(RunNotice, SaysWhatTheRunDidAndNothingWhenItFoundNothingToDo) {
     EXPECT_TRUE(notice.text.endsWith(QStringLiteral("\u2026, \u2026\n\u2026")))
         << notice.text.toStdString();
 
-    // A target folder that cannot be made was told in a box.
-    dull.result.foldersReady = false;
+    // A target folder refused was told in a box.
+    result.foldersReady = false;
     EXPECT_TRUE(runNotice(dull, texts).isEmpty());
 
-    // The Wine URL cache that cannot be opened.
+    // A cache that cannot be opened was told in a box too; a failure of its
+    // opening that has no box is told here, in the words of its browser.
     RunSummary wine;
-    wine.kind = browserKindFromWord("ie");
-    wine.openFailure = ErrorReport(ErrorReport::IECache, ErrorReport::CacheOpen, "no index.dat");
+    wine.browser = browserByWord("ie");
+    wine.finished = true;
+    wine.run.openError = ErrorReport(ErrorReport::IECache, ErrorReport::CacheOpen, "index.dat");
+    EXPECT_TRUE(runNotice(wine, texts).isEmpty());
+    wine.run.openError = ErrorReport(ErrorReport::IECache, ErrorReport::FileRead, "index.dat");
     notice = runNotice(wine, texts);
     EXPECT_EQ(notice.title, QStringLiteral("Microsoft Internet Explorer: comb failed"));
-    EXPECT_EQ(notice.text, QString::fromStdString(texts.ErrorIECacheOpen + "\nno index.dat"));
+    EXPECT_EQ(notice.text, QString::fromStdString(texts.ErrorIECacheOpen + "\nindex.dat"));
     EXPECT_TRUE(notice.warning);
 }
 

@@ -52,7 +52,7 @@ Settings SampleSettings() {
     settings.Language = pathToUtf8(kLangs / "English.lng");
     settings.MozillaCachePath = "/home/user/.cache/mozilla/firefox/k2x9.default/Cache";
     settings.DefaultCombPath = "~/HX_FILES/%DATE%";
-    settings.IE = false;
+    settings.setWatches(*browserByWord("ie"), false);
     return settings;
 }
 
@@ -107,19 +107,18 @@ TEST(Screenshots, ProgressWindowAndNotice) {
     // The notice at the end of a run, as the program's own bubble shows it
     // where the tray's message cannot be seen (the desktop draws that one).
     RunSummary run;
-    run.kind = browserKindFromWord("chromium");
-    run.combed = true;
-    run.result.kept = 212;
-    run.result.duplicates = 14;
-    run.result.tooSmall = 37;
-    run.result.failed = 2;
-    run.result.failures["the copy cannot be written (No space left on device)"] = {
+    run.browser = browserByWord("chromium");
+    run.finished = true;
+    CombResult& result = run.run.result;
+    result.kept = 212;
+    result.duplicates = 14;
+    result.tooSmall = 37;
+    result.failed = 2;
+    result.failures["the copy cannot be written (No space left on device)"] = {
         2, {"https://photos.example.com/2024/harbour.png", "https://cdn.example.net/banner.png"}};
     const std::string home = QDir::homePath().toStdString();
-    for (int i = 0; i < 212; ++i) {
-        run.addKept(home + (i % 3 == 0 ? "/HX_FILES/Photos/12.05.2025" : "/HX_FILES/Pictures") +
-                    "/f" + std::to_string(i) + ".png");
-    }
+    result.keptByFolder = {{home + "/HX_FILES/Photos/12.05.2025", 71},
+                           {home + "/HX_FILES/Pictures", 141}};
     const RunNotice notice = runNotice(run, LanguageTexts{});
     NoticeBubble bubble;
     bubble.showNotice(notice.title, notice.text, notice.warning);

@@ -213,7 +213,7 @@ public:
             return exeDir;
         }
         // Only named here: the first save makes it (Settings::saveSettings).
-        return XdgFolder("XDG_CONFIG_HOME", homeFolder(), ".config") / "Harvix";
+        return configFolder() / "Harvix";
     }
 
     fs::path dataFolder(const fs::path& exeDir) override {
@@ -226,6 +226,34 @@ public:
             return besidePrefix;
         }
         return HARVIX_DATADIR;
+    }
+
+    fs::path configFolder() override {
+        return XdgFolder("XDG_CONFIG_HOME", homeFolder(), ".config");
+    }
+
+    bool isProgramInstalled(const std::string& name) override {
+        if (name.empty() || name.find('/') != std::string::npos) {
+            return false;
+        }
+        // Each folder of the search path, then the Snap programs' folder,
+        // which a desktop session's search path may lack.
+        std::string path = Env("PATH");
+        path += ":/snap/bin";
+        std::size_t start = 0;
+        while (start <= path.size()) {
+            std::size_t end = path.find(':', start);
+            if (end == std::string::npos) {
+                end = path.size();
+            }
+            const std::string folder = path.substr(start, end - start);
+            if (!folder.empty() && folder.front() == '/' &&
+                ::access((folder + "/" + name).c_str(), X_OK) == 0) {
+                return true;
+            }
+            start = end + 1;
+        }
+        return false;
     }
 
     fs::path localAppDataFolder() override {
@@ -309,7 +337,7 @@ public:
     }
 
     void setAutostart(bool enable, const fs::path& exePath) override {
-        const fs::path folder = XdgFolder("XDG_CONFIG_HOME", homeFolder(), ".config") / "autostart";
+        const fs::path folder = configFolder() / "autostart";
         const fs::path entry = folder / "Harvix.desktop";
         std::error_code ec;
         if (!enable) {

@@ -164,48 +164,6 @@ void readBlockFileCache(const CacheFolder& cache, const RecordSink& accept, cons
 
 }  // namespace
 
-std::vector<fs::path> browserCacheRoots(std::string_view browser, const fs::path& cacheHome,
-                                        const fs::path& home) {
-    struct Place {
-        std::string_view word;
-        std::vector<std::string_view> roots;  // below the cache home
-        std::vector<std::string_view> apps;   // Flatpak application ids
-        std::string_view snap;                // Snap name
-    };
-    static const Place places[] = {
-        {"chromium", {"chromium"}, {"org.chromium.Chromium"}, "chromium"},
-        {"chrome",
-         {"google-chrome", "google-chrome-beta", "google-chrome-unstable"},
-         {"com.google.Chrome"},
-         ""},
-        {"edge",
-         {"microsoft-edge", "microsoft-edge-beta", "microsoft-edge-dev"},
-         {"com.microsoft.Edge"},
-         ""},
-        {"brave", {"BraveSoftware/Brave-Browser"}, {"com.brave.Browser"}, "brave"},
-        {"vivaldi", {"vivaldi"}, {"com.vivaldi.Vivaldi"}, ""},
-        {"opera", {"opera"}, {"com.opera.Opera"}, "opera"},
-    };
-    std::vector<fs::path> roots;
-    for (const Place& place : places) {
-        if (place.word != browser)
-            continue;
-        for (std::string_view root : place.roots)
-            roots.push_back(cacheHome / root);
-        if (!place.snap.empty()) {
-            for (std::string_view root : place.roots) {
-                roots.push_back(home / "snap" / place.snap / "common" / ".cache" / root);
-            }
-        }
-        for (std::string_view app : place.apps) {
-            for (std::string_view root : place.roots) {
-                roots.push_back(home / ".var" / "app" / app / "cache" / root);
-            }
-        }
-    }
-    return roots;
-}
-
 std::vector<CacheFolder> findCacheFolders(const fs::path& given) {
     std::vector<CacheFolder> found;
     // The folder the user or the discovery names may itself be a link (a

@@ -24,13 +24,6 @@ struct CacheFolder {
     fs::path folder;       // e.g. ~/.cache/chromium/Default/Cache/Cache_Data
 };
 
-// The cache roots of one browser of the family, by its CLI word (chromium,
-// chrome, edge, brave, vivaldi, opera), below the user's cache folder and
-// home folder: the usual places, then the Snap and Flatpak ones. Empty for
-// an unknown word.
-std::vector<fs::path> browserCacheRoots(std::string_view browser, const fs::path& cacheHome,
-                                        const fs::path& home);
-
 // The HTTP cache folders `given` names: a cache folder itself (Cache_Data,
 // or an older profile's Cache), a profile folder, or a browser root (every
 // profile: Default, Profile N, Guest Profile, ...). Code caches, GPU caches

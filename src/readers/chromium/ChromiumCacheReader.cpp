@@ -6,7 +6,6 @@
 #include "base/ContentType.h"
 #include "platform/FileHandle.h"
 #include "platform/Path.h"
-#include "platform/Platform.h"
 
 namespace harvix {
 
@@ -28,26 +27,21 @@ fs::path commonFolder(const std::vector<fs::path>& paths) {
 
 }  // namespace
 
-ChromiumCacheReader::ChromiumCacheReader(std::string browser, std::string location)
-    : browser_(std::move(browser)), location_(std::move(location)) {}
+ChromiumCacheReader::ChromiumCacheReader(std::string browser, std::string location,
+                                         std::vector<fs::path> places)
+    : browser_(std::move(browser)), location_(std::move(location)), places_(std::move(places)) {}
 
 void ChromiumCacheReader::open() {
     folders_.clear();
-    std::vector<fs::path> places;
-    if (!location_.empty()) {
-        places.push_back(pathFromUtf8(location_));
-    } else {
-        places = chromium::browserCacheRoots(browser_, platformServices().localAppDataFolder(),
-                                             platformServices().homeFolder());
-    }
+    const std::vector<fs::path> places =
+        !location_.empty() ? std::vector<fs::path>{pathFromUtf8(location_)} : places_;
     for (const fs::path& place : places) {
         for (chromium::CacheFolder& folder : chromium::findCacheFolders(place)) {
             folders_.push_back(std::move(folder));
         }
     }
     if (folders_.empty()) {
-        const fs::path tried =
-            places.empty() ? platformServices().localAppDataFolder() : places.front();
+        const fs::path tried = places.empty() ? fs::path() : places.front();
         throw ErrorReport(ErrorReport::ChromiumCache, ErrorReport::CacheOpen, pathToUtf8(tried), {},
                           ENOENT);
     }

@@ -24,9 +24,10 @@ class ChromiumCacheReader : public CacheReader {
 public:
     // `browser` is the family member's word (chromium, chrome, edge, brave,
     // vivaldi, opera); `location` a cache folder, profile folder or browser
-    // root the user named (empty: every cache root of the browser below the
-    // user's cache and home folders).
-    ChromiumCacheReader(std::string browser, std::string location);
+    // root the user named; without one, every folder of `places` (the
+    // browser's cache roots on this machine, per install) is looked at.
+    ChromiumCacheReader(std::string browser, std::string location,
+                        std::vector<fs::path> places = {});
 
     void open() override;
     void close() override;
@@ -42,6 +43,7 @@ public:
 private:
     std::string browser_;
     std::string location_;
+    std::vector<fs::path> places_;
     std::vector<chromium::CacheFolder> folders_;
 };
 

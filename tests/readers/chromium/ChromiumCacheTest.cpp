@@ -191,20 +191,6 @@ TEST(ChromiumDiscovery, RootsProfilesAndCacheFolders) {
     }
     EXPECT_TRUE(findCacheFolders(dir.path() / "none").empty());
     EXPECT_TRUE(findCacheFolders(root / "Profile 3").empty());
-
-    const auto chrome = browserCacheRoots("chrome", "/c", "/h");
-    EXPECT_EQ(chrome.front(), fs::path("/c/google-chrome"));
-    EXPECT_NE(std::find(chrome.begin(), chrome.end(), fs::path("/c/google-chrome-unstable")),
-              chrome.end());
-    const auto chromium = browserCacheRoots("chromium", "/c", "/h");
-    EXPECT_NE(std::find(chromium.begin(), chromium.end(),
-                        fs::path("/h/snap/chromium/common/.cache/chromium")),
-              chromium.end());
-    EXPECT_EQ(browserCacheRoots("brave", "/c", "/h").front(),
-              fs::path("/c/BraveSoftware/Brave-Browser"));
-    for (const char* word : {"edge", "vivaldi", "opera"})
-        EXPECT_FALSE(browserCacheRoots(word, "/c", "/h").empty());
-    EXPECT_TRUE(browserCacheRoots("firefox", "/c", "/h").empty());
 }
 
 }  // namespace
