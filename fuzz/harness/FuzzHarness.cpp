@@ -13,6 +13,7 @@
 
 #include "app/LanguageTexts.h"
 #include "app/Settings.h"
+#include "base/ContentType.h"
 #include "base/ErrorReport.h"
 #include "base/Profile.h"
 #include "base/Text.h"
@@ -119,7 +120,8 @@ void CheckEntryTexts(const CacheEntry& entry) {
     Check(isValidUtf8(entry.url), "an entry's URL is not valid UTF-8");
     Check(isValidUtf8(entry.contentTypeText), "an entry's content type is not valid UTF-8");
     Check(isValidUtf8(entry.dataFile), "an entry's data file is not valid UTF-8");
-    Check(entry.contentType >= 0 && entry.contentType <= 18, "content-type code out of range");
+    Check(contentTypeInfo(entry.contentType) != nullptr && !isContentTypeGroup(entry.contentType),
+          "an entry's content-type code is no type's");
 }
 
 }  // namespace
@@ -490,10 +492,15 @@ void runPictureSize(const uint8_t* data, std::size_t size, const fs::path& scrat
     ClearFolder(scratch);
     const fs::path file = scratch / "cached";
     WriteBytes(file, std::string_view(reinterpret_cast<const char*>(data), size));
-    int32_t width = -1;
-    int32_t height = -1;
-    if (getImageSize(file, width, height)) {
-        Check(width > 0 && height > 0, "a measured picture without a positive size");
+    const PictureSize measured = measurePicture(file);
+    if (measured.kind == PictureSize::Kind::Measured) {
+        Check(measured.width > 0 && measured.height > 0,
+              "a measured picture without a positive size");
+        Check(measured.atLeast(measured.width, measured.height) &&
+                  !measured.atLeast(measured.width, measured.height + 1),
+              "the picture test disagrees with the measure");
+    } else {
+        Check(measured.width == 0 && measured.height == 0, "a size without a measure");
     }
 }
 
@@ -563,6 +570,8 @@ bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,
         runChromiumSimple(data, size);
     } else if (name == "chromium_blockfile") {
         runChromiumBlockFile(data, size);
+    } else if (name == "body_decoder") {
+        runBodyDecoder(data, size);
     } else {
         return false;
     }

@@ -87,10 +87,16 @@ void runChromiumSimple(const uint8_t* data, std::size_t size);
 void runChromiumBlockFile(const uint8_t* data, std::size_t size);
 std::string packBlockFileCache(const fs::path& folder);
 
+// A body's stored bytes under a chain of content codings: one byte whose low
+// three bits count the codings and whose high five bits choose the size of
+// the pieces fed, one byte per coding (gzip, deflate, br, zstd by the value
+// modulo 4), then the bytes.
+void runBodyDecoder(const uint8_t* data, std::size_t size);
+
 // The harness names, as the fuzz targets and the corpus folders are named.
 inline constexpr std::string_view kHarnessNames[] = {
-    "mozilla_map",  "mozilla_metadata", "profile",         "filter_file",       "index_dat",
-    "picture_size", "cache2_entry",     "chromium_simple", "chromium_blockfile"};
+    "mozilla_map",  "mozilla_metadata", "profile",         "filter_file",        "index_dat",
+    "picture_size", "cache2_entry",     "chromium_simple", "chromium_blockfile", "body_decoder"};
 
 // Runs the named harness; false for an unknown name.
 bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,

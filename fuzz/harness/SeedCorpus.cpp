@@ -296,13 +296,29 @@ Seeds IndexSeeds(const fs::path& testdataDir) {
 
 Seeds PictureSeeds() {
     Seeds seeds;
-    for (const char* format : {"png", "gif", "bmp", "jpeg", "ico"}) {
+    for (const char* format : {"png", "gif", "bmp", "jpeg", "ico", "webp", "avif", "svg"}) {
         seeds.emplace_back(std::string(format) + "-small", mozcache::makePicture(format, 3, 2, 1));
         seeds.emplace_back(std::string(format) + "-wide", mozcache::makePicture(format, 40, 1, 2));
     }
     std::string cut = mozcache::makePng(16, 16);
     seeds.emplace_back("png-cut", cut.substr(0, 30));
     seeds.emplace_back("not-a-picture", "GIF87 is almost a header");
+    // An extended WebP: canvas header, a colour profile, then the picture.
+    const std::string webp = mozcache::makeWebp(5, 4, 3);
+    std::string extended("WEBPVP8X\x0a\0\0\0\x20\0\0\0\x04\0\0\x03\0\0ICCP\x08\0\0\0", 30);
+    extended += std::string(8, '\x11') + webp.substr(12);
+    const auto size = static_cast<uint32_t>(extended.size());
+    seeds.emplace_back(
+        "webp-extended",
+        "RIFF" +
+            std::string{static_cast<char>(size & 0xFF), static_cast<char>((size >> 8) & 0xFF),
+                        static_cast<char>((size >> 16) & 0xFF), '\0'} +
+            extended);
+    seeds.emplace_back("svg-viewbox",
+                       "<?xml version='1.0'?>\n<!DOCTYPE svg [<!ENTITY e 'x'>]>\n<!-- c -->\n"
+                       "<svg:svg xmlns:svg='http://www.w3.org/2000/svg' width='20%' "
+                       "height='3px' viewBox='0,0 16 9'/>");
+    seeds.emplace_back("svg-unsized", "<svg xmlns='http://www.w3.org/2000/svg'><g/></svg>");
     return seeds;
 }
 
@@ -367,6 +383,7 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> makeSeed
     corpus["cache2_entry"] = Cache2Seeds();
     corpus["chromium_simple"] = chromiumSimpleSeeds(scratch.path());
     corpus["chromium_blockfile"] = chromiumBlockFileSeeds(scratch.path());
+    corpus["body_decoder"] = bodyDecoderSeeds();
     return corpus;
 }
 

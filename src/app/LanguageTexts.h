@@ -57,7 +57,7 @@ struct Settings;
     X(ErrorMozillaCacheOpen,                                                                       \
       "Can't open Mozilla cache. Please, define the correct path in the Options dialog.")          \
     X(ErrorCreateFolder, "Can't create the folder")                                                \
-    X(ErrorExtraInfo, "Доп. инфо")                                                                 \
+    X(ErrorExtraInfo, "Extra information")                                                         \
     X(WarningAreYouSure, "Are you sure?")                                                          \
     X(WarningCloseBrowser, "has to be closed. Please, close the browser and try again.")           \
     X(WarningChanged, "The filter has been changed. Would you like to save the filter in a file?") \

@@ -50,15 +50,20 @@ public:
         if (report.kind() == ErrorReport::CreateFolder ||
             report.kind() == ErrorReport::TargetInCache) {
             folderFailed = true;
+        } else if (report.kind() == ErrorReport::BadFileName) {
+            stemFailed = true;
         }
         line_.clear();
-        std::cerr << "Harvix: " << errorBoxText(report, texts_) << "\n";
+        const std::string box = errorBoxText(report, texts_);
+        std::cerr << (box.empty() ? "harvix-cli comb: " + errorLine(report) : "Harvix: " + box)
+                  << "\n";
     }
 
     // Leaves the last state of the line, when one was drawn, before the summary.
     void finish() { line_.finish(); }
 
     bool folderFailed = false;
+    bool stemFailed = false;  // an item's filename dummy cannot stand in a name
 
 private:
     const LanguageTexts& texts_;
@@ -104,7 +109,8 @@ public:
                "\n"
                "Exit status 0 after a run, 1 on a usage error, a filter file that does\n"
                "not load or standard output that cannot be written, 2 when the cache\n"
-               "cannot be opened, 3 when a target folder cannot be made, 4 when a\n"
+               "cannot be opened, 3 when a target folder cannot be made or an item's\n"
+               "filename dummy holds a '/' (its matches are not saved), 4 when a\n"
                "matching entry could not be copied (the summary names the reasons).\n"
                "The settings file is read, never written.\n";
     }
@@ -203,7 +209,8 @@ public:
         report.finish();
         std::cerr << "harvix-cli comb: " << result.entriesCombed << " of " << run.entriesRead
                   << " entries combed, " << result.kept << (result.kept == 1 ? " file" : " files")
-                  << " kept" << (report.folderFailed ? "; a target folder cannot be made" : "");
+                  << " kept" << (report.folderFailed ? "; a target folder cannot be made" : "")
+                  << (report.stemFailed ? "; an item's filename dummy cannot be used" : "");
         if (result.failed > 0) {
             std::cerr << "; " << result.failed << (result.failed == 1 ? " copy" : " copies")
                       << " failed";
@@ -224,7 +231,7 @@ public:
             std::cerr << "harvix-cli comb: standard output cannot be written\n";
             return kExitUsage;
         }
-        if (report.folderFailed) {
+        if (report.folderFailed || report.stemFailed) {
             return kExitTargetFolder;
         }
         return result.failed > 0 ? kExitCopyFailed : kExitOk;

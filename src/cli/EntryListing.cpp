@@ -40,13 +40,12 @@ bool parseWholeSeconds(const std::string& text, int64_t& value) {
 EntrySelection::EntrySelection() = default;
 
 bool EntrySelection::setType(const std::string& name) {
-    for (int32_t code = 0; code < kContentTypeCount; ++code) {
-        if (contentTypeName(code) == name) {
-            item_.contentType = code;
-            return true;
-        }
+    const std::optional<int32_t> code = contentTypeFromName(name);
+    if (!code) {
+        return false;
     }
-    return false;
+    item_.contentType = *code;
+    return true;
 }
 
 void EntrySelection::setUrl(const std::string& text) {

@@ -27,8 +27,8 @@ bool parseWholeSeconds(const std::string& text, int64_t& value);
 class EntrySelection {
 public:
     EntrySelection();
-    // A content-type name as the filter editor shows it ("png", "js", "all");
-    // false when no type has this name.
+    // A content-type name as the filter editor shows it ("png", "pictures",
+    // "all"; any case) or its code; false when no type has this name.
     bool setType(const std::string& name);
     // URL parts as a filter item takes them: separated by commas, each found
     // anywhere in the URL.

@@ -28,7 +28,8 @@ public:
                "Loads the filter file FILE as the Harvix program does and prints\n"
                "'Hint=' followed by the file's hint, then one line per filter item\n"
                "with these fields separated by tabs:\n"
-               "  position, 1 when enabled else 0, content type, minimum size,\n"
+               "  position, 1 when enabled else 0, content type (its name, such as\n"
+               "  png or pictures; a code no type has as its number), minimum size,\n"
                "  URL parts as stored, minimum width, minimum height,\n"
                "  folder template, file name stem.\n"
                "\n"
@@ -69,7 +70,7 @@ private:
     // The content type as the comb reads it: a code it does not know keeps
     // nothing, so it shows as the number it is, not as "all".
     static std::string contentTypeText(int32_t code) {
-        if (code < 0 || code >= kContentTypeCount) {
+        if (contentTypeInfo(code) == nullptr) {
             return std::to_string(code);
         }
         return contentTypeName(code);

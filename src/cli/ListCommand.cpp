@@ -4,6 +4,7 @@
 // item with the given type and URL parts would match.
 #include <iostream>
 
+#include "base/ContentType.h"
 #include "cli/Command.h"
 #include "cli/EntryListing.h"
 #include "cli/ReaderArgs.h"
@@ -27,7 +28,7 @@ public:
                        ") as a comb run does and prints its entries. The default format is "
                        "one line per cache entry, with these fields separated by tabs:") +
                "\n"
-               "  index, content-type code (0-18), size in bytes, time (seconds since\n"
+               "  index, content-type code (as --type), size in bytes, time (seconds since\n"
                "  1970), data file, URL.\n"
                "Control characters inside a field are printed as %XX.\n"
                "\n"
@@ -54,9 +55,10 @@ public:
                "                   contentTypeName, contentTypeText, size, time (seconds),\n"
                "                   timeIso (ISO 8601, UTC), dataFile and url.\n"
                "  --type NAME      only entries of this content type, named as in the\n"
-               "                   filter editor: jpg, gif, png, bmp, ico, flv, swf, html,\n"
-               "                   xml, css, js, mp3, wav, pdf, plain, zip, mpg, wmv (all:\n"
-               "                   every type)\n"
+               "                   filter editor or by its code:\n" +
+               typeNames() +
+               "                   pictures, videos and sounds take every picture, video\n"
+               "                   and sound; all takes every type\n"
                "  --url TEXT       only entries whose URL holds TEXT; several texts\n"
                "                   separated by commas match any of them, as in a filter\n"
                "                   item\n"
@@ -153,6 +155,23 @@ public:
     }
 
 private:
+    // The type names in the filter editor's order, wrapped under the option.
+    static std::string typeNames() {
+        const std::string indent(19, ' ');
+        std::string text;
+        std::string line = indent;
+        for (const int32_t code : contentTypeListOrder()) {
+            const std::string word = contentTypeName(code) + ",";
+            if (line.size() + 1 + word.size() > 76) {
+                text += line + "\n";
+                line = indent;
+            }
+            line += (line.size() > indent.size() ? " " : "") + word;
+        }
+        line.back() = '.';
+        return text + line + "\n";
+    }
+
     int usageError(const std::string& why) const {
         std::cerr << "harvix-cli list: " << why << "\n\n" << usage();
         return kExitUsage;

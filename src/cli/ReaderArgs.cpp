@@ -1,11 +1,12 @@
 #include "cli/ReaderArgs.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 
 #include "app/ErrorText.h"
 #include "engine/Browsers.h"
-#include "readers/UrlCacheReader.h"
+#include "platform/Path.h"
 #include "readers/chromium/ChromiumCacheReader.h"
 
 namespace harvix {
@@ -25,6 +26,35 @@ std::unique_ptr<CacheReader> makeReaderOrSay(const BrowserRow& browser,
     return reader;
 }
 
+namespace {
+
+// Why the URL cache did not open, from its report: where the index was
+// looked for, or what is wrong with the one found.
+std::string urlCacheFailure(const ErrorReport& report) {
+    switch (report.systemError()) {
+        case ENOENT: {
+            // "no index.dat in FOLDER[ nor in FOLDER]"
+            const fs::path tried = pathFromUtf8(report.path());
+            std::string text =
+                "no " + pathToUtf8(tried.filename()) + " in " + pathToUtf8(tried.parent_path());
+            if (!report.secondPath().empty()) {
+                text += " nor in " + pathToUtf8(pathFromUtf8(report.secondPath()).parent_path());
+            }
+            return text;
+        }
+        case EINVAL:
+            return report.path() + ": not a regular file";
+        case EFBIG:
+            return report.path() + ": too large for a URL cache index";
+        case EBADMSG:
+            return report.path() + ": not a readable URL cache index";
+        default:
+            return report.path() + ": " + report.systemText();
+    }
+}
+
+}  // namespace
+
 bool openOrSay(CacheReader& reader, const BrowserRow& browser, const std::string& command,
                const LanguageTexts& texts) {
     const std::optional<ErrorReport> failed = openCache(reader);
@@ -37,9 +67,9 @@ bool openOrSay(CacheReader& reader, const BrowserRow& browser, const std::string
 void sayWhyNotOpened(const CacheReader& reader, const ErrorReport& report,
                      const BrowserRow& browser, const std::string& command,
                      const LanguageTexts& texts) {
-    if (const auto* urlCache = dynamic_cast<const UrlCacheReader*>(&reader)) {
+    if (report.module() == ErrorReport::IECache) {
         std::cerr << "harvix-cli " << command
-                  << ": cannot open the URL cache: " << urlCache->service().failureText() << "\n";
+                  << ": cannot open the URL cache: " << urlCacheFailure(report) << "\n";
         return;
     }
     if (dynamic_cast<const ChromiumCacheReader*>(&reader) != nullptr) {

@@ -48,9 +48,10 @@ public:
                "\n"
                "Exit status 0 when every entry was saved (or skipped as a duplicate), 1 on\n"
                "a usage error or an index the cache does not list (nothing is saved\n"
-               "then), 2 when the cache cannot be opened, 3 when the folder cannot be\n"
-               "made or lies in the cache, 4 when an entry could not be copied. The\n"
-               "settings file is read, never written.\n";
+               "then) or standard output that cannot be written, 2 when the cache\n"
+               "cannot be opened, 3 when the folder cannot be made or lies in the\n"
+               "cache, 4 when an entry could not be copied. The settings file is read,\n"
+               "never written.\n";
     }
 
     int run(const std::vector<std::string>& args) override {
@@ -192,6 +193,10 @@ public:
             std::cerr << ", " << failed << " failed";
         }
         std::cerr << "\n";
+        if (!std::cout) {
+            std::cerr << "harvix-cli save: standard output cannot be written\n";
+            return kExitUsage;
+        }
         return failed > 0 ? kExitCopyFailed : kExitOk;
     }
 

@@ -64,8 +64,11 @@ public:
     }
     void error(const BrowserRow& browser, const ErrorReport& report) override {
         const std::string box = errorBoxText(report, texts_, &browser);
-        std::cerr << "harvix-cli watch: " << browser.displayName << ": "
-                  << (box.empty() ? errorLine(report) : box) << "\n";
+        // The box says what the user can do; the line says what failed.
+        if (!box.empty()) {
+            std::cerr << "harvix-cli watch: " << browser.displayName << ": " << box << "\n";
+        }
+        std::cerr << "harvix-cli watch: " << errorLine(report) << "\n";
     }
 
 private:

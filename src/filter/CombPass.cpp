@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "base/ContentType.h"
@@ -62,6 +63,10 @@ std::string copyFailureReason(const ErrorReport& report) {
                                                      : "the cached data cannot be read";
             break;
         case ErrorReport::Unsupported:
+            if (report.systemError() == EFBIG) {
+                return "the cached data decodes to more than " + std::to_string(kDecodedSizeRatio) +
+                       " times its size";
+            }
             reason = "the cached data cannot be decoded";
             break;
         case ErrorReport::CreateFolder:
@@ -170,9 +175,19 @@ private:
     void combEntry(const CacheEntry& entry) {
         reportProgress();
         ++result_.entriesCombed;
+        // Asked once per entry and only where a minimum size needs it.
+        std::optional<bool> decoded;
         for (std::size_t i = 0; i < snapshot_.items.size(); ++i) {
             const FilterItem& item = snapshot_.items[i];
-            if (!item.disabled && item.matches(entry) && saveEntry(i, entry) && options_.oneCopy) {
+            if (item.disabled) {
+                continue;
+            }
+            if (item.minSize > 0 && !decoded) {
+                decoded = copyIsDecoded(reader_, entry);
+            }
+            const bool sizeOnCopy = decoded.value_or(false);
+            if (item.matches(entry, !sizeOnCopy) && saveEntry(i, entry, sizeOnCopy) &&
+                options_.oneCopy) {
                 break;
             }
         }
@@ -222,7 +237,7 @@ private:
 
     // Copies `entry` for item `itemIndex`; true when its folder now holds a
     // copy (made now, or found as a duplicate).
-    bool saveEntry(std::size_t itemIndex, const CacheEntry& entry) {
+    bool saveEntry(std::size_t itemIndex, const CacheEntry& entry, bool sizeOnCopy) {
         if (folderOf_[itemIndex] < 0) {
             return false;  // a stem that cannot stand in a name (reported once)
         }
@@ -256,19 +271,17 @@ private:
 
         // A body sent encoded is as large as it decodes: its minimum size
         // is tested on the copy, as the picture size is.
-        if (entry.encoded && item.minSize > 0 && size < static_cast<uint64_t>(item.minSize)) {
+        if (sizeOnCopy && item.minSize > 0 && size < static_cast<uint64_t>(item.minSize)) {
             ++result_.tooSmall;
             return false;
         }
         // The picture test on the copy before it has a name: a file the
         // probe cannot measure (no picture, or a format it does not know)
-        // cannot show that it has the size, so it goes like one too small.
+        // cannot show that it has the size, so it goes like one too small;
+        // a picture that states no size (an SVG) is kept.
         if (item.minWidth != 0 && item.minHeight != 0) {
-            int32_t width = 0;
-            int32_t height = 0;
             const fs::path open = "/proc/self/fd/" + std::to_string(file.fd());
-            const bool measured = getImageSize(open, width, height);
-            if (!measured || height < item.minHeight || width < item.minWidth) {
+            if (!measurePicture(open).atLeast(item.minWidth, item.minHeight)) {
                 ++result_.tooSmall;
                 return false;
             }

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <optional>
 
+#include "base/ContentType.h"
 #include "base/Profile.h"
 #include "base/Text.h"
 #include "platform/AtomicFile.h"
@@ -197,11 +198,11 @@ void FilterItem::parseUrl(char listSeparator) {
     }
 }
 
-bool FilterItem::matches(const CacheEntry& entry) const {
-    if (contentType != 0 && contentType != entry.contentType) {
+bool FilterItem::matches(const CacheEntry& entry, bool testSize) const {
+    if (!contentTypeMatches(contentType, entry.contentType, entry.contentTypeText)) {
         return false;
     }
-    if (minSize > 0 && entry.size < static_cast<uint64_t>(minSize)) {
+    if (testSize && minSize > 0 && entry.size < static_cast<uint64_t>(minSize)) {
         return false;
     }
     if (urlParts.empty()) {

@@ -25,7 +25,7 @@ class FilterSet;
 class FilterItem {
 public:
     bool disabled = false;              // takes no part in matching
-    int32_t contentType = 0;            // content-type code 0..18, 0 = any type
+    int32_t contentType = 0;            // content-type code (base/ContentType.h), 0 = any type
     int32_t minSize = 0;                // minimum entry size in bytes, 0 = no limit
     std::string url;                    // URL parts as typed, separated by ','
     std::vector<std::string> urlParts;  // `url` split by ParseUrl
@@ -40,9 +40,11 @@ public:
     // blanks and tabs are dropped wherever they stand, empty parts go.
     void parseUrl(const FilterSet& set);
     void parseUrl(char listSeparator);
-    // Content type, minimum size and URL parts (the picture size is tested
-    // on the copy, by the comb pass).
-    bool matches(const CacheEntry& entry) const;
+    // Content type (a group takes each entry of the group), minimum size
+    // and URL parts (the picture size is tested on the copy, by the comb
+    // pass). `testSize` false leaves the minimum size to the copy: a body
+    // stored encoded is as large as it decodes.
+    bool matches(const CacheEntry& entry, bool testSize = true) const;
 };
 
 class FilterSet {

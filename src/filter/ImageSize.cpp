@@ -1,10 +1,21 @@
 #include "filter/ImageSize.h"
 
+#include <avif/avif.h>
+#include <webp/decode.h>
+
+#include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstdio>
-#include <fstream>
+#include <limits>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 // The probe needs only the headers of the formats the program names:
 // leaving out the loose TGA and PNM detectors keeps arbitrary data from
@@ -165,6 +176,351 @@ bool JpegHuffmanTablesFit(std::FILE* file) {
     return true;
 }
 
+// The first bytes of the file, at most kHeadBytes: enough for the headers of
+// WebP and AVIF's file-type box, and for the root element of an SVG.
+constexpr std::size_t kHeadBytes = 64 * 1024;
+
+std::string ReadHead(std::FILE* file) {
+    std::string head(kHeadBytes, '\0');
+    if (std::fseek(file, 0, SEEK_SET) != 0) {
+        return {};
+    }
+    head.resize(std::fread(head.data(), 1, head.size(), file));
+    return head;
+}
+
+const uint8_t* Bytes(const std::string& text) {
+    return reinterpret_cast<const uint8_t*>(text.data());
+}
+
+uint32_t Be32(const std::string& text, std::size_t at) {
+    return (static_cast<uint32_t>(static_cast<unsigned char>(text[at])) << 24) |
+           (static_cast<uint32_t>(static_cast<unsigned char>(text[at + 1])) << 16) |
+           (static_cast<uint32_t>(static_cast<unsigned char>(text[at + 2])) << 8) |
+           static_cast<uint32_t>(static_cast<unsigned char>(text[at + 3]));
+}
+
+PictureSize Measured(int64_t width, int64_t height) {
+    PictureSize size;
+    if (width > 0 && height > 0 && width <= INT32_MAX && height <= INT32_MAX) {
+        size.kind = PictureSize::Kind::Measured;
+        size.width = static_cast<int32_t>(width);
+        size.height = static_cast<int32_t>(height);
+    }
+    return size;
+}
+
+// ---- WebP ----
+
+bool IsWebp(const std::string& head) {
+    return head.size() >= 12 && head.compare(0, 4, "RIFF") == 0 && head.compare(8, 4, "WEBP") == 0;
+}
+
+// The headers say the size: the frame header of a plain file, the canvas of
+// an extended one (whose first chunk gives it, so that a large chunk after
+// it, a colour profile, need not be read).
+PictureSize WebpSize(const std::string& head) {
+    int width = 0;
+    int height = 0;
+    if (WebPGetInfo(Bytes(head), head.size(), &width, &height) == 0) {
+        return {};
+    }
+    return Measured(width, height);
+}
+
+// ---- AVIF ----
+
+// An ISO base media file whose file-type box names the AVIF image or image
+// sequence brand.
+bool IsAvif(const std::string& head) {
+    if (head.size() < 16 || head.compare(4, 4, "ftyp") != 0) {
+        return false;
+    }
+    const std::size_t end = std::min<std::size_t>(Be32(head, 0), head.size());
+    for (std::size_t at = 8; at + 4 <= end; at += 4) {
+        if (at == 12) {
+            continue;  // the minor version
+        }
+        if (head.compare(at, 4, "avif") == 0 || head.compare(at, 4, "avis") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// What libavif may read while it parses the boxes: no single read and no
+// sum of reads past these, so that a box claiming gigabytes is refused
+// instead of read.
+constexpr std::size_t kAvifMostPerRead = 4 * 1024 * 1024;
+constexpr uint64_t kAvifMostInAll = 8 * 1024 * 1024;
+
+struct AvifSource {
+    std::FILE* file = nullptr;
+    uint64_t size = 0;
+    uint64_t left = kAvifMostInAll;
+    std::vector<uint8_t> buffer;
+};
+
+avifResult AvifRead(avifIO* io, uint32_t readFlags, uint64_t offset, size_t size, avifROData* out) {
+    auto* source = static_cast<AvifSource*>(io->data);
+    if (readFlags != 0 || offset > source->size) {
+        return AVIF_RESULT_IO_ERROR;
+    }
+    const uint64_t available = std::min<uint64_t>(size, source->size - offset);
+    if (available > kAvifMostPerRead || available > source->left) {
+        return AVIF_RESULT_IO_ERROR;
+    }
+    source->left -= available;
+    source->buffer.resize(static_cast<std::size_t>(available));
+    if (available > 0 && (fseeko(source->file, static_cast<off_t>(offset), SEEK_SET) != 0 ||
+                          std::fread(source->buffer.data(), 1, source->buffer.size(),
+                                     source->file) != source->buffer.size())) {
+        return AVIF_RESULT_IO_ERROR;
+    }
+    out->data = source->buffer.data();
+    out->size = source->buffer.size();
+    return AVIF_RESULT_OK;
+}
+
+struct AvifDecoderFree {
+    void operator()(avifDecoder* decoder) const { avifDecoderDestroy(decoder); }
+};
+
+// The size the container states for the primary image (or the first frame
+// of a sequence); nothing is decoded.
+PictureSize AvifSize(std::FILE* file, uint64_t fileSize) {
+    AvifSource source;
+    source.file = file;
+    source.size = fileSize;
+    avifIO io{};
+    io.read = AvifRead;
+    io.sizeHint = fileSize;
+    io.persistent = AVIF_FALSE;
+    io.data = &source;
+    const std::unique_ptr<avifDecoder, AvifDecoderFree> decoder(avifDecoderCreate());
+    if (!decoder) {
+        return {};
+    }
+    decoder->ignoreExif = AVIF_TRUE;
+    decoder->ignoreXMP = AVIF_TRUE;
+    decoder->strictFlags = AVIF_STRICT_DISABLED;  // the size is all that is asked
+    avifDecoderSetIO(decoder.get(), &io);         // not owned: io.destroy is null
+    if (avifDecoderParse(decoder.get()) != AVIF_RESULT_OK || decoder->image == nullptr) {
+        return {};
+    }
+    const avifImage& image = *decoder->image;
+    int64_t width = image.width;
+    int64_t height = image.height;
+    if ((image.transformFlags & AVIF_TRANSFORM_IROT) != 0 && image.irot.angle % 2 == 1) {
+        std::swap(width, height);
+    }
+    return Measured(width, height);
+}
+
+// ---- SVG ----
+
+bool IsSpace(char ch) {
+    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n';
+}
+
+bool IsNameEnd(char ch) {
+    return IsSpace(ch) || ch == '=' || ch == '/' || ch == '>';
+}
+
+// A number as SVG writes one: sign, digits, fraction, exponent. Moves `at`
+// past it; nothing when there is none.
+std::optional<double> ReadNumber(std::string_view text, std::size_t& at) {
+    const char* begin = text.data() + at;
+    const char* end = text.data() + text.size();
+    if (begin != end && *begin == '+') {
+        ++begin;  // from_chars takes no plus sign
+    }
+    double value = 0;
+    const auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::general);
+    if (error != std::errc() || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    at = static_cast<std::size_t>(stop - text.data());
+    return value;
+}
+
+// A length in pixels: a number, unitless or in px, with blanks around it.
+// Nothing for any other unit (%, em, mm, ...), which says nothing in pixels.
+std::optional<double> PixelLength(std::string_view text) {
+    std::size_t at = 0;
+    while (at < text.size() && IsSpace(text[at])) {
+        ++at;
+    }
+    const std::optional<double> value = ReadNumber(text, at);
+    if (!value) {
+        return std::nullopt;
+    }
+    if (text.compare(at, 2, "px") == 0) {
+        at += 2;
+    }
+    while (at < text.size() && IsSpace(text[at])) {
+        ++at;
+    }
+    return at == text.size() ? value : std::nullopt;
+}
+
+// The width and height of a viewBox "min-x min-y width height" (blanks or
+// commas between); nothing unless both are positive.
+std::optional<std::pair<double, double>> ViewBoxSize(std::string_view text) {
+    double numbers[4];
+    std::size_t at = 0;
+    for (double& number : numbers) {
+        while (at < text.size() && (IsSpace(text[at]) || text[at] == ',')) {
+            ++at;
+        }
+        const std::optional<double> value = ReadNumber(text, at);
+        if (!value) {
+            return std::nullopt;
+        }
+        number = *value;
+    }
+    if (numbers[2] <= 0 || numbers[3] <= 0) {
+        return std::nullopt;
+    }
+    return std::make_pair(numbers[2], numbers[3]);
+}
+
+// Skips what may stand before the root element: a byte-order mark, blanks,
+// the XML declaration and other processing instructions, comments and the
+// document type (with its internal subset). False when the text ends first.
+bool SkipProlog(std::string_view text, std::size_t& at) {
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        at = 3;
+    }
+    for (;;) {
+        while (at < text.size() && IsSpace(text[at])) {
+            ++at;
+        }
+        std::size_t end = std::string_view::npos;
+        if (text.compare(at, 2, "<?") == 0) {
+            end = text.find("?>", at + 2);
+            end = end == std::string_view::npos ? end : end + 2;
+        } else if (text.compare(at, 4, "<!--") == 0) {
+            end = text.find("-->", at + 4);
+            end = end == std::string_view::npos ? end : end + 3;
+        } else if (text.compare(at, 9, "<!DOCTYPE") == 0) {
+            const std::size_t subset = text.find_first_of("[>", at);
+            if (subset != std::string_view::npos && text[subset] == '[') {
+                end = text.find("]", subset);
+                end = end == std::string_view::npos ? end : text.find('>', end);
+            } else {
+                end = subset;
+            }
+            end = end == std::string_view::npos ? end : end + 1;
+        } else {
+            return at < text.size();
+        }
+        if (end == std::string_view::npos) {
+            return false;
+        }
+        at = end;
+    }
+}
+
+// An SVG file: its root element is "svg" (with or without a namespace
+// prefix). Its width and height in pixels give the size; where one of them
+// is missing (or in another unit) the viewBox gives it, scaled to the other;
+// without either the picture states no size. A zero or negative size is
+// not measurable.
+std::optional<PictureSize> SvgSize(std::string_view text) {
+    std::size_t at = 0;
+    if (!SkipProlog(text, at) || text[at] != '<') {
+        return std::nullopt;
+    }
+    std::size_t nameEnd = at + 1;
+    while (nameEnd < text.size() && !IsNameEnd(text[nameEnd])) {
+        ++nameEnd;
+    }
+    std::string_view name = text.substr(at + 1, nameEnd - at - 1);
+    if (const std::size_t colon = name.find(':'); colon != std::string_view::npos) {
+        name.remove_prefix(colon + 1);
+    }
+    if (name != "svg" || nameEnd == text.size()) {
+        return std::nullopt;
+    }
+    std::optional<std::string_view> width;
+    std::optional<std::string_view> height;
+    std::optional<std::string_view> viewBox;
+    at = nameEnd;
+    for (;;) {
+        while (at < text.size() && IsSpace(text[at])) {
+            ++at;
+        }
+        if (at == text.size()) {
+            return PictureSize{};  // the start tag does not end within the start read
+        }
+        if (text[at] == '>' || text[at] == '/') {
+            break;
+        }
+        const std::size_t attributeStart = at;
+        while (at < text.size() && !IsNameEnd(text[at])) {
+            ++at;
+        }
+        const std::string_view attribute = text.substr(attributeStart, at - attributeStart);
+        while (at < text.size() && IsSpace(text[at])) {
+            ++at;
+        }
+        if (at + 1 >= text.size() || text[at] != '=') {
+            return PictureSize{};
+        }
+        ++at;
+        while (at < text.size() && IsSpace(text[at])) {
+            ++at;
+        }
+        if (at == text.size() || (text[at] != '"' && text[at] != '\'')) {
+            return PictureSize{};
+        }
+        const std::size_t close = text.find(text[at], at + 1);
+        if (close == std::string_view::npos) {
+            return PictureSize{};
+        }
+        const std::string_view value = text.substr(at + 1, close - at - 1);
+        at = close + 1;
+        if (attribute == "width" && !width) {
+            width = value;
+        } else if (attribute == "height" && !height) {
+            height = value;
+        } else if (attribute == "viewBox" && !viewBox) {
+            viewBox = value;
+        }
+    }
+    // NaN stands for a length that says nothing in pixels.
+    constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
+    double w = width ? PixelLength(*width).value_or(kUnknown) : kUnknown;
+    double h = height ? PixelLength(*height).value_or(kUnknown) : kUnknown;
+    if (w <= 0 || h <= 0) {
+        return PictureSize{};  // drawn as nothing
+    }
+    if (std::isnan(w) || std::isnan(h)) {
+        if (const auto box = viewBox ? ViewBoxSize(*viewBox) : std::nullopt) {
+            if (!std::isnan(w)) {
+                h = w * box->second / box->first;
+            } else if (!std::isnan(h)) {
+                w = h * box->first / box->second;
+            } else {
+                w = box->first;
+                h = box->second;
+            }
+        }
+    }
+    if (std::isnan(w) || std::isnan(h)) {
+        PictureSize unsized;
+        unsized.kind = PictureSize::Kind::Unsized;
+        return unsized;
+    }
+    // Less than a pixel still shows as one.
+    const auto pixels = [](double value) {
+        return value >= 2147483647.0 ? int64_t{INT32_MAX}
+                                     : std::max<int64_t>(1, std::llround(value));
+    };
+    return Measured(pixels(w), pixels(h));
+}
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -183,41 +539,60 @@ int32_t ImageSize::references() {
     return g_references.load();
 }
 
-bool getImageSize(const fs::path& path, int32_t& width, int32_t& height) {
+bool PictureSize::atLeast(int32_t minWidth, int32_t minHeight) const {
+    switch (kind) {
+        case Kind::Measured:
+            return width >= minWidth && height >= minHeight;
+        case Kind::Unsized:
+            return true;
+        case Kind::NotMeasurable:
+            break;
+    }
+    return false;
+}
+
+PictureSize measurePicture(const fs::path& path) {
     std::error_code ec;
     if (!fs::is_regular_file(path, ec)) {
-        return false;
+        return {};
     }
     const uint64_t fileSize = fs::file_size(path, ec);
     if (ec) {
-        return false;
+        return {};
     }
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
-        return false;
+        return {};
     }
+    int32_t width = 0;
+    int32_t height = 0;
     if (IconSize(file.get(), fileSize, width, height)) {
-        return true;
+        return Measured(width, height);
+    }
+    const std::string head = ReadHead(file.get());
+    if (IsWebp(head)) {
+        return WebpSize(head);
+    }
+    if (IsAvif(head)) {
+        return AvifSize(file.get(), fileSize);
+    }
+    if (const std::optional<PictureSize> svg = SvgSize(head)) {
+        return *svg;
     }
     if (!JpegHuffmanTablesFit(file.get()) || std::fseek(file.get(), 0, SEEK_SET) != 0) {
-        return false;
+        return {};
     }
     int x = 0;
     int y = 0;
     int components = 0;
     if (stbi_info_from_file(file.get(), &x, &y, &components) == 0) {
-        return false;
+        return {};
     }
     // A bitmap stored top-down gives its height as a negative number.
     if (y < 0 && y != INT_MIN) {
         y = -y;
     }
-    if (x <= 0 || y <= 0) {
-        return false;
-    }
-    width = x;
-    height = y;
-    return true;
+    return Measured(x, y);
 }
 
 }  // namespace harvix

@@ -1,7 +1,10 @@
 // The picture-size probe. ImageSize brackets the use of the picture
-// library for the life of the program; GetImageSize measures a picture file
-// by its content (JPEG, PNG, GIF, BMP and the other formats the library
-// reads from their headers, and ICO from its directory), whatever its name.
+// libraries for the life of the program; measurePicture measures a picture
+// file by its content, whatever its name: JPEG, PNG, GIF and BMP by their
+// headers, ICO by its directory, WebP by its headers (libwebp), AVIF by its
+// container without decoding it (libavif), SVG by the width and height or
+// the viewBox of its root element. Only the start of a file is read (for
+// AVIF, a bounded amount of its boxes); a damaged file is not measurable.
 #pragma once
 
 #include <cstdint>
@@ -18,13 +21,29 @@ public:
     ImageSize(const ImageSize&) = delete;
     ImageSize& operator=(const ImageSize&) = delete;
 
-    // Number of live instances (the library is in use while it is above 0).
+    // Number of live instances (the libraries are in use while it is above 0).
     static int32_t references();
 };
 
-// Width and height in pixels of the picture in `path`. False, with `width`
-// and `height` left as they were, when the file is no picture the probe
-// knows (or cannot be read). For an icon file, the largest image counts.
-bool getImageSize(const fs::path& path, int32_t& width, int32_t& height);
+struct PictureSize {
+    enum class Kind {
+        NotMeasurable,  // no picture the probe knows, damaged, or unreadable
+        Measured,       // width and height in pixels, both positive
+        Unsized,        // a picture that states no size (an SVG drawn at any size)
+    };
+    Kind kind = Kind::NotMeasurable;
+    int32_t width = 0;
+    int32_t height = 0;
+
+    // The picture test of a filter item: a measured picture at least this
+    // wide and high, or one that states no size. A file that cannot be
+    // measured cannot show that it has the size, so it fails.
+    bool atLeast(int32_t minWidth, int32_t minHeight) const;
+};
+
+// The size of the picture in `path`. For an icon file the largest image
+// counts; for an AVIF the primary image as shown (a quarter turn swaps width
+// and height).
+PictureSize measurePicture(const fs::path& path);
 
 }  // namespace harvix

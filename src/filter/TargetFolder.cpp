@@ -147,7 +147,7 @@ TargetFolder::Named TargetFolder::name(NewFile& file, const std::string& stem,
             addFile(KnownFile{name, size});
             return {pathToUtf8(path_ / pathFromUtf8(name)), {}};
         }
-        const int error = errno;
+        const int error = file.error();
         if (error == EEXIST) {
             // Taken since the folder was listed (the user, another comb):
             // never replaced; the next number is tried.

@@ -31,8 +31,13 @@ public:
     static FileHandle openForReading(const fs::path& path);
     // Like openForReading, and the file must lie below `root` (a folder
     // resolved once with resolveFolder): a path whose folders lead out of
-    // the root through links fails with EXDEV.
+    // the root through links or "..", even when one is swapped in while
+    // the path is opened, fails with EXDEV. Links that stay below the root
+    // are followed (a final link is refused, as above).
     static FileHandle openBelow(const fs::path& root, const fs::path& path);
+    // Tests only: false resolves paths below a root by hand, as on kernels
+    // without openat2 (before Linux 5.6).
+    static void setKernelResolutionForTesting(bool allowed);
 
     explicit operator bool() const { return fd_ >= 0; }
     int fd() const { return fd_; }
@@ -46,6 +51,10 @@ public:
     std::size_t readAt(uint64_t offset, void* buffer, std::size_t n) const;
     // True when exactly `n` bytes could be read at `offset`.
     bool readExactAt(uint64_t offset, void* buffer, std::size_t n) const;
+    // The same two with the error as a value: 0, or the errno of the failed
+    // read (readExactError: EIO when the file ends before `n` bytes).
+    std::size_t readAt(uint64_t offset, void* buffer, std::size_t n, int& error) const;
+    int readExactError(uint64_t offset, void* buffer, std::size_t n) const;
     void close();
 
 private:
@@ -67,6 +76,11 @@ bool copyRange(const FileHandle& in, uint64_t offset, uint64_t length, int outFd
 
 // Writes all of `n` bytes to `fd`; false with errno set on failure.
 bool writeAll(int fd, const void* data, std::size_t n);
+
+// copyRange and writeAll with the error as the result: 0 on success, else
+// the errno of the call that failed.
+int copyRangeError(const FileHandle& in, uint64_t offset, uint64_t length, int outFd);
+int writeAllError(int fd, const void* data, std::size_t n);
 
 // The folder with its links resolved (as far as it exists), the form in
 // which openBelow expects its root and in which two spellings compare equal.

@@ -19,30 +19,28 @@ constexpr std::size_t kDecodeChunk = 256 * 1024;
     throw ErrorReport(ErrorReport::FilterCache, kind, pathToUtf8(file), pathToUtf8(target), error);
 }
 
-void decodeRange(const FileHandle& in, const BodySource& source, NewFile& out) {
-    BodyDecoder decoder(source.encoding, kMaxDecodedBody);
+// Decodes the stored range into `out`; returns the decoded size.
+uint64_t decodeRange(const FileHandle& in, const BodySource& source, NewFile& out) {
+    BodyDecoder decoder(source.encoding, maxDecodedSize(source.length));
     std::vector<unsigned char> buffer(
         static_cast<std::size_t>(std::min<uint64_t>(source.length, kDecodeChunk)));
     int writeError = 0;
     const BodyDecoder::Sink sink = [&](std::span<const unsigned char> bytes) {
-        if (!writeAll(out.fd(), bytes.data(), bytes.size())) {
-            writeError = errno != 0 ? errno : EIO;
-            return false;
-        }
-        return true;
+        writeError = writeAllError(out.fd(), bytes.data(), bytes.size());
+        return writeError == 0;
     };
     uint64_t done = 0;
     while (done < source.length) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<uint64_t>(source.length - done, buffer.size()));
-        if (!in.readExactAt(source.offset + done, buffer.data(), want)) {
-            fail(ErrorReport::FileRead, source.file, errno != 0 ? errno : EIO);
+        if (const int error = in.readExactError(source.offset + done, buffer.data(), want)) {
+            fail(ErrorReport::FileRead, source.file, error);
         }
         if (!decoder.feed({buffer.data(), want}, sink)) {
             if (writeError != 0) {
                 fail(ErrorReport::FileCopy, source.file, writeError, out.folder());
             }
-            // Not valid for its coding, or past the output bound.
+            // Not valid for its coding, or past the bound.
             fail(ErrorReport::Unsupported, source.file, decoder.limitReached() ? EFBIG : EBADMSG);
         }
         done += want;
@@ -50,6 +48,7 @@ void decodeRange(const FileHandle& in, const BodySource& source, NewFile& out) {
     if (!decoder.finish()) {
         fail(ErrorReport::Unsupported, source.file, EBADMSG);
     }
+    return decoder.produced();
 }
 
 }  // namespace
@@ -76,36 +75,39 @@ std::shared_ptr<const FileHandle> openBody(const CacheReader& reader, const Body
     return file;
 }
 
-void copyBody(const CacheReader& reader, const CacheEntry& entry, NewFile& out) {
+uint64_t copyBody(const CacheReader& reader, const CacheEntry& entry, NewFile& out) {
     const BodySource source = reader.bodySource(entry);
     const std::shared_ptr<const FileHandle> file = openBody(reader, source);
     const FileHandle& in = *file;
-    if (source.encoding == ContentEncoding::Identity) {
-        errno = 0;
-        if (!copyRange(in, source.offset, source.length, out.fd())) {
-            const int error = errno != 0 ? errno : EIO;
-            // The source was long enough a moment ago: a failure now is the
-            // target's (full disk, read-only folder) unless it is a read error.
-            fail(error == EIO ? ErrorReport::FileRead : ErrorReport::FileCopy, source.file, error,
-                 out.folder());
-        }
-        return;
+    if (!source.encoding.isIdentity()) {
+        return decodeRange(in, source, out);
     }
-    if (source.encoding == ContentEncoding::Unsupported) {
-        fail(ErrorReport::Unsupported, source.file, 0);
+    if (const int error = copyRangeError(in, source.offset, source.length, out.fd())) {
+        // The source was long enough a moment ago: a failure now is the
+        // target's (full disk, read-only folder) unless it is a read error.
+        fail(error == EIO ? ErrorReport::FileRead : ErrorReport::FileCopy, source.file, error,
+             out.folder());
     }
-    decodeRange(in, source, out);
+    return source.length;
+}
+
+bool copyIsDecoded(const CacheReader& reader, const CacheEntry& entry) {
+    try {
+        return !reader.bodySource(entry).encoding.isIdentity();
+    } catch (const ErrorReport&) {
+        return false;
+    }
 }
 
 void copyBodyToFile(const CacheReader& reader, const CacheEntry& entry, const fs::path& target) {
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     NewFile out = NewFile::create(folder);
     if (!out) {
-        fail(ErrorReport::FileWrite, target, out.error());
+        fail(ErrorReport::FileWrite, target, errno);
     }
     copyBody(reader, entry, out);
     if (!out.linkAs(pathToUtf8(target.filename()))) {
-        fail(ErrorReport::FileWrite, target, errno);
+        fail(ErrorReport::FileWrite, target, out.error());
     }
 }
 

@@ -10,9 +10,20 @@
 
 namespace harvix {
 
-// Decoded copies stop at this many bytes: a small stored body that expands
-// without end cannot fill the disk.
-inline constexpr uint64_t kMaxDecodedBody = uint64_t{4} << 30;
+// A decoded copy may be at most this many times the size of its stored
+// bytes, and may always reach kDecodedSizeFloor: real bodies stay far below
+// (text compresses some 5 to 20 times), while a small stored body that
+// expands without end (a decompression bomb) fails early instead of filling
+// the disk.
+inline constexpr uint64_t kDecodedSizeRatio = 1000;
+inline constexpr uint64_t kDecodedSizeFloor = uint64_t{64} << 20;
+
+// The most `storedSize` stored bytes may decode to.
+constexpr uint64_t maxDecodedSize(uint64_t storedSize) {
+    const uint64_t ratio =
+        storedSize > UINT64_MAX / kDecodedSizeRatio ? UINT64_MAX : storedSize * kDecodedSizeRatio;
+    return ratio < kDecodedSizeFloor ? kDecodedSizeFloor : ratio;
+}
 
 // The file that holds `source`'s bytes: the reader's handle where it gave
 // one, else `source.file` opened below its root (no links out of
@@ -23,12 +34,20 @@ std::shared_ptr<const FileHandle> openBody(const CacheReader& reader, const Body
 // Opens bodySource(entry).file below the reader's root (no links out of the
 // cache, no FIFOs, regular files only), checks that the file holds the whole
 // stored range and writes exactly its bytes to `out` (decoded when the body
-// was sent with a Content-Encoding). Throws ErrorReport on any failure:
+// was sent with a Content-Encoding). Returns the size of the copy: the
+// stored size, or the decoded size. Throws ErrorReport on any failure:
 // FileOpen (the cached file cannot be opened safely), FileRead (it is
 // shorter than its record, or a read fails), FileCopy (the bytes could not
-// be written), Unsupported (an encoding this build cannot decode). `out` is
-// then incomplete and must be discarded.
-void copyBody(const CacheReader& reader, const CacheEntry& entry, NewFile& out);
+// be written), Unsupported (the stored bytes do not decode; EFBIG when they
+// decode to more than maxDecodedSize). `out` is then incomplete and must be
+// discarded.
+uint64_t copyBody(const CacheReader& reader, const CacheEntry& entry, NewFile& out);
+
+// True when the copy of `entry` is decoded from its stored bytes, so that
+// entry.size is not the copy's size: that is known only once copyBody has
+// returned it. False when the copy holds the stored bytes as they are, and
+// when the entry's body cannot be found (its copy fails).
+bool copyIsDecoded(const CacheReader& reader, const CacheEntry& entry);
 
 // Copies the entry's bytes into the file `target`, which receives its name
 // only when complete and never replaces an existing file (EEXIST). Throws

@@ -35,11 +35,8 @@ struct CacheEntry {
 
     std::string url;              // the source URL
     std::string contentTypeText;  // Content-Type value as the server sent it (UTF-8)
-    int32_t contentType = 0;      // content-type code 1..18, 0 when not recognised
+    int32_t contentType = 0;      // content-type code (base/ContentType.h), 0 when not recognised
     uint64_t size = 0;            // the stored body's size in bytes
-    // The body is stored as sent with a Content-Encoding the copy decodes:
-    // the saved file's size is known only once it is decoded.
-    bool encoded = false;
     int64_t time = 0;      // seconds since 1970-01-01 00:00 UTC
     std::string dataFile;  // the listing's data-file column (reader-specific)
     uint32_t index = 0;    // position in the reading

@@ -64,12 +64,7 @@ void ClassifyLine(unsigned char* line, std::size_t length, FirefoxCacheEntry& en
                 break;
             case Field::ContentType:
                 entry.contentTypeText = cp1252ToUtf8(raw);
-                for (std::size_t i = 0; i < valueLength; ++i) {
-                    if (value[i] >= 'A' && value[i] <= 'Z') {
-                        value[i] = static_cast<unsigned char>(value[i] - 'A' + 'a');
-                    }
-                }
-                entry.contentType = contentTypeFromText(raw);
+                entry.contentType = contentTypeCode(raw);
                 break;
             case Field::None:
                 break;

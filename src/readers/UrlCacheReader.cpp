@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "base/ContentType.h"
-#include "base/ErrorReport.h"
 #include "platform/FileHandle.h"
 #include "platform/Path.h"
 #include "readers/MsiecfUrlCache.h"
@@ -31,9 +30,7 @@ void UrlCacheReader::close() {
 }
 
 void UrlCacheReader::open() {
-    if (!service_->open()) {
-        throw ErrorReport(ErrorReport::IECache, ErrorReport::CacheOpen, service_->failureText());
-    }
+    service_->open();
     const fs::path folder = service_->cacheFolder();
     root_ = folder.empty() ? fs::path() : resolveFolder(folder);
 }
@@ -67,9 +64,8 @@ void UrlCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
         entry->url = info.sourceUrl;
         entry->dataFile = info.localFileName;
         entry->size = info.size != 0 ? info.size : info.sizeLow;
-        // The whole header text as stored, not lower-cased: a key word in
-        // any header line counts.
-        entry->contentType = contentTypeFromWideText(info.headerInfo);
+        // The whole header text as stored: its Content-Type line counts.
+        entry->contentType = contentTypeCode(info.headerInfo);
         entry->time = entryTime(info.lastSyncTime);
         out.push_back(std::move(entry));
     } while (enumeration->next(info));

@@ -27,15 +27,15 @@ public:
     // Releases the service's hold on the cache.
     void close() override;
     // Makes the service ready and takes the folder of its cached files as
-    // the root. When there is no cache to read, throws ErrorReport (IECache,
-    // CacheOpen) saying where it was looked for.
+    // the root. When there is no cache to read, throws the service's
+    // ErrorReport (IECache, CacheOpen) saying where it was looked for.
     void open() override;
     // One entry per usable cache entry, in the service's order.
     void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts& skipped) override;
     // The entry's local file, exactly the entry's size from its start.
     BodySource bodySource(const CacheEntry& entry) const override;
 
-    // The service, e.g. for the reason of a failed Open.
+    // The service the entries come from.
     UrlCacheService& service() { return *service_; }
     const UrlCacheService& service() const { return *service_; }
 

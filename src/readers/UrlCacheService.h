@@ -2,8 +2,8 @@
 // Maxthon share. The reader (UrlCacheReader) sees the cache only through this
 // interface and relies on the few fields of UrlCacheEntryInfo; where they
 // come from is the service's business. On Linux they come from WinINet's
-// index file as Wine writes it (MsiecfUrlCache, UrlCacheMsiecf.h); tests
-// serve prepared lists.
+// index file as Wine writes it (MsiecfUrlCache.h); tests serve prepared
+// lists.
 #pragma once
 
 #include <cstdint>
@@ -44,10 +44,12 @@ class UrlCacheService {
 public:
     virtual ~UrlCacheService() = default;
 
-    // Makes the cache ready for enumeration. False when there is no cache to
-    // read; failureText() then says why.
-    virtual bool open() = 0;
-    // Releases what Open acquired; safe when nothing is open, and repeatedly.
+    // Makes the cache ready for enumeration. When there is no cache to read,
+    // throws ErrorReport (module IECache, kind CacheOpen) saying why: `path`
+    // is the index tried (where none was found, ENOENT, the first place
+    // looked at, `secondPath` the other), the system error what was wrong.
+    virtual void open() = 0;
+    // Releases what open acquired; safe when nothing is open, and repeatedly.
     virtual void close() = 0;
     // Starts an enumeration of every entry and fills `info` with the first.
     // Null when the cache yields no entry (empty, not open, or unreadable).
@@ -55,8 +57,6 @@ public:
     // The folder that holds the cached files (after a successful open); the
     // reader copies nothing from outside it.
     virtual std::filesystem::path cacheFolder() const = 0;
-    // Why the last Open failed, for messages; empty after a successful Open.
-    virtual std::string failureText() const = 0;
 };
 
 }  // namespace harvix

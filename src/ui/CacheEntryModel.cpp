@@ -145,10 +145,15 @@ void CacheEntryFilter::setTypeCode(int32_t code) {
 
 bool CacheEntryFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
     const QAbstractItemModel* model = sourceModel();
-    if (typeCode_ != 0 && model->index(sourceRow, CacheEntryModel::TypeColumn, sourceParent)
-                                  .data(CacheEntryModel::TypeCodeRole)
-                                  .toInt() != typeCode_) {
-        return false;
+    if (typeCode_ != 0) {
+        // The filter item's type test. The column shows the Content-Type as
+        // sent, or the short name, which holds no '/' and so leaves the
+        // group to the code.
+        const QModelIndex type = model->index(sourceRow, CacheEntryModel::TypeColumn, sourceParent);
+        if (!contentTypeMatches(typeCode_, type.data(CacheEntryModel::TypeCodeRole).toInt(),
+                                type.data(Qt::DisplayRole).toString().toStdString())) {
+            return false;
+        }
     }
     if (urlText_.isEmpty()) {
         return true;

@@ -58,7 +58,8 @@ private:
 };
 
 // Keeps the rows whose URL holds the search text (letters compared without
-// regard to case) and whose content-type code is the chosen one (0: any).
+// regard to case) and whose content type a filter item of the chosen type
+// takes (0: any; a group: each entry of the group).
 class CacheEntryFilter : public QSortFilterProxyModel {
     Q_OBJECT
 

@@ -72,9 +72,10 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
     search_ = new QLineEdit(this);
     search_->setClearButtonEnabled(true);
     type_ = new QComboBox(this);
-    for (int32_t code = 0; code < kContentTypeCount; ++code) {
+    for (const int32_t code : contentTypeListOrder()) {
         type_->addItem(q(contentTypeName(code)), code);
     }
+    type_->setCurrentIndex(type_->findData(codeOf(ContentType::All)));
     typeLabel_ = new QLabel(this);
     auto* find = new QHBoxLayout;
     find->addWidget(search_, 1);

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "base/ContentType.h"
 #include "platform/FileHandle.h"
 #include "readers/BodyCopy.h"
 #include "readers/CacheReader.h"
@@ -50,17 +51,18 @@ private:
 };
 
 bool isPicture(const CacheEntry& entry) {
-    return (entry.contentType >= 1 && entry.contentType <= 5) ||
-           entry.contentTypeText.rfind("image/", 0) == 0;
+    return contentTypeMatches(codeOf(ContentType::Pictures), entry.contentType,
+                              entry.contentTypeText);
 }
 
 bool isText(const CacheEntry& entry) {
-    switch (entry.contentType) {
-        case 8:   // html
-        case 9:   // xml
-        case 10:  // css
-        case 11:  // js
-        case 15:  // plain
+    switch (static_cast<ContentType>(entry.contentType)) {
+        case ContentType::Html:
+        case ContentType::Xml:
+        case ContentType::Css:
+        case ContentType::Js:
+        case ContentType::Plain:
+        case ContentType::Json:
             return true;
         default:
             break;

@@ -36,11 +36,11 @@ QLineEdit* Edit(QWidget* parent, const char* name) {
 }  // namespace
 
 const QStringList& FilterItemDialog::contentTypeOrder() {
-    // Pictures first, then video, sound, documents and the rest; each
-    // name is the short name of its content-type code.
+    // The groups first, then pictures, video, sound, documents and the
+    // rest; each name is the short name of its content-type code.
     static const QStringList order = [] {
         QStringList names;
-        for (int32_t code : {0, 1, 2, 3, 4, 5, 6, 17, 18, 7, 12, 13, 14, 15, 8, 9, 10, 11, 16}) {
+        for (const int32_t code : contentTypeListOrder()) {
             names.append(Text(contentTypeName(code)));
         }
         return names;
@@ -137,9 +137,13 @@ void FilterItemDialog::initialise() {
     fileNameDummyLabel->setText(Text(texts.FilterListFileNameDummy));
 
     contentType->clear();
-    contentType->addItems(contentTypeOrder());
-    const int current = contentType->findText(Text(contentTypeName(item_->contentType)));
-    contentType->setCurrentIndex(current >= 0 ? current : 0);
+    for (const int32_t code : contentTypeListOrder()) {
+        contentType->addItem(Text(contentTypeName(code)), code);
+    }
+    // A code no type has (a damaged file) shows as "all".
+    const int current = contentType->findData(item_->contentType);
+    contentType->setCurrentIndex(current >= 0 ? current
+                                              : contentType->findData(codeOf(ContentType::All)));
 
     minSize->setText(QString::number(item_->minSize));
     url->setText(Text(item_->url));
@@ -186,8 +190,7 @@ void FilterItemDialog::accept() {
         return;
     }
     item_->directoryTemplate = folder;
-    item_->contentType =
-        contentTypeFromWideText(contentType->currentText().toLower().toStdString());
+    item_->contentType = contentType->currentData().toInt();
     item_->minSize = readNumber(minSize->text());
     item_->url = url->text().toStdString();
     item_->minWidth = readNumber(minWidth->text());

@@ -44,13 +44,16 @@ TEST_F(FilterShowTest, PrintsTheHintAndOneTabbedLinePerItem) {
               "[GENERAL]\nHarvixFilter=1\nHint=Holiday pictures\n"
               "[FILTER_0]\nContentType=1\nDisabled=0\nMinSize=10000\nURL=a.com, b .net\n"
               "MinWeidth=100\nMinHeight=90\nDirectory=~/HX_FILES/%DATE%\nFileNameDummy=pic\n"
-              "[FILTER_1]\nContentType=42\nDisabled=1\nMinSize=-3\n");
+              "[FILTER_1]\nContentType=42\nDisabled=1\nMinSize=-3\n"
+              "[FILTER_2]\nContentType=31\n[FILTER_3]\nContentType=26\n");
     const Result r = run({"filter", "show", flt.string()});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out,
               "Hint=Holiday pictures\n"
               "0\t1\tjpg\t10000\ta.com, b .net\t100\t90\t~/HX_FILES/%DATE%\tpic\n"
-              "1\t0\t42\t-3\t\t0\t0\t\t\n");
+              "1\t0\t42\t-3\t\t0\t0\t\t\n"
+              "2\t1\tvideos\t0\t\t0\t0\t\t\n"
+              "3\t1\t26\t0\t\t0\t0\t\t\n");
     EXPECT_EQ(r.err, "");
     // The command reads the settings but never writes them.
     EXPECT_FALSE(fs::exists(dir_ / "prog" / "Harvix.cfg"));
@@ -97,8 +100,11 @@ TEST(FilterShowProgramTest, TheShippedDefaultFilterShowsFromTheBuiltProgram) {
     const int status = pclose(pipe);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
     EXPECT_EQ(out.rfind("Hint=", 0), 0u) << out;
-    EXPECT_NE(out.find("\tjpg\t"), std::string::npos) << out;
-    EXPECT_NE(out.find("~/HX_FILES/%DATE%"), std::string::npos) << out;
+    for (const char* group : {"\tpictures\t", "\tvideos\t", "\tsounds\t"}) {
+        EXPECT_NE(out.find(group), std::string::npos) << out;
+    }
+    EXPECT_EQ(out.find("\tswf\t"), std::string::npos) << out;
+    EXPECT_NE(out.find("\t100\t100\t~/HX_FILES/%DATE%/Pictures\t"), std::string::npos) << out;
 }
 
 }  // namespace

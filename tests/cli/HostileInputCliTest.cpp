@@ -7,9 +7,14 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 
 #include "cli/CombTestFixture.h"
+#include "fault/FaultSupport.h"
+#include "platform/FileHandle.h"
+#include "platform/NewFile.h"
 #include "platform/Platform.h"
+#include "support/ChildProcess.h"
 
 namespace harvix {
 
@@ -102,16 +107,27 @@ TEST_F(HostileInputCliTest, FailedCopiesAreCountedByReasonAndExitFour) {
     EXPECT_NE(r.err.find("http://a.org/big.png"), std::string::npos) << r.err;
 }
 
-TEST_F(HostileInputCliTest, ATargetFolderInsideTheCacheIsRefused) {
+TEST_F(HostileInputCliTest, TargetsThatCannotBeUsedExitThree) {
     {
         mozcache::CacheWriter writer(cache);
         writer.add(Http("http://a.org/p.png", "bytes", "image/png"));
     }
     writeFilter(flt, {Into((cache / "kept").string())});
-    const Result r = comb();
+    Result r = comb();
     EXPECT_EQ(r.code, 3);
     EXPECT_NE(r.err.find("only ever read"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(cache / "kept" / "file0.png"));
+
+    // A stem holding '/' saves nothing for its item: a failure, not a
+    // success; the other items still keep their files.
+    Item slashed = Into((dir_ / "a").string());
+    slashed.stem = "x/y";
+    writeFilter(flt, {slashed, Into((dir_ / "b").string())});
+    r = comb({"--no-one-copy"});
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_NE(r.err.find("holds a '/'"), std::string::npos) << r.err;
+    EXPECT_EQ(Names(dir_ / "a"), std::vector<std::string>{});
+    EXPECT_EQ(Names(dir_ / "b"), std::vector<std::string>{"file0.png"});
 }
 
 TEST_F(HostileInputCliTest, OutputThatCannotBeWrittenIsAnError) {
@@ -124,7 +140,89 @@ TEST_F(HostileInputCliTest, OutputThatCannotBeWrittenIsAnError) {
     EXPECT_EQ(shell("comb mozilla --cache '" + cache.string() + "' --filter '" + flt.string() +
                     "' > /dev/full 2>/dev/null"),
               1);
+    EXPECT_EQ(shell("save mozilla 0 --to '" + (dir_ / "saved").string() + "' --cache '" +
+                    cache.string() + "' > /dev/full 2>/dev/null"),
+              1);
+    EXPECT_EQ(Names(dir_ / "saved").size(), 1u);  // saved all the same
 }
+
+// A USB stick or SD card as the target: exFAT and FAT have neither hard
+// links nor anonymous files, and their names ignore case.
+class StickTargetCliTest : public HostileInputCliTest,
+                           public ::testing::WithParamInterface<StickMount::Kind> {};
+
+TEST_P(StickTargetCliTest, ACombOntoAStickKeepsItsFilesAndReplacesNone) {
+    StickMount stick(dir_ / "stick", GetParam());
+    if (!stick.ok()) {
+        GTEST_SKIP() << "no stick here: " << stick.failure();
+    }
+    const fs::path out = dir_ / "stick" / "Pictures";
+    fs::create_directories(out);
+    writeFile(out / "file0.png", "the user's picture");
+    {
+        // Another program took the name (in another case) meanwhile.
+        NewFile file = NewFile::create(out);
+        ASSERT_TRUE(file) << std::strerror(file.error());
+        ASSERT_TRUE(writeAll(file.fd(), "copy", 4));
+        EXPECT_FALSE(file.linkAs("FILE0.PNG"));
+        EXPECT_EQ(file.error(), EEXIST);
+    }
+    {
+        mozcache::CacheWriter writer(cache);
+        writer.add(Http("http://a.org/1.png", std::string(70000, 'a'), "image/png"));
+        writer.add(Http("http://a.org/2.png", std::string(300, 'b'), "image/png"));
+    }
+    writeFilter(flt, {Into(out.string())});
+    const Result r = comb();
+    EXPECT_EQ(r.code, 0) << r.err;
+    // No hidden name is left, and the user's file keeps its bytes.
+    ASSERT_EQ(Names(out), (std::vector<std::string>{"file0.png", "file1.png", "file2.png"}));
+    EXPECT_EQ(readFile(out / "file0.png"), "the user's picture");
+    EXPECT_EQ(readFile(out / "file1.png").size() + readFile(out / "file2.png").size(), 70300u);
+}
+
+TEST_P(StickTargetCliTest, AClosedTerminalLeavesNoHiddenOrHalfFileBehind) {
+    StickMount stick(dir_ / "stick", GetParam(), 256u << 20);
+    if (!stick.ok()) {
+        GTEST_SKIP() << "no stick here: " << stick.failure();
+    }
+    constexpr std::size_t kSize = 24u << 20;
+    {
+        mozcache::CacheWriter writer(cache);
+        for (char c = 'a'; c < 'd'; ++c) {
+            writer.add(Http(std::string("http://a.org/") + c + ".png", std::string(kSize, c),
+                            "image/png"));
+        }
+    }
+    const fs::path out = dir_ / "stick";
+    writeFilter(flt, {Into(out.string())});
+    Program cli(HARVIX_CLI_PATH,
+                {"comb", "mozilla", "--cache", cache.string(), "--filter", flt.string()},
+                dir_ / "out.txt", dir_ / "err.txt");
+    const auto hiddenFileThere = [&] {
+        for (const std::string& name : Names(out)) {
+            if (name.rfind(".hx-", 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitUntil(hiddenFileThere, std::chrono::seconds(30)))
+        << "no copy was seen while it was written: " << readFile(dir_ / "err.txt");
+    cli.Signal(SIGHUP);
+    EXPECT_EQ(cli.wait(), -1);  // ended by the signal
+    EXPECT_FALSE(hiddenFileThere());
+    for (const std::string& name : Names(out)) {
+        EXPECT_EQ(fs::file_size(out / name), kSize) << name;  // no half copy under a real name
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stick, StickTargetCliTest,
+                         ::testing::Values(StickMount::Kind::ExfatFuse, StickMount::Kind::Vfat),
+                         [](const auto& param) {
+                             return param.param == StickMount::Kind::ExfatFuse ? "ExfatFuse"
+                                                                               : "Vfat";
+                         });
 
 TEST(HostileInputPlatform, ReadingTheSettingsCreatesNoConfigFolder) {
     TempDir home;

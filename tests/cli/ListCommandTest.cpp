@@ -81,6 +81,7 @@ TEST_F(ListCommandTest, BadArgumentsAreUsageErrors) {
                                                {"list", "mozilla", "--verbose"},
                                                {"list", "mozilla", "--format", "xml"},
                                                {"list", "mozilla", "--type", "picture"},
+                                               {"list", "mozilla", "--type", "26"},
                                                {"list", "mozilla", "--since", "soon"}}) {
         const Result r = run(args);
         EXPECT_EQ(r.code, 1) << args.size();
@@ -145,6 +146,12 @@ TEST_F(ListCommandTest, FormatsAgreeAndTheSelectionMatchesAsAFilterItem) {
     EXPECT_EQ(some.out, "2\t3\t1\t1300000200\t_CACHE_001\thttp://b.org/t%09a.png\n");
     EXPECT_EQ(with({"--since", "1300000300", "--type", "all"}).out,
               "3\t8\t3\t1300000300\t_CACHE_001\thttp://b.org/page.html\n");
+    // A group by its name in any case, or by its code: both pictures.
+    const Result pictures = with({"--type", "Pictures"});
+    EXPECT_EQ(pictures.out, with({"--type", "30"}).out);
+    EXPECT_EQ(pictures.out,
+              "0\t3\t300\t1300000000\t_CACHE_001\thttp://a.org/one.png\n"
+              "2\t3\t1\t1300000200\t_CACHE_001\thttp://b.org/t%09a.png\n");
 }
 
 // save copies the listed entries byte for byte under free names, never over

@@ -4,15 +4,18 @@
 #include "cli/CombTestFixture.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
+#include "support/TestData.h"
 
 namespace harvix {
 
 namespace {
 
-const fs::path kContentIndex = fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat";
+const fs::path kContentIndex = testData("msiecf/Content.IE5/index.dat");
 
 class UrlCacheCliTest : public CliCacheTest {
 protected:
+    void SetUp() override { ASSERT_TEST_DATA(kContentIndex, kContentIndexBytes); }
+
     // Copies the index into `container` (under Wine's signature when
     // `wine`) and writes each cached file its records name, holding the URL.
     static void LayOut(const fs::path& container, bool wine = false) {

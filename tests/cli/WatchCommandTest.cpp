@@ -3,6 +3,8 @@
 // child process named like the browser, ended by SIGINT or SIGTERM.
 #include <signal.h>
 
+#include <cstdlib>
+
 #include "CacheWriter.h"
 #include "base/Profile.h"
 #include "cli/CombTestFixture.h"
@@ -118,6 +120,28 @@ TEST_F(ThreadedWatchCommand, SigtermEndsItPromptlyAtTheProgramsPeriod) {
     EXPECT_EQ(watch->wait(), kExitOk) << Err();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
     EXPECT_TRUE(Out().empty());
+}
+
+TEST_F(ThreadedWatchCommand, ACacheThatCannotBeOpenedIsToldWhatFailed) {
+    writeFile(Cfg(), "[GENERAL]\nMozilla=0\nIE=1\nMaxthon=0\nFiltersFileName=" +
+                         (dir_ / "all.flt").string() + "\n");
+    // No Wine prefix, so no URL cache: the program inherits the variable.
+    const char* previous = std::getenv("WINEPREFIX");
+    const std::string saved = previous != nullptr ? previous : "";
+    setenv("WINEPREFIX", (dir_ / "no-wine").c_str(), 1);
+    ChildProcess browser(dir_ / "bin", "iexplore.exe");
+    const auto watch = Watch({"--period", "10"});
+    if (previous != nullptr) {
+        setenv("WINEPREFIX", saved.c_str(), 1);
+    } else {
+        unsetenv("WINEPREFIX");
+    }
+    ASSERT_TRUE(ErrHas("Internet Explorer is running")) << Err();
+    browser.End();
+    ASSERT_TRUE(ErrHas("harvix-cli watch: cannot open ")) << Err();
+    EXPECT_EQ(Err().find("Harvix: \n"), std::string::npos) << Err();
+    watch->Signal(SIGTERM);
+    EXPECT_EQ(watch->wait(), kExitOk) << Err();
 }
 
 }  // namespace

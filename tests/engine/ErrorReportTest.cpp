@@ -16,7 +16,7 @@ TEST(ErrorReportTest, UnopenableFirefoxCacheReadsAsOneBoxWithTheFolderAndTheSyst
     EXPECT_TRUE(showsErrorBox(report));
     EXPECT_EQ(errorBoxText(report, LanguageTexts{}),
               "MozillaCache: \nCan't open Mozilla cache. Please, define the correct path in the "
-              "Options dialog.\n/x/Cache\nДоп. инфо: \nNo such file or directory");
+              "Options dialog.\n/x/Cache\nExtra information: \nNo such file or directory");
     // A report is a value: building or throwing it shows nothing.
     EXPECT_EQ(report.systemError(), ENOENT);
     EXPECT_EQ(report.path(), "/x/Cache");

@@ -19,13 +19,14 @@
 #include "readers/FirefoxCacheReader.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
+#include "support/TestData.h"
 #include "support/TestSupport.h"
 
 namespace harvix {
 
 namespace {
 
-const fs::path kContentIndex = fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat";
+const fs::path kContentIndex = testData("msiecf/Content.IE5/index.dat");
 
 class CacheUntouchedFaultTest : public ::testing::Test {
 protected:
@@ -176,8 +177,8 @@ void LayOutUrlCache(const fs::path& container, const std::string& indexBytes) {
 }
 
 TEST_F(CacheUntouchedFaultTest, UrlCacheFilesAreTheSameAfterARun) {
+    ASSERT_TEST_DATA(kContentIndex, kContentIndexBytes);
     const std::string index = readFile(kContentIndex);
-    ASSERT_GT(index.size(), 1000u) << "no index.dat in tests/data";
     std::string wine = index;
     wine.replace(0, 28, std::string("WINE URLCache Ver 0.2012001\0", 28));
     for (const std::string* bytes : std::vector<const std::string*>{&index, &wine}) {

@@ -39,6 +39,35 @@ private:
     std::string failure_;
 };
 
+// A USB stick or SD card: a file system of the FAT family in an image file
+// on a loop device, mounted on a folder and unmounted (the image removed)
+// when the object goes. exFAT is mounted through exfat-fuse, as desktops
+// without the kernel's driver mount it; FAT through the kernel's vfat. It
+// needs root, loop devices, mkfs.exfat or mkfs.vfat and FUSE (or vfat);
+// elsewhere ok() is false and failure() says what is missing. The FUSE
+// server is this process's child and dies with it.
+class StickMount {
+public:
+    enum class Kind { ExfatFuse, Vfat };
+    StickMount(const fs::path& where, Kind kind, std::size_t bytes = 32u << 20);
+    ~StickMount();
+    StickMount(const StickMount&) = delete;
+    StickMount& operator=(const StickMount&) = delete;
+
+    bool ok() const { return mounted_; }
+    const std::string& failure() const { return failure_; }
+
+private:
+    bool attachLoop(const fs::path& image, std::string& device);
+
+    fs::path where_;
+    fs::path image_;
+    pid_t server_ = -1;  // the FUSE server, when there is one
+    int loop_ = -1;
+    bool mounted_ = false;
+    std::string failure_;
+};
+
 // Writes into `folder` until its file system is full; returns the bytes
 // written.
 std::uintmax_t fillDisk(const fs::path& folder, const std::string& name = "filler");

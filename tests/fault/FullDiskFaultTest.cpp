@@ -15,6 +15,7 @@
 #include "fault/FaultSupport.h"
 #include "filter/FilterSet.h"
 #include "platform/AtomicFile.h"
+#include "platform/NewFile.h"
 #include "platform/Path.h"
 #include "readers/FirefoxCacheReader.h"
 #include "readers/UrlCacheReader.h"
@@ -227,20 +228,41 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
     // The copies that did not fit are counted, by their reason.
     EXPECT_GT(result.failed, 0u);
     EXPECT_EQ(result.kept + result.failed, 13u);
-    reader.close();
 
     // Some copies fit, the rest did not; every kept file is whole.
-    const auto kept = KeptFiles(small);
-    EXPECT_GT(kept.size(), 0u);
-    EXPECT_LT(kept.size(), 12u);
-    for (const auto& [name, bytes] : kept) {
-        EXPECT_EQ(bytes.size(), 12u * 1024) << name;
-        EXPECT_EQ(bytes.substr(0, 64), Data(12 * 1024, bytes[0]).substr(0, 64)) << name;
+    const auto checkKept = [&] {
+        const auto kept = KeptFiles(small);
+        EXPECT_GT(kept.size(), 0u);
+        EXPECT_LT(kept.size(), 12u);
+        for (const auto& [name, bytes] : kept) {
+            EXPECT_EQ(bytes.size(), 12u * 1024) << name;
+            EXPECT_EQ(bytes.substr(0, 64), Data(12 * 1024, bytes[0]).substr(0, 64)) << name;
+        }
+        EXPECT_EQ(countTemporaryFiles(small), 0u);
+        // The entry after the failures went into the folder with room.
+        EXPECT_EQ(KeptFiles(roomy),
+                  (std::map<std::string, std::string>{{"gif0.gif", Data(5000, 'z')}}));
+    };
+    checkKept();
+
+    // The same where a copy gets its name by a second write into a name
+    // made with O_EXCL (exFAT and FAT through FUSE): a second write that
+    // does not fit removes its name again.
+    fs::remove_all(roomy);
+    for (const auto& entry : fs::directory_iterator(small)) {
+        fs::remove(entry.path());
     }
-    EXPECT_EQ(countTemporaryFiles(small), 0u);
-    // The entry after the failures went into the folder with room.
-    EXPECT_EQ(KeptFiles(roomy),
-              (std::map<std::string, std::string>{{"gif0.gif", Data(5000, 'z')}}));
+    struct Naming {
+        Naming() { NewFile::setBestNamingForTesting(NewFile::Naming::ExclusiveCopy); }
+        ~Naming() { NewFile::setBestNamingForTesting(NewFile::Naming::Anonymous); }
+    };
+    {
+        const Naming byCopy;
+        const CombResult again = combWith(filter, reader, reading, options);
+        EXPECT_EQ(again.kept + again.failed, 13u);
+    }
+    checkKept();
+    reader.close();
 
     // Internet Explorer: the same with the URL cache reader's copies.
     fs::remove_all(roomy);
@@ -250,9 +272,8 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
     class ListService : public UrlCacheService {
     public:
         std::vector<UrlCacheEntryInfo> infos;
-        bool open() override { return true; }
+        void open() override {}
         void close() override {}
-        std::string failureText() const override { return {}; }
         fs::path cacheFolder() const override { return folder; }
         fs::path folder;
         std::unique_ptr<UrlCacheEnumeration> findFirst(UrlCacheEntryInfo& info) override {

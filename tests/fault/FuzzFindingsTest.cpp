@@ -9,6 +9,7 @@
 #include "filter/ImageSize.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
+#include "support/TestData.h"
 #include "support/TestSupport.h"
 
 namespace harvix {
@@ -39,7 +40,13 @@ std::string JpegWithHuffmanTable(const std::string& counts) {
 bool Measure(const std::string& bytes, int32_t& width, int32_t& height) {
     TempDir temp;
     writeFile(temp / "cached", bytes);
-    return getImageSize(temp / "cached", width, height);
+    const PictureSize size = measurePicture(temp / "cached");
+    if (size.kind != PictureSize::Kind::Measured) {
+        return false;
+    }
+    width = size.width;
+    height = size.height;
+    return true;
 }
 
 TEST(FuzzFindings, AJpegHuffmanTableOfMoreThan256SymbolsIsNotMeasured) {
@@ -93,9 +100,8 @@ TEST(FuzzFindings, AUrlRecordWhoseLocationLiesPastItsEndIsPassedOverWithoutALeak
     // libmsiecf gives up on such a record without releasing its copy of it;
     // the sanitized suite reports the lost memory at exit when the offset
     // reaches the library unchanged.
-    const std::string original =
-        readFile(fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
-    ASSERT_GT(original.size(), 0x8000u);
+    ASSERT_TEST_DATA(testData("msiecf/Content.IE5/index.dat"), kContentIndexBytes);
+    const std::string original = readFile(testData("msiecf/Content.IE5/index.dat"));
     TempDir temp;
     writeFile(temp / "sound.dat", original);
     const std::size_t sound = EntriesOf(temp / "sound.dat");
@@ -121,9 +127,8 @@ TEST(FuzzFindings, AUrlRecordWhoseDataSizeWrapsPastFourGigabytesIsPassedOver) {
     // The library adds the data's offset and size in 32 bits: a size that
     // wraps the sum passed its check, and it copied gigabytes from past the
     // record (a crash outside the sanitizers, an out-of-memory inside).
-    const std::string original =
-        readFile(fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
-    ASSERT_GT(original.size(), 0x8000u);
+    ASSERT_TEST_DATA(testData("msiecf/Content.IE5/index.dat"), kContentIndexBytes);
+    const std::string original = readFile(testData("msiecf/Content.IE5/index.dat"));
     TempDir temp;
     std::string damaged = original;
     std::size_t changed = 0;
@@ -146,9 +151,8 @@ TEST(FuzzFindings, AnIndexWithoutAFirstHashTableStillHasItsRecordStepsBounded) {
     // when that offset is 0; a record of no blocks then kept the scan on one
     // spot, growing its list for ever. The steps are bounded from wherever
     // the scan starts.
-    const std::string original =
-        readFile(fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat");
-    ASSERT_GT(original.size(), 0x8000u);
+    ASSERT_TEST_DATA(testData("msiecf/Content.IE5/index.dat"), kContentIndexBytes);
+    const std::string original = readFile(testData("msiecf/Content.IE5/index.dat"));
     TempDir temp;
     std::string damaged = original;
     PutLe32(damaged, 0x20, 0);  // no first hash table

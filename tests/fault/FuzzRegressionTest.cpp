@@ -8,6 +8,7 @@
 
 #include "FuzzHarness.h"
 #include "SeedCorpus.h"
+#include "support/TestData.h"
 #include "support/TestSupport.h"
 
 namespace harvix {
@@ -41,8 +42,9 @@ TEST(FuzzRegressions, CommittedInputsRunClean) {
 }
 
 TEST(FuzzRegressions, SeedCorpusRunsClean) {
-    const auto corpus =
-        fuzzing::makeSeedCorpus(HARVIX_SOURCE_DIR, fs::path(HARVIX_TESTDATA));
+    ASSERT_TEST_DATA(testData("msiecf/Content.IE5/index.dat"), kContentIndexBytes);
+    ASSERT_TEST_DATA(testData("msiecf/History.IE5/index.dat"), kHistoryIndexBytes);
+    const auto corpus = fuzzing::makeSeedCorpus(HARVIX_SOURCE_DIR, testData(""));
     for (const std::string_view harness : fuzzing::kHarnessNames) {
         const auto found = corpus.find(std::string(harness));
         ASSERT_NE(found, corpus.end()) << harness;

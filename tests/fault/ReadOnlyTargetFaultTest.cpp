@@ -192,9 +192,8 @@ TEST_F(ReadOnlyTargetFaultTest, InternetExplorerRunLosesOnlyTheEntriesThatCouldN
     class ListService : public UrlCacheService {
     public:
         std::vector<UrlCacheEntryInfo> infos;
-        bool open() override { return true; }
+        void open() override {}
         void close() override {}
-        std::string failureText() const override { return {}; }
         fs::path cacheFolder() const override { return folder; }
         fs::path folder;
         std::unique_ptr<UrlCacheEnumeration> findFirst(UrlCacheEntryInfo& info) override {

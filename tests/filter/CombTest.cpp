@@ -2,12 +2,15 @@
 
 #include <ctime>
 
+#include "BodyEncoding.h"
+#include "Pictures.h"
 #include "app/ErrorText.h"
 #include "base/ContentType.h"
 #include "base/ErrorReport.h"
 #include "filter/EntrySave.h"
 #include "filter/FilterTestSupport.h"
 #include "platform/Path.h"
+#include "readers/http/BodyDecoder.h"
 
 namespace harvix {
 
@@ -45,6 +48,10 @@ TEST_F(CombTest, MatchingByTypeSizeAndUrlParts) {
     item.url = " , ,, ";
     item.parseUrl(filter_);
     EXPECT_TRUE(item.matches(entry));
+    item.contentType = codeOf(ContentType::Pictures);  // a group takes its members
+    EXPECT_TRUE(item.matches(entry));
+    item.contentType = codeOf(ContentType::Videos);
+    EXPECT_FALSE(item.matches(entry));
     item.contentType = 99;  // a code from a damaged file matches nothing
     EXPECT_FALSE(item.matches(entry));
 }
@@ -125,21 +132,29 @@ TEST_F(CombTest, FolderTextsThatNameOneFolderShareOneRecord) {
 }
 
 TEST_F(CombTest, ThePictureTestDropsSmallPicturesAndNonPictures) {
-    auto& pictures = addItem("p", 0);
+    auto& pictures = addItem("p", codeOf(ContentType::Pictures));
     pictures.minWidth = 100;
     pictures.minHeight = 100;
     auto& wide = addItem("w", 0);
     wide.minWidth = 100;                  // no height: no picture test at all
     reader_.add(pngBytes(120, 80), 3);    // too low: dropped, number free again
     reader_.add(jpegBytes(100, 100), 1);  // exactly the minimum: kept as file0
-    reader_.add("plain text", 15);        // no picture: not kept
+    reader_.add("plain text", 15);        // no picture
     reader_.add(gifBytes(500, 100), 2);
+    reader_.add(mozcache::makeWebp(300, 200), 19);
+    reader_.add(mozcache::makeWebp(50, 40), 19);
+    reader_.add(mozcache::makeAvif(99, 300), 20);
+    reader_.add("<svg xmlns='http://www.w3.org/2000/svg'/>", 21);  // states no size: kept
+    reader_.add(mozcache::makeSvg(20, 300), 21);
+    reader_.add("II*\0 a TIFF", 0).contentTypeText = "image/tiff";  // a picture not measurable
     ASSERT_TRUE(comb());
-    EXPECT_EQ(fileNames(Dir("p")), (Names{"file0.jpg", "file1.gif"}));
+    // Each kept under its own type's extension.
+    EXPECT_EQ(fileNames(Dir("p")), (Names{"file0.jpg", "file1.gif", "file2.webp", "file3.svg"}));
     // What the first item refused went on to the second.
-    EXPECT_EQ(fileNames(Dir("w")), (Names{"file0.png", "file1.plain"}));
-    EXPECT_EQ(result_.tooSmall, 2u);
-    EXPECT_EQ(result_.kept, 4u);
+    EXPECT_EQ(fileNames(Dir("w")), (Names{"file0.png", "file1.plain", "file2.webp", "file3.avif",
+                                          "file4.svg", "file5.all"}));
+    EXPECT_EQ(result_.tooSmall, 5u);  // the plain text is no picture: no test
+    EXPECT_EQ(result_.kept, 10u);
 }
 
 // The cache window's save, cancelled after its second entry: what was saved
@@ -165,6 +180,22 @@ TEST_F(CombTest, ACancelledSaveKeepsWhatItSavedAndTellsWhatItLeft) {
     EXPECT_EQ(results[2].outcome, EntrySaveResult::Outcome::Failed);
     EXPECT_EQ(results[4].reason, kSaveCancelled);
     EXPECT_EQ(fileNames(Dir("saved")), (Names{"s0.jpg", "s1.jpg"}));
+}
+
+TEST_F(CombTest, TheMinimumSizeOfAnEncodedBodyIsTestedOnWhatItDecodesTo) {
+    // Stored gzipped, each body is far below the minimum; decoded, the first
+    // reaches it and the second does not. A plain body is judged as stored.
+    addItem("big").minSize = 2000;
+    auto& large = reader_.add(mozcache::encodeBody("gzip", std::string(5000, 'a')), 15);
+    large.encoding = ContentEncoding::Gzip;
+    auto& small = reader_.add(mozcache::encodeBody("gzip", std::string(1000, 'b')), 15);
+    small.encoding = ContentEncoding::Gzip;
+    reader_.add(std::string(100, 'c'), 15);
+    ASSERT_LT(large.size, 2000u);
+    ASSERT_TRUE(comb());
+    EXPECT_EQ(fileNames(Dir("big")), (Names{"file0.plain"}));
+    EXPECT_EQ(readFile(Dir("big") / "file0.plain"), std::string(5000, 'a'));
+    EXPECT_EQ(result_.tooSmall, 1u);  // the plain one is not even copied
 }
 
 TEST_F(CombTest, SkipDuplicatesKeepsNoSecondCopyAndCountsItAsKept) {

@@ -46,6 +46,7 @@ BodySource MemoryReader::bodySource(const CacheEntry& entry) const {
     BodySource source;
     source.file = static_cast<const Element&>(entry).file;
     source.length = entry.size;
+    source.encoding = static_cast<const Element&>(entry).encoding;
     return source;
 }
 

@@ -23,6 +23,7 @@ public:
     public:
         std::string data;
         fs::path file;
+        ContentEncoding encoding;  // as the body was sent
     };
 
     MemoryReader();

@@ -1,14 +1,18 @@
 // Reading untrusted cache files and creating copies: the platform's file
-// handle, range copy, new-file mechanism and byte-order cursor.
+// handle, range copy, new-file mechanism, file replacement and byte-order
+// cursor.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "base/ByteOrder.h"
+#include "platform/AtomicFile.h"
 #include "platform/FileHandle.h"
 #include "platform/NewFile.h"
 #include "support/TestSupport.h"
@@ -24,7 +28,15 @@ std::size_t filesIn(const fs::path& folder) {
     return n;
 }
 
-TEST(FileHandle, OpensOnlyRegularFilesBelowTheCache) {
+// Paths below a cache folder resolved by the kernel (openat2) and by hand
+// (kernels without it).
+class FileHandleBelow : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { FileHandle::setKernelResolutionForTesting(GetParam()); }
+    void TearDown() override { FileHandle::setKernelResolutionForTesting(true); }
+};
+
+TEST_P(FileHandleBelow, OpensOnlyRegularFilesBelowTheCache) {
     TempDir dir;
     fs::create_directories(dir / "cache" / "sub");
     writeFile(dir / "cache" / "entry", "0123456789");
@@ -60,6 +72,19 @@ TEST(FileHandle, OpensOnlyRegularFilesBelowTheCache) {
     EXPECT_EQ(FileHandle::openBelow(root, root / "sub" / "deep").sizeAtOpen(), 4u);
     EXPECT_TRUE(FileHandle::openBelow(root, root / "inside" / "deep"));
     EXPECT_EQ(FileHandle::openBelow(root, root / "sub" / "none").error(), ENOENT);
+    // Relative links: inside, through a chain, and out through "..".
+    fs::create_directory_symlink("sub", dir / "cache" / "rel");
+    fs::create_directory_symlink("inside", dir / "cache" / "chain");
+    fs::create_directory_symlink("sub/..", dir / "cache" / "self");
+    fs::create_directory_symlink("..", dir / "cache" / "up");
+    fs::create_directory_symlink("loop", dir / "cache" / "loop");
+    EXPECT_TRUE(FileHandle::openBelow(root, root / "rel" / "deep"));
+    EXPECT_TRUE(FileHandle::openBelow(root, root / "chain" / ".." / "self" / "sub" / "deep"));
+    EXPECT_TRUE(FileHandle::openBelow(root, "inside/../entry"));
+    EXPECT_EQ(FileHandle::openBelow(root, root / "up" / "secret").error(), EXDEV);
+    EXPECT_EQ(FileHandle::openBelow(root, root / "sub" / ".." / ".." / "secret").error(), EXDEV);
+    EXPECT_EQ(FileHandle::openBelow(root, root / "loop" / "entry").error(), ELOOP);
+    EXPECT_EQ(FileHandle::openBelow(root, root / "entry" / "x").error(), ENOTDIR);
 
     // A cache folder that is itself a link is fine once resolved.
     fs::create_directory_symlink(dir / "cache", dir / "alias");
@@ -67,7 +92,47 @@ TEST(FileHandle, OpensOnlyRegularFilesBelowTheCache) {
     EXPECT_TRUE(FileHandle::openBelow(aliasRoot, dir / "alias" / "entry"));
     EXPECT_TRUE(isAtOrBelow(dir / "alias" / "sub", dir / "cache"));
     EXPECT_FALSE(isAtOrBelow(dir / "cachex", dir / "cache"));
+    EXPECT_EQ(FileHandle::openBelow(aliasRoot, dir / "alias" / "up" / "secret").error(), EXDEV);
 }
+
+TEST_P(FileHandleBelow, AFolderLinkSwappedWhileThePathIsOpenedNeverLeadsOut) {
+    TempDir dir;
+    writeFile(dir / "cache" / "sub" / "deep", "cache");
+    writeFile(dir / "outside" / "deep", "secret");
+    const fs::path root = resolveFolder(dir / "cache");
+    fs::create_directory_symlink("sub", root / "swap");
+    std::atomic<bool> done{false};
+    // Another program turns the folder link inside out and back, each time
+    // at once (a rename over it), as fast as it can.
+    std::thread swapper([&] {
+        for (bool out = true; !done; out = !out) {
+            std::error_code ec;
+            if (out) {
+                fs::create_directory_symlink(dir / "outside", root / ".out", ec);
+                fs::rename(root / ".out", root / "swap", ec);
+            } else {
+                fs::create_directory_symlink("sub", root / ".in", ec);
+                fs::rename(root / ".in", root / "swap", ec);
+            }
+        }
+    });
+    int opened = 0;
+    int leaked = 0;
+    for (int i = 0; i < 5000; ++i) {
+        const FileHandle file = FileHandle::openBelow(root, root / "swap" / "deep");
+        char bytes[6] = {};
+        if (file && file.readAt(0, bytes, sizeof bytes) > 0) {
+            ++opened;
+            leaked += std::string(bytes, 6) == "secret" ? 1 : 0;
+        }
+    }
+    done = true;
+    swapper.join();
+    EXPECT_EQ(leaked, 0) << "of " << opened << " opened";
+}
+
+INSTANTIATE_TEST_SUITE_P(Resolution, FileHandleBelow, ::testing::Values(true, false),
+                         [](const auto& param) { return param.param ? "Kernel" : "ByHand"; });
 
 TEST(FileHandle, CopyRangeCopiesExactlyTheRangeOrFails) {
     TempDir dir;
@@ -93,11 +158,13 @@ TEST(FileHandle, CopyRangeCopiesExactlyTheRangeOrFails) {
     ::close(out2);
 }
 
-// Both kinds of new file: anonymous (O_TMPFILE) and the hidden temporary name.
-class NewFileTest : public ::testing::TestWithParam<bool> {
+// Every way of naming a new file: anonymous (O_TMPFILE), and a hidden
+// temporary name that is linked, renamed without replacing, or written
+// again into a name made with O_EXCL (FAT and exFAT through FUSE).
+class NewFileTest : public ::testing::TestWithParam<NewFile::Naming> {
 protected:
-    void SetUp() override { NewFile::setAnonymousFilesForTesting(GetParam()); }
-    void TearDown() override { NewFile::setAnonymousFilesForTesting(true); }
+    void SetUp() override { NewFile::setBestNamingForTesting(GetParam()); }
+    void TearDown() override { NewFile::setBestNamingForTesting(NewFile::Naming::Anonymous); }
 };
 
 TEST_P(NewFileTest, NamesOnlyWhenCompleteAndNeverReplaces) {
@@ -109,9 +176,13 @@ TEST_P(NewFileTest, NamesOnlyWhenCompleteAndNeverReplaces) {
         ASSERT_TRUE(writeAll(file.fd(), "copy", 4));
         // The name the comb chose was taken meanwhile: the user's file stays.
         EXPECT_FALSE(file.linkAs("f0.js"));
-        EXPECT_EQ(errno, EEXIST);
+        EXPECT_EQ(file.error(), EEXIST);
         EXPECT_EQ(readFile(dir / "f0.js"), "the user's file");
         EXPECT_TRUE(file.linkAs("f1.js"));
+        // Still open on the named copy's content.
+        char back[4] = {};
+        EXPECT_EQ(::pread(file.fd(), back, 4, 0), 4);
+        EXPECT_EQ(std::string(back, 4), "copy");
     }
     EXPECT_EQ(readFile(dir / "f1.js"), "copy");
     EXPECT_EQ(filesIn(dir.path()), 2u);  // no temporary name is left
@@ -120,6 +191,9 @@ TEST_P(NewFileTest, NamesOnlyWhenCompleteAndNeverReplaces) {
         NewFile abandoned = NewFile::create(dir.path());
         ASSERT_TRUE(abandoned);
         ASSERT_TRUE(writeAll(abandoned.fd(), "half", 4));
+        // A name that cannot be made (past 255 bytes): nothing of it stays.
+        EXPECT_FALSE(abandoned.linkAs(std::string(300, 'n')));
+        EXPECT_EQ(abandoned.error(), ENAMETOOLONG);
     }  // never linked: nothing remains
     EXPECT_EQ(filesIn(dir.path()), 2u);
 
@@ -134,8 +208,43 @@ TEST_P(NewFileTest, TemporaryNamesCanBeRemovedFromASignalHandler) {
     EXPECT_EQ(filesIn(dir.path()), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Anonymous, NewFileTest, ::testing::Values(true, false),
-                         [](const auto& param) { return param.param ? "OTmpFile" : "HiddenName"; });
+INSTANTIATE_TEST_SUITE_P(Naming, NewFileTest,
+                         ::testing::Values(NewFile::Naming::Anonymous, NewFile::Naming::HardLink,
+                                           NewFile::Naming::RenameNoReplace,
+                                           NewFile::Naming::ExclusiveCopy),
+                         [](const auto& param) {
+                             switch (param.param) {
+                                 case NewFile::Naming::Anonymous:
+                                     return "OTmpFile";
+                                 case NewFile::Naming::HardLink:
+                                     return "HardLink";
+                                 case NewFile::Naming::RenameNoReplace:
+                                     return "RenameNoReplace";
+                                 case NewFile::Naming::ExclusiveCopy:
+                                     return "ExclusiveCopy";
+                             }
+                             return "";
+                         });
+
+TEST(AtomicFile, ANewFileHonoursTheUmaskAndAReplacedOneKeepsItsMode) {
+    TempDir dir;
+    const auto modeOf = [](const fs::path& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 07777u;
+    };
+    const mode_t previous = ::umask(077);
+    const bool made = writeFileAtomically(dir / "new.cfg", "first");
+    ::umask(022);
+    writeFile(dir / "old.cfg", "old");
+    ::chmod((dir / "old.cfg").c_str(), 0640);
+    const bool replaced = writeFileAtomically(dir / "old.cfg", "new");
+    ::umask(previous);
+    ASSERT_TRUE(made && replaced);
+    EXPECT_EQ(modeOf(dir / "new.cfg"), 0600u);
+    EXPECT_EQ(modeOf(dir / "old.cfg"), 0640u);
+    EXPECT_EQ(readFile(dir / "old.cfg"), "new");
+    EXPECT_EQ(filesIn(dir.path()), 2u);
+}
 
 TEST(ByteCursor, NeverLeavesItsBytes) {
     const std::array<unsigned char, 6> bytes{0x01, 0x02, 0x03, 0x04, 0x05, 0x06};

@@ -3,17 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "BodyEncoding.h"
+#include "filter/FilterTestSupport.h"
+#include "platform/FileRead.h"
+#include "readers/BodyCopy.h"
 #include "readers/http/BodyDecoder.h"
 #include "readers/http/ResponseHead.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using harvix::BodyDecoder;
 using harvix::ContentEncoding;
+using harvix::contentEncodingName;
 using harvix::parseResponseHead;
 
 TEST(ResponseHead, StatusHeadersAndLineEndsOfEitherBrowser) {
@@ -60,11 +66,18 @@ TEST(ResponseHead, ContentLengthAndEncodingEdges) {
     EXPECT_EQ(coding("Content-Encoding: deflate\r\n"), ContentEncoding::Deflate);
     EXPECT_EQ(coding("Content-Encoding: br\r\n"), ContentEncoding::Brotli);
     EXPECT_EQ(coding("Content-Encoding: zstd\r\n"), ContentEncoding::Zstd);
-    EXPECT_EQ(coding("Content-Encoding: compress\r\n"), ContentEncoding::Unsupported);
-    EXPECT_EQ(coding("Content-Encoding: gzip, br\r\n"), ContentEncoding::Unsupported);
-    EXPECT_EQ(coding("Content-Encoding: gzip\r\nContent-Encoding: gzip\r\n"),
-              ContentEncoding::Unsupported);
     EXPECT_EQ(coding("Content-Encoding: identity, br\r\n"), ContentEncoding::Brotli);
+    // Stacked codings in the order applied, over one line or several.
+    EXPECT_EQ(contentEncodingName(coding("Content-Encoding: gzip, br\r\n")), "gzip, br");
+    EXPECT_EQ(contentEncodingName(coding("Content-Encoding: br\r\nContent-Encoding: , gzip\r\n")),
+              "br, gzip");
+    // A coding no browser knows, anywhere in the list: the bytes pass as stored.
+    EXPECT_EQ(coding("Content-Encoding: UTF-8\r\n"), ContentEncoding::Identity);
+    EXPECT_EQ(coding("Content-Encoding: gzip, compress\r\n"), ContentEncoding::Identity);
+    const std::string five = "Content-Encoding: gzip, br, gzip, zstd, deflate\r\n";
+    EXPECT_EQ(coding(five).codings().size(), 5u);
+    EXPECT_EQ(coding(five + "Content-Encoding: br\r\n"), ContentEncoding::Unsupported);
+    EXPECT_EQ(coding(five + "Content-Encoding: br, foo\r\n"), ContentEncoding::Identity);
 }
 
 struct Decoded {
@@ -74,7 +87,7 @@ struct Decoded {
 };
 
 Decoded Decode(ContentEncoding encoding, const std::string& stored, std::size_t piece,
-               uint64_t limit = BodyDecoder::kDefaultOutputLimit) {
+               uint64_t limit = uint64_t{1} << 30) {
     BodyDecoder decoder(encoding, limit);
     Decoded result;
     const auto sink = [&](std::span<const unsigned char> bytes) {
@@ -100,6 +113,17 @@ std::string SampleBody() {
     return body;
 }
 
+// The sample body encoded once per coding for all the tests (brotli's best
+// quality is slow).
+const std::string& StoredSample(const std::string& coding) {
+    static std::map<std::string, std::string> stored;
+    auto [it, added] = stored.try_emplace(coding);
+    if (added) {
+        it->second = harvix::mozcache::encodeBody(coding, SampleBody());
+    }
+    return it->second;
+}
+
 struct Coding {
     const char* name;
     ContentEncoding encoding;
@@ -113,32 +137,36 @@ TEST(BodyDecoder, EveryCodingWholeAndByteByByte) {
     const std::string body = SampleBody();
     for (const Coding& coding : kCodings) {
         SCOPED_TRACE(coding.name);
-        const std::string stored = harvix::mozcache::encodeBody(coding.name, body);
+        const std::string& stored = StoredSample(coding.name);
         for (const std::size_t piece : {stored.size(), std::size_t{1}, std::size_t{4093}}) {
             const Decoded decoded = Decode(coding.encoding, stored, piece);
             EXPECT_TRUE(decoded.finished);
             EXPECT_TRUE(decoded.out == body);
         }
         // An empty resource encodes to a short stream that decodes to nothing.
-        const Decoded empty = Decode(coding.encoding, harvix::mozcache::encodeBody(coding.name, ""), 7);
+        const Decoded empty =
+            Decode(coding.encoding, harvix::mozcache::encodeBody(coding.name, ""), 7);
         EXPECT_TRUE(empty.finished);
         EXPECT_TRUE(empty.out.empty());
     }
 }
 
-TEST(BodyDecoder, CutShortDamagedTrailingOrUnsupportedFails) {
+TEST(BodyDecoder, TrailingBytesAndAMissingGzipFooterPassButCutOrDamagedDataFails) {
     const std::string body = SampleBody();
     for (const Coding& coding : kCodings) {
         if (coding.encoding == ContentEncoding::Identity) {
             continue;
         }
         SCOPED_TRACE(coding.name);
-        const std::string stored = harvix::mozcache::encodeBody(coding.name, body);
-        // An interrupted download: the stored stream stops early.
+        const std::string& stored = StoredSample(coding.name);
+        // Bytes after the end of the stream are ignored, as browsers do.
+        for (const std::string& tail : {std::string("\n"), std::string(5000, 'x')}) {
+            const Decoded trailing = Decode(coding.encoding, stored + tail, 999);
+            EXPECT_TRUE(trailing.finished);
+            EXPECT_TRUE(trailing.out == body);
+        }
+        // An interrupted download: the coded data itself stops early.
         EXPECT_FALSE(Decode(coding.encoding, stored.substr(0, stored.size() / 2), 999).finished);
-        EXPECT_FALSE(Decode(coding.encoding, stored.substr(0, stored.size() - 1), 999).finished);
-        // Bytes after the end of the stream.
-        EXPECT_FALSE(Decode(coding.encoding, stored + "garbage", 999).finished);
         // Damage in the middle (a few bytes overwritten).
         std::string damaged = stored;
         for (std::size_t i = damaged.size() / 3; i < damaged.size() / 3 + 8; ++i) {
@@ -150,13 +178,79 @@ TEST(BodyDecoder, CutShortDamagedTrailingOrUnsupportedFails) {
         EXPECT_FALSE(Decode(coding.encoding, "not compressed at all", 5).finished);
         EXPECT_FALSE(Decode(coding.encoding, "", 5).finished);
     }
-    // A gzip body of two members is one resource.
-    const std::string twoMembers =
-        harvix::mozcache::encodeBody("gzip", "first ") + harvix::mozcache::encodeBody("gzip", "second");
-    const Decoded joined = Decode(ContentEncoding::Gzip, twoMembers, 3);
-    EXPECT_TRUE(joined.finished);
-    EXPECT_EQ(joined.out, "first second");
+    // gzip without its footer (CRC and length), or with a wrong one, decodes
+    // whole; one byte of deflate data fewer does not. A second member is
+    // bytes after the end.
+    const std::string& gzip = StoredSample("gzip");
+    for (const std::size_t cut : {std::size_t{8}, std::size_t{3}}) {
+        const Decoded footless =
+            Decode(ContentEncoding::Gzip, gzip.substr(0, gzip.size() - cut), 7);
+        EXPECT_TRUE(footless.finished);
+        EXPECT_TRUE(footless.out == body);
+    }
+    std::string wrongCrc = gzip;
+    wrongCrc[wrongCrc.size() - 6] ^= 1;
+    EXPECT_TRUE(Decode(ContentEncoding::Gzip, wrongCrc, 4096).finished);
+    EXPECT_FALSE(Decode(ContentEncoding::Gzip, gzip.substr(0, gzip.size() - 9), 4096).finished);
+    const Decoded members = Decode(ContentEncoding::Gzip,
+                                   harvix::mozcache::encodeBody("gzip", "first ") +
+                                       harvix::mozcache::encodeBody("gzip", "second"),
+                                   3);
+    EXPECT_TRUE(members.finished);
+    EXPECT_EQ(members.out, "first ");
+    // The header's optional parts (extra field, name, comment, header check)
+    // are skipped wherever the pieces split them.
+    std::string withParts = gzip.substr(0, 10) +
+                            std::string(
+                                "\x03\x00"
+                                "abc",
+                                5) +
+                            "name.txt" + '\0' + "a comment" + '\0' + "HC" + gzip.substr(10);
+    withParts[3] = 0x1E;
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{11}, withParts.size()}) {
+        EXPECT_TRUE(Decode(ContentEncoding::Gzip, withParts, piece).out == body);
+    }
+    // A zlib stream that asks for a preset dictionary (FDICT) cannot be read.
+    EXPECT_FALSE(Decode(ContentEncoding::Deflate, std::string("\x78\xbb\0\0\0\1", 6), 2).finished);
     EXPECT_FALSE(Decode(ContentEncoding::Unsupported, "abc", 3).finished);
+}
+
+TEST(BodyDecoder, StackedCodingsAreUndoneLastFirstEachStageBounded) {
+    const std::string body = SampleBody().substr(0, 40000);
+    ContentEncoding stacked;  // gzip applied first, then br, then zstd
+    std::string stored = body;
+    for (const auto& [name, coding] : {std::pair{"gzip", harvix::ContentCoding::Gzip},
+                                       std::pair{"br", harvix::ContentCoding::Brotli},
+                                       std::pair{"zstd", harvix::ContentCoding::Zstd}}) {
+        stored = harvix::mozcache::encodeBody(name, stored);
+        stacked.add(coding);
+    }
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{4093}, stored.size()}) {
+        const Decoded decoded = Decode(stacked, stored + "\n", piece);
+        EXPECT_TRUE(decoded.finished);
+        EXPECT_TRUE(decoded.out == body);
+    }
+    // In the wrong order, or with an inner stream cut short, it fails.
+    ContentEncoding reversed;
+    reversed.add(harvix::ContentCoding::Zstd);
+    reversed.add(harvix::ContentCoding::Gzip);
+    EXPECT_FALSE(Decode(reversed, stored, 4096).finished);
+    ContentEncoding twice;
+    twice.add(harvix::ContentCoding::Gzip);
+    twice.add(harvix::ContentCoding::Gzip);
+    const std::string& gzip = StoredSample("gzip");
+    EXPECT_FALSE(
+        Decode(twice, harvix::mozcache::encodeBody("gzip", gzip.substr(0, gzip.size() / 2)), 999)
+            .finished);
+    // Each stage is bounded: bytes that the next stage ignores (after the
+    // end of its stream) may not expand without end either.
+    const std::string padded = harvix::mozcache::encodeBody(
+        "gzip", harvix::mozcache::encodeBody("gzip", "small") + std::string(8u << 20, '\0'));
+    ASSERT_LT(padded.size(), 100000u);
+    EXPECT_TRUE(Decode(twice, padded, 4096, 9u << 20).finished);
+    const Decoded capped = Decode(twice, padded, 4096, 1u << 20);
+    EXPECT_FALSE(capped.finished);
+    EXPECT_EQ(capped.out, "small");
 }
 
 TEST(BodyDecoder, OutputStopsAtTheCallersLimitAndAtARefusingSink) {
@@ -165,7 +259,8 @@ TEST(BodyDecoder, OutputStopsAtTheCallersLimitAndAtARefusingSink) {
     ASSERT_LT(bomb.size(), 200000u);
     for (const Coding& coding : kCodings) {
         SCOPED_TRACE(coding.name);
-        const std::string stored = harvix::mozcache::encodeBody(coding.name, std::string(1000000, 'z'));
+        const std::string stored =
+            harvix::mozcache::encodeBody(coding.name, std::string(1000000, 'z'));
         const Decoded capped = Decode(coding.encoding, stored, 4096, 999999);
         EXPECT_FALSE(capped.finished);
         EXPECT_LE(capped.out.size(), 999999u);
@@ -175,14 +270,51 @@ TEST(BodyDecoder, OutputStopsAtTheCallersLimitAndAtARefusingSink) {
     EXPECT_FALSE(capped.finished);
     EXPECT_LE(capped.out.size(), 1u << 20);
 
-    BodyDecoder decoder(ContentEncoding::Gzip);
-    const std::string stored = harvix::mozcache::encodeBody("gzip", SampleBody());
+    BodyDecoder decoder(ContentEncoding::Gzip, 1u << 30);
+    const std::string& stored = StoredSample("gzip");
     int calls = 0;
     EXPECT_FALSE(
         decoder.feed({reinterpret_cast<const unsigned char*>(stored.data()), stored.size()},
                      [&](std::span<const unsigned char>) { return ++calls < 2; }));
     EXPECT_EQ(calls, 2);
     EXPECT_FALSE(decoder.finish());
+}
+
+// What the comb needs of a copy: whether it is decoded, its size, and a bomb
+// stopped at the bound with a reason that groups.
+TEST(BodyCopy, DecodedCopiesTellTheirSizeAndStopAtTheBound) {
+    EXPECT_EQ(harvix::maxDecodedSize(0), harvix::kDecodedSizeFloor);
+    EXPECT_EQ(harvix::maxDecodedSize(67108), harvix::kDecodedSizeFloor);
+    EXPECT_EQ(harvix::maxDecodedSize(67109), 67109000u);
+    EXPECT_EQ(harvix::maxDecodedSize(UINT64_MAX / 999), UINT64_MAX);
+
+    harvix::MemoryReader reader;
+    const std::string script = SampleBody().substr(0, 60000);
+    auto& gzip = reader.add(harvix::mozcache::encodeBody("gzip", script), 0);
+    gzip.encoding = ContentEncoding::Gzip;
+    ASSERT_LT(gzip.size, 40000u);
+    auto& plain = reader.add("as stored", 0);
+    auto& bomb = reader.add(
+        harvix::mozcache::encodeBody("zstd", std::string(harvix::kDecodedSizeFloor + 1, '\0')), 0);
+    bomb.encoding = ContentEncoding::Zstd;
+    EXPECT_TRUE(harvix::copyIsDecoded(reader, gzip));
+    EXPECT_FALSE(harvix::copyIsDecoded(reader, plain));
+
+    harvix::TempDir dir;
+    for (const auto* entry : {&gzip, &plain}) {
+        harvix::NewFile out = harvix::NewFile::create(dir.path());
+        const uint64_t size = harvix::copyBody(reader, *entry, out);
+        EXPECT_EQ(size, entry == &gzip ? script.size() : entry->size);
+        EXPECT_EQ(harvix::descriptorSize(out.fd()), size);
+    }
+    try {
+        harvix::copyBodyToFile(reader, bomb, dir / "bomb");
+        ADD_FAILURE() << "a bomb was copied";
+    } catch (const harvix::ErrorReport& report) {
+        EXPECT_EQ(harvix::copyFailureReason(report),
+                  "the cached data decodes to more than 1000 times its size");
+    }
+    EXPECT_FALSE(fs::exists(dir / "bomb"));
 }
 
 }  // namespace

@@ -9,17 +9,28 @@
 #include <set>
 
 #include "engine/Browsers.h"
+#include "readers/FatDateTime.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
+#include "support/TestData.h"
 #include "support/TestSupport.h"
 
 namespace harvix {
 
 namespace {
 
-const fs::path kTestData = fs::path(HARVIX_TESTDATA) / "msiecf";
+const fs::path kTestData = testData("msiecf");
 const fs::path kContentIndex = kTestData / "Content.IE5" / "index.dat";
 const fs::path kHistoryIndex = kTestData / "History.IE5" / "index.dat";
+
+// Every test here reads the real indexes.
+class MsiecfIndex : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TEST_DATA(kContentIndex, kContentIndexBytes);
+        ASSERT_TEST_DATA(kHistoryIndex, kHistoryIndexBytes);
+    }
+};
 const std::set<std::string> kDirectories{"ENG3X4ZR", "5ZBG4UOD", "5F9C7HL9", "F4MAMNDH"};
 
 std::unique_ptr<UrlCacheReader> ReaderFor(const fs::path& location) {
@@ -47,7 +58,7 @@ std::string WineCopy(const std::string& bytes) {
     return copy;
 }
 
-TEST(MsiecfUrlCache, ContentIndexGivesItsDownloadsWithFullLocalPaths) {
+TEST_F(MsiecfIndex, ContentIndexGivesItsDownloadsWithFullLocalPaths) {
     auto reader = load(kContentIndex);
     ASSERT_EQ(reader.reading.entries.size(), 19u);
 
@@ -86,7 +97,7 @@ TEST(MsiecfUrlCache, ContentIndexGivesItsDownloadsWithFullLocalPaths) {
     EXPECT_EQ(byFile["ENG3X4ZR/IE11-Windows6.1-KB2841134-x64[1].cab"]->size, 58464861);
 }
 
-TEST(MsiecfUrlCache, AFolderThatHoldsTheIndexReadsTheSame) {
+TEST_F(MsiecfIndex, AFolderThatHoldsTheIndexReadsTheSame) {
     auto byFile = load(kContentIndex);
     auto byFolder = load(kContentIndex.parent_path());
     ASSERT_EQ(byFolder.reading.entries.size(), byFile.reading.entries.size());
@@ -96,9 +107,9 @@ TEST(MsiecfUrlCache, AFolderThatHoldsTheIndexReadsTheSame) {
     }
 }
 
-TEST(MsiecfUrlCache, HistoryRecordsAreReadButNeverBecomeEntries) {
+TEST_F(MsiecfIndex, HistoryRecordsAreReadButNeverBecomeEntries) {
     MsiecfUrlCache service(kHistoryIndex);
-    ASSERT_TRUE(service.open());
+    service.open();
     UrlCacheEntryInfo info;
     int records = 0;
     if (auto walk = service.findFirst(info)) {
@@ -114,7 +125,7 @@ TEST(MsiecfUrlCache, HistoryRecordsAreReadButNeverBecomeEntries) {
     EXPECT_TRUE(reader.reading.entries.empty());
 }
 
-TEST(MsiecfUrlCache, WineSignatureIsAcceptedAndTheIndexIsNeverWritten) {
+TEST_F(MsiecfIndex, WineSignatureIsAcceptedAndTheIndexIsNeverWritten) {
     TempDir dir;
     fs::create_directories(dir / "Content.IE5");
     const fs::path index = dir / "Content.IE5" / "index.dat";
@@ -137,7 +148,7 @@ TEST(MsiecfUrlCache, WineSignatureIsAcceptedAndTheIndexIsNeverWritten) {
     EXPECT_EQ(fs::last_write_time(index), stamp);
 }
 
-TEST(MsiecfUrlCache, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
+TEST_F(MsiecfIndex, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
     TempDir dir;
     FakePlatform platform;
     platform.winePrefixPath = dir / "prefix";
@@ -149,17 +160,20 @@ TEST(MsiecfUrlCache, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
     const fs::path older = user / "Local Settings/Temporary Internet Files/Content.IE5/index.dat";
 
     {
-        MsiecfUrlCache nothing;
-        EXPECT_FALSE(nothing.open());
-        EXPECT_NE(nothing.failureText().find((dir / "prefix").string()), std::string::npos);
-        EXPECT_TRUE(openCache(*ReaderFor({})));
+        const std::optional<ErrorReport> nothing = openCache(*ReaderFor({}));
+        ASSERT_TRUE(nothing);
+        // Both places were looked at, the current layout first.
+        EXPECT_EQ(nothing->module(), ErrorReport::IECache);
+        EXPECT_EQ(nothing->path(), current.string());
+        EXPECT_EQ(nothing->secondPath(), older.string());
+        EXPECT_EQ(nothing->systemError(), ENOENT);
     }
 
     fs::create_directories(older.parent_path());
     writeFile(older, WineCopy(readFile(kContentIndex)));
     {
         MsiecfUrlCache found;
-        ASSERT_TRUE(found.open());
+        found.open();
         EXPECT_EQ(found.indexPath(), older);
         auto reader = load({});
         ASSERT_EQ(reader.reading.entries.size(), 19u);
@@ -170,11 +184,11 @@ TEST(MsiecfUrlCache, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
     fs::create_directories(current.parent_path());
     writeFile(current, readFile(kHistoryIndex));
     MsiecfUrlCache preferred;
-    ASSERT_TRUE(preferred.open());
+    preferred.open();
     EXPECT_EQ(preferred.indexPath(), current);
 }
 
-TEST(MsiecfUrlCache, InternetExplorerAndMaxthonReadTheIndexOrItsFolder) {
+TEST_F(MsiecfIndex, InternetExplorerAndMaxthonReadTheIndexOrItsFolder) {
     TempDir dir;
     FakePlatform platform;
     platform.winePrefixPath = dir.path();
@@ -191,16 +205,26 @@ TEST(MsiecfUrlCache, InternetExplorerAndMaxthonReadTheIndexOrItsFolder) {
     }
 }
 
-TEST(MsiecfUrlCache, MissingTooLargeOrForeignIndexesDoNotOpen) {
+TEST_F(MsiecfIndex, MissingTooLargeOrForeignIndexesDoNotOpen) {
     TempDir dir;
     EXPECT_TRUE(openCache(*ReaderFor(dir / "nothing.dat")));
     EXPECT_TRUE(openCache(*ReaderFor(dir.path())));  // a folder without index.dat
 
-    MsiecfUrlCache tooLarge(dir / "huge.dat");
+    // Each failure says which file and what was wrong with it.
+    auto errorOf = [](const fs::path& location) {
+        const std::optional<ErrorReport> failed = openCache(*ReaderFor(location));
+        EXPECT_TRUE(failed);
+        return failed.value_or(
+            ErrorReport(ErrorReport::FilterCache, ErrorReport::FileOpen, ""));
+    };
     writeFile(dir / "huge.dat", "");
     fs::resize_file(dir / "huge.dat", MsiecfUrlCache::kMaxIndexSize + 1);  // sparse
-    EXPECT_FALSE(tooLarge.open());
-    EXPECT_NE(tooLarge.failureText().find("too large"), std::string::npos);
+    EXPECT_EQ(errorOf(dir / "huge.dat").systemError(), EFBIG);
+    EXPECT_EQ(errorOf(dir / "huge.dat").path(), (dir / "huge.dat").string());
+    EXPECT_EQ(errorOf(dir.path()).path(), (dir / "index.dat").string());  // a folder without one
+    EXPECT_EQ(errorOf(dir.path()).systemError(), ENOENT);
+    writeFile(dir / "empty.dat", "");
+    EXPECT_EQ(errorOf(dir / "empty.dat").systemError(), EBADMSG);
 
     for (const std::string& content :
          {std::string(), std::string(4096, '\0'), std::string("Client UrlCache MMF Ver 5.2\0", 28),
@@ -224,7 +248,7 @@ void ExpectSaneReading(const fs::path& index, const fs::path& container) {
     }
 }
 
-TEST(MsiecfUrlCache, TruncatedIndexesGiveFewerEntriesOrNone) {
+TEST_F(MsiecfIndex, TruncatedIndexesGiveFewerEntriesOrNone) {
     TempDir dir;
     const std::string bytes = readFile(kContentIndex);
     const fs::path index = dir / "index.dat";
@@ -234,7 +258,7 @@ TEST(MsiecfUrlCache, TruncatedIndexesGiveFewerEntriesOrNone) {
     }
 }
 
-TEST(MsiecfUrlCache, BitFlippedAndRandomIndexesNeverCrash) {
+TEST_F(MsiecfIndex, BitFlippedAndRandomIndexesNeverCrash) {
     TempDir dir;
     const fs::path index = dir / "index.dat";
     std::mt19937 random(20240607);
@@ -267,65 +291,18 @@ TEST(MsiecfUrlCache, BitFlippedAndRandomIndexesNeverCrash) {
     }
 }
 
-TEST(MsiecfUrlCache, AHashTableThatLinksBackToItselfEndsTheChain) {
-    // The only hash table (at 0x5000) names itself as the next one: read
-    // as it was, the index would be walked for ever.
-    TempDir dir;
-    std::string bytes = readFile(kContentIndex);
-    ASSERT_EQ(bytes.compare(0x5000, 4, "HASH"), 0);
-    bytes.replace(0x5008, 4, std::string("\x00\x50\x00\x00", 4));
-    writeFile(dir / "index.dat", bytes);
-    auto reader = load(dir / "index.dat");
-    EXPECT_EQ(reader.reading.entries.size(), 19u);
-    EXPECT_EQ(readFile(dir / "index.dat"), bytes);  // mended in memory only
-}
-
-TEST(MsiecfUrlCache, ARecordOfNoBlocksOrOfTooManyIsSteppedOver) {
-    // Records are found by stepping from one to the next by their block
-    // counts; a count of 0, or one whose size in bytes wraps to 0 in 32
-    // bits, must not hold the walk on one spot, and one far beyond the file
-    // must not ask for its size in memory.
-    TempDir dir;
-    const std::string original = readFile(kContentIndex);
-    for (const uint32_t blocks : {0u, 0x02000000u, 0xFE000000u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
-        std::string bytes = original;
-        ASSERT_EQ(bytes.compare(0x7080, 4, "URL "), 0);
-        for (int i = 0; i < 4; ++i) {
-            bytes[0x7084 + static_cast<std::size_t>(i)] = static_cast<char>(blocks >> (8 * i));
-        }
-        writeFile(dir / "index.dat", bytes);
-        auto reader = load(dir / "index.dat");
-        EXPECT_GE(reader.reading.entries.size(), 17u) << blocks;
-        EXPECT_LE(reader.reading.entries.size(), 19u) << blocks;
-    }
-}
-
-TEST(MsiecfUrlCache, ADamagedDirectoryCountKeepsTheRealDirectories) {
-    // The header's count of cache directories (4 at 0x48) grown to more
-    // than the header can list: the four real names still serve.
-    TempDir dir;
-    std::string bytes = readFile(kContentIndex);
-    bytes.replace(0x48, 4, std::string("\x04\x00\x00\x7F", 4));
-    writeFile(dir / "index.dat", bytes);
-    auto reader = load(dir / "index.dat");
-    ASSERT_EQ(reader.reading.entries.size(), 19u);
-    EXPECT_EQ(fs::path(reader.reading.entries[0]->dataFile).parent_path().filename(), "ENG3X4ZR");
-}
-
-TEST(MsiecfUrlCache, FatDateTimeConversion) {
+TEST(MsiecfDateTime, FatDateTimeConversion) {
     // 2015-08-25 11:05:22 as the index stores it: date low, time high.
-    EXPECT_EQ(UrlCacheReader::entryTime(MsiecfUrlCache::fatDateTimeToFileTime(0x58ab4719)),
-              1440500722);
-    EXPECT_EQ(MsiecfUrlCache::fatDateTimeToFileTime(0), 0u);
+    EXPECT_EQ(UrlCacheReader::entryTime(fatDateTimeToFileTime(0x58ab4719)), 1440500722);
+    EXPECT_EQ(fatDateTimeToFileTime(0), 0u);
     // 1980-01-01 00:00:00, the first FAT moment.
-    EXPECT_EQ(UrlCacheReader::entryTime(MsiecfUrlCache::fatDateTimeToFileTime(0x00000021)),
-              315532800);
+    EXPECT_EQ(UrlCacheReader::entryTime(fatDateTimeToFileTime(0x00000021)), 315532800);
     // 2000-02-29 is a day; 2100-02-29 is not; month 13, hour 24 and 60 seconds neither.
-    EXPECT_NE(MsiecfUrlCache::fatDateTimeToFileTime((20u << 9) | (2u << 5) | 29u), 0u);
-    EXPECT_EQ(MsiecfUrlCache::fatDateTimeToFileTime((120u << 9) | (2u << 5) | 29u), 0u);
-    EXPECT_EQ(MsiecfUrlCache::fatDateTimeToFileTime((35u << 9) | (13u << 5) | 1u), 0u);
-    EXPECT_EQ(MsiecfUrlCache::fatDateTimeToFileTime((24u << 27) | (35u << 9) | (1u << 5) | 1u), 0u);
-    EXPECT_EQ(MsiecfUrlCache::fatDateTimeToFileTime((30u << 16) | (35u << 9) | (1u << 5) | 1u), 0u);
+    EXPECT_NE(fatDateTimeToFileTime((20u << 9) | (2u << 5) | 29u), 0u);
+    EXPECT_EQ(fatDateTimeToFileTime((120u << 9) | (2u << 5) | 29u), 0u);
+    EXPECT_EQ(fatDateTimeToFileTime((35u << 9) | (13u << 5) | 1u), 0u);
+    EXPECT_EQ(fatDateTimeToFileTime((24u << 27) | (35u << 9) | (1u << 5) | 1u), 0u);
+    EXPECT_EQ(fatDateTimeToFileTime((30u << 16) | (35u << 9) | (1u << 5) | 1u), 0u);
 }
 
 }  // namespace

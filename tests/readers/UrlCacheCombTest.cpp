@@ -10,6 +10,7 @@
 #include "filter/FilterTestSupport.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
+#include "support/TestData.h"
 
 namespace harvix {
 
@@ -17,7 +18,7 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-const fs::path kContentIndex = fs::path(HARVIX_TESTDATA) / "msiecf" / "Content.IE5" / "index.dat";
+const fs::path kContentIndex = testData("msiecf/Content.IE5/index.dat");
 
 // The size the index gives each URL, learnt when the files are laid out.
 std::map<std::string, uint64_t>& IndexSizes() {
@@ -38,6 +39,8 @@ std::string DataFor(const std::string& url) {
 
 class UrlCacheComb : public FilterTest {
 protected:
+    void SetUp() override { ASSERT_TEST_DATA(kContentIndex, kContentIndexBytes); }
+
     // Copies the index into `folder` (with Wine's signature when `wine`),
     // patched by `patch`, and writes every cached file its records name.
     fs::path LayOut(const std::string& folder, bool wine = false,

@@ -157,7 +157,20 @@ Program::Program(const fs::path& executable, const std::vector<std::string>& arg
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int rc = posix_spawn(&pid_, words[0].c_str(), &actions, nullptr, argv.data(), environ);
+    // The program starts with every signal at its default and none blocked,
+    // whatever the test runner was started with (nohup, a script's job).
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t all;
+    sigset_t none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    const int rc =
+        posix_spawn(&pid_, words[0].c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         pid_ = -1;

@@ -225,7 +225,9 @@ TEST(CacheWindow, BrowsesTwentyThousandEntriesPreviewsAndSaves) {
     // The type filter and the search field.
     window.typeFilter()->setCurrentIndex(window.typeFilter()->findText(QStringLiteral("css")));
     EXPECT_EQ(shown->rowCount(), (kEntries - 2 + 2) / 3);
-    window.typeFilter()->setCurrentIndex(0);
+    window.typeFilter()->setCurrentIndex(window.typeFilter()->findText(QStringLiteral("pictures")));
+    EXPECT_EQ(shown->rowCount(), 1);
+    window.typeFilter()->setCurrentIndex(window.typeFilter()->findText(QStringLiteral("all")));
     showOnly(window, QStringLiteral("KEEP.example"));
     ASSERT_EQ(shown->rowCount(), 2);
 

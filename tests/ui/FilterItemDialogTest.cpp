@@ -15,6 +15,7 @@
 #include "GuiTestSupport.h"
 #include "app/Settings.h"
 #include "base/ContentType.h"
+#include "base/Text.h"
 #include "platform/Path.h"
 #include "support/TestSupport.h"
 #include "ui/FilterItemDialog.h"
@@ -107,8 +108,10 @@ TEST_F(FilterItemDialogTest, ShowsTheItemUnderTheCallersTitle) {
         listed.append(dialog.contentType->itemText(i));
     }
     EXPECT_EQ(listed,
-              (QStringList{"all", "jpg", "gif", "png", "bmp", "ico", "flv", "mpg", "wmv", "swf",
-                           "mp3", "wav", "pdf", "plain", "html", "xml", "css", "js", "zip"}));
+              (QStringList{"pictures", "videos", "sounds", "all", "jpg",  "gif",   "png",  "bmp",
+                           "ico",      "webp",   "avif",   "svg", "flv",  "mpg",   "wmv",  "mp4",
+                           "webm",     "swf",    "mp3",    "wav", "pdf",  "plain", "html", "xml",
+                           "css",      "js",     "json",   "zip", "woff2"}));
     EXPECT_EQ(dialog.contentType->currentText(), QStringLiteral("jpg"));
     EXPECT_EQ(dialog.minSize->text(), QStringLiteral("2048"));
     EXPECT_EQ(dialog.url->text(), QStringLiteral("images, .example.org"));
@@ -148,7 +151,7 @@ TEST_F(FilterItemDialogTest, OkWritesEveryFieldBack) {
 }
 
 TEST_F(FilterItemDialogTest, EveryListedNameStoresItsOwnCode) {
-    for (int32_t code = 0; code < 19; ++code) {
+    for (const int32_t code : contentTypeListOrder()) {
         SCOPED_TRACE(code);
         item.contentType = (code + 7) % 19;  // start elsewhere
         bool accepted = false;
@@ -168,7 +171,7 @@ TEST_F(FilterItemDialogTest, MpgAndCodesOutsideTheTable) {
         FilterItemDialog dialog(QStringLiteral("Edit"), &item);
         EXPECT_EQ(dialog.contentType->currentText(), QStringLiteral("mpg"));
     }
-    for (int32_t odd : {19, -1, 1000}) {
+    for (int32_t odd : {26, -1, 1000}) {
         item.contentType = odd;
         bool accepted = false;
         EditAndConfirm(

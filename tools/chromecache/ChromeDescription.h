@@ -14,7 +14,7 @@
 //   type = image/png                  Content-Type line
 //   header = Name: value              one more header line (repeatable)
 //   body = text TEXT | random N [SEED] | png W H | gif W H | jpeg W H | bmp W H
-//        | file PATH | none
+//        | ico W H | webp W H | avif W H | svg W H | file PATH | none
 //   content-length = N | none         Content-Length line (default: the body's length)
 //   time = N                          response (and request) time, seconds since 1970
 //   truncated = yes                   the response info's truncated flag

@@ -12,6 +12,7 @@
 //   header = Name: value    one more head line (repeatable)
 //   head = ...              the whole response head; "none": no named values
 //   data = png W H | gif W H | bmp W H | jpeg W H | ico W H
+//        | webp W H | avif W H | svg W H
 //        | text TEXT | random N [SEED] | file PATH | none
 //   size = N                data size field (default: the data's length)
 //   store = auto | block1 | block2 | block3 | separate     where the data goes

@@ -1,7 +1,11 @@
 #include "Pictures.h"
 
+#include <avif/avif.h>
+#include <webp/encode.h>
+
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <vector>
 
 namespace harvix {
@@ -364,6 +368,73 @@ std::string makeIco(int width, int height, uint32_t seed) {
     return out + png;
 }
 
+// The gradient as packed RGB rows.
+std::vector<uint8_t> RgbPixels(int width, int height, uint32_t seed) {
+    std::vector<uint8_t> rgb;
+    rgb.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const auto pixel = Shade(x, y, width, height, seed);
+            rgb.insert(rgb.end(), pixel.begin(), pixel.end());
+        }
+    }
+    return rgb;
+}
+
+std::string makeWebp(int width, int height, uint32_t seed) {
+    if (width < 1 || height < 1 || width > 16383 || height > 16383) {
+        return {};
+    }
+    const std::vector<uint8_t> rgb = RgbPixels(width, height, seed);
+    uint8_t* encoded = nullptr;
+    const std::size_t size = WebPEncodeLosslessRGB(rgb.data(), width, height, width * 3, &encoded);
+    std::string out(reinterpret_cast<const char*>(encoded), size);
+    WebPFree(encoded);
+    return out;
+}
+
+std::string makeAvif(int width, int height, uint32_t seed) {
+    if (width < 1 || height < 1 || width > 4096 || height > 4096) {
+        return {};
+    }
+    avifImage* image = avifImageCreate(static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                                       8, AVIF_PIXEL_FORMAT_YUV420);
+    std::vector<uint8_t> rgbPixels = RgbPixels(width, height, seed);
+    avifRGBImage rgb;
+    avifRGBImageSetDefaults(&rgb, image);
+    rgb.format = AVIF_RGB_FORMAT_RGB;
+    rgb.pixels = rgbPixels.data();
+    rgb.rowBytes = static_cast<uint32_t>(width) * 3;
+    avifEncoder* encoder = avifEncoderCreate();
+    encoder->speed = AVIF_SPEED_FASTEST;
+    avifRWData output = AVIF_DATA_EMPTY;
+    std::string out;
+    if (avifImageRGBToYUV(image, &rgb) == AVIF_RESULT_OK &&
+        avifEncoderWrite(encoder, image, &output) == AVIF_RESULT_OK) {
+        out.assign(reinterpret_cast<const char*>(output.data), output.size);
+    }
+    avifRWDataFree(&output);
+    avifEncoderDestroy(encoder);
+    avifImageDestroy(image);
+    return out;
+}
+
+std::string makeSvg(int width, int height, uint32_t seed) {
+    const auto [r, g, b] = Shade(1, 1, 2, 2, seed);
+    char colour[8];
+    std::snprintf(colour, sizeof colour, "#%02x%02x%02x", r, g, b);
+    const std::string w = std::to_string(width);
+    const std::string h = std::to_string(height);
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+           w + "\" height=\"" + h + "\" viewBox=\"0 0 " + w + " " + h +
+           "\">\n"
+           "  <rect width=\"" +
+           w + "\" height=\"" + h + "\" fill=\"" + colour +
+           "\"/>\n"
+           "</svg>\n";
+}
+
 std::string makePicture(std::string_view format, int width, int height, uint32_t seed) {
     if (format == "png") {
         return makePng(width, height, seed);
@@ -379,6 +450,15 @@ std::string makePicture(std::string_view format, int width, int height, uint32_t
     }
     if (format == "ico") {
         return makeIco(width, height, seed);
+    }
+    if (format == "webp") {
+        return makeWebp(width, height, seed);
+    }
+    if (format == "avif") {
+        return makeAvif(width, height, seed);
+    }
+    if (format == "svg") {
+        return makeSvg(width, height, seed);
     }
     return {};
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <random>
 #include <string>
 
 namespace harvix {
@@ -38,6 +39,30 @@ bool WriteAll(int fd, std::string_view content) {
     return true;
 }
 
+// A new hidden file beside `target`, made with O_EXCL and the mode a new
+// file gets from the user's umask (and the folder's default ACL): 0666 less
+// the umask, as any editor would create it. Its path goes to `made`.
+int CreateTemporary(const fs::path& folder, const fs::path& target, std::string& made) {
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device source;
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string suffix(6, 'x');
+        for (char& c : suffix) {
+            c = kLetters[pick(source)];
+        }
+        made = (folder / ("." + target.filename().string() + "." + suffix)).string();
+        const int fd =
+            open(made.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
 }  // namespace
 
 void setAtomicWriteFailureForTesting(long long failAfterBytes) {
@@ -54,14 +79,16 @@ bool writeFileAtomically(const fs::path& path, std::string_view content) {
         }
     }
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string tmpl = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = mkostemp(tmpl.data(), O_CLOEXEC);
+    std::string tmpl;
+    const int fd = CreateTemporary(folder, target, tmpl);
     if (fd < 0) {
         return false;
     }
+    // A replaced file keeps its permission bits; a new one has those it was
+    // created with.
     struct stat old {};
-    const mode_t mode = stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    bool ok = fchmod(fd, mode) == 0 || errno == EPERM;
+    bool ok =
+        stat(target.c_str(), &old) != 0 || fchmod(fd, old.st_mode & 07777) == 0 || errno == EPERM;
     ok = ok && WriteAll(fd, content) && fsync(fd) == 0;
     const int savedErrno = errno;
     if (close(fd) != 0) {

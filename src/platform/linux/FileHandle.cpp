@@ -7,7 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <deque>
+#include <string>
 #include <vector>
 
 namespace harvix {
@@ -17,6 +21,14 @@ namespace {
 // The flags every read of an untrusted file uses: no final link, no waiting
 // on a FIFO or a device, not inherited by a child process.
 constexpr int kReadFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+
+// Links followed by hand below a root before the path counts as a loop (the
+// kernel's own bound).
+constexpr int kMaxLinks = 40;
+
+// Tests only: false makes openBelow walk a path by hand as on kernels
+// without openat2.
+std::atomic<bool> g_kernelResolution{true};
 
 // True when `path` has no ".." and no "." component, so that a lexical test
 // of its position says where it lies.
@@ -37,6 +49,158 @@ bool isLexicallyBelow(const fs::path& path, const fs::path& root) {
         }
     }
     return pi != path.end();
+}
+
+// The components of `path` after those of `root` (".." kept: the open below
+// the root decides where they lead), or false when `path` does not start
+// with `root`.
+bool componentsBelow(const fs::path& path, const fs::path& root, fs::path& rest) {
+    auto pi = path.begin();
+    for (auto ri = root.begin(); ri != root.end(); ++ri, ++pi) {
+        if (ri->empty() && std::next(ri) == root.end()) {
+            break;  // a trailing separator
+        }
+        if (pi == path.end() || *pi != *ri) {
+            return false;
+        }
+    }
+    rest.clear();
+    for (; pi != path.end(); ++pi) {
+        rest /= *pi;
+    }
+    return true;
+}
+
+void closeAll(std::vector<int>& fds) {
+    for (const int fd : fds) {
+        ::close(fd);
+    }
+    fds.clear();
+}
+
+// Opens `rest` below the folder `rootFd` (the folder `root`) one component
+// at a time, each folder with O_NOFOLLOW from the handle of the one before,
+// so that nothing swapped in meanwhile can lead elsewhere. ".." goes back to
+// the folder the walk came from and never above the root; a link on the way
+// is read and walked in its place (relative: from its folder; absolute: from
+// the root, when it names a place below it), at most kMaxLinks of them. The
+// final component is opened with the read flags (a final link: ELOOP). -1
+// with errno set on failure: EXDEV for a path that leads out of the root.
+int walkBelow(int rootFd, const fs::path& root, const fs::path& rest) {
+    std::vector<int> folders;
+    const int first = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
+    if (first < 0) {
+        return -1;
+    }
+    folders.push_back(first);
+    std::deque<std::string> parts;
+    for (const auto& part : rest) {
+        parts.push_back(part.string());
+    }
+    int links = 0;
+    int error = 0;
+    int result = -1;
+    while (!parts.empty()) {
+        const std::string name = parts.front();
+        parts.pop_front();
+        if (name.empty() || name == "." || name == "/") {
+            continue;
+        }
+        if (name == "..") {
+            if (folders.size() == 1) {
+                error = EXDEV;
+                break;
+            }
+            ::close(folders.back());
+            folders.pop_back();
+            continue;
+        }
+        const bool last = std::none_of(parts.begin(), parts.end(), [](const std::string& p) {
+            return !p.empty() && p != "." && p != "/";
+        });
+        if (last) {
+            do {
+                result = ::openat(folders.back(), name.c_str(), kReadFlags);
+            } while (result < 0 && errno == EINTR);
+            error = result < 0 ? errno : 0;
+            break;
+        }
+        const int next =
+            ::openat(folders.back(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next >= 0) {
+            folders.push_back(next);
+            continue;
+        }
+        const int openError = errno;
+        if (openError != ENOTDIR && openError != ELOOP) {
+            error = openError;
+            break;
+        }
+        // Perhaps a link: read it and walk its target in its place.
+        std::string target(PATH_MAX, '\0');
+        const ssize_t n = ::readlinkat(folders.back(), name.c_str(), target.data(), target.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
+            error = openError;  // not a link (a file on the way): ENOTDIR
+            break;
+        }
+        target.resize(static_cast<std::size_t>(n));
+        if (++links > kMaxLinks) {
+            error = ELOOP;
+            break;
+        }
+        fs::path targetRest = target;
+        if (targetRest.is_absolute()) {
+            if (!componentsBelow(fs::path(target), root, targetRest)) {
+                error = EXDEV;
+                break;
+            }
+            while (folders.size() > 1) {
+                ::close(folders.back());
+                folders.pop_back();
+            }
+        }
+        std::vector<std::string> inserted;
+        for (const auto& part : targetRest) {
+            inserted.push_back(part.string());
+        }
+        parts.insert(parts.begin(), inserted.begin(), inserted.end());
+    }
+    if (result < 0 && error == 0) {
+        error = EISDIR;  // the path names the root itself
+    }
+    closeAll(folders);
+    errno = error;
+    return result;
+}
+
+// Opens `rest` below the folder `root` so that no link on the way, ".." or
+// anything swapped in meanwhile leads out of it: openat2 with
+// RESOLVE_BENEATH from a handle of the root, which follows links that stay
+// below it; absolute links (which RESOLVE_BENEATH refuses) and kernels
+// without openat2 take the walk by hand.
+int openBeneath(const fs::path& root, const fs::path& rest) {
+    const int rootFd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd < 0) {
+        return -1;
+    }
+    long fd = -1;
+    if (g_kernelResolution.load(std::memory_order_relaxed)) {
+        open_how how{};
+        how.flags = static_cast<uint64_t>(kReadFlags);
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+        do {
+            fd = ::syscall(SYS_openat2, rootFd, rest.c_str(), &how, sizeof how);
+        } while (fd < 0 && errno == EINTR);
+    } else {
+        errno = ENOSYS;
+    }
+    if (fd < 0 && (errno == EXDEV || errno == ENOSYS || errno == EPERM || errno == EAGAIN)) {
+        fd = walkBelow(rootFd, root, rest);
+    }
+    const int error = errno;
+    ::close(rootFd);
+    errno = error;
+    return static_cast<int>(fd);
 }
 
 // Opens `path` with the read flags, failing with ELOOP when any component
@@ -127,13 +291,29 @@ FileHandle FileHandle::openBelow(const fs::path& root, const fs::path& path) {
         if (errno != ELOOP && errno != ENOSYS && errno != EPERM && errno != EAGAIN) {
             return failed(errno);
         }
-        // A link on the way (or an older kernel): the slow test decides
-        // whether it stays below the root.
+        // A link on the way (or an older kernel): the open below the root
+        // decides whether it stays there.
     }
-    if (!isAtOrBelow(parent, root)) {
-        return failed(EXDEV);
+    fs::path rest;
+    if (!componentsBelow(full, root, rest)) {
+        // Another spelling of a place below the root (through a link to the
+        // cache folder): its folder resolved says where, and the open below
+        // the root makes sure.
+        const fs::path folder = resolveFolder(parent);
+        if (!componentsBelow(folder, root, rest)) {
+            return failed(EXDEV);
+        }
+        rest /= full.filename();
     }
-    return openForReading(full);
+    const int fd = openBeneath(root, rest);
+    if (fd < 0) {
+        return failed(errno);
+    }
+    return checkedRegular(fd);
+}
+
+void FileHandle::setKernelResolutionForTesting(bool allowed) {
+    g_kernelResolution = allowed;
 }
 
 uint64_t FileHandle::size() const {
@@ -170,6 +350,17 @@ bool FileHandle::readExactAt(uint64_t offset, void* buffer, std::size_t n) const
         errno = EIO;
     }
     return got == n;
+}
+
+std::size_t FileHandle::readAt(uint64_t offset, void* buffer, std::size_t n, int& error) const {
+    errno = 0;
+    const std::size_t got = readAt(offset, buffer, n);
+    error = got < n ? errno : 0;
+    return got;
+}
+
+int FileHandle::readExactError(uint64_t offset, void* buffer, std::size_t n) const {
+    return readExactAt(offset, buffer, n) ? 0 : errno;
 }
 
 void FileHandle::close() {
@@ -242,6 +433,22 @@ bool copyRange(const FileHandle& in, uint64_t offset, uint64_t length, int outFd
         left -= got;
     }
     return true;
+}
+
+int copyRangeError(const FileHandle& in, uint64_t offset, uint64_t length, int outFd) {
+    errno = 0;
+    if (copyRange(in, offset, length, outFd)) {
+        return 0;
+    }
+    return errno != 0 ? errno : EIO;
+}
+
+int writeAllError(int fd, const void* data, std::size_t n) {
+    errno = 0;
+    if (writeAll(fd, data, n)) {
+        return 0;
+    }
+    return errno != 0 ? errno : EIO;
 }
 
 fs::path resolveFolder(const fs::path& folder) {

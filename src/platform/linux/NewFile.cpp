@@ -1,22 +1,29 @@
 #include "platform/NewFile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace harvix {
 
 namespace {
 
-std::atomic<bool> g_anonymousAllowed{true};
+// The best way of naming a copy that is tried (tests lower it).
+std::atomic<NewFile::Naming> g_bestNaming{NewFile::Naming::Anonymous};
+
+bool mayTry(NewFile::Naming way) {
+    return static_cast<int>(g_bestNaming.load()) <= static_cast<int>(way);
+}
 
 // Temporary names in use, for the signal handler: a fixed table of plain
 // character arrays, claimed and released through an atomic flag, so that
@@ -56,6 +63,72 @@ std::string temporaryPath(const fs::path& folder, unsigned n) {
         .string();
 }
 
+// Errors that say the file system does not offer a way of naming (as
+// opposed to a failure of this name or this folder).
+bool notOffered(int error) {
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL;
+}
+
+// Copies the whole of `from` (its size now) to the start of `to`.
+bool copyWhole(int from, int to) {
+    struct stat st {};
+    if (fstat(from, &st) != 0) {
+        return false;
+    }
+    loff_t in = 0;
+    loff_t out = 0;
+    const loff_t size = st.st_size;
+    while (in < size) {
+        const auto chunk = static_cast<std::size_t>(std::min<loff_t>(size - in, 1 << 30));
+        const ssize_t n = ::copy_file_range(from, &in, to, &out, chunk, 0);
+        if (n > 0) {
+            continue;
+        }
+        if (n == 0) {
+            errno = EIO;  // the file shrank meanwhile
+            return false;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+            break;  // not offered here: copy through a buffer
+        }
+        return false;
+    }
+    std::vector<char> buffer(static_cast<std::size_t>(std::min<loff_t>(size - in, 1 << 18)));
+    while (in < size) {
+        const auto want = static_cast<std::size_t>(std::min<loff_t>(size - in, 1 << 18));
+        const ssize_t got = ::pread(from, buffer.data(), want, in);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            if (got == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::pwrite(to, buffer.data() + done,
+                                         static_cast<std::size_t>(got - done), out + done);
+            if (put < 0 && errno == EINTR) {
+                continue;
+            }
+            if (put <= 0) {
+                if (put == 0) {
+                    errno = ENOSPC;
+                }
+                return false;
+            }
+            done += put;
+        }
+        in += got;
+        out += got;
+    }
+    return true;
+}
+
 }  // namespace
 
 NewFile::~NewFile() {
@@ -93,7 +166,7 @@ NewFile& NewFile::operator=(NewFile&& other) noexcept {
 NewFile NewFile::create(const fs::path& folder) {
     NewFile file;
     file.folder_ = folder;
-    if (g_anonymousAllowed.load()) {
+    if (mayTry(Naming::Anonymous)) {
         const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
         if (fd >= 0) {
             file.fd_ = fd;
@@ -130,6 +203,7 @@ NewFile NewFile::create(const fs::path& folder) {
 
 bool NewFile::linkAs(const std::string& name) {
     if (fd_ < 0 || linked_) {
+        error_ = EBADF;
         errno = EBADF;
         return false;
     }
@@ -147,27 +221,78 @@ bool NewFile::linkAs(const std::string& name) {
                 return true;
             }
             if (errno == EEXIST) {
+                error_ = errno;
                 return false;
             }
             refused = errno == ENOENT || errno == EPERM;
         }
         const std::string self = "/proc/self/fd/" + std::to_string(fd_);
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            error_ = errno;
             return false;
         }
         if (refused) {
             emptyPathRefused.store(true, std::memory_order_relaxed);
         }
-    } else {
-        if (::link(tempName_.c_str(), target.c_str()) != 0) {
+        linked_ = true;
+        return true;
+    }
+
+    // A hidden name: a hard link where the file system has them.
+    bool named = false;
+    if (mayTry(Naming::HardLink)) {
+        if (::link(tempName_.c_str(), target.c_str()) == 0) {
+            named = true;
+            ::unlink(tempName_.c_str());
+        } else if (!notOffered(errno)) {
+            error_ = errno;
             return false;
         }
-        ::unlink(tempName_.c_str());
-        releaseSlot(slot_);
-        slot_ = -1;
-        tempName_.clear();
     }
+    // No hard links (FAT, exFAT): a rename that refuses an existing name.
+    if (!named && mayTry(Naming::RenameNoReplace)) {
+        if (::renameat2(AT_FDCWD, tempName_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) ==
+            0) {
+            named = true;
+        } else if (!notOffered(errno)) {
+            error_ = errno;
+            return false;
+        }
+    }
+    if (!named && !nameByCopy(target)) {
+        return false;
+    }
+    releaseSlot(slot_);
+    slot_ = -1;
+    tempName_.clear();
     linked_ = true;
+    return true;
+}
+
+// Neither a link nor a safe rename: the name is created with O_EXCL (so an
+// existing file is never touched) and the finished copy written into it.
+// While it is written the name is known to the signal handler; a failure
+// removes it. On success the hidden name goes and the named file stays open.
+bool NewFile::nameByCopy(const std::string& target) {
+    const int out =
+        ::open(target.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (out < 0) {
+        error_ = errno;
+        return false;
+    }
+    const int targetSlot = claimSlot(target);
+    if (!copyWhole(fd_, out)) {
+        error_ = errno;
+        ::unlink(target.c_str());
+        releaseSlot(targetSlot);
+        ::close(out);
+        errno = error_;
+        return false;
+    }
+    releaseSlot(targetSlot);
+    ::unlink(tempName_.c_str());
+    ::close(fd_);
+    fd_ = out;
     return true;
 }
 
@@ -196,8 +321,8 @@ void NewFile::removeTemporariesNow() {
     }
 }
 
-void NewFile::setAnonymousFilesForTesting(bool allowed) {
-    g_anonymousAllowed = allowed;
+void NewFile::setBestNamingForTesting(Naming best) {
+    g_bestNaming = best;
 }
 
 }  // namespace harvix

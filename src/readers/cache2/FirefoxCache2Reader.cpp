@@ -31,7 +31,7 @@ void FirefoxCache2Reader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
             auto entry = std::make_unique<Entry>();
             entry->url = cp1252ToUtf8(listed.url);
             entry->contentTypeText = cp1252ToUtf8(listed.contentType);
-            entry->contentType = contentTypeFromText(toLowerAscii(listed.contentType));
+            entry->contentType = contentTypeCode(listed.contentType);
             entry->size = listed.bodyLength;
             entry->bodyLength = listed.bodyLength;
             entry->time = listed.lastModified;

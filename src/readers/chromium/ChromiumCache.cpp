@@ -263,10 +263,6 @@ bool acceptEntry(std::string_view key, std::span<const unsigned char> stream0, u
         return false;
     }
     record.encoding = head.contentEncoding();
-    if (record.encoding == ContentEncoding::Unsupported) {
-        reason = "unsupported Content-Encoding";
-        return false;
-    }
     record.contentTypeText = head.contentType();
     record.rawHead = info->rawHeaders;
     record.size = bodyLength;

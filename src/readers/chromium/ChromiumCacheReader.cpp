@@ -64,7 +64,7 @@ void ChromiumCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
         auto entry = std::make_unique<ChromiumCacheEntry>();
         entry->url = std::move(record.url);
         entry->contentTypeText = std::move(record.contentTypeText);
-        entry->contentType = contentTypeFromText(entry->contentTypeText);
+        entry->contentType = contentTypeCode(entry->contentTypeText);
         entry->size = record.size;
         entry->time = record.time;
         entry->dataFile = std::move(record.dataFile);

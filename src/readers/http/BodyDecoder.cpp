@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstddef>
 #include <vector>
 
 namespace harvix {
@@ -15,274 +14,437 @@ namespace {
 
 constexpr std::size_t kOutChunk = 64 * 1024;
 
-// A zlib stream starts with CMF and FLG: method 8 in CMF's low nibble and the
-// two bytes as a big-endian number divisible by 31. Anything else under
-// "deflate" is a raw deflate stream, which many servers send instead.
-bool looksLikeZlibHeader(unsigned char cmf, unsigned char flg) {
-    return (cmf & 0x0F) == 8 && (cmf >> 4) <= 7 && ((cmf << 8) | flg) % 31 == 0;
+using Bytes = std::span<const unsigned char>;
+
+// One coding undone: takes coded bytes, hands decoded ones on. Once its
+// stream has ended it takes further bytes and ignores them, as browsers do.
+class Stage {
+public:
+    virtual ~Stage() = default;
+    // False when the bytes are not valid for the coding or `out` refused.
+    virtual bool feed(Bytes in, const BodyDecoder::Sink& out) = 0;
+    // The coded stream is complete.
+    bool ended() const { return ended_; }
+
+protected:
+    std::array<unsigned char, kOutChunk> buffer_{};
+    bool ended_ = false;
+};
+
+// The header of a gzip member (RFC 1952), read as it comes in and skipped:
+// ten fixed bytes, then the optional extra field, name, comment and header
+// check its flags announce. Like the browsers, only the magic and the
+// method are checked.
+class GzipHeader {
+public:
+    // Takes header bytes from the front of `in`; returns how many it took.
+    std::size_t take(Bytes in) {
+        std::size_t used = 0;
+        while (used < in.size() && step_ != Step::Done && step_ != Step::Bad) {
+            const unsigned char byte = in[used++];
+            switch (step_) {
+                case Step::Fixed:
+                    if ((count_ == 0 && byte != 0x1F) || (count_ == 1 && byte != 0x8B) ||
+                        (count_ == 2 && byte != Z_DEFLATED)) {
+                        step_ = Step::Bad;
+                        break;
+                    }
+                    if (count_ == 3) {
+                        flags_ = byte;
+                    }
+                    if (++count_ == 10) {
+                        next();
+                    }
+                    break;
+                case Step::ExtraLength:
+                    extraLeft_ |= static_cast<std::size_t>(byte) << (8 * count_);
+                    if (++count_ == 2) {
+                        next();
+                    }
+                    break;
+                case Step::Extra:
+                    if (--extraLeft_ == 0) {
+                        next();
+                    }
+                    break;
+                case Step::Name:
+                case Step::Comment:
+                    if (byte == 0) {
+                        next();
+                    }
+                    break;
+                case Step::HeaderCheck:
+                    if (++count_ == 2) {
+                        next();
+                    }
+                    break;
+                case Step::Done:
+                case Step::Bad:
+                    break;
+            }
+        }
+        return used;
+    }
+    bool done() const { return step_ == Step::Done; }
+    bool bad() const { return step_ == Step::Bad; }
+
+private:
+    enum class Step { Fixed, ExtraLength, Extra, Name, Comment, HeaderCheck, Done, Bad };
+    static constexpr unsigned kHeaderCheck = 0x02;
+    static constexpr unsigned kExtra = 0x04;
+    static constexpr unsigned kName = 0x08;
+    static constexpr unsigned kComment = 0x10;
+
+    // The next part the flags announce after the current one.
+    void next() {
+        count_ = 0;
+        switch (step_) {
+            case Step::Fixed:
+                if ((flags_ & kExtra) != 0) {
+                    step_ = Step::ExtraLength;
+                    return;
+                }
+                [[fallthrough]];
+            case Step::ExtraLength:
+                if (step_ == Step::ExtraLength && extraLeft_ != 0) {
+                    step_ = Step::Extra;
+                    return;
+                }
+                [[fallthrough]];
+            case Step::Extra:
+                if ((flags_ & kName) != 0) {
+                    step_ = Step::Name;
+                    return;
+                }
+                [[fallthrough]];
+            case Step::Name:
+                if ((flags_ & kComment) != 0) {
+                    step_ = Step::Comment;
+                    return;
+                }
+                [[fallthrough]];
+            case Step::Comment:
+                if ((flags_ & kHeaderCheck) != 0) {
+                    step_ = Step::HeaderCheck;
+                    return;
+                }
+                [[fallthrough]];
+            default:
+                step_ = Step::Done;
+        }
+    }
+
+    Step step_ = Step::Fixed;
+    unsigned count_ = 0;
+    unsigned flags_ = 0;
+    std::size_t extraLeft_ = 0;
+};
+
+// gzip and deflate: the wrapper is read here and the deflate data inflated
+// raw, so that neither the gzip footer nor the zlib checksum is needed. Under
+// "deflate" a zlib stream is expected, but many servers send raw deflate
+// data: the first two bytes tell which.
+class InflateStage : public Stage {
+public:
+    explicit InflateStage(ContentCoding coding) : gzip_(coding == ContentCoding::Gzip) {}
+    ~InflateStage() override {
+        if (ready_) {
+            inflateEnd(&zs_);
+        }
+    }
+    InflateStage(const InflateStage&) = delete;
+    InflateStage& operator=(const InflateStage&) = delete;
+
+    bool feed(Bytes in, const BodyDecoder::Sink& out) override {
+        if (ended_) {
+            return true;
+        }
+        if (!ready_) {
+            if (!readWrapper(in)) {
+                return false;
+            }
+            if (!ready_) {
+                return true;  // the wrapper goes on in the next bytes
+            }
+            if (rawDeflate_ && !inflateSome({zlibHead_.data(), zlibHead_.size()}, out)) {
+                return false;  // the two bytes held were the start of raw deflate data
+            }
+        }
+        return inflateSome(in, out);
+    }
+
+private:
+    // Takes the wrapper from the front of `in`; ready_ once the deflate data
+    // starts, false for a wrapper that is none.
+    bool readWrapper(Bytes& in) {
+        if (gzip_) {
+            in = in.subspan(header_.take(in));
+            if (header_.bad()) {
+                return false;
+            }
+            if (!header_.done()) {
+                return true;
+            }
+        } else {
+            while (held_ < zlibHead_.size() && !in.empty()) {
+                zlibHead_[held_++] = in.front();
+                in = in.subspan(1);
+            }
+            if (held_ < zlibHead_.size()) {
+                return true;
+            }
+            rawDeflate_ = !isZlibHeader(zlibHead_[0], zlibHead_[1]);
+            if (!rawDeflate_ && (zlibHead_[1] & kPresetDictionary) != 0) {
+                return false;  // a dictionary no browser has
+            }
+        }
+        if (inflateInit2(&zs_, -MAX_WBITS) != Z_OK) {
+            return false;
+        }
+        ready_ = true;
+        return true;
+    }
+
+    // CMF and FLG of a zlib stream (RFC 1950): method 8, a window of at most
+    // 32 KiB, the two bytes as a big-endian number divisible by 31.
+    static bool isZlibHeader(unsigned char cmf, unsigned char flg) {
+        return (cmf & 0x0F) == Z_DEFLATED && (cmf >> 4) <= 7 && ((cmf << 8) | flg) % 31 == 0;
+    }
+
+    bool inflateSome(Bytes in, const BodyDecoder::Sink& out) {
+        while (!in.empty() && !ended_) {
+            // avail_in is 32 bits wide: at most 1 GiB per round.
+            const std::size_t piece = std::min<std::size_t>(in.size(), std::size_t{1} << 30);
+            zs_.next_in = const_cast<unsigned char*>(in.data());
+            zs_.avail_in = static_cast<uInt>(piece);
+            do {
+                zs_.next_out = buffer_.data();
+                zs_.avail_out = static_cast<uInt>(buffer_.size());
+                const int rc = inflate(&zs_, Z_NO_FLUSH);
+                if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+                    return false;
+                }
+                const std::size_t made = buffer_.size() - zs_.avail_out;
+                if (made != 0 && !out({buffer_.data(), made})) {
+                    return false;
+                }
+                if (rc == Z_STREAM_END) {
+                    ended_ = true;  // what follows (a footer, more) is not read
+                } else if (rc == Z_BUF_ERROR && made == 0) {
+                    break;  // needs more input
+                }
+            } while (!ended_ && (zs_.avail_in != 0 || zs_.avail_out == 0));
+            if (!ended_ && zs_.avail_in != 0) {
+                return false;  // zlib made no progress on the bytes it had
+            }
+            in = in.subspan(piece);
+        }
+        return true;
+    }
+
+    static constexpr unsigned kPresetDictionary = 0x20;  // FDICT in FLG
+
+    bool gzip_;
+    bool ready_ = false;
+    bool rawDeflate_ = false;
+    GzipHeader header_;
+    std::array<unsigned char, 2> zlibHead_{};
+    std::size_t held_ = 0;
+    z_stream zs_{};
+};
+
+class BrotliStage : public Stage {
+public:
+    BrotliStage() : brotli_(BrotliDecoderCreateInstance(nullptr, nullptr, nullptr)) {}
+    ~BrotliStage() override {
+        if (brotli_ != nullptr) {
+            BrotliDecoderDestroyInstance(brotli_);
+        }
+    }
+    BrotliStage(const BrotliStage&) = delete;
+    BrotliStage& operator=(const BrotliStage&) = delete;
+
+    bool feed(Bytes in, const BodyDecoder::Sink& out) override {
+        if (brotli_ == nullptr) {
+            return false;
+        }
+        std::size_t availIn = in.size();
+        const uint8_t* nextIn = in.data();
+        while (!ended_) {
+            std::size_t availOut = buffer_.size();
+            uint8_t* nextOut = buffer_.data();
+            const BrotliDecoderResult rc = BrotliDecoderDecompressStream(
+                brotli_, &availIn, &nextIn, &availOut, &nextOut, nullptr);
+            if (rc == BROTLI_DECODER_RESULT_ERROR) {
+                return false;
+            }
+            const std::size_t made = buffer_.size() - availOut;
+            if (made != 0 && !out({buffer_.data(), made})) {
+                return false;
+            }
+            if (rc == BROTLI_DECODER_RESULT_SUCCESS) {
+                ended_ = true;
+            } else if (rc == BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT) {
+                break;
+            }
+            // NEEDS_MORE_OUTPUT: round again with an empty buffer.
+        }
+        return true;
+    }
+
+private:
+    BrotliDecoderState* brotli_;
+};
+
+class ZstdStage : public Stage {
+public:
+    ZstdStage() : zstd_(ZSTD_createDStream()) {
+        // Refuse frames that ask for a window over 128 MiB of memory.
+        if (zstd_ != nullptr &&
+            ZSTD_isError(ZSTD_DCtx_setParameter(zstd_, ZSTD_d_windowLogMax, 27)) != 0) {
+            ZSTD_freeDStream(zstd_);
+            zstd_ = nullptr;
+        }
+    }
+    ~ZstdStage() override {
+        if (zstd_ != nullptr) {
+            ZSTD_freeDStream(zstd_);
+        }
+    }
+    ZstdStage(const ZstdStage&) = delete;
+    ZstdStage& operator=(const ZstdStage&) = delete;
+
+    bool feed(Bytes in, const BodyDecoder::Sink& out) override {
+        if (zstd_ == nullptr) {
+            return false;
+        }
+        ZSTD_inBuffer input{in.data(), in.size(), 0};
+        while (!ended_) {
+            ZSTD_outBuffer output{buffer_.data(), buffer_.size(), 0};
+            const std::size_t rc = ZSTD_decompressStream(zstd_, &output, &input);
+            if (ZSTD_isError(rc) != 0) {
+                return false;
+            }
+            if (output.pos != 0 && !out({buffer_.data(), output.pos})) {
+                return false;
+            }
+            // 0: the frame is complete and flushed; what follows is ignored.
+            ended_ = rc == 0;
+            if (input.pos == input.size && output.pos < output.size) {
+                break;
+            }
+        }
+        return true;
+    }
+
+private:
+    ZSTD_DStream* zstd_;
+};
+
+std::unique_ptr<Stage> makeStage(ContentCoding coding) {
+    switch (coding) {
+        case ContentCoding::Gzip:
+        case ContentCoding::Deflate:
+            return std::make_unique<InflateStage>(coding);
+        case ContentCoding::Brotli:
+            return std::make_unique<BrotliStage>();
+        case ContentCoding::Zstd:
+            return std::make_unique<ZstdStage>();
+    }
+    return nullptr;
+}
+
+const char* codingName(ContentCoding coding) {
+    switch (coding) {
+        case ContentCoding::Gzip:
+            return "gzip";
+        case ContentCoding::Deflate:
+            return "deflate";
+        case ContentCoding::Brotli:
+            return "br";
+        case ContentCoding::Zstd:
+            return "zstd";
+    }
+    return "?";
 }
 
 }  // namespace
 
-const char* contentEncodingName(ContentEncoding encoding) {
-    switch (encoding) {
-        case ContentEncoding::Identity:
-            return "identity";
-        case ContentEncoding::Gzip:
-            return "gzip";
-        case ContentEncoding::Deflate:
-            return "deflate";
-        case ContentEncoding::Brotli:
-            return "br";
-        case ContentEncoding::Zstd:
-            return "zstd";
-        case ContentEncoding::Unsupported:
-            break;
+std::string contentEncodingName(const ContentEncoding& encoding) {
+    if (!encoding.isSupported()) {
+        return "unsupported";
     }
-    return "unsupported";
+    if (encoding.isIdentity()) {
+        return "identity";
+    }
+    std::string name;
+    for (const ContentCoding coding : encoding.codings()) {
+        name += name.empty() ? "" : ", ";
+        name += codingName(coding);
+    }
+    return name;
 }
 
 struct BodyDecoder::State {
-    std::array<unsigned char, kOutChunk> out{};
-    bool ended = false;  // the coded stream is complete
-
-    // zlib (gzip, deflate)
-    z_stream zs{};
-    bool zlibReady = false;
-    std::vector<unsigned char> pending;  // deflate: bytes held until the header is known
-
-    // Brotli
-    BrotliDecoderState* brotli = nullptr;
-
-    // Zstandard
-    ZSTD_DStream* zstd = nullptr;
-    bool zstdInFrame = false;
-
-    ~State() {
-        if (zlibReady) {
-            inflateEnd(&zs);
-        }
-        if (brotli != nullptr) {
-            BrotliDecoderDestroyInstance(brotli);
-        }
-        if (zstd != nullptr) {
-            ZSTD_freeDStream(zstd);
-        }
-    }
+    // stages[0] undoes the coding applied last; each hands its output to the next.
+    std::vector<std::unique_ptr<Stage>> stages;
+    std::vector<uint64_t> made;  // bytes each stage has handed on
 };
 
-BodyDecoder::BodyDecoder(ContentEncoding encoding, uint64_t outputLimit)
-    : encoding_(encoding), limit_(outputLimit), state_(std::make_unique<State>()) {
-    switch (encoding_) {
-        case ContentEncoding::Identity:
-        case ContentEncoding::Deflate:  // set up once the first two bytes are known
-            break;
-        case ContentEncoding::Gzip:
-            // 15 + 16: gzip wrapper only.
-            if (inflateInit2(&state_->zs, 15 + 16) == Z_OK) {
-                state_->zlibReady = true;
-            } else {
-                failed_ = true;
-            }
-            break;
-        case ContentEncoding::Brotli:
-            state_->brotli = BrotliDecoderCreateInstance(nullptr, nullptr, nullptr);
-            failed_ = state_->brotli == nullptr;
-            break;
-        case ContentEncoding::Zstd:
-            state_->zstd = ZSTD_createDStream();
-            failed_ = state_->zstd == nullptr;
-            if (!failed_) {
-                // Refuse frames that ask for a window over 128 MiB of memory.
-                failed_ = ZSTD_isError(
-                              ZSTD_DCtx_setParameter(state_->zstd, ZSTD_d_windowLogMax, 27)) != 0;
-            }
-            break;
-        case ContentEncoding::Unsupported:
-            failed_ = true;
-            break;
+BodyDecoder::BodyDecoder(const ContentEncoding& encoding, uint64_t outputLimit)
+    : limit_(outputLimit), state_(std::make_unique<State>()) {
+    if (!encoding.isSupported()) {
+        failed_ = true;
+        return;
     }
+    const std::span<const ContentCoding> codings = encoding.codings();
+    for (auto it = codings.rbegin(); it != codings.rend(); ++it) {
+        state_->stages.push_back(makeStage(*it));
+    }
+    state_->made.assign(state_->stages.size(), 0);
 }
 
 BodyDecoder::~BodyDecoder() = default;
 
-bool BodyDecoder::deliver(std::span<const unsigned char> out, const Sink& sink) {
-    if (out.empty()) {
-        return true;
+// Hands `bytes` to stage `stage`, or past the last stage to the sink, each
+// output counted against the limit.
+bool BodyDecoder::forward(std::size_t stage, std::span<const unsigned char> bytes,
+                          const Sink& sink) {
+    State& st = *state_;
+    if (stage == st.stages.size()) {
+        produced_ += bytes.size();
+        return sink(bytes);
     }
-    if (out.size() > limit_ - produced_) {
-        failed_ = true;
-        limitReached_ = true;
-        return false;
-    }
-    produced_ += out.size();
-    if (!sink(out)) {
-        failed_ = true;
-        return false;
-    }
-    return true;
+    return st.stages[stage]->feed(bytes, [&, stage](std::span<const unsigned char> out) {
+        if (out.size() > limit_ - st.made[stage]) {
+            limitReached_ = true;
+            return false;
+        }
+        st.made[stage] += out.size();
+        return forward(stage + 1, out, sink);
+    });
 }
 
 bool BodyDecoder::feed(std::span<const unsigned char> in, const Sink& sink) {
     if (failed_) {
         return false;
     }
-    State& st = *state_;
-    switch (encoding_) {
-        case ContentEncoding::Identity:
-            return deliver(in, sink);
-
-        case ContentEncoding::Deflate:
-            if (!st.zlibReady) {
-                st.pending.insert(st.pending.end(), in.begin(), in.end());
-                if (st.pending.size() < 2) {
-                    return true;
-                }
-                const int bits = looksLikeZlibHeader(st.pending[0], st.pending[1]) ? 15 : -15;
-                if (inflateInit2(&st.zs, bits) != Z_OK) {
-                    failed_ = true;
-                    return false;
-                }
-                st.zlibReady = true;
-                std::vector<unsigned char> held;
-                held.swap(st.pending);
-                return feed(held, sink);
-            }
-            [[fallthrough]];
-        case ContentEncoding::Gzip: {
-            std::size_t done = 0;
-            while (done < in.size()) {
-                if (st.ended) {
-                    // A gzip body may hold several members one after the
-                    // other; anything else after the end is damage.
-                    if (encoding_ != ContentEncoding::Gzip || in[done] != 0x1F ||
-                        inflateReset(&st.zs) != Z_OK) {
-                        failed_ = true;
-                        return false;
-                    }
-                    st.ended = false;
-                }
-                // avail_in is 32 bits wide: feed at most 1 GiB per round.
-                const std::size_t piece = std::min<std::size_t>(in.size() - done, 1u << 30);
-                st.zs.next_in = const_cast<unsigned char*>(in.data() + done);
-                st.zs.avail_in = static_cast<uInt>(piece);
-                while (true) {
-                    st.zs.next_out = st.out.data();
-                    st.zs.avail_out = static_cast<uInt>(st.out.size());
-                    const int rc = inflate(&st.zs, Z_NO_FLUSH);
-                    const std::size_t made = st.out.size() - st.zs.avail_out;
-                    if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
-                        failed_ = true;
-                        return false;
-                    }
-                    if (!deliver({st.out.data(), made}, sink)) {
-                        return false;
-                    }
-                    if (rc == Z_STREAM_END) {
-                        st.ended = true;
-                        break;
-                    }
-                    if (st.zs.avail_in == 0 && made < st.out.size()) {
-                        break;
-                    }
-                    if (rc == Z_BUF_ERROR && made == 0) {
-                        break;  // needs more input
-                    }
-                }
-                done += piece - st.zs.avail_in;
-                if (!st.ended && st.zs.avail_in != 0) {
-                    failed_ = true;  // zlib made no progress on the bytes it had
-                    return false;
-                }
-            }
-            return true;
-        }
-
-        case ContentEncoding::Brotli: {
-            std::size_t availIn = in.size();
-            const uint8_t* nextIn = in.data();
-            while (true) {
-                if (st.ended) {
-                    if (availIn != 0) {
-                        failed_ = true;
-                        return false;
-                    }
-                    return true;
-                }
-                std::size_t availOut = st.out.size();
-                uint8_t* nextOut = st.out.data();
-                const BrotliDecoderResult rc = BrotliDecoderDecompressStream(
-                    st.brotli, &availIn, &nextIn, &availOut, &nextOut, nullptr);
-                if (!deliver({st.out.data(), st.out.size() - availOut}, sink)) {
-                    return false;
-                }
-                if (rc == BROTLI_DECODER_RESULT_ERROR) {
-                    failed_ = true;
-                    return false;
-                }
-                if (rc == BROTLI_DECODER_RESULT_SUCCESS) {
-                    st.ended = true;
-                    continue;
-                }
-                if (rc == BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT) {
-                    return true;
-                }
-                // NEEDS_MORE_OUTPUT: go round with an empty buffer.
-            }
-        }
-
-        case ContentEncoding::Zstd: {
-            ZSTD_inBuffer input{in.data(), in.size(), 0};
-            while (input.pos < input.size || st.zstdInFrame) {
-                ZSTD_outBuffer output{st.out.data(), st.out.size(), 0};
-                const std::size_t rc = ZSTD_decompressStream(st.zstd, &output, &input);
-                if (ZSTD_isError(rc) != 0) {
-                    failed_ = true;
-                    return false;
-                }
-                if (!deliver({st.out.data(), output.pos}, sink)) {
-                    return false;
-                }
-                // 0: a frame is complete; another may follow.
-                st.zstdInFrame = rc != 0;
-                st.ended = rc == 0;
-                if (input.pos == input.size && output.pos < output.size) {
-                    break;
-                }
-            }
-            return true;
-        }
-
-        case ContentEncoding::Unsupported:
-            break;
+    if (state_->stages.empty() && in.size() > limit_ - produced_) {
+        limitReached_ = true;  // the stored bytes themselves pass the limit
+    } else if (in.empty() || forward(0, in, sink)) {
+        return true;
     }
     failed_ = true;
     return false;
 }
 
 bool BodyDecoder::finish() {
-    if (failed_) {
-        return false;
+    if (!failed_) {
+        for (const auto& stage : state_->stages) {
+            failed_ = failed_ || !stage->ended();
+        }
     }
-    State& st = *state_;
-    switch (encoding_) {
-        case ContentEncoding::Identity:
-            return true;
-        case ContentEncoding::Deflate:
-            if (!st.zlibReady) {
-                // Fewer than two bytes: an empty body is no deflate stream.
-                failed_ = true;
-                return false;
-            }
-            break;
-        default:
-            break;
-    }
-    if (!st.ended) {
-        failed_ = true;
-        return false;
-    }
-    return true;
+    return !failed_;
 }
 
 }  // namespace harvix

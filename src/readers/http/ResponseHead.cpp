@@ -97,8 +97,7 @@ std::optional<uint64_t> ResponseHead::contentLength() const {
 ContentEncoding ResponseHead::contentEncoding() const {
     // Every Content-Encoding line counts: two lines stack two codings just as
     // "gzip, br" does in one.
-    ContentEncoding found = ContentEncoding::Identity;
-    bool haveCoding = false;
+    ContentEncoding found;
     for (const auto& [name, value] : headers) {
         if (!equalsIgnoringCase(name, "Content-Encoding")) {
             continue;
@@ -111,20 +110,18 @@ ContentEncoding ResponseHead::contentEncoding() const {
             if (coding.empty() || equalsIgnoringCase(coding, "identity")) {
                 continue;
             }
-            if (haveCoding) {
-                return ContentEncoding::Unsupported;
-            }
-            haveCoding = true;
             if (equalsIgnoringCase(coding, "gzip") || equalsIgnoringCase(coding, "x-gzip")) {
-                found = ContentEncoding::Gzip;
+                found.add(ContentCoding::Gzip);
             } else if (equalsIgnoringCase(coding, "deflate")) {
-                found = ContentEncoding::Deflate;
+                found.add(ContentCoding::Deflate);
             } else if (equalsIgnoringCase(coding, "br")) {
-                found = ContentEncoding::Brotli;
+                found.add(ContentCoding::Brotli);
             } else if (equalsIgnoringCase(coding, "zstd")) {
-                found = ContentEncoding::Zstd;
+                found.add(ContentCoding::Zstd);
             } else {
-                return ContentEncoding::Unsupported;
+                // A coding no browser knows ("UTF-8" from a misconfigured
+                // server, "compress"): they show the bytes as sent.
+                return ContentEncoding::Identity;
             }
         }
     }

@@ -25,8 +25,10 @@ struct ResponseHead {
     std::string contentType() const;
     // Content-Length when it is one plain decimal number; nothing otherwise.
     std::optional<uint64_t> contentLength() const;
-    // The body's Content-Encoding: Identity when none (or "identity"),
-    // Unsupported for an unknown coding or more than one stacked.
+    // The body's codings from every Content-Encoding line, in order;
+    // "identity" entries are passed over. Identity when there are none, and
+    // when any coding is unknown: browsers then show the stored bytes as
+    // they are. Unsupported for more than ContentEncoding::kMaxCodings.
     ContentEncoding contentEncoding() const;
 };
 

@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""Today's content types through both real browsers.
+
+Serves WebP, AVIF and SVG pictures (large and small ones, and an SVG that
+states no size), an MP4 and a WebM clip (tests/data/media), JSON and a WOFF2
+font from a server on 127.0.0.1, loads the page in Debian's firefox-esr and
+chromium, headless, each with HOME and XDG_* in a temporary folder, then
+checks that
+  * `harvix-cli list BROWSER` gives each resource the code of its type;
+  * `harvix-cli comb BROWSER` with a "pictures of at least 100 x 100" item
+    above a catch-all keeps exactly the pictures large enough (and the SVG
+    without a size) in the pictures folder, everything else in the other,
+    each byte for byte and under its own type's extension.
+The pictures are written by harvix-mkcache (libwebp, libavif), the font by
+woff2_compress from a font of fonts-dejavu-core.
+Usage: content_types_test.py HARVIX_CLI HARVIX_MKCACHE
+Exit 77 (skipped) when a browser or a tool is missing.
+"""
+import http.server
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+MEDIA = os.path.join(HERE, "..", "data", "media")
+FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf"
+
+# path: (Content-Type, code, kept by the pictures item)
+RESOURCES = {
+    "/big.webp": ("image/webp", 19, True),
+    "/small.webp": ("image/webp", 19, False),
+    "/big.avif": ("image/avif", 20, True),
+    "/small.avif": ("image/avif", 20, False),
+    "/big.svg": ("image/svg+xml", 21, True),
+    "/small.svg": ("image/svg+xml", 21, False),
+    "/free.svg": ("image/svg+xml", 21, True),  # states no size: drawn at any size
+    "/wide.png": ("image/png", 3, False),      # 120 x 80: too low
+    "/clip.mp4": ("video/mp4", 22, False),
+    "/clip.webm": ("video/webm", 23, False),
+    "/data.json": ("application/json", 24, False),
+    "/font.woff2": ("font/woff2", 25, False),
+    "/index.html": ("text/html", 8, False),
+}
+EXTENSIONS = {19: "webp", 20: "avif", 21: "svg", 3: "png", 22: "mp4", 23: "webm", 24: "json",
+              25: "woff2", 8: "html"}
+
+
+def make_site(mkcache, work):
+    def picture(kind, width, height):
+        path = os.path.join(work, "picture")
+        subprocess.run([mkcache, "--picture", kind, str(width), str(height), path], check=True,
+                       stdout=subprocess.DEVNULL)
+        return open(path, "rb").read()
+
+    subprocess.run(["woff2_compress", shutil.copy(FONT, os.path.join(work, "font.ttf"))],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    bodies = {
+        "/big.webp": picture("webp", 300, 200),
+        "/small.webp": picture("webp", 50, 40),
+        "/big.avif": picture("avif", 300, 200),
+        "/small.avif": picture("avif", 50, 40),
+        "/big.svg": picture("svg", 300, 200),
+        "/small.svg": picture("svg", 50, 40),
+        "/free.svg": b"<svg xmlns='http://www.w3.org/2000/svg'><circle r='9' cx='9' cy='9'/></svg>\n",
+        "/wide.png": picture("png", 120, 80),
+        "/clip.mp4": open(os.path.join(MEDIA, "clip.mp4"), "rb").read(),
+        "/clip.webm": open(os.path.join(MEDIA, "clip.webm"), "rb").read(),
+        "/data.json": json.dumps({"harvix": [1, 2, 3], "kind": "test"}).encode() + b"\n",
+        "/font.woff2": open(os.path.join(work, "font.woff2"), "rb").read(),
+    }
+    # The clips, the data and the font come by synchronous requests, so that
+    # they are in the cache before the page has loaded (a video element asks
+    # for ranges, which no browser keeps as a whole entry).
+    fetched = "".join("<script>var r=new XMLHttpRequest();r.open('GET','%s',false);r.send();</script>"
+                      % path for path in ("/clip.mp4", "/clip.webm", "/data.json", "/font.woff2"))
+    pictures = "".join("<img src=%s>" % path for path in RESOURCES if path.startswith("/")
+                       and RESOURCES[path][0].startswith("image/"))
+    bodies["/index.html"] = ("<!doctype html><html><head><title>types</title>%s</head><body>%s"
+                             "</body></html>" % (fetched, pictures)).encode()
+    return bodies
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    bodies = {}
+
+    def do_GET(self):
+        path = self.path.split("?")[0]
+        body = self.bodies.get(path)
+        if body is None:
+            self.send_response(404)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        self.send_response(200)
+        self.send_header("Content-Type", RESOURCES[path][0])
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Cache-Control", "max-age=86400")
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+def browser_env(home):
+    env = dict(os.environ)
+    env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
+               XDG_CACHE_HOME=os.path.join(home, ".cache"), XDG_DATA_HOME=os.path.join(home, ".local/share"),
+               XDG_RUNTIME_DIR=os.path.join(home, "run"))
+    for name in ("XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
+        os.makedirs(env[name], mode=0o700, exist_ok=True)
+    return env
+
+
+def run_browser(word, env, url):
+    shot = os.path.join(env["HOME"], "shot.png")
+    if word == "mozilla":
+        args = ["firefox-esr", "--headless", "--screenshot", shot, url]
+    else:
+        args = ["chromium", "--headless", "--no-sandbox", "--no-first-run", "--disable-gpu",
+                "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                "--user-data-dir=" + os.path.join(env["XDG_CONFIG_HOME"], "chromium"),
+                "--screenshot=" + shot, url]
+    subprocess.run(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180,
+                   check=True)
+
+
+def check_browser(word, cli, bodies, base, home):
+    failures = []
+    env = browser_env(home)
+    run_browser(word, env, base + "/index.html")
+
+    listing = subprocess.run([cli, "list", word], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             text=True, timeout=60)
+    if listing.returncode != 0:
+        return ["list failed: " + listing.stderr]
+    codes = {fields[5]: int(fields[1]) for fields in (line.split("\t") for line in listing.stdout.splitlines())}
+    for path, (kind, code, _) in RESOURCES.items():
+        if codes.get(base + path) != code:
+            failures.append("%s (%s) listed with code %s, not %d" % (path, kind, codes.get(base + path), code))
+
+    pictures_dir = os.path.join(home, "pictures")
+    rest_dir = os.path.join(home, "rest")
+    filter_file = os.path.join(home, "types.flt")
+    with open(filter_file, "w") as f:
+        f.write("[GENERAL]\nHarvixFilter=1\n\n"
+                "[FILTER_0]\nContentType=30\nDisabled=0\nMinSize=0\nURL=127.0.0.1\nMinWeidth=100\n"
+                "MinHeight=100\nDirectory=%s\nFileNameDummy=picture\n\n"
+                "[FILTER_1]\nContentType=0\nDisabled=0\nMinSize=0\nURL=127.0.0.1\nMinWeidth=0\n"
+                "MinHeight=0\nDirectory=%s\nFileNameDummy=file\n" % (pictures_dir, rest_dir))
+    comb = subprocess.run([cli, "comb", word, "--filter", filter_file, "--one-copy", "--no-skip-duplicates"],
+                          env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=120)
+    if comb.returncode != 0:
+        return failures + ["comb failed: " + comb.stderr]
+    kept = {}  # bytes -> (folder, extension)
+    for path in comb.stdout.splitlines():
+        kept.setdefault(open(path, "rb").read(), []).append(
+            (os.path.dirname(path), os.path.splitext(path)[1][1:]))
+    for path, (kind, code, picture) in RESOURCES.items():
+        want = (pictures_dir if picture else rest_dir, EXTENSIONS[code])
+        if kept.get(bodies[path]) != [want]:
+            failures.append("%s kept as %s, not once as %s" % (path, kept.get(bodies[path]), want))
+    if len(os.listdir(pictures_dir)) != sum(1 for r in RESOURCES.values() if r[2]):
+        failures.append("pictures folder holds %s" % sorted(os.listdir(pictures_dir)))
+    print("%s: listed %d entries, kept %d files" % (word, len(codes), len(comb.stdout.splitlines())))
+    return failures
+
+
+def main():
+    cli, mkcache = sys.argv[1], sys.argv[2]
+    missing = [tool for tool in ("firefox-esr", "chromium", "woff2_compress") if shutil.which(tool) is None]
+    if missing or not os.path.isfile(FONT):
+        print("missing (scripts/deps installs them):", " ".join(missing) or FONT)
+        return 77
+    failures = []
+    with tempfile.TemporaryDirectory(prefix="harvix-types-") as work:
+        bodies = make_site(mkcache, work)
+        Handler.bodies = bodies
+        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        base = "http://127.0.0.1:%d" % server.server_address[1]
+        try:
+            for word in ("mozilla", "chromium"):
+                home = os.path.join(work, word)
+                os.makedirs(home)
+                failures += ["%s: %s" % (word, failure) for failure in check_browser(word, cli, bodies, base, home)]
+        finally:
+            server.shutdown()
+    for failure in failures:
+        print("FAIL:", failure)
+    if not failures:
+        print("PASS: both browsers' caches kept every type under its own extension")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
