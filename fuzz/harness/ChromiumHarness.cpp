@@ -87,9 +87,9 @@ void runChromiumBlockFile(const uint8_t* data, std::size_t size) {
             return nullptr;
         return std::make_unique<MemoryBytes>(found->second);
     });
-    std::string problem;
-    if (!cache.open(problem))
+    if (cache.open() != harvix::chromium::BlockIndexProblem::None) {
         return;
+    }
     std::size_t visited = 0;
     std::vector<unsigned char> bytes;
     cache.forEachEntry(

@@ -529,9 +529,16 @@ void runCache2Entry(const uint8_t* data, std::size_t size, const fs::path& scrat
     WriteBytes(entries / name, std::string_view(reinterpret_cast<const char*>(data), size));
     std::vector<cache2::ListedEntry> listed;
     cache2::ListingCounts counts;
+    const fs::path root = resolveFolder(scratch / "cache2");
     cache2::listEntries(
-        entries, [&](cache2::ListedEntry&& entry) { listed.push_back(std::move(entry)); }, counts);
+        root, root / "entries",
+        [&](cache2::ListedEntry&& entry) { listed.push_back(std::move(entry)); }, counts);
     Check(listed.size() <= 1, "one file listed as more than one entry");
+    uint64_t leftOut = 0;
+    for (const auto& [reason, count] : counts.leftOut) {
+        leftOut += count;
+    }
+    Check(listed.size() + leftOut == 1, "an entry file neither listed nor counted as left out");
     for (const cache2::ListedEntry& entry : listed) {
         Check(entry.bodyLength > 0 && entry.bodyLength < size, "a listed body outside the file");
         const fs::path copy = scratch / "copy";

@@ -7,9 +7,10 @@ namespace harvix {
 namespace {
 
 std::string describe(ErrorReport::Module module, ErrorReport::Kind kind, const std::string& path) {
-    const char* who = module == ErrorReport::FilterCache    ? "filter"
-                      : module == ErrorReport::MozillaCache ? "Firefox cache"
-                                                            : "URL cache";
+    const char* who = module == ErrorReport::FilterCache     ? "filter"
+                      : module == ErrorReport::MozillaCache  ? "Firefox cache"
+                      : module == ErrorReport::ChromiumCache ? "Chromium cache"
+                                                             : "URL cache";
     return std::string(who) + " error " + std::to_string(static_cast<int>(kind)) + ": " + path;
 }
 

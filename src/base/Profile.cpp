@@ -78,11 +78,11 @@ ProfileFile ProfileFile::load(const fs::path& path) {
         return profile;
     }
     std::string raw(static_cast<std::size_t>(size), '\0');
-    errno = 0;
-    const std::size_t got = file.readAt(0, raw.data(), raw.size());
-    if (got == 0 && errno != 0 && !raw.empty()) {
+    int error = 0;
+    const std::size_t got = file.readAt(0, raw.data(), raw.size(), error);
+    if (got == 0 && error != 0 && !raw.empty()) {
         profile.unreadable_ = true;
-        profile.failure_ = std::strerror(errno);
+        profile.failure_ = std::strerror(error);
         return profile;
     }
     raw.resize(got);

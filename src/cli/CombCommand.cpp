@@ -216,7 +216,11 @@ public:
                       << " failed";
         }
         std::cerr << "\n";
-        sayWhatWasLeftOut(run.skipped, "comb");
+        SkipCounts leftOut = run.skipped;
+        for (const auto& [reason, count] : run.result.leftOut) {
+            leftOut.byReason[reason] += count;
+        }
+        sayWhatWasLeftOut(leftOut, "comb");
         for (const auto& [reason, failures] : result.failures) {
             std::cerr << "harvix-cli comb: " << failures.count << " failed: " << reason;
             for (std::size_t i = 0; i < failures.firstUrls.size(); ++i) {

@@ -33,8 +33,12 @@ namespace {
 std::string urlCacheFailure(const ErrorReport& report) {
     switch (report.systemError()) {
         case ENOENT: {
-            // "no index.dat in FOLDER[ nor in FOLDER]"
+            // "no index.dat in FOLDER[ nor in FOLDER]"; a named file that
+            // is not there is named whole.
             const fs::path tried = pathFromUtf8(report.path());
+            if (tried.filename() != "index.dat") {
+                return report.path() + ": " + report.systemText();
+            }
             std::string text =
                 "no " + pathToUtf8(tried.filename()) + " in " + pathToUtf8(tried.parent_path());
             if (!report.secondPath().empty()) {
@@ -51,6 +55,20 @@ std::string urlCacheFailure(const ErrorReport& report) {
         default:
             return report.path() + ": " + report.systemText();
     }
+}
+
+// Why a Firefox cache folder could not be opened, for one line.
+std::string firefoxOpenFailure(const ErrorReport& report) {
+    if (report.secondPath().empty()) {
+        return report.systemError() == ENOENT
+                   ? "no Firefox cache there (looked for cache2/entries, entry files and "
+                     "Cache/_CACHE_MAP_)"
+                   : report.systemText();
+    }
+    if (report.systemError() == ELOOP) {
+        return report.secondPath() + " is a symbolic link, which is never followed inside a cache";
+    }
+    return report.secondPath() + ": " + report.systemText();
 }
 
 }  // namespace
@@ -83,8 +101,9 @@ void sayWhyNotOpened(const CacheReader& reader, const ErrorReport& report,
         std::cerr << "Harvix: " << errorBoxText(report, texts, &browser) << "\n";
     }
     std::cerr << "harvix-cli " << command << ": cannot open the Firefox cache"
-              << (report.path().empty() ? std::string(" (no cache folder found)")
-                                        : " in " + report.path())
+              << (report.path().empty()
+                      ? std::string(" (no cache folder found)")
+                      : " in " + report.path() + ": " + firefoxOpenFailure(report))
               << "; name the cache folder with --cache\n";
 }
 

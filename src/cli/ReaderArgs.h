@@ -30,7 +30,7 @@ void sayWhyNotOpened(const CacheReader& reader, const ErrorReport& report,
                      const BrowserRow& browser, const std::string& command,
                      const LanguageTexts& texts);
 
-// On standard error, one line per reason the reading left entries out
+// On standard error, one line per reason entries were left out
 // ("harvix-cli list: 3 left out: redirect").
 void sayWhatWasLeftOut(const SkipCounts& skipped, const std::string& command);
 

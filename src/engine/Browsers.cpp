@@ -25,39 +25,35 @@ FirefoxPlaces firefoxPlaces(IPlatform& platform) {
     return places;
 }
 
-// The reader of a Firefox cache folder that was found or named: a cache2
-// folder gets the cache2 reader, a Cache folder with _CACHE_MAP_ the old one.
+// The reader of a Firefox cache folder that was found or named: a Cache
+// folder with _CACHE_MAP_ gets the old reader, a cache2 folder the cache2
+// reader, which also reports a folder without a cache (the one looked in).
 std::unique_ptr<CacheReader> firefoxReaderOf(const FirefoxCacheFolder& found) {
-    if (found.format == FirefoxCacheFormat::Cache2) {
-        return std::make_unique<FirefoxCache2Reader>(found.folder);
+    if (found.format == FirefoxCacheFormat::OldCache) {
+        return std::make_unique<FirefoxCacheReader>(pathToUtf8(found.folder),
+                                                    pathToUtf8(found.base));
     }
-    return std::make_unique<FirefoxCacheReader>(pathToUtf8(found.folder));
+    return std::make_unique<FirefoxCache2Reader>(found);
 }
 
-// Exactly the folder named: a folder without a cache of either format goes
-// to the old reader, whose open reports the folder tried.
+// Exactly the folder named.
 std::unique_ptr<CacheReader> makeFirefoxReaderAt(IPlatform& /*platform*/,
                                                  const std::string& folder) {
-    const FirefoxCacheFolder found = classifyFirefoxFolder(pathFromUtf8(folder));
-    if (found.format == FirefoxCacheFormat::None) {
-        return std::make_unique<FirefoxCacheReader>(folder);
-    }
-    return firefoxReaderOf(found);
+    return firefoxReaderOf(classifyFirefoxFolder(pathFromUtf8(folder)));
 }
 
 // The remembered folder while it holds a cache of either format; else (or
 // with none remembered) the cache of the profile Firefox itself uses. When
-// neither holds one, the remembered folder is the one reported.
+// neither holds one, the remembered folder is the one reported, else the
+// folder of the profile in use.
 std::unique_ptr<CacheReader> makeFirefoxReader(IPlatform& platform, const std::string& location) {
-    if (!location.empty()) {
-        const FirefoxCacheFolder remembered = classifyFirefoxFolder(pathFromUtf8(location));
-        if (remembered.format != FirefoxCacheFormat::None) {
-            return firefoxReaderOf(remembered);
-        }
+    const FirefoxCacheFolder remembered = classifyFirefoxFolder(pathFromUtf8(location));
+    if (remembered.format != FirefoxCacheFormat::None) {
+        return firefoxReaderOf(remembered);
     }
     const FirefoxCacheFolder found = findFirefoxCache(firefoxPlaces(platform));
-    if (found.format == FirefoxCacheFormat::None) {
-        return std::make_unique<FirefoxCacheReader>(location);
+    if (found.format == FirefoxCacheFormat::None && !location.empty()) {
+        return firefoxReaderOf(remembered);
     }
     return firefoxReaderOf(found);
 }
@@ -106,10 +102,9 @@ std::vector<CacheProfile> findChromiumProfiles(const CachePlaces& places, IPlatf
 }
 
 // An index.dat file or a folder that holds one; empty: the Wine prefix's.
-std::unique_ptr<CacheReader> makeUrlCacheReader(IPlatform& /*platform*/,
-                                                const std::string& location) {
-    return std::make_unique<UrlCacheReader>(
-        std::make_unique<MsiecfUrlCache>(pathFromUtf8(location)));
+std::unique_ptr<CacheReader> makeUrlCacheReader(IPlatform& platform, const std::string& location) {
+    return std::make_unique<UrlCacheReader>(std::make_unique<MsiecfUrlCache>(
+        pathFromUtf8(location), WineUser{platform.winePrefix(), platform.userName()}));
 }
 
 // The Chromium family: each member has a cache of its own, in the places

@@ -59,6 +59,9 @@ std::string copyFailureReason(const ErrorReport& report) {
             reason = "the cached file cannot be opened safely";
             break;
         case ErrorReport::FileRead:
+            if (report.systemError() == EBUSY) {
+                return "the cached data is still being written (its checksum does not match)";
+            }
             reason = report.systemError() == ENODATA ? "the cached data is shorter than its record"
                                                      : "the cached data cannot be read";
             break;
@@ -177,6 +180,7 @@ private:
         ++result_.entriesCombed;
         // Asked once per entry and only where a minimum size needs it.
         std::optional<bool> decoded;
+        noData_ = false;
         for (std::size_t i = 0; i < snapshot_.items.size(); ++i) {
             const FilterItem& item = snapshot_.items[i];
             if (item.disabled) {
@@ -190,6 +194,12 @@ private:
                 options_.oneCopy) {
                 break;
             }
+            if (noData_) {
+                break;
+            }
+        }
+        if (noData_) {
+            ++result_.leftOut["no data"];
         }
         observer_.entryCombed(result_.entriesCombed, entriesToComb_);
     }
@@ -264,8 +274,15 @@ private:
         try {
             copyBody(reader_, entry, file);
         } catch (const ErrorReport& report) {
+            // The new file is discarded with `file`. An entry of size 0 whose
+            // reader has no bytes for it (a record whose metadata lives
+            // apart) holds nothing to copy: left out, not a failed copy.
+            if (entry.size == 0) {
+                noData_ = true;
+                return false;
+            }
             fail(entry, copyFailureReason(report));
-            return false;  // the new file is discarded with `file`
+            return false;
         }
         const uint64_t size = descriptorSize(file.fd());
 
@@ -315,6 +332,7 @@ private:
     std::set<const TargetFolder*> unmade_;  // folders that could not be made (told)
     uint64_t entriesToComb_ = 0;
     int32_t lastPercent_ = 0;
+    bool noData_ = false;  // the entry being combed has no bytes to copy
 };
 
 }  // namespace

@@ -94,6 +94,10 @@ struct CombResult {
         std::vector<std::string> firstUrls;
     };
     std::map<std::string, Failures> failures;
+    // Entries combed but not copied because there is nothing to copy (an
+    // entry of size 0 whose reader has no bytes for it: a record whose
+    // metadata lives apart), by reason. They are no failed copies.
+    std::map<std::string, uint64_t> leftOut;
     // False when a target folder stopped the run before any entry.
     bool foldersReady = true;
     // True when the stop flag ended the run early.

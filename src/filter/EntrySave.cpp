@@ -78,12 +78,17 @@ std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
     options.skipDuplicates = skipDuplicates;
 
     std::vector<const CacheEntry*> chosen;
-    for (const CacheEntry* entry : entries) {
-        if (entry != nullptr) {
-            chosen.push_back(entry);
+    std::vector<EntrySaveResult> results(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i] != nullptr) {
+            chosen.push_back(entries[i]);
+            // An empty entry the pass leaves out for want of data was
+            // chosen in vain; any other is told by the pass.
+            if (entries[i]->size == 0) {
+                results[i].reason = "the entry holds no data";
+            }
         }
     }
-    std::vector<EntrySaveResult> results(entries.size());
     SaveObserver observer(entries, results, progress);
     const CombResult done = runComb(reader, chosen, snapshot, options, observer, platform, stop);
     if (observer.error_) {

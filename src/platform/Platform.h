@@ -45,7 +45,10 @@ public:
     // The local application-data (cache) folder: $XDG_CACHE_HOME or ~/.cache.
     virtual fs::path localAppDataFolder() = 0;
     // The user's configuration folder: $XDG_CONFIG_HOME or ~/.config.
-    virtual fs::path configFolder() { return homeFolder() / ".config"; }
+    virtual fs::path configFolder() {
+        const fs::path home = homeFolder();
+        return home.empty() ? fs::path() : home / ".config";
+    }
     // The root of the Wine prefix that runs Windows browsers: $WINEPREFIX or ~/.wine.
     virtual fs::path winePrefix() = 0;
     // The user name as Wine names the profile folder.

@@ -1,5 +1,8 @@
 #include "readers/BodyCopy.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -19,11 +22,62 @@ constexpr std::size_t kDecodeChunk = 256 * 1024;
     throw ErrorReport(ErrorReport::FilterCache, kind, pathToUtf8(file), pathToUtf8(target), error);
 }
 
+uint32_t crcOf(const unsigned char* bytes, std::size_t n, uint32_t crc) {
+    return static_cast<uint32_t>(::crc32(crc, bytes, static_cast<uInt>(n)));
+}
+
+// Bytes that do not match the CRC-32 the cache keeps for them are being
+// written by the browser (or were left so): the copy fails as such.
+void checkCrc(const BodySource& source, uint32_t crc) {
+    if (source.crc32 && *source.crc32 != crc) {
+        fail(ErrorReport::FileRead, source.file, EBUSY);
+    }
+}
+
+// The CRC-32 of the stored bytes from `done` on, continuing `crc`.
+uint32_t crcOfRest(const FileHandle& in, const BodySource& source, uint64_t done, uint32_t crc,
+                   std::vector<unsigned char>& buffer) {
+    while (done < source.length) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<uint64_t>(source.length - done, buffer.size()));
+        if (const int error = in.readExactError(source.offset + done, buffer.data(), want)) {
+            fail(ErrorReport::FileRead, source.file, error);
+        }
+        crc = crcOf(buffer.data(), want, crc);
+        done += want;
+    }
+    return crc;
+}
+
+// The stored bytes as they are, through a buffer so that their CRC-32 is
+// checked on the bytes written; returns the size copied.
+uint64_t copyChecked(const FileHandle& in, const BodySource& source, NewFile& out) {
+    std::vector<unsigned char> buffer(
+        static_cast<std::size_t>(std::min<uint64_t>(source.length, kDecodeChunk)));
+    uint32_t crc = 0;
+    uint64_t done = 0;
+    while (done < source.length) {
+        const std::size_t want =
+            static_cast<std::size_t>(std::min<uint64_t>(source.length - done, buffer.size()));
+        if (const int error = in.readExactError(source.offset + done, buffer.data(), want)) {
+            fail(ErrorReport::FileRead, source.file, error);
+        }
+        crc = crcOf(buffer.data(), want, crc);
+        if (const int error = writeAllError(out.fd(), buffer.data(), want)) {
+            fail(ErrorReport::FileCopy, source.file, error, out.folder());
+        }
+        done += want;
+    }
+    checkCrc(source, crc);
+    return done;
+}
+
 // Decodes the stored range into `out`; returns the decoded size.
 uint64_t decodeRange(const FileHandle& in, const BodySource& source, NewFile& out) {
     BodyDecoder decoder(source.encoding, maxDecodedSize(source.length));
     std::vector<unsigned char> buffer(
         static_cast<std::size_t>(std::min<uint64_t>(source.length, kDecodeChunk)));
+    uint32_t crc = 0;
     int writeError = 0;
     const BodyDecoder::Sink sink = [&](std::span<const unsigned char> bytes) {
         writeError = writeAllError(out.fd(), bytes.data(), bytes.size());
@@ -36,15 +90,21 @@ uint64_t decodeRange(const FileHandle& in, const BodySource& source, NewFile& ou
         if (const int error = in.readExactError(source.offset + done, buffer.data(), want)) {
             fail(ErrorReport::FileRead, source.file, error);
         }
+        crc = crcOf(buffer.data(), want, crc);
         if (!decoder.feed({buffer.data(), want}, sink)) {
             if (writeError != 0) {
                 fail(ErrorReport::FileCopy, source.file, writeError, out.folder());
             }
-            // Not valid for its coding, or past the bound.
+            // Bytes being written do not decode either: that is the reason then.
+            if (source.crc32) {
+                checkCrc(source, crcOfRest(in, source, done + want, crc, buffer));
+            }
+            // Not valid for its coding, or past the output bound.
             fail(ErrorReport::Unsupported, source.file, decoder.limitReached() ? EFBIG : EBADMSG);
         }
         done += want;
     }
+    checkCrc(source, crc);
     if (!decoder.finish()) {
         fail(ErrorReport::Unsupported, source.file, EBADMSG);
     }
@@ -79,6 +139,9 @@ uint64_t copyBody(const CacheReader& reader, const CacheEntry& entry, NewFile& o
     const BodySource source = reader.bodySource(entry);
     const std::shared_ptr<const FileHandle> file = openBody(reader, source);
     const FileHandle& in = *file;
+    if (source.encoding.isIdentity() && source.crc32) {
+        return copyChecked(in, source, out);
+    }
     if (!source.encoding.isIdentity()) {
         return decodeRange(in, source, out);
     }

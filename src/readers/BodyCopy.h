@@ -37,7 +37,8 @@ std::shared_ptr<const FileHandle> openBody(const CacheReader& reader, const Body
 // was sent with a Content-Encoding). Returns the size of the copy: the
 // stored size, or the decoded size. Throws ErrorReport on any failure:
 // FileOpen (the cached file cannot be opened safely), FileRead (it is
-// shorter than its record, or a read fails), FileCopy (the bytes could not
+// shorter than its record, or a read fails; EBUSY when the bytes do not
+// match the CRC-32 the cache keeps for them), FileCopy (the bytes could not
 // be written), Unsupported (the stored bytes do not decode; EFBIG when they
 // decode to more than maxDecodedSize). `out` is then incomplete and must be
 // discarded.

@@ -55,6 +55,11 @@ struct BodySource {
     // entry came from (a reader of several caches reads several folders,
     // each its own root). Empty: the reader's root().
     fs::path root;
+    // The CRC-32 (zlib's) the stored bytes must have, when the cache keeps
+    // one: bytes that differ (an entry the browser is still writing) make a
+    // failed copy.
+    // (Given a default, so that initialisers that stop at `root` stay complete.)
+    std::optional<uint32_t> crc32{};
 };
 
 // What a reading left out, and why (the summary on standard error).

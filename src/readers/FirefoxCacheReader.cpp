@@ -8,14 +8,15 @@
 #include "base/ByteOrder.h"
 #include "base/ErrorReport.h"
 #include "platform/Path.h"
-#include "platform/Platform.h"
 #include "readers/FirefoxCacheMetadata.h"
+#include "readers/cache2/FirefoxDiscovery.h"
 
 namespace harvix {
 
 namespace fc = firefox_cache;
 
-FirefoxCacheReader::FirefoxCacheReader(std::string folder) : cacheFolder(std::move(folder)) {}
+FirefoxCacheReader::FirefoxCacheReader(std::string folder, std::string base)
+    : cacheFolder(std::move(folder)), base_(std::move(base)) {}
 
 FirefoxCacheReader::~FirefoxCacheReader() {
     close();
@@ -32,16 +33,17 @@ void FirefoxCacheReader::close() {
 void FirefoxCacheReader::open() {
     close();
     if (cacheFolder.empty()) {
-        cacheFolder = findCacheFolder();
-    }
-    if (cacheFolder.empty()) {
         // No folder: never look for cache files in the current folder.
         throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::CacheOpen, cacheFolder, {},
                           ENOENT);
     }
     // The folder is resolved once: a symbolic link given as the cache folder
-    // is fine, but no cache file may lead out of it.
-    root_ = resolveFolder(pathFromUtf8(cacheFolder));
+    // (or as the profile folder above it) is fine, but no folder below that
+    // and no cache file may lead out of it.
+    root_.clear();
+    const fs::path folder = pathFromUtf8(cacheFolder);
+    const fs::path base = base_.empty() ? folder : pathFromUtf8(base_);
+    root_ = resolveCacheFolder(base, folder, folder);
     for (std::size_t i = 0; i < files_.size(); ++i) {
         files_[i] = FileHandle::openBelow(root_, root_ / fc::kFileNames[i]);
         if (!files_[i]) {
@@ -53,41 +55,6 @@ void FirefoxCacheReader::open() {
         fileSizes_[i] = files_[i].size();
     }
     opened = true;
-}
-
-std::string FirefoxCacheReader::findCacheFolder() {
-    const fs::path base = platformServices().localAppDataFolder();
-    if (base.empty()) {
-        return {};
-    }
-    const fs::path profiles = base / "mozilla" / "firefox";
-    std::error_code ec;
-    fs::directory_iterator it(profiles, ec);
-    if (ec) {
-        return {};
-    }
-    // The first profile folder in byte order of the names, so that the
-    // choice does not depend on the order in which the system lists them.
-    std::string first;
-    bool found = false;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec) {
-            break;
-        }
-        std::error_code typeError;
-        if (!it->is_directory(typeError)) {
-            continue;
-        }
-        std::string name = it->path().filename().string();
-        if (!found || name < first) {
-            first = std::move(name);
-            found = true;
-        }
-    }
-    if (!found) {
-        return {};
-    }
-    return pathToUtf8(profiles / first / "Cache");
 }
 
 std::vector<std::string> FirefoxCacheReader::separateFileNames(uint32_t hash, uint32_t generation,
@@ -125,20 +92,28 @@ void FirefoxCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& o
     bool readError = false;
     const std::size_t before = out.size();
     bool stopped = false;
-    while (!stopped && out.size() - before < kMaxEntries) {
-        errno = 0;
-        const std::size_t got = files_[0].readAt(offset, chunk.data(), chunk.size());
-        readError = got == 0 && errno != 0;
+    while (!stopped) {
+        int error = 0;
+        const std::size_t got = files_[0].readAt(offset, chunk.data(), chunk.size(), error);
+        readError = got == 0 && error != 0;
         const std::size_t records = got / fc::kMapRecordSize;
         if (records == 0) {
             break;  // end of the map; a trailing partial record is ignored
         }
-        for (std::size_t r = 0; r < records && out.size() - before < kMaxEntries; ++r) {
+        for (std::size_t r = 0; r < records; ++r) {
             if (!keepReading(out)) {
                 stopped = true;
                 break;
             }
-            readRecord(chunk.data() + r * fc::kMapRecordSize, out, skipped);
+            const unsigned char* record = chunk.data() + r * fc::kMapRecordSize;
+            if (out.size() - before >= kMaxEntries) {
+                // Past the bound only counted, so that nothing goes unseen.
+                if (loadBe32(record + fc::kRecordHashNumber) != 0) {
+                    skipped.add("more records than one reading takes");
+                }
+                continue;
+            }
+            readRecord(record, out, skipped);
         }
         offset += records * fc::kMapRecordSize;
     }

@@ -55,13 +55,16 @@ public:
     // exhausting memory.
     static constexpr std::size_t kMaxEntries = std::size_t{1} << 20;
 
-    // `folder`: the cache folder; empty lets open look for it (findCacheFolder).
-    explicit FirefoxCacheReader(std::string folder = {});
+    // `folder`: the cache folder (open fails when it is empty); `base`: the
+    // folder named or found at or above it, which may be a link itself while
+    // nothing between it and the cache files may (empty: `folder` itself).
+    explicit FirefoxCacheReader(std::string folder = {}, std::string base = {});
     ~FirefoxCacheReader() override;
 
     void close() override;
     // Opens the map and the three block files below the resolved folder;
-    // throws ErrorReport (MozillaCache, CacheOpen, the folder tried).
+    // throws ErrorReport (MozillaCache, CacheOpen, the folder tried, the
+    // file or folder that failed).
     void open() override;
     void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts& skipped) override;
     // A block file range of exactly the entry's size, or the first of the
@@ -71,14 +74,8 @@ public:
 
     std::string cacheLocation() const override { return cacheFolder; }
 
-    // The folder read (after open: the one found when none was given).
+    // The folder read.
     std::string cacheFolder;
-
-    // The cache folder of the first Firefox profile below the local
-    // application-data folder: <local app data>/mozilla/firefox/<profile>/Cache,
-    // where <profile> is the first sub-folder in byte order of its name.
-    // Empty when there is no profile folder.
-    static std::string findCacheFolder();
 
     // Location word helpers (the word in host order).
     static uint32_t fileSelector(uint32_t location) {
@@ -116,6 +113,7 @@ private:
     // The open cache files: the map, then block files 1 to 3. A location's
     // file selector indexes this array.
     std::array<FileHandle, 4> files_;
+    std::string base_;
     // Per block file, the blocks that some accepted record's metadata has
     // already used during the current walk (see ReadEntries).
     std::array<std::vector<bool>, 4> claimed_;

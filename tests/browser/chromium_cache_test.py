@@ -7,6 +7,8 @@ page in Debian's chromium with HOME and XDG_* in a temporary folder, then
 checks that
   * `harvix-cli list chromium` (discovery, no --cache) lists every cached
     resource with its stored size, and nothing that was not a 200;
+  * it does so too for a profile run with the split cache switched off
+    (keys "1/0/<url>", as Chromium-based apps and older profiles have them);
   * `harvix-cli comb chromium` keeps files byte-identical to what was served,
     decoded;
   * the block-file reader reads the GPU cache Chromium wrote in the same kind
@@ -134,6 +136,41 @@ def rankings_keys(folder):
     return found
 
 
+def make_env(home):
+    env = dict(os.environ)
+    env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
+               XDG_CACHE_HOME=os.path.join(home, ".cache"), XDG_DATA_HOME=os.path.join(home, ".local/share"),
+               XDG_RUNTIME_DIR=os.path.join(home, "run"))
+    for name in ("XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
+        os.makedirs(env[name], mode=0o700, exist_ok=True)
+    return env
+
+
+def list_cache(cli, env, files, base, failures, label):
+    """`harvix-cli list chromium` must name every served file with its size, and no other status."""
+    listing = subprocess.run([cli, "list", "chromium"], env=env, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True, timeout=60)
+    if listing.returncode != 0:
+        failures.append(label + ": list failed: " + listing.stderr)
+    listed = {}
+    for line in listing.stdout.splitlines():
+        fields = line.split("\t")
+        listed[fields[5]] = fields
+    for path, (kind, body, encoding, _) in files.items():
+        fields = listed.get(base + path)
+        if fields is None:
+            failures.append("%s: not listed: %s (%s)" % (label, path, listing.stderr.strip()))
+            continue
+        if int(fields[2]) != len(body):
+            failures.append("%s: %s: size %s, served %d" % (label, path, fields[2], len(body)))
+        if not fields[4].startswith("Default/Cache/Cache_Data/") or not fields[4].endswith("_0"):
+            failures.append("%s: %s: data file %s" % (label, path, fields[4]))
+    for url in listed:
+        if url.endswith("/missing.png") or url.endswith("/moved.png") or url.endswith("favicon.ico"):
+            failures.append(label + ": listed though not a 200: " + url)
+    return listed
+
+
 def main():
     cli, inspector = sys.argv[1], sys.argv[2]
     if shutil.which("chromium") is None or shutil.which("brotli") is None:
@@ -146,38 +183,20 @@ def main():
     base = "http://127.0.0.1:%d" % server.server_address[1]
     failures = []
     with tempfile.TemporaryDirectory(prefix="harvix-chromium-") as home:
-        env = dict(os.environ)
-        env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
-                   XDG_CACHE_HOME=os.path.join(home, ".cache"), XDG_DATA_HOME=os.path.join(home, ".local/share"),
-                   XDG_RUNTIME_DIR=os.path.join(home, "run"))
-        for name in ("XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
-            os.makedirs(env[name], mode=0o700, exist_ok=True)
+        env = make_env(home)
         run_chromium(env, base + "/index.html", ["--disable-gpu"])
         cache = os.path.join(env["XDG_CACHE_HOME"], "chromium", "Default", "Cache", "Cache_Data")
         if not os.path.isdir(cache):
             print("chromium wrote no cache at", cache)
             return 1
+        listed = list_cache(cli, env, files, base, failures, "split cache")
 
-        listing = subprocess.run([cli, "list", "chromium"], env=env, stdout=subprocess.PIPE,
-                                 stderr=subprocess.PIPE, text=True, timeout=60)
-        if listing.returncode != 0:
-            failures.append("list failed: " + listing.stderr)
-        listed = {}
-        for line in listing.stdout.splitlines():
-            fields = line.split("\t")
-            listed[fields[5]] = fields
-        for path, (kind, body, encoding, _) in files.items():
-            fields = listed.get(base + path)
-            if fields is None:
-                failures.append("not listed: " + path)
-                continue
-            if int(fields[2]) != len(body):
-                failures.append("%s: size %s, served %d" % (path, fields[2], len(body)))
-            if not fields[4].startswith("Default/Cache/Cache_Data/") or not fields[4].endswith("_0"):
-                failures.append("%s: data file %s" % (path, fields[4]))
-        for url in listed:
-            if url.endswith("/missing.png") or url.endswith("/moved.png") or url.endswith("favicon.ico"):
-                failures.append("listed though not a 200: " + url)
+        # The same site in a profile of its own with the split cache switched off.
+        plain_env = make_env(os.path.join(home, "plain"))
+        run_chromium(plain_env, base + "/index.html",
+                     ["--disable-gpu", "--disable-features=SplitCacheByNetworkIsolationKey"])
+        plain = list_cache(cli, plain_env, files, base, failures, "split cache off")
+        print("split cache off: listed %d entries" % len(plain))
 
         out = os.path.join(home, "kept")
         filter_file = os.path.join(home, "all.flt")

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Cache2Writer.h"
 #include "cli/CombTestFixture.h"
 #include "fault/FaultSupport.h"
 #include "platform/FileHandle.h"
@@ -27,6 +28,22 @@ protected:
         Item item;
         item.folder = folder;
         return item;
+    }
+    // A cache2 folder holding one sound entry for `url`.
+    static void writeCache2(const fs::path& cache2, const std::string& url) {
+        mozcache::Cache2Entry entry;
+        entry.key = ":" + url;
+        entry.body = "body of " + url;
+        entry.elements =
+            mozcache::cache2HttpElements("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n");
+        mozcache::writeCache2Entry(cache2, entry);
+    }
+    // The Firefox profiles Firefox itself names, below the fake home and
+    // cache home; `profilesIni` is the text of its profiles.ini.
+    fs::path firefoxProfiles(const std::string& profilesIni) {
+        fake_.home = dir_ / "home";
+        writeFile(dir_ / "home" / ".config" / "mozilla" / "firefox" / "profiles.ini", profilesIni);
+        return dir_ / "xdg-cache" / "mozilla" / "firefox";
     }
     // The built program with a shell redirection; its exit status.
     static int shell(const std::string& arguments) {
@@ -223,6 +240,131 @@ INSTANTIATE_TEST_SUITE_P(Stick, StickTargetCliTest,
                              return param.param == StickMount::Kind::ExfatFuse ? "ExfatFuse"
                                                                                : "Vfat";
                          });
+// ---- Firefox caches as real machines hold them ----
+
+TEST_F(HostileInputCliTest, ALinkInsideAFirefoxProfileOrCacheIsRefusedWithItsReason) {
+    writeCache2(dir_ / "outside", "http://secret.example/s.png");
+    const fs::path profile =
+        firefoxProfiles("[Profile0]\nPath=p.default\nDefault=1\n") / "p.default";
+    fs::create_directories(profile / "cache2");
+    fs::create_directory_symlink(dir_ / "outside" / "entries", profile / "cache2" / "entries");
+    const fs::path out = dir_ / "out";
+    writeFilter(flt, {Into(out.string())});
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"list", "firefox"},
+          {"list", "firefox", "--cache", profile.string()},
+          {"comb", "firefox", "--filter", flt.string()},
+          {"comb", "firefox", "--cache", (profile / "cache2").string(), "--filter",
+           flt.string()}}) {
+        const Result r = run(args);
+        EXPECT_EQ(r.code, 2) << args.back() << "\n" << r.err;
+        EXPECT_EQ(r.out.find("secret"), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find((profile / "cache2" / "entries").string() + " is a symbolic link"),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_TRUE(Names(out).empty());
+}
+
+TEST_F(HostileInputCliTest, AFirefoxEntriesFolderThatCannotBeListedIsToldNotAborted) {
+    writeCache2(dir_ / "cache2", "http://a.org/p.png");
+    fs::permissions(dir_ / "cache2" / "entries", fs::perms::none);
+    Result r{};
+    ASSERT_TRUE(runUnderFilePermissions([&] {
+        r = run({"list", "mozilla", "--cache", (dir_ / "cache2").string()});
+    }));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find((dir_ / "cache2" / "entries").string() + ": Permission denied"),
+              std::string::npos)
+        << r.err;
+}
+
+TEST_F(HostileInputCliTest, WithoutACacheTheFirefoxProfileInUseIsNamed) {
+    const fs::path profiles = firefoxProfiles(
+        "[Profile0]\nPath=aaaa.default\n[Profile1]\nPath=bbbb.default-esr\nDefault=1\n");
+    writeCache2(profiles / "aaaa.default" / "cache2", "http://a.org/other-profile.png");
+    const Result r = run({"list", "firefox"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("in " + (profiles / "bbbb.default-esr").string() + ": no Firefox cache"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("aaaa"), std::string::npos) << r.err;
+}
+
+TEST_F(HostileInputCliTest, FirefoxEntriesLeftOutAreCountedAndEntriesWithoutDataAreNoFailures) {
+    // A folder of entry files (copied out of entries/): a sound entry, one
+    // whose metadata hash does not hold, and a link named like an entry.
+    const fs::path copied = dir_ / "copied";
+    writeCache2(dir_ / "cache2", "http://a.org/sound.png");
+    mozcache::Cache2Entry damaged;
+    damaged.key = ":http://a.org/damaged.png";
+    damaged.body = "d";
+    damaged.wrongHash = true;
+    mozcache::writeCache2Entry(dir_ / "cache2", damaged);
+    fs::rename(dir_ / "cache2" / "entries", copied);
+    fs::create_symlink(dir_ / "secret", copied / std::string(40, 'A'));
+    Result r = run({"list", "firefox", "--cache", copied.string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("http://a.org/sound.png"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("list: 1 left out: bad metadata hash\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("list: 1 left out: entry file that is a link or not a regular file\n"),
+              std::string::npos)
+        << r.err;
+
+    // An old-format record whose metadata lives in a separate file is listed
+    // with size 0; a comb copies nothing for it and does not fail.
+    {
+        mozcache::CacheWriter writer(cache);
+        writer.add(Http("http://a.org/kept.png", "png", "image/png"));
+        mozcache::Entry apart = Http("http://a.org/apart.png", "data", "image/png");
+        apart.metaPlace = mozcache::Place::Separate;
+        writer.add(apart);
+    }
+    r = run({"list", "mozilla", "--cache", cache.string()});
+    EXPECT_NE(r.out.find("\n1\t0\t0\t"), std::string::npos) << r.out;
+    writeFilter(flt, {Into((dir_ / "out").string())});
+    r = comb();
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Names(dir_ / "out"), std::vector<std::string>{"file0.png"});
+    EXPECT_NE(r.err.find("comb: 1 left out: no data\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("failed"), std::string::npos) << r.err;
+}
+
+// The whole cache2 folder is the cache: Firefox cleans doomed/ and may write
+// anywhere in it, so no target may lie at or below it, however it is spelt.
+TEST_F(HostileInputCliTest, NoTargetAtOrBelowAFirefoxCache2Folder) {
+    const fs::path cache2 = dir_ / "p.default" / "cache2";
+    writeCache2(cache2, "http://a.org/p.png");
+    fs::create_directories(cache2 / "doomed");
+    fs::create_directory_symlink(cache2, dir_ / "link");
+    for (const fs::path& target : {cache2 / "doomed" / "x", cache2, cache2 / "x",
+                                   cache2 / "other" / ".." / "cache2" / "y", dir_ / "link" / "z"}) {
+        writeFilter(flt, {Into(target.string())});
+        const Result r = run({"comb", "firefox", "--cache", (dir_ / "p.default").string(),
+                              "--filter", flt.string()});
+        EXPECT_EQ(r.code, 3) << target;
+        EXPECT_NE(r.err.find("only ever read"), std::string::npos) << target << "\n" << r.err;
+    }
+    const Result saved = run(
+        {"save", "firefox", "0", "--cache", cache2.string(), "--to", (cache2 / "saved").string()});
+    EXPECT_EQ(saved.code, 3) << saved.err;
+}
+
+TEST_F(HostileInputCliTest, ARefusedTargetInsideAFirefoxCache2FolderIsNeverMade) {
+    const fs::path cache2 = dir_ / "p.default" / "cache2";
+    writeCache2(cache2, "http://a.org/p.png");
+    fs::create_directories(cache2 / "doomed");
+    fs::create_directory_symlink(cache2, dir_ / "link");
+    for (const fs::path& target :
+         {cache2 / "doomed" / "x", cache2 / "x", cache2 / "other" / ".." / "cache2" / "y",
+          dir_ / "link" / "z", cache2 / "saved"}) {
+        writeFilter(flt, {Into(target.string())});
+        run({"comb", "firefox", "--cache", cache2.string(), "--filter", flt.string()});
+        run({"save", "firefox", "0", "--cache", cache2.string(), "--to", target.string()});
+    }
+    EXPECT_EQ(Names(cache2), (std::vector<std::string>{"doomed", "entries"}));
+    EXPECT_TRUE(Names(cache2 / "doomed").empty());
+}
 
 TEST(HostileInputPlatform, ReadingTheSettingsCreatesNoConfigFolder) {
     TempDir home;

@@ -14,12 +14,14 @@
 
 #include "BodyEncoding.h"
 #include "Cache2Writer.h"
+#include "CacheWriter.h"
+#include "engine/Browsers.h"
+#include "readers/BodyCopy.h"
 #include "readers/cache2/Cache2Body.h"
 #include "readers/cache2/Cache2Entry.h"
 #include "readers/cache2/Cache2Folder.h"
-#include "readers/cache2/FirefoxDiscovery.h"
-#include "readers/BodyCopy.h"
 #include "readers/cache2/FirefoxCache2Reader.h"
+#include "readers/cache2/FirefoxDiscovery.h"
 #include "support/TestSupport.h"
 
 namespace harvix {
@@ -108,18 +110,26 @@ TEST(Cache2Entry, HalfWrittenOrDamagedFilesAreUnreadableNeverOutOfBounds) {
     const std::string file = mozcache::buildCache2File(sound);
     ASSERT_EQ(parseWhole(file).status, TailStatus::Parsed);
 
+    // Each is Unreadable under the reason a listing counts it by.
     auto variant = [&](auto change) {
         Cache2Entry entry = sound;
         change(entry);
-        return parseWhole(mozcache::buildCache2File(entry)).status;
+        const auto parsed = parseWhole(mozcache::buildCache2File(entry));
+        return parsed.status == TailStatus::Unreadable ? std::string(parsed.reason) : "parsed";
     };
-    EXPECT_EQ(variant([](Cache2Entry& e) { e.wrongHash = true; }), TailStatus::Unreadable);
-    EXPECT_EQ(variant([](Cache2Entry& e) { e.offsetWord = 0xFFFFFFF0u; }), TailStatus::Unreadable);
-    EXPECT_EQ(variant([](Cache2Entry& e) { e.offsetWord = 2999; }), TailStatus::Unreadable);
-    EXPECT_EQ(variant([](Cache2Entry& e) { e.offsetWord = 0; }), TailStatus::Unreadable);
-    EXPECT_EQ(variant([](Cache2Entry& e) { e.altDataInfo = "2;10,x"; }), TailStatus::Unreadable);
-    EXPECT_EQ(variant([](Cache2Entry& e) { e.altDataInfo = "1;3001,x"; }), TailStatus::Unreadable);
-    EXPECT_EQ(variant([](Cache2Entry& e) { e.altDataInfo = "1;;x"; }), TailStatus::Unreadable);
+    EXPECT_EQ(variant([](Cache2Entry& e) { e.wrongHash = true; }), cache2::kReasonBadHash);
+    EXPECT_EQ(variant([](Cache2Entry& e) { e.offsetWord = 0xFFFFFFF0u; }),
+              cache2::kReasonBadOffset);
+    EXPECT_EQ(variant([](Cache2Entry& e) { e.offsetWord = 0; }), cache2::kReasonBadOffset);
+    EXPECT_EQ(variant([](Cache2Entry& e) { e.keySizeWord = 1u << 20; }), cache2::kReasonBadKeySize);
+    EXPECT_EQ(variant([](Cache2Entry& e) { e.keySizeWord = uint32_t(e.key.size() - 1); }),
+              cache2::kReasonKeyWithoutNul);
+    EXPECT_EQ(variant([](Cache2Entry& e) { e.elements.emplace_back(std::string("a\0b", 3), "c"); }),
+              cache2::kReasonElementsWithoutNul);
+    EXPECT_EQ(variant([](Cache2Entry& e) { e.altDataInfo = "2;10,x"; }), cache2::kReasonBadAltData);
+    EXPECT_EQ(variant([](Cache2Entry& e) { e.altDataInfo = "1;3001,x"; }),
+              cache2::kReasonBadAltData);
+    EXPECT_EQ(variant([](Cache2Entry& e) { e.altDataInfo = "1;;x"; }), cache2::kReasonBadAltData);
     // A file cut anywhere (Firefox still writing it), and every single byte of
     // the tail changed: never read outside the bytes, never Parsed with a
     // body length past the file.
@@ -208,31 +218,32 @@ TEST(Cache2Folder, ListsEntriesOnlyAndCopiesDecodedBodies) {
     std::vector<cache2::ListedEntry> listed;
     cache2::ListingCounts counts;
     ASSERT_TRUE(cache2::listEntries(
-        cache2 / "entries", [&](cache2::ListedEntry&& e) { listed.push_back(std::move(e)); },
-        counts));
+        cache2, cache2 / "entries",
+        [&](cache2::ListedEntry&& e) { listed.push_back(std::move(e)); }, counts));
     std::set<std::string> urls;
     for (const auto& entry : listed) {
         urls.insert(entry.url);
     }
     EXPECT_EQ(urls, (std::set<std::string>{"http://h/g.js", "http://h/b.js", "http://h/z.js",
                                            "http://h/cut.js"}));
-    EXPECT_EQ(counts.leftOut[cache2::kReasonPartial], 1u);
-    EXPECT_EQ(counts.unreadable,
-              1u);  // the half-written file; the link and the FIFO are not opened
+    // Every other file named like an entry is counted: the link and the
+    // FIFO (never opened) and the half-written file; Firefox's index is none.
+    EXPECT_EQ(counts.leftOut, (std::map<std::string, uint64_t>{{cache2::kReasonPartial, 1},
+                                                               {cache2::kReasonNotRegularFile, 2},
+                                                               {cache2::kReasonBadOffset, 1}}));
 
     for (const auto& entry : listed) {
         SCOPED_TRACE(entry.url);
         TempDir out;
         const int fd = ::open((out / "copy").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
         ASSERT_GE(fd, 0);
-        const bool copied = cache2::copyEntryBody(cache2 / "entries", entry.fileName,
-                                                  entry.bodyLength, entry.encoding, fd);
+        const int error = cache2::copyEntryBody(cache2 / "entries", entry.fileName,
+                                                entry.bodyLength, entry.encoding, fd);
         ::close(fd);
         if (entry.url == "http://h/cut.js") {
-            EXPECT_FALSE(copied);
-            EXPECT_EQ(errno, EILSEQ);
+            EXPECT_EQ(error, EILSEQ);
         } else {
-            EXPECT_TRUE(copied);
+            EXPECT_EQ(error, 0);
             EXPECT_TRUE(readFile(out / "copy") == script);
         }
     }
@@ -240,14 +251,15 @@ TEST(Cache2Folder, ListsEntriesOnlyAndCopiesDecodedBodies) {
     const auto& first = listed.front();
     TempDir out;
     const int fd = ::open((out / "copy").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    EXPECT_FALSE(cache2::copyEntryBody(cache2 / "entries", cutPath.filename().string(), 1u << 30,
-                                       ContentEncoding::Identity, fd));
-    EXPECT_EQ(errno, ENODATA);
-    EXPECT_FALSE(cache2::copyEntryBody(cache2 / "entries", first.fileName, first.bodyLength,
-                                       first.encoding, fd, 1000));
-    EXPECT_EQ(errno, EFBIG);
-    EXPECT_FALSE(
-        cache2::copyEntryBody(cache2 / "entries", "../outside", 1, ContentEncoding::Identity, fd));
+    EXPECT_EQ(cache2::copyEntryBody(cache2 / "entries", cutPath.filename().string(), 1u << 30,
+                                    ContentEncoding::Identity, fd),
+              ENODATA);
+    EXPECT_EQ(cache2::copyEntryBody(cache2 / "entries", first.fileName, first.bodyLength,
+                                    first.encoding, fd, 1000),
+              EFBIG);
+    EXPECT_EQ(
+        cache2::copyEntryBody(cache2 / "entries", "../outside", 1, ContentEncoding::Identity, fd),
+        EINVAL);
     ::close(fd);
 }
 
@@ -276,7 +288,7 @@ TEST(FirefoxCache2Reader, EntriesSkipsAndBodySourcesForTheCoresCopy) {
     EXPECT_EQ(skipped.byReason, (std::map<std::string, uint64_t>{{cache2::kReasonRedirect, 1},
                                                                  {cache2::kReasonEmpty, 1}}));
     const BodySource source = reader.bodySource(entry);
-    EXPECT_EQ(source.file, reader.root() / file.filename());
+    EXPECT_EQ(source.file, reader.root() / "entries" / file.filename());
     EXPECT_EQ(source.offset, 0u);
     EXPECT_EQ(source.length, encoded.body.size());
     EXPECT_EQ(source.encoding, ContentEncoding::Brotli);
@@ -373,6 +385,152 @@ TEST(FirefoxDiscovery, AGivenFolderOfEitherFormat) {
     EXPECT_EQ(classifyFirefoxFolder(dir / "missing").format, FirefoxCacheFormat::None);
     EXPECT_EQ(classifyFirefoxFolder(local / "cache2" / "entries" / "x").format,
               FirefoxCacheFormat::None);
+}
+
+// ---- Real setups: what real machines and real Firefox files hold ----
+
+// Values of entries Firefox ESR 153 wrote for a loopback page: a style
+// sheet's key, file name and chunk hash, and a whole entry of metadata only.
+// The writer keeps its own copy of both hashes, so they are checked against
+// Firefox rather than against each other.
+TEST(FirefoxRealSetups, HashesAgreeWithEntriesFirefoxWrote) {
+    const std::string key = "O^partitionKey=%28http%2C127.0.0.1%29,:http://127.0.0.1:8766/k.css";
+    EXPECT_EQ(mozcache::cache2FileName(key), "675B617F64B8896A40E8245905A92F95B4AE3DE8");
+    const std::string body = "body { color: red; }\n";  // its one chunk hash: 82 EC
+    EXPECT_EQ(cache2::cacheHash(bytesOf(body)) & 0xFFFFu, 0x82ECu);
+    EXPECT_EQ(mozcache::cache2Hash(body) & 0xFFFFu, 0x82ECu);
+
+    const std::string file(
+        "\x2C\xE3\x4B\x1E"  // hash
+        "\0\0\0\x04"
+        "\0\0\0\x01"
+        "\x6B\x18\x23\x1E"
+        "\x6B\x18\x23\x1B"  // version .. modified
+        "\x4A\x3B\x6B\x0E"
+        "\xFF\xFF\xFF\xFF"
+        "\0\0\0\x0B"
+        "\0\0\0\0"       // .. key size, flags
+        ":about:home\0"  // key
+        "\0\0\0\x04"
+        "\0\0\0\0",  // trailer, offset
+        56);
+    EXPECT_EQ(cache2::cacheHash(bytesOf(file.substr(4, 44))), 0x2CE34B1Eu);
+    EXPECT_EQ(mozcache::cache2Hash(file.substr(4, 44)), 0x2CE34B1Eu);
+    const auto parsed = parseWhole(file);
+    ASSERT_EQ(parsed.status, TailStatus::Parsed);
+    EXPECT_EQ(parsed.record.key, ":about:home");
+    EXPECT_EQ(parsed.record.lastModified, 0x6B18231Bu);
+    EXPECT_EQ(mozcache::cache2FileName(parsed.record.key),
+              "D0F48A0632B6C451791F4257697E861961F06A6F");
+}
+
+// The folders a user names or discovery finds: each reads the one cache, and
+// the cache folder no copy may go into is the whole cache2 folder.
+TEST(FirefoxRealSetups, EveryWayToNameACache2FolderReadsTheWholeOfIt) {
+    TempDir dir;
+    const auto fill = [](const fs::path& cache2) {
+        mozcache::writeCache2Entry(cache2, httpEntry("http://h/a.png", "png"));
+        mozcache::writeCache2Entry(cache2, httpEntry("http://h/doomed", "d"), "doomed");
+    };
+    const fs::path profile = dir / "p.default";
+    fill(profile / "cache2");
+    fill(dir / "copy");  // a cache2 folder under another name
+    const fs::path loose = dir / "loose";
+    fs::create_directories(loose);
+    fs::copy(profile / "cache2" / "entries", loose);
+    fs::create_directory_symlink(profile / "cache2", dir / "moved");  // a cache on another disk
+
+    const fs::path cache2 = resolveFolder(profile / "cache2");
+    for (const auto& [given, whole] : std::vector<std::pair<fs::path, fs::path>>{
+             {profile, cache2},
+             {profile / "cache2", cache2},
+             {profile / "cache2" / "entries", cache2},
+             {profile / "cache2" / "entries/", cache2},
+             {dir / "moved", cache2},
+             {dir / "copy", resolveFolder(dir / "copy")},
+             {dir / "copy" / "entries", resolveFolder(dir / "copy" / "entries")},
+             {loose, resolveFolder(loose)}}) {
+        SCOPED_TRACE(given);
+        FakePlatform platform;
+        std::unique_ptr<CacheReader> reader =
+            browserByWord("firefox")->readerAt(platform, given.string());
+        const std::optional<ErrorReport> failed = openCache(*reader);
+        ASSERT_FALSE(failed) << failed->what();
+        const Reading reading = readCache(*reader);
+        ASSERT_EQ(reading.entries.size(), 1u);
+        EXPECT_EQ(reading.entries.front()->url, "http://h/a.png");
+        EXPECT_EQ(reader->cacheFolders(), std::vector<fs::path>{whole});
+    }
+    EXPECT_EQ(classifyFirefoxFolder(dir / "nothing").format, FirefoxCacheFormat::None);
+    EXPECT_EQ(classifyFirefoxFolder(dir.path()).format, FirefoxCacheFormat::None);
+}
+
+// A link planted inside a profile or a cache2 folder (cache2 -> elsewhere,
+// entries -> elsewhere, Cache -> elsewhere) is never followed, however the
+// cache is reached; the open says which link it refused.
+TEST(FirefoxRealSetups, ALinkInsideAProfileOrACacheIsRefused) {
+    TempDir dir;
+    const fs::path outside = dir / "outside";
+    mozcache::writeCache2Entry(outside, httpEntry("http://secret/", "s"));
+    { mozcache::CacheWriter writer(dir / "oldOutside"); }
+    const fs::path linkedCache2 = dir / "a.default";
+    fs::create_directories(linkedCache2);
+    fs::create_directory_symlink(outside, linkedCache2 / "cache2");
+    const fs::path linkedEntries = dir / "b.default";
+    fs::create_directories(linkedEntries / "cache2");
+    fs::create_directory_symlink(outside / "entries", linkedEntries / "cache2" / "entries");
+    const fs::path linkedOld = dir / "c.default";
+    fs::create_directories(linkedOld);
+    fs::create_directory_symlink(dir / "oldOutside", linkedOld / "Cache");
+
+    for (const auto& [given, link] : std::vector<std::pair<fs::path, fs::path>>{
+             {linkedCache2, linkedCache2 / "cache2"},
+             {linkedEntries, linkedEntries / "cache2" / "entries"},
+             {linkedEntries / "cache2", linkedEntries / "cache2" / "entries"},
+             {linkedEntries / "cache2" / "entries", linkedEntries / "cache2" / "entries"},
+             {linkedOld, linkedOld / "Cache"}}) {
+        SCOPED_TRACE(given);
+        FakePlatform platform;
+        std::unique_ptr<CacheReader> reader =
+            browserByWord("firefox")->readerAt(platform, given.string());
+        const std::optional<ErrorReport> failed = openCache(*reader);
+        ASSERT_TRUE(failed);
+        EXPECT_EQ(failed->kind(), ErrorReport::CacheOpen);
+        EXPECT_EQ(failed->systemError(), ELOOP);
+        EXPECT_EQ(failed->secondPath(), link.string());
+        EXPECT_TRUE(readCache(*reader).entries.empty());
+    }
+
+    // Discovery: the profile in use is found and refused; the cache window
+    // does not offer it.
+    FirefoxPlaces places{dir / "home", dir / "config", dir / "cache"};
+    const fs::path base = dir / "cache" / "mozilla" / "firefox";
+    fs::create_directories(base);
+    fs::create_directory_symlink(linkedCache2, base / "a.default");
+    writeFile(dir / "config" / "mozilla" / "firefox" / "profiles.ini",
+              "[Profile0]\nName=in use\nPath=a.default\nDefault=1\n");
+    const FirefoxCacheFolder found = findFirefoxCache(places);
+    EXPECT_EQ(found.folder, base / "a.default" / "cache2");
+    FirefoxCache2Reader discovered(found);
+    EXPECT_THROW(discovered.open(), ErrorReport);
+    EXPECT_TRUE(firefoxProfileCaches(places).empty());
+}
+
+// An entries folder the user may not list is a cache that cannot be opened,
+// never an empty one nor an abort while reading.
+TEST(FirefoxRealSetups, AnEntriesFolderThatCannotBeListedDoesNotOpen) {
+    TempDir dir;
+    mozcache::writeCache2Entry(dir / "cache2", httpEntry("http://h/a", "a"));
+    fs::permissions(dir / "cache2" / "entries", fs::perms::none);
+    FirefoxCache2Reader reader(dir / "cache2");
+    const bool ran = runUnderFilePermissions([&] {
+        const std::optional<ErrorReport> failed = openCache(reader);
+        ASSERT_TRUE(failed.has_value());
+        EXPECT_EQ(failed->systemError(), EACCES);
+        EXPECT_EQ(failed->secondPath(), (dir / "cache2" / "entries").string());
+        EXPECT_NO_THROW(readCache(reader));
+    });
+    EXPECT_TRUE(ran);
 }
 
 }  // namespace

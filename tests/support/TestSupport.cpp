@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -7,6 +9,7 @@
 #include <iterator>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/Path.h"
 
@@ -27,6 +30,27 @@ TempDir::TempDir() {
         }
     }
     throw std::runtime_error("cannot make a temporary folder");
+}
+
+bool runUnderFilePermissions(const std::function<void()>& work) {
+    bool ran = false;
+    std::thread thread([&] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};  // this thread
+        __user_cap_data_struct data[2] = {};
+        if (::syscall(SYS_capget, &header, data) != 0) {
+            return;
+        }
+        for (const unsigned cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+            data[cap / 32].effective &= ~(1u << (cap % 32));
+        }
+        if (::syscall(SYS_capset, &header, data) != 0) {
+            return;
+        }
+        work();
+        ran = true;
+    });
+    thread.join();
+    return ran;
 }
 
 TempDir::~TempDir() {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -42,6 +43,12 @@ CombResult combWith(const FilterSet& filter, const CacheReader& reader, const Re
 
 std::string readFile(const fs::path& path);
 void writeFile(const fs::path& path, const std::string& content);
+
+// Runs `work` on a thread of its own that file permissions hold for even
+// when the tests run as root (its capabilities to pass them are dropped:
+// capabilities belong to a thread, so the rest of the process keeps them).
+// False, with `work` not run, when they cannot be dropped.
+bool runUnderFilePermissions(const std::function<void()>& work);
 
 // A platform whose answers the test sets; services that touch the system
 // only record what was asked.

@@ -321,12 +321,13 @@ TEST_F(OptionsDialogTest, FindCacheShowsTheFirstProfilesCacheFolderSelected) {
 }
 
 TEST_F(OptionsDialogTest, FindCacheShowsAFolderWhoseCacheCannotBeOpened) {
-    const fs::path cache = platform.localAppData / "mozilla" / "firefox" / "p.default" / "Cache";
-    fs::create_directories(cache);  // no cache files in it
+    // The profile folder looked in, which holds no cache.
+    const fs::path profile = platform.localAppData / "mozilla" / "firefox" / "p.default";
+    fs::create_directories(profile / "Cache");  // no cache files in it
     OptionsDialog dialog(settings, texts);
     dialog.show();
     Click(dialog.findCache);
-    EXPECT_EQ(dialog.cacheFolderEdit->text(), QString::fromStdString(pathToUtf8(cache)));
+    EXPECT_EQ(dialog.cacheFolderEdit->text(), QString::fromStdString(pathToUtf8(profile)));
     EXPECT_EQ(messages.notifier.messages.size(), 1u);
 }
 

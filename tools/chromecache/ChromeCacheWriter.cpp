@@ -72,17 +72,37 @@ uint64_t fnv64(const std::string& text) {
     return hash;
 }
 
-std::string endRecord(uint32_t flags, uint32_t streamSize) {
+constexpr uint32_t kFlagHasCrc32 = 1;
+constexpr uint32_t kFlagHasKeySha256 = 2;
+
+std::string endRecord(uint32_t flags, uint32_t crc, uint32_t streamSize) {
     std::string out;
     put64(out, kFinalMagic);
     put32(out, flags);
-    put32(out, 0);  // no CRC-32
+    put32(out, crc);
     put32(out, streamSize);
     put32(out, 0);
     return out;
 }
 
 }  // namespace
+
+uint32_t crc32Of(const std::string& bytes) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int bit = 0; bit < 8; ++bit)
+                c = (c & 1) != 0 ? 0xedb88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    uint32_t crc = 0xffffffffu;
+    for (const char ch : bytes)
+        crc = table[(crc ^ static_cast<unsigned char>(ch)) & 0xff] ^ (crc >> 8);
+    return ~crc;
+}
 
 std::string splitCacheKey(const std::string& url) {
     // The site is the scheme and host, without port or path.
@@ -171,7 +191,11 @@ std::vector<std::string> writeSimpleCache(const fs::path& folder,
         put32(file, 0);
         file += entry.key;
         file += entry.body;
-        std::string end1 = endRecord(0, 0);
+        const uint32_t crcFlag = entry.crc32 ? kFlagHasCrc32 : 0u;
+        uint32_t bodyCrc = entry.crc32 ? crc32Of(entry.body) : 0u;
+        if (entry.damage == Damage::BeingWritten)
+            bodyCrc ^= 0x1000;
+        std::string end1 = endRecord(crcFlag, bodyCrc, static_cast<uint32_t>(entry.body.size()));
         if (entry.damage == Damage::BadEndRecord)
             end1[0] ^= 0x55;
         file += end1;
@@ -182,7 +206,11 @@ std::vector<std::string> writeSimpleCache(const fs::path& folder,
         uint32_t stream0Size = static_cast<uint32_t>(stream0.size());
         if (entry.damage == Damage::Stream0TooLarge)
             stream0Size = static_cast<uint32_t>(file.size() + 100);
-        file += endRecord(entry.keySha256 ? 2u : 0u, stream0Size);
+        uint32_t headCrc = entry.crc32 ? crc32Of(stream0) : 0u;
+        if (entry.damage == Damage::HeadCrc)
+            headCrc ^= 0x1000;
+        file +=
+            endRecord(crcFlag | (entry.keySha256 ? kFlagHasKeySha256 : 0u), headCrc, stream0Size);
         if (entry.damage == Damage::CutEnd)
             file.resize(file.size() - std::min<std::size_t>(file.size(), entry.cutBytes));
         writeFile(folder / (stem + "_0"), file);
@@ -203,28 +231,46 @@ std::vector<std::string> writeSimpleCache(const fs::path& folder,
 
 namespace {
 
-// The block files being written, data_0 .. data_3, and the external files.
+// The block files being written, data_0 .. data_3 and the ones that
+// continue a full file of the same block size (data_4, ...), and the
+// external files.
 class BlockFiles {
 public:
-    explicit BlockFiles(const fs::path& folder) : folder_(folder) {}
+    explicit BlockFiles(const fs::path& folder) : folder_(folder) {
+        for (uint32_t file = 0; file < 4; ++file)
+            files_.push_back(File{kBlockSizes[file], file + 1, {}, 0, 0});
+    }
 
-    // Reserves `count` blocks in data_<file>; returns the first block.
-    uint32_t allocate(uint32_t file, uint32_t count) {
-        const uint32_t start = used_[file];
-        if (start + count > kMaxBlocks)
-            throw WriteError("block file full");
-        used_[file] += count;
-        blocks_[file].resize(std::size_t{used_[file]} * kBlockSizes[file], '\0');
-        return start;
+    // Where `count` blocks were reserved: the block file and the first block.
+    struct Blocks {
+        uint32_t file = 0;
+        uint32_t start = 0;
+        uint32_t addr = 0;  // the CacheAddr of the blocks
+    };
+    // Reserves `count` blocks of the size of data_<sizeClass>, in the file
+    // of that size being filled, or in a new one chained to it when full.
+    Blocks allocate(uint32_t sizeClass, uint32_t count) {
+        uint32_t number = current_[sizeClass];
+        if (files_[number].used + count > kMaxBlocks) {
+            if (files_.size() > 255)
+                throw WriteError("too many block files");
+            const auto added = static_cast<uint32_t>(files_.size());
+            files_.push_back(File{files_[number].blockSize, files_[number].type, {}, 0, 0});
+            files_[number].next = added;
+            current_[sizeClass] = number = added;
+        }
+        File& file = files_[number];
+        const uint32_t start = file.used;
+        file.used += count;
+        file.blocks.resize(std::size_t{file.used} * file.blockSize, '\0');
+        return {number, start,
+                kInitialized | file.type << 28 | (count - 1) << 24 | number << 16 | start};
     }
-    char* at(uint32_t file, uint32_t block) {
-        return blocks_[file].data() + std::size_t{block} * kBlockSizes[file];
+    char* at(const Blocks& blocks) {
+        File& file = files_[blocks.file];
+        return file.blocks.data() + std::size_t{blocks.start} * file.blockSize;
     }
-    static uint32_t blockAddr(uint32_t file, uint32_t count, uint32_t start) {
-        const uint32_t type = file + 1;  // data_0 rankings (1), data_1 256 (2), ...
-        return kInitialized | type << 28 | (count - 1) << 24 | file << 16 | start;
-    }
-    // Stores data in the block file its size asks for, or in an external file.
+    // Stores data in a block file of the size it asks for, or in an external file.
     uint32_t store(const std::string& data, bool external) {
         if (data.empty())
             return 0;
@@ -235,12 +281,12 @@ public:
             writeFile(folder_ / name, data);
             return kInitialized | number;
         }
-        const uint32_t file = data.size() < 1024 ? 1 : data.size() < 4096 ? 2 : 3;
-        const uint32_t count =
-            static_cast<uint32_t>((data.size() + kBlockSizes[file] - 1) / kBlockSizes[file]);
-        const uint32_t start = allocate(file, count);
-        std::copy(data.begin(), data.end(), at(file, start));
-        return blockAddr(file, count, start);
+        const uint32_t sizeClass = data.size() < 1024 ? 1 : data.size() < 4096 ? 2 : 3;
+        const uint32_t blockSize = kBlockSizes[sizeClass];
+        const Blocks blocks =
+            allocate(sizeClass, static_cast<uint32_t>((data.size() + blockSize - 1) / blockSize));
+        std::copy(data.begin(), data.end(), at(blocks));
+        return blocks.addr;
     }
     void cutExternal(uint32_t addr, std::size_t keep) {
         char name[16];
@@ -248,31 +294,39 @@ public:
         fs::resize_file(folder_ / name, keep);
     }
     void write(bool skipData1) {
-        for (uint32_t file = 0; file < 4; ++file) {
-            if (skipData1 && file == 1)
+        for (uint32_t number = 0; number < files_.size(); ++number) {
+            if (skipData1 && number == 1)
                 continue;
+            const File& file = files_[number];
             std::string header;
             put32(header, kBlockMagic);
             put32(header, kBlockVersion);
-            put16(header, static_cast<uint16_t>(file));
-            put16(header, 0);
-            put32(header, kBlockSizes[file]);
-            put32(header, used_[file]);
-            put32(header, used_[file]);
+            put16(header, static_cast<uint16_t>(number));
+            put16(header, static_cast<uint16_t>(file.next));
+            put32(header, file.blockSize);
+            put32(header, file.used);
+            put32(header, file.used);
             header.resize(kBlockHeaderSize, '\0');
-            for (uint32_t block = 0; block < used_[file]; ++block) {
+            for (uint32_t block = 0; block < file.used; ++block) {
                 header[80 + block / 8] =
                     static_cast<char>(header[80 + block / 8] | (1 << (block % 8)));
             }
-            writeFile(folder_ / ("data_" + std::to_string(file)), header + blocks_[file]);
+            writeFile(folder_ / ("data_" + std::to_string(number)), header + file.blocks);
         }
     }
     uint32_t lastExternal() const { return lastExternal_; }
 
 private:
+    struct File {
+        uint32_t blockSize = 0;
+        uint32_t type = 0;  // the CacheAddr file type of its blocks
+        std::string blocks;
+        uint32_t used = 0;
+        uint32_t next = 0;  // the file that continues it, 0 for none
+    };
     fs::path folder_;
-    std::array<std::string, 4> blocks_;
-    std::array<uint32_t, 4> used_{};
+    std::vector<File> files_;
+    std::array<uint32_t, 4> current_ = {0, 1, 2, 3};  // the file being filled, per block size
     uint32_t lastExternal_ = 0;
 };
 
@@ -293,10 +347,10 @@ void writeBlockFileCache(const fs::path& folder, const std::vector<Entry>& entri
         } else {
             entryBlocks = (96 + keyLength + 1 + 255) / 256;
         }
-        const uint32_t start = files.allocate(1, entryBlocks);
-        const uint32_t addr = BlockFiles::blockAddr(1, entryBlocks, start);
-        const uint32_t rankingsStart = files.allocate(0, 1);
-        const uint32_t rankings = BlockFiles::blockAddr(0, 1, rankingsStart);
+        const BlockFiles::Blocks entryBlock = files.allocate(1, entryBlocks);
+        const uint32_t addr = entryBlock.addr;
+        const BlockFiles::Blocks rankingsBlock = files.allocate(0, 1);
+        const uint32_t rankings = rankingsBlock.addr;
         const uint32_t stream0Addr = files.store(pickleResponseInfo(entry), false);
         const std::string stream0 = pickleResponseInfo(entry);
         uint32_t bodyAddr = files.store(entry.body, entry.externalBody);
@@ -340,7 +394,7 @@ void writeBlockFileCache(const fs::path& folder, const std::vector<Entry>& entri
         if (longKey == 0)
             store += entry.key;
         store.resize(std::size_t{entryBlocks} * 256, '\0');
-        std::copy(store.begin(), store.end(), files.at(1, start));
+        std::copy(store.begin(), store.end(), files.at(entryBlock));
 
         std::string node;
         put64(node, microsecondsSince1601(entry.responseTime));
@@ -348,9 +402,9 @@ void writeBlockFileCache(const fs::path& folder, const std::vector<Entry>& entri
         put32(node, 0);
         put32(node, 0);
         put32(node, addr);
+        put32(node, entry.damage == Damage::BeingWritten ? 1u : 0u);  // dirty: this session's id
         put32(node, 0);
-        put32(node, 0);
-        std::copy(node.begin(), node.end(), files.at(0, rankingsStart));
+        std::copy(node.begin(), node.end(), files.at(rankingsBlock));
         table[bucket] = addr;
     }
     files.write(options.missingDataFiles);
@@ -371,7 +425,8 @@ void writeBlockFileCache(const fs::path& folder, const std::vector<Entry>& entri
     writeFile(folder / "index", index);
 }
 
-std::vector<Entry> syntheticEntries(std::size_t count, std::size_t bodyBytes, uint32_t seed) {
+std::vector<Entry> syntheticEntries(std::size_t count, std::size_t bodyBytes, uint32_t seed,
+                                    std::size_t headBytes) {
     std::vector<Entry> entries;
     entries.reserve(count);
     uint32_t state = seed * 2654435761u + 1;
@@ -396,8 +451,12 @@ std::vector<Entry> syntheticEntries(std::size_t count, std::size_t bodyBytes, ui
         entry.body.resize(size);
         for (char& c : entry.body)
             c = static_cast<char>(next() & 0xff);
-        entry.head = rawHead(200, {std::string("Content-Type: ") + kind[1],
-                                   "Content-Length: " + std::to_string(size)});
+        std::vector<std::string> lines = {std::string("Content-Type: ") + kind[1],
+                                          "Content-Length: " + std::to_string(size)};
+        const std::size_t plain = rawHead(200, lines).size();
+        if (headBytes > plain + 12)
+            lines.push_back("X-Padding: " + std::string(headBytes - plain - 12, 'p'));
+        entry.head = rawHead(200, lines);
         entry.requestTime = entry.responseTime = 1700000000 + static_cast<int64_t>(i);
         entries.push_back(std::move(entry));
     }

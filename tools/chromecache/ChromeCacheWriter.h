@@ -33,6 +33,8 @@ enum class Damage {
     BodyPastFile,     // block file: stream 1 address past its block file / external file cut
     LoopChain,        // block file: the entry's next points at itself
     BadPickle,        // stream 0 pickle whose header string runs past its end
+    BeingWritten,     // simple: the body differs from its CRC-32; block file: a dirty rankings node
+    HeadCrc,          // simple: stream 0 differs from its CRC-32
 };
 
 struct Entry {
@@ -45,6 +47,7 @@ struct Entry {
     bool extraFlags = true;     // write the extra-flags word and the original response time
     bool sparse = false;        // simple: a `_s` file beside it; block file: the parent flag
     bool keySha256 = true;      // simple: the key's SHA-256 before the last end record
+    bool crc32 = true;          // simple: end records carry their stream's CRC-32
     bool externalBody = false;  // block file: body in an f_ file even when small
     Damage damage = Damage::None;
     uint32_t cutBytes = 0;
@@ -74,8 +77,14 @@ struct BlockFileOptions {
 void writeBlockFileCache(const fs::path& folder, const std::vector<Entry>& entries,
                          const BlockFileOptions& options = {});
 
-// A synthetic cache of `count` entries with bodies of `bodyBytes` bytes each
-// (varied a little), http URLs on a few sites; deterministic.
-std::vector<Entry> syntheticEntries(std::size_t count, std::size_t bodyBytes, uint32_t seed = 1);
+// A synthetic cache of `count` entries with bodies of about `bodyBytes`
+// bytes each (half to one and a half times), http URLs on a few sites;
+// heads padded to `headBytes` when it is larger than theirs; deterministic.
+std::vector<Entry> syntheticEntries(std::size_t count, std::size_t bodyBytes, uint32_t seed = 1,
+                                    std::size_t headBytes = 0);
+
+// zlib's CRC-32 of `bytes` (written here bit by bit from the polynomial, so
+// that the reader's use of zlib is checked against another hand).
+uint32_t crc32Of(const std::string& bytes);
 
 }  // namespace harvix::chromecache

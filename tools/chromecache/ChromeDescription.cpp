@@ -112,7 +112,9 @@ Damage damageNamed(const std::string& name, const std::string& where) {
         {"cut", Damage::CutEnd},
         {"body-past-file", Damage::BodyPastFile},
         {"loop-chain", Damage::LoopChain},
-        {"bad-pickle", Damage::BadPickle}};
+        {"bad-pickle", Damage::BadPickle},
+        {"being-written", Damage::BeingWritten},
+        {"head-crc", Damage::HeadCrc}};
     for (const auto& [text, damage] : names) {
         if (name == text)
             return damage;
@@ -194,6 +196,8 @@ Description readDescription(std::istream& in, const fs::path& baseFolder) {
             e.externalBody = value == "yes";
         } else if (name == "sha256") {
             e.keySha256 = value != "no";
+        } else if (name == "crc") {
+            e.crc32 = value != "no";
         } else if (name == "note") {
             // Free text for people.
         } else if (name == "damage") {

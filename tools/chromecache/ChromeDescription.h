@@ -21,9 +21,13 @@
 //   sparse = yes                      a sparse (range) entry
 //   external = yes                    block file: the body in an f_ file however small
 //   sha256 = no                       simple: no key SHA-256 before the last end record
+//   crc = no                          simple: end records without their streams' CRC-32
 //   note = ...                        free text for people; the writer ignores it
 //   damage = bad-magic | bad-version | bad-end | bad-key-length | stream0-too-large
 //          | cut N | body-past-file | loop-chain | bad-pickle
+//          | being-written             simple: the body's CRC-32 does not match;
+//                                      block file: the rankings node is dirty
+//          | head-crc                  simple: stream 0's CRC-32 does not match
 #pragma once
 
 #include <filesystem>

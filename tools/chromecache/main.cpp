@@ -12,14 +12,15 @@
 namespace {
 
 int usage() {
-    std::cerr
-        << "Usage: harvix-mkchromecache DESCRIPTION FOLDER\n"
-           "       harvix-mkchromecache --synthetic COUNT [--body BYTES] [--blockfile] FOLDER\n"
-           "\n"
-           "Writes a Chromium HTTP cache into FOLDER: a simple cache (index,\n"
-           "<16 hex>_0 files) or a block-file cache (index, data_0..data_3, f_xxxxxx).\n"
-           "The description format is explained at the top of\n"
-           "tools/chromecache/ChromeDescription.h.\n";
+    std::cerr << "Usage: harvix-mkchromecache DESCRIPTION FOLDER\n"
+                 "       harvix-mkchromecache --synthetic COUNT [--body BYTES] [--head BYTES] "
+                 "[--blockfile] FOLDER\n"
+                 "\n"
+                 "Writes a Chromium HTTP cache into FOLDER: a simple cache (index,\n"
+                 "<16 hex>_0 files) or a block-file cache (index, data_0..data_3, f_xxxxxx).\n"
+                 "--head pads every synthetic response head to about BYTES bytes.\n"
+                 "The description format is explained at the top of\n"
+                 "tools/chromecache/ChromeDescription.h.\n";
     return 1;
 }
 
@@ -28,9 +29,9 @@ int inspect(const std::filesystem::path& folder) {
     harvix::chromium::BlockFileCache cache([&folder](const std::string& name) {
         return harvix::chromium::openCacheFile(folder / name);
     });
-    std::string problem;
-    if (!cache.open(problem)) {
-        std::cerr << "harvix-mkchromecache: " << problem << "\n";
+    const harvix::chromium::BlockIndexProblem problem = cache.open();
+    if (problem != harvix::chromium::BlockIndexProblem::None) {
+        std::cerr << "harvix-mkchromecache: " << harvix::chromium::describe(problem) << "\n";
         return 2;
     }
     cache.forEachEntry(
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
         if (!args.empty() && args[0] == "--synthetic") {
             std::size_t count = 0;
             std::size_t bodyBytes = 4000;
+            std::size_t headBytes = 0;
             bool blockFile = false;
             std::string folder;
             for (std::size_t i = 0; i < args.size(); ++i) {
@@ -66,6 +68,8 @@ int main(int argc, char** argv) {
                     count = std::stoul(args[++i]);
                 } else if (args[i] == "--body" && hasValue) {
                     bodyBytes = std::stoul(args[++i]);
+                } else if (args[i] == "--head" && hasValue) {
+                    headBytes = std::stoul(args[++i]);
                 } else if (args[i] == "--blockfile") {
                     blockFile = true;
                 } else if (folder.empty() && args[i][0] != '-') {
@@ -76,7 +80,8 @@ int main(int argc, char** argv) {
             }
             if (count == 0 || folder.empty())
                 return usage();
-            const auto entries = harvix::chromecache::syntheticEntries(count, bodyBytes);
+            const auto entries =
+                harvix::chromecache::syntheticEntries(count, bodyBytes, 1, headBytes);
             if (blockFile) {
                 harvix::chromecache::BlockFileOptions options;
                 options.tableLength = 0x10000;

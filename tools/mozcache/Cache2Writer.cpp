@@ -261,7 +261,7 @@ std::string buildCache2File(const Cache2Entry& entry) {
     putBe32(hashed, entry.lastModified);
     putBe32(hashed, entry.frecency);
     putBe32(hashed, entry.expiration);
-    putBe32(hashed, static_cast<uint32_t>(entry.key.size()));
+    putBe32(hashed, entry.keySizeWord.value_or(static_cast<uint32_t>(entry.key.size())));
     if (entry.version >= 2) {
         putBe32(hashed, entry.flags);
     }

@@ -34,6 +34,7 @@ struct Cache2Entry {
     uint32_t trailerWord = 4;                // version 4's word after the elements
     bool wrongHash = false;                  // store a metadata hash that does not match
     std::optional<uint32_t> offsetWord;      // written instead of the real metadata offset
+    std::optional<uint32_t> keySizeWord;     // written instead of the key's size
     std::optional<std::string> altDataInfo;  // the "alt-data" value instead of "1;<offset>,..."
     std::size_t cutBytes = 0;                // leave off this many bytes at the end
     std::string fileName;                    // default: 40 hex digits made from the key

@@ -212,15 +212,20 @@ std::optional<std::string_view> urlOfKey(std::string_view key) {
 
 TailParse parseEntryTail(std::span<const unsigned char> tail, uint64_t fileSize) {
     TailParse result;
-    if (tail.size() > fileSize || tail.size() < kOffsetWordSize) {
+    const auto unreadable = [&result](const char* reason) {
+        result.status = TailStatus::Unreadable;
+        result.reason = reason;
         return result;
+    };
+    if (tail.size() > fileSize || tail.size() < kOffsetWordSize) {
+        return unreadable(kReasonBadOffset);
     }
     const uint64_t metaOffset = loadBe32(tail.data() + tail.size() - kOffsetWordSize);
     // The smallest metadata: hash, header of version 1, an empty key's NUL,
     // the offset word.
     if (metaOffset >= fileSize ||
         fileSize - metaOffset < kHashSize + kHeaderSizeVersion1 + 1 + kOffsetWordSize) {
-        return result;
+        return unreadable(kReasonBadOffset);
     }
     const uint64_t metaSize = fileSize - metaOffset;
     const uint64_t hashCount = (metaOffset + kChunkSize - 1) / kChunkSize;
@@ -228,7 +233,7 @@ TailParse parseEntryTail(std::span<const unsigned char> tail, uint64_t fileSize)
     const uint64_t largest = kHashSize + hashesSize + kHeaderSize + kMaxKeySize + 1 +
                              kMaxElementsSize + kVersion4TrailerSize + kOffsetWordSize;
     if (metaSize > largest) {
-        return result;
+        return unreadable(kReasonBadOffset);
     }
     if (metaSize > tail.size()) {
         result.status = TailStatus::NeedLongerTail;
@@ -238,7 +243,7 @@ TailParse parseEntryTail(std::span<const unsigned char> tail, uint64_t fileSize)
     const std::span<const unsigned char> meta = tail.subspan(tail.size() - metaSize);
     const std::size_t headerAt = kHashSize + hashesSize;
     if (headerAt + kHeaderSizeVersion1 + 1 + kOffsetWordSize > meta.size()) {
-        return result;
+        return unreadable(kReasonBadOffset);  // no room for the header after the chunk hashes
     }
     const unsigned char* header = meta.data() + headerAt;
     EntryRecord& record = result.record;
@@ -253,17 +258,17 @@ TailParse parseEntryTail(std::span<const unsigned char> tail, uint64_t fileSize)
             if (cacheHash(meta.subspan(kHashSize, meta.size() - tailWords - kHashSize)) ==
                 storedHash) {
                 result.status = TailStatus::UnknownVersion;
-                break;
+                return result;
             }
         }
-        return result;
+        return unreadable(kReasonBadOffset);
     }
     const std::size_t headerSize = record.version == 1 ? kHeaderSizeVersion1 : kHeaderSize;
     const std::size_t trailerSize =
         kOffsetWordSize + (record.version >= 4 ? kVersion4TrailerSize : 0);
     const std::size_t keyAt = headerAt + headerSize;
     if (keyAt + 1 + trailerSize > meta.size()) {
-        return result;
+        return unreadable(kReasonBadOffset);
     }
     record.fetchCount = loadBe32(header + kHeaderFetchCountAt);
     record.lastFetched = loadBe32(header + kHeaderLastFetchedAt);
@@ -275,20 +280,20 @@ TailParse parseEntryTail(std::span<const unsigned char> tail, uint64_t fileSize)
 
     const std::size_t hashedEnd = meta.size() - trailerSize;
     if (keySize > kMaxKeySize || keySize >= hashedEnd - keyAt) {
-        return result;  // the key and its NUL must fit before the trailer
+        return unreadable(kReasonBadKeySize);  // the key and its NUL must fit before the trailer
     }
     const std::size_t elementsAt = keyAt + keySize + 1;
     if (meta[elementsAt - 1] != 0) {
-        return result;
+        return unreadable(kReasonKeyWithoutNul);
     }
     const uint32_t storedHash = loadBe32(meta.data());
     if (cacheHash(meta.subspan(kHashSize, hashedEnd - kHashSize)) != storedHash) {
-        return result;
+        return unreadable(kReasonBadHash);
     }
     const std::string_view elements(reinterpret_cast<const char*>(meta.data()) + elementsAt,
                                     hashedEnd - elementsAt);
     if (!elementsWellFormed(elements)) {
-        return result;
+        return unreadable(kReasonElementsWithoutNul);
     }
     record.key.assign(reinterpret_cast<const char*>(meta.data()) + keyAt, keySize);
     if (const auto url = urlOfKey(record.key)) {
@@ -303,7 +308,9 @@ TailParse parseEntryTail(std::span<const unsigned char> tail, uint64_t fileSize)
     if (const auto altData = elementValue(elements, kAltDataElement)) {
         const std::optional<uint64_t> altOffset = altDataOffset(*altData);
         if (!altOffset || *altOffset > metaOffset) {
-            return result;  // Firefox drops an entry whose alt-data it cannot place
+            // Firefox drops an entry whose alt-data it cannot place.
+            result.record = EntryRecord{};
+            return unreadable(kReasonBadAltData);
         }
         record.hasAltData = true;
         record.bodyLength = *altOffset;

@@ -37,14 +37,16 @@ struct EntryRecord {
 enum class TailStatus {
     Parsed,          // `record` holds the entry
     NeedLongerTail,  // read the last `neededTail` bytes and parse again
-    Unreadable,      // offsets, lengths, terminators or the hash do not hold: being
-                     // written, or damaged; skipped without a message
+    Unreadable,      // offsets, lengths, terminators or the hash do not hold (being
+                     // written, or damaged): `reason` says which
     UnknownVersion,  // a metadata version this reader does not know
 };
 
 struct TailParse {
     TailStatus status = TailStatus::Unreadable;
     uint64_t neededTail = 0;
+    // Why an Unreadable file is left out: one of the kReasonBad... texts.
+    const char* reason = nullptr;
     EntryRecord record;
 };
 
@@ -69,5 +71,15 @@ inline constexpr const char* kReasonStatus = "status other than 200 or 203";
 inline constexpr const char* kReasonEmpty = "empty body";
 inline constexpr const char* kReasonInterrupted = "interrupted download";
 inline constexpr const char* kReasonUnknownVersion = "unknown entry version";
+// Entry files that cannot be read as one: each counted by what failed.
+inline constexpr const char* kReasonBadOffset = "bad metadata offset";
+inline constexpr const char* kReasonBadKeySize = "bad key size";
+inline constexpr const char* kReasonKeyWithoutNul = "key without its NUL";
+inline constexpr const char* kReasonBadHash = "bad metadata hash";
+inline constexpr const char* kReasonElementsWithoutNul = "elements without a NUL";
+inline constexpr const char* kReasonBadAltData = "bad alt-data";
+inline constexpr const char* kReasonUnreadableFile = "unreadable entry file";
+inline constexpr const char* kReasonNotRegularFile =
+    "entry file that is a link or not a regular file";
 
 }  // namespace harvix::cache2

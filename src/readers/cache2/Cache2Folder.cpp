@@ -1,5 +1,6 @@
 #include "readers/cache2/Cache2Folder.h"
 
+#include <cerrno>
 #include <vector>
 
 #include "platform/FileHandle.h"
@@ -12,17 +13,23 @@ namespace {
 // Most entries' metadata is well under this; one read then takes all of it.
 constexpr std::size_t kFirstTailRead = 4096;
 
-// Reads the tail of `name` in the (resolved) folder `root`: a regular file
-// only, never through a link, never waiting on a FIFO or a device.
-TailParse readTail(const fs::path& root, const std::string& name,
+// Reads the tail of `name` in `folder`, below the resolved cache folder
+// `root`: a regular file only, never through a link, never waiting on a FIFO
+// or a device.
+TailParse readTail(const fs::path& root, const fs::path& folder, const std::string& name,
                    std::vector<unsigned char>& buffer) {
     TailParse unreadable;
-    const FileHandle file = FileHandle::openBelow(root, root / name);
+    unreadable.reason = kReasonUnreadableFile;
+    const FileHandle file = FileHandle::openBelow(root, folder / name);
     if (!file) {
+        if (file.error() == ELOOP || file.error() == EINVAL || file.error() == EISDIR) {
+            unreadable.reason = kReasonNotRegularFile;
+        }
         return unreadable;
     }
     const uint64_t fileSize = file.size();
     if (fileSize == 0) {
+        unreadable.reason = kReasonBadOffset;  // not even an offset word
         return unreadable;
     }
     std::size_t tailSize =
@@ -62,19 +69,22 @@ bool isEntryFileName(std::string_view name) {
     return true;
 }
 
-TailParse readEntryFile(const fs::path& entriesFolder, const std::string& fileName) {
+TailParse readEntryFile(const fs::path& root, const fs::path& entriesFolder,
+                        const std::string& fileName) {
     if (!isEntryFileName(fileName)) {
-        return {};
+        TailParse none;
+        none.reason = kReasonUnreadableFile;
+        return none;
     }
     std::vector<unsigned char> buffer;
-    return readTail(resolveFolder(entriesFolder), fileName, buffer);
+    return readTail(root, entriesFolder, fileName, buffer);
 }
 
-bool listEntries(const fs::path& entriesFolder, const std::function<void(ListedEntry&&)>& listed,
-                 ListingCounts& counts, const std::function<bool()>& keepGoing) {
-    const fs::path root = resolveFolder(entriesFolder);
+bool listEntries(const fs::path& root, const fs::path& entriesFolder,
+                 const std::function<void(ListedEntry&&)>& listed, ListingCounts& counts,
+                 const std::function<bool()>& keepGoing) {
     std::error_code ec;
-    fs::directory_iterator it(root, ec);
+    fs::directory_iterator it(entriesFolder, ec);
     if (ec) {
         errno = ec.value();
         return false;
@@ -88,23 +98,26 @@ bool listEntries(const fs::path& entriesFolder, const std::function<void(ListedE
         if (keepGoing && !keepGoing()) {
             break;
         }
-        // The type from the directory listing: folders, links and FIFOs are
-        // no entry files and are not opened.
-        std::error_code typeError;
-        if (it->is_symlink(typeError) || !it->is_regular_file(typeError)) {
-            continue;
-        }
+        // Only names Firefox gives entry files count; its own files (index)
+        // are passed over.
         const std::string name = it->path().filename().string();
         if (!isEntryFileName(name)) {
             continue;
         }
-        TailParse parsed = readTail(root, name, buffer);
+        // The type from the directory listing: links, folders and FIFOs are
+        // not opened.
+        std::error_code typeError;
+        if (it->is_symlink(typeError) || !it->is_regular_file(typeError)) {
+            ++counts.leftOut[kReasonNotRegularFile];
+            continue;
+        }
+        TailParse parsed = readTail(root, entriesFolder, name, buffer);
         if (parsed.status == TailStatus::UnknownVersion) {
             ++counts.leftOut[kReasonUnknownVersion];
             continue;
         }
         if (parsed.status != TailStatus::Parsed) {
-            ++counts.unreadable;
+            ++counts.leftOut[parsed.reason != nullptr ? parsed.reason : kReasonUnreadableFile];
             continue;
         }
         EntryRecord& record = parsed.record;

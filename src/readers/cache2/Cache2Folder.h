@@ -1,8 +1,8 @@
 // Lists the entry files of a cache2 folder: one pass over entries/, reading
 // each file's tail (never its body), so that a cache of tens of thousands of
-// entries lists in a fraction of a second. Files are opened below the folder
-// only, without following links and without blocking on anything that is not
-// a regular file. doomed/ and trash*/ are never read.
+// entries lists in a fraction of a second. Files are opened below the cache
+// folder only, without following links and without blocking on anything that
+// is not a regular file. doomed/ and trash*/ are never read.
 #pragma once
 
 #include <cstdint>
@@ -28,26 +28,29 @@ struct ListedEntry {
     ContentEncoding encoding = ContentEncoding::Identity;
 };
 
-// Summary of one listing.
+// Summary of one listing: every file named like an entry is either listed
+// or left out under one reason.
 struct ListingCounts {
     uint64_t listed = 0;
-    uint64_t unreadable = 0;                  // skipped without a message
-    std::map<std::string, uint64_t> leftOut;  // reason -> entries
+    std::map<std::string, uint64_t> leftOut;  // reason -> entry files
 };
 
 // The entries folder of `cache2Folder` ("<cache2>/entries").
 fs::path entriesFolderOf(const fs::path& cache2Folder);
 
-// Reads every entry file in `entriesFolder` in directory order and hands each
-// listable one to `listed`. `keepGoing`, when given, is asked before each
-// file; false ends the listing there (what was listed stands). Returns false
-// (errno set) when the folder itself cannot be opened.
-bool listEntries(const fs::path& entriesFolder, const std::function<void(ListedEntry&&)>& listed,
-                 ListingCounts& counts, const std::function<bool()>& keepGoing = {});
+// Reads every entry file in `entriesFolder` (the resolved cache folder
+// `root` or a folder below it) in directory order and hands each listable
+// one to `listed`. `keepGoing`, when given, is asked before each file; false
+// ends the listing there (what was listed stands). Returns false (errno set)
+// when the folder itself cannot be listed.
+bool listEntries(const fs::path& root, const fs::path& entriesFolder,
+                 const std::function<void(ListedEntry&&)>& listed, ListingCounts& counts,
+                 const std::function<bool()>& keepGoing = {});
 
-// Reads one entry file's tail by name, in `entriesFolder`. Unreadable (with
-// `neededTail` 0) when the file cannot be opened or read.
-TailParse readEntryFile(const fs::path& entriesFolder, const std::string& fileName);
+// Reads one entry file's tail by name, in `entriesFolder` below `root`.
+// Unreadable (kReasonUnreadableFile) when the file cannot be opened or read.
+TailParse readEntryFile(const fs::path& root, const fs::path& entriesFolder,
+                        const std::string& fileName);
 
 // True for a name of 40 hexadecimal digits.
 bool isEntryFileName(std::string_view name);

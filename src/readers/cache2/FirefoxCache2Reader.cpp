@@ -10,23 +10,52 @@
 
 namespace harvix {
 
-FirefoxCache2Reader::FirefoxCache2Reader(const fs::path& cache2Folder) : folder_(cache2Folder) {}
+namespace {
+
+// Why entries were left out when the entries folder could not be read at
+// the time of the reading (it could when the cache was opened).
+constexpr const char* kReasonUnlistable = "the entries folder cannot be read";
+
+}  // namespace
+
+FirefoxCache2Reader::FirefoxCache2Reader(const fs::path& cache2Folder)
+    : FirefoxCache2Reader(FirefoxCacheFolder{FirefoxCacheFormat::Cache2, cache2Folder,
+                                             cache2::entriesFolderOf(cache2Folder), cache2Folder}) {
+}
+
+FirefoxCache2Reader::FirefoxCache2Reader(FirefoxCacheFolder cache) : cache_(std::move(cache)) {}
 
 void FirefoxCache2Reader::open() {
-    const fs::path entriesFolder = cache2::entriesFolderOf(folder_);
-    std::error_code ec;
-    if (folder_.empty() || !fs::is_directory(entriesFolder, ec)) {
+    root_.clear();
+    entries_.clear();
+    if (cache_.format != FirefoxCacheFormat::Cache2 || cache_.folder.empty()) {
+        // No cache in the folder named or found: the folder looked in.
         throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::CacheOpen,
-                          pathToUtf8(entriesFolder), {}, ENOENT);
+                          pathToUtf8(cache_.folder), {}, ENOENT);
     }
-    root_ = resolveFolder(entriesFolder);
+    const fs::path base = cache_.base.empty() ? cache_.folder : cache_.base;
+    const fs::path root = resolveCacheFolder(base, cache_.folder, cache_.folder);
+    const fs::path entriesFolder = resolveCacheFolder(base, cache_.entries, cache_.folder);
+    // The entries folder must be listable now: a folder the user may not
+    // read is a cache that cannot be opened, not an empty one.
+    std::error_code ec;
+    fs::directory_iterator listing(entriesFolder, ec);
+    if (ec) {
+        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::CacheOpen,
+                          pathToUtf8(cache_.folder), pathToUtf8(cache_.entries), ec.value());
+    }
+    root_ = root;
+    entries_ = entriesFolder;
 }
 
 void FirefoxCache2Reader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
                                       SkipCounts& skipped) {
+    if (root_.empty()) {
+        return;
+    }
     cache2::ListingCounts counts;
     const bool ok = cache2::listEntries(
-        root_,
+        root_, entries_,
         [&](cache2::ListedEntry&& listed) {
             auto entry = std::make_unique<Entry>();
             entry->url = cp1252ToUtf8(listed.url);
@@ -41,8 +70,7 @@ void FirefoxCache2Reader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
         },
         counts, [&] { return keepReading(out); });
     if (!ok) {
-        throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::CacheOpen, pathToUtf8(root_), {},
-                          errno);
+        skipped.add(kReasonUnlistable);
     }
     for (const auto& [reason, count] : counts.leftOut) {
         skipped.byReason[reason] += count;
@@ -51,12 +79,12 @@ void FirefoxCache2Reader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
 
 BodySource FirefoxCache2Reader::bodySource(const CacheEntry& entry) const {
     const auto* own = dynamic_cast<const Entry*>(&entry);
-    if (own == nullptr || !cache2::isEntryFileName(entry.dataFile)) {
+    if (own == nullptr || !cache2::isEntryFileName(entry.dataFile) || root_.empty()) {
         throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileOpen,
-                          pathToUtf8(root_ / entry.dataFile), {}, EINVAL);
+                          pathToUtf8(entries_ / entry.dataFile), {}, EINVAL);
     }
     BodySource source;
-    source.file = root_ / own->dataFile;
+    source.file = entries_ / own->dataFile;
     source.offset = 0;
     source.length = own->bodyLength;
     source.encoding = own->encoding;
@@ -64,11 +92,14 @@ BodySource FirefoxCache2Reader::bodySource(const CacheEntry& entry) const {
 }
 
 std::string FirefoxCache2Reader::cacheLocation() const {
-    return pathToUtf8(folder_);
+    return pathToUtf8(cache_.folder);
 }
 
 std::string FirefoxCache2Reader::responseHead(const CacheEntry& entry) const {
-    const cache2::TailParse parsed = cache2::readEntryFile(root_, entry.dataFile);
+    if (root_.empty()) {
+        return {};
+    }
+    const cache2::TailParse parsed = cache2::readEntryFile(root_, entries_, entry.dataFile);
     return parsed.status == cache2::TailStatus::Parsed ? parsed.record.responseHead : "";
 }
 

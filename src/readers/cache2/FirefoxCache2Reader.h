@@ -12,6 +12,7 @@
 
 #include "readers/CacheReader.h"
 #include "readers/cache2/Cache2Folder.h"
+#include "readers/cache2/FirefoxDiscovery.h"
 
 namespace harvix {
 
@@ -22,9 +23,16 @@ public:
         ContentEncoding encoding = ContentEncoding::Identity;
     };
 
-    // `cache2Folder`: the folder holding entries/.
+    // `cache2Folder`: the folder holding entries/ (it may be a link itself).
     explicit FirefoxCache2Reader(const fs::path& cache2Folder);
+    // A cache as classifyFirefoxFolder or findFirefoxCache gave it; with
+    // format None, open reports the folder looked in.
+    explicit FirefoxCache2Reader(FirefoxCacheFolder cache);
 
+    // Resolves the cache folder (root(): the whole cache2 folder, whose
+    // doomed/ and trash folders no copy may go into either) and makes sure
+    // the entries folder can be listed; throws ErrorReport (MozillaCache,
+    // CacheOpen, the cache folder, the folder that failed) otherwise.
     void open() override;
     void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts& skipped) override;
     BodySource bodySource(const CacheEntry& entry) const override;
@@ -34,7 +42,8 @@ public:
     std::string cacheLocation() const override;
 
 private:
-    fs::path folder_;
+    FirefoxCacheFolder cache_;
+    fs::path entries_;  // the resolved entries folder (root_ or below it)
 };
 
 }  // namespace harvix

@@ -1,11 +1,14 @@
 #include "readers/cache2/FirefoxDiscovery.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <cerrno>
 #include <fstream>
 #include <map>
-#include <sstream>
 
+#include "base/ErrorReport.h"
+#include "platform/FileHandle.h"
+#include "platform/Path.h"
+#include "readers/cache2/Cache2Folder.h"
 #include "readers/cache2/Cache2Format.h"
 
 namespace harvix {
@@ -100,6 +103,9 @@ void addUnique(std::vector<fs::path>& folders, const fs::path& folder) {
 // Profile folders below `base` in byte order of their names.
 std::vector<fs::path> profileFoldersBelow(const fs::path& base) {
     std::vector<fs::path> folders;
+    if (base.is_relative()) {
+        return folders;  // never the current folder
+    }
     std::error_code ec;
     fs::directory_iterator it(base, ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
@@ -116,56 +122,115 @@ std::vector<fs::path> profileFoldersBelow(const fs::path& base) {
 
 }  // namespace
 
-FirefoxPlaces firefoxPlacesFromEnvironment(const fs::path& home) {
-    FirefoxPlaces places;
-    const char* homeText = std::getenv("HOME");
-    places.home = home.empty() && homeText != nullptr ? fs::path(homeText) : home;
-    const auto xdg = [&](const char* name, const char* fallback) {
-        const char* value = std::getenv(name);
-        // XDG folders must be absolute; anything else means the default.
-        if (value != nullptr && value[0] == '/') {
-            return fs::path(value);
+namespace {
+
+// A folder holding at least one entry file (a regular file named by 40
+// hexadecimal digits): a copied entries folder under another name.
+bool holdsEntryFiles(const fs::path& folder) {
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        std::error_code typeError;
+        if (cache2::isEntryFileName(it->path().filename().string()) &&
+            it->symlink_status(typeError).type() == fs::file_type::regular) {
+            return true;
         }
-        return places.home.empty() ? fs::path() : places.home / fallback;
-    };
-    places.configHome = xdg("XDG_CONFIG_HOME", ".config");
-    places.cacheHome = xdg("XDG_CACHE_HOME", ".cache");
-    return places;
+    }
+    return false;
 }
 
-FirefoxCacheFolder classifyFirefoxFolder(const fs::path& folder) {
+FirefoxCacheFolder cache2At(const fs::path& folder, const fs::path& entries, const fs::path& base) {
+    return {FirefoxCacheFormat::Cache2, folder, entries, base};
+}
+
+FirefoxCacheFolder oldCacheAt(const fs::path& folder, const fs::path& base) {
+    return {FirefoxCacheFormat::OldCache, folder, {}, base};
+}
+
+}  // namespace
+
+FirefoxCacheFolder classifyFirefoxFolder(const fs::path& given) {
     using namespace cache2;
-    if (folder.empty()) {
+    if (given.empty()) {
         return {};
     }
-    // cache2/entries itself
-    if (folder.filename() == kEntriesFolder && folder.parent_path().filename() == kCache2Folder &&
-        isFolder(folder)) {
-        return {FirefoxCacheFormat::Cache2, folder.parent_path()};
+    // "…/cache2/" and "…/cache2/." name cache2.
+    fs::path folder = given;
+    while (folder.has_parent_path() && (folder.filename().empty() || folder.filename() == ".")) {
+        folder = folder.parent_path();
     }
-    if (isFolder(folder / kEntriesFolder) && folder.filename() == kCache2Folder) {
-        return {FirefoxCacheFormat::Cache2, folder};
+    const fs::path parent = folder.parent_path();
+    // cache2/entries itself: the whole cache2 folder is the cache.
+    if (folder.filename() == kEntriesFolder && parent.filename() == kCache2Folder &&
+        isFolder(folder)) {
+        return cache2At(parent, folder, parent);
+    }
+    if (folder.filename() == kCache2Folder && isFolder(folder / kEntriesFolder)) {
+        return cache2At(folder, folder / kEntriesFolder, folder);
     }
     if (isFile(folder / "_CACHE_MAP_")) {
-        return {FirefoxCacheFormat::OldCache, folder};
+        return oldCacheAt(folder, folder);
     }
     if (isFolder(folder / kCache2Folder / kEntriesFolder)) {
-        return {FirefoxCacheFormat::Cache2, folder / kCache2Folder};
+        return cache2At(folder / kCache2Folder, folder / kCache2Folder / kEntriesFolder, folder);
     }
     if (isFile(folder / "Cache" / "_CACHE_MAP_")) {
-        return {FirefoxCacheFormat::OldCache, folder / "Cache"};
+        return oldCacheAt(folder / "Cache", folder);
     }
     // A folder named otherwise that holds entries/ directly (a copied cache2).
     if (isFolder(folder / kEntriesFolder)) {
-        return {FirefoxCacheFormat::Cache2, folder};
+        return cache2At(folder, folder / kEntriesFolder, folder);
+    }
+    // An entries folder elsewhere, or a folder of entry files: the entry
+    // files are the whole cache.
+    if (isFolder(folder) && (folder.filename() == kEntriesFolder || holdsEntryFiles(folder))) {
+        return cache2At(folder, folder, folder);
     }
     // A remembered old Cache folder of a profile that Firefox has since moved
     // to cache2: the profile's cache2 beside it.
-    if (folder.filename() == "Cache" &&
-        isFolder(folder.parent_path() / kCache2Folder / kEntriesFolder)) {
-        return {FirefoxCacheFormat::Cache2, folder.parent_path() / kCache2Folder};
+    if (folder.filename() == "Cache" && isFolder(parent / kCache2Folder / kEntriesFolder)) {
+        return cache2At(parent / kCache2Folder, parent / kCache2Folder / kEntriesFolder, parent);
     }
-    return {};
+    return {FirefoxCacheFormat::None, folder, {}, folder};
+}
+
+fs::path resolveCacheFolder(const fs::path& base, const fs::path& below, const fs::path& folder) {
+    const auto refuse = [&](const fs::path& failed, int error) {
+        return ErrorReport(ErrorReport::MozillaCache, ErrorReport::CacheOpen, pathToUtf8(folder),
+                           pathToUtf8(failed), error);
+    };
+    // The error of a folder that is not there as one.
+    const auto failure = [](const fs::file_status& status, const std::error_code& ec) {
+        if (status.type() == fs::file_type::not_found) {
+            return ENOENT;
+        }
+        return ec ? ec.value() : ENOTDIR;
+    };
+    std::error_code ec;
+    const fs::file_status baseStatus = fs::status(base, ec);
+    if (!fs::is_directory(baseStatus)) {
+        throw refuse(base, failure(baseStatus, ec));
+    }
+    fs::path resolved = resolveFolder(base);
+    fs::path shown = base;
+    for (const fs::path& part : below.lexically_relative(base)) {
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == "..") {
+            throw refuse(shown / part, EXDEV);  // never built so by the classification
+        }
+        resolved /= part;
+        shown /= part;
+        const fs::file_status status = fs::symlink_status(resolved, ec);
+        if (status.type() == fs::file_type::symlink) {
+            throw refuse(shown, ELOOP);
+        }
+        if (!fs::is_directory(status)) {
+            throw refuse(shown, failure(status, ec));
+        }
+    }
+    return resolved;
 }
 
 namespace {
@@ -248,7 +313,8 @@ std::vector<fs::path> firefoxLocalFolders(const FirefoxPlaces& places) {
     const std::vector<FirefoxInstall> installs = firefoxInstalls(places);
     std::vector<fs::path> folders;
     for (const FirefoxInstall& install : installs) {
-        if (install.cacheBase.empty() || install.cacheBase.is_relative()) {
+        if (install.cacheBase.empty() || install.cacheBase.is_relative() ||
+            install.iniFolder.is_relative()) {
             continue;
         }
         const std::optional<std::string> ini = readSmallFile(install.iniFolder / "profiles.ini");
@@ -288,6 +354,7 @@ FirefoxCacheFolder findFirefoxCache(const FirefoxPlaces& places) {
     FirefoxCacheFolder none;
     if (!folders.empty()) {
         none.folder = folders.front();
+        none.base = folders.front();
     }
     return none;
 }
@@ -296,9 +363,12 @@ FirefoxCacheFolder findFirefoxCache(const FirefoxPlaces& places) {
 
 std::vector<FirefoxInstall> firefoxInstalls(const FirefoxPlaces& places) {
     std::vector<FirefoxInstall> installs;
-    if (!places.configHome.empty()) {
+    if (!places.configHome.empty() || !places.cacheHome.empty()) {
+        // Without a configuration folder only the profile folders below the
+        // cache base are looked at.
         installs.push_back(
-            {places.configHome / "mozilla" / "firefox", places.cacheHome / "mozilla" / "firefox"});
+            {places.configHome.empty() ? fs::path() : places.configHome / "mozilla" / "firefox",
+             places.cacheHome.empty() ? fs::path() : places.cacheHome / "mozilla" / "firefox"});
     }
     if (!places.home.empty()) {
         installs.push_back(
@@ -336,6 +406,12 @@ std::vector<FirefoxProfileCache> firefoxProfileCaches(const FirefoxPlaces& place
             if (cache.format == FirefoxCacheFormat::None) {
                 continue;
             }
+            try {
+                resolveCacheFolder(cache.base, cache.entries.empty() ? cache.folder : cache.entries,
+                                   cache.folder);
+            } catch (const ErrorReport&) {
+                return;  // reached through a link inside the profile
+            }
             if (std::find(seen.begin(), seen.end(), cache.folder) == seen.end()) {
                 seen.push_back(cache.folder);
                 into.push_back({name.empty() ? candidate.filename().string() : name, cache});
@@ -346,7 +422,8 @@ std::vector<FirefoxProfileCache> firefoxProfileCaches(const FirefoxPlaces& place
     const std::vector<FirefoxInstall> installs = firefoxInstalls(places);
     bool anyIni = false;
     for (const FirefoxInstall& install : installs) {
-        if (install.cacheBase.empty() || install.cacheBase.is_relative()) {
+        if (install.cacheBase.empty() || install.cacheBase.is_relative() ||
+            install.iniFolder.is_relative()) {
             continue;
         }
         const std::optional<std::string> ini = readSmallFile(install.iniFolder / "profiles.ini");

@@ -8,6 +8,9 @@
 // in the local folder $XDG_CACHE_HOME/mozilla/firefox/<Path>; an absolute
 // profile keeps it in the profile folder itself. Inside the local folder,
 // Firefox 32 and later write cache2/, earlier versions Cache/ (_CACHE_MAP_).
+//
+// Nothing here reads the environment: the caller hands in the home folder
+// and the XDG folders (FirefoxPlaces).
 #pragma once
 
 #include <filesystem>
@@ -28,25 +31,42 @@ enum class FirefoxCacheFormat {
 
 struct FirefoxCacheFolder {
     FirefoxCacheFormat format = FirefoxCacheFormat::None;
+    // The cache folder: the cache2 folder (or a folder of entry files), or
+    // the Cache folder. With format None, the folder looked in.
     fs::path folder;
+    // Cache2: the folder of the entry files, `folder`/entries or `folder`.
+    fs::path entries;
+    // The folder named or found, `folder` or a folder above it. It may be a
+    // symbolic link itself (a cache moved to another disk); nothing between
+    // it and the entry files may (resolveCacheFolder).
+    fs::path base;
 };
 
-// The folders discovery starts from; empty members are left out.
+// The folders discovery starts from, as the caller takes them from the
+// environment; empty members are left out.
 struct FirefoxPlaces {
     fs::path home;        // the home folder
     fs::path configHome;  // $XDG_CONFIG_HOME, default ~/.config
     fs::path cacheHome;   // $XDG_CACHE_HOME, default ~/.cache
 };
 
-// From the environment: $HOME (or the given home), $XDG_CONFIG_HOME, $XDG_CACHE_HOME.
-FirefoxPlaces firefoxPlacesFromEnvironment(const fs::path& home);
-
 // What a folder given by the user (or found) holds: a local profile folder,
-// a cache2 folder, its entries/ folder, or an old Cache folder. A local
-// folder holding both formats counts as cache2, the one Firefox writes now;
-// a profile's Cache folder that is gone while cache2 stands beside it (a
-// folder remembered before Firefox 32) gives that cache2.
+// a cache2 folder (by any name), its entries/ folder, a folder of entry
+// files, or an old Cache folder. A local folder holding both formats counts
+// as cache2, the one Firefox writes now; a profile's Cache folder that is
+// gone while cache2 stands beside it (a folder remembered before Firefox 32)
+// gives that cache2. Links are followed here; opening refuses those below
+// `base`.
 FirefoxCacheFolder classifyFirefoxFolder(const fs::path& folder);
+
+// The folder `below` (`base` or a folder below it) with `base` resolved:
+// `base` may be a symbolic link, but every folder after it must be a real
+// folder, so that a link planted inside a profile or a cache (cache2 ->
+// elsewhere, entries -> elsewhere) never leads the reading out of it.
+// Throws ErrorReport (MozillaCache, CacheOpen, path `folder`, second path
+// the folder that failed): ENOENT when it is missing, ELOOP when it is a
+// link, ENOTDIR when it is no folder.
+fs::path resolveCacheFolder(const fs::path& base, const fs::path& below, const fs::path& folder);
 
 // One profile of profiles.ini.
 struct FirefoxProfile {
@@ -64,8 +84,8 @@ std::optional<FirefoxProfile> defaultProfileOf(std::string_view profilesIni);
 // without profiles.ini).
 std::vector<fs::path> firefoxLocalFolders(const FirefoxPlaces& places);
 
-// The first of firefoxLocalFolders that holds a cache; format None (and the
-// first folder looked at, if any) when none does.
+// The first of firefoxLocalFolders that holds a cache; format None when none
+// does, with the folder of the profile in use (the first looked at, if any).
 FirefoxCacheFolder findFirefoxCache(const FirefoxPlaces& places);
 
 // ---- Every profile (the cache window offers each) ----
@@ -95,7 +115,8 @@ struct FirefoxProfileCache {
 // in use of each first (in the order of firefoxInstalls), then the others in
 // the order of their files and sections. Where no profiles.ini names a
 // profile, every profile folder below the cache bases that holds a cache, in
-// byte order of the names. Each cache folder once.
+// byte order of the names. Each cache folder once; a cache reached through a
+// link inside the profile is not offered.
 std::vector<FirefoxProfileCache> firefoxProfileCaches(const FirefoxPlaces& places);
 
 }  // namespace harvix

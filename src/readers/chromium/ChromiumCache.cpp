@@ -1,10 +1,11 @@
 #include "readers/chromium/ChromiumCache.h"
 
 #include <algorithm>
-#include <stdexcept>
+#include <cstdio>
 #include <system_error>
 #include <unordered_set>
 
+#include "platform/FileHandle.h"
 #include "readers/chromium/BlockFileFormat.h"
 #include "readers/chromium/BlockFileParser.h"
 #include "readers/chromium/ChromiumFiles.h"
@@ -38,13 +39,15 @@ bool isRegularFile(const fs::path& path) {
 
 // A folder that holds a cache of either format.
 bool looksLikeCacheFolder(const fs::path& folder) {
-    if (isRegularFile(folder / "index"))
+    if (isRegularFile(folder / "index")) {
         return true;
+    }
     std::error_code error;
     fs::directory_iterator it(folder, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-        if (isHex16Name(it->path().filename().string(), simplecache::kStreams01Suffix))
+        if (isHex16Name(it->path().filename().string(), simplecache::kStreams01Suffix)) {
             return true;
+        }
     }
     return false;
 }
@@ -69,34 +72,48 @@ std::string relativeName(const fs::path& file, const fs::path& root) {
                                                          : relative.generic_string();
 }
 
+// The words a whole folder is left out with.
+std::string unreadableFolder(const std::string& why) {
+    return "unreadable cache folder (" + why + ")";
+}
+
 void readSimpleCache(const CacheFolder& cache, const RecordSink& accept, const SkipReport& skip,
                      const std::function<bool()>& keepGoing) {
-    std::vector<std::string> entryNames;
-    std::unordered_set<std::string> sparse;
+    // The entries by their hashes (the names' 16 hex digits): in numbers,
+    // a large folder's list costs a few bytes an entry.
+    std::vector<uint64_t> entryHashes;
+    std::unordered_set<uint64_t> sparse;
     std::error_code error;
     fs::directory_iterator it(cache.folder, error);
-    if (error)
-        throw std::runtime_error("cannot read the cache folder");
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-        std::string name = it->path().filename().string();
+        const std::string name = it->path().filename().string();
         if (isHex16Name(name, simplecache::kStreams01Suffix)) {
-            entryNames.push_back(std::move(name));
+            entryHashes.push_back(
+                std::stoull(name.substr(0, simplecache::kEntryHashDigits), nullptr, 16));
         } else if (isHex16Name(name, simplecache::kSparseSuffix)) {
-            sparse.insert(name.substr(0, simplecache::kEntryHashDigits));
+            sparse.insert(std::stoull(name.substr(0, simplecache::kEntryHashDigits), nullptr, 16));
         }
     }
-    std::sort(entryNames.begin(), entryNames.end());
+    if (error) {
+        // The entries listed so far are still read; what the folder hid is unknown.
+        skip(unreadableFolder(error.message()));
+    }
+    // In the order of the names.
+    std::sort(entryHashes.begin(), entryHashes.end());
 
     SimpleEntryFile entry;
     CacheRecord record;
-    std::string reason;
-    for (const std::string& name : entryNames) {
-        if (keepGoing && !keepGoing())
+    for (const uint64_t hash : entryHashes) {
+        if (keepGoing && !keepGoing()) {
             return;
-        if (sparse.count(name.substr(0, simplecache::kEntryHashDigits)) != 0) {
+        }
+        if (sparse.count(hash) != 0) {
             skip("sparse (range) entry");
             continue;
         }
+        char name[24];
+        std::snprintf(name, sizeof name, "%016llx%s", static_cast<unsigned long long>(hash),
+                      simplecache::kStreams01Suffix);
         const fs::path path = cache.folder / name;
         std::unique_ptr<ByteSource> file = openCacheFile(path);
         if (!file) {
@@ -109,12 +126,14 @@ void readSimpleCache(const CacheFolder& cache, const RecordSink& accept, const S
             continue;
         }
         record = CacheRecord{};
-        if (!acceptEntry(entry.key, entry.stream0, entry.bodyLength, record, reason)) {
+        if (const char* reason = acceptEntry(entry.key, entry.stream0, entry.bodyLength, record)) {
             skip(reason);
             continue;
         }
-        record.bodyFile = path;
-        record.bodyOffset = entry.bodyOffset;
+        record.place.bodyOffset = static_cast<uint32_t>(entry.bodyOffset);
+        record.place.hasBodyCrc32 = entry.bodyHasCrc32;
+        record.place.bodyCrc32 = entry.bodyCrc32;
+        record.place.headSize = static_cast<uint32_t>(entry.stream0.size());
         record.dataFile = relativeName(path, cache.browserRoot);
         accept(std::move(record));
     }
@@ -124,13 +143,21 @@ void readBlockFileCache(const CacheFolder& cache, const RecordSink& accept, cons
                         const std::function<bool()>& keepGoing) {
     BlockFileCache blocks(
         [&cache](const std::string& name) { return openCacheFile(cache.folder / name); });
-    std::string problem;
-    if (!blocks.open(problem))
-        throw std::runtime_error(problem);
+    const BlockIndexProblem problem = blocks.open();
+    if (problem != BlockIndexProblem::None) {
+        skip(unreadableFolder(describe(problem)));
+        return;
+    }
     std::vector<unsigned char> stream0;
-    std::string reason;
+    uint64_t walked = 0;
+    bool stopped = false;
+    const SkipReport skipEntry = [&](const std::string& reason) {
+        ++walked;
+        skip(reason);
+    };
     blocks.forEachEntry(
         [&](const BlockFileCache::Entry& entry) {
+            ++walked;
             if ((entry.flags & (blockfile::kParentEntry | blockfile::kChildEntry)) != 0 ||
                 entry.key.rfind("Range_", 0) == 0) {
                 skip("sparse (range) entry");
@@ -140,7 +167,12 @@ void readBlockFileCache(const CacheFolder& cache, const RecordSink& accept, cons
                 skip("evicted or doomed entry");
                 return;
             }
-            if (!blocks.readStream(entry.streams[0], blockfile::kMaxStream0Size, stream0)) {
+            if (entry.dirty) {
+                skip("still being written");
+                return;
+            }
+            const BlockFileCache::Stream& head = entry.streams[0];
+            if (!blocks.readStream(head, blockfile::kMaxStream0Size, stream0)) {
                 skip("damaged response info");
                 return;
             }
@@ -150,16 +182,32 @@ void readBlockFileCache(const CacheFolder& cache, const RecordSink& accept, cons
                 return;
             }
             CacheRecord record;
-            if (!acceptEntry(entry.key, stream0, body.size, record, reason)) {
+            if (const char* reason = acceptEntry(entry.key, stream0, body.size, record)) {
                 skip(reason);
                 return;
             }
-            record.bodyFile = cache.folder / body.file;
-            record.bodyOffset = body.offset;
-            record.dataFile = relativeName(record.bodyFile, cache.browserRoot);
+            record.place.bodyOffset = static_cast<uint32_t>(body.offset);
+            record.dataFile = relativeName(cache.folder / body.file, cache.browserRoot);
+            record.place.headFile =
+                (head.external ? kHeadInExternalFile : kHeadInBlockFile) | head.fileNumber;
+            record.place.headOffset = static_cast<uint32_t>(head.offset);
+            record.place.headSize = head.size;
             accept(std::move(record));
         },
-        skip, keepGoing);
+        skipEntry,
+        [&] {
+            stopped = stopped || (keepGoing && !keepGoing());
+            return !stopped;
+        });
+    // Entries the index counts that no chain led to (a damaged table, or one
+    // past the walk's bound) are left out too; a damaged header's count is
+    // bounded like the walk.
+    const uint64_t stored = std::min<uint64_t>(blocks.storedEntries(), BlockFileCache::kMaxEntries);
+    if (!stopped && stored > walked) {
+        for (uint64_t i = walked; i < stored; ++i) {
+            skip("not reachable from the index (damaged hash table)");
+        }
+    }
 }
 
 }  // namespace
@@ -170,19 +218,22 @@ std::vector<CacheFolder> findCacheFolders(const fs::path& given) {
     // cache moved to another disk); links below it are never followed.
     std::error_code error;
     fs::path folder = fs::weakly_canonical(given, error);
-    if (error || !isDirectory(folder))
+    if (error || !isDirectory(folder)) {
         return found;
-    if (!folder.has_filename())
+    }
+    if (!folder.has_filename()) {
         folder = folder.parent_path();
+    }
     fs::path cache;
     // A cache folder itself: <root>/<profile>/Cache/Cache_Data or <root>/<profile>/Cache.
     if (!isDirectory(folder / "Cache") && looksLikeCacheFolder(folder)) {
         const std::string name = folder.filename().string();
         fs::path root = folder.parent_path();
-        if (name == "Cache_Data")
+        if (name == "Cache_Data") {
             root = root.parent_path().parent_path();
-        else if (name == "Cache")
+        } else if (name == "Cache") {
             root = root.parent_path();
+        }
         found.push_back({root, folder});
         return found;
     }
@@ -201,13 +252,15 @@ std::vector<CacheFolder> findCacheFolders(const fs::path& given) {
     std::vector<fs::path> profiles;
     fs::directory_iterator it(folder, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-        if (isDirectory(it->path()))
+        if (isDirectory(it->path())) {
             profiles.push_back(it->path());
+        }
     }
     std::sort(profiles.begin(), profiles.end());
     for (const fs::path& profile : profiles) {
-        if (profileCache(profile, cache))
+        if (profileCache(profile, cache)) {
             found.push_back({folder, cache});
+        }
     }
     return found;
 }
@@ -220,54 +273,81 @@ void readCacheFolder(const CacheFolder& cache, std::vector<CacheRecord>& out,
 
 void readCacheRecords(const CacheFolder& cache, const RecordSink& accept, const SkipReport& skip,
                       const std::function<bool()>& keepGoing) {
-    // The index's first bytes tell the formats apart; a simple cache may
-    // lack it (an index not yet written), a block-file cache never does.
+    // A block-file cache always has its data files and an index that starts
+    // with its magic; a simple cache never has data files, and may lack its
+    // index (one not yet written). A block-file index that is damaged is
+    // still read as one, so that its entries are told as left out.
     unsigned char magic[4] = {};
-    std::unique_ptr<ByteSource> index = openCacheFile(cache.folder / "index");
-    if (index && index->size() >= 4 && index->readExactAt(0, magic, 4) &&
-        le32(magic) == blockfile::kIndexMagic) {
+    std::unique_ptr<ByteSource> index = openCacheFile(cache.folder / blockfile::kIndexName);
+    const bool blockIndex = index && index->size() >= 4 && index->readExactAt(0, magic, 4) &&
+                            loadLe32(magic) == blockfile::kIndexMagic;
+    if (blockIndex || isRegularFile(cache.folder / "data_1")) {
         readBlockFileCache(cache, accept, skip, keepGoing);
     } else {
         readSimpleCache(cache, accept, skip, keepGoing);
     }
 }
 
-bool acceptEntry(std::string_view key, std::span<const unsigned char> stream0, uint64_t bodyLength,
-                 CacheRecord& record, std::string& reason) {
+fs::path bodyPath(const fs::path& folder, const std::string& dataFile) {
+    return folder / fs::path(dataFile).filename();
+}
+
+const char* acceptEntry(std::string_view key, std::span<const unsigned char> stream0,
+                        uint64_t bodyLength, CacheRecord& record) {
     record.url = urlFromKey(key);
     if (record.url.empty()) {
-        reason = "not an http or https entry";
-        return false;
+        return "not an http or https entry";
     }
     const std::optional<ResponseInfo> info = parseResponseInfo(stream0);
     if (!info) {
-        reason = "damaged response info";
-        return false;
+        return "damaged response info";
     }
     const ResponseHead head = parseResponseHead(info->rawHeaders);
     if (head.status != 200 && head.status != 203) {
-        reason = head.status == 206 ? "partial response (206)" : "status other than 200 or 203";
-        return false;
+        return head.status == 206 ? "partial response (206)" : "status other than 200 or 203";
     }
     if (info->truncated()) {
-        reason = "interrupted download";
-        return false;
+        return "interrupted download";
     }
     if (bodyLength == 0) {
-        reason = "empty body";
-        return false;
+        return "empty body";
     }
     const std::optional<uint64_t> length = head.contentLength();
     if (length && *length > bodyLength) {
-        reason = "body shorter than its Content-Length";
-        return false;
+        return "body shorter than its Content-Length";
     }
     record.encoding = head.contentEncoding();
+    if (record.encoding == ContentEncoding::Unsupported) {
+        return "unsupported Content-Encoding";
+    }
     record.contentTypeText = head.contentType();
-    record.rawHead = info->rawHeaders;
     record.size = bodyLength;
     record.time = unixTimeFromChromium(info->responseTime);
-    return true;
+    return nullptr;
+}
+
+std::string readResponseHead(const fs::path& root, const fs::path& folder,
+                             const std::string& dataFile, uint64_t bodySize,
+                             const StoredPlace& place) {
+    fs::path file = bodyPath(folder, dataFile);
+    uint64_t offset = uint64_t{place.bodyOffset} + bodySize + simplecache::kEndRecordSize;
+    if ((place.headFile & kHeadInBlockFile) != 0) {
+        file = folder / blockFileName(place.headFile & ~kHeadInBlockFile);
+        offset = place.headOffset;
+    } else if ((place.headFile & kHeadInExternalFile) != 0) {
+        file = folder / externalFileName(place.headFile & ~kHeadInExternalFile);
+        offset = place.headOffset;
+    }
+    if (place.headSize > simplecache::kMaxStream0Size) {
+        return {};
+    }
+    const FileHandle handle = FileHandle::openBelow(root, file);
+    std::vector<unsigned char> stream0(place.headSize);
+    if (!handle || !handle.readExactAt(offset, stream0.data(), stream0.size())) {
+        return {};
+    }
+    std::optional<ResponseInfo> info = parseResponseInfo(stream0);
+    return info ? std::move(info->rawHeaders) : std::string();
 }
 
 }  // namespace harvix::chromium

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,24 +31,47 @@ struct CacheFolder {
 // and the like are never among them. In profile-name order.
 std::vector<CacheFolder> findCacheFolders(const fs::path& given);
 
+// Where an entry's bytes lie in its cache folder, in few bytes: a listing
+// keeps one for every entry, and keeps the response head's place rather
+// than the head (heads run to kilobytes; a preview reads one again).
+// Offsets fit 32 bits: a simple cache's body follows the header and the key
+// (at most 1 MiB), and a block file holds at most 65,536 blocks of 4 KiB.
+struct StoredPlace {
+    uint32_t bodyOffset = 0;
+    // Stream 0 (the pickled response info): with `headFile` 0 in the body's
+    // file right after the body's end record (a simple cache); else at
+    // `headOffset` of data_N (kHeadInBlockFile | N) or of f_N
+    // (kHeadInExternalFile | N).
+    uint32_t headFile = 0;
+    uint32_t headOffset = 0;
+    uint32_t headSize = 0;
+    uint32_t bodyCrc32 = 0;     // the CRC-32 the body must have, when
+    bool hasBodyCrc32 = false;  // its end record gives one
+};
+inline constexpr uint32_t kHeadInBlockFile = 1u << 31;
+inline constexpr uint32_t kHeadInExternalFile = 1u << 30;
+
 // One entry a comb may use.
 struct CacheRecord {
     std::string url;
     std::string contentTypeText;
-    std::string rawHead;   // the response head as stored (NUL-separated lines)
-    uint64_t size = 0;     // the stored body's bytes
-    int64_t time = 0;      // response time, seconds since 1970
-    std::string dataFile;  // the file holding the body, relative to the browser root
-    fs::path bodyFile;     // the same, absolute
-    uint64_t bodyOffset = 0;
+    uint64_t size = 0;  // the stored body's bytes
+    int64_t time = 0;   // response time, seconds since 1970
+    // The file holding the body, relative to the browser root; its last part
+    // is the file's name in the cache folder.
+    std::string dataFile;
     ContentEncoding encoding = ContentEncoding::Identity;
+    StoredPlace place;
 };
+
+// The body's file of an entry of the cache folder `folder`.
+fs::path bodyPath(const fs::path& folder, const std::string& dataFile);
 
 using SkipReport = std::function<void(const std::string& reason)>;
 
-// Reads one cache folder (either format) and appends its usable entries;
-// entries left out are reported with their reason. Throws std::runtime_error
-// when the folder is no readable cache at all.
+// Reads one cache folder (either format) and appends its usable entries.
+// Every entry left out is reported with its reason; a folder that holds no
+// readable cache is reported once ("unreadable cache folder (...)").
 void readCacheFolder(const CacheFolder& cache, std::vector<CacheRecord>& out,
                      const SkipReport& skip);
 
@@ -60,8 +84,16 @@ void readCacheRecords(const CacheFolder& cache, const RecordSink& accept, const 
 
 // The decision every entry of either format goes through: the URL from the
 // key, the response info from stream 0, status 200 or 203, a whole, non-empty
-// body. False (with `reason` set) when the entry is left out.
-bool acceptEntry(std::string_view key, std::span<const unsigned char> stream0, uint64_t bodyLength,
-                 CacheRecord& record, std::string& reason);
+// body. Null when the entry is taken (`record` filled), else why it is left out.
+const char* acceptEntry(std::string_view key, std::span<const unsigned char> stream0,
+                        uint64_t bodyLength, CacheRecord& record);
+
+// The raw response head (NUL-separated lines) of an entry of the cache
+// folder `folder`, read again from where `place` says, below `root`; empty
+// when it cannot be read or is no response info (the browser rewrote the
+// entry meanwhile).
+std::string readResponseHead(const fs::path& root, const fs::path& folder,
+                             const std::string& dataFile, uint64_t bodySize,
+                             const StoredPlace& place);
 
 }  // namespace harvix::chromium

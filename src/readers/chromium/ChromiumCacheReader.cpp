@@ -1,7 +1,7 @@
 #include "readers/chromium/ChromiumCacheReader.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <stdexcept>
 
 #include "base/ContentType.h"
 #include "platform/FileHandle.h"
@@ -9,35 +9,23 @@
 
 namespace harvix {
 
-namespace {
-
-// The deepest folder that holds every path of `paths` (not empty).
-fs::path commonFolder(const std::vector<fs::path>& paths) {
-    fs::path common = paths.front();
-    for (const fs::path& path : paths) {
-        fs::path shared;
-        auto a = common.begin();
-        auto b = path.begin();
-        for (; a != common.end() && b != path.end() && *a == *b; ++a, ++b)
-            shared /= *a;
-        common = shared;
-    }
-    return common;
-}
-
-}  // namespace
-
 ChromiumCacheReader::ChromiumCacheReader(std::string browser, std::string location,
                                          std::vector<fs::path> places)
     : browser_(std::move(browser)), location_(std::move(location)), places_(std::move(places)) {}
 
 void ChromiumCacheReader::open() {
-    folders_.clear();
+    close();
     const std::vector<fs::path> places =
         !location_.empty() ? std::vector<fs::path>{pathFromUtf8(location_)} : places_;
     for (const fs::path& place : places) {
         for (chromium::CacheFolder& folder : chromium::findCacheFolders(place)) {
-            folders_.push_back(std::move(folder));
+            // Two places may lead to one folder (a link between installs):
+            // it is read once.
+            fs::path resolved = resolveFolder(folder.folder);
+            if (std::find(resolved_.begin(), resolved_.end(), resolved) == resolved_.end()) {
+                resolved_.push_back(std::move(resolved));
+                folders_.push_back(std::move(folder));
+            }
         }
     }
     if (folders_.empty()) {
@@ -45,14 +33,14 @@ void ChromiumCacheReader::open() {
         throw ErrorReport(ErrorReport::ChromiumCache, ErrorReport::CacheOpen, pathToUtf8(tried), {},
                           ENOENT);
     }
-    std::vector<fs::path> roots;
-    for (const chromium::CacheFolder& folder : folders_)
-        roots.push_back(folder.browserRoot);
-    root_ = resolveFolder(commonFolder(roots));
+    // Never a folder that holds them all: that could be the home folder.
+    root_ = resolved_.front();
 }
 
 void ChromiumCacheReader::close() {
     folders_.clear();
+    resolved_.clear();
+    root_.clear();
 }
 
 void ChromiumCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
@@ -60,7 +48,8 @@ void ChromiumCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
     const chromium::SkipReport skip = [&skipped](const std::string& reason) {
         skipped.add(reason);
     };
-    const auto accept = [&out](chromium::CacheRecord&& record) {
+    uint32_t folderIndex = 0;
+    const auto accept = [&out, &folderIndex](chromium::CacheRecord&& record) {
         auto entry = std::make_unique<ChromiumCacheEntry>();
         entry->url = std::move(record.url);
         entry->contentTypeText = std::move(record.contentTypeText);
@@ -69,10 +58,9 @@ void ChromiumCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
         entry->time = record.time;
         entry->dataFile = std::move(record.dataFile);
         entry->index = static_cast<uint32_t>(out.size());
-        entry->bodyFile = std::move(record.bodyFile);
-        entry->bodyOffset = record.bodyOffset;
+        entry->folder = folderIndex;
         entry->encoding = record.encoding;
-        entry->rawHead = std::move(record.rawHead);
+        entry->place = record.place;
         out.push_back(std::move(entry));
     };
     bool stopped = false;
@@ -80,43 +68,50 @@ void ChromiumCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
         stopped = stopped || !keepReading(out);
         return !stopped;
     };
-    for (const chromium::CacheFolder& folder : folders_) {
-        if (!keepGoing())
+    for (; folderIndex < folders_.size(); ++folderIndex) {
+        if (!keepGoing()) {
             return;
-        try {
-            chromium::readCacheRecords(folder, accept, skip, keepGoing);
-        } catch (const std::runtime_error& error) {
-            skipped.add(std::string("unreadable cache folder (") + error.what() + ")");
         }
+        chromium::readCacheRecords(folders_[folderIndex], accept, skip, keepGoing);
     }
 }
 
-BodySource ChromiumCacheReader::bodySource(const CacheEntry& entry) const {
-    const auto* chromiumEntry = dynamic_cast<const ChromiumCacheEntry*>(&entry);
-    if (chromiumEntry == nullptr) {
+const ChromiumCacheEntry& ChromiumCacheReader::chromiumEntry(const CacheEntry& entry) const {
+    const auto* chromium = dynamic_cast<const ChromiumCacheEntry*>(&entry);
+    if (chromium == nullptr || chromium->folder >= folders_.size()) {
         throw ErrorReport(ErrorReport::ChromiumCache, ErrorReport::FileRead, entry.dataFile, {},
                           EINVAL);
     }
+    return *chromium;
+}
+
+BodySource ChromiumCacheReader::bodySource(const CacheEntry& entry) const {
+    const ChromiumCacheEntry& chromium = chromiumEntry(entry);
     BodySource source;
-    source.file = chromiumEntry->bodyFile;
-    source.offset = chromiumEntry->bodyOffset;
-    source.length = chromiumEntry->size;
-    source.encoding = chromiumEntry->encoding;
+    source.file = chromium::bodyPath(folders_[chromium.folder].folder, chromium.dataFile);
+    source.offset = chromium.place.bodyOffset;
+    source.length = chromium.size;
+    source.encoding = chromium.encoding;
+    source.root = resolved_[chromium.folder];
+    if (chromium.place.hasBodyCrc32) {
+        source.crc32 = chromium.place.bodyCrc32;
+    }
     return source;
 }
 
 std::string ChromiumCacheReader::responseHead(const CacheEntry& entry) const {
-    const auto* chromiumEntry = dynamic_cast<const ChromiumCacheEntry*>(&entry);
-    if (chromiumEntry == nullptr)
+    const auto* chromium = dynamic_cast<const ChromiumCacheEntry*>(&entry);
+    if (chromium == nullptr || chromium->folder >= folders_.size()) {
         return {};
-    std::string head = chromiumEntry->rawHead;
-    // Stored lines end in NUL; a preview shows them one per line.
-    while (!head.empty() && head.back() == '\0')
-        head.pop_back();
-    for (char& c : head) {
-        if (c == '\0')
-            c = '\n';
     }
+    std::string head =
+        chromium::readResponseHead(resolved_[chromium->folder], folders_[chromium->folder].folder,
+                                   chromium->dataFile, chromium->size, chromium->place);
+    // Stored lines end in NUL; a preview shows them one per line.
+    while (!head.empty() && head.back() == '\0') {
+        head.pop_back();
+    }
+    std::replace(head.begin(), head.end(), '\0', '\n');
     return head;
 }
 

@@ -1,7 +1,9 @@
 // The cache reader of the Chromium family: Chromium, Google Chrome,
 // Microsoft Edge, Brave, Vivaldi and Opera. One reading covers every profile
 // of every cache root the browser has (or the one folder the user named), in
-// either on-disk format (readers/chromium/).
+// either on-disk format (readers/chromium/). Each cache folder is its own
+// root: an entry's body is opened below the folder it was listed from, and
+// no copy may go into any folder read.
 #pragma once
 
 #include <filesystem>
@@ -13,11 +15,11 @@
 
 namespace harvix {
 
+// Kept small: a listing holds one for every entry of every profile.
 struct ChromiumCacheEntry : CacheEntry {
-    fs::path bodyFile;  // absolute, below the reader's root
-    uint64_t bodyOffset = 0;
+    uint32_t folder = 0;  // the cache folder it was read from (the reader's cacheFolders())
     ContentEncoding encoding = ContentEncoding::Identity;
-    std::string rawHead;  // NUL-separated lines as stored
+    chromium::StoredPlace place;  // body and response head in that folder
 };
 
 class ChromiumCacheReader : public CacheReader {
@@ -29,11 +31,15 @@ public:
     ChromiumCacheReader(std::string browser, std::string location,
                         std::vector<fs::path> places = {});
 
+    // Finds the cache folders; root() is the first of them. Throws
+    // ErrorReport (ChromiumCache, CacheOpen) when there is none.
     void open() override;
     void close() override;
     void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts& skipped) override;
     BodySource bodySource(const CacheEntry& entry) const override;
     std::string responseHead(const CacheEntry& entry) const override;
+    // Exactly the cache folders the last open found, resolved.
+    std::vector<fs::path> cacheFolders() const override { return resolved_; }
 
     // The family member's word.
     const std::string& browser() const { return browser_; }
@@ -41,10 +47,13 @@ public:
     const std::vector<chromium::CacheFolder>& foundFolders() const { return folders_; }
 
 private:
+    const ChromiumCacheEntry& chromiumEntry(const CacheEntry& entry) const;
+
     std::string browser_;
     std::string location_;
     std::vector<fs::path> places_;
     std::vector<chromium::CacheFolder> folders_;
+    std::vector<fs::path> resolved_;  // folders_[i].folder, resolved
 };
 
 }  // namespace harvix

@@ -24,8 +24,9 @@ private:
 
 std::unique_ptr<ByteSource> openCacheFile(const std::filesystem::path& path) {
     FileHandle handle = FileHandle::openForReading(path);
-    if (!handle)
+    if (!handle) {
         return nullptr;
+    }
     return std::make_unique<CacheFile>(std::move(handle));
 }
 

@@ -48,9 +48,12 @@ std::optional<ResponseInfo> parseResponseInfo(std::span<const unsigned char> str
 // Seconds since 1970 for a time in µs since 1601; 0 for times before 1970.
 int64_t unixTimeFromChromium(int64_t microsecondsSince1601);
 
-// The URL of a cache key: the text after the last blank (keys with the split
-// cache look like "1/0/_dk_<site> <site> <url>"). Empty unless it is an http
-// or https URL.
+// The URL of a cache key. Chromium keys an entry as
+// "<credential flag>/<upload id>/[<isolation part> ]<url>": "1/0/_dk_<site>
+// <site> <url>" with the split cache, "1/0/<url>" without it (switched off,
+// or an older profile), "<upload id>/<url>" for an older POST, the bare URL
+// in the oldest caches. The URL follows the number prefixes and the last
+// blank. Empty unless it is an http or https URL.
 std::string urlFromKey(std::string_view key);
 
 }  // namespace harvix::chromium

@@ -16,7 +16,7 @@
 //   EntryHeader                 (kHeaderSize bytes)
 //   key                         (key_length bytes, no terminator)
 //   stream 1: the body          (as stored, possibly Content-Encoded)
-//   EndRecord of stream 1       (kEndRecordSize bytes; its stream_size is unused, 0)
+//   EndRecord of stream 1       (kEndRecordSize bytes; its stream_size is not read)
 //   stream 0: the pickled HTTP response info (see ResponseInfo.h)
 //   SHA-256 of the key          (kKeySha256Size bytes, when the last end
 //                                record has kFlagHasKeySha256)
@@ -47,9 +47,13 @@ inline constexpr std::size_t kEndRecordSize = 24;
 inline constexpr std::size_t kEndMagicOffset = 0;        // uint64 final_magic_number
 inline constexpr std::size_t kEndFlagsOffset = 8;        // uint32 flags (below)
 inline constexpr std::size_t kEndCrc32Offset = 12;       // uint32 CRC-32 of the stream's data
-inline constexpr std::size_t kEndStreamSizeOffset = 16;  // uint32 stream size (stream 0's record
-                                                         // only) 20: uint32 padding, 0
+inline constexpr std::size_t kEndStreamSizeOffset = 16;  // uint32 stream size (read from stream 0's
+                                                         // record only) 20: uint32 padding, 0
 inline constexpr uint64_t kFinalMagic = 0xf4fa6f45970d41d8ULL;
+// The record's CRC-32 (zlib's, of the stream's bytes) is valid. Chromium sets
+// it when the stream was written in one go from its start, which is how HTTP
+// bodies and stream 0 are written; end records are written when the entry is
+// closed, so a stream that does not match its CRC-32 was being rewritten.
 inline constexpr uint32_t kFlagHasCrc32 = 1u << 0;
 inline constexpr uint32_t kFlagHasKeySha256 = 1u << 1;  // the key's SHA-256 precedes the record
 inline constexpr std::size_t kKeySha256Size = 32;

@@ -1,6 +1,9 @@
 #include "readers/chromium/SimpleCacheParser.h"
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <limits>
 
 #include "readers/chromium/SimpleCacheFormat.h"
 
@@ -31,8 +34,9 @@ bool readRange(const ByteSource& file, const std::vector<unsigned char>& tail, u
 
 SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out) {
     const uint64_t fileSize = file.size();
-    if (fileSize < sc::kHeaderSize + 2 * sc::kEndRecordSize)
+    if (fileSize < sc::kHeaderSize + 2 * sc::kEndRecordSize) {
         return SimpleEntryProblem::TooShort;
+    }
 
     // A small file is read whole, in one read: its head and its tail at once.
     std::vector<unsigned char> tail;
@@ -41,8 +45,9 @@ SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out
     std::size_t headLength = 0;
     if (fileSize <= kWholeRead) {
         tail.resize(static_cast<std::size_t>(fileSize));
-        if (!file.readExactAt(0, tail.data(), tail.size()))
+        if (!file.readExactAt(0, tail.data(), tail.size())) {
             return SimpleEntryProblem::ReadFailed;
+        }
         headBytes = tail.data();
         headLength = tail.size();
     } else {
@@ -54,13 +59,13 @@ SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out
         headLength = headBuffer.size();
     }
     const unsigned char* head = headBytes;
-    if (le64(head + sc::kHeaderMagicOffset) != sc::kInitialMagic) {
+    if (loadLe64(head + sc::kHeaderMagicOffset) != sc::kInitialMagic) {
         return SimpleEntryProblem::BadMagic;
     }
-    if (le32(head + sc::kHeaderVersionOffset) != sc::kEntryVersion) {
+    if (loadLe32(head + sc::kHeaderVersionOffset) != sc::kEntryVersion) {
         return SimpleEntryProblem::BadVersion;
     }
-    const uint32_t keyLength = le32(head + sc::kHeaderKeyLengthOffset);
+    const uint32_t keyLength = loadLe32(head + sc::kHeaderKeyLengthOffset);
     if (keyLength > sc::kMaxKeyLength ||
         uint64_t{keyLength} > fileSize - sc::kHeaderSize - 2 * sc::kEndRecordSize) {
         return SimpleEntryProblem::BadKey;
@@ -78,10 +83,11 @@ SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out
         }
     }
     const unsigned char* end0 = tail.data() + tail.size() - sc::kEndRecordSize;
-    if (le64(end0 + sc::kEndMagicOffset) != sc::kFinalMagic)
+    if (loadLe64(end0 + sc::kEndMagicOffset) != sc::kFinalMagic) {
         return SimpleEntryProblem::BadEndRecord;
-    const uint32_t flags = le32(end0 + sc::kEndFlagsOffset);
-    const uint32_t stream0Size = le32(end0 + sc::kEndStreamSizeOffset);
+    }
+    const uint32_t flags = loadLe32(end0 + sc::kEndFlagsOffset);
+    const uint32_t stream0Size = loadLe32(end0 + sc::kEndStreamSizeOffset);
     const uint64_t shaSize = (flags & sc::kFlagHasKeySha256) != 0 ? sc::kKeySha256Size : 0;
     const uint64_t fixed = sc::kHeaderSize + uint64_t{keyLength} + 2 * sc::kEndRecordSize + shaSize;
     if (stream0Size > sc::kMaxStream0Size || fixed > fileSize ||
@@ -97,12 +103,19 @@ SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out
     if (!readRange(file, tail, tailStart, end1Offset, sizeof end1, end1)) {
         return SimpleEntryProblem::ReadFailed;
     }
-    if (le64(end1 + sc::kEndMagicOffset) != sc::kFinalMagic)
+    if (loadLe64(end1 + sc::kEndMagicOffset) != sc::kFinalMagic) {
         return SimpleEntryProblem::BadEndRecord;
+    }
 
     out.stream0.resize(stream0Size);
     if (!readRange(file, tail, tailStart, stream0Offset, stream0Size, out.stream0.data())) {
         return SimpleEntryProblem::ReadFailed;
+    }
+    // Stream 0 is in memory already: its CRC-32 costs no read. The body's is
+    // checked when it is copied (a listing never reads bodies).
+    if ((flags & sc::kFlagHasCrc32) != 0 &&
+        crc32Of(out.stream0.data(), out.stream0.size()) != loadLe32(end0 + sc::kEndCrc32Offset)) {
+        return SimpleEntryProblem::ChecksumMismatch;
     }
     out.key.resize(keyLength);
     if (sc::kHeaderSize + std::size_t{keyLength} <= headLength) {
@@ -112,6 +125,9 @@ SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out
     }
     out.bodyOffset = bodyOffset;
     out.bodyLength = bodyLength;
+    out.bodyHasCrc32 = (loadLe32(end1 + sc::kEndFlagsOffset) & sc::kFlagHasCrc32) != 0;
+    out.bodyCrc32 = loadLe32(end1 + sc::kEndCrc32Offset);
+    out.stream0Offset = stream0Offset;
     return SimpleEntryProblem::None;
 }
 
@@ -129,10 +145,24 @@ const char* describe(SimpleEntryProblem problem) {
             return "damaged entry file (bad key length)";
         case SimpleEntryProblem::BadEndRecord:
             return "damaged entry file (bad end record)";
+        case SimpleEntryProblem::ChecksumMismatch:
+            return "still being written";
         case SimpleEntryProblem::ReadFailed:
             return "unreadable entry file";
     }
     return "damaged entry file";
+}
+
+uint32_t crc32Of(const unsigned char* bytes, std::size_t n, uint32_t crc) {
+    // zlib takes at most a uInt at a time.
+    constexpr std::size_t kStep = std::numeric_limits<uInt>::max();
+    while (n > 0) {
+        const std::size_t step = std::min(n, kStep);
+        crc = static_cast<uint32_t>(::crc32(crc, bytes, static_cast<uInt>(step)));
+        bytes += step;
+        n -= step;
+    }
+    return crc;
 }
 
 }  // namespace harvix::chromium

@@ -1,6 +1,7 @@
 // Reads one simple-cache entry file (`<16 hex>_0`): its header, its key and
 // the tail with the two end records and stream 0. The body (stream 1) is
-// never read, only located. Layout in SimpleCacheFormat.h.
+// never read, only located, with the CRC-32 its end record gives for it.
+// Layout in SimpleCacheFormat.h.
 #pragma once
 
 #include <cstdint>
@@ -13,18 +14,22 @@ namespace harvix::chromium {
 
 enum class SimpleEntryProblem {
     None,
-    TooShort,      // smaller than a header and two end records
-    BadMagic,      // the header's magic number is wrong
-    BadVersion,    // an entry version this reader does not know
-    BadKey,        // key length past the file or past the limit
-    BadEndRecord,  // an end record's magic or stream 0's size is wrong
-    ReadFailed,    // the file could not be read
+    TooShort,          // smaller than a header and two end records
+    BadMagic,          // the header's magic number is wrong
+    BadVersion,        // an entry version this reader does not know
+    BadKey,            // key length past the file or past the limit
+    BadEndRecord,      // an end record's magic or stream 0's size is wrong
+    ChecksumMismatch,  // stream 0 does not match its CRC-32: being rewritten
+    ReadFailed,        // the file could not be read
 };
 
 struct SimpleEntryFile {
     std::string key;
     uint64_t bodyOffset = 0;  // stream 1: the body as stored
     uint64_t bodyLength = 0;
+    bool bodyHasCrc32 = false;  // stream 1's end record carries its CRC-32
+    uint32_t bodyCrc32 = 0;
+    uint64_t stream0Offset = 0;
     std::vector<unsigned char> stream0;  // the pickled response info
 };
 
@@ -32,5 +37,8 @@ SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out
 
 // A short English text for a problem (the reader's skip reasons).
 const char* describe(SimpleEntryProblem problem);
+
+// zlib's CRC-32 of `n` bytes, continuing `crc` (0 to start).
+uint32_t crc32Of(const unsigned char* bytes, std::size_t n, uint32_t crc = 0);
 
 }  // namespace harvix::chromium

@@ -2,14 +2,55 @@
 // are left out and why, and where the caches of a browser are found.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <sstream>
+#include <tuple>
 
 #include "ChromeDescription.h"
-#include "readers/chromium/ChromiumCache.h"
+#include "filter/FilterSet.h"
+#include "platform/FileHandle.h"
+#include "platform/Path.h"
+#include "readers/chromium/ChromiumCacheReader.h"
 #include "support/TestSupport.h"
 
 namespace harvix::chromium {
 namespace {
+
+void writeCache(const fs::path& folder, const std::string& description) {
+    std::istringstream in(description);
+    chromecache::writeDescribedCache(in, folder, folder);
+}
+
+// What a comb into `target` of everything `reader` listed did, and the
+// report that stopped it (if one did).
+struct CombRecord : CombObserver {
+    std::vector<ErrorReport> errors;
+    std::vector<std::string> failures;
+    void error(const ErrorReport& report) override { errors.push_back(report); }
+    void copyFailed(const CacheEntry&, const std::string& reason) override {
+        failures.push_back(reason);
+    }
+};
+
+CombResult combInto(const CacheReader& reader, const Reading& reading, const fs::path& target,
+                    CombRecord& record) {
+    FilterItem item;
+    item.directoryTemplate = pathToUtf8(target);
+    item.fileNameDummy = "file";
+    CombOptions options;
+    options.skipDuplicates = false;
+    FakePlatform platform;
+    return runComb(reader, reading,
+                   FilterSnapshot::take({item}, ';', platform.homeFolder(), platform.currentTime()),
+                   options, record, platform);
+}
+
+// Opens and reads `reader`; an open that fails fails the test.
+Reading openAndRead(CacheReader& reader) {
+    const std::optional<ErrorReport> failed = openCache(reader);
+    EXPECT_FALSE(failed) << failed->what();
+    return failed ? Reading{} : readCache(reader);
+}
 
 // The odd entries both formats must sort out the same way.
 const char* const kOddEntries = R"(
@@ -90,11 +131,15 @@ TEST(ChromiumCacheFolder, OddEntriesAreCountedByReasonInBothFormats) {
         EXPECT_EQ(pic.contentTypeText, "image/png");
         EXPECT_EQ(pic.time, 1700000000);
         EXPECT_EQ(pic.encoding, ContentEncoding::Identity);
-        EXPECT_TRUE(fs::exists(pic.bodyFile));
+        // The head is not kept, only where it lies: read again, it is the head stored.
+        const fs::path folder = dir.path() / "Default" / "Cache" / "Cache_Data";
+        EXPECT_NE(readResponseHead(folder, folder, pic.dataFile, pic.size, pic.place)
+                      .find("Content-Type: image/png"),
+                  std::string::npos);
         if (!blockFile) {
             EXPECT_EQ(pic.dataFile.substr(0, 25), "Default/Cache/Cache_Data/");
             EXPECT_EQ(pic.dataFile.size(), 25u + 18u);
-            EXPECT_EQ(pic.bodyOffset, 24 + chromecache::splitCacheKey(pic.url).size());
+            EXPECT_EQ(pic.place.bodyOffset, 24 + chromecache::splitCacheKey(pic.url).size());
         } else {
             EXPECT_EQ(pic.dataFile, "Default/Cache/Cache_Data/data_1");
         }
@@ -151,6 +196,191 @@ damage = bad-pickle
     EXPECT_EQ(skipped["damaged response info"], 1u);
     EXPECT_EQ(skipped["damaged entry file (bad magic number)"], 1u);
     EXPECT_EQ(skipped["damaged entry file (bad end record)"], 1u);
+
+    // A block-file index that is damaged, and entries no chain leads to,
+    // are told as left out.
+    TempDir blocks;
+    writeCache(blocks / "bad", R"([cache]
+format = blockfile
+index = bad-magic
+[entry]
+url = http://a.org/x
+body = text x
+)");
+    writeCache(blocks / "chain", R"([cache]
+format = blockfile
+table = 1
+[entry]
+url = http://a.org/lost
+body = text x
+[entry]
+url = http://a.org/loop
+body = text x
+damage = loop-chain
+[entry]
+url = http://a.org/first
+body = text x
+)");
+    records.clear();
+    skipped.clear();
+    for (const char* name : {"bad", "chain"}) {
+        readCacheFolder({blocks / name, blocks / name}, records,
+                        [&](const std::string& reason) { ++skipped[reason]; });
+    }
+    EXPECT_EQ(records.size(), 2u);
+    EXPECT_EQ(skipped, (std::map<std::string, uint64_t>{
+                           {"unreadable cache folder (index file with a wrong magic number)", 1},
+                           {"not reachable from the index (damaged hash table)", 1}}));
+}
+
+// ---- Real setups: what caches on users' machines look like ----
+
+TEST(ChromiumRealSetups, KeysWithAndWithoutTheSplitCacheInBothFormats) {
+    // The split cache switched off (Chromium-based apps, older profiles),
+    // old POST keys and the oldest bare keys all name http entries.
+    const std::string entries = R"(
+[entry]
+key = 1/0/http://a.org/plain.png
+body = text a
+[entry]
+key = 0/0/https://a.org/no-credentials.css
+body = text b
+[entry]
+key = 1/0/_dk_http://a.org http://a.org http://a.org/split.js
+body = text c
+[entry]
+key = 17/http://a.org/old-post
+body = text d
+[entry]
+key = https://a.org/bare
+body = text e
+[entry]
+key = 1/0/chrome-extension://abc/y.js
+body = text f
+[entry]
+key = 1/0/12/http://a.org/three-numbers
+body = text g
+)";
+    for (bool blockFile : {false, true}) {
+        SCOPED_TRACE(blockFile ? "block file" : "simple");
+        TempDir dir;
+        writeCache(dir.path(), (blockFile ? "[cache]\nformat = blockfile\n" : "") + entries);
+        std::vector<CacheRecord> records;
+        std::map<std::string, uint64_t> skipped;
+        readCacheFolder({dir.path(), dir.path()}, records,
+                        [&](const std::string& reason) { ++skipped[reason]; });
+        std::set<std::string> urls;
+        for (const CacheRecord& record : records) {
+            urls.insert(record.url);
+        }
+        EXPECT_EQ(urls,
+                  (std::set<std::string>{
+                      "http://a.org/plain.png", "https://a.org/no-credentials.css",
+                      "http://a.org/split.js", "http://a.org/old-post", "https://a.org/bare"}));
+        EXPECT_EQ(skipped, (std::map<std::string, uint64_t>{{"not an http or https entry", 2}}));
+    }
+}
+
+TEST(ChromiumRealSetups, EachCacheFolderIsItsOwnRoot) {
+    // A Debian and a Flatpak Chromium in one home.
+    TempDir home;
+    const fs::path debian = home / ".cache/chromium/Default/Cache/Cache_Data";
+    const fs::path flatpak =
+        home / ".var/app/org.chromium.Chromium/cache/chromium/Default/Cache/Cache_Data";
+    writeCache(debian, "[entry]\nurl = http://a.org/debian.png\nbody = text debian\n");
+    writeCache(flatpak, "[entry]\nurl = http://a.org/flatpak.png\nbody = text flatpak\n");
+    ChromiumCacheReader both(
+        "chromium", "",
+        {home / ".cache/chromium", home / ".var/app/org.chromium.Chromium/cache/chromium"});
+    const Reading fromBoth = openAndRead(both);
+    ASSERT_EQ(fromBoth.entries.size(), 2u);
+    EXPECT_EQ(both.cacheFolders(),
+              (std::vector<fs::path>{resolveFolder(debian), resolveFolder(flatpak)}));
+    EXPECT_FALSE(isAtOrBelow(home.path(), both.root()));
+    EXPECT_EQ(both.bodySource(*fromBoth.entries[1]).root, resolveFolder(flatpak));
+
+    // A cache copied elsewhere, named with --cache.
+    TempDir elsewhere;
+    const fs::path copied = elsewhere / "Cache_Data";
+    fs::copy(debian, copied, fs::copy_options::recursive);
+    ChromiumCacheReader one("chromium", pathToUtf8(copied));
+    const Reading fromOne = openAndRead(one);
+    EXPECT_EQ(one.root(), resolveFolder(copied));
+
+    for (auto [reader, reading, beside, inside] :
+         {std::tuple{&both, &fromBoth, home / "kept", flatpak / "x"},
+          std::tuple{&both, &fromBoth, home / "kept2", debian},
+          std::tuple{&one, &fromOne, elsewhere / "kept", copied / "sub"}}) {
+        SCOPED_TRACE(beside);
+        CombRecord record;
+        const CombResult kept = combInto(*reader, *reading, beside, record);
+        EXPECT_TRUE(record.errors.empty());
+        EXPECT_EQ(kept.kept, reading->entries.size());
+        const CombResult refused = combInto(*reader, *reading, inside, record);
+        EXPECT_FALSE(refused.foldersReady);
+        ASSERT_EQ(record.errors.size(), 1u);
+        EXPECT_EQ(record.errors[0].kind(), ErrorReport::TargetInCache);
+    }
+}
+
+TEST(ChromiumRealSetups, EntriesStillBeingWrittenAreNotTakenAsWhole) {
+    // A running browser: stream 0 rewritten (simple), an entry open for
+    // writing (block file) are left out; a body that no longer matches its
+    // CRC-32 (too costly to read while listing) fails its copy.
+    TempDir dir;
+    const fs::path simple = dir / "simple";
+    writeCache(simple, R"(
+[entry]
+url = http://a.org/whole.png
+body = text whole
+[entry]
+url = http://a.org/head.png
+body = text head
+damage = head-crc
+[entry]
+url = http://a.org/body.png
+body = text body
+damage = being-written
+[entry]
+url = http://a.org/gzip.js
+header = Content-Encoding: gzip
+body = text \x1f\x8b\x08 cut short
+damage = being-written
+[entry]
+url = http://a.org/unchecked.png
+body = text no checksum kept
+crc = no
+)");
+    writeCache(dir / "blocks", R"(
+[cache]
+format = blockfile
+[entry]
+url = http://a.org/whole.png
+body = text whole
+[entry]
+url = http://a.org/open.png
+body = text open
+damage = being-written
+)");
+    for (const fs::path& folder : {simple, dir / "blocks"}) {
+        ChromiumCacheReader reader("chromium", pathToUtf8(folder));
+        const Reading reading = openAndRead(reader);
+        EXPECT_EQ(reading.skipped.byReason,
+                  (std::map<std::string, uint64_t>{{"still being written", 1}}));
+        CombRecord record;
+        const CombResult result = combInto(reader, reading, dir / "kept", record);
+        const bool isSimple = folder == simple;
+        EXPECT_EQ(result.kept, isSimple ? 2u : 1u);
+        EXPECT_EQ(record.failures,
+                  std::vector<std::string>(
+                      isSimple ? 2 : 0,
+                      "the cached data is still being written (its checksum does not match)"));
+    }
+    std::multiset<std::string> kept;
+    for (const auto& file : fs::directory_iterator(dir / "kept")) {
+        kept.insert(readFile(file.path()));
+    }
+    EXPECT_EQ(kept, (std::multiset<std::string>{"whole", "whole", "no checksum kept"}));
 }
 
 TEST(ChromiumDiscovery, RootsProfilesAndCacheFolders) {

@@ -144,14 +144,15 @@ TEST(ChromiumSimpleEntry, DamagedFilesAreRefusedNeverOverread) {
     }
 }
 
-std::unique_ptr<BlockFileCache> openBlockCache(const fs::path& folder, std::string& problem) {
+std::unique_ptr<BlockFileCache> openBlockCache(const fs::path& folder, BlockIndexProblem& problem) {
     auto cache = std::make_unique<BlockFileCache>(
         [folder](const std::string& name) -> std::unique_ptr<ByteSource> {
             if (!fs::is_regular_file(folder / name))
                 return nullptr;
             return std::make_unique<MemoryBytes>(bytesOf(folder / name));
         });
-    if (!cache->open(problem))
+    problem = cache->open();
+    if (problem != BlockIndexProblem::None)
         return nullptr;
     return cache;
 }
@@ -172,9 +173,9 @@ TEST(ChromiumBlockFile, EntriesKeysAndStreamsOfEverySize) {
     options.tableLength = 4;  // forces chains
     chromecache::writeBlockFileCache(dir.path(), entries, options);
 
-    std::string problem;
+    BlockIndexProblem problem;
     auto cache = openBlockCache(dir.path(), problem);
-    ASSERT_TRUE(cache) << problem;
+    ASSERT_TRUE(cache) << describe(problem);
     std::map<std::string, BlockFileCache::Entry> seen;
     cache->forEachEntry([&](const BlockFileCache::Entry& e) { seen[e.key] = e; },
                         [](const std::string& reason) { ADD_FAILURE() << reason; });
@@ -200,7 +201,7 @@ TEST(ChromiumBlockFile, EntriesKeysAndStreamsOfEverySize) {
 
 TEST(ChromiumBlockFile, DamagedIndexesChainsAndAddresses) {
     using chromecache::Damage;
-    std::string problem;
+    BlockIndexProblem problem;
     {  // Index refused: wrong magic, unknown version, table not a power of two, table cut.
         for (int variant = 0; variant < 4; ++variant) {
             TempDir dir;
@@ -289,8 +290,7 @@ TEST(ChromiumBlockFile, RandomDamageNeverLeavesTheFiles) {
                 return nullptr;
             return std::make_unique<MemoryBytes>(found->second);
         });
-        std::string problem;
-        if (!cache.open(problem))
+        if (cache.open() != BlockIndexProblem::None)
             continue;
         cache.forEachEntry(
             [&](const BlockFileCache::Entry& e) {
