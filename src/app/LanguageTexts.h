@@ -117,6 +117,21 @@ struct Settings;
     X(BrowseNoCache, "No browser cache was found.")                                                \
     X(BrowseTooLarge, "Too large for a preview")                                                   \
     X(BrowseUnreadable, "The stored data cannot be read")                                          \
+    X(ProgressCount, "%1: %2 of %3")                                                               \
+    X(ProgressCancelling, "Cancelling...")                                                         \
+    X(NotifyCombed, "%1: comb finished")                                                           \
+    X(NotifyCancelled, "%1: comb cancelled")                                                       \
+    X(NotifyFailedTitle, "%1: comb failed")                                                        \
+    X(NotifyKept, "Files kept: %1, in %2")                                                         \
+    X(NotifyNoneKept, "No new files kept")                                                         \
+    X(NotifyCancelledKept, "The files copied before the cancel are kept.")                         \
+    X(NotifyDuplicates, "Duplicates skipped: %1")                                                  \
+    X(NotifyTooSmall, "Pictures too small: %1")                                                    \
+    X(NotifyFailed, "Could not be copied: %1")                                                     \
+    X(NotifyClickToOpen, "Click to open %1")                                                       \
+    X(BrowseSaving, "Saving: %1 of %2")                                                            \
+    X(BrowseSaveCancelled, "Saving cancelled")                                                     \
+    X(BrowseNoReader, "No reader for this cache.")                                                 \
     X(SaveAs, "Save As")                                                                           \
     X(ErrorShippedFilter,                                                                          \
       "The filter files that come with Harvix are never changed. Please, save the filter under "   \

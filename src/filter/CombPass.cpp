@@ -105,6 +105,12 @@ public:
           platform_(platform) {}
 
     CombResult run(std::span<const CacheEntry* const> entries, const std::atomic<bool>* stop) {
+        // Stopped before the first entry (a reading cut short by a cancel):
+        // no folder is checked, so no refusal is told either.
+        if (stop != nullptr && *stop) {
+            result_.stopped = true;
+            return result_;
+        }
         if (!prepareFolders()) {
             result_.foldersReady = false;
             return result_;

@@ -81,6 +81,11 @@ MainWindow::MainWindow(std::unique_ptr<Desktop> desktop)
             Qt::QueuedConnection);
     connect(reports_, &CombReports::cacheFolderFound, this, &MainWindow::storeFoundCacheFolder,
             Qt::QueuedConnection);
+    connect(reports_, &CombReports::runBrowserKnown, this, &MainWindow::applyRunBrowser,
+            Qt::QueuedConnection);
+    connect(reports_, &CombReports::counted, this, &MainWindow::applyCount, Qt::QueuedConnection);
+    connect(reports_, &CombReports::runEnded, this, &MainWindow::showRunNotice,
+            Qt::QueuedConnection);
 }
 
 MainWindow::~MainWindow() {
@@ -177,6 +182,8 @@ bool MainWindow::create() {
     progressWindow_ = new ProgressWindow(theSettings());
     progressWindow_->applyTransparency();
     progressWindow_->hide();
+    connect(progressWindow_, &ProgressWindow::cancelRequested, this,
+            [this] { coordinator_.cancelRun(); });
 
     // The tray icon with the application picture, the animation frames and
     // the tray menu; its left press shows the window.
@@ -185,6 +192,8 @@ bool MainWindow::create() {
     tray_.setMenu(*commands_);
     connect(&tray_, &TrayIcon::showMainWindowRequested, this, &MainWindow::showMainWindow);
     connect(&tray_, &TrayIcon::availabilityChanged, this, &MainWindow::setTrayAvailable);
+    connect(&tray_, &TrayIcon::noticeClicked, this,
+            [this](const QString& folder) { desktop_->openUrl(QUrl::fromLocalFile(folder)); });
 
     loadStartupFilter();
 
@@ -266,6 +275,12 @@ void MainWindow::applyTexts() {
     reports_->setTexts(texts);
     for (ImageButton* button : buttons_) {
         button->setToolTip(TooltipHtml(button->action()->toolTip()));
+    }
+    if (progressWindow_ != nullptr) {
+        progressWindow_->applyTexts(texts);
+    }
+    if (cacheWindow_ != nullptr) {
+        cacheWindow_->applyTexts(texts);
     }
     const std::string& hint = filterSet().hint;
     filterList_->setHint(hint.empty() ? QString() : TooltipHtml(QString::fromStdString(hint)));

@@ -23,6 +23,7 @@
 #include "ui/CacheWindow.h"
 #include "ui/Commands.h"
 #include "ui/Desktop.h"
+#include "ui/RunNotice.h"
 #include "ui/TrayIcon.h"
 
 class QAction;
@@ -166,6 +167,10 @@ private:
     void hideWindow();
     void applyRunState(bool started);
     void applyProgress(int percent);
+    void applyRunBrowser(const QString& browser);
+    void applyCount(qulonglong done, qulonglong total);
+    // The end of a run: its notice in the tray (and on standard error).
+    void showRunNotice(const harvix::RunSummary& summary);
     // The next run's filter set and options, handed to the coordinator.
     void handOverFilter();
     // Loads a filter file into the set and records it in the settings.

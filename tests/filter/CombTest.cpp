@@ -7,6 +7,7 @@
 #include "app/ErrorText.h"
 #include "base/ContentType.h"
 #include "base/ErrorReport.h"
+#include "filter/EntrySave.h"
 #include "filter/FilterTestSupport.h"
 #include "platform/Path.h"
 #include "readers/http/BodyDecoder.h"
@@ -152,6 +153,33 @@ TEST_F(CombTest, ThePictureTestDropsSmallPicturesAndNonPictures) {
     // What the first item refused went on to the second.
     EXPECT_EQ(fileNames(Dir("w")), (Names{"file0.png", "file1.plain", "file2.webp", "file3.avif",
                                           "file4.svg", "file5.all"}));
+    EXPECT_EQ(result_.tooSmall, 5u);  // the plain text is no picture: no test
+    EXPECT_EQ(result_.kept, 10u);
+}
+
+// The cache window's save, cancelled after its second entry: what was saved
+// stays, the rest is told as not reached.
+TEST_F(CombTest, ACancelledSaveKeepsWhatItSavedAndTellsWhatItLeft) {
+    std::vector<const CacheEntry*> chosen;
+    for (int i = 0; i < 5; ++i) {
+        chosen.push_back(&reader_.add("body " + std::to_string(i), 1));
+    }
+    std::atomic<bool> stop{false};
+    std::vector<uint64_t> counts;
+    const auto results = saveEntries(
+        reader_, chosen, Dir("saved").string(), "s", true, fake_,
+        [&](uint64_t done, uint64_t total) {
+            counts.push_back(done);
+            EXPECT_EQ(total, 5u);
+            stop = done == 2;
+        },
+        &stop);
+    ASSERT_EQ(results.size(), 5u);
+    EXPECT_EQ(counts, (std::vector<uint64_t>{1, 2}));
+    EXPECT_EQ(results[1].outcome, EntrySaveResult::Outcome::Saved);
+    EXPECT_EQ(results[2].outcome, EntrySaveResult::Outcome::Failed);
+    EXPECT_EQ(results[4].reason, kSaveCancelled);
+    EXPECT_EQ(fileNames(Dir("saved")), (Names{"s0.jpg", "s1.jpg"}));
 }
 
 TEST_F(CombTest, TheMinimumSizeOfAnEncodedBodyIsTestedOnWhatItDecodesTo) {

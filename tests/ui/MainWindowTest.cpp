@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <atomic>
@@ -21,6 +22,7 @@
 #include "ui/CombReports.h"
 #include "ui/FilterListModel.h"
 #include "ui/FilterListView.h"
+#include "ui/NoticeBubble.h"
 #include "ui/ProgramState.h"
 #include "ui/ProgressWindow.h"
 
@@ -840,6 +842,135 @@ TEST_F(MainWindowTest, RunStateAndProgressFromACombThread) {
     OnCombThread([&] { events.runState(*browserByWord("mozilla"), false); });
     EXPECT_FALSE(window.progressWindow()->isVisible());
     EXPECT_FALSE(window.tray().isAnimating());
+}
+
+// A cache whose opening waits for the test, then lists entries without end.
+class HeldReader : public CacheReader {
+public:
+    HeldReader(std::atomic<bool>& release, std::atomic<int>& listed, fs::path root)
+        : release_(release), listed_(listed) {
+        root_ = std::move(root);
+    }
+    void open() override {
+        while (!release_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts&) override {
+        while (keepReading(out) && out.size() < 200000) {
+            out.push_back(std::make_unique<CacheEntry>());
+            ++listed_;
+        }
+    }
+    BodySource bodySource(const CacheEntry&) const override {
+        throw ErrorReport(ErrorReport::FilterCache, ErrorReport::FileOpen, "none");
+    }
+
+private:
+    std::atomic<bool>& release_;
+    std::atomic<int>& listed_;
+};
+
+TEST_F(MainWindowTest, CancelInTheProgressWindowStopsTheRunAndTheNoticeSaysSo) {
+    const fs::path filter = world_.dir() / "kept.flt";
+    writeFile(filter, "[GENERAL]\nHarvixFilter=1\n[FILTER_0]\nContentType=0\nDirectory=" +
+                          (world_.dir() / "kept").string() + "\nFileNameDummy=f\n");
+    MainWindow& window = world_.Open(filter);
+    std::atomic<bool> release{false};
+    std::atomic<int> listed{0};
+    const fs::path root = world_.dir() / "cache";
+    fs::create_directories(root);
+    window.coordinator().makeReader = [&](const BrowserRow&, const std::string&) {
+        return std::make_unique<HeldReader>(release, listed, root);
+    };
+    window.comb(*browserByWord("chromium"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.progressWindow()->isVisible(); }, 10000));
+    QTest::mouseClick(window.progressWindow()->cancelButton, Qt::LeftButton);
+    release = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.tray().noticeTitle().isEmpty(); }, 10000));
+    EXPECT_EQ(window.tray().noticeTitle(), QStringLiteral("Chromium: comb cancelled"));
+    EXPECT_EQ(window.tray().noticeText(), QString::fromStdString(theLanguage().NotifyNoneKept));
+    EXPECT_LT(listed.load(), 200000);  // the reading stopped too
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.progressWindow()->isVisible(); }, 10000));
+}
+
+// What the user learns of a run: the browser and the count while it runs,
+// then a notice in the tray, whose click opens the first folder kept into.
+TEST_F(MainWindowTest, EveryRunEndsWithANoticeOfWhatItDid) {
+    MainWindow& window = OpenWith(1);
+    CoordinatorEvents& events = window.combReports().events();
+    const BrowserRow& chromium = *browserByWord("chromium");
+    CombRun run;
+    CombResult& result = run.result;
+    result.entriesCombed = result.kept = 3;
+    result.keptByFolder = {{"/data/kept/png", 2}, {"/data/kept/jpg", 1}};
+    result.duplicates = 1;
+    result.failed = 2;
+    result.failures["the copy cannot be written (No space left on device)"] = {
+        2, {"http://a.example/1.png", "http://a.example/2.png"}};
+    OnCombThread([&] {
+        events.runState(chromium, true);
+        for (uint64_t done = 1; done <= 964; ++done) {
+            events.entryCombed(chromium, done, 964);
+        }
+    });
+    EXPECT_EQ(window.progressWindow()->text(), QStringLiteral("Chromium: 964 of 964"));
+    EXPECT_TRUE(window.tray().noticeTitle().isEmpty());
+    OnCombThread([&] {
+        events.runFinished(chromium, run);
+        events.runState(chromium, false);
+    });
+    EXPECT_EQ(window.tray().noticeTitle(), QStringLiteral("Chromium: comb finished"));
+    const QString text = window.tray().noticeText();
+    EXPECT_TRUE(
+        text.startsWith(QStringLiteral("Files kept: 3, in /data/kept/png, /data/kept/jpg\n")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Duplicates skipped: 1")));
+    EXPECT_TRUE(text.contains(QStringLiteral(
+        "2 \u00d7 the copy cannot be written (No space left on device): http://a.example/1.png")));
+    emit window.tray().systemTrayIcon()->messageClicked();
+    ASSERT_EQ(world_.desktop().opened.size(), 1u);
+    EXPECT_EQ(world_.desktop().opened[0], QUrl::fromLocalFile(QStringLiteral("/data/kept/png")));
+
+    // A run that found nothing to do tells nothing; nor does one whose
+    // cache could not be opened, which its box has told.
+    const ErrorReport missing(ErrorReport::ChromiumCache, ErrorReport::CacheOpen,
+                              "/home/tester/.cache/chromium", {}, ENOENT);
+    CombRun failed;
+    failed.openError = missing;
+    for (const CombRun& quiet : {CombRun{}, failed}) {
+        OnCombThread([&] {
+            events.runState(chromium, true);
+            if (quiet.openError) {
+                events.error(chromium, *quiet.openError);
+            }
+            events.runFinished(chromium, quiet);
+            events.runState(chromium, false);
+        });
+        EXPECT_EQ(window.tray().noticeTitle(), QStringLiteral("Chromium: comb finished"));
+        EXPECT_EQ(window.tray().noticeText(), text);
+    }
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(world_.notifier().messages[0].text, errorBoxText(missing, theLanguage(), &chromium));
+
+    // Without a notification area the program's own bubble tells it.
+    world_.SetTrayAvailable(false);
+    window.tray().checkAvailability();
+    result.stopped = true;
+    OnCombThread([&] {
+        events.runState(chromium, true);
+        events.runFinished(chromium, run);
+        events.runState(chromium, false);
+    });
+    EXPECT_EQ(window.tray().noticeTitle(), QStringLiteral("Chromium: comb cancelled"));
+    ASSERT_NE(window.tray().bubble(), nullptr);
+    EXPECT_TRUE(window.tray().bubble()->isVisible());
+    EXPECT_TRUE(window.tray().bubble()->text().startsWith(QStringLiteral("Files kept: 3")));
+    // A click opens the first folder kept into.
+    QTest::mouseClick(window.tray().bubble(), Qt::LeftButton);
+    EXPECT_FALSE(window.tray().bubble()->isVisible());
+    ASSERT_EQ(world_.desktop().opened.size(), 2u);
+    EXPECT_EQ(world_.desktop().opened[1], QUrl::fromLocalFile(QStringLiteral("/data/kept/png")));
 }
 
 TEST_F(MainWindowTest, WithoutTheSettingTheProgressWindowStaysHidden) {
