@@ -53,7 +53,7 @@ private:
 std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
                                          const std::vector<const CacheEntry*>& entries,
                                          const std::string& folder, const std::string& stem,
-                                         bool skipDuplicates, IPlatform& platform) {
+                                         bool skipDuplicates, IPlatform& platform, bool siteTree) {
     // One filter item that matches every entry, with the folder and stem.
     FilterItem item;
     item.directoryTemplate = folder;
@@ -63,6 +63,7 @@ std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
     CombOptions options;
     options.oneCopy = true;
     options.skipDuplicates = skipDuplicates;
+    options.siteTree = siteTree;
 
     std::vector<const CacheEntry*> chosen;
     std::vector<EntrySaveResult> results(entries.size());

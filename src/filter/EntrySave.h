@@ -24,10 +24,13 @@ struct EntrySaveResult {
 // to a file already in the folder is not kept (Duplicate). Throws
 // ErrorReport when the folder fails the folder rule or lies in a cache the
 // reader reads, or when the stem cannot stand in a file name; nothing is
-// saved (nor made) then.
+// saved (nor made) then. With `siteTree` each entry goes to its URL's
+// place in the site's folder tree (filter/SiteTree.h) instead, and the stem
+// is not used.
 std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
                                          const std::vector<const CacheEntry*>& entries,
                                          const std::string& folder, const std::string& stem,
-                                         bool skipDuplicates, IPlatform& platform);
+                                         bool skipDuplicates, IPlatform& platform,
+                                         bool siteTree = false);
 
 }  // namespace harvix
