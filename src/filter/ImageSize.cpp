@@ -41,13 +41,12 @@ std::atomic<int32_t> g_references{0};
 // The one instance of the program, alive from start-up to exit.
 const ImageSize g_graphics;
 
-
 // An icon (or cursor) file: a six-byte header {0, type 1 or 2, count} and
 // one sixteen-byte record per image, whose first two bytes are the width
 // and the height (0 meaning 256). Each record must point at data inside the
 // file, so that other data starting with the same four bytes is not taken
 // for an icon. The largest image gives the size.
-bool IconSize(std::FILE* file, uint64_t fileSize, int32_t& width, int32_t& height) {
+bool iconSize(std::FILE* file, uint64_t fileSize, int32_t& width, int32_t& height) {
     unsigned char header[6];
     if (std::fseek(file, 0, SEEK_SET) != 0 || std::fread(header, 1, 6, file) != 6) {
         return false;
@@ -93,7 +92,7 @@ bool IconSize(std::FILE* file, uint64_t fileSize, int32_t& width, int32_t& heigh
 // frame header are walked as the library walks them, and a file that holds
 // such a table is not handed to it. Anything else the walk does not follow
 // is left to the library, which refuses it by itself.
-bool JpegHuffmanTablesFit(std::FILE* file) {
+bool jpegHuffmanTablesFit(std::FILE* file) {
     if (std::fseek(file, 0, SEEK_SET) != 0) {
         return false;
     }
@@ -175,7 +174,7 @@ bool JpegHuffmanTablesFit(std::FILE* file) {
 // WebP and AVIF's file-type box, and for the root element of an SVG.
 constexpr std::size_t kHeadBytes = 64 * 1024;
 
-std::string ReadHead(std::FILE* file) {
+std::string readHead(std::FILE* file) {
     std::string head(kHeadBytes, '\0');
     if (std::fseek(file, 0, SEEK_SET) != 0) {
         return {};
@@ -188,17 +187,16 @@ const uint8_t* Bytes(const std::string& text) {
     return reinterpret_cast<const uint8_t*>(text.data());
 }
 
-
 // ---- WebP ----
 
-bool IsWebp(const std::string& head) {
+bool isWebp(const std::string& head) {
     return head.size() >= 12 && head.compare(0, 4, "RIFF") == 0 && head.compare(8, 4, "WEBP") == 0;
 }
 
 // The headers say the size: the frame header of a plain file, the canvas of
 // an extended one (whose first chunk gives it, so that a large chunk after
 // it, a colour profile, need not be read).
-PictureSize WebpSize(const std::string& head) {
+PictureSize webpSize(const std::string& head) {
     int width = 0;
     int height = 0;
     if (WebPGetInfo(Bytes(head), head.size(), &width, &height) == 0) {
@@ -211,7 +209,7 @@ PictureSize WebpSize(const std::string& head) {
 
 // An ISO base media file whose file-type box names the AVIF image or image
 // sequence brand.
-bool IsAvif(const std::string& head) {
+bool isAvif(const std::string& head) {
     if (head.size() < 16 || head.compare(4, 4, "ftyp") != 0) {
         return false;
     }
@@ -240,7 +238,8 @@ struct AvifSource {
     std::vector<uint8_t> buffer;
 };
 
-avifResult AvifRead(avifIO* io, uint32_t readFlags, uint64_t offset, size_t size, avifROData* out) {
+avifResult readAvifBytes(avifIO* io, uint32_t readFlags, uint64_t offset, size_t size,
+                         avifROData* out) {
     auto* source = static_cast<AvifSource*>(io->data);
     if (readFlags != 0 || offset > source->size) {
         return AVIF_RESULT_IO_ERROR;
@@ -267,12 +266,12 @@ struct AvifDecoderFree {
 
 // The size the container states for the primary image (or the first frame
 // of a sequence); nothing is decoded.
-PictureSize AvifSize(std::FILE* file, uint64_t fileSize) {
+PictureSize avifSize(std::FILE* file, uint64_t fileSize) {
     AvifSource source;
     source.file = file;
     source.size = fileSize;
     avifIO io{};
-    io.read = AvifRead;
+    io.read = readAvifBytes;
     io.sizeHint = fileSize;
     io.persistent = AVIF_FALSE;
     io.data = &source;
@@ -351,20 +350,20 @@ PictureSize measurePicture(const fs::path& path) {
     }
     int32_t width = 0;
     int32_t height = 0;
-    if (IconSize(file.get(), fileSize, width, height)) {
+    if (iconSize(file.get(), fileSize, width, height)) {
         return PictureSize::ofSize(width, height);
     }
-    const std::string head = ReadHead(file.get());
-    if (IsWebp(head)) {
-        return WebpSize(head);
+    const std::string head = readHead(file.get());
+    if (isWebp(head)) {
+        return webpSize(head);
     }
-    if (IsAvif(head)) {
-        return AvifSize(file.get(), fileSize);
+    if (isAvif(head)) {
+        return avifSize(file.get(), fileSize);
     }
     if (const std::optional<PictureSize> svg = svgSize(head)) {
         return *svg;
     }
-    if (!JpegHuffmanTablesFit(file.get()) || std::fseek(file.get(), 0, SEEK_SET) != 0) {
+    if (!jpegHuffmanTablesFit(file.get()) || std::fseek(file.get(), 0, SEEK_SET) != 0) {
         return {};
     }
     int x = 0;

@@ -11,17 +11,17 @@ namespace harvix {
 
 namespace {
 
-bool IsSpace(char ch) {
+bool isSpace(char ch) {
     return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n';
 }
 
-bool IsNameEnd(char ch) {
-    return IsSpace(ch) || ch == '=' || ch == '/' || ch == '>';
+bool isNameEnd(char ch) {
+    return isSpace(ch) || ch == '=' || ch == '/' || ch == '>';
 }
 
 // A number as SVG writes one: sign, digits, fraction, exponent. Moves `at`
 // past it; nothing when there is none.
-std::optional<double> ReadNumber(std::string_view text, std::size_t& at) {
+std::optional<double> readNumber(std::string_view text, std::size_t& at) {
     const char* begin = text.data() + at;
     const char* end = text.data() + text.size();
     if (begin != end && *begin == '+') {
@@ -38,19 +38,19 @@ std::optional<double> ReadNumber(std::string_view text, std::size_t& at) {
 
 // A length in pixels: a number, unitless or in px, with blanks around it.
 // Nothing for any other unit (%, em, mm, ...), which says nothing in pixels.
-std::optional<double> PixelLength(std::string_view text) {
+std::optional<double> pixelLength(std::string_view text) {
     std::size_t at = 0;
-    while (at < text.size() && IsSpace(text[at])) {
+    while (at < text.size() && isSpace(text[at])) {
         ++at;
     }
-    const std::optional<double> value = ReadNumber(text, at);
+    const std::optional<double> value = readNumber(text, at);
     if (!value) {
         return std::nullopt;
     }
     if (text.compare(at, 2, "px") == 0) {
         at += 2;
     }
-    while (at < text.size() && IsSpace(text[at])) {
+    while (at < text.size() && isSpace(text[at])) {
         ++at;
     }
     return at == text.size() ? value : std::nullopt;
@@ -62,10 +62,10 @@ std::optional<std::pair<double, double>> ViewBoxSize(std::string_view text) {
     double numbers[4];
     std::size_t at = 0;
     for (double& number : numbers) {
-        while (at < text.size() && (IsSpace(text[at]) || text[at] == ',')) {
+        while (at < text.size() && (isSpace(text[at]) || text[at] == ',')) {
             ++at;
         }
-        const std::optional<double> value = ReadNumber(text, at);
+        const std::optional<double> value = readNumber(text, at);
         if (!value) {
             return std::nullopt;
         }
@@ -80,12 +80,12 @@ std::optional<std::pair<double, double>> ViewBoxSize(std::string_view text) {
 // Skips what may stand before the root element: a byte-order mark, blanks,
 // the XML declaration and other processing instructions, comments and the
 // document type (with its internal subset). False when the text ends first.
-bool SkipProlog(std::string_view text, std::size_t& at) {
+bool skipProlog(std::string_view text, std::size_t& at) {
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         at = 3;
     }
     for (;;) {
-        while (at < text.size() && IsSpace(text[at])) {
+        while (at < text.size() && isSpace(text[at])) {
             ++at;
         }
         std::size_t end = std::string_view::npos;
@@ -118,11 +118,11 @@ bool SkipProlog(std::string_view text, std::size_t& at) {
 
 std::optional<PictureSize> svgSize(std::string_view text) {
     std::size_t at = 0;
-    if (!SkipProlog(text, at) || text[at] != '<') {
+    if (!skipProlog(text, at) || text[at] != '<') {
         return std::nullopt;
     }
     std::size_t nameEnd = at + 1;
-    while (nameEnd < text.size() && !IsNameEnd(text[nameEnd])) {
+    while (nameEnd < text.size() && !isNameEnd(text[nameEnd])) {
         ++nameEnd;
     }
     std::string_view name = text.substr(at + 1, nameEnd - at - 1);
@@ -137,7 +137,7 @@ std::optional<PictureSize> svgSize(std::string_view text) {
     std::optional<std::string_view> viewBox;
     at = nameEnd;
     for (;;) {
-        while (at < text.size() && IsSpace(text[at])) {
+        while (at < text.size() && isSpace(text[at])) {
             ++at;
         }
         if (at == text.size()) {
@@ -147,18 +147,18 @@ std::optional<PictureSize> svgSize(std::string_view text) {
             break;
         }
         const std::size_t attributeStart = at;
-        while (at < text.size() && !IsNameEnd(text[at])) {
+        while (at < text.size() && !isNameEnd(text[at])) {
             ++at;
         }
         const std::string_view attribute = text.substr(attributeStart, at - attributeStart);
-        while (at < text.size() && IsSpace(text[at])) {
+        while (at < text.size() && isSpace(text[at])) {
             ++at;
         }
         if (at + 1 >= text.size() || text[at] != '=') {
             return PictureSize{};
         }
         ++at;
-        while (at < text.size() && IsSpace(text[at])) {
+        while (at < text.size() && isSpace(text[at])) {
             ++at;
         }
         if (at == text.size() || (text[at] != '"' && text[at] != '\'')) {
@@ -180,8 +180,8 @@ std::optional<PictureSize> svgSize(std::string_view text) {
     }
     // NaN stands for a length that says nothing in pixels.
     constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
-    double w = width ? PixelLength(*width).value_or(kUnknown) : kUnknown;
-    double h = height ? PixelLength(*height).value_or(kUnknown) : kUnknown;
+    double w = width ? pixelLength(*width).value_or(kUnknown) : kUnknown;
+    double h = height ? pixelLength(*height).value_or(kUnknown) : kUnknown;
     if (w <= 0 || h <= 0) {
         return PictureSize{};  // drawn as nothing
     }
