@@ -85,7 +85,7 @@ public:
     std::string usage() const override {
         return "Usage: harvix-cli comb BROWSER [--cache PATH] [--filter FILE] [--since WHEN]\n"
                "                  [--one-copy | --no-one-copy]\n"
-               "                  [--skip-duplicates | --no-skip-duplicates]\n"
+               "                  [--skip-duplicates | --no-skip-duplicates] [--site-tree]\n"
                "\n" +
                wrapped("Runs one comb of the cache of BROWSER (" + browserWordsText() +
                        ") exactly as the Harvix program does: every cache entry is matched "
@@ -109,6 +109,10 @@ public:
                "  --skip-duplicates, --no-skip-duplicates\n"
                "                       drop a copy equal to a file already in its folder;\n"
                "                       default: the settings\n"
+               "  --site-tree          save every match at its URL's path below the\n"
+               "                       item's folder, FOLDER/HOST[_PORT]/PATH, instead\n"
+               "                       of under the filename dummy (as an item with the\n"
+               "                       SiteTree option does)\n"
                "\n"
                "Exit status 0 after a run, 1 on a usage error, a filter file that does\n"
                "not load or standard output that cannot be written, 2 when the cache\n"
@@ -128,6 +132,7 @@ public:
         bool cacheGiven = false;
         bool filterGiven = false;
         bool sinceGiven = false;
+        bool siteTree = false;
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string& arg = args[i];
             const bool hasValue = i + 1 < args.size();
@@ -154,6 +159,8 @@ public:
                 }
                 since = *when;
                 sinceGiven = true;
+            } else if (arg == "--site-tree" && !siteTree) {
+                siteTree = true;
             } else if ((arg == "--one-copy" || arg == "--no-one-copy") && oneCopy < 0) {
                 oneCopy = arg == "--one-copy" ? 1 : 0;
             } else if ((arg == "--skip-duplicates" || arg == "--no-skip-duplicates") &&
@@ -177,6 +184,7 @@ public:
         options.skipDuplicates =
             skipDuplicates >= 0 ? skipDuplicates == 1 : settings.SkipDuplicates;
         options.sinceTime = since;
+        options.siteTree = siteTree;
         if (!filterGiven) {
             filterFile = !settings.FiltersFileName.empty() ? settings.FiltersFileName
                                                            : pathToUtf8(settings.defaultFilterPath);

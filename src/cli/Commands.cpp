@@ -15,11 +15,13 @@ std::unique_ptr<Command> makeListCommand();
 std::unique_ptr<Command> makeCombCommand();
 std::unique_ptr<Command> makeWatchCommand();
 std::unique_ptr<Command> makeSaveCommand();
+std::unique_ptr<Command> makeExportCommand();
 
 std::vector<std::unique_ptr<Command>> makeCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(makeListCommand());
     commands.push_back(makeSaveCommand());
+    commands.push_back(makeExportCommand());
     commands.push_back(makeCombCommand());
     commands.push_back(makeWatchCommand());
     commands.push_back(makeFilterShowCommand());

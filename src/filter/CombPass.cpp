@@ -12,6 +12,7 @@
 
 #include "base/ContentType.h"
 #include "filter/ImageSize.h"
+#include "filter/SiteTree.h"
 #include "filter/TargetFolder.h"
 #include "platform/FileRead.h"
 #include "platform/NewFile.h"
@@ -154,8 +155,9 @@ private:
             }
             // A stem that cannot stand in a file name is told once per run;
             // its item keeps nothing.
-            if (item.fileNameDummy.find('/') != std::string::npos ||
-                item.fileNameDummy.find('\0') != std::string::npos) {
+            const bool stemUsed = !options_.siteTree && !item.siteTree;
+            if (stemUsed && (item.fileNameDummy.find('/') != std::string::npos ||
+                             item.fileNameDummy.find('\0') != std::string::npos)) {
                 observer_.error(ErrorReport(ErrorReport::FilterCache, ErrorReport::BadFileName,
                                             item.directory, item.fileNameDummy));
                 continue;
@@ -264,7 +266,22 @@ private:
             fail(entry, copyFailureReason(report));
             return false;
         }
-        NewFile file = NewFile::create(folder.path());
+        // In the site's tree the copy is made in the folder of its URL's
+        // path, held open from here until it is named.
+        const bool siteTree = options_.siteTree || item.siteTree;
+        std::optional<SitePlace> place;
+        std::optional<SiteFolder> site;
+        if (siteTree) {
+            place = sitePlace(entry.url);
+            site = openSiteFolder(pathToUtf8(folder.path()), *place);
+            if (!site->handle) {
+                fail(entry, copyFailureReason(ErrorReport(ErrorReport::FilterCache,
+                                                          ErrorReport::CreateFolder, site->path, {},
+                                                          site->error)));
+                return false;
+            }
+        }
+        NewFile file = NewFile::create(site ? site->handle.heldPath() : folder.path());
         if (!file) {
             fail(entry,
                  copyFailureReason(ErrorReport(ErrorReport::FilterCache, ErrorReport::CreateFolder,
@@ -304,6 +321,25 @@ private:
             }
         }
 
+        if (site) {
+            // Skip Duplicates compares with the file at the same place only:
+            // the same resource saved again is not kept twice.
+            if (options_.skipDuplicates &&
+                siteFolderHoldsCopy(*site, place->file, file.fd(), size)) {
+                ++result_.duplicates;
+                observer_.duplicate(entry);
+                return true;
+            }
+            std::string failure;
+            const std::string path = nameInSiteFolder(file, *site, place->file, failure);
+            if (path.empty()) {
+                fail(entry, failure);
+                return false;
+            }
+            countKept(folder);
+            observer_.keptFile(entry, path);
+            return true;
+        }
         if (options_.skipDuplicates && folder.holdsCopyOf(file.fd(), size)) {
             ++result_.duplicates;
             observer_.duplicate(entry);

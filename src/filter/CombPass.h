@@ -39,6 +39,7 @@ struct CombOptions {
     bool oneCopy = true;         // an entry goes to the first item that keeps it
     bool skipDuplicates = true;  // a copy equal to a file in its folder is dropped
     int64_t sinceTime = 0;       // 0: every entry; else entries at or after this time
+    bool siteTree = false;       // every item saves at the URL's path (filter/SiteTree.h)
 };
 
 // The filter items of one run, copied from the filter set at its start.

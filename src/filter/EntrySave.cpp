@@ -66,7 +66,7 @@ std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
                                          const std::string& folder, const std::string& stem,
                                          bool skipDuplicates, IPlatform& platform,
                                          const SaveProgress& progress,
-                                         const std::atomic<bool>* stop) {
+                                         const std::atomic<bool>* stop, bool siteTree) {
     // One filter item that matches every entry, with the folder and stem.
     FilterItem item;
     item.directoryTemplate = folder;
@@ -76,6 +76,7 @@ std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
     CombOptions options;
     options.oneCopy = true;
     options.skipDuplicates = skipDuplicates;
+    options.siteTree = siteTree;
 
     std::vector<const CacheEntry*> chosen;
     std::vector<EntrySaveResult> results(entries.size());

@@ -34,11 +34,12 @@ enum ItemKey : std::size_t {
     kMinHeight,
     kDirectory,
     kFileNameDummy,
+    kSiteTree,
     kItemKeyCount
 };
 constexpr std::array<std::string_view, kItemKeyCount> kItemKeys{
-    "ContentType", "Disabled",  "MinSize",   "URL",
-    "MinWeidth",   "MinHeight", "Directory", "FileNameDummy"};
+    "ContentType", "Disabled",  "MinSize",       "URL",     "MinWeidth",
+    "MinHeight",   "Directory", "FileNameDummy", "SiteTree"};
 
 int32_t ReadInt32(std::string_view text) {
     const int64_t value = leadingInteger(text);
@@ -331,6 +332,7 @@ bool FilterSet::load(std::string path) {
         item->directory = item->directoryTemplate;
         expandDateTime(item->directory);
         item->fileNameDummy = take(kFileNameDummy);
+        item->siteTree = leadingInteger(take(kSiteTree)) != 0;
         items.push_back(std::move(item));
     }
     renumber();
@@ -353,6 +355,11 @@ bool FilterSet::save(std::string path) {
         AppendLine(text, kItemKeys[kMinHeight], std::to_string(item.minHeight));
         AppendLine(text, kItemKeys[kDirectory], item.directoryTemplate);
         AppendLine(text, kItemKeys[kFileNameDummy], item.fileNameDummy);
+        // Written only where it is on, so that a set without it is saved
+        // exactly as before and older programs read the same items.
+        if (item.siteTree) {
+            AppendLine(text, kItemKeys[kSiteTree], "1");
+        }
     }
     // The file is replaced as a whole: a failed write keeps the old file.
     return writeFileAtomically(pathFromUtf8(path), text);

@@ -34,6 +34,8 @@ public:
     std::string directory;              // target folder, templates expanded
     std::string directoryTemplate;      // target folder as typed and stored
     std::string fileNameDummy;          // stem of the names of saved files
+    bool siteTree = false;              // save at the URL's path (filter/SiteTree.h), not
+                                        // under the stem
     int32_t position = 0;               // index of the item in `items`
 
     // Rebuilds `urlParts` from `url`: the set's separator ends a part,
