@@ -272,13 +272,14 @@ std::string jsonString(const std::string& text) {
 
 ListWriter::ListWriter(std::ostream& out, ListFormat format) : out_(out), format_(format) {
     if (format_ == ListFormat::Csv) {
-        out_ << "index,content_type,content_type_name,size,time,time_iso,data_file,url\r\n";
+        out_ << "index,content_type,content_type_name,size,decoded_size,time,time_iso,data_file,"
+                "url\r\n";
     } else if (format_ == ListFormat::Json) {
         out_ << '[';
     }
 }
 
-void ListWriter::write(const CacheEntry& entry) {
+void ListWriter::write(const CacheEntry& entry, std::optional<uint64_t> decodedSize) {
     switch (format_) {
         case ListFormat::Tsv:
             out_ << entry.index << '\t' << entry.contentType << '\t' << entry.size << '\t'
@@ -288,6 +289,7 @@ void ListWriter::write(const CacheEntry& entry) {
         case ListFormat::Csv:
             out_ << entry.index << ',' << entry.contentType << ','
                  << csvField(contentTypeName(entry.contentType)) << ',' << entry.size << ','
+                 << (decodedSize ? std::to_string(*decodedSize) : std::string()) << ','
                  << entry.time << ',' << isoTime(entry.time) << ',' << csvField(entry.dataFile)
                  << ',' << csvField(entry.url) << "\r\n";
             break;
@@ -296,7 +298,9 @@ void ListWriter::write(const CacheEntry& entry) {
                  << ", \"contentType\": " << entry.contentType
                  << ", \"contentTypeName\": " << jsonString(contentTypeName(entry.contentType))
                  << ", \"contentTypeText\": " << jsonString(entry.contentTypeText)
-                 << ", \"size\": " << entry.size << ", \"time\": " << entry.time
+                 << ", \"size\": " << entry.size << ", \"decodedSize\": "
+                 << (decodedSize ? std::to_string(*decodedSize) : std::string("null"))
+                 << ", \"time\": " << entry.time
                  << ", \"timeIso\": " << jsonString(isoTime(entry.time))
                  << ", \"dataFile\": " << jsonString(entry.dataFile)
                  << ", \"url\": " << jsonString(entry.url) << '}';

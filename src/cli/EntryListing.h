@@ -57,7 +57,9 @@ private:
 class ListWriter {
 public:
     ListWriter(std::ostream& out, ListFormat format);
-    void write(const CacheEntry& entry);
+    // `decodedSize`: the size the saved file will have, where it is known
+    // before the copy (a body stored as sent); nothing for an encoded one.
+    void write(const CacheEntry& entry, std::optional<uint64_t> decodedSize);
     void finish();
 
 private:

@@ -9,6 +9,7 @@
 #include "cli/EntryListing.h"
 #include "cli/ReaderArgs.h"
 #include "platform/Platform.h"
+#include "readers/BodyCopy.h"
 
 namespace harvix {
 
@@ -51,11 +52,14 @@ public:
                "                   Snap and Flatpak places).\n"
                "  --format FORMAT  tsv (the default, as above); csv: comma-separated values\n"
                "                   (RFC 4180) after a header line index,content_type,\n"
-               "                   content_type_name,size,time,time_iso,data_file,url\n"
+               "                   content_type_name,size,decoded_size,time,time_iso,\n"
+               "                   data_file,url (decoded_size: the saved file's size,\n"
+               "                   empty for a body stored encoded)\n"
                "                   (the type's name and the time in ISO 8601, UTC, beside\n"
                "                   the code and the seconds); json: one\n"
                "                   array of objects with the fields index, contentType,\n"
-               "                   contentTypeName, contentTypeText, size, time (seconds),\n"
+               "                   contentTypeName, contentTypeText, size, decodedSize\n"
+               "                   (null when encoded), time (seconds),\n"
                "                   timeIso (ISO 8601, UTC), dataFile and url.\n"
                "  --type NAME      only entries of this content type, named as in the\n"
                "                   filter editor or by its code:\n" +
@@ -149,7 +153,9 @@ public:
         ListWriter writer(std::cout, format);
         for (const auto& entry : reading.entries) {
             if (selection.matches(*entry)) {
-                writer.write(*entry);
+                writer.write(*entry, copyIsDecoded(*reader, *entry)
+                                         ? std::nullopt
+                                         : std::optional<uint64_t>(entry->size));
             }
         }
         writer.finish();

@@ -157,8 +157,9 @@ TEST_F(ListCommandTest, FormatsAgreeAndTheSelectionMatchesAsAFilterItem) {
 
     const Result csv = with({"--format", "csv", "--type", "js"});
     EXPECT_EQ(csv.out,
-              "index,content_type,content_type_name,size,time,time_iso,data_file,url\r\n"
-              "1,11,js,3,1300000100,2011-03-13T07:08:20Z,_CACHE_001,"
+              "index,content_type,content_type_name,size,decoded_size,time,time_iso,data_file,"
+              "url\r\n"
+              "1,11,js,3,3,1300000100,2011-03-13T07:08:20Z,_CACHE_001,"
               "\"http://a.org/x,\"\"y\"\".js\"\r\n");
 
     const Result json = with({"--format", "json"});
