@@ -339,7 +339,7 @@ bool FilterSet::load(std::string path) {
     return true;
 }
 
-bool FilterSet::save(std::string path) {
+bool FilterSet::save(std::string path, int* error) {
     std::string text;
     text += "[" + std::string(kGeneral) + "]\n";
     AppendLine(text, kHarvixFilter, "1");
@@ -362,7 +362,11 @@ bool FilterSet::save(std::string path) {
         }
     }
     // The file is replaced as a whole: a failed write keeps the old file.
-    return writeFileAtomically(pathFromUtf8(path), text);
+    const int failed = writeFileAtomicallyError(pathFromUtf8(path), text);
+    if (error != nullptr) {
+        *error = failed;
+    }
+    return failed == 0;
 }
 
 // ---- Target folders ----

@@ -66,7 +66,8 @@ public:
     // Writes the set to a filter file through a temporary file and a
     // rename. False when the file could not be written (the old file is
     // kept; errno tells why).
-    bool save(std::string path);
+    // `error`, when given, gets the system's error of a failed write.
+    bool save(std::string path, int* error = nullptr);
     // Deletes every item and empties `hint`; `fileName` stays.
     void clear();
     // Inserts `item` (a new default item when null) before `index`, or

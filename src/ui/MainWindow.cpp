@@ -333,11 +333,10 @@ bool MainWindow::saveFilterSet(bool chooseName) {
                     MessageButtons::Ok);
         return false;
     }
-    errno = 0;
-    if (!filterSet().save(path)) {
+    int error = 0;
+    if (!filterSet().save(path, &error)) {
         // Nothing was written (the old file, if any, is intact): the set
         // keeps its changes and its file. The user is told which file and why.
-        const int error = errno;
         updateTitle();
         std::string text = path;
         if (error != 0) {
