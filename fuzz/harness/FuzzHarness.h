@@ -90,7 +90,7 @@ std::string packBlockFileCache(const fs::path& folder);
 // A body's stored bytes under a chain of content codings: one byte whose low
 // three bits count the codings and whose high five bits choose the size of
 // the pieces fed, one byte per coding (gzip, deflate, br, zstd by the value
-// modulo 4), then the bytes.
+// modulo 5, 4 being snappy's framing), then the bytes.
 void runBodyDecoder(const uint8_t* data, std::size_t size);
 
 // The harness names, as the fuzz targets and the corpus folders are named.
