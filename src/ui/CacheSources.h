@@ -22,7 +22,7 @@ struct CacheSource {
     QString folder;  // the folder read, as the user reads it; empty when unknown
     // The store, where it is not the browser's HTTP cache ("service-worker
     // caches"); empty for the HTTP cache.
-    QString store;
+    QString store = QString();
 
     // "Browser — profile", or the browser alone; "(store)" after it.
     QString label() const;
