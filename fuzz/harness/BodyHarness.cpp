@@ -32,6 +32,8 @@ const char* encoderName(ContentCoding coding) {
             return "br";
         case ContentCoding::Zstd:
             return "zstd";
+        case ContentCoding::SnappyFramed:
+            return "snappy-framed";
     }
     return "identity";
 }
@@ -94,7 +96,7 @@ void runBodyDecoder(const uint8_t* data, std::size_t size) {
         return;
     }
     for (std::size_t i = 0; i < count; ++i) {
-        const auto coding = static_cast<ContentCoding>(data[1 + i] % 4);
+        const auto coding = static_cast<ContentCoding>(data[1 + i] % 5);
         input.codings.push_back(coding);
         input.encoding.add(coding);
     }

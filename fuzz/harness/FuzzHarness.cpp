@@ -600,6 +600,10 @@ bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,
         runChromiumBlockFile(data, size);
     } else if (name == "body_decoder") {
         runBodyDecoder(data, size);
+    } else if (name == "cache_storage") {
+        runCacheStorage(data, size);
+    } else if (name == "dom_cache") {
+        runDomCache(data, size, scratch);
     } else {
         return false;
     }

@@ -90,13 +90,21 @@ std::string packBlockFileCache(const fs::path& folder);
 // A body's stored bytes under a chain of content codings: one byte whose low
 // three bits count the codings and whose high five bits choose the size of
 // the pieces fed, one byte per coding (gzip, deflate, br, zstd by the value
-// modulo 4), then the bytes.
+// modulo 5, 4 being snappy's framing), then the bytes.
 void runBodyDecoder(const uint8_t* data, std::size_t size);
+
+// The bytes as the index of a Chromium service-worker store and as one
+// entry's metadata, and that entry's decision.
+void runCacheStorage(const uint8_t* data, std::size_t size);
+// The bytes as a Firefox service-worker store's caches.sqlite: read as a
+// database, then through the store's reader, which must leave it as it was.
+void runDomCache(const uint8_t* data, std::size_t size, const fs::path& scratch);
 
 // The harness names, as the fuzz targets and the corpus folders are named.
 inline constexpr std::string_view kHarnessNames[] = {
-    "mozilla_map",  "mozilla_metadata", "profile",         "filter_file",        "index_dat",
-    "picture_size", "cache2_entry",     "chromium_simple", "chromium_blockfile", "body_decoder"};
+    "mozilla_map",        "mozilla_metadata", "profile",       "filter_file",
+    "index_dat",          "picture_size",     "cache2_entry",  "chromium_simple",
+    "chromium_blockfile", "body_decoder",     "cache_storage", "dom_cache"};
 
 // Runs the named harness; false for an unknown name.
 bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,

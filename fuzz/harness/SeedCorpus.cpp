@@ -384,6 +384,8 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> makeSeed
     corpus["chromium_simple"] = chromiumSimpleSeeds(scratch.path());
     corpus["chromium_blockfile"] = chromiumBlockFileSeeds(scratch.path());
     corpus["body_decoder"] = bodyDecoderSeeds();
+    corpus["cache_storage"] = cacheStorageSeeds();
+    corpus["dom_cache"] = domCacheSeeds(scratch.path());
     return corpus;
 }
 

@@ -29,6 +29,10 @@ std::vector<std::pair<std::string, std::string>> chromiumSimpleSeeds(const fs::p
 std::vector<std::pair<std::string, std::string>> chromiumBlockFileSeeds(const fs::path& scratch);
 // The seeds of the body decoder: a page under every coding and a few chains.
 std::vector<std::pair<std::string, std::string>> bodyDecoderSeeds();
+// The seeds of the service-worker stores: an index and a metadata record,
+// and a caches.sqlite written with the store writer below `scratch`.
+std::vector<std::pair<std::string, std::string>> cacheStorageSeeds();
+std::vector<std::pair<std::string, std::string>> domCacheSeeds(const fs::path& scratch);
 
 // Writes MakeSeedCorpus into `root`/<harness>/<file name>; returns the number
 // of files written.

@@ -115,6 +115,7 @@ struct Settings;
     X(BrowseDuplicates, "%1 duplicates skipped")                                                   \
     X(BrowseFailed, "%1 could not be saved")                                                       \
     X(BrowseNoCache, "No browser cache was found.")                                                \
+    X(BrowseServiceWorkerCaches, "service-worker caches")                                          \
     X(BrowseTooLarge, "Too large for a preview")                                                   \
     X(BrowseUnreadable, "The stored data cannot be read")                                          \
     X(ProgressCount, "%1: %2 of %3")                                                               \

@@ -7,7 +7,6 @@
 #include "app/ErrorText.h"
 #include "engine/Browsers.h"
 #include "platform/Path.h"
-#include "readers/chromium/ChromiumCacheReader.h"
 
 namespace harvix {
 
@@ -82,7 +81,7 @@ bool openOrSay(CacheReader& reader, const BrowserRow& browser, const std::string
     return !failed;
 }
 
-void sayWhyNotOpened(const CacheReader& reader, const ErrorReport& report,
+void sayWhyNotOpened(const CacheReader& /*reader*/, const ErrorReport& report,
                      const BrowserRow& browser, const std::string& command,
                      const LanguageTexts& /*texts*/) {
     if (report.module() == ErrorReport::IECache) {
@@ -90,7 +89,7 @@ void sayWhyNotOpened(const CacheReader& reader, const ErrorReport& report,
                   << ": cannot open the URL cache: " << urlCacheFailure(report) << "\n";
         return;
     }
-    if (dynamic_cast<const ChromiumCacheReader*>(&reader) != nullptr) {
+    if (report.module() == ErrorReport::ChromiumCache) {
         std::cerr << "harvix-cli " << command << ": no " << browser.id << " cache found"
                   << (!report.path().empty() ? " in " + report.path() : std::string())
                   << "; name a Cache_Data folder, a profile folder or a browser root with "

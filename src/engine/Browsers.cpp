@@ -4,13 +4,16 @@
 #include <system_error>
 
 #include "platform/Path.h"
+#include "readers/CombinedReader.h"
 #include "readers/FirefoxCacheReader.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
 #include "readers/cache2/FirefoxCache2Reader.h"
 #include "readers/cache2/FirefoxDiscovery.h"
+#include "readers/chromium/CacheStorageReader.h"
 #include "readers/chromium/ChromiumCache.h"
 #include "readers/chromium/ChromiumCacheReader.h"
+#include "readers/domcache/DomCacheReader.h"
 
 namespace harvix {
 
@@ -36,26 +39,50 @@ std::unique_ptr<CacheReader> firefoxReaderOf(const FirefoxCacheFolder& found) {
     return std::make_unique<FirefoxCache2Reader>(found);
 }
 
-// Exactly the folder named.
+// The service-worker caches of the profile whose local folder `local` is;
+// null when it has none.
+std::unique_ptr<CacheReader> firefoxStoreOf(IPlatform& platform, const fs::path& local) {
+    const fs::path profile = firefoxProfileOfLocalFolder(firefoxPlaces(platform), local);
+    return profile.empty() ? nullptr : std::make_unique<DomCacheReader>(pathToUtf8(profile));
+}
+
+// The local folder of a cache folder found or named.
+fs::path localFolderOf(const FirefoxCacheFolder& found) {
+    const std::string name = pathToUtf8(found.folder.filename());
+    return (name == "cache2" || name == "Cache") ? found.folder.parent_path() : found.folder;
+}
+
+// Exactly the folder named: its HTTP cache, its service-worker caches, or
+// both where one folder holds both (a profile that keeps its cache inside).
 std::unique_ptr<CacheReader> makeFirefoxReaderAt(IPlatform& /*platform*/,
                                                  const std::string& folder) {
-    return firefoxReaderOf(classifyFirefoxFolder(pathFromUtf8(folder)));
+    const FirefoxCacheFolder http = classifyFirefoxFolder(pathFromUtf8(folder));
+    const bool hasStore = !domCacheStoreOf(pathFromUtf8(folder)).empty();
+    if (http.format == FirefoxCacheFormat::None && hasStore) {
+        return std::make_unique<DomCacheReader>(folder);
+    }
+    std::vector<std::unique_ptr<CacheReader>> stores;
+    if (hasStore) {
+        stores.push_back(std::make_unique<DomCacheReader>(folder));
+    }
+    return combineStores(firefoxReaderOf(http), std::move(stores));
 }
 
 // The remembered folder while it holds a cache of either format; else (or
 // with none remembered) the cache of the profile Firefox itself uses. When
 // neither holds one, the remembered folder is the one reported, else the
 // folder of the profile in use.
+// The service-worker caches of that profile are read with it.
 std::unique_ptr<CacheReader> makeFirefoxReader(IPlatform& platform, const std::string& location) {
     const FirefoxCacheFolder remembered = classifyFirefoxFolder(pathFromUtf8(location));
-    if (remembered.format != FirefoxCacheFormat::None) {
-        return firefoxReaderOf(remembered);
-    }
-    const FirefoxCacheFolder found = findFirefoxCache(firefoxPlaces(platform));
-    if (found.format == FirefoxCacheFormat::None && !location.empty()) {
-        return firefoxReaderOf(remembered);
-    }
-    return firefoxReaderOf(found);
+    const FirefoxCacheFolder found = remembered.format != FirefoxCacheFormat::None
+                                         ? remembered
+                                         : findFirefoxCache(firefoxPlaces(platform));
+    const FirefoxCacheFolder& used =
+        found.format == FirefoxCacheFormat::None && !location.empty() ? remembered : found;
+    std::vector<std::unique_ptr<CacheReader>> stores;
+    stores.push_back(firefoxStoreOf(platform, localFolderOf(found)));
+    return combineStores(firefoxReaderOf(used), std::move(stores));
 }
 
 // The name of the profile a remembered Firefox cache folder belongs to:
@@ -74,6 +101,11 @@ std::vector<CacheProfile> findFirefoxProfiles(IPlatform& platform, const std::st
     std::vector<CacheProfile> found;
     for (const FirefoxProfileCache& profile : firefoxProfileCaches(firefoxPlaces(platform))) {
         found.push_back({profile.name, profile.cache.folder});
+        const fs::path own =
+            firefoxProfileOfLocalFolder(firefoxPlaces(platform), localFolderOf(profile.cache));
+        if (!own.empty()) {
+            found.push_back({profile.name, domCacheStoreOf(own), true});
+        }
     }
     if (!remembered.empty()) {
         const FirefoxCacheFolder folder = classifyFirefoxFolder(pathFromUtf8(remembered));
@@ -87,7 +119,26 @@ std::vector<CacheProfile> findFirefoxProfiles(IPlatform& platform, const std::st
     return found;
 }
 
-// Every profile's HTTP cache below the places of a Chromium-family row.
+// The profile roots of a Chromium-family row (its configuration folders,
+// where the service-worker caches lie): the cache roots' names below the
+// configuration folder, the Snap's and the Flatpaks' own.
+std::vector<fs::path> chromiumProfileRoots(const CachePlaces& places, IPlatform& platform) {
+    std::vector<fs::path> found;
+    const fs::path home = platform.homeFolder();
+    for (const std::string& root : places.cacheRoots) {
+        found.push_back(platform.configFolder() / root);
+        if (!places.snapName.empty()) {
+            found.push_back(home / "snap" / places.snapName / "common" / root);
+        }
+        for (const std::string& app : places.flatpakIds) {
+            found.push_back(home / ".var" / "app" / app / "config" / root);
+        }
+    }
+    return found;
+}
+
+// Every profile's HTTP cache and service-worker caches below the places of
+// a Chromium-family row.
 std::vector<CacheProfile> findChromiumProfiles(const CachePlaces& places, IPlatform& platform) {
     std::vector<CacheProfile> found;
     for (const fs::path& root : places.folders(platform)) {
@@ -98,7 +149,32 @@ std::vector<CacheProfile> findChromiumProfiles(const CachePlaces& places, IPlatf
                              cache.folder});
         }
     }
+    for (const fs::path& root : chromiumProfileRoots(places, platform)) {
+        for (const chromium::CacheFolder& store : findCacheStorages(root)) {
+            const fs::path below = store.folder.lexically_relative(store.browserRoot);
+            found.push_back({below.empty() || *below.begin() == ".." ? std::string()
+                                                                     : pathToUtf8(*below.begin()),
+                             store.folder, true});
+        }
+    }
     return found;
+}
+
+// The HTTP cache and the service-worker caches of a Chromium-family row; a
+// service-worker store named alone is read alone.
+std::unique_ptr<CacheReader> makeChromiumReader(const std::string& id, const CachePlaces& places,
+                                                IPlatform& platform, const std::string& location) {
+    if (!location.empty() && isCacheStorageFolder(pathFromUtf8(location))) {
+        return std::make_unique<CacheStorageReader>(location);
+    }
+    std::vector<std::unique_ptr<CacheReader>> stores;
+    stores.push_back(std::make_unique<CacheStorageReader>(
+        location,
+        location.empty() ? chromiumProfileRoots(places, platform) : std::vector<fs::path>{}));
+    return combineStores(
+        std::make_unique<ChromiumCacheReader>(
+            id, location, location.empty() ? places.folders(platform) : std::vector<fs::path>{}),
+        std::move(stores));
 }
 
 // An index.dat file or a folder that holds one; empty: the Wine prefix's.
@@ -123,11 +199,8 @@ BrowserRow chromiumRow(const std::string& id, const std::string& displayName,
     row.places = std::move(places);
     row.watchSettingsKey = "Use" + textName;
     row.watchDefault = WatchDefault::WhenPresent;
-    row.makeReader = [id, places = row.places](
-                         IPlatform& platform,
-                         const std::string& location) -> std::unique_ptr<CacheReader> {
-        return std::make_unique<ChromiumCacheReader>(
-            id, location, location.empty() ? places.folders(platform) : std::vector<fs::path>{});
+    row.makeReader = [id, places = row.places](IPlatform& platform, const std::string& location) {
+        return makeChromiumReader(id, places, platform, location);
     };
     row.findProfiles = [places = row.places](IPlatform& platform, const std::string&) {
         return findChromiumProfiles(places, platform);

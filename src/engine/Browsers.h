@@ -43,10 +43,14 @@ struct CachePlaces {
     std::vector<std::string> installMarkers() const;
 };
 
-// One cache of a browser on this machine: a profile's cache folder.
+// One cache of a browser on this machine: a profile's cache folder, or a
+// store of the profile's own beside it.
 struct CacheProfile {
     std::string name;  // the profile's name; empty where there is none to tell
     fs::path folder;
+    // True for the caches the profile's pages fill themselves (the Cache
+    // API of service workers) rather than the browser's HTTP cache.
+    bool serviceWorkerCaches = false;
 };
 
 struct BrowserRow {

@@ -37,9 +37,10 @@ struct CacheEntry {
     std::string contentTypeText;  // Content-Type value as the server sent it (UTF-8)
     int32_t contentType = 0;      // content-type code (base/ContentType.h), 0 when not recognised
     uint64_t size = 0;            // the stored body's size in bytes
-    int64_t time = 0;      // seconds since 1970-01-01 00:00 UTC
-    std::string dataFile;  // the listing's data-file column (reader-specific)
-    uint32_t index = 0;    // position in the reading
+    int64_t time = 0;             // seconds since 1970-01-01 00:00 UTC
+    std::string dataFile;         // the listing's data-file column (reader-specific)
+    uint32_t index = 0;           // position in the reading
+    uint8_t store = 0;  // the store it came from, in a reading of several (CombinedReader)
 };
 
 // Where an entry's stored bytes lie.

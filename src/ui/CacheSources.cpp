@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "app/LanguageTexts.h"
 #include "app/Settings.h"
 #include "engine/Browsers.h"
 #include "platform/Path.h"
@@ -40,10 +41,12 @@ void addWholeCache(const BrowserRow& row, std::vector<CacheSource>& sources) {
 }  // namespace
 
 QString CacheSource::label() const {
-    return profile.isEmpty() ? browser : browser + QStringLiteral(" \u2014 ") + profile;
+    const QString named =
+        profile.isEmpty() ? browser : browser + QStringLiteral(" \u2014 ") + profile;
+    return store.isEmpty() ? named : named + QStringLiteral(" (") + store + QStringLiteral(")");
 }
 
-std::vector<CacheSource> findCacheSources(const Settings& settings) {
+std::vector<CacheSource> findCacheSources(const Settings& settings, const LanguageTexts& texts) {
     std::vector<CacheSource> sources;
     std::vector<std::string> rowOf;  // the id of the row each source came from
     for (const BrowserRow& row : browserTable()) {
@@ -67,6 +70,10 @@ std::vector<CacheSource> findCacheSources(const Settings& settings) {
             for (const CacheProfile& profile : row.findProfiles(platformServices(), remembered)) {
                 sources.push_back(
                     folderSource(row, QString::fromStdString(profile.name), profile.folder));
+                if (profile.serviceWorkerCaches) {
+                    sources.back().store =
+                        QString::fromStdString(texts.byKey("BrowseServiceWorkerCaches"));
+                }
             }
         } else {
             addWholeCache(row, sources);

@@ -319,7 +319,7 @@ std::unique_ptr<QMenu> MainWindow::buildListMenu() {
 void MainWindow::browseCache() {
     if (cacheWindow_ == nullptr) {
         const Settings& settings = settings_;
-        cacheWindow_ = new CacheWindow(findCacheSources(settings), theLanguage(),
+        cacheWindow_ = new CacheWindow(findCacheSources(settings, theLanguage()), theLanguage(),
                                        QString::fromStdString(settings.DefaultFileNameDummy),
                                        settings.SkipDuplicates, this);
         // A window of its own that closes with the program.

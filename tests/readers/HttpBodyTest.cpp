@@ -215,6 +215,46 @@ TEST(BodyDecoder, TrailingBytesAndAMissingGzipFooterPassButCutOrDamagedDataFails
     EXPECT_FALSE(Decode(ContentEncoding::Unsupported, "abc", 3).finished);
 }
 
+// Snappy's framing, as Firefox's service-worker caches keep bodies: a stream
+// of chunks with no end mark, each checked against its CRC-32C.
+TEST(BodyDecoder, SnappyFramesWithEitherChecksumDamageAndUnknownChunksFail) {
+    const std::string body = SampleBody();  // several 64 KiB chunks
+    const ContentEncoding framed = ContentEncoding::SnappyFramed;
+    for (const char* variant : {"snappy-framed", "snappy-framed-firefox"}) {
+        SCOPED_TRACE(variant);
+        const std::string stored = harvix::mozcache::encodeBody(variant, body);
+        for (const std::size_t piece : {stored.size(), std::size_t{1}, std::size_t{4093}}) {
+            const Decoded decoded = Decode(framed, stored, piece);
+            EXPECT_TRUE(decoded.finished);
+            EXPECT_TRUE(decoded.out == body);
+        }
+        // Cut inside a chunk; one byte of data or of a checksum changed.
+        EXPECT_FALSE(Decode(framed, stored.substr(0, stored.size() - 5), 999).finished);
+        for (const std::size_t at : {std::size_t{40}, stored.size() / 2}) {
+            std::string damaged = stored;
+            damaged[at] = static_cast<char>(damaged[at] ^ 0x01);
+            EXPECT_FALSE(Decode(framed, damaged, 999).finished);
+        }
+    }
+    const std::string stored = harvix::mozcache::encodeBody("snappy-framed-firefox", "abc");
+    const std::string id = stored.substr(0, 10);
+    // A skippable chunk anywhere passes; a reserved one that is not, a
+    // stream without its identifier, and a chunk longer than any may be fail.
+    EXPECT_EQ(Decode(framed, id + std::string("\x80\x02\0\0xy", 6) + stored.substr(10), 1).out,
+              "abc");
+    EXPECT_FALSE(Decode(framed, id + std::string("\x02\x01\0\0x", 5), 4).finished);
+    EXPECT_FALSE(Decode(framed, stored.substr(10), 4).finished);
+    EXPECT_FALSE(Decode(framed, id + std::string("\x00\xff\xff\x01", 4), 4).finished);
+    EXPECT_FALSE(Decode(framed, "", 4).finished);
+    // An empty resource is the identifier alone.
+    EXPECT_TRUE(Decode(framed, id, 3).finished);
+    // Bounded like every other coding.
+    const Decoded bounded =
+        Decode(framed, harvix::mozcache::encodeBody("snappy-framed", body), 4096, 100000);
+    EXPECT_FALSE(bounded.finished);
+    EXPECT_LE(bounded.out.size(), 100000u);
+}
+
 TEST(BodyDecoder, StackedCodingsAreUndoneLastFirstEachStageBounded) {
     const std::string body = SampleBody().substr(0, 40000);
     ContentEncoding stacked;  // gzip applied first, then br, then zstd

@@ -86,7 +86,7 @@ TEST(CacheSources, EveryProfileIsASourceOfItsOwn) {
 
     Settings settings;
     settings.MozillaCachePath = pathToUtf8(mozilla / "a1.default");  // a profile's: once
-    std::vector<CacheSource> sources = findCacheSources(settings);
+    std::vector<CacheSource> sources = findCacheSources(settings, LanguageTexts());
     QStringList labels;
     for (const CacheSource& source : sources) {
         labels << source.label();
@@ -103,7 +103,7 @@ TEST(CacheSources, EveryProfileIsASourceOfItsOwn) {
     // A remembered folder of a cache no profile gave comes last.
     writeCache2(dir.path() / "saved" / "cache2", "s.example", 1);
     settings.MozillaCachePath = pathToUtf8(dir.path() / "saved");
-    sources = findCacheSources(settings);
+    sources = findCacheSources(settings, LanguageTexts());
     ASSERT_EQ(sources.size(), 5u);
     EXPECT_EQ(sources[2].label(), firefox + dash + "saved");
 

@@ -199,7 +199,8 @@ std::vector<std::string> writeSimpleCache(const fs::path& folder,
         if (entry.damage == Damage::BadEndRecord)
             end1[0] ^= 0x55;
         file += end1;
-        const std::string stream0 = pickleResponseInfo(entry);
+        const std::string stream0 =
+            entry.stream0.empty() ? pickleResponseInfo(entry) : entry.stream0;
         file += stream0;
         if (entry.keySha256)
             file += std::string(32, '\x5a');

@@ -41,6 +41,8 @@ struct Entry {
     std::string key;            // the whole cache key
     std::string head;           // raw header lines, each ending in NUL ("HTTP/1.1 200 OK\0...\0")
     std::string body;           // stream 1 as stored
+    std::string stream0;        // simple: when set, stream 0 as it is (a service-worker
+                                // cache's metadata) instead of the pickled response info
     int64_t requestTime = 0;    // seconds since 1970
     int64_t responseTime = 0;   // seconds since 1970
     bool truncated = false;     // the response info's truncated flag

@@ -1,6 +1,7 @@
 #include "BodyEncoding.h"
 
 #include <brotli/encode.h>
+#include <snappy.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -27,6 +28,50 @@ std::string deflateBody(const std::string& body, int windowBits) {
         throw WriteError("zlib: deflate failed");
     }
     out.resize(written);
+    return out;
+}
+
+uint32_t crc32cRaw(const std::string& bytes) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (const char ch : bytes) {
+        crc ^= static_cast<unsigned char>(ch);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc >> 1) ^ ((crc & 1) != 0 ? 0x82F63B78u : 0u);
+        }
+    }
+    return crc;
+}
+
+std::string chunk(unsigned char type, const std::string& data) {
+    std::string out(1, static_cast<char>(type));
+    for (int i = 0; i < 3; ++i) {
+        out += static_cast<char>((data.size() >> (8 * i)) & 0xFF);
+    }
+    return out + data;
+}
+
+// Snappy's framing format. Firefox's variant: every chunk compressed, the
+// CRC-32C without its final inversion. The other: the inversion, a padding
+// chunk, and a chunk stored as it is where compression does not pay.
+std::string snappyFramed(const std::string& body, bool firefox) {
+    std::string out = chunk(0xFF, "sNaPpY");
+    if (!firefox) {
+        out += chunk(0xFE, std::string(3, '\0'));
+    }
+    for (std::size_t at = 0; at < body.size(); at += 65536) {
+        const std::string piece = body.substr(at, 65536);
+        uint32_t crc = crc32cRaw(piece);
+        crc = firefox ? crc : ~crc;
+        crc = ((crc >> 15) | (crc << 17)) + 0xA282EAD8u;
+        std::string checksum;
+        for (int i = 0; i < 4; ++i) {
+            checksum += static_cast<char>((crc >> (8 * i)) & 0xFF);
+        }
+        std::string compressed;
+        snappy::Compress(piece.data(), piece.size(), &compressed);
+        const bool plain = !firefox && compressed.size() >= piece.size();
+        out += chunk(plain ? 0x01 : 0x00, checksum + (plain ? piece : compressed));
+    }
     return out;
 }
 
@@ -65,6 +110,9 @@ std::string encodeBody(const std::string& coding, const std::string& body) {
         }
         out.resize(size);
         return out;
+    }
+    if (coding == "snappy-framed" || coding == "snappy-framed-firefox") {
+        return snappyFramed(body, coding == "snappy-framed-firefox");
     }
     throw WriteError("unknown content coding: " + coding);
 }

@@ -8,28 +8,15 @@
 #include <array>
 #include <vector>
 
+#include "readers/http/DecodeStage.h"
+
 namespace harvix {
 
 namespace {
 
-constexpr std::size_t kOutChunk = 64 * 1024;
-
-using Bytes = std::span<const unsigned char>;
-
-// One coding undone: takes coded bytes, hands decoded ones on. Once its
-// stream has ended it takes further bytes and ignores them, as browsers do.
-class Stage {
-public:
-    virtual ~Stage() = default;
-    // False when the bytes are not valid for the coding or `out` refused.
-    virtual bool feed(Bytes in, const BodyDecoder::Sink& out) = 0;
-    // The coded stream is complete.
-    bool ended() const { return ended_; }
-
-protected:
-    std::array<unsigned char, kOutChunk> buffer_{};
-    bool ended_ = false;
-};
+using decoding::Bytes;
+using decoding::kOutChunk;
+using decoding::Stage;
 
 // The header of a gzip member (RFC 1952), read as it comes in and skipped:
 // ten fixed bytes, then the optional extra field, name, comment and header
@@ -350,6 +337,8 @@ std::unique_ptr<Stage> makeStage(ContentCoding coding) {
             return std::make_unique<BrotliStage>();
         case ContentCoding::Zstd:
             return std::make_unique<ZstdStage>();
+        case ContentCoding::SnappyFramed:
+            return decoding::makeSnappyFramedStage();
     }
     return nullptr;
 }
@@ -364,6 +353,8 @@ const char* codingName(ContentCoding coding) {
             return "br";
         case ContentCoding::Zstd:
             return "zstd";
+        case ContentCoding::SnappyFramed:
+            return "x-snappy-framed";
     }
     return "?";
 }

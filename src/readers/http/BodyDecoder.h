@@ -24,8 +24,10 @@
 
 namespace harvix {
 
-// One content coding the decoder undoes.
-enum class ContentCoding : uint8_t { Gzip, Deflate, Brotli, Zstd };
+// One content coding the decoder undoes. SnappyFramed is no HTTP coding but
+// the framing a store of the browser's own keeps bodies in (Firefox's
+// service-worker caches); no response head names it.
+enum class ContentCoding : uint8_t { Gzip, Deflate, Brotli, Zstd, SnappyFramed };
 
 // The codings a body was sent with, in the order the server applied them
 // (the order of its Content-Encoding header). Identity holds none: the stored
@@ -42,6 +44,7 @@ public:
     static const ContentEncoding Deflate;
     static const ContentEncoding Brotli;
     static const ContentEncoding Zstd;
+    static const ContentEncoding SnappyFramed;
     static const ContentEncoding Unsupported;
 
     constexpr ContentEncoding() = default;
@@ -81,6 +84,7 @@ inline constexpr ContentEncoding ContentEncoding::Gzip{ContentCoding::Gzip};
 inline constexpr ContentEncoding ContentEncoding::Deflate{ContentCoding::Deflate};
 inline constexpr ContentEncoding ContentEncoding::Brotli{ContentCoding::Brotli};
 inline constexpr ContentEncoding ContentEncoding::Zstd{ContentCoding::Zstd};
+inline constexpr ContentEncoding ContentEncoding::SnappyFramed{ContentCoding::SnappyFramed};
 inline constexpr ContentEncoding ContentEncoding::Unsupported{UnsupportedTag{}};
 
 // The codings as HTTP writes them, in header order ("gzip", "gzip, br");

@@ -1,0 +1,117 @@
+// The readers of the service-worker stores under fuzzing: Chromium's index
+// and entry metadata (protocol buffers), and Firefox's caches.sqlite read
+// as a database and through its reader, which must leave it as it was.
+#include <fstream>
+#include <iterator>
+
+#include "DomCacheWriter.h"
+#include "FuzzHarness.h"
+#include "SeedCorpus.h"
+#include "readers/chromium/CacheStorage.h"
+#include "readers/chromium/CacheStorageFormat.h"
+#include "readers/domcache/DomCacheDatabase.h"
+#include "readers/domcache/DomCacheReader.h"
+
+namespace harvix::fuzzing {
+
+namespace {
+
+void Check(bool condition, const char* rule) {
+    if (!condition) {
+        throw HarnessFailure(rule);
+    }
+}
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string varint(uint64_t value) {
+    std::string out;
+    do {
+        out += static_cast<char>((value & 0x7F) | (value > 0x7F ? 0x80 : 0));
+        value >>= 7;
+    } while (value != 0);
+    return out;
+}
+std::string field(uint32_t number, const std::string& bytes) {
+    return varint(uint64_t{number} << 3 | 2) + varint(bytes.size()) + bytes;
+}
+
+}  // namespace
+
+void runCacheStorage(const uint8_t* data, std::size_t size) {
+    const std::span<const unsigned char> bytes(data, size);
+    if (const auto index = chromium::parseCacheStorageIndex(bytes)) {
+        Check(index->caches.size() <= cachestorage::kMaxCaches, "more caches than the bound");
+        for (const auto& cache : index->caches) {
+            Check(!cache.folder.empty() && cache.folder.size() <= size,
+                  "a cache folder out of the bytes");
+        }
+    }
+    if (const auto metadata = chromium::parseCacheMetadata(bytes)) {
+        Check(metadata->headers.size() <= cachestorage::kMaxHeaders, "more headers than the bound");
+        Check(metadata->head().size() <= 16 + 4 * size + 32, "a head longer than its bytes allow");
+    }
+    chromium::CacheStorageRecord record;
+    if (chromium::acceptCacheStorageEntry("https://a.org/x", bytes, 1, record) == nullptr) {
+        Check(record.url == "https://a.org/x", "the URL is not the key");
+        Check(record.time >= 0, "a negative time");
+    }
+}
+
+void runDomCache(const uint8_t* data, std::size_t size, const fs::path& scratch) {
+    std::vector<unsigned char> bytes(data, data + size);
+    std::string why;
+    if (!domcache::readDomCacheRows(bytes, why)) {
+        Check(!why.empty(), "a refused database without a reason");
+    }
+    // Through the reader, from a store folder: the database is never changed,
+    // nothing is made beside it.
+    std::error_code ec;
+    fs::remove_all(scratch / "p", ec);
+    const fs::path cache = scratch / "p" / "storage" / "default" / "https+++a.org" / "cache";
+    fs::create_directories(cache);
+    {
+        std::ofstream out(cache / "caches.sqlite", std::ios::binary);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    DomCacheReader reader((scratch / "p").string());
+    if (!openCache(reader)) {
+        const Reading reading = readCache(reader);
+        Check(reading.entries.empty(), "an entry without a body file");
+    }
+    Check(
+        readAll(cache / "caches.sqlite") == std::string(reinterpret_cast<const char*>(data), size),
+        "the database was changed");
+    Check(std::distance(fs::directory_iterator(cache), fs::directory_iterator()) == 1,
+          "a file was made beside the database");
+}
+
+std::vector<std::pair<std::string, std::string>> cacheStorageSeeds() {
+    const std::string response = std::string("\x08\xc8\x01", 3) + field(2, "OK") +
+                                 field(4, field(1, "Content-Type") + field(2, "image/png"));
+    return {
+        {"index", field(1, field(1, "pics") + field(2, "aaaaaaaa-1111-4222-8333-444444444444")) +
+                      field(2, "https://a.org/")},
+        {"metadata", field(1, field(1, "GET")) + field(2, response)}};
+}
+
+std::vector<std::pair<std::string, std::string>> domCacheSeeds(const fs::path& scratch) {
+    std::vector<mozcache::DomCacheRecord> records(3);
+    records[0].url = "https://a.org/a.png";
+    records[0].contentType = "image/png";
+    records[0].body = "png";
+    records[1].url = "https://a.org/f?x=1";
+    records[1].method = "POST";
+    records[1].body = "form";
+    records[2].url = "https://a.org/sw.js";
+    records[2].nameSpace = 1;
+    records[2].body = "script";
+    mozcache::writeDomCacheStore(scratch / "seed", "https+++a.org", records);
+    return {{"caches.sqlite",
+             readAll(scratch / "seed" / "storage/default/https+++a.org/cache/caches.sqlite")}};
+}
+
+}  // namespace harvix::fuzzing

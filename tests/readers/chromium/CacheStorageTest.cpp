@@ -1,0 +1,147 @@
+// The Chromium family's service-worker caches: the index's named caches,
+// each entry's protobuf metadata, which entries a comb may use, and bodies
+// copied as the page received them (never decoded again).
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "ChromeCacheWriter.h"
+#include "platform/Path.h"
+#include "readers/BodyCopy.h"
+#include "readers/chromium/CacheStorage.h"
+#include "readers/chromium/CacheStorageReader.h"
+#include "readers/chromium/Protobuf.h"
+#include "support/TestSupport.h"
+
+namespace harvix::chromium {
+namespace {
+
+// Protocol-buffer fields, written as Chromium writes them.
+std::string varint(uint64_t value) {
+    std::string out;
+    do {
+        out += static_cast<char>((value & 0x7F) | (value > 0x7F ? 0x80 : 0));
+        value >>= 7;
+    } while (value != 0);
+    return out;
+}
+std::string field(uint32_t number, const std::string& bytes) {
+    return varint(uint64_t{number} << 3 | 2) + varint(bytes.size()) + bytes;
+}
+std::string number(uint32_t number, uint64_t value) {
+    return varint(uint64_t{number} << 3) + varint(value);
+}
+
+std::string metadata(const std::string& method, int status, uint64_t type,
+                     const std::vector<std::pair<std::string, std::string>>& headers) {
+    std::string response =
+        number(1, static_cast<uint64_t>(status)) + field(2, "OK") + number(3, type);
+    for (const auto& [name, value] : headers) {
+        response += field(4, field(1, name) + field(2, value));
+    }
+    response += number(6, 13400000000000000ULL);  // 2025, in µs since 1601
+    return field(1, field(1, method)) + field(2, response);
+}
+
+chromecache::Entry entry(const std::string& url, const std::string& stream0,
+                         const std::string& body) {
+    chromecache::Entry made;
+    made.key = url;
+    made.stream0 = stream0;
+    made.body = body;
+    return made;
+}
+
+TEST(ChromiumCacheStorage, NamedCachesEntriesByReasonBodiesAsReceived) {
+    TempDir dir;
+    const fs::path store = dir.path() / "chromium" / "Default" / "Service Worker" / "CacheStorage";
+    const fs::path origin = store / "0123456789abcdef0123456789abcdef01234567";
+    const std::string named = "aaaaaaaa-1111-4222-8333-444444444444";
+    const std::string unnamed = "bbbbbbbb-1111-4222-8333-444444444444";
+    // The index names one cache (in UTF-16, "pics") and the origin; the
+    // other folder was made after the index was last written.
+    fs::create_directories(origin);
+    writeFile(origin / "index.txt", field(1, field(1, "old") + field(2, named) + number(3, 10) +
+                                                 field(7, std::string("p\0i\0c\0s\0", 8))) +
+                                        field(2, "https://a.org/"));
+    const std::string json = "{\"feed\": [1, 2, 3]}";
+    chromecache::writeSimpleCache(
+        origin / named,
+        {entry("https://a.org/feed.json",
+               metadata("GET", 200, 0,
+                        {{"Content-Type", "application/json"}, {"Content-Encoding", "gzip"}}),
+               json),
+         entry("https://cdn.org/pic.jpg", metadata("GET", 0, 4, {}), "opaque jpeg"),
+         entry("https://a.org/form", metadata("POST", 200, 0, {}), "posted"),
+         entry("https://a.org/gone", metadata("GET", 404, 0, {}), "gone"),
+         entry("https://a.org/cut", "\x0a\x05\x0a", "damaged"),
+         entry("https://a.org/empty", metadata("GET", 200, 0, {}), "")});
+    chromecache::writeSimpleCache(
+        origin / unnamed, {entry("https://a.org/late.png",
+                                 metadata("GET", 203, 1, {{"content-type", "image/png"}}), "png")});
+
+    CacheStorageReader reader(pathToUtf8(dir.path() / "chromium"));
+    ASSERT_FALSE(openCache(reader));
+    EXPECT_EQ(reader.cacheFolders(), std::vector<fs::path>{resolveFolder(store)});
+    const Reading reading = readCache(reader);
+    std::map<std::string, const CacheEntry*> byUrl;
+    for (const auto& read : reading.entries) {
+        byUrl[read->url] = read.get();
+    }
+    ASSERT_EQ(byUrl.size(), 3u);
+    ASSERT_EQ(reader.caches().size(), 2u);
+    EXPECT_EQ(reader.caches()[0].name, "pics");
+    EXPECT_EQ(reader.caches()[0].origin, "https://a.org/");
+    EXPECT_EQ(reader.caches()[1].name, "");
+    EXPECT_EQ(reading.skipped.byReason,
+              (std::map<std::string, uint64_t>{{"not a GET request", 1},
+                                               {"status other than 200 or 203", 1},
+                                               {"damaged entry metadata", 1},
+                                               {"empty body", 1}}));
+    // The body is stored decoded though its header still names gzip: it is
+    // copied as it is, and the preview drops the coding.
+    const CacheEntry& feed = *byUrl.at("https://a.org/feed.json");
+    EXPECT_EQ(feed.contentTypeText, "application/json");
+    EXPECT_EQ(feed.time, 1755526400);
+    EXPECT_EQ(feed.dataFile.rfind("Default/Service Worker/CacheStorage/", 0), 0u);
+    EXPECT_FALSE(copyIsDecoded(reader, feed));
+    copyBodyToFile(reader, feed, dir.path() / "feed");
+    EXPECT_EQ(readFile(dir.path() / "feed"), json);
+    EXPECT_EQ(reader.responseHead(feed), "HTTP/1.1 200 OK\nContent-Type: application/json\n");
+    EXPECT_EQ(byUrl.at("https://a.org/late.png")->contentTypeText, "image/png");
+
+    // A damaged index is counted; the folders are still read.
+    writeFile(origin / "index.txt", "\x0a\x7f");
+    CacheStorageReader again(pathToUtf8(origin));
+    ASSERT_FALSE(openCache(again));
+    const Reading reread = readCache(again);
+    EXPECT_EQ(reread.entries.size(), 3u);
+    EXPECT_EQ(reread.skipped.byReason.at("damaged cache index"), 1u);
+    EXPECT_TRUE(isCacheStorageFolder(origin));
+    EXPECT_FALSE(isCacheStorageFolder(origin / named));
+}
+
+TEST(ChromiumCacheStorage, WireFormatEdgesAreRefusedNeverOverread) {
+    const auto fails = [](const std::string& bytes) {
+        ProtoReader reader({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
+        while (reader.next()) {
+        }
+        return reader.failed();
+    };
+    EXPECT_FALSE(fails(field(1, "abc") + number(2, UINT64_MAX) + std::string("\x1d\1\2\3\4", 5)));
+    EXPECT_TRUE(fails(std::string("\x0a\x04", 2) + "abc"));  // length past the end
+    EXPECT_TRUE(fails(std::string("\x08") + std::string(10, '\xff') + "\x01"));  // over 64 bits
+    EXPECT_TRUE(fails("\x0b"));                                                  // a group
+    EXPECT_TRUE(fails(std::string("\x00\x01", 2)));                              // field 0
+    EXPECT_TRUE(fails("\x09\x01\x02"));                                          // fixed64 cut
+    EXPECT_TRUE(parseCacheStorageIndex({}).value().caches.empty());
+    const std::string noFolder = field(1, field(1, "name"));
+    EXPECT_FALSE(parseCacheStorageIndex(
+        {reinterpret_cast<const unsigned char*>(noFolder.data()), noFolder.size()}));
+    const std::string noResponse = field(1, field(1, "GET"));
+    EXPECT_FALSE(parseCacheMetadata(
+        {reinterpret_cast<const unsigned char*>(noResponse.data()), noResponse.size()}));
+}
+
+}  // namespace
+}  // namespace harvix::chromium
