@@ -6,14 +6,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 #include "base/ContentType.h"
 #include "filter/ImageSize.h"
 #include "filter/TargetFolder.h"
-#include "platform/FileRead.h"
 #include "platform/NewFile.h"
 #include "platform/Path.h"
 #include "readers/BodyCopy.h"
@@ -94,6 +99,109 @@ std::string copyFailureReason(const ErrorReport& report) {
 
 namespace {
 
+// What became of one entry's copies, item by item in the items' order: the
+// copy thread prepares them, the pass tells and counts them in entry order.
+struct Step {
+    enum class Kind { FolderUnmade, Failed, TooSmall, NoData, Copy };
+    Kind kind = Kind::Failed;
+    std::size_t item = 0;
+    int error = 0;       // FolderUnmade: why the folder cannot be made
+    std::string reason;  // Failed: the reason the failure is counted under
+    NewFile file;        // Copy: the complete copy, still without a name
+    uint64_t size = 0;   // Copy: its size
+};
+
+// One entry on its way through the pass.
+struct EntryWork {
+    const CacheEntry* entry = nullptr;
+    std::vector<Step> steps;
+    // With One Copy: the item after the one whose copy ends `steps`, where
+    // the entry goes on should that copy get no name; 0 when it ends else.
+    std::size_t resumeAt = 0;
+    std::exception_ptr thrown;  // what preparing threw, thrown again in order
+    bool done = false;          // prepared (or passed over after a stop)
+};
+
+// The threads that prepare entries ahead of the pass. The pass hands them
+// entries in order (add) and takes each back in the same order (waitFor);
+// entries still waiting when the pool goes are dropped, those being
+// prepared are finished first. A worker that sees the stop flag prepares
+// nothing more.
+class CopyPool {
+public:
+    CopyPool(unsigned workers, std::function<void(EntryWork&)> prepare,
+             const std::atomic<bool>* stop)
+        : prepare_(std::move(prepare)), stop_(stop) {
+        threads_.reserve(workers);
+        for (unsigned i = 0; i < workers; ++i) {
+            threads_.emplace_back([this] { work(); });
+        }
+    }
+    ~CopyPool() {
+        {
+            const std::lock_guard lock(mutex_);
+            closing_ = true;
+            waiting_.clear();
+        }
+        wake_.notify_all();
+        for (std::thread& thread : threads_) {
+            thread.join();
+        }
+    }
+    CopyPool(const CopyPool&) = delete;
+    CopyPool& operator=(const CopyPool&) = delete;
+
+    void add(EntryWork& work) {
+        {
+            const std::lock_guard lock(mutex_);
+            waiting_.push_back(&work);
+        }
+        wake_.notify_one();
+    }
+
+    void waitFor(const EntryWork& work) {
+        std::unique_lock lock(mutex_);
+        finished_.wait(lock, [&] { return work.done; });
+    }
+
+private:
+    void work() {
+        for (;;) {
+            EntryWork* next = nullptr;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
+                if (waiting_.empty()) {
+                    return;
+                }
+                next = waiting_.front();
+                waiting_.pop_front();
+            }
+            if (stop_ == nullptr || !*stop_) {
+                try {
+                    prepare_(*next);
+                } catch (...) {
+                    next->thrown = std::current_exception();
+                }
+            }
+            {
+                const std::lock_guard lock(mutex_);
+                next->done = true;
+            }
+            finished_.notify_all();
+        }
+    }
+
+    std::function<void(EntryWork&)> prepare_;
+    const std::atomic<bool>* stop_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable finished_;
+    std::deque<EntryWork*> waiting_;
+    bool closing_ = false;
+    std::vector<std::thread> threads_;
+};
+
 class CombPass {
 public:
     CombPass(const CacheReader& reader, const FilterSnapshot& snapshot, const CombOptions& options,
@@ -112,21 +220,81 @@ public:
         entriesToComb_ = static_cast<uint64_t>(
             std::count_if(entries.begin(), entries.end(),
                           [this](const CacheEntry* entry) { return inTime(*entry); }));
-        // The entries in the reader's order, by position: a reader's `index`
-        // fields are not trusted to lead through the list.
-        for (const CacheEntry* entry : entries) {
-            if (stop != nullptr && *stop) {
-                result_.stopped = true;
-                break;
+        const unsigned workers =
+            static_cast<unsigned>(std::min<uint64_t>(options_.copyWorkers, entriesToComb_));
+        if (workers == 0) {
+            // The entries in the reader's order, by position: a reader's
+            // `index` fields are not trusted to lead through the list.
+            for (const CacheEntry* entry : entries) {
+                if (stop != nullptr && *stop) {
+                    result_.stopped = true;
+                    break;
+                }
+                if (inTime(*entry)) {
+                    EntryWork work;
+                    work.entry = entry;
+                    prepare(work, 0);
+                    tell(work);
+                }
             }
-            if (inTime(*entry)) {
-                combEntry(*entry);
-            }
+        } else {
+            runAhead(entries, workers, stop);
         }
         return result_;
     }
 
 private:
+    // The same visit with the copies made on `workers` threads, at most a
+    // window of entries ahead of the one being told. The stop flag is looked
+    // at before each entry is told, as before each entry is copied above;
+    // copies made ahead of a stop are dropped unnamed.
+    void runAhead(std::span<const CacheEntry* const> entries, unsigned workers,
+                  const std::atomic<bool>* stop) {
+        // Every entry ahead holds its copies open: without One Copy one per
+        // matching item, so fewer entries go ahead when there are many items.
+        const std::size_t items =
+            std::max<std::size_t>(1, static_cast<std::size_t>(std::count_if(
+                                         snapshot_.items.begin(), snapshot_.items.end(),
+                                         [](const FilterItem& item) { return !item.disabled; })));
+        const std::size_t window =
+            options_.oneCopy ? kWindow : std::clamp<std::size_t>(kOpenCopies / items, 2, kWindow);
+        // Declared before the pool, so that the pool (and its threads) ends
+        // first, whichever way this returns.
+        std::deque<EntryWork> ahead;
+        CopyPool pool(
+            workers, [this](EntryWork& work) { prepare(work, 0); }, stop);
+        const auto tellOldest = [&] {
+            EntryWork& oldest = ahead.front();
+            pool.waitFor(oldest);
+            if (stop != nullptr && *stop) {
+                result_.stopped = true;
+                return false;
+            }
+            if (oldest.thrown) {
+                std::rethrow_exception(oldest.thrown);
+            }
+            tell(oldest);
+            ahead.pop_front();
+            return true;
+        };
+        for (const CacheEntry* entry : entries) {
+            if (stop != nullptr && *stop) {
+                result_.stopped = true;
+                return;
+            }
+            if (!inTime(*entry)) {
+                continue;
+            }
+            if (ahead.size() >= window && !tellOldest()) {
+                return;
+            }
+            ahead.emplace_back().entry = entry;
+            pool.add(ahead.back());
+        }
+        while (!ahead.empty() && tellOldest()) {
+        }
+    }
+
     bool inTime(const CacheEntry& entry) const {
         return options_.sinceTime == 0 || entry.time >= options_.sinceTime;
     }
@@ -169,13 +337,18 @@ private:
         return true;
     }
 
-    void combEntry(const CacheEntry& entry) {
-        reportProgress();
-        ++result_.entriesCombed;
+    // Makes the copies of `work.entry` for the items from `firstItem` on,
+    // as far as they go without naming one: every matching item's copy
+    // (only up to the first complete one with One Copy), each tested for its
+    // item's minimum and picture sizes. Runs on a copy thread: it reads the
+    // snapshot, the reader (const) and the folders' paths, makes folders
+    // under a lock, and tells nothing.
+    void prepare(EntryWork& work, std::size_t firstItem) const {
+        const CacheEntry& entry = *work.entry;
         // Asked once per entry and only where a minimum size needs it.
         std::optional<bool> decoded;
-        noData_ = false;
-        for (std::size_t i = 0; i < snapshot_.items.size(); ++i) {
+        work.resumeAt = 0;
+        for (std::size_t i = firstItem; i < snapshot_.items.size(); ++i) {
             const FilterItem& item = snapshot_.items[i];
             if (item.disabled) {
                 continue;
@@ -184,18 +357,124 @@ private:
                 decoded = copyIsDecoded(reader_, entry);
             }
             const bool sizeOnCopy = decoded.value_or(false);
-            if (item.matches(entry, !sizeOnCopy) && saveEntry(i, entry, sizeOnCopy) &&
-                options_.oneCopy) {
-                break;
+            if (!item.matches(entry, !sizeOnCopy) || folderOf_[i] < 0) {
+                continue;  // no match, or a stem that cannot stand in a name (told once)
             }
-            if (noData_) {
-                break;
+            Step& step = work.steps.emplace_back();
+            step.item = i;
+            const TargetFolder& folder = *folders_[static_cast<std::size_t>(folderOf_[i])];
+            if (const int error = makeFolder(i); error != 0) {
+                step.kind = Step::Kind::FolderUnmade;
+                step.error = error;
+                continue;
+            }
+            step.file = NewFile::create(folder.path());
+            if (!step.file) {
+                step.reason = copyFailureReason(
+                    ErrorReport(ErrorReport::FilterCache, ErrorReport::CreateFolder,
+                                pathToUtf8(folder.path()), {}, step.file.error()));
+                continue;
+            }
+            try {
+                step.size = copyBody(reader_, entry, step.file);
+            } catch (const ErrorReport& report) {
+                step.file.discard();
+                // An entry of size 0 whose reader has no bytes for it (a
+                // record whose metadata lives apart) holds nothing to copy:
+                // left out, not a failed copy, and no other item tries.
+                if (entry.size == 0) {
+                    step.kind = Step::Kind::NoData;
+                    return;
+                }
+                step.reason = copyFailureReason(report);
+                continue;
+            }
+            // A body sent encoded is as large as it decodes: its minimum size
+            // is tested on the copy, as the picture size is.
+            if (sizeOnCopy && item.minSize > 0 && step.size < static_cast<uint64_t>(item.minSize)) {
+                step.kind = Step::Kind::TooSmall;
+                step.file.discard();
+                continue;
+            }
+            // The picture test on the copy before it has a name: a file the
+            // probe cannot measure (no picture, or a format it does not
+            // know) cannot show that it has the size, so it goes like one
+            // too small; a picture that states no size (an SVG) is kept.
+            if (item.minWidth != 0 && item.minHeight != 0) {
+                const fs::path open = "/proc/self/fd/" + std::to_string(step.file.fd());
+                if (!measurePicture(open).atLeast(item.minWidth, item.minHeight)) {
+                    step.kind = Step::Kind::TooSmall;
+                    step.file.discard();
+                    continue;
+                }
+            }
+            step.kind = Step::Kind::Copy;
+            if (options_.oneCopy) {
+                work.resumeAt = i + 1;
+                return;
             }
         }
-        if (noData_) {
+    }
+
+    // The folder of item `item` made (once, whichever thread asks first):
+    // 0, or why it cannot be.
+    int makeFolder(std::size_t item) const {
+        const std::lock_guard lock(folderMutex_);
+        return folders_[static_cast<std::size_t>(folderOf_[item])]->make();
+    }
+
+    // Tells and counts what became of `work.entry`, on the calling thread
+    // and in entry order: copies compared and named, failures reported.
+    void tell(EntryWork& work) {
+        const CacheEntry& entry = *work.entry;
+        reportProgress();
+        ++result_.entriesCombed;
+        bool noData = false;
+        for (;;) {
+            bool settled = false;
+            for (Step& step : work.steps) {
+                switch (step.kind) {
+                    case Step::Kind::FolderUnmade:
+                        folderUnmade(entry, step);
+                        break;
+                    case Step::Kind::Failed:
+                        fail(entry, step.reason);
+                        break;
+                    case Step::Kind::TooSmall:
+                        ++result_.tooSmall;
+                        break;
+                    case Step::Kind::NoData:
+                        noData = true;
+                        break;
+                    case Step::Kind::Copy:
+                        settled = finishCopy(entry, step) && options_.oneCopy;
+                        break;
+                }
+            }
+            // A copy that got no name passes the entry on to the next item,
+            // as a failed copy does; that copy is made here.
+            if (settled || work.resumeAt == 0) {
+                break;
+            }
+            const std::size_t next = work.resumeAt;
+            work.steps.clear();
+            prepare(work, next);
+        }
+        if (noData) {
             ++result_.leftOut["no data"];
         }
         observer_.entryCombed(result_.entriesCombed, entriesToComb_);
+    }
+
+    void folderUnmade(const CacheEntry& entry, const Step& step) {
+        const TargetFolder& folder = *folders_[static_cast<std::size_t>(folderOf_[step.item])];
+        const ErrorReport report(ErrorReport::FilterCache, ErrorReport::CreateFolder,
+                                 pathToUtf8(folder.path()), {}, step.error);
+        // Told once; each entry it would have kept counts as failed.
+        if (unmade_.insert(&folder).second) {
+            observer_.error(report);
+        }
+        fail(entry, copyFailureReason(report));
     }
 
     void reportProgress() {
@@ -239,73 +518,21 @@ private:
         }
     }
 
-    // Copies `entry` for item `itemIndex`; true when its folder now holds a
-    // copy (made now, or found as a duplicate).
-    bool saveEntry(std::size_t itemIndex, const CacheEntry& entry, bool sizeOnCopy) {
-        if (folderOf_[itemIndex] < 0) {
-            return false;  // a stem that cannot stand in a name (reported once)
-        }
-        const FilterItem& item = snapshot_.items[itemIndex];
-        TargetFolder& folder = *folders_[static_cast<std::size_t>(folderOf_[itemIndex])];
-
-        if (const int error = folder.make(); error != 0) {
-            const ErrorReport report(ErrorReport::FilterCache, ErrorReport::CreateFolder,
-                                     pathToUtf8(folder.path()), {}, error);
-            // Told once; each entry it would have kept counts as failed.
-            if (unmade_.insert(&folder).second) {
-                observer_.error(report);
-            }
-            fail(entry, copyFailureReason(report));
-            return false;
-        }
-        NewFile file = NewFile::create(folder.path());
-        if (!file) {
-            fail(entry,
-                 copyFailureReason(ErrorReport(ErrorReport::FilterCache, ErrorReport::CreateFolder,
-                                               pathToUtf8(folder.path()), {}, file.error())));
-            return false;
-        }
-        try {
-            copyBody(reader_, entry, file);
-        } catch (const ErrorReport& report) {
-            // The new file is discarded with `file`. An entry of size 0 whose
-            // reader has no bytes for it (a record whose metadata lives
-            // apart) holds nothing to copy: left out, not a failed copy.
-            if (entry.size == 0) {
-                noData_ = true;
-                return false;
-            }
-            fail(entry, copyFailureReason(report));
-            return false;
-        }
-        const uint64_t size = descriptorSize(file.fd());
-
-        // A body sent encoded is as large as it decodes: its minimum size
-        // is tested on the copy, as the picture size is.
-        if (sizeOnCopy && item.minSize > 0 && size < static_cast<uint64_t>(item.minSize)) {
-            ++result_.tooSmall;
-            return false;
-        }
-        // The picture test on the copy before it has a name: a file the
-        // probe cannot measure (no picture, or a format it does not know)
-        // cannot show that it has the size, so it goes like one too small;
-        // a picture that states no size (an SVG) is kept.
-        if (item.minWidth != 0 && item.minHeight != 0) {
-            const fs::path open = "/proc/self/fd/" + std::to_string(file.fd());
-            if (!measurePicture(open).atLeast(item.minWidth, item.minHeight)) {
-                ++result_.tooSmall;
-                return false;
-            }
-        }
-
-        if (options_.skipDuplicates && folder.holdsCopyOf(file.fd(), size)) {
+    // Compares the complete copy of `step` with its folder and names it;
+    // true when its folder now holds a copy (made now, or found as a
+    // duplicate).
+    bool finishCopy(const CacheEntry& entry, Step& step) {
+        const FilterItem& item = snapshot_.items[step.item];
+        TargetFolder& folder = *folders_[static_cast<std::size_t>(folderOf_[step.item])];
+        if (options_.skipDuplicates && folder.holdsCopyOf(step.file.fd(), step.size)) {
+            step.file.discard();
             ++result_.duplicates;
             observer_.duplicate(entry);
             return true;
         }
-
-        const TargetFolder::Named named =
-            folder.name(file, item.fileNameDummy, contentTypeName(entry.contentType), size);
+        const TargetFolder::Named named = folder.name(
+            step.file, item.fileNameDummy, contentTypeName(entry.contentType), step.size);
+        step.file.discard();  // closed; named or not, nothing is left unnamed
         if (named.path.empty()) {
             fail(entry, named.failure);
             return false;
@@ -315,6 +542,11 @@ private:
         return true;
     }
 
+    // Entries prepared ahead of the one being told, at most; and without
+    // One Copy, copies held open ahead at most (about).
+    static constexpr std::size_t kWindow = 16;
+    static constexpr std::size_t kOpenCopies = 64;
+
     const CacheReader& reader_;
     const FilterSnapshot& snapshot_;
     const CombOptions& options_;
@@ -322,11 +554,11 @@ private:
     IPlatform& platform_;
     CombResult result_;
     std::vector<std::unique_ptr<TargetFolder>> folders_;
-    std::vector<int> folderOf_;  // per item: index into folders_, -1 when it keeps nothing
+    std::vector<int> folderOf_;       // per item: index into folders_, -1 when it keeps nothing
+    mutable std::mutex folderMutex_;  // making folders, from the copy threads
     std::set<const TargetFolder*> unmade_;  // folders that could not be made (told)
     uint64_t entriesToComb_ = 0;
     int32_t lastPercent_ = 0;
-    bool noData_ = false;  // the entry being combed has no bytes to copy
 };
 
 }  // namespace

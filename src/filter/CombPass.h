@@ -14,6 +14,12 @@
 // under the next free name (TargetFolder); a name taken meanwhile (by the
 // user or another comb) is never replaced, the next number is tried. So a
 // run counts exactly the files it created.
+//
+// The copies are made on a few worker threads, a little ahead of the pass:
+// the calling thread takes the entries' copies in entry order and alone
+// compares and names them and tells the observer, so the names, the counts
+// and the reports are those of copying one entry after the other. Only the
+// readers' bodySource (const) and the copying itself run on the workers.
 #pragma once
 
 #include <atomic>
@@ -39,6 +45,11 @@ struct CombOptions {
     bool oneCopy = true;         // an entry goes to the first item that keeps it
     bool skipDuplicates = true;  // a copy equal to a file in its folder is dropped
     int64_t sinceTime = 0;       // 0: every entry; else entries at or after this time
+    // Threads that make the copies ahead of the pass; 0 makes each copy on
+    // the calling thread when its entry comes.
+    unsigned copyWorkers = kDefaultCopyWorkers;
+
+    static constexpr unsigned kDefaultCopyWorkers = 2;
 };
 
 // The filter items of one run, copied from the filter set at its start.
