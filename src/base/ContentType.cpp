@@ -1,4 +1,5 @@
 #include "base/ContentType.h"
+#include "base/Text.h"
 
 #include <algorithm>
 #include <array>
@@ -84,25 +85,16 @@ constexpr bool ListPlacesAreDistinct() {
 }
 static_assert(ListPlacesAreDistinct());
 
-char LowerAscii(char ch) {
-    return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
-}
-
 // Whether `text` holds `lowerWord` (lower case), letters compared without
 // regard to case.
-bool HoldsNoCase(std::string_view text, std::string_view lowerWord) {
+bool holdsNoCase(std::string_view text, std::string_view lowerWord) {
     return std::search(text.begin(), text.end(), lowerWord.begin(), lowerWord.end(),
-                       [](char a, char b) { return LowerAscii(a) == b; }) != text.end();
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view lowerWord) {
-    return text.size() >= lowerWord.size() &&
-           HoldsNoCase(text.substr(0, lowerWord.size()), lowerWord);
+                       [](char a, char b) { return toLowerAscii(a) == b; }) != text.end();
 }
 
 // The value of the Content-Type line of a response head, or the whole text
 // when it holds no such line (a header value as such).
-std::string_view ContentTypeValue(std::string_view text) {
+std::string_view contentTypeValue(std::string_view text) {
     constexpr std::string_view kName = "content-type:";
     std::size_t line = 0;
     while (line < text.size()) {
@@ -111,7 +103,7 @@ std::string_view ContentTypeValue(std::string_view text) {
             end = text.size();
         }
         const std::string_view current = text.substr(line, end - line);
-        if (StartsWithNoCase(current, kName)) {
+        if (startsWithNoCase(current, kName)) {
             std::string_view value = current.substr(kName.size());
             if (!value.empty() && value.back() == '\r') {
                 value.remove_suffix(1);
@@ -125,7 +117,7 @@ std::string_view ContentTypeValue(std::string_view text) {
 
 // The media type of a Content-Type text ("image" of "image/png"), lower
 // case; empty when the text holds no '/'.
-std::string MediaType(std::string_view text) {
+std::string mediaType(std::string_view text) {
     const std::size_t slash = text.find('/');
     if (slash == std::string_view::npos) {
         return {};
@@ -136,7 +128,7 @@ std::string MediaType(std::string_view text) {
     }
     std::string lower;
     for (const char ch : type) {
-        lower += LowerAscii(ch);
+        lower += toLowerAscii(ch);
     }
     return lower;
 }
@@ -157,10 +149,10 @@ const ContentTypeInfo* contentTypeInfo(int32_t code) {
 }
 
 int32_t contentTypeCode(std::string_view text) {
-    const std::string_view value = ContentTypeValue(text);
+    const std::string_view value = contentTypeValue(text);
     for (const ContentTypeInfo& row : kTable) {
         for (const std::string_view word : row.keyWords) {
-            if (HoldsNoCase(value, word)) {
+            if (holdsNoCase(value, word)) {
                 return codeOf(row.type);
             }
         }
@@ -175,7 +167,7 @@ std::string contentTypeName(int32_t code) {
 
 std::optional<int32_t> contentTypeFromName(std::string_view word) {
     for (const ContentTypeInfo& row : kTable) {
-        if (word.size() == row.name.size() && HoldsNoCase(word, row.name)) {
+        if (word.size() == row.name.size() && holdsNoCase(word, row.name)) {
             return codeOf(row.type);
         }
     }
@@ -207,7 +199,7 @@ bool contentTypeMatches(int32_t wanted, int32_t code, std::string_view text) {
     }
     // The media type says it first: audio/mp4 is a sound, image/tiff a
     // picture though no code names it.
-    const std::string media = MediaType(text);
+    const std::string media = mediaType(text);
     if (media == "image") {
         return wanted == codeOf(ContentType::Pictures);
     }

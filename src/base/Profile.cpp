@@ -22,7 +22,7 @@ constexpr std::size_t npos = std::string::npos;
 constexpr std::uintmax_t kMaxProfileBytes = 16u * 1024u * 1024u;
 
 // The section name of a header line "[name]", or false when the line is none.
-bool SectionName(std::string_view line, std::string_view* name) {
+bool sectionName(std::string_view line, std::string_view* name) {
     const std::string_view trimmed = trim(line);
     if (trimmed.size() < 2 || trimmed.front() != '[') {
         return false;
@@ -36,7 +36,7 @@ bool SectionName(std::string_view line, std::string_view* name) {
 }
 
 // The key of a "key=value" line; false for lines without '='.
-bool KeyName(std::string_view line, std::string_view* key) {
+bool keyName(std::string_view line, std::string_view* key) {
     const std::size_t eq = line.find('=');
     if (eq == std::string_view::npos) {
         return false;
@@ -45,7 +45,7 @@ bool KeyName(std::string_view line, std::string_view* key) {
     return true;
 }
 
-std::string CleanValue(std::string_view raw, std::size_t maxChars) {
+std::string cleanValue(std::string_view raw, std::size_t maxChars) {
     std::string_view value = trim(raw);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front()) {
@@ -78,11 +78,11 @@ ProfileFile ProfileFile::load(const fs::path& path) {
         return profile;
     }
     std::string raw(static_cast<std::size_t>(size), '\0');
-    errno = 0;
-    const std::size_t got = file.readAt(0, raw.data(), raw.size());
-    if (got == 0 && errno != 0 && !raw.empty()) {
+    int error = 0;
+    const std::size_t got = file.readAt(0, raw.data(), raw.size(), error);
+    if (got == 0 && error != 0 && !raw.empty()) {
         profile.unreadable_ = true;
-        profile.failure_ = std::strerror(errno);
+        profile.failure_ = std::strerror(error);
         return profile;
     }
     raw.resize(got);
@@ -108,7 +108,7 @@ std::size_t ProfileFile::findSection(std::string_view section) const {
     const std::string_view wanted = trim(section);
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         std::string_view name;
-        if (SectionName(lines_[i], &name) && equalsNoCase(name, wanted)) {
+        if (sectionName(lines_[i], &name) && equalsNoCase(name, wanted)) {
             return i;
         }
     }
@@ -118,7 +118,7 @@ std::size_t ProfileFile::findSection(std::string_view section) const {
 std::size_t ProfileFile::sectionEnd(std::size_t header) const {
     std::size_t i = header + 1;
     std::string_view name;
-    while (i < lines_.size() && !SectionName(lines_[i], &name)) {
+    while (i < lines_.size() && !sectionName(lines_[i], &name)) {
         ++i;
     }
     return i;
@@ -129,7 +129,7 @@ std::size_t ProfileFile::findKey(std::size_t header, std::string_view key) const
     const std::size_t end = sectionEnd(header);
     for (std::size_t i = header + 1; i < end; ++i) {
         std::string_view name;
-        if (KeyName(lines_[i], &name) && equalsNoCase(name, wanted)) {
+        if (keyName(lines_[i], &name) && equalsNoCase(name, wanted)) {
             return i;
         }
     }
@@ -147,7 +147,7 @@ std::string ProfileFile::get(std::string_view section, std::string_view key,
         return std::string(fallback);
     }
     const std::string& text = lines_[line];
-    return CleanValue(std::string_view(text).substr(text.find('=') + 1), maxChars);
+    return cleanValue(std::string_view(text).substr(text.find('=') + 1), maxChars);
 }
 
 void ProfileFile::set(std::string_view section, std::string_view key, std::string_view value) {
@@ -208,10 +208,10 @@ void ProfileFile::forEachLine(
     std::size_t maxChars) const {
     for (const std::string& line : lines_) {
         std::string_view name;
-        if (SectionName(line, &name)) {
+        if (sectionName(line, &name)) {
             onSection(name);
-        } else if (KeyName(line, &name)) {
-            onValue(name, CleanValue(std::string_view(line).substr(line.find('=') + 1), maxChars));
+        } else if (keyName(line, &name)) {
+            onValue(name, cleanValue(std::string_view(line).substr(line.find('=') + 1), maxChars));
         }
     }
 }

@@ -168,9 +168,7 @@ std::string truncateUtf8(std::string_view text, std::size_t maxChars) {
 std::string toLowerAscii(std::string_view text) {
     std::string out(text);
     for (char& ch : out) {
-        if (ch >= 'A' && ch <= 'Z') {
-            ch = static_cast<char>(ch - 'A' + 'a');
-        }
+        ch = toLowerAscii(ch);
     }
     return out;
 }
@@ -180,19 +178,15 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
         return false;
     }
     for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z') {
-            x = static_cast<char>(x - 'A' + 'a');
-        }
-        if (y >= 'A' && y <= 'Z') {
-            y = static_cast<char>(y - 'A' + 'a');
-        }
-        if (x != y) {
+        if (toLowerAscii(a[i]) != toLowerAscii(b[i])) {
             return false;
         }
     }
     return true;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && equalsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
 std::string_view trim(std::string_view text) {

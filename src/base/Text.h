@@ -31,8 +31,12 @@ std::string truncateUtf8(std::string_view text, std::size_t maxChars);
 
 // ASCII lower-casing and case-insensitive comparison (section and key names,
 // image names, content types).
+constexpr char toLowerAscii(char ch) {
+    return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+}
 std::string toLowerAscii(std::string_view text);
 bool equalsNoCase(std::string_view a, std::string_view b);
+bool startsWithNoCase(std::string_view text, std::string_view prefix);
 
 // Blanks removed from both ends (space, tab, CR, LF, VT, FF).
 std::string_view trim(std::string_view text);

@@ -33,8 +33,12 @@ namespace {
 std::string urlCacheFailure(const ErrorReport& report) {
     switch (report.systemError()) {
         case ENOENT: {
-            // "no index.dat in FOLDER[ nor in FOLDER]"
+            // "no index.dat in FOLDER[ nor in FOLDER]"; a named file that
+            // is not there is named whole.
             const fs::path tried = pathFromUtf8(report.path());
+            if (tried.filename() != "index.dat") {
+                return report.path() + ": " + report.systemText();
+            }
             std::string text =
                 "no " + pathToUtf8(tried.filename()) + " in " + pathToUtf8(tried.parent_path());
             if (!report.secondPath().empty()) {

@@ -102,10 +102,9 @@ std::vector<CacheProfile> findChromiumProfiles(const CachePlaces& places, IPlatf
 }
 
 // An index.dat file or a folder that holds one; empty: the Wine prefix's.
-std::unique_ptr<CacheReader> makeUrlCacheReader(IPlatform& /*platform*/,
-                                                const std::string& location) {
-    return std::make_unique<UrlCacheReader>(
-        std::make_unique<MsiecfUrlCache>(pathFromUtf8(location)));
+std::unique_ptr<CacheReader> makeUrlCacheReader(IPlatform& platform, const std::string& location) {
+    return std::make_unique<UrlCacheReader>(std::make_unique<MsiecfUrlCache>(
+        pathFromUtf8(location), WineUser{platform.winePrefix(), platform.userName()}));
 }
 
 // The Chromium family: each member has a cache of its own, in the places

@@ -29,6 +29,9 @@
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
 
+#include "base/ByteOrder.h"
+#include "filter/SvgSize.h"
+
 namespace harvix {
 
 namespace {
@@ -38,28 +41,19 @@ std::atomic<int32_t> g_references{0};
 // The one instance of the program, alive from start-up to exit.
 const ImageSize g_graphics;
 
-uint16_t Le16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Le32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
 // An icon (or cursor) file: a six-byte header {0, type 1 or 2, count} and
 // one sixteen-byte record per image, whose first two bytes are the width
 // and the height (0 meaning 256). Each record must point at data inside the
 // file, so that other data starting with the same four bytes is not taken
 // for an icon. The largest image gives the size.
-bool IconSize(std::FILE* file, uint64_t fileSize, int32_t& width, int32_t& height) {
+bool iconSize(std::FILE* file, uint64_t fileSize, int32_t& width, int32_t& height) {
     unsigned char header[6];
     if (std::fseek(file, 0, SEEK_SET) != 0 || std::fread(header, 1, 6, file) != 6) {
         return false;
     }
-    const uint16_t type = Le16(header + 2);
-    const uint16_t count = Le16(header + 4);
-    if (Le16(header) != 0 || (type != 1 && type != 2) || count == 0) {
+    const uint16_t type = loadLe16(header + 2);
+    const uint16_t count = loadLe16(header + 4);
+    if (loadLe16(header) != 0 || (type != 1 && type != 2) || count == 0) {
         return false;
     }
     const uint64_t directoryEnd = 6u + 16u * static_cast<uint64_t>(count);
@@ -73,8 +67,8 @@ bool IconSize(std::FILE* file, uint64_t fileSize, int32_t& width, int32_t& heigh
         if (std::fread(record, 1, 16, file) != 16) {
             return false;
         }
-        const uint32_t bytes = Le32(record + 8);
-        const uint32_t offset = Le32(record + 12);
+        const uint32_t bytes = loadLe32(record + 8);
+        const uint32_t offset = loadLe32(record + 12);
         if (bytes == 0 || offset < directoryEnd ||
             static_cast<uint64_t>(offset) + bytes > fileSize) {
             return false;
@@ -98,7 +92,7 @@ bool IconSize(std::FILE* file, uint64_t fileSize, int32_t& width, int32_t& heigh
 // frame header are walked as the library walks them, and a file that holds
 // such a table is not handed to it. Anything else the walk does not follow
 // is left to the library, which refuses it by itself.
-bool JpegHuffmanTablesFit(std::FILE* file) {
+bool jpegHuffmanTablesFit(std::FILE* file) {
     if (std::fseek(file, 0, SEEK_SET) != 0) {
         return false;
     }
@@ -180,7 +174,7 @@ bool JpegHuffmanTablesFit(std::FILE* file) {
 // WebP and AVIF's file-type box, and for the root element of an SVG.
 constexpr std::size_t kHeadBytes = 64 * 1024;
 
-std::string ReadHead(std::FILE* file) {
+std::string readHead(std::FILE* file) {
     std::string head(kHeadBytes, '\0');
     if (std::fseek(file, 0, SEEK_SET) != 0) {
         return {};
@@ -193,50 +187,33 @@ const uint8_t* Bytes(const std::string& text) {
     return reinterpret_cast<const uint8_t*>(text.data());
 }
 
-uint32_t Be32(const std::string& text, std::size_t at) {
-    return (static_cast<uint32_t>(static_cast<unsigned char>(text[at])) << 24) |
-           (static_cast<uint32_t>(static_cast<unsigned char>(text[at + 1])) << 16) |
-           (static_cast<uint32_t>(static_cast<unsigned char>(text[at + 2])) << 8) |
-           static_cast<uint32_t>(static_cast<unsigned char>(text[at + 3]));
-}
-
-PictureSize Measured(int64_t width, int64_t height) {
-    PictureSize size;
-    if (width > 0 && height > 0 && width <= INT32_MAX && height <= INT32_MAX) {
-        size.kind = PictureSize::Kind::Measured;
-        size.width = static_cast<int32_t>(width);
-        size.height = static_cast<int32_t>(height);
-    }
-    return size;
-}
-
 // ---- WebP ----
 
-bool IsWebp(const std::string& head) {
+bool isWebp(const std::string& head) {
     return head.size() >= 12 && head.compare(0, 4, "RIFF") == 0 && head.compare(8, 4, "WEBP") == 0;
 }
 
 // The headers say the size: the frame header of a plain file, the canvas of
 // an extended one (whose first chunk gives it, so that a large chunk after
 // it, a colour profile, need not be read).
-PictureSize WebpSize(const std::string& head) {
+PictureSize webpSize(const std::string& head) {
     int width = 0;
     int height = 0;
     if (WebPGetInfo(Bytes(head), head.size(), &width, &height) == 0) {
         return {};
     }
-    return Measured(width, height);
+    return PictureSize::ofSize(width, height);
 }
 
 // ---- AVIF ----
 
 // An ISO base media file whose file-type box names the AVIF image or image
 // sequence brand.
-bool IsAvif(const std::string& head) {
+bool isAvif(const std::string& head) {
     if (head.size() < 16 || head.compare(4, 4, "ftyp") != 0) {
         return false;
     }
-    const std::size_t end = std::min<std::size_t>(Be32(head, 0), head.size());
+    const std::size_t end = std::min<std::size_t>(loadBe32(Bytes(head)), head.size());
     for (std::size_t at = 8; at + 4 <= end; at += 4) {
         if (at == 12) {
             continue;  // the minor version
@@ -261,7 +238,8 @@ struct AvifSource {
     std::vector<uint8_t> buffer;
 };
 
-avifResult AvifRead(avifIO* io, uint32_t readFlags, uint64_t offset, size_t size, avifROData* out) {
+avifResult readAvifBytes(avifIO* io, uint32_t readFlags, uint64_t offset, size_t size,
+                         avifROData* out) {
     auto* source = static_cast<AvifSource*>(io->data);
     if (readFlags != 0 || offset > source->size) {
         return AVIF_RESULT_IO_ERROR;
@@ -288,12 +266,12 @@ struct AvifDecoderFree {
 
 // The size the container states for the primary image (or the first frame
 // of a sequence); nothing is decoded.
-PictureSize AvifSize(std::FILE* file, uint64_t fileSize) {
+PictureSize avifSize(std::FILE* file, uint64_t fileSize) {
     AvifSource source;
     source.file = file;
     source.size = fileSize;
     avifIO io{};
-    io.read = AvifRead;
+    io.read = readAvifBytes;
     io.sizeHint = fileSize;
     io.persistent = AVIF_FALSE;
     io.data = &source;
@@ -314,211 +292,7 @@ PictureSize AvifSize(std::FILE* file, uint64_t fileSize) {
     if ((image.transformFlags & AVIF_TRANSFORM_IROT) != 0 && image.irot.angle % 2 == 1) {
         std::swap(width, height);
     }
-    return Measured(width, height);
-}
-
-// ---- SVG ----
-
-bool IsSpace(char ch) {
-    return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n';
-}
-
-bool IsNameEnd(char ch) {
-    return IsSpace(ch) || ch == '=' || ch == '/' || ch == '>';
-}
-
-// A number as SVG writes one: sign, digits, fraction, exponent. Moves `at`
-// past it; nothing when there is none.
-std::optional<double> ReadNumber(std::string_view text, std::size_t& at) {
-    const char* begin = text.data() + at;
-    const char* end = text.data() + text.size();
-    if (begin != end && *begin == '+') {
-        ++begin;  // from_chars takes no plus sign
-    }
-    double value = 0;
-    const auto [stop, error] = std::from_chars(begin, end, value, std::chars_format::general);
-    if (error != std::errc() || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    at = static_cast<std::size_t>(stop - text.data());
-    return value;
-}
-
-// A length in pixels: a number, unitless or in px, with blanks around it.
-// Nothing for any other unit (%, em, mm, ...), which says nothing in pixels.
-std::optional<double> PixelLength(std::string_view text) {
-    std::size_t at = 0;
-    while (at < text.size() && IsSpace(text[at])) {
-        ++at;
-    }
-    const std::optional<double> value = ReadNumber(text, at);
-    if (!value) {
-        return std::nullopt;
-    }
-    if (text.compare(at, 2, "px") == 0) {
-        at += 2;
-    }
-    while (at < text.size() && IsSpace(text[at])) {
-        ++at;
-    }
-    return at == text.size() ? value : std::nullopt;
-}
-
-// The width and height of a viewBox "min-x min-y width height" (blanks or
-// commas between); nothing unless both are positive.
-std::optional<std::pair<double, double>> ViewBoxSize(std::string_view text) {
-    double numbers[4];
-    std::size_t at = 0;
-    for (double& number : numbers) {
-        while (at < text.size() && (IsSpace(text[at]) || text[at] == ',')) {
-            ++at;
-        }
-        const std::optional<double> value = ReadNumber(text, at);
-        if (!value) {
-            return std::nullopt;
-        }
-        number = *value;
-    }
-    if (numbers[2] <= 0 || numbers[3] <= 0) {
-        return std::nullopt;
-    }
-    return std::make_pair(numbers[2], numbers[3]);
-}
-
-// Skips what may stand before the root element: a byte-order mark, blanks,
-// the XML declaration and other processing instructions, comments and the
-// document type (with its internal subset). False when the text ends first.
-bool SkipProlog(std::string_view text, std::size_t& at) {
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        at = 3;
-    }
-    for (;;) {
-        while (at < text.size() && IsSpace(text[at])) {
-            ++at;
-        }
-        std::size_t end = std::string_view::npos;
-        if (text.compare(at, 2, "<?") == 0) {
-            end = text.find("?>", at + 2);
-            end = end == std::string_view::npos ? end : end + 2;
-        } else if (text.compare(at, 4, "<!--") == 0) {
-            end = text.find("-->", at + 4);
-            end = end == std::string_view::npos ? end : end + 3;
-        } else if (text.compare(at, 9, "<!DOCTYPE") == 0) {
-            const std::size_t subset = text.find_first_of("[>", at);
-            if (subset != std::string_view::npos && text[subset] == '[') {
-                end = text.find("]", subset);
-                end = end == std::string_view::npos ? end : text.find('>', end);
-            } else {
-                end = subset;
-            }
-            end = end == std::string_view::npos ? end : end + 1;
-        } else {
-            return at < text.size();
-        }
-        if (end == std::string_view::npos) {
-            return false;
-        }
-        at = end;
-    }
-}
-
-// An SVG file: its root element is "svg" (with or without a namespace
-// prefix). Its width and height in pixels give the size; where one of them
-// is missing (or in another unit) the viewBox gives it, scaled to the other;
-// without either the picture states no size. A zero or negative size is
-// not measurable.
-std::optional<PictureSize> SvgSize(std::string_view text) {
-    std::size_t at = 0;
-    if (!SkipProlog(text, at) || text[at] != '<') {
-        return std::nullopt;
-    }
-    std::size_t nameEnd = at + 1;
-    while (nameEnd < text.size() && !IsNameEnd(text[nameEnd])) {
-        ++nameEnd;
-    }
-    std::string_view name = text.substr(at + 1, nameEnd - at - 1);
-    if (const std::size_t colon = name.find(':'); colon != std::string_view::npos) {
-        name.remove_prefix(colon + 1);
-    }
-    if (name != "svg" || nameEnd == text.size()) {
-        return std::nullopt;
-    }
-    std::optional<std::string_view> width;
-    std::optional<std::string_view> height;
-    std::optional<std::string_view> viewBox;
-    at = nameEnd;
-    for (;;) {
-        while (at < text.size() && IsSpace(text[at])) {
-            ++at;
-        }
-        if (at == text.size()) {
-            return PictureSize{};  // the start tag does not end within the start read
-        }
-        if (text[at] == '>' || text[at] == '/') {
-            break;
-        }
-        const std::size_t attributeStart = at;
-        while (at < text.size() && !IsNameEnd(text[at])) {
-            ++at;
-        }
-        const std::string_view attribute = text.substr(attributeStart, at - attributeStart);
-        while (at < text.size() && IsSpace(text[at])) {
-            ++at;
-        }
-        if (at + 1 >= text.size() || text[at] != '=') {
-            return PictureSize{};
-        }
-        ++at;
-        while (at < text.size() && IsSpace(text[at])) {
-            ++at;
-        }
-        if (at == text.size() || (text[at] != '"' && text[at] != '\'')) {
-            return PictureSize{};
-        }
-        const std::size_t close = text.find(text[at], at + 1);
-        if (close == std::string_view::npos) {
-            return PictureSize{};
-        }
-        const std::string_view value = text.substr(at + 1, close - at - 1);
-        at = close + 1;
-        if (attribute == "width" && !width) {
-            width = value;
-        } else if (attribute == "height" && !height) {
-            height = value;
-        } else if (attribute == "viewBox" && !viewBox) {
-            viewBox = value;
-        }
-    }
-    // NaN stands for a length that says nothing in pixels.
-    constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
-    double w = width ? PixelLength(*width).value_or(kUnknown) : kUnknown;
-    double h = height ? PixelLength(*height).value_or(kUnknown) : kUnknown;
-    if (w <= 0 || h <= 0) {
-        return PictureSize{};  // drawn as nothing
-    }
-    if (std::isnan(w) || std::isnan(h)) {
-        if (const auto box = viewBox ? ViewBoxSize(*viewBox) : std::nullopt) {
-            if (!std::isnan(w)) {
-                h = w * box->second / box->first;
-            } else if (!std::isnan(h)) {
-                w = h * box->first / box->second;
-            } else {
-                w = box->first;
-                h = box->second;
-            }
-        }
-    }
-    if (std::isnan(w) || std::isnan(h)) {
-        PictureSize unsized;
-        unsized.kind = PictureSize::Kind::Unsized;
-        return unsized;
-    }
-    // Less than a pixel still shows as one.
-    const auto pixels = [](double value) {
-        return value >= 2147483647.0 ? int64_t{INT32_MAX}
-                                     : std::max<int64_t>(1, std::llround(value));
-    };
-    return Measured(pixels(w), pixels(h));
+    return PictureSize::ofSize(width, height);
 }
 
 struct FileCloser {
@@ -537,6 +311,16 @@ ImageSize::~ImageSize() {
 
 int32_t ImageSize::references() {
     return g_references.load();
+}
+
+PictureSize PictureSize::ofSize(int64_t width, int64_t height) {
+    PictureSize size;
+    if (width > 0 && height > 0 && width <= INT32_MAX && height <= INT32_MAX) {
+        size.kind = Kind::Measured;
+        size.width = static_cast<int32_t>(width);
+        size.height = static_cast<int32_t>(height);
+    }
+    return size;
 }
 
 bool PictureSize::atLeast(int32_t minWidth, int32_t minHeight) const {
@@ -566,20 +350,20 @@ PictureSize measurePicture(const fs::path& path) {
     }
     int32_t width = 0;
     int32_t height = 0;
-    if (IconSize(file.get(), fileSize, width, height)) {
-        return Measured(width, height);
+    if (iconSize(file.get(), fileSize, width, height)) {
+        return PictureSize::ofSize(width, height);
     }
-    const std::string head = ReadHead(file.get());
-    if (IsWebp(head)) {
-        return WebpSize(head);
+    const std::string head = readHead(file.get());
+    if (isWebp(head)) {
+        return webpSize(head);
     }
-    if (IsAvif(head)) {
-        return AvifSize(file.get(), fileSize);
+    if (isAvif(head)) {
+        return avifSize(file.get(), fileSize);
     }
-    if (const std::optional<PictureSize> svg = SvgSize(head)) {
+    if (const std::optional<PictureSize> svg = svgSize(head)) {
         return *svg;
     }
-    if (!JpegHuffmanTablesFit(file.get()) || std::fseek(file.get(), 0, SEEK_SET) != 0) {
+    if (!jpegHuffmanTablesFit(file.get()) || std::fseek(file.get(), 0, SEEK_SET) != 0) {
         return {};
     }
     int x = 0;
@@ -592,7 +376,7 @@ PictureSize measurePicture(const fs::path& path) {
     if (y < 0 && y != INT_MIN) {
         y = -y;
     }
-    return Measured(x, y);
+    return PictureSize::ofSize(x, y);
 }
 
 }  // namespace harvix

@@ -39,6 +39,8 @@ struct PictureSize {
     // wide and high, or one that states no size. A file that cannot be
     // measured cannot show that it has the size, so it fails.
     bool atLeast(int32_t minWidth, int32_t minHeight) const;
+    // Measured when both are positive and fit, else NotMeasurable.
+    static PictureSize ofSize(int64_t width, int64_t height);
 };
 
 // The size of the picture in `path`. For an icon file the largest image

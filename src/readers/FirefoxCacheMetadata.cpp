@@ -13,13 +13,13 @@ namespace harvix {
 
 namespace {
 
-bool StartsWith(const unsigned char* text, std::size_t length, std::string_view prefix) {
+bool startsWith(const unsigned char* text, std::size_t length, std::string_view prefix) {
     return length >= prefix.size() && std::memcmp(text, prefix.data(), prefix.size()) == 0;
 }
 
 // The text from `start` up to its zero byte, or up to `end` when the item
 // holds no zero byte after it.
-std::string_view TextAt(const unsigned char* start, const unsigned char* end) {
+std::string_view textAt(const unsigned char* start, const unsigned char* end) {
     const auto* zero = static_cast<const unsigned char*>(
         std::memchr(start, 0, static_cast<std::size_t>(end - start)));
     const unsigned char* stop = zero != nullptr ? zero : end;
@@ -29,7 +29,7 @@ std::string_view TextAt(const unsigned char* start, const unsigned char* end) {
 // One line of a response head, without its line end. Header names are
 // compared case-sensitively, colon included; the value starts one byte after
 // the colon, whatever that byte is (normally a blank).
-void ClassifyLine(unsigned char* line, std::size_t length, FirefoxCacheEntry& entry) {
+void classifyLine(unsigned char* line, std::size_t length, FirefoxCacheEntry& entry) {
     enum class Field { None, Server, AcceptRanges, Etag, ContentType };
     struct Name {
         std::string_view text;
@@ -45,7 +45,7 @@ void ClassifyLine(unsigned char* line, std::size_t length, FirefoxCacheEntry& en
         {"Content-Type:", Field::ContentType},
     };
     for (const Name& name : kNames) {
-        if (!StartsWith(line, length, name.text)) {
+        if (!startsWith(line, length, name.text)) {
             continue;
         }
         const std::size_t start = name.text.size() + 1;
@@ -77,15 +77,15 @@ void ClassifyLine(unsigned char* line, std::size_t length, FirefoxCacheEntry& en
 // each line that ends in a carriage return. The head ends at its zero byte or
 // at `end`; nothing past it is looked at. A carriage return becomes a zero
 // byte, and the next line starts two bytes after it (after the line feed).
-void ParseResponseHead(unsigned char* text, const unsigned char* end, FirefoxCacheEntry& entry) {
-    const std::size_t headLength = TextAt(text, end).size();
+void parseResponseHead(unsigned char* text, const unsigned char* end, FirefoxCacheEntry& entry) {
+    const std::size_t headLength = textAt(text, end).size();
     std::size_t lineStart = 0;
     for (std::size_t i = 0; i < headLength; ++i) {
         if (text[i] != '\r') {
             continue;
         }
         text[i] = 0;
-        ClassifyLine(text + lineStart, i - lineStart, entry);
+        classifyLine(text + lineStart, i - lineStart, entry);
         if (i + 1 >= headLength) {
             break;  // the head ends right after this carriage return
         }
@@ -112,8 +112,8 @@ void readCacheMetadata(unsigned char* item, std::size_t length, FirefoxCacheEntr
 
         // The key: only "HTTP:" keys name a URL ("HTTP/" and every other
         // kind give none).
-        if (StartsWith(key, available, firefox_cache::kHttpKeyPrefix)) {
-            entry.url = cp1252ToUtf8(TextAt(key + std::strlen(firefox_cache::kHttpKeyPrefix), end));
+        if (startsWith(key, available, firefox_cache::kHttpKeyPrefix)) {
+            entry.url = cp1252ToUtf8(textAt(key + std::strlen(firefox_cache::kHttpKeyPrefix), end));
         }
 
         // Every zero-terminated text after the key that starts with "HTTP/"
@@ -129,9 +129,9 @@ void readCacheMetadata(unsigned char* item, std::size_t length, FirefoxCacheEntr
             }
             previousWasZero = true;
             unsigned char* next = p + 1;
-            if (StartsWith(next, static_cast<std::size_t>(end - next),
+            if (startsWith(next, static_cast<std::size_t>(end - next),
                            firefox_cache::kResponseHeadPrefix)) {
-                ParseResponseHead(next, end, entry);
+                parseResponseHead(next, end, entry);
             }
         }
     }

@@ -93,9 +93,9 @@ void FirefoxCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& o
     const std::size_t before = out.size();
     bool stopped = false;
     while (!stopped) {
-        errno = 0;
-        const std::size_t got = files_[0].readAt(offset, chunk.data(), chunk.size());
-        readError = got == 0 && errno != 0;
+        int error = 0;
+        const std::size_t got = files_[0].readAt(offset, chunk.data(), chunk.size(), error);
+        readError = got == 0 && error != 0;
         const std::size_t records = got / fc::kMapRecordSize;
         if (records == 0) {
             break;  // end of the map; a trailing partial record is ignored

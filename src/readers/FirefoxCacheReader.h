@@ -115,7 +115,7 @@ private:
     std::array<FileHandle, 4> files_;
     std::string base_;
     // Per block file, the blocks that some accepted record's metadata has
-    // already used during the current walk (see ReadEntries).
+    // already used during the current walk (see readEntries).
     std::array<std::vector<bool>, 4> claimed_;
     std::array<uint64_t, 4> fileSizes_{};
     // Holds one metadata item during the walk.

@@ -11,7 +11,6 @@
 #include "base/Text.h"
 #include "platform/FileHandle.h"
 #include "platform/Path.h"
-#include "platform/Platform.h"
 #include "readers/BfioMemoryHandle.h"
 #include "readers/FatDateTime.h"
 #include "readers/UrlCacheIndexFormat.h"
@@ -253,17 +252,16 @@ private:
 
 }  // namespace
 
-MsiecfUrlCache::MsiecfUrlCache(fs::path location) : location_(std::move(location)) {}
+MsiecfUrlCache::MsiecfUrlCache(fs::path location, WineUser wine)
+    : location_(std::move(location)), wine_(std::move(wine)) {}
 
 MsiecfUrlCache::~MsiecfUrlCache() = default;
 
-std::vector<fs::path> MsiecfUrlCache::candidateIndexes() {
-    IPlatform& platform = platformServices();
-    const std::string user = platform.userName();
-    if (!isPlainName(user)) {
+std::vector<fs::path> MsiecfUrlCache::candidateIndexes(const WineUser& wine) {
+    if (wine.prefix.empty() || !isPlainName(wine.name)) {
         return {};
     }
-    const fs::path profile = platform.winePrefix() / "drive_c" / "users" / pathFromUtf8(user);
+    const fs::path profile = wine.prefix / "drive_c" / "users" / pathFromUtf8(wine.name);
     return {
         profile / "AppData" / "Local" / "Microsoft" / "Windows" / "INetCache" / "Content.IE5" /
             "index.dat",
@@ -278,7 +276,7 @@ void MsiecfUrlCache::open() {
     fs::path index;
     std::error_code ec;
     if (location_.empty()) {
-        const std::vector<fs::path> candidates = candidateIndexes();
+        const std::vector<fs::path> candidates = candidateIndexes(wine_);
         for (const fs::path& candidate : candidates) {
             if (fs::is_regular_file(candidate, ec)) {
                 index = candidate;
@@ -288,7 +286,7 @@ void MsiecfUrlCache::open() {
         if (index.empty()) {
             if (candidates.empty()) {
                 // No user folder to look in: the prefix itself holds none.
-                cannotOpen(platformServices().winePrefix() / "index.dat", ENOENT);
+                cannotOpen(wine_.prefix / "index.dat", ENOENT);
             }
             cannotOpen(candidates.front(), ENOENT, candidates.back());
         }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "readers/UrlCacheService.h"
@@ -17,14 +18,20 @@ namespace harvix {
 
 namespace fs = std::filesystem;
 
+// The Wine prefix and the user whose WinINet cache is looked for there.
+struct WineUser {
+    fs::path prefix;   // $WINEPREFIX, else ~/.wine
+    std::string name;  // the Windows user name Wine gives the user
+};
+
 class MsiecfUrlCache : public UrlCacheService {
 public:
     // Indexes larger than this are refused (a real one holds a few megabytes).
     static constexpr uint64_t kMaxIndexSize = 256ull * 1024 * 1024;
 
     // `location`: an index.dat file, or a folder that holds one; empty means
-    // the cache of the Wine prefix in force (see candidateIndexes).
-    explicit MsiecfUrlCache(fs::path location = {});
+    // the cache of `wine` (see candidateIndexes).
+    explicit MsiecfUrlCache(fs::path location, WineUser wine = {});
     ~MsiecfUrlCache() override;
     MsiecfUrlCache(const MsiecfUrlCache&) = delete;
     MsiecfUrlCache& operator=(const MsiecfUrlCache&) = delete;
@@ -44,12 +51,14 @@ public:
 
     // Where Wine keeps WinINet's content cache index, in the order they are
     // tried: the current layout, then that of older prefixes.
-    static std::vector<fs::path> candidateIndexes();
+    // No index is looked for under a user name that is no plain name.
+    static std::vector<fs::path> candidateIndexes(const WineUser& wine);
 
     struct State;  // the library's handles over the bytes of the index
 
 private:
     fs::path location_;
+    WineUser wine_;
     fs::path indexPath_;
     std::shared_ptr<State> state_;  // shared with running enumerations
 };

@@ -16,8 +16,6 @@ constexpr uint64_t kUnixEpochFileTime = 116444736000000000ull;
 
 }  // namespace
 
-UrlCacheReader::UrlCacheReader() : UrlCacheReader(std::make_unique<MsiecfUrlCache>()) {}
-
 UrlCacheReader::UrlCacheReader(std::unique_ptr<UrlCacheService> service)
     : service_(std::move(service)) {}
 

@@ -18,8 +18,6 @@ namespace fs = std::filesystem;
 
 class UrlCacheReader : public CacheReader {
 public:
-    // The system's URL cache: on Linux the index of the Wine prefix in force.
-    UrlCacheReader();
     // The cache that `service` serves.
     explicit UrlCacheReader(std::unique_ptr<UrlCacheService> service);
     ~UrlCacheReader() override;

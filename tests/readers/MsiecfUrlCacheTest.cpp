@@ -153,14 +153,14 @@ TEST_F(MsiecfIndex, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
     FakePlatform platform;
     platform.winePrefixPath = dir / "prefix";
     platform.user = "alice";
-    ScopedPlatform scoped(platform);
     const fs::path user = dir / "prefix" / "drive_c" / "users" / "alice";
     const fs::path current =
         user / "AppData/Local/Microsoft/Windows/INetCache/Content.IE5/index.dat";
     const fs::path older = user / "Local Settings/Temporary Internet Files/Content.IE5/index.dat";
 
     {
-        const std::optional<ErrorReport> nothing = openCache(*ReaderFor({}));
+        const std::optional<ErrorReport> nothing =
+            openCache(*browserByWord("ie")->reader(platform, ""));
         ASSERT_TRUE(nothing);
         // Both places were looked at, the current layout first.
         EXPECT_EQ(nothing->module(), ErrorReport::IECache);
@@ -172,18 +172,20 @@ TEST_F(MsiecfIndex, DiscoveryLooksInTheWinePrefixNewLayoutFirst) {
     fs::create_directories(older.parent_path());
     writeFile(older, WineCopy(readFile(kContentIndex)));
     {
-        MsiecfUrlCache found;
+        MsiecfUrlCache found({}, {dir / "prefix", "alice"});
         found.open();
         EXPECT_EQ(found.indexPath(), older);
-        auto reader = load({});
-        ASSERT_EQ(reader.reading.entries.size(), 19u);
-        EXPECT_EQ(fs::path(reader.reading.entries[0]->dataFile),
+        std::unique_ptr<CacheReader> reader = browserByWord("maxthon")->reader(platform, "");
+        ASSERT_FALSE(openCache(*reader));
+        const Reading reading = readCache(*reader);
+        ASSERT_EQ(reading.entries.size(), 19u);
+        EXPECT_EQ(fs::path(reading.entries[0]->dataFile),
                   older.parent_path() / "ENG3X4ZR" / "4f1880[1].ico");
     }
 
     fs::create_directories(current.parent_path());
     writeFile(current, readFile(kHistoryIndex));
-    MsiecfUrlCache preferred;
+    MsiecfUrlCache preferred({}, {dir / "prefix", "alice"});
     preferred.open();
     EXPECT_EQ(preferred.indexPath(), current);
 }
@@ -192,7 +194,6 @@ TEST_F(MsiecfIndex, InternetExplorerAndMaxthonReadTheIndexOrItsFolder) {
     TempDir dir;
     FakePlatform platform;
     platform.winePrefixPath = dir.path();
-    ScopedPlatform scoped(platform);
     for (const char* word : {"ie", "maxthon"}) {
         const BrowserRow& browser = *browserByWord(word);
         for (const fs::path& location : {kContentIndex, kContentIndex.parent_path()}) {
@@ -214,8 +215,7 @@ TEST_F(MsiecfIndex, MissingTooLargeOrForeignIndexesDoNotOpen) {
     auto errorOf = [](const fs::path& location) {
         const std::optional<ErrorReport> failed = openCache(*ReaderFor(location));
         EXPECT_TRUE(failed);
-        return failed.value_or(
-            ErrorReport(ErrorReport::FilterCache, ErrorReport::FileOpen, ""));
+        return failed.value_or(ErrorReport(ErrorReport::FilterCache, ErrorReport::FileOpen, ""));
     };
     writeFile(dir / "huge.dat", "");
     fs::resize_file(dir / "huge.dat", MsiecfUrlCache::kMaxIndexSize + 1);  // sparse

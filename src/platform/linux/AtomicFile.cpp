@@ -15,7 +15,7 @@ namespace {
 
 std::atomic<long long> g_failAfter{-1};
 
-bool WriteAll(int fd, std::string_view content) {
+bool writeAll(int fd, std::string_view content) {
     const long long failAfter = g_failAfter.load();
     std::size_t limit = content.size();
     if (failAfter >= 0 && static_cast<unsigned long long>(failAfter) < limit) {
@@ -42,7 +42,7 @@ bool WriteAll(int fd, std::string_view content) {
 // A new hidden file beside `target`, made with O_EXCL and the mode a new
 // file gets from the user's umask (and the folder's default ACL): 0666 less
 // the umask, as any editor would create it. Its path goes to `made`.
-int CreateTemporary(const fs::path& folder, const fs::path& target, std::string& made) {
+int createTemporary(const fs::path& folder, const fs::path& target, std::string& made) {
     static constexpr char kLetters[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::random_device source;
@@ -80,7 +80,7 @@ bool writeFileAtomically(const fs::path& path, std::string_view content) {
     }
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::string tmpl;
-    const int fd = CreateTemporary(folder, target, tmpl);
+    const int fd = createTemporary(folder, target, tmpl);
     if (fd < 0) {
         return false;
     }
@@ -89,7 +89,7 @@ bool writeFileAtomically(const fs::path& path, std::string_view content) {
     struct stat old {};
     bool ok =
         stat(target.c_str(), &old) != 0 || fchmod(fd, old.st_mode & 07777) == 0 || errno == EPERM;
-    ok = ok && WriteAll(fd, content) && fsync(fd) == 0;
+    ok = ok && writeAll(fd, content) && fsync(fd) == 0;
     const int savedErrno = errno;
     if (close(fd) != 0) {
         ok = false;

@@ -9,64 +9,50 @@
 
 namespace harvix::cache2 {
 
-bool copyEntryBody(const fs::path& entriesFolder, const std::string& fileName, uint64_t length,
-                   ContentEncoding encoding, int outFd, uint64_t decodedLimit) {
+int copyEntryBody(const fs::path& entriesFolder, const std::string& fileName, uint64_t length,
+                  ContentEncoding encoding, int outFd, uint64_t decodedLimit) {
     if (!isEntryFileName(fileName)) {
-        errno = EINVAL;
-        return false;
+        return EINVAL;
     }
     if (encoding == ContentEncoding::Unsupported) {
-        errno = ENOTSUP;
-        return false;
+        return ENOTSUP;
     }
     const fs::path root = resolveFolder(entriesFolder);
     const FileHandle file = FileHandle::openBelow(root, root / fileName);
     if (!file) {
-        errno = file.error();
-        return false;
+        return file.error();
     }
     if (file.size() < length) {
-        errno = ENODATA;  // the entry changed since it was listed
-        return false;
+        return ENODATA;  // the entry changed since it was listed
     }
     if (encoding == ContentEncoding::Identity) {
-        return copyRange(file, 0, length, outFd);
+        return copyRangeError(file, 0, length, outFd);
     }
     BodyDecoder decoder(encoding, decodedLimit);
-    bool writeFailed = false;
+    int writeError = 0;
     const auto sink = [&](std::span<const unsigned char> bytes) {
-        if (!writeAll(outFd, bytes.data(), bytes.size())) {
-            writeFailed = true;
-            return false;
-        }
-        return true;
+        writeError = writeAllError(outFd, bytes.data(), bytes.size());
+        return writeError == 0;
     };
     std::vector<unsigned char> buffer(256 * 1024);
     uint64_t done = 0;
     while (done < length) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<uint64_t>(buffer.size(), length - done));
-        errno = 0;
-        const std::size_t got = file.readAt(done, buffer.data(), want);
+        int readError = 0;
+        const std::size_t got = file.readAt(done, buffer.data(), want, readError);
         if (got == 0) {
-            if (errno == 0) {
-                errno = ENODATA;  // cut short while we read
-            }
-            return false;
+            return readError != 0 ? readError : ENODATA;  // cut short while we read
         }
         if (!decoder.feed({buffer.data(), got}, sink)) {
-            if (!writeFailed) {
-                errno = decoder.limitReached() ? EFBIG : EILSEQ;
+            if (writeError != 0) {
+                return writeError;
             }
-            return false;
+            return decoder.limitReached() ? EFBIG : EILSEQ;
         }
         done += got;
     }
-    if (!decoder.finish()) {
-        errno = EILSEQ;
-        return false;
-    }
-    return true;
+    return decoder.finish() ? 0 : EILSEQ;
 }
 
 }  // namespace harvix::cache2

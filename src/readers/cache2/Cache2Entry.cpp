@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/ByteOrder.h"
+#include "base/Text.h"
 #include "readers/cache2/Cache2Format.h"
 
 namespace harvix::cache2 {
@@ -37,22 +38,6 @@ void hashMix(uint32_t& a, uint32_t& b, uint32_t& c) {
     c -= a;
     c -= b;
     c ^= (b >> 15);
-}
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char ch = text[i];
-        if (ch >= 'A' && ch <= 'Z') {
-            ch = static_cast<char>(ch - 'A' + 'a');
-        }
-        if (ch != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Name NUL value NUL pairs, as Firefox checks them before it uses an entry:
@@ -320,8 +305,7 @@ TailParse parseEntryTail(std::span<const unsigned char> tail, uint64_t fileSize)
 }
 
 std::optional<std::string> reasonToLeaveOut(const EntryRecord& record) {
-    if (!startsWithIgnoringCase(record.url, "http://") &&
-        !startsWithIgnoringCase(record.url, "https://")) {
+    if (!startsWithNoCase(record.url, "http://") && !startsWithNoCase(record.url, "https://")) {
         return std::string(kReasonNotHttp);
     }
     const int status = record.head.status;

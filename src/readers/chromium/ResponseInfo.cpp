@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/ByteOrder.h"
+#include "base/Text.h"
 
 namespace harvix::chromium {
 
@@ -28,22 +29,6 @@ bool readString(ByteCursor& in, std::string& out) {
     // The padding to the next boundary may be cut at the payload's end.
     const std::size_t padding = (4 - length % 4) % 4;
     in.skip(std::min(padding, in.remaining()));
-    return true;
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-        if (c != prefix[i]) {
-            return false;
-        }
-    }
     return true;
 }
 

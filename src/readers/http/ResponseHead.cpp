@@ -1,26 +1,11 @@
 #include "readers/http/ResponseHead.h"
+#include "base/Text.h"
 
 #include <cstddef>
 
 namespace harvix {
 
 namespace {
-
-char lowerAscii(char ch) {
-    return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool isBlank(char ch) {
     return ch == ' ' || ch == '\t';
@@ -42,7 +27,7 @@ bool isDigit(char ch) {
 
 // "HTTP/1.1 200 OK", "HTTP/2 404": the three-digit code after the version.
 std::optional<int> statusOf(std::string_view line) {
-    if (line.size() < 5 || !equalsIgnoringCase(line.substr(0, 5), "HTTP/")) {
+    if (line.size() < 5 || !equalsNoCase(line.substr(0, 5), "HTTP/")) {
         return std::nullopt;
     }
     const std::size_t blank = line.find(' ');
@@ -64,7 +49,7 @@ std::optional<int> statusOf(std::string_view line) {
 
 std::optional<std::string> ResponseHead::header(std::string_view name) const {
     for (const auto& [headerName, value] : headers) {
-        if (equalsIgnoringCase(headerName, name)) {
+        if (equalsNoCase(headerName, name)) {
             return value;
         }
     }
@@ -99,7 +84,7 @@ ContentEncoding ResponseHead::contentEncoding() const {
     // "gzip, br" does in one.
     ContentEncoding found;
     for (const auto& [name, value] : headers) {
-        if (!equalsIgnoringCase(name, "Content-Encoding")) {
+        if (!equalsNoCase(name, "Content-Encoding")) {
             continue;
         }
         std::string_view rest = value;
@@ -107,16 +92,16 @@ ContentEncoding ResponseHead::contentEncoding() const {
             const std::size_t comma = rest.find(',');
             const std::string_view coding = trimmed(rest.substr(0, comma));
             rest = comma == std::string_view::npos ? std::string_view{} : rest.substr(comma + 1);
-            if (coding.empty() || equalsIgnoringCase(coding, "identity")) {
+            if (coding.empty() || equalsNoCase(coding, "identity")) {
                 continue;
             }
-            if (equalsIgnoringCase(coding, "gzip") || equalsIgnoringCase(coding, "x-gzip")) {
+            if (equalsNoCase(coding, "gzip") || equalsNoCase(coding, "x-gzip")) {
                 found.add(ContentCoding::Gzip);
-            } else if (equalsIgnoringCase(coding, "deflate")) {
+            } else if (equalsNoCase(coding, "deflate")) {
                 found.add(ContentCoding::Deflate);
-            } else if (equalsIgnoringCase(coding, "br")) {
+            } else if (equalsNoCase(coding, "br")) {
                 found.add(ContentCoding::Brotli);
-            } else if (equalsIgnoringCase(coding, "zstd")) {
+            } else if (equalsNoCase(coding, "zstd")) {
                 found.add(ContentCoding::Zstd);
             } else {
                 // A coding no browser knows ("UTF-8" from a misconfigured

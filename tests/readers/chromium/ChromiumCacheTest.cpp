@@ -32,13 +32,24 @@ struct CombRecord : CombObserver {
     }
 };
 
-CombResult combInto(CacheReader& reader, const fs::path& target, CombRecord& record) {
+CombResult combInto(const CacheReader& reader, const Reading& reading, const fs::path& target,
+                    CombRecord& record) {
     FilterItem item;
     item.directoryTemplate = pathToUtf8(target);
     item.fileNameDummy = "file";
     CombOptions options;
     options.skipDuplicates = false;
-    return runComb(reader, FilterSnapshot::take({item}, ';'), options, record);
+    FakePlatform platform;
+    return runComb(reader, reading,
+                   FilterSnapshot::take({item}, ';', platform.homeFolder(), platform.currentTime()),
+                   options, record, platform);
+}
+
+// Opens and reads `reader`; an open that fails fails the test.
+Reading openAndRead(CacheReader& reader) {
+    const std::optional<ErrorReport> failed = openCache(reader);
+    EXPECT_FALSE(failed) << failed->what();
+    return failed ? Reading{} : readCache(reader);
 }
 
 // The odd entries both formats must sort out the same way.
@@ -278,33 +289,34 @@ TEST(ChromiumRealSetups, EachCacheFolderIsItsOwnRoot) {
         home / ".var/app/org.chromium.Chromium/cache/chromium/Default/Cache/Cache_Data";
     writeCache(debian, "[entry]\nurl = http://a.org/debian.png\nbody = text debian\n");
     writeCache(flatpak, "[entry]\nurl = http://a.org/flatpak.png\nbody = text flatpak\n");
-    ChromiumCacheReader both("chromium", "", {home / ".cache", home.path()});
-    ASSERT_TRUE(both.tryOpen());
-    both.loadEntries();
-    ASSERT_EQ(both.entries.size(), 2u);
+    ChromiumCacheReader both(
+        "chromium", "",
+        {home / ".cache/chromium", home / ".var/app/org.chromium.Chromium/cache/chromium"});
+    const Reading fromBoth = openAndRead(both);
+    ASSERT_EQ(fromBoth.entries.size(), 2u);
     EXPECT_EQ(both.cacheFolders(),
               (std::vector<fs::path>{resolveFolder(debian), resolveFolder(flatpak)}));
     EXPECT_FALSE(isAtOrBelow(home.path(), both.root()));
-    EXPECT_EQ(both.bodySource(*both.entries[1]).root, resolveFolder(flatpak));
+    EXPECT_EQ(both.bodySource(*fromBoth.entries[1]).root, resolveFolder(flatpak));
 
     // A cache copied elsewhere, named with --cache.
     TempDir elsewhere;
     const fs::path copied = elsewhere / "Cache_Data";
     fs::copy(debian, copied, fs::copy_options::recursive);
-    ChromiumCacheReader one("chromium", pathToUtf8(copied), {});
-    ASSERT_TRUE(one.tryOpen());
-    one.loadEntries();
+    ChromiumCacheReader one("chromium", pathToUtf8(copied));
+    const Reading fromOne = openAndRead(one);
     EXPECT_EQ(one.root(), resolveFolder(copied));
 
-    for (auto [reader, beside, inside] : {std::tuple{&both, home / "kept", flatpak / "x"},
-                                          std::tuple{&both, home / "kept2", debian},
-                                          std::tuple{&one, elsewhere / "kept", copied / "sub"}}) {
+    for (auto [reader, reading, beside, inside] :
+         {std::tuple{&both, &fromBoth, home / "kept", flatpak / "x"},
+          std::tuple{&both, &fromBoth, home / "kept2", debian},
+          std::tuple{&one, &fromOne, elsewhere / "kept", copied / "sub"}}) {
         SCOPED_TRACE(beside);
         CombRecord record;
-        const CombResult kept = combInto(*reader, beside, record);
+        const CombResult kept = combInto(*reader, *reading, beside, record);
         EXPECT_TRUE(record.errors.empty());
-        EXPECT_EQ(kept.kept, reader->entries.size());
-        const CombResult refused = combInto(*reader, inside, record);
+        EXPECT_EQ(kept.kept, reading->entries.size());
+        const CombResult refused = combInto(*reader, *reading, inside, record);
         EXPECT_FALSE(refused.foldersReady);
         ASSERT_EQ(record.errors.size(), 1u);
         EXPECT_EQ(record.errors[0].kind(), ErrorReport::TargetInCache);
@@ -351,13 +363,12 @@ body = text open
 damage = being-written
 )");
     for (const fs::path& folder : {simple, dir / "blocks"}) {
-        ChromiumCacheReader reader("chromium", pathToUtf8(folder), {});
-        ASSERT_TRUE(reader.tryOpen());
-        reader.loadEntries();
-        EXPECT_EQ(reader.skips.byReason,
+        ChromiumCacheReader reader("chromium", pathToUtf8(folder));
+        const Reading reading = openAndRead(reader);
+        EXPECT_EQ(reading.skipped.byReason,
                   (std::map<std::string, uint64_t>{{"still being written", 1}}));
         CombRecord record;
-        const CombResult result = combInto(reader, dir / "kept", record);
+        const CombResult result = combInto(reader, reading, dir / "kept", record);
         const bool isSimple = folder == simple;
         EXPECT_EQ(result.kept, isSimple ? 2u : 1u);
         EXPECT_EQ(record.failures,
