@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "base/ContentType.h"
@@ -133,8 +134,13 @@ public:
              const std::atomic<bool>* stop)
         : prepare_(std::move(prepare)), stop_(stop) {
         threads_.reserve(workers);
-        for (unsigned i = 0; i < workers; ++i) {
-            threads_.emplace_back([this] { work(); });
+        try {
+            for (unsigned i = 0; i < workers; ++i) {
+                threads_.emplace_back([this] { work(); });
+            }
+        } catch (const std::system_error&) {
+            // No more threads to be had: those started do the work, and
+            // with none the pass copies on its own thread (add).
         }
     }
     ~CopyPool() {
@@ -152,6 +158,11 @@ public:
     CopyPool& operator=(const CopyPool&) = delete;
 
     void add(EntryWork& work) {
+        if (threads_.empty()) {
+            run(work);
+            work.done = true;
+            return;
+        }
         {
             const std::lock_guard lock(mutex_);
             waiting_.push_back(&work);
@@ -177,18 +188,22 @@ private:
                 next = waiting_.front();
                 waiting_.pop_front();
             }
-            if (stop_ == nullptr || !*stop_) {
-                try {
-                    prepare_(*next);
-                } catch (...) {
-                    next->thrown = std::current_exception();
-                }
-            }
+            run(*next);
             {
                 const std::lock_guard lock(mutex_);
                 next->done = true;
             }
             finished_.notify_all();
+        }
+    }
+
+    void run(EntryWork& work) {
+        if (stop_ == nullptr || !*stop_) {
+            try {
+                prepare_(work);
+            } catch (...) {
+                work.thrown = std::current_exception();
+            }
         }
     }
 
