@@ -246,6 +246,8 @@ public:
                     break;
                 }
                 if (inTime(*entry)) {
+                    // Progress is told before the entry's copies are begun.
+                    startTelling();
                     EntryWork work;
                     work.entry = entry;
                     prepare(work, 0);
@@ -288,6 +290,7 @@ private:
             if (oldest.thrown) {
                 std::rethrow_exception(oldest.thrown);
             }
+            startTelling();
             tell(oldest);
             ahead.pop_front();
             return true;
@@ -439,11 +442,15 @@ private:
     }
 
     // Tells and counts what became of `work.entry`, on the calling thread
-    // and in entry order: copies compared and named, failures reported.
-    void tell(EntryWork& work) {
-        const CacheEntry& entry = *work.entry;
+    // and in entry order (after startTelling, which tells the progress):
+    // copies compared and named, failures reported.
+    void startTelling() {
         reportProgress();
         ++result_.entriesCombed;
+    }
+
+    void tell(EntryWork& work) {
+        const CacheEntry& entry = *work.entry;
         bool noData = false;
         for (;;) {
             bool settled = false;
