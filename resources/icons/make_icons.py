@@ -325,6 +325,12 @@ def button_save(p, sw):
     floppy(p, sw)
 
 
+def button_save_as(p, sw):
+    # The floppy with a pencil: saved under a name the user writes.
+    floppy(p, sw)
+    pencil(p, sw, 20, 17, 1.0)
+
+
 def button_add(p, sw):
     plus(p, sw)
 
@@ -376,6 +382,7 @@ BUTTONS = {
     "new": button_new,
     "open": button_open,
     "save": button_save,
+    "save-as": button_save_as,
     "add": button_add,
     "delete": button_delete,
     "edit": button_edit,

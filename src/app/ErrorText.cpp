@@ -33,6 +33,14 @@ std::string extraInformation(const ErrorReport& report) {
     }
 }
 
+// What a cache that cannot be opened reads as: the text its browser names,
+// else Firefox's.
+std::string CacheOpenBody(const LanguageTexts& texts, const BrowserRow* browser) {
+    return browser != nullptr && !browser->cacheOpenErrorKey.empty()
+               ? texts.byKey(browser->cacheOpenErrorKey)
+               : texts.ErrorMozillaCacheOpen;
+}
+
 }  // namespace
 
 bool showsErrorBox(const ErrorReport& report) {
@@ -60,9 +68,7 @@ std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts,
         report.kind() == ErrorReport::BadFileName) {
         body = texts.ErrorCreateFolder + ":\n" + report.path();
     } else {
-        body = browser != nullptr && !browser->cacheOpenErrorKey.empty()
-                   ? texts.byKey(browser->cacheOpenErrorKey)
-                   : texts.ErrorMozillaCacheOpen;
+        body = CacheOpenBody(texts, browser);
         if (!report.path().empty()) {
             body += "\n" + report.path();
         }
@@ -72,6 +78,19 @@ std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts,
         body += "\n" + texts.ErrorExtraInfo + ": \n" + extra;
     }
     return std::string(moduleLabel(report.module())) + " \n" + body;
+}
+
+std::string cacheOpenText(const ErrorReport& report, const LanguageTexts& texts,
+                          const BrowserRow* browser) {
+    std::string text = CacheOpenBody(texts, browser);
+    if (!report.path().empty()) {
+        text += "\n" + report.path();
+    }
+    const std::string system = report.systemText();
+    if (!system.empty()) {
+        text += " (" + system + ")";
+    }
+    return text;
 }
 
 std::string errorLine(const ErrorReport& report) {

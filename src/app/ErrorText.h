@@ -12,9 +12,9 @@
 namespace harvix {
 
 // True for the reports the user sees as a box: a cache that cannot be
-// opened (whichever browser's), and a target folder that cannot be made (or lies in the cache, or
-// a stem that cannot stand in a file name). Copy failures are counted, not
-// shown one by one.
+// opened (whichever browser's), and a target folder that cannot be made (or
+// lies in the cache, or a stem that cannot stand in a file name). Copy
+// failures are counted, not shown one by one.
 bool showsErrorBox(const ErrorReport& report);
 
 // The box text: the module's label, " \n", the body by kind (from `texts`;
@@ -24,6 +24,12 @@ bool showsErrorBox(const ErrorReport& report);
 // for reports that show no box.
 std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts,
                          const BrowserRow* browser = nullptr);
+
+// What the tray's notice says of a cache that could not be opened and had
+// no box: the text `browser` names (as errorBoxText), the folder or file
+// tried and the system's text.
+std::string cacheOpenText(const ErrorReport& report, const LanguageTexts& texts,
+                          const BrowserRow* browser);
 
 // One line for standard error, without the box's label: what failed, on
 // which file, and why.

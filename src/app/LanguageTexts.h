@@ -116,7 +116,36 @@ struct Settings;
     X(BrowseFailed, "%1 could not be saved")                                                       \
     X(BrowseNoCache, "No browser cache was found.")                                                \
     X(BrowseTooLarge, "Too large for a preview")                                                   \
-    X(BrowseUnreadable, "The stored data cannot be read")
+    X(BrowseUnreadable, "The stored data cannot be read")                                          \
+    X(ProgressCount, "%1: %2 of %3")                                                               \
+    X(ProgressCancelling, "Cancelling...")                                                         \
+    X(NotifyCombed, "%1: comb finished")                                                           \
+    X(NotifyCancelled, "%1: comb cancelled")                                                       \
+    X(NotifyFailedTitle, "%1: comb failed")                                                        \
+    X(NotifyKept, "Files kept: %1, in %2")                                                         \
+    X(NotifyNoneKept, "No new files kept")                                                         \
+    X(NotifyCancelledKept, "The files copied before the cancel are kept.")                         \
+    X(NotifyDuplicates, "Duplicates skipped: %1")                                                  \
+    X(NotifyTooSmall, "Pictures too small: %1")                                                    \
+    X(NotifyFailed, "Could not be copied: %1")                                                     \
+    X(NotifyClickToOpen, "Click to open %1")                                                       \
+    X(BrowseSaving, "Saving: %1 of %2")                                                            \
+    X(BrowseSaveCancelled, "Saving cancelled")                                                     \
+    X(BrowseNoReader, "No reader for this cache.")                                                 \
+    X(SaveAs, "Save As")                                                                           \
+    X(ErrorShippedFilter,                                                                          \
+      "The filter files that come with Harvix are never changed. Please, save the filter under "   \
+      "another name.")                                                                             \
+    X(ErrorSize,                                                                                   \
+      "The size cannot be read. Write a number of bytes or a number with a unit (100k, 2 MB), at " \
+      "most 2 GiB.")                                                                               \
+    X(ErrorPixels, "Write a whole number of pixels (0 for no limit).")                             \
+    X(ErrorDirectoryEmpty, "No folder is given.")                                                  \
+    X(ErrorDirectoryRelative, "The folder must be a full path that begins with / or ~/.")          \
+    X(ErrorDirectoryRoot, "The root folder itself cannot hold the saved files.")                   \
+    X(ErrorDirectoryNotLocal,                                                                      \
+      "The folder lies on a network, removable or optical disk; choose one on a local disk.")      \
+    X(NoteTakenEarlier, "With One Copy, the earlier item %1 (%2) takes these entries first.")
 
 struct LanguageTexts {
 #define HARVIX_DECLARE_TEXT(key, text) std::string key = text;

@@ -57,9 +57,25 @@ void Settings::computePaths() {
     dataDir = platform.dataFolder(exeDir);
     cfgPath = platform.settingsFolder(exeDir) / "Harvix.cfg";
     defaultFilterPath = dataDir / "Filters" / "Default.flt";
+    userFiltersDir = platform.configFolder() / "Harvix" / "Filters";
     langsDir = dataDir / "Langs";
     Language = pathToUtf8(langsDir / "English.lng");
     helpPath = dataDir / "help" / "index.html";
+}
+
+bool Settings::isShippedFile(const fs::path& path) const {
+    if (path.empty() || dataDir.empty()) {
+        return false;
+    }
+    std::error_code ec;
+    const fs::path file = fs::weakly_canonical(path, ec);
+    const fs::path data = fs::weakly_canonical(dataDir, ec);
+    if (file.empty() || data.empty()) {
+        return false;
+    }
+    // Below the data folder: the relative path neither climbs out nor is empty.
+    const fs::path relative = file.lexically_relative(data);
+    return !relative.empty() && *relative.begin() != ".." && relative != ".";
 }
 
 void Settings::initSettings(LanguageTexts& texts) {

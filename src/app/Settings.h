@@ -46,8 +46,12 @@ struct Settings {
     fs::path dataDir;            // where Langs/, Filters/ and help/ live
     fs::path cfgPath;            // the settings file
     fs::path defaultFilterPath;  // Filters/Default.flt
-    fs::path langsDir;           // Langs (the folder searched for language files)
-    fs::path helpPath;           // help/index.html
+    // The user's filter files: Harvix/Filters in the configuration folder
+    // ($XDG_CONFIG_HOME). The files under dataDir come with the program and
+    // are never written; a set loaded from one is saved here.
+    fs::path userFiltersDir;
+    fs::path langsDir;  // Langs (the folder searched for language files)
+    fs::path helpPath;  // help/index.html
 
     // Start-up: computes the paths, loads the file, applies the autostart
     // entry, writes every key back and loads the language file.
@@ -66,6 +70,11 @@ struct Settings {
     void setWatches(const BrowserRow& row, bool on);
     // The rows watched, in table order.
     std::vector<const BrowserRow*> watchedRows() const;
+    // True for a file that comes with the program: one below dataDir
+    // (links resolved, so that no other spelling of the path slips by).
+    bool isShippedFile(const fs::path& path) const;
+    // The user's default filter file, userFiltersDir/Default.flt.
+    fs::path userDefaultFilterPath() const { return userFiltersDir / defaultFilterPath.filename(); }
     // Opacity of the progress window, 0..255 (the stored value modulo 256).
     int progressOpacity() const;
 };

@@ -222,4 +222,66 @@ int64_t leadingInteger(std::string_view text) {
     return negative ? -value : value;
 }
 
+std::optional<int64_t> parseByteSize(std::string_view text) {
+    text = trim(text);
+    std::size_t pos = 0;
+    // The whole part and up to nine digits of a fraction, as a count of
+    // billionths, so that "1.5M" is exact.
+    constexpr int64_t kFractionScale = 1000000000;
+    int64_t whole = 0;
+    int64_t fraction = 0;
+    bool digits = false;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+        if (whole > (std::numeric_limits<int64_t>::max() - 9) / 10) {
+            return std::nullopt;
+        }
+        whole = whole * 10 + (text[pos] - '0');
+        digits = true;
+        ++pos;
+    }
+    if (pos < text.size() && (text[pos] == '.' || text[pos] == ',')) {
+        ++pos;
+        int64_t scale = kFractionScale / 10;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+            fraction += (text[pos] - '0') * scale;
+            scale /= 10;
+            digits = true;
+            ++pos;
+        }
+    }
+    if (!digits) {
+        return std::nullopt;
+    }
+    const std::string unit = std::string(trim(text.substr(pos)));
+    int64_t multiplier = 0;
+    if (unit.empty() || unit == "b" || unit == "B") {
+        multiplier = 1;
+    } else {
+        const std::string lower = toLowerAscii(unit);
+        const char prefix = lower[0];
+        const int power = prefix == 'k' ? 1 : prefix == 'm' ? 2 : prefix == 'g' ? 3 : 0;
+        const std::string rest = lower.substr(1);
+        if (power == 0 || (rest != "" && rest != "b" && rest != "ib")) {
+            return std::nullopt;
+        }
+        // "KB" and "kB" are thousands, as is any spelling of MB and GB;
+        // "K", "KiB" and the bare letters are powers of 1024.
+        const int64_t base = rest == "b" ? 1000 : 1024;
+        multiplier = 1;
+        for (int i = 0; i < power; ++i) {
+            multiplier *= base;
+        }
+    }
+    if (whole > std::numeric_limits<int64_t>::max() / multiplier) {
+        return std::nullopt;
+    }
+    // multiplier <= 2^30 and fraction < 10^9: the product fits.
+    const int64_t fractionBytes = fraction / 1000 * multiplier / (kFractionScale / 1000);
+    const int64_t bytes = whole * multiplier;
+    if (bytes > std::numeric_limits<int64_t>::max() - fractionBytes) {
+        return std::nullopt;
+    }
+    return bytes + fractionBytes;
+}
+
 }  // namespace harvix

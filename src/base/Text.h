@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,5 +46,13 @@ std::string_view trim(std::string_view text);
 // the C library's atoi but without overflow: out of range saturates; no
 // digits give 0.
 int64_t leadingInteger(std::string_view text);
+
+// A byte count as people write it: a number, optionally with a decimal part
+// ('.' or ','), then optionally a unit, blanks allowed around and between.
+// The units follow the command-line tools' convention, letters in any case:
+// b bytes; k, KiB 1024; kB 1000; M, MiB 1024^2; MB 1000^2; G, GiB 1024^3;
+// GB 1000^3. Nothing for an empty text, a negative number, an unknown unit,
+// trailing text or a result past INT64_MAX; a fraction of a byte is dropped.
+std::optional<int64_t> parseByteSize(std::string_view text);
 
 }  // namespace harvix

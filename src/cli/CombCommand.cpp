@@ -10,6 +10,7 @@
 #include "base/ErrorReport.h"
 #include "base/Text.h"
 #include "cli/Command.h"
+#include "cli/EntryListing.h"
 #include "cli/ProgressLine.h"
 #include "cli/ReaderArgs.h"
 #include "engine/CombOnce.h"
@@ -82,9 +83,9 @@ public:
     }
 
     std::string usage() const override {
-        return "Usage: harvix-cli comb BROWSER [--cache PATH] [--filter FILE] [--since SECONDS]\n"
+        return "Usage: harvix-cli comb BROWSER [--cache PATH] [--filter FILE] [--since WHEN]\n"
                "                  [--one-copy | --no-one-copy]\n"
-               "                  [--skip-duplicates | --no-skip-duplicates]\n"
+               "                  [--skip-duplicates | --no-skip-duplicates] [--site-tree]\n"
                "\n" +
                wrapped("Runs one comb of the cache of BROWSER (" + browserWordsText() +
                        ") exactly as the Harvix program does: every cache entry is matched "
@@ -98,14 +99,20 @@ public:
                "  --cache PATH         the cache (see 'harvix-cli help list')\n"
                "  --filter FILE        the filter file; default: the current filter file\n"
                "                       of the settings, else the default filter file\n"
-               "  --since SECONDS      comb only entries whose time (seconds since 1970)\n"
-               "                       is not earlier; 0 (the default) combs every entry\n"
+               "  --since WHEN         comb only entries whose time is not earlier: seconds\n"
+               "                       since 1970 (0, the default, combs every entry), a\n"
+               "                       duration back from now (90s, 15m, 2h, 3d, 1h30m)\n"
+               "                       or a local date (2026-12-01, 2026-12-01T10:00)\n"
                "  --one-copy, --no-one-copy\n"
                "                       keep an entry only for the first item that saves\n"
                "                       it, or for every item; default: the settings\n"
                "  --skip-duplicates, --no-skip-duplicates\n"
                "                       drop a copy equal to a file already in its folder;\n"
                "                       default: the settings\n"
+               "  --site-tree          save every match at its URL's path below the\n"
+               "                       item's folder, FOLDER/HOST[_PORT]/PATH, instead\n"
+               "                       of under the filename dummy (as an item with the\n"
+               "                       SiteTree option does)\n"
                "\n"
                "Exit status 0 after a run, 1 on a usage error, a filter file that does\n"
                "not load or standard output that cannot be written, 2 when the cache\n"
@@ -125,6 +132,7 @@ public:
         bool cacheGiven = false;
         bool filterGiven = false;
         bool sinceGiven = false;
+        bool siteTree = false;
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string& arg = args[i];
             const bool hasValue = i + 1 < args.size();
@@ -144,10 +152,15 @@ public:
                     return usageError("--filter needs a file");
                 }
             } else if (arg == "--since" && hasValue && !sinceGiven) {
-                if (!parseSeconds(args[++i], &since)) {
-                    return usageError("--since needs a whole number of seconds");
+                const std::optional<int64_t> when =
+                    parseSince(args[++i], platformServices().currentTime());
+                if (!when) {
+                    return usageError("--since '" + args[i] + "' is none of " + kSinceForms);
                 }
+                since = *when;
                 sinceGiven = true;
+            } else if (arg == "--site-tree" && !siteTree) {
+                siteTree = true;
             } else if ((arg == "--one-copy" || arg == "--no-one-copy") && oneCopy < 0) {
                 oneCopy = arg == "--one-copy" ? 1 : 0;
             } else if ((arg == "--skip-duplicates" || arg == "--no-skip-duplicates") &&
@@ -171,6 +184,7 @@ public:
         options.skipDuplicates =
             skipDuplicates >= 0 ? skipDuplicates == 1 : settings.SkipDuplicates;
         options.sinceTime = since;
+        options.siteTree = siteTree;
         if (!filterGiven) {
             filterFile = !settings.FiltersFileName.empty() ? settings.FiltersFileName
                                                            : pathToUtf8(settings.defaultFilterPath);
@@ -242,30 +256,7 @@ public:
     }
 
 private:
-    int usageError(const std::string& why) const {
-        std::cerr << "harvix-cli comb: " << why << "\n\n" << usage();
-        return kExitUsage;
-    }
-
-    static bool parseSeconds(const std::string& text, int64_t* value) {
-        if (text.empty()) {
-            return false;
-        }
-        std::size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
-        if (i == text.size()) {
-            return false;
-        }
-        for (std::size_t j = i; j < text.size(); ++j) {
-            if (text[j] < '0' || text[j] > '9') {
-                return false;
-            }
-        }
-        if (text.size() - i > 18) {
-            return false;  // beyond any time worth naming
-        }
-        *value = leadingInteger(text);
-        return true;
-    }
+    int usageError(const std::string& why) const { return harvix::usageError(name(), why); }
 };
 
 }  // namespace

@@ -26,7 +26,7 @@ public:
     virtual std::string name() const = 0;
     // One line for the overview of --help.
     virtual std::string summary() const = 0;
-    // The full usage text for "harvix-cli help NAME" and usage errors.
+    // The full usage text for "harvix-cli help NAME" and --help.
     virtual std::string usage() const = 0;
     // Runs with the arguments after the command word; returns the exit code.
     virtual int run(const std::vector<std::string>& args) = 0;
@@ -54,6 +54,11 @@ CliProfile loadSettingsReadOnly();
 std::string browserWordsText();
 // The watch settings keys of every row: "Mozilla, IE, ..., UseOpera".
 std::string watchKeysText();
+// A usage error of `command` ("list", "comb", ...; empty for none): one line
+// on standard error saying what is wrong and where the usage is told.
+// Returns kExitUsage.
+int usageError(const std::string& command, const std::string& why);
+
 // `text` broken into lines of at most 72 characters at blanks.
 std::string wrapped(const std::string& text);
 

@@ -15,11 +15,13 @@ std::unique_ptr<Command> makeListCommand();
 std::unique_ptr<Command> makeCombCommand();
 std::unique_ptr<Command> makeWatchCommand();
 std::unique_ptr<Command> makeSaveCommand();
+std::unique_ptr<Command> makeExportCommand();
 
 std::vector<std::unique_ptr<Command>> makeCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(makeListCommand());
     commands.push_back(makeSaveCommand());
+    commands.push_back(makeExportCommand());
     commands.push_back(makeCombCommand());
     commands.push_back(makeWatchCommand());
     commands.push_back(makeFilterShowCommand());
@@ -53,6 +55,13 @@ std::string watchKeysText() {
         text += (text.empty() ? "" : ", ") + row.watchSettingsKey;
     }
     return text;
+}
+
+int usageError(const std::string& command, const std::string& why) {
+    const std::string prefix = command.empty() ? "harvix-cli" : "harvix-cli " + command;
+    const std::string help = command.empty() ? "harvix-cli help" : "harvix-cli help " + command;
+    std::cerr << prefix << ": " << why << " (see '" << help << "')\n";
+    return kExitUsage;
 }
 
 std::string wrapped(const std::string& text) {
@@ -111,8 +120,7 @@ void printHelp(const std::vector<std::unique_ptr<Command>>& commands) {
 int runCli(const std::vector<std::string>& args) {
     const auto commands = makeCommands();
     if (args.empty()) {
-        printHelp(commands);
-        return kExitUsage;
+        return usageError({}, "no command given");
     }
     const std::string& first = args.front();
     if (first == "-h" || first == "--help") {
@@ -134,8 +142,7 @@ int runCli(const std::vector<std::string>& args) {
                 return kExitOk;
             }
         }
-        std::cerr << "harvix-cli: unknown command '" << args[1] << "'\n";
-        return kExitUsage;
+        return usageError({}, "unknown command '" + args[1] + "'");
     }
     for (const auto& command : commands) {
         if (command->name() == first) {
@@ -149,8 +156,7 @@ int runCli(const std::vector<std::string>& args) {
             return command->run(rest);
         }
     }
-    std::cerr << "harvix-cli: unknown command '" << first << "'; see 'harvix-cli --help'\n";
-    return kExitUsage;
+    return usageError({}, "unknown command '" + first + "'");
 }
 
 }  // namespace harvix

@@ -37,6 +37,128 @@ bool parseWholeSeconds(const std::string& text, int64_t& value) {
     return true;
 }
 
+const char* const kSinceForms =
+    "seconds since 1970, a duration (90s, 15m, 2h, 3d) or a date (2026-12-01, 2026-12-01T10:00)";
+
+namespace {
+
+// Reads `count` digits at `at` into `value`; false when any is no digit.
+bool readDigits(std::string_view text, std::size_t at, std::size_t count, int& value) {
+    if (at + count > text.size()) {
+        return false;
+    }
+    value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+std::optional<int64_t> parseDuration(std::string_view text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    int64_t total = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        int64_t number = 0;
+        std::size_t digits = 0;
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+            number = number * 10 + (text[i] - '0');
+            if (digits >= 9) {
+                return std::nullopt;  // a billion units back is no time worth naming
+            }
+        }
+        if (digits == 0 || i == text.size()) {
+            return std::nullopt;
+        }
+        int64_t unit = 0;
+        switch (text[i++]) {
+            case 's':
+                unit = 1;
+                break;
+            case 'm':
+                unit = 60;
+                break;
+            case 'h':
+                unit = 3600;
+                break;
+            case 'd':
+                unit = 86400;
+                break;
+            case 'w':
+                unit = 7 * 86400;
+                break;
+            default:
+                return std::nullopt;
+        }
+        total += number * unit;
+    }
+    return total;
+}
+
+std::optional<int64_t> parseDate(std::string_view text) {
+    std::tm parts{};
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    if (text.size() < 10 || !readDigits(text, 0, 4, year) || text[4] != '-' ||
+        !readDigits(text, 5, 2, month) || text[7] != '-' || !readDigits(text, 8, 2, day)) {
+        return std::nullopt;
+    }
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    std::size_t i = 10;
+    if (i < text.size() && (text[i] == 'T' || text[i] == ' ')) {
+        if (!readDigits(text, i + 1, 2, hour) || i + 3 >= text.size() || text[i + 3] != ':' ||
+            !readDigits(text, i + 4, 2, minute)) {
+            return std::nullopt;
+        }
+        i += 6;
+        if (i < text.size() && text[i] == ':') {
+            if (!readDigits(text, i + 1, 2, second)) {
+                return std::nullopt;
+            }
+            i += 3;
+        }
+    }
+    const bool utc = i < text.size() && text[i] == 'Z';
+    if (i + (utc ? 1 : 0) != text.size() || month < 1 || month > 12 || day < 1 || hour > 23 ||
+        minute > 59 || second > 59 || year < 1970) {
+        return std::nullopt;
+    }
+    parts.tm_year = year - 1900;
+    parts.tm_mon = month - 1;
+    parts.tm_mday = day;
+    parts.tm_hour = hour;
+    parts.tm_min = minute;
+    parts.tm_sec = second;
+    parts.tm_isdst = -1;
+    const std::time_t time = utc ? timegm(&parts) : std::mktime(&parts);
+    // The calendar moves a day it lacks (02-30) into the next month.
+    if (time == static_cast<std::time_t>(-1) || parts.tm_mday != day || parts.tm_mon != month - 1) {
+        return std::nullopt;
+    }
+    return static_cast<int64_t>(time);
+}
+
+}  // namespace
+
+std::optional<int64_t> parseSince(const std::string& text, int64_t now) {
+    int64_t seconds = 0;
+    if (parseWholeSeconds(text, seconds)) {
+        return seconds;
+    }
+    if (const std::optional<int64_t> back = parseDuration(text)) {
+        return now - *back;
+    }
+    return parseDate(text);
+}
+
 EntrySelection::EntrySelection() = default;
 
 bool EntrySelection::setType(const std::string& name) {
@@ -150,13 +272,14 @@ std::string jsonString(const std::string& text) {
 
 ListWriter::ListWriter(std::ostream& out, ListFormat format) : out_(out), format_(format) {
     if (format_ == ListFormat::Csv) {
-        out_ << "index,content_type,size,time,data_file,url\r\n";
+        out_ << "index,content_type,content_type_name,size,decoded_size,time,time_iso,data_file,"
+                "url\r\n";
     } else if (format_ == ListFormat::Json) {
         out_ << '[';
     }
 }
 
-void ListWriter::write(const CacheEntry& entry) {
+void ListWriter::write(const CacheEntry& entry, std::optional<uint64_t> decodedSize) {
     switch (format_) {
         case ListFormat::Tsv:
             out_ << entry.index << '\t' << entry.contentType << '\t' << entry.size << '\t'
@@ -164,16 +287,20 @@ void ListWriter::write(const CacheEntry& entry) {
                  << '\n';
             break;
         case ListFormat::Csv:
-            out_ << entry.index << ',' << entry.contentType << ',' << entry.size << ','
-                 << entry.time << ',' << csvField(entry.dataFile) << ',' << csvField(entry.url)
-                 << "\r\n";
+            out_ << entry.index << ',' << entry.contentType << ','
+                 << csvField(contentTypeName(entry.contentType)) << ',' << entry.size << ','
+                 << (decodedSize ? std::to_string(*decodedSize) : std::string()) << ','
+                 << entry.time << ',' << isoTime(entry.time) << ',' << csvField(entry.dataFile)
+                 << ',' << csvField(entry.url) << "\r\n";
             break;
         case ListFormat::Json:
             out_ << (first_ ? "\n" : ",\n") << "  {\"index\": " << entry.index
                  << ", \"contentType\": " << entry.contentType
                  << ", \"contentTypeName\": " << jsonString(contentTypeName(entry.contentType))
                  << ", \"contentTypeText\": " << jsonString(entry.contentTypeText)
-                 << ", \"size\": " << entry.size << ", \"time\": " << entry.time
+                 << ", \"size\": " << entry.size << ", \"decodedSize\": "
+                 << (decodedSize ? std::to_string(*decodedSize) : std::string("null"))
+                 << ", \"time\": " << entry.time
                  << ", \"timeIso\": " << jsonString(isoTime(entry.time))
                  << ", \"dataFile\": " << jsonString(entry.dataFile)
                  << ", \"url\": " << jsonString(entry.url) << '}';

@@ -21,6 +21,16 @@ std::optional<ListFormat> listFormatFromWord(const std::string& word);
 // A whole number of seconds, optionally signed; false for anything else.
 bool parseWholeSeconds(const std::string& text, int64_t& value);
 
+// The value of --since as seconds since 1970, given the time `now`: a whole
+// number of seconds since 1970; a duration back from now, one or more
+// numbers each with its unit s, m, h, d or w ("90s", "15m", "2h", "3d",
+// "1h30m"); or a local date, "2026-12-01" (its midnight) or
+// "2026-12-01T10:00" (a blank for the T, seconds and a closing Z for UTC
+// allowed). Nothing for anything else, a day the calendar lacks included.
+std::optional<int64_t> parseSince(const std::string& text, int64_t now);
+// The words of --since for usage texts and the usage error.
+extern const char* const kSinceForms;
+
 // Which entries a listing shows: those a filter item with this content type
 // and these URL parts would match, no earlier than `since` (as the comb's
 // since time).
@@ -47,7 +57,9 @@ private:
 class ListWriter {
 public:
     ListWriter(std::ostream& out, ListFormat format);
-    void write(const CacheEntry& entry);
+    // `decodedSize`: the size the saved file will have, where it is known
+    // before the copy (a body stored as sent); nothing for an encoded one.
+    void write(const CacheEntry& entry, std::optional<uint64_t> decodedSize);
     void finish();
 
 private:

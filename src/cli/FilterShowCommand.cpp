@@ -39,9 +39,13 @@ public:
     }
 
     int run(const std::vector<std::string>& args) override {
-        if (args.size() != 2 || args[0] != "show") {
-            std::cerr << usage();
-            return kExitUsage;
+        if (args.empty() || args[0] != "show") {
+            return usageError(name(), args.empty() ? "no subcommand; 'show' is the one there is"
+                                                   : "unknown subcommand '" + args[0] + "'");
+        }
+        if (args.size() != 2) {
+            return usageError(name(), args.size() < 2 ? "no filter file named"
+                                                      : "unexpected argument '" + args[2] + "'");
         }
         const std::string& file = args[1];
         FilterSet filter;

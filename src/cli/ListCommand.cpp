@@ -9,6 +9,7 @@
 #include "cli/EntryListing.h"
 #include "cli/ReaderArgs.h"
 #include "platform/Platform.h"
+#include "readers/BodyCopy.h"
 
 namespace harvix {
 
@@ -22,7 +23,7 @@ public:
 
     std::string usage() const override {
         return "Usage: harvix-cli list BROWSER [--cache PATH] [--format tsv|csv|json]\n"
-               "                  [--type NAME] [--url TEXT] [--since SECONDS]\n"
+               "                  [--type NAME] [--url TEXT] [--since WHEN]\n"
                "\n" +
                wrapped("Opens the cache of BROWSER (" + browserWordsText() +
                        ") as a comb run does and prints its entries. The default format is "
@@ -49,11 +50,16 @@ public:
                "                   a browser root; without it every profile of the\n"
                "                   browser's cache roots below $XDG_CACHE_HOME (and its\n"
                "                   Snap and Flatpak places).\n"
-               "  --format FORMAT  tsv (the default, as above); csv: the same fields as\n"
-               "                   comma-separated values (RFC 4180) after a header line\n"
-               "                   index,content_type,size,time,data_file,url; json: one\n"
+               "  --format FORMAT  tsv (the default, as above); csv: comma-separated values\n"
+               "                   (RFC 4180) after a header line index,content_type,\n"
+               "                   content_type_name,size,decoded_size,time,time_iso,\n"
+               "                   data_file,url (decoded_size: the saved file's size,\n"
+               "                   empty for a body stored encoded)\n"
+               "                   (the type's name and the time in ISO 8601, UTC, beside\n"
+               "                   the code and the seconds); json: one\n"
                "                   array of objects with the fields index, contentType,\n"
-               "                   contentTypeName, contentTypeText, size, time (seconds),\n"
+               "                   contentTypeName, contentTypeText, size, decodedSize\n"
+               "                   (null when encoded), time (seconds),\n"
                "                   timeIso (ISO 8601, UTC), dataFile and url.\n"
                "  --type NAME      only entries of this content type, named as in the\n"
                "                   filter editor or by its code:\n" +
@@ -63,8 +69,10 @@ public:
                "  --url TEXT       only entries whose URL holds TEXT; several texts\n"
                "                   separated by commas match any of them, as in a filter\n"
                "                   item\n"
-               "  --since SECONDS  only entries whose time (seconds since 1970) is not\n"
-               "                   earlier, as a comb with --since\n"
+               "  --since WHEN     only entries whose time is not earlier, as a comb\n"
+               "                   with --since: seconds since 1970, a duration back\n"
+               "                   from now (90s, 15m, 2h, 3d, 1h30m) or a local date\n"
+               "                   (2026-12-01, 2026-12-01T10:00)\n"
                "\n"
                "The index of an entry stays the same whatever the options; 'harvix-cli\n"
                "save' takes it. What the reading left out is counted by reason on\n"
@@ -87,8 +95,10 @@ public:
         for (std::size_t i = 0; i < args.size(); ++i) {
             const std::string& arg = args[i];
             const bool hasValue = i + 1 < args.size();
-            if (arg == "--cache" && !hasValue) {
-                return usageError("--cache needs a value");
+            if ((arg == "--cache" || arg == "--format" || arg == "--type" || arg == "--url" ||
+                 arg == "--since") &&
+                !hasValue) {
+                return usageError(arg + " needs a value");
             }
             if (arg == "--cache" && hasValue && !cacheGiven) {
                 cache = args[++i];
@@ -109,11 +119,12 @@ public:
                 selection.setUrl(args[++i]);
                 urlGiven = true;
             } else if (arg == "--since" && hasValue && !sinceGiven) {
-                int64_t since = 0;
-                if (!parseWholeSeconds(args[++i], since)) {
-                    return usageError("--since needs a whole number of seconds");
+                const std::optional<int64_t> since =
+                    parseSince(args[++i], platformServices().currentTime());
+                if (!since) {
+                    return usageError("--since '" + args[i] + "' is none of " + kSinceForms);
                 }
-                selection.setSince(since);
+                selection.setSince(*since);
                 sinceGiven = true;
             } else if (word.empty() && !arg.empty() && arg[0] != '-') {
                 word = arg;
@@ -142,7 +153,9 @@ public:
         ListWriter writer(std::cout, format);
         for (const auto& entry : reading.entries) {
             if (selection.matches(*entry)) {
-                writer.write(*entry);
+                writer.write(*entry, copyIsDecoded(*reader, *entry)
+                                         ? std::nullopt
+                                         : std::optional<uint64_t>(entry->size));
             }
         }
         writer.finish();
@@ -174,10 +187,7 @@ private:
         return text + line + "\n";
     }
 
-    int usageError(const std::string& why) const {
-        std::cerr << "harvix-cli list: " << why << "\n\n" << usage();
-        return kExitUsage;
-    }
+    int usageError(const std::string& why) const { return harvix::usageError(name(), why); }
 };
 
 }  // namespace

@@ -84,7 +84,7 @@ bool openOrSay(CacheReader& reader, const BrowserRow& browser, const std::string
 
 void sayWhyNotOpened(const CacheReader& reader, const ErrorReport& report,
                      const BrowserRow& browser, const std::string& command,
-                     const LanguageTexts& texts) {
+                     const LanguageTexts& /*texts*/) {
     if (report.module() == ErrorReport::IECache) {
         std::cerr << "harvix-cli " << command
                   << ": cannot open the URL cache: " << urlCacheFailure(report) << "\n";
@@ -96,9 +96,6 @@ void sayWhyNotOpened(const CacheReader& reader, const ErrorReport& report,
                   << "; name a Cache_Data folder, a profile folder or a browser root with "
                      "--cache\n";
         return;
-    }
-    if (report.module() == ErrorReport::MozillaCache && showsErrorBox(report)) {
-        std::cerr << "Harvix: " << errorBoxText(report, texts, &browser) << "\n";
     }
     std::cerr << "harvix-cli " << command << ": cannot open the Firefox cache"
               << (report.path().empty()

@@ -27,7 +27,8 @@ public:
 
     std::string usage() const override {
         return "Usage: harvix-cli save BROWSER INDEX... --to FOLDER [--cache PATH]\n"
-               "                  [--stem NAME] [--skip-duplicates | --no-skip-duplicates]\n"
+               "                  [--stem NAME | --site-tree]\n"
+               "                  [--skip-duplicates | --no-skip-duplicates]\n"
                "\n" +
                wrapped("Saves the cache entries of BROWSER (" + browserWordsText() +
                        ") that 'harvix-cli list' shows with these indexes into FOLDER, as a "
@@ -42,6 +43,10 @@ public:
                "  --cache PATH         the cache (see 'harvix-cli help list')\n"
                "  --stem NAME          the start of the file names; default: the default\n"
                "                       filename dummy of the settings\n"
+               "  --site-tree          save each entry at its URL's path instead:\n"
+               "                       FOLDER/HOST[_PORT]/PATH (index.html for a path\n"
+               "                       ending in '/', the query after an '@'); an\n"
+               "                       existing file is never replaced (NAME_1.EXT...)\n"
                "  --skip-duplicates, --no-skip-duplicates\n"
                "                       drop a copy equal to a file already in the folder;\n"
                "                       default: the settings\n"
@@ -62,6 +67,7 @@ public:
         bool cacheGiven = false;
         bool folderGiven = false;
         bool stemGiven = false;
+        bool siteTree = false;
         int skipDuplicates = -1;
         std::vector<uint64_t> indexes;
         std::set<uint64_t> seen;
@@ -87,6 +93,8 @@ public:
                     stem.find('\0') != std::string::npos) {
                     return usageError("--stem must not hold a path separator");
                 }
+            } else if (arg == "--site-tree" && !siteTree) {
+                siteTree = true;
             } else if ((arg == "--skip-duplicates" || arg == "--no-skip-duplicates") &&
                        skipDuplicates < 0) {
                 skipDuplicates = arg == "--skip-duplicates" ? 1 : 0;
@@ -113,6 +121,9 @@ public:
         }
         if (!folderGiven) {
             return usageError("--to FOLDER is missing");
+        }
+        if (siteTree && stemGiven) {
+            return usageError("--stem and --site-tree exclude each other");
         }
 
         const CliProfile profile = loadSettingsReadOnly();
@@ -155,7 +166,7 @@ public:
         std::vector<EntrySaveResult> results;
         try {
             results = saveEntries(*reader, chosen, pathToUtf8(ec ? pathFromUtf8(folder) : target),
-                                  stem, skip, platform);
+                                  stem, skip, platform, {}, nullptr, siteTree);
         } catch (const ErrorReport& report) {
             std::cerr << "harvix-cli save: " << errorLine(report) << "\n";
             reader->close();
@@ -201,10 +212,7 @@ public:
     }
 
 private:
-    int usageError(const std::string& why) const {
-        std::cerr << "harvix-cli save: " << why << "\n\n" << usage();
-        return kExitUsage;
-    }
+    int usageError(const std::string& why) const { return harvix::usageError(name(), why); }
 };
 
 }  // namespace

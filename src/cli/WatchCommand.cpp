@@ -63,6 +63,19 @@ public:
         std::cout << path << std::endl;  // at once: a script may act on each line
     }
     void error(const BrowserRow& browser, const ErrorReport& report) override {
+        // A cache that does not open: the line says which and why, and where
+        // the folder read comes from. (The tray program's box speaks of its
+        // Options dialog, which has no place here.)
+        if (report.kind() == ErrorReport::CacheOpen || report.kind() == ErrorReport::FileOpen) {
+            std::cerr << "harvix-cli watch: " << browser.displayName << ": " << errorLine(report)
+                      << (browser.hasCacheFolderOption
+                              ? "; the folder read is MozillaCachePath of Harvix.cfg, else "
+                                "the cache of the profile Firefox uses ('harvix-cli list " +
+                                    browser.id + " --cache PATH' tries a folder)"
+                              : std::string())
+                      << "\n";
+            return;
+        }
         const std::string box = errorBoxText(report, texts_, &browser);
         // The box says what the user can do; the line says what failed.
         if (!box.empty()) {
@@ -207,10 +220,7 @@ public:
     }
 
 private:
-    int usageError(const std::string& why) const {
-        std::cerr << "harvix-cli watch: " << why << "\n\n" << usage();
-        return kExitUsage;
-    }
+    int usageError(const std::string& why) const { return harvix::usageError(name(), why); }
 
     static bool parsePeriod(const std::string& text, uint32_t* period) {
         if (text.empty() || text.size() > 5 ||

@@ -50,6 +50,8 @@ const char* ButtonName(ButtonImage image) {
             return "open";
         case ButtonImage::Save:
             return "save";
+        case ButtonImage::SaveAs:
+            return "save-as";
         case ButtonImage::Add:
             return "add";
         case ButtonImage::Delete:

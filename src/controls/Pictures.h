@@ -36,6 +36,7 @@ enum class ButtonImage {
     New,
     Open,
     Save,
+    SaveAs,
     Add,
     Delete,
     Edit,

@@ -37,6 +37,11 @@ bool BrowserMonitor::start(const std::string& imageName, void* ownerArg, int32_t
 
 bool BrowserMonitor::start(const std::vector<std::string>& imageNames, void* ownerArg,
                            int32_t kindArg, ClosedCallback callback) {
+    return start(ProcessMatch::byNames(imageNames), ownerArg, kindArg, callback);
+}
+
+bool BrowserMonitor::start(const ProcessMatch& match, void* ownerArg, int32_t kindArg,
+                           ClosedCallback callback) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (running) {
         return false;
@@ -44,7 +49,7 @@ bool BrowserMonitor::start(const std::vector<std::string>& imageNames, void* own
     owner = ownerArg;
     kind = kindArg;
     onClosed = callback;
-    target = LowerCased(imageNames);
+    target = LowerCased(match.names);
     running = true;
     // A new generation tells a thread that is still ending (its stop not yet
     // seen) that it is no longer the monitor's thread, even though `running`
@@ -54,7 +59,7 @@ bool BrowserMonitor::start(const std::vector<std::string>& imageNames, void* own
     auto previous = std::make_shared<std::thread>(std::move(thread_));
     try {
         thread_ = std::thread(&BrowserMonitor::monitorThreadProc, this,
-                              Watch{target, owner, kind, onClosed, period, generation}, previous);
+                              Watch{match, owner, kind, onClosed, period, generation}, previous);
     } catch (const std::system_error&) {
         thread_ = std::move(*previous);
         running = false;
@@ -68,9 +73,13 @@ bool BrowserMonitor::isRunning(const std::string& imageName) {
 }
 
 bool BrowserMonitor::isRunning(const std::vector<std::string>& imageNames) {
-    target = LowerCased(imageNames);
+    return isRunning(ProcessMatch::byNames(imageNames));
+}
+
+bool BrowserMonitor::isRunning(const ProcessMatch& match) {
+    target = LowerCased(match.names);
     found = false;
-    found = findProcess(target);
+    found = findProcess(match);
     return found;
 }
 
@@ -117,7 +126,7 @@ void BrowserMonitor::pollLoop(const Watch& watch) {
         return;
     }
     for (;;) {
-        const bool seen = findProcess(watch.names);
+        const bool seen = findProcess(watch.match);
         found = seen;
         if (seen && !previous) {
             // Just seen: the first poll of an appearance fixes the since time.
@@ -135,20 +144,24 @@ void BrowserMonitor::pollLoop(const Watch& watch) {
     }
 }
 
-bool BrowserMonitor::findProcess(const std::vector<std::string>& names) {
+bool BrowserMonitor::findProcess(const ProcessMatch& match) {
     // A process table that cannot be read counts as one without the browser.
     std::vector<ProcessInfo> processes;
+    int64_t user = -1;
     try {
         processes = platform_.listProcesses();
+        user = platform_.currentUserId();
     } catch (const std::exception&) {
         return false;
     }
-    // Whole names only: "firefoxx" or "my-firefox" is not "firefox".
     for (const ProcessInfo& process : processes) {
-        for (const std::string& name : names) {
-            if (equalsNoCase(process.imageName, name)) {
-                return true;
-            }
+        // Only the user's own processes: where the system tells user ids, a
+        // process whose owner is unknown (it ended meanwhile) is none.
+        if (user >= 0 && process.uid != user) {
+            continue;
+        }
+        if (match.matches(process)) {
+            return true;
         }
     }
     return false;

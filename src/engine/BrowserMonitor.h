@@ -1,14 +1,17 @@
 // BrowserMonitor: watches one browser from a thread of its own and reports
 // the moment it closes.
 //
-// The monitor looks for the browser's image names in the process table once
-// every period (2000 ms in the program). When a poll no longer finds a process
+// The monitor looks for the browser's processes (ProcessMatch) in the process
+// table once every period (2000 ms in the program). Only the processes of
+// the user the program runs for count: another user's browser neither delays
+// nor starts this user's runs. When a poll no longer finds a process
 // that the previous poll found, it calls its browser-closed callback on its own
 // thread with the time at which it first saw the browser running; the comb
 // coordinator then queues a comb of that browser's cache, limited to entries
 // from that time on, and the monitor goes on watching (a browser restarted
-// during a long comb gets a since time of its own). The same class answers a single on-demand
-// question, "does the browser run right now?" (IsRunning), on the calling thread.
+// during a long comb gets a since time of its own). The same class answers a
+// single on-demand question, "does the browser run right now?" (IsRunning),
+// on the calling thread.
 //
 // Threads: Start creates the polling thread; clearing `running` (or Stop)
 // ends it after the poll in progress, the run its callback may have started,
@@ -29,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/ProcessMatch.h"
 #include "platform/Platform.h"
 
 namespace harvix {
@@ -50,17 +54,18 @@ public:
     BrowserMonitor(const BrowserMonitor&) = delete;
     BrowserMonitor& operator=(const BrowserMonitor&) = delete;
 
-    // Starts the polling thread for a browser known under `imageNames` (any
-    // one of them counts; compared in lower case). Returns false at once,
+    // Starts the polling thread for the browser whose processes `match`
+    // names (or that runs under one of `imageNames`). Returns false at once,
     // changing nothing, while `running` is true; otherwise returns whether
     // the thread was created.
+    bool start(const ProcessMatch& match, void* owner, int32_t kind, ClosedCallback callback);
     bool start(const std::vector<std::string>& imageNames, void* owner, int32_t kind,
                ClosedCallback callback);
     bool start(const std::string& imageName, void* owner, int32_t kind, ClosedCallback callback);
 
-    // One check of the process table on the calling thread: is a process
-    // with one of these image names running? For monitors that are never
-    // started.
+    // One check of the process table on the calling thread: does a process
+    // of the browser run? For monitors that are never started.
+    bool isRunning(const ProcessMatch& match);
     bool isRunning(const std::vector<std::string>& imageNames);
     bool isRunning(const std::string& imageName);
 
@@ -73,7 +78,7 @@ public:
 
     // True while the process was seen in the latest poll (or IsRunning check).
     std::atomic<bool> found{false};
-    // The image names looked for, lower case (as given to the last Start or IsRunning).
+    // The names looked for, lower case (as given to the last Start or IsRunning).
     std::vector<std::string> target;
     // Handed back to `onClosed` (the coordinator).
     void* owner = nullptr;
@@ -90,7 +95,7 @@ private:
     // What one polling thread watches: a copy taken by Start, so that a later
     // Start never changes what an old thread that is still ending reads.
     struct Watch {
-        std::vector<std::string> names;
+        ProcessMatch match;
         void* owner;
         int32_t kind;
         ClosedCallback onClosed;
@@ -101,8 +106,8 @@ private:
     static void monitorThreadProc(BrowserMonitor* monitor, Watch watch,
                                   std::shared_ptr<std::thread> previous);
     void pollLoop(const Watch& watch);
-    // True when a process with one of `names` (lower case) is in the table.
-    bool findProcess(const std::vector<std::string>& names);
+    // True when a process of the user's own that `match` names is in the table.
+    bool findProcess(const ProcessMatch& match);
     // The thread of `generation` polls on while this holds.
     bool keepPolling(uint64_t generation) const;
 

@@ -250,6 +250,15 @@ std::vector<fs::path> CachePlaces::folders(IPlatform& platform) const {
     return found;
 }
 
+std::vector<std::string> CachePlaces::installMarkers() const {
+    std::vector<std::string> markers;
+    if (!snapName.empty()) {
+        markers.push_back("/snap/" + snapName + "/");
+    }
+    markers.insert(markers.end(), flatpakIds.begin(), flatpakIds.end());
+    return markers;
+}
+
 std::vector<std::string> BrowserRow::words() const {
     std::vector<std::string> all{id};
     all.insert(all.end(), aliases.begin(), aliases.end());
@@ -264,6 +273,22 @@ std::unique_ptr<CacheReader> BrowserRow::reader(IPlatform& platform,
 std::unique_ptr<CacheReader> BrowserRow::readerAt(IPlatform& platform,
                                                   const std::string& folder) const {
     return makeReaderAt ? makeReaderAt(platform, folder) : reader(platform, folder);
+}
+
+ProcessMatch BrowserRow::processMatch() const {
+    ProcessMatch match = ProcessMatch::byNames(processNames);
+    match.claims = places.installMarkers();
+    for (const BrowserRow& other : browserTable()) {
+        if (&other == this) {
+            continue;
+        }
+        for (std::string& marker : other.places.installMarkers()) {
+            if (std::find(match.claims.begin(), match.claims.end(), marker) == match.claims.end()) {
+                match.excludes.push_back(std::move(marker));
+            }
+        }
+    }
+    return match;
 }
 
 bool BrowserRow::isPresent(IPlatform& platform) const {

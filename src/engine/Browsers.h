@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ProcessMatch.h"
 #include "platform/Platform.h"
 #include "readers/CacheReader.h"
 
@@ -37,6 +38,9 @@ struct CachePlaces {
 
     // Every folder these name on `platform`, whether it exists or not.
     std::vector<fs::path> folders(IPlatform& platform) const;
+    // What marks the processes of these installs (ProcessMatch): the Snap's
+    // folder ("/snap/<name>/") and the Flatpak ids.
+    std::vector<std::string> installMarkers() const;
 };
 
 // One cache of a browser on this machine: a profile's cache folder.
@@ -61,7 +65,8 @@ struct BrowserRow {
     std::string cacheOpenErrorKey;
     // File names it runs under, lower case: a process counts when its
     // comm, the file name of its executable or of its argv[0] is one of
-    // them.
+    // them, or when it runs from one of the Snap or Flatpak installs of
+    // `places` (processMatch).
     std::vector<std::string> processNames;
     // The programs that start it (found on the search path), and where its
     // caches live: whether it is present on this machine.
@@ -104,6 +109,11 @@ struct BrowserRow {
     // The reader of its cache (makeReader), and of exactly `folder`.
     std::unique_ptr<CacheReader> reader(IPlatform& platform, const std::string& location) const;
     std::unique_ptr<CacheReader> readerAt(IPlatform& platform, const std::string& folder) const;
+    // How its processes are known: its process names, the markers of its
+    // own installs, and those of every other row's installs, whose
+    // processes are never its own (Snap Chromium runs a binary named
+    // "chrome", which is not Google Chrome).
+    ProcessMatch processMatch() const;
     // Installed (one of its programs found) or holding a cache folder here.
     bool isPresent(IPlatform& platform) const;
     // The rows of `sharesCacheWith`.

@@ -126,7 +126,7 @@ void CombCoordinator::shutdown() {
 bool CombCoordinator::warnIfRunning(const BrowserRow& browser) const {
     // A check of its own: the monitors belong to their threads.
     BrowserMonitor check(platform_);
-    if (!check.isRunning(browser.processNames)) {
+    if (!check.isRunning(browser.processMatch())) {
         return false;
     }
     events_.browserRunning(browser);
@@ -169,7 +169,7 @@ void CombCoordinator::startMonitors(const std::vector<const BrowserRow*>& watche
     }
     for (const BrowserRow* browser : watched) {
         if (browser != nullptr && browser->index < monitors.size()) {
-            monitors[browser->index]->start(browser->processNames, this,
+            monitors[browser->index]->start(browser->processMatch(), this,
                                             static_cast<int32_t>(browser->index), &onBrowserClosed);
         }
     }

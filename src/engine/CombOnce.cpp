@@ -31,6 +31,10 @@ CombRun combOnce(CacheReader& reader, const FilterSnapshot& snapshot, const Comb
         run.result.stopped = true;
         return run;
     }
+    if (stop != nullptr) {
+        // A stop cuts a long reading short too; the pass then combs nothing.
+        reader.setReadingWatch([stop](const auto&) { return !*stop; });
+    }
     const Reading reading = readCache(reader);
     run.entriesRead = reading.entries.size();
     run.skipped = reading.skipped;

@@ -31,7 +31,8 @@ struct CombRun {
 
 // Opens `reader`, reads its entries and combs them with `snapshot` and
 // `options` (see runComb), then closes it. `stop`, when given, is looked at
-// before the reading and before each entry.
+// before the reading, before each cache record it reads and before each
+// entry; what was copied before it was set stays.
 CombRun combOnce(CacheReader& reader, const FilterSnapshot& snapshot, const CombOptions& options,
                  CombObserver& observer, IPlatform& platform,
                  const std::atomic<bool>* stop = nullptr);

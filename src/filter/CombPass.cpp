@@ -6,19 +6,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <deque>
 #include <exception>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
-#include <system_error>
-#include <thread>
 
 #include "base/ContentType.h"
+#include "filter/CopyPool.h"
 #include "filter/ImageSize.h"
+#include "filter/SiteTree.h"
 #include "filter/TargetFolder.h"
 #include "platform/NewFile.h"
 #include "platform/Path.h"
@@ -26,196 +24,13 @@
 
 namespace harvix {
 
-// ---- The snapshot ----
-
-FilterSnapshot FilterSnapshot::take(const FilterSet& set, const fs::path& home, std::time_t now) {
-    std::vector<FilterItem> items;
-    items.reserve(set.items.size());
-    for (const auto& item : set.items) {
-        items.push_back(*item);
-    }
-    return take(items, set.listSeparator, home, now);
-}
-
-FilterSnapshot FilterSnapshot::take(const std::vector<FilterItem>& items, char listSeparator,
-                                    const fs::path& home, std::time_t now) {
-    FilterSnapshot snapshot;
-    snapshot.takenAt = now;
-    snapshot.items.reserve(items.size());
-    for (const FilterItem& item : items) {
-        FilterItem copy = item;
-        copy.parseUrl(listSeparator);
-        copy.directory = copy.directoryTemplate;
-        FilterSet::expandDateTime(copy.directory, now, home);
-        // Normalised before it is made: "a/b/../../kept" makes no "a/b".
-        if (!copy.directory.empty()) {
-            copy.directory = pathToUtf8(pathFromUtf8(copy.directory).lexically_normal());
-        }
-        snapshot.items.push_back(std::move(copy));
-    }
-    return snapshot;
-}
-
-// ---- Failure reasons ----
-
-std::string copyFailureReason(const ErrorReport& report) {
-    std::string reason;
-    switch (report.kind()) {
-        case ErrorReport::FileOpen:
-            reason = "the cached file cannot be opened safely";
-            break;
-        case ErrorReport::FileRead:
-            if (report.systemError() == EBUSY) {
-                return "the cached data is still being written (its checksum does not match)";
-            }
-            reason = report.systemError() == ENODATA ? "the cached data is shorter than its record"
-                                                     : "the cached data cannot be read";
-            break;
-        case ErrorReport::Unsupported:
-            if (report.systemError() == EFBIG) {
-                return "the cached data decodes to more than " + std::to_string(kDecodedSizeRatio) +
-                       " times its size";
-            }
-            reason = "the cached data cannot be decoded";
-            break;
-        case ErrorReport::CreateFolder:
-            reason = "no file can be created in the target folder";
-            break;
-        case ErrorReport::FileWrite:
-        case ErrorReport::FileCopy:
-            reason = "the copy cannot be written";
-            break;
-        default:
-            reason = "the copy failed";
-            break;
-    }
-    const std::string system = report.systemError() == ENODATA ? "" : report.systemText();
-    if (!system.empty()) {
-        reason += " (" + system + ")";
-    }
-    return reason;
-}
-
 // ---- The pass ----
 
 namespace {
 
-// What became of one entry's copies, item by item in the items' order: the
-// copy thread prepares them, the pass tells and counts them in entry order.
-struct Step {
-    enum class Kind { FolderUnmade, Failed, TooSmall, NoData, Copy };
-    Kind kind = Kind::Failed;
-    std::size_t item = 0;
-    int error = 0;       // FolderUnmade: why the folder cannot be made
-    std::string reason;  // Failed: the reason the failure is counted under
-    NewFile file;        // Copy: the complete copy, still without a name
-    uint64_t size = 0;   // Copy: its size
-};
-
-// One entry on its way through the pass.
-struct EntryWork {
-    const CacheEntry* entry = nullptr;
-    std::vector<Step> steps;
-    // With One Copy: the item after the one whose copy ends `steps`, where
-    // the entry goes on should that copy get no name; 0 when it ends else.
-    std::size_t resumeAt = 0;
-    std::exception_ptr thrown;  // what preparing threw, thrown again in order
-    bool done = false;          // prepared (or passed over after a stop)
-};
-
-// The threads that prepare entries ahead of the pass. The pass hands them
-// entries in order (add) and takes each back in the same order (waitFor);
-// entries still waiting when the pool goes are dropped, those being
-// prepared are finished first. A worker that sees the stop flag prepares
-// nothing more.
-class CopyPool {
-public:
-    CopyPool(unsigned workers, std::function<void(EntryWork&)> prepare,
-             const std::atomic<bool>* stop)
-        : prepare_(std::move(prepare)), stop_(stop) {
-        threads_.reserve(workers);
-        try {
-            for (unsigned i = 0; i < workers; ++i) {
-                threads_.emplace_back([this] { work(); });
-            }
-        } catch (const std::system_error&) {
-            // No more threads to be had: those started do the work, and
-            // with none the pass copies on its own thread (add).
-        }
-    }
-    ~CopyPool() {
-        {
-            const std::lock_guard lock(mutex_);
-            closing_ = true;
-            waiting_.clear();
-        }
-        wake_.notify_all();
-        for (std::thread& thread : threads_) {
-            thread.join();
-        }
-    }
-    CopyPool(const CopyPool&) = delete;
-    CopyPool& operator=(const CopyPool&) = delete;
-
-    void add(EntryWork& work) {
-        if (threads_.empty()) {
-            run(work);
-            work.done = true;
-            return;
-        }
-        {
-            const std::lock_guard lock(mutex_);
-            waiting_.push_back(&work);
-        }
-        wake_.notify_one();
-    }
-
-    void waitFor(const EntryWork& work) {
-        std::unique_lock lock(mutex_);
-        finished_.wait(lock, [&] { return work.done; });
-    }
-
-private:
-    void work() {
-        for (;;) {
-            EntryWork* next = nullptr;
-            {
-                std::unique_lock lock(mutex_);
-                wake_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
-                if (waiting_.empty()) {
-                    return;
-                }
-                next = waiting_.front();
-                waiting_.pop_front();
-            }
-            run(*next);
-            {
-                const std::lock_guard lock(mutex_);
-                next->done = true;
-            }
-            finished_.notify_all();
-        }
-    }
-
-    void run(EntryWork& work) {
-        if (stop_ == nullptr || !*stop_) {
-            try {
-                prepare_(work);
-            } catch (...) {
-                work.thrown = std::current_exception();
-            }
-        }
-    }
-
-    std::function<void(EntryWork&)> prepare_;
-    const std::atomic<bool>* stop_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable finished_;
-    std::deque<EntryWork*> waiting_;
-    bool closing_ = false;
-    std::vector<std::thread> threads_;
-};
+using comb::CopyPool;
+using comb::EntryWork;
+using comb::Step;
 
 class CombPass {
 public:
@@ -228,6 +43,12 @@ public:
           platform_(platform) {}
 
     CombResult run(std::span<const CacheEntry* const> entries, const std::atomic<bool>* stop) {
+        // Stopped before the first entry (a reading cut short by a cancel):
+        // no folder is checked, so no refusal is told either.
+        if (stop != nullptr && *stop) {
+            result_.stopped = true;
+            return result_;
+        }
         if (!prepareFolders()) {
             result_.foldersReady = false;
             return result_;
@@ -334,8 +155,9 @@ private:
             }
             // A stem that cannot stand in a file name is told once per run;
             // its item keeps nothing.
-            if (item.fileNameDummy.find('/') != std::string::npos ||
-                item.fileNameDummy.find('\0') != std::string::npos) {
+            const bool stemUsed = !options_.siteTree && !item.siteTree;
+            if (stemUsed && (item.fileNameDummy.find('/') != std::string::npos ||
+                             item.fileNameDummy.find('\0') != std::string::npos)) {
                 observer_.error(ErrorReport(ErrorReport::FilterCache, ErrorReport::BadFileName,
                                             item.directory, item.fileNameDummy));
                 continue;
@@ -386,11 +208,25 @@ private:
                 step.error = error;
                 continue;
             }
-            step.file = NewFile::create(folder.path());
+            // In the site's tree the copy is made in the folder of its URL's
+            // path, made here and held open until the copy is named.
+            if (options_.siteTree || item.siteTree) {
+                SitePlace place = sitePlace(entry.url);
+                step.site = openSiteFolder(pathToUtf8(folder.path()), place);
+                step.siteName = std::move(place.file);
+                if (!step.site->handle) {
+                    step.reason = copyFailureReason(
+                        ErrorReport(ErrorReport::FilterCache, ErrorReport::CreateFolder,
+                                    step.site->path, {}, step.site->error));
+                    continue;
+                }
+            }
+            step.file = NewFile::create(step.site ? step.site->handle.heldPath() : folder.path());
             if (!step.file) {
                 step.reason = copyFailureReason(
                     ErrorReport(ErrorReport::FilterCache, ErrorReport::CreateFolder,
-                                pathToUtf8(folder.path()), {}, step.file.error()));
+                                step.site ? step.site->path : pathToUtf8(folder.path()), {},
+                                step.file.error()));
                 continue;
             }
             try {
@@ -546,6 +382,9 @@ private:
     bool finishCopy(const CacheEntry& entry, Step& step) {
         const FilterItem& item = snapshot_.items[step.item];
         TargetFolder& folder = *folders_[static_cast<std::size_t>(folderOf_[step.item])];
+        if (step.site) {
+            return finishInSiteTree(entry, step, folder);
+        }
         if (options_.skipDuplicates && folder.holdsCopyOf(step.file.fd(), step.size)) {
             step.file.discard();
             ++result_.duplicates;
@@ -561,6 +400,29 @@ private:
         }
         countKept(folder);
         observer_.keptFile(entry, named.path);
+        return true;
+    }
+
+    // The same in the site's tree: Skip Duplicates compares with the file
+    // at the same place only (the same resource saved again is not kept
+    // twice), and the copy is named there.
+    bool finishInSiteTree(const CacheEntry& entry, Step& step, const TargetFolder& folder) {
+        if (options_.skipDuplicates &&
+            siteFolderHoldsCopy(*step.site, step.siteName, step.file.fd(), step.size)) {
+            step.file.discard();
+            ++result_.duplicates;
+            observer_.duplicate(entry);
+            return true;
+        }
+        std::string failure;
+        const std::string path = nameInSiteFolder(step.file, *step.site, step.siteName, failure);
+        step.file.discard();
+        if (path.empty()) {
+            fail(entry, failure);
+            return false;
+        }
+        countKept(folder);
+        observer_.keptFile(entry, path);
         return true;
     }
 

@@ -13,10 +13,17 @@ namespace {
 class SaveObserver : public CombObserver {
 public:
     SaveObserver(const std::vector<const CacheEntry*>& entries,
-                 std::vector<EntrySaveResult>& results)
-        : results_(results) {
+                 std::vector<EntrySaveResult>& results, const SaveProgress& progress)
+        : results_(results), progress_(progress) {
         for (std::size_t i = 0; i < entries.size(); ++i) {
             positions_.emplace(entries[i], i);
+        }
+    }
+
+    void entryCombed(uint64_t done, uint64_t total) override {
+        reached = done;
+        if (progress_) {
+            progress_(done, total);
         }
     }
 
@@ -39,12 +46,16 @@ public:
         }
     }
 
+    void notReached(const CacheEntry& entry) { resultOf(entry).reason = kSaveCancelled; }
+
     std::optional<ErrorReport> error_;
+    uint64_t reached = 0;  // entries the pass has been through
 
 private:
     EntrySaveResult& resultOf(const CacheEntry& entry) { return results_[positions_.at(&entry)]; }
 
     std::vector<EntrySaveResult>& results_;
+    const SaveProgress& progress_;
     std::unordered_map<const CacheEntry*, std::size_t> positions_;
 };
 
@@ -53,7 +64,9 @@ private:
 std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
                                          const std::vector<const CacheEntry*>& entries,
                                          const std::string& folder, const std::string& stem,
-                                         bool skipDuplicates, IPlatform& platform) {
+                                         bool skipDuplicates, IPlatform& platform,
+                                         const SaveProgress& progress,
+                                         const std::atomic<bool>* stop, bool siteTree) {
     // One filter item that matches every entry, with the folder and stem.
     FilterItem item;
     item.directoryTemplate = folder;
@@ -63,6 +76,7 @@ std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
     CombOptions options;
     options.oneCopy = true;
     options.skipDuplicates = skipDuplicates;
+    options.siteTree = siteTree;
 
     std::vector<const CacheEntry*> chosen;
     std::vector<EntrySaveResult> results(entries.size());
@@ -76,13 +90,17 @@ std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
             }
         }
     }
-    SaveObserver observer(entries, results);
-    const CombResult done = runComb(reader, chosen, snapshot, options, observer, platform);
+    SaveObserver observer(entries, results, progress);
+    const CombResult done = runComb(reader, chosen, snapshot, options, observer, platform, stop);
     if (observer.error_) {
         throw *observer.error_;
     }
     if (!done.foldersReady) {
         throw ErrorReport(ErrorReport::FilterCache, ErrorReport::CreateFolder, folder);
+    }
+    // A cancel: the entries the pass never reached were not saved.
+    for (std::size_t i = static_cast<std::size_t>(observer.reached); i < chosen.size(); ++i) {
+        observer.notReached(*chosen[i]);
     }
     return results;
 }

@@ -34,11 +34,12 @@ enum ItemKey : std::size_t {
     kMinHeight,
     kDirectory,
     kFileNameDummy,
+    kSiteTree,
     kItemKeyCount
 };
 constexpr std::array<std::string_view, kItemKeyCount> kItemKeys{
-    "ContentType", "Disabled",  "MinSize",   "URL",
-    "MinWeidth",   "MinHeight", "Directory", "FileNameDummy"};
+    "ContentType", "Disabled",  "MinSize",       "URL",     "MinWeidth",
+    "MinHeight",   "Directory", "FileNameDummy", "SiteTree"};
 
 int32_t ReadInt32(std::string_view text) {
     const int64_t value = leadingInteger(text);
@@ -331,13 +332,14 @@ bool FilterSet::load(std::string path) {
         item->directory = item->directoryTemplate;
         expandDateTime(item->directory);
         item->fileNameDummy = take(kFileNameDummy);
+        item->siteTree = leadingInteger(take(kSiteTree)) != 0;
         items.push_back(std::move(item));
     }
     renumber();
     return true;
 }
 
-bool FilterSet::save(std::string path) {
+bool FilterSet::save(std::string path, int* error) {
     std::string text;
     text += "[" + std::string(kGeneral) + "]\n";
     AppendLine(text, kHarvixFilter, "1");
@@ -353,23 +355,73 @@ bool FilterSet::save(std::string path) {
         AppendLine(text, kItemKeys[kMinHeight], std::to_string(item.minHeight));
         AppendLine(text, kItemKeys[kDirectory], item.directoryTemplate);
         AppendLine(text, kItemKeys[kFileNameDummy], item.fileNameDummy);
+        // Written only where it is on, so that a set without it is saved
+        // exactly as before and older programs read the same items.
+        if (item.siteTree) {
+            AppendLine(text, kItemKeys[kSiteTree], "1");
+        }
     }
     // The file is replaced as a whole: a failed write keeps the old file.
-    return writeFileAtomically(pathFromUtf8(path), text);
+    const int failed = writeFileAtomicallyError(pathFromUtf8(path), text);
+    if (error != nullptr) {
+        *error = failed;
+    }
+    return failed == 0;
 }
 
 // ---- Target folders ----
 
-bool FilterSet::isValidTargetPath(const std::string& path, IPlatform& platform) {
+FilterSet::PathProblem FilterSet::targetPathProblem(const std::string& path, IPlatform& platform) {
     if (path.empty()) {
-        return false;
+        return PathProblem::Empty;
     }
     const fs::path folder =
         pathFromUtf8(expandHomeFolder(path, platform.homeFolder())).lexically_normal();
-    if (!folder.is_absolute() || folder.relative_path().empty()) {
-        return false;  // relative, or the bare root
+    if (!folder.is_absolute()) {
+        return PathProblem::NotAbsolute;
     }
-    return platform.isLocalFixedFolder(folder);
+    if (folder.relative_path().empty()) {
+        return PathProblem::Root;
+    }
+    return platform.isLocalFixedFolder(folder) ? PathProblem::None : PathProblem::NotLocalFixed;
+}
+
+int FilterSet::earlierItemTaking(const FilterItem& item, std::size_t position) const {
+    const int32_t type = item.contentType;
+    const auto takesType = [type](int32_t earlier) {
+        if (earlier == codeOf(ContentType::All) || earlier == type) {
+            return true;
+        }
+        const ContentTypeInfo* row = contentTypeInfo(type);
+        return isContentTypeGroup(earlier) && row != nullptr && codeOf(row->group) == earlier;
+    };
+    // Every URL the item matches holds one of its parts; the earlier item
+    // matches it too when each of those parts holds one of the earlier's.
+    const auto takesUrls = [&item](const std::vector<std::string>& earlierParts) {
+        if (earlierParts.empty()) {
+            return true;
+        }
+        if (item.urlParts.empty()) {
+            return false;
+        }
+        for (const std::string& part : item.urlParts) {
+            bool covered = false;
+            for (const std::string& earlier : earlierParts) {
+                covered = covered || part.find(earlier) != std::string::npos;
+            }
+            if (!covered) {
+                return false;
+            }
+        }
+        return true;
+    };
+    for (std::size_t i = 0; i < position && i < items.size(); ++i) {
+        const FilterItem& earlier = *items[i];
+        if (!earlier.disabled && takesType(earlier.contentType) && takesUrls(earlier.urlParts)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
 }
 
 }  // namespace harvix

@@ -34,6 +34,8 @@ public:
     std::string directory;              // target folder, templates expanded
     std::string directoryTemplate;      // target folder as typed and stored
     std::string fileNameDummy;          // stem of the names of saved files
+    bool siteTree = false;              // save at the URL's path (filter/SiteTree.h), not
+                                        // under the stem
     int32_t position = 0;               // index of the item in `items`
 
     // Rebuilds `urlParts` from `url`: the set's separator ends a part,
@@ -64,7 +66,8 @@ public:
     // Writes the set to a filter file through a temporary file and a
     // rename. False when the file could not be written (the old file is
     // kept; errno tells why).
-    bool save(std::string path);
+    // `error`, when given, gets the system's error of a failed write.
+    bool save(std::string path, int* error = nullptr);
     // Deletes every item and empties `hint`; `fileName` stays.
     void clear();
     // Inserts `item` (a new default item when null) before `index`, or
@@ -88,8 +91,22 @@ public:
     // it is without one).
     static std::string expandHomeFolder(const std::string& text, const fs::path& home);
     // The folder rule: an absolute folder ("~/" allowed) below the root, on
-    // a local fixed disk (as `platform` tells).
-    static bool isValidTargetPath(const std::string& path, IPlatform& platform);
+    // a local fixed disk (as `platform` tells). `targetPathProblem` says
+    // which part of the rule a folder fails.
+    enum class PathProblem { None, Empty, NotAbsolute, Root, NotLocalFixed };
+    static PathProblem targetPathProblem(const std::string& path, IPlatform& platform);
+    static bool isValidTargetPath(const std::string& path, IPlatform& platform) {
+        return targetPathProblem(path, platform) == PathProblem::None;
+    }
+
+    // With One Copy an entry goes to the first item that takes it. The index
+    // of the first enabled item before `position` that takes entries `item`
+    // would take: its type is "all", the group of the item's type or the
+    // same type, and it has no URL parts or each of the item's parts holds
+    // one of its parts (so it matches every URL the item matches). -1 when
+    // there is none. Sizes are not weighed: the earlier item takes the
+    // entries that pass its own limits.
+    int earlierItemTaking(const FilterItem& item, std::size_t position) const;
 
     // ---- Data ----
 

@@ -16,6 +16,9 @@ namespace fs = std::filesystem;
 // followed, so that the file it points at is replaced and the link kept; an
 // existing file's permission bits are kept.
 bool writeFileAtomically(const fs::path& path, std::string_view content);
+// The same with the error as the result: 0, or the errno of the step that
+// failed.
+int writeFileAtomicallyError(const fs::path& path, std::string_view content);
 
 // Test hook: when set, the write step fails as on a full disk after this many
 // bytes (negative: never). Only tests set it.

@@ -81,6 +81,9 @@ bool writeAll(int fd, const void* data, std::size_t n);
 // the errno of the call that failed.
 int copyRangeError(const FileHandle& in, uint64_t offset, uint64_t length, int outFd);
 int writeAllError(int fd, const void* data, std::size_t n);
+// Cuts the file `fd` back to its first `size` bytes and goes on writing
+// there (what was written after them is dropped): 0, or the errno.
+int cutBackError(int fd, uint64_t size);
 
 // The folder with its links resolved (as far as it exists), the form in
 // which openBelow expects its root and in which two spellings compare equal.

@@ -18,6 +18,14 @@ struct ProcessInfo {
     int64_t pid = 0;
     std::string imageName;  // e.g. "firefox", "iexplore.exe"
     int64_t uid = -1;       // real user id of its owner; -1 when unknown
+    // Told only for the processes of the caller's own user (empty for the
+    // others): the full path of its executable, its argv[0] as the process
+    // gave it (a Unix or a Windows path, or a bare name), and the id of the
+    // sandboxed package that runs it (a Flatpak application id such as
+    // "org.chromium.Chromium"; empty outside a sandbox).
+    std::string executable = {};
+    std::string argv0 = {};
+    std::string packageId = {};
 };
 
 class IPlatform {

@@ -49,30 +49,9 @@ uint32_t crcOfRest(const FileHandle& in, const BodySource& source, uint64_t done
     return crc;
 }
 
-// The stored bytes as they are, through a buffer so that their CRC-32 is
-// checked on the bytes written; returns the size copied.
-uint64_t copyChecked(const FileHandle& in, const BodySource& source, NewFile& out) {
-    std::vector<unsigned char> buffer(
-        static_cast<std::size_t>(std::min<uint64_t>(source.length, kDecodeChunk)));
-    uint32_t crc = 0;
-    uint64_t done = 0;
-    while (done < source.length) {
-        const std::size_t want =
-            static_cast<std::size_t>(std::min<uint64_t>(source.length - done, buffer.size()));
-        if (const int error = in.readExactError(source.offset + done, buffer.data(), want)) {
-            fail(ErrorReport::FileRead, source.file, error);
-        }
-        crc = crcOf(buffer.data(), want, crc);
-        if (const int error = writeAllError(out.fd(), buffer.data(), want)) {
-            fail(ErrorReport::FileCopy, source.file, error, out.folder());
-        }
-        done += want;
-    }
-    checkCrc(source, crc);
-    return done;
-}
-
-// Decodes the stored range into `out`; returns the decoded size.
+// Decodes the stored range into `out` (Identity passes the bytes through,
+// so a body whose CRC-32 the cache keeps is checked on the way too);
+// returns the size written.
 uint64_t decodeRange(const FileHandle& in, const BodySource& source, NewFile& out) {
     BodyDecoder decoder(source.encoding, maxDecodedSize(source.length));
     std::vector<unsigned char> buffer(
@@ -139,10 +118,7 @@ uint64_t copyBody(const CacheReader& reader, const CacheEntry& entry, NewFile& o
     const BodySource source = reader.bodySource(entry);
     const std::shared_ptr<const FileHandle> file = openBody(reader, source);
     const FileHandle& in = *file;
-    if (source.encoding.isIdentity() && source.crc32) {
-        return copyChecked(in, source, out);
-    }
-    if (!source.encoding.isIdentity()) {
+    if (!source.encoding.isIdentity() || source.crc32) {
         return decodeRange(in, source, out);
     }
     if (const int error = copyRangeError(in, source.offset, source.length, out.fd())) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <thread>
 
 #include "base/Text.h"
@@ -113,6 +114,29 @@ std::string Application::firstPlainArgument(const std::vector<std::string>& argu
 
 bool Application::isCloseRequest(const std::vector<std::string>& arguments) {
     return firstPlainArgument(arguments) == kCloseArgument;
+}
+
+std::string Application::informationText(const std::vector<std::string>& arguments) {
+    for (const std::string& argument : arguments) {
+        if (argument == "--version" || argument == "-V") {
+            return std::string("harvix ") + HARVIX_VERSION + "\n";
+        }
+        if (argument == "--help" || argument == "-h") {
+            return "Usage: harvix [Close]\n"
+                   "\n"
+                   "Keeps the files you want from your web browsers' disk caches. The\n"
+                   "program lives in the notification area; a left click on its icon opens\n"
+                   "the Filters window, a right click its menu. One copy runs per user.\n"
+                   "\n"
+                   "  Close          end the running copy as Exit in its menu does\n"
+                   "  -h, --help     show this text\n"
+                   "  -V, --version  show the version\n"
+                   "\n"
+                   "harvix-cli lists, saves and combs caches from a terminal; 'man harvix'\n"
+                   "and the manual (Help in the program) tell the rest.\n";
+        }
+    }
+    return {};
 }
 
 bool Application::closeRunningCopy() {
@@ -229,6 +253,12 @@ int Application::exitInstance(int exitCode) {
 }
 
 int Application::run() {
+    // Asked for its help or version, the program answers and ends: no
+    // window, no tray icon, no single-instance marker taken.
+    if (const std::string text = informationText(arguments_); !text.empty()) {
+        std::fputs(text.c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     if (!initInstance()) {
         return 0;
     }

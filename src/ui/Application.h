@@ -76,6 +76,9 @@ public:
     static std::string firstPlainArgument(const std::vector<std::string>& arguments);
     // True when the first plain argument is exactly "Close".
     static bool isCloseRequest(const std::vector<std::string>& arguments);
+    // What "--help" (or "-h") and "--version" (or "-V") print, and the
+    // program then ends without starting; empty for any other arguments.
+    static std::string informationText(const std::vector<std::string>& arguments);
     // Asks the first other process named "harvix" (compared in lower case)
     // to end. Stops at the first such process even when it cannot be
     // ended. False when none was found or the request failed.

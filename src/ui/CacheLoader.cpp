@@ -1,6 +1,7 @@
 #include "ui/CacheLoader.h"
 
 #include <exception>
+#include <utility>
 
 #include "app/ErrorText.h"
 #include "readers/CacheReader.h"
@@ -28,6 +29,11 @@ const CacheEntry* CacheLoader::entry(std::size_t position) const {
     return position < entries_.size() ? entries_[position] : nullptr;
 }
 
+std::shared_ptr<const void> CacheLoader::holdReading() const {
+    return std::make_shared<std::pair<std::shared_ptr<CacheReader>, std::shared_ptr<EntryStore>>>(
+        reader_, store_);
+}
+
 void CacheLoader::start(ReaderFactory makeReader) {
     cancel();
     join();
@@ -38,14 +44,15 @@ void CacheLoader::start(ReaderFactory makeReader) {
     store_ = std::make_shared<EntryStore>();
     running_ = true;
     const unsigned generation = generation_;
-    worker_ = std::thread([this, makeReader = std::move(makeReader), store = store_, generation] {
-        read(makeReader, *store, generation);
-    });
+    worker_ =
+        std::thread([this, makeReader = std::move(makeReader), store = store_, generation,
+                     noReader = noReaderText_] { read(makeReader, *store, generation, noReader); });
 }
 
 // The worker: opens the cache and reads it, handing the entries over as the
 // reader appends them (numbered in reading order), until the end or a cancel.
-void CacheLoader::read(const ReaderFactory& makeReader, EntryStore& store, unsigned generation) {
+void CacheLoader::read(const ReaderFactory& makeReader, EntryStore& store, unsigned generation,
+                       const QString& noReader) {
     std::shared_ptr<CacheReader> reader;
     QString error;
     std::size_t handed = 0;
@@ -68,7 +75,7 @@ void CacheLoader::read(const ReaderFactory& makeReader, EntryStore& store, unsig
     try {
         reader = makeReader();
         if (reader == nullptr) {
-            error = tr("No reader for this cache.");
+            error = noReader;
         } else {
             reader->open();
             reader->setReadingWatch([&](const EntryStore& read) {

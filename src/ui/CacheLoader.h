@@ -54,6 +54,12 @@ public:
     const CacheReader* reader() const { return reader_.get(); }
     const std::vector<const CacheEntry*>& entries() const { return entries_; }
     const CacheEntry* entry(std::size_t position) const;
+    // Keeps the reading (reader and entries) alive while the value is
+    // held, also when a new reading starts (a save of its entries).
+    std::shared_ptr<const void> holdReading() const;
+
+    // The reason told when the source makes no reader.
+    void setNoReaderText(const QString& text) { noReaderText_ = text; }
 
 signals:
     // Entries [first, first + count) of entries() have arrived.
@@ -66,7 +72,8 @@ private:
     void join();
     using EntryStore = std::vector<std::unique_ptr<CacheEntry>>;
 
-    void read(const ReaderFactory& makeReader, EntryStore& store, unsigned generation);
+    void read(const ReaderFactory& makeReader, EntryStore& store, unsigned generation,
+              const QString& noReader);
     void deliver(const std::vector<const CacheEntry*>& batch, unsigned generation);
     void end(std::shared_ptr<CacheReader> reader, const QString& error, unsigned generation);
 
@@ -80,6 +87,7 @@ private:
     // (entries_), never the vector, until the worker has ended.
     std::shared_ptr<EntryStore> store_;
     std::vector<const CacheEntry*> entries_;
+    QString noReaderText_ = QStringLiteral("No reader for this cache.");
 };
 
 }  // namespace harvix

@@ -15,16 +15,15 @@
 #include <QVBoxLayout>
 #include <exception>
 
-#include "app/ErrorText.h"
 #include "app/LanguageTexts.h"
 #include "base/ContentType.h"
 #include "base/Text.h"
-#include "filter/EntrySave.h"
 #include "platform/Platform.h"
 #include "readers/CacheReader.h"
 #include "ui/CacheEntryModel.h"
 #include "ui/CacheLoader.h"
 #include "ui/EntryPreview.h"
+#include "ui/EntrySaver.h"
 
 namespace harvix {
 
@@ -39,40 +38,31 @@ QString q(const std::string& text) {
 CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& texts, QString stem,
                          bool skipDuplicates, QWidget* parent)
     : QWidget(parent, Qt::Window), sources_(std::move(sources)), skipDuplicates_(skipDuplicates) {
-    title_ = q(texts.BrowseCache);
-    setWindowTitle(title_);
-    savedText_ = q(texts.BrowseSaved);
-    duplicateText_ = q(texts.BrowseDuplicates);
-    failedText_ = q(texts.BrowseFailed);
-    entriesText_ = q(texts.BrowseEntries);
-    readingText_ = q(texts.BrowseReading);
-    cancelledText_ = q(texts.BrowseCancelled);
-    noCacheText_ = q(texts.BrowseNoCache);
-
     model_ = new CacheEntryModel(this);
-    model_->setHeaders({q(texts.FilterListURL), q(texts.FilterListContentType), q(texts.BrowseSize),
-                        q(texts.BrowseTime), q(texts.BrowseDataFile)});
     filter_ = new CacheEntryFilter(this);
     filter_->setSourceModel(model_);
     loader_ = new CacheLoader(this);
+    saver_ = new EntrySaver(this);
 
     // Which cache: browser, profile, read again, progress and cancel.
     browser_ = new QComboBox(this);
     profile_ = new QComboBox(this);
     profile_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     profile_->setMinimumContentsLength(16);
-    read_ = new QPushButton(q(texts.BrowseRead), this);
+    read_ = new QPushButton(this);
     progress_ = new QProgressBar(this);
     progress_->setRange(0, 0);
     progress_->setTextVisible(false);
     progress_->setMaximumWidth(120);
     progress_->hide();
-    cancel_ = new QPushButton(q(texts.Cancel), this);
+    cancel_ = new QPushButton(this);
     cancel_->hide();
+    browserLabel_ = new QLabel(this);
+    profileLabel_ = new QLabel(this);
     auto* top = new QHBoxLayout;
-    top->addWidget(new QLabel(q(texts.BrowseBrowser), this));
+    top->addWidget(browserLabel_);
     top->addWidget(browser_);
-    top->addWidget(new QLabel(q(texts.BrowseProfile), this));
+    top->addWidget(profileLabel_);
     top->addWidget(profile_, 1);
     top->addWidget(read_);
     top->addWidget(progress_);
@@ -80,16 +70,16 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
 
     // Search by URL and type.
     search_ = new QLineEdit(this);
-    search_->setPlaceholderText(q(texts.BrowseSearch));
     search_->setClearButtonEnabled(true);
     type_ = new QComboBox(this);
     for (const int32_t code : contentTypeListOrder()) {
         type_->addItem(q(contentTypeName(code)), code);
     }
     type_->setCurrentIndex(type_->findData(codeOf(ContentType::All)));
+    typeLabel_ = new QLabel(this);
     auto* find = new QHBoxLayout;
     find->addWidget(search_, 1);
-    find->addWidget(new QLabel(q(texts.BrowseType), this));
+    find->addWidget(typeLabel_);
     find->addWidget(type_);
 
     // The table and the preview.
@@ -109,7 +99,6 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
     table_->setColumnWidth(CacheEntryModel::SizeColumn, 80);
     table_->setColumnWidth(CacheEntryModel::TimeColumn, 140);
     preview_ = new EntryPreview(this);
-    preview_->setTexts(q(texts.BrowseTooLarge), q(texts.BrowseUnreadable));
     auto* split = new QSplitter(Qt::Horizontal, this);
     split->addWidget(table_);
     split->addWidget(preview_);
@@ -119,12 +108,13 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
     // Saving.
     stem_ = new QLineEdit(stem, this);
     stem_->setMaximumWidth(160);
-    save_ = new QPushButton(q(texts.BrowseSaveSelected), this);
-    makeItem_ = new QPushButton(q(texts.BrowseMakeFilterItem), this);
+    save_ = new QPushButton(this);
+    makeItem_ = new QPushButton(this);
     status_ = new QLabel(this);
+    fileNameLabel_ = new QLabel(this);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(status_, 1);
-    bottom->addWidget(new QLabel(q(texts.BrowseFileName), this));
+    bottom->addWidget(fileNameLabel_);
     bottom->addWidget(stem_);
     bottom->addWidget(save_);
     bottom->addWidget(makeItem_);
@@ -135,6 +125,7 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
     layout->addWidget(split, 1);
     layout->addLayout(bottom);
     resize(1000, 600);
+    applyTexts(texts);
 
     QStringList browsers;
     for (const CacheSource& source : sources_) {
@@ -151,9 +142,17 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
     connect(browser_, &QComboBox::currentIndexChanged, this, [this] { fillProfiles(); });
     connect(profile_, &QComboBox::currentIndexChanged, this, [this] { showPickedFolder(); });
     connect(read_, &QPushButton::clicked, this, [this] { readPicked(); });
-    connect(cancel_, &QPushButton::clicked, loader_, &CacheLoader::cancel);
+    connect(cancel_, &QPushButton::clicked, this, [this] {
+        if (saver_->running()) {
+            saver_->cancel();
+        } else {
+            loader_->cancel();
+        }
+    });
     connect(loader_, &CacheLoader::entriesAdded, this, &CacheWindow::onEntriesAdded);
     connect(loader_, &CacheLoader::finished, this, &CacheWindow::onFinished);
+    connect(saver_, &EntrySaver::progressed, this, &CacheWindow::onSaveProgress);
+    connect(saver_, &EntrySaver::finished, this, &CacheWindow::onSaveFinished);
     connect(search_, &QLineEdit::textChanged, filter_, &CacheEntryFilter::setUrlText);
     connect(type_, &QComboBox::currentIndexChanged, this,
             [this] { filter_->setTypeCode(type_->currentData().toInt()); });
@@ -164,6 +163,33 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
     connect(save_, &QPushButton::clicked, this, [this] { saveSelected(); });
     connect(makeItem_, &QPushButton::clicked, this, [this] { makeFilterItem(); });
     updateButtons();
+}
+
+void CacheWindow::applyTexts(const LanguageTexts& texts) {
+    title_ = q(texts.BrowseCache);
+    setWindowTitle(source_.isEmpty() ? title_ : title_ + QStringLiteral(" — ") + source_);
+    savedText_ = q(texts.BrowseSaved);
+    duplicateText_ = q(texts.BrowseDuplicates);
+    failedText_ = q(texts.BrowseFailed);
+    entriesText_ = q(texts.BrowseEntries);
+    readingText_ = q(texts.BrowseReading);
+    cancelledText_ = q(texts.BrowseCancelled);
+    noCacheText_ = q(texts.BrowseNoCache);
+    savingText_ = q(texts.BrowseSaving);
+    saveCancelledText_ = q(texts.BrowseSaveCancelled);
+    model_->setHeaders({q(texts.FilterListURL), q(texts.FilterListContentType), q(texts.BrowseSize),
+                        q(texts.BrowseTime), q(texts.BrowseDataFile)});
+    loader_->setNoReaderText(q(texts.BrowseNoReader));
+    read_->setText(q(texts.BrowseRead));
+    cancel_->setText(q(texts.Cancel));
+    browserLabel_->setText(q(texts.BrowseBrowser));
+    profileLabel_->setText(q(texts.BrowseProfile));
+    search_->setPlaceholderText(q(texts.BrowseSearch));
+    typeLabel_->setText(q(texts.BrowseType));
+    preview_->setTexts(q(texts.BrowseTooLarge), q(texts.BrowseUnreadable));
+    save_->setText(q(texts.BrowseSaveSelected));
+    makeItem_->setText(q(texts.BrowseMakeFilterItem));
+    fileNameLabel_->setText(q(texts.BrowseFileName));
 }
 
 CacheWindow::~CacheWindow() = default;
@@ -198,11 +224,16 @@ void CacheWindow::readSource(int index) {
     if (index < 0 || static_cast<std::size_t>(index) >= sources_.size()) {
         return;
     }
+    if (saver_->running()) {
+        return;  // the save goes on from the reading it started with
+    }
     const CacheSource& source = sources_[static_cast<std::size_t>(index)];
-    setWindowTitle(title_ + QStringLiteral(" — ") + source.label());
+    source_ = source.label();
+    setWindowTitle(title_ + QStringLiteral(" — ") + source_);
     preview_->clear();
     model_->clear();
     status_->setText(readingText_);
+    progress_->setRange(0, 0);
     progress_->show();
     cancel_->show();
     read_->setEnabled(false);
@@ -265,7 +296,7 @@ void CacheWindow::updateButtons() {
     // Saving needs the reader, which the window gets when the reading ends;
     // a filter item needs only the row.
     const bool any = table_->selectionModel()->hasSelection();
-    save_->setEnabled(any && loader_->reader() != nullptr);
+    save_->setEnabled(any && loader_->reader() != nullptr && !saver_->running());
     makeItem_->setEnabled(any);
 }
 
@@ -281,46 +312,58 @@ void CacheWindow::saveSelected() {
     }
 }
 
-int CacheWindow::saveSelectedTo(const QString& folder) {
+bool CacheWindow::saveSelectedTo(const QString& folder) {
     const CacheReader* reader = loader_->reader();
-    const std::vector<const CacheEntry*> chosen = selectedEntries();
-    if (reader == nullptr || chosen.empty()) {
-        return 0;
+    std::vector<const CacheEntry*> chosen = selectedEntries();
+    if (reader == nullptr || chosen.empty() || saver_->running()) {
+        return false;
     }
-    int saved = 0;
-    int duplicates = 0;
-    int failed = 0;
-    try {
-        for (const EntrySaveResult& result :
-             saveEntries(*reader, chosen, folder.toStdString(), stem_->text().toStdString(),
-                         skipDuplicates_, platformServices())) {
-            switch (result.outcome) {
-                case EntrySaveResult::Outcome::Saved:
-                    ++saved;
-                    break;
-                case EntrySaveResult::Outcome::Duplicate:
-                    ++duplicates;
-                    break;
-                case EntrySaveResult::Outcome::Failed:
-                    ++failed;
-                    break;
-            }
-        }
-    } catch (const ErrorReport& report) {
+    const auto total = static_cast<qulonglong>(chosen.size());
+    if (!saver_->start(loader_->holdReading(), *reader, std::move(chosen), folder, stem_->text(),
+                       skipDuplicates_, platformServices())) {
+        return false;
+    }
+    saveFolder_ = folder;
+    read_->setEnabled(false);
+    progress_->show();
+    cancel_->show();
+    onSaveProgress(0, total);
+    updateButtons();
+    return true;
+}
+
+void CacheWindow::onSaveProgress(qulonglong done, qulonglong total) {
+    // The bar counts in entries; a count past int's range is scaled down.
+    const qulonglong scale = total > 1000000 ? total / 1000000 + 1 : 1;
+    progress_->setRange(0, static_cast<int>(total / scale));
+    progress_->setValue(static_cast<int>(done / scale));
+    status_->setText(savingText_.arg(done).arg(total));
+}
+
+void CacheWindow::onSaveFinished(int saved, int duplicates, int failed, int cancelled,
+                                 const QString& error) {
+    progress_->hide();
+    cancel_->hide();
+    read_->setEnabled(true);
+    updateButtons();
+    if (!error.isEmpty()) {
         // The folder cannot be made, lies in the cache, or the stem cannot
         // stand in a file name: nothing was saved.
-        status_->setText(QString::fromStdString(errorLine(report)));
-        return 0;
+        status_->setText(error);
+    } else {
+        QString text = savedText_.arg(saved).arg(saveFolder_);
+        if (duplicates > 0) {
+            text += QStringLiteral(", ") + duplicateText_.arg(duplicates);
+        }
+        if (failed > 0) {
+            text += QStringLiteral(", ") + failedText_.arg(failed);
+        }
+        if (cancelled > 0) {
+            text += QStringLiteral(" \u2014 ") + saveCancelledText_;
+        }
+        status_->setText(text);
     }
-    QString text = savedText_.arg(saved).arg(folder);
-    if (duplicates > 0) {
-        text += QStringLiteral(", ") + duplicateText_.arg(duplicates);
-    }
-    if (failed > 0) {
-        text += QStringLiteral(", ") + failedText_.arg(failed);
-    }
-    status_->setText(text);
-    return saved;
+    emit saveFinished(saved);
 }
 
 void CacheWindow::makeFilterItem() {

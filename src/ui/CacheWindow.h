@@ -1,7 +1,8 @@
 // The cache window: one browser cache as a table the user can sort and
 // search, a preview of the selected entry, and the chosen entries saved into
-// a folder with the comb's own copy step. The reading runs on a worker
-// thread; rows appear as they arrive and the reading can be cancelled.
+// a folder with the comb's own copy step. The reading and the saving run on
+// worker threads: rows appear as they arrive, a save shows its count, and
+// both can be cancelled.
 #pragma once
 
 #include <QString>
@@ -23,6 +24,7 @@ class CacheEntryFilter;
 class CacheEntryModel;
 class CacheLoader;
 class EntryPreview;
+class EntrySaver;
 struct CacheEntry;
 struct LanguageTexts;
 
@@ -39,9 +41,12 @@ public:
 
     // Reads the cache of source `index` (the browser and profile picked).
     void readSource(int index);
-    // Saves the selected entries into `folder`; returns the number of new
-    // files. Says what happened in the status line.
-    int saveSelectedTo(const QString& folder);
+    // Starts saving the selected entries into `folder` on a worker, with
+    // the count in the status line and Cancel; says what happened when it
+    // ends (saveFinished). False when nothing is to be saved or a save runs.
+    bool saveSelectedTo(const QString& folder);
+    // The texts of the window (also when the language changes).
+    void applyTexts(const LanguageTexts& texts);
     void setSkipDuplicates(bool skip) { skipDuplicates_ = skip; }
 
     // The entries of the selected rows, in the table's order.
@@ -52,6 +57,7 @@ public:
     CacheEntryFilter* filter() const { return filter_; }
     CacheEntryModel* model() const { return model_; }
     CacheLoader* loader() const { return loader_; }
+    EntrySaver* saver() const { return saver_; }
     EntryPreview* preview() const { return preview_; }
     QLineEdit* searchField() const { return search_; }
     QComboBox* typeFilter() const { return type_; }
@@ -64,6 +70,8 @@ signals:
     // "Make filter item": the host of the selected entry's URL and its
     // content-type code, for a new item in the filter editor.
     void filterItemRequested(const QString& host, int contentType);
+    // A save ended with `saved` new files.
+    void saveFinished(int saved);
 
 private:
     void fillProfiles();
@@ -71,6 +79,8 @@ private:
     void readPicked();
     void onEntriesAdded(std::size_t first, std::size_t count);
     void onFinished(bool cancelled, const QString& error);
+    void onSaveProgress(qulonglong done, qulonglong total);
+    void onSaveFinished(int saved, int duplicates, int failed, int cancelled, const QString& error);
     void onCurrentChanged();
     void saveSelected();
     void makeFilterItem();
@@ -80,7 +90,14 @@ private:
     std::vector<CacheSource> sources_;
     bool skipDuplicates_ = true;
     QString title_, savedText_, duplicateText_, failedText_, entriesText_, readingText_,
-        cancelledText_, noCacheText_;
+        cancelledText_, noCacheText_, savingText_, saveCancelledText_;
+    QString source_;      // the source read last, for the title
+    QString saveFolder_;  // the folder of the save under way
+    QLabel* browserLabel_ = nullptr;
+    QLabel* profileLabel_ = nullptr;
+    QLabel* typeLabel_ = nullptr;
+    QLabel* fileNameLabel_ = nullptr;
+    EntrySaver* saver_ = nullptr;
     QComboBox* browser_ = nullptr;
     QComboBox* profile_ = nullptr;
     QPushButton* read_ = nullptr;

@@ -1,5 +1,6 @@
 #include "ui/CombReports.h"
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -17,11 +18,24 @@ public:
     std::mutex lock;
     CombReports* reports = nullptr;
     LanguageTexts texts;
+    // The run under way (one at a time: runs hold the run lock).
+    RunSummary run;
+    std::chrono::steady_clock::time_point lastCount;
 
-    void runState(const BrowserRow& /*browser*/, bool started) override {
+    void runState(const BrowserRow& browser, bool started) override {
         const std::lock_guard<std::mutex> guard(lock);
+        if (started) {
+            run = RunSummary();
+            run.browser = &browser;
+            lastCount = {};
+        } else if (reports != nullptr) {
+            emit reports->runEnded(run);
+        }
         if (reports != nullptr) {
             emit reports->runStateChanged(started);
+            if (started) {
+                emit reports->runBrowserKnown(QString::fromStdString(browser.displayName));
+            }
         }
     }
 
@@ -30,6 +44,26 @@ public:
         if (reports != nullptr) {
             emit reports->progressed(percent);
         }
+    }
+
+    void entryCombed(const BrowserRow& /*browser*/, uint64_t done, uint64_t total) override {
+        // Called for every entry: the window gets the counts a few times a
+        // second, and the last one.
+        const auto now = std::chrono::steady_clock::now();
+        const std::lock_guard<std::mutex> guard(lock);
+        if (reports == nullptr ||
+            (done < total && now - lastCount < std::chrono::milliseconds(kCountPeriodMs))) {
+            return;
+        }
+        lastCount = now;
+        emit reports->counted(done, total);
+    }
+
+    void runFinished(const BrowserRow& browser, const CombRun& finished) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        run.browser = &browser;
+        run.finished = true;
+        run.run = finished;
     }
 
     void cacheFolderFound(const std::string& startedWith, const std::string& found) override {

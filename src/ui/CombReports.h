@@ -5,6 +5,9 @@
 // reports were sent, so a comb thread never waits for the window. A report
 // that comes after the window has gone finds no receiver and returns at once.
 //
+// Besides, each run's reports are gathered into a RunSummary, handed over
+// once when the run ends, from which the tray makes its notice.
+//
 // An error the user must see is shown as a message box while the comb
 // thread waits, as the run waited for it before; its text is made from the
 // language texts the window last handed over (setTexts), so the comb thread
@@ -13,6 +16,8 @@
 
 #include <QObject>
 #include <QString>
+
+#include "ui/RunNotice.h"
 
 namespace harvix {
 
@@ -33,9 +38,18 @@ public:
     // The texts of the boxes of later reports (user-interface thread).
     void setTexts(const LanguageTexts& texts);
 
+    // Entry counts are handed on at most this often (and at the last entry).
+    static constexpr int kCountPeriodMs = 50;
+
 signals:
     void runStateChanged(bool started);
+    // The run that started combs the cache of the browser named `browser`.
+    void runBrowserKnown(const QString& browser);
     void progressed(int percent);
+    // `done` of the `total` entries to comb are combed.
+    void counted(qulonglong done, qulonglong total);
+    // A run ended (before runStateChanged(false)); what it did.
+    void runEnded(const harvix::RunSummary& summary);
     // A Firefox run found its cache folder; the option read `startedWith`
     // when the run began.
     void cacheFolderFound(const QString& startedWith, const QString& found);

@@ -25,6 +25,11 @@ const std::vector<CommandSpec>& Specs() {
         {Command::New, 0, &LT::New, &LT::New, {QKeySequence(Qt::CTRL | Qt::Key_N)}},
         {Command::Open, 0, &LT::Open, &LT::Open, {QKeySequence(Qt::CTRL | Qt::Key_O)}},
         {Command::Save, 0, &LT::Save, &LT::Save, {QKeySequence(Qt::CTRL | Qt::Key_S)}},
+        {Command::SaveAs,
+         0,
+         &LT::SaveAs,
+         &LT::SaveAs,
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}},
         {Command::Add, kPictureMenuAdd, &LT::Add, &LT::Add, {QKeySequence(Qt::Key_Insert)}},
         {Command::Delete,
          kPictureMenuDelete,
@@ -86,6 +91,8 @@ ButtonImage CommandSet::buttonImage(Command command) {
             return ButtonImage::Open;
         case Command::Save:
             return ButtonImage::Save;
+        case Command::SaveAs:
+            return ButtonImage::SaveAs;
         case Command::Add:
             return ButtonImage::Add;
         case Command::Delete:

@@ -25,6 +25,7 @@ enum class Command : int {
     New = 1023,
     Open = 1002,
     Save = 1003,
+    SaveAs = 1009,
     Add = 1004,
     Delete = 1005,
     Edit = 1006,

@@ -41,8 +41,9 @@ public:
         return ChooseFile(parent, folder, QFileDialog::AcceptSave);
     }
 
-    bool editFilterItem(QWidget* parent, const std::string& caption, FilterItem& item) override {
-        FilterItemDialog dialog(QString::fromStdString(caption), &item, parent);
+    bool editFilterItem(QWidget* parent, const std::string& caption, FilterItem& item,
+                        const ItemPlace& place) override {
+        FilterItemDialog dialog(QString::fromStdString(caption), &item, parent, place);
         return dialog.exec() == QDialog::Accepted;
     }
 
@@ -52,7 +53,7 @@ public:
     }
 
     void showAbout(QWidget* parent) override {
-        AboutDialog dialog(QString::fromLatin1(kHarvixSiteUrl), parent);
+        AboutDialog dialog(siteAddress().toString(), parent);
         dialog.exec();
     }
 

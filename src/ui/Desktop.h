@@ -12,6 +12,7 @@
 #include <string>
 
 #include "filter/FilterSet.h"
+#include "ui/FilterItemDialog.h"
 
 class QAction;
 class QMenu;
@@ -29,9 +30,11 @@ public:
                                                       const std::filesystem::path& folder) = 0;
     virtual std::optional<std::string> chooseSaveFile(QWidget* parent,
                                                       const std::filesystem::path& folder) = 0;
-    // The filter item editor on `item`, titled `caption`; true on OK (the
-    // item was written), false on Cancel (the item is untouched).
-    virtual bool editFilterItem(QWidget* parent, const std::string& caption, FilterItem& item) = 0;
+    // The filter item editor on `item`, titled `caption`, the item standing
+    // at `place`; true on OK (the item was written), false on Cancel (the
+    // item is untouched).
+    virtual bool editFilterItem(QWidget* parent, const std::string& caption, FilterItem& item,
+                                const ItemPlace& place) = 0;
     // The options dialog; true on OK.
     virtual bool runOptions(QWidget* parent) = 0;
     virtual void showAbout(QWidget* parent) = 0;

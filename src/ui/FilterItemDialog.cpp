@@ -48,14 +48,35 @@ const QStringList& FilterItemDialog::contentTypeOrder() {
     return order;
 }
 
-int32_t FilterItemDialog::readNumber(const QString& text) {
-    const int64_t value = leadingInteger(text.toStdString());
-    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
+std::optional<int32_t> FilterItemDialog::readSize(const QString& text) {
+    if (text.trimmed().isEmpty()) {
+        return 0;
+    }
+    const std::optional<int64_t> bytes = parseByteSize(text.toStdString());
+    if (!bytes || *bytes > std::numeric_limits<int32_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(*bytes);
 }
 
-FilterItemDialog::FilterItemDialog(const QString& title, FilterItem* item, QWidget* parent)
-    : QDialog(parent), item_(item) {
+std::optional<int32_t> FilterItemDialog::readPixels(const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) {
+        return 0;
+    }
+    for (const QChar ch : trimmed) {
+        if (ch < QLatin1Char('0') || ch > QLatin1Char('9')) {
+            return std::nullopt;
+        }
+    }
+    bool ok = false;
+    const int value = trimmed.toInt(&ok);
+    return ok ? std::optional<int32_t>(value) : std::nullopt;
+}
+
+FilterItemDialog::FilterItemDialog(const QString& title, FilterItem* item, QWidget* parent,
+                                   const ItemPlace& place)
+    : QDialog(parent), item_(item), place_(place) {
     setObjectName(QStringLiteral("editFilterDialog"));
     setWindowTitle(title);
     buildControls();
@@ -110,10 +131,16 @@ void FilterItemDialog::buildControls() {
         field->setMinimumWidth(narrow);
     }
 
+    takenNote = new QLabel(this);
+    takenNote->setObjectName(QStringLiteral("takenNote"));
+    takenNote->setWordWrap(true);
+    takenNote->hide();
+
     auto* buttons = makeOkCancelButtons(this, okButton, cancelButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
+    layout->addWidget(takenNote);
     layout->addSpacing(6);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -122,6 +149,8 @@ void FilterItemDialog::buildControls() {
     connect(buttons, &QDialogButtonBox::accepted, this, &FilterItemDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &FilterItemDialog::reject);
     connect(directoryBrowse, &QPushButton::clicked, this, &FilterItemDialog::browse);
+    connect(contentType, &QComboBox::currentIndexChanged, this, &FilterItemDialog::updateTakenNote);
+    connect(url, &QLineEdit::textChanged, this, &FilterItemDialog::updateTakenNote);
 }
 
 void FilterItemDialog::initialise() {
@@ -153,6 +182,31 @@ void FilterItemDialog::initialise() {
     directoryTemplate->setText(Text(item_->directoryTemplate));
     directoryTemplate->setCursorPosition(0);
     fileNameDummy->setText(Text(item_->fileNameDummy));
+    updateTakenNote();
+}
+
+void FilterItemDialog::updateTakenNote() {
+    int earlier = -1;
+    if (place_.set != nullptr && place_.oneCopy) {
+        // The item as it would be saved now, its URL parts split as the set
+        // splits them.
+        FilterItem edited;
+        edited.contentType = contentType->currentData().toInt();
+        edited.url = url->text().toStdString();
+        edited.parseUrl(*place_.set);
+        earlier = place_.set->earlierItemTaking(edited, place_.position);
+    }
+    if (earlier < 0) {
+        takenNote->hide();
+        return;
+    }
+    // Items are numbered from 1 as the user counts the rows.
+    const FilterItem& taking = *place_.set->items[static_cast<std::size_t>(earlier)];
+    takenNote->setText(
+        Text(theLanguage().NoteTakenEarlier)
+            .replace(QStringLiteral("%1"), QString::number(earlier + 1))
+            .replace(QStringLiteral("%2"), Text(contentTypeName(taking.contentType))));
+    takenNote->show();
 }
 
 void FilterItemDialog::browse() {
@@ -174,10 +228,32 @@ void FilterItemDialog::warn(const QString& name, const QString& text, QWidget* f
 
 void FilterItemDialog::accept() {
     const LanguageTexts& texts = theLanguage();
+    const std::optional<int32_t> size = readSize(minSize->text());
+    if (!size) {
+        warn(QStringLiteral("sizeMessage"), Text(texts.ErrorSize), minSize);
+        return;
+    }
+    const std::optional<int32_t> width = readPixels(minWidth->text());
+    const std::optional<int32_t> height = readPixels(minHeight->text());
+    if (!width || !height) {
+        warn(QStringLiteral("pixelsMessage"),
+             QStringLiteral("%1: %2").arg(
+                 Text(!width ? texts.FilterListMinWidth : texts.FilterListMinHeight),
+                 Text(texts.ErrorPixels)),
+             !width ? minWidth : minHeight);
+        return;
+    }
     const std::string folder = directoryTemplate->text().toStdString();
     // The rule applies to the text as typed: %DATE% and %TIME% stay unexpanded.
-    if (!FilterSet::isValidTargetPath(folder, platformServices())) {
-        warn(QStringLiteral("folderRuleMessage"), Text(texts.ErrorDirectory), directoryTemplate);
+    using Problem = FilterSet::PathProblem;
+    const Problem problem = FilterSet::targetPathProblem(folder, platformServices());
+    if (problem != Problem::None) {
+        const std::string& reason = problem == Problem::Empty         ? texts.ErrorDirectoryEmpty
+                                    : problem == Problem::NotAbsolute ? texts.ErrorDirectoryRelative
+                                    : problem == Problem::Root        ? texts.ErrorDirectoryRoot
+                                                               : texts.ErrorDirectoryNotLocal;
+        warn(QStringLiteral("folderRuleMessage"), Text(texts.ErrorDirectory + "\n" + reason),
+             directoryTemplate);
         return;
     }
     // The stem is the start of every saved file's name: '/' would make it a
@@ -191,10 +267,10 @@ void FilterItemDialog::accept() {
     }
     item_->directoryTemplate = folder;
     item_->contentType = contentType->currentData().toInt();
-    item_->minSize = readNumber(minSize->text());
+    item_->minSize = *size;
     item_->url = url->text().toStdString();
-    item_->minWidth = readNumber(minWidth->text());
-    item_->minHeight = readNumber(minHeight->text());
+    item_->minWidth = *width;
+    item_->minHeight = *height;
     item_->fileNameDummy = fileNameDummy->text().toStdString();
     QDialog::accept();
 }

@@ -81,6 +81,11 @@ MainWindow::MainWindow(std::unique_ptr<Desktop> desktop)
             Qt::QueuedConnection);
     connect(reports_, &CombReports::cacheFolderFound, this, &MainWindow::storeFoundCacheFolder,
             Qt::QueuedConnection);
+    connect(reports_, &CombReports::runBrowserKnown, this, &MainWindow::applyRunBrowser,
+            Qt::QueuedConnection);
+    connect(reports_, &CombReports::counted, this, &MainWindow::applyCount, Qt::QueuedConnection);
+    connect(reports_, &CombReports::runEnded, this, &MainWindow::showRunNotice,
+            Qt::QueuedConnection);
 }
 
 MainWindow::~MainWindow() {
@@ -117,9 +122,9 @@ void MainWindow::buildControls() {
     };
     auto* buttonRow = new QHBoxLayout;
     buttonRow->setSpacing(0);
-    for (const Command command :
-         {Command::New, Command::Open, Command::Save, Command::Add, Command::Delete, Command::Edit,
-          Command::Up, Command::Down, Command::Options, Command::Help}) {
+    for (const Command command : {Command::New, Command::Open, Command::Save, Command::SaveAs,
+                                  Command::Add, Command::Delete, Command::Edit, Command::Up,
+                                  Command::Down, Command::Options, Command::Help}) {
         const ButtonImage image = CommandSet::buttonImage(command);
         buttonRow->addWidget(makeButton(action(command), buttonImageIcon(image, false),
                                         buttonImageIcon(image, true)));
@@ -177,6 +182,8 @@ bool MainWindow::create() {
     progressWindow_ = new ProgressWindow(theSettings());
     progressWindow_->applyTransparency();
     progressWindow_->hide();
+    connect(progressWindow_, &ProgressWindow::cancelRequested, this,
+            [this] { coordinator_.cancelRun(); });
 
     // The tray icon with the application picture, the animation frames and
     // the tray menu; its left press shows the window.
@@ -185,6 +192,8 @@ bool MainWindow::create() {
     tray_.setMenu(*commands_);
     connect(&tray_, &TrayIcon::showMainWindowRequested, this, &MainWindow::showMainWindow);
     connect(&tray_, &TrayIcon::availabilityChanged, this, &MainWindow::setTrayAvailable);
+    connect(&tray_, &TrayIcon::noticeClicked, this,
+            [this](const QString& folder) { desktop_->openUrl(QUrl::fromLocalFile(folder)); });
 
     loadStartupFilter();
 
@@ -202,7 +211,14 @@ bool MainWindow::create() {
 
 void MainWindow::loadStartupFilter() {
     Settings& settings = theSettings();
+    // The last file used, else the user's own default, else the one that
+    // comes with the program.
     if (loadFilterFile(settings.FiltersFileName)) {
+        return;
+    }
+    std::error_code ec;
+    if (fs::is_regular_file(settings.userDefaultFilterPath(), ec) &&
+        loadFilterFile(pathToUtf8(settings.userDefaultFilterPath()))) {
         return;
     }
     if (loadFilterFile(pathToUtf8(settings.defaultFilterPath))) {
@@ -260,6 +276,12 @@ void MainWindow::applyTexts() {
     for (ImageButton* button : buttons_) {
         button->setToolTip(TooltipHtml(button->action()->toolTip()));
     }
+    if (progressWindow_ != nullptr) {
+        progressWindow_->applyTexts(texts);
+    }
+    if (cacheWindow_ != nullptr) {
+        cacheWindow_->applyTexts(texts);
+    }
     const std::string& hint = filterSet().hint;
     filterList_->setHint(hint.empty() ? QString() : TooltipHtml(QString::fromStdString(hint)));
     model_->applyTexts(texts);
@@ -275,27 +297,46 @@ void MainWindow::askSaveChanges() {
     }
 }
 
-bool MainWindow::saveFilterSet() {
-    std::string path;
-    const bool wasUntitled = untitled_;
-    if (untitled_) {
-        const std::optional<std::string> chosen =
-            desktop_->chooseSaveFile(this, theSettings().defaultFilterPath.parent_path());
+bool MainWindow::saveFilterSet(bool chooseName) {
+    Settings& settings = theSettings();
+    std::string path = untitled_ ? std::string() : settings.FiltersFileName;
+    const bool shipped = !path.empty() && settings.isShippedFile(pathFromUtf8(path));
+    // The user's filter folder is made when it is needed: the file dialog
+    // opens in it and a set from a shipped file is saved into it.
+    std::error_code ec;
+    if (path.empty() || chooseName || shipped) {
+        fs::create_directories(settings.userFiltersDir, ec);
+    }
+    const bool haveUserFolder = fs::is_directory(settings.userFiltersDir, ec);
+    if (shipped && !chooseName) {
+        // The shipped file stays as it came; the user's copy takes the
+        // changes, under the same name unless that is taken already.
+        const fs::path copy = settings.userFiltersDir / pathFromUtf8(path).filename();
+        if (haveUserFolder && !fs::exists(fs::symlink_status(copy, ec))) {
+            path = pathToUtf8(copy);
+        } else {
+            chooseName = true;
+        }
+    }
+    if (path.empty() || chooseName) {
+        const std::optional<std::string> chosen = desktop_->chooseSaveFile(
+            this,
+            haveUserFolder ? settings.userFiltersDir : settings.defaultFilterPath.parent_path());
         if (!chosen) {
             return false;  // cancelled: nothing changes
         }
         path = *chosen;
-        untitled_ = false;
-    } else {
-        path = theSettings().FiltersFileName;
     }
-    errno = 0;
-    if (!filterSet().save(path)) {
+    if (settings.isShippedFile(pathFromUtf8(path))) {
+        // Not even root writes over a file of the installed program.
+        showMessage(theLanguage().ErrorShippedFilter + "\n" + path, MessageIcon::Warning,
+                    MessageButtons::Ok);
+        return false;
+    }
+    int error = 0;
+    if (!filterSet().save(path, &error)) {
         // Nothing was written (the old file, if any, is intact): the set
-        // keeps its changes and, if it had no file, stays without one. The
-        // user is told which file and why.
-        const int error = errno;
-        untitled_ = wasUntitled;
+        // keeps its changes and its file. The user is told which file and why.
         updateTitle();
         std::string text = path;
         if (error != 0) {
@@ -305,7 +346,11 @@ bool MainWindow::saveFilterSet() {
         showMessage(text, MessageIcon::Warning, MessageButtons::Ok);
         return false;
     }
-    theSettings().FiltersFileName = path;
+    untitled_ = false;
+    filterSet().fileName = path;
+    settings.FiltersFileName = path;
+    // The next start opens the file just written.
+    settings.saveSettings();
     modified_ = false;
     updateTitle();
     return true;

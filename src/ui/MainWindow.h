@@ -14,6 +14,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QUrl>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,7 @@
 #include "ui/CacheWindow.h"
 #include "ui/Commands.h"
 #include "ui/Desktop.h"
+#include "ui/RunNotice.h"
 #include "ui/TrayIcon.h"
 
 class QAction;
@@ -35,10 +37,16 @@ class FilterListView;
 class ImageButton;
 class ProgressWindow;
 
-// The maker's web site and download page. example.org is a domain reserved
-// for documentation, so these stay harmless until real addresses exist.
-inline constexpr const char* kHarvixSiteUrl = "https://harvix.example.org/";
-inline constexpr const char* kHarvixDownloadUrl = "https://harvix.example.org/download";
+// The program's web site and download page. It has none: its pages are the
+// installed manual, which "Visit Our Site" and the about box's link open, and
+// new versions come with the system's packages, which the manual's section
+// on versions tells of. A real address, once there is one, goes here.
+inline constexpr const char* kHarvixSiteUrl = "";
+inline constexpr const char* kHarvixDownloadUrl = "";
+// The web site, else the installed manual; the download page, else the
+// manual's section on versions.
+QUrl siteAddress();
+QUrl downloadAddress();
 
 class MainWindow : public QDialog {
     Q_OBJECT
@@ -67,9 +75,13 @@ public:
     void updateTitle();
     void applyTexts();
     void askSaveChanges();
-    // Saves the set to its file (asking for one when it has none); a
-    // failure is told in a warning box. True when the set was written.
-    bool saveFilterSet();
+    // Saves the set to its file, or with `chooseName` (or when the set has
+    // no file) to one the user chooses. A set loaded from a file that comes
+    // with the program is saved to the same name in the user's filter folder
+    // (the user is asked for a name when a file is there already); a file
+    // that comes with the program is never written. A failure is told in a
+    // warning box. True when the set was written.
+    bool saveFilterSet(bool chooseName = false);
     int selectedRow() const;
     // Makes row `row` selected and current (or selected with `focusRow`
     // keeping the keyboard focus).
@@ -88,6 +100,7 @@ public:
     void newFilterSet();
     void openFilterSet();
     void save();
+    void saveAs();
     void addItem();
     void deleteItem();
     void editItem();
@@ -104,7 +117,11 @@ public:
     void showAbout();
     void visitSite();
     void downloadLastVersion();
+    // Ends the program (as "harvix Close" and a termination signal do).
     void exitProgram();
+    // Exit as the user chose it: a changed set is offered for saving first,
+    // as when the window closes.
+    void exitAsking();
     // A new filter item for this host and content type, in the filter
     // editor (the cache window's "Make filter item").
     void addItemFor(const QString& host, int contentType);
@@ -150,6 +167,10 @@ private:
     void hideWindow();
     void applyRunState(bool started);
     void applyProgress(int percent);
+    void applyRunBrowser(const QString& browser);
+    void applyCount(qulonglong done, qulonglong total);
+    // The end of a run: its notice in the tray (and on standard error).
+    void showRunNotice(const harvix::RunSummary& summary);
     // The next run's filter set and options, handed to the coordinator.
     void handOverFilter();
     // Loads a filter file into the set and records it in the settings.

@@ -20,6 +20,7 @@ void MainWindow::connectCommands() {
         {Command::New, &MainWindow::newFilterSet},
         {Command::Open, &MainWindow::openFilterSet},
         {Command::Save, &MainWindow::save},
+        {Command::SaveAs, &MainWindow::saveAs},
         {Command::Add, &MainWindow::addItem},
         {Command::Delete, &MainWindow::deleteItem},
         {Command::Edit, &MainWindow::editItem},
@@ -34,7 +35,7 @@ void MainWindow::connectCommands() {
         {Command::About, &MainWindow::showAbout},
         {Command::VisitSite, &MainWindow::visitSite},
         {Command::DownloadLastVersion, &MainWindow::downloadLastVersion},
-        {Command::Exit, &MainWindow::exitProgram},
+        {Command::Exit, &MainWindow::exitAsking},
         {Command::BrowseCache, &MainWindow::browseCache},
     };
     for (const auto& [command, slot] : handlers) {
@@ -73,8 +74,12 @@ void MainWindow::newFilterSet() {
 
 void MainWindow::openFilterSet() {
     askSaveChanges();
-    const std::optional<std::string> path =
-        desktop_->chooseOpenFile(this, theSettings().defaultFilterPath);
+    // The user's own filter files first, else those that come with the program.
+    const Settings& settings = theSettings();
+    std::error_code ec;
+    const std::optional<std::string> path = desktop_->chooseOpenFile(
+        this, fs::is_directory(settings.userFiltersDir, ec) ? settings.userFiltersDir
+                                                            : settings.defaultFilterPath);
     if (!path) {
         return;
     }
@@ -91,6 +96,11 @@ void MainWindow::save() {
     updateTitle();
 }
 
+void MainWindow::saveAs() {
+    saveFilterSet(true);
+    updateTitle();
+}
+
 void MainWindow::addItem() {
     addItemFor({}, 0);
 }
@@ -102,15 +112,18 @@ void MainWindow::addItemFor(const QString& host, int contentType) {
     item->fileNameDummy = settings.DefaultFileNameDummy;
     item->url = host.toStdString();
     item->contentType = contentType;
-    if (!desktop_->editFilterItem(this, theLanguage().Add, *item)) {
+    // The new item goes above the selected one, or first: with One Copy the
+    // first item that takes an entry keeps it, and an item at the end would
+    // get only what every item before it leaves.
+    const int selected = selectedRow();
+    const int position = selected >= 0 ? selected : 0;
+    const ItemPlace place{&filterSet(), static_cast<std::size_t>(position), settings.OneCopy};
+    if (!desktop_->editFilterItem(this, theLanguage().Add, *item, place)) {
         return;  // the new item is discarded
     }
-    const int selected = selectedRow();
-    const int position = selected >= 0 ? selected + 1 : -1;
     filterSet().insertItem(item.release(), position);
     reloadList();
-    const int rows = model_->rowCount();
-    selectRow(position >= 0 && position < rows ? position : rows - 1);
+    selectRow(position);
     mark();
 }
 
@@ -137,7 +150,8 @@ void MainWindow::editItem() {
     }
     // The editor works on a copy; the set's item changes only on OK.
     FilterItem edited = *filterSet().items[static_cast<std::size_t>(row)];
-    if (!desktop_->editFilterItem(this, theLanguage().Edit, edited)) {
+    const ItemPlace place{&filterSet(), static_cast<std::size_t>(row), theSettings().OneCopy};
+    if (!desktop_->editFilterItem(this, theLanguage().Edit, edited, place)) {
         return;
     }
     FilterItem& item = *filterSet().items[static_cast<std::size_t>(row)];
@@ -235,17 +249,43 @@ void MainWindow::showAbout() {
     desktop_->showAbout(this);
 }
 
+QUrl siteAddress() {
+    if (*kHarvixSiteUrl != '\0') {
+        return QUrl(QString::fromLatin1(kHarvixSiteUrl));
+    }
+    return QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(theSettings().helpPath)));
+}
+
+QUrl downloadAddress() {
+    if (*kHarvixDownloadUrl != '\0') {
+        return QUrl(QString::fromLatin1(kHarvixDownloadUrl));
+    }
+    QUrl manual = QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(theSettings().helpPath)));
+    manual.setFragment(QStringLiteral("versions"));
+    return manual;
+}
+
 void MainWindow::visitSite() {
-    desktop_->openUrl(QUrl(QString::fromLatin1(kHarvixSiteUrl)));
+    desktop_->openUrl(siteAddress());
 }
 
 void MainWindow::downloadLastVersion() {
-    desktop_->openUrl(QUrl(QString::fromLatin1(kHarvixDownloadUrl)));
+    desktop_->openUrl(downloadAddress());
+}
+
+void MainWindow::exitAsking() {
+    if (exiting_) {
+        return;
+    }
+    askSaveChanges();
+    exitProgram();
 }
 
 void MainWindow::exitProgram() {
-    // No question about unsaved changes. The start-up code ends the event
-    // loop and deletes this object, whose coordinator saves the settings.
+    // No question here: a termination signal or "harvix Close" must not wait
+    // for a person (Exit from the menu asks first, in exitAsking). The
+    // start-up code ends the event loop and deletes this object, whose
+    // coordinator saves the settings.
     exiting_ = true;
     hide();
     emit exitRequested();
@@ -268,6 +308,9 @@ std::unique_ptr<QMenu> MainWindow::buildListMenu() {
     menu->addSeparator();
     menu->addCommand(action(Command::CheckAll));
     menu->addCommand(action(Command::UncheckAll));
+    menu->addSeparator();
+    menu->addCommand(action(Command::Save));
+    menu->addCommand(action(Command::SaveAs));
     menu->addSeparator();
     menu->addCommand(action(Command::BrowseCache));
     return menu;

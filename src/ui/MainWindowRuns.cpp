@@ -1,6 +1,10 @@
 // The main window and the comb runs: what it hands the coordinator (the
 // next run's filter set and options, the watched browsers) and what it does
-// with the runs' reports, which arrive as queued signals.
+// with the runs' reports, which arrive as queued signals: the progress
+// window's count, and the notice at the end of each run.
+#include <cstdio>
+
+#include "app/LanguageTexts.h"
 #include "app/Settings.h"
 #include "controls/Pictures.h"
 #include "ui/Commands.h"
@@ -65,6 +69,29 @@ void MainWindow::applyProgress(int percent) {
     if (progressWindow_ != nullptr) {
         progressWindow_->setPosition(percent < 0 ? 0 : (percent > 100 ? 100 : percent));
     }
+}
+
+void MainWindow::applyRunBrowser(const QString& browser) {
+    if (progressWindow_ != nullptr) {
+        progressWindow_->beginRun(browser);
+    }
+}
+
+void MainWindow::applyCount(qulonglong done, qulonglong total) {
+    if (progressWindow_ != nullptr) {
+        progressWindow_->setCount(done, total);
+    }
+}
+
+void MainWindow::showRunNotice(const RunSummary& summary) {
+    const RunNotice notice = runNotice(summary, theLanguage());
+    if (notice.isEmpty()) {
+        return;
+    }
+    // Also on standard error, where a session keeps what its programs say.
+    std::fprintf(stderr, "harvix: %s\n", qPrintable(notice.line()));
+    std::fflush(stderr);
+    tray_.showNotice(notice.title, notice.text, notice.warning, notice.folder);
 }
 
 }  // namespace harvix

@@ -1,13 +1,18 @@
 #include "ui/ProgressWindow.h"
 
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/LanguageTexts.h"
 #include "app/Settings.h"
 #include "ui/ProgramState.h"
 
@@ -34,28 +39,46 @@ QRect WorkArea() {
 ProgressWindow::ProgressWindow() : ProgressWindow(theSettings()) {}
 
 ProgressWindow::ProgressWindow(Settings& settings)
-    // Transparent for input: a click on the window (faint, or invisible at
-    // opacity 0) reaches the window below it.
-    : QDialog(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                           Qt::WindowTransparentForInput),
+    : QDialog(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       settings_(settings) {
     setObjectName(QStringLiteral("progressWindow"));
     setWindowTitle(QStringLiteral("Harvix"));  // never shown; names the window to the system
     setAttribute(Qt::WA_ShowWithoutActivating);
 
-    progressBar = new QProgressBar(this);
+    auto* frame = new QFrame(this);
+    frame->setFrameShape(QFrame::StyledPanel);
+    frame->setFrameShadow(QFrame::Raised);
+    label = new QLabel(frame);
+    label->setObjectName(QStringLiteral("progressText"));
+    label->setTextFormat(Qt::PlainText);
+    progressBar = new QProgressBar(frame);
     progressBar->setObjectName(QStringLiteral("progressBar"));
     progressBar->setRange(0, 100);
     progressBar->setValue(0);
     progressBar->setAlignment(Qt::AlignCenter);
     progressBar->setTextVisible(true);
-    progressBar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), frame);
+    cancelButton->setObjectName(QStringLiteral("progressCancel"));
+    cancelButton->setFocusPolicy(Qt::NoFocus);  // Enter never presses it
+    connect(cancelButton, &QPushButton::clicked, this, [this] {
+        cancelButton->setEnabled(false);
+        label->setText(cancellingText_);
+        emit cancelRequested();
+    });
 
+    auto* row = new QHBoxLayout;
+    row->addWidget(progressBar, 1);
+    row->addWidget(cancelButton);
+    auto* inside = new QVBoxLayout(frame);
+    inside->setContentsMargins(8, 6, 8, 6);
+    inside->addWidget(label);
+    inside->addLayout(row);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(progressBar);
+    layout->addWidget(frame);
 
-    setFixedSize(DialogUnitsToPixels(*this, kWidthDlu, kHeightDlu));
+    setFixedSize(
+        DialogUnitsToPixels(*this, kWidthDlu, kHeightDlu).expandedTo(layout->minimumSize()));
 
     // Centred on the work area once, at creation; later shows keep the place
     // unless the corner placement is chosen.
@@ -66,7 +89,24 @@ ProgressWindow::ProgressWindow(Settings& settings)
 }
 
 void ProgressWindow::applyTransparency() {
-    setWindowOpacity(settings_.progressOpacity() / 255.0);
+    const int opacity = settings_.progressOpacity();
+    setWindowOpacity(opacity / 255.0);
+    // A faint or invisible strip on top must not swallow clicks for the whole
+    // run: the window system passes them to the window below. A visible one
+    // takes them, so that its Cancel can be pressed.
+    const bool input = opacity >= kInputOpacity;
+    setWindowFlag(Qt::WindowTransparentForInput, !input);
+    cancelButton->setVisible(input);
+}
+
+bool ProgressWindow::takesInput() const {
+    return !windowFlags().testFlag(Qt::WindowTransparentForInput);
+}
+
+void ProgressWindow::applyTexts(const LanguageTexts& texts) {
+    countFormat_ = QString::fromStdString(texts.ProgressCount);
+    cancellingText_ = QString::fromStdString(texts.ProgressCancelling);
+    cancelButton->setText(QString::fromStdString(texts.Cancel));
 }
 
 void ProgressWindow::setPosition(int percent) {
@@ -88,12 +128,31 @@ void ProgressWindow::showWindow(bool show) {
         this, [this, show] { setVisible(show); }, Qt::QueuedConnection);
 }
 
+void ProgressWindow::beginRun(const QString& browser) {
+    browser_ = browser;
+    progressBar->setValue(0);
+    label->setText(browser);
+    cancelButton->setEnabled(true);
+}
+
+void ProgressWindow::setCount(qulonglong done, qulonglong total) {
+    if (!cancelButton->isEnabled()) {
+        return;  // "Cancelling..." stays until the run ends
+    }
+    const QLocale locale;
+    label->setText(countFormat_.arg(browser_, locale.toString(done), locale.toString(total)));
+}
+
 int ProgressWindow::position() const {
     return progressBar->value();
 }
 
+QString ProgressWindow::text() const {
+    return label->text();
+}
+
 void ProgressWindow::keyPressEvent(QKeyEvent* event) {
-    // The window takes no input: Enter and Esc must not close it.
+    // Enter and Esc must not close the window: the run goes on.
     switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:

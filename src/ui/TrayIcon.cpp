@@ -8,6 +8,7 @@
 #include "controls/PictureMenu.h"
 #include "controls/Pictures.h"
 #include "ui/Commands.h"
+#include "ui/NoticeBubble.h"
 
 namespace harvix {
 
@@ -52,6 +53,7 @@ bool TrayIcon::create(QWidget* owner, int iconId) {
     if (trayIcon_ == nullptr) {
         trayIcon_ = new QSystemTrayIcon(this);
         connect(trayIcon_, &QSystemTrayIcon::activated, this, &TrayIcon::onActivated);
+        connect(trayIcon_, &QSystemTrayIcon::messageClicked, this, &TrayIcon::onNoticeClicked);
     }
     const QIcon icon = pictureIcon(iconId);
     if (!icon.isNull()) {
@@ -78,6 +80,30 @@ void TrayIcon::checkAvailability() {
     if (available != available_) {
         available_ = available;
         emit availabilityChanged(available);
+    }
+}
+
+void TrayIcon::showNotice(const QString& title, const QString& text, bool warning,
+                          const QString& folder) {
+    noticeTitle_ = title;
+    noticeText_ = text;
+    noticeFolder_ = folder;
+    if (available_ && enabled_ && trayIcon_ != nullptr && trayIcon_->isVisible()) {
+        trayIcon_->showMessage(title, text,
+                               warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information,
+                               NoticeBubble::kShownMs);
+        return;
+    }
+    if (!bubble_) {
+        bubble_ = std::make_unique<NoticeBubble>();
+        connect(bubble_.get(), &NoticeBubble::clicked, this, &TrayIcon::onNoticeClicked);
+    }
+    bubble_->showNotice(title, text, warning);
+}
+
+void TrayIcon::onNoticeClicked() {
+    if (!noticeFolder_.isEmpty()) {
+        emit noticeClicked(noticeFolder_);
     }
 }
 

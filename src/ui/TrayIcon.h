@@ -24,6 +24,7 @@ class QWidget;
 namespace harvix {
 
 class CommandSet;
+class NoticeBubble;
 class PictureMenu;
 
 class TrayIcon : public QObject {
@@ -68,6 +69,17 @@ public:
     void setMenu(const CommandSet& commands);
     PictureMenu* menu() const { return menu_.get(); }
 
+    // Tells what a run did: a message of the tray icon while a notification
+    // area is there (the desktop shows it as its notification), else a
+    // NoticeBubble in the corner of the screen. A click on it asks for
+    // `folder` (noticeClicked); an empty folder asks for nothing.
+    void showNotice(const QString& title, const QString& text, bool warning, const QString& folder);
+    // The latest notice (title, text), for the tests.
+    QString noticeTitle() const { return noticeTitle_; }
+    QString noticeText() const { return noticeText_; }
+    // The bubble when one was shown (null before).
+    NoticeBubble* bubble() const { return bubble_.get(); }
+
     // Whether a notification area is there to show the icon.
     bool isAvailable() const { return available_; }
     // How the tray asks whether a notification area is there; tests put in
@@ -90,6 +102,8 @@ signals:
     void showMainWindowRequested();
     // A notification area appeared or went away.
     void availabilityChanged(bool available);
+    // The notice was clicked: its folder should open.
+    void noticeClicked(const QString& folder);
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -104,7 +118,13 @@ private:
         QIcon icon;
     };
 
+    void onNoticeClicked();
+
     QSystemTrayIcon* trayIcon_ = nullptr;
+    std::unique_ptr<NoticeBubble> bubble_;
+    QString noticeTitle_;
+    QString noticeText_;
+    QString noticeFolder_;
     QPointer<QWidget> owner_;
     std::unique_ptr<PictureMenu> menu_;
     bool available_ = true;

@@ -51,6 +51,25 @@ TEST(Text, LeadingIntegerReadsLikeTheCLibraryWithoutOverflow) {
     EXPECT_EQ(leadingInteger("-99999999999999999999999"), INT64_MIN);
 }
 
+TEST(Text, ByteSizesReadAsPeopleWriteThemAndJunkIsRefused) {
+    EXPECT_EQ(parseByteSize("0"), 0);
+    EXPECT_EQ(parseByteSize(" 2048 "), 2048);
+    EXPECT_EQ(parseByteSize("100k"), 102400);
+    EXPECT_EQ(parseByteSize("100 KiB"), 102400);
+    EXPECT_EQ(parseByteSize("100kB"), 100000);
+    EXPECT_EQ(parseByteSize("2 MB"), 2000000);
+    EXPECT_EQ(parseByteSize("2M"), 2097152);
+    EXPECT_EQ(parseByteSize("1.5 MiB"), 1572864);
+    EXPECT_EQ(parseByteSize("1,5 k"), 1536);
+    EXPECT_EQ(parseByteSize("3g"), 3221225472);
+    EXPECT_EQ(parseByteSize("12 b"), 12);
+    EXPECT_EQ(parseByteSize("0.3"), 0);  // a part of a byte is no byte
+    for (const char* junk : {"", "  ", "k", "-5", "+5", "100 x", "100kk", "1.2.3", "12 bytes!",
+                             "99999999999999999999", "9999999999G"}) {
+        EXPECT_EQ(parseByteSize(junk), std::nullopt) << junk;
+    }
+}
+
 TEST(Text, PathsRoundTripAsUtf8) {
     const std::string name = "/tmp/\xD0\x9A\xD1\x8D\xD1\x88/a b.flt";
     EXPECT_EQ(pathToUtf8(pathFromUtf8(name)), name);

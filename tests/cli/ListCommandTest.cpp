@@ -1,8 +1,11 @@
 // harvix-cli list: the entry lines, where the cache is looked for, and the
 // exit codes.
+#include <algorithm>
 #include <cstdlib>
+#include <ctime>
 
 #include "cli/CombTestFixture.h"
+#include "cli/EntryListing.h"
 
 namespace harvix {
 
@@ -62,12 +65,18 @@ TEST_F(ListCommandTest, ACacheThatCannotBeOpenedGivesTheErrorTextAndExitCodeTwo)
     const Result r = run({"list", "mozilla", "--cache", (dir_ / "nothing").string()});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("MozillaCache: \n"), std::string::npos) << r.err;
+    // In the command line's own words: its option, not the tray's dialog.
+    EXPECT_NE(r.err.find("harvix-cli list: cannot open the Firefox cache in "), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("; name the cache folder with --cache\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("dialog"), std::string::npos) << r.err;
 
     // No profile to discover either.
     const Result none = run({"list", "mozilla"});
     EXPECT_EQ(none.code, 2);
-    EXPECT_NE(none.err.find("MozillaCache:"), std::string::npos);
+    EXPECT_NE(none.err.find("(no cache folder found); name the cache folder with --cache"),
+              std::string::npos)
+        << none.err;
 }
 
 TEST_F(ListCommandTest, BadArgumentsAreUsageErrors) {
@@ -86,7 +95,41 @@ TEST_F(ListCommandTest, BadArgumentsAreUsageErrors) {
         const Result r = run(args);
         EXPECT_EQ(r.code, 1) << args.size();
         EXPECT_EQ(r.out, "");
-        EXPECT_NE(r.err.find("Usage: harvix-cli list"), std::string::npos);
+        // One line: what is wrong, and where to read more.
+        EXPECT_EQ(r.err.rfind("harvix-cli list: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("'harvix-cli help list')\n"), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_EQ(run({}).err, "harvix-cli: no command given (see 'harvix-cli help')\n");
+    EXPECT_EQ(run({"filter", "show"}).err,
+              "harvix-cli filter: no filter file named (see 'harvix-cli help filter')\n");
+}
+
+// --since: seconds since 1970, a duration back from now, or a date.
+TEST(SinceArgument, SecondsDurationsAndDates) {
+    const int64_t now = 1800000000;
+    EXPECT_EQ(parseSince("1300000000", now), 1300000000);
+    EXPECT_EQ(parseSince("0", now), 0);
+    EXPECT_EQ(parseSince("90s", now), now - 90);
+    EXPECT_EQ(parseSince("15m", now), now - 900);
+    EXPECT_EQ(parseSince("2h", now), now - 7200);
+    EXPECT_EQ(parseSince("3d", now), now - 3 * 86400);
+    EXPECT_EQ(parseSince("1w", now), now - 7 * 86400);
+    EXPECT_EQ(parseSince("1h30m", now), now - 5400);
+    EXPECT_EQ(parseSince("2026-12-01Z", now), 1796083200);
+    EXPECT_EQ(parseSince("2026-12-01T10:00Z", now), 1796083200 + 36000);
+    EXPECT_EQ(parseSince("2026-12-01 10:00:30Z", now), 1796083200 + 36030);
+    // A local date is its local midnight.
+    std::tm local{};
+    local.tm_year = 126;
+    local.tm_mon = 11;
+    local.tm_mday = 1;
+    local.tm_isdst = -1;
+    EXPECT_EQ(parseSince("2026-12-01", now), static_cast<int64_t>(std::mktime(&local)));
+    for (const char* bad : {"", "soon", "yesterday", "3x", "h", "5 m", "-2h", "2h-", "2026-02-30",
+                            "2026-13-01", "2026-12-1", "2026-12-01T25:00", "2026-12-01T10",
+                            "2026-12-01T10:00Q", "1969-12-31", "9999999999d"}) {
+        EXPECT_EQ(parseSince(bad, now), std::nullopt) << bad;
     }
 }
 
@@ -114,8 +157,10 @@ TEST_F(ListCommandTest, FormatsAgreeAndTheSelectionMatchesAsAFilterItem) {
 
     const Result csv = with({"--format", "csv", "--type", "js"});
     EXPECT_EQ(csv.out,
-              "index,content_type,size,time,data_file,url\r\n"
-              "1,11,3,1300000100,_CACHE_001,\"http://a.org/x,\"\"y\"\".js\"\r\n");
+              "index,content_type,content_type_name,size,decoded_size,time,time_iso,data_file,"
+              "url\r\n"
+              "1,11,js,3,3,1300000100,2011-03-13T07:08:20Z,_CACHE_001,"
+              "\"http://a.org/x,\"\"y\"\".js\"\r\n");
 
     const Result json = with({"--format", "json"});
     ASSERT_EQ(json.code, 0) << json.err;

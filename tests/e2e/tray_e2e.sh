@@ -5,31 +5,38 @@
 #   - starts hidden, with only its tray icon;
 #   - shows the main window on a left click on the icon;
 #   - combs a written Firefox cache into the filter's folders when the
-#     "Comb Mozilla" button is pressed, with the progress window moving;
+#     "Comb Mozilla" button is pressed, with the progress window moving,
+#     and tells what it kept in a notice;
+#   - combs a written Chromium cache by itself when a process named
+#     chromium (a copy of sleep) starts and ends, and tells it in a notice;
 #   - refuses a second copy;
 #   - ends the running copy on "harvix Close", its settings saved.
-# Screenshots of the main window, its list menu, the tray menu and the
-# progress window land in the screenshots folder.
+# Screenshots of the main window, its list menu, the tray menu, the
+# progress window and the notice land in the screenshots folder.
 #
 # Everything runs with its own HOME, XDG folders and X display, so nothing
 # touches the user's files or desktop. Exit code 77 (skipped) when Xvfb,
 # trayer or xdotool is missing (Debian: apt-get install xvfb trayer xdotool).
 #
-# Usage: tray_e2e.sh --build DIR --mkcache PATH --grab PATH --screenshots DIR
+# Usage: tray_e2e.sh --build DIR --mkcache PATH --mkchromecache PATH --grab PATH
+#                    --screenshots DIR
 set -euo pipefail
 
-build= mkcache= grab= shots=
+build= mkcache= mkchromecache= grab= shots=
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
     --mkcache) mkcache=$2; shift 2 ;;
+    --mkchromecache) mkchromecache=$2; shift 2 ;;
     --grab) grab=$2; shift 2 ;;
     --screenshots) shots=$2; shift 2 ;;
     *) echo "unknown argument: $1" >&2; exit 2 ;;
   esac
 done
-[ -n "$build" ] && [ -n "$mkcache" ] && [ -n "$grab" ] && [ -n "$shots" ] || {
-  echo "usage: tray_e2e.sh --build DIR --mkcache PATH --grab PATH --screenshots DIR" >&2
+[ -n "$build" ] && [ -n "$mkcache" ] && [ -n "$mkchromecache" ] && [ -n "$grab" ] &&
+  [ -n "$shots" ] || {
+  echo "usage: tray_e2e.sh --build DIR --mkcache PATH --mkchromecache PATH --grab PATH" \
+    "--screenshots DIR" >&2
   exit 2
 }
 
@@ -44,15 +51,20 @@ done
 # Run in a process namespace of our own where one can be had, so that the
 # test neither finds nor ends a copy that someone else runs (another test
 # run, the user's own tray program); the kernel also ends everything the
-# test started when it ends.
+# test started when it ends. A network namespace of its own keeps its X
+# server's socket apart too: an X server in another process namespace (a
+# test run beside this one) takes this one's lock file for stale, and both
+# then serve one display number.
 if [ -z "${HARVIX_E2E_ISOLATED:-}" ]; then
   export HARVIX_E2E_ISOLATED=1
-  for how in "--pid --fork --mount-proc" "--user --map-root-user --pid --fork --mount-proc"; do
+  for how in "--pid --fork --mount-proc --net" "--pid --fork --mount-proc" \
+    "--user --map-root-user --pid --fork --mount-proc --net" \
+    "--user --map-root-user --pid --fork --mount-proc"; do
     # shellcheck disable=SC2086
     if unshare $how true 2>/dev/null; then
       # shellcheck disable=SC2086
-      exec unshare $how bash "$0" --build "$build" --mkcache "$mkcache" --grab "$grab" \
-        --screenshots "$shots"
+      exec unshare $how bash "$0" --build "$build" --mkcache "$mkcache" \
+        --mkchromecache "$mkchromecache" --grab "$grab" --screenshots "$shots"
     fi
   done
   echo "note: no process namespace available; a running harvix elsewhere may be ended"
@@ -73,6 +85,8 @@ cleanup() {
     echo "--- files of the failed run:" >&2
     find "$root/config" "$root/home/HX_FILES" -maxdepth 3 2>/dev/null | head -40 >&2 || true
     cat "$root/harvix.log" >&2 2>/dev/null || true
+    echo "--- the X server:" >&2
+    tail -20 "$root/xvfb.log" >&2 2>/dev/null || true
   fi
   rm -rf "$root"
   exit $status
@@ -194,6 +208,16 @@ MinWeidth=0
 MinHeight=0
 Directory=~/HX_FILES/pages/%DATE%
 FileNameDummy=page
+
+[FILTER_3]
+ContentType=2
+Disabled=0
+MinSize=0
+URL=
+MinWeidth=0
+MinHeight=0
+Directory=~/HX_FILES/chromium
+FileNameDummy=anim
 EOF
 cfg=$XDG_CONFIG_HOME/Harvix/Harvix.cfg
 cat >"$cfg" <<EOF
@@ -202,6 +226,7 @@ Mozilla=0
 MozillaCachePath=
 IE=0
 Maxthon=0
+UseChromium=1
 FiltersFileName=$filter
 ShowNotifyProgressBar=1
 NotifyProgressBarOnCenter=1
@@ -220,7 +245,7 @@ windows() {
 }
 main_window() { windows | awk '$6 == "Harvix" && $7 == "-"' | head -1; }
 tray_icon() { windows | awk '$4 <= 64 && $5 <= 64' | head -1; }
-progress_window() { windows | awk '$4 > 64 && $5 < 80' | head -1; }
+progress_window() { windows | awk '$4 > 64 && $5 < 120 && $6 == "Harvix" && $7 == ""' | head -1; }
 about_box() { windows | awk '$6 == "About"' | head -1; }
 has_about_box() { [ -n "$(about_box)" ]; }
 no_about_box() { [ -z "$(about_box)" ]; }
@@ -349,7 +374,8 @@ kill "$watcher" 2>/dev/null || true
 wait "$watcher" 2>/dev/null || true
 [ -s "$root/progress.log" ] || fail "the progress window was never seen"
 read -r progress_id under_id <"$root/under-pointer.log" || fail "no pointer check on the progress window"
-[ "$progress_id" != "$under_id" ] || fail "the progress window takes the pointer's clicks"
+# Opaque, it takes the pointer's clicks: its Cancel button can be pressed.
+[ "$progress_id" = "$under_id" ] || fail "the progress window does not take the pointer's clicks"
 echo "progress window seen $(wc -l <"$root/progress.log") time(s): $(head -1 "$root/progress.log")"
 if [ -f "$shots/e2e-progress-2.png" ] && cmp -s "$shots/e2e-progress-1.png" "$shots/e2e-progress-2.png"; then
   echo "note: the progress bar looked the same in the first two pictures"
@@ -364,6 +390,40 @@ echo "kept: $got_png png (of $png), $got_jpg jpg (expected $jpg), $got_html html
 dated=$(find "$HOME/HX_FILES/pages" -mindepth 1 -maxdepth 1 -type d -name '[0-9][0-9].[0-9][0-9].[0-9][0-9][0-9][0-9]' | wc -l)
 [ "$dated" = 1 ] || fail "no dated folder for the pages"
 grep -q '^MozillaCachePath=$' "$cfg" || fail "the settings file changed before the exit"
+# The run's notice, also written on standard error.
+kept=$((got_png + got_jpg + got_html))
+wait_for 10 "no notice of the Firefox run" \
+  grep -q "^harvix: Mozilla Firefox: comb finished: Files kept: $kept, in ~/HX_FILES/png" \
+  "$root/harvix.log"
+
+step "a Chromium that closes is combed by itself, with a notice"
+chromium_cache=$XDG_CACHE_HOME/chromium/Default/Cache/Cache_Data
+mkdir -p "$root/bin" "$chromium_cache"
+cp "$(command -v sleep)" "$root/bin/chromium"
+"$root/bin/chromium" 120 &
+chromium_pid=$!
+pids+=("$chromium_pid")
+# The monitor looks every two seconds; what the browser caches from then on
+# is combed when it closes.
+sleep 3
+now=$(date +%s)
+{
+  for i in 1 2 3 4 5; do
+    printf '[entry]\nurl = http://chromium.example.org/anim%d.gif\ntype = image/gif\nbody = gif %d 20\ntime = %d\n\n' \
+      "$i" "$((20 + i))" "$now"
+  done
+  printf '[entry]\nurl = http://chromium.example.org/old.gif\ntype = image/gif\nbody = gif 9 9\ntime = 1000000000\n\n'
+} >"$root/chromium.txt"
+"$mkchromecache" "$root/chromium.txt" "$chromium_cache" >/dev/null
+kill "$chromium_pid"
+wait "$chromium_pid" 2>/dev/null || true
+wait_for 30 "the Chromium cache was not combed" \
+  bash -c "[ \$(find '$HOME/HX_FILES/chromium' -type f -name 'anim*.gif' 2>/dev/null | wc -l) = 5 ]"
+wait_for 10 "no notice of the Chromium run" \
+  grep -q "^harvix: Chromium: comb finished: Files kept: 5, in ~/HX_FILES/chromium; Click to open ~/HX_FILES/chromium$" \
+  "$root/harvix.log"
+sleep 0.5
+shot e2e-notice $((1024 - 480)) 0 480 220
 
 step "harvix Close ends the running copy, its settings saved"
 "$hx" Close >>"$root/harvix.log" 2>&1 || fail "harvix Close failed"

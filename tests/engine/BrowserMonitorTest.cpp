@@ -1,6 +1,7 @@
-// The browser activity monitor: whole-name matching, the since-time rules
-// over a scripted process table, stopping and restarting, and real child
-// processes whose image names are browsers'.
+// The browser activity monitor: whole-name matching, processes told by
+// their executable, argv[0] and install, only the user's own processes, the
+// since-time rules over a scripted process table, stopping and restarting,
+// and real child processes whose names are browsers'.
 //
 // Suites whose names start with "Threaded" start monitor threads.
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "engine/BrowserMonitor.h"
+#include "engine/Browsers.h"
 #include "support/ChildProcess.h"
 #include "support/TestSupport.h"
 
@@ -24,11 +26,19 @@ using namespace std::chrono_literals;
 const std::vector<std::string> kFirefoxNames = {"firefox", "firefox-esr", "firefox-bin",
                                                 "firefox.exe"};
 
-std::vector<ProcessInfo> Table(const std::vector<std::string>& names) {
+ProcessInfo Listed(int64_t pid, const std::string& name, int64_t uid = -1) {
+    ProcessInfo process;
+    process.pid = pid;
+    process.imageName = name;
+    process.uid = uid;
+    return process;
+}
+
+std::vector<ProcessInfo> Table(const std::vector<std::string>& names, int64_t uid = -1) {
     std::vector<ProcessInfo> table;
     int64_t pid = 100;
     for (const std::string& name : names) {
-        table.push_back(ProcessInfo{pid++, name});
+        table.push_back(Listed(pid++, name, uid));
     }
     return table;
 }
@@ -84,7 +94,7 @@ public:
         thread_local const int serial = ++threads;
         pollers_.push_back(serial);
         current = static_cast<int64_t>(pollers_.size());
-        return Table(rows_[row]);
+        return Table(rows_[row], rowsUid);
     }
     int Polls() {
         const std::lock_guard<std::mutex> guard(lock_);
@@ -99,6 +109,8 @@ public:
     // in these tests, so that a since time names the poll that took it.
     static inline std::atomic<int64_t> current{0};
     int64_t currentTime() override { return current; }
+    // The owner of every process listed.
+    int64_t rowsUid = -1;
 
 private:
     std::mutex lock_;
@@ -157,6 +169,85 @@ TEST(BrowserMonitor, ImageNamesMatchWholeAndInAnyCase) {
     EXPECT_FALSE(check.isRunning(kFirefoxNames));
 }
 
+ProcessMatch MatchOf(const char* word) {
+    return browserByWord(word)->processMatch();
+}
+
+ProcessInfo Process(const std::string& image, const std::string& executable,
+                    const std::string& argv0, const std::string& packageId = {}) {
+    ProcessInfo process = Listed(100, image);
+    process.executable = executable;
+    process.argv0 = argv0;
+    process.packageId = packageId;
+    return process;
+}
+
+// Processes as desktops show them, against the browser table's rows.
+TEST(BrowserMonitor, ABrowserIsKnownByImageExecutableArgv0AndInstall) {
+    const char* words[] = {"firefox", "chromium", "chrome", "opera", "ie"};
+    const struct {
+        ProcessInfo process;
+        const char* browser;  // the one row it belongs to; null: none
+    } cases[] = {
+        // Mozilla's and Snap's Firefox name their main thread GeckoMain;
+        // Thunderbird does the same.
+        {Process("GeckoMain", "/usr/lib/firefox-esr/firefox-esr",
+                 "/usr/lib/firefox-esr/firefox-esr"),
+         "firefox"},
+        {Process("GeckoMain", "/snap/firefox/4173/usr/lib/firefox/firefox", ""), "firefox"},
+        {Process("GeckoMain", "", "/usr/lib/firefox/firefox"), "firefox"},
+        {Process("GeckoMain", "/usr/lib/thunderbird/thunderbird", "thunderbird"), nullptr},
+        // Fedora's chromium-browser, its image name cut at 15 bytes.
+        {Process("chromium-browse", "", ""), "chromium"},
+        {Process("chromium-browse", "/usr/lib64/chromium-browser/chromium-browser", ""),
+         "chromium"},
+        // Snap's and Flatpak's Chromium run a binary named chrome.
+        {Process("chrome", "/snap/chromium/2345/usr/lib/chromium-browser/chrome",
+                 "/snap/chromium/2345/usr/lib/chromium-browser/chrome"),
+         "chromium"},
+        {Process("chrome", "", "/snap/chromium/2345/usr/lib/chromium-browser/chrome"), "chromium"},
+        {Process("chrome", "/app/chromium/chrome", "/app/chromium/chrome", "org.chromium.Chromium"),
+         "chromium"},
+        {Process("chrome", "/opt/google/chrome/chrome", "/usr/bin/google-chrome-stable"), "chrome"},
+        {Process("chrome", "", ""), "chrome"},
+        // A helper that rewrote its command line into one line.
+        {Process("chrome", "/opt/google/chrome/chrome",
+                 "/opt/google/chrome/chrome --type=renderer --user-data-dir=/home/u/opera"),
+         "chrome"},
+        // Wine shows a Windows program's argv[0] as a Windows path.
+        {Process("wine64-preloader", "/usr/lib/wine/wine64-preloader",
+                 "C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE"),
+         "ie"},
+        {Process("bash", "/usr/bin/bash", "/home/u/bin/firefox-wrapper"), nullptr},
+        {Process("helper", "/snap/chromium-ffmpeg/12/helper", ""), nullptr},
+    };
+    for (const auto& c : cases) {
+        for (const char* word : words) {
+            const bool expected = c.browser != nullptr && std::string(c.browser) == word;
+            EXPECT_EQ(MatchOf(word).matches(c.process), expected)
+                << word << " for " << c.process.imageName << " " << c.process.executable << " "
+                << c.process.argv0;
+        }
+    }
+}
+
+// Another user's browser neither holds back this user's comb nor starts one.
+TEST(BrowserMonitor, OnlyTheUsersOwnProcessesCount) {
+    FakePlatform fake;
+    BrowserMonitor check(fake);
+    fake.userId = 1000;
+    fake.processes = {Listed(7, "firefox", 1001)};
+    EXPECT_FALSE(check.isRunning(kFirefoxNames));
+    fake.processes.push_back(Listed(8, "firefox", -1));  // ended while listed
+    EXPECT_FALSE(check.isRunning(kFirefoxNames));
+    fake.processes.push_back(Listed(9, "firefox", 1000));
+    EXPECT_TRUE(check.isRunning(kFirefoxNames));
+    // A system that tells no user ids: every process counts.
+    fake.userId = -1;
+    fake.processes = {Listed(7, "firefox", 1001)};
+    EXPECT_TRUE(check.isRunning(kFirefoxNames));
+}
+
 TEST_F(ThreadedBrowserMonitorScript, OpenAtStartThenClosedGivesOneRunSinceTheFirstPoll) {
     Use({{"firefox"}, {"firefox"}, {"firefox"}, {"bash"}});
     ASSERT_TRUE(StartFirefox());
@@ -182,6 +273,15 @@ TEST_F(ThreadedBrowserMonitorScript, EachAppearanceKeepsTheSinceTimeOfItsFirstPo
     ASSERT_TRUE(waitUntil([&] { return table_->Polls() >= 12 && closed_.Count() == 2; }));
     EXPECT_EQ(closed_.calls[0], std::make_pair(int32_t{0}, int64_t{2}));
     EXPECT_EQ(closed_.calls[1], std::make_pair(int32_t{0}, int64_t{7}));
+}
+
+TEST_F(ThreadedBrowserMonitorScript, AnotherUsersBrowserClosingCausesNoRun) {
+    Use({{"firefox"}, {"firefox"}, {}});
+    table_->userId = 1000;
+    table_->rowsUid = 1001;
+    ASSERT_TRUE(StartFirefox());
+    ASSERT_TRUE(waitUntil([&] { return table_->Polls() >= 10; }));
+    EXPECT_EQ(closed_.Count(), 0u);
 }
 
 TEST_F(ThreadedBrowserMonitorScript, ABrowserNeverSeenCausesNoRun) {
@@ -315,6 +415,19 @@ TEST_F(ThreadedBrowserMonitorProcesses, UpperCaseImageNameCountsALongerOneDoesNo
     EXPECT_FALSE(check.isRunning(kFirefoxNames));
     ChildProcess esr(dir_.path(), "firefox-esr");
     EXPECT_TRUE(check.isRunning(kFirefoxNames));
+}
+
+TEST_F(ThreadedBrowserMonitorProcesses, GeckoMainAndSnapChromiumAreToldByTheirProgramPath) {
+    BrowserMonitor check(table_);
+    {
+        ChildProcess gecko(dir_.path(), "GeckoMain", 30, "/usr/lib/firefox/firefox");
+        EXPECT_TRUE(check.isRunning(MatchOf("firefox")));
+    }
+    EXPECT_FALSE(check.isRunning(MatchOf("firefox")));
+    ChildProcess snap(dir_ / "snap", "chrome", 30,
+                      "/snap/chromium/2345/usr/lib/chromium-browser/chrome");
+    EXPECT_TRUE(check.isRunning(MatchOf("chromium")));
+    EXPECT_FALSE(check.isRunning(MatchOf("chrome")));
 }
 
 TEST(BrowserMonitorProcessTable, TheSystemTableShowsAChildUnderItsImageName) {

@@ -48,6 +48,7 @@ public:
     std::string discoveredFolder = "/found/cache";
     bool failOpen = false;
     std::chrono::microseconds copyDelay{0};
+    std::chrono::microseconds readDelay{0};  // per record of a reading
 
     std::unique_ptr<CacheReader> Make(const BrowserRow& browser, const std::string& folder);
 
@@ -121,7 +122,10 @@ public:
         root_ = resolveFolder(caches_.files_.path());
     }
     void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts&) override {
-        for (std::size_t i = 0; i < caches_.entries.size(); ++i) {
+        for (std::size_t i = 0; i < caches_.entries.size() && keepReading(out); ++i) {
+            if (caches_.readDelay.count() > 0) {
+                std::this_thread::sleep_for(caches_.readDelay);
+            }
             const FakeEntry& source = caches_.entries[i];
             auto entry = std::make_unique<CacheEntry>();
             entry->url = source.url;
@@ -495,6 +499,53 @@ TEST_F(ThreadedCombCoordinator, EndingDuringAManualRunStopsItAtTheNextEntry) {
     EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0}));
     // The folder the run found was handed back.
     EXPECT_EQ(window_.Option(), "/found/cache");
+}
+
+TEST_F(ThreadedCombCoordinator, CancelStopsOnlyTheRunUnderWayWhichKeepsWhatItCopied) {
+    Make();
+    for (int i = 0; i < 2000; ++i) {
+        caches_.entries.push_back({"http://a/" + std::to_string(i), 1});
+    }
+    caches_.copyDelay = 2ms;
+    main_->cancelRun();  // with no run under way: the next run is not touched
+    main_->startComb(kMozilla);
+    ASSERT_TRUE(waitUntil([&] { return caches_.CopiedInRun(0) >= 3; }));
+    main_->cancelRun();
+    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }, 2s));
+    {
+        const std::lock_guard<std::mutex> guard(window_.lock);
+        ASSERT_EQ(window_.results.size(), 1u);
+        const CombResult& cancelled = window_.results[0];
+        EXPECT_TRUE(cancelled.stopped);
+        EXPECT_GE(cancelled.kept, 3u);
+        EXPECT_LT(cancelled.kept, 2000u);
+        EXPECT_EQ(window_.kept.size(), cancelled.kept);
+        EXPECT_EQ(window_.states, (std::vector<int32_t>{1, 0}));
+    }
+    EXPECT_TRUE(fs::exists(dir_ / "out" / "file0.all"));
+
+    // A cancel while the cache is still being read stops the reading too:
+    // nothing is combed.
+    caches_.copyDelay = 0ms;
+    caches_.readDelay = 2ms;
+    main_->startComb(kMozilla);
+    ASSERT_TRUE(waitUntil([&] { return caches_.RunCount() == 2 && !caches_.InsideOpen(); }));
+    std::this_thread::sleep_for(20ms);
+    main_->cancelRun();
+    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }, 2s));
+    EXPECT_EQ(caches_.CopiedInRun(1), 0u);
+
+    // The next run combs all of its cache.
+    caches_.readDelay = 0ms;
+    caches_.entries.resize(10);
+    main_->startComb(kMozilla);
+    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }));
+    const std::lock_guard<std::mutex> guard(window_.lock);
+    ASSERT_EQ(window_.results.size(), 3u);
+    EXPECT_TRUE(window_.results[1].stopped);
+    EXPECT_EQ(window_.results[1].entriesCombed, 0u);
+    EXPECT_FALSE(window_.results[2].stopped);
+    EXPECT_EQ(window_.results[2].entriesCombed, 10u);
 }
 
 TEST_F(ThreadedCombCoordinator, AStopRequestReturnsAtOnceAndTheRunEndsWithoutTheCallerWaiting) {

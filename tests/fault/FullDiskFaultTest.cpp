@@ -86,7 +86,9 @@ TEST_F(FullDiskFaultTest, SavesOntoAFullFileSystemKeepTheOldFiles) {
     settings.saveSettings();  // never reports a failure
     EXPECT_EQ(readFile(settings.cfgPath), oldSettings);
     FillFilter(filter, 40, "new");
-    EXPECT_FALSE(filter.save(filterPath));
+    int error = 0;
+    EXPECT_FALSE(filter.save(filterPath, &error));
+    EXPECT_EQ(error, ENOSPC);  // the window names the system's reason
     EXPECT_EQ(readFile(folder / "Pictures.flt"), oldFilter);
     EXPECT_FALSE(filter.save(pathToUtf8(folder / "Other.flt")));
     EXPECT_FALSE(fs::exists(folder / "Other.flt"));

@@ -9,6 +9,7 @@
 #include "app/ErrorText.h"
 #include "base/ContentType.h"
 #include "base/ErrorReport.h"
+#include "filter/EntrySave.h"
 #include "filter/FilterTestSupport.h"
 #include "platform/Path.h"
 #include "readers/http/BodyDecoder.h"
@@ -154,6 +155,33 @@ TEST_F(CombTest, ThePictureTestDropsSmallPicturesAndNonPictures) {
     // What the first item refused went on to the second.
     EXPECT_EQ(fileNames(Dir("w")), (Names{"file0.png", "file1.plain", "file2.webp", "file3.avif",
                                           "file4.svg", "file5.all"}));
+    EXPECT_EQ(result_.tooSmall, 5u);  // the plain text is no picture: no test
+    EXPECT_EQ(result_.kept, 10u);
+}
+
+// The cache window's save, cancelled after its second entry: what was saved
+// stays, the rest is told as not reached.
+TEST_F(CombTest, ACancelledSaveKeepsWhatItSavedAndTellsWhatItLeft) {
+    std::vector<const CacheEntry*> chosen;
+    for (int i = 0; i < 5; ++i) {
+        chosen.push_back(&reader_.add("body " + std::to_string(i), 1));
+    }
+    std::atomic<bool> stop{false};
+    std::vector<uint64_t> counts;
+    const auto results = saveEntries(
+        reader_, chosen, Dir("saved").string(), "s", true, fake_,
+        [&](uint64_t done, uint64_t total) {
+            counts.push_back(done);
+            EXPECT_EQ(total, 5u);
+            stop = done == 2;
+        },
+        &stop);
+    ASSERT_EQ(results.size(), 5u);
+    EXPECT_EQ(counts, (std::vector<uint64_t>{1, 2}));
+    EXPECT_EQ(results[1].outcome, EntrySaveResult::Outcome::Saved);
+    EXPECT_EQ(results[2].outcome, EntrySaveResult::Outcome::Failed);
+    EXPECT_EQ(results[4].reason, kSaveCancelled);
+    EXPECT_EQ(fileNames(Dir("saved")), (Names{"s0.jpg", "s1.jpg"}));
 }
 
 TEST_F(CombTest, TheMinimumSizeOfAnEncodedBodyIsTestedOnWhatItDecodesTo) {
@@ -325,15 +353,20 @@ TEST_F(CombTest, DuplicatesCompareWholeSizesThenBytes) {
 }
 
 TEST_F(CombTest, TheFolderRule) {
+    using Problem = FilterSet::PathProblem;
+    const auto problem = [&](const std::string& path) {
+        return FilterSet::targetPathProblem(path, fake_);
+    };
     EXPECT_TRUE(FilterSet::isValidTargetPath("/srv/x", fake_));
     EXPECT_TRUE(FilterSet::isValidTargetPath("~/x", fake_));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("/", fake_));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("//", fake_));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("/x/..", fake_));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("", fake_));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("relative/x", fake_));
-    EXPECT_FALSE(FilterSet::isValidTargetPath("C:\\HX_FILES", fake_));
+    EXPECT_EQ(problem("/"), Problem::Root);
+    EXPECT_EQ(problem("//"), Problem::Root);
+    EXPECT_EQ(problem("/x/.."), Problem::Root);
+    EXPECT_EQ(problem(""), Problem::Empty);
+    EXPECT_EQ(problem("relative/x"), Problem::NotAbsolute);
+    EXPECT_EQ(problem("C:\\HX_FILES"), Problem::NotAbsolute);
     fake_.localFolders = false;  // a network or removable place
+    EXPECT_EQ(problem("/media/usb/x"), Problem::NotLocalFixed);
     EXPECT_FALSE(FilterSet::isValidTargetPath("/media/usb/x", fake_));
 }
 
@@ -435,16 +468,17 @@ TEST_F(CombTest, CopiesMadeAheadAreNamedAndToldInEntryOrder) {
     // One Copy over two items: some copies for "a" fail and pass their entry
     // on to "b", some fail for both, some are duplicates. A run whose copies
     // are made on worker threads names, counts and tells exactly as a run
-    // that copies one entry after the other.
+    // that copies one entry after the other, in the site's tree too (where
+    // the workers make the folders and the entries share three names).
     addItem("a", 0);
     addItem("b", 0);
     for (int i = 0; i < 120; ++i) {
         reader_.add(i % 13 == 0 ? "same" : "entry " + std::to_string(i), 0,
-                    "http://x/" + std::to_string(i));
+                    "http://x/p" + std::to_string(i % 3) + "#" + std::to_string(i));
     }
     std::set<std::string> tried;  // bodySource calls are serialised by the reader
     reader_.failCopy = [&](const CacheEntry& entry) {
-        const int i = std::stoi(entry.url.substr(9));
+        const int i = std::stoi(entry.url.substr(entry.url.find('#') + 1));
         return i % 7 == 3 || (i % 5 == 1 && tried.insert(entry.url).second);
     };
     struct Outcome {
@@ -465,22 +499,33 @@ TEST_F(CombTest, CopiesMadeAheadAreNamedAndToldInEntryOrder) {
         }
         return outcome;
     };
-    const Outcome alone = run(0);
-    // 3, 10, ..., 115 fail for both items; 1, 6, ..., 116 once (but 31, 66, 101).
-    EXPECT_EQ(alone.failed, 2u * 17u + 21u);
-    // "same" (0, 13, ..., 117): named in "a", then in "b" (26, whose copy
-    // for "a" failed), failed (52), duplicates (the other seven).
-    EXPECT_EQ(alone.duplicates, 7u);
-    EXPECT_EQ(alone.contents.front(), "same");
-    EXPECT_EQ(readFile(Dir("b") / "file0.all"), "entry 1");
-    for (const unsigned workers : {1u, 3u}) {
-        const Outcome ahead = run(workers);
-        EXPECT_EQ(ahead.a, alone.a);
-        EXPECT_EQ(ahead.b, alone.b);
-        EXPECT_EQ(ahead.kept, alone.kept);
-        EXPECT_EQ(ahead.contents, alone.contents);
-        EXPECT_EQ(ahead.failed, alone.failed);
-        EXPECT_EQ(ahead.duplicates, alone.duplicates);
+    for (const bool siteTree : {false, true}) {
+        options_.siteTree = siteTree;
+        const Outcome alone = run(0);
+        // 3, 10, ..., 115 fail for both items; 1, 6, ..., 116 once (but 31, 66, 101).
+        EXPECT_EQ(alone.failed, 2u * 17u + 21u);
+        if (!siteTree) {
+            // "same" (0, 13, ..., 117): named in "a", then in "b" (26, whose
+            // copy for "a" failed), failed (52), duplicates (the other seven).
+            EXPECT_EQ(alone.duplicates, 7u);
+            EXPECT_EQ(alone.contents.front(), "same");
+            EXPECT_EQ(readFile(Dir("b") / "file0.all"), "entry 1");
+        } else {
+            // Compared with the file of the same place only: "same" at p0
+            // (39, 78, 117) finds entry 0 there; 13 is the third at p1.
+            EXPECT_EQ(alone.duplicates, 3u);
+            EXPECT_EQ(readFile(Dir("a") / "x" / "p1_2"), "same");
+            EXPECT_EQ(readFile(Dir("b") / "x" / "p1"), "entry 1");
+        }
+        for (const unsigned workers : {1u, 3u}) {
+            const Outcome ahead = run(workers);
+            EXPECT_EQ(ahead.a, alone.a);
+            EXPECT_EQ(ahead.b, alone.b);
+            EXPECT_EQ(ahead.kept, alone.kept);
+            EXPECT_EQ(ahead.contents, alone.contents);
+            EXPECT_EQ(ahead.failed, alone.failed);
+            EXPECT_EQ(ahead.duplicates, alone.duplicates);
+        }
     }
 }
 

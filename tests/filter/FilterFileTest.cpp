@@ -4,6 +4,7 @@
 #include <ctime>
 #include <regex>
 
+#include "base/ContentType.h"
 #include "base/Profile.h"
 #include "filter/FilterTestSupport.h"
 #include "platform/AtomicFile.h"
@@ -269,6 +270,34 @@ TEST_F(FilterFileTest, ListOperationsKeepPositionsInStep) {
     EXPECT_TRUE(filter_.items.empty());
     EXPECT_EQ(filter_.hint, "");
     EXPECT_EQ(filter_.fileName, "kept");
+}
+
+TEST_F(FilterFileTest, AnEarlierItemOfAWiderTypeIsFoundWhenItTakesTheEntriesFirst) {
+    const auto item = [&](int32_t type, const std::string& url) {
+        FilterItem made;
+        made.contentType = type;
+        made.url = url;
+        made.parseUrl(filter_);
+        return made;
+    };
+    FilterItem& pictures = addItem("/x", codeOf(ContentType::Pictures));
+    addItem("/x", codeOf(ContentType::Jpg)).url = "cdn";
+    filter_.items[1]->parseUrl(filter_);
+    const FilterItem webp = item(codeOf(ContentType::Webp), "");
+    EXPECT_EQ(filter_.earlierItemTaking(webp, 2), 0);
+    EXPECT_EQ(filter_.earlierItemTaking(webp, 0), -1);  // first: nothing before it
+    // The same type with a URL part that lies inside each of the item's.
+    pictures.disabled = true;
+    EXPECT_EQ(filter_.earlierItemTaking(item(codeOf(ContentType::Jpg), "cdn.site, img.cdn"), 2), 1);
+    EXPECT_EQ(filter_.earlierItemTaking(item(codeOf(ContentType::Jpg), "cdn.site, other"), 2), -1);
+    EXPECT_EQ(filter_.earlierItemTaking(item(codeOf(ContentType::Jpg), ""), 2), -1);
+    // A narrower earlier type, or another group, takes only some entries.
+    pictures.disabled = false;
+    EXPECT_EQ(filter_.earlierItemTaking(item(codeOf(ContentType::Videos), ""), 2), -1);
+    EXPECT_EQ(filter_.earlierItemTaking(item(codeOf(ContentType::All), ""), 2), -1);
+    EXPECT_EQ(filter_.earlierItemTaking(item(codeOf(ContentType::Mp4), ""), 2), -1);
+    addItem("/x", codeOf(ContentType::All));
+    EXPECT_EQ(filter_.earlierItemTaking(item(codeOf(ContentType::Mp4), "x"), 3), 2);
 }
 
 TEST_F(FilterFileTest, UrlPartsDropBlanksAndEmptyParts) {

@@ -95,15 +95,24 @@ else
 fi
 [ ! -e "$root/usr/bin/Harvix.cfg" ] || fail "the installed harvix-cli wrote settings beside itself"
 
-# The installed English language file names the extra information in English.
-said=$("$cli" comb mozilla --cache "$work/no-cache" 2>&1 || true)
+# The installed English language file names the extra information in English:
+# a target folder that cannot be made (below a file) is told as the tray
+# program's box tells it. A cache that does not open is told in the command
+# line's own words, never with the tray program's Options dialog.
+touch "$work/blocked"
+printf '[GENERAL]\nHarvixFilter=1\n[FILTER_0]\nContentType=0\nDisabled=0\nMinSize=0\nURL=\nMinWeidth=0\nMinHeight=0\nDirectory=%s\nFileNameDummy=f\n' \
+  "$work/blocked/x" >"$work/blocked.flt"
+said=$("$cli" comb mozilla --cache "$work/cache" --filter "$work/blocked.flt" 2>&1 || true)
 grep -q 'Extra information' <<<"$said" || fail "no English label for the system's text; harvix-cli said: $said"
+said=$("$cli" comb mozilla --cache "$work/no-cache" 2>&1 || true)
+grep -q 'name the cache folder with --cache' <<<"$said" && ! grep -q 'Options' <<<"$said" ||
+  fail "a cache that does not open is not told in harvix-cli's words: $said"
 
 # Settings from ~/.config/Harvix/Harvix.cfg: its language file's texts.
 mkdir -p "$HOME/.config/Harvix"
 printf '[GENERAL]\nLanguage=%s\n' "$root/usr/share/harvix/Langs/German.lng" >"$HOME/.config/Harvix/Harvix.cfg"
-said=$("$cli" comb mozilla --cache "$work/no-cache" 2>&1 || true)
-grep -q 'Mozilla-Cache kann nicht' <<<"$said" && grep -q 'Weitere Angaben' <<<"$said" || fail "German settings not used; harvix-cli said: $said"
+said=$("$cli" comb mozilla --cache "$work/cache" --filter "$work/blocked.flt" 2>&1 || true)
+grep -q 'Der Ordner kann nicht angelegt werden' <<<"$said" && grep -q 'Weitere Angaben' <<<"$said" || fail "German settings not used; harvix-cli said: $said"
 rm "$HOME/.config/Harvix/Harvix.cfg"
 
 # The tray program: it writes its settings and the autostart entry at start.

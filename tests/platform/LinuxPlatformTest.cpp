@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/Platform.h"
+#include "support/ChildProcess.h"
 #include "support/TestSupport.h"
 
 namespace harvix {
@@ -47,9 +48,28 @@ TEST(LinuxPlatform, ExecutableAndProcessTable) {
             // "Close" picks only the caller's own copies by this id.
             EXPECT_EQ(info.uid, p.currentUserId());
             EXPECT_EQ(info.uid, static_cast<int64_t>(getuid()));
+            EXPECT_EQ(info.executable, fs::read_symlink("/proc/self/exe").string());
+            EXPECT_EQ(fs::path(info.argv0).filename(), "harvix_tests");
+            EXPECT_EQ(info.packageId, "");
         }
     }
     EXPECT_TRUE(foundSelf);
+
+    // A browser upgraded while it runs: its binary is gone, and the kernel
+    // writes "(deleted)" after the path, which still names the program.
+    TempDir dir;
+    ChildProcess child(dir.path(), "firefox-esr", 30, "/usr/lib/firefox-esr/firefox-esr");
+    fs::remove(dir / "firefox-esr");
+    bool foundChild = false;
+    for (const ProcessInfo& info : p.listProcesses()) {
+        if (info.pid == child.pid()) {
+            foundChild = true;
+            EXPECT_EQ(info.imageName, "firefox-esr");
+            EXPECT_EQ(info.executable, (fs::canonical(dir.path()) / "firefox-esr").string());
+            EXPECT_EQ(info.argv0, "/usr/lib/firefox-esr/firefox-esr");
+        }
+    }
+    EXPECT_TRUE(foundChild);
 }
 
 TEST(LinuxPlatform, XdgFoldersFollowTheEnvironment) {

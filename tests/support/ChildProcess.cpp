@@ -80,7 +80,8 @@ pid_t ParentOf(int64_t pid) {
 
 }  // namespace
 
-ChildProcess::ChildProcess(const fs::path& folder, const std::string& imageName, int seconds) {
+ChildProcess::ChildProcess(const fs::path& folder, const std::string& imageName, int seconds,
+                           const std::string& argv0) {
     if (!holdsExclusive) {
         shared_ = OpenBrowserChildrenLock();
         Lock(shared_, LOCK_SH);
@@ -92,8 +93,8 @@ ChildProcess::ChildProcess(const fs::path& folder, const std::string& imageName,
     }
     const std::string path = program.string();
     const std::string duration = std::to_string(seconds);
-    char* argv[] = {const_cast<char*>(imageName.c_str()), const_cast<char*>(duration.c_str()),
-                    nullptr};
+    const std::string& first = argv0.empty() ? imageName : argv0;
+    char* argv[] = {const_cast<char*>(first.c_str()), const_cast<char*>(duration.c_str()), nullptr};
     const int rc = posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, environ);
     if (rc != 0) {
         pid_ = -1;

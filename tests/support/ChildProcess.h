@@ -24,11 +24,13 @@ bool waitUntil(const std::function<bool()>& condition,
 
 // A child process running a copy of the system's sleep program named
 // `imageName` (the copy is made in `folder`), so that the process table shows
-// it under that name. End() or the destructor kills and reaps it; it also
-// ends by itself after `seconds`, should a test die first.
+// it under that name; its argv[0] is `argv0`, or the image name when empty.
+// End() or the destructor kills and reaps it; it also ends by itself after
+// `seconds`, should a test die first.
 class ChildProcess {
 public:
-    ChildProcess(const fs::path& folder, const std::string& imageName, int seconds = 30);
+    ChildProcess(const fs::path& folder, const std::string& imageName, int seconds = 30,
+                 const std::string& argv0 = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

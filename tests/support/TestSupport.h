@@ -59,6 +59,7 @@ public:
     fs::path settingsDir;  // empty: the program folder
     fs::path dataDir;      // empty: the program folder
     fs::path localAppData = "/home/tester/.cache";
+    fs::path configDir;  // empty: home/.config
     fs::path winePrefixPath = "/home/tester/.wine";
     std::string user = "tester";
     std::vector<ProcessInfo> processes;
@@ -84,6 +85,9 @@ public:
         return dataDir.empty() ? exeDir : dataDir;
     }
     fs::path localAppDataFolder() override { return localAppData; }
+    fs::path configFolder() override {
+        return configDir.empty() ? IPlatform::configFolder() : configDir;
+    }
     fs::path winePrefix() override { return winePrefixPath; }
     std::string userName() override { return user; }
     std::vector<ProcessInfo> listProcesses() override { return processes; }

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "app/LanguageTexts.h"
+#include "app/Settings.h"
 #include "controls/HyperlinkLabel.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
@@ -23,18 +24,23 @@ protected:
 TEST_F(AboutDialogTest, ShowsProductVersionCommentsAndTheSiteLink) {
     theLanguage().AboutTitle = "Über";
     theLanguage().Comments = "Sammelt Dateien.";
-    AboutDialog about(QString::fromLatin1(kHarvixSiteUrl));
+    // No web site: the link leads to the installed manual.
+    const Settings keep = theSettings();
+    theSettings().helpPath = "/usr/share/harvix/help/index.html";
+    AboutDialog about(siteAddress().toString());
+    theSettings() = keep;
     EXPECT_EQ(about.windowTitle(), QStringLiteral("Über"));
     EXPECT_EQ(about.productLabel()->text(), QStringLiteral("Harvix v 1.1"));
     EXPECT_TRUE(about.productLabel()->font().bold());
     EXPECT_EQ(about.commentsLabel()->text(), QStringLiteral("Sammelt Dateien."));
     EXPECT_FALSE(about.commentsLabel()->isHidden());
-    EXPECT_EQ(about.link()->url(), QUrl(QStringLiteral("https://harvix.example.org/")));
+    EXPECT_EQ(about.link()->url(),
+              QUrl(QStringLiteral("file:///usr/share/harvix/help/index.html")));
     EXPECT_TRUE(about.link()->isLink());
 }
 
 TEST_F(AboutDialogTest, WithoutCommentsTheLineTakesNoRoomAndOkCloses) {
-    AboutDialog about(QString::fromLatin1(kHarvixSiteUrl));
+    AboutDialog about(siteAddress().toString());
     EXPECT_TRUE(about.commentsLabel()->isHidden());
     about.show();
     QTest::mouseClick(about.okButton(), Qt::LeftButton);

@@ -36,6 +36,15 @@ TEST(ApplicationArgumentsTest, OnlyTheFirstPlainArgumentSpelledCloseIsACloseRequ
     EXPECT_FALSE(Application::isCloseRequest(Args{"--Close"}));
     EXPECT_FALSE(Application::isCloseRequest(Args{}));
     EXPECT_EQ(Application::firstPlainArgument(Args{"", "-a", "/b", "c"}), "c");
+    // Help and version answer without starting; other words start it.
+    EXPECT_EQ(Application::informationText(Args{"--version"}),
+              std::string("harvix ") + HARVIX_VERSION + "\n");
+    EXPECT_EQ(Application::informationText(Args{"-V"}),
+              Application::informationText(Args{"--version"}));
+    EXPECT_EQ(Application::informationText(Args{"x", "--help"}).rfind("Usage: harvix [Close]\n", 0),
+              0u);
+    EXPECT_EQ(Application::informationText(Args{"Close"}), "");
+    EXPECT_EQ(Application::informationText(Args{"--helpful"}), "");
 }
 
 // A Application over an argument list.

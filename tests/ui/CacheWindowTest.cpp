@@ -24,6 +24,7 @@
 #include "GuiTestSupport.h"
 #include "Pictures.h"
 #include "app/LanguageTexts.h"
+#include "app/Settings.h"
 #include "engine/Browsers.h"
 #include "platform/Platform.h"
 #include "readers/CacheReader.h"
@@ -33,6 +34,7 @@
 #include "ui/CacheLoader.h"
 #include "ui/CacheWindow.h"
 #include "ui/EntryPreview.h"
+#include "ui/EntrySaver.h"
 
 namespace harvix {
 
@@ -246,10 +248,15 @@ TEST(CacheWindow, BrowsesTwentyThousandEntriesPreviewsAndSaves) {
     selectAllShown(window);
     ASSERT_EQ(window.selectedEntries().size(), 2u);
     const fs::path out = dir.path() / "out";
-    EXPECT_EQ(window.saveSelectedTo(QString::fromStdString(out.string())), 2);
+    QSignalSpy saves(&window, &CacheWindow::saveFinished);
+    ASSERT_TRUE(window.saveSelectedTo(QString::fromStdString(out.string())));
+    ASSERT_TRUE(saves.wait(20000));
+    EXPECT_EQ(saves.last().at(0).toInt(), 2);
     EXPECT_EQ(readFile(out / "kept0.js"), script);
     EXPECT_EQ(readFile(out / "kept1.png"), png);
-    EXPECT_EQ(window.saveSelectedTo(QString::fromStdString(out.string())), 0);
+    ASSERT_TRUE(window.saveSelectedTo(QString::fromStdString(out.string())));
+    ASSERT_TRUE(saves.wait(20000));
+    EXPECT_EQ(saves.last().at(0).toInt(), 0);
     EXPECT_TRUE(window.statusText().contains(QStringLiteral("2")))
         << window.statusText().toStdString();
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 2);
@@ -262,6 +269,88 @@ TEST(CacheWindow, BrowsesTwentyThousandEntriesPreviewsAndSaves) {
     ASSERT_EQ(item.size(), 1);
     EXPECT_EQ(item.first().at(0).toString(), QStringLiteral("keep.example"));
     EXPECT_EQ(item.first().at(1).toInt(), 3);
+}
+
+// Entries of one data file, each four bytes of its own, whose copy takes a
+// while.
+class SlowDiskReader : public CacheReader {
+public:
+    static constexpr uint32_t kEntries = 2000;
+
+    void open() override {
+        root_ = folder_.path();
+        std::string data;
+        for (uint32_t i = 0; i < kEntries; ++i) {
+            data.append(reinterpret_cast<const char*>(&i), 4);
+        }
+        writeFile(root_ / "data", data);
+    }
+    void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts&) override {
+        for (uint32_t i = 0; i < kEntries; ++i) {
+            auto entry = std::make_unique<CacheEntry>();
+            entry->url = "http://disk.example/" + std::to_string(i);
+            entry->size = 4;
+            entry->index = i;
+            out.push_back(std::move(entry));
+        }
+    }
+    BodySource bodySource(const CacheEntry& entry) const override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        BodySource source;
+        source.file = root_ / "data";
+        source.offset = uint64_t{4} * entry.index;
+        source.length = 4;
+        return source;
+    }
+
+private:
+    TempDir folder_;
+};
+
+// Save Selected works on a worker: the window counts, and Cancel stops the
+// save, which keeps what it saved. The window's texts follow the language.
+TEST(CacheWindow, SavingCountsAndCancelKeepsWhatWasSaved) {
+    TempDir dir;
+    std::vector<CacheSource> sources = {{QStringLiteral("Slow"), QStringLiteral("disk"),
+                                         [] { return std::make_unique<SlowDiskReader>(); },
+                                         QString()}};
+    LanguageTexts texts;
+    CacheWindow window(std::move(sources), texts, QStringLiteral("s"), true);
+    QSignalSpy finished(window.loader(), &CacheLoader::finished);
+    window.readSource(0);
+    ASSERT_TRUE(finished.wait(20000));
+    selectAllShown(window);
+    ASSERT_EQ(window.selectedEntries().size(), SlowDiskReader::kEntries);
+
+    const QString out = QString::fromStdString((dir.path() / "out").string());
+    QSignalSpy progressed(window.saver(), &EntrySaver::progressed);
+    QSignalSpy saves(&window, &CacheWindow::saveFinished);
+    ASSERT_TRUE(window.saveSelectedTo(out));
+    EXPECT_FALSE(window.saveSelectedTo(out));  // one save at a time
+    EXPECT_EQ(window.statusText(), QStringLiteral("Saving: 0 of 2000"));
+    ASSERT_TRUE(progressed.wait(10000));
+    ASSERT_NE(buttonNamed(window, texts.Cancel), nullptr);
+    buttonNamed(window, texts.Cancel)->click();
+    ASSERT_TRUE(saves.wait(10000));
+    const int saved = saves.first().at(0).toInt();
+    EXPECT_GT(saved, 0);
+    EXPECT_LT(saved, static_cast<int>(SlowDiskReader::kEntries));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "out"), fs::directory_iterator()),
+              saved);
+    EXPECT_TRUE(window.statusText().endsWith(QString::fromStdString(texts.BrowseSaveCancelled)))
+        << window.statusText().toStdString();
+    EXPECT_FALSE(window.saver()->running());
+
+    LanguageTexts german;
+    Settings settings;
+    settings.Language = (fs::path(HARVIX_SOURCE_DIR) / "resources/Langs/German.lng").string();
+    loadLanguage(german, settings);
+    window.applyTexts(german);
+    EXPECT_NE(buttonNamed(window, german.BrowseRead), nullptr);
+    EXPECT_NE(buttonNamed(window, german.BrowseSaveSelected), nullptr);
+    EXPECT_TRUE(window.windowTitle().startsWith(QString::fromStdString(german.BrowseCache)));
+    EXPECT_EQ(window.model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+              QString::fromStdString(german.FilterListURL));
 }
 
 // A cache that cannot be opened ends the reading with the reason and no rows.

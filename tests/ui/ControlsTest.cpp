@@ -21,10 +21,11 @@ namespace {
 const int kAllPictureIds[] = {128, 132, 133, 134, 136, 184, 185, 186, 187, 188, 190,
                               191, 192, 193, 194, 195, 196, 197, 198, 199, 200};
 
-const ButtonImage kAllButtons[] = {
-    ButtonImage::New,     ButtonImage::Open, ButtonImage::Save,   ButtonImage::Add,
-    ButtonImage::Delete,  ButtonImage::Edit, ButtonImage::Up,     ButtonImage::Down,
-    ButtonImage::Options, ButtonImage::Help, ButtonImage::CombIE, ButtonImage::CombMozilla};
+const ButtonImage kAllButtons[] = {ButtonImage::New,        ButtonImage::Open, ButtonImage::Save,
+                                   ButtonImage::SaveAs,     ButtonImage::Add,  ButtonImage::Delete,
+                                   ButtonImage::Edit,       ButtonImage::Up,   ButtonImage::Down,
+                                   ButtonImage::Options,    ButtonImage::Help, ButtonImage::CombIE,
+                                   ButtonImage::CombMozilla};
 
 void SendEnter(QWidget& widget) {
     QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), widget.mapToGlobal(QPointF(5, 5)));

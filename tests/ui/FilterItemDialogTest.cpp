@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <limits>
+#include <optional>
 
 #include "GuiTestSupport.h"
 #include "app/Settings.h"
@@ -184,36 +185,79 @@ TEST_F(FilterItemDialogTest, MpgAndCodesOutsideTheTable) {
     }
 }
 
-TEST_F(FilterItemDialogTest, NumbersAreReadFromTheirLeadingDigits) {
+// Sizes as people write them; a value the editor cannot read is refused
+// with a message naming the field, never read as some other number.
+TEST_F(FilterItemDialogTest, SizesAreReadAsWrittenAndUnreadableValuesAreRefused) {
     const struct {
         const char* typed;
-        int32_t stored;
-    } cases[] = {{"10 KB", 10},
-                 {"abc", 0},
-                 {"", 0},
-                 {"  -5", -5},
-                 {"+7px", 7},
-                 {"12abc34", 12},
-                 {"- 3", 0},
-                 {"0x20", 0},
-                 {"99999999999", std::numeric_limits<int32_t>::max()},
-                 {"-99999999999", std::numeric_limits<int32_t>::min()}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.typed);
-        EXPECT_EQ(FilterItemDialog::readNumber(QString::fromUtf8(c.typed)), c.stored);
+        std::optional<int32_t> stored;
+    } sizes[] = {
+        {"100k", 102400},        {"2 MB", 2000000},    {" 2048 ", 2048},     {"", 0},
+        {"1.5M", 1572864},       {"10 KB", 10000},     {"2G", std::nullopt}, {"-5", std::nullopt},
+        {"12abc", std::nullopt}, {"abc", std::nullopt}};
+    for (const auto& c : sizes) {
+        EXPECT_EQ(FilterItemDialog::readSize(QString::fromUtf8(c.typed)), c.stored) << c.typed;
     }
+    EXPECT_EQ(FilterItemDialog::readPixels(QStringLiteral(" 640 ")), 640);
+    EXPECT_EQ(FilterItemDialog::readPixels(QString()), 0);
+    for (const char* bad : {"-50", "+7", "7px", "1.5", "99999999999"}) {
+        EXPECT_EQ(FilterItemDialog::readPixels(QString::fromUtf8(bad)), std::nullopt) << bad;
+    }
+
     bool accepted = false;
     EditAndConfirm(
         [&](FilterItemDialog& dialog) {
-            Type(dialog.minSize, QStringLiteral("10 KB"));
-            Type(dialog.minWidth, QStringLiteral("abc"));
-            Type(dialog.minHeight, QStringLiteral("-50"));
+            Type(dialog.minSize, QStringLiteral("100k"));
+            Type(dialog.minWidth, QString());
         },
         &accepted);
     EXPECT_TRUE(accepted);
-    EXPECT_EQ(item.minSize, 10);
+    EXPECT_EQ(item.minSize, 102400);
     EXPECT_EQ(item.minWidth, 0);
-    EXPECT_EQ(item.minHeight, -50);
+
+    const Item before = item;
+    QString message = EditAndConfirm(
+        [&](FilterItemDialog& dialog) { Type(dialog.minSize, QStringLiteral("100 kilo")); },
+        &accepted);
+    EXPECT_FALSE(accepted);
+    EXPECT_TRUE(message.contains(QStringLiteral("100k, 2 MB"))) << message.toStdString();
+    EXPECT_TRUE(SameItem(item, before));
+    message = EditAndConfirm(
+        [&](FilterItemDialog& dialog) { Type(dialog.minHeight, QStringLiteral("-50")); },
+        &accepted);
+    EXPECT_FALSE(accepted);
+    EXPECT_TRUE(message.startsWith(QStringLiteral("Min Height (pixels): ")))
+        << message.toStdString();
+    EXPECT_TRUE(SameItem(item, before));
+}
+
+// With One Copy the editor says which earlier item takes the entries first,
+// and follows the type and the URL as they are changed.
+TEST_F(FilterItemDialogTest, SaysWhenAnEarlierItemTakesTheEntriesFirst) {
+    FilterSet set;
+    set.insertItem(nullptr, -1)->contentType = codeOf(ContentType::Sounds);
+    FilterItem* pictures = set.insertItem(nullptr, -1);
+    pictures->contentType = codeOf(ContentType::Pictures);
+    pictures->url = "example";
+    pictures->parseUrl(set);
+    item.contentType = codeOf(ContentType::Webp);
+    item.url = "img.example.org";
+    FilterItemDialog dialog(QStringLiteral("Add"), &item, nullptr, ItemPlace{&set, 2, true});
+    EXPECT_FALSE(dialog.takenNote->isHidden());
+    EXPECT_EQ(
+        dialog.takenNote->text(),
+        QStringLiteral("With One Copy, the earlier item 2 (pictures) takes these entries first."));
+    Type(dialog.url, QStringLiteral("elsewhere.org"));
+    EXPECT_TRUE(dialog.takenNote->isHidden());
+    Type(dialog.url, QStringLiteral("example.com"));
+    EXPECT_FALSE(dialog.takenNote->isHidden());
+    Choose(dialog.contentType, QStringLiteral("mp4"));
+    EXPECT_TRUE(dialog.takenNote->isHidden());
+    // First in the set, or without One Copy, nothing comes before it.
+    FilterItemDialog first(QStringLiteral("Add"), &item, nullptr, ItemPlace{&set, 0, true});
+    EXPECT_TRUE(first.takenNote->isHidden());
+    FilterItemDialog every(QStringLiteral("Add"), &item, nullptr, ItemPlace{&set, 2, false});
+    EXPECT_TRUE(every.takenNote->isHidden());
 }
 
 TEST_F(FilterItemDialogTest, FolderAndStemRulesRefuseWithAMessageAndKeepTheItem) {
@@ -223,15 +267,17 @@ TEST_F(FilterItemDialogTest, FolderAndStemRulesRefuseWithAMessageAndKeepTheItem)
         const char* folder;
         bool local;
         bool passes;
+        const char* reason = "";
     } cases[] = {
         {"/home/tester/pictures", true, true},
         {"~/pictures", true, true},
         {"/data/HX_FILES/%DATE%", true, true},
         {"/a", true, true},
-        {"pictures", true, false},
-        {"", true, false},
-        {"/", true, false},
-        {"/media/cdrom/x", false, false},
+        {"pictures", true, false, "The folder must be a full path that begins with / or ~/."},
+        {"", true, false, "No folder is given."},
+        {"/", true, false, "The root folder itself cannot hold the saved files."},
+        {"/media/cdrom/x", false, false,
+         "The folder lies on a network, removable or optical disk; choose one on a local disk."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.folder);
@@ -250,7 +296,8 @@ TEST_F(FilterItemDialogTest, FolderAndStemRulesRefuseWithAMessageAndKeepTheItem)
             EXPECT_EQ(item.directoryTemplate, c.folder);
             EXPECT_EQ(item.fileNameDummy, "changed");
         } else {
-            EXPECT_EQ(message, QStringLiteral("Wrong folder."));
+            // The rule and the part of it the folder fails.
+            EXPECT_EQ(message, QStringLiteral("Wrong folder.\n") + QString::fromUtf8(c.reason));
             EXPECT_TRUE(SameItem(item, before));
         }
         item = before;

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <atomic>
@@ -15,11 +16,13 @@
 #include "MainWindowTestSupport.h"
 #include "app/ErrorText.h"
 #include "controls/ImageButton.h"
+#include "controls/PictureMenu.h"
 #include "engine/CombCoordinator.h"
 #include "platform/Path.h"
 #include "ui/CombReports.h"
 #include "ui/FilterListModel.h"
 #include "ui/FilterListView.h"
+#include "ui/NoticeBubble.h"
 #include "ui/ProgramState.h"
 #include "ui/ProgressWindow.h"
 
@@ -122,9 +125,9 @@ TEST_F(MainWindowTest, ShowsTheListColumnsAndButtons) {
     EXPECT_EQ(world_.Cell(1, 7), QStringLiteral("f1"));
     // Twelve image buttons, each showing its command's action: no caption,
     // the command's text in the tooltip.
-    const Command commands[] = {Command::New,     Command::Open, Command::Save, Command::Add,
-                                Command::Delete,  Command::Edit, Command::Up,   Command::Down,
-                                Command::Options, Command::Help};
+    const Command commands[] = {Command::New,  Command::Open,    Command::Save, Command::SaveAs,
+                                Command::Add,  Command::Delete,  Command::Edit, Command::Up,
+                                Command::Down, Command::Options, Command::Help};
     for (const Command command : commands) {
         ImageButton* button = window.button(window.action(command));
         ASSERT_NE(button, nullptr) << static_cast<int>(command);
@@ -200,6 +203,64 @@ TEST_F(MainWindowTest, AFailedSaveSaysWhichFileAndWhy) {
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Harvix - [New Filter*]"));
 }
 
+// A set from the file that comes with the program is saved to the user's
+// filter folder; the shipped file is never written, not even by Save As.
+TEST_F(MainWindowTest, ASetFromTheShippedFileIsSavedToTheUsersFolder) {
+    const fs::path shipped = world_.WriteFilter("prog/Filters/Default.flt", 2);
+    const std::string before = readFile(shipped);
+    MainWindow& window = world_.Open(world_.dir() / "missing.flt");
+    ASSERT_EQ(window.windowTitle(), Title(pathToUtf8(shipped), false));
+    window.uncheckAll();
+    window.save();
+    const fs::path copy = world_.UserFilters() / "Default.flt";
+    EXPECT_EQ(world_.desktop().saveAsked, 0);
+    EXPECT_EQ(readFile(shipped), before);
+    EXPECT_NE(readFile(copy).find("Disabled=1"), std::string::npos);
+    EXPECT_EQ(window.windowTitle(), Title(pathToUtf8(copy), false));
+    // The settings name the copy at once: the next start opens it.
+    EXPECT_NE(
+        readFile(world_.ProgramFolder() / "Harvix.cfg").find("FiltersFileName=" + pathToUtf8(copy)),
+        std::string::npos);
+
+    // Save As: the dialog opens in the user's folder; a shipped file is
+    // refused with a message and the set keeps its changes.
+    window.checkAll();
+    world_.desktop().saveAnswers.push_back(pathToUtf8(shipped));
+    window.saveAs();
+    EXPECT_EQ(world_.desktop().saveAsked, 1);
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_NE(world_.notifier().messages[0].text.find("never changed"), std::string::npos);
+    EXPECT_EQ(readFile(shipped), before);
+    EXPECT_TRUE(window.isModified());
+    const std::string other = pathToUtf8(world_.UserFilters() / "other.flt");
+    world_.desktop().saveAnswers.push_back(other);
+    window.saveAs();
+    EXPECT_FALSE(window.isModified());
+    EXPECT_EQ(window.windowTitle(), Title(other, false));
+    EXPECT_EQ(readFile(other).find("Disabled=1"), std::string::npos);
+    EXPECT_NE(readFile(copy).find("Disabled=1"), std::string::npos);  // the copy as it was
+    EXPECT_EQ(theSettings().FiltersFileName, other);
+}
+
+TEST_F(MainWindowTest, TheUsersOwnDefaultComesBeforeTheShippedOneAndIsNeverOverwrittenUnasked) {
+    const fs::path shipped = world_.WriteFilter("prog/Filters/Default.flt", 2);
+    const fs::path own = world_.WriteFilter("config/Harvix/Filters/Default.flt", 4);
+    MainWindow& window = world_.Open(world_.dir() / "missing.flt");
+    EXPECT_EQ(world_.RowCount(), 4);
+    EXPECT_EQ(window.windowTitle(), Title(pathToUtf8(own), false));
+    // Opened by hand, the shipped set saves under a name the user gives,
+    // since the user's Default.flt is there already.
+    world_.desktop().openAnswers.push_back(pathToUtf8(shipped));
+    window.openFilterSet();
+    ASSERT_EQ(world_.RowCount(), 2);
+    window.uncheckAll();
+    const std::string ownBefore = readFile(own);
+    window.save();  // the dialog answers Cancel
+    EXPECT_EQ(world_.desktop().saveAsked, 1);
+    EXPECT_EQ(readFile(own), ownBefore);
+    EXPECT_TRUE(window.isModified());
+}
+
 TEST_F(MainWindowTest, NewOnAChangedSetAsksAndNoDiscards) {
     MainWindow& window = OpenWith(2);
     window.uncheckAll();
@@ -263,7 +324,7 @@ TEST_F(MainWindowTest, OpenOfAFileThatIsNoFilterGivesAnEmptyUnchangedSet) {
 
 // ---- Add, Delete, Edit ----
 
-TEST_F(MainWindowTest, AddWithoutSelectionAppendsAndSelectsTheLastRow) {
+TEST_F(MainWindowTest, AddWithoutSelectionPutsTheItemFirst) {
     MainWindow& window = OpenWith(3);
     theSettings().DefaultCombPath = "~/picked";
     theSettings().DefaultFileNameDummy = "stem";
@@ -278,14 +339,20 @@ TEST_F(MainWindowTest, AddWithoutSelectionAppendsAndSelectsTheLastRow) {
     EXPECT_EQ(seen.directoryTemplate, "~/picked");
     EXPECT_EQ(seen.fileNameDummy, "stem");
     ASSERT_EQ(world_.RowCount(), 4);
-    EXPECT_EQ(world_.Cell(3, 3), QStringLiteral("new, one"));
-    EXPECT_EQ(window.selectedRow(), 3);
-    EXPECT_EQ(world_.filter().items[3]->urlParts, (std::vector<std::string>{"new", "one"}));
+    EXPECT_EQ(world_.Cell(0, 3), QStringLiteral("new, one"));
+    EXPECT_EQ(window.selectedRow(), 0);
+    EXPECT_EQ(world_.filter().items[0]->urlParts, (std::vector<std::string>{"new", "one"}));
     EXPECT_TRUE(window.isModified());
     EXPECT_TRUE(window.windowTitle().endsWith(QStringLiteral("*]")));
+    // The editor was told where the item would stand, to say which earlier
+    // item takes its entries first.
+    ASSERT_EQ(world_.desktop().editorPlaces.size(), 1u);
+    EXPECT_EQ(world_.desktop().editorPlaces[0].set, &world_.filter());
+    EXPECT_EQ(world_.desktop().editorPlaces[0].position, 0u);
+    EXPECT_TRUE(world_.desktop().editorPlaces[0].oneCopy);
 }
 
-TEST_F(MainWindowTest, AddBelowTheSelectedRow) {
+TEST_F(MainWindowTest, AddAboveTheSelectedRow) {
     MainWindow& window = OpenWith(5);
     world_.desktop().editor = [](FilterItem& item) {
         item.url = "inserted";
@@ -294,13 +361,17 @@ TEST_F(MainWindowTest, AddBelowTheSelectedRow) {
     Select(2);
     window.addItem();
     EXPECT_EQ(Urls(),
-              (std::vector<std::string>{"site0", "site1", "site2", "inserted", "site3", "site4"}));
-    EXPECT_EQ(window.selectedRow(), 3);
-    // Below the last row it appends.
+              (std::vector<std::string>{"site0", "site1", "inserted", "site2", "site3", "site4"}));
+    EXPECT_EQ(window.selectedRow(), 2);
+    EXPECT_EQ(world_.desktop().editorPlaces.back().position, 2u);
+    // Above the last row; the set never grows at its end.
     Select(5);
+    theSettings().OneCopy = false;
     window.addItem();
     EXPECT_EQ(world_.RowCount(), 7);
-    EXPECT_EQ(window.selectedRow(), 6);
+    EXPECT_EQ(window.selectedRow(), 5);
+    EXPECT_EQ(Urls().back(), "site4");
+    EXPECT_FALSE(world_.desktop().editorPlaces.back().oneCopy);
 }
 
 TEST_F(MainWindowTest, AddCancelledDiscardsTheItem) {
@@ -510,8 +581,12 @@ TEST_F(MainWindowTest, HelpAndWebCommandsOpenTheirAddresses) {
               QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(theSettings().helpPath))));
     EXPECT_TRUE(
         world_.desktop().opened[0].toLocalFile().endsWith(QStringLiteral("help/index.html")));
-    EXPECT_EQ(world_.desktop().opened[1], QUrl(QString::fromLatin1(kHarvixSiteUrl)));
-    EXPECT_EQ(world_.desktop().opened[2], QUrl(QString::fromLatin1(kHarvixDownloadUrl)));
+    // No web site of its own: the installed manual, and its section on
+    // versions, stand in for it.
+    EXPECT_EQ(world_.desktop().opened[1], world_.desktop().opened[0]);
+    EXPECT_EQ(world_.desktop().opened[2].adjusted(QUrl::RemoveFragment),
+              world_.desktop().opened[0]);
+    EXPECT_EQ(world_.desktop().opened[2].fragment(), QStringLiteral("versions"));
 }
 
 TEST_F(MainWindowTest, OpenFolderOpensTheFolderOfTheLastLoad) {
@@ -556,13 +631,14 @@ TEST_F(MainWindowTest, OptionsOkWithAnotherLanguageReappliesTheTexts) {
 TEST_F(MainWindowTest, TheListMenuDependsOnTheSelection) {
     MainWindow& window = OpenWith(2);
     std::unique_ptr<QMenu> menu = window.buildListMenu();
-    EXPECT_EQ(MenuTexts(*menu),
-              (std::vector<QString>{"Add", "-", "Check All", "Uncheck All", "-", "Browse Cache"}));
+    EXPECT_EQ(MenuTexts(*menu), (std::vector<QString>{"Add", "-", "Check All", "Uncheck All", "-",
+                                                      "Save", "Save As", "-", "Browse Cache"}));
     Select(0);
     menu = window.buildListMenu();
     EXPECT_EQ(MenuTexts(*menu),
               (std::vector<QString>{"Add", "Delete", "Edit", "-", "Up", "Down", "-", "Open Folder",
-                                    "-", "Check All", "Uncheck All", "-", "Browse Cache"}));
+                                    "-", "Check All", "Uncheck All", "-", "Save", "Save As", "-",
+                                    "Browse Cache"}));
 }
 
 TEST_F(MainWindowTest, TheListMenuOpensOnlyForAPointOnTheList) {
@@ -620,9 +696,9 @@ TEST_F(MainWindowTest, KeysRunTheirCommands) {
     Select(1);
     QTest::keyClick(list, Qt::Key_Return);  // Edit
     EXPECT_EQ(world_.desktop().editorCaptions, std::vector<std::string>{"Edit"});
-    QTest::keyClick(list, Qt::Key_Insert);  // Add below row 1
+    QTest::keyClick(list, Qt::Key_Insert);  // Add above row 1
     EXPECT_EQ(world_.RowCount(), 4);
-    EXPECT_EQ(window.selectedRow(), 2);
+    EXPECT_EQ(window.selectedRow(), 1);
     QTest::keyClick(list, Qt::Key_Delete);  // Delete, after the question
     EXPECT_EQ(world_.RowCount(), 3);
 
@@ -671,6 +747,47 @@ TEST_F(MainWindowTest, WithoutANotificationAreaTheWindowShowsAndClosingItEnds) {
     window.close();
     EXPECT_EQ(exits.count(), 1);
     EXPECT_TRUE(window.isExiting());
+}
+
+// Exit from the tray menu offers a changed set for saving, as closing the
+// window does; an unchanged set ends without a question.
+TEST_F(MainWindowTest, ExitWithUnsavedChangesAsksFirst) {
+    MainWindow& window = OpenWith(2);
+    QSignalSpy exits(&window, &MainWindow::exitRequested);
+    window.uncheckAll();
+    world_.notifier().answer = MessageResult::Yes;
+    std::unique_ptr<PictureMenu> trayMenu(window.tray().buildMenu(window.commands()));
+    QAction* exit = nullptr;
+    for (QAction* action : trayMenu->actions()) {
+        exit = PictureMenu::commandId(action) == static_cast<int>(Command::Exit) ? action : exit;
+    }
+    ASSERT_NE(exit, nullptr);
+    exit->trigger();
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(world_.notifier().messages[0].buttons, MessageButtons::YesNo);
+    EXPECT_NE(readFile(startFilter_).find("Disabled=1"), std::string::npos);
+    EXPECT_EQ(exits.count(), 1);
+    EXPECT_TRUE(window.isExiting());
+}
+
+TEST_F(MainWindowTest, ExitAnsweredNoEndsWithoutSaving) {
+    MainWindow& window = OpenWith(2);
+    QSignalSpy exits(&window, &MainWindow::exitRequested);
+    window.uncheckAll();
+    world_.notifier().answer = MessageResult::No;
+    const std::string before = readFile(startFilter_);
+    window.action(Command::Exit)->trigger();
+    EXPECT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(readFile(startFilter_), before);
+    EXPECT_EQ(exits.count(), 1);
+}
+
+TEST_F(MainWindowTest, ExitOnAnUnchangedSetAsksNothing) {
+    MainWindow& window = OpenWith(2);
+    QSignalSpy exits(&window, &MainWindow::exitRequested);
+    window.action(Command::Exit)->trigger();
+    EXPECT_TRUE(world_.notifier().messages.empty());
+    EXPECT_EQ(exits.count(), 1);
 }
 
 TEST_F(MainWindowTest, EscAsksOnceAndHidesTheWindow) {
@@ -725,6 +842,135 @@ TEST_F(MainWindowTest, RunStateAndProgressFromACombThread) {
     OnCombThread([&] { events.runState(*browserByWord("mozilla"), false); });
     EXPECT_FALSE(window.progressWindow()->isVisible());
     EXPECT_FALSE(window.tray().isAnimating());
+}
+
+// A cache whose opening waits for the test, then lists entries without end.
+class HeldReader : public CacheReader {
+public:
+    HeldReader(std::atomic<bool>& release, std::atomic<int>& listed, fs::path root)
+        : release_(release), listed_(listed) {
+        root_ = std::move(root);
+    }
+    void open() override {
+        while (!release_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts&) override {
+        while (keepReading(out) && out.size() < 200000) {
+            out.push_back(std::make_unique<CacheEntry>());
+            ++listed_;
+        }
+    }
+    BodySource bodySource(const CacheEntry&) const override {
+        throw ErrorReport(ErrorReport::FilterCache, ErrorReport::FileOpen, "none");
+    }
+
+private:
+    std::atomic<bool>& release_;
+    std::atomic<int>& listed_;
+};
+
+TEST_F(MainWindowTest, CancelInTheProgressWindowStopsTheRunAndTheNoticeSaysSo) {
+    const fs::path filter = world_.dir() / "kept.flt";
+    writeFile(filter, "[GENERAL]\nHarvixFilter=1\n[FILTER_0]\nContentType=0\nDirectory=" +
+                          (world_.dir() / "kept").string() + "\nFileNameDummy=f\n");
+    MainWindow& window = world_.Open(filter);
+    std::atomic<bool> release{false};
+    std::atomic<int> listed{0};
+    const fs::path root = world_.dir() / "cache";
+    fs::create_directories(root);
+    window.coordinator().makeReader = [&](const BrowserRow&, const std::string&) {
+        return std::make_unique<HeldReader>(release, listed, root);
+    };
+    window.comb(*browserByWord("chromium"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.progressWindow()->isVisible(); }, 10000));
+    QTest::mouseClick(window.progressWindow()->cancelButton, Qt::LeftButton);
+    release = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.tray().noticeTitle().isEmpty(); }, 10000));
+    EXPECT_EQ(window.tray().noticeTitle(), QStringLiteral("Chromium: comb cancelled"));
+    EXPECT_EQ(window.tray().noticeText(), QString::fromStdString(theLanguage().NotifyNoneKept));
+    EXPECT_LT(listed.load(), 200000);  // the reading stopped too
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.progressWindow()->isVisible(); }, 10000));
+}
+
+// What the user learns of a run: the browser and the count while it runs,
+// then a notice in the tray, whose click opens the first folder kept into.
+TEST_F(MainWindowTest, EveryRunEndsWithANoticeOfWhatItDid) {
+    MainWindow& window = OpenWith(1);
+    CoordinatorEvents& events = window.combReports().events();
+    const BrowserRow& chromium = *browserByWord("chromium");
+    CombRun run;
+    CombResult& result = run.result;
+    result.entriesCombed = result.kept = 3;
+    result.keptByFolder = {{"/data/kept/png", 2}, {"/data/kept/jpg", 1}};
+    result.duplicates = 1;
+    result.failed = 2;
+    result.failures["the copy cannot be written (No space left on device)"] = {
+        2, {"http://a.example/1.png", "http://a.example/2.png"}};
+    OnCombThread([&] {
+        events.runState(chromium, true);
+        for (uint64_t done = 1; done <= 964; ++done) {
+            events.entryCombed(chromium, done, 964);
+        }
+    });
+    EXPECT_EQ(window.progressWindow()->text(), QStringLiteral("Chromium: 964 of 964"));
+    EXPECT_TRUE(window.tray().noticeTitle().isEmpty());
+    OnCombThread([&] {
+        events.runFinished(chromium, run);
+        events.runState(chromium, false);
+    });
+    EXPECT_EQ(window.tray().noticeTitle(), QStringLiteral("Chromium: comb finished"));
+    const QString text = window.tray().noticeText();
+    EXPECT_TRUE(
+        text.startsWith(QStringLiteral("Files kept: 3, in /data/kept/png, /data/kept/jpg\n")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Duplicates skipped: 1")));
+    EXPECT_TRUE(text.contains(QStringLiteral(
+        "2 \u00d7 the copy cannot be written (No space left on device): http://a.example/1.png")));
+    emit window.tray().systemTrayIcon()->messageClicked();
+    ASSERT_EQ(world_.desktop().opened.size(), 1u);
+    EXPECT_EQ(world_.desktop().opened[0], QUrl::fromLocalFile(QStringLiteral("/data/kept/png")));
+
+    // A run that found nothing to do tells nothing; nor does one whose
+    // cache could not be opened, which its box has told.
+    const ErrorReport missing(ErrorReport::ChromiumCache, ErrorReport::CacheOpen,
+                              "/home/tester/.cache/chromium", {}, ENOENT);
+    CombRun failed;
+    failed.openError = missing;
+    for (const CombRun& quiet : {CombRun{}, failed}) {
+        OnCombThread([&] {
+            events.runState(chromium, true);
+            if (quiet.openError) {
+                events.error(chromium, *quiet.openError);
+            }
+            events.runFinished(chromium, quiet);
+            events.runState(chromium, false);
+        });
+        EXPECT_EQ(window.tray().noticeTitle(), QStringLiteral("Chromium: comb finished"));
+        EXPECT_EQ(window.tray().noticeText(), text);
+    }
+    ASSERT_EQ(world_.notifier().messages.size(), 1u);
+    EXPECT_EQ(world_.notifier().messages[0].text, errorBoxText(missing, theLanguage(), &chromium));
+
+    // Without a notification area the program's own bubble tells it.
+    world_.SetTrayAvailable(false);
+    window.tray().checkAvailability();
+    result.stopped = true;
+    OnCombThread([&] {
+        events.runState(chromium, true);
+        events.runFinished(chromium, run);
+        events.runState(chromium, false);
+    });
+    EXPECT_EQ(window.tray().noticeTitle(), QStringLiteral("Chromium: comb cancelled"));
+    ASSERT_NE(window.tray().bubble(), nullptr);
+    EXPECT_TRUE(window.tray().bubble()->isVisible());
+    EXPECT_TRUE(window.tray().bubble()->text().startsWith(QStringLiteral("Files kept: 3")));
+    // A click opens the first folder kept into.
+    QTest::mouseClick(window.tray().bubble(), Qt::LeftButton);
+    EXPECT_FALSE(window.tray().bubble()->isVisible());
+    ASSERT_EQ(world_.desktop().opened.size(), 2u);
+    EXPECT_EQ(world_.desktop().opened[1], QUrl::fromLocalFile(QStringLiteral("/data/kept/png")));
 }
 
 TEST_F(MainWindowTest, WithoutTheSettingTheProgressWindowStaysHidden) {

@@ -28,8 +28,10 @@ std::optional<std::string> FakeDesktop::chooseSaveFile(QWidget*, const fs::path&
     return answer;
 }
 
-bool FakeDesktop::editFilterItem(QWidget*, const std::string& caption, FilterItem& item) {
+bool FakeDesktop::editFilterItem(QWidget*, const std::string& caption, FilterItem& item,
+                                 const ItemPlace& place) {
     editorCaptions.push_back(caption);
+    editorPlaces.push_back(place);
     return editor ? editor(item) : false;
 }
 
@@ -65,6 +67,7 @@ MainWindowWorld::MainWindowWorld() : scopedPlatform_(platform_) {
     theSettings() = Settings{};
     theLanguage() = LanguageTexts{};
     platform_.exePath = ProgramFolder() / "harvix";
+    platform_.configDir = ConfigFolder();
     fs::create_directories(ProgramFolder());
 }
 

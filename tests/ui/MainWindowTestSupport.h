@@ -37,6 +37,7 @@ public:
     // The editor: changes the item and answers OK when set; Cancel otherwise.
     std::function<bool(FilterItem&)> editor;
     std::vector<std::string> editorCaptions;
+    std::vector<ItemPlace> editorPlaces;
     // The options dialog: runs `options` when set and answers with its result.
     std::function<bool()> options;
     int optionsShown = 0;
@@ -50,7 +51,8 @@ public:
 
     std::optional<std::string> chooseOpenFile(QWidget*, const fs::path&) override;
     std::optional<std::string> chooseSaveFile(QWidget*, const fs::path&) override;
-    bool editFilterItem(QWidget*, const std::string& caption, FilterItem& item) override;
+    bool editFilterItem(QWidget*, const std::string& caption, FilterItem& item,
+                        const ItemPlace& place) override;
     bool runOptions(QWidget*) override;
     void showAbout(QWidget*) override { ++aboutShown; }
     void openUrl(const QUrl& url) override { opened.push_back(url); }
@@ -83,6 +85,9 @@ public:
     RecordingNotifier& notifier() { return messages_.notifier; }
     const fs::path& dir() const { return dir_.path(); }
     fs::path ProgramFolder() const { return dir_.path() / "prog"; }
+    // The user's configuration folder; filter files go to Harvix/Filters in it.
+    fs::path ConfigFolder() const { return dir_.path() / "config"; }
+    fs::path UserFilters() const { return ConfigFolder() / "Harvix" / "Filters"; }
 
     int RowCount() const;
     QString Cell(int row, int column) const;

@@ -1,14 +1,17 @@
-// The progress window: look, opacity, placement, keys, and positions sent
-// from a comb thread.
+// The progress window: look, opacity, placement, keys, the browser's count
+// and Cancel, and positions sent from a comb thread.
 #include <gtest/gtest.h>
 
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 #include <atomic>
 #include <thread>
 
 #include "GuiTestSupport.h"
+#include "app/LanguageTexts.h"
 #include "app/Settings.h"
 #include "ui/ProgramState.h"
 #include "ui/ProgressWindow.h"
@@ -39,23 +42,70 @@ void RunOnWorker(const std::function<void()>& work) {
 TEST(ProgressWindow, IsABorderlessTopMostToolWindowWithAnEmptyBar) {
     Settings settings;
     ProgressWindow window(settings);
+    window.applyTransparency();
     const Qt::WindowFlags flags = window.windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::FramelessWindowHint));
     EXPECT_TRUE(flags.testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Tool);  // no task-bar entry
-    // A faint or invisible strip on top must not swallow clicks for the
-    // whole run: the window system passes them to the window below (the
-    // end-to-end test clicks through it on a real X server).
-    EXPECT_TRUE(flags.testFlag(Qt::WindowTransparentForInput));
     EXPECT_EQ(window.parentWidget(), nullptr);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.progressBar->minimum(), 0);
     EXPECT_EQ(window.progressBar->maximum(), 100);
     EXPECT_EQ(window.position(), 0);
-    // The bar fills the window.
     window.show();
-    EXPECT_EQ(window.progressBar->geometry(), window.rect());
-    EXPECT_GT(window.width(), 4 * window.height());
+    EXPECT_TRUE(window.rect().contains(window.progressBar->geometry()));
+    EXPECT_GT(window.width(), 2 * window.height());
+    // At the default opacity it takes clicks, for its Cancel button.
+    EXPECT_TRUE(window.takesInput());
+    EXPECT_TRUE(window.cancelButton->isVisible());
+
+    // A faint or invisible strip on top must not swallow clicks for the
+    // whole run: the window system passes them to the window below (the
+    // end-to-end test clicks through it on a real X server).
+    for (const int32_t faint : {0, ProgressWindow::kInputOpacity - 1}) {
+        settings.NotifyProgressTransparency = faint;
+        ProgressWindow through(settings);
+        through.applyTransparency();
+        through.show();
+        EXPECT_FALSE(through.takesInput()) << faint;
+        EXPECT_TRUE(through.windowFlags().testFlag(Qt::WindowTransparentForInput));
+        EXPECT_FALSE(through.cancelButton->isVisible());
+    }
+}
+
+TEST(ProgressWindow, NamesTheBrowserCountsAndCancels) {
+    Settings settings;
+    ProgressWindow window(settings);
+    window.applyTransparency();
+    LanguageTexts texts;
+    texts.ProgressCount = "%1 \u2014 %2 / %3";
+    texts.Cancel = "Stop";
+    window.applyTexts(texts);
+    EXPECT_EQ(window.cancelButton->text(), QStringLiteral("Stop"));
+    texts = LanguageTexts{};
+    window.applyTexts(texts);
+    window.show();
+    QSignalSpy cancels(&window, &ProgressWindow::cancelRequested);
+
+    window.beginRun(QStringLiteral("Chromium"));
+    EXPECT_EQ(window.text(), QStringLiteral("Chromium"));
+    window.setCount(120, 964);
+    EXPECT_EQ(window.text(), QStringLiteral("Chromium: 120 of 964"));
+    QTest::mouseClick(window.cancelButton, Qt::LeftButton);
+    EXPECT_EQ(cancels.count(), 1);
+    EXPECT_FALSE(window.cancelButton->isEnabled());
+    EXPECT_EQ(window.text(), QString::fromStdString(texts.ProgressCancelling));
+    window.setCount(121, 964);  // the run ends at its next entry
+    EXPECT_EQ(window.text(), QString::fromStdString(texts.ProgressCancelling));
+    // Enter never presses Cancel.
+    QTest::keyClick(&window, Qt::Key_Return);
+    EXPECT_EQ(cancels.count(), 1);
+
+    window.beginRun(QStringLiteral("Mozilla Firefox"));
+    EXPECT_TRUE(window.cancelButton->isEnabled());
+    EXPECT_EQ(window.position(), 0);
+    window.setCount(1, 1);
+    EXPECT_EQ(window.text(), QStringLiteral("Mozilla Firefox: 1 of 1"));
 }
 
 TEST(ProgressWindow, OpacityFollowsTheStoredTransparency) {

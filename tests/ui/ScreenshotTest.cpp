@@ -3,6 +3,7 @@
 // that each one has something drawn.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QEnterEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -25,9 +26,11 @@
 #include "ui/AboutDialog.h"
 #include "ui/Commands.h"
 #include "ui/FilterItemDialog.h"
+#include "ui/NoticeBubble.h"
 #include "ui/OptionsDialog.h"
 #include "ui/ProgramState.h"
 #include "ui/ProgressWindow.h"
+#include "ui/RunNotice.h"
 #include "ui/TrayIcon.h"
 
 using namespace harvix;
@@ -89,14 +92,38 @@ QImage GrabPopup(QMenu& menu) {
 
 }  // namespace
 
-TEST(Screenshots, ProgressWindow) {
+TEST(Screenshots, ProgressWindowAndNotice) {
     Settings settings;
     settings.NotifyProgressTransparency = 255;
     ProgressWindow window(settings);
     window.applyTransparency();
-    window.setPosition(42);
+    window.applyTexts(LanguageTexts{});
+    window.beginRun(QStringLiteral("Chromium"));
+    window.setCount(120, 964);
+    window.setPosition(13);
     window.show();
     save(window.grab().toImage(), QStringLiteral("progress-window"));
+
+    // The notice at the end of a run, as the program's own bubble shows it
+    // where the tray's message cannot be seen (the desktop draws that one).
+    RunSummary run;
+    run.browser = browserByWord("chromium");
+    run.finished = true;
+    CombResult& result = run.run.result;
+    result.kept = 212;
+    result.duplicates = 14;
+    result.tooSmall = 37;
+    result.failed = 2;
+    result.failures["the copy cannot be written (No space left on device)"] = {
+        2, {"https://photos.example.com/2024/harbour.png", "https://cdn.example.net/banner.png"}};
+    const std::string home = QDir::homePath().toStdString();
+    result.keptByFolder = {{home + "/HX_FILES/Photos/12.05.2025", 71},
+                           {home + "/HX_FILES/Pictures", 141}};
+    const RunNotice notice = runNotice(run, LanguageTexts{});
+    NoticeBubble bubble;
+    bubble.showNotice(notice.title, notice.text, notice.warning);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&bubble));
+    save(bubble.grab().toImage(), QStringLiteral("run-notice"));
 }
 
 TEST(Screenshots, TrayMenu) {
@@ -108,10 +135,11 @@ TEST(Screenshots, TrayMenu) {
 }
 
 TEST(Screenshots, ImageButtonsPlainAndHovered) {
-    const ButtonImage buttons[] = {
-        ButtonImage::New,     ButtonImage::Open, ButtonImage::Save,   ButtonImage::Add,
-        ButtonImage::Delete,  ButtonImage::Edit, ButtonImage::Up,     ButtonImage::Down,
-        ButtonImage::Options, ButtonImage::Help, ButtonImage::CombIE, ButtonImage::CombMozilla};
+    const ButtonImage buttons[] = {ButtonImage::New,        ButtonImage::Open, ButtonImage::Save,
+                                   ButtonImage::SaveAs,     ButtonImage::Add,  ButtonImage::Delete,
+                                   ButtonImage::Edit,       ButtonImage::Up,   ButtonImage::Down,
+                                   ButtonImage::Options,    ButtonImage::Help, ButtonImage::CombIE,
+                                   ButtonImage::CombMozilla};
     QWidget row;
     auto* layout = new QHBoxLayout(&row);
     layout->setSpacing(2);

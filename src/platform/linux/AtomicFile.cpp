@@ -109,4 +109,11 @@ bool writeFileAtomically(const fs::path& path, std::string_view content) {
     return false;
 }
 
+int writeFileAtomicallyError(const fs::path& path, std::string_view content) {
+    if (writeFileAtomically(path, content)) {
+        return 0;
+    }
+    return errno != 0 ? errno : EIO;
+}
+
 }  // namespace harvix

@@ -451,6 +451,14 @@ int writeAllError(int fd, const void* data, std::size_t n) {
     return errno != 0 ? errno : EIO;
 }
 
+int cutBackError(int fd, uint64_t size) {
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0 ||
+        ::lseek(fd, static_cast<off_t>(size), SEEK_SET) < 0) {
+        return errno;
+    }
+    return 0;
+}
+
 fs::path resolveFolder(const fs::path& folder) {
     std::error_code ec;
     fs::path resolved = fs::weakly_canonical(fs::absolute(folder, ec), ec);

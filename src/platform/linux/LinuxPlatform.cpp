@@ -49,6 +49,24 @@ std::string ReadSmallFile(const fs::path& path, std::size_t limit = 4096) {
     return data;
 }
 
+// The start of a file of /proc (at most `limit` bytes), with one open and
+// one read: the process table reads several per process on every poll of
+// every monitor. Empty when the process has ended.
+std::string ReadProcFile(const fs::path& path, std::size_t limit) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return {};
+    }
+    std::string data(limit, '\0');
+    ssize_t got = -1;
+    do {
+        got = read(fd, data.data(), limit);
+    } while (got < 0 && errno == EINTR);
+    close(fd);
+    data.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return data;
+}
+
 // One line of /proc/self/mountinfo: the mount point and the file-system type.
 struct MountEntry {
     std::string mountPoint;
@@ -262,21 +280,38 @@ public:
 
     std::vector<ProcessInfo> listProcesses() override {
         std::vector<ProcessInfo> result;
+        const int64_t self = getuid();
         std::error_code ec;
         for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
             const std::string name = it->path().filename().string();
             if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
                 continue;
             }
-            std::string comm = ReadSmallFile(it->path() / "comm", 64);
+            std::string comm = ReadProcFile(it->path() / "comm", 64);
             if (comm.empty()) {
                 continue;  // the process ended meanwhile
             }
             if (comm.back() == '\n') {
                 comm.pop_back();
             }
-            result.push_back(ProcessInfo{std::stoll(name), FullImageName(it->path(), comm),
-                                         realUserId(it->path())});
+            ProcessInfo info;
+            info.pid = std::stoll(name);
+            info.uid = realUserId(it->path());
+            const std::string cmdline = comm.size() >= 15 || info.uid == self
+                                            ? ReadProcFile(it->path() / "cmdline", 4096)
+                                            : std::string();
+            const std::string argv0 = cmdline.substr(0, cmdline.find('\0'));
+            info.imageName = FullImageName(comm, argv0);
+            if (info.uid == self) {
+                // What tells a browser from its namesakes and its packaged
+                // installs; another user's process is never a match.
+                info.argv0 = argv0;
+                info.executable = ExecutableOf(it->path());
+                if (info.executable.starts_with("/app/")) {
+                    info.packageId = FlatpakAppId(it->path());
+                }
+            }
+            result.push_back(std::move(info));
         }
         return result;
     }
@@ -292,7 +327,8 @@ public:
     // The real user id of a process: the first number of the "Uid:" line of
     // its status file; -1 when the process ended meanwhile.
     static int64_t realUserId(const fs::path& procDir) {
-        const std::string status = ReadSmallFile(procDir / "status", 4096);
+        // "Uid:" is on the ninth line, well within the first kilobyte.
+        const std::string status = ReadProcFile(procDir / "status", 1024);
         const std::size_t at = status.find("\nUid:");
         if (at == std::string::npos) {
             return -1;
@@ -397,18 +433,70 @@ private:
     // /proc/<pid>/comm is cut at 15 bytes; then the base name of argv[0]
     // (a Unix or a Windows path, as Wine shows it) gives the whole name when
     // it starts with the cut one.
-    static std::string FullImageName(const fs::path& procDir, const std::string& comm) {
+    static std::string FullImageName(const std::string& comm, const std::string& argv0) {
         if (comm.size() < 15) {
             return comm;
         }
-        const std::string cmdline = ReadSmallFile(procDir / "cmdline", 4096);
-        const std::string argv0 = cmdline.substr(0, cmdline.find('\0'));
         const std::size_t cut = argv0.find_last_of("/\\");
         const std::string base = cut == std::string::npos ? argv0 : argv0.substr(cut + 1);
         if (base.size() > comm.size() && base.compare(0, comm.size(), comm) == 0) {
             return base;
         }
         return comm;
+    }
+
+    // The target of /proc/<pid>/exe, without the " (deleted)" the kernel
+    // adds once the binary was replaced (a browser upgraded while it runs);
+    // empty when it cannot be read (a kernel thread, the process ended).
+    static std::string ExecutableOf(const fs::path& procDir) {
+        std::error_code ec;
+        const fs::path target = fs::read_symlink(procDir / "exe", ec);
+        if (ec) {
+            return {};
+        }
+        static constexpr std::string_view kDeleted = " (deleted)";
+        std::string text = pathToUtf8(target);
+        if (text.ends_with(kDeleted)) {
+            text.resize(text.size() - kDeleted.size());
+        }
+        return text;
+    }
+
+    // The application id of a Flatpak sandbox: the "name" of the
+    // [Application] group in the .flatpak-info file at the sandbox's root,
+    // which Flatpak writes for every app it runs (the desktop portals read
+    // it the same way). The file lies in the process's own world: it is read
+    // only when it is a regular file, without waiting, and at most 4 KiB.
+    static std::string FlatpakAppId(const fs::path& procDir) {
+        const fs::path info = procDir / "root" / ".flatpak-info";
+        const int fd =
+            open(info.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) {
+            return {};
+        }
+        struct stat st {};
+        std::string text;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            text.resize(4096);
+            const ssize_t got = read(fd, text.data(), text.size());
+            text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+        }
+        close(fd);
+        bool inApplication = false;
+        std::istringstream lines(text);
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (line.starts_with("[")) {
+                inApplication = line.starts_with("[Application]");
+            } else if (inApplication && line.starts_with("name=")) {
+                std::string id = line.substr(5);
+                while (!id.empty() && (id.back() == '\r' || id.back() == ' ')) {
+                    id.pop_back();
+                }
+                return id;
+            }
+        }
+        return {};
     }
 
     // Once the running binary is replaced (a package upgrade, a rebuild),

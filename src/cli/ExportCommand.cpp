@@ -1,0 +1,195 @@
+// "harvix-cli export BROWSER --warc FILE": writes the cache's HTTP
+// responses (or, with --filter, those any enabled item matches) into a new
+// web archive.
+#include <cerrno>
+#include <iostream>
+
+#include "app/ErrorText.h"
+#include "app/Settings.h"
+#include "base/ErrorReport.h"
+#include "base/Text.h"
+#include "cli/Command.h"
+#include "cli/EntryListing.h"
+#include "cli/ReaderArgs.h"
+#include "filter/FilterSet.h"
+#include "filter/WarcExport.h"
+#include "platform/Path.h"
+#include "platform/Platform.h"
+
+namespace harvix {
+
+namespace {
+
+class ExportCommand final : public Command {
+public:
+    std::string name() const override { return "export"; }
+
+    std::string summary() const override { return "write a cache's responses as a web archive"; }
+
+    std::string usage() const override {
+        return "Usage: harvix-cli export BROWSER --warc FILE [--cache PATH] [--filter FILE]\n"
+               "                  [--since WHEN]\n"
+               "\n" +
+               wrapped("Writes the HTTP responses the cache of BROWSER (" + browserWordsText() +
+                       ") holds into FILE, a new web archive (WARC 1.1): a warcinfo record, "
+                       "then one response record per entry with the stored status line and "
+                       "headers and the body exactly as the server sent it (still compressed "
+                       "where it was), the entry's URL and time, and SHA-1 digests of the "
+                       "block and the payload. Each record is a gzip member of its own; a "
+                       "FILE ending in .warc is written without compression. An existing file "
+                       "is never replaced. Entries without a stored response head (the old "
+                       "Firefox cache, the URL cache) are left out. Prints the path of the "
+                       "archive.") +
+               "\n"
+               "\n"
+               "  --warc FILE          the archive to write (.warc.gz, or .warc)\n"
+               "  --cache PATH         the cache (see 'harvix-cli help list')\n"
+               "  --filter FILE        only the entries an enabled item of this filter\n"
+               "                       file matches (content type, size, URL parts)\n"
+               "  --since WHEN         only entries whose time is not earlier, as for\n"
+               "                       'harvix-cli help list'\n"
+               "\n"
+               "Exit status 0 when every entry chosen was written, 1 on a usage error or\n"
+               "a filter file that does not load, 2 when the cache cannot be opened, 3\n"
+               "when FILE exists, lies in the cache or cannot be written (nothing is\n"
+               "kept then), 4 when an entry's bytes could not be read (the archive\n"
+               "holds the others).\n";
+    }
+
+    int run(const std::vector<std::string>& args) override {
+        std::string word;
+        std::string cache;
+        std::string warc;
+        std::string filterFile;
+        int64_t since = 0;
+        bool sinceGiven = false;
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            const std::string& arg = args[i];
+            const bool hasValue = i + 1 < args.size();
+            if (arg == "--cache" && hasValue && cache.empty()) {
+                cache = args[++i];
+                if (cache.empty()) {
+                    return usageError("--cache needs a path");
+                }
+            } else if (arg == "--warc" && hasValue && warc.empty()) {
+                warc = args[++i];
+                if (warc.empty()) {
+                    return usageError("--warc needs a file");
+                }
+            } else if (arg == "--filter" && hasValue && filterFile.empty()) {
+                filterFile = args[++i];
+                if (filterFile.empty()) {
+                    return usageError("--filter needs a file");
+                }
+            } else if (arg == "--since" && hasValue && !sinceGiven) {
+                const std::optional<int64_t> when =
+                    parseSince(args[++i], platformServices().currentTime());
+                if (!when) {
+                    return usageError("--since '" + args[i] + "' is none of " + kSinceForms);
+                }
+                since = *when;
+                sinceGiven = true;
+            } else if (word.empty() && !arg.empty() && arg[0] != '-') {
+                word = arg;
+            } else {
+                return usageError("unexpected argument '" + arg + "'");
+            }
+        }
+        const BrowserRow* browser = browserByWord(word);
+        if (browser == nullptr) {
+            return usageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
+        }
+        if (warc.empty()) {
+            return usageError("--warc FILE is missing");
+        }
+        IPlatform& platform = platformServices();
+        const CliProfile profile = loadSettingsReadOnly();
+        FilterSet filter;
+        filter.homeFolder = platform.homeFolder();
+        if (!filterFile.empty() && !filter.load(filterFile)) {
+            std::cerr << "harvix-cli export: " << filterFile
+                      << ": cannot be loaded as a Harvix filter file (" << filter.loadError
+                      << ")\n";
+            return kExitUsage;
+        }
+
+        const auto reader =
+            makeReaderOrSay(*browser, cache, profile.settings.MozillaCachePath, platform);
+        if (reader == nullptr || !openOrSay(*reader, *browser, "export", profile.texts)) {
+            return kExitCacheOpen;
+        }
+        const Reading reading = readCache(*reader);
+        std::vector<const CacheEntry*> chosen;
+        for (const auto& entry : reading.entries) {
+            if (since != 0 && entry->time < since) {
+                continue;
+            }
+            bool matched = filterFile.empty();
+            for (std::size_t i = 0; !matched && i < filter.items.size(); ++i) {
+                matched = !filter.items[i]->disabled && filter.items[i]->matches(*entry);
+            }
+            if (matched) {
+                chosen.push_back(entry.get());
+            }
+        }
+
+        std::error_code ec;
+        const fs::path absolute = fs::absolute(pathFromUtf8(warc), ec);
+        WarcOptions options;
+        options.gzip = !isPlainWarcName(warc);
+        options.software = std::string("harvix-cli ") + HARVIX_VERSION;
+        options.description = "the " + browser->id + " cache" +
+                              (reader->root().empty() ? "" : " in " + pathToUtf8(reader->root()));
+        options.now = platform.currentTime();
+        WarcExportResult result;
+        try {
+            result = exportWarc(*reader, chosen, pathToUtf8(ec ? pathFromUtf8(warc) : absolute),
+                                options);
+        } catch (const ErrorReport& report) {
+            reader->close();
+            std::cerr << "harvix-cli export: " << warc << ": "
+                      << (report.kind() == ErrorReport::TargetInCache
+                              ? "lies in the cache, which is only ever read"
+                          : report.systemError() == EEXIST
+                              ? std::string("exists; it is not replaced")
+                              : errorLine(report))
+                      << "; nothing written\n";
+            return kExitTargetFolder;
+        }
+        reader->close();
+        std::cout << result.path << '\n';
+        std::cout.flush();
+        uint64_t failed = 0;
+        for (const auto& [reason, count] : result.failed) {
+            failed += count;
+            std::cerr << "harvix-cli export: " << count << " failed: " << reason << "\n";
+        }
+        std::cerr << "harvix-cli export: " << result.records
+                  << (result.records == 1 ? " response" : " responses") << " of "
+                  << reading.entries.size() << " entries written\n";
+        SkipCounts leftOut = reading.skipped;
+        for (const auto& [reason, count] : result.leftOut) {
+            leftOut.byReason[reason] += count;
+        }
+        sayWhatWasLeftOut(leftOut, "export");
+        if (!std::cout) {
+            std::cerr << "harvix-cli export: standard output cannot be written\n";
+            return kExitUsage;
+        }
+        return failed > 0 ? kExitCopyFailed : kExitOk;
+    }
+
+private:
+    int usageError(const std::string& why) const {
+        std::cerr << "harvix-cli export: " << why << "\n\n" << usage();
+        return kExitUsage;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeExportCommand() {
+    return std::make_unique<ExportCommand>();
+}
+
+}  // namespace harvix
