@@ -509,7 +509,11 @@ TEST_F(ThreadedCombCoordinator, CancelStopsOnlyTheRunUnderWayWhichKeepsWhatItCop
     caches_.copyDelay = 2ms;
     main_->cancelRun();  // with no run under way: the next run is not touched
     main_->startComb(kMozilla);
-    ASSERT_TRUE(waitUntil([&] { return caches_.CopiedInRun(0) >= 3; }));
+    // Kept, not only copied: copies made ahead of the cancel are dropped.
+    ASSERT_TRUE(waitUntil([&] {
+        const std::lock_guard<std::mutex> guard(window_.lock);
+        return window_.kept.size() >= 3;
+    }));
     main_->cancelRun();
     ASSERT_TRUE(waitUntil([&] { return !main_->busy; }, 2s));
     {
