@@ -14,7 +14,8 @@
 #                         (a filter keeping everything in $work/combed) and
 #                         untars an archive holding exactly the kept files,
 #                         taking turns for $rounds rounds; prints both and
-#                         the ratio of every round and their median.
+#                         the ratio of every round and their median, which
+#                         it also leaves in $comb_median.
 set -euo pipefail
 
 root=$(pwd)
@@ -86,8 +87,8 @@ comb_against_tar() {
   report "tar x of the kept files" "$untar"
   printf '   kept: %s files, %s bytes\n' "$(tar -tf "$work/kept.tar" | grep -vc '/$')" \
     "$(tar -tvf "$work/kept.tar" | awk '{ s += $3 } END { print s }')"
-  printf '   comb / tar x per round:%s; median %s\n' "$ratios" \
-    "$(tr ' ' '\n' <<<"$ratios" | grep . | sort -n | awk '{ v[NR] = $1 } END {
-      print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')"
+  comb_median=$(tr ' ' '\n' <<<"$ratios" | grep . | sort -n | awk '{ v[NR] = $1 } END {
+    print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
+  printf '   comb / tar x per round:%s; median %s\n' "$ratios" "$comb_median"
   rm -rf "$work/combed" "$work/untar" "$work/kept.tar"
 }

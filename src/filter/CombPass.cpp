@@ -6,94 +6,31 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 
 #include "base/ContentType.h"
+#include "filter/CopyPool.h"
 #include "filter/ImageSize.h"
 #include "filter/SiteTree.h"
 #include "filter/TargetFolder.h"
-#include "platform/FileRead.h"
 #include "platform/NewFile.h"
 #include "platform/Path.h"
 #include "readers/BodyCopy.h"
 
 namespace harvix {
 
-// ---- The snapshot ----
-
-FilterSnapshot FilterSnapshot::take(const FilterSet& set, const fs::path& home, std::time_t now) {
-    std::vector<FilterItem> items;
-    items.reserve(set.items.size());
-    for (const auto& item : set.items) {
-        items.push_back(*item);
-    }
-    return take(items, set.listSeparator, home, now);
-}
-
-FilterSnapshot FilterSnapshot::take(const std::vector<FilterItem>& items, char listSeparator,
-                                    const fs::path& home, std::time_t now) {
-    FilterSnapshot snapshot;
-    snapshot.takenAt = now;
-    snapshot.items.reserve(items.size());
-    for (const FilterItem& item : items) {
-        FilterItem copy = item;
-        copy.parseUrl(listSeparator);
-        copy.directory = copy.directoryTemplate;
-        FilterSet::expandDateTime(copy.directory, now, home);
-        // Normalised before it is made: "a/b/../../kept" makes no "a/b".
-        if (!copy.directory.empty()) {
-            copy.directory = pathToUtf8(pathFromUtf8(copy.directory).lexically_normal());
-        }
-        snapshot.items.push_back(std::move(copy));
-    }
-    return snapshot;
-}
-
-// ---- Failure reasons ----
-
-std::string copyFailureReason(const ErrorReport& report) {
-    std::string reason;
-    switch (report.kind()) {
-        case ErrorReport::FileOpen:
-            reason = "the cached file cannot be opened safely";
-            break;
-        case ErrorReport::FileRead:
-            if (report.systemError() == EBUSY) {
-                return "the cached data is still being written (its checksum does not match)";
-            }
-            reason = report.systemError() == ENODATA ? "the cached data is shorter than its record"
-                                                     : "the cached data cannot be read";
-            break;
-        case ErrorReport::Unsupported:
-            if (report.systemError() == EFBIG) {
-                return "the cached data decodes to more than " + std::to_string(kDecodedSizeRatio) +
-                       " times its size";
-            }
-            reason = "the cached data cannot be decoded";
-            break;
-        case ErrorReport::CreateFolder:
-            reason = "no file can be created in the target folder";
-            break;
-        case ErrorReport::FileWrite:
-        case ErrorReport::FileCopy:
-            reason = "the copy cannot be written";
-            break;
-        default:
-            reason = "the copy failed";
-            break;
-    }
-    const std::string system = report.systemError() == ENODATA ? "" : report.systemText();
-    if (!system.empty()) {
-        reason += " (" + system + ")";
-    }
-    return reason;
-}
-
 // ---- The pass ----
 
 namespace {
+
+using comb::CopyPool;
+using comb::EntryWork;
+using comb::Step;
 
 class CombPass {
 public:
@@ -119,21 +56,84 @@ public:
         entriesToComb_ = static_cast<uint64_t>(
             std::count_if(entries.begin(), entries.end(),
                           [this](const CacheEntry* entry) { return inTime(*entry); }));
-        // The entries in the reader's order, by position: a reader's `index`
-        // fields are not trusted to lead through the list.
-        for (const CacheEntry* entry : entries) {
-            if (stop != nullptr && *stop) {
-                result_.stopped = true;
-                break;
+        const unsigned workers =
+            static_cast<unsigned>(std::min<uint64_t>(options_.copyWorkers, entriesToComb_));
+        if (workers == 0) {
+            // The entries in the reader's order, by position: a reader's
+            // `index` fields are not trusted to lead through the list.
+            for (const CacheEntry* entry : entries) {
+                if (stop != nullptr && *stop) {
+                    result_.stopped = true;
+                    break;
+                }
+                if (inTime(*entry)) {
+                    // Progress is told before the entry's copies are begun.
+                    startTelling();
+                    EntryWork work;
+                    work.entry = entry;
+                    prepare(work, 0);
+                    tell(work);
+                }
             }
-            if (inTime(*entry)) {
-                combEntry(*entry);
-            }
+        } else {
+            runAhead(entries, workers, stop);
         }
         return result_;
     }
 
 private:
+    // The same visit with the copies made on `workers` threads, at most a
+    // window of entries ahead of the one being told. The stop flag is looked
+    // at before each entry is told, as before each entry is copied above;
+    // copies made ahead of a stop are dropped unnamed.
+    void runAhead(std::span<const CacheEntry* const> entries, unsigned workers,
+                  const std::atomic<bool>* stop) {
+        // Every entry ahead holds its copies open: without One Copy one per
+        // matching item, so fewer entries go ahead when there are many items.
+        const std::size_t items =
+            std::max<std::size_t>(1, static_cast<std::size_t>(std::count_if(
+                                         snapshot_.items.begin(), snapshot_.items.end(),
+                                         [](const FilterItem& item) { return !item.disabled; })));
+        const std::size_t window =
+            options_.oneCopy ? kWindow : std::clamp<std::size_t>(kOpenCopies / items, 2, kWindow);
+        // Declared before the pool, so that the pool (and its threads) ends
+        // first, whichever way this returns.
+        std::deque<EntryWork> ahead;
+        CopyPool pool(
+            workers, [this](EntryWork& work) { prepare(work, 0); }, stop);
+        const auto tellOldest = [&] {
+            EntryWork& oldest = ahead.front();
+            pool.waitFor(oldest);
+            if (stop != nullptr && *stop) {
+                result_.stopped = true;
+                return false;
+            }
+            if (oldest.thrown) {
+                std::rethrow_exception(oldest.thrown);
+            }
+            startTelling();
+            tell(oldest);
+            ahead.pop_front();
+            return true;
+        };
+        for (const CacheEntry* entry : entries) {
+            if (stop != nullptr && *stop) {
+                result_.stopped = true;
+                return;
+            }
+            if (!inTime(*entry)) {
+                continue;
+            }
+            if (ahead.size() >= window && !tellOldest()) {
+                return;
+            }
+            ahead.emplace_back().entry = entry;
+            pool.add(ahead.back());
+        }
+        while (!ahead.empty() && tellOldest()) {
+        }
+    }
+
     bool inTime(const CacheEntry& entry) const {
         return options_.sinceTime == 0 || entry.time >= options_.sinceTime;
     }
@@ -177,13 +177,18 @@ private:
         return true;
     }
 
-    void combEntry(const CacheEntry& entry) {
-        reportProgress();
-        ++result_.entriesCombed;
+    // Makes the copies of `work.entry` for the items from `firstItem` on,
+    // as far as they go without naming one: every matching item's copy
+    // (only up to the first complete one with One Copy), each tested for its
+    // item's minimum and picture sizes. Runs on a copy thread: it reads the
+    // snapshot, the reader (const) and the folders' paths, makes folders
+    // under a lock, and tells nothing.
+    void prepare(EntryWork& work, std::size_t firstItem) const {
+        const CacheEntry& entry = *work.entry;
         // Asked once per entry and only where a minimum size needs it.
         std::optional<bool> decoded;
-        noData_ = false;
-        for (std::size_t i = 0; i < snapshot_.items.size(); ++i) {
+        work.resumeAt = 0;
+        for (std::size_t i = firstItem; i < snapshot_.items.size(); ++i) {
             const FilterItem& item = snapshot_.items[i];
             if (item.disabled) {
                 continue;
@@ -192,18 +197,142 @@ private:
                 decoded = copyIsDecoded(reader_, entry);
             }
             const bool sizeOnCopy = decoded.value_or(false);
-            if (item.matches(entry, !sizeOnCopy) && saveEntry(i, entry, sizeOnCopy) &&
-                options_.oneCopy) {
-                break;
+            if (!item.matches(entry, !sizeOnCopy) || folderOf_[i] < 0) {
+                continue;  // no match, or a stem that cannot stand in a name (told once)
             }
-            if (noData_) {
-                break;
+            Step& step = work.steps.emplace_back();
+            step.item = i;
+            const TargetFolder& folder = *folders_[static_cast<std::size_t>(folderOf_[i])];
+            if (const int error = makeFolder(i); error != 0) {
+                step.kind = Step::Kind::FolderUnmade;
+                step.error = error;
+                continue;
+            }
+            // In the site's tree the copy is made in the folder of its URL's
+            // path, made here and held open until the copy is named.
+            if (options_.siteTree || item.siteTree) {
+                SitePlace place = sitePlace(entry.url);
+                step.site = openSiteFolder(pathToUtf8(folder.path()), place);
+                step.siteName = std::move(place.file);
+                if (!step.site->handle) {
+                    step.reason = copyFailureReason(
+                        ErrorReport(ErrorReport::FilterCache, ErrorReport::CreateFolder,
+                                    step.site->path, {}, step.site->error));
+                    continue;
+                }
+            }
+            step.file = NewFile::create(step.site ? step.site->handle.heldPath() : folder.path());
+            if (!step.file) {
+                step.reason = copyFailureReason(
+                    ErrorReport(ErrorReport::FilterCache, ErrorReport::CreateFolder,
+                                step.site ? step.site->path : pathToUtf8(folder.path()), {},
+                                step.file.error()));
+                continue;
+            }
+            try {
+                step.size = copyBody(reader_, entry, step.file);
+            } catch (const ErrorReport& report) {
+                step.file.discard();
+                // An entry of size 0 whose reader has no bytes for it (a
+                // record whose metadata lives apart) holds nothing to copy:
+                // left out, not a failed copy, and no other item tries.
+                if (entry.size == 0) {
+                    step.kind = Step::Kind::NoData;
+                    return;
+                }
+                step.reason = copyFailureReason(report);
+                continue;
+            }
+            // A body sent encoded is as large as it decodes: its minimum size
+            // is tested on the copy, as the picture size is.
+            if (sizeOnCopy && item.minSize > 0 && step.size < static_cast<uint64_t>(item.minSize)) {
+                step.kind = Step::Kind::TooSmall;
+                step.file.discard();
+                continue;
+            }
+            // The picture test on the copy before it has a name: a file the
+            // probe cannot measure (no picture, or a format it does not
+            // know) cannot show that it has the size, so it goes like one
+            // too small; a picture that states no size (an SVG) is kept.
+            if (item.minWidth != 0 && item.minHeight != 0) {
+                const fs::path open = "/proc/self/fd/" + std::to_string(step.file.fd());
+                if (!measurePicture(open).atLeast(item.minWidth, item.minHeight)) {
+                    step.kind = Step::Kind::TooSmall;
+                    step.file.discard();
+                    continue;
+                }
+            }
+            step.kind = Step::Kind::Copy;
+            if (options_.oneCopy) {
+                work.resumeAt = i + 1;
+                return;
             }
         }
-        if (noData_) {
+    }
+
+    // The folder of item `item` made (once, whichever thread asks first):
+    // 0, or why it cannot be.
+    int makeFolder(std::size_t item) const {
+        const std::lock_guard lock(folderMutex_);
+        return folders_[static_cast<std::size_t>(folderOf_[item])]->make();
+    }
+
+    // Tells and counts what became of `work.entry`, on the calling thread
+    // and in entry order (after startTelling, which tells the progress):
+    // copies compared and named, failures reported.
+    void startTelling() {
+        reportProgress();
+        ++result_.entriesCombed;
+    }
+
+    void tell(EntryWork& work) {
+        const CacheEntry& entry = *work.entry;
+        bool noData = false;
+        for (;;) {
+            bool settled = false;
+            for (Step& step : work.steps) {
+                switch (step.kind) {
+                    case Step::Kind::FolderUnmade:
+                        folderUnmade(entry, step);
+                        break;
+                    case Step::Kind::Failed:
+                        fail(entry, step.reason);
+                        break;
+                    case Step::Kind::TooSmall:
+                        ++result_.tooSmall;
+                        break;
+                    case Step::Kind::NoData:
+                        noData = true;
+                        break;
+                    case Step::Kind::Copy:
+                        settled = finishCopy(entry, step) && options_.oneCopy;
+                        break;
+                }
+            }
+            // A copy that got no name passes the entry on to the next item,
+            // as a failed copy does; that copy is made here.
+            if (settled || work.resumeAt == 0) {
+                break;
+            }
+            const std::size_t next = work.resumeAt;
+            work.steps.clear();
+            prepare(work, next);
+        }
+        if (noData) {
             ++result_.leftOut["no data"];
         }
         observer_.entryCombed(result_.entriesCombed, entriesToComb_);
+    }
+
+    void folderUnmade(const CacheEntry& entry, const Step& step) {
+        const TargetFolder& folder = *folders_[static_cast<std::size_t>(folderOf_[step.item])];
+        const ErrorReport report(ErrorReport::FilterCache, ErrorReport::CreateFolder,
+                                 pathToUtf8(folder.path()), {}, step.error);
+        // Told once; each entry it would have kept counts as failed.
+        if (unmade_.insert(&folder).second) {
+            observer_.error(report);
+        }
+        fail(entry, copyFailureReason(report));
     }
 
     void reportProgress() {
@@ -247,107 +376,24 @@ private:
         }
     }
 
-    // Copies `entry` for item `itemIndex`; true when its folder now holds a
-    // copy (made now, or found as a duplicate).
-    bool saveEntry(std::size_t itemIndex, const CacheEntry& entry, bool sizeOnCopy) {
-        if (folderOf_[itemIndex] < 0) {
-            return false;  // a stem that cannot stand in a name (reported once)
+    // Compares the complete copy of `step` with its folder and names it;
+    // true when its folder now holds a copy (made now, or found as a
+    // duplicate).
+    bool finishCopy(const CacheEntry& entry, Step& step) {
+        const FilterItem& item = snapshot_.items[step.item];
+        TargetFolder& folder = *folders_[static_cast<std::size_t>(folderOf_[step.item])];
+        if (step.site) {
+            return finishInSiteTree(entry, step, folder);
         }
-        const FilterItem& item = snapshot_.items[itemIndex];
-        TargetFolder& folder = *folders_[static_cast<std::size_t>(folderOf_[itemIndex])];
-
-        if (const int error = folder.make(); error != 0) {
-            const ErrorReport report(ErrorReport::FilterCache, ErrorReport::CreateFolder,
-                                     pathToUtf8(folder.path()), {}, error);
-            // Told once; each entry it would have kept counts as failed.
-            if (unmade_.insert(&folder).second) {
-                observer_.error(report);
-            }
-            fail(entry, copyFailureReason(report));
-            return false;
-        }
-        // In the site's tree the copy is made in the folder of its URL's
-        // path, held open from here until it is named.
-        const bool siteTree = options_.siteTree || item.siteTree;
-        std::optional<SitePlace> place;
-        std::optional<SiteFolder> site;
-        if (siteTree) {
-            place = sitePlace(entry.url);
-            site = openSiteFolder(pathToUtf8(folder.path()), *place);
-            if (!site->handle) {
-                fail(entry, copyFailureReason(ErrorReport(ErrorReport::FilterCache,
-                                                          ErrorReport::CreateFolder, site->path, {},
-                                                          site->error)));
-                return false;
-            }
-        }
-        NewFile file = NewFile::create(site ? site->handle.heldPath() : folder.path());
-        if (!file) {
-            fail(entry,
-                 copyFailureReason(ErrorReport(ErrorReport::FilterCache, ErrorReport::CreateFolder,
-                                               pathToUtf8(folder.path()), {}, file.error())));
-            return false;
-        }
-        try {
-            copyBody(reader_, entry, file);
-        } catch (const ErrorReport& report) {
-            // The new file is discarded with `file`. An entry of size 0 whose
-            // reader has no bytes for it (a record whose metadata lives
-            // apart) holds nothing to copy: left out, not a failed copy.
-            if (entry.size == 0) {
-                noData_ = true;
-                return false;
-            }
-            fail(entry, copyFailureReason(report));
-            return false;
-        }
-        const uint64_t size = descriptorSize(file.fd());
-
-        // A body sent encoded is as large as it decodes: its minimum size
-        // is tested on the copy, as the picture size is.
-        if (sizeOnCopy && item.minSize > 0 && size < static_cast<uint64_t>(item.minSize)) {
-            ++result_.tooSmall;
-            return false;
-        }
-        // The picture test on the copy before it has a name: a file the
-        // probe cannot measure (no picture, or a format it does not know)
-        // cannot show that it has the size, so it goes like one too small;
-        // a picture that states no size (an SVG) is kept.
-        if (item.minWidth != 0 && item.minHeight != 0) {
-            const fs::path open = "/proc/self/fd/" + std::to_string(file.fd());
-            if (!measurePicture(open).atLeast(item.minWidth, item.minHeight)) {
-                ++result_.tooSmall;
-                return false;
-            }
-        }
-
-        if (site) {
-            // Skip Duplicates compares with the file at the same place only:
-            // the same resource saved again is not kept twice.
-            if (options_.skipDuplicates &&
-                siteFolderHoldsCopy(*site, place->file, file.fd(), size)) {
-                ++result_.duplicates;
-                observer_.duplicate(entry);
-                return true;
-            }
-            std::string failure;
-            const std::string path = nameInSiteFolder(file, *site, place->file, failure);
-            if (path.empty()) {
-                fail(entry, failure);
-                return false;
-            }
-            countKept(folder);
-            observer_.keptFile(entry, path);
-            return true;
-        }
-        if (options_.skipDuplicates && folder.holdsCopyOf(file.fd(), size)) {
+        if (options_.skipDuplicates && folder.holdsCopyOf(step.file.fd(), step.size)) {
+            step.file.discard();
             ++result_.duplicates;
             observer_.duplicate(entry);
             return true;
         }
-
-        const TargetFolder::Named named =
-            folder.name(file, item.fileNameDummy, contentTypeName(entry.contentType), size);
+        const TargetFolder::Named named = folder.name(
+            step.file, item.fileNameDummy, contentTypeName(entry.contentType), step.size);
+        step.file.discard();  // closed; named or not, nothing is left unnamed
         if (named.path.empty()) {
             fail(entry, named.failure);
             return false;
@@ -357,6 +403,34 @@ private:
         return true;
     }
 
+    // The same in the site's tree: Skip Duplicates compares with the file
+    // at the same place only (the same resource saved again is not kept
+    // twice), and the copy is named there.
+    bool finishInSiteTree(const CacheEntry& entry, Step& step, const TargetFolder& folder) {
+        if (options_.skipDuplicates &&
+            siteFolderHoldsCopy(*step.site, step.siteName, step.file.fd(), step.size)) {
+            step.file.discard();
+            ++result_.duplicates;
+            observer_.duplicate(entry);
+            return true;
+        }
+        std::string failure;
+        const std::string path = nameInSiteFolder(step.file, *step.site, step.siteName, failure);
+        step.file.discard();
+        if (path.empty()) {
+            fail(entry, failure);
+            return false;
+        }
+        countKept(folder);
+        observer_.keptFile(entry, path);
+        return true;
+    }
+
+    // Entries prepared ahead of the one being told, at most; and without
+    // One Copy, copies held open ahead at most (about).
+    static constexpr std::size_t kWindow = 16;
+    static constexpr std::size_t kOpenCopies = 64;
+
     const CacheReader& reader_;
     const FilterSnapshot& snapshot_;
     const CombOptions& options_;
@@ -364,11 +438,11 @@ private:
     IPlatform& platform_;
     CombResult result_;
     std::vector<std::unique_ptr<TargetFolder>> folders_;
-    std::vector<int> folderOf_;  // per item: index into folders_, -1 when it keeps nothing
+    std::vector<int> folderOf_;       // per item: index into folders_, -1 when it keeps nothing
+    mutable std::mutex folderMutex_;  // making folders, from the copy threads
     std::set<const TargetFolder*> unmade_;  // folders that could not be made (told)
     uint64_t entriesToComb_ = 0;
     int32_t lastPercent_ = 0;
-    bool noData_ = false;  // the entry being combed has no bytes to copy
 };
 
 }  // namespace

@@ -8,12 +8,20 @@
 // normalised). Nothing the user edits meanwhile reaches it. It reports
 // through a CombObserver and returns what it did.
 //
-// Every copy is created anonymously in the target folder (NewFile), filled
+// Every copy is created anonymously in the target folder (in the site's
+// tree, in the held folder of its URL's path: filter/SiteTree.h), filled
 // through copyBody, measured (picture size, and the size of a decoded body)
 // and compared (Skip Duplicates) while it has no name, and only then linked
 // under the next free name (TargetFolder); a name taken meanwhile (by the
 // user or another comb) is never replaced, the next number is tried. So a
 // run counts exactly the files it created.
+//
+// The copies are made on a few worker threads, a little ahead of the pass:
+// the calling thread takes the entries' copies in entry order and alone
+// compares and names them and tells the observer, so the names, the counts
+// and the reports are those of copying one entry after the other. Only the
+// readers' bodySource (const), making the folders and the copying itself
+// run on the workers (filter/CopyPool.h).
 #pragma once
 
 #include <atomic>
@@ -40,6 +48,11 @@ struct CombOptions {
     bool skipDuplicates = true;  // a copy equal to a file in its folder is dropped
     int64_t sinceTime = 0;       // 0: every entry; else entries at or after this time
     bool siteTree = false;       // every item saves at the URL's path (filter/SiteTree.h)
+    // Threads that make the copies ahead of the pass; 0 makes each copy on
+    // the calling thread when its entry comes.
+    unsigned copyWorkers = kDefaultCopyWorkers;
+
+    static constexpr unsigned kDefaultCopyWorkers = 2;
 };
 
 // The filter items of one run, copied from the filter set at its start.

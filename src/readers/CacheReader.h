@@ -86,6 +86,8 @@ public:
     virtual void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
                              SkipCounts& skipped) = 0;
     // Where `entry`'s bytes lie; throws ErrorReport when they cannot be found.
+    // The comb's copy threads call it for several entries at once: it must
+    // change nothing in the reader.
     virtual BodySource bodySource(const CacheEntry& entry) const = 0;
     // The raw response headers of an entry, for a preview; empty when unknown.
     virtual std::string responseHead(const CacheEntry&) const { return {}; }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <ctime>
+#include <set>
 
 #include "BodyEncoding.h"
 #include "Pictures.h"
@@ -460,6 +462,103 @@ TEST_F(CombTest, EntriesAreVisitedInListOrderWhateverTheirIndex) {
     EXPECT_EQ(readFile(Dir("o") / "file0.all"), "one");
     EXPECT_EQ(readFile(Dir("o") / "file1.all"), "two");
     EXPECT_EQ(readFile(Dir("o") / "file2.all"), "three");
+}
+
+TEST_F(CombTest, CopiesMadeAheadAreNamedAndToldInEntryOrder) {
+    // One Copy over two items: some copies for "a" fail and pass their entry
+    // on to "b", some fail for both, some are duplicates. A run whose copies
+    // are made on worker threads names, counts and tells exactly as a run
+    // that copies one entry after the other, in the site's tree too (where
+    // the workers make the folders and the entries share three names).
+    addItem("a", 0);
+    addItem("b", 0);
+    for (int i = 0; i < 120; ++i) {
+        reader_.add(i % 13 == 0 ? "same" : "entry " + std::to_string(i), 0,
+                    "http://x/p" + std::to_string(i % 3) + "#" + std::to_string(i));
+    }
+    std::set<std::string> tried;  // bodySource calls are serialised by the reader
+    reader_.failCopy = [&](const CacheEntry& entry) {
+        const int i = std::stoi(entry.url.substr(entry.url.find('#') + 1));
+        return i % 7 == 3 || (i % 5 == 1 && tried.insert(entry.url).second);
+    };
+    struct Outcome {
+        Names a, b;
+        std::vector<std::string> kept, contents;
+        uint64_t failed = 0, duplicates = 0;
+    };
+    const auto run = [&](unsigned workers) {
+        fs::remove_all(Dir("a"));
+        fs::remove_all(Dir("b"));
+        tried.clear();
+        options_.copyWorkers = workers;
+        EXPECT_TRUE(comb());
+        Outcome outcome{fileNames(Dir("a")), fileNames(Dir("b")), reports_.kept, {},
+                        result_.failed,      result_.duplicates};
+        for (const std::string& path : reports_.kept) {
+            outcome.contents.push_back(readFile(path));
+        }
+        return outcome;
+    };
+    for (const bool siteTree : {false, true}) {
+        options_.siteTree = siteTree;
+        const Outcome alone = run(0);
+        // 3, 10, ..., 115 fail for both items; 1, 6, ..., 116 once (but 31, 66, 101).
+        EXPECT_EQ(alone.failed, 2u * 17u + 21u);
+        if (!siteTree) {
+            // "same" (0, 13, ..., 117): named in "a", then in "b" (26, whose
+            // copy for "a" failed), failed (52), duplicates (the other seven).
+            EXPECT_EQ(alone.duplicates, 7u);
+            EXPECT_EQ(alone.contents.front(), "same");
+            EXPECT_EQ(readFile(Dir("b") / "file0.all"), "entry 1");
+        } else {
+            // Compared with the file of the same place only: "same" at p0
+            // (39, 78, 117) finds entry 0 there; 13 is the third at p1.
+            EXPECT_EQ(alone.duplicates, 3u);
+            EXPECT_EQ(readFile(Dir("a") / "x" / "p1_2"), "same");
+            EXPECT_EQ(readFile(Dir("b") / "x" / "p1"), "entry 1");
+        }
+        for (const unsigned workers : {1u, 3u}) {
+            const Outcome ahead = run(workers);
+            EXPECT_EQ(ahead.a, alone.a);
+            EXPECT_EQ(ahead.b, alone.b);
+            EXPECT_EQ(ahead.kept, alone.kept);
+            EXPECT_EQ(ahead.contents, alone.contents);
+            EXPECT_EQ(ahead.failed, alone.failed);
+            EXPECT_EQ(ahead.duplicates, alone.duplicates);
+        }
+    }
+}
+
+TEST_F(CombTest, AStopKeepsTheEntriesBeforeItAndNothingMadeAhead) {
+    addItem("s", 0);
+    for (int i = 0; i < 200; ++i) {
+        reader_.add("data " + std::to_string(i), 0, "http://x/" + std::to_string(i));
+    }
+    std::atomic<bool> stop{false};
+    struct StopAfterTen : CombObserver {
+        std::atomic<bool>* stop = nullptr;
+        int kept = 0;
+        void keptFile(const CacheEntry&, const std::string&) override {
+            if (++kept == 10) {
+                *stop = true;
+            }
+        }
+    } observer;
+    observer.stop = &stop;
+    const CombResult result =
+        runComb(reader_, reader_.view(), FilterSnapshot::take(filter_, fake_.home, 0), options_,
+                observer, fake_, &stop);
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(result.kept, 10u);
+    EXPECT_EQ(result.entriesCombed, 10u);
+    // The copies made ahead of the stop went unnamed and left nothing.
+    const Names names = fileNames(Dir("s"));
+    ASSERT_EQ(names.size(), 10u);
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(readFile(Dir("s") / ("file" + std::to_string(i) + ".all")),
+                  "data " + std::to_string(i));
+    }
+    EXPECT_LT(reader_.copies.size(), 200u);  // the workers stopped copying too
 }
 
 TEST_F(CombTest, AnEmptyReaderOrSetCombsNothing) {

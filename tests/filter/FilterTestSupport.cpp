@@ -39,6 +39,7 @@ std::vector<const CacheEntry*> MemoryReader::view() const {
 }
 
 BodySource MemoryReader::bodySource(const CacheEntry& entry) const {
+    const std::lock_guard lock(mutex_);
     copies.push_back(entry.url);
     if (failCopy && failCopy(entry)) {
         throw ErrorReport(ErrorReport::IECache, ErrorReport::FileRead, entry.url, {}, EIO);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,10 +45,11 @@ public:
     // Copies of the entries this returns true for fail (an ErrorReport, as a
     // real reader's failed copy); it sees every copy attempt in turn.
     std::function<bool(const CacheEntry&)> failCopy;
-    // The URLs of the entries whose copy was begun, in order.
+    // The URLs of the entries whose copy was begun, in the order begun.
     mutable std::vector<std::string> copies;
 
 private:
+    mutable std::mutex mutex_;  // the comb's copy threads ask for bodies at once
     TempDir cache_;
     uint32_t files_ = 0;
 };

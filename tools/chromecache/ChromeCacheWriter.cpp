@@ -427,7 +427,7 @@ void writeBlockFileCache(const fs::path& folder, const std::vector<Entry>& entri
 }
 
 std::vector<Entry> syntheticEntries(std::size_t count, std::size_t bodyBytes, uint32_t seed,
-                                    std::size_t headBytes) {
+                                    std::size_t headBytes, bool mixed) {
     std::vector<Entry> entries;
     entries.reserve(count);
     uint32_t state = seed * 2654435761u + 1;
@@ -448,7 +448,9 @@ std::vector<Entry> syntheticEntries(std::size_t count, std::size_t bodyBytes, ui
         const std::string url = "http://site" + std::to_string(i % 37) + ".example/res/" +
                                 std::to_string(i) + "." + kind[0];
         entry.key = splitCacheKey(url);
-        const std::size_t size = bodyBytes / 2 + next() % (bodyBytes + 1);
+        const std::size_t size =
+            mixed ? bodyBytes / 10 + next() % (bodyBytes * 2 - bodyBytes / 10 + 1)
+                  : bodyBytes / 2 + next() % (bodyBytes + 1);
         entry.body.resize(size);
         for (char& c : entry.body)
             c = static_cast<char>(next() & 0xff);

@@ -80,10 +80,11 @@ void writeBlockFileCache(const fs::path& folder, const std::vector<Entry>& entri
                          const BlockFileOptions& options = {});
 
 // A synthetic cache of `count` entries with bodies of about `bodyBytes`
-// bytes each (half to one and a half times), http URLs on a few sites;
+// bytes each (half to one and a half times; with `mixed` a tenth to twice,
+// as Firefox's synthetic caches have them), http URLs on a few sites;
 // heads padded to `headBytes` when it is larger than theirs; deterministic.
 std::vector<Entry> syntheticEntries(std::size_t count, std::size_t bodyBytes, uint32_t seed = 1,
-                                    std::size_t headBytes = 0);
+                                    std::size_t headBytes = 0, bool mixed = false);
 
 // zlib's CRC-32 of `bytes` (written here bit by bit from the polynomial, so
 // that the reader's use of zlib is checked against another hand).

@@ -14,11 +14,13 @@ namespace {
 int usage() {
     std::cerr << "Usage: harvix-mkchromecache DESCRIPTION FOLDER\n"
                  "       harvix-mkchromecache --synthetic COUNT [--body BYTES] [--head BYTES] "
-                 "[--blockfile] FOLDER\n"
+                 "[--mixed] [--blockfile]\n"
+                 "                            FOLDER\n"
                  "\n"
                  "Writes a Chromium HTTP cache into FOLDER: a simple cache (index,\n"
                  "<16 hex>_0 files) or a block-file cache (index, data_0..data_3, f_xxxxxx).\n"
-                 "--head pads every synthetic response head to about BYTES bytes.\n"
+                 "--head pads every synthetic response head to about BYTES bytes; --mixed\n"
+                 "spreads the bodies from a tenth to twice BYTES (else half to 1.5 times).\n"
                  "The description format is explained at the top of\n"
                  "tools/chromecache/ChromeDescription.h.\n";
     return 1;
@@ -61,6 +63,7 @@ int main(int argc, char** argv) {
             std::size_t bodyBytes = 4000;
             std::size_t headBytes = 0;
             bool blockFile = false;
+            bool mixed = false;
             std::string folder;
             for (std::size_t i = 0; i < args.size(); ++i) {
                 const bool hasValue = i + 1 < args.size();
@@ -72,6 +75,8 @@ int main(int argc, char** argv) {
                     headBytes = std::stoul(args[++i]);
                 } else if (args[i] == "--blockfile") {
                     blockFile = true;
+                } else if (args[i] == "--mixed") {
+                    mixed = true;
                 } else if (folder.empty() && args[i][0] != '-') {
                     folder = args[i];
                 } else {
@@ -81,7 +86,7 @@ int main(int argc, char** argv) {
             if (count == 0 || folder.empty())
                 return usage();
             const auto entries =
-                harvix::chromecache::syntheticEntries(count, bodyBytes, 1, headBytes);
+                harvix::chromecache::syntheticEntries(count, bodyBytes, 1, headBytes, mixed);
             if (blockFile) {
                 harvix::chromecache::BlockFileOptions options;
                 options.tableLength = 0x10000;
