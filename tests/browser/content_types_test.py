@@ -255,8 +255,8 @@ def check_archive(word, cli, bodies, base, home, env, work):
                 failures.append("%s: warcio gives %s, not %s" % (path, got, want))
 
     # The site tree: each resource at its URL's path, as served.
-    listing = subprocess.run([cli, "list", word], env=env, stdout=subprocess.PIPE, text=True,
-                             timeout=60, check=True).stdout
+    listing = subprocess.run([cli, "list", word], env=env, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, text=True, timeout=60, check=True).stdout
     indexes = [line.split("\t")[0] for line in listing.splitlines()
                if line.split("\t")[5].startswith(base + "/")]
     tree = os.path.join(home, "site")
