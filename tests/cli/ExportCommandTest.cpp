@@ -195,10 +195,10 @@ TEST_F(ExportCommandTest, ArchivesOfBothFormatsHoldEveryResponseWithDigestsThatV
             SCOPED_TRACE(uri);
             EXPECT_EQ(record.fields.at("WARC-Type"), "response");
             EXPECT_EQ(record.fields.at("WARC-Warcinfo-ID"), records[0].fields.at("WARC-Record-ID"));
-            EXPECT_EQ(record.fields.at("WARC-Date"),
-                      c.browser == "chrome"    ? "2020-09-13T12:26:40Z"
-                      : c.file == "old.warc" ? "2011-03-13T07:06:40Z"
-                                             : "2023-11-14T22:13:20Z");
+            EXPECT_EQ(record.fields.at("WARC-Date"), c.browser == "chrome" ? "2020-09-13T12:26:40Z"
+                                                     : c.file == "old.warc"
+                                                         ? "2011-03-13T07:06:40Z"
+                                                         : "2023-11-14T22:13:20Z");
             EXPECT_EQ(record.fields.at("WARC-Block-Digest"), warcSha1(record.block));
             EXPECT_EQ(record.block.rfind("HTTP/1.1 200", 0), 0u);
             ASSERT_EQ(expected.count(uri), 1u);

@@ -466,7 +466,7 @@ TEST(FirefoxRealSetups, EveryWayToNameACache2FolderReadsTheWholeOfIt) {
         EXPECT_EQ(reader->cacheFolders(), std::vector<fs::path>{whole});
         // The times of the entry's metadata: stored (last modified), last fetched, expiry.
         EXPECT_EQ(png.status, 200);
-        EXPECT_EQ(png.responseTime, 1700000000);
+        EXPECT_EQ(png.responseTime, 1765000000);
         EXPECT_EQ(png.lastUsed, 1700000500);
         EXPECT_EQ(png.expires, 1800000000);
     }

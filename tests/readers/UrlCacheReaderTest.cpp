@@ -155,9 +155,15 @@ TEST(UrlCacheReader, ContentTypeComesFromTheContentTypeLineOfTheStoredHeader) {
     Reading reading = readCache(*reader.cache);
     ASSERT_EQ(reading.entries.size(), 6u);
     const std::vector<int32_t> expected{3, 3, 19, 0, 8, 18};
+    const std::vector<std::string> texts{"image/png",
+                                         "image/png",
+                                         "IMAGE/WEBP",
+                                         "application/octet-stream",
+                                         "text/html; charset=utf-8",
+                                         "video/x-ms-wmv"};
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(reading.entries[i]->contentType, expected[i]) << i;
-        EXPECT_TRUE(reading.entries[i]->contentTypeText.empty());
+        EXPECT_EQ(reading.entries[i]->contentTypeText, texts[i]) << i;
     }
 }
 
