@@ -146,7 +146,16 @@ struct Settings;
     X(ErrorDirectoryRoot, "The root folder itself cannot hold the saved files.")                   \
     X(ErrorDirectoryNotLocal,                                                                      \
       "The folder lies on a network, removable or optical disk; choose one on a local disk.")      \
-    X(NoteTakenEarlier, "With One Copy, the earlier item %1 (%2) takes these entries first.")
+    X(NoteTakenEarlier, "With One Copy, the earlier item %1 (%2) takes these entries first.")      \
+    X(FilterListSiteTree, "Save at the URL's path (host/folders/file)")                            \
+    X(BrowseStatus, "Status")                                                                      \
+    X(BrowseResponseTime, "Response Time")                                                         \
+    X(BrowseLastUsed, "Last Used")                                                                 \
+    X(BrowseExpires, "Expires")                                                                    \
+    X(BrowseExportWarc, "Export as Web Archive...")                                                \
+    X(BrowseExporting, "Exporting: %1 entries")                                                    \
+    X(BrowseExported, "%1 responses archived in %2")                                               \
+    X(BrowseExportLeftOut, "%1 left out")
 
 struct LanguageTexts {
 #define HARVIX_DECLARE_TEXT(key, text) std::string key = text;

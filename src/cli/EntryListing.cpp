@@ -5,6 +5,7 @@
 
 #include "base/ContentType.h"
 #include "cli/ReaderArgs.h"
+#include "readers/http/ResponseHead.h"
 
 namespace harvix {
 
@@ -273,13 +274,32 @@ std::string jsonString(const std::string& text) {
 ListWriter::ListWriter(std::ostream& out, ListFormat format) : out_(out), format_(format) {
     if (format_ == ListFormat::Csv) {
         out_ << "index,content_type,content_type_name,size,decoded_size,time,time_iso,data_file,"
-                "url\r\n";
+                "url,status,content_type_text,response_time,last_used,expires\r\n";
     } else if (format_ == ListFormat::Json) {
         out_ << '[';
     }
 }
 
-void ListWriter::write(const CacheEntry& entry, std::optional<uint64_t> decodedSize) {
+namespace {
+
+// A time the cache may not keep: its number, or `none`.
+std::string timeOrNone(int64_t time, const char* none) {
+    return time == CacheEntry::kNoTime ? std::string(none) : std::to_string(time);
+}
+
+// Every header line of a stored head as [name, value] pairs, as stored.
+std::string jsonHeaders(std::string_view head) {
+    std::string out = "[";
+    for (const auto& [name, value] : parseResponseHead(head).headers) {
+        out += (out.size() > 1 ? ", [" : "[") + jsonString(name) + ", " + jsonString(value) + "]";
+    }
+    return out + "]";
+}
+
+}  // namespace
+
+void ListWriter::write(const CacheEntry& entry, std::optional<uint64_t> decodedSize,
+                       std::string_view head) {
     switch (format_) {
         case ListFormat::Tsv:
             out_ << entry.index << '\t' << entry.contentType << '\t' << entry.size << '\t'
@@ -291,7 +311,11 @@ void ListWriter::write(const CacheEntry& entry, std::optional<uint64_t> decodedS
                  << csvField(contentTypeName(entry.contentType)) << ',' << entry.size << ','
                  << (decodedSize ? std::to_string(*decodedSize) : std::string()) << ','
                  << entry.time << ',' << isoTime(entry.time) << ',' << csvField(entry.dataFile)
-                 << ',' << csvField(entry.url) << "\r\n";
+                 << ',' << csvField(entry.url) << ','
+                 << (entry.status != 0 ? std::to_string(entry.status) : std::string()) << ','
+                 << csvField(entry.contentTypeText) << ',' << timeOrNone(entry.responseTime, "")
+                 << ',' << timeOrNone(entry.lastUsed, "") << ',' << timeOrNone(entry.expires, "")
+                 << "\r\n";
             break;
         case ListFormat::Json:
             out_ << (first_ ? "\n" : ",\n") << "  {\"index\": " << entry.index
@@ -303,7 +327,12 @@ void ListWriter::write(const CacheEntry& entry, std::optional<uint64_t> decodedS
                  << ", \"time\": " << entry.time
                  << ", \"timeIso\": " << jsonString(isoTime(entry.time))
                  << ", \"dataFile\": " << jsonString(entry.dataFile)
-                 << ", \"url\": " << jsonString(entry.url) << '}';
+                 << ", \"url\": " << jsonString(entry.url) << ", \"status\": "
+                 << (entry.status != 0 ? std::to_string(entry.status) : std::string("null"))
+                 << ", \"responseTime\": " << timeOrNone(entry.responseTime, "null")
+                 << ", \"lastUsed\": " << timeOrNone(entry.lastUsed, "null")
+                 << ", \"expires\": " << timeOrNone(entry.expires, "null")
+                 << ", \"headers\": " << jsonHeaders(head) << '}';
             break;
     }
     first_ = false;

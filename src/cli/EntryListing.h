@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "filter/FilterSet.h"
 #include "readers/CacheReader.h"
@@ -59,8 +60,12 @@ public:
     ListWriter(std::ostream& out, ListFormat format);
     // `decodedSize`: the size the saved file will have, where it is known
     // before the copy (a body stored as sent); nothing for an encoded one.
-    void write(const CacheEntry& entry, std::optional<uint64_t> decodedSize);
+    // `head`: the entry's stored response head, for JSON's headers.
+    void write(const CacheEntry& entry, std::optional<uint64_t> decodedSize,
+               std::string_view head = {});
     void finish();
+    // Whether write takes the stored head (JSON lists every header).
+    bool wantsHead() const { return format_ == ListFormat::Json; }
 
 private:
     std::ostream& out_;

@@ -37,9 +37,9 @@ public:
                        "where it was), the entry's URL and time, and SHA-1 digests of the "
                        "block and the payload. Each record is a gzip member of its own; a "
                        "FILE ending in .warc is written without compression. An existing file "
-                       "is never replaced. Entries without a stored response head (the old "
-                       "Firefox cache, the URL cache) are left out. Prints the path of the "
-                       "archive.") +
+                       "is never replaced. Entries without a stored response head, and those of "
+                       "the URL cache (which keeps bodies decoded), are left out. Prints the path "
+                       "of the archive.") +
                "\n"
                "\n"
                "  --warc FILE          the archive to write (.warc.gz, or .warc)\n"

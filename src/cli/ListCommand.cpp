@@ -53,14 +53,25 @@ public:
                "  --format FORMAT  tsv (the default, as above); csv: comma-separated values\n"
                "                   (RFC 4180) after a header line index,content_type,\n"
                "                   content_type_name,size,decoded_size,time,time_iso,\n"
-               "                   data_file,url (decoded_size: the saved file's size,\n"
-               "                   empty for a body stored encoded)\n"
+               "                   data_file,url,status,content_type_text,response_time,\n"
+               "                   last_used,expires (decoded_size: the saved file's size,\n"
+               "                   empty for a body stored encoded; a value the cache\n"
+               "                   does not keep is empty)\n"
                "                   (the type's name and the time in ISO 8601, UTC, beside\n"
                "                   the code and the seconds); json: one\n"
                "                   array of objects with the fields index, contentType,\n"
                "                   contentTypeName, contentTypeText, size, decodedSize\n"
                "                   (null when encoded), time (seconds),\n"
-               "                   timeIso (ISO 8601, UTC), dataFile and url.\n"
+               "                   timeIso (ISO 8601, UTC), dataFile, url, status,\n"
+               "                   responseTime, lastUsed, expires (seconds since 1970,\n"
+               "                   null where the cache keeps none) and headers (every\n"
+               "                   stored header as a [name, value] pair).\n"
+               "                   Times per cache: Firefox (both formats) response =\n"
+               "                   entry last modified, last used = last fetched,\n"
+               "                   expires = expiration; Chromium response = response\n"
+               "                   received, last used from the block-file rankings;\n"
+               "                   ie and maxthon response = last checked, last used =\n"
+               "                   last access, expires = expiry.\n"
                "  --type NAME      only entries of this content type, named as in the\n"
                "                   filter editor or by its code:\n" +
                typeNames() +
@@ -153,9 +164,10 @@ public:
         ListWriter writer(std::cout, format);
         for (const auto& entry : reading.entries) {
             if (selection.matches(*entry)) {
-                writer.write(*entry, copyIsDecoded(*reader, *entry)
-                                         ? std::nullopt
-                                         : std::optional<uint64_t>(entry->size));
+                writer.write(*entry,
+                             copyIsDecoded(*reader, *entry) ? std::nullopt
+                                                            : std::optional<uint64_t>(entry->size),
+                             writer.wantsHead() ? reader->responseHead(*entry) : std::string());
             }
         }
         writer.finish();

@@ -32,7 +32,8 @@ struct WarcOptions {
 struct WarcExportResult {
     std::string path;      // the archive written
     uint64_t records = 0;  // response records written
-    // Entries not written, by reason: no stored response head, a status
+    // Entries not written, by reason: no stored response head, a body not
+    // stored as the server sent it (the URL cache), a status
     // other than 200 or 203.
     std::map<std::string, uint64_t> leftOut;
     // Entries whose bytes could not be read, by reason (as a comb counts

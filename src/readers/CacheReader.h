@@ -41,6 +41,15 @@ struct CacheEntry {
     std::string dataFile;         // the listing's data-file column (reader-specific)
     uint32_t index = 0;           // position in the reading
     uint8_t store = 0;  // the store it came from, in a reading of several (CombinedReader)
+    uint16_t status = 0;  // the stored response's HTTP status; 0 when the cache keeps none
+
+    // The times the cache keeps beside `time`, seconds since 1970;
+    // kNoTime where the format keeps none (each reader says what its
+    // times mean: the listing's manual names them per format).
+    static constexpr int64_t kNoTime = INT64_MIN;
+    int64_t responseTime = kNoTime;  // when the response was received (or last revalidated)
+    int64_t lastUsed = kNoTime;      // when the browser last used the entry
+    int64_t expires = kNoTime;       // when the browser takes the entry to go stale
 };
 
 // Where an entry's stored bytes lie.
@@ -91,6 +100,9 @@ public:
     virtual BodySource bodySource(const CacheEntry& entry) const = 0;
     // The raw response headers of an entry, for a preview; empty when unknown.
     virtual std::string responseHead(const CacheEntry&) const { return {}; }
+    // Whether the stored bodies are the bytes the server sent (in their
+    // Content-Encoding), as a web archive needs them beside the stored head.
+    virtual bool bodiesAsSent() const { return true; }
     // The resolved cache folder (set by open).
     const fs::path& root() const { return root_; }
     // Every cache folder this reader reads, resolved (set by open): no copy

@@ -61,9 +61,10 @@ inline constexpr std::size_t kMetaVersion = 0;
 inline constexpr std::size_t kMetaLocation = 1;
 inline constexpr std::size_t kMetaFetchCount = 2;
 inline constexpr std::size_t kMetaLastFetched = 3;
-inline constexpr std::size_t kMetaLastModified = 4;  // seconds since 1970: the entry's time
-inline constexpr std::size_t kMetaExpiration = 5;
-inline constexpr std::size_t kMetaDataSize = 6;  // the body's size in bytes
+inline constexpr std::size_t kMetaLastModified = 4;    // seconds since 1970: the entry's time
+inline constexpr std::size_t kMetaExpiration = 5;      // seconds since 1970
+inline constexpr uint32_t kNoExpiration = 0xFFFFFFFF;  // an expiration time of "never"
+inline constexpr std::size_t kMetaDataSize = 6;        // the body's size in bytes
 inline constexpr std::size_t kMetaKeySize = 7;
 inline constexpr std::size_t kMetaMetadataSize = 8;
 // Byte offset of the key in the item.

@@ -78,7 +78,19 @@ void classifyLine(unsigned char* line, std::size_t length, FirefoxCacheEntry& en
 // at `end`; nothing past it is looked at. A carriage return becomes a zero
 // byte, and the next line starts two bytes after it (after the line feed).
 void parseResponseHead(unsigned char* text, const unsigned char* end, FirefoxCacheEntry& entry) {
-    const std::size_t headLength = textAt(text, end).size();
+    const std::string_view head = textAt(text, end);
+    const std::size_t headLength = head.size();
+    // The status line: "HTTP/1.1 200 OK".
+    if (const std::size_t blank = head.find(' ');
+        blank != std::string_view::npos && blank < head.find('\r') && blank + 4 <= headLength) {
+        int status = 0;
+        for (std::size_t i = blank + 1; i < blank + 4; ++i) {
+            status = head[i] >= '0' && head[i] <= '9' ? status * 10 + (head[i] - '0') : -1000;
+        }
+        if (status >= 100) {
+            entry.status = static_cast<uint16_t>(status);
+        }
+    }
     std::size_t lineStart = 0;
     for (std::size_t i = 0; i < headLength; ++i) {
         if (text[i] != '\r') {
@@ -95,6 +107,30 @@ void parseResponseHead(unsigned char* text, const unsigned char* end, FirefoxCac
 }
 
 }  // namespace
+
+std::string responseHeadOfItem(const unsigned char* item, std::size_t length) {
+    if (item == nullptr || length <= firefox_cache::kMetaKeyOffset) {
+        return {};
+    }
+    const unsigned char* end = item + length;
+    bool previousWasZero = false;
+    for (const unsigned char* p = item + firefox_cache::kMetaKeyOffset; p < end; ++p) {
+        if (*p != 0) {
+            previousWasZero = false;
+            continue;
+        }
+        if (previousWasZero) {
+            break;
+        }
+        previousWasZero = true;
+        const unsigned char* next = p + 1;
+        if (startsWith(next, static_cast<std::size_t>(end - next),
+                       firefox_cache::kResponseHeadPrefix)) {
+            return cp1252ToUtf8(textAt(next, end));
+        }
+    }
+    return {};
+}
 
 void readCacheMetadata(unsigned char* item, std::size_t length, FirefoxCacheEntry& entry) {
     if (item == nullptr) {
@@ -136,6 +172,13 @@ void readCacheMetadata(unsigned char* item, std::size_t length, FirefoxCacheEntr
         }
     }
     entry.time = static_cast<int64_t>(entry.recordHeader[firefox_cache::kMetaLastModified]);
+    // The entry's last-modified time is when the response was stored (or
+    // revalidated); Firefox's "no expiration" is all ones.
+    entry.responseTime = entry.time;
+    entry.lastUsed = static_cast<int64_t>(entry.recordHeader[firefox_cache::kMetaLastFetched]);
+    const uint32_t expiration = entry.recordHeader[firefox_cache::kMetaExpiration];
+    entry.expires =
+        expiration == firefox_cache::kNoExpiration ? CacheEntry::kNoTime : int64_t{expiration};
     entry.size = entry.recordHeader[firefox_cache::kMetaDataSize];
 }
 

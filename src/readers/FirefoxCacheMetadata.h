@@ -23,4 +23,8 @@ namespace harvix {
 // bytes are changed: the response head is split into lines in place.
 void readCacheMetadata(unsigned char* item, std::size_t length, FirefoxCacheEntry& entry);
 
+// The first response head after the key of the `length` bytes of one
+// metadata item, as stored (lines ended by CR LF); "" when there is none.
+std::string responseHeadOfItem(const unsigned char* item, std::size_t length);
+
 }  // namespace harvix

@@ -141,6 +141,7 @@ void FirefoxCacheReader::readRecord(const unsigned char* record,
     auto entry = std::make_unique<FirefoxCacheEntry>();
     entry->hashNumber = hash;
     entry->dataLocation = dataLocation;
+    entry->metaLocation = metaLocation;
     entry->metaFileIndex = fileSelector(metaLocation);
     if (entry->metaFileIndex != 0) {
         const uint32_t selector = entry->metaFileIndex;
@@ -266,6 +267,25 @@ BodySource FirefoxCacheReader::bodySource(const CacheEntry& entry) const {
     }
     throw ErrorReport(ErrorReport::MozillaCache, ErrorReport::FileOpen, pathToUtf8(flat), {},
                       firstError);
+}
+
+std::string FirefoxCacheReader::responseHead(const CacheEntry& entry) const {
+    const auto* element = dynamic_cast<const FirefoxCacheEntry*>(&entry);
+    if (element == nullptr || !opened) {
+        return {};
+    }
+    const uint32_t selector = fileSelector(element->metaLocation);
+    if (selector < 1 || selector > 3 || !files_[selector]) {
+        return {};
+    }
+    const uint32_t bytesPerBlock = blockSize(selector);
+    const uint64_t offset =
+        fc::kBlockFileHeaderSize + uint64_t{firstBlock(element->metaLocation)} * bytesPerBlock;
+    const std::size_t length = std::min<std::size_t>(
+        std::size_t{extraBlocks(element->metaLocation) + 1} * bytesPerBlock, fc::kMaxItemSize);
+    std::vector<unsigned char> item(length);
+    const std::size_t got = files_[selector].readAt(offset, item.data(), length);
+    return responseHeadOfItem(item.data(), got);
 }
 
 }  // namespace harvix

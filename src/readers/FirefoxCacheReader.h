@@ -42,6 +42,7 @@ struct FirefoxCacheEntry : public CacheEntry {
     // name a separate data file.
     uint32_t hashNumber = 0;
     uint32_t dataLocation = 0;
+    uint32_t metaLocation = 0;  // where the metadata item lies (the response head)
 
     std::string server;        // "Server:" value of the response head
     std::string acceptRanges;  // "Accept-Ranges:" value
@@ -72,6 +73,9 @@ public:
     // FileRead) when the entry's size passes its blocks or no file is found.
     BodySource bodySource(const CacheEntry& entry) const override;
 
+    // The response head of the entry's metadata item, read again from its
+    // blocks; "" when the item lives in a separate file or cannot be read.
+    std::string responseHead(const CacheEntry& entry) const override;
     std::string cacheLocation() const override { return cacheFolder; }
 
     // The folder read.

@@ -209,6 +209,19 @@ bool MsiecfUrlCache::State::readUrl(int index, UrlCacheEntryInfo& info) const {
     if (libmsiecf_url_get_last_checked_time(item, &lastChecked, &error) == 1) {
         info.lastSyncTime = fatDateTimeToFileTime(lastChecked);
     }
+    // The primary time is the entry's last access (a record of Internet
+    // Explorer's shows it seconds before the last check, while the secondary
+    // one is the resource's own Last-Modified, years back); the expiry is a
+    // FAT date in index version 5.
+    uint64_t accessed = 0;
+    if (libmsiecf_url_get_primary_time(item, &accessed, &error) == 1) {
+        info.lastAccessTime = accessed;
+    }
+    uint64_t expires = 0;
+    if (libmsiecf_url_get_expiration_time(item, &expires, &error) == 1 && expires != 0) {
+        info.expireTime =
+            expires > 0xFFFFFFFFu ? expires : fatDateTimeToFileTime(static_cast<uint32_t>(expires));
+    }
 
     std::size_t dataSize = 0;
     if (libmsiecf_url_get_data_size(item, &dataSize, &error) == 1 && dataSize > 0 &&

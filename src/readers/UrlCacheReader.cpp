@@ -6,6 +6,7 @@
 #include "platform/FileHandle.h"
 #include "platform/Path.h"
 #include "readers/MsiecfUrlCache.h"
+#include "readers/http/ResponseHead.h"
 
 namespace harvix {
 
@@ -58,15 +59,36 @@ void UrlCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
             skipped.add("no URL, local file or stored header");
             continue;
         }
-        auto entry = std::make_unique<CacheEntry>();
+        auto entry = std::make_unique<Entry>();
         entry->url = info.sourceUrl;
         entry->dataFile = info.localFileName;
         entry->size = info.size != 0 ? info.size : info.sizeLow;
         // The whole header text as stored: its Content-Type line counts.
         entry->contentType = contentTypeCode(info.headerInfo);
+        const ResponseHead head = parseResponseHead(info.headerInfo);
+        entry->contentTypeText = head.contentType();
+        if (head.status > 0 && head.status < 1000) {
+            entry->status = static_cast<uint16_t>(head.status);
+        }
+        // The last sync is when the entry was last fetched or checked.
         entry->time = entryTime(info.lastSyncTime);
+        if (info.lastSyncTime != 0) {
+            entry->responseTime = entry->time;
+        }
+        if (info.lastAccessTime != 0) {
+            entry->lastUsed = entryTime(info.lastAccessTime);
+        }
+        if (info.expireTime != 0) {
+            entry->expires = entryTime(info.expireTime);
+        }
+        entry->headerText = std::move(info.headerInfo);
         out.push_back(std::move(entry));
     } while (enumeration->next(info));
+}
+
+std::string UrlCacheReader::responseHead(const CacheEntry& entry) const {
+    const auto* own = dynamic_cast<const Entry*>(&entry);
+    return own != nullptr ? own->headerText : std::string();
 }
 
 BodySource UrlCacheReader::bodySource(const CacheEntry& entry) const {

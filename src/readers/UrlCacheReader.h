@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "readers/CacheReader.h"
 #include "readers/UrlCacheService.h"
@@ -18,6 +19,12 @@ namespace fs = std::filesystem;
 
 class UrlCacheReader : public CacheReader {
 public:
+    // The index holds the header text in its record, and the service
+    // holds the whole index in memory anyway: the entry keeps its copy.
+    struct Entry : CacheEntry {
+        std::string headerText;
+    };
+
     // The cache that `service` serves.
     explicit UrlCacheReader(std::unique_ptr<UrlCacheService> service);
     ~UrlCacheReader() override;
@@ -32,6 +39,11 @@ public:
     void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts& skipped) override;
     // The entry's local file, exactly the entry's size from its start.
     BodySource bodySource(const CacheEntry& entry) const override;
+    // The header text the record keeps (a status line, then header lines).
+    std::string responseHead(const CacheEntry& entry) const override;
+    // WinINet keeps the file as the browser got it after undoing the
+    // Content-Encoding, under the head that still names it.
+    bool bodiesAsSent() const override { return false; }
 
     // The service the entries come from.
     UrlCacheService& service() { return *service_; }

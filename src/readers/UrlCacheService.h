@@ -24,9 +24,11 @@ struct UrlCacheEntryInfo {
     std::string sourceUrl;      // the entry's URL; empty when the record holds none
     std::string localFileName;  // full path of the cached file; empty when there is none
     uint32_t cacheEntryType = 0;
-    uint32_t sizeLow = 0;       // low 32 bits of the cached file's size
-    uint64_t size = 0;          // the whole size where the service knows it; 0: use sizeLow
-    uint64_t lastSyncTime = 0;  // Windows file time: 100 ns units since 1601-01-01 UTC
+    uint32_t sizeLow = 0;         // low 32 bits of the cached file's size
+    uint64_t size = 0;            // the whole size where the service knows it; 0: use sizeLow
+    uint64_t lastSyncTime = 0;    // Windows file time: 100 ns units since 1601-01-01 UTC
+    uint64_t lastAccessTime = 0;  // the same; 0 when the record keeps none
+    uint64_t expireTime = 0;      // the same; 0 when the record keeps none
     bool hasHeaderInfo = false;
     std::string headerInfo;  // the stored HTTP header text, when hasHeaderInfo
 };

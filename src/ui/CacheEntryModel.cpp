@@ -8,9 +8,22 @@
 
 namespace harvix {
 
+namespace {
+
+// A time of the cache in local time; empty where the cache keeps none.
+QString timeText(int64_t time, int64_t none) {
+    return time == none ? QString()
+                        : QDateTime::fromSecsSinceEpoch(time).toString(
+                              QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+}  // namespace
+
 CacheEntryModel::CacheEntryModel(QObject* parent) : QAbstractTableModel(parent) {
-    headers_ = {QStringLiteral("URL"), QStringLiteral("Content Type"), QStringLiteral("Size"),
-                QStringLiteral("Time"), QStringLiteral("Data File")};
+    headers_ = {
+        QStringLiteral("URL"),           QStringLiteral("Content Type"), QStringLiteral("Size"),
+        QStringLiteral("Time"),          QStringLiteral("Data File"),    QStringLiteral("Status"),
+        QStringLiteral("Response Time"), QStringLiteral("Last Used"),    QStringLiteral("Expires")};
 }
 
 void CacheEntryModel::setHeaders(const QStringList& titles) {
@@ -41,6 +54,10 @@ void CacheEntryModel::appendEntries(const std::vector<const CacheEntry*>& entrie
         row.time = entry->time;
         row.dataFile = QString::fromStdString(entry->dataFile);
         row.position = position++;
+        row.status = entry->status;
+        row.responseTime = entry->responseTime;
+        row.lastUsed = entry->lastUsed;
+        row.expires = entry->expires;
         rows_.push_back(std::move(row));
     }
     endInsertRows();
@@ -82,11 +99,17 @@ QVariant CacheEntryModel::data(const QModelIndex& index, int role) const {
                 return role == Qt::ToolTipRole ? QLocale().toString(qulonglong(row.size))
                                                : QLocale().formattedDataSize(qint64(row.size));
             case TimeColumn:
-                return row.time == 0 ? QString()
-                                     : QDateTime::fromSecsSinceEpoch(row.time).toString(
-                                           QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+                return timeText(row.time, 0);
             case DataFileColumn:
                 return row.dataFile;
+            case StatusColumn:
+                return row.status == 0 ? QString() : QString::number(row.status);
+            case ResponseTimeColumn:
+                return timeText(row.responseTime, CacheEntry::kNoTime);
+            case LastUsedColumn:
+                return timeText(row.lastUsed, CacheEntry::kNoTime);
+            case ExpiresColumn:
+                return timeText(row.expires, CacheEntry::kNoTime);
             default:
                 return {};
         }
@@ -103,11 +126,20 @@ QVariant CacheEntryModel::data(const QModelIndex& index, int role) const {
                 return QVariant::fromValue<qlonglong>(row.time);
             case DataFileColumn:
                 return row.dataFile;
+            case StatusColumn:
+                return int(row.status);
+            case ResponseTimeColumn:
+                return QVariant::fromValue<qlonglong>(row.responseTime);
+            case LastUsedColumn:
+                return QVariant::fromValue<qlonglong>(row.lastUsed);
+            case ExpiresColumn:
+                return QVariant::fromValue<qlonglong>(row.expires);
             default:
                 return {};
         }
     }
-    if (role == Qt::TextAlignmentRole && index.column() == SizeColumn) {
+    if (role == Qt::TextAlignmentRole &&
+        (index.column() == SizeColumn || index.column() == StatusColumn)) {
         return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     }
     return {};

@@ -1,5 +1,6 @@
 // The entries of one cache reading as a table: URL, content type, size, time
-// and data file, one row per entry. Rows are appended in batches while the
+// and data file, and the status and times the cache keeps (shown on demand),
+// one row per entry. Rows are appended in batches while the
 // reading is still delivering them, so the view shows the first rows at once.
 // The filter proxy beside it narrows the rows by a URL substring and a
 // content-type code for the cache window's search field and type filter.
@@ -19,7 +20,18 @@ class CacheEntryModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    enum Column { UrlColumn, TypeColumn, SizeColumn, TimeColumn, DataFileColumn, ColumnCount };
+    enum Column {
+        UrlColumn,
+        TypeColumn,
+        SizeColumn,
+        TimeColumn,
+        DataFileColumn,
+        StatusColumn,
+        ResponseTimeColumn,
+        LastUsedColumn,
+        ExpiresColumn,
+        ColumnCount
+    };
     // The value a column sorts by: numbers for size and time, the code for
     // the type column's name.
     static constexpr int SortRole = Qt::UserRole;
@@ -52,6 +64,10 @@ private:
         int64_t time = 0;
         QString dataFile;
         std::size_t position = 0;
+        int64_t responseTime = 0;  // CacheEntry::kNoTime where the cache keeps none
+        int64_t lastUsed = 0;
+        int64_t expires = 0;
+        uint16_t status = 0;
     };
     std::vector<Row> rows_;
     QStringList headers_;

@@ -7,6 +7,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
@@ -18,6 +19,7 @@
 #include "app/LanguageTexts.h"
 #include "base/ContentType.h"
 #include "base/Text.h"
+#include "platform/Path.h"
 #include "platform/Platform.h"
 #include "readers/CacheReader.h"
 #include "ui/CacheEntryModel.h"
@@ -98,6 +100,14 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
     table_->setColumnWidth(CacheEntryModel::TypeColumn, 130);
     table_->setColumnWidth(CacheEntryModel::SizeColumn, 80);
     table_->setColumnWidth(CacheEntryModel::TimeColumn, 140);
+    // The status and the cache's own times are there for whoever asks for
+    // them: the header's menu shows them.
+    for (const int column : {CacheEntryModel::StatusColumn, CacheEntryModel::ResponseTimeColumn,
+                             CacheEntryModel::LastUsedColumn, CacheEntryModel::ExpiresColumn}) {
+        table_->setColumnWidth(column, column == CacheEntryModel::StatusColumn ? 60 : 140);
+        table_->setColumnHidden(column, true);
+    }
+    table_->horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
     preview_ = new EntryPreview(this);
     auto* split = new QSplitter(Qt::Horizontal, this);
     split->addWidget(table_);
@@ -110,6 +120,7 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
     stem_->setMaximumWidth(160);
     save_ = new QPushButton(this);
     makeItem_ = new QPushButton(this);
+    export_ = new QPushButton(this);
     status_ = new QLabel(this);
     fileNameLabel_ = new QLabel(this);
     auto* bottom = new QHBoxLayout;
@@ -117,6 +128,7 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
     bottom->addWidget(fileNameLabel_);
     bottom->addWidget(stem_);
     bottom->addWidget(save_);
+    bottom->addWidget(export_);
     bottom->addWidget(makeItem_);
 
     auto* layout = new QVBoxLayout(this);
@@ -162,6 +174,12 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
             [this] { updateButtons(); });
     connect(save_, &QPushButton::clicked, this, [this] { saveSelected(); });
     connect(makeItem_, &QPushButton::clicked, this, [this] { makeFilterItem(); });
+    connect(export_, &QPushButton::clicked, this, [this] { exportSelected(); });
+    connect(saver_, &EntrySaver::exported, this, &CacheWindow::onExported);
+    connect(table_->horizontalHeader(), &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) {
+                columnMenu()->popup(table_->horizontalHeader()->mapToGlobal(at));
+            });
     updateButtons();
 }
 
@@ -178,7 +196,13 @@ void CacheWindow::applyTexts(const LanguageTexts& texts) {
     savingText_ = q(texts.BrowseSaving);
     saveCancelledText_ = q(texts.BrowseSaveCancelled);
     model_->setHeaders({q(texts.FilterListURL), q(texts.FilterListContentType), q(texts.BrowseSize),
-                        q(texts.BrowseTime), q(texts.BrowseDataFile)});
+                        q(texts.BrowseTime), q(texts.BrowseDataFile), q(texts.BrowseStatus),
+                        q(texts.BrowseResponseTime), q(texts.BrowseLastUsed),
+                        q(texts.BrowseExpires)});
+    export_->setText(q(texts.BrowseExportWarc));
+    exportingText_ = q(texts.BrowseExporting);
+    exportedText_ = q(texts.BrowseExported);
+    exportLeftOutText_ = q(texts.BrowseExportLeftOut);
     loader_->setNoReaderText(q(texts.BrowseNoReader));
     read_->setText(q(texts.BrowseRead));
     cancel_->setText(q(texts.Cancel));
@@ -297,6 +321,7 @@ void CacheWindow::updateButtons() {
     // a filter item needs only the row.
     const bool any = table_->selectionModel()->hasSelection();
     save_->setEnabled(any && loader_->reader() != nullptr && !saver_->running());
+    export_->setEnabled(save_->isEnabled());
     makeItem_->setEnabled(any);
 }
 
@@ -373,6 +398,78 @@ void CacheWindow::makeFilterItem() {
         return;
     }
     emit filterItemRequested(QUrl(q(entry->url)).host(), entry->contentType);
+}
+
+QMenu* CacheWindow::columnMenu() {
+    // Made anew each time, so that it has the titles of the language in use.
+    delete columnMenu_;
+    columnMenu_ = new QMenu(this);
+    for (int column = CacheEntryModel::TypeColumn; column < CacheEntryModel::ColumnCount;
+         ++column) {
+        QAction* action = columnMenu_->addAction(
+            model_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
+        action->setCheckable(true);
+        action->setChecked(!table_->isColumnHidden(column));
+        connect(action, &QAction::toggled, this,
+                [this, column](bool shown) { table_->setColumnHidden(column, !shown); });
+    }
+    return columnMenu_;
+}
+
+void CacheWindow::exportSelected() {
+    QString file =
+        QFileDialog::getSaveFileName(this, export_->text().remove(QStringLiteral("...")), QString(),
+                                     QStringLiteral("WARC (*.warc.gz *.warc)"));
+    if (file.isEmpty()) {
+        return;
+    }
+    if (!file.endsWith(QStringLiteral(".warc")) && !file.endsWith(QStringLiteral(".warc.gz"))) {
+        file += QStringLiteral(".warc.gz");
+    }
+    exportSelectedTo(file);
+}
+
+bool CacheWindow::exportSelectedTo(const QString& file) {
+    const CacheReader* reader = loader_->reader();
+    std::vector<const CacheEntry*> chosen = selectedEntries();
+    if (reader == nullptr || chosen.empty() || saver_->running()) {
+        return false;
+    }
+    const QString description =
+        QStringLiteral("the %1 cache").arg(source_) +
+        (reader->root().empty() ? QString()
+                                : QStringLiteral(" in ") + q(pathToUtf8(reader->root())));
+    const auto count = static_cast<qulonglong>(chosen.size());
+    if (!saver_->startExport(loader_->holdReading(), *reader, std::move(chosen), file, description,
+                             platformServices().currentTime())) {
+        return false;
+    }
+    read_->setEnabled(false);
+    progress_->setRange(0, 0);
+    progress_->show();
+    status_->setText(exportingText_.arg(count));
+    updateButtons();
+    return true;
+}
+
+void CacheWindow::onExported(const QString& path, qulonglong records, qulonglong leftOut,
+                             qulonglong failed, const QString& error) {
+    progress_->hide();
+    read_->setEnabled(true);
+    updateButtons();
+    if (!error.isEmpty()) {
+        status_->setText(error);
+    } else {
+        QString text = exportedText_.arg(records).arg(path);
+        if (leftOut > 0) {
+            text += QStringLiteral(", ") + exportLeftOutText_.arg(leftOut);
+        }
+        if (failed > 0) {
+            text += QStringLiteral(", ") + failedText_.arg(failed);
+        }
+        status_->setText(text);
+    }
+    emit exportFinished(error.isEmpty() ? path : QString(), records);
 }
 
 }  // namespace harvix

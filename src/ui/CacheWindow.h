@@ -1,6 +1,7 @@
 // The cache window: one browser cache as a table the user can sort and
-// search, a preview of the selected entry, and the chosen entries saved into
-// a folder with the comb's own copy step. The reading and the saving run on
+// search (its header's menu shows and hides columns), a preview of the
+// selected entry, and the chosen entries saved into a folder with the comb's
+// own copy step or written into a web archive. The reading and the saving run on
 // worker threads: rows appear as they arrive, a save shows its count, and
 // both can be cancelled.
 #pragma once
@@ -14,6 +15,7 @@
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTableView;
@@ -45,6 +47,13 @@ public:
     // the count in the status line and Cancel; says what happened when it
     // ends (saveFinished). False when nothing is to be saved or a save runs.
     bool saveSelectedTo(const QString& folder);
+    // Starts writing the selected entries into the new web archive `file`
+    // on a worker, as `harvix-cli export` does; says what happened when it
+    // ends (exportFinished). False when nothing is to be written or a save
+    // or an export runs.
+    bool exportSelectedTo(const QString& file);
+    // The menu of the table's header: one check item per column but the URL.
+    QMenu* columnMenu();
     // The texts of the window (also when the language changes).
     void applyTexts(const LanguageTexts& texts);
     void setSkipDuplicates(bool skip) { skipDuplicates_ = skip; }
@@ -64,6 +73,7 @@ public:
     QLineEdit* stemField() const { return stem_; }
     QComboBox* browserPicker() const { return browser_; }
     QComboBox* profilePicker() const { return profile_; }
+    QPushButton* exportButton() const { return export_; }
     QString statusText() const;
 
 signals:
@@ -72,6 +82,9 @@ signals:
     void filterItemRequested(const QString& host, int contentType);
     // A save ended with `saved` new files.
     void saveFinished(int saved);
+    // An export ended with `records` responses archived in `path`
+    // (empty when no archive was written).
+    void exportFinished(const QString& path, qulonglong records);
 
 private:
     void fillProfiles();
@@ -83,6 +96,9 @@ private:
     void onSaveFinished(int saved, int duplicates, int failed, int cancelled, const QString& error);
     void onCurrentChanged();
     void saveSelected();
+    void exportSelected();
+    void onExported(const QString& path, qulonglong records, qulonglong leftOut, qulonglong failed,
+                    const QString& error);
     void makeFilterItem();
     void updateButtons();
     const CacheEntry* entryAt(int proxyRow) const;
@@ -90,7 +106,8 @@ private:
     std::vector<CacheSource> sources_;
     bool skipDuplicates_ = true;
     QString title_, savedText_, duplicateText_, failedText_, entriesText_, readingText_,
-        cancelledText_, noCacheText_, savingText_, saveCancelledText_;
+        cancelledText_, noCacheText_, savingText_, saveCancelledText_, exportingText_,
+        exportedText_, exportLeftOutText_;
     QString source_;      // the source read last, for the title
     QString saveFolder_;  // the folder of the save under way
     QLabel* browserLabel_ = nullptr;
@@ -110,6 +127,8 @@ private:
     QLineEdit* stem_ = nullptr;
     QPushButton* save_ = nullptr;
     QPushButton* makeItem_ = nullptr;
+    QPushButton* export_ = nullptr;
+    QMenu* columnMenu_ = nullptr;
     QLabel* status_ = nullptr;
     CacheEntryModel* model_ = nullptr;
     CacheEntryFilter* filter_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include "app/ErrorText.h"
 #include "filter/EntrySave.h"
+#include "filter/WarcExport.h"
 #include "readers/CacheReader.h"
 
 namespace harvix {
@@ -80,6 +81,53 @@ bool EntrySaver::start(std::shared_ptr<const void> reading, const CacheReader& r
             },
             Qt::QueuedConnection);
     });
+    return true;
+}
+
+bool EntrySaver::startExport(std::shared_ptr<const void> reading, const CacheReader& reader,
+                             std::vector<const CacheEntry*> entries, const QString& file,
+                             const QString& description, int64_t now) {
+    if (running_) {
+        return false;
+    }
+    join();
+    cancel_ = false;
+    running_ = true;
+    worker_ =
+        std::thread([this, reading = std::move(reading), &reader, entries = std::move(entries),
+                     file = file.toStdString(), description = description.toStdString(), now] {
+            WarcOptions options;
+            options.gzip = !isPlainWarcName(file);
+            options.software = std::string("harvix ") + HARVIX_VERSION;
+            options.description = description;
+            options.now = static_cast<std::time_t>(now);
+            WarcExportResult result;
+            QString error;
+            try {
+                result = exportWarc(reader, entries, file, options);
+            } catch (const ErrorReport& report) {
+                error = QString::fromStdString(errorLine(report));
+            } catch (const std::exception& e) {
+                error = QString::fromStdString(e.what());
+            }
+            qulonglong leftOut = 0;
+            qulonglong failed = 0;
+            for (const auto& [reason, count] : result.leftOut) {
+                leftOut += count;
+            }
+            for (const auto& [reason, count] : result.failed) {
+                failed += count;
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, path = QString::fromStdString(result.path), records = result.records,
+                 leftOut, failed, error] {
+                    join();
+                    running_ = false;
+                    emit exported(path, records, leftOut, failed, error);
+                },
+                Qt::QueuedConnection);
+        });
     return true;
 }
 

@@ -1,6 +1,7 @@
 // Saves chosen entries of the cache window's reading on a worker thread,
-// with the comb's own save step (filter/EntrySave.h), so that the window
-// never waits for a large copy. It tells how far it has come a few times a
+// with the comb's own save step (filter/EntrySave.h), or writes them into a
+// web archive (filter/WarcExport.h), so that the window never waits for a
+// large copy. It tells how far it has come a few times a
 // second, and Cancel stops it before its next entry; what was saved stays.
 //
 // The saver holds the reading (reader and entries) it saves from until it
@@ -10,6 +11,7 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -37,6 +39,13 @@ public:
     bool start(std::shared_ptr<const void> reading, const CacheReader& reader,
                std::vector<const CacheEntry*> entries, const QString& folder, const QString& stem,
                bool skipDuplicates, IPlatform& platform);
+    // Writes `entries` into the new web archive `file` (absolute) on a
+    // worker; `description` names the cache for the archive's first record.
+    // The archive is named only when complete; there is no cancel. False,
+    // doing nothing, while a save or an export runs.
+    bool startExport(std::shared_ptr<const void> reading, const CacheReader& reader,
+                     std::vector<const CacheEntry*> entries, const QString& file,
+                     const QString& description, int64_t now);
     void cancel();
     bool running() const { return running_; }
 
@@ -48,6 +57,11 @@ signals:
     // made or lies in the cache, or the stem cannot stand in a name: nothing
     // was saved) is empty otherwise.
     void finished(int saved, int duplicates, int failed, int cancelled, const QString& error);
+    // An export ended: the archive written, its response records, the
+    // entries left out (no stored head, another status) and those whose
+    // bytes could not be read; `error` says why no archive was written.
+    void exported(const QString& path, qulonglong records, qulonglong leftOut, qulonglong failed,
+                  const QString& error);
 
 private:
     void join();

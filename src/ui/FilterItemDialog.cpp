@@ -1,5 +1,6 @@
 #include "ui/FilterItemDialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -104,6 +105,8 @@ void FilterItemDialog::buildControls() {
     directoryBrowse->setFixedWidth(directoryBrowse->fontMetrics().height() + 18);
     fileNameDummyLabel = new QLabel(this);
     fileNameDummy = Edit(this, "fileNameDummy");
+    siteTree = new QCheckBox(this);
+    siteTree->setObjectName(QStringLiteral("siteTree"));
 
     const std::pair<QLabel*, QWidget*> rows[] = {{contentTypeLabel, contentType},
                                                  {minSizeLabel, minSize},
@@ -121,6 +124,7 @@ void FilterItemDialog::buildControls() {
         ++row;
     }
     grid->addWidget(directoryBrowse, 5, 2);
+    grid->addWidget(siteTree, row, 1, 1, 2);
     grid->setColumnStretch(1, 1);
     // The numbers and the stem are short; the URL and the folder get the room.
     const int narrow = fontMetrics().averageCharWidth() * 16;
@@ -164,6 +168,7 @@ void FilterItemDialog::initialise() {
     minHeightLabel->setText(Text(texts.FilterListMinHeight));
     directoryLabel->setText(Text(texts.FilterListDirectory));
     fileNameDummyLabel->setText(Text(texts.FilterListFileNameDummy));
+    siteTree->setText(Text(texts.FilterListSiteTree));
 
     contentType->clear();
     for (const int32_t code : contentTypeListOrder()) {
@@ -182,6 +187,7 @@ void FilterItemDialog::initialise() {
     directoryTemplate->setText(Text(item_->directoryTemplate));
     directoryTemplate->setCursorPosition(0);
     fileNameDummy->setText(Text(item_->fileNameDummy));
+    siteTree->setChecked(item_->siteTree);
     updateTakenNote();
 }
 
@@ -272,6 +278,7 @@ void FilterItemDialog::accept() {
     item_->minWidth = *width;
     item_->minHeight = *height;
     item_->fileNameDummy = fileNameDummy->text().toStdString();
+    item_->siteTree = siteTree->isChecked();
     QDialog::accept();
 }
 

@@ -12,6 +12,7 @@
 
 #include "filter/FilterSet.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -63,6 +64,8 @@ public:
     QPushButton* directoryBrowse = nullptr;
     QLabel* fileNameDummyLabel = nullptr;
     QLineEdit* fileNameDummy = nullptr;
+    // Saves each file at its URL's path below the folder (the item's siteTree).
+    QCheckBox* siteTree = nullptr;
     // Says which earlier item takes the entries first (One Copy); hidden
     // when none does.
     QLabel* takenNote = nullptr;

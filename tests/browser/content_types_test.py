@@ -10,12 +10,21 @@ checks that
   * `harvix-cli comb BROWSER` with a "pictures of at least 100 x 100" item
     above a catch-all keeps exactly the pictures large enough (and the SVG
     without a size) in the pictures folder, everything else in the other,
-    each byte for byte and under its own type's extension.
+    each byte for byte and under its own type's extension;
+  * `harvix-cli export BROWSER --warc` archives every resource: each
+    record's block and payload digests hold, each body is the one served,
+    and warcio (from the npm registry; not checked without node) lists
+    every record with the same payload digests;
+  * `harvix-cli save BROWSER ... --site-tree` puts each resource at its
+    URL's path with the bytes served.
 The pictures are written by harvix-mkcache (libwebp, libavif), the font by
 woff2_compress from a font of fonts-dejavu-core.
 Usage: content_types_test.py HARVIX_CLI HARVIX_MKCACHE
 Exit 77 (skipped) when a browser or a tool is missing.
 """
+import base64
+import gzip
+import hashlib
 import http.server
 import json
 import os
@@ -171,6 +180,99 @@ def check_browser(word, cli, bodies, base, home):
     return failures
 
 
+def sha1_b32(data):
+    return "sha1:" + base64.b32encode(hashlib.sha1(data).digest()).decode()
+
+
+def warc_records(path):
+    """The records of a WARC file (one gzip member each, or plain) as (headers, block)."""
+    data = open(path, "rb").read()
+    if path.endswith(".gz"):
+        data = gzip.decompress(data)
+    records = []
+    at = 0
+    while at < len(data):
+        end = data.index(b"\r\n\r\n", at)
+        lines = data[at:end].decode("utf-8").split("\r\n")
+        headers = dict(line.split(": ", 1) for line in lines[1:])
+        length = int(headers["Content-Length"])
+        records.append((headers, data[end + 4:end + 4 + length]))
+        at = end + 4 + length + 4  # the block, then CR LF CR LF
+    return records
+
+
+warcio_bin = None
+
+
+def warcio_digests(work, archive):
+    """The payload digests warcio's cdx-index gives, by URL; None without node."""
+    global warcio_bin
+    if shutil.which("node") is None or shutil.which("npm") is None:
+        return None
+    if warcio_bin is None:
+        subprocess.run(["npm", "install", "--no-audit", "--no-fund", "--silent", "--prefix",
+                        os.path.join(work, "npm"), "warcio@2"], check=True, timeout=300,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        warcio_bin = os.path.join(work, "npm", "node_modules", ".bin", "warcio")
+    cdx = subprocess.run([warcio_bin, "cdx-index", archive], stdout=subprocess.PIPE, check=True,
+                         text=True, timeout=120).stdout
+    digests = {}
+    for line in cdx.splitlines():
+        fields = json.loads(line[line.index("{"):])
+        digests[fields["url"]] = (fields["digest"], fields["status"])
+    return digests
+
+
+def check_archive(word, cli, bodies, base, home, env, work):
+    failures = []
+    archive = os.path.join(home, "cache.warc.gz")
+    export = subprocess.run([cli, "export", word, "--warc", archive], env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, timeout=120)
+    if export.returncode != 0:
+        return ["export failed: " + export.stderr]
+    served = {}  # URL -> body, as archived
+    for headers, block in warc_records(archive):
+        if headers["WARC-Type"] != "response":
+            continue
+        url = headers["WARC-Target-URI"]
+        if headers["WARC-Block-Digest"] != sha1_b32(block):
+            failures.append("%s: block digest does not hold" % url)
+        payload = block[block.index(b"\r\n\r\n") + 4:]
+        if headers["WARC-Payload-Digest"] != sha1_b32(payload):
+            failures.append("%s: payload digest does not hold" % url)
+        served[url] = payload
+    for path in RESOURCES:
+        if served.get(base + path) != bodies[path]:
+            failures.append("%s: not archived with the body served" % path)
+    digests = warcio_digests(work, archive)
+    if digests is None:
+        print("%s: no node: the archive was not read with warcio" % word)
+    else:
+        for path in RESOURCES:
+            got = digests.get(base + path)
+            want = (sha1_b32(bodies[path]).split(":")[1], "200")
+            if got is None or (got[0].split(":")[-1], got[1]) != want:
+                failures.append("%s: warcio gives %s, not %s" % (path, got, want))
+
+    # The site tree: each resource at its URL's path, as served.
+    listing = subprocess.run([cli, "list", word], env=env, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, text=True, timeout=60, check=True).stdout
+    indexes = [line.split("\t")[0] for line in listing.splitlines()
+               if line.split("\t")[5].startswith(base + "/")]
+    tree = os.path.join(home, "site")
+    save = subprocess.run([cli, "save", word] + indexes + ["--to", tree, "--site-tree"], env=env,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=120)
+    if save.returncode != 0:
+        return failures + ["save --site-tree failed: " + save.stderr]
+    host = base.split("//")[1].replace(":", "_")
+    for path in RESOURCES:
+        place = os.path.join(tree, host, path.lstrip("/"))
+        if not os.path.isfile(place) or open(place, "rb").read() != bodies[path]:
+            failures.append("%s: not saved at %s" % (path, place))
+    print("%s: archived %d responses, site tree of %d files" % (word, len(served), len(indexes)))
+    return failures
+
+
 def main():
     cli, mkcache = sys.argv[1], sys.argv[2]
     missing = [tool for tool in ("firefox-esr", "chromium", "woff2_compress") if shutil.which(tool) is None]
@@ -189,12 +291,15 @@ def main():
                 home = os.path.join(work, word)
                 os.makedirs(home)
                 failures += ["%s: %s" % (word, failure) for failure in check_browser(word, cli, bodies, base, home)]
+                failures += ["%s: %s" % (word, failure)
+                             for failure in check_archive(word, cli, bodies, base, home, browser_env(home), work)]
         finally:
             server.shutdown()
     for failure in failures:
         print("FAIL:", failure)
     if not failures:
-        print("PASS: both browsers' caches kept every type under its own extension")
+        print("PASS: both browsers' caches kept every type under its own extension, archived "
+              "and saved at their URLs' paths")
     return 1 if failures else 0
 
 

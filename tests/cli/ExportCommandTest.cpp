@@ -139,6 +139,10 @@ TEST_F(ExportCommandTest, ArchivesOfBothFormatsHoldEveryResponseWithDigestsThatV
     chrome[0].body = "var x = 1;";
     chrome[0].responseTime = 1600000000;
     chromecache::writeSimpleCache(dir_ / "chrome" / "Cache_Data", chrome);
+    // The old disk cache keeps the head in the record's metadata, and the
+    // body as sent.
+    mozcache::CacheWriter(dir_ / "old" / "Cache")
+        .add(Http("http://o.org/old.css", "p { }", "text/css", 1300000000));
 
     struct Case {
         std::string browser;
@@ -158,6 +162,7 @@ TEST_F(ExportCommandTest, ArchivesOfBothFormatsHoldEveryResponseWithDigestsThatV
          dir_ / "chrome" / "Cache_Data",
          "c.warc.gz",
          {{"https://b.org/c.js", "var x = 1;"}}},
+        {"firefox", dir_ / "old" / "Cache", "old.warc", {{"http://o.org/old.css", "p { }"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -190,8 +195,10 @@ TEST_F(ExportCommandTest, ArchivesOfBothFormatsHoldEveryResponseWithDigestsThatV
             SCOPED_TRACE(uri);
             EXPECT_EQ(record.fields.at("WARC-Type"), "response");
             EXPECT_EQ(record.fields.at("WARC-Warcinfo-ID"), records[0].fields.at("WARC-Record-ID"));
-            EXPECT_EQ(record.fields.at("WARC-Date"),
-                      c.browser == "chrome" ? "2020-09-13T12:26:40Z" : "2023-11-14T22:13:20Z");
+            EXPECT_EQ(record.fields.at("WARC-Date"), c.browser == "chrome" ? "2020-09-13T12:26:40Z"
+                                                     : c.file == "old.warc"
+                                                         ? "2011-03-13T07:06:40Z"
+                                                         : "2023-11-14T22:13:20Z");
             EXPECT_EQ(record.fields.at("WARC-Block-Digest"), warcSha1(record.block));
             EXPECT_EQ(record.block.rfind("HTTP/1.1 200", 0), 0u);
             ASSERT_EQ(expected.count(uri), 1u);

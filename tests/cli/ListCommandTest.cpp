@@ -141,7 +141,12 @@ TEST_F(ListCommandTest, FormatsAgreeAndTheSelectionMatchesAsAFilterItem) {
     {
         mozcache::CacheWriter writer(cache);
         writer.add(Http("http://a.org/one.png", std::string(300, 'p'), "image/png", 1300000000));
-        writer.add(Http("http://a.org/x,\"y\".js", "abc", "application/javascript", 1300000100));
+        // Firefox's "never expires" is all ones.
+        mozcache::Entry js =
+            Http("http://a.org/x,\"y\".js", "abc", "application/javascript", 1300000100);
+        js.lastFetched = 1300000150;
+        js.expiration = 0xFFFFFFFF;
+        writer.add(js);
         writer.add(Http("http://b.org/t\ta.png", "q", "image/png", 1300000200));
         writer.add(Http("http://b.org/page.html", "<p>", "text/html", 1300000300));
     }
@@ -158,9 +163,10 @@ TEST_F(ListCommandTest, FormatsAgreeAndTheSelectionMatchesAsAFilterItem) {
     const Result csv = with({"--format", "csv", "--type", "js"});
     EXPECT_EQ(csv.out,
               "index,content_type,content_type_name,size,decoded_size,time,time_iso,data_file,"
-              "url\r\n"
+              "url,status,content_type_text,response_time,last_used,expires\r\n"
               "1,11,js,3,3,1300000100,2011-03-13T07:08:20Z,_CACHE_001,"
-              "\"http://a.org/x,\"\"y\"\".js\"\r\n");
+              "\"http://a.org/x,\"\"y\"\".js\",200,application/javascript,1300000100,1300000150,"
+              "\r\n");
 
     const Result json = with({"--format", "json"});
     ASSERT_EQ(json.code, 0) << json.err;
@@ -175,6 +181,12 @@ TEST_F(ListCommandTest, FormatsAgreeAndTheSelectionMatchesAsAFilterItem) {
         "for e in json.load(open(sys.argv[1],encoding='utf-8')):\n"
         " t=datetime.datetime.fromtimestamp(e['time'],datetime.timezone.utc)\n"
         " assert e['timeIso']==t.strftime('%Y-%m-%dT%H:%M:%SZ'),e\n"
+        // The status and every stored header, nothing added; the times the
+        // old cache keeps, and null for "never expires".
+        " assert e['status']==200 and e['responseTime']==e['time'],e\n"
+        " assert e['headers']==[['Content-Type',e['contentTypeText']]],e\n"
+        " assert (e['expires'] is None)==e['url'].endswith('.js'),e\n"
+        " assert e['lastUsed']==(1300000150 if e['url'].endswith('.js') else 0),e\n"
         " f=lambda s:''.join('%%%02X'%ord(c) if ord(c)<32 else c for c in s)\n"
         " out.write('%d\\t%d\\t%d\\t%d\\t%s\\t%s\\n'%(e['index'],e['contentType'],e['size'],"
         "e['time'],f(e['dataFile']),f(e['url'])))\n";

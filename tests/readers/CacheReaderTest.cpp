@@ -130,13 +130,11 @@ TEST(CacheReader, EveryFormatStopsWhenItsWatchSaysSoAndKeepsWhatItRead) {
     readers.emplace_back("cache2", std::make_unique<FirefoxCache2Reader>(dir / "cache2"));
     const auto chromium = chromecache::syntheticEntries(kRecords, 64);
     chromecache::writeSimpleCache(dir / "simple" / "Default" / "Cache" / "Cache_Data", chromium);
-    readers.emplace_back("Chromium simple",
-                         std::make_unique<ChromiumCacheReader>(
-                             "chromium", pathToUtf8(dir / "simple")));
+    readers.emplace_back("Chromium simple", std::make_unique<ChromiumCacheReader>(
+                                                "chromium", pathToUtf8(dir / "simple")));
     chromecache::writeBlockFileCache(dir / "blocks" / "Default" / "Cache", chromium);
-    readers.emplace_back("Chromium block file",
-                         std::make_unique<ChromiumCacheReader>(
-                             "chromium", pathToUtf8(dir / "blocks")));
+    readers.emplace_back("Chromium block file", std::make_unique<ChromiumCacheReader>(
+                                                    "chromium", pathToUtf8(dir / "blocks")));
 
     for (auto& [name, reader] : readers) {
         SCOPED_TRACE(name);

@@ -425,7 +425,10 @@ TEST(FirefoxRealSetups, HashesAgreeWithEntriesFirefoxWrote) {
 TEST(FirefoxRealSetups, EveryWayToNameACache2FolderReadsTheWholeOfIt) {
     TempDir dir;
     const auto fill = [](const fs::path& cache2) {
-        mozcache::writeCache2Entry(cache2, httpEntry("http://h/a.png", "png"));
+        mozcache::Cache2Entry png = httpEntry("http://h/a.png", "png");
+        png.lastFetched = 1700000500;
+        png.expiration = 1800000000;
+        mozcache::writeCache2Entry(cache2, png);
         mozcache::writeCache2Entry(cache2, httpEntry("http://h/doomed", "d"), "doomed");
     };
     const fs::path profile = dir / "p.default";
@@ -454,8 +457,14 @@ TEST(FirefoxRealSetups, EveryWayToNameACache2FolderReadsTheWholeOfIt) {
         ASSERT_FALSE(failed) << failed->what();
         const Reading reading = readCache(*reader);
         ASSERT_EQ(reading.entries.size(), 1u);
-        EXPECT_EQ(reading.entries.front()->url, "http://h/a.png");
+        const CacheEntry& png = *reading.entries.front();
+        EXPECT_EQ(png.url, "http://h/a.png");
         EXPECT_EQ(reader->cacheFolders(), std::vector<fs::path>{whole});
+        // The times of the entry's metadata: stored (last modified), last fetched, expiry.
+        EXPECT_EQ(png.status, 200);
+        EXPECT_EQ(png.responseTime, 1765000000);
+        EXPECT_EQ(png.lastUsed, 1700000500);
+        EXPECT_EQ(png.expires, 1800000000);
     }
     EXPECT_EQ(classifyFirefoxFolder(dir / "nothing").format, FirefoxCacheFormat::None);
     EXPECT_EQ(classifyFirefoxFolder(dir.path()).format, FirefoxCacheFormat::None);

@@ -68,6 +68,10 @@ TEST_F(MsiecfIndex, ContentIndexGivesItsDownloadsWithFullLocalPaths) {
     EXPECT_EQ(first.size, 4286);
     EXPECT_EQ(first.contentType, 5);    // image/x-icon
     EXPECT_EQ(first.time, 1440500722);  // 2015-08-25 11:05:22 UTC, last checked
+    EXPECT_EQ(first.responseTime, 1440500722);
+    EXPECT_EQ(first.lastUsed, 1440500720);  // last access, not the Last-Modified of 2015-03-06
+    EXPECT_EQ(first.expires, 1457727000);   // 2016-03-11 20:10:00 UTC
+    EXPECT_EQ(first.status, 200);
     EXPECT_EQ(first.index, 0u);
 
     std::map<std::string, const CacheEntry*> byFile;

@@ -155,9 +155,15 @@ TEST(UrlCacheReader, ContentTypeComesFromTheContentTypeLineOfTheStoredHeader) {
     Reading reading = readCache(*reader.cache);
     ASSERT_EQ(reading.entries.size(), 6u);
     const std::vector<int32_t> expected{3, 3, 19, 0, 8, 18};
+    const std::vector<std::string> texts{"image/png",
+                                         "image/png",
+                                         "IMAGE/WEBP",
+                                         "application/octet-stream",
+                                         "text/html; charset=utf-8",
+                                         "video/x-ms-wmv"};
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(reading.entries[i]->contentType, expected[i]) << i;
-        EXPECT_TRUE(reading.entries[i]->contentTypeText.empty());
+        EXPECT_EQ(reading.entries[i]->contentTypeText, texts[i]) << i;
     }
 }
 
@@ -177,7 +183,7 @@ TEST(UrlCacheReader, SizeIsTheLowHalfUnsignedOrTheWholeSizeWhereKnown) {
     EXPECT_EQ(reading.entries[4]->size, 0xFFFFFFFFu);
 }
 
-TEST(UrlCacheReader, TimeIsTheSynchronisationInstantAndZeroBefore1970) {
+TEST(UrlCacheReader, TimesStatusAndHeadAreTheRecordsOwn) {
     EXPECT_EQ(UrlCacheReader::entryTime(0), 0);                        // never synchronised (1601)
     EXPECT_EQ(UrlCacheReader::entryTime(FileTimeOf(-2208988801)), 0);  // 1899-12-31 23:59:59
     EXPECT_EQ(UrlCacheReader::entryTime(FileTimeOf(-2208988800)), 0);  // 1900-01-01
@@ -188,13 +194,31 @@ TEST(UrlCacheReader, TimeIsTheSynchronisationInstantAndZeroBefore1970) {
     EXPECT_EQ(UrlCacheReader::entryTime(FileTimeOf(4102444800)), 4102444800);  // 2100-01-01
     EXPECT_GT(UrlCacheReader::entryTime(UINT64_MAX), 0);
 
-    std::vector<UrlCacheEntryInfo> infos{Download("http://a/1", "/f"),
-                                         Download("http://a/2", "/f")};
+    std::vector<UrlCacheEntryInfo> infos{
+        Download("http://a/1", "/f", "HTTP/1.1 203 OK\r\nContent-Type: image/png\r\n\r\n"),
+        Download("http://a/2", "/f", "Content-Type: text/css\r\n")};
+    infos[0].lastAccessTime = FileTimeOf(1440600000);
+    infos[0].expireTime = FileTimeOf(1450000000);
     infos[1].lastSyncTime = 0;
     Reader reader(infos);
     Reading reading = readCache(*reader.cache);
-    EXPECT_EQ(reading.entries[0]->time, 1440500722);
-    EXPECT_EQ(reading.entries[1]->time, 0);
+    const CacheEntry& first = *reading.entries[0];
+    EXPECT_EQ(first.time, 1440500722);
+    EXPECT_EQ(first.responseTime, 1440500722);
+    EXPECT_EQ(first.lastUsed, 1440600000);
+    EXPECT_EQ(first.expires, 1450000000);
+    EXPECT_EQ(first.status, 203);
+    EXPECT_EQ(first.contentTypeText, "image/png");
+    EXPECT_EQ(reader.cache->responseHead(first), infos[0].headerInfo);
+    // A record that keeps none of them: no times, no status.
+    const CacheEntry& second = *reading.entries[1];
+    EXPECT_EQ(second.time, 0);
+    EXPECT_EQ(second.responseTime, CacheEntry::kNoTime);
+    EXPECT_EQ(second.lastUsed, CacheEntry::kNoTime);
+    EXPECT_EQ(second.expires, CacheEntry::kNoTime);
+    EXPECT_EQ(second.status, 0);
+    // WinINet keeps the body decoded: no web archive takes it.
+    EXPECT_FALSE(reader.cache->bodiesAsSent());
 }
 
 TEST(UrlCacheReader, NoCacheToReadFailsOpenSilentlyAndLeavesTheReaderClosed) {

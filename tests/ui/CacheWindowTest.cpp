@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
@@ -260,6 +261,30 @@ TEST(CacheWindow, BrowsesTwentyThousandEntriesPreviewsAndSaves) {
     EXPECT_TRUE(window.statusText().contains(QStringLiteral("2")))
         << window.statusText().toStdString();
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 2);
+
+    // Export as Web Archive writes the same two, on the worker, never over
+    // a file: the second export to the name writes nothing.
+    QSignalSpy exports(&window, &CacheWindow::exportFinished);
+    const QString archive = QString::fromStdString((dir.path() / "two.warc").string());
+    ASSERT_TRUE(window.exportSelectedTo(archive));
+    ASSERT_TRUE(exports.wait(20000));
+    EXPECT_EQ(exports.last().at(0).toString(), archive) << window.statusText().toStdString();
+    EXPECT_EQ(exports.last().at(1).toULongLong(), 2u);
+    const std::string written = readFile(dir.path() / "two.warc");
+    EXPECT_EQ(written.rfind("WARC/1.1", 0), 0u);
+    ASSERT_TRUE(window.exportSelectedTo(archive));
+    ASSERT_TRUE(exports.wait(20000));
+    EXPECT_TRUE(exports.last().at(0).toString().isEmpty());
+    EXPECT_EQ(readFile(dir.path() / "two.warc"), written);
+
+    // The header's menu shows the columns hidden at first: the status.
+    QMenu* columns = window.columnMenu();
+    ASSERT_EQ(columns->actions().size(), CacheEntryModel::ColumnCount - 1);
+    EXPECT_TRUE(window.table()->isColumnHidden(CacheEntryModel::StatusColumn));
+    columns->actions()[CacheEntryModel::StatusColumn - 1]->trigger();
+    EXPECT_FALSE(window.table()->isColumnHidden(CacheEntryModel::StatusColumn));
+    EXPECT_EQ(shown->index(0, CacheEntryModel::StatusColumn).data().toString(),
+              QStringLiteral("200"));
 
     // "Make filter item" hands the host and the type on.
     showOnly(window, QStringLiteral("photo.png"));

@@ -3,6 +3,7 @@
 // and the folder chooser.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -79,7 +80,7 @@ protected:
                a.minSize == b.minSize && a.url == b.url && a.urlParts == b.urlParts &&
                a.minWidth == b.minWidth && a.minHeight == b.minHeight &&
                a.directory == b.directory && a.directoryTemplate == b.directoryTemplate &&
-               a.fileNameDummy == b.fileNameDummy;
+               a.fileNameDummy == b.fileNameDummy && a.siteTree == b.siteTree;
     }
 
     FakePlatform platform;
@@ -120,6 +121,9 @@ TEST_F(FilterItemDialogTest, ShowsTheItemUnderTheCallersTitle) {
     EXPECT_EQ(dialog.minHeight->text(), QStringLiteral("80"));
     EXPECT_EQ(dialog.directoryTemplate->text(), QStringLiteral("/home/tester/HX_FILES"));
     EXPECT_EQ(dialog.fileNameDummy->text(), QStringLiteral("pic"));
+    EXPECT_EQ(dialog.siteTree->text(),
+              QStringLiteral("Save at the URL's path (host/folders/file)"));
+    EXPECT_FALSE(dialog.siteTree->isChecked());
 }
 
 TEST_F(FilterItemDialogTest, OkWritesEveryFieldBack) {
@@ -135,10 +139,12 @@ TEST_F(FilterItemDialogTest, OkWritesEveryFieldBack) {
             Type(dialog.minHeight, QStringLiteral("480"));
             Type(dialog.directoryTemplate, QStringLiteral("/data/pictures/%DATE%"));
             Type(dialog.fileNameDummy, QStringLiteral("shot"));
+            dialog.siteTree->click();
         },
         &accepted);
     EXPECT_TRUE(message.isEmpty());
     EXPECT_TRUE(accepted);
+    EXPECT_TRUE(item.siteTree);
     EXPECT_EQ(item.contentType, 3);
     EXPECT_EQ(item.minSize, 4096);
     EXPECT_EQ(item.url, "cdn,thumbs");

@@ -131,6 +131,9 @@ bool listEntries(const fs::path& root, const fs::path& entriesFolder,
         entry.contentType = record.head.contentType();
         entry.bodyLength = record.bodyLength;
         entry.lastModified = record.lastModified;
+        entry.lastFetched = record.lastFetched;
+        entry.expiration = record.expiration;
+        entry.status = static_cast<uint16_t>(record.head.status);
         entry.encoding = record.head.contentEncoding();
         ++counts.listed;
         listed(std::move(entry));

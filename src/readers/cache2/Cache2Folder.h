@@ -25,6 +25,9 @@ struct ListedEntry {
     std::string contentType;  // Content-Type value as sent (8-bit bytes)
     uint64_t bodyLength = 0;  // the stored bytes of the resource
     uint32_t lastModified = 0;
+    uint32_t lastFetched = 0;
+    uint32_t expiration = 0;
+    uint16_t status = 0;
     ContentEncoding encoding = ContentEncoding::Identity;
 };
 

@@ -31,7 +31,7 @@
 //     u32  last fetched    seconds since 1970
 //     u32  last modified   seconds since 1970: the entry's time
 //     u32  frecency
-//     u32  expiration time seconds since 1970
+//     u32  expiration time seconds since 1970; 0xFFFFFFFF: none (kNoExpiration)
 //     u32  key size        bytes of the key, without its terminating NUL
 //     u32  flags           version 2 and later; bit 0: pinned
 //   key + NUL              tags, then ':' and the URL, e.g.
@@ -76,6 +76,8 @@ inline constexpr std::size_t kHeaderFlagsAt = 28;
 inline constexpr uint32_t kFirstVersion = 1;
 inline constexpr uint32_t kLastVersion = 4;
 inline constexpr uint32_t kFlagPinned = 1u << 0;
+// The expiration time of an entry that never goes stale by its headers.
+inline constexpr uint32_t kNoExpiration = 0xFFFFFFFF;
 
 // Upper bounds on what one entry's metadata may hold. Firefox keeps the
 // elements under 64 KiB and keys are URLs; the bounds are generous and exist

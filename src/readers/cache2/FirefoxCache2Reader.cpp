@@ -7,6 +7,7 @@
 #include "base/Text.h"
 #include "platform/FileHandle.h"
 #include "platform/Path.h"
+#include "readers/cache2/Cache2Format.h"
 
 namespace harvix {
 
@@ -64,6 +65,14 @@ void FirefoxCache2Reader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
             entry->size = listed.bodyLength;
             entry->bodyLength = listed.bodyLength;
             entry->time = listed.lastModified;
+            // Firefox rewrites an entry's last-modified time when it stores or
+            // revalidates the response: that is when the response came.
+            entry->status = listed.status;
+            entry->responseTime = listed.lastModified;
+            entry->lastUsed = listed.lastFetched;
+            entry->expires = listed.expiration == cache2::kNoExpiration
+                                 ? CacheEntry::kNoTime
+                                 : int64_t{listed.expiration};
             entry->dataFile = listed.fileName;
             entry->encoding = listed.encoding;
             out.push_back(std::move(entry));

@@ -149,6 +149,7 @@ inline constexpr uint32_t kChildEntry = 1u << 1;  // holds sparse data; key "Ran
 // uint64 last_used, uint64 last_modified (no longer kept), CacheAddr next,
 // CacheAddr prev, CacheAddr contents (the entry), int32 dirty, uint32 self_hash.
 inline constexpr std::size_t kRankingsNodeSize = 36;
+inline constexpr std::size_t kRankingsLastUsedOffset = 0;   // uint64 µs since 1601
 inline constexpr std::size_t kRankingsContentsOffset = 24;  // CacheAddr of the entry
 // int32 dirty: 0 once the entry was closed cleanly; while a browser has the
 // entry open (writing it) the id of that session (the index's this_id), and

@@ -228,7 +228,7 @@ bool BlockFileCache::locateStream(uint32_t addr, uint32_t size, Stream& stream) 
     return true;
 }
 
-bool BlockFileCache::isDirty(uint32_t rankingsAddr) {
+void BlockFileCache::readRankings(uint32_t rankingsAddr, Entry& entry) {
     BlockFile* file = nullptr;
     uint64_t offset = 0;
     uint32_t span = 0;
@@ -237,9 +237,10 @@ bool BlockFileCache::isDirty(uint32_t rankingsAddr) {
     if (!locateBlocks(rankingsAddr, static_cast<uint32_t>(bf::FileType::Rankings), file, offset,
                       span) ||
         span < sizeof node || !file->read(offset, node, sizeof node)) {
-        return false;
+        return;
     }
-    return loadLe32(node + bf::kRankingsDirtyOffset) != 0;
+    entry.dirty = loadLe32(node + bf::kRankingsDirtyOffset) != 0;
+    entry.lastUsed = loadLe64(node + bf::kRankingsLastUsedOffset);
 }
 
 const char* BlockFileCache::readEntry(uint32_t addr, Entry& entry, uint32_t& next) {
@@ -297,7 +298,7 @@ const char* BlockFileCache::readEntry(uint32_t addr, Entry& entry, uint32_t& nex
             stream.usable = true;
         }
     }
-    entry.dirty = isDirty(loadLe32(p + bf::kEntryRankingsOffset));
+    readRankings(loadLe32(p + bf::kEntryRankingsOffset), entry);
     return nullptr;
 }
 

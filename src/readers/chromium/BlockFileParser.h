@@ -62,6 +62,7 @@ public:
         int32_t state = 0;
         uint32_t flags = 0;
         uint64_t creationTime = 0;  // µs since 1601
+        uint64_t lastUsed = 0;      // µs since 1601, from the rankings node; 0 when unread
         std::array<Stream, 4> streams;
         uint32_t address = 0;  // the entry's CacheAddr
         // The rankings node says the entry was not closed cleanly (it is
@@ -100,7 +101,8 @@ private:
     bool locateStream(uint32_t addr, uint32_t size, Stream& stream);
     // Null when read, else why the entry cannot be; `next` is the chain's next address.
     const char* readEntry(uint32_t addr, Entry& entry, uint32_t& next);
-    bool isDirty(uint32_t rankingsAddr);
+    // Sets the entry's `dirty` and `lastUsed` from its rankings node.
+    void readRankings(uint32_t rankingsAddr, Entry& entry);
 
     Opener opener_;
     std::vector<uint32_t> table_;

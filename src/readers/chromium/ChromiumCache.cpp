@@ -192,6 +192,7 @@ void readBlockFileCache(const CacheFolder& cache, const RecordSink& accept, cons
                 (head.external ? kHeadInExternalFile : kHeadInBlockFile) | head.fileNumber;
             record.place.headOffset = static_cast<uint32_t>(head.offset);
             record.place.headSize = head.size;
+            record.lastUsed = unixTimeFromChromium(static_cast<int64_t>(entry.lastUsed));
             accept(std::move(record));
         },
         skipEntry,
@@ -323,6 +324,7 @@ const char* acceptEntry(std::string_view key, std::span<const unsigned char> str
     record.contentTypeText = head.contentType();
     record.size = bodyLength;
     record.time = unixTimeFromChromium(info->responseTime);
+    record.status = static_cast<uint16_t>(head.status);
     return nullptr;
 }
 

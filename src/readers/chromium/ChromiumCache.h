@@ -55,8 +55,10 @@ inline constexpr uint32_t kHeadInExternalFile = 1u << 30;
 struct CacheRecord {
     std::string url;
     std::string contentTypeText;
-    uint64_t size = 0;  // the stored body's bytes
-    int64_t time = 0;   // response time, seconds since 1970
+    uint64_t size = 0;     // the stored body's bytes
+    int64_t time = 0;      // response time, seconds since 1970
+    int64_t lastUsed = 0;  // block files: the rankings node's last use; 0 when unknown
+    uint16_t status = 0;
     // The file holding the body, relative to the browser root; its last part
     // is the file's name in the cache folder.
     std::string dataFile;

@@ -56,6 +56,11 @@ void ChromiumCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
         entry->contentType = contentTypeCode(entry->contentTypeText);
         entry->size = record.size;
         entry->time = record.time;
+        entry->status = record.status;
+        entry->responseTime = record.time;
+        if (record.lastUsed > 0) {
+            entry->lastUsed = record.lastUsed;
+        }
         entry->dataFile = std::move(record.dataFile);
         entry->index = static_cast<uint32_t>(out.size());
         entry->folder = folderIndex;

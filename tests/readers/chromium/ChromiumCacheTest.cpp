@@ -130,6 +130,9 @@ TEST(ChromiumCacheFolder, OddEntriesAreCountedByReasonInBothFormats) {
         const CacheRecord& pic = *byUrl.at("http://a.org/pic.png");
         EXPECT_EQ(pic.contentTypeText, "image/png");
         EXPECT_EQ(pic.time, 1700000000);
+        EXPECT_EQ(pic.status, 200);
+        // Only the block files keep a last use beside the entry (the rankings node).
+        EXPECT_EQ(pic.lastUsed, blockFile ? 1700000000 : 0);
         EXPECT_EQ(pic.encoding, ContentEncoding::Identity);
         // The head is not kept, only where it lies: read again, it is the head stored.
         const fs::path folder = dir.path() / "Default" / "Cache" / "Cache_Data";
