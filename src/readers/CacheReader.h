@@ -37,9 +37,18 @@ struct CacheEntry {
     std::string contentTypeText;  // Content-Type value as the server sent it (UTF-8)
     int32_t contentType = 0;      // content-type code (base/ContentType.h), 0 when not recognised
     uint64_t size = 0;            // the stored body's size in bytes
-    int64_t time = 0;      // seconds since 1970-01-01 00:00 UTC
-    std::string dataFile;  // the listing's data-file column (reader-specific)
-    uint32_t index = 0;    // position in the reading
+    int64_t time = 0;             // seconds since 1970-01-01 00:00 UTC
+    std::string dataFile;         // the listing's data-file column (reader-specific)
+    uint32_t index = 0;           // position in the reading
+};
+
+// One piece of a body stored in pieces (media fetched in ranges): `length`
+// bytes at `offset` of the body's file, and the CRC-32 they must have when
+// the cache keeps one.
+struct BodyPiece {
+    uint64_t offset = 0;
+    uint64_t length = 0;
+    std::optional<uint32_t> crc32{};
 };
 
 // Where an entry's stored bytes lie.
@@ -60,6 +69,10 @@ struct BodySource {
     // failed copy.
     // (Given a default, so that initialisers that stop at `root` stay complete.)
     std::optional<uint32_t> crc32{};
+    // A body stored in pieces of `file`, in the order of the body: its bytes
+    // are these pieces one after the other, `length` in all (`offset` and
+    // `crc32` then unused). Empty: the one range at `offset`.
+    std::vector<BodyPiece> pieces{};
 };
 
 // What a reading left out, and why (the summary on standard error).
