@@ -28,9 +28,9 @@
 #include "readers/FirefoxCacheReader.h"
 #include "readers/MsiecfUrlCache.h"
 #include "readers/UrlCacheReader.h"
-#include "readers/cache2/Cache2Body.h"
 #include "readers/cache2/Cache2Entry.h"
 #include "readers/cache2/Cache2Folder.h"
+#include "readers/cache2/FirefoxCache2Reader.h"
 
 namespace harvix {
 
@@ -541,17 +541,38 @@ void runCache2Entry(const uint8_t* data, std::size_t size, const fs::path& scrat
     Check(listed.size() + leftOut == 1, "an entry file neither listed nor counted as left out");
     for (const cache2::ListedEntry& entry : listed) {
         Check(entry.bodyLength > 0 && entry.bodyLength < size, "a listed body outside the file");
-        const fs::path copy = scratch / "copy";
-        const int fd = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0) {
+    }
+    // The same folder through the reader and the core's copy. A body stored
+    // as sent copies to exactly its length; a decoded one stays within the
+    // decoding bound (the decoder has a target of its own, so only the
+    // small ones are decoded here) or fails leaving no file.
+    FirefoxCache2Reader reader(scratch / "cache2");
+    std::vector<std::unique_ptr<CacheEntry>> entries2;
+    SkipCounts skipped;
+    try {
+        reader.open();
+        reader.readEntries(entries2, skipped);
+    } catch (const ErrorReport&) {
+        return;
+    }
+    Check(entries2.size() == listed.size(), "the reader and the listing disagree");
+    for (const auto& entry : entries2) {
+        const bool decoded = copyIsDecoded(reader, *entry);
+        if (decoded && entry->size > 4096) {
             continue;
         }
-        constexpr uint64_t kLimit = 1 << 20;
-        cache2::copyEntryBody(entries, entry.fileName, entry.bodyLength, entry.encoding, fd,
-                              kLimit);
-        ::close(fd);
+        const fs::path copy = scratch / "copy";
         std::error_code ec;
-        Check(fs::file_size(copy, ec) <= kLimit, "a decoded body past its bound");
+        fs::remove(copy, ec);
+        try {
+            copyBodyToFile(reader, *entry, copy);
+        } catch (const ErrorReport&) {
+            Check(!fs::exists(copy), "a failed copy left a file");
+            continue;
+        }
+        const uint64_t copied = fs::file_size(copy, ec);
+        Check(decoded ? copied <= maxDecodedSize(entry->size) : copied == entry->size,
+              "a copy of the wrong size");
     }
 }
 

@@ -14,6 +14,8 @@ const char* moduleLabel(ErrorReport::Module module) {
             return "IECache:";
         case ErrorReport::ChromiumCache:
             return "ChromiumCache:";
+        case ErrorReport::BodyCopy:
+            return "BodyCopy:";
     }
     return "";
 }

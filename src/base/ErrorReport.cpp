@@ -10,6 +10,7 @@ std::string describe(ErrorReport::Module module, ErrorReport::Kind kind, const s
     const char* who = module == ErrorReport::FilterCache     ? "filter"
                       : module == ErrorReport::MozillaCache  ? "Firefox cache"
                       : module == ErrorReport::ChromiumCache ? "Chromium cache"
+                      : module == ErrorReport::BodyCopy      ? "body copy"
                                                              : "URL cache";
     return std::string(who) + " error " + std::to_string(static_cast<int>(kind)) + ": " + path;
 }

@@ -13,8 +13,17 @@ namespace harvix {
 
 class ErrorReport : public std::runtime_error {
 public:
-    // Who reports. The numbers are those of the program's earlier reports.
-    enum Module : int32_t { FilterCache = 1, MozillaCache = 2, IECache = 3, ChromiumCache = 4 };
+    // Who reports. The numbers are those of the program's earlier reports;
+    // FilterCache is the comb and what saves or exports entries (filter/),
+    // BodyCopy the copy of an entry's stored bytes (readers/BodyCopy), the
+    // others the reader of one cache format.
+    enum Module : int32_t {
+        FilterCache = 1,
+        MozillaCache = 2,
+        IECache = 3,
+        ChromiumCache = 4,
+        BodyCopy = 5
+    };
     // What failed.
     enum Kind : int32_t {
         FileOpen = 4,

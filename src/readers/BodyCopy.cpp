@@ -19,7 +19,7 @@ constexpr std::size_t kDecodeChunk = 256 * 1024;
 
 [[noreturn]] void fail(ErrorReport::Kind kind, const fs::path& file, int error,
                        const fs::path& target = {}) {
-    throw ErrorReport(ErrorReport::FilterCache, kind, pathToUtf8(file), pathToUtf8(target), error);
+    throw ErrorReport(ErrorReport::BodyCopy, kind, pathToUtf8(file), pathToUtf8(target), error);
 }
 
 uint32_t crcOf(const unsigned char* bytes, std::size_t n, uint32_t crc) {

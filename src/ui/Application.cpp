@@ -14,6 +14,7 @@
 
 #include "base/Text.h"
 #include "platform/Platform.h"
+#include "ui/ProgramState.h"
 #include "ui/MainWindow.h"
 #include "ui/Notifier.h"
 #include "ui/QtNotifier.h"
@@ -203,10 +204,13 @@ bool Application::initInstance() {
     notifier_ = std::make_unique<QtNotifier>();
     previousNotifier_ = setNotifier(notifier_.get());
 
-    // The constructor brings up the coordinator, and with it the settings
-    // and the language texts; create builds the progress window and the
-    // tray icon, loads the filter file and starts the browser monitors.
-    mainWindow_ = new MainWindow();
+    // The settings file, the autostart entry and the language file, loaded
+    // once here and written back when the window is gone. The window's
+    // constructor brings up the coordinator; create builds the progress
+    // window and the tray icon, loads the filter file and starts the
+    // browser monitors.
+    theSettings().initSettings(theLanguage());
+    mainWindow_ = new MainWindow(theSettings(), platformServices());
     notifier_->setParentWindow(mainWindow_);
     QObject::connect(mainWindow_, &MainWindow::exitRequested, QApplication::instance(),
                      &QCoreApplication::quit, Qt::QueuedConnection);
@@ -244,9 +248,10 @@ int Application::exitInstance(int exitCode) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         stopper.join();
-        // Destroys the tray icon, the progress window and the coordinator,
-        // which writes the settings file.
+        // Destroys the tray icon, the progress window and the coordinator.
         delete window;
+        // Every run has ended: a cache folder found by the last one is kept.
+        theSettings().saveSettings();
     }
     notifier_.reset();
     return exitCode;

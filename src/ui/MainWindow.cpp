@@ -54,25 +54,16 @@ QString TooltipHtml(const QString& text) {
 
 }  // namespace
 
-namespace {
-
-// Start-up: the settings file, the autostart entry and the language file.
-bool LoadSettings() {
-    theSettings().initSettings(theLanguage());
-    return true;
-}
-
-}  // namespace
-
-MainWindow::MainWindow(std::unique_ptr<Desktop> desktop)
+MainWindow::MainWindow(Settings& settings, IPlatform& platform, std::unique_ptr<Desktop> desktop)
     : QDialog(nullptr),
+      settings_(settings),
+      platform_(platform),
       desktop_(desktop ? std::move(desktop) : Desktop::makeDefault()),
-      settingsLoaded_(LoadSettings()),
       reports_(new CombReports(this)),
-      coordinator_(platformServices(), reports_->events()),
+      coordinator_(platform_, reports_->events()),
       commands_(new CommandSet(this)) {
     setWindowIcon(pictureIcon(kPictureAppIcon));
-    filterSet_.homeFolder = platformServices().homeFolder();
+    filterSet_.homeFolder = platform_.homeFolder();
     buildControls();
     connectCommands();
     connect(reports_, &CombReports::runStateChanged, this, &MainWindow::applyRunState,
@@ -92,8 +83,6 @@ MainWindow::~MainWindow() {
     shutdown();
     delete progressWindow_;
     progressWindow_ = nullptr;
-    // Every run has ended: a cache folder found by the last one is kept.
-    theSettings().saveSettings();
 }
 
 void MainWindow::shutdown() {
@@ -179,7 +168,7 @@ void MainWindow::buildControls() {
 
 bool MainWindow::create() {
     // The progress window: no parent window, made transparent, hidden.
-    progressWindow_ = new ProgressWindow(theSettings());
+    progressWindow_ = new ProgressWindow(settings_);
     progressWindow_->applyTransparency();
     progressWindow_->hide();
     connect(progressWindow_, &ProgressWindow::cancelRequested, this,
@@ -210,7 +199,7 @@ bool MainWindow::create() {
 }
 
 void MainWindow::loadStartupFilter() {
-    Settings& settings = theSettings();
+    Settings& settings = settings_;
     // The last file used, else the user's own default, else the one that
     // comes with the program.
     if (loadFilterFile(settings.FiltersFileName)) {
@@ -263,7 +252,7 @@ void MainWindow::reloadList() {
 
 void MainWindow::updateTitle() {
     const QString file = untitled_ ? QString::fromStdString(theLanguage().NewFilter)
-                                   : QString::fromStdString(theSettings().FiltersFileName);
+                                   : QString::fromStdString(settings_.FiltersFileName);
     setWindowTitle(QStringLiteral("%1 - [%2%3]")
                        .arg(QString::fromLatin1(kProductName), file,
                             modified_ ? QStringLiteral("*") : QString()));
@@ -298,7 +287,7 @@ void MainWindow::askSaveChanges() {
 }
 
 bool MainWindow::saveFilterSet(bool chooseName) {
-    Settings& settings = theSettings();
+    Settings& settings = settings_;
     std::string path = untitled_ ? std::string() : settings.FiltersFileName;
     const bool shipped = !path.empty() && settings.isShippedFile(pathFromUtf8(path));
     // The user's filter folder is made when it is needed: the file dialog
@@ -394,7 +383,7 @@ bool MainWindow::loadFilterFile(const std::string& path) {
     const bool loaded = filterSet_.load(path);
     // The file becomes the settings' filter file even when it is none (the
     // title names it); a loaded one is kept in the settings file at once.
-    Settings& settings = theSettings();
+    Settings& settings = settings_;
     settings.FiltersFileName = filterSet_.fileName;
     if (loaded) {
         settings.saveSettings();

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "app/Settings.h"
 #include "engine/CombCoordinator.h"
 #include "filter/FilterSet.h"
 #include "ui/CacheWindow.h"
@@ -52,7 +53,9 @@ class MainWindow : public QDialog {
     Q_OBJECT
 
 public:
-    explicit MainWindow(std::unique_ptr<Desktop> desktop = nullptr);
+    // The window works on `settings`, which its owner has loaded and writes
+    // back after the window is gone, and on `platform`.
+    MainWindow(Settings& settings, IPlatform& platform, std::unique_ptr<Desktop> desktop = nullptr);
     ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
@@ -179,10 +182,9 @@ private:
     void startMonitors();
     void storeFoundCacheFolder(const QString& startedWith, const QString& found);
 
+    Settings& settings_;
+    IPlatform& platform_;
     std::unique_ptr<Desktop> desktop_;
-    // Made first: the settings and the language texts, which the program
-    // loads at start and writes back at the end.
-    bool settingsLoaded_;
     QPointer<CacheWindow> cacheWindow_;
     CombReports* reports_ = nullptr;
     // The filter set the user edits; each change is handed to the

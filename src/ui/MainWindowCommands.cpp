@@ -75,7 +75,7 @@ void MainWindow::newFilterSet() {
 void MainWindow::openFilterSet() {
     askSaveChanges();
     // The user's own filter files first, else those that come with the program.
-    const Settings& settings = theSettings();
+    const Settings& settings = settings_;
     std::error_code ec;
     const std::optional<std::string> path = desktop_->chooseOpenFile(
         this, fs::is_directory(settings.userFiltersDir, ec) ? settings.userFiltersDir
@@ -106,7 +106,7 @@ void MainWindow::addItem() {
 }
 
 void MainWindow::addItemFor(const QString& host, int contentType) {
-    const Settings& settings = theSettings();
+    const Settings& settings = settings_;
     auto item = std::make_unique<FilterItem>();
     item->directoryTemplate = settings.DefaultCombPath;
     item->fileNameDummy = settings.DefaultFileNameDummy;
@@ -150,7 +150,7 @@ void MainWindow::editItem() {
     }
     // The editor works on a copy; the set's item changes only on OK.
     FilterItem edited = *filterSet().items[static_cast<std::size_t>(row)];
-    const ItemPlace place{&filterSet(), static_cast<std::size_t>(row), theSettings().OneCopy};
+    const ItemPlace place{&filterSet(), static_cast<std::size_t>(row), settings_.OneCopy};
     if (!desktop_->editFilterItem(this, theLanguage().Edit, edited, place)) {
         return;
     }
@@ -214,7 +214,7 @@ void MainWindow::uncheckAll() {
 }
 
 void MainWindow::showOptions() {
-    Settings& settings = theSettings();
+    Settings& settings = settings_;
     const std::string language = settings.Language;
     if (!desktop_->runOptions(this)) {
         return;
@@ -235,7 +235,7 @@ void MainWindow::showOptions() {
 
 void MainWindow::showHelp() {
     desktop_->openUrl(
-        QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(theSettings().helpPath))));
+        QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(settings_.helpPath))));
 }
 
 void MainWindow::comb(const BrowserRow& browser) {
@@ -318,7 +318,7 @@ std::unique_ptr<QMenu> MainWindow::buildListMenu() {
 
 void MainWindow::browseCache() {
     if (cacheWindow_ == nullptr) {
-        const Settings& settings = theSettings();
+        const Settings& settings = settings_;
         cacheWindow_ = new CacheWindow(findCacheSources(settings), theLanguage(),
                                        QString::fromStdString(settings.DefaultFileNameDummy),
                                        settings.SkipDuplicates, this);

@@ -19,7 +19,7 @@ void MainWindow::handOverFilter() {
 }
 
 void MainWindow::handOverOptions() {
-    const Settings& settings = theSettings();
+    const Settings& settings = settings_;
     RunOptions options;
     options.oneCopy = settings.OneCopy;
     options.skipDuplicates = settings.SkipDuplicates;
@@ -28,13 +28,13 @@ void MainWindow::handOverOptions() {
 }
 
 void MainWindow::startMonitors() {
-    coordinator_.startMonitors(theSettings().watchedRows());
+    coordinator_.startMonitors(settings_.watchedRows());
 }
 
 void MainWindow::storeFoundCacheFolder(const QString& startedWith, const QString& found) {
     // The folder the run started from is still the option: the user did not
     // change it meanwhile, and the found one takes its place.
-    Settings& settings = theSettings();
+    Settings& settings = settings_;
     if (settings.MozillaCachePath == startedWith.toStdString()) {
         settings.MozillaCachePath = found.toStdString();
         handOverOptions();
@@ -50,7 +50,7 @@ void MainWindow::applyRunState(bool started) {
     if (started) {
         if (progressWindow_ != nullptr) {
             progressWindow_->setPosition(0);
-            if (theSettings().ShowNotifyProgressBar) {
+            if (settings_.ShowNotifyProgressBar) {
                 progressWindow_->setVisible(true);
             }
         }

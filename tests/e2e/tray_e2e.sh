@@ -7,8 +7,9 @@
 #   - combs a written Firefox cache into the filter's folders when the
 #     "Comb Mozilla" button is pressed, with the progress window moving,
 #     and tells what it kept in a notice;
-#   - combs a written Chromium cache by itself when a process named
-#     chromium (a copy of sleep) starts and ends, and tells it in a notice;
+#   - combs each Chromium-family browser's written cache by itself when a
+#     process named like that browser (a copy of sleep) starts and ends,
+#     and tells it in a notice;
 #   - refuses a second copy;
 #   - ends the running copy on "harvix Close", its settings saved.
 # Screenshots of the main window, its list menu, the tray menu, the
@@ -227,6 +228,11 @@ MozillaCachePath=
 IE=0
 Maxthon=0
 UseChromium=1
+UseChrome=1
+UseEdge=1
+UseBrave=1
+UseVivaldi=1
+UseOpera=1
 FiltersFileName=$filter
 ShowNotifyProgressBar=1
 NotifyProgressBarOnCenter=1
@@ -396,32 +402,58 @@ wait_for 10 "no notice of the Firefox run" \
   grep -q "^harvix: Mozilla Firefox: comb finished: Files kept: $kept, in ~/HX_FILES/png" \
   "$root/harvix.log"
 
-step "a Chromium that closes is combed by itself, with a notice"
-chromium_cache=$XDG_CACHE_HOME/chromium/Default/Cache/Cache_Data
-mkdir -p "$root/bin" "$chromium_cache"
-cp "$(command -v sleep)" "$root/bin/chromium"
-"$root/bin/chromium" 120 &
-chromium_pid=$!
-pids+=("$chromium_pid")
-# The monitor looks every two seconds; what the browser caches from then on
+step "each Chromium-family browser that closes is combed by itself, with a notice"
+# One stand-in per row of the family, named as that browser's process is
+# (a copy of sleep), each with a cache where that browser keeps it. All run
+# at once and end together: each monitor sees its own browser close, and
+# each run combs that browser's cache only.
+# word settings-key process cache-root display-name
+family="chromium UseChromium chromium chromium Chromium
+chrome UseChrome chrome google-chrome Google_Chrome
+edge UseEdge msedge microsoft-edge Microsoft_Edge
+brave UseBrave brave BraveSoftware/Brave-Browser Brave
+vivaldi UseVivaldi vivaldi-bin vivaldi Vivaldi
+opera UseOpera opera opera Opera"
+mkdir -p "$root/bin"
+standins=()
+n=0
+while read -r word _ process cache_root _; do
+  n=$((n + 1))
+  mkdir -p "$XDG_CACHE_HOME/$cache_root/Default/Cache/Cache_Data" "$root/bin/$word"
+  cp "$(command -v sleep)" "$root/bin/$word/$process"
+  "$root/bin/$word/$process" 120 &
+  standins+=($!)
+  pids+=($!)
+done <<<"$family"
+# The monitors look every two seconds; what each browser caches from then on
 # is combed when it closes.
 sleep 3
 now=$(date +%s)
-{
-  for i in 1 2 3 4 5; do
-    printf '[entry]\nurl = http://chromium.example.org/anim%d.gif\ntype = image/gif\nbody = gif %d 20\ntime = %d\n\n' \
-      "$i" "$((20 + i))" "$now"
-  done
-  printf '[entry]\nurl = http://chromium.example.org/old.gif\ntype = image/gif\nbody = gif 9 9\ntime = 1000000000\n\n'
-} >"$root/chromium.txt"
-"$mkchromecache" "$root/chromium.txt" "$chromium_cache" >/dev/null
-kill "$chromium_pid"
-wait "$chromium_pid" 2>/dev/null || true
-wait_for 30 "the Chromium cache was not combed" \
-  bash -c "[ \$(find '$HOME/HX_FILES/chromium' -type f -name 'anim*.gif' 2>/dev/null | wc -l) = 5 ]"
-wait_for 10 "no notice of the Chromium run" \
-  grep -q "^harvix: Chromium: comb finished: Files kept: 5, in ~/HX_FILES/chromium; Click to open ~/HX_FILES/chromium$" \
-  "$root/harvix.log"
+n=0
+while read -r word _ process cache_root _; do
+  n=$((n + 1))
+  {
+    for i in 1 2 3; do
+      # Pictures of sizes no other browser's cache has: none is a duplicate.
+      printf '[entry]\nurl = http://%s.example.org/anim%d.gif\ntype = image/gif\nbody = gif %d %d\ntime = %d\n\n' \
+        "$word" "$i" "$((20 + i))" "$((10 * n))" "$now"
+    done
+    printf '[entry]\nurl = http://%s.example.org/old.gif\ntype = image/gif\nbody = gif 9 %d\ntime = 1000000000\n\n' \
+      "$word" "$n"
+  } >"$root/$word.txt"
+  "$mkchromecache" "$root/$word.txt" "$XDG_CACHE_HOME/$cache_root/Default/Cache/Cache_Data" >/dev/null
+done <<<"$family"
+for pid in "${standins[@]}"; do
+  kill "$pid"
+  wait "$pid" 2>/dev/null || true
+done
+wait_for 60 "the family's caches were not all combed" \
+  bash -c "[ \$(find '$HOME/HX_FILES/chromium' -type f -name 'anim*.gif' 2>/dev/null | wc -l) = $((3 * n)) ]"
+while read -r word _ _ _ display; do
+  wait_for 10 "no notice of the ${display//_/ } run" \
+    grep -q "^harvix: ${display//_/ }: comb finished: Files kept: 3, in ~/HX_FILES/chromium; Click to open ~/HX_FILES/chromium$" \
+    "$root/harvix.log"
+done <<<"$family"
 sleep 0.5
 shot e2e-notice $((1024 - 480)) 0 480 220
 

@@ -43,7 +43,8 @@ TEST(ErrorReportTest, TheBodyComesFromTheLanguageTable) {
 
 TEST(ErrorReportTest, CopyFailuresShowNoBox) {
     for (ErrorReport::Module module :
-         {ErrorReport::FilterCache, ErrorReport::MozillaCache, ErrorReport::IECache}) {
+         {ErrorReport::FilterCache, ErrorReport::MozillaCache, ErrorReport::IECache,
+          ErrorReport::ChromiumCache, ErrorReport::BodyCopy}) {
         for (ErrorReport::Kind kind : {ErrorReport::FileRead, ErrorReport::FileWrite,
                                        ErrorReport::FileCopy, ErrorReport::Unsupported}) {
             const ErrorReport report(module, kind, "/some/file", "/target", EACCES);

@@ -100,7 +100,8 @@ MainWindow& MainWindowWorld::Open(const fs::path& startFilter, bool trayAvailabl
     desktop_ = desktop.get();
     trayAvailable_ = trayAvailable;
     TrayIcon::setAvailabilityProbe([this] { return trayAvailable_; });
-    window_ = std::make_unique<MainWindow>(std::move(desktop));
+    theSettings().initSettings(theLanguage());
+    window_ = std::make_unique<MainWindow>(theSettings(), platform_, std::move(desktop));
     window_->create();
     return *window_;
 }

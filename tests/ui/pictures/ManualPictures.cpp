@@ -1,6 +1,7 @@
-// Saves a picture of every window and menu of the tray program into the
-// build's screenshot folder, so that a person can look at them, and checks
-// that each one has something drawn.
+// harvix_manual_pictures: saves a picture of every window and menu of the
+// tray program into the build's screenshot folder, the pictures of the
+// manual and for a person to look at. Not a test: run it by hand,
+//   QT_QPA_PLATFORM=offscreen build/tests/ui/harvix_manual_pictures
 #include <gtest/gtest.h>
 
 #include <QDir>
