@@ -10,6 +10,7 @@
 #include "readers/chromium/BlockFileParser.h"
 #include "readers/chromium/ResponseInfo.h"
 #include "readers/chromium/SimpleCacheParser.h"
+#include "readers/chromium/SparseEntry.h"
 
 namespace harvix::fuzzing {
 
@@ -48,6 +49,31 @@ void runChromiumSimple(const uint8_t* data, std::size_t size) {
     Check(entry.key.size() + entry.stream0.size() <= size, "key and stream 0 larger than the file");
     CheckResponseInfo(entry.stream0);
     harvix::chromium::urlFromKey(entry.key);
+}
+
+void runChromiumSparse(const uint8_t* data, std::size_t size) {
+    const MemoryBytes file(std::vector<unsigned char>(data, data + size));
+    std::vector<harvix::chromium::SparseRange> ranges;
+    if (harvix::chromium::parseSparseFile(file, std::nullopt, ranges) !=
+        harvix::chromium::SparseProblem::None) {
+        return;
+    }
+    uint64_t sum = 0;
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        const auto& range = ranges[i];
+        Check(range.length > 0 && range.fileOffset + range.length <= size, "a range past the file");
+        Check(i == 0 || ranges[i - 1].offset <= range.offset, "ranges out of order");
+        sum += range.length;
+    }
+    // A resource as large as the bytes the ranges hold: whole exactly when
+    // they follow one another from the first byte.
+    bool complete = false;
+    if (harvix::chromium::checkCoverage(ranges, sum, complete) ==
+        harvix::chromium::SparseProblem::None) {
+        Check(!complete || ranges.empty() || ranges.front().offset == 0, "whole without byte 0");
+        Check(complete || ranges.empty() || ranges.front().offset != 0 || ranges.size() > 1,
+              "one range from byte 0 not whole");
+    }
 }
 
 std::string packBlockFileCache(const fs::path& folder) {
@@ -120,6 +146,24 @@ std::vector<std::pair<std::string, std::string>> chromiumSimpleSeeds(const fs::p
     for (const std::string& name : names) {
         std::ifstream in(folder / name, std::ios::binary);
         seeds.emplace_back(name, std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+    return seeds;
+}
+
+std::vector<std::pair<std::string, std::string>> chromiumSparseSeeds(const fs::path& scratch) {
+    std::vector<std::pair<std::string, std::string>> seeds;
+    std::vector<chromecache::Entry> entries = chromecache::syntheticEntries(3, 3000, 7);
+    for (chromecache::Entry& entry : entries) {
+        entry.sparse = true;
+    }
+    const uint64_t size = entries[1].body.size();
+    entries[1].ranges = {{size / 2, size - size / 2}, {0, size / 3}};  // a gap, out of order
+    entries[2].ranges = {{0, 10}, {10, 20}, {30, 5}};
+    const fs::path folder = scratch / "chromium-sparse";
+    for (const std::string& name : chromecache::writeSimpleCache(folder, entries)) {
+        const std::string sparse = name.substr(0, name.size() - 2) + "_s";
+        std::ifstream in(folder / sparse, std::ios::binary);
+        seeds.emplace_back(sparse, std::string(std::istreambuf_iterator<char>(in), {}));
     }
     return seeds;
 }

@@ -596,6 +596,8 @@ bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,
         runCache2Entry(data, size, scratch);
     } else if (name == "chromium_simple") {
         runChromiumSimple(data, size);
+    } else if (name == "chromium_sparse") {
+        runChromiumSparse(data, size);
     } else if (name == "chromium_blockfile") {
         runChromiumBlockFile(data, size);
     } else if (name == "body_decoder") {

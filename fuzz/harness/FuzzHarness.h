@@ -82,6 +82,8 @@ std::string packMozillaCacheFolder(const fs::path& folder);
 
 // One simple-cache entry file (`<16 hex>_0`) of a Chromium cache.
 void runChromiumSimple(const uint8_t* data, std::size_t size);
+// A simple cache's `_s` file: the ranges of media fetched in ranges.
+void runChromiumSparse(const uint8_t* data, std::size_t size);
 // A Chromium block-file cache: for each of index, data_0 .. data_3 and
 // f_000001 a 32-bit little-endian length and the file's bytes.
 void runChromiumBlockFile(const uint8_t* data, std::size_t size);
@@ -102,9 +104,10 @@ void runDomCache(const uint8_t* data, std::size_t size, const fs::path& scratch)
 
 // The harness names, as the fuzz targets and the corpus folders are named.
 inline constexpr std::string_view kHarnessNames[] = {
-    "mozilla_map",        "mozilla_metadata", "profile",       "filter_file",
-    "index_dat",          "picture_size",     "cache2_entry",  "chromium_simple",
-    "chromium_blockfile", "body_decoder",     "cache_storage", "dom_cache"};
+    "mozilla_map",        "mozilla_metadata", "profile",         "filter_file",
+    "index_dat",          "picture_size",     "cache2_entry",    "chromium_simple",
+    "chromium_blockfile", "body_decoder",     "cache_storage",   "dom_cache",
+    "chromium_sparse"};
 
 // Runs the named harness; false for an unknown name.
 bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,

@@ -382,6 +382,7 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> makeSeed
     corpus["picture_size"] = PictureSeeds();
     corpus["cache2_entry"] = Cache2Seeds();
     corpus["chromium_simple"] = chromiumSimpleSeeds(scratch.path());
+    corpus["chromium_sparse"] = chromiumSparseSeeds(scratch.path());
     corpus["chromium_blockfile"] = chromiumBlockFileSeeds(scratch.path());
     corpus["body_decoder"] = bodyDecoderSeeds();
     corpus["cache_storage"] = cacheStorageSeeds();

@@ -26,6 +26,7 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> makeSeed
 
 // The seeds of the Chromium harnesses, written with the Chromium cache writer below `scratch`.
 std::vector<std::pair<std::string, std::string>> chromiumSimpleSeeds(const fs::path& scratch);
+std::vector<std::pair<std::string, std::string>> chromiumSparseSeeds(const fs::path& scratch);
 std::vector<std::pair<std::string, std::string>> chromiumBlockFileSeeds(const fs::path& scratch);
 // The seeds of the body decoder: a page under every coding and a few chains.
 std::vector<std::pair<std::string, std::string>> bodyDecoderSeeds();

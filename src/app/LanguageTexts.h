@@ -85,6 +85,7 @@ struct Settings;
     X(CombBrave, "Capture and Save Files from Brave")                                              \
     X(CombVivaldi, "Capture and Save Files from Vivaldi")                                          \
     X(CombOpera, "Capture and Save Files from Opera")                                              \
+    X(CombApps, "Capture and Save Files from Desktop Apps")                                        \
     X(CombOtherBrowsers, "Other Browsers")                                                         \
     X(OptUseWithChromium, "Use with Chromium")                                                     \
     X(OptUseWithChrome, "Use with Google Chrome")                                                  \
@@ -92,8 +93,12 @@ struct Settings;
     X(OptUseWithBrave, "Use with Brave")                                                           \
     X(OptUseWithVivaldi, "Use with Vivaldi")                                                       \
     X(OptUseWithOpera, "Use with Opera")                                                           \
+    X(OptUseWithApps, "Use with desktop apps (Discord, Slack, Visual Studio Code, ...)")           \
     X(ErrorChromiumCacheOpen,                                                                      \
       "Can't find the browser's cache. Has the browser been used by this user?")                   \
+    X(ErrorAppsCacheOpen,                                                                          \
+      "Can't find the cache of any desktop app (below ~/.config). Has such an app been used by "   \
+      "this user?")                                                                                \
     X(ErrorIECacheOpen,                                                                            \
       "Can't open the cache of Internet Explorer and Maxthon (index.dat in the Wine prefix).")     \
     X(BrowseCache, "Browse Cache")                                                                 \

@@ -117,8 +117,9 @@ void Settings::loadSettings() {
         } else if (watch.count(row.watchSettingsKey) == 0) {
             // A browser the program added later is watched where it is
             // installed or has been used.
-            watch[row.watchSettingsKey] =
-                row.watchDefault == WatchDefault::On || row.isPresent(platformServices());
+            watch[row.watchSettingsKey] = row.watchDefault == WatchDefault::On ||
+                                          (row.watchDefault == WatchDefault::WhenPresent &&
+                                           row.isPresent(platformServices()));
         }
     }
 }

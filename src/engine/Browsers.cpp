@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "engine/DesktopApps.h"
 #include "platform/Path.h"
 #include "readers/CombinedReader.h"
 #include "readers/FirefoxCacheReader.h"
@@ -208,6 +209,62 @@ BrowserRow chromiumRow(const std::string& id, const std::string& displayName,
     return row;
 }
 
+// What the browsers' own rows read, which the apps row leaves to them: the
+// first folder of each cache root (a browser run with its profile below
+// ~/.config keeps its cache there) and the browsers' Flatpak ids.
+AppExclusions browserFolders() {
+    AppExclusions excluded;
+    for (const BrowserRow& row : browserTable()) {
+        for (const std::string& root : row.places.cacheRoots) {
+            excluded.folders.push_back(root.substr(0, root.find('/')));
+        }
+        excluded.flatpakIds.insert(excluded.flatpakIds.end(), row.places.flatpakIds.begin(),
+                                   row.places.flatpakIds.end());
+    }
+    return excluded;
+}
+
+std::vector<AppCache> appCaches(IPlatform& platform) {
+    return findAppCaches(platform.configFolder(), platform.homeFolder(), browserFolders());
+}
+
+// Desktop apps built on Chromium: every app's cache below the user's
+// configuration folders, each its own root, read as the browser's. Not
+// watched until the user switches it on: most such apps stay open in the
+// tray for the whole session, so that a comb on close would rarely come,
+// and the processes are only those of the known apps.
+BrowserRow desktopAppsRow() {
+    BrowserRow row;
+    row.id = "apps";
+    row.displayName = "Desktop apps";
+    row.combTextKey = "CombApps";
+    row.watchTextKey = "OptUseWithApps";
+    row.cacheOpenErrorKey = "ErrorAppsCacheOpen";
+    for (const KnownApp& app : knownApps()) {
+        row.processNames.emplace_back(app.processName);
+    }
+    row.watchSettingsKey = "UseApps";
+    row.watchDefault = WatchDefault::Off;
+    row.makeReader = [](IPlatform& platform,
+                        const std::string& location) -> std::unique_ptr<CacheReader> {
+        std::vector<fs::path> folders;
+        if (location.empty()) {
+            for (const AppCache& app : appCaches(platform)) {
+                folders.push_back(app.folder);
+            }
+        }
+        return std::make_unique<ChromiumCacheReader>("apps", location, std::move(folders));
+    };
+    row.findProfiles = [](IPlatform& platform, const std::string&) {
+        std::vector<CacheProfile> found;
+        for (AppCache& app : appCaches(platform)) {
+            found.push_back({std::move(app.name), std::move(app.folder)});
+        }
+        return found;
+    };
+    return row;
+}
+
 std::vector<BrowserRow> makeTable() {
     std::vector<BrowserRow> rows;
     {
@@ -295,6 +352,7 @@ std::vector<BrowserRow> makeTable() {
                                {{"vivaldi"}, "", {"com.vivaldi.Vivaldi"}}));
     rows.push_back(chromiumRow("opera", "Opera", "Opera", {"opera"}, {"opera"},
                                {{"opera"}, "opera", {"com.opera.Opera"}}));
+    rows.push_back(desktopAppsRow());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         rows[i].index = i;
     }

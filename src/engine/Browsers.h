@@ -26,6 +26,7 @@ namespace fs = std::filesystem;
 enum class WatchDefault {
     On,           // the browsers the program first served
     WhenPresent,  // on when the browser is installed or has a cache here
+    Off,          // off until the user switches it on
 };
 
 // Where a browser keeps its caches below the user's folders, per install:

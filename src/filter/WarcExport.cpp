@@ -125,14 +125,24 @@ std::optional<ArchivedHead> archivedHead(const std::string& raw, std::string& wh
         whyNot = "no stored response head";
         return std::nullopt;
     }
-    if (head.status != 200 && head.status != 203) {
+    // Media fetched in ranges is listed only when the cache holds all of
+    // it: it is archived as the whole resource, the answer a request
+    // without a range gets (status 200, the whole length, no range).
+    const std::optional<uint64_t> whole = head.wholeSize();
+    if (head.status != 200 && head.status != 203 && !whole) {
         whyNot = "status other than 200 or 203";
         return std::nullopt;
     }
     ArchivedHead archived;
     const std::size_t end = raw.find_first_of(std::string("\r\n\0", 3));
-    archived.text = headerText(trim(raw.substr(0, end))) + "\r\n";
+    const std::string statusLine(trim(raw.substr(0, end)));
+    archived.text = whole ? headerText(statusLine.substr(0, statusLine.find(' '))) + " 200 OK\r\n"
+                          : headerText(statusLine) + "\r\n";
     for (const auto& [name, value] : head.headers) {
+        if (whole && (equalsNoCase(trim(name), "Content-Range") ||
+                      equalsNoCase(trim(name), "Content-Length"))) {
+            continue;
+        }
         archived.text += headerText(name) + ": " + headerText(value) + "\r\n";
         // The cache keeps the body without its chunks; as the head says the
         // body is chunked, it is archived as one chunk, which readers undo.
@@ -140,6 +150,9 @@ std::optional<ArchivedHead> archivedHead(const std::string& raw, std::string& wh
             toLowerAscii(value).find("chunked") != std::string::npos) {
             archived.chunked = true;
         }
+    }
+    if (whole) {
+        archived.text += "Content-Length: " + std::to_string(*whole) + "\r\n";
     }
     archived.text += "\r\n";
     return archived;
@@ -238,22 +251,32 @@ private:
     uint64_t recordStart_ = 0;
 };
 
-// Reads the stored range of `source` from `body` in pieces, handing each to
+// Reads the stored bytes of `source` from `body` in chunks, handing each to
 // `take`; throws ErrorReport FileRead when the file ends early or a read
-// fails.
+// fails, or a piece of a body stored in pieces does not match its CRC-32.
 template <typename Take>
 void readStored(const FileHandle& body, const BodySource& source, Take take) {
     std::vector<unsigned char> buffer(kChunk);
-    for (uint64_t done = 0; done < source.length;) {
-        const auto want =
-            static_cast<std::size_t>(std::min<uint64_t>(kChunk, source.length - done));
-        const int error = body.readExactError(source.offset + done, buffer.data(), want);
-        if (error != 0) {
-            throw ErrorReport(ErrorReport::FilterCache, ErrorReport::FileRead,
-                              pathToUtf8(source.file), {}, error == EIO ? ENODATA : error);
+    const auto failRead = [&source](int error) {
+        throw ErrorReport(ErrorReport::FilterCache, ErrorReport::FileRead, pathToUtf8(source.file),
+                          {}, error);
+    };
+    for (const BodyPiece& piece : storedPieces(source)) {
+        uLong crc = crc32(0, nullptr, 0);
+        for (uint64_t done = 0; done < piece.length;) {
+            const auto want =
+                static_cast<std::size_t>(std::min<uint64_t>(kChunk, piece.length - done));
+            const int error = body.readExactError(piece.offset + done, buffer.data(), want);
+            if (error != 0) {
+                failRead(error == EIO ? ENODATA : error);
+            }
+            crc = crc32(crc, buffer.data(), static_cast<uInt>(want));
+            take(buffer.data(), want);
+            done += want;
         }
-        take(buffer.data(), want);
-        done += want;
+        if (!source.pieces.empty() && piece.crc32 && crc != *piece.crc32) {
+            failRead(EBUSY);
+        }
     }
 }
 

@@ -28,19 +28,19 @@ uint32_t crcOf(const unsigned char* bytes, std::size_t n, uint32_t crc) {
 
 // Bytes that do not match the CRC-32 the cache keeps for them are being
 // written by the browser (or were left so): the copy fails as such.
-void checkCrc(const BodySource& source, uint32_t crc) {
-    if (source.crc32 && *source.crc32 != crc) {
+void checkCrc(const BodySource& source, const BodyPiece& piece, uint32_t crc) {
+    if (piece.crc32 && *piece.crc32 != crc) {
         fail(ErrorReport::FileRead, source.file, EBUSY);
     }
 }
 
-// The CRC-32 of the stored bytes from `done` on, continuing `crc`.
-uint32_t crcOfRest(const FileHandle& in, const BodySource& source, uint64_t done, uint32_t crc,
-                   std::vector<unsigned char>& buffer) {
-    while (done < source.length) {
+// The CRC-32 of the piece's bytes from `done` on, continuing `crc`.
+uint32_t crcOfRest(const FileHandle& in, const BodySource& source, const BodyPiece& piece,
+                   uint64_t done, uint32_t crc, std::vector<unsigned char>& buffer) {
+    while (done < piece.length) {
         const std::size_t want =
-            static_cast<std::size_t>(std::min<uint64_t>(source.length - done, buffer.size()));
-        if (const int error = in.readExactError(source.offset + done, buffer.data(), want)) {
+            static_cast<std::size_t>(std::min<uint64_t>(piece.length - done, buffer.size()));
+        if (const int error = in.readExactError(piece.offset + done, buffer.data(), want)) {
             fail(ErrorReport::FileRead, source.file, error);
         }
         crc = crcOf(buffer.data(), want, crc);
@@ -49,45 +49,53 @@ uint32_t crcOfRest(const FileHandle& in, const BodySource& source, uint64_t done
     return crc;
 }
 
-// Decodes the stored range into `out` (Identity passes the bytes through,
-// so a body whose CRC-32 the cache keeps is checked on the way too);
+// Decodes the stored pieces into `out` (Identity passes the bytes through,
+// so that a body whose CRC-32 the cache keeps is checked on the way too);
 // returns the size written.
 uint64_t decodeRange(const FileHandle& in, const BodySource& source, NewFile& out) {
     BodyDecoder decoder(source.encoding, maxDecodedSize(source.length));
     std::vector<unsigned char> buffer(
         static_cast<std::size_t>(std::min<uint64_t>(source.length, kDecodeChunk)));
-    uint32_t crc = 0;
     int writeError = 0;
     const BodyDecoder::Sink sink = [&](std::span<const unsigned char> bytes) {
         writeError = writeAllError(out.fd(), bytes.data(), bytes.size());
         return writeError == 0;
     };
-    uint64_t done = 0;
-    while (done < source.length) {
-        const std::size_t want =
-            static_cast<std::size_t>(std::min<uint64_t>(source.length - done, buffer.size()));
-        if (const int error = in.readExactError(source.offset + done, buffer.data(), want)) {
-            fail(ErrorReport::FileRead, source.file, error);
-        }
-        crc = crcOf(buffer.data(), want, crc);
-        if (!decoder.feed({buffer.data(), want}, sink)) {
-            if (writeError != 0) {
-                fail(ErrorReport::FileCopy, source.file, writeError, out.folder());
+    for (const BodyPiece& piece : storedPieces(source)) {
+        uint32_t crc = 0;
+        uint64_t done = 0;
+        while (done < piece.length) {
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<uint64_t>(piece.length - done, buffer.size()));
+            if (const int error = in.readExactError(piece.offset + done, buffer.data(), want)) {
+                fail(ErrorReport::FileRead, source.file, error);
             }
-            // Bytes being written do not decode either: that is the reason then.
-            if (source.crc32) {
-                checkCrc(source, crcOfRest(in, source, done + want, crc, buffer));
+            crc = crcOf(buffer.data(), want, crc);
+            if (!decoder.feed({buffer.data(), want}, sink)) {
+                if (writeError != 0) {
+                    fail(ErrorReport::FileCopy, source.file, writeError, out.folder());
+                }
+                // Bytes being written do not decode either: that is the reason then.
+                if (piece.crc32) {
+                    checkCrc(source, piece, crcOfRest(in, source, piece, done + want, crc, buffer));
+                }
+                // Not valid for its coding, or past the output bound.
+                fail(ErrorReport::Unsupported, source.file,
+                     decoder.limitReached() ? EFBIG : EBADMSG);
             }
-            // Not valid for its coding, or past the output bound.
-            fail(ErrorReport::Unsupported, source.file, decoder.limitReached() ? EFBIG : EBADMSG);
+            done += want;
         }
-        done += want;
+        checkCrc(source, piece, crc);
     }
-    checkCrc(source, crc);
     if (!decoder.finish()) {
         fail(ErrorReport::Unsupported, source.file, EBADMSG);
     }
     return decoder.produced();
+}
+
+bool hasCrc(const BodySource& source) {
+    return source.crc32 || std::any_of(source.pieces.begin(), source.pieces.end(),
+                                       [](const BodyPiece& piece) { return piece.crc32; });
 }
 
 }  // namespace
@@ -106,26 +114,44 @@ std::shared_ptr<const FileHandle> openBody(const CacheReader& reader, const Body
         size = opened->sizeAtOpen();
         file = std::move(opened);
     }
-    // The file must hold the whole range: a shorter file (or an offset
-    // past its end) is a failed copy, never a shorter one.
-    if (source.offset > size || source.length > size - source.offset) {
-        fail(ErrorReport::FileRead, source.file, ENODATA);
+    // The file must hold the whole range, every piece of it: a shorter file
+    // (or an offset past its end) is a failed copy, never a shorter one.
+    // Pieces that do not add up to the length are no body at all.
+    uint64_t total = 0;
+    for (const BodyPiece& piece : storedPieces(source)) {
+        if (piece.offset > size || piece.length > size - piece.offset ||
+            piece.length > UINT64_MAX - total) {
+            fail(ErrorReport::FileRead, source.file, ENODATA);
+        }
+        total += piece.length;
+    }
+    if (total != source.length) {
+        fail(ErrorReport::FileRead, source.file, EINVAL);
     }
     return file;
+}
+
+std::vector<BodyPiece> storedPieces(const BodySource& source) {
+    if (!source.pieces.empty()) {
+        return source.pieces;
+    }
+    return {BodyPiece{source.offset, source.length, source.crc32}};
 }
 
 uint64_t copyBody(const CacheReader& reader, const CacheEntry& entry, NewFile& out) {
     const BodySource source = reader.bodySource(entry);
     const std::shared_ptr<const FileHandle> file = openBody(reader, source);
     const FileHandle& in = *file;
-    if (!source.encoding.isIdentity() || source.crc32) {
+    if (!source.encoding.isIdentity() || hasCrc(source)) {
         return decodeRange(in, source, out);
     }
-    if (const int error = copyRangeError(in, source.offset, source.length, out.fd())) {
-        // The source was long enough a moment ago: a failure now is the
-        // target's (full disk, read-only folder) unless it is a read error.
-        fail(error == EIO ? ErrorReport::FileRead : ErrorReport::FileCopy, source.file, error,
-             out.folder());
+    for (const BodyPiece& piece : storedPieces(source)) {
+        if (const int error = copyRangeError(in, piece.offset, piece.length, out.fd())) {
+            // The source was long enough a moment ago: a failure now is the
+            // target's (full disk, read-only folder) unless it is a read error.
+            fail(error == EIO ? ErrorReport::FileRead : ErrorReport::FileCopy, source.file, error,
+                 out.folder());
+        }
     }
     return source.length;
 }

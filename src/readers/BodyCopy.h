@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/NewFile.h"
 #include "readers/CacheReader.h"
@@ -28,8 +29,13 @@ constexpr uint64_t maxDecodedSize(uint64_t storedSize) {
 // The file that holds `source`'s bytes: the reader's handle where it gave
 // one, else `source.file` opened below its root (no links out of
 // the cache, no FIFOs, regular files only). Throws ErrorReport FileOpen when
-// it cannot be opened so, FileRead when it is shorter than the range.
+// it cannot be opened so, FileRead when it is shorter than the range or any
+// of its pieces (or the pieces do not make up its length).
 std::shared_ptr<const FileHandle> openBody(const CacheReader& reader, const BodySource& source);
+
+// The pieces `source`'s bytes are read from, in order: its pieces, or the
+// one range at its offset (with its CRC-32).
+std::vector<BodyPiece> storedPieces(const BodySource& source);
 
 // Opens bodySource(entry).file below the reader's root (no links out of the
 // cache, no FIFOs, regular files only), checks that the file holds the whole

@@ -52,6 +52,15 @@ struct CacheEntry {
     int64_t expires = kNoTime;       // when the browser takes the entry to go stale
 };
 
+// One piece of a body stored in pieces (media fetched in ranges): `length`
+// bytes at `offset` of the body's file, and the CRC-32 they must have when
+// the cache keeps one.
+struct BodyPiece {
+    uint64_t offset = 0;
+    uint64_t length = 0;
+    std::optional<uint32_t> crc32{};
+};
+
 // Where an entry's stored bytes lie.
 struct BodySource {
     fs::path file;        // absolute, below `root`
@@ -70,6 +79,10 @@ struct BodySource {
     // failed copy.
     // (Given a default, so that initialisers that stop at `root` stay complete.)
     std::optional<uint32_t> crc32{};
+    // A body stored in pieces of `file`, in the order of the body: its bytes
+    // are these pieces one after the other, `length` in all (`offset` and
+    // `crc32` then unused). Empty: the one range at `offset`.
+    std::vector<BodyPiece> pieces{};
 };
 
 // What a reading left out, and why (the summary on standard error).

@@ -95,8 +95,13 @@ std::optional<QByteArray> readEntryBody(const CacheReader& reader, const CacheEn
     }
     const FileHandle& in = *file;
     QByteArray stored(static_cast<qsizetype>(source.length), Qt::Uninitialized);
-    if (!in.readExactAt(source.offset, stored.data(), static_cast<std::size_t>(stored.size()))) {
-        return std::nullopt;
+    qsizetype at = 0;
+    for (const BodyPiece& piece : storedPieces(source)) {
+        if (!in.readExactAt(piece.offset, stored.data() + at,
+                            static_cast<std::size_t>(piece.length))) {
+            return std::nullopt;
+        }
+        at += static_cast<qsizetype>(piece.length);
     }
     if (source.encoding == ContentEncoding::Identity) {
         return stored;

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <sstream>
 
+#include "ChromeCacheWriter.h"
 #include "cli/CombTestFixture.h"
 #include "cli/EntryListing.h"
+#include "engine/Browsers.h"
 
 namespace harvix {
 
@@ -259,6 +262,73 @@ TEST_F(ListCommandTest, SaveKeepsTheBytesAndNeverOverwrites) {
                   .code,
               1);
     EXPECT_EQ(save({"-1"}).code, 1);
+}
+
+// Chromium-based desktop apps: every app's cache below ~/.config and the
+// Flatpak config folders, each named by its folder (and known apps by their
+// own names in the cache window), never a browser's own folder, and exactly
+// one app's with --cache.
+TEST_F(ListCommandTest, AppsListsEveryDesktopAppsCache) {
+    fake_.home = dir_ / "home";
+    fake_.configDir = fake_.home / ".config";
+    const auto app = [](const std::string& url) {
+        chromecache::Entry entry;
+        entry.key = chromecache::splitCacheKey(url);
+        entry.head = chromecache::rawHead(200, {"Content-Type: image/png"});
+        entry.body = "body of " + url;
+        return entry;
+    };
+    chromecache::writeSimpleCache(fake_.configDir / "discord" / "Cache" / "Cache_Data",
+                                  {app("https://cdn.discord/a.png")});
+    chromecache::writeSimpleCache(fake_.configDir / "Slack" / "Cache" / "Cache_Data",
+                                  {app("https://slack/b.png"), app("https://slack/c.png")});
+    // An older app's Cache, inside a vendor's folder.
+    chromecache::writeSimpleCache(fake_.configDir / "Acme" / "Acme Notes" / "Cache",
+                                  {app("https://acme/d.png")});
+    chromecache::writeSimpleCache(
+        fake_.home / ".var/app/com.visualstudio.code/config/Code/Cache/Cache_Data",
+        {app("https://code/e.png")});
+    // A browser's own folders, which its row reads, and a folder with no cache.
+    chromecache::writeSimpleCache(fake_.configDir / "chromium" / "Cache" / "Cache_Data",
+                                  {app("https://browser/x.png")});
+    chromecache::writeSimpleCache(
+        fake_.home / ".var/app/org.chromium.Chromium/config/Some/Cache/Cache_Data",
+        {app("https://browser/y.png")});
+    fs::create_directories(fake_.configDir / "empty" / "Cache");
+
+    Result r = run({"list", "apps"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    // The data-file column's first folder names the app.
+    std::vector<std::string> lines;
+    std::istringstream out(r.out);
+    for (std::string line; std::getline(out, line);) {
+        std::vector<std::string> fields;
+        std::istringstream in(line);
+        for (std::string field; std::getline(in, field, '\t');) {
+            fields.push_back(field);
+        }
+        ASSERT_EQ(fields.size(), 6u) << line;
+        lines.push_back(fields[4].substr(0, fields[4].find('/')) + " " + fields[5]);
+    }
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"Acme Notes https://acme/d.png", "Code https://code/e.png",
+                                        "Slack https://slack/b.png", "Slack https://slack/c.png",
+                                        "discord https://cdn.discord/a.png"}))
+        << r.out;
+
+    std::vector<std::string> names;
+    for (const CacheProfile& profile : browserByWord("apps")->findProfiles(fake_, "")) {
+        names.push_back(profile.name);
+    }
+    // By folder name, the desktop's first.
+    EXPECT_EQ(names, (std::vector<std::string>{"Acme Notes", "Slack", "Discord",
+                                               "Visual Studio Code (Flatpak)"}));
+
+    r = run({"list", "apps", "--cache", (fake_.configDir / "Slack").string()});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+    EXPECT_EQ(r.out.find("discord"), std::string::npos) << r.out;
 }
 
 }  // namespace

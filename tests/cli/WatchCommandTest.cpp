@@ -88,7 +88,7 @@ TEST_F(ThreadedWatchCommand, CombsWhatTheBrowserCachedWhenItClosesUntilInterrupt
     const std::string cfg = "[GENERAL]\nMozilla=1\nMozillaCachePath=" + (dir_ / "Cache").string() +
                             "\nIE=0\nMaxthon=0\nFiltersFileName=" + (dir_ / "all.flt").string() +
                             "\nUseChromium=0\nUseChrome=0\nUseEdge=0\nUseBrave=0\nUseVivaldi=0"
-                            "\nUseOpera=0\n";
+                            "\nUseOpera=0\nUseApps=0\n";
     writeFile(Cfg(), cfg);
 
     ChildProcess firefox(dir_ / "bin", "firefox");

@@ -160,6 +160,23 @@ TEST(Cache2Entry, LeftOutWithTheirReasons) {
     EXPECT_EQ(reason(httpEntry("HTTPS://h/a", "x", ok)), "listed");
     EXPECT_EQ(reason(httpEntry("http://h/a", "x", "HTTP/1.1 206 Partial Content\r\n")),
               cache2::kReasonPartial);
+    // Media fetched in ranges: the whole resource from its first byte is
+    // kept; fewer bytes are incomplete; a range that does not start at 0,
+    // an unknown or malformed total, or more bytes than it are not media.
+    const auto ranged = [](const std::string& range) {
+        return "HTTP/1.1 206 Partial Content\r\nContent-Range: " + range + "\r\n";
+    };
+    EXPECT_EQ(reason(httpEntry("http://h/a", "12345", ranged("bytes 0-1/5"))), "listed");
+    EXPECT_EQ(reason(httpEntry("http://h/a", "12345", ranged("BYTES  0-4 / 5"))), "listed");
+    EXPECT_EQ(reason(httpEntry("http://h/a", "123", ranged("bytes 0-4/5"))),
+              cache2::kReasonIncompleteMedia);
+    for (const char* odd : {"bytes 0-4/*", "bytes 2-4/5", "bytes 0-4/4", "bytes 4-2/5",
+                            "bytes 0-4/99999999999999999999", "items 0-4/5", "bytes 0-x/5"}) {
+        EXPECT_EQ(reason(httpEntry("http://h/a", "12345", ranged(odd))), cache2::kReasonPartial)
+            << odd;
+    }
+    EXPECT_EQ(reason(httpEntry("http://h/a", "123456", ranged("bytes 0-4/5"))),
+              cache2::kReasonPartial);
     EXPECT_EQ(reason(httpEntry("http://h/a", "", "HTTP/1.1 301 Moved\r\nLocation: /b\r\n")),
               cache2::kReasonRedirect);
     EXPECT_EQ(reason(httpEntry("http://h/a", "nf", "HTTP/1.1 404 Not Found\r\n")),

@@ -141,8 +141,9 @@ TEST_F(MainWindowTest, ShowsTheListColumnsAndButtons) {
     EXPECT_TRUE(window.button(window.commands().combAction(*browserByWord("mozilla")))
                     ->toolTip()
                     .contains(QStringLiteral("Capture and Save Files from Mozilla")));
-    // The browsers without a picture of their own (the Chromium family) are
-    // reached through one more comb button, each with its own command.
+    // The browsers without a picture of their own (the Chromium family and
+    // the desktop apps) are reached through one more comb button, each with
+    // its own command.
     QAction* other = window.commands().otherBrowsers();
     ASSERT_NE(other, nullptr);
     ASSERT_NE(window.button(other), nullptr);
@@ -151,8 +152,9 @@ TEST_F(MainWindowTest, ShowsTheListColumnsAndButtons) {
     for (const CombCommand& comb : window.commands().otherCombCommands()) {
         otherTexts << comb.action->text();
     }
-    EXPECT_EQ(otherTexts.size(), 6);
+    EXPECT_EQ(otherTexts.size(), 7);
     EXPECT_TRUE(otherTexts.contains(QStringLiteral("Capture and Save Files from Chromium")));
+    EXPECT_TRUE(otherTexts.contains(QStringLiteral("Capture and Save Files from Desktop Apps")));
     // A click runs the command.
     world_.notifier().answer = MessageResult::No;
     QTest::mouseClick(window.button(window.action(Command::New)), Qt::LeftButton);

@@ -15,6 +15,7 @@ constexpr uint64_t kFinalMagic = 0xf4fa6f45970d41d8ULL;
 constexpr uint64_t kSparseRangeMagic = 0xeb97bf016553676bULL;
 constexpr uint32_t kEntryVersion = 5;
 constexpr uint32_t kIndexVersion = 9;
+constexpr uint32_t kSparseVersion = 9;  // a `_s` file's header (Chromium writes the index's)
 constexpr uint64_t kRealIndexMagic = 0x656e74657220796fULL;
 
 // Block files (net/disk_cache/blockfile/disk_format.h, disk_format_base.h, addr.h).
@@ -190,12 +191,14 @@ std::vector<std::string> writeSimpleCache(const fs::path& folder,
         put32(file, static_cast<uint32_t>(fnv64(entry.key)));
         put32(file, 0);
         file += entry.key;
-        file += entry.body;
+        // A sparse entry's bytes are in its `_s` file; stream 1 is empty.
+        const std::string stream1 = entry.sparse ? std::string() : entry.body;
+        file += stream1;
         const uint32_t crcFlag = entry.crc32 ? kFlagHasCrc32 : 0u;
-        uint32_t bodyCrc = entry.crc32 ? crc32Of(entry.body) : 0u;
+        uint32_t bodyCrc = entry.crc32 ? crc32Of(stream1) : 0u;
         if (entry.damage == Damage::BeingWritten)
             bodyCrc ^= 0x1000;
-        std::string end1 = endRecord(crcFlag, bodyCrc, static_cast<uint32_t>(entry.body.size()));
+        std::string end1 = endRecord(crcFlag, bodyCrc, static_cast<uint32_t>(stream1.size()));
         if (entry.damage == Damage::BadEndRecord)
             end1[0] ^= 0x55;
         file += end1;
@@ -217,13 +220,34 @@ std::vector<std::string> writeSimpleCache(const fs::path& folder,
         writeFile(folder / (stem + "_0"), file);
         names.push_back(stem + "_0");
         if (entry.sparse) {
-            std::string sparse = file.substr(0, 24 + entry.key.size());
-            put64(sparse, kSparseRangeMagic);
-            put64(sparse, 0);
-            put64(sparse, 4);
+            // The header of the `_0` file with the sparse file's version, the
+            // key, then each range's header and data.
+            std::string sparse;
+            put64(sparse, kInitialMagic);
+            put32(sparse, kSparseVersion);
+            put32(sparse, static_cast<uint32_t>(entry.key.size()));
+            put32(sparse, static_cast<uint32_t>(fnv64(entry.key)));
             put32(sparse, 0);
-            put32(sparse, 0);
-            sparse += "data";
+            sparse += entry.key;
+            std::vector<Range> ranges = entry.ranges;
+            if (ranges.empty())
+                ranges.push_back({0, entry.body.size()});
+            for (std::size_t i = 0; i < ranges.size(); ++i) {
+                const Range& range = ranges[i];
+                if (range.offset > entry.body.size() ||
+                    range.length > entry.body.size() - range.offset)
+                    throw WriteError("range past the body of " + entry.key);
+                const std::string data = entry.body.substr(range.offset, range.length);
+                uint32_t crc = crc32Of(data);
+                if (entry.damage == Damage::RangeCrc && i + 1 == ranges.size())
+                    crc ^= 0x1000;
+                put64(sparse, kSparseRangeMagic);
+                put64(sparse, range.offset);
+                put64(sparse, range.length);
+                put32(sparse, crc);
+                put32(sparse, 0);
+                sparse += data;
+            }
             writeFile(folder / (stem + "_s"), sparse);
         }
     }

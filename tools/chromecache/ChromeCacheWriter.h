@@ -35,6 +35,13 @@ enum class Damage {
     BadPickle,        // stream 0 pickle whose header string runs past its end
     BeingWritten,     // simple: the body differs from its CRC-32; block file: a dirty rankings node
     HeadCrc,          // simple: stream 0 differs from its CRC-32
+    RangeCrc,         // simple, sparse: the last range's data differs from its CRC-32
+};
+
+// A piece of an entry's body written as one range of its `_s` file.
+struct Range {
+    uint64_t offset = 0;
+    uint64_t length = 0;
 };
 
 struct Entry {
@@ -47,7 +54,10 @@ struct Entry {
     int64_t responseTime = 0;   // seconds since 1970
     bool truncated = false;     // the response info's truncated flag
     bool extraFlags = true;     // write the extra-flags word and the original response time
-    bool sparse = false;        // simple: a `_s` file beside it; block file: the parent flag
+    bool sparse = false;        // simple: the body in a `_s` file beside it, stream 1 empty;
+                                // block file: the parent flag
+    std::vector<Range> ranges;  // simple, sparse: the ranges written, in this order (pieces of
+                                // `body`; bytes none holds are missing); empty: one of all
     bool keySha256 = true;      // simple: the key's SHA-256 before the last end record
     bool crc32 = true;          // simple: end records carry their stream's CRC-32
     bool externalBody = false;  // block file: body in an f_ file even when small

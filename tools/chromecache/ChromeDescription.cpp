@@ -114,7 +114,8 @@ Damage damageNamed(const std::string& name, const std::string& where) {
         {"loop-chain", Damage::LoopChain},
         {"bad-pickle", Damage::BadPickle},
         {"being-written", Damage::BeingWritten},
-        {"head-crc", Damage::HeadCrc}};
+        {"head-crc", Damage::HeadCrc},
+        {"range-crc", Damage::RangeCrc}};
     for (const auto& [text, damage] : names) {
         if (name == text)
             return damage;
@@ -192,6 +193,15 @@ Description readDescription(std::istream& in, const fs::path& baseFolder) {
             e.truncated = value == "yes";
         } else if (name == "sparse") {
             e.sparse = value == "yes";
+        } else if (name == "ranges") {
+            // OFFSET:LENGTH pieces of the body, in the order written.
+            for (const std::string& part : words(value)) {
+                const std::size_t colon = part.find(':');
+                if (colon == std::string::npos)
+                    throw WriteError(where + ": ranges are OFFSET:LENGTH");
+                e.ranges.push_back(
+                    {number(part.substr(0, colon), where), number(part.substr(colon + 1), where)});
+            }
         } else if (name == "external") {
             e.externalBody = value == "yes";
         } else if (name == "sha256") {

@@ -18,7 +18,10 @@
 //   content-length = N | none         Content-Length line (default: the body's length)
 //   time = N                          response (and request) time, seconds since 1970
 //   truncated = yes                   the response info's truncated flag
-//   sparse = yes                      a sparse (range) entry
+//   sparse = yes                      a sparse (range) entry: simple, the body in a `_s`
+//                                     file; block file, the parent flag
+//   ranges = OFFSET:LENGTH ...        simple, sparse: the body's pieces written as ranges,
+//                                     in this order (default: one of the whole body)
 //   external = yes                    block file: the body in an f_ file however small
 //   sha256 = no                       simple: no key SHA-256 before the last end record
 //   crc = no                          simple: end records without their streams' CRC-32
@@ -28,6 +31,7 @@
 //          | being-written             simple: the body's CRC-32 does not match;
 //                                      block file: the rankings node is dirty
 //          | head-crc                  simple: stream 0's CRC-32 does not match
+//          | range-crc                 simple, sparse: the last range's CRC-32 does not match
 #pragma once
 
 #include <filesystem>

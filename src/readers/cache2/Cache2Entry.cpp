@@ -310,7 +310,18 @@ std::optional<std::string> reasonToLeaveOut(const EntryRecord& record) {
     }
     const int status = record.head.status;
     if (status == 206) {
-        return std::string(kReasonPartial);
+        // Media fetched in ranges: Firefox keeps the bytes from the first on
+        // under the head of the first range's answer. All of them present,
+        // the entry is the whole resource; fewer, it is left out.
+        const std::optional<ContentRange> range = record.head.contentRange();
+        const std::optional<uint64_t> whole = record.head.wholeSize();
+        if (!range || range->first != 0 || !whole || record.bodyLength > *whole) {
+            return std::string(kReasonPartial);
+        }
+        if (record.bodyLength < *whole) {
+            return std::string(kReasonIncompleteMedia);
+        }
+        return *whole == 0 ? std::optional<std::string>(kReasonEmpty) : std::nullopt;
     }
     if (status >= 300 && status <= 399) {
         return std::string(kReasonRedirect);

@@ -61,11 +61,15 @@ std::optional<std::string_view> urlOfKey(std::string_view key);
 
 // Why a parsed entry is not listed, or nothing when it is: an http or https
 // URL, status 200 or 203, a body, and all of it (the stored bytes reach the
-// Content-Length). The texts are the summary's reasons.
+// Content-Length); or status 206 with every byte of the resource its
+// Content-Range names, from the first (media fetched in ranges). The texts
+// are the summary's reasons.
 std::optional<std::string> reasonToLeaveOut(const EntryRecord& record);
 
 inline constexpr const char* kReasonNotHttp = "not an http or https address";
 inline constexpr const char* kReasonPartial = "partial response (206)";
+// A 206 entry of media with bytes missing (a clip not played to its end).
+inline constexpr const char* kReasonIncompleteMedia = "incomplete media";
 inline constexpr const char* kReasonRedirect = "redirect";
 inline constexpr const char* kReasonStatus = "status other than 200 or 203";
 inline constexpr const char* kReasonEmpty = "empty body";

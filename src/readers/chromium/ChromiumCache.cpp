@@ -12,6 +12,7 @@
 #include "readers/chromium/ResponseInfo.h"
 #include "readers/chromium/SimpleCacheFormat.h"
 #include "readers/chromium/SimpleCacheParser.h"
+#include "readers/chromium/SparseEntry.h"
 #include "readers/http/ResponseHead.h"
 
 namespace harvix::chromium {
@@ -107,10 +108,6 @@ void readSimpleCache(const CacheFolder& cache, const RecordSink& accept, const S
         if (keepGoing && !keepGoing()) {
             return;
         }
-        if (sparse.count(hash) != 0) {
-            skip("sparse (range) entry");
-            continue;
-        }
         char name[24];
         std::snprintf(name, sizeof name, "%016llx%s", static_cast<unsigned long long>(hash),
                       simplecache::kStreams01Suffix);
@@ -126,6 +123,19 @@ void readSimpleCache(const CacheFolder& cache, const RecordSink& accept, const S
             continue;
         }
         record = CacheRecord{};
+        if (sparse.count(hash) != 0) {
+            // Media fetched in ranges: the bytes are in the `_s` file.
+            const fs::path ranges =
+                cache.folder /
+                (std::string(name, simplecache::kEntryHashDigits) + simplecache::kSparseSuffix);
+            if (const char* reason = acceptSparseEntry(ranges, entry, record)) {
+                skip(reason);
+                continue;
+            }
+            record.dataFile = relativeName(ranges, cache.browserRoot);
+            accept(std::move(record));
+            continue;
+        }
         if (const char* reason = acceptEntry(entry.key, entry.stream0, entry.bodyLength, record)) {
             skip(reason);
             continue;
@@ -333,7 +343,11 @@ std::string readResponseHead(const fs::path& root, const fs::path& folder,
                              const StoredPlace& place) {
     fs::path file = bodyPath(folder, dataFile);
     uint64_t offset = uint64_t{place.bodyOffset} + bodySize + simplecache::kEndRecordSize;
-    if ((place.headFile & kHeadInBlockFile) != 0) {
+    if (place.sparse) {
+        const std::string name = file.filename().string();
+        file = folder / (name.substr(0, name.size() - 2) + simplecache::kStreams01Suffix);
+        offset = place.headOffset;
+    } else if ((place.headFile & kHeadInBlockFile) != 0) {
         file = folder / blockFileName(place.headFile & ~kHeadInBlockFile);
         offset = place.headOffset;
     } else if ((place.headFile & kHeadInExternalFile) != 0) {

@@ -47,6 +47,10 @@ struct StoredPlace {
     uint32_t headSize = 0;
     uint32_t bodyCrc32 = 0;     // the CRC-32 the body must have, when
     bool hasBodyCrc32 = false;  // its end record gives one
+    // Media fetched in ranges (a simple cache): the body is the ranges of
+    // the `_s` file the record's data file names (SparseEntry.h), the head
+    // at `headOffset` of the `_0` file beside it.
+    bool sparse = false;
 };
 inline constexpr uint32_t kHeadInBlockFile = 1u << 31;
 inline constexpr uint32_t kHeadInExternalFile = 1u << 30;

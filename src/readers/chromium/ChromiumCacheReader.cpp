@@ -6,6 +6,7 @@
 #include "base/ContentType.h"
 #include "platform/FileHandle.h"
 #include "platform/Path.h"
+#include "readers/chromium/SparseEntry.h"
 
 namespace harvix {
 
@@ -100,6 +101,9 @@ BodySource ChromiumCacheReader::bodySource(const CacheEntry& entry) const {
     source.root = resolved_[chromium.folder];
     if (chromium.place.hasBodyCrc32) {
         source.crc32 = chromium.place.bodyCrc32;
+    }
+    if (chromium.place.sparse) {
+        chromium::fillSparseBody(source);
     }
     return source;
 }

@@ -58,10 +58,33 @@ inline constexpr uint32_t kFlagHasCrc32 = 1u << 0;
 inline constexpr uint32_t kFlagHasKeySha256 = 1u << 1;  // the key's SHA-256 precedes the record
 inline constexpr std::size_t kKeySha256Size = 32;
 
-// --- SparseRangeHeader: each range in a `_s` file -----------------------------
-// uint64 magic, uint64 offset, uint64 length, uint32 crc32, uint32 padding.
-inline constexpr uint64_t kSparseRangeMagic = 0xeb97bf016553676bULL;
+// --- The `_s` file: media fetched in ranges ------------------------------------
+// Media (video, sound) is fetched with Range requests. Its entry's `_0` file
+// holds the response info of the first answer, a 206 with
+//   Content-Range: bytes 0-N/TOTAL
+// and an empty stream 1; the bytes lie in the `_s` file:
+//   EntryHeader                 (kHeaderSize bytes; version kSparseVersionMin
+//                                to kSparseVersionMax; Chromium writes 9)
+//   key                         (key_length bytes, the `_0` file's key)
+//   ranges, to the file's end:  SparseRangeHeader, then `length` bytes
+// Ranges are appended as the bytes arrive, in any order of their offsets, and
+// never overlap (a write over bytes already there rewrites them in place); a
+// clip played through is several ranges that together cover [0, TOTAL), one
+// cut off part way leaves a gap.
+inline constexpr uint32_t kSparseVersionMin = 7;
+inline constexpr uint32_t kSparseVersionMax = 9;
+
+// SparseRangeHeader, all little-endian:
 inline constexpr std::size_t kSparseRangeHeaderSize = 32;
+inline constexpr std::size_t kRangeMagicOffset = 0;    // uint64 magic
+inline constexpr std::size_t kRangeOffsetOffset = 8;   // uint64 offset in the resource
+inline constexpr std::size_t kRangeLengthOffset = 16;  // uint64 length of the data
+inline constexpr std::size_t kRangeCrc32Offset = 24;   // uint32 CRC-32 of the data; 0: none
+                                                       // (a range rewritten in part)
+                                                       // 28: uint32 padding
+inline constexpr uint64_t kSparseRangeMagic = 0xeb97bf016553676bULL;
+// At most this many ranges are read from one `_s` file.
+inline constexpr std::size_t kMaxSparseRanges = 1u << 20;
 
 // --- The `index` marker (FakeIndexData) ----------------------------------------
 // uint64 magic, uint32 version, uint32 unused, uint32 unused, uint32 padding.

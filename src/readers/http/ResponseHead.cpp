@@ -60,23 +60,72 @@ std::string ResponseHead::contentType() const {
     return header("Content-Type").value_or("");
 }
 
-std::optional<uint64_t> ResponseHead::contentLength() const {
-    const std::optional<std::string> value = header("Content-Length");
-    if (!value || value->empty()) {
+namespace {
+
+// A plain decimal number that fits 64 bits; nothing otherwise.
+std::optional<uint64_t> decimal(std::string_view text) {
+    if (text.empty()) {
         return std::nullopt;
     }
-    uint64_t length = 0;
-    for (const char ch : *value) {
+    uint64_t number = 0;
+    for (const char ch : text) {
         if (!isDigit(ch)) {
             return std::nullopt;
         }
         const auto digit = static_cast<uint64_t>(ch - '0');
-        if (length > (UINT64_MAX - digit) / 10) {
+        if (number > (UINT64_MAX - digit) / 10) {
             return std::nullopt;
         }
-        length = length * 10 + digit;
+        number = number * 10 + digit;
     }
-    return length;
+    return number;
+}
+
+}  // namespace
+
+std::optional<uint64_t> ResponseHead::contentLength() const {
+    const std::optional<std::string> value = header("Content-Length");
+    return value ? decimal(*value) : std::nullopt;
+}
+
+std::optional<ContentRange> ResponseHead::contentRange() const {
+    const std::optional<std::string> value = header("Content-Range");
+    if (!value) {
+        return std::nullopt;
+    }
+    // "bytes FIRST-LAST/TOTAL", TOTAL "*" when the server does not know it.
+    std::string_view text = trim(*value);
+    if (text.size() < 6 || !equalsNoCase(text.substr(0, 6), "bytes ")) {
+        return std::nullopt;
+    }
+    text = trim(text.substr(6));
+    const std::size_t dash = text.find('-');
+    const std::size_t slash = text.find('/');
+    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) {
+        return std::nullopt;
+    }
+    const std::optional<uint64_t> first = decimal(trim(text.substr(0, dash)));
+    const std::optional<uint64_t> last = decimal(trim(text.substr(dash + 1, slash - dash - 1)));
+    const std::string_view total = trim(text.substr(slash + 1));
+    if (!first || !last || *last < *first) {
+        return std::nullopt;
+    }
+    ContentRange range{*first, *last, std::nullopt};
+    if (total != "*") {
+        range.total = decimal(total);
+        if (!range.total || *range.total <= *last) {
+            return std::nullopt;
+        }
+    }
+    return range;
+}
+
+std::optional<uint64_t> ResponseHead::wholeSize() const {
+    if (status != 206) {
+        return std::nullopt;
+    }
+    const std::optional<ContentRange> range = contentRange();
+    return range ? range->total : std::nullopt;
 }
 
 ContentEncoding ResponseHead::contentEncoding() const {

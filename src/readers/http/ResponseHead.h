@@ -15,6 +15,14 @@
 
 namespace harvix {
 
+// A Content-Range value, "bytes FIRST-LAST/TOTAL": the bytes FIRST to LAST
+// (both counted) of a resource of TOTAL bytes, TOTAL unknown for "*".
+struct ContentRange {
+    uint64_t first = 0;
+    uint64_t last = 0;
+    std::optional<uint64_t> total;
+};
+
 struct ResponseHead {
     int status = 0;                                            // 0 when there is no status line
     std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
@@ -25,6 +33,13 @@ struct ResponseHead {
     std::string contentType() const;
     // Content-Length when it is one plain decimal number; nothing otherwise.
     std::optional<uint64_t> contentLength() const;
+    // Content-Range when it is well formed (LAST not before FIRST, and
+    // before TOTAL); nothing otherwise.
+    std::optional<ContentRange> contentRange() const;
+    // For a partial response (206), as browsers keep media fetched in
+    // ranges: the size of the whole resource, from its Content-Range;
+    // nothing for any other status or when the total is not told.
+    std::optional<uint64_t> wholeSize() const;
     // The body's codings from every Content-Encoding line, in order;
     // "identity" entries are passed over. Identity when there are none, and
     // when any coding is unknown: browsers then show the stored bytes as

@@ -386,6 +386,71 @@ damage = being-written
     EXPECT_EQ(kept, (std::multiset<std::string>{"whole", "whole", "no checksum kept"}));
 }
 
+TEST(ChromiumRealSetups, MediaFetchedInRangesIsKeptOnlyWhenEveryByteIsThere) {
+    // A 206 head in `_0`, the bytes in ranges of `_s`, written in any order:
+    // all of the resource is one file equal to it; a gap, an overlap, an
+    // unknown total leave it out; a range that no longer matches its CRC-32,
+    // or bytes gone since the listing, fail its copy.
+    TempDir dir;
+    const fs::path folder = dir / "Cache_Data";
+    const std::string media = R"(
+status = 206
+type = video/webm
+header = Content-Range: bytes 0-9/20
+body = text 0123456789abcdefghij
+sparse = yes
+)";
+    writeCache(folder, "[entry]\nurl = http://a.org/whole.webm" + media +
+                           "ranges = 10:10 0:4 4:6\n"
+                           "[entry]\nurl = http://a.org/one.webm" +
+                           media + "[entry]\nurl = http://a.org/gap.webm" + media +
+                           "ranges = 0:8 12:8\n"
+                           "[entry]\nurl = http://a.org/half.webm" +
+                           media +
+                           "ranges = 0:10\n"
+                           "[entry]\nurl = http://a.org/overlap.webm" +
+                           media +
+                           "ranges = 0:12 10:10\n"
+                           "[entry]\nurl = http://a.org/writing.webm" +
+                           media +
+                           "ranges = 0:10 10:10\ndamage = range-crc\n"
+                           "[entry]\nurl = http://a.org/cut.webm" +
+                           media +
+                           "[entry]\nurl = http://a.org/unknown.webm\nstatus = 206\n"
+                           "header = Content-Range: bytes 0-9/*\nbody = text 0123456789\n"
+                           "sparse = yes\n");
+    ChromiumCacheReader reader("chromium", pathToUtf8(folder));
+    const Reading reading = openAndRead(reader);
+    EXPECT_EQ(reading.skipped.byReason,
+              (std::map<std::string, uint64_t>{{"incomplete media", 2},
+                                               {"damaged range file (overlapping ranges)", 1},
+                                               {"partial response (206)", 1}}));
+    std::map<std::string, const CacheEntry*> byUrl;
+    for (const CacheEntry* entry : reading.view()) {
+        byUrl[entry->url] = entry;
+    }
+    ASSERT_EQ(byUrl.size(), 4u);
+    const CacheEntry& whole = *byUrl.at("http://a.org/whole.webm");
+    EXPECT_EQ(whole.size, 20u);
+    EXPECT_EQ(whole.contentTypeText, "video/webm");
+    EXPECT_EQ(whole.dataFile.substr(whole.dataFile.size() - 2), "_s");
+    EXPECT_NE(reader.responseHead(whole).find("Content-Range: bytes 0-9/20"), std::string::npos);
+
+    // Bytes gone after the listing: the copy fails, and leaves nothing.
+    const fs::path cut = folder / fs::path(byUrl.at("http://a.org/cut.webm")->dataFile).filename();
+    fs::resize_file(cut, fs::file_size(cut) - 1);
+    CombRecord record;
+    const CombResult result = combInto(reader, reading, dir / "kept", record);
+    EXPECT_EQ(result.kept, 2u);
+    EXPECT_EQ(record.failures.size(), 2u);
+    EXPECT_EQ(std::count(record.failures.begin(), record.failures.end(),
+                         "the cached data is still being written (its checksum does not match)"),
+              1);
+    for (const auto& file : fs::directory_iterator(dir / "kept")) {
+        EXPECT_EQ(readFile(file.path()), "0123456789abcdefghij");
+    }
+}
+
 TEST(ChromiumDiscovery, RootsProfilesAndCacheFolders) {
     TempDir dir;
     const fs::path root = dir.path() / "google-chrome";
