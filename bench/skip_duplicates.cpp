@@ -89,7 +89,7 @@ double TimedPass(const fs::path& folder, bool skipDuplicates, GeneratedReader& r
     FilterSet filter;
     auto* item = filter.insertItem(nullptr, -1);
     item->directoryTemplate = pathToUtf8(folder);
-    item->fileNameDummy = "file";
+    item->stem = "file";
 
     const auto start = std::chrono::steady_clock::now();
     CombObserver silent;

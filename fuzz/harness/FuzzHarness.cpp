@@ -273,10 +273,10 @@ void runMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratc
     pictures->minWidth = 1;
     pictures->minHeight = 1;
     pictures->directoryTemplate = pathToUtf8(out);
-    pictures->fileNameDummy = "picture";
+    pictures->stem = "picture";
     auto* everything = filter.insertItem(nullptr, -1);
     everything->directoryTemplate = pathToUtf8(out);
-    everything->fileNameDummy = "file";
+    everything->stem = "file";
     CombObserver silent;
     IPlatform& platform = nativePlatform();
     const CombResult result =
@@ -401,8 +401,8 @@ void runFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratc
     for (std::size_t i = 0; i < filter.items.size(); ++i) {
         const FilterItem& item = *filter.items[i];
         Check(item.position == static_cast<int32_t>(i), "items are not numbered in order");
-        Check(isValidUtf8(item.url) && isValidUtf8(item.directory) &&
-                  isValidUtf8(item.fileNameDummy) && isValidUtf8(filter.hint),
+        Check(isValidUtf8(item.url) && isValidUtf8(item.directory) && isValidUtf8(item.stem) &&
+                  isValidUtf8(filter.hint),
               "a filter text is not valid UTF-8");
         for (const std::string& part : item.urlParts) {
             Check(!part.empty() && part.find_first_of(" \t") == std::string::npos,
@@ -424,7 +424,7 @@ void runFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratc
               "a saved item reads back with other numbers");
         for (const auto& [before, after] :
              {std::pair{a.url, b.url}, std::pair{a.directoryTemplate, b.directoryTemplate},
-              std::pair{a.fileNameDummy, b.fileNameDummy}}) {
+              std::pair{a.stem, b.stem}}) {
             if (SurvivesRoundTrip(before)) {
                 Check(before == after, "a saved item text reads back different: " + before);
             }

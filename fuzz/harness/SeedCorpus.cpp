@@ -222,12 +222,12 @@ Seeds FilterSeeds(const fs::path& sourceDir, const fs::path& scratch) {
     item->minWidth = 100;
     item->minHeight = 80;
     item->directoryTemplate = "~/HX_FILES/%DATE%/pictures";
-    item->fileNameDummy = "picture";
+    item->stem = "picture";
     item = filter.insertItem(nullptr, -1);
     item->contentType = 12;
     item->disabled = true;
     item->directoryTemplate = "/tmp/music %TIME%";
-    item->fileNameDummy = "song";
+    item->stem = "song";
     const fs::path file = scratch / "set.flt";
     filter.save(pathToUtf8(file));
     seeds.emplace_back("saved.flt", ReadBytes(file));
@@ -236,7 +236,7 @@ Seeds FilterSeeds(const fs::path& sourceDir, const fs::path& scratch) {
         item->contentType = i % 19;
         item->url = "part" + std::to_string(i);
         item->directoryTemplate = "/tmp/many";
-        item->fileNameDummy = "f";
+        item->stem = "f";
     }
     filter.save(pathToUtf8(file));
     seeds.emplace_back("many.flt", ReadBytes(file));

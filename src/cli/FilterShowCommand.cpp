@@ -64,7 +64,7 @@ public:
             std::cout << item->position << '\t' << (item->disabled ? 0 : 1) << '\t'
                       << contentTypeText(item->contentType) << '\t' << item->minSize << '\t'
                       << item->url << '\t' << item->minWidth << '\t' << item->minHeight << '\t'
-                      << item->directoryTemplate << '\t' << item->fileNameDummy << '\n';
+                      << item->directoryTemplate << '\t' << item->stem << '\n';
         }
         std::cout.flush();
         return std::cout ? kExitOk : kExitUsage;

@@ -156,10 +156,10 @@ private:
             // A stem that cannot stand in a file name is told once per run;
             // its item keeps nothing.
             const bool stemUsed = !options_.siteTree && !item.siteTree;
-            if (stemUsed && (item.fileNameDummy.find('/') != std::string::npos ||
-                             item.fileNameDummy.find('\0') != std::string::npos)) {
+            if (stemUsed && (item.stem.find('/') != std::string::npos ||
+                             item.stem.find('\0') != std::string::npos)) {
                 observer_.error(ErrorReport(ErrorReport::FilterCache, ErrorReport::BadFileName,
-                                            item.directory, item.fileNameDummy));
+                                            item.directory, item.stem));
                 continue;
             }
             const fs::path folder = pathFromUtf8(item.directory);
@@ -391,8 +391,8 @@ private:
             observer_.duplicate(entry);
             return true;
         }
-        const TargetFolder::Named named = folder.name(
-            step.file, item.fileNameDummy, contentTypeName(entry.contentType), step.size);
+        const TargetFolder::Named named =
+            folder.name(step.file, item.stem, contentTypeName(entry.contentType), step.size);
         step.file.discard();  // closed; named or not, nothing is left unnamed
         if (named.path.empty()) {
             fail(entry, named.failure);

@@ -70,7 +70,7 @@ std::vector<EntrySaveResult> saveEntries(const CacheReader& reader,
     // One filter item that matches every entry, with the folder and stem.
     FilterItem item;
     item.directoryTemplate = folder;
-    item.fileNameDummy = stem;
+    item.stem = stem;
     const FilterSnapshot snapshot =
         FilterSnapshot::take({item}, ',', platform.homeFolder(), platform.currentTime());
     CombOptions options;

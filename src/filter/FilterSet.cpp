@@ -331,7 +331,7 @@ bool FilterSet::load(std::string path) {
         item->directoryTemplate = take(kDirectory);
         item->directory = item->directoryTemplate;
         expandDateTime(item->directory);
-        item->fileNameDummy = take(kFileNameDummy);
+        item->stem = take(kFileNameDummy);
         item->siteTree = leadingInteger(take(kSiteTree)) != 0;
         items.push_back(std::move(item));
     }
@@ -354,7 +354,7 @@ bool FilterSet::save(std::string path, int* error) {
         AppendLine(text, kItemKeys[kMinWidth], std::to_string(item.minWidth));
         AppendLine(text, kItemKeys[kMinHeight], std::to_string(item.minHeight));
         AppendLine(text, kItemKeys[kDirectory], item.directoryTemplate);
-        AppendLine(text, kItemKeys[kFileNameDummy], item.fileNameDummy);
+        AppendLine(text, kItemKeys[kFileNameDummy], item.stem);
         // Written only where it is on, so that a set without it is saved
         // exactly as before and older programs read the same items.
         if (item.siteTree) {

@@ -33,7 +33,7 @@ public:
     int32_t minHeight = 0;              // minimum picture height in pixels
     std::string directory;              // target folder, templates expanded
     std::string directoryTemplate;      // target folder as typed and stored
-    std::string fileNameDummy;          // stem of the names of saved files
+    std::string stem;                   // stem of the names of saved files
     bool siteTree = false;              // save at the URL's path (filter/SiteTree.h), not
                                         // under the stem
     int32_t position = 0;               // index of the item in `items`

@@ -103,8 +103,8 @@ void FilterItemDialog::buildControls() {
     directoryBrowse->setObjectName(QStringLiteral("directoryBrowse"));
     directoryBrowse->setAutoDefault(false);
     directoryBrowse->setFixedWidth(directoryBrowse->fontMetrics().height() + 18);
-    fileNameDummyLabel = new QLabel(this);
-    fileNameDummy = Edit(this, "fileNameDummy");
+    stemLabel = new QLabel(this);
+    stemEdit = Edit(this, "stem");
     siteTree = new QCheckBox(this);
     siteTree->setObjectName(QStringLiteral("siteTree"));
 
@@ -114,7 +114,7 @@ void FilterItemDialog::buildControls() {
                                                  {minWidthLabel, minWidth},
                                                  {minHeightLabel, minHeight},
                                                  {directoryLabel, directoryTemplate},
-                                                 {fileNameDummyLabel, fileNameDummy}};
+                                                 {stemLabel, stemEdit}};
     auto* grid = new QGridLayout;
     int row = 0;
     for (const auto& [label, field] : rows) {
@@ -130,7 +130,7 @@ void FilterItemDialog::buildControls() {
     const int narrow = fontMetrics().averageCharWidth() * 16;
     for (QWidget* field : {static_cast<QWidget*>(contentType), static_cast<QWidget*>(minSize),
                            static_cast<QWidget*>(minWidth), static_cast<QWidget*>(minHeight),
-                           static_cast<QWidget*>(fileNameDummy)}) {
+                           static_cast<QWidget*>(stemEdit)}) {
         field->setMaximumWidth(narrow);
         field->setMinimumWidth(narrow);
     }
@@ -167,7 +167,7 @@ void FilterItemDialog::initialise() {
     minWidthLabel->setText(Text(texts.FilterListMinWidth));
     minHeightLabel->setText(Text(texts.FilterListMinHeight));
     directoryLabel->setText(Text(texts.FilterListDirectory));
-    fileNameDummyLabel->setText(Text(texts.FilterListFileNameDummy));
+    stemLabel->setText(Text(texts.FilterListFileNameDummy));
     siteTree->setText(Text(texts.FilterListSiteTree));
 
     contentType->clear();
@@ -186,7 +186,7 @@ void FilterItemDialog::initialise() {
     minHeight->setText(QString::number(item_->minHeight));
     directoryTemplate->setText(Text(item_->directoryTemplate));
     directoryTemplate->setCursorPosition(0);
-    fileNameDummy->setText(Text(item_->fileNameDummy));
+    stemEdit->setText(Text(item_->stem));
     siteTree->setChecked(item_->siteTree);
     updateTakenNote();
 }
@@ -265,10 +265,10 @@ void FilterItemDialog::accept() {
     // The stem is the start of every saved file's name: '/' would make it a
     // path. Any other character (a backslash included) is an ordinary
     // file-name character here.
-    const QString stem = fileNameDummy->text();
+    const QString stem = stemEdit->text();
     if (stem.contains(QLatin1Char('/')) || stem.contains(QChar(0))) {
         warn(QStringLiteral("stemRuleMessage"),
-             QStringLiteral("%1: /").arg(Text(texts.FilterListFileNameDummy)), fileNameDummy);
+             QStringLiteral("%1: /").arg(Text(texts.FilterListFileNameDummy)), stemEdit);
         return;
     }
     item_->directoryTemplate = folder;
@@ -277,7 +277,7 @@ void FilterItemDialog::accept() {
     item_->url = url->text().toStdString();
     item_->minWidth = *width;
     item_->minHeight = *height;
-    item_->fileNameDummy = fileNameDummy->text().toStdString();
+    item_->stem = stemEdit->text().toStdString();
     item_->siteTree = siteTree->isChecked();
     QDialog::accept();
 }

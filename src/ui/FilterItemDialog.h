@@ -62,8 +62,8 @@ public:
     QLabel* directoryLabel = nullptr;
     QLineEdit* directoryTemplate = nullptr;
     QPushButton* directoryBrowse = nullptr;
-    QLabel* fileNameDummyLabel = nullptr;
-    QLineEdit* fileNameDummy = nullptr;
+    QLabel* stemLabel = nullptr;
+    QLineEdit* stemEdit = nullptr;
     // Saves each file at its URL's path below the folder (the item's siteTree).
     QCheckBox* siteTree = nullptr;
     // Says which earlier item takes the entries first (One Copy); hidden

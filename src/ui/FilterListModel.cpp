@@ -61,7 +61,7 @@ QVariant FilterListModel::data(const QModelIndex& index, int role) const {
         case FolderColumn:
             return QString::fromStdString(shown->directoryTemplate);
         case FileNameColumn:
-            return QString::fromStdString(shown->fileNameDummy);
+            return QString::fromStdString(shown->stem);
         default:
             return QString();
     }

@@ -109,7 +109,7 @@ void MainWindow::addItemFor(const QString& host, int contentType) {
     const Settings& settings = settings_;
     auto item = std::make_unique<FilterItem>();
     item->directoryTemplate = settings.DefaultCombPath;
-    item->fileNameDummy = settings.DefaultFileNameDummy;
+    item->stem = settings.DefaultFileNameDummy;
     item->url = host.toStdString();
     item->contentType = contentType;
     // The new item goes above the selected one, or first: with One Copy the
@@ -234,8 +234,7 @@ void MainWindow::showOptions() {
 }
 
 void MainWindow::showHelp() {
-    desktop_->openUrl(
-        QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(settings_.helpPath))));
+    desktop_->openUrl(QUrl::fromLocalFile(QString::fromStdString(pathToUtf8(settings_.helpPath))));
 }
 
 void MainWindow::comb(const BrowserRow& browser) {

@@ -265,7 +265,7 @@ protected:
         };
         FilterItem* item = filter_.insertItem(nullptr, -1);
         item->directoryTemplate = (dir_ / "out").string();
-        item->fileNameDummy = "file";
+        item->stem = "file";
         main_->setFilter(filter_);
         main_->setOptions(window_.options);
     }
@@ -614,12 +614,12 @@ TEST_F(ThreadedCombCoordinator, ARunKeepsExactlyWhatItsSnapshotAskedForWhileTheU
     a->url = "/a/";
     a->parseUrl(filter_);
     a->directoryTemplate = (dir_ / "a").string();
-    a->fileNameDummy = "a";
+    a->stem = "a";
     FilterItem* b = filter_.insertItem(nullptr, -1);
     b->url = "/b/";
     b->parseUrl(filter_);
     b->directoryTemplate = (dir_ / "b").string();
-    b->fileNameDummy = "b";
+    b->stem = "b";
     main_->setFilter(filter_);
     const fs::path saved = dir_ / "set.flt";
     ASSERT_TRUE(filter_.save(saved.string()));

@@ -47,7 +47,7 @@ protected:
             item->minHeight = minWidth;
             item->url = url;
             item->directoryTemplate = pathToUtf8(out / folder);
-            item->fileNameDummy = stem;
+            item->stem = stem;
         };
         add(0, 0, "", "all", "file");
         add(0, 10, "", "pictures", "picture");

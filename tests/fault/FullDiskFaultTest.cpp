@@ -49,7 +49,7 @@ protected:
             item->contentType = i % 19;
             item->url = tag + std::string(200, 'u') + std::to_string(i);
             item->directoryTemplate = "/tmp/" + tag + "/" + std::to_string(i);
-            item->fileNameDummy = tag;
+            item->stem = tag;
         }
     }
 
@@ -214,11 +214,11 @@ TEST_F(FullDiskFaultTest, CopiesIntoAFullTargetLeaveNoPartialFileAndTheRunGoesOn
     auto* pngs = filter.insertItem(nullptr, -1);
     pngs->contentType = 3;
     pngs->directoryTemplate = pathToUtf8(small);
-    pngs->fileNameDummy = "png";
+    pngs->stem = "png";
     auto* gifs = filter.insertItem(nullptr, -1);
     gifs->contentType = 2;
     gifs->directoryTemplate = pathToUtf8(roomy);
-    gifs->fileNameDummy = "gif";
+    gifs->stem = "gif";
 
     FirefoxCacheReader reader;
     reader.cacheFolder = pathToUtf8(cache);

@@ -96,11 +96,11 @@ protected:
         auto* pngs = filter_.insertItem(nullptr, -1);
         pngs->contentType = 3;
         pngs->directoryTemplate = pathToUtf8(locked);
-        pngs->fileNameDummy = "png";
+        pngs->stem = "png";
         auto* gifs = filter_.insertItem(nullptr, -1);
         gifs->contentType = 2;
         gifs->directoryTemplate = pathToUtf8(open);
-        gifs->fileNameDummy = "gif";
+        gifs->stem = "gif";
     }
 
     // Combs `reader` with the lock set to turn at the half; checks what

@@ -74,7 +74,7 @@ TEST_F(FilterFileTest, SavedFileHasTheFixedLayoutAndLoadsBackTheSame) {
         EXPECT_EQ(b.minWidth, a.minWidth);
         EXPECT_EQ(b.minHeight, a.minHeight);
         EXPECT_EQ(b.directoryTemplate, a.directoryTemplate);
-        EXPECT_EQ(b.fileNameDummy, a.fileNameDummy);
+        EXPECT_EQ(b.stem, a.stem);
     }
     EXPECT_EQ(loaded.items[1]->urlParts, (std::vector<std::string>{"a.com", "b.net", "c"}));
     EXPECT_EQ(loaded.items[0]->directory, "/srv/HX_FILES/" + Today());
@@ -131,7 +131,7 @@ TEST_F(FilterFileTest, DamagedValuesReadAsNumbersWouldAndKeysFindTheirPlace) {
     EXPECT_EQ(first.minWidth, INT32_MIN);
     EXPECT_EQ(first.minHeight, 12);
     EXPECT_EQ(first.urlParts, (std::vector<std::string>{"x", "Y"}));
-    EXPECT_EQ(first.fileNameDummy, "stem");
+    EXPECT_EQ(first.stem, "stem");
     const auto& second = *filter_.items[1];
     EXPECT_FALSE(second.disabled);  // abc reads as 0
     EXPECT_EQ(second.contentType, 0);
@@ -237,20 +237,20 @@ TEST_F(FilterFileTest, ListOperationsKeepPositionsInStep) {
         std::string out;
         for (const auto& item : filter_.items) {
             EXPECT_EQ(item->position, &item - &filter_.items[0]);
-            out += item->fileNameDummy;
+            out += item->stem;
         }
         return out;
     };
     addItem("/x", 0, "a");
     addItem("/x", 0, "c");
     auto* b = new FilterItem();
-    b->fileNameDummy = "b";
+    b->stem = "b";
     b->url = "p, q";
     EXPECT_EQ(filter_.insertItem(b, 1), b);
     EXPECT_EQ(b->urlParts.size(), 2u);
-    filter_.insertItem(nullptr, 3)->fileNameDummy = "d";  // index == size: appended
-    filter_.insertItem(nullptr, 99)->fileNameDummy = "e";
-    filter_.insertItem(nullptr, 0)->fileNameDummy = "0";
+    filter_.insertItem(nullptr, 3)->stem = "d";  // index == size: appended
+    filter_.insertItem(nullptr, 99)->stem = "e";
+    filter_.insertItem(nullptr, 0)->stem = "0";
     EXPECT_EQ(names(), "0abcde");
 
     EXPECT_EQ(filter_.moveItemUp(0), 0u);

@@ -182,7 +182,7 @@ FilterItem& FilterTest::addItem(const std::string& folder, int32_t contentType,
     item->contentType = contentType;
     item->directoryTemplate =
         folder.empty() || folder[0] == '/' || folder[0] == '~' ? folder : pathToUtf8(dir_ / folder);
-    item->fileNameDummy = stem;
+    item->stem = stem;
     return *filter_.insertItem(item, -1);
 }
 

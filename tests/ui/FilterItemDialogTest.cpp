@@ -38,7 +38,7 @@ protected:
         item.minWidth = 100;
         item.minHeight = 80;
         item.directoryTemplate = "/home/tester/HX_FILES";
-        item.fileNameDummy = "pic";
+        item.stem = "pic";
     }
 
     static void Type(QLineEdit* edit, const QString& text) {
@@ -80,7 +80,7 @@ protected:
                a.minSize == b.minSize && a.url == b.url && a.urlParts == b.urlParts &&
                a.minWidth == b.minWidth && a.minHeight == b.minHeight &&
                a.directory == b.directory && a.directoryTemplate == b.directoryTemplate &&
-               a.fileNameDummy == b.fileNameDummy && a.siteTree == b.siteTree;
+               a.stem == b.stem && a.siteTree == b.siteTree;
     }
 
     FakePlatform platform;
@@ -101,7 +101,7 @@ TEST_F(FilterItemDialogTest, ShowsTheItemUnderTheCallersTitle) {
     EXPECT_EQ(dialog.minWidthLabel->text(), QStringLiteral("Min Width (pixels)"));
     EXPECT_EQ(dialog.minHeightLabel->text(), QStringLiteral("Min Height (pixels)"));
     EXPECT_EQ(dialog.directoryLabel->text(), QStringLiteral("Folder Path"));
-    EXPECT_EQ(dialog.fileNameDummyLabel->text(), QStringLiteral("Filename Dummy"));
+    EXPECT_EQ(dialog.stemLabel->text(), QStringLiteral("Filename Dummy"));
     EXPECT_EQ(dialog.okButton->text(), QStringLiteral("OK"));
     EXPECT_EQ(dialog.cancelButton->text(), QStringLiteral("Cancel"));
 
@@ -120,7 +120,7 @@ TEST_F(FilterItemDialogTest, ShowsTheItemUnderTheCallersTitle) {
     EXPECT_EQ(dialog.minWidth->text(), QStringLiteral("100"));
     EXPECT_EQ(dialog.minHeight->text(), QStringLiteral("80"));
     EXPECT_EQ(dialog.directoryTemplate->text(), QStringLiteral("/home/tester/HX_FILES"));
-    EXPECT_EQ(dialog.fileNameDummy->text(), QStringLiteral("pic"));
+    EXPECT_EQ(dialog.stemEdit->text(), QStringLiteral("pic"));
     EXPECT_EQ(dialog.siteTree->text(),
               QStringLiteral("Save at the URL's path (host/folders/file)"));
     EXPECT_FALSE(dialog.siteTree->isChecked());
@@ -138,7 +138,7 @@ TEST_F(FilterItemDialogTest, OkWritesEveryFieldBack) {
             Type(dialog.minWidth, QStringLiteral("640"));
             Type(dialog.minHeight, QStringLiteral("480"));
             Type(dialog.directoryTemplate, QStringLiteral("/data/pictures/%DATE%"));
-            Type(dialog.fileNameDummy, QStringLiteral("shot"));
+            Type(dialog.stemEdit, QStringLiteral("shot"));
             dialog.siteTree->click();
         },
         &accepted);
@@ -151,7 +151,7 @@ TEST_F(FilterItemDialogTest, OkWritesEveryFieldBack) {
     EXPECT_EQ(item.minWidth, 640);
     EXPECT_EQ(item.minHeight, 480);
     EXPECT_EQ(item.directoryTemplate, "/data/pictures/%DATE%");
-    EXPECT_EQ(item.fileNameDummy, "shot");
+    EXPECT_EQ(item.stem, "shot");
     // The URL parts and the expanded folder are made later, not here.
     EXPECT_EQ(item.urlParts, (std::vector<std::string>{"images", ".example.org"}));
     EXPECT_EQ(item.directory, "/home/tester/HX_FILES");
@@ -293,14 +293,14 @@ TEST_F(FilterItemDialogTest, FolderAndStemRulesRefuseWithAMessageAndKeepTheItem)
         const QString message = EditAndConfirm(
             [&](FilterItemDialog& dialog) {
                 Type(dialog.directoryTemplate, QString::fromUtf8(c.folder));
-                Type(dialog.fileNameDummy, QStringLiteral("changed"));
+                Type(dialog.stemEdit, QStringLiteral("changed"));
             },
             &accepted);
         EXPECT_EQ(accepted, c.passes);
         if (c.passes) {
             EXPECT_TRUE(message.isEmpty());
             EXPECT_EQ(item.directoryTemplate, c.folder);
-            EXPECT_EQ(item.fileNameDummy, "changed");
+            EXPECT_EQ(item.stem, "changed");
         } else {
             // The rule and the part of it the folder fails.
             EXPECT_EQ(message, QStringLiteral("Wrong folder.\n") + QString::fromUtf8(c.reason));
@@ -322,13 +322,13 @@ TEST_F(FilterItemDialogTest, FolderAndStemRulesRefuseWithAMessageAndKeepTheItem)
         const QString message = EditAndConfirm(
             [&](FilterItemDialog& dialog) {
                 Type(dialog.directoryTemplate, QStringLiteral("~/pictures"));
-                Type(dialog.fileNameDummy, QString::fromUtf8(c.stem));
+                Type(dialog.stemEdit, QString::fromUtf8(c.stem));
             },
             &accepted);
         EXPECT_EQ(accepted, c.passes);
         if (c.passes) {
             EXPECT_TRUE(message.isEmpty());
-            EXPECT_EQ(item.fileNameDummy, c.stem);
+            EXPECT_EQ(item.stem, c.stem);
         } else {
             EXPECT_EQ(message, QStringLiteral("Filename Dummy: /"));
             EXPECT_TRUE(SameItem(item, before));

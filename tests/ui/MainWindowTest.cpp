@@ -339,7 +339,7 @@ TEST_F(MainWindowTest, AddWithoutSelectionPutsTheItemFirst) {
     window.addItem();
     EXPECT_EQ(world_.desktop().editorCaptions, std::vector<std::string>{"Add"});
     EXPECT_EQ(seen.directoryTemplate, "~/picked");
-    EXPECT_EQ(seen.fileNameDummy, "stem");
+    EXPECT_EQ(seen.stem, "stem");
     ASSERT_EQ(world_.RowCount(), 4);
     EXPECT_EQ(world_.Cell(0, 3), QStringLiteral("new, one"));
     EXPECT_EQ(window.selectedRow(), 0);

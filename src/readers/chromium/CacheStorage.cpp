@@ -205,6 +205,10 @@ const char* acceptCacheStorageEntry(std::string_view key, std::span<const unsign
     }
     record.time = unixTimeFromChromium(metadata->responseTime != 0 ? metadata->responseTime
                                                                    : metadata->entryTime);
+    record.status = static_cast<uint16_t>(metadata->status);  // 200 or 203, or 0 when opaque
+    if (metadata->responseTime != 0) {
+        record.responseTime = unixTimeFromChromium(metadata->responseTime);
+    }
     return nullptr;
 }
 

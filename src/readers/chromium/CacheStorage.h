@@ -52,7 +52,9 @@ std::optional<CacheMetadata> parseCacheMetadata(std::span<const unsigned char> b
 struct CacheStorageRecord {
     std::string url;
     std::string contentTypeText;
-    int64_t time = 0;  // seconds since 1970
+    int64_t time = 0;     // seconds since 1970
+    uint16_t status = 0;  // the stored status; 0 for an opaque answer, whose status is hidden
+    std::optional<int64_t> responseTime;  // seconds since 1970, when stored
 };
 
 // The decision for one entry: its key (the request URL), stream 0, the

@@ -283,6 +283,10 @@ void CacheStorageReader::readCache(const NamedCache& cache, uint32_t cacheIndex,
         entry->contentType = contentTypeCode(entry->contentTypeText);
         entry->size = parsed.bodyLength;
         entry->time = record.time;
+        entry->status = record.status;
+        if (record.responseTime) {
+            entry->responseTime = *record.responseTime;
+        }
         entry->dataFile = relativeName(path, store.browserRoot);
         entry->index = static_cast<uint32_t>(out.size());
         entry->cache = cacheIndex;

@@ -206,6 +206,7 @@ void DomCacheReader::readOrigin(uint32_t store, const fs::path& cacheFolder,
         entry->contentType = contentTypeCode(row.contentType);
         entry->size = handle.size();
         entry->time = modificationTime(file);
+        entry->status = static_cast<uint16_t>(row.status);  // 200 or 203, or 0 when opaque
         entry->dataFile = file.lexically_relative(stores_[store].profile).generic_string();
         entry->index = static_cast<uint32_t>(out.size());
         entry->profile = store;

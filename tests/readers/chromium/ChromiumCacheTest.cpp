@@ -36,7 +36,7 @@ CombResult combInto(const CacheReader& reader, const Reading& reading, const fs:
                     CombRecord& record) {
     FilterItem item;
     item.directoryTemplate = pathToUtf8(target);
-    item.fileNameDummy = "file";
+    item.stem = "file";
     CombOptions options;
     options.skipDuplicates = false;
     FakePlatform platform;

@@ -79,7 +79,7 @@ FilterItem SampleItem() {
     item.minWidth = 320;
     item.minHeight = 240;
     item.directoryTemplate = "~/HX_FILES/Photos/%DATE%";
-    item.fileNameDummy = "photo";
+    item.stem = "photo";
     return item;
 }
 
