@@ -10,6 +10,7 @@
 #include "platform/Path.h"
 #include "readers/chromium/CacheStorage.h"
 #include "readers/chromium/CacheStorageFormat.h"
+#include "readers/chromium/ChromiumFiles.h"
 #include "readers/chromium/SimpleCacheFormat.h"
 #include "readers/chromium/SimpleCacheParser.h"
 
@@ -78,20 +79,6 @@ std::string relativeName(const fs::path& file, const fs::path& root) {
     return relative.empty() || *relative.begin() == ".." ? file.filename().string()
                                                          : relative.generic_string();
 }
-
-// An entry file opened below its store's root, for the simple-cache parser.
-class StoreFile : public chromium::ByteSource {
-public:
-    explicit StoreFile(FileHandle handle) : handle_(std::move(handle)), size_(handle_.size()) {}
-    uint64_t size() const override { return size_; }
-    bool readExactAt(uint64_t offset, void* buffer, std::size_t n) const override {
-        return handle_.readExactAt(offset, buffer, n);
-    }
-
-private:
-    FileHandle handle_;
-    uint64_t size_;
-};
 
 // The profile folder's store, when it has one.
 bool profileStore(const fs::path& profile, fs::path& store) {
@@ -265,7 +252,7 @@ void CacheStorageReader::readCache(const NamedCache& cache, uint32_t cacheIndex,
             skipped.add("unreadable entry file");
             continue;
         }
-        const StoreFile file(std::move(handle));
+        const chromium::CacheFile file(std::move(handle));
         const chromium::SimpleEntryProblem problem = chromium::parseSimpleEntry(file, parsed);
         if (problem != chromium::SimpleEntryProblem::None) {
             skipped.add(chromium::describe(problem));
@@ -332,7 +319,7 @@ std::string CacheStorageReader::responseHead(const CacheEntry& entry) const {
         return {};
     }
     chromium::SimpleEntryFile parsed;
-    if (chromium::parseSimpleEntry(StoreFile(std::move(handle)), parsed) !=
+    if (chromium::parseSimpleEntry(chromium::CacheFile(std::move(handle)), parsed) !=
         chromium::SimpleEntryProblem::None) {
         return {};
     }

@@ -4,9 +4,24 @@
 #include <filesystem>
 #include <memory>
 
+#include "platform/FileHandle.h"
 #include "readers/chromium/ByteSource.h"
 
 namespace harvix::chromium {
+
+// A cache file opened through the platform's file handle, for the parsers.
+class CacheFile : public ByteSource {
+public:
+    explicit CacheFile(FileHandle handle) : handle_(std::move(handle)), size_(handle_.size()) {}
+    uint64_t size() const override { return size_; }
+    bool readExactAt(uint64_t offset, void* buffer, std::size_t n) const override {
+        return handle_.readExactAt(offset, buffer, n);
+    }
+
+private:
+    FileHandle handle_;
+    uint64_t size_;
+};
 
 // Opens a cache file for reading: no link is followed, nothing that is not a
 // regular file is opened, nothing blocks. Null on failure.
