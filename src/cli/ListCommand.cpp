@@ -163,19 +163,20 @@ public:
         if (!openOrSay(*reader, *browser, "list", profile.texts)) {
             return kExitCacheOpen;
         }
-        const Reading reading = readCache(*reader);
+        // Each entry is printed as it is read and not kept: the listing of
+        // a large cache takes no more memory than that of a small one.
         ListWriter writer(std::cout, format);
-        for (const auto& entry : reading.entries) {
-            if (selection.matches(*entry)) {
-                writer.write(*entry,
-                             copyIsDecoded(*reader, *entry) ? std::nullopt
-                                                            : std::optional<uint64_t>(entry->size),
-                             writer.wantsHead() ? reader->responseHead(*entry) : std::string());
+        const SkipCounts skipped = streamCache(*reader, [&](const CacheEntry& entry) {
+            if (selection.matches(entry)) {
+                writer.write(entry,
+                             copyIsDecoded(*reader, entry) ? std::nullopt
+                                                           : std::optional<uint64_t>(entry.size),
+                             writer.wantsHead() ? reader->responseHead(entry) : std::string());
             }
-        }
+        });
         writer.finish();
         reader->close();
-        sayWhatWasLeftOut(reading.skipped, "list");
+        sayWhatWasLeftOut(skipped, "list");
         std::cout.flush();
         if (!std::cout) {
             std::cerr << "harvix-cli list: standard output cannot be written\n";

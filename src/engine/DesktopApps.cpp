@@ -11,25 +11,6 @@ namespace harvix {
 
 namespace {
 
-bool isDirectory(const fs::path& path) {
-    std::error_code error;
-    return fs::is_directory(fs::symlink_status(path, error));
-}
-
-// The folders directly below `folder`, by name, links left out.
-std::vector<fs::path> subfolders(const fs::path& folder) {
-    std::vector<fs::path> found;
-    std::error_code error;
-    fs::directory_iterator it(folder, error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-        if (isDirectory(it->path())) {
-            found.push_back(it->path());
-        }
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
 bool listed(const std::vector<std::string>& names, const std::string& name) {
     return std::any_of(names.begin(), names.end(),
                        [&name](const std::string& n) { return equalsNoCase(n, name); });
@@ -40,7 +21,7 @@ bool listed(const std::vector<std::string>& names, const std::string& name) {
 // hold anything.
 bool appCacheOf(const fs::path& app, fs::path& cache) {
     for (const fs::path& candidate : {app / "Cache" / "Cache_Data", app / "Cache"}) {
-        if (isDirectory(candidate)) {
+        if (isFolderNotLink(candidate)) {
             std::error_code error;
             const fs::path exact = fs::weakly_canonical(candidate, error);
             const std::vector<chromium::CacheFolder> found = chromium::findCacheFolders(candidate);
@@ -56,7 +37,7 @@ bool appCacheOf(const fs::path& app, fs::path& cache) {
 void findBelow(const fs::path& configHome, const std::string& suffix,
                const std::vector<std::string>& excluded, std::vector<AppCache>& out) {
     fs::path cache;
-    for (const fs::path& app : subfolders(configHome)) {
+    for (const fs::path& app : subfoldersOf(configHome)) {
         const std::string name = pathToUtf8(app.filename());
         if (listed(excluded, name)) {
             continue;
@@ -66,7 +47,7 @@ void findBelow(const fs::path& configHome, const std::string& suffix,
             continue;
         }
         // A vendor's folder of apps (~/.config/Microsoft/Microsoft Teams).
-        for (const fs::path& inner : subfolders(app)) {
+        for (const fs::path& inner : subfoldersOf(app)) {
             if (appCacheOf(inner, cache)) {
                 out.push_back({appDisplayName(pathToUtf8(inner.filename())) + suffix, cache});
             }
@@ -92,7 +73,7 @@ std::vector<AppCache> findAppCaches(const fs::path& configHome, const fs::path& 
         findBelow(configHome, "", excluded.folders, found);
     }
     if (!home.empty()) {
-        for (const fs::path& flatpak : subfolders(home / ".var" / "app")) {
+        for (const fs::path& flatpak : subfoldersOf(home / ".var" / "app")) {
             if (!listed(excluded.flatpakIds, pathToUtf8(flatpak.filename()))) {
                 findBelow(flatpak / "config", " (Flatpak)", excluded.folders, found);
             }

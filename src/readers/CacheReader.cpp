@@ -21,6 +21,31 @@ std::optional<ErrorReport> openCache(CacheReader& reader) {
     return std::nullopt;
 }
 
+void CacheReader::keepEntry(std::vector<std::unique_ptr<CacheEntry>>& out,
+                            std::unique_ptr<CacheEntry> entry) {
+    if (sink_) {
+        entry->index = handedOn_++;
+        sink_(std::move(entry));
+        return;
+    }
+    entry->index = static_cast<uint32_t>(out.size());
+    out.push_back(std::move(entry));
+}
+
+SkipCounts streamCache(CacheReader& reader, const std::function<void(const CacheEntry&)>& each) {
+    SkipCounts skipped;
+    std::vector<std::unique_ptr<CacheEntry>> none;
+    reader.setEntrySink([&each](std::unique_ptr<CacheEntry> entry) { each(*entry); });
+    try {
+        reader.readEntries(none, skipped);
+    } catch (...) {
+        reader.setEntrySink({});
+        throw;
+    }
+    reader.setEntrySink({});
+    return skipped;
+}
+
 Reading readCache(CacheReader& reader) {
     Reading reading;
     reader.readEntries(reading.entries, reading.skipped);

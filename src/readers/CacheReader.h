@@ -139,16 +139,34 @@ public:
     using ReadingWatch = std::function<bool(const std::vector<std::unique_ptr<CacheEntry>>& read)>;
     void setReadingWatch(ReadingWatch watch) { watch_ = std::move(watch); }
 
+    // ---- A reading handed on as it goes (harvix-cli list) ----
+
+    // With a sink set, readEntries hands each entry it accepts to the sink
+    // at once instead of appending it, numbered 0, 1, 2, ... in the order
+    // of the cache: a reading printed as it goes keeps no entry, so that
+    // its memory does not grow with the cache. An empty sink ends that.
+    using EntrySink = std::function<void(std::unique_ptr<CacheEntry>)>;
+    void setEntrySink(EntrySink sink) {
+        sink_ = std::move(sink);
+        handedOn_ = 0;
+    }
+
 protected:
     // For readEntries: whether to read the next record (see setReadingWatch).
     bool keepReading(const std::vector<std::unique_ptr<CacheEntry>>& read) const {
         return !watch_ || watch_(read);
     }
+    // For readEntries: what becomes of an entry it accepts. Appended to
+    // `out` and numbered by its place there, or handed to the sink.
+    void keepEntry(std::vector<std::unique_ptr<CacheEntry>>& out,
+                   std::unique_ptr<CacheEntry> entry);
 
     fs::path root_;
 
 private:
     ReadingWatch watch_;
+    EntrySink sink_;
+    uint32_t handedOn_ = 0;
 };
 
 // One reading of a cache: its entries in the order of the cache, numbered
@@ -167,5 +185,11 @@ std::optional<ErrorReport> openCache(CacheReader& reader);
 
 // Reads every entry of an opened cache and numbers them.
 Reading readCache(CacheReader& reader);
+
+// Reads every entry of an opened cache, handing each to `each` as soon as
+// it is read, numbered as readCache numbers them, and keeps none: what
+// `each` needs of an entry it must take while it has it. Returns what the
+// reading left out.
+SkipCounts streamCache(CacheReader& reader, const std::function<void(const CacheEntry&)>& each);
 
 }  // namespace harvix

@@ -61,12 +61,21 @@ void CombinedReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
             stopped = stopped || !keepReading(read);
             return !stopped;
         });
-        const std::size_t first = out.size();
-        stores_[i]->readEntries(out, skipped);
-        stores_[i]->setReadingWatch({});
-        for (std::size_t e = first; e < out.size(); ++e) {
-            out[e]->store = static_cast<uint8_t>(i);
+        // Every entry passes through here, marked with its store, to be
+        // kept or handed on as this reader does.
+        stores_[i]->setEntrySink([this, i, &out](std::unique_ptr<CacheEntry> entry) {
+            entry->store = static_cast<uint8_t>(i);
+            keepEntry(out, std::move(entry));
+        });
+        try {
+            stores_[i]->readEntries(out, skipped);
+        } catch (...) {
+            stores_[i]->setReadingWatch({});
+            stores_[i]->setEntrySink({});
+            throw;
         }
+        stores_[i]->setReadingWatch({});
+        stores_[i]->setEntrySink({});
     }
 }
 

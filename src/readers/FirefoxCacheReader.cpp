@@ -90,7 +90,7 @@ void FirefoxCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& o
     std::vector<unsigned char> chunk(kRecordsPerRead * fc::kMapRecordSize);
     uint64_t offset = fc::kMapHeaderSize;
     bool readError = false;
-    const std::size_t before = out.size();
+    std::size_t kept = 0;
     bool stopped = false;
     while (!stopped) {
         int error = 0;
@@ -106,14 +106,16 @@ void FirefoxCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& o
                 break;
             }
             const unsigned char* record = chunk.data() + r * fc::kMapRecordSize;
-            if (out.size() - before >= kMaxEntries) {
+            if (kept >= kMaxEntries) {
                 // Past the bound only counted, so that nothing goes unseen.
                 if (loadBe32(record + fc::kRecordHashNumber) != 0) {
                     skipped.add("more records than one reading takes");
                 }
                 continue;
             }
-            readRecord(record, out, skipped);
+            if (readRecord(record, out, skipped)) {
+                ++kept;
+            }
         }
         offset += records * fc::kMapRecordSize;
     }
@@ -129,14 +131,14 @@ void FirefoxCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& o
     }
 }
 
-void FirefoxCacheReader::readRecord(const unsigned char* record,
+bool FirefoxCacheReader::readRecord(const unsigned char* record,
                                     std::vector<std::unique_ptr<CacheEntry>>& out,
                                     SkipCounts& skipped) {
     const uint32_t hash = loadBe32(record + fc::kRecordHashNumber);
     const uint32_t dataLocation = loadBe32(record + fc::kRecordDataLocation);
     const uint32_t metaLocation = loadBe32(record + fc::kRecordMetaLocation);
     if (hash == 0) {
-        return;  // a free record
+        return false;  // a free record
     }
     auto entry = std::make_unique<FirefoxCacheEntry>();
     entry->hashNumber = hash;
@@ -153,7 +155,7 @@ void FirefoxCacheReader::readRecord(const unsigned char* record,
         // item into any number of entries.
         if (!claimBlocks(selector, first, blocks)) {
             skipped.add("metadata blocks used by an earlier record");
-            return;
+            return false;
         }
         const uint64_t offset = fc::kBlockFileHeaderSize + uint64_t{first} * bytesPerBlock;
         const std::size_t length = std::size_t{blocks} * bytesPerBlock;
@@ -161,7 +163,7 @@ void FirefoxCacheReader::readRecord(const unsigned char* record,
         readCacheMetadata(itemBuffer_.data(), got, *entry);
         if (entry->url.empty() || entry->size == 0) {
             skipped.add("no URL or no data");
-            return;
+            return false;
         }
     }
     entry->dataFileIndex = fileSelector(dataLocation);
@@ -174,7 +176,8 @@ void FirefoxCacheReader::readRecord(const unsigned char* record,
     } else {
         entry->dataFile = separateFileNames(hash, generation(dataLocation), 'd').front();
     }
-    out.push_back(std::move(entry));
+    keepEntry(out, std::move(entry));
+    return true;
 }
 
 std::size_t FirefoxCacheReader::readItem(uint32_t selector, uint64_t offset, std::size_t length,

@@ -108,7 +108,8 @@ public:
     bool opened = false;
 
 private:
-    void readRecord(const unsigned char* record, std::vector<std::unique_ptr<CacheEntry>>& out,
+    // Reads one map record; true when it kept an entry.
+    bool readRecord(const unsigned char* record, std::vector<std::unique_ptr<CacheEntry>>& out,
                     SkipCounts& skipped);
     std::size_t readItem(uint32_t selector, uint64_t offset, std::size_t length,
                          unsigned char* buffer);

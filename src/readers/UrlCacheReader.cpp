@@ -82,7 +82,7 @@ void UrlCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
             entry->expires = entryTime(info.expireTime);
         }
         entry->headerText = std::move(info.headerInfo);
-        out.push_back(std::move(entry));
+        keepEntry(out, std::move(entry));
     } while (enumeration->next(info));
 }
 

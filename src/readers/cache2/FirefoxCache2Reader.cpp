@@ -75,7 +75,7 @@ void FirefoxCache2Reader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
                                  : int64_t{listed.expiration};
             entry->dataFile = listed.fileName;
             entry->encoding = listed.encoding;
-            out.push_back(std::move(entry));
+            keepEntry(out, std::move(entry));
         },
         counts, [&] { return keepReading(out); });
     if (!ok) {

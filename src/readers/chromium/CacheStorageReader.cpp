@@ -26,11 +26,6 @@ bool isHexDigits(std::string_view text) {
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-bool isDirectory(const fs::path& path) {
-    std::error_code error;
-    return fs::is_directory(fs::symlink_status(path, error));
-}
-
 // "<16 hex>_0": an entry's file.
 bool isEntryFileName(const std::string& name) {
     return name.size() == sc::kEntryHashDigits + 2 &&
@@ -59,18 +54,8 @@ bool isCacheFolderName(std::string_view name) {
 // The sub-folders of `folder` whose names `accept` takes, in name order.
 template <typename Accept>
 std::vector<fs::path> foldersIn(const fs::path& folder, Accept accept, bool* failed = nullptr) {
-    std::vector<fs::path> found;
-    std::error_code error;
-    fs::directory_iterator it(folder, error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-        if (accept(it->path().filename().string()) && isDirectory(it->path())) {
-            found.push_back(it->path());
-        }
-    }
-    if (failed != nullptr) {
-        *failed = static_cast<bool>(error);
-    }
-    std::sort(found.begin(), found.end());
+    std::vector<fs::path> found = subfoldersOf(folder, failed);
+    std::erase_if(found, [&accept](const fs::path& f) { return !accept(f.filename().string()); });
     return found;
 }
 
@@ -83,7 +68,7 @@ std::string relativeName(const fs::path& file, const fs::path& root) {
 // The profile folder's store, when it has one.
 bool profileStore(const fs::path& profile, fs::path& store) {
     store = profile / cs::kServiceWorkerFolder / cs::kCacheStorageFolder;
-    return isDirectory(store);
+    return isFolderNotLink(store);
 }
 
 }  // namespace
@@ -91,7 +76,7 @@ bool profileStore(const fs::path& profile, fs::path& store) {
 bool isCacheStorageFolder(const fs::path& folder) {
     const fs::path named = folder.has_filename() ? folder : folder.parent_path();
     const std::string name = named.filename().string();
-    return isDirectory(named) && (name == cs::kCacheStorageFolder ||
+    return isFolderNotLink(named) && (name == cs::kCacheStorageFolder ||
                                   (isOriginFolderName(name) &&
                                    named.parent_path().filename() == cs::kCacheStorageFolder));
 }
@@ -100,7 +85,7 @@ std::vector<chromium::CacheFolder> findCacheStorages(const fs::path& given) {
     std::vector<chromium::CacheFolder> found;
     std::error_code error;
     fs::path folder = fs::weakly_canonical(given, error);
-    if (error || !isDirectory(folder)) {
+    if (error || !isFolderNotLink(folder)) {
         return found;
     }
     if (!folder.has_filename()) {
@@ -116,7 +101,7 @@ std::vector<chromium::CacheFolder> findCacheStorages(const fs::path& given) {
     }
     fs::path store;
     if (folder.filename() == cs::kServiceWorkerFolder &&
-        isDirectory(folder / cs::kCacheStorageFolder)) {
+        isFolderNotLink(folder / cs::kCacheStorageFolder)) {
         found.push_back({folder.parent_path().parent_path(), folder / cs::kCacheStorageFolder});
         return found;
     }
@@ -124,7 +109,7 @@ std::vector<chromium::CacheFolder> findCacheStorages(const fs::path& given) {
         found.push_back({folder.parent_path(), store});
         return found;
     }
-    for (const fs::path& profile : foldersIn(folder, [](const std::string&) { return true; })) {
+    for (const fs::path& profile : subfoldersOf(folder)) {
         if (profileStore(profile, store)) {
             found.push_back({folder, store});
         }
@@ -212,7 +197,7 @@ void CacheStorageReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& o
                 if (stopped) {
                     return;
                 }
-                if (!isDirectory(cache.folder)) {
+                if (!isFolderNotLink(cache.folder)) {
                     continue;  // named, but deleted since
                 }
                 caches_.push_back(std::move(cache));
@@ -275,12 +260,11 @@ void CacheStorageReader::readCache(const NamedCache& cache, uint32_t cacheIndex,
             entry->responseTime = *record.responseTime;
         }
         entry->dataFile = relativeName(path, store.browserRoot);
-        entry->index = static_cast<uint32_t>(out.size());
         entry->cache = cacheIndex;
         entry->bodyOffset = static_cast<uint32_t>(parsed.bodyOffset);
         entry->bodyCrc32 = parsed.bodyCrc32;
         entry->hasBodyCrc32 = parsed.bodyHasCrc32;
-        out.push_back(std::move(entry));
+        keepEntry(out, std::move(entry));
     }
 }
 

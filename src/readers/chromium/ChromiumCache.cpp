@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "platform/FileHandle.h"
+#include "platform/Path.h"
 #include "readers/chromium/BlockFileFormat.h"
 #include "readers/chromium/BlockFileParser.h"
 #include "readers/chromium/ChromiumFiles.h"
@@ -28,19 +29,9 @@ bool isHex16Name(const std::string& name, const char* suffix) {
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-bool isDirectory(const fs::path& path) {
-    std::error_code error;
-    return fs::is_directory(fs::symlink_status(path, error));
-}
-
-bool isRegularFile(const fs::path& path) {
-    std::error_code error;
-    return fs::is_regular_file(fs::symlink_status(path, error));
-}
-
 // A folder that holds a cache of either format.
 bool looksLikeCacheFolder(const fs::path& folder) {
-    if (isRegularFile(folder / "index")) {
+    if (isFileNotLink(folder / "index")) {
         return true;
     }
     std::error_code error;
@@ -55,12 +46,12 @@ bool looksLikeCacheFolder(const fs::path& folder) {
 
 // The HTTP cache of one profile folder: Cache/Cache_Data, else Cache.
 bool profileCache(const fs::path& profile, fs::path& cache) {
-    if (isDirectory(profile / "Cache" / "Cache_Data") &&
+    if (isFolderNotLink(profile / "Cache" / "Cache_Data") &&
         looksLikeCacheFolder(profile / "Cache" / "Cache_Data")) {
         cache = profile / "Cache" / "Cache_Data";
         return true;
     }
-    if (isDirectory(profile / "Cache") && looksLikeCacheFolder(profile / "Cache")) {
+    if (isFolderNotLink(profile / "Cache") && looksLikeCacheFolder(profile / "Cache")) {
         cache = profile / "Cache";
         return true;
     }
@@ -229,7 +220,7 @@ std::vector<CacheFolder> findCacheFolders(const fs::path& given) {
     // cache moved to another disk); links below it are never followed.
     std::error_code error;
     fs::path folder = fs::weakly_canonical(given, error);
-    if (error || !isDirectory(folder)) {
+    if (error || !isFolderNotLink(folder)) {
         return found;
     }
     if (!folder.has_filename()) {
@@ -237,7 +228,7 @@ std::vector<CacheFolder> findCacheFolders(const fs::path& given) {
     }
     fs::path cache;
     // A cache folder itself: <root>/<profile>/Cache/Cache_Data or <root>/<profile>/Cache.
-    if (!isDirectory(folder / "Cache") && looksLikeCacheFolder(folder)) {
+    if (!isFolderNotLink(folder / "Cache") && looksLikeCacheFolder(folder)) {
         const std::string name = folder.filename().string();
         fs::path root = folder.parent_path();
         if (name == "Cache_Data") {
@@ -249,7 +240,7 @@ std::vector<CacheFolder> findCacheFolders(const fs::path& given) {
         return found;
     }
     // A profile's Cache folder that holds Cache_Data.
-    if (folder.filename() == "Cache" && isDirectory(folder / "Cache_Data") &&
+    if (folder.filename() == "Cache" && isFolderNotLink(folder / "Cache_Data") &&
         looksLikeCacheFolder(folder / "Cache_Data")) {
         found.push_back({folder.parent_path().parent_path(), folder / "Cache_Data"});
         return found;
@@ -260,15 +251,7 @@ std::vector<CacheFolder> findCacheFolders(const fs::path& given) {
         return found;
     }
     // A browser root: every profile below it.
-    std::vector<fs::path> profiles;
-    fs::directory_iterator it(folder, error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-        if (isDirectory(it->path())) {
-            profiles.push_back(it->path());
-        }
-    }
-    std::sort(profiles.begin(), profiles.end());
-    for (const fs::path& profile : profiles) {
+    for (const fs::path& profile : subfoldersOf(folder)) {
         if (profileCache(profile, cache)) {
             found.push_back({folder, cache});
         }
@@ -292,7 +275,7 @@ void readCacheRecords(const CacheFolder& cache, const RecordSink& accept, const 
     std::unique_ptr<ByteSource> index = openCacheFile(cache.folder / blockfile::kIndexName);
     const bool blockIndex = index && index->size() >= 4 && index->readExactAt(0, magic, 4) &&
                             loadLe32(magic) == blockfile::kIndexMagic;
-    if (blockIndex || isRegularFile(cache.folder / "data_1")) {
+    if (blockIndex || isFileNotLink(cache.folder / "data_1")) {
         readBlockFileCache(cache, accept, skip, keepGoing);
     } else {
         readSimpleCache(cache, accept, skip, keepGoing);
@@ -362,8 +345,8 @@ std::string readResponseHead(const fs::path& root, const fs::path& folder,
     if (!handle || !handle.readExactAt(offset, stream0.data(), stream0.size())) {
         return {};
     }
-    std::optional<ResponseInfo> info = parseResponseInfo(stream0);
-    return info ? std::move(info->rawHeaders) : std::string();
+    const std::optional<ResponseInfo> info = parseResponseInfo(stream0);
+    return info ? std::string(info->rawHeaders) : std::string();
 }
 
 }  // namespace harvix::chromium

@@ -50,7 +50,7 @@ void ChromiumCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
         skipped.add(reason);
     };
     uint32_t folderIndex = 0;
-    const auto accept = [&out, &folderIndex](chromium::CacheRecord&& record) {
+    const auto accept = [this, &out, &folderIndex](chromium::CacheRecord&& record) {
         auto entry = std::make_unique<ChromiumCacheEntry>();
         entry->url = std::move(record.url);
         entry->contentTypeText = std::move(record.contentTypeText);
@@ -63,11 +63,10 @@ void ChromiumCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
             entry->lastUsed = record.lastUsed;
         }
         entry->dataFile = std::move(record.dataFile);
-        entry->index = static_cast<uint32_t>(out.size());
         entry->folder = folderIndex;
         entry->encoding = record.encoding;
         entry->place = record.place;
-        out.push_back(std::move(entry));
+        keepEntry(out, std::move(entry));
     };
     bool stopped = false;
     const auto keepGoing = [&] {

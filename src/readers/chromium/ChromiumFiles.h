@@ -12,7 +12,9 @@ namespace harvix::chromium {
 // A cache file opened through the platform's file handle, for the parsers.
 class CacheFile : public ByteSource {
 public:
-    explicit CacheFile(FileHandle handle) : handle_(std::move(handle)), size_(handle_.size()) {}
+    // The size the open looked at: a file is read as it stood when opened.
+    explicit CacheFile(FileHandle handle)
+        : handle_(std::move(handle)), size_(handle_.sizeAtOpen()) {}
     uint64_t size() const override { return size_; }
     bool readExactAt(uint64_t offset, void* buffer, std::size_t n) const override {
         return handle_.readExactAt(offset, buffer, n);

@@ -19,13 +19,13 @@ bool readInt64(ByteCursor& in, int64_t& out) {
     return true;
 }
 
-bool readString(ByteCursor& in, std::string& out) {
+bool readString(ByteCursor& in, std::string_view& out) {
     uint32_t length = 0;
     std::span<const unsigned char> bytes;
     if (!in.le32(length) || length > 0x7fffffffu || !in.bytes(length, bytes)) {
         return false;
     }
-    out.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    out = std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     // The padding to the next boundary may be cut at the payload's end.
     const std::size_t padding = (4 - length % 4) % 4;
     in.skip(std::min(padding, in.remaining()));

@@ -37,7 +37,9 @@ struct ResponseInfo {
     uint32_t extraFlags = 0;
     int64_t requestTime = 0;   // µs since 1601
     int64_t responseTime = 0;  // µs since 1601
-    std::string rawHeaders;    // "HTTP/1.1 200 OK\0Name: value\0...\0"
+    // "HTTP/1.1 200 OK\0Name: value\0...\0": a view into the stream 0 bytes
+    // parsed, valid while they are.
+    std::string_view rawHeaders;
     bool truncated() const { return (flags & kResponseInfoTruncated) != 0; }
 };
 

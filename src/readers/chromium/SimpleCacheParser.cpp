@@ -39,8 +39,9 @@ SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out
     }
 
     // A small file is read whole, in one read: its head and its tail at once.
-    std::vector<unsigned char> tail;
-    std::vector<unsigned char> headBuffer;
+    std::vector<unsigned char>& tail = out.readBuffer;
+    tail.clear();
+    unsigned char headBuffer[sc::kHeaderSize + kHeadRead];
     const unsigned char* headBytes = nullptr;
     std::size_t headLength = 0;
     if (fileSize <= kWholeRead) {
@@ -51,12 +52,11 @@ SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out
         headBytes = tail.data();
         headLength = tail.size();
     } else {
-        headBuffer.resize(sc::kHeaderSize + kHeadRead);
-        if (!file.readExactAt(0, headBuffer.data(), headBuffer.size())) {
+        if (!file.readExactAt(0, headBuffer, sizeof headBuffer)) {
             return SimpleEntryProblem::ReadFailed;
         }
-        headBytes = headBuffer.data();
-        headLength = headBuffer.size();
+        headBytes = headBuffer;
+        headLength = sizeof headBuffer;
     }
     const unsigned char* head = headBytes;
     if (loadLe64(head + sc::kHeaderMagicOffset) != sc::kInitialMagic) {

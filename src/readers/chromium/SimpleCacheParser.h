@@ -31,6 +31,9 @@ struct SimpleEntryFile {
     uint32_t bodyCrc32 = 0;
     uint64_t stream0Offset = 0;
     std::vector<unsigned char> stream0;  // the pickled response info
+    // The bytes read last: kept from one entry to the next, so that a
+    // folder of many thousand entries is read without an allocation each.
+    std::vector<unsigned char> readBuffer;
 };
 
 SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out);

@@ -18,14 +18,9 @@ namespace dc = domcache;
 
 namespace {
 
-bool isDirectory(const fs::path& path) {
-    std::error_code error;
-    return fs::is_directory(fs::symlink_status(path, error));
-}
-
 bool isStoreFolder(const fs::path& folder) {
     return folder.filename() == dc::kDefaultFolder &&
-           folder.parent_path().filename() == dc::kStorageFolder && isDirectory(folder);
+           folder.parent_path().filename() == dc::kStorageFolder && isFolderNotLink(folder);
 }
 
 int64_t modificationTime(const fs::path& file) {
@@ -43,7 +38,7 @@ int64_t modificationTime(const fs::path& file) {
 fs::path domCacheStoreOf(const fs::path& given) {
     std::error_code error;
     fs::path folder = fs::weakly_canonical(given, error);
-    if (error || !isDirectory(folder)) {
+    if (error || !isFolderNotLink(folder)) {
         return {};
     }
     if (!folder.has_filename()) {
@@ -61,7 +56,7 @@ fs::path domCacheStoreOf(const fs::path& given) {
         return folder;
     }
     const fs::path store = folder / dc::kStorageFolder / dc::kDefaultFolder;
-    return isDirectory(store) ? store : fs::path();
+    return isFolderNotLink(store) ? store : fs::path();
 }
 
 fs::path firefoxProfileOfLocalFolder(const FirefoxPlaces& places, const fs::path& local) {
@@ -121,7 +116,7 @@ void DomCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
         std::error_code error;
         fs::directory_iterator it(stores_[store].folder, error);
         for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-            if (isDirectory(it->path() / dc::kCacheFolder)) {
+            if (isFolderNotLink(it->path() / dc::kCacheFolder)) {
                 origins.push_back(it->path() / dc::kCacheFolder);
             }
         }
@@ -208,13 +203,12 @@ void DomCacheReader::readOrigin(uint32_t store, const fs::path& cacheFolder,
         entry->time = modificationTime(file);
         entry->status = static_cast<uint16_t>(row.status);  // 200 or 203, or 0 when opaque
         entry->dataFile = file.lexically_relative(stores_[store].profile).generic_string();
-        entry->index = static_cast<uint32_t>(out.size());
         entry->profile = store;
         if (entry->size == 0) {
             skipped.add("empty body");
             continue;
         }
-        out.push_back(std::move(entry));
+        keepEntry(out, std::move(entry));
     }
 }
 

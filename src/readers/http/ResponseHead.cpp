@@ -165,10 +165,22 @@ ContentEncoding ResponseHead::contentEncoding() const {
 ResponseHead parseResponseHead(std::string_view raw) {
     ResponseHead head;
     bool first = true;
+    // Lines end in a newline, or in a NUL where the cache keeps the head as
+    // NUL-separated lines. The next NUL is searched for again only once a
+    // line has passed it, so every byte is looked at about twice.
+    std::size_t nul = raw.find('\0');
     while (!raw.empty()) {
-        const std::size_t end = raw.find_first_of(std::string_view("\n\0", 2));
+        const std::size_t newline = raw.substr(0, nul).find('\n');
+        const std::size_t end = newline != std::string_view::npos ? newline : nul;
         std::string_view line = raw.substr(0, end);
-        raw = end == std::string_view::npos ? std::string_view{} : raw.substr(end + 1);
+        if (end == std::string_view::npos) {
+            raw = {};
+        } else {
+            raw.remove_prefix(end + 1);
+            nul = end == nul ? raw.find('\0')
+                  : nul == std::string_view::npos ? nul
+                                                  : nul - end - 1;
+        }
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }

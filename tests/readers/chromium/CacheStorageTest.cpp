@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <tuple>
 
 #include "ChromeCacheWriter.h"
 #include "platform/Path.h"
 #include "readers/BodyCopy.h"
+#include "readers/CombinedReader.h"
+#include "readers/chromium/ChromiumCacheReader.h"
 #include "readers/chromium/CacheStorage.h"
 #include "readers/chromium/CacheStorageReader.h"
 #include "readers/chromium/Protobuf.h"
@@ -119,6 +122,68 @@ TEST(ChromiumCacheStorage, NamedCachesEntriesByReasonBodiesAsReceived) {
     EXPECT_EQ(reread.skipped.byReason.at("damaged cache index"), 1u);
     EXPECT_TRUE(isCacheStorageFolder(origin));
     EXPECT_FALSE(isCacheStorageFolder(origin / named));
+}
+
+// A listing prints entries as they are read and keeps none: it must see
+// the entries a whole reading holds, in the same order, with the same
+// numbers and stores, and the same reasons for what was left out.
+TEST(ChromiumCacheStorage, AStreamedReadingOfBothStoresMatchesAWholeOne) {
+    TempDir dir;
+    const fs::path root = dir.path() / "chromium";
+    std::vector<chromecache::Entry> http;
+    for (const char* name : {"a.png", "b.css", "c.js"}) {
+        chromecache::Entry made;
+        made.key = chromecache::splitCacheKey(std::string("https://h.org/") + name);
+        made.head = chromecache::rawHead(200, {"Content-Type: text/plain"});
+        made.body = name;
+        made.responseTime = 1700000000;
+        http.push_back(made);
+    }
+    http[1].head = chromecache::rawHead(404, {});
+    chromecache::writeSimpleCache(root / "Default" / "Cache" / "Cache_Data", http);
+    chromecache::writeSimpleCache(
+        root / "Default" / "Service Worker" / "CacheStorage" /
+            "0123456789abcdef0123456789abcdef01234567" / "aaaaaaaa-1111-4222-8333-444444444444",
+        {entry("https://a.org/x.json", metadata("GET", 200, 0, {}), "x"),
+         entry("https://a.org/form", metadata("POST", 200, 0, {}), "posted"),
+         entry("https://a.org/y.json", metadata("GET", 200, 0, {}), "y")});
+    const auto combined = [&] {
+        std::vector<std::unique_ptr<CacheReader>> stores;
+        stores.push_back(std::make_unique<ChromiumCacheReader>("chromium", pathToUtf8(root),
+                                                               std::vector<fs::path>{}));
+        stores.push_back(std::make_unique<CacheStorageReader>(pathToUtf8(root)));
+        return std::make_unique<CombinedReader>(std::move(stores));
+    };
+    const auto whole = combined();
+    ASSERT_FALSE(openCache(*whole));
+    const Reading reading = readCache(*whole);
+    const auto streamed = combined();
+    ASSERT_FALSE(openCache(*streamed));
+    std::vector<std::tuple<std::string, uint32_t, int>> seen;
+    std::map<std::string, std::string> copies;
+    const SkipCounts skipped = streamCache(*streamed, [&](const CacheEntry& e) {
+        seen.emplace_back(e.url, e.index, e.store);
+        // The entry is still there to be copied while it is handed on.
+        const fs::path copy = dir.path() / ("copy" + std::to_string(e.index));
+        copyBodyToFile(*streamed, e, copy);
+        copies[e.url] = readFile(copy);
+    });
+    std::vector<std::tuple<std::string, uint32_t, int>> held;
+    for (const auto& e : reading.entries) {
+        held.emplace_back(e->url, e->index, e->store);
+    }
+    EXPECT_EQ(seen, held);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(std::get<2>(seen.front()), 0);
+    EXPECT_EQ(std::get<2>(seen.back()), 1);
+    EXPECT_EQ(copies, (std::map<std::string, std::string>{{"https://h.org/a.png", "a.png"},
+                                                          {"https://h.org/c.js", "c.js"},
+                                                          {"https://a.org/x.json", "x"},
+                                                          {"https://a.org/y.json", "y"}}));
+    EXPECT_EQ(skipped.byReason, reading.skipped.byReason);
+    EXPECT_EQ(skipped.byReason.size(), 2u);
+    // The reader reads whole again afterwards.
+    EXPECT_EQ(readCache(*streamed).entries.size(), 4u);
 }
 
 TEST(ChromiumCacheStorage, WireFormatEdgesAreRefusedNeverOverread) {
