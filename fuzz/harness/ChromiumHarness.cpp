@@ -1,5 +1,7 @@
-// The Chromium cache parsers under fuzzing: one simple-cache entry file, and
-// a whole block-file cache packed into one input.
+// The Chromium cache parsers under fuzzing: one simple-cache entry file (and
+// the same bytes as the simple cache's index), and a whole block-file cache
+// packed into one input.
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -7,6 +9,7 @@
 #include "ChromeCacheWriter.h"
 #include "FuzzHarness.h"
 #include "SeedCorpus.h"
+#include "base/ByteOrder.h"
 #include "readers/chromium/BlockFileParser.h"
 #include "readers/chromium/ResponseInfo.h"
 #include "readers/chromium/SimpleCacheParser.h"
@@ -39,6 +42,21 @@ void CheckResponseInfo(std::span<const unsigned char> stream0) {
 }  // namespace
 
 void runChromiumSimple(const uint8_t* data, std::size_t size) {
+    // The bytes as an index, their CRC-32 made to match so that the fuzzer
+    // reaches the fields behind it.
+    std::vector<unsigned char> index(data, data + size);
+    if (size >= 8 && loadLe32(index.data()) <= size - 8) {
+        const uint32_t crc = harvix::chromium::crc32Of(index.data() + 8, loadLe32(index.data()));
+        for (int i = 0; i < 4; ++i) {
+            index[4 + i] = static_cast<unsigned char>(crc >> (8 * i));
+        }
+    }
+    if (const auto uses = harvix::chromium::parseSimpleIndex(index)) {
+        Check(uses->size() * 24 <= size, "more index entries than the bytes hold");
+        Check(std::is_sorted(uses->begin(), uses->end(),
+                             [](const auto& a, const auto& b) { return a.hash < b.hash; }),
+              "index entries out of order");
+    }
     const MemoryBytes file(std::vector<unsigned char>(data, data + size));
     harvix::chromium::SimpleEntryFile entry;
     if (harvix::chromium::parseSimpleEntry(file, entry) !=
@@ -147,6 +165,8 @@ std::vector<std::pair<std::string, std::string>> chromiumSimpleSeeds(const fs::p
         std::ifstream in(folder / name, std::ios::binary);
         seeds.emplace_back(name, std::string(std::istreambuf_iterator<char>(in), {}));
     }
+    std::ifstream index(folder / "index-dir" / "the-real-index", std::ios::binary);
+    seeds.emplace_back("the-real-index", std::string(std::istreambuf_iterator<char>(index), {}));
     return seeds;
 }
 

@@ -40,7 +40,7 @@ struct CacheEntry {
     int64_t time = 0;             // seconds since 1970-01-01 00:00 UTC
     std::string dataFile;         // the listing's data-file column (reader-specific)
     uint32_t index = 0;           // position in the reading
-    uint8_t store = 0;  // the store it came from, in a reading of several (CombinedReader)
+    uint8_t store = 0;    // the store it came from, in a reading of several (CombinedReader)
     uint16_t status = 0;  // the stored response's HTTP status; 0 when the cache keeps none
 
     // The times the cache keeps beside `time`, seconds since 1970;

@@ -7,6 +7,8 @@ page in Debian's chromium with HOME and XDG_* in a temporary folder, then
 checks that
   * `harvix-cli list chromium` (discovery, no --cache) lists every cached
     resource with its stored size, and nothing that was not a 200;
+  * each entry's last use comes from the cache's index, written as Chromium
+    closed, within the run;
   * it does so too for a profile run with the split cache switched off
     (keys "1/0/<url>", as Chromium-based apps and older profiles have them);
   * `harvix-cli comb chromium` keeps files byte-identical to what was served,
@@ -16,7 +18,9 @@ checks that
     the entries its rankings list names, with the same keys and stream sizes.
 Usage: chromium_cache_test.py HARVIX_CLI HARVIX_MKCHROMECACHE
 """
+import csv
 import gzip
+import io
 import http.server
 import os
 import random
@@ -171,6 +175,19 @@ def list_cache(cli, env, files, base, failures, label):
     return listed
 
 
+def check_last_use(cli, env, started, failures):
+    """Chromium's index, written as it closed, gives every entry its last use."""
+    listing = subprocess.run([cli, "list", "chromium", "--format", "csv"], env=env,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=60)
+    rows = list(csv.DictReader(io.StringIO(listing.stdout)))
+    if not rows:
+        failures.append("csv listing empty: " + listing.stderr)
+    for row in rows:
+        used = row["last_used"]
+        if not used or not started - 2 <= int(used) <= time.time() + 2:
+            failures.append("%s: last use %r, run started at %d" % (row["url"], used, started))
+
+
 def main():
     cli, inspector = sys.argv[1], sys.argv[2]
     if shutil.which("chromium") is None or shutil.which("brotli") is None:
@@ -184,12 +201,14 @@ def main():
     failures = []
     with tempfile.TemporaryDirectory(prefix="harvix-chromium-") as home:
         env = make_env(home)
+        started = int(time.time())
         run_chromium(env, base + "/index.html", ["--disable-gpu"])
         cache = os.path.join(env["XDG_CACHE_HOME"], "chromium", "Default", "Cache", "Cache_Data")
         if not os.path.isdir(cache):
             print("chromium wrote no cache at", cache)
             return 1
         listed = list_cache(cli, env, files, base, failures, "split cache")
+        check_last_use(cli, env, started, failures)
 
         # The same site in a profile of its own with the split cache switched off.
         plain_env = make_env(os.path.join(home, "plain"))

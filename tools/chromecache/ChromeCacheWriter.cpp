@@ -172,13 +172,24 @@ std::vector<std::string> writeSimpleCache(const fs::path& folder,
     put32(marker, 0);
     put32(marker, 0);
     writeFile(folder / "index", marker);
+    // The index: every entry's hash, last use and size, then the folder's
+    // time, in a pickle whose header carries the payload's CRC-32.
+    std::string payload;
+    put64(payload, kRealIndexMagic);
+    put32(payload, kIndexVersion);
+    put64(payload, entries.size());
+    put64(payload, 0);  // the cache's size
+    put32(payload, 0);  // why it was written
+    for (const Entry& entry : entries) {
+        put64(payload, std::stoull(entryHashName(entry.key), nullptr, 16));
+        put64(payload, entry.lastUsed != 0 ? microsecondsSince1601(entry.lastUsed) : 0);
+        put64(payload, uint64_t{(entry.body.size() + 255) / 256} << 8);
+    }
+    put64(payload, microsecondsSince1601(1700000000));
     std::string realIndex;
-    put32(realIndex, 16);
-    put32(realIndex, 0);  // CRC
-    put64(realIndex, kRealIndexMagic);
-    put32(realIndex, kIndexVersion);
-    put32(realIndex, 0);
-    writeFile(folder / "index-dir" / "the-real-index", realIndex);
+    put32(realIndex, static_cast<uint32_t>(payload.size()));
+    put32(realIndex, crc32Of(payload));
+    writeFile(folder / "index-dir" / "the-real-index", realIndex + payload);
 
     std::vector<std::string> names;
     for (const Entry& entry : entries) {
@@ -422,7 +433,8 @@ void writeBlockFileCache(const fs::path& folder, const std::vector<Entry>& entri
         std::copy(store.begin(), store.end(), files.at(entryBlock));
 
         std::string node;
-        put64(node, microsecondsSince1601(entry.responseTime));
+        put64(node,
+              microsecondsSince1601(entry.lastUsed != 0 ? entry.lastUsed : entry.responseTime));
         put64(node, 0);
         put32(node, 0);
         put32(node, 0);
@@ -485,6 +497,7 @@ std::vector<Entry> syntheticEntries(std::size_t count, std::size_t bodyBytes, ui
             lines.push_back("X-Padding: " + std::string(headBytes - plain - 12, 'p'));
         entry.head = rawHead(200, lines);
         entry.requestTime = entry.responseTime = 1700000000 + static_cast<int64_t>(i);
+        entry.lastUsed = entry.responseTime + 60;
         entries.push_back(std::move(entry));
     }
     return entries;

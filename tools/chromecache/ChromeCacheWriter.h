@@ -52,6 +52,7 @@ struct Entry {
                                 // cache's metadata) instead of the pickled response info
     int64_t requestTime = 0;    // seconds since 1970
     int64_t responseTime = 0;   // seconds since 1970
+    int64_t lastUsed = 0;       // simple: the index's last use, seconds since 1970; 0 unknown
     bool truncated = false;     // the response info's truncated flag
     bool extraFlags = true;     // write the extra-flags word and the original response time
     bool sparse = false;        // simple: the body in a `_s` file beside it, stream 1 empty;

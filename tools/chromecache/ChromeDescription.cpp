@@ -189,6 +189,8 @@ Description readDescription(std::istream& in, const fs::path& baseFolder) {
             entry.contentLength = value;
         } else if (name == "time") {
             e.requestTime = e.responseTime = static_cast<int64_t>(number(value, where));
+        } else if (name == "lastused") {
+            e.lastUsed = static_cast<int64_t>(number(value, where));
         } else if (name == "truncated") {
             e.truncated = value == "yes";
         } else if (name == "sparse") {

@@ -17,6 +17,9 @@
 //        | ico W H | webp W H | avif W H | svg W H | file PATH | none
 //   content-length = N | none         Content-Length line (default: the body's length)
 //   time = N                          response (and request) time, seconds since 1970
+//   lastused = N                      last use, seconds since 1970: the simple cache's
+//                                     index, the block files' rankings node (default:
+//                                     none in the index, the response time in the node)
 //   truncated = yes                   the response info's truncated flag
 //   sparse = yes                      a sparse (range) entry: simple, the body in a `_s`
 //                                     file; block file, the parent flag

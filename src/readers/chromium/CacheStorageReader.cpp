@@ -77,8 +77,8 @@ bool isCacheStorageFolder(const fs::path& folder) {
     const fs::path named = folder.has_filename() ? folder : folder.parent_path();
     const std::string name = named.filename().string();
     return isFolderNotLink(named) && (name == cs::kCacheStorageFolder ||
-                                  (isOriginFolderName(name) &&
-                                   named.parent_path().filename() == cs::kCacheStorageFolder));
+                                      (isOriginFolderName(name) &&
+                                       named.parent_path().filename() == cs::kCacheStorageFolder));
 }
 
 std::vector<chromium::CacheFolder> findCacheStorages(const fs::path& given) {
@@ -224,6 +224,7 @@ void CacheStorageReader::readCache(const NamedCache& cache, uint32_t cacheIndex,
         skipped.add("unreadable cache folder (" + error.message() + ")");
     }
     std::sort(names.begin(), names.end());
+    const std::vector<chromium::IndexedUse> uses = chromium::readSimpleIndex(cache.folder);
     const chromium::CacheFolder& store = stores_[cache.store];
     chromium::SimpleEntryFile parsed;
     for (const std::string& name : names) {
@@ -260,6 +261,10 @@ void CacheStorageReader::readCache(const NamedCache& cache, uint32_t cacheIndex,
             entry->responseTime = *record.responseTime;
         }
         entry->dataFile = relativeName(path, store.browserRoot);
+        const uint64_t hash = std::stoull(name.substr(0, sc::kEntryHashDigits), nullptr, 16);
+        if (const int64_t lastUsed = chromium::lastUseOf(uses, hash); lastUsed > 0) {
+            entry->lastUsed = lastUsed;
+        }
         entry->cache = cacheIndex;
         entry->bodyOffset = static_cast<uint32_t>(parsed.bodyOffset);
         entry->bodyCrc32 = parsed.bodyCrc32;

@@ -92,6 +92,7 @@ void readSimpleCache(const CacheFolder& cache, const RecordSink& accept, const S
     }
     // In the order of the names.
     std::sort(entryHashes.begin(), entryHashes.end());
+    const std::vector<IndexedUse> uses = readSimpleIndex(cache.folder);
 
     SimpleEntryFile entry;
     CacheRecord record;
@@ -124,6 +125,7 @@ void readSimpleCache(const CacheFolder& cache, const RecordSink& accept, const S
                 continue;
             }
             record.dataFile = relativeName(ranges, cache.browserRoot);
+            record.lastUsed = lastUseOf(uses, hash);
             accept(std::move(record));
             continue;
         }
@@ -136,6 +138,7 @@ void readSimpleCache(const CacheFolder& cache, const RecordSink& accept, const S
         record.place.bodyCrc32 = entry.bodyCrc32;
         record.place.headSize = static_cast<uint32_t>(entry.stream0.size());
         record.dataFile = relativeName(path, cache.browserRoot);
+        record.lastUsed = lastUseOf(uses, hash);
         accept(std::move(record));
     }
 }

@@ -59,9 +59,11 @@ inline constexpr uint32_t kHeadInExternalFile = 1u << 30;
 struct CacheRecord {
     std::string url;
     std::string contentTypeText;
-    uint64_t size = 0;     // the stored body's bytes
-    int64_t time = 0;      // response time, seconds since 1970
-    int64_t lastUsed = 0;  // block files: the rankings node's last use; 0 when unknown
+    uint64_t size = 0;  // the stored body's bytes
+    int64_t time = 0;   // response time, seconds since 1970
+    // Seconds since 1970: the index's last use (simple cache) or the
+    // rankings node's (block files); 0 when unknown.
+    int64_t lastUsed = 0;
     uint16_t status = 0;
     // The file holding the body, relative to the browser root; its last part
     // is the file's name in the cache folder.

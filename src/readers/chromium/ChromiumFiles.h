@@ -1,11 +1,14 @@
 // Opening the files of a Chromium cache folder for the parsers.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "platform/FileHandle.h"
 #include "readers/chromium/ByteSource.h"
+#include "readers/chromium/SimpleCacheParser.h"
 
 namespace harvix::chromium {
 
@@ -28,5 +31,11 @@ private:
 // Opens a cache file for reading: no link is followed, nothing that is not a
 // regular file is opened, nothing blocks. Null on failure.
 std::unique_ptr<ByteSource> openCacheFile(const std::filesystem::path& path);
+
+// The last use of the entries of the simple cache in `folder`, from its
+// index; empty when it has none this reader can use.
+std::vector<IndexedUse> readSimpleIndex(const std::filesystem::path& folder);
+// An entry's last use in seconds since 1970; 0 when the index does not know it.
+int64_t lastUseOf(const std::vector<IndexedUse>& uses, uint64_t hash);
 
 }  // namespace harvix::chromium

@@ -5,7 +5,8 @@
 // A simple cache is one folder:
 //   index                      a 24-byte marker (FakeIndexData below)
 //   index-dir/the-real-index   the index proper (hashes, sizes, last use);
-//                              only an accelerator, never needed to read entries
+//                              never needed to read entries, read for the
+//                              entries' last use only (its layout below)
 //   <16 hex>_0                 one file per entry: streams 0 and 1
 //   <16 hex>_1                 stream 2 of an entry, when it has one
 //   <16 hex>_s                 the sparse (range) data of an entry
@@ -57,6 +58,28 @@ inline constexpr uint64_t kFinalMagic = 0xf4fa6f45970d41d8ULL;
 inline constexpr uint32_t kFlagHasCrc32 = 1u << 0;
 inline constexpr uint32_t kFlagHasKeySha256 = 1u << 1;  // the key's SHA-256 precedes the record
 inline constexpr std::size_t kKeySha256Size = 32;
+
+// --- index-dir/the-real-index: the entries' last use -------------------------
+// A pickle, little-endian: uint32 payload size, uint32 CRC-32 (zlib's) of the
+// payload, then the payload, every field at a multiple of 4 from its start:
+//   uint64 magic (kIndexMagic), uint32 version, uint64 entry count,
+//   uint64 cache size, uint32 why it was written (versions 7 and later)
+//   per entry (kIndexEntrySize bytes): uint64 hash (the 16 hex digits of the
+//     entry's file names), int64 last use (µs since 1601, whole seconds; 0
+//     when unknown), uint64 size and flags
+//   int64 the cache folder's modification time when the index was written
+// Chromium writes it a little after changes and when it closes the cache:
+// it may lack the newest entries and name some that are gone. An index whose
+// CRC-32 does not match (one being written, or damaged) is not used.
+inline constexpr const char* kIndexFolder = "index-dir";
+inline constexpr const char* kIndexFile = "the-real-index";
+inline constexpr uint64_t kIndexMagic = 0x656e74657220796fULL;
+inline constexpr uint32_t kIndexVersionMin = 6;
+inline constexpr uint32_t kIndexVersionWithReason = 7;
+inline constexpr uint32_t kIndexVersionMax = 9;
+inline constexpr std::size_t kIndexEntrySize = 24;
+// Past this the file is not read: some 2.8 million entries.
+inline constexpr uint64_t kMaxIndexSize = uint64_t{64} << 20;
 
 // --- The `_s` file: media fetched in ranges ------------------------------------
 // Media (video, sound) is fetched with Range requests. Its entry's `_0` file

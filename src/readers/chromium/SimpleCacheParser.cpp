@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/ByteOrder.h"
 #include "readers/chromium/SimpleCacheFormat.h"
 
 namespace harvix::chromium {
@@ -129,6 +130,48 @@ SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out
     out.bodyCrc32 = loadLe32(end1 + sc::kEndCrc32Offset);
     out.stream0Offset = stream0Offset;
     return SimpleEntryProblem::None;
+}
+
+std::optional<std::vector<IndexedUse>> parseSimpleIndex(std::span<const unsigned char> bytes) {
+    ByteCursor header(bytes);
+    uint32_t payloadSize = 0;
+    uint32_t crc = 0;
+    std::span<const unsigned char> payload;
+    if (!header.le32(payloadSize) || !header.le32(crc) || !header.bytes(payloadSize, payload) ||
+        crc32Of(payload.data(), payload.size()) != crc) {
+        return std::nullopt;
+    }
+    ByteCursor in(payload);
+    uint64_t magic = 0;
+    uint32_t version = 0;
+    uint64_t count = 0;
+    uint64_t cacheSize = 0;
+    if (!in.le64(magic) || magic != sc::kIndexMagic || !in.le32(version) ||
+        version < sc::kIndexVersionMin || version > sc::kIndexVersionMax || !in.le64(count) ||
+        !in.le64(cacheSize)) {
+        return std::nullopt;
+    }
+    uint32_t reason = 0;
+    if (version >= sc::kIndexVersionWithReason && !in.le32(reason)) {
+        return std::nullopt;
+    }
+    // A count the bytes cannot hold is a damaged index, not a reason to
+    // reserve what it asks for.
+    if (count > in.remaining() / sc::kIndexEntrySize) {
+        return std::nullopt;
+    }
+    std::vector<IndexedUse> uses(static_cast<std::size_t>(count));
+    for (IndexedUse& use : uses) {
+        uint64_t lastUsed = 0;
+        uint64_t sizeAndFlags = 0;
+        in.le64(use.hash);
+        in.le64(lastUsed);
+        in.le64(sizeAndFlags);
+        use.lastUsed = static_cast<int64_t>(lastUsed);
+    }
+    std::sort(uses.begin(), uses.end(),
+              [](const IndexedUse& a, const IndexedUse& b) { return a.hash < b.hash; });
+    return uses;
 }
 
 const char* describe(SimpleEntryProblem problem) {

@@ -1,10 +1,13 @@
 // Reads one simple-cache entry file (`<16 hex>_0`): its header, its key and
 // the tail with the two end records and stream 0. The body (stream 1) is
 // never read, only located, with the CRC-32 its end record gives for it.
-// Layout in SimpleCacheFormat.h.
+// Also reads the index's record of each entry's last use. Layout in
+// SimpleCacheFormat.h.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,16 @@ struct SimpleEntryFile {
 };
 
 SimpleEntryProblem parseSimpleEntry(const ByteSource& file, SimpleEntryFile& out);
+
+// The last use of an entry, as the index keeps it.
+struct IndexedUse {
+    uint64_t hash = 0;     // the 16 hex digits of the entry's file names
+    int64_t lastUsed = 0;  // µs since 1601; 0 when unknown
+};
+
+// The entries `index-dir/the-real-index` names, sorted by hash; nothing when
+// the bytes are no index this reader knows or fail their CRC-32.
+std::optional<std::vector<IndexedUse>> parseSimpleIndex(std::span<const unsigned char> bytes);
 
 // A short English text for a problem (the reader's skip reasons).
 const char* describe(SimpleEntryProblem problem);

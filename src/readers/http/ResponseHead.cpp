@@ -177,9 +177,7 @@ ResponseHead parseResponseHead(std::string_view raw) {
             raw = {};
         } else {
             raw.remove_prefix(end + 1);
-            nul = end == nul ? raw.find('\0')
-                  : nul == std::string_view::npos ? nul
-                                                  : nul - end - 1;
+            nul = end == nul ? raw.find('\0') : nul == std::string_view::npos ? nul : nul - end - 1;
         }
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);

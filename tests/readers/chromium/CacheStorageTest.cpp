@@ -10,9 +10,9 @@
 #include "platform/Path.h"
 #include "readers/BodyCopy.h"
 #include "readers/CombinedReader.h"
-#include "readers/chromium/ChromiumCacheReader.h"
 #include "readers/chromium/CacheStorage.h"
 #include "readers/chromium/CacheStorageReader.h"
+#include "readers/chromium/ChromiumCacheReader.h"
 #include "readers/chromium/Protobuf.h"
 #include "support/TestSupport.h"
 

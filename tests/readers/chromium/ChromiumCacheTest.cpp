@@ -59,6 +59,7 @@ url = http://a.org/pic.png
 type = image/png
 body = png 4 3
 time = 1700000000
+lastused = 1700000300
 [entry]
 url = https://a.org/app.js
 type = application/javascript
@@ -131,8 +132,8 @@ TEST(ChromiumCacheFolder, OddEntriesAreCountedByReasonInBothFormats) {
         EXPECT_EQ(pic.contentTypeText, "image/png");
         EXPECT_EQ(pic.time, 1700000000);
         EXPECT_EQ(pic.status, 200);
-        // Only the block files keep a last use beside the entry (the rankings node).
-        EXPECT_EQ(pic.lastUsed, blockFile ? 1700000000 : 0);
+        // The last use: the index's (simple cache), the rankings node's (block files).
+        EXPECT_EQ(pic.lastUsed, 1700000300);
         EXPECT_EQ(pic.encoding, ContentEncoding::Identity);
         // The head is not kept, only where it lies: read again, it is the head stored.
         const fs::path folder = dir.path() / "Default" / "Cache" / "Cache_Data";
@@ -161,6 +162,21 @@ TEST(ChromiumCacheFolder, OddEntriesAreCountedByReasonInBothFormats) {
             {"sparse (range) entry", 1},
             {"not an http or https entry", 1}};
         EXPECT_EQ(skipped, expected);
+        if (!blockFile) {
+            // A damaged index costs the last use only.
+            const fs::path index = folder / "index-dir" / "the-real-index";
+            std::string bytes = readFile(index);
+            bytes[bytes.size() / 2] ^= 0x40;
+            writeFile(index, bytes);
+            std::vector<CacheRecord> again;
+            for (const CacheFolder& cache : findCacheFolders(dir.path())) {
+                readCacheFolder(cache, again, [](const std::string&) {});
+            }
+            EXPECT_EQ(again.size(), 5u);
+            for (const CacheRecord& record : again) {
+                EXPECT_EQ(record.lastUsed, 0) << record.url;
+            }
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "ChromeCacheWriter.h"
 #include "readers/chromium/BlockFileParser.h"
+#include "readers/chromium/ChromiumFiles.h"
 #include "readers/chromium/ResponseInfo.h"
 #include "readers/chromium/SimpleCacheParser.h"
 #include "support/TestSupport.h"
@@ -141,6 +142,65 @@ TEST(ChromiumSimpleEntry, DamagedFilesAreRefusedNeverOverread) {
             EXPECT_LE(out.bodyOffset + out.bodyLength, bytes.size());
             EXPECT_LE(out.stream0.size(), bytes.size());
         }
+    }
+}
+
+// The index as Chromium writes it: a pickle whose header carries the
+// payload's size and CRC-32. Versions before 7 have no reason field.
+std::vector<unsigned char> indexPickle(uint32_t version, uint64_t count,
+                                       const std::vector<std::pair<uint64_t, int64_t>>& uses) {
+    std::string payload;
+    const auto put = [&payload](uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            payload += static_cast<char>(value >> (8 * i));
+        }
+    };
+    put(0x656e74657220796fULL, 8);
+    put(version, 4);
+    put(count, 8);
+    put(0, 8);
+    if (version >= 7) {
+        put(0, 4);
+    }
+    for (const auto& [hash, lastUsed] : uses) {
+        put(hash, 8);
+        put(static_cast<uint64_t>(lastUsed), 8);
+        put(0x100, 8);
+    }
+    put(0, 8);
+    std::string pickle;
+    const uint32_t crc = chromecache::crc32Of(payload);
+    for (const uint32_t word : {static_cast<uint32_t>(payload.size()), crc}) {
+        for (int i = 0; i < 4; ++i) {
+            pickle += static_cast<char>(word >> (8 * i));
+        }
+    }
+    pickle += payload;
+    return {pickle.begin(), pickle.end()};
+}
+
+TEST(ChromiumSimpleIndex, LastUsesByHashDamageRefusedWhole) {
+    const int64_t used = 13400000000000000;  // µs since 1601
+    for (const uint32_t version : {6u, 9u}) {
+        const auto uses = parseSimpleIndex(indexPickle(version, 2, {{9, used}, {3, 0}}));
+        ASSERT_TRUE(uses) << version;
+        ASSERT_EQ(uses->size(), 2u);
+        EXPECT_EQ((*uses)[0].hash, 3u);
+        EXPECT_EQ((*uses)[1].lastUsed, used);
+        EXPECT_EQ(lastUseOf(*uses, 9), unixTimeFromChromium(used));
+        EXPECT_EQ(lastUseOf(*uses, 3), 0);  // the index knows no time for it
+        EXPECT_EQ(lastUseOf(*uses, 4), 0);  // nor the entry at all
+    }
+    // A version this reader does not know, a count the bytes cannot hold (no
+    // allocation for it), a byte changed under the CRC-32, a cut pickle.
+    EXPECT_FALSE(parseSimpleIndex(indexPickle(10, 1, {{9, used}})));
+    EXPECT_FALSE(parseSimpleIndex(indexPickle(9, uint64_t{1} << 60, {{9, used}})));
+    std::vector<unsigned char> flipped = indexPickle(9, 1, {{9, used}});
+    flipped[30] ^= 1;
+    EXPECT_FALSE(parseSimpleIndex(flipped));
+    const std::vector<unsigned char> whole = indexPickle(9, 1, {{9, used}});
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+        EXPECT_FALSE(parseSimpleIndex({whole.data(), length})) << length;
     }
 }
 
