@@ -47,7 +47,7 @@ void runChromiumSimple(const uint8_t* data, std::size_t size) {
     std::vector<unsigned char> index(data, data + size);
     if (size >= 8 && loadLe32(index.data()) <= size - 8) {
         const uint32_t crc = harvix::chromium::crc32Of(index.data() + 8, loadLe32(index.data()));
-        for (int i = 0; i < 4; ++i) {
+        for (std::size_t i = 0; i < 4; ++i) {
             index[4 + i] = static_cast<unsigned char>(crc >> (8 * i));
         }
     }
