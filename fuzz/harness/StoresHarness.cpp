@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "ChromeCacheWriter.h"
 #include "DomCacheWriter.h"
 #include "FuzzHarness.h"
 #include "SeedCorpus.h"
@@ -22,21 +23,11 @@ void Check(bool condition, const char* rule) {
     }
 }
 
+using chromecache::protoField;
+
 std::string readAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string varint(uint64_t value) {
-    std::string out;
-    do {
-        out += static_cast<char>((value & 0x7F) | (value > 0x7F ? 0x80 : 0));
-        value >>= 7;
-    } while (value != 0);
-    return out;
-}
-std::string field(uint32_t number, const std::string& bytes) {
-    return varint(uint64_t{number} << 3 | 2) + varint(bytes.size()) + bytes;
 }
 
 }  // namespace
@@ -90,12 +81,13 @@ void runDomCache(const uint8_t* data, std::size_t size, const fs::path& scratch)
 }
 
 std::vector<std::pair<std::string, std::string>> cacheStorageSeeds() {
-    const std::string response = std::string("\x08\xc8\x01", 3) + field(2, "OK") +
-                                 field(4, field(1, "Content-Type") + field(2, "image/png"));
-    return {
-        {"index", field(1, field(1, "pics") + field(2, "aaaaaaaa-1111-4222-8333-444444444444")) +
-                      field(2, "https://a.org/")},
-        {"metadata", field(1, field(1, "GET")) + field(2, response)}};
+    const std::string response =
+        std::string("\x08\xc8\x01", 3) + protoField(2, "OK") +
+        protoField(4, protoField(1, "Content-Type") + protoField(2, "image/png"));
+    return {{"index", protoField(1, protoField(1, "pics") +
+                                        protoField(2, "aaaaaaaa-1111-4222-8333-444444444444")) +
+                          protoField(2, "https://a.org/")},
+            {"metadata", protoField(1, protoField(1, "GET")) + protoField(2, response)}};
 }
 
 std::vector<std::pair<std::string, std::string>> domCacheSeeds(const fs::path& scratch) {

@@ -24,6 +24,15 @@ bool isFileNotLink(const fs::path& path) {
     return fs::is_regular_file(fs::symlink_status(path, error));
 }
 
+fs::path namedFolder(const fs::path& given) {
+    std::error_code error;
+    fs::path folder = fs::weakly_canonical(given, error);
+    if (error || !isFolderNotLink(folder)) {
+        return {};
+    }
+    return folder.has_filename() ? folder : folder.parent_path();
+}
+
 std::vector<fs::path> subfoldersOf(const fs::path& folder, bool* failed) {
     std::vector<fs::path> found;
     std::error_code error;

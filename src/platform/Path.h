@@ -21,6 +21,11 @@ std::string pathToUtf8(const fs::path& path);
 bool isFolderNotLink(const fs::path& path);
 bool isFileNotLink(const fs::path& path);
 
+// A folder the user or the discovery names, resolved (it may itself be a
+// link: a cache moved to another disk) and without a trailing separator;
+// empty when it is no folder.
+fs::path namedFolder(const fs::path& given);
+
 // The folders directly below `folder`, links left out, in name order. The
 // type comes from the folder's listing: a cache folder of many thousand
 // files costs no look at each file. `failed` is set when the folder could

@@ -156,6 +156,23 @@ std::string pickleResponseInfo(const Entry& entry) {
     return pickle + payload;
 }
 
+std::string protoVarint(uint64_t value) {
+    std::string out;
+    do {
+        out += static_cast<char>((value & 0x7F) | (value > 0x7F ? 0x80 : 0));
+        value >>= 7;
+    } while (value != 0);
+    return out;
+}
+
+std::string protoField(uint32_t number, const std::string& bytes) {
+    return protoVarint(uint64_t{number} << 3 | 2) + protoVarint(bytes.size()) + bytes;
+}
+
+std::string protoNumber(uint32_t number, uint64_t value) {
+    return protoVarint(uint64_t{number} << 3) + protoVarint(value);
+}
+
 std::string entryHashName(const std::string& key) {
     char name[24];
     std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(fnv64(key)));

@@ -72,6 +72,12 @@ std::string splitCacheKey(const std::string& url);
 std::string rawHead(int status, const std::vector<std::string>& headerLines);
 // Stream 0: the pickled response info of an entry.
 std::string pickleResponseInfo(const Entry& entry);
+// Protocol-buffer fields as Chromium writes a service-worker store's index
+// and entry metadata: a varint, a length-delimited field, a varint field.
+std::string protoVarint(uint64_t value);
+std::string protoField(uint32_t number, const std::string& bytes);
+std::string protoNumber(uint32_t number, uint64_t value);
+
 // The simple cache's file name stem (16 hex digits) of a key.
 std::string entryHashName(const std::string& key);
 

@@ -83,13 +83,9 @@ bool isCacheStorageFolder(const fs::path& folder) {
 
 std::vector<chromium::CacheFolder> findCacheStorages(const fs::path& given) {
     std::vector<chromium::CacheFolder> found;
-    std::error_code error;
-    fs::path folder = fs::weakly_canonical(given, error);
-    if (error || !isFolderNotLink(folder)) {
+    fs::path folder = namedFolder(given);
+    if (folder.empty()) {
         return found;
-    }
-    if (!folder.has_filename()) {
-        folder = folder.parent_path();
     }
     // A store, or an origin folder in one: the whole store is read.
     if (isCacheStorageFolder(folder)) {

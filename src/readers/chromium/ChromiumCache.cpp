@@ -219,15 +219,10 @@ void readBlockFileCache(const CacheFolder& cache, const RecordSink& accept, cons
 
 std::vector<CacheFolder> findCacheFolders(const fs::path& given) {
     std::vector<CacheFolder> found;
-    // The folder the user or the discovery names may itself be a link (a
-    // cache moved to another disk); links below it are never followed.
-    std::error_code error;
-    fs::path folder = fs::weakly_canonical(given, error);
-    if (error || !isFolderNotLink(folder)) {
+    // The named folder may be a link; links below it are never followed.
+    const fs::path folder = namedFolder(given);
+    if (folder.empty()) {
         return found;
-    }
-    if (!folder.has_filename()) {
-        folder = folder.parent_path();
     }
     fs::path cache;
     // A cache folder itself: <root>/<profile>/Cache/Cache_Data or <root>/<profile>/Cache.

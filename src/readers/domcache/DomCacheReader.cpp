@@ -36,13 +36,9 @@ int64_t modificationTime(const fs::path& file) {
 }  // namespace
 
 fs::path domCacheStoreOf(const fs::path& given) {
-    std::error_code error;
-    fs::path folder = fs::weakly_canonical(given, error);
-    if (error || !isFolderNotLink(folder)) {
+    const fs::path folder = namedFolder(given);
+    if (folder.empty()) {
         return {};
-    }
-    if (!folder.has_filename()) {
-        folder = folder.parent_path();
     }
     // An origin's cache folder, an origin folder, the store, a profile.
     if (folder.filename() == dc::kCacheFolder &&

@@ -19,31 +19,18 @@
 namespace harvix::chromium {
 namespace {
 
-// Protocol-buffer fields, written as Chromium writes them.
-std::string varint(uint64_t value) {
-    std::string out;
-    do {
-        out += static_cast<char>((value & 0x7F) | (value > 0x7F ? 0x80 : 0));
-        value >>= 7;
-    } while (value != 0);
-    return out;
-}
-std::string field(uint32_t number, const std::string& bytes) {
-    return varint(uint64_t{number} << 3 | 2) + varint(bytes.size()) + bytes;
-}
-std::string number(uint32_t number, uint64_t value) {
-    return varint(uint64_t{number} << 3) + varint(value);
-}
+using chromecache::protoField;
+using chromecache::protoNumber;
 
 std::string metadata(const std::string& method, int status, uint64_t type,
                      const std::vector<std::pair<std::string, std::string>>& headers) {
     std::string response =
-        number(1, static_cast<uint64_t>(status)) + field(2, "OK") + number(3, type);
+        protoNumber(1, static_cast<uint64_t>(status)) + protoField(2, "OK") + protoNumber(3, type);
     for (const auto& [name, value] : headers) {
-        response += field(4, field(1, name) + field(2, value));
+        response += protoField(4, protoField(1, name) + protoField(2, value));
     }
-    response += number(6, 13400000000000000ULL);  // 2025, in µs since 1601
-    return field(1, field(1, method)) + field(2, response);
+    response += protoNumber(6, 13400000000000000ULL);  // 2025, in µs since 1601
+    return protoField(1, protoField(1, method)) + protoField(2, response);
 }
 
 chromecache::Entry entry(const std::string& url, const std::string& stream0,
@@ -64,9 +51,10 @@ TEST(ChromiumCacheStorage, NamedCachesEntriesByReasonBodiesAsReceived) {
     // The index names one cache (in UTF-16, "pics") and the origin; the
     // other folder was made after the index was last written.
     fs::create_directories(origin);
-    writeFile(origin / "index.txt", field(1, field(1, "old") + field(2, named) + number(3, 10) +
-                                                 field(7, std::string("p\0i\0c\0s\0", 8))) +
-                                        field(2, "https://a.org/"));
+    writeFile(origin / "index.txt",
+              protoField(1, protoField(1, "old") + protoField(2, named) + protoNumber(3, 10) +
+                                protoField(7, std::string("p\0i\0c\0s\0", 8))) +
+                  protoField(2, "https://a.org/"));
     const std::string json = "{\"feed\": [1, 2, 3]}";
     chromecache::writeSimpleCache(
         origin / named,
@@ -193,17 +181,18 @@ TEST(ChromiumCacheStorage, WireFormatEdgesAreRefusedNeverOverread) {
         }
         return reader.failed();
     };
-    EXPECT_FALSE(fails(field(1, "abc") + number(2, UINT64_MAX) + std::string("\x1d\1\2\3\4", 5)));
+    EXPECT_FALSE(
+        fails(protoField(1, "abc") + protoNumber(2, UINT64_MAX) + std::string("\x1d\1\2\3\4", 5)));
     EXPECT_TRUE(fails(std::string("\x0a\x04", 2) + "abc"));  // length past the end
     EXPECT_TRUE(fails(std::string("\x08") + std::string(10, '\xff') + "\x01"));  // over 64 bits
     EXPECT_TRUE(fails("\x0b"));                                                  // a group
     EXPECT_TRUE(fails(std::string("\x00\x01", 2)));                              // field 0
     EXPECT_TRUE(fails("\x09\x01\x02"));                                          // fixed64 cut
     EXPECT_TRUE(parseCacheStorageIndex({}).value().caches.empty());
-    const std::string noFolder = field(1, field(1, "name"));
+    const std::string noFolder = protoField(1, protoField(1, "name"));
     EXPECT_FALSE(parseCacheStorageIndex(
         {reinterpret_cast<const unsigned char*>(noFolder.data()), noFolder.size()}));
-    const std::string noResponse = field(1, field(1, "GET"));
+    const std::string noResponse = protoField(1, protoField(1, "GET"));
     EXPECT_FALSE(parseCacheMetadata(
         {reinterpret_cast<const unsigned char*>(noResponse.data()), noResponse.size()}));
 }
