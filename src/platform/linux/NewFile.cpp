@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +36,12 @@ struct TemporarySlot {
 };
 std::array<TemporarySlot, kSlots> g_slots;
 std::atomic<unsigned> g_counter{0};
+// A temporary name being created on another thread when the handler runs
+// would be made after the handler removed the names it knew: the handler
+// says it is ending, and waits for creations under way, which then stand in
+// the table (each name is claimed before its file is made).
+std::atomic<int> g_creating{0};
+std::atomic<bool> g_ending{false};
 
 int claimSlot(const std::string& path) {
     if (path.size() >= PATH_MAX) {
@@ -179,6 +186,17 @@ NewFile NewFile::create(const fs::path& folder) {
             return file;
         }
     }
+    g_creating.fetch_add(1);
+    struct Created {
+        Created() = default;
+        Created(const Created&) = delete;
+        Created& operator=(const Created&) = delete;
+        ~Created() { g_creating.fetch_sub(1); }
+    } created;
+    if (g_ending.load()) {
+        file.error_ = EINTR;  // the program is ending: no new name
+        return file;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string path = temporaryPath(folder, g_counter.fetch_add(1));
         const int slot = claimSlot(path);
@@ -314,6 +332,13 @@ void NewFile::discard() {
 }
 
 void NewFile::removeTemporariesNow() {
+    g_ending.store(true);
+    // At most two seconds: the handler may have stopped the very thread
+    // that was creating one.
+    const timespec tick{0, 10'000'000};
+    for (int i = 0; i < 200 && g_creating.load() > 0; ++i) {
+        nanosleep(&tick, nullptr);
+    }
     for (auto& slot : g_slots) {
         if (slot.used.load() && slot.path[0] != '\0') {
             ::unlink(slot.path);
