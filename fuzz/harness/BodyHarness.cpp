@@ -6,6 +6,7 @@
 
 #include "BodyEncoding.h"
 #include "FuzzHarness.h"
+#include "HarnessSupport.h"
 #include "SeedCorpus.h"
 #include "readers/http/BodyDecoder.h"
 
@@ -15,12 +16,6 @@ namespace {
 
 // Bodies decode at most this much here, so that a bomb stays quick.
 constexpr uint64_t kLimit = uint64_t{1} << 20;
-
-void Check(bool condition, const char* rule) {
-    if (!condition) {
-        throw HarnessFailure(rule);
-    }
-}
 
 const char* encoderName(ContentCoding coding) {
     switch (coding) {
@@ -57,9 +52,9 @@ Decoded decode(const ContentEncoding& encoding, std::string_view stored, std::si
             decoder.feed({reinterpret_cast<const unsigned char*>(part.data()), part.size()}, sink);
     }
     result.finished = fed && decoder.finish();
-    Check(decoder.produced() == result.out.size(), "produced() differs from what the sink got");
-    Check(result.out.size() <= kLimit, "decoded past the limit");
-    Check(!result.finished || !decoder.limitReached(), "finished after the limit was reached");
+    check(decoder.produced() == result.out.size(), "produced() differs from what the sink got");
+    check(result.out.size() <= kLimit, "decoded past the limit");
+    check(!result.finished || !decoder.limitReached(), "finished after the limit was reached");
     return result;
 }
 
@@ -108,11 +103,11 @@ void runBodyDecoder(const uint8_t* data, std::size_t size) {
     const Decoded whole =
         decode(input.encoding, input.stored, std::max<std::size_t>(input.stored.size(), 1));
     const Decoded pieces = decode(input.encoding, input.stored, input.piece);
-    Check(whole.finished == pieces.finished, "the outcome depends on the pieces");
-    Check(!whole.finished || whole.out == pieces.out, "the output depends on the pieces");
-    Check(input.encoding.isSupported() || !whole.finished, "an unsupported encoding decoded");
+    check(whole.finished == pieces.finished, "the outcome depends on the pieces");
+    check(!whole.finished || whole.out == pieces.out, "the output depends on the pieces");
+    check(input.encoding.isSupported() || !whole.finished, "an unsupported encoding decoded");
     if (input.encoding.isIdentity()) {
-        Check(whole.finished && whole.out == input.stored, "identity changed the bytes");
+        check(whole.finished && whole.out == input.stored, "identity changed the bytes");
     }
 
     // The stored bytes taken as a resource: encoded with the chain as a
@@ -123,7 +118,7 @@ void runBodyDecoder(const uint8_t* data, std::size_t size) {
             encoded = mozcache::encodeBody(encoderName(coding), encoded);
         }
         const Decoded back = decode(input.encoding, encoded + "\n", input.piece);
-        Check(back.finished && back.out == input.stored, "an encoded body does not decode back");
+        check(back.finished && back.out == input.stored, "an encoded body does not decode back");
     }
 }
 

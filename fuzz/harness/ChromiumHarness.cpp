@@ -8,6 +8,7 @@
 
 #include "ChromeCacheWriter.h"
 #include "FuzzHarness.h"
+#include "HarnessSupport.h"
 #include "SeedCorpus.h"
 #include "base/ByteOrder.h"
 #include "readers/chromium/BlockFileParser.h"
@@ -23,19 +24,14 @@ using harvix::chromium::BlockFileCache;
 using harvix::chromium::ByteSource;
 using harvix::chromium::MemoryBytes;
 
-void Check(bool condition, const char* rule) {
-    if (!condition)
-        throw HarnessFailure(rule);
-}
-
 constexpr const char* kBlockFileNames[] = {"index",  "data_0", "data_1",
                                            "data_2", "data_3", "f_000001"};
 
-void CheckResponseInfo(std::span<const unsigned char> stream0) {
+void checkResponseInfo(std::span<const unsigned char> stream0) {
     const auto info = harvix::chromium::parseResponseInfo(stream0);
     if (info) {
-        Check(info->rawHeaders.size() <= stream0.size(), "headers longer than stream 0");
-        Check(harvix::chromium::unixTimeFromChromium(info->responseTime) >= 0, "a negative time");
+        check(info->rawHeaders.size() <= stream0.size(), "headers longer than stream 0");
+        check(harvix::chromium::unixTimeFromChromium(info->responseTime) >= 0, "a negative time");
     }
 }
 
@@ -52,8 +48,8 @@ void runChromiumSimple(const uint8_t* data, std::size_t size) {
         }
     }
     if (const auto uses = harvix::chromium::parseSimpleIndex(index)) {
-        Check(uses->size() * 24 <= size, "more index entries than the bytes hold");
-        Check(std::is_sorted(uses->begin(), uses->end(),
+        check(uses->size() * 24 <= size, "more index entries than the bytes hold");
+        check(std::is_sorted(uses->begin(), uses->end(),
                              [](const auto& a, const auto& b) { return a.hash < b.hash; }),
               "index entries out of order");
     }
@@ -63,9 +59,9 @@ void runChromiumSimple(const uint8_t* data, std::size_t size) {
         harvix::chromium::SimpleEntryProblem::None) {
         return;
     }
-    Check(entry.bodyOffset + entry.bodyLength <= size, "a body past the end of the file");
-    Check(entry.key.size() + entry.stream0.size() <= size, "key and stream 0 larger than the file");
-    CheckResponseInfo(entry.stream0);
+    check(entry.bodyOffset + entry.bodyLength <= size, "a body past the end of the file");
+    check(entry.key.size() + entry.stream0.size() <= size, "key and stream 0 larger than the file");
+    checkResponseInfo(entry.stream0);
     harvix::chromium::urlFromKey(entry.key);
 }
 
@@ -79,8 +75,8 @@ void runChromiumSparse(const uint8_t* data, std::size_t size) {
     uint64_t sum = 0;
     for (std::size_t i = 0; i < ranges.size(); ++i) {
         const auto& range = ranges[i];
-        Check(range.length > 0 && range.fileOffset + range.length <= size, "a range past the file");
-        Check(i == 0 || ranges[i - 1].offset <= range.offset, "ranges out of order");
+        check(range.length > 0 && range.fileOffset + range.length <= size, "a range past the file");
+        check(i == 0 || ranges[i - 1].offset <= range.offset, "ranges out of order");
         sum += range.length;
     }
     // A resource as large as the bytes the ranges hold: whole exactly when
@@ -88,8 +84,8 @@ void runChromiumSparse(const uint8_t* data, std::size_t size) {
     bool complete = false;
     if (harvix::chromium::checkCoverage(ranges, sum, complete) ==
         harvix::chromium::SparseProblem::None) {
-        Check(!complete || ranges.empty() || ranges.front().offset == 0, "whole without byte 0");
-        Check(complete || ranges.empty() || ranges.front().offset != 0 || ranges.size() > 1,
+        check(!complete || ranges.empty() || ranges.front().offset == 0, "whole without byte 0");
+        check(complete || ranges.empty() || ranges.front().offset != 0 || ranges.size() > 1,
               "one range from byte 0 not whole");
     }
 }
@@ -143,15 +139,15 @@ void runChromiumBlockFile(const uint8_t* data, std::size_t size) {
                 if (!stream.usable || stream.size == 0)
                     continue;
                 const auto found = files.find(stream.file);
-                Check(found != files.end(), "a stream in a file that is not there");
-                Check(stream.offset + stream.size <= found->second.size(),
+                check(found != files.end(), "a stream in a file that is not there");
+                check(stream.offset + stream.size <= found->second.size(),
                       "a stream past its file");
             }
             if (cache.readStream(entry.streams[0], 1u << 20, bytes))
-                CheckResponseInfo(bytes);
+                checkResponseInfo(bytes);
         },
         [](const std::string&) {});
-    Check(visited <= BlockFileCache::kMaxEntries, "more entries than the bound");
+    check(visited <= BlockFileCache::kMaxEntries, "more entries than the bound");
 }
 
 std::vector<std::pair<std::string, std::string>> chromiumSimpleSeeds(const fs::path& scratch) {

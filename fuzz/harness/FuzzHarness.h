@@ -43,7 +43,7 @@ private:
 };
 
 // The Firefox disk cache: the input holds the four cache files and one
-// separate data file (see PackMozillaCache); the reader opens them, walks the
+// separate data file (see packMozillaCache); the reader opens them, walks the
 // map, and the comb pass copies the entries (picture probe and Skip
 // Duplicates included) into a target folder below `scratch`.
 void runMozillaMap(const uint8_t* data, std::size_t size, const fs::path& scratch);
@@ -64,7 +64,7 @@ void runCache2Entry(const uint8_t* data, std::size_t size, const fs::path& scrat
 // The picture-size probe over one cached file.
 void runPictureSize(const uint8_t* data, std::size_t size, const fs::path& scratch);
 
-// The input layout of RunMozillaMap: one flag byte, four 32-bit little-endian
+// The input layout of runMozillaMap: one flag byte, four 32-bit little-endian
 // lengths, then the map's records, block files 1 to 3 without their
 // 4096-byte bitmaps, and the rest as the separate data file. The map's
 // 276-byte header and the bitmaps are written as zeros (the reader does not
@@ -104,10 +104,9 @@ void runDomCache(const uint8_t* data, std::size_t size, const fs::path& scratch)
 
 // The harness names, as the fuzz targets and the corpus folders are named.
 inline constexpr std::string_view kHarnessNames[] = {
-    "mozilla_map",        "mozilla_metadata", "profile",         "filter_file",
-    "index_dat",          "picture_size",     "cache2_entry",    "chromium_simple",
-    "chromium_blockfile", "body_decoder",     "cache_storage",   "dom_cache",
-    "chromium_sparse"};
+    "mozilla_map",   "mozilla_metadata", "profile",         "filter_file",        "index_dat",
+    "picture_size",  "cache2_entry",     "chromium_simple", "chromium_blockfile", "body_decoder",
+    "cache_storage", "dom_cache",        "chromium_sparse"};
 
 // Runs the named harness; false for an unknown name.
 bool runHarness(std::string_view name, const uint8_t* data, std::size_t size,

@@ -7,6 +7,7 @@
 #include "ChromeCacheWriter.h"
 #include "DomCacheWriter.h"
 #include "FuzzHarness.h"
+#include "HarnessSupport.h"
 #include "SeedCorpus.h"
 #include "readers/chromium/CacheStorage.h"
 #include "readers/chromium/CacheStorageFormat.h"
@@ -17,38 +18,27 @@ namespace harvix::fuzzing {
 
 namespace {
 
-void Check(bool condition, const char* rule) {
-    if (!condition) {
-        throw HarnessFailure(rule);
-    }
-}
-
 using chromecache::protoField;
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 }  // namespace
 
 void runCacheStorage(const uint8_t* data, std::size_t size) {
     const std::span<const unsigned char> bytes(data, size);
     if (const auto index = chromium::parseCacheStorageIndex(bytes)) {
-        Check(index->caches.size() <= cachestorage::kMaxCaches, "more caches than the bound");
+        check(index->caches.size() <= cachestorage::kMaxCaches, "more caches than the bound");
         for (const auto& cache : index->caches) {
-            Check(!cache.folder.empty() && cache.folder.size() <= size,
+            check(!cache.folder.empty() && cache.folder.size() <= size,
                   "a cache folder out of the bytes");
         }
     }
     if (const auto metadata = chromium::parseCacheMetadata(bytes)) {
-        Check(metadata->headers.size() <= cachestorage::kMaxHeaders, "more headers than the bound");
-        Check(metadata->head().size() <= 16 + 4 * size + 32, "a head longer than its bytes allow");
+        check(metadata->headers.size() <= cachestorage::kMaxHeaders, "more headers than the bound");
+        check(metadata->head().size() <= 16 + 4 * size + 32, "a head longer than its bytes allow");
     }
     chromium::CacheStorageRecord record;
     if (chromium::acceptCacheStorageEntry("https://a.org/x", bytes, 1, record) == nullptr) {
-        Check(record.url == "https://a.org/x", "the URL is not the key");
-        Check(record.time >= 0, "a negative time");
+        check(record.url == "https://a.org/x", "the URL is not the key");
+        check(record.time >= 0, "a negative time");
     }
 }
 
@@ -56,7 +46,7 @@ void runDomCache(const uint8_t* data, std::size_t size, const fs::path& scratch)
     std::vector<unsigned char> bytes(data, data + size);
     std::string why;
     if (!domcache::readDomCacheRows(bytes, why)) {
-        Check(!why.empty(), "a refused database without a reason");
+        check(!why.empty(), "a refused database without a reason");
     }
     // Through the reader, from a store folder: the database is never changed,
     // nothing is made beside it.
@@ -71,12 +61,12 @@ void runDomCache(const uint8_t* data, std::size_t size, const fs::path& scratch)
     DomCacheReader reader((scratch / "p").string());
     if (!openCache(reader)) {
         const Reading reading = readCache(reader);
-        Check(reading.entries.empty(), "an entry without a body file");
+        check(reading.entries.empty(), "an entry without a body file");
     }
-    Check(
-        readAll(cache / "caches.sqlite") == std::string(reinterpret_cast<const char*>(data), size),
-        "the database was changed");
-    Check(std::distance(fs::directory_iterator(cache), fs::directory_iterator()) == 1,
+    check(readBytes(cache / "caches.sqlite") ==
+              std::string(reinterpret_cast<const char*>(data), size),
+          "the database was changed");
+    check(std::distance(fs::directory_iterator(cache), fs::directory_iterator()) == 1,
           "a file was made beside the database");
 }
 
@@ -103,7 +93,7 @@ std::vector<std::pair<std::string, std::string>> domCacheSeeds(const fs::path& s
     records[2].body = "script";
     mozcache::writeDomCacheStore(scratch / "seed", "https+++a.org", records);
     return {{"caches.sqlite",
-             readAll(scratch / "seed" / "storage/default/https+++a.org/cache/caches.sqlite")}};
+             readBytes(scratch / "seed" / "storage/default/https+++a.org/cache/caches.sqlite")}};
 }
 
 }  // namespace harvix::fuzzing

@@ -242,4 +242,45 @@ std::size_t writeDescribedCache(std::istream& in, const fs::path& baseFolder,
     return description.entries.size();
 }
 
+std::vector<Entry> syntheticEntries(std::size_t count, std::size_t bodyBytes, uint32_t seed,
+                                    std::size_t headBytes, bool mixed) {
+    std::vector<Entry> entries;
+    entries.reserve(count);
+    uint32_t state = seed * 2654435761u + 1;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    static const char* const kinds[][2] = {{"png", "image/png"},
+                                           {"jpg", "image/jpeg"},
+                                           {"css", "text/css"},
+                                           {"js", "application/javascript"},
+                                           {"html", "text/html"}};
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto& kind = kinds[i % 5];
+        Entry entry;
+        const std::string url = "http://site" + std::to_string(i % 37) + ".example/res/" +
+                                std::to_string(i) + "." + kind[0];
+        entry.key = splitCacheKey(url);
+        const std::size_t size =
+            mixed ? bodyBytes / 10 + next() % (bodyBytes * 2 - bodyBytes / 10 + 1)
+                  : bodyBytes / 2 + next() % (bodyBytes + 1);
+        entry.body.resize(size);
+        for (char& c : entry.body)
+            c = static_cast<char>(next() & 0xff);
+        std::vector<std::string> lines = {std::string("Content-Type: ") + kind[1],
+                                          "Content-Length: " + std::to_string(size)};
+        const std::size_t plain = rawHead(200, lines).size();
+        if (headBytes > plain + 12)
+            lines.push_back("X-Padding: " + std::string(headBytes - plain - 12, 'p'));
+        entry.head = rawHead(200, lines);
+        entry.requestTime = entry.responseTime = 1700000000 + static_cast<int64_t>(i);
+        entry.lastUsed = entry.responseTime + 60;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
 }  // namespace harvix::chromecache

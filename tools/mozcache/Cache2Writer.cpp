@@ -6,6 +6,8 @@
 #include <fstream>
 #include <map>
 
+#include <nettle/sha1.h>
+
 #include "BodyEncoding.h"
 #include "CacheWriter.h"
 #include "Description.h"
@@ -29,93 +31,22 @@ void putBe16(std::string& out, uint16_t value) {
     out.push_back(static_cast<char>(value));
 }
 
-uint32_t rotl(uint32_t x, int n) {
-    return (x << n) | (x >> (32 - n));
-}
-
+// The entry file's name: the SHA-1 of the key in upper-case hex, as Firefox
+// names it.
 std::string sha1Hex(const std::string& text) {
-    std::array<uint32_t, 5> h{0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
-    std::string msg = text;
-    const uint64_t bits = uint64_t{text.size()} * 8;
-    msg.push_back('\x80');
-    while (msg.size() % 64 != 56) {
-        msg.push_back('\0');
+    sha1_ctx ctx;
+    sha1_init(&ctx);
+    sha1_update(&ctx, text.size(), reinterpret_cast<const uint8_t*>(text.data()));
+    std::array<uint8_t, SHA1_DIGEST_SIZE> digest{};
+    sha1_digest(&ctx, digest.size(), digest.data());
+    std::string out;
+    out.reserve(2 * digest.size());
+    static const char kHex[] = "0123456789ABCDEF";
+    for (const uint8_t byte : digest) {
+        out.push_back(kHex[byte >> 4]);
+        out.push_back(kHex[byte & 15]);
     }
-    for (int i = 7; i >= 0; --i) {
-        msg.push_back(static_cast<char>(bits >> (8 * i)));
-    }
-    for (std::size_t block = 0; block < msg.size(); block += 64) {
-        std::array<uint32_t, 80> w{};
-        for (std::size_t i = 0; i < 16; ++i) {
-            const auto* p = reinterpret_cast<const unsigned char*>(msg.data() + block + 4 * i);
-            w[i] = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-        }
-        for (std::size_t i = 16; i < 80; ++i) {
-            w[i] = rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-        }
-        uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
-        for (std::size_t i = 0; i < 80; ++i) {
-            uint32_t f = 0;
-            uint32_t k = 0;
-            if (i < 20) {
-                f = (b & c) | (~b & d);
-                k = 0x5A827999u;
-            } else if (i < 40) {
-                f = b ^ c ^ d;
-                k = 0x6ED9EBA1u;
-            } else if (i < 60) {
-                f = (b & c) | (b & d) | (c & d);
-                k = 0x8F1BBCDCu;
-            } else {
-                f = b ^ c ^ d;
-                k = 0xCA62C1D6u;
-            }
-            const uint32_t t = rotl(a, 5) + f + e + k + w[i];
-            e = d;
-            d = c;
-            c = rotl(b, 30);
-            b = a;
-            a = t;
-        }
-        h[0] += a;
-        h[1] += b;
-        h[2] += c;
-        h[3] += d;
-        h[4] += e;
-    }
-    char out[41];
-    std::snprintf(out, sizeof out, "%08X%08X%08X%08X%08X", h[0], h[1], h[2], h[3], h[4]);
     return out;
-}
-
-void hashMix(uint32_t& a, uint32_t& b, uint32_t& c) {
-    a -= b;
-    a -= c;
-    a ^= (c >> 13);
-    b -= c;
-    b -= a;
-    b ^= (a << 8);
-    c -= a;
-    c -= b;
-    c ^= (b >> 13);
-    a -= b;
-    a -= c;
-    a ^= (c >> 12);
-    b -= c;
-    b -= a;
-    b ^= (a << 16);
-    c -= a;
-    c -= b;
-    c ^= (b >> 5);
-    a -= b;
-    a -= c;
-    a ^= (c >> 3);
-    b -= c;
-    b -= a;
-    b ^= (a << 10);
-    c -= a;
-    c -= b;
-    c ^= (b >> 15);
 }
 
 std::string trim(const std::string& text) {
@@ -177,66 +108,6 @@ std::vector<std::pair<std::string, std::string>> cache2HttpElements(
 
 std::string cache2FileName(const std::string& key) {
     return sha1Hex(key);
-}
-
-uint32_t cache2Hash(const std::string& bytes) {
-    uint32_t a = 0x9e3779b9u;
-    uint32_t b = 0x9e3779b9u;
-    uint32_t c = 0;
-    const auto* k = reinterpret_cast<const unsigned char*>(bytes.data());
-    std::size_t left = bytes.size();
-    const auto le32 = [](const unsigned char* p) {
-        return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
-               (uint32_t{p[3]} << 24);
-    };
-    while (left >= 12) {
-        a += le32(k);
-        b += le32(k + 4);
-        c += le32(k + 8);
-        hashMix(a, b, c);
-        k += 12;
-        left -= 12;
-    }
-    c += static_cast<uint32_t>(bytes.size());
-    switch (left) {
-        case 11:
-            c += uint32_t{k[10]} << 24;
-            [[fallthrough]];
-        case 10:
-            c += uint32_t{k[9]} << 16;
-            [[fallthrough]];
-        case 9:
-            c += uint32_t{k[8]} << 8;
-            [[fallthrough]];
-        case 8:
-            b += uint32_t{k[7]} << 24;
-            [[fallthrough]];
-        case 7:
-            b += uint32_t{k[6]} << 16;
-            [[fallthrough]];
-        case 6:
-            b += uint32_t{k[5]} << 8;
-            [[fallthrough]];
-        case 5:
-            b += k[4];
-            [[fallthrough]];
-        case 4:
-            a += uint32_t{k[3]} << 24;
-            [[fallthrough]];
-        case 3:
-            a += uint32_t{k[2]} << 16;
-            [[fallthrough]];
-        case 2:
-            a += uint32_t{k[1]} << 8;
-            [[fallthrough]];
-        case 1:
-            a += k[0];
-            break;
-        default:
-            break;
-    }
-    hashMix(a, b, c);
-    return c;
 }
 
 std::string buildCache2File(const Cache2Entry& entry) {
