@@ -32,7 +32,7 @@ TEST_F(LanguageTest, BuiltInTextsStayWithoutAFile) {
     EXPECT_EQ(texts_.ErrorMozillaCacheOpen,
               "Can't open Mozilla cache. Please, define the correct path in the Options dialog.");
     EXPECT_EQ(texts_.ErrorExtraInfo, "Extra information");  // English like every built-in text
-    EXPECT_EQ(LanguageTexts::Keys().size(), 133u);
+    EXPECT_EQ(LanguageTexts::Keys().size(), 134u);
 }
 
 TEST_F(LanguageTest, AFileOverridesOnlyTheKeysItHasWithText) {
