@@ -36,6 +36,7 @@ const StoredKey kStoredKeys[] = {
     {"SkipDuplicates", &Settings::SkipDuplicates},
     {"StartWithWindowsStartUp", &Settings::StartWithWindowsStartUp},
     {"Language", &Settings::Language},
+    {"CacheWindowColumns", &Settings::CacheWindowColumns},
 };
 
 int32_t ClampToInt32(int64_t value) {

@@ -27,6 +27,13 @@ CacheEntryModel::CacheEntryModel(QObject* parent) : QAbstractTableModel(parent) 
                 QStringLiteral("Last Used"), QStringLiteral("Expires")};
 }
 
+QString CacheEntryModel::columnName(int column) {
+    static const char* const kNames[ColumnCount] = {
+        "Url",      "Type",   "Size",         "DecodedSize", "Time",
+        "DataFile", "Status", "ResponseTime", "LastUsed",    "Expires"};
+    return column >= 0 && column < ColumnCount ? QString::fromLatin1(kNames[column]) : QString();
+}
+
 void CacheEntryModel::setHeaders(const QStringList& titles) {
     if (titles.size() != ColumnCount) {
         return;

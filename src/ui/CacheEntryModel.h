@@ -45,6 +45,10 @@ public:
 
     explicit CacheEntryModel(QObject* parent = nullptr);
 
+    // The name a column is stored under in the settings ("DecodedSize");
+    // empty for a column outside the table.
+    static QString columnName(int column);
+
     // Column titles, in column order.
     void setHeaders(const QStringList& titles);
 

@@ -426,10 +426,33 @@ QMenu* CacheWindow::columnMenu() {
             model_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
         action->setCheckable(true);
         action->setChecked(!table_->isColumnHidden(column));
-        connect(action, &QAction::toggled, this,
-                [this, column](bool shown) { table_->setColumnHidden(column, !shown); });
+        connect(action, &QAction::toggled, this, [this, column](bool shown) {
+            table_->setColumnHidden(column, !shown);
+            emit columnsChanged();
+        });
     }
     return columnMenu_;
+}
+
+QString CacheWindow::shownColumns() const {
+    QStringList names;
+    for (int column = 0; column < CacheEntryModel::ColumnCount; ++column) {
+        if (column == CacheEntryModel::UrlColumn || !table_->isColumnHidden(column)) {
+            names.append(CacheEntryModel::columnName(column));
+        }
+    }
+    return names.join(QLatin1Char(','));
+}
+
+void CacheWindow::showColumns(const QString& names) {
+    if (names.trimmed().isEmpty()) {
+        return;
+    }
+    const QStringList shown = names.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (int column = CacheEntryModel::TypeColumn; column < CacheEntryModel::ColumnCount;
+         ++column) {
+        table_->setColumnHidden(column, !shown.contains(CacheEntryModel::columnName(column)));
+    }
 }
 
 void CacheWindow::exportSelected() {

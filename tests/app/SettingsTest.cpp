@@ -34,7 +34,8 @@ TEST_F(SettingsTest, FirstStartWritesEveryKeyInOrder) {
         "OneCopy=1\nSkipDuplicates=1\nStartWithWindowsStartUp=1\n"
         "Language=" +
         (dir_ / "prog" / "Langs" / "English.lng").string() +
-        "\nUseChromium=0\nUseChrome=0\nUseEdge=0\nUseBrave=0\nUseVivaldi=0\nUseOpera=0\n"
+        "\nCacheWindowColumns=\nUseChromium=0\nUseChrome=0\nUseEdge=0\nUseBrave=0\nUseVivaldi="
+        "0\nUseOpera=0\n"
         "UseApps=0\n";
     EXPECT_EQ(readFile(Cfg()), expected);
     EXPECT_TRUE(s.watches(*browserByWord("mozilla")));

@@ -299,6 +299,14 @@ TEST(CacheWindow, BrowsesTwentyThousandEntriesPreviewsAndSaves) {
     EXPECT_EQ(decoded.size(), 2u);
     EXPECT_EQ(decoded[QStringLiteral("http://keep.example/photo.png")],
               QVariant::fromValue<qlonglong>(static_cast<qlonglong>(png.size())));
+    // The choice, as the settings keep it, shows the same columns again.
+    const QString chosen = window.shownColumns();
+    EXPECT_EQ(chosen, QStringLiteral("Url,Type,Size,DecodedSize,Time,DataFile,Status"));
+    window.showColumns(QStringLiteral("Url,Expires,NoSuchColumn"));
+    EXPECT_TRUE(window.table()->isColumnHidden(CacheEntryModel::SizeColumn));
+    EXPECT_FALSE(window.table()->isColumnHidden(CacheEntryModel::ExpiresColumn));
+    window.showColumns(chosen);
+    EXPECT_EQ(window.shownColumns(), chosen);
     EXPECT_EQ(decoded[QStringLiteral("http://keep.example/app.js")],
               QVariant::fromValue<qlonglong>(-1));
 
