@@ -135,8 +135,6 @@ TEST_F(FilterItemDialogTest, ShowsTheItemUnderTheCallersTitle) {
     EXPECT_EQ(dialog.minHeight->text(), QStringLiteral("80"));
     EXPECT_EQ(dialog.directoryTemplate->text(), QStringLiteral("/home/tester/HX_FILES"));
     EXPECT_EQ(dialog.stemEdit->text(), QStringLiteral("pic"));
-    EXPECT_EQ(dialog.siteTree->text(),
-              QStringLiteral("Save at the URL's path (host/folders/file)"));
     EXPECT_FALSE(dialog.siteTree->isChecked());
 }
 
