@@ -36,7 +36,7 @@ struct Settings {
     bool OneCopy = true;
     bool SkipDuplicates = true;
     bool StartWithWindowsStartUp = true;
-    std::string Language;  // full path of the language file; set by InitSettings
+    std::string Language;  // full path of the language file; set by initSettings
     // The cache window's columns shown (their names, comma-separated); empty
     // for the columns shown at first.
     std::string CacheWindowColumns;
@@ -60,7 +60,7 @@ struct Settings {
     // Start-up: computes the paths, loads the file, applies the autostart
     // entry, writes every key back and loads the language file.
     void initSettings(LanguageTexts& texts);
-    // Computes the paths of the running program (the first steps of InitSettings).
+    // Computes the paths of the running program (the first steps of initSettings).
     void computePaths();
     // Reads every stored key from cfgPath.
     void loadSettings();

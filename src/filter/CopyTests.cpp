@@ -1,10 +1,10 @@
 #include "filter/CopyTests.h"
 
 #include <optional>
-#include <string>
 
 #include "base/ErrorReport.h"
 #include "filter/ImageSize.h"
+#include "platform/FileRead.h"
 #include "platform/Path.h"
 #include "readers/BodyCopy.h"
 
@@ -19,8 +19,7 @@ bool copyPassesItem(const FilterItem& item, const NewFile& copy, uint64_t size, 
         return false;
     }
     if (item.minWidth != 0 && item.minHeight != 0) {
-        const fs::path open = "/proc/self/fd/" + std::to_string(copy.fd());
-        return measurePicture(open).atLeast(item.minWidth, item.minHeight);
+        return measurePicture(reopenForReading(copy.fd())).atLeast(item.minWidth, item.minHeight);
     }
     return true;
 }
