@@ -86,11 +86,14 @@ public:
         const CliProfile profile = loadSettingsReadOnly();
         FilterSet filter;
         filter.homeFolder = platform.homeFolder();
-        if (!filterFile.empty() && !filter.load(filterFile)) {
-            std::cerr << "harvix-cli export: " << filterFile
-                      << ": cannot be loaded as a Harvix filter file (" << filter.loadError
-                      << ")\n";
-            return kExitUsage;
+        if (!filterFile.empty()) {
+            if (const std::optional<FilterLoadError> failed = filter.loadFile(
+                    filterFile, static_cast<std::time_t>(platform.currentTime()))) {
+                std::cerr << "harvix-cli export: " << filterFile
+                          << ": cannot be loaded as a Harvix filter file (" << failed->reason
+                          << ")\n";
+                return kExitUsage;
+            }
         }
 
         const auto reader =
