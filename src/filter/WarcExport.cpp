@@ -340,11 +340,11 @@ WarcExportResult exportWarc(const CacheReader& reader, std::span<const CacheEntr
         archive.end();
     }
 
-    const bool asSent = reader.bodiesAsSent();
     for (const CacheEntry* entry : entries) {
         std::string whyNot = "body not stored as sent";
+        const std::optional<std::string> stored = reader.archiveHead(*entry);
         const std::optional<ArchivedHead> head =
-            asSent ? archivedHead(reader.responseHead(*entry), whyNot) : std::nullopt;
+            stored ? archivedHead(*stored, whyNot) : std::nullopt;
         if (!head) {
             ++result.leftOut[whyNot];
             continue;
