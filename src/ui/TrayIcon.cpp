@@ -7,6 +7,7 @@
 
 #include "controls/PictureMenu.h"
 #include "controls/Pictures.h"
+#include "ui/AboutDialog.h"
 #include "ui/Commands.h"
 #include "ui/NoticeBubble.h"
 
@@ -17,20 +18,20 @@ namespace {
 // How often the icon asks whether a notification area has appeared.
 constexpr int kAvailabilityPeriodMs = 1000;
 
-std::function<bool()>& AvailabilityProbe() {
+std::function<bool()>& availabilityProbe() {
     static std::function<bool()> probe;
     return probe;
 }
 
-bool TrayHostPresent() {
-    const std::function<bool()>& probe = AvailabilityProbe();
+bool trayHostPresent() {
+    const std::function<bool()>& probe = availabilityProbe();
     return probe ? probe() : QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 }  // namespace
 
 void TrayIcon::setAvailabilityProbe(std::function<bool()> probe) {
-    AvailabilityProbe() = std::move(probe);
+    availabilityProbe() = std::move(probe);
 }
 
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent) {}
@@ -69,7 +70,7 @@ bool TrayIcon::create(QWidget* owner, int iconId) {
 }
 
 void TrayIcon::checkAvailability() {
-    const bool available = TrayHostPresent();
+    const bool available = trayHostPresent();
     // While there is no notification area, ask again every second.
     if (!available && availabilityTimer_ == 0) {
         availabilityTimer_ = startTimer(kAvailabilityPeriodMs);
@@ -237,7 +238,7 @@ void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason) {
 PictureMenu* TrayIcon::buildMenu(const CommandSet& commands, QWidget* parent) {
     auto* menu = new PictureMenu(parent);
     menu->setObjectName(QStringLiteral("trayMenu"));
-    menu->setTitleLine(QStringLiteral("Harvix v " HARVIX_VERSION));
+    menu->setTitleLine(AboutDialog::productLine());
     menu->addCommand(commands.action(Command::Filters));
     menu->addCommand(commands.action(Command::BrowseCache));
     menu->addCommand(commands.action(Command::Options));

@@ -65,7 +65,6 @@ public:
     std::vector<ProcessInfo> processes;
     std::vector<int64_t> terminated;
     int64_t userId = -1;  // -1: the system tells no user ids
-    std::string systemErrorText;
     // The clock: 0 tells the system's time.
     int64_t now = 0;
     // The programs isProgramInstalled finds.
@@ -106,7 +105,6 @@ public:
     }
     bool acquireSingleInstance() override { return singleInstanceFree; }
     bool isLocalFixedFolder(const fs::path& folder) override;
-    std::string lastSystemErrorText() override { return systemErrorText; }
 };
 
 }  // namespace harvix
