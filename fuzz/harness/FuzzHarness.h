@@ -98,8 +98,10 @@ void runBodyDecoder(const uint8_t* data, std::size_t size);
 // The bytes as the index of a Chromium service-worker store and as one
 // entry's metadata, and that entry's decision.
 void runCacheStorage(const uint8_t* data, std::size_t size);
-// The bytes as a Firefox service-worker store's caches.sqlite: read as a
-// database, then through the store's reader, which must leave it as it was.
+// The bytes as a Firefox service-worker store's caches.sqlite and, from the
+// first 512-byte boundary holding a log's magic number on, its write-ahead
+// log: the log laid over the database, read as a database, then through the
+// store's reader, which must leave both as they were.
 void runDomCache(const uint8_t* data, std::size_t size, const fs::path& scratch);
 
 // The harness names, as the fuzz targets and the corpus folders are named.

@@ -1,6 +1,8 @@
 // The readers of the service-worker stores under fuzzing: Chromium's index
-// and entry metadata (protocol buffers), and Firefox's caches.sqlite read
-// as a database and through its reader, which must leave it as it was.
+// and entry metadata (protocol buffers), and Firefox's caches.sqlite with
+// its write-ahead log, read as a database and through its reader, which
+// must leave both as they were.
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -9,10 +11,13 @@
 #include "FuzzHarness.h"
 #include "HarnessSupport.h"
 #include "SeedCorpus.h"
+#include "base/ByteOrder.h"
 #include "readers/chromium/CacheStorage.h"
 #include "readers/chromium/CacheStorageFormat.h"
 #include "readers/domcache/DomCacheDatabase.h"
+#include "readers/domcache/DomCacheFormat.h"
 #include "readers/domcache/DomCacheReader.h"
+#include "readers/domcache/DomCacheWal.h"
 
 namespace harvix::fuzzing {
 
@@ -43,30 +48,54 @@ void runCacheStorage(const uint8_t* data, std::size_t size) {
 }
 
 void runDomCache(const uint8_t* data, std::size_t size, const fs::path& scratch) {
-    std::vector<unsigned char> bytes(data, data + size);
+    // The database, then its log from the first 512-byte boundary holding a
+    // log's magic number (a database is a whole number of pages).
+    std::size_t split = size;
+    for (std::size_t at = 0; at + 4 <= size; at += 512) {
+        const uint32_t magic = loadBe32(data + at);
+        if (magic == domcache::kWalMagicLittleEndian || magic == domcache::kWalMagicBigEndian) {
+            split = at;
+            break;
+        }
+    }
+    const std::string database(reinterpret_cast<const char*>(data), split);
+    const std::string log(reinterpret_cast<const char*>(data) + split, size - split);
+
+    std::vector<unsigned char> bytes(database.begin(), database.end());
+    const auto read = [&log](uint64_t offset, unsigned char* into, std::size_t length) {
+        if (offset > log.size() || length > log.size() - offset) {
+            return false;
+        }
+        std::copy_n(log.data() + offset, length, into);
+        return true;
+    };
+    const domcache::WalOutcome outcome =
+        domcache::applyWal(bytes, log.size(), read, domcache::kMaxDatabaseSize);
+    check(bytes.size() <= std::max<std::size_t>(database.size(), domcache::kMaxDatabaseSize),
+          "a database image past its bound");
     std::string why;
-    if (!domcache::readDomCacheRows(bytes, why)) {
+    if (outcome != domcache::WalOutcome::Unreadable && !domcache::readDomCacheRows(bytes, why)) {
         check(!why.empty(), "a refused database without a reason");
     }
-    // Through the reader, from a store folder: the database is never changed,
-    // nothing is made beside it.
+    // Through the reader, from a store folder: the database and its log are
+    // never changed, nothing is made beside them.
     std::error_code ec;
     fs::remove_all(scratch / "p", ec);
     const fs::path cache = scratch / "p" / "storage" / "default" / "https+++a.org" / "cache";
     fs::create_directories(cache);
-    {
-        std::ofstream out(cache / "caches.sqlite", std::ios::binary);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    writeBytes(cache / "caches.sqlite", database);
+    if (!log.empty()) {
+        writeBytes(cache / "caches.sqlite-wal", log);
     }
     DomCacheReader reader((scratch / "p").string());
     if (!openCache(reader)) {
         const Reading reading = readCache(reader);
         check(reading.entries.empty(), "an entry without a body file");
     }
-    check(readBytes(cache / "caches.sqlite") ==
-              std::string(reinterpret_cast<const char*>(data), size),
-          "the database was changed");
-    check(std::distance(fs::directory_iterator(cache), fs::directory_iterator()) == 1,
+    check(readBytes(cache / "caches.sqlite") == database, "the database was changed");
+    check(log.empty() || readBytes(cache / "caches.sqlite-wal") == log, "the log was changed");
+    check(std::distance(fs::directory_iterator(cache), fs::directory_iterator()) ==
+              (log.empty() ? 1 : 2),
           "a file was made beside the database");
 }
 
@@ -92,8 +121,13 @@ std::vector<std::pair<std::string, std::string>> domCacheSeeds(const fs::path& s
     records[2].nameSpace = 1;
     records[2].body = "script";
     mozcache::writeDomCacheStore(scratch / "seed", "https+++a.org", records);
+    // The same rows, the last two committed to the log only.
+    mozcache::writeDomCacheStore(scratch / "logged", "https+++a.org", records, 1);
+    const std::string logged = "logged/storage/default/https+++a.org/cache/caches.sqlite";
     return {{"caches.sqlite",
-             readBytes(scratch / "seed" / "storage/default/https+++a.org/cache/caches.sqlite")}};
+             readBytes(scratch / "seed" / "storage/default/https+++a.org/cache/caches.sqlite")},
+            {"caches.sqlite+wal",
+             readBytes(scratch / logged) + readBytes(scratch / (logged + "-wal"))}};
 }
 
 }  // namespace harvix::fuzzing

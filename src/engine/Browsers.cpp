@@ -96,8 +96,10 @@ std::string profileOfFolder(const fs::path& folder) {
 }
 
 // Every profile of every profiles.ini (desktop, older desktop, Snap,
-// Flatpak) that holds a cache, the profile in use first, and the folder the
-// options remember when it holds a cache no profile gave.
+// Flatpak) that holds a cache, the profile in use first, with its
+// service-worker caches; then the service-worker caches of profiles without
+// an HTTP cache; and the folder the options remember when it holds a cache
+// no profile gave.
 std::vector<CacheProfile> findFirefoxProfiles(IPlatform& platform, const std::string& remembered) {
     std::vector<CacheProfile> found;
     for (const FirefoxProfileCache& profile : firefoxProfileCaches(firefoxPlaces(platform))) {
@@ -106,6 +108,17 @@ std::vector<CacheProfile> findFirefoxProfiles(IPlatform& platform, const std::st
             firefoxProfileOfLocalFolder(firefoxPlaces(platform), localFolderOf(profile.cache));
         if (!own.empty()) {
             found.push_back({profile.name, domCacheStoreOf(own), true});
+        }
+    }
+    // A profile with service-worker caches but no HTTP cache (cleared, or
+    // kept elsewhere) is offered its store alone, as `list firefox` reads it.
+    for (const FirefoxProfileFolder& profile : firefoxProfileFolders(firefoxPlaces(platform))) {
+        const fs::path store = domCacheStoreOf(profile.folder);
+        const bool offered = std::any_of(found.begin(), found.end(), [&](const CacheProfile& p) {
+            return p.serviceWorkerCaches && p.folder == store;
+        });
+        if (!store.empty() && !offered) {
+            found.push_back({profile.name, store, true});
         }
     }
     if (!remembered.empty()) {

@@ -341,7 +341,6 @@ WarcExportResult exportWarc(const CacheReader& reader, std::span<const CacheEntr
         archive.end();
     }
 
-    const bool asSent = reader.bodiesAsSent();
     for (const CacheEntry* entry : entries) {
         if (options.filter != nullptr) {
             try {
@@ -358,8 +357,9 @@ WarcExportResult exportWarc(const CacheReader& reader, std::span<const CacheEntr
             }
         }
         std::string whyNot = "body not stored as sent";
+        const std::optional<std::string> stored = reader.archiveHead(*entry);
         const std::optional<ArchivedHead> head =
-            asSent ? archivedHead(reader.responseHead(*entry), whyNot) : std::nullopt;
+            stored ? archivedHead(*stored, whyNot) : std::nullopt;
         if (!head) {
             ++result.leftOut[whyNot];
             continue;

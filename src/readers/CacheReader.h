@@ -113,9 +113,14 @@ public:
     virtual BodySource bodySource(const CacheEntry& entry) const = 0;
     // The raw response headers of an entry, for a preview; empty when unknown.
     virtual std::string responseHead(const CacheEntry&) const { return {}; }
-    // Whether the stored bodies are the bytes the server sent (in their
-    // Content-Encoding), as a web archive needs them beside the stored head.
-    virtual bool bodiesAsSent() const { return true; }
+    // The head a web archive keeps beside `entry`'s stored bytes, so that
+    // the two agree. By default the stored head: the bytes are the body as
+    // the server sent it (in its Content-Encoding). A store that keeps a
+    // body decoded gives the head without the headers of its coding and
+    // length, or nothing when its bytes cannot stand for the body sent.
+    virtual std::optional<std::string> archiveHead(const CacheEntry& entry) const {
+        return responseHead(entry);
+    }
     // The resolved cache folder (set by open).
     const fs::path& root() const { return root_; }
     // Every cache folder this reader reads, resolved (set by open): no copy

@@ -104,6 +104,13 @@ std::string CombinedReader::responseHead(const CacheEntry& entry) const {
     return stores_[entry.store]->responseHead(entry);
 }
 
+std::optional<std::string> CombinedReader::archiveHead(const CacheEntry& entry) const {
+    if (!isOpen(entry.store)) {
+        return std::string();
+    }
+    return stores_[entry.store]->archiveHead(entry);
+}
+
 std::vector<fs::path> CombinedReader::cacheFolders() const {
     std::vector<fs::path> all;
     for (std::size_t i = 0; i < stores_.size(); ++i) {

@@ -29,6 +29,7 @@ public:
     void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts& skipped) override;
     BodySource bodySource(const CacheEntry& entry) const override;
     std::string responseHead(const CacheEntry& entry) const override;
+    std::optional<std::string> archiveHead(const CacheEntry& entry) const override;
     std::vector<fs::path> cacheFolders() const override;
     std::string cacheLocation() const override;
 

@@ -1,8 +1,10 @@
 #include "readers/UrlCacheReader.h"
 
+#include <string_view>
 #include <vector>
 
 #include "base/ContentType.h"
+#include "base/Text.h"
 #include "platform/FileHandle.h"
 #include "platform/Path.h"
 #include "readers/MsiecfUrlCache.h"
@@ -89,6 +91,24 @@ void UrlCacheReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
 std::string UrlCacheReader::responseHead(const CacheEntry& entry) const {
     const auto* own = dynamic_cast<const Entry*>(&entry);
     return own != nullptr ? own->headerText : std::string();
+}
+
+std::optional<std::string> UrlCacheReader::archiveHead(const CacheEntry& entry) const {
+    std::string head = responseHead(entry);
+    for (const auto& [name, value] : parseResponseHead(head).headers) {
+        if (!equalsNoCase(trim(name), "Content-Encoding")) {
+            continue;
+        }
+        for (std::string_view rest = value; !rest.empty();) {
+            const std::size_t comma = rest.find(',');
+            const std::string_view coding = trim(rest.substr(0, comma));
+            if (!coding.empty() && !equalsNoCase(coding, "identity")) {
+                return std::nullopt;
+            }
+            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        }
+    }
+    return head;
 }
 
 BodySource UrlCacheReader::bodySource(const CacheEntry& entry) const {

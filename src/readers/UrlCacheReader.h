@@ -42,8 +42,9 @@ public:
     // The header text the record keeps (a status line, then header lines).
     std::string responseHead(const CacheEntry& entry) const override;
     // WinINet keeps the file as the browser got it after undoing the
-    // Content-Encoding, under the head that still names it.
-    bool bodiesAsSent() const override { return false; }
+    // Content-Encoding, under the head that still names it: an entry whose
+    // head names a coding is not archived, one whose head names none is.
+    std::optional<std::string> archiveHead(const CacheEntry& entry) const override;
 
     // The service the entries come from.
     UrlCacheService& service() { return *service_; }

@@ -288,6 +288,12 @@ TEST_F(ListCommandTest, AppsListsEveryDesktopAppsCache) {
     chromecache::writeSimpleCache(
         fake_.home / ".var/app/com.visualstudio.code/config/Code/Cache/Cache_Data",
         {app("https://code/e.png")});
+    // One app installed both ways: its two caches are told apart.
+    for (const fs::path& config :
+         {fake_.configDir, fake_.home / ".var/app/md.obsidian.Obsidian/config"}) {
+        chromecache::writeSimpleCache(config / "obsidian/Cache/Cache_Data",
+                                      {app("https://obsidian/f.png")});
+    }
     // A browser's own folders, which its row reads, and a folder with no cache.
     chromecache::writeSimpleCache(fake_.configDir / "chromium" / "Cache" / "Cache_Data",
                                   {app("https://browser/x.png")});
@@ -298,7 +304,7 @@ TEST_F(ListCommandTest, AppsListsEveryDesktopAppsCache) {
 
     Result r = run({"list", "apps"});
     EXPECT_EQ(r.code, 0) << r.err;
-    // The data-file column's first folder names the app.
+    // The data-file column's first folder names the app, a Flatpak's by its id.
     std::vector<std::string> lines;
     std::istringstream out(r.out);
     for (std::string line; std::getline(out, line);) {
@@ -311,10 +317,12 @@ TEST_F(ListCommandTest, AppsListsEveryDesktopAppsCache) {
         lines.push_back(fields[4].substr(0, fields[4].find('/')) + " " + fields[5]);
     }
     std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines,
-              (std::vector<std::string>{"Acme Notes https://acme/d.png", "Code https://code/e.png",
-                                        "Slack https://slack/b.png", "Slack https://slack/c.png",
-                                        "discord https://cdn.discord/a.png"}))
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "Acme Notes https://acme/d.png", "Slack https://slack/b.png",
+                         "Slack https://slack/c.png", "com.visualstudio.code https://code/e.png",
+                         "discord https://cdn.discord/a.png",
+                         "md.obsidian.Obsidian https://obsidian/f.png",
+                         "obsidian https://obsidian/f.png"}))
         << r.out;
 
     std::vector<std::string> names;
@@ -322,8 +330,9 @@ TEST_F(ListCommandTest, AppsListsEveryDesktopAppsCache) {
         names.push_back(profile.name);
     }
     // By folder name, the desktop's first.
-    EXPECT_EQ(names, (std::vector<std::string>{"Acme Notes", "Slack", "Discord",
-                                               "Visual Studio Code (Flatpak)"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Acme Notes", "Slack", "Discord", "Obsidian",
+                                        "Visual Studio Code (Flatpak)", "Obsidian (Flatpak)"}));
 
     r = run({"list", "apps", "--cache", (fake_.configDir / "Slack").string()});
     EXPECT_EQ(r.code, 0) << r.err;

@@ -72,6 +72,19 @@ TEST_F(UrlCacheCliTest, ListPrintsTheIndexEntriesWhereverTheIndexIsNamedOrFound)
     EXPECT_EQ(byFolder.code, 0) << byFolder.err;
     EXPECT_EQ(byFolder.out, byFile.out);
 
+    // No stored head names a coding: every body is as sent, and archived.
+    const Result archived =
+        run({"export", "ie", "--cache", cache.string(), "--warc", (dir_ / "ie.warc").string()});
+    EXPECT_EQ(archived.code, 0) << archived.err;
+    const std::string warc = readFile(dir_ / "ie.warc");
+    std::size_t responses = 0;
+    for (std::size_t at = 0;
+         (at = warc.find("\r\nWARC-Type: response\r\n", at)) != std::string::npos; ++at) {
+        ++responses;
+    }
+    EXPECT_EQ(responses, 19u);
+    EXPECT_NE(warc.find("\r\n\r\nHTTP/1.1 200 OK\r\n"), std::string::npos);
+
     // Without --cache: the index of the Wine prefix, under Wine's signature.
     fake_.winePrefixPath = dir_ / "wine";
     fake_.user = "alice";

@@ -66,8 +66,13 @@ TEST(DomCacheStore, PageEntriesReadOddOnesCountedTheStoreUntouched) {
     records[7] = record("https://a.org/lost.png", "GET", 200, 0, "image/png", "lost");
     records[7].bodyFile = false;
     records[8] = record("https://a.org/nothing", "GET", 200, 0, "text/plain", "");
-    mozcache::writeDomCacheStore(profile, "https+++a.org", records);
+    records[0].statusText = "Fine";
+    records[0].headers = {{"Content-Encoding", "br"}, {"x-kept", "a: b"}};
+    // All but the first committed to the write-ahead log only, as a
+    // Firefox still running (or killed) leaves them.
+    mozcache::writeDomCacheStore(profile, "https+++a.org", records, 1);
     const fs::path store = profile / "storage" / "default";
+    ASSERT_GT(fs::file_size(store / "https+++a.org/cache/caches.sqlite-wal"), 4096u);
     const auto before = snapshot(store);
 
     // Beside an HTTP cache that is not there: the store alone opens, and
@@ -93,6 +98,12 @@ TEST(DomCacheStore, PageEntriesReadOddOnesCountedTheStoreUntouched) {
         EXPECT_TRUE(readFile(dir.path() / ("copy" + std::to_string(i))) == expected[i]);
     }
     EXPECT_EQ(reading.entries[0]->contentTypeText, "image/png");
+    // The stored head, every header in stored order; the bodies, decoded
+    // and framed, are no body as sent for a web archive.
+    EXPECT_EQ(reader.responseHead(*reading.entries[0]),
+              "HTTP/1.1 200 Fine\nContent-Type: image/png\nContent-Encoding: br\nx-kept: a: b\n");
+    EXPECT_EQ(reader.responseHead(*reading.entries[2]), "HTTP/1.1 0 OK\n");
+    EXPECT_FALSE(reader.archiveHead(*reading.entries[0]));
     EXPECT_EQ(reading.skipped.byReason, (std::map<std::string, uint64_t>{
                                             {"not a GET request", 1},
                                             {"status other than 200 or 203", 1},
@@ -100,7 +111,7 @@ TEST(DomCacheStore, PageEntriesReadOddOnesCountedTheStoreUntouched) {
                                             {"cache deleted by the page", 1},
                                             {"body file missing", 1},
                                             {"empty body", 1}}));
-    // Read from memory: no journal, no WAL, no byte changed.
+    // Read from memory: no journal, no -shm, no byte changed.
     EXPECT_EQ(snapshot(store), before);
 }
 
@@ -129,6 +140,25 @@ TEST(DomCacheStore, DamagedDatabasesAndBodiesAreToldNeverTrusted) {
     writeFile(body, framed);
     EXPECT_THROW(copyBodyToFile(reader, *reading.entries[0], dir.path() / "copy"), ErrorReport);
     EXPECT_FALSE(fs::exists(dir.path() / "copy"));
+
+    // A log whose last commit (the last row, one commit each) is torn keeps
+    // the commits before it.
+    const fs::path torn = dir.path() / "torn";
+    mozcache::writeDomCacheStore(torn, "https+++c.org",
+                                 {record("https://c.org/1.png", "GET", 200, 0, "", "1"),
+                                  record("https://c.org/2.png", "GET", 200, 0, "", "2"),
+                                  record("https://c.org/3.png", "GET", 200, 0, "", "3")},
+                                 1);
+    const fs::path log = torn / "storage/default/https+++c.org/cache/caches.sqlite-wal";
+    std::string logBytes = readFile(log);
+    logBytes.back() ^= 0x01;
+    writeFile(log, logBytes);
+    DomCacheReader tornReader(pathToUtf8(torn));
+    ASSERT_FALSE(openCache(tornReader));
+    const Reading tornReading = readCache(tornReader);
+    ASSERT_EQ(tornReading.entries.size(), 2u);
+    EXPECT_EQ(tornReading.entries[1]->url, "https://c.org/2.png");
+    EXPECT_TRUE(tornReading.skipped.byReason.empty());
 
     // Bytes that are no database, and a database without the tables.
     std::string why;

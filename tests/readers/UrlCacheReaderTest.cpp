@@ -196,7 +196,8 @@ TEST(UrlCacheReader, TimesStatusAndHeadAreTheRecordsOwn) {
 
     std::vector<UrlCacheEntryInfo> infos{
         Download("http://a/1", "/f", "HTTP/1.1 203 OK\r\nContent-Type: image/png\r\n\r\n"),
-        Download("http://a/2", "/f", "Content-Type: text/css\r\n")};
+        Download("http://a/2", "/f", "Content-Type: text/css\r\n"),
+        Download("http://a/3", "/f", "HTTP/1.1 200 OK\r\ncontent-encoding: identity, gzip\r\n")};
     infos[0].lastAccessTime = FileTimeOf(1440600000);
     infos[0].expireTime = FileTimeOf(1450000000);
     infos[1].lastSyncTime = 0;
@@ -217,8 +218,10 @@ TEST(UrlCacheReader, TimesStatusAndHeadAreTheRecordsOwn) {
     EXPECT_EQ(second.lastUsed, CacheEntry::kNoTime);
     EXPECT_EQ(second.expires, CacheEntry::kNoTime);
     EXPECT_EQ(second.status, 0);
-    // WinINet keeps the body decoded: no web archive takes it.
-    EXPECT_FALSE(reader.cache->bodiesAsSent());
+    // WinINet keeps a body decoded: a web archive takes it only when its
+    // head names no coding.
+    EXPECT_EQ(reader.cache->archiveHead(first), infos[0].headerInfo);
+    EXPECT_FALSE(reader.cache->archiveHead(*reading.entries[2]));
 }
 
 TEST(UrlCacheReader, NoCacheToReadFailsOpenSilentlyAndLeavesTheReaderClosed) {

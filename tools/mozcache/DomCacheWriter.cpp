@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 
 #include "BodyEncoding.h"
 #include "CacheWriter.h"
@@ -40,10 +41,27 @@ std::string nameBlob(const std::string& name) {
     return out + "'";
 }
 
+std::string readAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+        throw WriteError("cannot read " + file.string());
+    }
+    return bytes;
+}
+
+void writeAll(const std::filesystem::path& file, const std::string& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out) {
+        throw WriteError("cannot write " + file.string());
+    }
+}
+
 }  // namespace
 
 void writeDomCacheStore(const std::filesystem::path& profile, const std::string& origin,
-                        const std::vector<DomCacheRecord>& records) {
+                        const std::vector<DomCacheRecord>& records, std::size_t firstInLog) {
     const std::filesystem::path folder = profile / "storage" / "default" / origin / "cache";
     std::filesystem::create_directories(folder);
     sqlite3* db = nullptr;
@@ -68,6 +86,9 @@ void writeDomCacheStore(const std::filesystem::path& profile, const std::string&
                 nameBlob("pages") + ", 1), (1, " + nameBlob("{scripts}") + ", 2);");
         int id = 0;
         for (const DomCacheRecord& record : records) {
+            if (static_cast<std::size_t>(id) == firstInLog) {
+                run(db, "PRAGMA wal_checkpoint(TRUNCATE); PRAGMA wal_autocheckpoint = 0");
+            }
             ++id;
             char uuid[40];
             std::snprintf(uuid, sizeof uuid, "{%08x-0000-4000-8000-0000000000%02x}",
@@ -79,11 +100,15 @@ void writeDomCacheStore(const std::filesystem::path& profile, const std::string&
                         quoted(record.method) + ", " + quoted(record.url.substr(0, query)) + ", " +
                         quoted(query == std::string::npos ? "" : record.url.substr(query)) + ", " +
                         std::to_string(record.responseType) + ", " + std::to_string(record.status) +
-                        ", 'OK', " + (record.body.empty() ? "NULL" : quoted(uuid)) + ", " + cache +
-                        ")");
+                        ", " + quoted(record.statusText) + ", " +
+                        (record.body.empty() ? "NULL" : quoted(uuid)) + ", " + cache + ")");
             if (!record.contentType.empty()) {
                 run(db, "INSERT INTO response_headers VALUES ('Content-Type', " +
                             quoted(record.contentType) + ", " + std::to_string(id) + ")");
+            }
+            for (const auto& [name, value] : record.headers) {
+                run(db, "INSERT INTO response_headers VALUES (" + quoted(name) + ", " +
+                            quoted(value) + ", " + std::to_string(id) + ")");
             }
             if (record.body.empty() || !record.bodyFile) {
                 continue;
@@ -102,7 +127,19 @@ void writeDomCacheStore(const std::filesystem::path& profile, const std::string&
         sqlite3_close(db);
         throw;
     }
+    if (firstInLog >= records.size()) {
+        sqlite3_close(db);
+        return;
+    }
+    // The database and its log as they are while the connection is open:
+    // closing would lay the log into the database.
+    const std::filesystem::path database = folder / "caches.sqlite";
+    const std::string pages = readAll(database);
+    const std::string log = readAll(folder / "caches.sqlite-wal");
     sqlite3_close(db);
+    writeAll(database, pages);
+    writeAll(folder / "caches.sqlite-wal", log);
+    std::filesystem::remove(folder / "caches.sqlite-shm");
 }
 
 }  // namespace harvix::mozcache

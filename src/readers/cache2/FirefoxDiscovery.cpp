@@ -457,4 +457,34 @@ std::vector<FirefoxProfileCache> firefoxProfileCaches(const FirefoxPlaces& place
     return inUse;
 }
 
+std::vector<FirefoxProfileFolder> firefoxProfileFolders(const FirefoxPlaces& places) {
+    std::vector<FirefoxProfileFolder> inUse;
+    std::vector<FirefoxProfileFolder> others;
+    for (const FirefoxInstall& install : firefoxInstalls(places)) {
+        if (install.iniFolder.empty() || install.iniFolder.is_relative()) {
+            continue;
+        }
+        const std::optional<std::string> ini = readSmallFile(install.iniFolder / "profiles.ini");
+        if (!ini) {
+            continue;
+        }
+        const std::optional<FirefoxProfile> used = defaultProfileOf(*ini);
+        std::vector<FirefoxProfile> profiles = profilesOf(*ini);
+        if (used && std::none_of(profiles.begin(), profiles.end(),
+                                 [&](const auto& profile) { return profile.path == used->path; })) {
+            profiles.insert(profiles.begin(), *used);
+        }
+        for (const FirefoxProfile& profile : profiles) {
+            const fs::path folder =
+                profile.relative ? install.iniFolder / profile.path : profile.path;
+            (used && used->path == profile.path ? inUse : others)
+                .push_back(
+                    {profile.name.empty() ? pathToUtf8(folder.filename()) : profile.name, folder});
+        }
+    }
+    inUse.insert(inUse.end(), std::make_move_iterator(others.begin()),
+                 std::make_move_iterator(others.end()));
+    return inUse;
+}
+
 }  // namespace harvix

@@ -119,4 +119,16 @@ struct FirefoxProfileCache {
 // link inside the profile is not offered.
 std::vector<FirefoxProfileCache> firefoxProfileCaches(const FirefoxPlaces& places);
 
+// A profile's own folder (where its settings and site data lie), as
+// profiles.ini places it.
+struct FirefoxProfileFolder {
+    std::string name;  // Name= of profiles.ini, else the folder's name
+    fs::path folder;
+};
+
+// Every profile folder of every profiles.ini found, whether it holds a
+// cache or not: the profile in use of each first, in the order of
+// firefoxInstalls, then the others in the order of their sections.
+std::vector<FirefoxProfileFolder> firefoxProfileFolders(const FirefoxPlaces& places);
+
 }  // namespace harvix

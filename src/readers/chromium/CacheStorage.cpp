@@ -166,12 +166,13 @@ std::string CacheMetadata::header(std::string_view name) const {
     return {};
 }
 
-std::string CacheMetadata::head() const {
+std::string CacheMetadata::head(bool forDecodedBody) const {
     std::string text =
         "HTTP/1.1 " + std::to_string(status) + (statusText.empty() ? "" : " ") + statusText + "\n";
     for (const auto& [name, value] : headers) {
-        if (equalsNoCase(name, "Content-Encoding") || equalsNoCase(name, "Content-Length") ||
-            equalsNoCase(name, "Transfer-Encoding")) {
+        if (forDecodedBody &&
+            (equalsNoCase(name, "Content-Encoding") || equalsNoCase(name, "Content-Length") ||
+             equalsNoCase(name, "Transfer-Encoding"))) {
             continue;
         }
         text += name + ": " + value + "\n";

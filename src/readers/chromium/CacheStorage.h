@@ -39,10 +39,12 @@ struct CacheMetadata {
 
     // The value of the first header of that name (any case); empty when none.
     std::string header(std::string_view name) const;
-    // The head as a preview shows it: a status line and one line per header,
-    // without the codings and lengths of the transfer (the body is stored
-    // as the page received it).
-    std::string head() const;
+    // The stored head: a status line and one line per stored header, in
+    // stored order. `forDecodedBody`: without the headers of the body's
+    // codings and lengths (Content-Encoding, Content-Length,
+    // Transfer-Encoding), the head that fits the body as stored, which is
+    // as the page received it.
+    std::string head(bool forDecodedBody = false) const;
 };
 
 // Null for bytes that are no metadata (damaged, no response).

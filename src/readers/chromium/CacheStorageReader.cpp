@@ -293,6 +293,14 @@ BodySource CacheStorageReader::bodySource(const CacheEntry& entry) const {
 }
 
 std::string CacheStorageReader::responseHead(const CacheEntry& entry) const {
+    return storedHead(entry, false);
+}
+
+std::optional<std::string> CacheStorageReader::archiveHead(const CacheEntry& entry) const {
+    return storedHead(entry, true);
+}
+
+std::string CacheStorageReader::storedHead(const CacheEntry& entry, bool forDecodedBody) const {
     const auto* own = dynamic_cast<const CacheStorageEntry*>(&entry);
     if (own == nullptr || own->cache >= caches_.size()) {
         return {};
@@ -310,7 +318,7 @@ std::string CacheStorageReader::responseHead(const CacheEntry& entry) const {
     }
     const std::optional<chromium::CacheMetadata> metadata =
         chromium::parseCacheMetadata(parsed.stream0);
-    return metadata ? metadata->head() : std::string();
+    return metadata ? metadata->head(forDecodedBody) : std::string();
 }
 
 }  // namespace harvix

@@ -36,6 +36,9 @@ public:
     void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts& skipped) override;
     BodySource bodySource(const CacheEntry& entry) const override;
     std::string responseHead(const CacheEntry& entry) const override;
+    // The stored head without the headers of the codings and lengths: the
+    // body is stored as the page received it.
+    std::optional<std::string> archiveHead(const CacheEntry& entry) const override;
     std::vector<fs::path> cacheFolders() const override { return resolved_; }
 
     // One named cache read.
@@ -52,6 +55,7 @@ private:
                    std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts& skipped,
                    bool& stopped);
     const CacheStorageEntry& ownEntry(const CacheEntry& entry) const;
+    std::string storedHead(const CacheEntry& entry, bool forDecodedBody) const;
 
     std::string location_;
     std::vector<fs::path> places_;

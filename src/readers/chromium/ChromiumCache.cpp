@@ -64,6 +64,21 @@ std::string relativeName(const fs::path& file, const fs::path& root) {
                                                          : relative.generic_string();
 }
 
+// A root inside a Flatpak's configuration folder
+// (~/.var/app/<id>/config/...) names files from ~/.var/app instead, so that
+// they start with the app's id: the same app installed both ways keeps the
+// same folders below its two configuration folders.
+fs::path listingRoot(const fs::path& root) {
+    for (fs::path at = root; at.has_relative_path(); at = at.parent_path()) {
+        const fs::path apps = at.parent_path().parent_path();
+        if (at.filename() == "config" && apps.filename() == "app" &&
+            apps.parent_path().filename() == ".var") {
+            return apps;
+        }
+    }
+    return root;
+}
+
 // The words a whole folder is left out with.
 std::string unreadableFolder(const std::string& why) {
     return "unreadable cache folder (" + why + ")";
@@ -234,24 +249,24 @@ std::vector<CacheFolder> findCacheFolders(const fs::path& given) {
         } else if (name == "Cache") {
             root = root.parent_path();
         }
-        found.push_back({root, folder});
+        found.push_back({listingRoot(root), folder});
         return found;
     }
     // A profile's Cache folder that holds Cache_Data.
     if (folder.filename() == "Cache" && isFolderNotLink(folder / "Cache_Data") &&
         looksLikeCacheFolder(folder / "Cache_Data")) {
-        found.push_back({folder.parent_path().parent_path(), folder / "Cache_Data"});
+        found.push_back({listingRoot(folder.parent_path().parent_path()), folder / "Cache_Data"});
         return found;
     }
     // A profile folder.
     if (profileCache(folder, cache)) {
-        found.push_back({folder.parent_path(), cache});
+        found.push_back({listingRoot(folder.parent_path()), cache});
         return found;
     }
     // A browser root: every profile below it.
     for (const fs::path& profile : subfoldersOf(folder)) {
         if (profileCache(profile, cache)) {
-            found.push_back({folder, cache});
+            found.push_back({listingRoot(folder), cache});
         }
     }
     return found;

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 
+#include "base/Text.h"
 #include "readers/domcache/DomCacheFormat.h"
 
 namespace harvix::domcache {
@@ -57,7 +58,7 @@ std::optional<std::vector<DomCacheRow>> readDomCacheRows(std::vector<unsigned ch
         return std::nullopt;
     }
     // In memory a WAL database cannot be read: it is read as the rollback
-    // kind, which is what its pages are once Firefox has closed it.
+    // kind, which is what its pages are once its log is laid over them.
     bytes[kSqliteWriteVersionOffset] = kSqliteLegacyVersion;
     bytes[kSqliteReadVersionOffset] = kSqliteLegacyVersion;
     sqlite3* raw = nullptr;
@@ -82,18 +83,18 @@ std::optional<std::vector<DomCacheRow>> readDomCacheRows(std::vector<unsigned ch
     }
     sqlite3_exec(db.get(), "PRAGMA cell_size_check = ON", nullptr, nullptr, nullptr);
 
-    // The Content-Type of each entry, the first one stored.
-    std::map<int64_t, std::string> contentTypes;
-    Statement types =
-        prepare(db.get(),
-                "SELECT entry_id, value FROM response_headers WHERE lower(name) = 'content-type'");
-    if (!types) {
+    // The headers of each entry, in the order they were stored.
+    std::map<int64_t, std::vector<std::pair<std::string, std::string>>> headers;
+    Statement stored = prepare(
+        db.get(), "SELECT entry_id, name, value FROM response_headers ORDER BY entry_id, rowid");
+    if (!stored) {
         why = "damaged cache database (no response headers)";
         return std::nullopt;
     }
     int rc = SQLITE_ROW;
-    while ((rc = sqlite3_step(types.get())) == SQLITE_ROW) {
-        contentTypes.emplace(sqlite3_column_int64(types.get(), 0), column(types.get(), 1));
+    while ((rc = sqlite3_step(stored.get())) == SQLITE_ROW) {
+        headers[sqlite3_column_int64(stored.get(), 0)].emplace_back(column(stored.get(), 1),
+                                                                    column(stored.get(), 2));
     }
     if (rc != SQLITE_DONE) {
         why = "damaged cache database";
@@ -104,7 +105,8 @@ std::optional<std::vector<DomCacheRow>> readDomCacheRows(std::vector<unsigned ch
         prepare(db.get(),
                 "SELECT e.id, e.request_method, e.request_url_no_query, e.request_url_query, "
                 "e.response_type, e.response_status, e.response_body_id, "
-                "(SELECT min(s.namespace) FROM storage s WHERE s.cache_id = e.cache_id) "
+                "(SELECT min(s.namespace) FROM storage s WHERE s.cache_id = e.cache_id), "
+                "e.response_status_text "
                 "FROM entries e ORDER BY e.id");
     if (!entries) {
         why = "damaged cache database (no entries)";
@@ -123,8 +125,15 @@ std::optional<std::vector<DomCacheRow>> readDomCacheRows(std::vector<unsigned ch
         if (sqlite3_column_type(s, 7) != SQLITE_NULL) {
             row.nameSpace = sqlite3_column_int64(s, 7);
         }
-        if (const auto type = contentTypes.find(row.id); type != contentTypes.end()) {
-            row.contentType = type->second;
+        row.statusText = column(s, 8);
+        if (const auto found = headers.find(row.id); found != headers.end()) {
+            row.headers = std::move(found->second);
+        }
+        for (const auto& [name, value] : row.headers) {
+            if (equalsNoCase(name, "Content-Type")) {
+                row.contentType = value;
+                break;
+            }
         }
         rows.push_back(std::move(row));
     }
@@ -149,6 +158,15 @@ std::string morguePath(const std::string& bodyId) {
     const std::string lastByte = bodyId.substr(kBodyIdLength - 3, 2);
     const int folder = std::stoi(lastByte, nullptr, 16);
     return std::string(kMorgueFolder) + "/" + std::to_string(folder) + "/" + bodyId + kBodySuffix;
+}
+
+std::string DomCacheRow::head() const {
+    std::string text =
+        "HTTP/1.1 " + std::to_string(status) + (statusText.empty() ? "" : " ") + statusText + "\n";
+    for (const auto& [name, value] : headers) {
+        text += name + ": " + value + "\n";
+    }
+    return text;
 }
 
 }  // namespace harvix::domcache

@@ -1,12 +1,14 @@
 // Reads the index of one origin's Firefox service-worker caches
 // (caches.sqlite, DomCacheFormat.h) from its bytes. The bytes are handed to
-// SQLite as a read-only database in memory: nothing is opened beside the
-// file, no journal and no WAL is made or read, and every query is bounded.
+// SQLite as a read-only database in memory, the committed pages of its
+// write-ahead log already laid over them (DomCacheWal.h): SQLite opens
+// nothing beside the file, makes no journal, and every query is bounded.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace harvix::domcache {
@@ -19,7 +21,12 @@ struct DomCacheRow {
     int64_t status = 0;
     std::string bodyId;                // "{uuid}"; empty when the entry has no body
     std::optional<int64_t> nameSpace;  // of the named cache; none when no name holds it
-    std::string contentType;           // the Content-Type header; empty when none
+    std::string statusText;
+    std::vector<std::pair<std::string, std::string>> headers;  // as stored, in stored order
+    std::string contentType;  // the first Content-Type header; empty when none
+
+    // The stored response head: the status line and every header as stored.
+    std::string head() const;
 };
 
 // The entries of the database in `bytes` (which this may change: the

@@ -6,7 +6,10 @@
 //     <origin>/                   "https+++example.org", "http+++127.0.0.1+8080", ...
 //       cache/
 //         caches.sqlite           the index: caches, entries, headers (SQLite,
-//                                 in WAL mode while Firefox runs)
+//                                 in WAL mode)
+//         caches.sqlite-wal       its write-ahead log (DomCacheWal.h): while
+//                                 Firefox runs or after it was killed, the
+//                                 rows committed last
 //         morgue/<n>/{<uuid>}.final   one body per entry, in snappy's framing
 //                                 format (http/SnappyFramingFormat.h); <n> is
 //                                 the uuid's last byte in decimal
@@ -53,6 +56,7 @@ inline constexpr unsigned char kSqliteLegacyVersion = 1;
 
 // Limits this reader puts on untrusted input.
 inline constexpr uint64_t kMaxDatabaseSize = uint64_t{256} << 20;  // read into memory
+inline constexpr uint64_t kMaxWalSize = uint64_t{1} << 30;  // of the log, read frame by frame
 inline constexpr int kMaxProgressSteps =
     100000;  // progress callbacks (of 1,000 steps) a query may take
 

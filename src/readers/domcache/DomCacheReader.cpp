@@ -11,6 +11,7 @@
 #include "platform/Path.h"
 #include "readers/domcache/DomCacheDatabase.h"
 #include "readers/domcache/DomCacheFormat.h"
+#include "readers/domcache/DomCacheWal.h"
 
 namespace harvix {
 
@@ -31,6 +32,38 @@ int64_t modificationTime(const fs::path& file) {
     }
     const auto since1970 = std::chrono::file_clock::to_sys(time).time_since_epoch();
     return std::chrono::duration_cast<std::chrono::seconds>(since1970).count();
+}
+
+// Lays the committed rows of the database's write-ahead log, if it has
+// one, over its bytes. Returns true, with `why` set, when the database
+// cannot be read for it.
+bool applyLog(const fs::path& root, const fs::path& cacheFolder, std::vector<unsigned char>& bytes,
+              std::string& why) {
+    const FileHandle log = FileHandle::openBelow(
+        root, cacheFolder / (std::string(dc::kDatabaseName) + dc::kWalSuffix));
+    if (!log) {
+        if (log.error() == ENOENT) {
+            return false;
+        }
+        why = "unreadable cache database log";
+        return true;
+    }
+    const uint64_t size = std::min(log.size(), dc::kMaxWalSize);
+    const auto read = [&log](uint64_t offset, unsigned char* into, std::size_t length) {
+        return log.readExactAt(offset, into, length);
+    };
+    switch (dc::applyWal(bytes, size, read, dc::kMaxDatabaseSize)) {
+        case dc::WalOutcome::TooLarge:
+            why = "damaged cache database (size)";
+            return true;
+        case dc::WalOutcome::Unreadable:
+            why = "unreadable cache database log";
+            return true;
+        case dc::WalOutcome::None:
+        case dc::WalOutcome::Applied:
+            break;
+    }
+    return false;
 }
 
 }  // namespace
@@ -150,7 +183,7 @@ void DomCacheReader::readOrigin(uint32_t store, const fs::path& cacheFolder,
         bytes.resize(static_cast<std::size_t>(size));
         if (!database.readExactAt(0, bytes.data(), bytes.size())) {
             why = "unreadable cache database";
-        } else {
+        } else if (!applyLog(root, cacheFolder, bytes, why)) {
             rows = dc::readDomCacheRows(bytes, why);
         }
     }
@@ -198,6 +231,7 @@ void DomCacheReader::readOrigin(uint32_t store, const fs::path& cacheFolder,
         entry->size = handle.size();
         entry->time = modificationTime(file);
         entry->status = static_cast<uint16_t>(row.status);  // 200 or 203, or 0 when opaque
+        entry->head = row.head();
         entry->dataFile = file.lexically_relative(stores_[store].profile).generic_string();
         entry->profile = store;
         if (entry->size == 0) {
@@ -221,6 +255,11 @@ BodySource DomCacheReader::bodySource(const CacheEntry& entry) const {
     source.encoding = ContentEncoding::SnappyFramed;
     source.root = resolved_[own->profile];
     return source;
+}
+
+std::string DomCacheReader::responseHead(const CacheEntry& entry) const {
+    const auto* own = dynamic_cast<const DomCacheEntry*>(&entry);
+    return own != nullptr ? own->head : std::string();
 }
 
 }  // namespace harvix

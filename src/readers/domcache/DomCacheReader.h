@@ -15,6 +15,9 @@ namespace harvix {
 
 struct DomCacheEntry : CacheEntry {
     uint32_t profile = 0;  // the store (profile) it was read from
+    // The stored head, kept here: read again it would cost the whole
+    // database (and its log) for one entry.
+    std::string head;
 };
 
 class DomCacheReader : public CacheReader {
@@ -30,6 +33,11 @@ public:
     void close() override;
     void readEntries(std::vector<std::unique_ptr<CacheEntry>>& out, SkipCounts& skipped) override;
     BodySource bodySource(const CacheEntry& entry) const override;
+    std::string responseHead(const CacheEntry& entry) const override;
+    // None: the bodies are stored decoded and framed.
+    std::optional<std::string> archiveHead(const CacheEntry&) const override {
+        return std::nullopt;
+    }
     std::vector<fs::path> cacheFolders() const override { return resolved_; }
 
 private:

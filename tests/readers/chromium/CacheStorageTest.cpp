@@ -90,7 +90,8 @@ TEST(ChromiumCacheStorage, NamedCachesEntriesByReasonBodiesAsReceived) {
                                                {"damaged entry metadata", 1},
                                                {"empty body", 1}}));
     // The body is stored decoded though its header still names gzip: it is
-    // copied as it is, and the preview drops the coding.
+    // copied as it is; its head lists every stored header, and a web
+    // archive gets it without the coding.
     const CacheEntry& feed = *byUrl.at("https://a.org/feed.json");
     EXPECT_EQ(feed.contentTypeText, "application/json");
     EXPECT_EQ(feed.time, 1755526400);
@@ -98,7 +99,9 @@ TEST(ChromiumCacheStorage, NamedCachesEntriesByReasonBodiesAsReceived) {
     EXPECT_FALSE(copyIsDecoded(reader, feed));
     copyBodyToFile(reader, feed, dir.path() / "feed");
     EXPECT_EQ(readFile(dir.path() / "feed"), json);
-    EXPECT_EQ(reader.responseHead(feed), "HTTP/1.1 200 OK\nContent-Type: application/json\n");
+    EXPECT_EQ(reader.responseHead(feed),
+              "HTTP/1.1 200 OK\nContent-Type: application/json\nContent-Encoding: gzip\n");
+    EXPECT_EQ(reader.archiveHead(feed), "HTTP/1.1 200 OK\nContent-Type: application/json\n");
     EXPECT_EQ(byUrl.at("https://a.org/late.png")->contentTypeText, "image/png");
 
     // A damaged index is counted; the folders are still read.
