@@ -192,9 +192,11 @@ BrowserRow chromiumRow(const std::string& id, const std::string& displayName,
     BrowserRow row;
     row.id = id;
     row.displayName = displayName;
+    row.nameTextKey = "BrowserName" + textName;
     row.combTextKey = "Comb" + textName;
     row.watchTextKey = "OptUseWith" + textName;
     row.cacheOpenErrorKey = "ErrorChromiumCacheOpen";
+    row.family = "chromium";
     row.processNames = std::move(processNames);
     row.programs = std::move(programs);
     row.places = std::move(places);
@@ -237,6 +239,7 @@ BrowserRow desktopAppsRow() {
     BrowserRow row;
     row.id = "apps";
     row.displayName = "Desktop apps";
+    row.nameTextKey = "BrowserNameApps";
     row.combTextKey = "CombApps";
     row.watchTextKey = "OptUseWithApps";
     row.cacheOpenErrorKey = "ErrorAppsCacheOpen";
@@ -272,6 +275,7 @@ std::vector<BrowserRow> makeTable() {
         row.id = "mozilla";
         row.aliases = {"firefox"};
         row.displayName = "Mozilla Firefox";
+        row.nameTextKey = "BrowserNameMozilla";
         row.combTextKey = "CombMozilla";
         row.watchTextKey = "OptUseWithMozilla";
         row.cacheOpenErrorKey = "ErrorMozillaCacheOpen";
@@ -297,6 +301,7 @@ std::vector<BrowserRow> makeTable() {
         BrowserRow row;
         row.id = "ie";
         row.displayName = "Microsoft Internet Explorer";
+        row.nameTextKey = "BrowserNameIE";
         row.combTextKey = "CombIE";
         row.watchTextKey = "OptUseWithIE";
         row.cacheOpenErrorKey = "ErrorIECacheOpen";
@@ -314,6 +319,7 @@ std::vector<BrowserRow> makeTable() {
         BrowserRow row;
         row.id = "maxthon";
         row.displayName = "Maxthon";
+        row.nameTextKey = "BrowserNameMaxthon";
         row.combTextKey = "CombIE";
         row.watchTextKey = "OptUseWithMaxthon";
         row.cacheOpenErrorKey = "ErrorIECacheOpen";

@@ -59,7 +59,7 @@ void showFromStart(QLineEdit* edit, const QString& text) {
 // and its name.
 std::string WatchText(const LanguageTexts& texts, const BrowserRow& row) {
     const std::string& text = texts.byKey(row.watchTextKey);
-    return text.empty() ? "Use with " + row.displayName : text;
+    return text.empty() ? "Use with " + texts.browserName(row) : text;
 }
 
 QCheckBox* Check(QWidget* parent, const char* name) {
