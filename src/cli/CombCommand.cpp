@@ -9,6 +9,7 @@
 #include "app/Settings.h"
 #include "base/ErrorReport.h"
 #include "base/Text.h"
+#include "cli/ArgumentParser.h"
 #include "cli/Command.h"
 #include "cli/EntryListing.h"
 #include "cli/ProgressLine.h"
@@ -123,58 +124,22 @@ public:
     }
 
     int run(const std::vector<std::string>& args) override {
-        std::string word;
         std::string cache;
         std::string filterFile;
-        int64_t since = 0;
+        std::optional<int64_t> since;
         int oneCopy = -1;
         int skipDuplicates = -1;
-        bool cacheGiven = false;
-        bool filterGiven = false;
-        bool sinceGiven = false;
         bool siteTree = false;
-        for (std::size_t i = 0; i < args.size(); ++i) {
-            const std::string& arg = args[i];
-            const bool hasValue = i + 1 < args.size();
-            if ((arg == "--cache" || arg == "--filter" || arg == "--since") && !hasValue) {
-                return usageError(arg + " needs a value");
-            }
-            if (arg == "--cache" && hasValue && !cacheGiven) {
-                cache = args[++i];
-                cacheGiven = true;
-                if (cache.empty()) {
-                    return usageError("--cache needs a value (a path)");
-                }
-            } else if (arg == "--filter" && hasValue && !filterGiven) {
-                filterFile = args[++i];
-                filterGiven = true;
-                if (filterFile.empty()) {
-                    return usageError("--filter needs a file");
-                }
-            } else if (arg == "--since" && hasValue && !sinceGiven) {
-                const std::optional<int64_t> when =
-                    parseSince(args[++i], platformServices().currentTime());
-                if (!when) {
-                    return usageError("--since '" + args[i] + "' is none of " + kSinceForms);
-                }
-                since = *when;
-                sinceGiven = true;
-            } else if (arg == "--site-tree" && !siteTree) {
-                siteTree = true;
-            } else if ((arg == "--one-copy" || arg == "--no-one-copy") && oneCopy < 0) {
-                oneCopy = arg == "--one-copy" ? 1 : 0;
-            } else if ((arg == "--skip-duplicates" || arg == "--no-skip-duplicates") &&
-                       skipDuplicates < 0) {
-                skipDuplicates = arg == "--skip-duplicates" ? 1 : 0;
-            } else if (word.empty() && !arg.empty() && arg[0] != '-') {
-                word = arg;
-            } else {
-                return usageError("unexpected argument '" + arg + "'");
-            }
-        }
-        const BrowserRow* browser = browserByWord(word);
-        if (browser == nullptr) {
-            return usageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
+        ArgumentParser parser;
+        addCacheOption(parser, cache);
+        addFilterOption(parser, filterFile);
+        addSinceOption(parser, platformServices().currentTime(), since);
+        parser.flag("--site-tree", [&siteTree] { siteTree = true; });
+        parser.choice("--one-copy", "--no-one-copy", oneCopy);
+        parser.choice("--skip-duplicates", "--no-skip-duplicates", skipDuplicates);
+        const BrowserRow* browser = nullptr;
+        if (const std::optional<std::string> why = parser.parse(args, browser)) {
+            return usageError(*why);
         }
 
         const CliProfile profile = loadSettingsReadOnly();
@@ -183,9 +148,9 @@ public:
         options.oneCopy = oneCopy >= 0 ? oneCopy == 1 : settings.OneCopy;
         options.skipDuplicates =
             skipDuplicates >= 0 ? skipDuplicates == 1 : settings.SkipDuplicates;
-        options.sinceTime = since;
+        options.sinceTime = since.value_or(0);
         options.siteTree = siteTree;
-        if (!filterGiven) {
+        if (filterFile.empty()) {
             filterFile = !settings.FiltersFileName.empty() ? settings.FiltersFileName
                                                            : pathToUtf8(settings.defaultFilterPath);
         }

@@ -8,6 +8,7 @@
 #include "app/Settings.h"
 #include "base/ErrorReport.h"
 #include "base/Text.h"
+#include "cli/ArgumentParser.h"
 #include "cli/Command.h"
 #include "cli/EntryListing.h"
 #include "cli/ReaderArgs.h"
@@ -57,47 +58,24 @@ public:
     }
 
     int run(const std::vector<std::string>& args) override {
-        std::string word;
         std::string cache;
         std::string warc;
         std::string filterFile;
-        int64_t since = 0;
-        bool sinceGiven = false;
-        for (std::size_t i = 0; i < args.size(); ++i) {
-            const std::string& arg = args[i];
-            const bool hasValue = i + 1 < args.size();
-            if (arg == "--cache" && hasValue && cache.empty()) {
-                cache = args[++i];
-                if (cache.empty()) {
-                    return usageError("--cache needs a path");
-                }
-            } else if (arg == "--warc" && hasValue && warc.empty()) {
-                warc = args[++i];
-                if (warc.empty()) {
-                    return usageError("--warc needs a file");
-                }
-            } else if (arg == "--filter" && hasValue && filterFile.empty()) {
-                filterFile = args[++i];
-                if (filterFile.empty()) {
-                    return usageError("--filter needs a file");
-                }
-            } else if (arg == "--since" && hasValue && !sinceGiven) {
-                const std::optional<int64_t> when =
-                    parseSince(args[++i], platformServices().currentTime());
-                if (!when) {
-                    return usageError("--since '" + args[i] + "' is none of " + kSinceForms);
-                }
-                since = *when;
-                sinceGiven = true;
-            } else if (word.empty() && !arg.empty() && arg[0] != '-') {
-                word = arg;
-            } else {
-                return usageError("unexpected argument '" + arg + "'");
+        std::optional<int64_t> since;
+        ArgumentParser parser;
+        addCacheOption(parser, cache);
+        addFilterOption(parser, filterFile);
+        addSinceOption(parser, platformServices().currentTime(), since);
+        parser.option("--warc", [&warc](const std::string& value) -> std::optional<std::string> {
+            if (value.empty()) {
+                return "--warc needs a file";
             }
-        }
-        const BrowserRow* browser = browserByWord(word);
-        if (browser == nullptr) {
-            return usageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
+            warc = value;
+            return std::nullopt;
+        });
+        const BrowserRow* browser = nullptr;
+        if (const std::optional<std::string> why = parser.parse(args, browser)) {
+            return usageError(*why);
         }
         if (warc.empty()) {
             return usageError("--warc FILE is missing");
@@ -121,7 +99,7 @@ public:
         const Reading reading = readCache(*reader);
         std::vector<const CacheEntry*> chosen;
         for (const auto& entry : reading.entries) {
-            if (since != 0 && entry->time < since) {
+            if (since.value_or(0) != 0 && entry->time < *since) {
                 continue;
             }
             bool matched = filterFile.empty();

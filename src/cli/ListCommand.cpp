@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "base/ContentType.h"
+#include "cli/ArgumentParser.h"
 #include "cli/Command.h"
 #include "cli/EntryListing.h"
 #include "cli/ReaderArgs.h"
@@ -101,61 +102,40 @@ public:
     }
 
     int run(const std::vector<std::string>& args) override {
-        std::string word;
         std::string cache;
-        bool cacheGiven = false;
         ListFormat format = ListFormat::Tsv;
-        bool formatGiven = false;
         EntrySelection selection;
-        bool typeGiven = false;
-        bool urlGiven = false;
-        bool sinceGiven = false;
-        for (std::size_t i = 0; i < args.size(); ++i) {
-            const std::string& arg = args[i];
-            const bool hasValue = i + 1 < args.size();
-            if ((arg == "--cache" || arg == "--format" || arg == "--type" || arg == "--url" ||
-                 arg == "--since") &&
-                !hasValue) {
-                return usageError(arg + " needs a value");
-            }
-            if (arg == "--cache" && hasValue && !cacheGiven) {
-                cache = args[++i];
-                cacheGiven = true;
-            } else if (arg == "--format" && hasValue && !formatGiven) {
-                const std::optional<ListFormat> chosen = listFormatFromWord(args[++i]);
-                if (!chosen) {
-                    return usageError("unknown format '" + args[i] + "'; tsv, csv or json");
-                }
-                format = *chosen;
-                formatGiven = true;
-            } else if (arg == "--type" && hasValue && !typeGiven) {
-                if (!selection.setType(args[++i])) {
-                    return usageError("unknown content type '" + args[i] + "'");
-                }
-                typeGiven = true;
-            } else if (arg == "--url" && hasValue && !urlGiven) {
-                selection.setUrl(args[++i]);
-                urlGiven = true;
-            } else if (arg == "--since" && hasValue && !sinceGiven) {
-                const std::optional<int64_t> since =
-                    parseSince(args[++i], platformServices().currentTime());
-                if (!since) {
-                    return usageError("--since '" + args[i] + "' is none of " + kSinceForms);
-                }
-                selection.setSince(*since);
-                sinceGiven = true;
-            } else if (word.empty() && !arg.empty() && arg[0] != '-') {
-                word = arg;
-            } else {
-                return usageError("unexpected argument '" + arg + "'");
-            }
+        std::optional<int64_t> since;
+        ArgumentParser parser;
+        addCacheOption(parser, cache);
+        parser.option("--format",
+                      [&format](const std::string& value) -> std::optional<std::string> {
+                          const std::optional<ListFormat> chosen = listFormatFromWord(value);
+                          if (!chosen) {
+                              return "unknown format '" + value + "'; tsv, csv or json";
+                          }
+                          format = *chosen;
+                          return std::nullopt;
+                      });
+        parser.option("--type",
+                      [&selection](const std::string& value) -> std::optional<std::string> {
+                          if (!selection.setType(value)) {
+                              return "unknown content type '" + value + "'";
+                          }
+                          return std::nullopt;
+                      });
+        parser.option("--url",
+                      [&selection](const std::string& value) -> std::optional<std::string> {
+                          selection.setUrl(value);
+                          return std::nullopt;
+                      });
+        addSinceOption(parser, platformServices().currentTime(), since);
+        const BrowserRow* browser = nullptr;
+        if (const std::optional<std::string> why = parser.parse(args, browser)) {
+            return usageError(*why);
         }
-        const BrowserRow* browser = browserByWord(word);
-        if (browser == nullptr) {
-            return usageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
-        }
-        if (cacheGiven && cache.empty()) {
-            return usageError("--cache needs a path");
+        if (since) {
+            selection.setSince(*since);
         }
         const CliProfile profile = loadSettingsReadOnly();
         IPlatform& platform = platformServices();

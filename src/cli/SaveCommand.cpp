@@ -8,6 +8,7 @@
 #include "app/ErrorText.h"
 #include "app/Settings.h"
 #include "base/ErrorReport.h"
+#include "cli/ArgumentParser.h"
 #include "cli/Command.h"
 #include "cli/EntryListing.h"
 #include "cli/ReaderArgs.h"
@@ -60,77 +61,59 @@ public:
     }
 
     int run(const std::vector<std::string>& args) override {
-        std::string word;
         std::string cache;
         std::string folder;
-        std::string stem;
-        bool cacheGiven = false;
-        bool folderGiven = false;
-        bool stemGiven = false;
+        std::optional<std::string> stem;
         bool siteTree = false;
         int skipDuplicates = -1;
         std::vector<uint64_t> indexes;
         std::set<uint64_t> seen;
-        for (std::size_t i = 0; i < args.size(); ++i) {
-            const std::string& arg = args[i];
-            const bool hasValue = i + 1 < args.size();
-            if (arg == "--cache" && hasValue && !cacheGiven) {
-                cache = args[++i];
-                cacheGiven = true;
-                if (cache.empty()) {
-                    return usageError("--cache needs a path");
-                }
-            } else if (arg == "--to" && hasValue && !folderGiven) {
-                folder = args[++i];
-                folderGiven = true;
-                if (folder.empty()) {
-                    return usageError("--to needs a folder");
-                }
-            } else if (arg == "--stem" && hasValue && !stemGiven) {
-                stem = args[++i];
-                stemGiven = true;
-                if (stem.find_first_of("/\\") != std::string::npos ||
-                    stem.find('\0') != std::string::npos) {
-                    return usageError("--stem must not hold a path separator");
-                }
-            } else if (arg == "--site-tree" && !siteTree) {
-                siteTree = true;
-            } else if ((arg == "--skip-duplicates" || arg == "--no-skip-duplicates") &&
-                       skipDuplicates < 0) {
-                skipDuplicates = arg == "--skip-duplicates" ? 1 : 0;
-            } else if (word.empty() && !arg.empty() && arg[0] != '-') {
-                word = arg;
-            } else if (!word.empty() && !arg.empty() && arg[0] != '-') {
-                int64_t index = 0;
-                if (arg[0] == '+' || !parseWholeSeconds(arg, index)) {
-                    return usageError("'" + arg + "' is not an entry index");
-                }
-                if (seen.insert(static_cast<uint64_t>(index)).second) {
-                    indexes.push_back(static_cast<uint64_t>(index));
-                }
-            } else {
-                return usageError("unexpected argument '" + arg + "'");
+        ArgumentParser parser;
+        addCacheOption(parser, cache);
+        parser.option("--to", [&folder](const std::string& value) -> std::optional<std::string> {
+            if (value.empty()) {
+                return "--to needs a folder";
             }
-        }
-        const BrowserRow* browser = browserByWord(word);
-        if (browser == nullptr) {
-            return usageError(word.empty() ? "no browser named" : "unknown browser '" + word + "'");
+            folder = value;
+            return std::nullopt;
+        });
+        parser.option("--stem", [&stem](const std::string& value) -> std::optional<std::string> {
+            if (value.find_first_of("/\\") != std::string::npos ||
+                value.find('\0') != std::string::npos) {
+                return "--stem must not hold a path separator";
+            }
+            stem = value;
+            return std::nullopt;
+        });
+        parser.flag("--site-tree", [&siteTree] { siteTree = true; });
+        parser.choice("--skip-duplicates", "--no-skip-duplicates", skipDuplicates);
+        parser.moreWords([&](const std::string& word) -> std::optional<std::string> {
+            int64_t index = 0;
+            if (word[0] == '+' || !parseWholeSeconds(word, index)) {
+                return "'" + word + "' is not an entry index";
+            }
+            if (seen.insert(static_cast<uint64_t>(index)).second) {
+                indexes.push_back(static_cast<uint64_t>(index));
+            }
+            return std::nullopt;
+        });
+        const BrowserRow* browser = nullptr;
+        if (const std::optional<std::string> why = parser.parse(args, browser)) {
+            return usageError(*why);
         }
         if (indexes.empty()) {
             return usageError("no entry index given");
         }
-        if (!folderGiven) {
+        if (folder.empty()) {
             return usageError("--to FOLDER is missing");
         }
-        if (siteTree && stemGiven) {
+        if (siteTree && stem) {
             return usageError("--stem and --site-tree exclude each other");
         }
 
         const CliProfile profile = loadSettingsReadOnly();
         const Settings& settings = profile.settings;
-        if (!stemGiven) {
-            stem = settings.DefaultFileNameDummy;
-        }
+        const std::string fileStem = stem.value_or(settings.DefaultFileNameDummy);
         const bool skip = skipDuplicates < 0 ? settings.SkipDuplicates : skipDuplicates == 1;
 
         IPlatform& platform = platformServices();
@@ -166,7 +149,7 @@ public:
         std::vector<EntrySaveResult> results;
         try {
             results = saveEntries(*reader, chosen, pathToUtf8(ec ? pathFromUtf8(folder) : target),
-                                  stem, skip, platform, {}, nullptr, siteTree);
+                                  fileStem, skip, platform, {}, nullptr, siteTree);
         } catch (const ErrorReport& report) {
             std::cerr << "harvix-cli save: " << errorLine(report) << "\n";
             reader->close();

@@ -14,6 +14,7 @@
 
 #include "app/ErrorText.h"
 #include "app/Settings.h"
+#include "cli/ArgumentParser.h"
 #include "cli/Command.h"
 #include "cli/ProgressLine.h"
 #include "engine/Browsers.h"
@@ -140,16 +141,16 @@ public:
 
     int run(const std::vector<std::string>& args) override {
         uint32_t period = BrowserMonitor::kDefaultPeriod;
-        bool periodGiven = false;
-        for (std::size_t i = 0; i < args.size(); ++i) {
-            if (args[i] == "--period" && i + 1 < args.size() && !periodGiven) {
-                if (!parsePeriod(args[++i], &period)) {
-                    return usageError("--period needs a number of milliseconds from 1 to 60000");
-                }
-                periodGiven = true;
-            } else {
-                return usageError("unexpected argument '" + args[i] + "'");
-            }
+        ArgumentParser parser;
+        parser.option("--period",
+                      [&period](const std::string& value) -> std::optional<std::string> {
+                          if (!parsePeriod(value, &period)) {
+                              return "--period needs a number of milliseconds from 1 to 60000";
+                          }
+                          return std::nullopt;
+                      });
+        if (const std::optional<std::string> why = parser.parse(args, nullptr)) {
+            return usageError(*why);
         }
 
         const CliProfile profile = loadSettingsReadOnly();

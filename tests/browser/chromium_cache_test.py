@@ -29,9 +29,10 @@ import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import zlib
+
+from browserlib import browser_env, chromium_command, run_quietly, serve
 
 
 def png(width, height, seed, stored=False):
@@ -108,11 +109,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 def run_chromium(env, url, extra):
-    args = ["chromium", "--headless", "--no-sandbox", "--no-first-run", "--disable-background-networking",
-            "--disable-component-update", "--disable-sync",
-            "--user-data-dir=" + os.path.join(env["XDG_CONFIG_HOME"], "chromium"),
-            "--screenshot=" + os.path.join(env["HOME"], "shot.png")] + extra + [url]
-    subprocess.run(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
+    run_quietly(chromium_command(env, "--screenshot=" + os.path.join(env["HOME"], "shot.png"), *extra, url),
+                env, timeout=120)
 
 
 def rankings_keys(folder):
@@ -138,16 +136,6 @@ def rankings_keys(folder):
         sizes = struct.unpack_from("<4i", store, 40)
         found[store[96:96 + key_len].hex()] = list(sizes)
     return found
-
-
-def make_env(home):
-    env = dict(os.environ)
-    env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
-               XDG_CACHE_HOME=os.path.join(home, ".cache"), XDG_DATA_HOME=os.path.join(home, ".local/share"),
-               XDG_RUNTIME_DIR=os.path.join(home, "run"))
-    for name in ("XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
-        os.makedirs(env[name], mode=0o700, exist_ok=True)
-    return env
 
 
 def list_cache(cli, env, files, base, failures, label):
@@ -195,14 +183,12 @@ def main():
         return 77
     files = site()
     Handler.files = files
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    base = "http://127.0.0.1:%d" % server.server_address[1]
+    server, base = serve(Handler)
     failures = []
     with tempfile.TemporaryDirectory(prefix="harvix-chromium-") as home:
-        env = make_env(home)
+        env = browser_env(home)
         started = int(time.time())
-        run_chromium(env, base + "/index.html", ["--disable-gpu"])
+        run_chromium(env, base + "/index.html", [])
         cache = os.path.join(env["XDG_CACHE_HOME"], "chromium", "Default", "Cache", "Cache_Data")
         if not os.path.isdir(cache):
             print("chromium wrote no cache at", cache)
@@ -211,7 +197,7 @@ def main():
         check_last_use(cli, env, started, failures)
 
         # The same site in a profile of its own with the split cache switched off.
-        plain_env = make_env(os.path.join(home, "plain"))
+        plain_env = browser_env(os.path.join(home, "plain"))
         run_chromium(plain_env, base + "/index.html",
                      ["--disable-gpu", "--disable-features=SplitCacheByNetworkIsolationKey"])
         plain = list_cache(cli, plain_env, files, base, failures, "split cache off")

@@ -32,7 +32,8 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import threading
+
+from browserlib import browser_env, run_quietly, screenshot_command, serve
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 MEDIA = os.path.join(HERE, "..", "data", "media")
@@ -116,33 +117,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
 
-def browser_env(home):
-    env = dict(os.environ)
-    env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
-               XDG_CACHE_HOME=os.path.join(home, ".cache"), XDG_DATA_HOME=os.path.join(home, ".local/share"),
-               XDG_RUNTIME_DIR=os.path.join(home, "run"))
-    for name in ("XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
-        os.makedirs(env[name], mode=0o700, exist_ok=True)
-    return env
-
-
-def run_browser(word, env, url):
-    shot = os.path.join(env["HOME"], "shot.png")
-    if word == "mozilla":
-        args = ["firefox-esr", "--headless", "--screenshot", shot, url]
-    else:
-        args = ["chromium", "--headless", "--no-sandbox", "--no-first-run", "--disable-gpu",
-                "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                "--user-data-dir=" + os.path.join(env["XDG_CONFIG_HOME"], "chromium"),
-                "--screenshot=" + shot, url]
-    subprocess.run(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180,
-                   check=True)
-
-
 def check_browser(word, cli, bodies, base, home):
     failures = []
     env = browser_env(home)
-    run_browser(word, env, base + "/index.html")
+    run_quietly(screenshot_command(word, env, base + "/index.html"), env)
 
     listing = subprocess.run([cli, "list", word], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                              text=True, timeout=60)
@@ -283,9 +261,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="harvix-types-") as work:
         bodies = make_site(mkcache, work)
         Handler.bodies = bodies
-        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-        base = "http://127.0.0.1:%d" % server.server_address[1]
+        server, base = serve(Handler)
         try:
             for word in ("mozilla", "chromium"):
                 home = os.path.join(work, word)

@@ -26,6 +26,8 @@ import sys
 import tempfile
 import threading
 
+from browserlib import browser_env, chromium_command, serve
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 MEDIA = os.path.join(HERE, "..", "data", "media")
 
@@ -119,16 +121,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
 
-def browser_env(home):
-    env = dict(os.environ)
-    env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
-               XDG_CACHE_HOME=os.path.join(home, ".cache"), XDG_DATA_HOME=os.path.join(home, ".local/share"),
-               XDG_RUNTIME_DIR=os.path.join(home, "run"))
-    for name in ("XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
-        os.makedirs(env[name], mode=0o700, exist_ok=True)
-    return env
-
-
 def play(word, env, base):
     """Plays the page; returns what harvix-cli takes as --cache (none: found)."""
     if word == "mozilla":
@@ -141,11 +133,8 @@ def play(word, env, base):
         subprocess.run(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120,
                        check=True)
         return ["--cache", os.path.join(profile, "cache2")]
-    args = ["chromium", "--headless", "--no-sandbox", "--no-first-run", "--disable-gpu",
-            "--disable-background-networking", "--disable-component-update", "--disable-sync",
-            "--autoplay-policy=no-user-gesture-required",
-            "--user-data-dir=" + os.path.join(env["XDG_CONFIG_HOME"], "chromium"),
-            "--virtual-time-budget=10000", "--dump-dom", base + "/index.html"]
+    args = chromium_command(env, "--autoplay-policy=no-user-gesture-required", "--virtual-time-budget=10000",
+                            "--dump-dom", base + "/index.html")
     # The clips are fetched whole long before they have played.
     subprocess.run(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120,
                    check=True)
@@ -192,9 +181,7 @@ def main():
         return 77
     failures = []
     with tempfile.TemporaryDirectory(prefix="harvix-media-") as work:
-        server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-        base = "http://127.0.0.1:%d" % server.server_address[1]
+        server, base = serve(Handler)
         try:
             for word in ("mozilla", "chromium"):
                 home = os.path.join(work, word)

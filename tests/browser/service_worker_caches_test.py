@@ -31,6 +31,8 @@ import tempfile
 import threading
 import zlib
 
+from browserlib import browser_env, run_quietly, screenshot_command, serve
+
 
 def png(width, height, seed):
     rng = random.Random(seed)
@@ -111,26 +113,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
 
-def make_env(home):
-    env = dict(os.environ)
-    env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
-               XDG_CACHE_HOME=os.path.join(home, ".cache"), XDG_DATA_HOME=os.path.join(home, ".local/share"),
-               XDG_RUNTIME_DIR=os.path.join(home, "run"))
-    for name in ("XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"):
-        os.makedirs(env[name], mode=0o700, exist_ok=True)
-    return env
-
-
 def run_browser(browser, env, url):
     Handler.ready.clear()
-    if browser == "chromium":
-        args = ["chromium", "--headless", "--no-sandbox", "--no-first-run", "--disable-gpu",
-                "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                "--user-data-dir=" + os.path.join(env["XDG_CONFIG_HOME"], "chromium"),
-                "--screenshot=" + os.path.join(env["HOME"], "shot.png"), url]
-    else:
-        args = ["firefox-esr", "--headless", "--screenshot", os.path.join(env["HOME"], "shot.png"), url]
-    subprocess.run(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180, check=True)
+    run_quietly(screenshot_command(browser, env, url), env)
     return Handler.ready.is_set()
 
 
@@ -146,7 +131,7 @@ def snapshot(folder):
 
 
 def check_browser(cli, browser, base, home, failures):
-    env = make_env(home)
+    env = browser_env(home)
     if not run_browser(browser, env, base + "/index.html"):
         failures.append(browser + ": the service worker never became ready")
         return
@@ -209,9 +194,7 @@ def main():
     if not browsers:
         print("neither chromium nor firefox-esr is installed (scripts/deps installs them)")
         return 77
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    base = "http://127.0.0.1:%d" % server.server_address[1]
+    server, base = serve(Handler)
     failures = []
     with tempfile.TemporaryDirectory(prefix="harvix-sw-") as home:
         for browser in browsers:
