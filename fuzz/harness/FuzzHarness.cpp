@@ -148,7 +148,7 @@ void runFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratc
     writeBytes(file, std::string_view(reinterpret_cast<const char*>(data), size));
 
     FilterSet filter;
-    const bool loaded = filter.load(pathToUtf8(file));
+    const bool loaded = !filter.loadFile(pathToUtf8(file), 0);
     check(filter.items.size() <= FilterSet::kMaxItems, "more items than the bound");
     if (!loaded) {
         check(filter.items.empty(), "a refused filter file left items");
@@ -172,9 +172,9 @@ void runFilterFile(const uint8_t* data, std::size_t size, const fs::path& scratc
     }
 
     const fs::path saved = scratch / "saved.flt";
-    check(filter.save(pathToUtf8(saved)), "a loaded filter set cannot be saved");
+    check(!filter.saveFile(pathToUtf8(saved)), "a loaded filter set cannot be saved");
     FilterSet again;
-    check(again.load(pathToUtf8(saved)), "a saved filter file does not load");
+    check(!again.loadFile(pathToUtf8(saved), 0), "a saved filter file does not load");
     check(again.items.size() == filter.items.size(), "a saved filter file has other items");
     for (std::size_t i = 0; i < filter.items.size(); ++i) {
         const FilterItem& a = *filter.items[i];

@@ -229,7 +229,7 @@ Seeds FilterSeeds(const fs::path& sourceDir, const fs::path& scratch) {
     item->directoryTemplate = "/tmp/music %TIME%";
     item->stem = "song";
     const fs::path file = scratch / "set.flt";
-    filter.save(pathToUtf8(file));
+    (void)filter.saveFile(pathToUtf8(file));
     seeds.emplace_back("saved.flt", ReadBytes(file));
     for (int i = 0; i < 40; ++i) {
         item = filter.insertItem(nullptr, -1);
@@ -238,7 +238,7 @@ Seeds FilterSeeds(const fs::path& sourceDir, const fs::path& scratch) {
         item->directoryTemplate = "/tmp/many";
         item->stem = "f";
     }
-    filter.save(pathToUtf8(file));
+    (void)filter.saveFile(pathToUtf8(file));
     seeds.emplace_back("many.flt", ReadBytes(file));
     seeds.emplace_back("gaps.flt",
                        "[GENERAL]\nHarvixFilter=1\n[FILTER_0]\nContentType=2\nMinSize=-5\n"

@@ -16,6 +16,8 @@ const char* moduleLabel(ErrorReport::Module module) {
             return "ChromiumCache:";
         case ErrorReport::BodyCopy:
             return "BodyCopy:";
+        case ErrorReport::CacheReader:
+            return "CacheReader:";
     }
     return "";
 }
@@ -37,7 +39,7 @@ std::string extraInformation(const ErrorReport& report) {
 
 // What a cache that cannot be opened reads as: the text its browser names,
 // else Firefox's.
-std::string CacheOpenBody(const LanguageTexts& texts, const BrowserRow* browser) {
+std::string cacheOpenBody(const LanguageTexts& texts, const BrowserRow* browser) {
     return browser != nullptr && !browser->cacheOpenErrorKey.empty()
                ? texts.byKey(browser->cacheOpenErrorKey)
                : texts.ErrorMozillaCacheOpen;
@@ -70,7 +72,7 @@ std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts,
         report.kind() == ErrorReport::BadFileName) {
         body = texts.ErrorCreateFolder + ":\n" + report.path();
     } else {
-        body = CacheOpenBody(texts, browser);
+        body = cacheOpenBody(texts, browser);
         if (!report.path().empty()) {
             body += "\n" + report.path();
         }
@@ -84,7 +86,7 @@ std::string errorBoxText(const ErrorReport& report, const LanguageTexts& texts,
 
 std::string cacheOpenText(const ErrorReport& report, const LanguageTexts& texts,
                           const BrowserRow* browser) {
-    std::string text = CacheOpenBody(texts, browser);
+    std::string text = cacheOpenBody(texts, browser);
     if (!report.path().empty()) {
         text += "\n" + report.path();
     }

@@ -38,7 +38,7 @@ struct Settings {
     bool OneCopy = true;
     bool SkipDuplicates = true;
     bool StartWithWindowsStartUp = true;
-    std::string Language;  // full path of the language file; set by InitSettings
+    std::string Language;  // full path of the language file; set by initSettings
     // Each browser row's watching, by its settings key ("Mozilla",
     // "UseChromium", ...). A row without a value here has its default.
     std::map<std::string, bool> watch;
@@ -59,7 +59,7 @@ struct Settings {
     // Start-up: computes the paths, loads the file, applies the autostart
     // entry, writes every key back and loads the language file.
     void initSettings(LanguageTexts& texts);
-    // Computes the paths of the running program (the first steps of InitSettings).
+    // Computes the paths of the running program (the first steps of initSettings).
     void computePaths();
     // Reads every stored key from cfgPath.
     void loadSettings();

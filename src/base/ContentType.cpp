@@ -72,7 +72,7 @@ constexpr std::array<ContentTypeInfo, 29> kTable{{
 }};
 
 // Every row has a place of its own in the editor's list.
-constexpr bool ListPlacesAreDistinct() {
+constexpr bool listPlacesAreDistinct() {
     std::array<bool, kTable.size()> taken{};
     for (const ContentTypeInfo& row : kTable) {
         if (row.listPlace < 0 || static_cast<std::size_t>(row.listPlace) >= kTable.size() ||
@@ -83,7 +83,7 @@ constexpr bool ListPlacesAreDistinct() {
     }
     return true;
 }
-static_assert(ListPlacesAreDistinct());
+static_assert(listPlacesAreDistinct());
 
 // Whether `text` holds `lowerWord` (lower case), letters compared without
 // regard to case.

@@ -11,6 +11,7 @@ std::string describe(ErrorReport::Module module, ErrorReport::Kind kind, const s
                       : module == ErrorReport::MozillaCache  ? "Firefox cache"
                       : module == ErrorReport::ChromiumCache ? "Chromium cache"
                       : module == ErrorReport::BodyCopy      ? "body copy"
+                      : module == ErrorReport::CacheReader   ? "cache reader"
                                                              : "URL cache";
     return std::string(who) + " error " + std::to_string(static_cast<int>(kind)) + ": " + path;
 }

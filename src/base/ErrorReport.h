@@ -15,14 +15,17 @@ class ErrorReport : public std::runtime_error {
 public:
     // Who reports. The numbers are those of the program's earlier reports;
     // FilterCache is the comb and what saves or exports entries (filter/),
-    // BodyCopy the copy of an entry's stored bytes (readers/BodyCopy), the
-    // others the reader of one cache format.
+    // BodyCopy the copy of an entry's stored bytes (readers/BodyCopy),
+    // CacheReader the reader that joins several stores into one cache
+    // (readers/CombinedReader), the others the reader of one cache format.
+    // A new reporter is appended: stored numbers never change.
     enum Module : int32_t {
         FilterCache = 1,
         MozillaCache = 2,
         IECache = 3,
         ChromiumCache = 4,
-        BodyCopy = 5
+        BodyCopy = 5,
+        CacheReader = 6,
     };
     // What failed.
     enum Kind : int32_t {

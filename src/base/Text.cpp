@@ -3,6 +3,8 @@
 #include <array>
 #include <limits>
 
+#include "base/ByteOrder.h"
+
 namespace harvix {
 
 void appendUtf8(std::string& out, char32_t cp) {
@@ -35,7 +37,7 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 // Length of the well-formed UTF-8 sequence at `pos`, or 0.
-std::size_t Utf8SequenceLength(std::string_view s, std::size_t pos, char32_t* cp) {
+std::size_t utf8SequenceLength(std::string_view s, std::size_t pos, char32_t* cp) {
     const auto b0 = static_cast<unsigned char>(s[pos]);
     if (b0 < 0x80) {
         *cp = b0;
@@ -99,7 +101,7 @@ bool isValidUtf8(std::string_view bytes) {
     std::size_t pos = 0;
     char32_t cp = 0;
     while (pos < bytes.size()) {
-        const std::size_t len = Utf8SequenceLength(bytes, pos, &cp);
+        const std::size_t len = utf8SequenceLength(bytes, pos, &cp);
         if (len == 0) {
             return false;
         }
@@ -113,9 +115,8 @@ std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
     out.reserve(bytes.size());
     const std::size_t units = bytes.size() / 2;
     auto unit = [&](std::size_t i) -> char16_t {
-        const auto a = static_cast<unsigned char>(bytes[2 * i]);
-        const auto b = static_cast<unsigned char>(bytes[2 * i + 1]);
-        return static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
+        const auto* at = reinterpret_cast<const unsigned char*>(bytes.data() + 2 * i);
+        return static_cast<char16_t>(bigEndian ? loadBe16(at) : loadLe16(at));
     };
     for (std::size_t i = 0; i < units; ++i) {
         const char16_t u = unit(i);
@@ -158,7 +159,7 @@ std::string truncateUtf8(std::string_view text, std::size_t maxChars) {
     std::size_t count = 0;
     while (pos < text.size() && count < maxChars) {
         char32_t cp = 0;
-        const std::size_t len = Utf8SequenceLength(text, pos, &cp);
+        const std::size_t len = utf8SequenceLength(text, pos, &cp);
         pos += len == 0 ? 1 : len;
         ++count;
     }

@@ -156,10 +156,10 @@ public:
         }
         FilterSet filter;
         filter.homeFolder = platformServices().homeFolder();
-        if (!filter.load(filterFile)) {
+        if (const std::optional<FilterLoadError> failed = filter.loadFile(
+                filterFile, static_cast<std::time_t>(platformServices().currentTime()))) {
             std::cerr << "harvix-cli comb: " << filterFile
-                      << ": cannot be loaded as a Harvix filter file (" << filter.loadError
-                      << ")\n";
+                      << ": cannot be loaded as a Harvix filter file (" << failed->reason << ")\n";
             return kExitUsage;
         }
         if (filter.itemsLeftOut > 0) {

@@ -50,9 +50,13 @@ public:
         const std::string& file = args[1];
         FilterSet filter;
         filter.homeFolder = platformServices().homeFolder();
-        if (file.empty() || !filter.load(file)) {
-            std::cerr << "harvix-cli: " << file << ": " << whyNotLoaded(file, filter.loadError)
-                      << "\n";
+        if (file.empty()) {
+            std::cerr << "harvix-cli: : no file named\n";
+            return kExitUsage;
+        }
+        if (const std::optional<FilterLoadError> failed =
+                filter.loadFile(file, static_cast<std::time_t>(platformServices().currentTime()))) {
+            std::cerr << "harvix-cli: " << file << ": " << whyNotLoaded(file, *failed) << "\n";
             return kExitUsage;
         }
         if (filter.itemsLeftOut > 0) {
@@ -81,10 +85,7 @@ private:
     }
 
     // The reason a filter file did not load, for the message.
-    static std::string whyNotLoaded(const std::string& file, const std::string& loadError) {
-        if (file.empty()) {
-            return "no file named";
-        }
+    static std::string whyNotLoaded(const std::string& file, const FilterLoadError& failed) {
         const fs::path path = pathFromUtf8(file);
         std::error_code ec;
         const fs::file_status status = fs::status(path, ec);
@@ -94,10 +95,10 @@ private:
         if (status.type() == fs::file_type::directory) {
             return "is a folder, not a filter file";
         }
-        if (loadError.rfind("HarvixFilter", 0) == 0) {
+        if (failed.kind == FilterLoadError::Kind::NotAFilterFile) {
             return "not a Harvix filter file (GENERAL/HarvixFilter is missing or 0)";
         }
-        return "cannot be read: " + loadError;
+        return "cannot be read: " + failed.reason;
     }
 };
 

@@ -15,7 +15,7 @@ constexpr int kMinBar = 10;
 constexpr int kMaxBar = 40;
 constexpr auto kRedrawPause = std::chrono::milliseconds(100);
 
-int TerminalColumns(int fd) {
+int terminalColumns(int fd) {
     winsize size{};
     if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
         return size.ws_col;
@@ -36,7 +36,7 @@ ProgressLine::ProgressLine(std::FILE* out, bool enabled, int columns)
 
 ProgressLine ProgressLine::forStandardError() {
     const bool terminal = isatty(STDERR_FILENO) == 1;
-    return ProgressLine(stderr, terminal, terminal ? TerminalColumns(STDERR_FILENO) : 0);
+    return ProgressLine(stderr, terminal, terminal ? terminalColumns(STDERR_FILENO) : 0);
 }
 
 std::string ProgressLine::elapsedText(std::chrono::seconds elapsed) {

@@ -5,7 +5,7 @@
 
 // The pictures are compiled into a static library; nothing else refers to
 // that object file, so the resources are registered explicitly once.
-static void RegisterPictures() {
+static void registerPictures() {
     static std::once_flag once;
     std::call_once(once, [] { Q_INIT_RESOURCE(harvix); });
 }
@@ -42,7 +42,7 @@ constexpr NamedPicture kPictures[] = {
     {kPictureMenuDown, "menu-down"},
 };
 
-const char* ButtonName(ButtonImage image) {
+const char* buttonName(ButtonImage image) {
     switch (image) {
         case ButtonImage::New:
             return "new";
@@ -74,7 +74,7 @@ const char* ButtonName(ButtonImage image) {
     return "";
 }
 
-QIcon IconFromPath(const QString& path) {
+QIcon iconFromPath(const QString& path) {
     if (path.isEmpty() || !QFile::exists(path)) {
         return {};
     }
@@ -84,7 +84,7 @@ QIcon IconFromPath(const QString& path) {
 }  // namespace
 
 QString picturePath(int id) {
-    RegisterPictures();
+    registerPictures();
     for (const NamedPicture& picture : kPictures) {
         if (picture.id == id) {
             return QStringLiteral(":/icons/%1.svg").arg(QLatin1String(picture.name));
@@ -94,22 +94,22 @@ QString picturePath(int id) {
 }
 
 QIcon pictureIcon(int id) {
-    return IconFromPath(picturePath(id));
+    return iconFromPath(picturePath(id));
 }
 
 QString buttonImagePath(ButtonImage image, bool hover) {
-    RegisterPictures();
+    registerPictures();
     return QStringLiteral(":/icons/button-%1%2.svg")
-        .arg(QLatin1String(ButtonName(image)), hover ? QStringLiteral("-hover") : QString());
+        .arg(QLatin1String(buttonName(image)), hover ? QStringLiteral("-hover") : QString());
 }
 
 QIcon buttonImageIcon(ButtonImage image, bool hover) {
-    return IconFromPath(buttonImagePath(image, hover));
+    return iconFromPath(buttonImagePath(image, hover));
 }
 
 QIcon namedPictureIcon(const std::string& name) {
-    RegisterPictures();
-    return IconFromPath(QStringLiteral(":/icons/%1.svg").arg(QString::fromStdString(name)));
+    registerPictures();
+    return iconFromPath(QStringLiteral(":/icons/%1.svg").arg(QString::fromStdString(name)));
 }
 
 }  // namespace harvix

@@ -255,8 +255,8 @@ private:
             // know) cannot show that it has the size, so it goes like one
             // too small; a picture that states no size (an SVG) is kept.
             if (item.minWidth != 0 && item.minHeight != 0) {
-                const fs::path open = "/proc/self/fd/" + std::to_string(step.file.fd());
-                if (!measurePicture(open).atLeast(item.minWidth, item.minHeight)) {
+                if (!measurePicture(reopenForReading(step.file.fd()))
+                         .atLeast(item.minWidth, item.minHeight)) {
                     step.kind = Step::Kind::TooSmall;
                     step.file.discard();
                     continue;

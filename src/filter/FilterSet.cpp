@@ -41,7 +41,7 @@ constexpr std::array<std::string_view, kItemKeyCount> kItemKeys{
     "ContentType", "Disabled",  "MinSize",       "URL",     "MinWeidth",
     "MinHeight",   "Directory", "FileNameDummy", "SiteTree"};
 
-int32_t ReadInt32(std::string_view text) {
+int32_t readInt32(std::string_view text) {
     const int64_t value = leadingInteger(text);
     if (value > INT32_MAX) {
         return INT32_MAX;
@@ -54,7 +54,7 @@ int32_t ReadInt32(std::string_view text) {
 
 // The item number of a section named "FILTER_n" (n in decimal without
 // leading zeros, as the file names them), or nothing.
-std::optional<std::size_t> ItemNumber(std::string_view name) {
+std::optional<std::size_t> sectionItemNumber(std::string_view name) {
     if (name.size() <= kFilterPrefix.size() ||
         !equalsNoCase(name.substr(0, kFilterPrefix.size()), kFilterPrefix)) {
         return std::nullopt;
@@ -90,7 +90,7 @@ struct FilterFileValues {
     std::string failure;             // why the file could not be read
 };
 
-FilterFileValues ReadFilterFile(const fs::path& path) {
+FilterFileValues readFilterFile(const fs::path& path) {
     const ProfileFile profile = ProfileFile::load(path);
     FilterFileValues file;
     file.failure = profile.failure();
@@ -109,7 +109,7 @@ FilterFileValues ReadFilterFile(const fs::path& path) {
                 }
                 return;
             }
-            const std::optional<std::size_t> number = ItemNumber(name);
+            const std::optional<std::size_t> number = sectionItemNumber(name);
             if (!number) {
                 return;
             }
@@ -149,7 +149,7 @@ FilterFileValues ReadFilterFile(const fs::path& path) {
 
 // One "key=value" line as the profile writer lays it out: a line break in
 // the value would break the layout and becomes a blank.
-void AppendLine(std::string& text, std::string_view key, std::string_view value) {
+void appendLine(std::string& text, std::string_view key, std::string_view value) {
     text += key;
     text += '=';
     for (const char ch : value) {
@@ -158,7 +158,7 @@ void AppendLine(std::string& text, std::string_view key, std::string_view value)
     text += '\n';
 }
 
-std::string FormatTime(std::time_t at, const char* format) {
+std::string formatTime(std::time_t at, const char* format) {
     std::tm local{};
     localtime_r(&at, &local);
     char buffer[64];
@@ -166,7 +166,7 @@ std::string FormatTime(std::time_t at, const char* format) {
     return std::string(buffer, length);
 }
 
-void ReplaceFirst(std::string& text, std::string_view token, const std::string& by) {
+void replaceFirst(std::string& text, std::string_view token, const std::string& by) {
     const std::size_t at = text.find(token);
     if (at != std::string::npos) {
         text.replace(at, token.size(), by);
@@ -275,8 +275,8 @@ void FilterSet::renumber() {
 }
 
 void FilterSet::expandDateTime(std::string& text, std::time_t at, const fs::path& home) {
-    ReplaceFirst(text, kDateToken, FormatTime(at, "%d.%m.%Y"));
-    ReplaceFirst(text, kTimeToken, FormatTime(at, "%H %M %S"));
+    replaceFirst(text, kDateToken, formatTime(at, "%d.%m.%Y"));
+    replaceFirst(text, kTimeToken, formatTime(at, "%H %M %S"));
     text = expandHomeFolder(text, home);
 }
 
@@ -294,21 +294,28 @@ std::string FilterSet::expandHomeFolder(const std::string& text, const fs::path&
 // ---- Filter files ----
 
 bool FilterSet::load(std::string path) {
+    const std::optional<FilterLoadError> failure =
+        loadFile(std::move(path), static_cast<std::time_t>(nativePlatform().currentTime()));
+    loadError = failure ? failure->reason : std::string();
+    return !failure;
+}
+
+std::optional<FilterLoadError> FilterSet::loadFile(std::string path, std::time_t now) {
     if (path.empty()) {
         path = fileName;
     } else {
         fileName = path;
     }
     clear();
-    loadError.clear();
     itemsLeftOut = 0;
 
-    FilterFileValues file = ReadFilterFile(pathFromUtf8(fileName));
+    FilterFileValues file = readFilterFile(pathFromUtf8(fileName));
+    if (!file.failure.empty()) {
+        return FilterLoadError{FilterLoadError::Kind::Unreadable, file.failure};
+    }
     if (!file.harvixFilter || leadingInteger(*file.harvixFilter) == 0) {
-        loadError = !file.failure.empty() ? file.failure
-                    : file.harvixFilter   ? std::string("HarvixFilter is 0")
-                                          : std::string("HarvixFilter is missing");
-        return false;
+        return FilterLoadError{FilterLoadError::Kind::NotAFilterFile,
+                               file.harvixFilter ? "HarvixFilter is 0" : "HarvixFilter is missing"};
     }
     itemsLeftOut = file.itemsPastLimit;
     hint = file.hint.value_or(std::string());
@@ -321,52 +328,51 @@ bool FilterSet::load(std::string path) {
         }
         auto take = [&](ItemKey key) { return std::move(values[key]).value_or(std::string()); };
         auto item = std::make_unique<FilterItem>();
-        item->contentType = ReadInt32(take(kContentType));
+        item->contentType = readInt32(take(kContentType));
         item->disabled = leadingInteger(take(kDisabled)) != 0;
         item->url = take(kUrl);
         item->parseUrl(*this);
-        item->minSize = ReadInt32(take(kMinSize));
-        item->minWidth = ReadInt32(take(kMinWidth));
-        item->minHeight = ReadInt32(take(kMinHeight));
+        item->minSize = readInt32(take(kMinSize));
+        item->minWidth = readInt32(take(kMinWidth));
+        item->minHeight = readInt32(take(kMinHeight));
         item->directoryTemplate = take(kDirectory);
         item->directory = item->directoryTemplate;
-        expandDateTime(item->directory);
+        expandDateTime(item->directory, now, homeFolder);
         item->stem = take(kFileNameDummy);
         item->siteTree = leadingInteger(take(kSiteTree)) != 0;
         items.push_back(std::move(item));
     }
     renumber();
-    return true;
+    return std::nullopt;
 }
 
-bool FilterSet::save(std::string path, int* error) {
+std::optional<ErrorReport> FilterSet::saveFile(const std::string& path) const {
     std::string text;
     text += "[" + std::string(kGeneral) + "]\n";
-    AppendLine(text, kHarvixFilter, "1");
-    AppendLine(text, kHint, hint);
+    appendLine(text, kHarvixFilter, "1");
+    appendLine(text, kHint, hint);
     for (std::size_t i = 0; i < items.size(); ++i) {
         const FilterItem& item = *items[i];
         text += "\n[" + std::string(kFilterPrefix) + std::to_string(i) + "]\n";
-        AppendLine(text, kItemKeys[kContentType], std::to_string(item.contentType));
-        AppendLine(text, kItemKeys[kDisabled], item.disabled ? "1" : "0");
-        AppendLine(text, kItemKeys[kMinSize], std::to_string(item.minSize));
-        AppendLine(text, kItemKeys[kUrl], item.url);
-        AppendLine(text, kItemKeys[kMinWidth], std::to_string(item.minWidth));
-        AppendLine(text, kItemKeys[kMinHeight], std::to_string(item.minHeight));
-        AppendLine(text, kItemKeys[kDirectory], item.directoryTemplate);
-        AppendLine(text, kItemKeys[kFileNameDummy], item.stem);
+        appendLine(text, kItemKeys[kContentType], std::to_string(item.contentType));
+        appendLine(text, kItemKeys[kDisabled], item.disabled ? "1" : "0");
+        appendLine(text, kItemKeys[kMinSize], std::to_string(item.minSize));
+        appendLine(text, kItemKeys[kUrl], item.url);
+        appendLine(text, kItemKeys[kMinWidth], std::to_string(item.minWidth));
+        appendLine(text, kItemKeys[kMinHeight], std::to_string(item.minHeight));
+        appendLine(text, kItemKeys[kDirectory], item.directoryTemplate);
+        appendLine(text, kItemKeys[kFileNameDummy], item.stem);
         // Written only where it is on, so that a set without it is saved
         // exactly as before and older programs read the same items.
         if (item.siteTree) {
-            AppendLine(text, kItemKeys[kSiteTree], "1");
+            appendLine(text, kItemKeys[kSiteTree], "1");
         }
     }
     // The file is replaced as a whole: a failed write keeps the old file.
-    const int failed = writeFileAtomicallyError(pathFromUtf8(path), text);
-    if (error != nullptr) {
-        *error = failed;
+    if (const int failed = writeFileAtomicallyError(pathFromUtf8(path), text); failed != 0) {
+        return ErrorReport(ErrorReport::FilterCache, ErrorReport::FileWrite, path, {}, failed);
     }
-    return failed == 0;
+    return std::nullopt;
 }
 
 // ---- Target folders ----

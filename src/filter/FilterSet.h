@@ -8,10 +8,12 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/ErrorReport.h"
 #include "platform/Platform.h"
 #include "readers/CacheReader.h"
 
@@ -21,6 +23,16 @@ namespace fs = std::filesystem;
 
 class FilterSet;
 
+// Why a filter file did not load.
+struct FilterLoadError {
+    enum class Kind {
+        Unreadable,      // the file could not be read (`reason` says why)
+        NotAFilterFile,  // read, but GENERAL/HarvixFilter is missing or 0
+    };
+    Kind kind = Kind::Unreadable;
+    std::string reason;
+};
+
 // One filter item.
 class FilterItem {
 public:
@@ -28,7 +40,7 @@ public:
     int32_t contentType = 0;            // content-type code (base/ContentType.h), 0 = any type
     int32_t minSize = 0;                // minimum entry size in bytes, 0 = no limit
     std::string url;                    // URL parts as typed, separated by ','
-    std::vector<std::string> urlParts;  // `url` split by ParseUrl
+    std::vector<std::string> urlParts;  // `url` split by parseUrl
     int32_t minWidth = 0;               // minimum picture width in pixels
     int32_t minHeight = 0;              // minimum picture height in pixels
     std::string directory;              // target folder, templates expanded
@@ -59,15 +71,21 @@ public:
     // ---- Filter files and the list of items (user-interface thread) ----
 
     // Reads a filter file into the set; an empty path reloads `fileName`,
-    // which becomes `path` otherwise. False (an empty set, and `loadError`
-    // saying why) when the file is not a filter file. The front end records
-    // the file in its settings.
-    bool load(std::string path);
+    // which becomes `path` otherwise. The items' folders are expanded with
+    // the date and time `now` (the caller's clock). Returns why the file was
+    // refused (the set is then empty), nothing when it loaded. The front end
+    // records the file in its settings.
+    std::optional<FilterLoadError> loadFile(std::string path, std::time_t now);
     // Writes the set to a filter file through a temporary file and a
-    // rename. False when the file could not be written (the old file is
-    // kept; errno tells why).
-    // `error`, when given, gets the system's error of a failed write.
-    bool save(std::string path, int* error = nullptr);
+    // rename. Returns the failure (FileWrite, with the system's error) when
+    // the file could not be written; the old file is then kept.
+    std::optional<ErrorReport> saveFile(const std::string& path) const;
+    // The older form of loadFile and saveFile, kept until the export command
+    // and the comb coordinator's test move to them: true when the file
+    // loaded (else `loadError` says why) or was written. This load takes the
+    // time from the platform's clock itself.
+    bool load(std::string path);
+    bool save(const std::string& path) const { return !saveFile(path); }
     // Deletes every item and empties `hint`; `fileName` stays.
     void clear();
     // Inserts `item` (a new default item when null) before `index`, or
@@ -84,9 +102,6 @@ public:
     // first "%TIME%" by the local time (HH MM SS) of `at`, and a leading "~/"
     // by `home`.
     static void expandDateTime(std::string& text, std::time_t at, const fs::path& home);
-    void expandDateTime(std::string& text) const {
-        expandDateTime(text, std::time(nullptr), homeFolder);
-    }
     // A folder text with a leading "~/" made absolute (below `home`; left as
     // it is without one).
     static std::string expandHomeFolder(const std::string& text, const fs::path& home);
@@ -117,10 +132,10 @@ public:
     fs::path homeFolder;
     std::string hint;  // GENERAL/Hint of the file
     char listSeparator = ',';
-    // After load: why the file was refused ("" when it loaded), and how many
-    // items past kMaxItems were left out.
-    std::string loadError;
+    // After a load: how many items past kMaxItems were left out.
     std::size_t itemsLeftOut = 0;
+    // After the older load: why the file was refused ("" when it loaded).
+    std::string loadError;
 
     // More items than this are not read from a filter file: no real set
     // comes near it, and a damaged file must not eat the memory.

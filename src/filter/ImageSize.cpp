@@ -31,6 +31,7 @@
 
 #include "base/ByteOrder.h"
 #include "filter/SvgSize.h"
+#include "platform/FileRead.h"
 
 namespace harvix {
 
@@ -183,7 +184,7 @@ std::string readHead(std::FILE* file) {
     return head;
 }
 
-const uint8_t* Bytes(const std::string& text) {
+const uint8_t* bytesOf(const std::string& text) {
     return reinterpret_cast<const uint8_t*>(text.data());
 }
 
@@ -199,7 +200,7 @@ bool isWebp(const std::string& head) {
 PictureSize webpSize(const std::string& head) {
     int width = 0;
     int height = 0;
-    if (WebPGetInfo(Bytes(head), head.size(), &width, &height) == 0) {
+    if (WebPGetInfo(bytesOf(head), head.size(), &width, &height) == 0) {
         return {};
     }
     return PictureSize::ofSize(width, height);
@@ -213,7 +214,7 @@ bool isAvif(const std::string& head) {
     if (head.size() < 16 || head.compare(4, 4, "ftyp") != 0) {
         return false;
     }
-    const std::size_t end = std::min<std::size_t>(loadBe32(Bytes(head)), head.size());
+    const std::size_t end = std::min<std::size_t>(loadBe32(bytesOf(head)), head.size());
     for (std::size_t at = 8; at + 4 <= end; at += 4) {
         if (at == 12) {
             continue;  // the minor version
@@ -295,10 +296,6 @@ PictureSize avifSize(std::FILE* file, uint64_t fileSize) {
     return PictureSize::ofSize(width, height);
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 }  // namespace
 
 ImageSize::ImageSize() {
@@ -336,18 +333,15 @@ bool PictureSize::atLeast(int32_t minWidth, int32_t minHeight) const {
 }
 
 PictureSize measurePicture(const fs::path& path) {
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) {
+    const ReadStream file = openRegularFile(path);
+    return file ? measurePicture(file) : PictureSize{};
+}
+
+PictureSize measurePicture(const ReadStream& file) {
+    if (!file || std::fseek(file.get(), 0, SEEK_SET) != 0) {
         return {};
     }
-    const uint64_t fileSize = fs::file_size(path, ec);
-    if (ec) {
-        return {};
-    }
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        return {};
-    }
+    const uint64_t fileSize = descriptorSize(::fileno(file.get()));
     int32_t width = 0;
     int32_t height = 0;
     if (iconSize(file.get(), fileSize, width, height)) {

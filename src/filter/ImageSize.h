@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "platform/FileRead.h"
+
 namespace harvix {
 
 namespace fs = std::filesystem;
@@ -47,5 +49,7 @@ struct PictureSize {
 // counts; for an AVIF the primary image as shown (a quarter turn swaps width
 // and height).
 PictureSize measurePicture(const fs::path& path);
+// The same for a file open for reading (read from its start).
+PictureSize measurePicture(const ReadStream& file);
 
 }  // namespace harvix

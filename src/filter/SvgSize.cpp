@@ -58,7 +58,7 @@ std::optional<double> pixelLength(std::string_view text) {
 
 // The width and height of a viewBox "min-x min-y width height" (blanks or
 // commas between); nothing unless both are positive.
-std::optional<std::pair<double, double>> ViewBoxSize(std::string_view text) {
+std::optional<std::pair<double, double>> viewBoxSize(std::string_view text) {
     double numbers[4];
     std::size_t at = 0;
     for (double& number : numbers) {
@@ -186,7 +186,7 @@ std::optional<PictureSize> svgSize(std::string_view text) {
         return PictureSize{};  // drawn as nothing
     }
     if (std::isnan(w) || std::isnan(h)) {
-        if (const auto box = viewBox ? ViewBoxSize(*viewBox) : std::nullopt) {
+        if (const auto box = viewBox ? viewBoxSize(*viewBox) : std::nullopt) {
             if (!std::isnan(w)) {
                 h = w * box->second / box->first;
             } else if (!std::isnan(h)) {

@@ -7,7 +7,7 @@ namespace harvix {
 
 namespace {
 
-std::atomic<IPlatform*>& Swapped() {
+std::atomic<IPlatform*>& swappedPlatform() {
     static std::atomic<IPlatform*> swapped{nullptr};
     return swapped;
 }
@@ -21,14 +21,14 @@ int64_t IPlatform::currentTime() {
 }
 
 IPlatform& platformServices() {
-    IPlatform* swapped = Swapped().load();
+    IPlatform* swapped = swappedPlatform().load();
     return swapped != nullptr ? *swapped : nativePlatform();
 }
 
-ScopedPlatform::ScopedPlatform(IPlatform& fake) : previous_(Swapped().exchange(&fake)) {}
+ScopedPlatform::ScopedPlatform(IPlatform& fake) : previous_(swappedPlatform().exchange(&fake)) {}
 
 ScopedPlatform::~ScopedPlatform() {
-    Swapped().store(previous_);
+    swappedPlatform().store(previous_);
 }
 
 }  // namespace harvix

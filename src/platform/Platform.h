@@ -80,10 +80,6 @@ public:
     // The folder rule: true when `folder` is an absolute path (after "~/"
     // expansion) whose nearest existing ancestor lies on a local, fixed disk.
     virtual bool isLocalFixedFolder(const fs::path& folder) = 0;
-
-    // System text for the last failed system call on this thread; empty when
-    // there is none.
-    virtual std::string lastSystemErrorText() = 0;
 };
 
 // The platform of the front ends: the real one unless a test swapped in a

@@ -168,7 +168,7 @@ void copyBodyToFile(const CacheReader& reader, const CacheEntry& entry, const fs
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     NewFile out = NewFile::create(folder);
     if (!out) {
-        fail(ErrorReport::FileWrite, target, errno);
+        fail(ErrorReport::FileWrite, target, out.error());
     }
     copyBody(reader, entry, out);
     if (!out.linkAs(pathToUtf8(target.filename()))) {

@@ -36,7 +36,7 @@ void CombinedReader::open() {
         if (firstFailure) {
             throw *firstFailure;
         }
-        throw ErrorReport(ErrorReport::FilterCache, ErrorReport::CacheOpen, {}, {}, ENOENT);
+        throw ErrorReport(ErrorReport::CacheReader, ErrorReport::CacheOpen, {}, {}, ENOENT);
     }
 }
 
@@ -81,7 +81,7 @@ void CombinedReader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& out,
 
 const CacheReader& CombinedReader::storeOf(const CacheEntry& entry) const {
     if (!isOpen(entry.store)) {
-        throw ErrorReport(ErrorReport::FilterCache, ErrorReport::FileOpen, entry.dataFile, {},
+        throw ErrorReport(ErrorReport::CacheReader, ErrorReport::FileOpen, entry.dataFile, {},
                           EINVAL);
     }
     return *stores_[entry.store];

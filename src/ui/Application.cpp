@@ -14,9 +14,9 @@
 
 #include "base/Text.h"
 #include "platform/Platform.h"
-#include "ui/ProgramState.h"
 #include "ui/MainWindow.h"
 #include "ui/Notifier.h"
+#include "ui/ProgramState.h"
 #include "ui/QtNotifier.h"
 
 namespace harvix {
@@ -28,7 +28,7 @@ volatile sig_atomic_t gSignalWriteFd = -1;
 
 constexpr int kWatchedSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
-extern "C" void OnTerminationSignal(int /*signal*/) {
+extern "C" void onTerminationSignal(int /*signal*/) {
     const int savedErrno = errno;
     const int fd = gSignalWriteFd;
     if (fd >= 0) {
@@ -57,7 +57,7 @@ TerminationWatcher::TerminationWatcher(std::function<void()> onSignal)
                      [this] { drain(); });
 
     struct sigaction action {};
-    action.sa_handler = &OnTerminationSignal;
+    action.sa_handler = &onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const int signal : kWatchedSignals) {

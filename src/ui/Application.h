@@ -55,8 +55,9 @@ public:
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
-    // The whole life of the program: InitInstance, the event loop,
-    // ExitInstance. Returns the process exit code.
+    // The whole life of the program: asked for its help or version it
+    // answers and ends; otherwise it starts (initInstance), runs the event
+    // loop and ends (exitInstance). Returns the process exit code.
     int run();
 
     // The start-up sequence. False when this process must end at once

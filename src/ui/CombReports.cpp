@@ -110,7 +110,7 @@ namespace {
 // program ends never touches freed memory. There is one per main window,
 // so one per process outside the tests.
 template <typename T>
-T* MakeLasting() {
+T* makeLasting() {
     static std::mutex listLock;
     static auto* all = new std::vector<std::unique_ptr<T>>;
     const std::lock_guard<std::mutex> guard(listLock);
@@ -120,7 +120,7 @@ T* MakeLasting() {
 
 }  // namespace
 
-CombReports::CombReports(QObject* parent) : QObject(parent), link_(MakeLasting<Link>()) {
+CombReports::CombReports(QObject* parent) : QObject(parent), link_(makeLasting<Link>()) {
     link_->reports = this;
     link_->texts = theLanguage();
 }

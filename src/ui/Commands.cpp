@@ -19,7 +19,7 @@ struct CommandSpec {
     QList<QKeySequence> keys;
 };
 
-const std::vector<CommandSpec>& Specs() {
+const std::vector<CommandSpec>& commandSpecs() {
     using LT = LanguageTexts;
     static const std::vector<CommandSpec> specs = {
         {Command::New, 0, &LT::New, &LT::New, {QKeySequence(Qt::CTRL | Qt::Key_N)}},
@@ -72,12 +72,12 @@ const std::vector<CommandSpec>& Specs() {
 
 // The comb command's text of a browser: its row's language text, else its
 // display name.
-std::string CombText(const LanguageTexts& texts, const BrowserRow& row) {
+std::string combText(const LanguageTexts& texts, const BrowserRow& row) {
     const std::string& text = texts.byKey(row.combTextKey);
     return text.empty() ? texts.browserName(row) : text;
 }
 
-QString Text(const std::string& utf8) {
+QString qtText(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
@@ -111,7 +111,7 @@ ButtonImage CommandSet::buttonImage(Command command) {
 }
 
 CommandSet::CommandSet(QObject* parent) : QObject(parent) {
-    for (const CommandSpec& spec : Specs()) {
+    for (const CommandSpec& spec : commandSpecs()) {
         auto* action = new QAction(this);
         action->setIcon(spec.picture != 0 ? pictureIcon(spec.picture)
                                           : buttonImageIcon(buttonImage(spec.command), false));
@@ -200,21 +200,21 @@ QAction* CommandSet::byId(int id) const {
 }
 
 void CommandSet::applyTexts(const LanguageTexts& texts) {
-    const std::vector<CommandSpec>& specs = Specs();
+    const std::vector<CommandSpec>& specs = commandSpecs();
     for (std::size_t i = 0; i < specs.size(); ++i) {
-        actions_[i].second->setText(Text(texts.*specs[i].text));
-        actions_[i].second->setToolTip(Text(texts.*specs[i].toolTip));
+        actions_[i].second->setText(qtText(texts.*specs[i].text));
+        actions_[i].second->setToolTip(qtText(texts.*specs[i].toolTip));
     }
     for (const std::vector<CombCommand>* list : {&combs_, &otherCombs_}) {
         for (const CombCommand& comb : *list) {
-            const QString text = Text(CombText(texts, *comb.browser));
+            const QString text = qtText(combText(texts, *comb.browser));
             comb.action->setText(text);
             comb.action->setToolTip(text);
         }
     }
     if (otherBrowsers_ != nullptr) {
-        otherBrowsers_->setText(Text(texts.CombOtherBrowsers));
-        otherBrowsers_->setToolTip(Text(texts.CombOtherBrowsers));
+        otherBrowsers_->setText(qtText(texts.CombOtherBrowsers));
+        otherBrowsers_->setToolTip(qtText(texts.CombOtherBrowsers));
     }
 }
 

@@ -15,7 +15,7 @@ namespace {
 
 constexpr const char* kFilterFileTypes = "Filter Files (*.flt);;All Files (*)";
 
-std::optional<std::string> ChooseFile(QWidget* parent, const std::filesystem::path& folder,
+std::optional<std::string> chooseFile(QWidget* parent, const std::filesystem::path& folder,
                                       QFileDialog::AcceptMode mode) {
     QFileDialog dialog(parent, QString(), QString::fromStdString(pathToUtf8(folder)),
                        QString::fromLatin1(kFilterFileTypes));
@@ -33,12 +33,12 @@ class DefaultDesktop final : public Desktop {
 public:
     std::optional<std::string> chooseOpenFile(QWidget* parent,
                                               const std::filesystem::path& folder) override {
-        return ChooseFile(parent, folder, QFileDialog::AcceptOpen);
+        return chooseFile(parent, folder, QFileDialog::AcceptOpen);
     }
 
     std::optional<std::string> chooseSaveFile(QWidget* parent,
                                               const std::filesystem::path& folder) override {
-        return ChooseFile(parent, folder, QFileDialog::AcceptSave);
+        return chooseFile(parent, folder, QFileDialog::AcceptSave);
     }
 
     bool editFilterItem(QWidget* parent, const std::string& caption, FilterItem& item,

@@ -24,11 +24,11 @@ namespace harvix {
 
 namespace {
 
-QString Text(const std::string& utf8) {
+QString qtText(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
-QLineEdit* Edit(QWidget* parent, const char* name) {
+QLineEdit* makeEdit(QWidget* parent, const char* name) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QLatin1String(name));
     return edit;
@@ -42,7 +42,7 @@ const QStringList& FilterItemDialog::contentTypeOrder() {
     static const QStringList order = [] {
         QStringList names;
         for (const int32_t code : contentTypeListOrder()) {
-            names.append(Text(contentTypeName(code)));
+            names.append(qtText(contentTypeName(code)));
         }
         return names;
     }();
@@ -90,21 +90,21 @@ void FilterItemDialog::buildControls() {
     contentType->setObjectName(QStringLiteral("contentType"));
     contentType->setEditable(false);
     minSizeLabel = new QLabel(this);
-    minSize = Edit(this, "minSize");
+    minSize = makeEdit(this, "minSize");
     urlLabel = new QLabel(this);
-    url = Edit(this, "url");
+    url = makeEdit(this, "url");
     minWidthLabel = new QLabel(this);
-    minWidth = Edit(this, "minWidth");
+    minWidth = makeEdit(this, "minWidth");
     minHeightLabel = new QLabel(this);
-    minHeight = Edit(this, "minHeight");
+    minHeight = makeEdit(this, "minHeight");
     directoryLabel = new QLabel(this);
-    directoryTemplate = Edit(this, "directoryTemplate");
+    directoryTemplate = makeEdit(this, "directoryTemplate");
     directoryBrowse = new QPushButton(QStringLiteral("..."), this);
     directoryBrowse->setObjectName(QStringLiteral("directoryBrowse"));
     directoryBrowse->setAutoDefault(false);
     directoryBrowse->setFixedWidth(directoryBrowse->fontMetrics().height() + 18);
     stemLabel = new QLabel(this);
-    stemEdit = Edit(this, "stem");
+    stemEdit = makeEdit(this, "stem");
     siteTree = new QCheckBox(this);
     siteTree->setObjectName(QStringLiteral("siteTree"));
 
@@ -159,20 +159,20 @@ void FilterItemDialog::buildControls() {
 
 void FilterItemDialog::initialise() {
     const LanguageTexts& texts = theLanguage();
-    okButton->setText(Text(texts.OK));
-    cancelButton->setText(Text(texts.Cancel));
-    contentTypeLabel->setText(Text(texts.FilterListContentType));
-    minSizeLabel->setText(Text(texts.FilterListMinSize));
-    urlLabel->setText(Text(texts.FilterListURL));
-    minWidthLabel->setText(Text(texts.FilterListMinWidth));
-    minHeightLabel->setText(Text(texts.FilterListMinHeight));
-    directoryLabel->setText(Text(texts.FilterListDirectory));
-    stemLabel->setText(Text(texts.FilterListFileNameDummy));
-    siteTree->setText(Text(texts.FilterListSiteTree));
+    okButton->setText(qtText(texts.OK));
+    cancelButton->setText(qtText(texts.Cancel));
+    contentTypeLabel->setText(qtText(texts.FilterListContentType));
+    minSizeLabel->setText(qtText(texts.FilterListMinSize));
+    urlLabel->setText(qtText(texts.FilterListURL));
+    minWidthLabel->setText(qtText(texts.FilterListMinWidth));
+    minHeightLabel->setText(qtText(texts.FilterListMinHeight));
+    directoryLabel->setText(qtText(texts.FilterListDirectory));
+    stemLabel->setText(qtText(texts.FilterListFileNameDummy));
+    siteTree->setText(qtText(texts.FilterListSiteTree));
 
     contentType->clear();
     for (const int32_t code : contentTypeListOrder()) {
-        contentType->addItem(Text(contentTypeName(code)), code);
+        contentType->addItem(qtText(contentTypeName(code)), code);
     }
     // A code no type has (a damaged file) shows as "all".
     const int current = contentType->findData(item_->contentType);
@@ -180,13 +180,13 @@ void FilterItemDialog::initialise() {
                                               : contentType->findData(codeOf(ContentType::All)));
 
     minSize->setText(QString::number(item_->minSize));
-    url->setText(Text(item_->url));
+    url->setText(qtText(item_->url));
     url->setCursorPosition(0);
     minWidth->setText(QString::number(item_->minWidth));
     minHeight->setText(QString::number(item_->minHeight));
-    directoryTemplate->setText(Text(item_->directoryTemplate));
+    directoryTemplate->setText(qtText(item_->directoryTemplate));
     directoryTemplate->setCursorPosition(0);
-    stemEdit->setText(Text(item_->stem));
+    stemEdit->setText(qtText(item_->stem));
     siteTree->setChecked(item_->siteTree);
     updateTakenNote();
 }
@@ -209,15 +209,15 @@ void FilterItemDialog::updateTakenNote() {
     // Items are numbered from 1 as the user counts the rows.
     const FilterItem& taking = *place_.set->items[static_cast<std::size_t>(earlier)];
     takenNote->setText(
-        Text(theLanguage().NoteTakenEarlier)
+        qtText(theLanguage().NoteTakenEarlier)
             .replace(QStringLiteral("%1"), QString::number(earlier + 1))
-            .replace(QStringLiteral("%2"), Text(contentTypeName(taking.contentType))));
+            .replace(QStringLiteral("%2"), qtText(contentTypeName(taking.contentType))));
     takenNote->show();
 }
 
 void FilterItemDialog::browse() {
     QString chosen;
-    if (browseForFolder(this, directoryTemplate->text(), Text(theLanguage().BrowseDirectory),
+    if (browseForFolder(this, directoryTemplate->text(), qtText(theLanguage().BrowseDirectory),
                         chosen) == kFolderChosen) {
         directoryTemplate->setText(chosen);
         directoryTemplate->setCursorPosition(0);
@@ -227,7 +227,7 @@ void FilterItemDialog::browse() {
 void FilterItemDialog::warn(const QString& name, const QString& text, QWidget* field) {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Harvix"), text, QMessageBox::Ok, this);
     box.setObjectName(name);
-    box.button(QMessageBox::Ok)->setText(Text(theLanguage().OK));
+    box.button(QMessageBox::Ok)->setText(qtText(theLanguage().OK));
     box.exec();
     field->setFocus(Qt::OtherFocusReason);
 }
@@ -236,7 +236,7 @@ void FilterItemDialog::accept() {
     const LanguageTexts& texts = theLanguage();
     const std::optional<int32_t> size = readSize(minSize->text());
     if (!size) {
-        warn(QStringLiteral("sizeMessage"), Text(texts.ErrorSize), minSize);
+        warn(QStringLiteral("sizeMessage"), qtText(texts.ErrorSize), minSize);
         return;
     }
     const std::optional<int32_t> width = readPixels(minWidth->text());
@@ -244,8 +244,8 @@ void FilterItemDialog::accept() {
     if (!width || !height) {
         warn(QStringLiteral("pixelsMessage"),
              QStringLiteral("%1: %2").arg(
-                 Text(!width ? texts.FilterListMinWidth : texts.FilterListMinHeight),
-                 Text(texts.ErrorPixels)),
+                 qtText(!width ? texts.FilterListMinWidth : texts.FilterListMinHeight),
+                 qtText(texts.ErrorPixels)),
              !width ? minWidth : minHeight);
         return;
     }
@@ -258,7 +258,7 @@ void FilterItemDialog::accept() {
                                     : problem == Problem::NotAbsolute ? texts.ErrorDirectoryRelative
                                     : problem == Problem::Root        ? texts.ErrorDirectoryRoot
                                                                : texts.ErrorDirectoryNotLocal;
-        warn(QStringLiteral("folderRuleMessage"), Text(texts.ErrorDirectory + "\n" + reason),
+        warn(QStringLiteral("folderRuleMessage"), qtText(texts.ErrorDirectory + "\n" + reason),
              directoryTemplate);
         return;
     }
@@ -268,7 +268,7 @@ void FilterItemDialog::accept() {
     const QString stem = stemEdit->text();
     if (stem.contains(QLatin1Char('/')) || stem.contains(QChar(0))) {
         warn(QStringLiteral("stemRuleMessage"),
-             QStringLiteral("%1: /").arg(Text(texts.FilterListFileNameDummy)), stemEdit);
+             QStringLiteral("%1: /").arg(qtText(texts.FilterListFileNameDummy)), stemEdit);
         return;
     }
     item_->directoryTemplate = folder;

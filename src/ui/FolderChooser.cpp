@@ -16,7 +16,7 @@ namespace {
 
 // The folder to open the dialog on: `text` itself when it exists, else the
 // nearest existing folder above it; empty when nothing fits.
-QString StartFolder(const QString& text) {
+QString startFolder(const QString& text) {
     QString path = text.trimmed();
     if (path == QStringLiteral("~") || path.startsWith(QStringLiteral("~/"))) {
         path = QString::fromStdString(pathToUtf8(platformServices().homeFolder())) + path.mid(1);
@@ -46,7 +46,7 @@ int browseForFolder(QWidget* owner, const QString& current, const QString& title
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(texts.OK));
     dialog.setLabelText(QFileDialog::Reject, QString::fromStdString(texts.Cancel));
-    const QString start = StartFolder(current);
+    const QString start = startFolder(current);
     dialog.setDirectory(start.isEmpty()
                             ? QString::fromStdString(pathToUtf8(platformServices().homeFolder()))
                             : start);

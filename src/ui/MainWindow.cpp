@@ -43,7 +43,7 @@ constexpr int kColumnWidths[FilterListModel::kColumnCount] = {26, 50, 50, 210, 4
 
 // The tooltip of a control: the title line "Harvix" with the information
 // picture, then the control's text.
-QString TooltipHtml(const QString& text) {
+QString tooltipHtml(const QString& text) {
     return QStringLiteral(
                "<table cellspacing=\"0\" cellpadding=\"1\"><tr>"
                "<td><img src=\"%1\" width=\"16\" height=\"16\"></td>"
@@ -263,7 +263,7 @@ void MainWindow::applyTexts() {
     commands_->applyTexts(texts);
     reports_->setTexts(texts);
     for (ImageButton* button : buttons_) {
-        button->setToolTip(TooltipHtml(button->action()->toolTip()));
+        button->setToolTip(tooltipHtml(button->action()->toolTip()));
     }
     if (progressWindow_ != nullptr) {
         progressWindow_->applyTexts(texts);
@@ -272,7 +272,7 @@ void MainWindow::applyTexts() {
         cacheWindow_->applyTexts(texts);
     }
     const std::string& hint = filterSet().hint;
-    filterList_->setHint(hint.empty() ? QString() : TooltipHtml(QString::fromStdString(hint)));
+    filterList_->setHint(hint.empty() ? QString() : tooltipHtml(QString::fromStdString(hint)));
     model_->applyTexts(texts);
 }
 
@@ -322,15 +322,14 @@ bool MainWindow::saveFilterSet(bool chooseName) {
                     MessageButtons::Ok);
         return false;
     }
-    int error = 0;
-    if (!filterSet().save(path, &error)) {
+    if (const std::optional<ErrorReport> failed = filterSet().saveFile(path)) {
         // Nothing was written (the old file, if any, is intact): the set
         // keeps its changes and its file. The user is told which file and why.
         updateTitle();
         std::string text = path;
-        if (error != 0) {
-            text += "\n";
-            text += std::strerror(error);
+        const std::string why = failed->systemText();
+        if (!why.empty()) {
+            text += "\n" + why;
         }
         showMessage(text, MessageIcon::Warning, MessageButtons::Ok);
         return false;
@@ -380,7 +379,8 @@ void MainWindow::mark() {
 }
 
 bool MainWindow::loadFilterFile(const std::string& path) {
-    const bool loaded = filterSet_.load(path);
+    const bool loaded =
+        !filterSet_.loadFile(path, static_cast<std::time_t>(platform_.currentTime()));
     // The file becomes the settings' filter file even when it is none (the
     // title names it); a loaded one is kept in the settings file at once.
     Settings& settings = settings_;

@@ -8,12 +8,12 @@ namespace harvix {
 
 namespace {
 
-StderrNotifier& DefaultNotifier() {
+StderrNotifier& defaultNotifier() {
     static StderrNotifier instance;
     return instance;
 }
 
-std::atomic<INotifier*>& Current() {
+std::atomic<INotifier*>& currentNotifier() {
     static std::atomic<INotifier*> current{nullptr};
     return current;
 }
@@ -34,12 +34,12 @@ MessageResult StderrNotifier::show(const std::string& caption, const std::string
 }
 
 INotifier& notifier() {
-    INotifier* current = Current().load();
-    return current != nullptr ? *current : DefaultNotifier();
+    INotifier* current = currentNotifier().load();
+    return current != nullptr ? *current : defaultNotifier();
 }
 
 INotifier* setNotifier(INotifier* notifier) {
-    return Current().exchange(notifier);
+    return currentNotifier().exchange(notifier);
 }
 
 MessageResult showMessage(const std::string& text, MessageIcon icon, MessageButtons buttons) {

@@ -29,11 +29,11 @@ namespace harvix {
 
 namespace {
 
-QString Text(const std::string& utf8) {
+QString qtText(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
-QPushButton* BrowseButton(QWidget* parent, const char* name) {
+QPushButton* makeBrowseButton(QWidget* parent, const char* name) {
     auto* button = new QPushButton(QStringLiteral("..."), parent);
     button->setObjectName(QLatin1String(name));
     button->setAutoDefault(false);
@@ -42,7 +42,7 @@ QPushButton* BrowseButton(QWidget* parent, const char* name) {
     return button;
 }
 
-QLineEdit* Edit(QWidget* parent, const char* name) {
+QLineEdit* makeEdit(QWidget* parent, const char* name) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QLatin1String(name));
     return edit;
@@ -57,12 +57,12 @@ void showFromStart(QLineEdit* edit, const QString& text) {
 
 // The text of a browser's box: its row's language text, else "Use with"
 // and its name.
-std::string WatchText(const LanguageTexts& texts, const BrowserRow& row) {
+std::string watchText(const LanguageTexts& texts, const BrowserRow& row) {
     const std::string& text = texts.byKey(row.watchTextKey);
     return text.empty() ? "Use with " + texts.browserName(row) : text;
 }
 
-QCheckBox* Check(QWidget* parent, const char* name) {
+QCheckBox* makeCheck(QWidget* parent, const char* name) {
     auto* box = new QCheckBox(parent);
     box->setObjectName(QLatin1String(name));
     return box;
@@ -84,8 +84,8 @@ void OptionsDialog::buildControls() {
     // Main: autostart, progress window, language.
     mainGroup = new QGroupBox(this);
     mainGroup->setObjectName(QStringLiteral("mainGroup"));
-    startWithWindowsStartUp = Check(mainGroup, "startWithWindowsStartUp");
-    showProgressBar = Check(mainGroup, "showProgressBar");
+    startWithWindowsStartUp = makeCheck(mainGroup, "startWithWindowsStartUp");
+    showProgressBar = makeCheck(mainGroup, "showProgressBar");
     languageLabel = new QLabel(mainGroup);
     languageList = new QComboBox(mainGroup);
     languageList->setObjectName(QStringLiteral("languageList"));
@@ -112,7 +112,7 @@ void OptionsDialog::buildControls() {
                 continue;
             }
             const std::string name = "useWith" + browser.watchSettingsKey;
-            auto* box = Check(browsersGroup, name.c_str());
+            auto* box = makeCheck(browsersGroup, name.c_str());
             watchBoxes.push_back(WatchBox{&browser, box});
             if (browser.hasCacheFolderOption && cacheFolderBox == nullptr) {
                 cacheFolderBox = box;
@@ -126,8 +126,8 @@ void OptionsDialog::buildControls() {
     findCache->setObjectName(QStringLiteral("findCache"));
     findCache->setAutoDefault(false);
     cacheFolderLabel = new QLabel(browsersGroup);
-    cacheFolderEdit = Edit(browsersGroup, "cacheFolderEdit");
-    cacheFolderBrowse = BrowseButton(browsersGroup, "cacheFolderBrowse");
+    cacheFolderEdit = makeEdit(browsersGroup, "cacheFolderEdit");
+    cacheFolderBrowse = makeBrowseButton(browsersGroup, "cacheFolderBrowse");
     cacheFolderLabel->setBuddy(cacheFolderEdit);
     auto* browsersLayout = new QGridLayout(browsersGroup);
     int row = 0;
@@ -154,13 +154,13 @@ void OptionsDialog::buildControls() {
     // Filters: One Copy, Skip Duplicates and what new filter items start with.
     filtersGroup = new QGroupBox(this);
     filtersGroup->setObjectName(QStringLiteral("filtersGroup"));
-    oneCopy = Check(filtersGroup, "oneCopy");
-    skipDuplicates = Check(filtersGroup, "skipDuplicates");
+    oneCopy = makeCheck(filtersGroup, "oneCopy");
+    skipDuplicates = makeCheck(filtersGroup, "skipDuplicates");
     defaultFolderLabel = new QLabel(filtersGroup);
-    defaultFolderEdit = Edit(filtersGroup, "defaultFolderEdit");
-    defaultFolderBrowse = BrowseButton(filtersGroup, "defaultFolderBrowse");
+    defaultFolderEdit = makeEdit(filtersGroup, "defaultFolderEdit");
+    defaultFolderBrowse = makeBrowseButton(filtersGroup, "defaultFolderBrowse");
     fileNameLabel = new QLabel(filtersGroup);
-    fileNameEdit = Edit(filtersGroup, "fileNameEdit");
+    fileNameEdit = makeEdit(filtersGroup, "fileNameEdit");
     defaultFolderLabel->setBuddy(defaultFolderEdit);
     fileNameLabel->setBuddy(fileNameEdit);
     auto* filtersLayout = new QGridLayout(filtersGroup);
@@ -200,35 +200,35 @@ void OptionsDialog::buildControls() {
 }
 
 void OptionsDialog::initialise() {
-    setWindowTitle(Text(texts_.OptTitle));
-    mainGroup->setTitle(Text(texts_.OptMain));
-    startWithWindowsStartUp->setText(Text(texts_.OptStartWithWindowsStartUp));
-    showProgressBar->setText(Text(texts_.ShowProgressBar));
-    languageLabel->setText(Text(texts_.OptLanguage));
-    browsersGroup->setTitle(Text(texts_.OptBrowsers));
+    setWindowTitle(qtText(texts_.OptTitle));
+    mainGroup->setTitle(qtText(texts_.OptMain));
+    startWithWindowsStartUp->setText(qtText(texts_.OptStartWithWindowsStartUp));
+    showProgressBar->setText(qtText(texts_.ShowProgressBar));
+    languageLabel->setText(qtText(texts_.OptLanguage));
+    browsersGroup->setTitle(qtText(texts_.OptBrowsers));
     for (const WatchBox& watch : watchBoxes) {
-        watch.box->setText(Text(WatchText(texts_, *watch.browser)));
+        watch.box->setText(qtText(watchText(texts_, *watch.browser)));
     }
-    findCache->setText(Text(texts_.OptFindMozillaCache));
-    cacheFolderLabel->setText(Text(texts_.OptMozillaCachePath));
-    filtersGroup->setTitle(Text(texts_.OptFilters));
-    oneCopy->setText(Text(texts_.OptOneCopy));
-    skipDuplicates->setText(Text(texts_.OptSkipDuplicates));
-    defaultFolderLabel->setText(Text(texts_.OptDefaultCombPath));
-    fileNameLabel->setText(Text(texts_.OptDefaultFileNameDummy));
-    okButton->setText(Text(texts_.OK));
-    cancelButton->setText(Text(texts_.Cancel));
+    findCache->setText(qtText(texts_.OptFindMozillaCache));
+    cacheFolderLabel->setText(qtText(texts_.OptMozillaCachePath));
+    filtersGroup->setTitle(qtText(texts_.OptFilters));
+    oneCopy->setText(qtText(texts_.OptOneCopy));
+    skipDuplicates->setText(qtText(texts_.OptSkipDuplicates));
+    defaultFolderLabel->setText(qtText(texts_.OptDefaultCombPath));
+    fileNameLabel->setText(qtText(texts_.OptDefaultFileNameDummy));
+    okButton->setText(qtText(texts_.OK));
+    cancelButton->setText(qtText(texts_.Cancel));
 
     startWithWindowsStartUp->setChecked(settings_.StartWithWindowsStartUp);
     showProgressBar->setChecked(settings_.ShowNotifyProgressBar);
     for (const WatchBox& watch : watchBoxes) {
         watch.box->setChecked(settings_.watches(*watch.browser));
     }
-    showFromStart(cacheFolderEdit, Text(settings_.MozillaCachePath));
+    showFromStart(cacheFolderEdit, qtText(settings_.MozillaCachePath));
     oneCopy->setChecked(settings_.OneCopy);
     skipDuplicates->setChecked(settings_.SkipDuplicates);
-    showFromStart(defaultFolderEdit, Text(settings_.DefaultCombPath));
-    showFromStart(fileNameEdit, Text(settings_.DefaultFileNameDummy));
+    showFromStart(defaultFolderEdit, qtText(settings_.DefaultCombPath));
+    showFromStart(fileNameEdit, qtText(settings_.DefaultFileNameDummy));
 
     fillLanguageList();
     updateFirefoxControls();
@@ -237,7 +237,7 @@ void OptionsDialog::initialise() {
 void OptionsDialog::fillLanguageList() {
     languageList->clear();
     languages.clear();
-    // ListLanguages also puts the first language into the setting when the
+    // listLanguages also puts the first language into the setting when the
     // setting names none of the files found; that correction stays even
     // when the dialog is cancelled.
     const LanguageList found = listLanguages(settings_);
@@ -246,8 +246,8 @@ void OptionsDialog::fillLanguageList() {
         // A file without a language name is shown by its file name, so that
         // its line in the list is not blank.
         const QString shown =
-            name.empty() ? QFileInfo(Text(pathToUtf8(path))).completeBaseName() : Text(name);
-        languageList->addItem(shown, Text(pathToUtf8(path)));
+            name.empty() ? QFileInfo(qtText(pathToUtf8(path))).completeBaseName() : qtText(name);
+        languageList->addItem(shown, qtText(pathToUtf8(path)));
     }
     languageList->setCurrentIndex(found.current);
 }
@@ -284,7 +284,7 @@ void OptionsDialog::findFirefoxCache() {
             showMessage(errorBoxText(*failed, texts_, watch.browser), MessageIcon::Error,
                         MessageButtons::Ok);
         }
-        folder = Text(reader->cacheLocation());
+        folder = qtText(reader->cacheLocation());
         reader->close();
     }
     cacheFolderEdit->setText(folder);
@@ -294,14 +294,14 @@ void OptionsDialog::findFirefoxCache() {
 
 void OptionsDialog::browseInto(QLineEdit* edit) {
     QString chosen;
-    if (browseForFolder(this, edit->text(), Text(texts_.BrowseDirectory), chosen) ==
+    if (browseForFolder(this, edit->text(), qtText(texts_.BrowseDirectory), chosen) ==
         kFolderChosen) {
         showFromStart(edit, chosen);
     }
 }
 
 void OptionsDialog::openHelp() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(Text(pathToUtf8(settings_.helpPath))));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(qtText(pathToUtf8(settings_.helpPath))));
 }
 
 void OptionsDialog::accept() {

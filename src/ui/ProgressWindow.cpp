@@ -21,7 +21,7 @@ namespace harvix {
 namespace {
 
 // Pixels of a dialog-unit size for the widget's font.
-QSize DialogUnitsToPixels(const QWidget& widget, int widthDlu, int heightDlu) {
+QSize dialogUnitsToPixels(const QWidget& widget, int widthDlu, int heightDlu) {
     const QFontMetrics metrics(widget.font());
     const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     const int baseX = (metrics.horizontalAdvance(alphabet) / 26 + 1) / 2;
@@ -29,7 +29,7 @@ QSize DialogUnitsToPixels(const QWidget& widget, int widthDlu, int heightDlu) {
     return {widthDlu * baseX / 4, heightDlu * baseY / 8};
 }
 
-QRect WorkArea() {
+QRect workArea() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     return screen != nullptr ? screen->availableGeometry() : QRect();
 }
@@ -78,11 +78,11 @@ ProgressWindow::ProgressWindow(Settings& settings)
     layout->addWidget(frame);
 
     setFixedSize(
-        DialogUnitsToPixels(*this, kWidthDlu, kHeightDlu).expandedTo(layout->minimumSize()));
+        dialogUnitsToPixels(*this, kWidthDlu, kHeightDlu).expandedTo(layout->minimumSize()));
 
     // Centred on the work area once, at creation; later shows keep the place
     // unless the corner placement is chosen.
-    const QRect work = WorkArea();
+    const QRect work = workArea();
     if (work.isValid()) {
         move(work.center() - rect().center());
     }
@@ -168,7 +168,7 @@ void ProgressWindow::place() {
     if (settings_.NotifyProgressBarOnCenter) {
         return;
     }
-    const QRect work = WorkArea();
+    const QRect work = workArea();
     if (!work.isValid()) {
         return;
     }

@@ -13,7 +13,7 @@ namespace harvix {
 
 namespace {
 
-QMessageBox::Icon BoxIcon(MessageIcon icon) {
+QMessageBox::Icon boxIcon(MessageIcon icon) {
     switch (icon) {
         case MessageIcon::Error:
             return QMessageBox::Critical;
@@ -53,7 +53,7 @@ MessageResult QtNotifier::showHere(const std::string& caption, const std::string
                                    MessageIcon icon, MessageButtons buttons) {
     const LanguageTexts& texts = theLanguage();
     QWidget* parent = parentWindow_ && parentWindow_->isVisible() ? parentWindow_.data() : nullptr;
-    QMessageBox box(BoxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
+    QMessageBox box(boxIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                     QMessageBox::NoButton, parent);
     box.setObjectName(QStringLiteral("harvixMessageBox"));
     switch (buttons) {

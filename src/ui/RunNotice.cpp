@@ -22,7 +22,7 @@ QString q(const std::string& text) {
 }
 
 // A folder as the user knows it: the home folder written "~".
-QString ShortFolder(const std::string& folder) {
+QString shortFolder(const std::string& folder) {
     const QString path = q(folder);
     const QString home = QDir::homePath();
     if (home.size() > 1 && (path == home || path.startsWith(home + QLatin1Char('/')))) {
@@ -31,12 +31,12 @@ QString ShortFolder(const std::string& folder) {
     return path;
 }
 
-QString ShortUrl(const std::string& url) {
+QString shortUrl(const std::string& url) {
     const QString text = q(url);
     return text.size() <= kUrlShown ? text : text.left(kUrlShown - 1) + QChar(0x2026);
 }
 
-QString FailureLines(const CombResult& result, const LanguageTexts& texts) {
+QString failureLines(const CombResult& result, const LanguageTexts& texts) {
     QString lines = q(texts.NotifyFailed).arg(result.failed);
     std::size_t reasons = 0;
     for (const auto& [reason, failures] : result.failures) {
@@ -47,7 +47,7 @@ QString FailureLines(const CombResult& result, const LanguageTexts& texts) {
         lines += QStringLiteral("\n%1 \u00d7 %2").arg(failures.count).arg(q(reason));
         QStringList urls;
         for (const std::string& url : failures.firstUrls) {
-            urls.append(ShortUrl(url));
+            urls.append(shortUrl(url));
         }
         if (!urls.isEmpty()) {
             lines += QStringLiteral(": ") + urls.join(QStringLiteral(", "));
@@ -105,7 +105,7 @@ RunNotice runNotice(const RunSummary& summary, const LanguageTexts& texts) {
     if (result.kept > 0) {
         QStringList folders;
         for (std::size_t i = 0; i < result.keptByFolder.size() && i < kFoldersShown; ++i) {
-            folders.append(ShortFolder(result.keptByFolder[i].first));
+            folders.append(shortFolder(result.keptByFolder[i].first));
         }
         QString where = folders.join(QStringLiteral(", "));
         if (result.keptByFolder.size() > kFoldersShown) {
@@ -125,13 +125,13 @@ RunNotice runNotice(const RunSummary& summary, const LanguageTexts& texts) {
         lines.append(q(texts.NotifyTooSmall).arg(result.tooSmall));
     }
     if (result.failed > 0) {
-        lines.append(FailureLines(result, texts));
+        lines.append(failureLines(result, texts));
         notice.warning = true;
     }
     if (!result.keptByFolder.empty()) {
         const std::string& first = result.keptByFolder.front().first;
         notice.folder = q(first);
-        lines.append(q(texts.NotifyClickToOpen).arg(ShortFolder(first)));
+        lines.append(q(texts.NotifyClickToOpen).arg(shortFolder(first)));
     }
     notice.text = lines.join(QLatin1Char('\n'));
     return notice;

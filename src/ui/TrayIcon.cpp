@@ -10,6 +10,7 @@
 
 #include "controls/PictureMenu.h"
 #include "controls/Pictures.h"
+#include "ui/AboutDialog.h"
 #include "ui/Commands.h"
 #include "ui/NoticeBubble.h"
 
@@ -20,13 +21,13 @@ namespace {
 // How often the icon asks whether a notification area has appeared.
 constexpr int kAvailabilityPeriodMs = 1000;
 
-std::function<bool()>& AvailabilityProbe() {
+std::function<bool()>& availabilityProbe() {
     static std::function<bool()> probe;
     return probe;
 }
 
-bool TrayHostPresent() {
-    const std::function<bool()>& probe = AvailabilityProbe();
+bool trayHostPresent() {
+    const std::function<bool()>& probe = availabilityProbe();
     return probe ? probe() : QSystemTrayIcon::isSystemTrayAvailable();
 }
 
@@ -63,7 +64,7 @@ uint desktopNotify(const QString& title, const QString& text, bool warning, bool
 }  // namespace
 
 void TrayIcon::setAvailabilityProbe(std::function<bool()> probe) {
-    AvailabilityProbe() = std::move(probe);
+    availabilityProbe() = std::move(probe);
 }
 
 void TrayIcon::setNotificationService(NotificationService service) {
@@ -122,7 +123,7 @@ bool TrayIcon::create(QWidget* owner, int iconId) {
 }
 
 void TrayIcon::checkAvailability() {
-    const bool available = TrayHostPresent();
+    const bool available = trayHostPresent();
     // While there is no notification area, ask again every second.
     if (!available && availabilityTimer_ == 0) {
         availabilityTimer_ = startTimer(kAvailabilityPeriodMs);
@@ -314,7 +315,7 @@ void TrayIcon::onActivated(QSystemTrayIcon::ActivationReason reason) {
 PictureMenu* TrayIcon::buildMenu(const CommandSet& commands, QWidget* parent) {
     auto* menu = new PictureMenu(parent);
     menu->setObjectName(QStringLiteral("trayMenu"));
-    menu->setTitleLine(QStringLiteral("Harvix v " HARVIX_VERSION));
+    menu->setTitleLine(AboutDialog::productLine());
     menu->addCommand(commands.action(Command::Filters));
     menu->addCommand(commands.action(Command::BrowseCache));
     menu->addCommand(commands.action(Command::Options));

@@ -44,7 +44,7 @@ TEST(ErrorReportTest, TheBodyComesFromTheLanguageTable) {
 TEST(ErrorReportTest, CopyFailuresShowNoBox) {
     for (ErrorReport::Module module :
          {ErrorReport::FilterCache, ErrorReport::MozillaCache, ErrorReport::IECache,
-          ErrorReport::ChromiumCache, ErrorReport::BodyCopy}) {
+          ErrorReport::ChromiumCache, ErrorReport::BodyCopy, ErrorReport::CacheReader}) {
         for (ErrorReport::Kind kind : {ErrorReport::FileRead, ErrorReport::FileWrite,
                                        ErrorReport::FileCopy, ErrorReport::Unsupported}) {
             const ErrorReport report(module, kind, "/some/file", "/target", EACCES);
@@ -59,6 +59,10 @@ TEST(ErrorReportTest, CopyFailuresShowNoBox) {
     texts.ErrorIECacheOpen = "no index";
     EXPECT_NE(errorBoxText(urlCache, texts, browserByWord("maxthon")).find("no index"),
               std::string::npos);
+    // The box names who failed: the reader that joins several stores is no
+    // filter.
+    const ErrorReport stores(ErrorReport::CacheReader, ErrorReport::CacheOpen, "", {}, ENOENT);
+    EXPECT_EQ(errorBoxText(stores, LanguageTexts{}).rfind("CacheReader: \n", 0), 0u);
 }
 
 }  // namespace

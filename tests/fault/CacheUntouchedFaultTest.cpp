@@ -137,7 +137,7 @@ TEST_F(CacheUntouchedFaultTest, FirefoxCacheFilesAreTheSameAfterACommandLineRun)
     const auto before = snapshotFolder(cache);
     MakeFilter(out);
     const fs::path filterFile = temp / "all.flt";
-    ASSERT_TRUE(filter_.save(pathToUtf8(filterFile)));
+    ASSERT_FALSE(filter_.saveFile(pathToUtf8(filterFile)));
 
     const fs::path home = temp / "home";
     fs::create_directories(home);

@@ -74,7 +74,7 @@ TEST_F(FullDiskFaultTest, SavesOntoAFullFileSystemKeepTheOldFiles) {
     FilterSet filter;
     FillFilter(filter, 3, "old");
     const std::string filterPath = pathToUtf8(folder / "Pictures.flt");
-    ASSERT_TRUE(filter.save(filterPath));
+    ASSERT_FALSE(filter.saveFile(filterPath));
     const std::string oldSettings = readFile(settings.cfgPath);
     const std::string oldFilter = readFile(folder / "Pictures.flt");
     ASSERT_NE(oldSettings.find("/old/folder"), std::string::npos);
@@ -86,11 +86,11 @@ TEST_F(FullDiskFaultTest, SavesOntoAFullFileSystemKeepTheOldFiles) {
     settings.saveSettings();  // never reports a failure
     EXPECT_EQ(readFile(settings.cfgPath), oldSettings);
     FillFilter(filter, 40, "new");
-    int error = 0;
-    EXPECT_FALSE(filter.save(filterPath, &error));
-    EXPECT_EQ(error, ENOSPC);  // the window names the system's reason
+    const std::optional<ErrorReport> full = filter.saveFile(filterPath);
+    ASSERT_TRUE(full.has_value());
+    EXPECT_EQ(full->systemError(), ENOSPC);  // the window names the system's reason
     EXPECT_EQ(readFile(folder / "Pictures.flt"), oldFilter);
-    EXPECT_FALSE(filter.save(pathToUtf8(folder / "Other.flt")));
+    EXPECT_TRUE(filter.saveFile(pathToUtf8(folder / "Other.flt")));
     EXPECT_FALSE(fs::exists(folder / "Other.flt"));
     EXPECT_FALSE(
         writeProfileString(settings.cfgPath, "GENERAL", "Language", std::string(5000, 'x')));
@@ -99,7 +99,7 @@ TEST_F(FullDiskFaultTest, SavesOntoAFullFileSystemKeepTheOldFiles) {
 
     // The old files still load as they were.
     FilterSet reloaded;
-    ASSERT_TRUE(reloaded.load(filterPath));
+    ASSERT_FALSE(reloaded.loadFile(filterPath, 0));
     EXPECT_EQ(reloaded.items.size(), 3u);
     EXPECT_EQ(reloaded.hint, "set old");
     Settings reread;
@@ -111,8 +111,8 @@ TEST_F(FullDiskFaultTest, SavesOntoAFullFileSystemKeepTheOldFiles) {
     fs::remove(folder / "filler");
     settings.saveSettings();
     EXPECT_NE(readFile(settings.cfgPath).find("/new/folder/"), std::string::npos);
-    EXPECT_TRUE(filter.save(filterPath));
-    ASSERT_TRUE(reloaded.load(filterPath));
+    EXPECT_FALSE(filter.saveFile(filterPath));
+    ASSERT_FALSE(reloaded.loadFile(filterPath, 0));
     EXPECT_EQ(reloaded.items.size(), 40u);
 }
 
@@ -125,7 +125,7 @@ TEST_F(FullDiskFaultTest, InjectedWriteFailuresAtEveryPointKeepTheOldFiles) {
     FilterSet filter;
     FillFilter(filter, 2, "old");
     const std::string filterPath = pathToUtf8(temp / "Set.flt");
-    ASSERT_TRUE(filter.save(filterPath));
+    ASSERT_FALSE(filter.saveFile(filterPath));
     const std::string oldSettings = readFile(settings.cfgPath);
     const std::string oldFilter = readFile(temp / "Set.flt");
 
@@ -138,9 +138,9 @@ TEST_F(FullDiskFaultTest, InjectedWriteFailuresAtEveryPointKeepTheOldFiles) {
         InjectedWriteFailure failure(after);
         settings.saveSettings();
         EXPECT_EQ(readFile(settings.cfgPath), oldSettings) << after;
-        EXPECT_FALSE(filter.save(filterPath)) << after;
+        EXPECT_TRUE(filter.saveFile(filterPath)) << after;
         EXPECT_EQ(readFile(temp / "Set.flt"), oldFilter) << after;
-        EXPECT_FALSE(filter.save(pathToUtf8(temp / "New.flt"))) << after;
+        EXPECT_TRUE(filter.saveFile(pathToUtf8(temp / "New.flt"))) << after;
         EXPECT_FALSE(fs::exists(temp / "New.flt")) << after;
         EXPECT_EQ(countTemporaryFiles(temp.path()), 0u) << after;
     }

@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <ctime>
-#include <regex>
+#include <optional>
 
 #include "base/ContentType.h"
 #include "base/Profile.h"
@@ -13,13 +14,17 @@ namespace harvix {
 
 namespace {
 
-std::string Today() {
-    const std::time_t now = std::time(nullptr);
+// The clock a load is handed: 5 March 2024, 14:07:09 local time.
+std::time_t When() {
     std::tm local{};
-    localtime_r(&now, &local);
-    char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%d.%m.%Y", &local);
-    return buffer;
+    local.tm_year = 124;
+    local.tm_mon = 2;
+    local.tm_mday = 5;
+    local.tm_hour = 14;
+    local.tm_min = 7;
+    local.tm_sec = 9;
+    local.tm_isdst = -1;
+    return std::mktime(&local);
 }
 
 class FilterFileTest : public FilterTest {
@@ -29,7 +34,7 @@ protected:
         writeFile(path, text);
         return path;
     }
-    bool load(const fs::path& path) { return filter_.load(path.string()); }
+    bool load(const fs::path& path) { return !filter_.loadFile(path.string(), When()); }
 };
 
 const char* const kJpegItem =
@@ -49,7 +54,7 @@ TEST_F(FilterFileTest, SavedFileHasTheFixedLayoutAndLoadsBackTheSame) {
     other.minHeight = INT32_MAX;
     filter_.hint = "My pictures = the best";
     const fs::path path = Dir("out.flt");
-    ASSERT_TRUE(filter_.save(path.string()));
+    ASSERT_FALSE(filter_.saveFile(path.string()));
 
     EXPECT_EQ(readFile(path),
               std::string("[GENERAL]\nHarvixFilter=1\nHint=My pictures = the best\n\n") +
@@ -60,7 +65,7 @@ TEST_F(FilterFileTest, SavedFileHasTheFixedLayoutAndLoadsBackTheSame) {
 
     FilterSet loaded;
     loaded.homeFolder = fake_.home;
-    ASSERT_TRUE(loaded.load(path.string()));
+    ASSERT_FALSE(loaded.loadFile(path.string(), When()));
     EXPECT_EQ(loaded.hint, filter_.hint);
     ASSERT_EQ(loaded.items.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
@@ -77,7 +82,7 @@ TEST_F(FilterFileTest, SavedFileHasTheFixedLayoutAndLoadsBackTheSame) {
         EXPECT_EQ(b.stem, a.stem);
     }
     EXPECT_EQ(loaded.items[1]->urlParts, (std::vector<std::string>{"a.com", "b.net", "c"}));
-    EXPECT_EQ(loaded.items[0]->directory, "/srv/HX_FILES/" + Today());
+    EXPECT_EQ(loaded.items[0]->directory, "/srv/HX_FILES/05.03.2024");
     EXPECT_EQ(loaded.items[1]->directory, (fake_.home / "music").string());
 }
 
@@ -156,14 +161,20 @@ TEST_F(FilterFileTest, FilesThatAreNoFilterFilesLeaveTheSetEmpty) {
     };
     for (const std::string& text : texts) {
         const fs::path path = Flt(text);
-        EXPECT_FALSE(load(path)) << text.substr(0, 40);
+        const std::optional<FilterLoadError> failed = filter_.loadFile(path.string(), When());
+        ASSERT_TRUE(failed.has_value()) << text.substr(0, 40);
+        EXPECT_EQ(failed->kind, FilterLoadError::Kind::NotAFilterFile);
         EXPECT_TRUE(filter_.items.empty());
         EXPECT_EQ(filter_.hint, "");
         EXPECT_EQ(filter_.fileName, path.string());
-        EXPECT_FALSE(filter_.loadError.empty());
     }
-    EXPECT_FALSE(load(Dir("missing.flt")));
-    EXPECT_FALSE(load(dir_.path()));  // a folder
+    // A file that cannot be read says so, with the reason.
+    for (const fs::path& unreadable : {Dir("missing.flt"), dir_.path()}) {
+        const std::optional<FilterLoadError> failed = filter_.loadFile(unreadable.string(), When());
+        ASSERT_TRUE(failed.has_value()) << unreadable;
+        EXPECT_EQ(failed->kind, FilterLoadError::Kind::Unreadable);
+        EXPECT_FALSE(failed->reason.empty());
+    }
 
     // Junk around a valid file does not hide what is valid.
     ASSERT_TRUE(load(Flt(junk + "\n[GENERAL]\nHarvixFilter=1\n" + kJpegItem + junk)));
@@ -174,7 +185,7 @@ TEST_F(FilterFileTest, AnEmptyPathReloadsTheCurrentFile) {
     const fs::path path = Flt(std::string("[GENERAL]\nHarvixFilter=1\n") + kJpegItem);
     ASSERT_TRUE(load(path));
     filter_.items.clear();
-    ASSERT_TRUE(filter_.load(""));
+    ASSERT_FALSE(filter_.loadFile("", When()));
     EXPECT_EQ(filter_.items.size(), 1u);
     EXPECT_EQ(filter_.fileName, path.string());
 }
@@ -204,31 +215,38 @@ TEST_F(FilterFileTest, AFailedSaveKeepsTheOldFile) {
     const fs::path path = Flt(old);
     addItem("/y");
     setAtomicWriteFailureForTesting(10);
-    const bool saved = filter_.save(path.string());
+    const std::optional<ErrorReport> failed = filter_.saveFile(path.string());
     setAtomicWriteFailureForTesting(-1);
-    EXPECT_FALSE(saved);
+    ASSERT_TRUE(failed.has_value());
+    EXPECT_EQ(failed->kind(), ErrorReport::FileWrite);
     EXPECT_EQ(readFile(path), old);
-    EXPECT_FALSE(filter_.save(Dir("no/such/folder/x.flt").string()));
+    const std::string missing = Dir("no/such/folder/x.flt").string();
+    const std::optional<ErrorReport> noFolder = filter_.saveFile(missing);
+    ASSERT_TRUE(noFolder.has_value());
+    EXPECT_EQ(noFolder->path(), missing);
+    EXPECT_EQ(noFolder->systemError(), ENOENT);
 }
 
 TEST_F(FilterFileTest, DateTimeAndHomeExpansion) {
+    const auto expand = [&](std::string& text) {
+        FilterSet::expandDateTime(text, When(), filter_.homeFolder);
+    };
     std::string text = "/a/%DATE%/%DATE%/%TIME%/%TIME%";
-    filter_.expandDateTime(text);
-    const std::regex shape(R"(/a/\d\d\.\d\d\.\d{4}/%DATE%/\d\d \d\d \d\d/%TIME%)");
-    EXPECT_TRUE(std::regex_match(text, shape)) << text;
+    expand(text);
+    EXPECT_EQ(text, "/a/05.03.2024/%DATE%/14 07 09/%TIME%");
 
     text = "~/HX_FILES/%DATE%";
-    filter_.expandDateTime(text);
-    EXPECT_EQ(text, (fake_.home / "HX_FILES" / Today()).string());
+    expand(text);
+    EXPECT_EQ(text, (fake_.home / "HX_FILES" / "05.03.2024").string());
     filter_.homeFolder = "/home/slash/";
     text = "~/x";
-    filter_.expandDateTime(text);
+    expand(text);
     EXPECT_EQ(text, "/home/slash/x");
     text = "/a/~/b";  // only a leading ~/ is the home folder
-    filter_.expandDateTime(text);
+    expand(text);
     EXPECT_EQ(text, "/a/~/b");
     text = "~user/x";
-    filter_.expandDateTime(text);
+    expand(text);
     EXPECT_EQ(text, "~user/x");
 }
 
@@ -324,7 +342,7 @@ TEST_F(FilterFileTest, TheShippedDefaultFilterLoads) {
     ASSERT_FALSE(filter_.items.empty());
     for (const auto& item : filter_.items) {
         EXPECT_EQ(item->directoryTemplate.rfind("~/HX_FILES/%DATE%", 0), 0u);
-        EXPECT_EQ(item->directory.rfind((fake_.home / "HX_FILES" / Today()).string(), 0), 0u);
+        EXPECT_EQ(item->directory.rfind((fake_.home / "HX_FILES" / "05.03.2024").string(), 0), 0u);
         EXPECT_TRUE(FilterSet::isValidTargetPath(item->directory, fake_));
     }
 }

@@ -1,8 +1,12 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "Pictures.h"
 #include "filter/FilterTestSupport.h"
 #include "filter/ImageSize.h"
+#include "platform/FileRead.h"
 
 namespace harvix {
 
@@ -42,7 +46,19 @@ TEST(ImageSizeTest, MeasuresEachFormatByItsContentWhateverTheName) {
         EXPECT_EQ(m.kind, Kind::Measured) << path;
         EXPECT_EQ(m.width, picture.width) << path;
         EXPECT_EQ(m.height, picture.height) << path;
+        // The same through a write-only descriptor standing at the end, as
+        // a copy is measured before it has a name: read anew from the
+        // start, the descriptor's own position untouched.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::lseek(fd, 0, SEEK_END), static_cast<off_t>(picture.bytes.size()));
+        const PictureSize reopened = measurePicture(reopenForReading(fd));
+        EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), static_cast<off_t>(picture.bytes.size()));
+        ::close(fd);
+        EXPECT_EQ(reopened.kind, Kind::Measured) << path;
+        EXPECT_EQ(reopened.width, picture.width) << path;
     }
+    EXPECT_EQ(measurePicture(reopenForReading(-1)).kind, Kind::NotMeasurable);
 }
 
 TEST(ImageSizeTest, AnythingElseOrADamagedPictureIsNotMeasurable) {

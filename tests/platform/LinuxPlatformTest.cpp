@@ -128,13 +128,6 @@ TEST(LinuxPlatform, FolderRule) {
     EXPECT_FALSE(p.isLocalFixedFolder("C:\\HX_FILES"));
 }
 
-TEST(LinuxPlatform, LastErrorTextComesFromErrno) {
-    errno = ENOENT;
-    EXPECT_EQ(nativePlatform().lastSystemErrorText(), "No such file or directory");
-    errno = 0;
-    EXPECT_EQ(nativePlatform().lastSystemErrorText(), "");
-}
-
 }  // namespace
 
 namespace {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -16,6 +18,7 @@
 #include "Cache2Writer.h"
 #include "CacheWriter.h"
 #include "engine/Browsers.h"
+#include "platform/Path.h"
 #include "readers/BodyCopy.h"
 #include "readers/cache2/Cache2Entry.h"
 #include "readers/cache2/Cache2Folder.h"
@@ -233,9 +236,10 @@ TEST(Cache2Folder, ListsEntriesOnlyAndCopiesDecodedBodies) {
 
     std::vector<cache2::ListedEntry> listed;
     cache2::ListingCounts counts;
-    ASSERT_TRUE(cache2::listEntries(
-        cache2, cache2 / "entries",
-        [&](cache2::ListedEntry&& e) { listed.push_back(std::move(e)); }, counts));
+    ASSERT_FALSE(cache2::listEntries(
+                     cache2, cache2 / "entries",
+                     [&](cache2::ListedEntry&& e) { listed.push_back(std::move(e)); }, counts)
+                     .has_value());
     std::set<std::string> urls;
     for (const auto& entry : listed) {
         urls.insert(entry.url);
@@ -247,6 +251,12 @@ TEST(Cache2Folder, ListsEntriesOnlyAndCopiesDecodedBodies) {
     EXPECT_EQ(counts.leftOut, (std::map<std::string, uint64_t>{{cache2::kReasonPartial, 1},
                                                                {cache2::kReasonNotRegularFile, 2},
                                                                {cache2::kReasonBadOffset, 1}}));
+    // A folder that cannot be listed is a failure with the system's reason.
+    const std::optional<ErrorReport> gone = cache2::listEntries(
+        cache2, cache2 / "gone", [](cache2::ListedEntry&&) {}, counts);
+    ASSERT_TRUE(gone.has_value());
+    EXPECT_EQ(gone->systemError(), ENOENT);
+    EXPECT_EQ(gone->path(), pathToUtf8(cache2 / "gone"));
 
     // The listed bodies through the core's copy: decoded as sent, and a
     // stream that stops early is a failed copy, not a short file.

@@ -66,7 +66,6 @@ public:
     std::vector<ProcessInfo> processes;
     std::vector<int64_t> terminated;
     int64_t userId = -1;  // -1: the system tells no user ids
-    std::string systemErrorText;
     // The clock: 0 tells the system's time. Monitor threads read it while a
     // test moves it.
     std::atomic<int64_t> now{0};
@@ -111,7 +110,6 @@ public:
     }
     bool acquireSingleInstance() override { return singleInstanceFree; }
     bool isLocalFixedFolder(const fs::path& folder) override;
-    std::string lastSystemErrorText() override { return systemErrorText; }
 };
 
 }  // namespace harvix

@@ -3,6 +3,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include "app/LanguageTexts.h"
@@ -30,7 +31,11 @@ TEST_F(AboutDialogTest, ShowsProductVersionCommentsAndTheSiteLink) {
     AboutDialog about(siteAddress().toString());
     theSettings() = keep;
     EXPECT_EQ(about.windowTitle(), QStringLiteral("Über"));
-    EXPECT_EQ(about.productLabel()->text(), QStringLiteral("Harvix v 1.1"));
+    // The product and a version of numbers (not an empty or unexpanded one).
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Harvix v \\d+\\.\\d+$"))
+                    .match(about.productLabel()->text())
+                    .hasMatch())
+        << about.productLabel()->text().toStdString();
     EXPECT_TRUE(about.productLabel()->font().bold());
     EXPECT_EQ(about.commentsLabel()->text(), QStringLiteral("Sammelt Dateien."));
     EXPECT_FALSE(about.commentsLabel()->isHidden());

@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "GuiTestSupport.h"
+#include "app/LanguageTexts.h"
 #include "app/Settings.h"
 #include "base/ContentType.h"
 #include "base/Text.h"
@@ -91,19 +92,32 @@ protected:
 }  // namespace
 
 TEST_F(FilterItemDialogTest, ShowsTheItemUnderTheCallersTitle) {
+    // Every label comes from the language file: a built-in text, or
+    // another key's, would show instead of the German one.
     ScopedLanguage keep;
-    theLanguage().FilterListMinSize = "Smallest size";
+    Settings german;
+    german.Language =
+        pathToUtf8(fs::path(HARVIX_SOURCE_DIR) / "resources" / "Langs" / "German.lng");
+    loadLanguage(theLanguage(), german);
+    const LanguageTexts& texts = theLanguage();
+    ASSERT_EQ(texts.Cancel, "Abbrechen");
     FilterItemDialog dialog(QStringLiteral("Add"), &item);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Add"));
-    EXPECT_EQ(dialog.contentTypeLabel->text(), QStringLiteral("Content Type"));
-    EXPECT_EQ(dialog.minSizeLabel->text(), QStringLiteral("Smallest size"));
-    EXPECT_EQ(dialog.urlLabel->text(), QStringLiteral("URL"));
-    EXPECT_EQ(dialog.minWidthLabel->text(), QStringLiteral("Min Width (pixels)"));
-    EXPECT_EQ(dialog.minHeightLabel->text(), QStringLiteral("Min Height (pixels)"));
-    EXPECT_EQ(dialog.directoryLabel->text(), QStringLiteral("Folder Path"));
-    EXPECT_EQ(dialog.stemLabel->text(), QStringLiteral("Filename Dummy"));
-    EXPECT_EQ(dialog.okButton->text(), QStringLiteral("OK"));
-    EXPECT_EQ(dialog.cancelButton->text(), QStringLiteral("Cancel"));
+    const std::pair<QString, std::string> shown[] = {
+        {dialog.contentTypeLabel->text(), texts.FilterListContentType},
+        {dialog.minSizeLabel->text(), texts.FilterListMinSize},
+        {dialog.urlLabel->text(), texts.FilterListURL},
+        {dialog.minWidthLabel->text(), texts.FilterListMinWidth},
+        {dialog.minHeightLabel->text(), texts.FilterListMinHeight},
+        {dialog.directoryLabel->text(), texts.FilterListDirectory},
+        {dialog.stemLabel->text(), texts.FilterListFileNameDummy},
+        {dialog.siteTree->text(), texts.FilterListSiteTree},
+        {dialog.okButton->text(), texts.OK},
+        {dialog.cancelButton->text(), texts.Cancel},
+    };
+    for (const auto& [text, expected] : shown) {
+        EXPECT_EQ(text.toStdString(), expected);
+    }
 
     QStringList listed;
     for (int i = 0; i < dialog.contentType->count(); ++i) {
@@ -121,8 +135,6 @@ TEST_F(FilterItemDialogTest, ShowsTheItemUnderTheCallersTitle) {
     EXPECT_EQ(dialog.minHeight->text(), QStringLiteral("80"));
     EXPECT_EQ(dialog.directoryTemplate->text(), QStringLiteral("/home/tester/HX_FILES"));
     EXPECT_EQ(dialog.stemEdit->text(), QStringLiteral("pic"));
-    EXPECT_EQ(dialog.siteTree->text(),
-              QStringLiteral("Save at the URL's path (host/folders/file)"));
     EXPECT_FALSE(dialog.siteTree->isChecked());
 }
 

@@ -20,6 +20,7 @@
 #include "CacheWriter.h"
 #include "Description.h"
 #include "GuiTestSupport.h"
+#include "app/LanguageTexts.h"
 #include "app/Settings.h"
 #include "platform/Path.h"
 #include "support/TestSupport.h"
@@ -90,29 +91,39 @@ TEST_F(OptionsDialogTest, ShowsTheSettingsAndTheLanguageTexts) {
     settings.SkipDuplicates = true;
     settings.DefaultCombPath = "~/HX_FILES/%DATE%";
     settings.DefaultFileNameDummy = "pic";
-    texts.OptFindMozillaCache = "Look for it";
-    texts.OptTitle = "Settings";
+    // Every label comes from the language file (German here): a built-in
+    // text, or another key's, would show instead.
+    Settings german = settings;
+    german.Language = Lang("German.lng");
+    loadLanguage(texts, german);
+    ASSERT_EQ(texts.Cancel, "Abbrechen");
 
     OptionsDialog dialog(settings, texts);
-    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Settings"));
-    EXPECT_EQ(dialog.findCache->text(), QStringLiteral("Look for it"));
-    EXPECT_EQ(dialog.mainGroup->title(), QStringLiteral("Main"));
-    EXPECT_EQ(dialog.browsersGroup->title(), QStringLiteral("Browsers"));
-    EXPECT_EQ(dialog.filtersGroup->title(), QStringLiteral("Filters"));
-    EXPECT_EQ(dialog.startWithWindowsStartUp->text(), QStringLiteral("Start at login"));
-    EXPECT_EQ(dialog.showProgressBar->text(), QStringLiteral("Show Progress Bar"));
-    EXPECT_EQ(dialog.languageLabel->text(), QStringLiteral("Language"));
-    EXPECT_EQ(dialog.useWithIE->text(), QStringLiteral("Use with Microsoft Internet Explorer"));
-    EXPECT_EQ(dialog.useWithMaxthon->text(), QStringLiteral("Use with Maxthon"));
-    EXPECT_EQ(dialog.useWithMozilla->text(), QStringLiteral("Use with Mozilla Firefox"));
-    EXPECT_EQ(dialog.cacheFolderLabel->text(), QStringLiteral("Mozilla Cache Folder"));
-    EXPECT_EQ(dialog.oneCopy->text(), QStringLiteral("One Copy"));
-    EXPECT_EQ(dialog.skipDuplicates->text(), QStringLiteral("Skip Duplicates"));
-    EXPECT_EQ(dialog.defaultFolderLabel->text(), QStringLiteral("Default Folder to Save"));
-    EXPECT_EQ(dialog.fileNameLabel->text(), QStringLiteral("Default Filename Dummy"));
-    EXPECT_EQ(dialog.okButton->text(), QStringLiteral("OK"));
-    EXPECT_EQ(dialog.cancelButton->text(), QStringLiteral("Cancel"));
-    EXPECT_EQ(dialog.cacheFolderBrowse->text(), QStringLiteral("..."));
+    const std::pair<QString, std::string> shown[] = {
+        {dialog.windowTitle(), texts.OptTitle},
+        {dialog.findCache->text(), texts.OptFindMozillaCache},
+        {dialog.mainGroup->title(), texts.OptMain},
+        {dialog.browsersGroup->title(), texts.OptBrowsers},
+        {dialog.filtersGroup->title(), texts.OptFilters},
+        {dialog.startWithWindowsStartUp->text(), texts.OptStartWithWindowsStartUp},
+        {dialog.showProgressBar->text(), texts.ShowProgressBar},
+        {dialog.languageLabel->text(), texts.OptLanguage},
+        {dialog.cacheFolderLabel->text(), texts.OptMozillaCachePath},
+        {dialog.oneCopy->text(), texts.OptOneCopy},
+        {dialog.skipDuplicates->text(), texts.OptSkipDuplicates},
+        {dialog.defaultFolderLabel->text(), texts.OptDefaultCombPath},
+        {dialog.fileNameLabel->text(), texts.OptDefaultFileNameDummy},
+        {dialog.okButton->text(), texts.OK},
+        {dialog.cancelButton->text(), texts.Cancel},
+    };
+    for (const auto& [text, expected] : shown) {
+        EXPECT_EQ(text.toStdString(), expected);
+    }
+    // Each browser's box names its own row.
+    for (const auto& watch : dialog.watchBoxes) {
+        EXPECT_EQ(watch.box->text().toStdString(), texts.byKey(watch.browser->watchTextKey))
+            << watch.browser->id;
+    }
 
     EXPECT_FALSE(dialog.startWithWindowsStartUp->isChecked());
     EXPECT_TRUE(dialog.showProgressBar->isChecked());
@@ -139,7 +150,7 @@ TEST_F(OptionsDialogTest, ShowsTheSettingsAndTheLanguageTexts) {
 TEST_F(OptionsDialogTest, OkWritesEveryControlBackSwitchesTheLanguageAndSavesTheFile) {
     settings.StartWithWindowsStartUp = true;
     // Every browser's box is shown as its setting and written back flipped
-    // (Firefox's last, so that its folder stays editable).
+    // (Firefox's cache folder typed first, while its box leaves it editable).
     std::map<std::string, bool> before;
     for (const BrowserRow& browser : browserTable()) {
         settings.setWatches(browser, browser.index % 2 == 0);
@@ -151,15 +162,14 @@ TEST_F(OptionsDialogTest, OkWritesEveryControlBackSwitchesTheLanguageAndSavesThe
 
     Click(dialog.startWithWindowsStartUp);
     Click(dialog.showProgressBar);
+    ASSERT_TRUE(dialog.cacheFolderEdit->isEnabled());
+    Type(dialog.cacheFolderEdit, QStringLiteral("/data/ff cache"));
     for (const auto& watch : dialog.watchBoxes) {
         EXPECT_EQ(watch.box->isChecked(), before[watch.browser->id]) << watch.browser->id;
-        if (!watch.browser->hasCacheFolderOption) {
-            Click(watch.box);
-        }
+        Click(watch.box);
     }
     Click(dialog.oneCopy);
     Click(dialog.skipDuplicates);
-    Type(dialog.cacheFolderEdit, QStringLiteral("/data/ff cache"));
     Type(dialog.defaultFolderEdit, QStringLiteral("/data/saved/%DATE%"));
     Type(dialog.fileNameEdit, QStringLiteral("grab"));
     dialog.languageList->setFocus();
@@ -172,9 +182,7 @@ TEST_F(OptionsDialogTest, OkWritesEveryControlBackSwitchesTheLanguageAndSavesThe
     EXPECT_FALSE(settings.StartWithWindowsStartUp);
     EXPECT_FALSE(settings.ShowNotifyProgressBar);
     for (const BrowserRow& browser : browserTable()) {
-        EXPECT_EQ(settings.watches(browser),
-                  browser.hasCacheFolderOption ? before[browser.id] : !before[browser.id])
-            << browser.id;
+        EXPECT_EQ(settings.watches(browser), !before[browser.id]) << browser.id;
     }
     EXPECT_EQ(settings.MozillaCachePath, "/data/ff cache");
     EXPECT_FALSE(settings.OneCopy);

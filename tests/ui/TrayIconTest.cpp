@@ -10,6 +10,7 @@
 #include "GuiTestSupport.h"
 #include "controls/PictureMenu.h"
 #include "controls/Pictures.h"
+#include "ui/AboutDialog.h"
 #include "ui/Commands.h"
 #include "ui/ProgramState.h"
 #include "ui/TrayIcon.h"
@@ -164,7 +165,7 @@ TEST_F(TrayIconTest, LeftPressAsksForTheMainWindowTheSystemOpensTheMenu) {
 TEST_F(TrayIconTest, TrayMenuHasTheTitleEightCommandsAndThreeSeparators) {
     const CommandSet commands;
     std::unique_ptr<PictureMenu> menu(tray.buildMenu(commands));
-    EXPECT_EQ(menu->titleLine(), QStringLiteral("Harvix v 1.1"));
+    EXPECT_EQ(menu->titleLine(), AboutDialog::productLine());  // the about box's line
     const int expectedIds[] = {4104, 4105, 1010, -2, 4100, 4101, -2, 1011, 4099, -2, 4097};
     const int expectedPictures[] = {136, 198, 134, 0, 190, 191, 0, 192, 133, 0, 132};
     QList<QAction*> items = menu->actions();

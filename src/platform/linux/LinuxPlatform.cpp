@@ -27,15 +27,15 @@ namespace harvix {
 
 namespace {
 
-std::string Env(const char* name) {
+std::string environmentValue(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? std::string(value) : std::string();
 }
 
 // An XDG base folder: the variable when it holds an absolute path, else the
 // fallback below the home folder.
-fs::path XdgFolder(const char* variable, const fs::path& home, const char* fallback) {
-    const std::string value = Env(variable);
+fs::path xdgFolder(const char* variable, const fs::path& home, const char* fallback) {
+    const std::string value = environmentValue(variable);
     if (!value.empty() && value.front() == '/') {
         return pathFromUtf8(value);
     }
@@ -45,7 +45,7 @@ fs::path XdgFolder(const char* variable, const fs::path& home, const char* fallb
 // The start of a file of /proc (at most `limit` bytes), with one open and
 // one read: the process table reads several per process on every poll of
 // every monitor. Empty when the process has ended.
-std::string ReadProcFile(const fs::path& path, std::size_t limit) {
+std::string readProcFile(const fs::path& path, std::size_t limit) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         return {};
@@ -68,11 +68,11 @@ public:
         if (ec) {
             return fs::current_path(ec) / "harvix";
         }
-        return LiveExecutablePath(exe);
+        return liveExecutablePath(exe);
     }
 
     fs::path homeFolder() override {
-        const std::string home = Env("HOME");
+        const std::string home = environmentValue("HOME");
         if (!home.empty()) {
             return pathFromUtf8(home);
         }
@@ -107,7 +107,7 @@ public:
     }
 
     fs::path configFolder() override {
-        return XdgFolder("XDG_CONFIG_HOME", homeFolder(), ".config");
+        return xdgFolder("XDG_CONFIG_HOME", homeFolder(), ".config");
     }
 
     bool isProgramInstalled(const std::string& name) override {
@@ -116,7 +116,7 @@ public:
         }
         // Each folder of the search path, then the Snap programs' folder,
         // which a desktop session's search path may lack.
-        std::string path = Env("PATH");
+        std::string path = environmentValue("PATH");
         path += ":/snap/bin";
         std::size_t start = 0;
         while (start <= path.size()) {
@@ -135,11 +135,11 @@ public:
     }
 
     fs::path localAppDataFolder() override {
-        return XdgFolder("XDG_CACHE_HOME", homeFolder(), ".cache");
+        return xdgFolder("XDG_CACHE_HOME", homeFolder(), ".cache");
     }
 
     fs::path winePrefix() override {
-        const std::string prefix = Env("WINEPREFIX");
+        const std::string prefix = environmentValue("WINEPREFIX");
         if (!prefix.empty() && prefix.front() == '/') {
             return pathFromUtf8(prefix);
         }
@@ -147,7 +147,7 @@ public:
     }
 
     std::string userName() override {
-        std::string user = Env("USER");
+        std::string user = environmentValue("USER");
         if (user.empty()) {
             if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_name != nullptr) {
                 user = pw->pw_name;
@@ -165,7 +165,7 @@ public:
             if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
                 continue;
             }
-            std::string comm = ReadProcFile(it->path() / "comm", 64);
+            std::string comm = readProcFile(it->path() / "comm", 64);
             if (comm.empty()) {
                 continue;  // the process ended meanwhile
             }
@@ -176,17 +176,17 @@ public:
             info.pid = std::stoll(name);
             info.uid = realUserId(it->path());
             const std::string cmdline = comm.size() >= 15 || info.uid == self
-                                            ? ReadProcFile(it->path() / "cmdline", 4096)
+                                            ? readProcFile(it->path() / "cmdline", 4096)
                                             : std::string();
             const std::string argv0 = cmdline.substr(0, cmdline.find('\0'));
-            info.imageName = FullImageName(comm, argv0);
+            info.imageName = fullImageName(comm, argv0);
             if (info.uid == self) {
                 // What tells a browser from its namesakes and its packaged
                 // installs; another user's process is never a match.
                 info.argv0 = argv0;
-                info.executable = ExecutableOf(it->path());
+                info.executable = executableOf(it->path());
                 if (info.executable.starts_with("/app/")) {
-                    info.packageId = FlatpakAppId(it->path());
+                    info.packageId = flatpakAppId(it->path());
                 }
             }
             result.push_back(std::move(info));
@@ -206,7 +206,7 @@ public:
     // its status file; -1 when the process ended meanwhile.
     static int64_t realUserId(const fs::path& procDir) {
         // "Uid:" is on the ninth line, well within the first kilobyte.
-        const std::string status = ReadProcFile(procDir / "status", 1024);
+        const std::string status = readProcFile(procDir / "status", 1024);
         const std::size_t at = status.find("\nUid:");
         if (at == std::string::npos) {
             return -1;
@@ -229,7 +229,7 @@ public:
             "Name=Harvix\n"
             "Comment=Combs web-browser caches for the files you want\n"
             "Exec=" +
-            DesktopExecQuote(pathToUtf8(LiveExecutablePath(exePath))) +
+            desktopExecQuote(pathToUtf8(liveExecutablePath(exePath))) +
             "\n"
             "Icon=harvix\n"
             "Terminal=false\n"
@@ -242,7 +242,7 @@ public:
         if (heldFd >= 0) {
             return true;
         }
-        const std::string runtime = Env("XDG_RUNTIME_DIR");
+        const std::string runtime = environmentValue("XDG_RUNTIME_DIR");
         fs::path lockPath;
         std::error_code ec;
         if (!runtime.empty() && fs::is_directory(pathFromUtf8(runtime), ec)) {
@@ -274,19 +274,11 @@ public:
         return isLocalFixedPath(path);
     }
 
-    std::string lastSystemErrorText() override {
-        const int code = errno;
-        if (code == 0) {
-            return {};
-        }
-        return std::strerror(code);
-    }
-
 private:
     // /proc/<pid>/comm is cut at 15 bytes; then the base name of argv[0]
     // (a Unix or a Windows path, as Wine shows it) gives the whole name when
     // it starts with the cut one.
-    static std::string FullImageName(const std::string& comm, const std::string& argv0) {
+    static std::string fullImageName(const std::string& comm, const std::string& argv0) {
         if (comm.size() < 15) {
             return comm;
         }
@@ -301,7 +293,7 @@ private:
     // The target of /proc/<pid>/exe, without the " (deleted)" the kernel
     // adds once the binary was replaced (a browser upgraded while it runs);
     // empty when it cannot be read (a kernel thread, the process ended).
-    static std::string ExecutableOf(const fs::path& procDir) {
+    static std::string executableOf(const fs::path& procDir) {
         std::error_code ec;
         const fs::path target = fs::read_symlink(procDir / "exe", ec);
         if (ec) {
@@ -320,7 +312,7 @@ private:
     // which Flatpak writes for every app it runs (the desktop portals read
     // it the same way). The file lies in the process's own world: it is read
     // only when it is a regular file, without waiting, and at most 4 KiB.
-    static std::string FlatpakAppId(const fs::path& procDir) {
+    static std::string flatpakAppId(const fs::path& procDir) {
         const fs::path info = procDir / "root" / ".flatpak-info";
         const int fd =
             open(info.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
@@ -356,7 +348,7 @@ private:
     // the kernel names it "<path> (deleted)". The autostart entry and
     // anything else that starts the program again needs the path the new
     // binary has, so the suffix goes unless a file really has that name.
-    static fs::path LiveExecutablePath(const fs::path& path) {
+    static fs::path liveExecutablePath(const fs::path& path) {
         static constexpr std::string_view kDeleted = " (deleted)";
         const std::string text = pathToUtf8(path);
         std::error_code ec;
@@ -372,7 +364,7 @@ private:
     // each backslash of that quoting is doubled again for the file's string
     // escapes. A % is written %% wherever it stands, as field codes start
     // with it.
-    static std::string DesktopExecQuote(const std::string& path) {
+    static std::string desktopExecQuote(const std::string& path) {
         std::string out;
         const bool quoted = path.find_first_of(" \t\n\"'\\><~|&;$*?#()`") != std::string::npos;
         if (quoted) {

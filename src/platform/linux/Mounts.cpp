@@ -16,7 +16,7 @@ namespace harvix {
 
 namespace {
 
-std::string ReadSmallFile(const fs::path& path, std::size_t limit = 4096) {
+std::string readSmallFile(const fs::path& path, std::size_t limit = 4096) {
     std::ifstream in(path, std::ios::binary);
     std::string data(limit, '\0');
     in.read(data.data(), static_cast<std::streamsize>(limit));
@@ -32,7 +32,7 @@ struct MountEntry {
 };
 
 // Undoes the octal escapes (\040 for a blank) of mountinfo fields.
-std::string UnescapeMountField(std::string_view field) {
+std::string unescapeMountField(std::string_view field) {
     std::string out;
     for (std::size_t i = 0; i < field.size(); ++i) {
         if (field[i] == '\\' && i + 3 < field.size()) {
@@ -50,7 +50,7 @@ std::string UnescapeMountField(std::string_view field) {
 
 // The mount that holds `path` (an existing, canonical path): the entry with
 // the longest mount point that is a prefix of it; later mounts win ties.
-bool FindMount(const fs::path& path, MountEntry* result) {
+bool findMount(const fs::path& path, MountEntry* result) {
     std::ifstream in("/proc/self/mountinfo");
     const std::string target = pathToUtf8(path);
     std::size_t bestLength = 0;
@@ -65,21 +65,21 @@ bool FindMount(const fs::path& path, MountEntry* result) {
         }
         std::string fsType, source;
         fields >> fsType >> source;
-        mountPoint = UnescapeMountField(mountPoint);
+        mountPoint = unescapeMountField(mountPoint);
         const bool prefix = target == mountPoint || mountPoint == "/" ||
                             (target.size() > mountPoint.size() &&
                              target.compare(0, mountPoint.size(), mountPoint) == 0 &&
                              target[mountPoint.size()] == '/');
         if (prefix && mountPoint.size() >= bestLength) {
             bestLength = mountPoint.size();
-            *result = MountEntry{mountPoint, fsType, UnescapeMountField(source)};
+            *result = MountEntry{mountPoint, fsType, unescapeMountField(source)};
             found = true;
         }
     }
     return found;
 }
 
-bool IsNetworkFsType(std::string_view type) {
+bool isNetworkFsType(std::string_view type) {
     static constexpr std::string_view kNetwork[] = {"nfs",
                                                     "nfs4",
                                                     "cifs",
@@ -113,13 +113,13 @@ bool IsNetworkFsType(std::string_view type) {
     return false;
 }
 
-bool IsOpticalFsType(std::string_view type) {
+bool isOpticalFsType(std::string_view type) {
     return type == "iso9660" || type == "udf";
 }
 
 // The kernel's removable flag of the block device `dev`, or of the disk that
 // holds it when `dev` is a partition.
-bool IsRemovableDevice(dev_t dev) {
+bool isRemovableDevice(dev_t dev) {
     if (major(dev) == 0) {
         return false;  // not backed by a block device (tmpfs, overlay, ...)
     }
@@ -131,7 +131,7 @@ bool IsRemovableDevice(dev_t dev) {
         return false;
     }
     for (const fs::path& candidate : {real / "removable", real.parent_path() / "removable"}) {
-        const std::string flag = ReadSmallFile(candidate, 8);
+        const std::string flag = readSmallFile(candidate, 8);
         if (!flag.empty()) {
             return flag[0] == '1';
         }
@@ -155,8 +155,8 @@ bool isLocalFixedPath(fs::path path) {
         return false;
     }
     MountEntry mount;
-    if (FindMount(path, &mount)) {
-        if (IsNetworkFsType(mount.fsType) || IsOpticalFsType(mount.fsType)) {
+    if (findMount(path, &mount)) {
+        if (isNetworkFsType(mount.fsType) || isOpticalFsType(mount.fsType)) {
             return false;
         }
         if (mount.source.find("//") == 0 || mount.source.find(":/") != std::string::npos) {
@@ -167,7 +167,7 @@ bool isLocalFixedPath(fs::path path) {
     if (stat(path.c_str(), &st) != 0) {
         return false;
     }
-    return !IsRemovableDevice(st.st_dev);
+    return !isRemovableDevice(st.st_dev);
 }
 
 }  // namespace harvix

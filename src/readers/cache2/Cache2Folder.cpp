@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/FileHandle.h"
+#include "platform/Path.h"
 #include "readers/cache2/Cache2Format.h"
 
 namespace harvix::cache2 {
@@ -80,14 +81,15 @@ TailParse readEntryFile(const fs::path& root, const fs::path& entriesFolder,
     return readTail(root, entriesFolder, fileName, buffer);
 }
 
-bool listEntries(const fs::path& root, const fs::path& entriesFolder,
-                 const std::function<void(ListedEntry&&)>& listed, ListingCounts& counts,
-                 const std::function<bool()>& keepGoing) {
+std::optional<ErrorReport> listEntries(const fs::path& root, const fs::path& entriesFolder,
+                                       const std::function<void(ListedEntry&&)>& listed,
+                                       ListingCounts& counts,
+                                       const std::function<bool()>& keepGoing) {
     std::error_code ec;
     fs::directory_iterator it(entriesFolder, ec);
     if (ec) {
-        errno = ec.value();
-        return false;
+        return ErrorReport(ErrorReport::MozillaCache, ErrorReport::CacheOpen,
+                           pathToUtf8(entriesFolder), {}, ec.value());
     }
     std::vector<unsigned char> buffer;
     buffer.reserve(kFirstTailRead);
@@ -138,7 +140,7 @@ bool listEntries(const fs::path& root, const fs::path& entriesFolder,
         ++counts.listed;
         listed(std::move(entry));
     }
-    return true;
+    return std::nullopt;
 }
 
 }  // namespace harvix::cache2

@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
+#include "base/ErrorReport.h"
 #include "readers/cache2/Cache2Entry.h"
 #include "readers/http/BodyDecoder.h"
 
@@ -44,11 +46,13 @@ fs::path entriesFolderOf(const fs::path& cache2Folder);
 // Reads every entry file in `entriesFolder` (the resolved cache folder
 // `root` or a folder below it) in directory order and hands each listable
 // one to `listed`. `keepGoing`, when given, is asked before each file; false
-// ends the listing there (what was listed stands). Returns false (errno set)
-// when the folder itself cannot be listed.
-bool listEntries(const fs::path& root, const fs::path& entriesFolder,
-                 const std::function<void(ListedEntry&&)>& listed, ListingCounts& counts,
-                 const std::function<bool()>& keepGoing = {});
+// ends the listing there (what was listed stands). Returns the failure
+// (the folder and the system's error) when the folder itself cannot be
+// listed, nothing otherwise.
+std::optional<ErrorReport> listEntries(const fs::path& root, const fs::path& entriesFolder,
+                                       const std::function<void(ListedEntry&&)>& listed,
+                                       ListingCounts& counts,
+                                       const std::function<bool()>& keepGoing = {});
 
 // Reads one entry file's tail by name, in `entriesFolder` below `root`.
 // Unreadable (kReasonUnreadableFile) when the file cannot be opened or read.

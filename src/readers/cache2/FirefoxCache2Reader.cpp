@@ -55,7 +55,7 @@ void FirefoxCache2Reader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
         return;
     }
     cache2::ListingCounts counts;
-    const bool ok = cache2::listEntries(
+    const std::optional<ErrorReport> unlistable = cache2::listEntries(
         root_, entries_,
         [&](cache2::ListedEntry&& listed) {
             auto entry = std::make_unique<Entry>();
@@ -78,7 +78,7 @@ void FirefoxCache2Reader::readEntries(std::vector<std::unique_ptr<CacheEntry>>& 
             keepEntry(out, std::move(entry));
         },
         counts, [&] { return keepReading(out); });
-    if (!ok) {
+    if (unlistable) {
         skipped.add(kReasonUnlistable);
     }
     for (const auto& [reason, count] : counts.leftOut) {

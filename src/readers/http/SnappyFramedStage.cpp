@@ -73,7 +73,7 @@ private:
     // The header is complete: how much data follows and whether it is kept.
     bool startChunk() {
         const uint8_t type = header_[0];
-        left_ = header_[1] | (std::size_t{header_[2]} << 8) | (std::size_t{header_[3]} << 16);
+        left_ = loadLe24(header_.data() + 1);
         ended_ = false;
         skipping_ = type >= sf::kFirstSkippable && type != sf::kStreamIdentifier;
         if (type == sf::kStreamIdentifier) {
