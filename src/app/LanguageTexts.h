@@ -170,7 +170,8 @@ struct Settings;
     X(BrowseExportWarc, "Export as Web Archive...")                                                \
     X(BrowseExporting, "Exporting: %1 entries")                                                    \
     X(BrowseExported, "%1 responses archived in %2")                                               \
-    X(BrowseExportLeftOut, "%1 left out")
+    X(BrowseExportLeftOut, "%1 left out")                                                          \
+    X(BrowseDecodedSize, "Decoded Size")
 
 struct BrowserRow;
 

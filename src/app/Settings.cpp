@@ -36,6 +36,7 @@ const StoredKey kStoredKeys[] = {
     {"SkipDuplicates", &Settings::SkipDuplicates},
     {"StartWithWindowsStartUp", &Settings::StartWithWindowsStartUp},
     {"Language", &Settings::Language},
+    {"CacheWindowColumns", &Settings::CacheWindowColumns},
 };
 
 // Whether `row` is watched when the settings file holds no value for it, on

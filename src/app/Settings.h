@@ -2,8 +2,9 @@
 //
 // Section GENERAL holds the fourteen keys of the first versions, in the
 // order of the fields below with the watch keys of the first browsers
-// (Mozilla, IE, Maxthon) in their places, then the watch key of every
-// browser row added since (UseChromium, ...). Booleans are stored as 1/0; on
+// (Mozilla, IE, Maxthon) in their places, then the keys added since
+// (CacheWindowColumns), then the watch key of every browser row added since
+// (UseChromium, ...). Booleans are stored as 1/0; on
 // reading, any value whose leading integer is not 0 is true ("2" is true,
 // "yes" is false). An empty or missing value keeps the field's current value;
 // a watch key missing from the file takes its row's default. The watch key of
@@ -39,6 +40,9 @@ struct Settings {
     bool SkipDuplicates = true;
     bool StartWithWindowsStartUp = true;
     std::string Language;  // full path of the language file; set by initSettings
+    // The cache window's columns shown (their names, comma-separated); empty
+    // for the columns shown at first.
+    std::string CacheWindowColumns;
     // Each browser row's watching, by its settings key ("Mozilla",
     // "UseChromium", ...). A row without a value here has its default.
     std::map<std::string, bool> watch;

@@ -1,6 +1,6 @@
 // "harvix-cli export BROWSER --warc FILE": writes the cache's HTTP
-// responses (or, with --filter, those any enabled item matches) into a new
-// web archive.
+// responses (or, with --filter, those an enabled item takes as a comb
+// does) into a new web archive.
 #include <cerrno>
 #include <iostream>
 
@@ -12,6 +12,7 @@
 #include "cli/Command.h"
 #include "cli/EntryListing.h"
 #include "cli/ReaderArgs.h"
+#include "filter/CombPass.h"
 #include "filter/FilterSet.h"
 #include "filter/WarcExport.h"
 #include "platform/Path.h"
@@ -46,7 +47,8 @@ public:
                "  --warc FILE          the archive to write (.warc.gz, or .warc)\n"
                "  --cache PATH         the cache (see 'harvix-cli help list')\n"
                "  --filter FILE        only the entries an enabled item of this filter\n"
-               "                       file matches (content type, size, URL parts)\n"
+               "                       file takes as a comb does (content type, size,\n"
+               "                       URL parts, picture size)\n"
                "  --since WHEN         only entries whose time is not earlier, as for\n"
                "                       'harvix-cli help list'\n"
                "\n"
@@ -99,14 +101,7 @@ public:
         const Reading reading = readCache(*reader);
         std::vector<const CacheEntry*> chosen;
         for (const auto& entry : reading.entries) {
-            if (since.value_or(0) != 0 && entry->time < *since) {
-                continue;
-            }
-            bool matched = filterFile.empty();
-            for (std::size_t i = 0; !matched && i < filter.items.size(); ++i) {
-                matched = !filter.items[i]->disabled && filter.items[i]->matches(*entry);
-            }
-            if (matched) {
+            if (since.value_or(0) == 0 || entry->time >= *since) {
                 chosen.push_back(entry.get());
             }
         }
@@ -119,6 +114,13 @@ public:
         options.description = "the " + browser->id + " cache" +
                               (reader->root().empty() ? "" : " in " + pathToUtf8(reader->root()));
         options.now = platform.currentTime();
+        // The items as a comb takes them (URL parts parsed); their folders
+        // play no part.
+        const FilterSnapshot snapshot =
+            FilterSnapshot::take(filter, filter.homeFolder, static_cast<std::time_t>(options.now));
+        if (!filterFile.empty()) {
+            options.filter = &snapshot.items;
+        }
         WarcExportResult result;
         try {
             result = exportWarc(*reader, chosen, pathToUtf8(ec ? pathFromUtf8(warc) : absolute),

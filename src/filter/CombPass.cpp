@@ -15,7 +15,7 @@
 
 #include "base/ContentType.h"
 #include "filter/CopyPool.h"
-#include "filter/ImageSize.h"
+#include "filter/CopyTests.h"
 #include "filter/SiteTree.h"
 #include "filter/TargetFolder.h"
 #include "platform/NewFile.h"
@@ -244,23 +244,12 @@ private:
                 continue;
             }
             // A body sent encoded is as large as it decodes: its minimum size
-            // is tested on the copy, as the picture size is.
-            if (sizeOnCopy && item.minSize > 0 && step.size < static_cast<uint64_t>(item.minSize)) {
+            // is tested on the copy, as the picture size is, before the copy
+            // has a name.
+            if (!copyPassesItem(item, step.file, step.size, sizeOnCopy)) {
                 step.kind = Step::Kind::TooSmall;
                 step.file.discard();
                 continue;
-            }
-            // The picture test on the copy before it has a name: a file the
-            // probe cannot measure (no picture, or a format it does not
-            // know) cannot show that it has the size, so it goes like one
-            // too small; a picture that states no size (an SVG) is kept.
-            if (item.minWidth != 0 && item.minHeight != 0) {
-                if (!measurePicture(reopenForReading(step.file.fd()))
-                         .atLeast(item.minWidth, item.minHeight)) {
-                    step.kind = Step::Kind::TooSmall;
-                    step.file.discard();
-                    continue;
-                }
             }
             step.kind = Step::Kind::Copy;
             if (options_.oneCopy) {

@@ -12,6 +12,7 @@
 
 #include "base/Text.h"
 #include "filter/CombPass.h"
+#include "filter/CopyTests.h"
 #include "platform/FileHandle.h"
 #include "platform/NewFile.h"
 #include "platform/Path.h"
@@ -342,6 +343,20 @@ WarcExportResult exportWarc(const CacheReader& reader, std::span<const CacheEntr
 
     const bool asSent = reader.bodiesAsSent();
     for (const CacheEntry* entry : entries) {
+        if (options.filter != nullptr) {
+            try {
+                if (!itemsTakeEntry(reader, *entry, *options.filter, folder)) {
+                    continue;
+                }
+            } catch (const ErrorReport& report) {
+                // An entry of size 0 without bytes holds no picture: not
+                // taken, as a comb leaves it out.
+                if (entry->size != 0) {
+                    ++result.failed[copyFailureReason(report)];
+                }
+                continue;
+            }
+        }
         std::string whyNot = "body not stored as sent";
         const std::optional<ArchivedHead> head =
             asSent ? archivedHead(reader.responseHead(*entry), whyNot) : std::nullopt;

@@ -20,10 +20,18 @@ QString timeText(int64_t time, int64_t none) {
 }  // namespace
 
 CacheEntryModel::CacheEntryModel(QObject* parent) : QAbstractTableModel(parent) {
-    headers_ = {
-        QStringLiteral("URL"),           QStringLiteral("Content Type"), QStringLiteral("Size"),
-        QStringLiteral("Time"),          QStringLiteral("Data File"),    QStringLiteral("Status"),
-        QStringLiteral("Response Time"), QStringLiteral("Last Used"),    QStringLiteral("Expires")};
+    headers_ = {QStringLiteral("URL"),       QStringLiteral("Content Type"),
+                QStringLiteral("Size"),      QStringLiteral("Decoded Size"),
+                QStringLiteral("Time"),      QStringLiteral("Data File"),
+                QStringLiteral("Status"),    QStringLiteral("Response Time"),
+                QStringLiteral("Last Used"), QStringLiteral("Expires")};
+}
+
+QString CacheEntryModel::columnName(int column) {
+    static const char* const kNames[ColumnCount] = {
+        "Url",      "Type",   "Size",         "DecodedSize", "Time",
+        "DataFile", "Status", "ResponseTime", "LastUsed",    "Expires"};
+    return column >= 0 && column < ColumnCount ? QString::fromLatin1(kNames[column]) : QString();
 }
 
 void CacheEntryModel::setHeaders(const QStringList& titles) {
@@ -67,7 +75,27 @@ void CacheEntryModel::clear() {
     beginResetModel();
     rows_.clear();
     rows_.shrink_to_fit();
+    decodedSize_ = nullptr;
     endResetModel();
+}
+
+void CacheEntryModel::setDecodedSize(DecodedSize decodedSize) {
+    decodedSize_ = std::move(decodedSize);
+    if (!rows_.empty()) {
+        emit dataChanged(index(0, DecodedSizeColumn),
+                         index(static_cast<int>(rows_.size()) - 1, DecodedSizeColumn));
+    }
+}
+
+int64_t CacheEntryModel::decodedSizeOf(const Row& row) const {
+    if (row.decodedSize == kNotAsked) {
+        if (!decodedSize_) {
+            return -1;
+        }
+        const std::optional<uint64_t> size = decodedSize_(row.position);
+        row.decodedSize = size ? static_cast<int64_t>(*size) : -1;
+    }
+    return row.decodedSize;
 }
 
 int CacheEntryModel::rowCount(const QModelIndex& parent) const {
@@ -98,6 +126,14 @@ QVariant CacheEntryModel::data(const QModelIndex& index, int role) const {
             case SizeColumn:
                 return role == Qt::ToolTipRole ? QLocale().toString(qulonglong(row.size))
                                                : QLocale().formattedDataSize(qint64(row.size));
+            case DecodedSizeColumn: {
+                const int64_t size = decodedSizeOf(row);
+                if (size < 0) {
+                    return QString();
+                }
+                return role == Qt::ToolTipRole ? QLocale().toString(qlonglong(size))
+                                               : QLocale().formattedDataSize(size);
+            }
             case TimeColumn:
                 return timeText(row.time, 0);
             case DataFileColumn:
@@ -122,6 +158,8 @@ QVariant CacheEntryModel::data(const QModelIndex& index, int role) const {
                 return row.typeText;
             case SizeColumn:
                 return QVariant::fromValue<qulonglong>(row.size);
+            case DecodedSizeColumn:
+                return QVariant::fromValue<qlonglong>(decodedSizeOf(row));
             case TimeColumn:
                 return QVariant::fromValue<qlonglong>(row.time);
             case DataFileColumn:
@@ -139,7 +177,8 @@ QVariant CacheEntryModel::data(const QModelIndex& index, int role) const {
         }
     }
     if (role == Qt::TextAlignmentRole &&
-        (index.column() == SizeColumn || index.column() == StatusColumn)) {
+        (index.column() == SizeColumn || index.column() == DecodedSizeColumn ||
+         index.column() == StatusColumn)) {
         return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     }
     return {};

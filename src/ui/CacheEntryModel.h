@@ -10,6 +10,8 @@
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 namespace harvix {
@@ -24,6 +26,7 @@ public:
         UrlColumn,
         TypeColumn,
         SizeColumn,
+        DecodedSizeColumn,
         TimeColumn,
         DataFileColumn,
         StatusColumn,
@@ -32,8 +35,8 @@ public:
         ExpiresColumn,
         ColumnCount
     };
-    // The value a column sorts by: numbers for size and time, the code for
-    // the type column's name.
+    // The value a column sorts by: numbers for sizes and times (-1 for a
+    // decoded size not known), the code for the type column's name.
     static constexpr int SortRole = Qt::UserRole;
     // The row's position in the reading (the entries handed to appendEntries).
     static constexpr int EntryRole = Qt::UserRole + 1;
@@ -42,6 +45,10 @@ public:
 
     explicit CacheEntryModel(QObject* parent = nullptr);
 
+    // The name a column is stored under in the settings ("DecodedSize");
+    // empty for a column outside the table.
+    static QString columnName(int column);
+
     // Column titles, in column order.
     void setHeaders(const QStringList& titles);
 
@@ -49,6 +56,13 @@ public:
     // entries. `firstPosition` is the position of entries[0] in the reading.
     void appendEntries(const std::vector<const CacheEntry*>& entries, std::size_t firstPosition);
     void clear();
+    // The size of the entry at `position` once saved: its stored size, or
+    // none where the body is stored encoded (known only by decoding it).
+    // Set when the reading has ended (the reader answers only then) and
+    // asked for the rows shown or sorted, once each; until then the column
+    // is empty. clear() drops it.
+    using DecodedSize = std::function<std::optional<uint64_t>(std::size_t position)>;
+    void setDecodedSize(DecodedSize decodedSize);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -68,8 +82,15 @@ private:
         int64_t lastUsed = 0;
         int64_t expires = 0;
         uint16_t status = 0;
+        // kNotAsked until decodedSize_ told it; -1 where it is not known.
+        mutable int64_t decodedSize = kNotAsked;
     };
+    static constexpr int64_t kNotAsked = -2;
+    // The row's decoded size, -1 where it is not known (yet).
+    int64_t decodedSizeOf(const Row& row) const;
+
     std::vector<Row> rows_;
+    DecodedSize decodedSize_;
     QStringList headers_;
 };
 

@@ -21,6 +21,7 @@
 #include "base/Text.h"
 #include "platform/Path.h"
 #include "platform/Platform.h"
+#include "readers/BodyCopy.h"
 #include "readers/CacheReader.h"
 #include "ui/CacheEntryModel.h"
 #include "ui/CacheLoader.h"
@@ -100,11 +101,14 @@ CacheWindow::CacheWindow(std::vector<CacheSource> sources, const LanguageTexts& 
     table_->setColumnWidth(CacheEntryModel::TypeColumn, 130);
     table_->setColumnWidth(CacheEntryModel::SizeColumn, 80);
     table_->setColumnWidth(CacheEntryModel::TimeColumn, 140);
-    // The status and the cache's own times are there for whoever asks for
-    // them: the header's menu shows them.
-    for (const int column : {CacheEntryModel::StatusColumn, CacheEntryModel::ResponseTimeColumn,
-                             CacheEntryModel::LastUsedColumn, CacheEntryModel::ExpiresColumn}) {
-        table_->setColumnWidth(column, column == CacheEntryModel::StatusColumn ? 60 : 140);
+    // The decoded size, the status and the cache's own times are there for
+    // whoever asks for them: the header's menu shows them.
+    for (const int column : {CacheEntryModel::DecodedSizeColumn, CacheEntryModel::StatusColumn,
+                             CacheEntryModel::ResponseTimeColumn, CacheEntryModel::LastUsedColumn,
+                             CacheEntryModel::ExpiresColumn}) {
+        table_->setColumnWidth(column, column == CacheEntryModel::StatusColumn        ? 60
+                                       : column == CacheEntryModel::DecodedSizeColumn ? 80
+                                                                                      : 140);
         table_->setColumnHidden(column, true);
     }
     table_->horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -196,8 +200,8 @@ void CacheWindow::applyTexts(const LanguageTexts& texts) {
     savingText_ = q(texts.BrowseSaving);
     saveCancelledText_ = q(texts.BrowseSaveCancelled);
     model_->setHeaders({q(texts.FilterListURL), q(texts.FilterListContentType), q(texts.BrowseSize),
-                        q(texts.BrowseTime), q(texts.BrowseDataFile), q(texts.BrowseStatus),
-                        q(texts.BrowseResponseTime), q(texts.BrowseLastUsed),
+                        q(texts.BrowseDecodedSize), q(texts.BrowseTime), q(texts.BrowseDataFile),
+                        q(texts.BrowseStatus), q(texts.BrowseResponseTime), q(texts.BrowseLastUsed),
                         q(texts.BrowseExpires)});
     export_->setText(q(texts.BrowseExportWarc));
     exportingText_ = q(texts.BrowseExporting);
@@ -286,6 +290,18 @@ void CacheWindow::onFinished(bool cancelled, const QString& error) {
         text += QStringLiteral(" \u2014 ") + cancelledText_;
     }
     status_->setText(text);
+    // The reader answers now: whether a body is stored encoded (its decoded
+    // size then known only by decoding it).
+    if (loader_->reader() != nullptr) {
+        model_->setDecodedSize([this](std::size_t position) -> std::optional<uint64_t> {
+            const CacheReader* reader = loader_->reader();
+            const CacheEntry* entry = loader_->entry(position);
+            if (reader == nullptr || entry == nullptr || copyIsDecoded(*reader, *entry)) {
+                return std::nullopt;
+            }
+            return static_cast<uint64_t>(entry->size);
+        });
+    }
     updateButtons();
     onCurrentChanged();  // the reader is there now: the current row's preview
 }
@@ -410,10 +426,33 @@ QMenu* CacheWindow::columnMenu() {
             model_->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
         action->setCheckable(true);
         action->setChecked(!table_->isColumnHidden(column));
-        connect(action, &QAction::toggled, this,
-                [this, column](bool shown) { table_->setColumnHidden(column, !shown); });
+        connect(action, &QAction::toggled, this, [this, column](bool shown) {
+            table_->setColumnHidden(column, !shown);
+            emit columnsChanged();
+        });
     }
     return columnMenu_;
+}
+
+QString CacheWindow::shownColumns() const {
+    QStringList names;
+    for (int column = 0; column < CacheEntryModel::ColumnCount; ++column) {
+        if (column == CacheEntryModel::UrlColumn || !table_->isColumnHidden(column)) {
+            names.append(CacheEntryModel::columnName(column));
+        }
+    }
+    return names.join(QLatin1Char(','));
+}
+
+void CacheWindow::showColumns(const QString& names) {
+    if (names.trimmed().isEmpty()) {
+        return;
+    }
+    const QStringList shown = names.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (int column = CacheEntryModel::TypeColumn; column < CacheEntryModel::ColumnCount;
+         ++column) {
+        table_->setColumnHidden(column, !shown.contains(CacheEntryModel::columnName(column)));
+    }
 }
 
 void CacheWindow::exportSelected() {

@@ -54,6 +54,12 @@ public:
     bool exportSelectedTo(const QString& file);
     // The menu of the table's header: one check item per column but the URL.
     QMenu* columnMenu();
+    // The columns shown, by their stored names (CacheEntryModel::columnName),
+    // separated by commas, the URL first; and showing exactly those named
+    // (names it does not know are passed over; an empty text keeps the
+    // columns as they are).
+    QString shownColumns() const;
+    void showColumns(const QString& names);
     // The texts of the window (also when the language changes).
     void applyTexts(const LanguageTexts& texts);
     void setSkipDuplicates(bool skip) { skipDuplicates_ = skip; }
@@ -85,6 +91,8 @@ signals:
     // An export ended with `records` responses archived in `path`
     // (empty when no archive was written).
     void exportFinished(const QString& path, qulonglong records);
+    // The user showed or hid a column (shownColumns() tells which are shown).
+    void columnsChanged();
 
 private:
     void fillProfiles();

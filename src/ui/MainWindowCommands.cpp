@@ -323,6 +323,11 @@ void MainWindow::browseCache() {
                                        settings.SkipDuplicates, this);
         // A window of its own that closes with the program.
         cacheWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        // The columns shown last time; a change is kept with the settings.
+        cacheWindow_->showColumns(QString::fromStdString(settings.CacheWindowColumns));
+        connect(cacheWindow_, &CacheWindow::columnsChanged, this, [this] {
+            settings_.CacheWindowColumns = cacheWindow_->shownColumns().toStdString();
+        });
         connect(cacheWindow_, &CacheWindow::filterItemRequested, this,
                 [this](const QString& host, int contentType) {
                     showMainWindow();

@@ -41,7 +41,7 @@ TEST_F(SettingsTest, FirstStartWritesEveryKeyInOrder) {
         "NotifyProgressBarOnCenter=1\nNotifyProgressTransparency=100\n"
         "OneCopy=1\nSkipDuplicates=1\nStartWithWindowsStartUp=1\n"
         "Language=" +
-        (dir_ / "prog" / "Langs" / "English.lng").string() + "\n" + laterKeys;
+        (dir_ / "prog" / "Langs" / "English.lng").string() + "\nCacheWindowColumns=\n" + laterKeys;
     EXPECT_EQ(readFile(Cfg()), expected);
     EXPECT_TRUE(s.watches(*browserByWord("mozilla")));
     EXPECT_FALSE(s.watches(*browserByWord("chrome")));

@@ -13,8 +13,8 @@ checks that
     each byte for byte and under its own type's extension;
   * `harvix-cli export BROWSER --warc` archives every resource: each
     record's block and payload digests hold, each body is the one served,
-    and warcio (from the npm registry; not checked without node) lists
-    every record with the same payload digests;
+    and warcio (from the npm registry; not checked without node, while a
+    failed install fails) lists every record with the same payload digests;
   * `harvix-cli save BROWSER ... --site-tree` puts each resource at its
     URL's path with the bytes served.
 The pictures are written by harvix-mkcache (libwebp, libavif), the font by
@@ -183,19 +183,33 @@ warcio_bin = None
 
 
 def warcio_digests(work, archive):
-    """The payload digests warcio's cdx-index gives, by URL; None without node."""
+    """The payload digests warcio's cdx-index gives, by URL; None without node.
+
+    Raises RuntimeError, saying why, when node is there but warcio cannot be
+    installed (no npm, or npm install fails) or cannot read the archive.
+    """
     global warcio_bin
-    if shutil.which("node") is None or shutil.which("npm") is None:
+    if shutil.which("node") is None:
         return None
     if warcio_bin is None:
-        subprocess.run(["npm", "install", "--no-audit", "--no-fund", "--silent", "--prefix",
-                        os.path.join(work, "npm"), "warcio@2"], check=True, timeout=300,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if shutil.which("npm") is None:
+            raise RuntimeError("node is installed but npm is not: warcio cannot be installed")
+        try:
+            subprocess.run(["npm", "install", "--no-audit", "--no-fund", "--loglevel=error", "--prefix",
+                            os.path.join(work, "npm"), "warcio@2"], check=True, timeout=300,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        except subprocess.TimeoutExpired:
+            raise RuntimeError("'npm install warcio@2' took over 300 s") from None
+        except subprocess.CalledProcessError as failed:
+            raise RuntimeError("'npm install warcio@2' failed (the npm registry must be "
+                               "reachable): " + failed.stdout[-2000:]) from None
         warcio_bin = os.path.join(work, "npm", "node_modules", ".bin", "warcio")
-    cdx = subprocess.run([warcio_bin, "cdx-index", archive], stdout=subprocess.PIPE, check=True,
-                         text=True, timeout=120).stdout
+    cdx = subprocess.run([warcio_bin, "cdx-index", archive], stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True, timeout=120)
+    if cdx.returncode != 0:
+        raise RuntimeError("warcio cdx-index cannot read the archive: " + cdx.stderr[-2000:])
     digests = {}
-    for line in cdx.splitlines():
+    for line in cdx.stdout.splitlines():
         fields = json.loads(line[line.index("{"):])
         digests[fields["url"]] = (fields["digest"], fields["status"])
     return digests
@@ -222,10 +236,14 @@ def check_archive(word, cli, bodies, base, home, env, work):
     for path in RESOURCES:
         if served.get(base + path) != bodies[path]:
             failures.append("%s: not archived with the body served" % path)
-    digests = warcio_digests(work, archive)
-    if digests is None:
-        print("%s: no node: the archive was not read with warcio" % word)
-    else:
+    digests = None
+    try:
+        digests = warcio_digests(work, archive)
+        if digests is None:
+            print("%s: no node: the archive was not read with warcio" % word)
+    except RuntimeError as problem:
+        failures.append("%s: %s" % (word, problem))
+    if digests is not None:
         for path in RESOURCES:
             got = digests.get(base + path)
             want = (sha1_b32(bodies[path]).split(":")[1], "200")

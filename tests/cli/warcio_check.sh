@@ -3,18 +3,21 @@
 # community's own reader, warcio (from the npm registry): its index and
 # cdx-index must list every record, and each payload digest it reports must
 # be the SHA-1 (base 32) of the body written into the cache.
-# Usage: warcio_check.sh HARVIX_CLI HARVIX_MKCACHE. Exit 77 (skipped) when
-# node or npm is missing or warcio cannot be installed.
+# Usage: warcio_check.sh HARVIX_CLI HARVIX_MKCACHE. Exit 77 (skipped) only
+# when node is missing; a machine with node but without npm, or one where
+# warcio cannot be installed, fails, with npm's own words.
 set -euo pipefail
 cli=$(realpath "$1")
 mkcache=$(realpath "$2")
-command -v node >/dev/null && command -v npm >/dev/null || { echo "no node/npm: skipped"; exit 77; }
+command -v node >/dev/null || { echo "no node: skipped"; exit 77; }
+command -v npm >/dev/null || { echo "FAIL: node is installed but npm is not: warcio cannot be installed"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-if ! timeout 300 npm install --no-audit --no-fund --silent --prefix "$work/npm" warcio@2 >/dev/null 2>&1; then
-  echo "warcio cannot be installed: skipped"
-  exit 77
+if ! timeout 300 npm install --no-audit --no-fund --loglevel=error --prefix "$work/npm" warcio@2 >npm.txt 2>&1; then
+  echo "FAIL: 'npm install warcio@2' failed or took over 300 s (the npm registry must be reachable):"
+  tail -n 20 npm.txt
+  exit 1
 fi
 warcio="$work/npm/node_modules/.bin/warcio"
 

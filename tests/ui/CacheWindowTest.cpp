@@ -19,6 +19,7 @@
 #include <zlib.h>
 
 #include <chrono>
+#include <map>
 #include <thread>
 
 #include "CacheWriter.h"
@@ -285,6 +286,29 @@ TEST(CacheWindow, BrowsesTwentyThousandEntriesPreviewsAndSaves) {
     EXPECT_FALSE(window.table()->isColumnHidden(CacheEntryModel::StatusColumn));
     EXPECT_EQ(shown->index(0, CacheEntryModel::StatusColumn).data().toString(),
               QStringLiteral("200"));
+    // The decoded size: the stored size of a body stored as sent, empty for
+    // one stored encoded (known only by decoding it).
+    EXPECT_TRUE(window.table()->isColumnHidden(CacheEntryModel::DecodedSizeColumn));
+    columns->actions()[CacheEntryModel::DecodedSizeColumn - 1]->trigger();
+    EXPECT_FALSE(window.table()->isColumnHidden(CacheEntryModel::DecodedSizeColumn));
+    std::map<QString, QVariant> decoded;
+    for (int row = 0; row < shown->rowCount(); ++row) {
+        decoded[shown->index(row, CacheEntryModel::UrlColumn).data().toString()] =
+            shown->index(row, CacheEntryModel::DecodedSizeColumn).data(CacheEntryModel::SortRole);
+    }
+    EXPECT_EQ(decoded.size(), 2u);
+    EXPECT_EQ(decoded[QStringLiteral("http://keep.example/photo.png")],
+              QVariant::fromValue<qlonglong>(static_cast<qlonglong>(png.size())));
+    // The choice, as the settings keep it, shows the same columns again.
+    const QString chosen = window.shownColumns();
+    EXPECT_EQ(chosen, QStringLiteral("Url,Type,Size,DecodedSize,Time,DataFile,Status"));
+    window.showColumns(QStringLiteral("Url,Expires,NoSuchColumn"));
+    EXPECT_TRUE(window.table()->isColumnHidden(CacheEntryModel::SizeColumn));
+    EXPECT_FALSE(window.table()->isColumnHidden(CacheEntryModel::ExpiresColumn));
+    window.showColumns(chosen);
+    EXPECT_EQ(window.shownColumns(), chosen);
+    EXPECT_EQ(decoded[QStringLiteral("http://keep.example/app.js")],
+              QVariant::fromValue<qlonglong>(-1));
 
     // "Make filter item" hands the host and the type on.
     showOnly(window, QStringLiteral("photo.png"));
