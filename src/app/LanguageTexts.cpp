@@ -5,6 +5,7 @@
 #include "app/Settings.h"
 #include "base/Profile.h"
 #include "base/Text.h"
+#include "engine/Browsers.h"
 #include "platform/Path.h"
 
 namespace harvix {
@@ -26,6 +27,11 @@ const std::string& LanguageTexts::byKey(std::string_view name) const {
     }
     static const std::string none;
     return none;
+}
+
+std::string LanguageTexts::browserName(const BrowserRow& row) const {
+    const std::string& text = byKey(row.nameTextKey);
+    return text.empty() ? row.displayName : text;
 }
 
 bool loadLanguage(LanguageTexts& texts, const Settings& settings) {

@@ -94,6 +94,16 @@ struct Settings;
     X(OptUseWithVivaldi, "Use with Vivaldi")                                                       \
     X(OptUseWithOpera, "Use with Opera")                                                           \
     X(OptUseWithApps, "Use with desktop apps (Discord, Slack, Visual Studio Code, ...)")           \
+    X(BrowserNameMozilla, "Mozilla Firefox")                                                       \
+    X(BrowserNameIE, "Microsoft Internet Explorer")                                                \
+    X(BrowserNameMaxthon, "Maxthon")                                                               \
+    X(BrowserNameChromium, "Chromium")                                                             \
+    X(BrowserNameChrome, "Google Chrome")                                                          \
+    X(BrowserNameEdge, "Microsoft Edge")                                                           \
+    X(BrowserNameBrave, "Brave")                                                                   \
+    X(BrowserNameVivaldi, "Vivaldi")                                                               \
+    X(BrowserNameOpera, "Opera")                                                                   \
+    X(BrowserNameApps, "Desktop apps")                                                             \
     X(ErrorChromiumCacheOpen,                                                                      \
       "Can't find the browser's cache. Has the browser been used by this user?")                   \
     X(ErrorAppsCacheOpen,                                                                          \
@@ -163,6 +173,8 @@ struct Settings;
     X(BrowseExportLeftOut, "%1 left out")                                                          \
     X(BrowseDecodedSize, "Decoded Size")
 
+struct BrowserRow;
+
 struct LanguageTexts {
 #define HARVIX_DECLARE_TEXT(key, text) std::string key = text;
     HARVIX_LANGUAGE_KEYS(HARVIX_DECLARE_TEXT)
@@ -178,6 +190,9 @@ struct LanguageTexts {
     // The text of the key named `name` (a browser row names its texts so);
     // empty for a name that is no key.
     const std::string& byKey(std::string_view name) const;
+    // The name of `row`'s browser as the user reads it: its name text, else
+    // the table's name.
+    std::string browserName(const BrowserRow& row) const;
 };
 
 // Reads the file named by settings.Language into `texts`; keys the file does

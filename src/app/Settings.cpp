@@ -39,6 +39,20 @@ const StoredKey kStoredKeys[] = {
     {"CacheWindowColumns", &Settings::CacheWindowColumns},
 };
 
+// Whether `row` is watched when the settings file holds no value for it, on
+// this machine as it is now.
+bool machineDefault(const BrowserRow& row) {
+    switch (row.watchDefault) {
+        case WatchDefault::On:
+            return true;
+        case WatchDefault::WhenPresent:
+            return row.isPresent(platformServices());
+        case WatchDefault::Off:
+            break;
+    }
+    return false;
+}
+
 int32_t ClampToInt32(int64_t value) {
     if (value > INT32_MAX) {
         return INT32_MAX;
@@ -118,9 +132,7 @@ void Settings::loadSettings() {
         } else if (watch.count(row.watchSettingsKey) == 0) {
             // A browser the program added later is watched where it is
             // installed or has been used.
-            watch[row.watchSettingsKey] = row.watchDefault == WatchDefault::On ||
-                                          (row.watchDefault == WatchDefault::WhenPresent &&
-                                           row.isPresent(platformServices()));
+            watch[row.watchSettingsKey] = machineDefault(row);
         }
     }
 }
@@ -149,7 +161,14 @@ bool Settings::saveSettings() {
             stored.field);
     };
     const auto writeWatch = [&](const BrowserRow& row) {
-        file.set(kSection, row.watchSettingsKey, watches(row) ? "1" : "0");
+        // A default that follows the machine is stored only where the user
+        // chose otherwise, so that it is asked again at the next start (a
+        // browser installed since is then watched).
+        if (row.watchDefault == WatchDefault::WhenPresent && watches(row) == machineDefault(row)) {
+            file.removeKey(kSection, row.watchSettingsKey);
+        } else {
+            file.set(kSection, row.watchSettingsKey, watches(row) ? "1" : "0");
+        }
     };
     for (const BrowserRow& row : browserTable()) {
         if (row.watchKeyFirst) {

@@ -7,7 +7,10 @@
 // (UseChromium, ...). Booleans are stored as 1/0; on
 // reading, any value whose leading integer is not 0 is true ("2" is true,
 // "yes" is false). An empty or missing value keeps the field's current value;
-// a watch key missing from the file takes its row's default.
+// a watch key missing from the file takes its row's default. The watch key of
+// a row whose default follows the machine (on where the browser is installed
+// or has a cache) is written only while it differs from that default, so
+// that the default is asked anew at every start until the user chooses.
 #pragma once
 
 #include <cstdint>

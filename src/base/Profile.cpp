@@ -183,6 +183,16 @@ void ProfileFile::set(std::string_view section, std::string_view key, std::strin
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), line);
 }
 
+void ProfileFile::removeKey(std::string_view section, std::string_view key) {
+    const std::size_t header = findSection(section);
+    if (header == npos) {
+        return;
+    }
+    for (std::size_t line = findKey(header, key); line != npos; line = findKey(header, key)) {
+        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(line));
+    }
+}
+
 void ProfileFile::removeSection(std::string_view section) {
     const std::size_t header = findSection(section);
     if (header == npos) {

@@ -43,6 +43,9 @@ public:
     // would break the line layout, are replaced by blanks.
     void set(std::string_view section, std::string_view key, std::string_view value);
 
+    // Removes every line of `key` in the first section named `section`.
+    void removeKey(std::string_view section, std::string_view key);
+
     // Removes every line of the first section named `section`, header included.
     void removeSection(std::string_view section);
 

@@ -1,6 +1,7 @@
 // harvix-cli subcommands: one small class per subcommand behind this base.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +53,14 @@ CliProfile loadSettingsReadOnly();
 // "mozilla or firefox, ie, ..., vivaldi or opera" (a row's aliases joined by
 // "or"). `separator` stands between the rows.
 std::string browserWordsText();
+// The ids of the rows of `family`: "chromium, chrome, ... and opera".
+std::string familyWordsText(const std::string& family);
+// The words of every row, one a line (`harvix-cli help browsers`, which the
+// bash completion asks); with `table`, one line per row of tab-separated
+// fields: word, family ("-" for none), watch key, first process name, first
+// cache root ("-" for none), display name (`help browsers --table`, which
+// the end-to-end test of the tray program reads).
+std::string browserWordsLines(bool table = false);
 // The watch settings keys of every row: "Mozilla, IE, ..., UseOpera".
 std::string watchKeysText();
 // A usage error of `command` ("list", "comb", ...; empty for none): one line
@@ -59,7 +68,8 @@ std::string watchKeysText();
 // Returns kExitUsage.
 int usageError(const std::string& command, const std::string& why);
 
-// `text` broken into lines of at most 72 characters at blanks.
-std::string wrapped(const std::string& text);
+// `text` broken into lines of at most 72 characters at blanks, each line
+// after `indent` blanks.
+std::string wrapped(const std::string& text, std::size_t indent = 0);
 
 }  // namespace harvix

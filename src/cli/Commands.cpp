@@ -49,6 +49,39 @@ std::string browserWordsText() {
     return text;
 }
 
+std::string familyWordsText(const std::string& family) {
+    std::vector<std::string> ids;
+    for (const BrowserRow& row : browserTable()) {
+        if (!family.empty() && row.family == family) {
+            ids.push_back(row.id);
+        }
+    }
+    std::string text;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == ids.size() ? " and " : ", ") + ids[i];
+    }
+    return text;
+}
+
+std::string browserWordsLines(bool table) {
+    std::string lines;
+    for (const BrowserRow& row : browserTable()) {
+        if (!table) {
+            for (const std::string& word : row.words()) {
+                lines += word + "\n";
+            }
+            continue;
+        }
+        const auto first = [](const std::vector<std::string>& list) {
+            return list.empty() ? std::string("-") : list.front();
+        };
+        lines += row.id + "\t" + (row.family.empty() ? "-" : row.family) + "\t" +
+                 row.watchSettingsKey + "\t" + first(row.processNames) + "\t" +
+                 first(row.places.cacheRoots) + "\t" + row.displayName + "\n";
+    }
+    return lines;
+}
+
 std::string watchKeysText() {
     std::string text;
     for (const BrowserRow& row : browserTable()) {
@@ -64,10 +97,11 @@ int usageError(const std::string& command, const std::string& why) {
     return kExitUsage;
 }
 
-std::string wrapped(const std::string& text) {
+std::string wrapped(const std::string& text, std::size_t indent) {
     constexpr std::size_t kWidth = 72;
-    std::string out;
-    std::size_t lineLength = 0;
+    const std::string margin(indent, ' ');
+    std::string out = margin;
+    std::size_t lineLength = indent;
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find(' ', start);
@@ -75,10 +109,10 @@ std::string wrapped(const std::string& text) {
             end = text.size();
         }
         const std::string word = text.substr(start, end - start);
-        if (lineLength > 0 && lineLength + 1 + word.size() > kWidth) {
-            out += "\n";
-            lineLength = 0;
-        } else if (lineLength > 0) {
+        if (lineLength > indent && lineLength + 1 + word.size() > kWidth) {
+            out += "\n" + margin;
+            lineLength = indent;
+        } else if (lineLength > indent) {
             out += ' ';
             ++lineLength;
         }
@@ -134,6 +168,11 @@ int runCli(const std::vector<std::string>& args) {
     if (first == "help") {
         if (args.size() < 2) {
             printHelp(commands);
+            return kExitOk;
+        }
+        // Not in the overview: the browser words for the bash completion.
+        if (args[1] == "browsers") {
+            std::cout << browserWordsLines(args.size() > 2 && args[2] == "--table");
             return kExitOk;
         }
         for (const auto& command : commands) {

@@ -40,17 +40,21 @@ public:
                "                   folder holding _CACHE_MAP_; without it the remembered\n"
                "                   folder of the settings is used when it holds a cache,\n"
                "                   else the cache of the profile Firefox uses\n"
-               "                   (profiles.ini; Snap and Flatpak too).\n"
+               "                   (profiles.ini; Snap and Flatpak too). A profile's\n"
+               "                   service-worker store (storage/default) is taken too.\n"
                "                   For cache2 the data file is the entry file's name.\n"
                "                   For ie and maxthon (one shared URL cache), the cache\n"
                "                   index index.dat or a folder that holds it; without it\n"
                "                   the index of the Wine prefix ($WINEPREFIX, else ~/.wine)\n"
-               "                   is looked for.\n"
-               "                   For chromium, chrome, edge, brave, vivaldi and opera, a\n"
-               "                   profile's cache folder (Cache_Data), a profile folder or\n"
-               "                   a browser root; without it every profile of the\n"
-               "                   browser's cache roots below $XDG_CACHE_HOME (and its\n"
-               "                   Snap and Flatpak places).\n"
+               "                   is looked for.\n" +
+               wrapped("For " + familyWordsText("chromium") +
+                           ", a profile's cache folder (Cache_Data), a profile folder or a "
+                           "browser root, or a profile's service-worker store (Service "
+                           "Worker/CacheStorage); without it every profile of the browser's "
+                           "cache roots below $XDG_CACHE_HOME (and its Snap and Flatpak "
+                           "places).",
+                       19) +
+               "\n" +
                "                   For apps, one app's folder (~/.config/<App>), its Cache\n"
                "                   or Cache_Data; without it every app's cache below\n"
                "                   $XDG_CONFIG_HOME and ~/.var/app/<id>/config.\n"

@@ -58,6 +58,10 @@ public:
         combed_ = run.result.entriesCombed;
         finished_ = !run.openError;
     }
+    void runFailed(const BrowserRow& browser, const std::string& why) override {
+        std::cerr << "harvix-cli watch: " + browser.displayName + ": the comb failed: " + why +
+                         "\n";
+    }
     void keptFile(const BrowserRow& /*browser*/, const CacheEntry& /*entry*/,
                   const std::string& path) override {
         ++kept_;

@@ -5,13 +5,14 @@
 #include <system_error>
 
 #include "base/Text.h"
+#include "engine/Browsers.h"
 #include "platform/Platform.h"
 
 namespace harvix {
 
 namespace {
 
-std::vector<std::string> LowerCased(const std::vector<std::string>& names) {
+std::vector<std::string> lowerCased(const std::vector<std::string>& names) {
     std::vector<std::string> lower;
     lower.reserve(names.size());
     for (const std::string& name : names) {
@@ -30,26 +31,14 @@ BrowserMonitor::~BrowserMonitor() {
     wait();
 }
 
-bool BrowserMonitor::start(const std::string& imageName, void* ownerArg, int32_t kindArg,
-                           ClosedCallback callback) {
-    return start(std::vector<std::string>{imageName}, ownerArg, kindArg, callback);
-}
-
-bool BrowserMonitor::start(const std::vector<std::string>& imageNames, void* ownerArg,
-                           int32_t kindArg, ClosedCallback callback) {
-    return start(ProcessMatch::byNames(imageNames), ownerArg, kindArg, callback);
-}
-
-bool BrowserMonitor::start(const ProcessMatch& match, void* ownerArg, int32_t kindArg,
-                           ClosedCallback callback) {
+bool BrowserMonitor::start(const BrowserRow& row, ClosedCallback callback) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (running) {
         return false;
     }
-    owner = ownerArg;
-    kind = kindArg;
-    onClosed = callback;
-    target = LowerCased(match.names);
+    ProcessMatch match = row.processMatch();
+    browser = &row;
+    target = lowerCased(match.names);
     running = true;
     // A new generation tells a thread that is still ending (its stop not yet
     // seen) that it is no longer the monitor's thread, even though `running`
@@ -58,8 +47,9 @@ bool BrowserMonitor::start(const ProcessMatch& match, void* ownerArg, int32_t ki
     wake_.notify_all();
     auto previous = std::make_shared<std::thread>(std::move(thread_));
     try {
-        thread_ = std::thread(&BrowserMonitor::monitorThreadProc, this,
-                              Watch{match, owner, kind, onClosed, period, generation}, previous);
+        thread_ = std::thread(
+            &BrowserMonitor::monitorThreadProc, this,
+            Watch{&row, std::move(match), std::move(callback), period, generation}, previous);
     } catch (const std::system_error&) {
         thread_ = std::move(*previous);
         running = false;
@@ -77,7 +67,7 @@ bool BrowserMonitor::isRunning(const std::vector<std::string>& imageNames) {
 }
 
 bool BrowserMonitor::isRunning(const ProcessMatch& match) {
-    target = LowerCased(match.names);
+    target = lowerCased(match.names);
     found = false;
     found = findProcess(match);
     return found;
@@ -131,9 +121,9 @@ void BrowserMonitor::pollLoop(const Watch& watch) {
         if (seen && !previous) {
             // Just seen: the first poll of an appearance fixes the since time.
             since = platform_.currentTime();
-        } else if (!seen && previous && watch.onClosed != nullptr) {
+        } else if (!seen && previous && watch.onClosed) {
             // Just gone: the callback queues the comb and returns.
-            watch.onClosed(watch.owner, watch.kind, since);
+            watch.onClosed(*watch.browser, since);
         }
         previous = seen;
         std::unique_lock<std::mutex> lock(mutex_);

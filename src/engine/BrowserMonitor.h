@@ -1,8 +1,8 @@
 // BrowserMonitor: watches one browser from a thread of its own and reports
 // the moment it closes.
 //
-// The monitor looks for the browser's processes (ProcessMatch) in the process
-// table once every period (2000 ms in the program). Only the processes of
+// The monitor looks for the processes of its browser row (its ProcessMatch)
+// in the process table once every period (2000 ms in the program). Only the processes of
 // the user the program runs for count: another user's browser neither delays
 // nor starts this user's runs. When a poll no longer finds a process
 // that the previous poll found, it calls its browser-closed callback on its own
@@ -10,22 +10,23 @@
 // coordinator then queues a comb of that browser's cache, limited to entries
 // from that time on, and the monitor goes on watching (a browser restarted
 // during a long comb gets a since time of its own). The same class answers a
-// single on-demand question, "does the browser run right now?" (IsRunning),
+// single on-demand question, "does the browser run right now?" (isRunning),
 // on the calling thread.
 //
-// Threads: Start creates the polling thread; clearing `running` (or Stop)
-// ends it after the poll in progress, the run its callback may have started,
-// and the following sleep (Stop also cuts that sleep short). A monitor never
-// has two polling threads: a Start that follows a stop before the old thread
-// has ended hands the old thread to the new one, which waits for it to end
-// before its first poll. The caller of Start never blocks, so the user
-// interface cannot wait on a comb run that reports to it. The destructor
+// Threads: start creates the polling thread; clearing `running` (or stop)
+// ends it after the poll in progress, the callback it may be in, and the
+// following sleep (stop also cuts that sleep short). A monitor never has two
+// polling threads: a start that follows a stop before the old thread has
+// ended hands the old thread to the new one, which waits for it to end
+// before its first poll. The caller of start never blocks, so the user
+// interface cannot wait on a callback that reports to it. The destructor
 // stops the monitor and waits for its threads.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -37,11 +38,15 @@
 
 namespace harvix {
 
+struct BrowserRow;
+
 class BrowserMonitor {
 public:
-    // Browser-closed callback: owner and kind as given to Start, and the time
-    // (seconds since 1970-01-01 UTC) at which the browser was first seen.
-    using ClosedCallback = void (*)(void* owner, int32_t kind, int64_t sinceTime);
+    // Browser-closed callback, on the monitor's thread: the row given to
+    // start, and the time (seconds since 1970-01-01 UTC) at which the
+    // browser was first seen. It is to return soon (queue the comb, never
+    // make it): the monitor polls again only after it returns.
+    using ClosedCallback = std::function<void(const BrowserRow& browser, int64_t sinceTime)>;
 
     // Pause between two polls of the program.
     static constexpr uint32_t kDefaultPeriod = 2000;
@@ -54,14 +59,11 @@ public:
     BrowserMonitor(const BrowserMonitor&) = delete;
     BrowserMonitor& operator=(const BrowserMonitor&) = delete;
 
-    // Starts the polling thread for the browser whose processes `match`
-    // names (or that runs under one of `imageNames`). Returns false at once,
-    // changing nothing, while `running` is true; otherwise returns whether
-    // the thread was created.
-    bool start(const ProcessMatch& match, void* owner, int32_t kind, ClosedCallback callback);
-    bool start(const std::vector<std::string>& imageNames, void* owner, int32_t kind,
-               ClosedCallback callback);
-    bool start(const std::string& imageName, void* owner, int32_t kind, ClosedCallback callback);
+    // Starts the polling thread for the browser of `row` (its processMatch;
+    // the row outlives the monitor: it is one of the browser table's).
+    // Returns false at once, changing nothing, while `running` is true;
+    // otherwise returns whether the thread was created.
+    bool start(const BrowserRow& row, ClosedCallback callback);
 
     // One check of the process table on the calling thread: does a process
     // of the browser run? For monitors that are never started.
@@ -73,31 +75,26 @@ public:
     // `running` directly stops the monitor too, only after the current sleep.
     void stop();
     // Waits until the polling thread (and any older one it waits for) has
-    // ended; call after Stop, never from the monitor's own thread.
+    // ended; call after stop, never from the monitor's own thread.
     void wait();
 
-    // True while the process was seen in the latest poll (or IsRunning check).
+    // True while the process was seen in the latest poll (or isRunning check).
     std::atomic<bool> found{false};
-    // The names looked for, lower case (as given to the last Start or IsRunning).
+    // The names looked for, lower case (as given to the last start or isRunning).
     std::vector<std::string> target;
-    // Handed back to `onClosed` (the coordinator).
-    void* owner = nullptr;
-    // Browser kind handed back to `onClosed`.
-    int32_t kind = 0;
-    // Pause between two polls, in milliseconds; read by Start.
+    // The row watched (as given to the last start); null before.
+    const BrowserRow* browser = nullptr;
+    // Pause between two polls, in milliseconds; read by start.
     uint32_t period;
     // The polling thread keeps polling while true. Cleared from outside to stop.
     std::atomic<bool> running{false};
-    // Browser-closed callback.
-    ClosedCallback onClosed = nullptr;
 
 private:
-    // What one polling thread watches: a copy taken by Start, so that a later
-    // Start never changes what an old thread that is still ending reads.
+    // What one polling thread watches: a copy taken by start, so that a later
+    // start never changes what an old thread that is still ending reads.
     struct Watch {
+        const BrowserRow* browser;
         ProcessMatch match;
-        void* owner;
-        int32_t kind;
         ClosedCallback onClosed;
         uint32_t period;
         uint64_t generation;

@@ -205,9 +205,11 @@ BrowserRow chromiumRow(const std::string& id, const std::string& displayName,
     BrowserRow row;
     row.id = id;
     row.displayName = displayName;
+    row.nameTextKey = "BrowserName" + textName;
     row.combTextKey = "Comb" + textName;
     row.watchTextKey = "OptUseWith" + textName;
     row.cacheOpenErrorKey = "ErrorChromiumCacheOpen";
+    row.family = "chromium";
     row.processNames = std::move(processNames);
     row.programs = std::move(programs);
     row.places = std::move(places);
@@ -250,6 +252,7 @@ BrowserRow desktopAppsRow() {
     BrowserRow row;
     row.id = "apps";
     row.displayName = "Desktop apps";
+    row.nameTextKey = "BrowserNameApps";
     row.combTextKey = "CombApps";
     row.watchTextKey = "OptUseWithApps";
     row.cacheOpenErrorKey = "ErrorAppsCacheOpen";
@@ -285,6 +288,7 @@ std::vector<BrowserRow> makeTable() {
         row.id = "mozilla";
         row.aliases = {"firefox"};
         row.displayName = "Mozilla Firefox";
+        row.nameTextKey = "BrowserNameMozilla";
         row.combTextKey = "CombMozilla";
         row.watchTextKey = "OptUseWithMozilla";
         row.cacheOpenErrorKey = "ErrorMozillaCacheOpen";
@@ -310,6 +314,7 @@ std::vector<BrowserRow> makeTable() {
         BrowserRow row;
         row.id = "ie";
         row.displayName = "Microsoft Internet Explorer";
+        row.nameTextKey = "BrowserNameIE";
         row.combTextKey = "CombIE";
         row.watchTextKey = "OptUseWithIE";
         row.cacheOpenErrorKey = "ErrorIECacheOpen";
@@ -327,6 +332,7 @@ std::vector<BrowserRow> makeTable() {
         BrowserRow row;
         row.id = "maxthon";
         row.displayName = "Maxthon";
+        row.nameTextKey = "BrowserNameMaxthon";
         row.combTextKey = "CombIE";
         row.watchTextKey = "OptUseWithMaxthon";
         row.cacheOpenErrorKey = "ErrorIECacheOpen";

@@ -62,9 +62,10 @@ struct BrowserRow {
     std::string id;
     std::vector<std::string> aliases;
     // The name the user reads ("Mozilla Firefox"); the language texts of
-    // its comb command, its "Use with ..." box and its open failure are
-    // named by these keys (LanguageTexts::byKey).
+    // that name, its comb command, its "Use with ..." box and its open
+    // failure are named by these keys (LanguageTexts::byKey).
     std::string displayName;
+    std::string nameTextKey;
     std::string combTextKey;
     std::string watchTextKey;
     std::string cacheOpenErrorKey;
@@ -88,6 +89,9 @@ struct BrowserRow {
     // empty for a row whose comb command sits in the "other browsers" menu.
     std::string icon;
     std::string hoverIcon;
+    // The family whose cache format and places it shares ("chromium": the
+    // browsers built on Chromium); empty for a row of its own kind.
+    std::string family;
     // Rows (by id) that read the same cache: all must be closed for a comb.
     std::vector<std::string> sharesCacheWith;
     // True when the user can name the cache folder in the options (the

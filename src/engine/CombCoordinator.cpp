@@ -1,6 +1,7 @@
 #include "engine/CombCoordinator.h"
 
 #include <exception>
+#include <optional>
 #include <system_error>
 
 namespace harvix {
@@ -169,34 +170,34 @@ void CombCoordinator::startMonitors(const std::vector<const BrowserRow*>& watche
     }
     for (const BrowserRow* browser : watched) {
         if (browser != nullptr && browser->index < monitors.size()) {
-            monitors[browser->index]->start(browser->processMatch(), this,
-                                            static_cast<int32_t>(browser->index), &onBrowserClosed);
+            monitors[browser->index]->start(*browser,
+                                            [this](const BrowserRow& closed, int64_t sinceTime) {
+                                                onBrowserClosed(closed, sinceTime);
+                                            });
         }
     }
 }
 
-void CombCoordinator::onBrowserClosed(void* owner, int32_t kind, int64_t sinceTime) {
-    auto* coordinator = static_cast<CombCoordinator*>(owner);
-    const auto& table = browserTable();
-    if (kind < 0 || static_cast<std::size_t>(kind) >= table.size() || coordinator->stopping_) {
+void CombCoordinator::onBrowserClosed(const BrowserRow& browser, int64_t sinceTime) {
+    if (stopping_) {
         return;
     }
     {
-        const std::lock_guard<std::mutex> lock(coordinator->queueLock_);
-        coordinator->pending_.emplace_back(&table[static_cast<std::size_t>(kind)], sinceTime);
-        ++coordinator->activeRuns_;
+        const std::lock_guard<std::mutex> lock(queueLock_);
+        pending_.emplace_back(&browser, sinceTime);
+        ++activeRuns_;
         // The thread of automatic runs starts with the first of them.
-        if (!coordinator->automatic_.joinable()) {
+        if (!automatic_.joinable()) {
             try {
-                coordinator->automatic_ = std::thread(&CombCoordinator::automaticRuns, coordinator);
+                automatic_ = std::thread(&CombCoordinator::automaticRuns, this);
             } catch (const std::system_error&) {
-                coordinator->pending_.pop_back();
-                --coordinator->activeRuns_;
+                pending_.pop_back();
+                --activeRuns_;
                 return;
             }
         }
     }
-    coordinator->queued_.notify_all();
+    queued_.notify_all();
 }
 
 void CombCoordinator::automaticRuns() {
@@ -225,6 +226,16 @@ void CombCoordinator::runComb(const BrowserRow& browser, int64_t sinceTime) {
     // A stop asked for before this run (a Cancel of an earlier one) is not
     // this run's; one asked for by the ending program is.
     stopRun_ = stopping_.load();
+    // Started once the reader is made; ended when this function returns,
+    // after a failure has been told.
+    std::optional<RunStateBracket> bracket;
+    const auto failed = [&](const std::string& why) {
+        // A run that failed before it started is still one the user hears of.
+        if (!bracket) {
+            bracket.emplace(events_, browser);
+        }
+        events_.runFailed(browser, why);
+    };
     try {
         // The snapshot: what this run combs, whatever the user edits meanwhile.
         std::vector<FilterItem> items;
@@ -247,7 +258,7 @@ void CombCoordinator::runComb(const BrowserRow& browser, int64_t sinceTime) {
         if (reader == nullptr) {
             return;
         }
-        const RunStateBracket bracket(events_, browser);
+        bracket.emplace(events_, browser);
         ForwardingObserver observer(events_, browser);
         const CombRun run =
             combOnce(*reader, snapshot, combOptions, observer, platform_, &stopRun_);
@@ -258,11 +269,14 @@ void CombCoordinator::runComb(const BrowserRow& browser, int64_t sinceTime) {
         }
         events_.runFinished(browser, run);
     } catch (const ErrorReport& report) {
-        // A report no handler expected ends this run only.
+        // A report no handler expected ends this run only; the user is told
+        // that the run failed (and gets its box where it calls for one).
         events_.error(browser, report);
-    } catch (const std::exception&) {
+        failed(report.what());
+    } catch (const std::exception& fault) {
         // Likewise a fault outside the program's own reports (memory, a
         // file-system call that throws): the thread and the program go on.
+        failed(fault.what());
     }
 }
 

@@ -82,6 +82,9 @@ public:
     // A run ended; `run` says what it did (the result: kept, duplicates, too
     // small, failed copies by reason; or why the cache could not be opened).
     virtual void runFinished(const BrowserRow& /*browser*/, const CombRun& /*run*/) {}
+    // A run ended early on a fault no handler expected (`why`: its text);
+    // called between the run's start and its end, instead of runFinished.
+    virtual void runFailed(const BrowserRow& /*browser*/, const std::string& /*why*/) {}
     // A Firefox run found its cache folder itself. `startedWith` is the
     // folder option the run started from: the front end stores `found` only
     // when its option still reads `startedWith` (the user did not change it
@@ -146,7 +149,8 @@ public:
     ReaderFactory makeReader;
 
 private:
-    static void onBrowserClosed(void* owner, int32_t kind, int64_t sinceTime);
+    // A monitor saw `browser` close (on the monitor's thread): queues its run.
+    void onBrowserClosed(const BrowserRow& browser, int64_t sinceTime);
     void automaticRuns();
     bool warnIfRunning(const BrowserRow& browser) const;
 

@@ -19,21 +19,22 @@ QString text(const fs::path& path) {
 }
 
 // A source that reads exactly `folder` with the row's own reader.
-CacheSource folderSource(const BrowserRow& row, const QString& profile, const fs::path& folder) {
+CacheSource folderSource(const BrowserRow& row, const QString& name, const QString& profile,
+                         const fs::path& folder) {
     const std::string location = pathToUtf8(folder);
-    return {QString::fromStdString(row.displayName), profile,
-            [&row, location] { return row.readerAt(platformServices(), location); }, text(folder)};
+    return {name, profile, [&row, location] { return row.readerAt(platformServices(), location); },
+            text(folder)};
 }
 
 // The row's cache as its reader finds it, when it opens.
-void addWholeCache(const BrowserRow& row, std::vector<CacheSource>& sources) {
+void addWholeCache(const BrowserRow& row, const QString& name, std::vector<CacheSource>& sources) {
     std::unique_ptr<CacheReader> probe = row.reader(platformServices(), std::string());
     if (probe == nullptr || openCache(*probe)) {
         return;  // not found here: not offered
     }
     const fs::path folder = probe->root();
     probe->close();
-    sources.push_back({QString::fromStdString(row.displayName), QString(),
+    sources.push_back({name, QString(),
                        [&row] { return row.reader(platformServices(), std::string()); },
                        text(folder)});
 }
@@ -50,14 +51,14 @@ std::vector<CacheSource> findCacheSources(const Settings& settings, const Langua
     std::vector<CacheSource> sources;
     std::vector<std::string> rowOf;  // the id of the row each source came from
     for (const BrowserRow& row : browserTable()) {
+        const QString name = QString::fromStdString(texts.browserName(row));
         // A cache shared with a row offered before is offered once, under
         // both names.
         bool shared = false;
         for (std::size_t i = 0; i < sources.size(); ++i) {
             const auto& others = row.sharesCacheWith;
             if (std::find(others.begin(), others.end(), rowOf[i]) != others.end()) {
-                sources[i].browser +=
-                    QStringLiteral(", ") + QString::fromStdString(row.displayName);
+                sources[i].browser += QStringLiteral(", ") + name;
                 shared = true;
             }
         }
@@ -69,14 +70,14 @@ std::vector<CacheSource> findCacheSources(const Settings& settings, const Langua
                 row.hasCacheFolderOption ? settings.MozillaCachePath : "";
             for (const CacheProfile& profile : row.findProfiles(platformServices(), remembered)) {
                 sources.push_back(
-                    folderSource(row, QString::fromStdString(profile.name), profile.folder));
+                    folderSource(row, name, QString::fromStdString(profile.name), profile.folder));
                 if (profile.serviceWorkerCaches) {
                     sources.back().store =
                         QString::fromStdString(texts.byKey("BrowseServiceWorkerCaches"));
                 }
             }
         } else {
-            addWholeCache(row, sources);
+            addWholeCache(row, name, sources);
         }
         rowOf.resize(sources.size(), row.id);
     }

@@ -34,7 +34,7 @@ public:
         if (reports != nullptr) {
             emit reports->runStateChanged(started);
             if (started) {
-                emit reports->runBrowserKnown(QString::fromStdString(browser.displayName));
+                emit reports->runBrowserKnown(QString::fromStdString(texts.browserName(browser)));
             }
         }
     }
@@ -66,6 +66,12 @@ public:
         run.run = finished;
     }
 
+    void runFailed(const BrowserRow& browser, const std::string& why) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        run.browser = &browser;
+        run.failure = why;
+    }
+
     void cacheFolderFound(const std::string& startedWith, const std::string& found) override {
         const std::lock_guard<std::mutex> guard(lock);
         if (reports != nullptr) {
@@ -92,7 +98,7 @@ public:
         std::string text;
         {
             const std::lock_guard<std::mutex> guard(lock);
-            text = browser.displayName + " " + texts.WarningCloseBrowser;
+            text = texts.browserName(browser) + " " + texts.WarningCloseBrowser;
         }
         showMessage(text, MessageIcon::Warning, MessageButtons::Ok);
     }

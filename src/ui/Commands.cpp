@@ -74,7 +74,7 @@ const std::vector<CommandSpec>& commandSpecs() {
 // display name.
 std::string combText(const LanguageTexts& texts, const BrowserRow& row) {
     const std::string& text = texts.byKey(row.combTextKey);
-    return text.empty() ? row.displayName : text;
+    return text.empty() ? texts.browserName(row) : text;
 }
 
 QString qtText(const std::string& utf8) {

@@ -59,7 +59,7 @@ void showFromStart(QLineEdit* edit, const QString& text) {
 // and its name.
 std::string watchText(const LanguageTexts& texts, const BrowserRow& row) {
     const std::string& text = texts.byKey(row.watchTextKey);
-    return text.empty() ? "Use with " + row.displayName : text;
+    return text.empty() ? "Use with " + texts.browserName(row) : text;
 }
 
 QCheckBox* makeCheck(QWidget* parent, const char* name) {

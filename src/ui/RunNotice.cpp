@@ -69,11 +69,17 @@ QString RunNotice::line() const {
 
 RunNotice runNotice(const RunSummary& summary, const LanguageTexts& texts) {
     RunNotice notice;
+    const QString browser = summary.browser != nullptr ? q(texts.browserName(*summary.browser))
+                                                       : QStringLiteral("Harvix");
+    if (!summary.failure.empty()) {
+        notice.title = q(texts.NotifyFailedTitle).arg(browser);
+        notice.text = q(summary.failure);
+        notice.warning = true;
+        return notice;
+    }
     if (!summary.finished) {
         return notice;
     }
-    const QString browser =
-        summary.browser != nullptr ? q(summary.browser->displayName) : QStringLiteral("Harvix");
     if (const auto& failure = summary.run.openError) {
         // The cache could not be opened; a box has told it, or else this.
         if (!showsErrorBox(*failure)) {

@@ -6,6 +6,7 @@
 
 #include <QMetaType>
 #include <QString>
+#include <string>
 
 #include "engine/CombOnce.h"
 
@@ -22,6 +23,8 @@ struct RunSummary {
     // kept into.
     bool finished = false;
     CombRun run;
+    // Why the run ended early on a fault, when it did (it did not finish).
+    std::string failure;
 };
 
 struct RunNotice {

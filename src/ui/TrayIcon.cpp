@@ -1,5 +1,8 @@
 #include "ui/TrayIcon.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusReply>
 #include <QThread>
 #include <QTimerEvent>
 #include <QWidget>
@@ -28,13 +31,63 @@ bool trayHostPresent() {
     return probe ? probe() : QSystemTrayIcon::isSystemTrayAvailable();
 }
 
+const QString kNotifications = QStringLiteral("org.freedesktop.Notifications");
+const QString kNotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
+// How long the program waits for the notification service to answer.
+constexpr int kNotifyTimeoutMs = 1000;
+
+TrayIcon::NotificationService& notificationServiceHook() {
+    static TrayIcon::NotificationService service;
+    return service;
+}
+
+// A notification of the desktop's notification service on the session bus
+// (a click on it comes back as its "default" action); 0 without one.
+uint desktopNotify(const QString& title, const QString& text, bool warning, bool clickable) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        return 0;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(kNotifications, kNotificationsPath,
+                                                       kNotifications, QStringLiteral("Notify"));
+    const QStringList actions =
+        clickable ? QStringList{QStringLiteral("default"), QString()} : QStringList{};
+    QVariantMap hints;
+    hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(warning ? 2 : 1));
+    hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("harvix"));
+    call << QStringLiteral("Harvix") << 0u << QStringLiteral("harvix") << title << text << actions
+         << hints << NoticeBubble::kShownMs;
+    const QDBusReply<uint> reply = bus.call(call, QDBus::Block, kNotifyTimeoutMs);
+    return reply.isValid() ? reply.value() : 0;
+}
+
 }  // namespace
 
 void TrayIcon::setAvailabilityProbe(std::function<bool()> probe) {
     availabilityProbe() = std::move(probe);
 }
 
+void TrayIcon::setNotificationService(NotificationService service) {
+    notificationServiceHook() = std::move(service);
+}
+
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent) {}
+
+void TrayIcon::listenToNotifications() {
+    if (listening_) {
+        return;
+    }
+    listening_ = true;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        bus.connect(kNotifications, kNotificationsPath, kNotifications,
+                    QStringLiteral("ActionInvoked"), this,
+                    SLOT(onNotificationAction(uint, QString)));
+        bus.connect(kNotifications, kNotificationsPath, kNotifications,
+                    QStringLiteral("NotificationClosed"), this,
+                    SLOT(onNotificationClosed(uint, uint)));
+    }
+}
 
 TrayIcon::~TrayIcon() {
     if (enabled_ && !removed_ && trayIcon_ != nullptr) {
@@ -90,6 +143,19 @@ void TrayIcon::showNotice(const QString& title, const QString& text, bool warnin
     noticeText_ = text;
     noticeFolder_ = folder;
     if (available_ && enabled_ && trayIcon_ != nullptr && trayIcon_->isVisible()) {
+        const NotificationService& hook = notificationServiceHook();
+        const uint id = hook ? hook(title, text, warning, !folder.isEmpty())
+                             : desktopNotify(title, text, warning, !folder.isEmpty());
+        if (id != 0) {
+            if (!hook) {
+                listenToNotifications();
+            }
+            if (!folder.isEmpty()) {
+                notificationFolders_.insert(id, folder);
+            }
+            return;
+        }
+        // The tray icon's own message: one stands at a time, the latest.
         trayIcon_->showMessage(title, text,
                                warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information,
                                NoticeBubble::kShownMs);
@@ -100,6 +166,17 @@ void TrayIcon::showNotice(const QString& title, const QString& text, bool warnin
         connect(bubble_.get(), &NoticeBubble::clicked, this, &TrayIcon::onNoticeClicked);
     }
     bubble_->showNotice(title, text, warning);
+}
+
+void TrayIcon::onNotificationAction(uint id, const QString& /*action*/) {
+    const QString folder = notificationFolders_.value(id);
+    if (!folder.isEmpty()) {
+        emit noticeClicked(folder);
+    }
+}
+
+void TrayIcon::onNotificationClosed(uint id, uint /*reason*/) {
+    notificationFolders_.remove(id);
 }
 
 void TrayIcon::onNoticeClicked() {

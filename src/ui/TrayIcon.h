@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QObject>
@@ -69,11 +70,20 @@ public:
     void setMenu(const CommandSet& commands);
     PictureMenu* menu() const { return menu_.get(); }
 
-    // Tells what a run did: a message of the tray icon while a notification
-    // area is there (the desktop shows it as its notification), else a
-    // NoticeBubble in the corner of the screen. A click on it asks for
+    // Tells what a run did: while a notification area is there, a
+    // notification of the desktop's notification service (each one keeps
+    // its own folder, however many stand in the desktop's list), else a
+    // message of the tray icon (one at a time); without a notification area
+    // a NoticeBubble in the corner of the screen. A click on it asks for
     // `folder` (noticeClicked); an empty folder asks for nothing.
     void showNotice(const QString& title, const QString& text, bool warning, const QString& folder);
+    // Shows a notification through the desktop's notification service and
+    // answers its id, 0 when none was shown. The program's asks the session
+    // bus (org.freedesktop.Notifications); tests put in their own. Null
+    // restores the program's.
+    using NotificationService = std::function<uint(const QString& title, const QString& text,
+                                                   bool warning, bool clickable)>;
+    static void setNotificationService(NotificationService service);
     // The latest notice (title, text), for the tests.
     QString noticeTitle() const { return noticeTitle_; }
     QString noticeText() const { return noticeText_; }
@@ -105,6 +115,12 @@ signals:
     // The notice was clicked: its folder should open.
     void noticeClicked(const QString& folder);
 
+public slots:
+    // The notification service's signals: notification `id` was clicked,
+    // or it went.
+    void onNotificationAction(uint id, const QString& action);
+    void onNotificationClosed(uint id, uint reason);
+
 protected:
     void timerEvent(QTimerEvent* event) override;
 
@@ -119,12 +135,17 @@ private:
     };
 
     void onNoticeClicked();
+    // Connects to the notification service's signals, once.
+    void listenToNotifications();
 
     QSystemTrayIcon* trayIcon_ = nullptr;
     std::unique_ptr<NoticeBubble> bubble_;
     QString noticeTitle_;
     QString noticeText_;
     QString noticeFolder_;
+    // The folder of each notification of the service still standing, by id.
+    QHash<uint, QString> notificationFolders_;
+    bool listening_ = false;
     QPointer<QWidget> owner_;
     std::unique_ptr<PictureMenu> menu_;
     bool available_ = true;

@@ -26,6 +26,14 @@ protected:
 TEST_F(SettingsTest, FirstStartWritesEveryKeyInOrder) {
     Settings s;
     s.initSettings(texts);
+    // No browser of the later rows here: their defaults (off) are not stored.
+    std::string laterKeys;
+    for (const BrowserRow& row : browserTable()) {
+        if (!row.watchKeyFirst && row.watchDefault != WatchDefault::WhenPresent) {
+            laterKeys +=
+                row.watchSettingsKey + (row.watchDefault == WatchDefault::On ? "=1\n" : "=0\n");
+        }
+    }
     const std::string expected =
         "[GENERAL]\nMozilla=1\nMozillaCachePath=\nIE=1\nMaxthon=1\n"
         "DefaultCombPath=~/HX_FILES\nDefaultFileNameDummy=file\n"
@@ -33,10 +41,7 @@ TEST_F(SettingsTest, FirstStartWritesEveryKeyInOrder) {
         "NotifyProgressBarOnCenter=1\nNotifyProgressTransparency=100\n"
         "OneCopy=1\nSkipDuplicates=1\nStartWithWindowsStartUp=1\n"
         "Language=" +
-        (dir_ / "prog" / "Langs" / "English.lng").string() +
-        "\nCacheWindowColumns=\nUseChromium=0\nUseChrome=0\nUseEdge=0\nUseBrave=0\nUseVivaldi="
-        "0\nUseOpera=0\n"
-        "UseApps=0\n";
+        (dir_ / "prog" / "Langs" / "English.lng").string() + "\nCacheWindowColumns=\n" + laterKeys;
     EXPECT_EQ(readFile(Cfg()), expected);
     EXPECT_TRUE(s.watches(*browserByWord("mozilla")));
     EXPECT_FALSE(s.watches(*browserByWord("chrome")));
@@ -46,30 +51,56 @@ TEST_F(SettingsTest, FirstStartWritesEveryKeyInOrder) {
 }
 
 TEST_F(SettingsTest, ALaterBrowserIsWatchedWhereItIsInstalledOrUsedUnlessTheFileSaysNo) {
-    // Chromium installed, Brave's cache present (its Flatpak install),
-    // Vivaldi installed but switched off by the user, Edge nowhere.
-    fake_.installed = {"chromium", "vivaldi"};
     fake_.home = dir_ / "home";
     fake_.localAppData = dir_ / "home" / ".cache";
+    writeFile(Cfg(), "[GENERAL]\nUseVivaldi=0\nIE=0\n");
+    const auto start = [&] {
+        Settings started;
+        started.initSettings(texts);
+        return started;
+    };
+    const auto stored = [&](const char* key) {
+        return ProfileFile::load(Cfg()).get("GENERAL", key, "none");
+    };
+    // A start before any of them is here leaves them off, and says nothing
+    // in the file that would keep them off once they come (an off that
+    // equals the default then, as earlier versions wrote it, goes too).
+    EXPECT_FALSE(start().watches(*browserByWord("chromium")));
+    EXPECT_EQ(stored("UseChromium"), "none");
+    EXPECT_EQ(stored("UseVivaldi"), "none");
+    EXPECT_EQ(stored("IE"), "0");
+
+    // Then Chromium installed, Brave's cache present (its Flatpak install),
+    // Vivaldi installed but switched off by the user, Edge nowhere.
+    fake_.installed = {"chromium", "vivaldi"};
     fs::create_directories(fake_.home / ".var" / "app" / "com.brave.Browser" / "cache" /
                            "BraveSoftware" / "Brave-Browser");
-    writeFile(Cfg(), "[GENERAL]\nUseVivaldi=0\nIE=0\n");
-    Settings s;
-    s.initSettings(texts);
+    writeProfileString(Cfg(), "GENERAL", "UseVivaldi", "0");
+    Settings s = start();
     EXPECT_TRUE(s.watches(*browserByWord("chromium")));
     EXPECT_TRUE(s.watches(*browserByWord("brave")));
     EXPECT_FALSE(s.watches(*browserByWord("vivaldi")));
     EXPECT_FALSE(s.watches(*browserByWord("edge")));
     EXPECT_FALSE(s.watches(*browserByWord("ie")));
     EXPECT_TRUE(s.watches(*browserByWord("maxthon")));
-    const ProfileFile f = ProfileFile::load(Cfg());
-    EXPECT_EQ(f.get("GENERAL", "UseChromium"), "1");
-    EXPECT_EQ(f.get("GENERAL", "UseVivaldi"), "0");
+    EXPECT_EQ(stored("UseChromium"), "none");
+    EXPECT_EQ(stored("UseVivaldi"), "0");
     std::vector<std::string> watched;
     for (const BrowserRow* row : s.watchedRows()) {
         watched.push_back(row->id);
     }
     EXPECT_EQ(watched, (std::vector<std::string>{"mozilla", "maxthon", "chromium", "brave"}));
+
+    // The user unticks the installed Chromium: stored, and it wins at the
+    // next start; ticked again, the default of the machine stands again.
+    s.setWatches(*browserByWord("chromium"), false);
+    s.saveSettings();
+    EXPECT_EQ(stored("UseChromium"), "0");
+    Settings again = start();
+    EXPECT_FALSE(again.watches(*browserByWord("chromium")));
+    again.setWatches(*browserByWord("chromium"), true);
+    again.saveSettings();
+    EXPECT_EQ(stored("UseChromium"), "none");
 }
 
 TEST_F(SettingsTest, APartlyFilledFileKeepsTheOtherDefaultsAndIsCompleted) {

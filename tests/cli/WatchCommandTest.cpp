@@ -85,10 +85,11 @@ TEST_F(ThreadedWatchCommand, CombsWhatTheBrowserCachedWhenItClosesUntilInterrupt
         writer.add(Http("http://example.org/old.png", "old bytes", "image/png", now - 86400));
         writer.add(Http("http://example.org/new.png", "new bytes", "image/png", now + 86400));
     }
-    const std::string cfg = "[GENERAL]\nMozilla=1\nMozillaCachePath=" + (dir_ / "Cache").string() +
-                            "\nIE=0\nMaxthon=0\nFiltersFileName=" + (dir_ / "all.flt").string() +
-                            "\nUseChromium=0\nUseChrome=0\nUseEdge=0\nUseBrave=0\nUseVivaldi=0"
-                            "\nUseOpera=0\nUseApps=0\n";
+    std::string cfg = "[GENERAL]\nMozillaCachePath=" + (dir_ / "Cache").string() +
+                      "\nFiltersFileName=" + (dir_ / "all.flt").string() + "\n";
+    for (const BrowserRow& row : browserTable()) {
+        cfg += row.watchSettingsKey + (row.id == "mozilla" ? "=1\n" : "=0\n");
+    }
     writeFile(Cfg(), cfg);
 
     ChildProcess firefox(dir_ / "bin", "firefox");

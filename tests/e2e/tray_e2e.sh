@@ -128,6 +128,11 @@ step "install into a private prefix"
 prefix=$root/inst
 cmake --install "$build" --prefix "$prefix" >/dev/null
 hx=$prefix/bin/harvix
+# The Chromium family as the browser table has it, one row a line: word,
+# settings key, process, cache root, display name (blanks written "_").
+family=$("$prefix/bin/harvix-cli" help browsers --table |
+  awk -F'\t' '$2 == "chromium" { gsub(/ /, "_", $6); print $1, $3, $4, $5, $6 }')
+[ -n "$family" ] || fail "harvix-cli names no Chromium-family browser"
 [ -x "$hx" ] || fail "harvix was not installed"
 [ -f "$prefix/share/applications/harvix.desktop" ] || fail "no desktop entry installed"
 [ -f "$prefix/share/icons/hicolor/scalable/apps/harvix.svg" ] || fail "no icon installed"
@@ -227,12 +232,7 @@ Mozilla=0
 MozillaCachePath=
 IE=0
 Maxthon=0
-UseChromium=1
-UseChrome=1
-UseEdge=1
-UseBrave=1
-UseVivaldi=1
-UseOpera=1
+$(while read -r _ key _; do echo "$key=1"; done <<<"$family")
 FiltersFileName=$filter
 ShowNotifyProgressBar=1
 NotifyProgressBarOnCenter=1
@@ -407,13 +407,7 @@ step "each Chromium-family browser that closes is combed by itself, with a notic
 # (a copy of sleep), each with a cache where that browser keeps it. All run
 # at once and end together: each monitor sees its own browser close, and
 # each run combs that browser's cache only.
-# word settings-key process cache-root display-name
-family="chromium UseChromium chromium chromium Chromium
-chrome UseChrome chrome google-chrome Google_Chrome
-edge UseEdge msedge microsoft-edge Microsoft_Edge
-brave UseBrave brave BraveSoftware/Brave-Browser Brave
-vivaldi UseVivaldi vivaldi-bin vivaldi Vivaldi
-opera UseOpera opera opera Opera"
+# word settings-key process cache-root display-name (see above)
 mkdir -p "$root/bin"
 standins=()
 n=0

@@ -25,6 +25,8 @@ using namespace std::chrono_literals;
 
 const std::vector<std::string> kFirefoxNames = {"firefox", "firefox-esr", "firefox-bin",
                                                 "firefox.exe"};
+const BrowserRow* const kMozilla = browserByWord("mozilla");
+const BrowserRow* const kIE = browserByWord("ie");
 
 ProcessInfo Listed(int64_t pid, const std::string& name, int64_t uid = -1) {
     ProcessInfo process;
@@ -48,22 +50,23 @@ std::vector<ProcessInfo> Table(const std::vector<std::string>& names, int64_t ui
 struct ClosedRecorder {
     std::mutex lock;
     std::condition_variable changed;
-    std::vector<std::pair<int32_t, int64_t>> calls;  // (kind, since time)
+    std::vector<std::pair<const BrowserRow*, int64_t>> calls;  // (row, since time)
     bool holdInside = false;
     bool inside = false;
     std::function<void()> duringCall;
 
-    static void OnClosed(void* owner, int32_t kind, int64_t since) {
-        auto* self = static_cast<ClosedRecorder*>(owner);
-        std::unique_lock<std::mutex> guard(self->lock);
-        self->calls.emplace_back(kind, since);
-        self->inside = true;
-        self->changed.notify_all();
-        if (self->duringCall) {
-            self->duringCall();
-        }
-        self->changed.wait(guard, [&] { return !self->holdInside; });
-        self->inside = false;
+    BrowserMonitor::ClosedCallback Callback() {
+        return [this](const BrowserRow& row, int64_t since) {
+            std::unique_lock<std::mutex> guard(lock);
+            calls.emplace_back(&row, since);
+            inside = true;
+            changed.notify_all();
+            if (duringCall) {
+                duringCall();
+            }
+            changed.wait(guard, [&] { return !holdInside; });
+            inside = false;
+        };
     }
     std::size_t Count() {
         const std::lock_guard<std::mutex> guard(lock);
@@ -126,9 +129,7 @@ protected:
         ScriptedTable::current = 0;
         monitor_ = std::make_unique<BrowserMonitor>(*table_, 1);
     }
-    bool StartFirefox() {
-        return monitor_->start(kFirefoxNames, &closed_, 0, &ClosedRecorder::OnClosed);
-    }
+    bool StartFirefox() { return monitor_->start(*kMozilla, closed_.Callback()); }
     void TearDown() override {
         closed_.Release();
         monitor_.reset();  // joins before the table goes
@@ -254,7 +255,7 @@ TEST_F(ThreadedBrowserMonitorScript, OpenAtStartThenClosedGivesOneRunSinceTheFir
     ASSERT_TRUE(waitUntil([&] { return closed_.Count() == 1; }));
     ASSERT_TRUE(waitUntil([&] { return table_->Polls() >= 10; }));
     ASSERT_EQ(closed_.Count(), 1u);
-    EXPECT_EQ(closed_.calls[0], std::make_pair(int32_t{0}, int64_t{1}));
+    EXPECT_EQ(closed_.calls[0], std::make_pair(kMozilla, int64_t{1}));
     EXPECT_FALSE(monitor_->found);
 }
 
@@ -271,8 +272,8 @@ TEST_F(ThreadedBrowserMonitorScript, EachAppearanceKeepsTheSinceTimeOfItsFirstPo
          {}});
     ASSERT_TRUE(StartFirefox());
     ASSERT_TRUE(waitUntil([&] { return table_->Polls() >= 12 && closed_.Count() == 2; }));
-    EXPECT_EQ(closed_.calls[0], std::make_pair(int32_t{0}, int64_t{2}));
-    EXPECT_EQ(closed_.calls[1], std::make_pair(int32_t{0}, int64_t{7}));
+    EXPECT_EQ(closed_.calls[0], std::make_pair(kMozilla, int64_t{2}));
+    EXPECT_EQ(closed_.calls[1], std::make_pair(kMozilla, int64_t{7}));
 }
 
 TEST_F(ThreadedBrowserMonitorScript, AnotherUsersBrowserClosingCausesNoRun) {
@@ -293,12 +294,10 @@ TEST_F(ThreadedBrowserMonitorScript, ABrowserNeverSeenCausesNoRun) {
 
 TEST_F(ThreadedBrowserMonitorScript, StartingAMonitorThatRunsReturnsFalseAndChangesNothing) {
     Use({{}});
-    int other = 0;
     ASSERT_TRUE(StartFirefox());
-    EXPECT_FALSE(monitor_->start("iexplore.exe", &other, 1, &ClosedRecorder::OnClosed));
+    EXPECT_FALSE(monitor_->start(*kIE, closed_.Callback()));
     EXPECT_EQ(monitor_->target, kFirefoxNames);
-    EXPECT_EQ(monitor_->owner, &closed_);
-    EXPECT_EQ(monitor_->kind, 0);
+    EXPECT_EQ(monitor_->browser, kMozilla);
     EXPECT_TRUE(monitor_->running);
 }
 
@@ -371,7 +370,7 @@ TEST_F(ThreadedBrowserMonitorProcesses, SeesABrowserAndItsEndStartsOneRunSinceIt
     const int64_t before = table_.currentTime();
     ChildProcess firefox(dir_.path(), "firefox");
     BrowserMonitor monitor(table_, 5);
-    ASSERT_TRUE(monitor.start(kFirefoxNames, &closed_, 0, &ClosedRecorder::OnClosed));
+    ASSERT_TRUE(monitor.start(*kMozilla, closed_.Callback()));
     ASSERT_TRUE(waitUntil([&] { return monitor.found.load(); }));
     const int64_t seen = table_.currentTime();
     EXPECT_EQ(closed_.Count(), 0u);
@@ -380,7 +379,7 @@ TEST_F(ThreadedBrowserMonitorProcesses, SeesABrowserAndItsEndStartsOneRunSinceIt
     ASSERT_TRUE(waitUntil([&] { return closed_.Count() == 1; }));
     ASSERT_TRUE(table_.waitForMorePolls(3));
     ASSERT_EQ(closed_.Count(), 1u);
-    EXPECT_EQ(closed_.calls[0].first, 0);
+    EXPECT_EQ(closed_.calls[0].first, kMozilla);
     EXPECT_GE(closed_.calls[0].second, before);
     EXPECT_LE(closed_.calls[0].second, seen);
     EXPECT_FALSE(monitor.found);
@@ -390,7 +389,7 @@ TEST_F(ThreadedBrowserMonitorProcesses, TwoInstancesGiveOneRunWhenTheLastEnds) {
     ChildProcess first(dir_.path(), "iexplore.exe");
     ChildProcess second(dir_.path(), "iexplore.exe");
     BrowserMonitor monitor(table_, 5);
-    ASSERT_TRUE(monitor.start("iexplore.exe", &closed_, 1, &ClosedRecorder::OnClosed));
+    ASSERT_TRUE(monitor.start(*kIE, closed_.Callback()));
     ASSERT_TRUE(waitUntil([&] { return monitor.found.load(); }));
 
     first.End();
@@ -402,7 +401,7 @@ TEST_F(ThreadedBrowserMonitorProcesses, TwoInstancesGiveOneRunWhenTheLastEnds) {
     ASSERT_TRUE(waitUntil([&] { return closed_.Count() == 1; }));
     ASSERT_TRUE(table_.waitForMorePolls(3));
     EXPECT_EQ(closed_.Count(), 1u);
-    EXPECT_EQ(closed_.calls[0].first, 1);
+    EXPECT_EQ(closed_.calls[0].first, kIE);
 }
 
 TEST_F(ThreadedBrowserMonitorProcesses, UpperCaseImageNameCountsALongerOneDoesNot) {

@@ -190,6 +190,7 @@ struct WindowSide : CoordinatorEvents {
     std::vector<std::string> boxes;  // error boxes and close-the-browser messages
     std::vector<CombResult> results;
     std::vector<std::string> kept;
+    std::vector<std::string> failures;
     std::string cacheFolderOption;
     CombCoordinator* coordinator = nullptr;
     RunOptions options;
@@ -216,6 +217,10 @@ struct WindowSide : CoordinatorEvents {
         if (!run.openError) {
             results.push_back(run.result);
         }
+    }
+    void runFailed(const BrowserRow& browser, const std::string& why) override {
+        const std::lock_guard<std::mutex> guard(lock);
+        failures.push_back(browser.id + ": " + why);
     }
     void browserRunning(const BrowserRow& browser) override {
         const std::lock_guard<std::mutex> guard(lock);
@@ -254,20 +259,20 @@ protected:
     }
     ~CoordinatorTest() override {
         caches_.Release();
-        main_.reset();
+        coordinator_.reset();
     }
 
     void Make(uint32_t period = 5) {
-        main_ = std::make_unique<CombCoordinator>(table_, window_, period);
-        window_.coordinator = main_.get();
-        main_->makeReader = [this](const BrowserRow& browser, const std::string& folder) {
+        coordinator_ = std::make_unique<CombCoordinator>(table_, window_, period);
+        window_.coordinator = coordinator_.get();
+        coordinator_->makeReader = [this](const BrowserRow& browser, const std::string& folder) {
             return caches_.Make(browser, folder);
         };
         FilterItem* item = filter_.insertItem(nullptr, -1);
         item->directoryTemplate = (dir_ / "out").string();
         item->stem = "file";
-        main_->setFilter(filter_);
-        main_->setOptions(window_.options);
+        coordinator_->setFilter(filter_);
+        coordinator_->setOptions(window_.options);
     }
     // Watch only the browsers named.
     void UseWith(bool mozilla, bool ie, bool maxthon) {
@@ -278,7 +283,7 @@ protected:
                 watched.push_back(browser);
             }
         }
-        main_->startMonitors(watched);
+        coordinator_->startMonitors(watched);
     }
 
     TempDir dir_;
@@ -287,7 +292,7 @@ protected:
     FilterSet filter_;
     FakeCaches caches_;
     WindowSide window_;
-    std::unique_ptr<CombCoordinator> main_;
+    std::unique_ptr<CombCoordinator> coordinator_;
 };
 
 using Coordinator = CoordinatorTest;
@@ -297,21 +302,32 @@ TEST_F(Coordinator, AFirefoxCacheThatCannotBeOpenedShowsOneBoxAndStillReportsThe
     Make();
     caches_.entries = {{"http://a/1", 5}};
     caches_.failOpen = true;
-    main_->runComb(kMozilla, 0);
+    coordinator_->runComb(kMozilla, 0);
     ASSERT_EQ(window_.Boxes().size(), 1u);
     EXPECT_EQ(window_.Boxes()[0].rfind("MozillaCache: \n", 0), 0u);
     EXPECT_NE(window_.Boxes()[0].find("/found/cache"), std::string::npos);  // the folder tried
     EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0}));
     ASSERT_EQ(caches_.RunCount(), 1u);
     EXPECT_TRUE(caches_.Runs()[0].copied.empty());
+    EXPECT_TRUE(window_.failures.empty());
+
+    // A fault no handler expects (here the reader cannot even be made) ends
+    // the run, which is told as one that started, failed and ended.
+    coordinator_->makeReader = [](const BrowserRow&,
+                                  const std::string&) -> std::unique_ptr<CacheReader> {
+        throw std::runtime_error("out of memory");
+    };
+    coordinator_->runComb(kIE, 0);
+    EXPECT_EQ(window_.failures, std::vector<std::string>{"ie: out of memory"});
+    EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0, 1, 0}));
 }
 
 TEST_F(Coordinator, ATargetFolderThatCannotBeMadeEndsThePassWithOneBox) {
     Make();
     caches_.entries = {{"http://a/1", 5}, {"http://a/2", 6}};
     filter_.items[0]->directoryTemplate = "relative/folder";
-    main_->setFilter(filter_);
-    main_->runComb(kIE, 0);
+    coordinator_->setFilter(filter_);
+    coordinator_->runComb(kIE, 0);
     ASSERT_EQ(window_.Boxes().size(), 1u);
     EXPECT_EQ(window_.Boxes()[0].rfind("FilterCache: \n", 0), 0u);
     EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0}));
@@ -325,33 +341,33 @@ TEST_F(ThreadedCombCoordinator, CombCommandsWhileABrowserRunsShowTheMessageAndSt
     Make();
     {
         ChildProcess firefox(dir_ / "bin", "firefox");
-        main_->startComb(kMozilla);
+        coordinator_->startComb(kMozilla);
         ASSERT_EQ(window_.Boxes().size(), 1u);
         EXPECT_EQ(window_.Boxes()[0], "Mozilla Firefox " + kCloseText);
     }
     {
         // Internet Explorer is closed, but Maxthon shares its cache.
         ChildProcess maxthon(dir_ / "bin", "maxthon.exe");
-        main_->startComb(kIE);
+        coordinator_->startComb(kIE);
         ASSERT_EQ(window_.Boxes().size(), 2u);
         EXPECT_EQ(window_.Boxes()[1], "Maxthon " + kCloseText);
     }
     {
         ChildProcess ie(dir_ / "bin", "iexplore.exe");
-        main_->startComb(kMaxthon);
+        coordinator_->startComb(kMaxthon);
         ASSERT_EQ(window_.Boxes().size(), 3u);
         EXPECT_EQ(window_.Boxes()[2], "Microsoft Internet Explorer " + kCloseText);
     }
-    EXPECT_FALSE(main_->busy);
-    main_.reset();
+    EXPECT_FALSE(coordinator_->busy);
+    coordinator_.reset();
     EXPECT_EQ(caches_.RunCount(), 0u);
 }
 
 TEST_F(ThreadedCombCoordinator, AManualRunCombsEveryEntryOnAWorkerAndRemembersTheCacheFolder) {
     Make();
     caches_.entries = {{"http://a/old", 1}, {"http://a/new", 2000000000}, {"http://a/3", 7}};
-    main_->startComb(kMozilla);
-    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }));
+    coordinator_->startComb(kMozilla);
+    ASSERT_TRUE(waitUntil([&] { return !coordinator_->busy; }));
 
     auto runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 1u);
@@ -376,8 +392,8 @@ TEST_F(ThreadedCombCoordinator, AManualRunCombsEveryEntryOnAWorkerAndRemembersTh
     }
 
     // The next Firefox run starts from the remembered folder.
-    main_->startComb(kMozilla);
-    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }));
+    coordinator_->startComb(kMozilla);
+    ASSERT_TRUE(waitUntil([&] { return !coordinator_->busy; }));
     runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[1].folderGiven, "/found/cache");
@@ -386,14 +402,14 @@ TEST_F(ThreadedCombCoordinator, AManualRunCombsEveryEntryOnAWorkerAndRemembersTh
 TEST_F(ThreadedCombCoordinator, ASecondCombCommandDuringAManualRunDoesNothing) {
     Make();
     caches_.Hold();
-    main_->startComb(kMozilla);
+    coordinator_->startComb(kMozilla);
     ASSERT_TRUE(waitUntil([&] { return caches_.InsideOpen(); }));
-    main_->startComb(kIE);
-    main_->startComb(kMozilla);
+    coordinator_->startComb(kIE);
+    coordinator_->startComb(kMozilla);
     EXPECT_TRUE(window_.Boxes().empty());
-    EXPECT_TRUE(main_->busy);
+    EXPECT_TRUE(coordinator_->busy);
     caches_.Release();
-    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }));
+    ASSERT_TRUE(waitUntil([&] { return !coordinator_->busy; }));
     EXPECT_EQ(caches_.RunCount(), 1u);
     EXPECT_EQ(caches_.Runs()[0].kind, &kMozilla);
 }
@@ -403,10 +419,10 @@ TEST_F(ThreadedCombCoordinator, ABrowserClosingStartsOneAutomaticRunOverWhatItCa
     const int64_t before = table_.currentTime();
     ChildProcess firefox(dir_ / "bin", "firefox");
     UseWith(true, false, false);
-    ASSERT_TRUE(waitUntil([&] { return main_->monitors[0]->found.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return coordinator_->monitors[0]->found.load(); }));
     const int64_t seen = table_.currentTime();
-    EXPECT_FALSE(main_->monitors[1]->running);
-    EXPECT_FALSE(main_->monitors[2]->running);
+    EXPECT_FALSE(coordinator_->monitors[1]->running);
+    EXPECT_FALSE(coordinator_->monitors[2]->running);
     // Entries older than the browser's start stay; one cached while it ran is kept.
     caches_.entries = {{"http://a/before", before - 1}, {"http://a/while", seen}};
     EXPECT_EQ(caches_.RunCount(), 0u);
@@ -419,7 +435,35 @@ TEST_F(ThreadedCombCoordinator, ABrowserClosingStartsOneAutomaticRunOverWhatItCa
     EXPECT_EQ(runs[0].kind, &kMozilla);
     EXPECT_EQ(runs[0].copied, std::vector<std::string>{"http://a/while"});
     EXPECT_EQ(window_.States(), (std::vector<int32_t>{1, 0}));
-    EXPECT_FALSE(main_->busy);
+    EXPECT_FALSE(coordinator_->busy);
+}
+
+TEST_F(ThreadedCombCoordinator, ABrowserRestartedDuringALongRunGetsARunSinceItsSecondStart) {
+    Make();
+    table_.now = 100;
+    caches_.entries = {
+        {"http://a/first", 100}, {"http://a/between", 150}, {"http://a/second", 200}};
+    auto firefox = std::make_unique<ChildProcess>(dir_ / "bin", "firefox");
+    UseWith(true, false, false);
+    ASSERT_TRUE(waitUntil([&] { return coordinator_->monitors[0]->found.load(); }));
+    // The run of the first close is held long...
+    caches_.Hold();
+    firefox.reset();
+    ASSERT_TRUE(waitUntil([&] { return caches_.InsideOpen(); }));
+    // ...while Firefox starts again and closes: the monitor sees both.
+    table_.now = 200;
+    firefox = std::make_unique<ChildProcess>(dir_ / "bin", "firefox");
+    ASSERT_TRUE(waitUntil([&] { return coordinator_->monitors[0]->found.load(); }));
+    table_.now = 300;
+    firefox.reset();
+    ASSERT_TRUE(waitUntil([&] { return !coordinator_->monitors[0]->found.load(); }));
+    caches_.Release();
+    ASSERT_TRUE(waitUntil([&] { return window_.States().size() == 4; }));
+    const auto runs = caches_.Runs();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].copied.size(), 3u);
+    EXPECT_EQ(runs[1].kind, &kMozilla);
+    EXPECT_EQ(runs[1].copied, std::vector<std::string>{"http://a/second"});
 }
 
 TEST_F(ThreadedCombCoordinator, ManualAndAutomaticRunsTakeTurnsOnTheRunLock) {
@@ -428,15 +472,15 @@ TEST_F(ThreadedCombCoordinator, ManualAndAutomaticRunsTakeTurnsOnTheRunLock) {
     caches_.entries = {{"http://a/before", before - 1}, {"http://a/late", 2000000000}};
     ChildProcess firefox(dir_ / "bin", "firefox");
     UseWith(true, false, false);
-    ASSERT_TRUE(waitUntil([&] { return main_->monitors[0]->found.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return coordinator_->monitors[0]->found.load(); }));
 
     // A manual run of the other cache holds the lock...
     caches_.Hold();
-    main_->startComb(kIE);
+    coordinator_->startComb(kIE);
     ASSERT_TRUE(waitUntil([&] { return caches_.InsideOpen(); }));
     // ...when Firefox closes: its automatic run waits.
     firefox.End();
-    ASSERT_TRUE(waitUntil([&] { return !main_->monitors[0]->found.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return !coordinator_->monitors[0]->found.load(); }));
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(caches_.RunCount(), 1u);
     EXPECT_EQ(window_.States(), std::vector<int32_t>{1});
@@ -451,7 +495,7 @@ TEST_F(ThreadedCombCoordinator, ManualAndAutomaticRunsTakeTurnsOnTheRunLock) {
     EXPECT_EQ(runs[1].kind, &kMozilla);
     EXPECT_EQ(runs[1].copied, std::vector<std::string>{"http://a/late"});
     EXPECT_EQ(caches_.MostAlive(), 1);
-    EXPECT_TRUE(waitUntil([&] { return !main_->busy; }));
+    EXPECT_TRUE(waitUntil([&] { return !coordinator_->busy; }));
 }
 
 TEST_F(ThreadedCombCoordinator, InternetExplorerAndMaxthonClosingGiveOneRunEach) {
@@ -460,8 +504,9 @@ TEST_F(ThreadedCombCoordinator, InternetExplorerAndMaxthonClosingGiveOneRunEach)
     auto ie = std::make_unique<ChildProcess>(dir_ / "bin", "iexplore.exe");
     auto maxthon = std::make_unique<ChildProcess>(dir_ / "bin", "MAXTHON.EXE");
     UseWith(false, true, true);
-    ASSERT_TRUE(waitUntil(
-        [&] { return main_->monitors[1]->found.load() && main_->monitors[2]->found.load(); }));
+    ASSERT_TRUE(waitUntil([&] {
+        return coordinator_->monitors[1]->found.load() && coordinator_->monitors[2]->found.load();
+    }));
     ie.reset();
     maxthon.reset();
     ASSERT_TRUE(waitUntil([&] { return window_.States().size() == 4; }));
@@ -477,7 +522,7 @@ TEST_F(ThreadedCombCoordinator, EndingWhileMonitorsSleepIsPrompt) {
     UseWith(true, true, true);
     ASSERT_TRUE(waitUntil([&] { return table_.polls() >= 3; }));
     const auto start = std::chrono::steady_clock::now();
-    main_.reset();
+    coordinator_.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
 }
 
@@ -487,10 +532,10 @@ TEST_F(ThreadedCombCoordinator, EndingDuringAManualRunStopsItAtTheNextEntry) {
         caches_.entries.push_back({"http://a/" + std::to_string(i), 1});
     }
     caches_.copyDelay = 1ms;  // five seconds and more for the whole run
-    main_->startComb(kMozilla);
+    coordinator_->startComb(kMozilla);
     ASSERT_TRUE(waitUntil([&] { return caches_.CopiedInRun(0) >= 3; }));
     const auto start = std::chrono::steady_clock::now();
-    main_.reset();
+    coordinator_.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     const auto runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 1u);
@@ -507,15 +552,15 @@ TEST_F(ThreadedCombCoordinator, CancelStopsOnlyTheRunUnderWayWhichKeepsWhatItCop
         caches_.entries.push_back({"http://a/" + std::to_string(i), 1});
     }
     caches_.copyDelay = 2ms;
-    main_->cancelRun();  // with no run under way: the next run is not touched
-    main_->startComb(kMozilla);
+    coordinator_->cancelRun();  // with no run under way: the next run is not touched
+    coordinator_->startComb(kMozilla);
     // Kept, not only copied: copies made ahead of the cancel are dropped.
     ASSERT_TRUE(waitUntil([&] {
         const std::lock_guard<std::mutex> guard(window_.lock);
         return window_.kept.size() >= 3;
     }));
-    main_->cancelRun();
-    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }, 2s));
+    coordinator_->cancelRun();
+    ASSERT_TRUE(waitUntil([&] { return !coordinator_->busy; }, 2s));
     {
         const std::lock_guard<std::mutex> guard(window_.lock);
         ASSERT_EQ(window_.results.size(), 1u);
@@ -532,18 +577,18 @@ TEST_F(ThreadedCombCoordinator, CancelStopsOnlyTheRunUnderWayWhichKeepsWhatItCop
     // nothing is combed.
     caches_.copyDelay = 0ms;
     caches_.readDelay = 2ms;
-    main_->startComb(kMozilla);
+    coordinator_->startComb(kMozilla);
     ASSERT_TRUE(waitUntil([&] { return caches_.RunCount() == 2 && !caches_.InsideOpen(); }));
     std::this_thread::sleep_for(20ms);
-    main_->cancelRun();
-    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }, 2s));
+    coordinator_->cancelRun();
+    ASSERT_TRUE(waitUntil([&] { return !coordinator_->busy; }, 2s));
     EXPECT_EQ(caches_.CopiedInRun(1), 0u);
 
     // The next run combs all of its cache.
     caches_.readDelay = 0ms;
     caches_.entries.resize(10);
-    main_->startComb(kMozilla);
-    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }));
+    coordinator_->startComb(kMozilla);
+    ASSERT_TRUE(waitUntil([&] { return !coordinator_->busy; }));
     const std::lock_guard<std::mutex> guard(window_.lock);
     ASSERT_EQ(window_.results.size(), 3u);
     EXPECT_TRUE(window_.results[1].stopped);
@@ -557,20 +602,20 @@ TEST_F(ThreadedCombCoordinator, AStopRequestReturnsAtOnceAndTheRunEndsWithoutThe
     UseWith(true, true, true);
     caches_.entries = {{"http://a/1", 1}};
     caches_.Hold();
-    main_->startComb(kIE);
+    coordinator_->startComb(kIE);
     ASSERT_TRUE(waitUntil([&] { return caches_.InsideOpen(); }));
-    EXPECT_TRUE(main_->runsActive());
+    EXPECT_TRUE(coordinator_->runsActive());
 
     // A front end whose callbacks need its own thread asks, serves, then waits.
-    main_->requestStop();
-    EXPECT_TRUE(main_->runsActive());
-    for (const auto& monitor : main_->monitors) {
+    coordinator_->requestStop();
+    EXPECT_TRUE(coordinator_->runsActive());
+    for (const auto& monitor : coordinator_->monitors) {
         EXPECT_FALSE(monitor->running);
     }
-    main_->startComb(kMozilla);  // nothing starts any more
+    coordinator_->startComb(kMozilla);  // nothing starts any more
     caches_.Release();
-    ASSERT_TRUE(waitUntil([&] { return !main_->runsActive(); }));
-    main_.reset();
+    ASSERT_TRUE(waitUntil([&] { return !coordinator_->runsActive(); }));
+    coordinator_.reset();
     const auto runs = caches_.Runs();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_TRUE(runs[0].copied.empty());
@@ -582,16 +627,16 @@ TEST_F(ThreadedCombCoordinator, EndingWhileAnAutomaticRunWaitsDropsIt) {
     caches_.entries = {{"http://a/late", 2000000000}};
     ChildProcess firefox(dir_ / "bin", "firefox");
     UseWith(true, false, false);
-    ASSERT_TRUE(waitUntil([&] { return main_->monitors[0]->found.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return coordinator_->monitors[0]->found.load(); }));
     caches_.Hold();
-    main_->startComb(kIE);
+    coordinator_->startComb(kIE);
     ASSERT_TRUE(waitUntil([&] { return caches_.InsideOpen(); }));
     firefox.End();
-    ASSERT_TRUE(waitUntil([&] { return !main_->monitors[0]->found.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return !coordinator_->monitors[0]->found.load(); }));
 
     // The program ends while the manual run is held and the automatic one waits.
-    CombCoordinator* main = main_.get();
-    std::thread ending([&] { main_.reset(); });
+    CombCoordinator* main = coordinator_.get();
+    std::thread ending([&] { coordinator_.reset(); });
     EXPECT_TRUE(waitUntil([&] { return !main->monitors[0]->running; }));
     caches_.Release();
     ending.join();
@@ -620,7 +665,7 @@ TEST_F(ThreadedCombCoordinator, ARunKeepsExactlyWhatItsSnapshotAskedForWhileTheU
     b->parseUrl(filter_);
     b->directoryTemplate = (dir_ / "b").string();
     b->stem = "b";
-    main_->setFilter(filter_);
+    coordinator_->setFilter(filter_);
     const fs::path saved = dir_ / "set.flt";
     ASSERT_TRUE(filter_.save(saved.string()));
     constexpr int kEntries = 1000;
@@ -629,7 +674,7 @@ TEST_F(ThreadedCombCoordinator, ARunKeepsExactlyWhatItsSnapshotAskedForWhileTheU
             {std::string("http://x/") + (i % 2 == 0 ? "a/" : "b/") + std::to_string(i), 1});
     }
     caches_.Hold();
-    main_->startComb(kIE);
+    coordinator_->startComb(kIE);
     ASSERT_TRUE(waitUntil([&] { return caches_.InsideOpen(); }));
 
     std::atomic<bool> editing{true};
@@ -654,18 +699,18 @@ TEST_F(ThreadedCombCoordinator, ARunKeepsExactlyWhatItsSnapshotAskedForWhileTheU
                     edited.clear();
                     break;
             }
-            main_->setFilter(edited);
+            coordinator_->setFilter(edited);
             options.oneCopy = round % 2 == 0;
             options.skipDuplicates = round % 3 == 0;
             options.firefoxCacheFolder = "/typed/" + std::to_string(round);
-            main_->setOptions(options);
+            coordinator_->setOptions(options);
             // A user edits quickly, but not so fast that the run, on a
             // machine of two cores under ThreadSanitizer, never gets a turn.
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
     caches_.Release();
-    ASSERT_TRUE(waitUntil([&] { return !main_->busy; }, std::chrono::seconds(240)));
+    ASSERT_TRUE(waitUntil([&] { return !coordinator_->busy; }, std::chrono::seconds(240)));
     editing = false;
     user.join();
 

@@ -6,6 +6,8 @@
 # Usage: completion_test.sh HARVIX_CLI SOURCE_DIR
 set -uo pipefail
 cli=$1 src=$2
+# The completion asks the program it completes for (harvix-cli on the path).
+PATH="$(cd "$(dirname "$cli")" && pwd):$PATH"
 . "$src/tests/packaging/cli_words.sh"
 . "$src/resources/completion/harvix-cli"
 

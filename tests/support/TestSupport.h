@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -65,8 +66,9 @@ public:
     std::vector<ProcessInfo> processes;
     std::vector<int64_t> terminated;
     int64_t userId = -1;  // -1: the system tells no user ids
-    // The clock: 0 tells the system's time.
-    int64_t now = 0;
+    // The clock: 0 tells the system's time. Monitor threads read it while a
+    // test moves it.
+    std::atomic<int64_t> now{0};
     // The programs isProgramInstalled finds.
     std::vector<std::string> installed;
     bool singleInstanceFree = true;
@@ -96,7 +98,10 @@ public:
     }
     int64_t currentProcessId() override { return 1; }
     int64_t currentUserId() override { return userId; }
-    int64_t currentTime() override { return now != 0 ? now : IPlatform::currentTime(); }
+    int64_t currentTime() override {
+        const int64_t set = now;
+        return set != 0 ? set : IPlatform::currentTime();
+    }
     bool isProgramInstalled(const std::string& name) override {
         return std::find(installed.begin(), installed.end(), name) != installed.end();
     }

@@ -78,6 +78,18 @@ TEST(RunNotice, SaysWhatTheRunDidAndNothingWhenItFoundNothingToDo) {
     EXPECT_EQ(notice.title, QStringLiteral("Microsoft Internet Explorer: comb failed"));
     EXPECT_EQ(notice.text, QString::fromStdString(texts.ErrorIECacheOpen + "\nindex.dat"));
     EXPECT_TRUE(notice.warning);
+
+    // A run that ended on a fault, never finished: it failed, and why; the
+    // browser in the language's words.
+    LanguageTexts german;
+    german.BrowserNameApps = "Desktop-Apps";
+    RunSummary broken;
+    broken.browser = browserByWord("apps");
+    broken.failure = "std::bad_alloc";
+    notice = runNotice(broken, german);
+    EXPECT_EQ(notice.title, QStringLiteral("Desktop-Apps: comb failed"));
+    EXPECT_EQ(notice.text, QStringLiteral("std::bad_alloc"));
+    EXPECT_TRUE(notice.warning);
 }
 
 }  // namespace

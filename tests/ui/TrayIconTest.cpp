@@ -221,3 +221,29 @@ TEST_F(TrayIconTest, AvailabilityIsWatchedUntilATrayHostAppears) {
     EXPECT_TRUE(changes.back().front().toBool());
     TrayIcon::setAvailabilityProbe(nullptr);
 }
+
+TEST_F(TrayIconTest, EachNotificationOpensItsOwnFolder) {
+    TrayIcon::setAvailabilityProbe([] { return true; });
+    uint next = 40;
+    TrayIcon::setNotificationService(
+        [&](const QString&, const QString&, bool, bool) { return ++next; });
+    tray.checkAvailability();
+    QSignalSpy clicked(&tray, &TrayIcon::noticeClicked);
+    tray.showNotice(QStringLiteral("Chromium: comb finished"), QStringLiteral("3"), false,
+                    QStringLiteral("/a"));
+    tray.showNotice(QStringLiteral("Brave: comb finished"), QStringLiteral("1"), false,
+                    QStringLiteral("/b"));
+    tray.showNotice(QStringLiteral("Opera: comb finished"), QStringLiteral("0"), false, QString());
+    EXPECT_EQ(tray.bubble(), nullptr);
+    // The older one clicked after the newer: its own folder.
+    tray.onNotificationAction(41, QStringLiteral("default"));
+    tray.onNotificationAction(42, QStringLiteral("default"));
+    tray.onNotificationAction(43, QStringLiteral("default"));  // nothing to open
+    tray.onNotificationClosed(41, 1);
+    tray.onNotificationAction(41, QStringLiteral("default"));  // gone
+    ASSERT_EQ(clicked.size(), 2);
+    EXPECT_EQ(clicked[0][0].toString(), QStringLiteral("/a"));
+    EXPECT_EQ(clicked[1][0].toString(), QStringLiteral("/b"));
+    TrayIcon::setNotificationService(nullptr);
+    TrayIcon::setAvailabilityProbe(nullptr);
+}
