@@ -293,13 +293,6 @@ std::string FilterSet::expandHomeFolder(const std::string& text, const fs::path&
 
 // ---- Filter files ----
 
-bool FilterSet::load(std::string path) {
-    const std::optional<FilterLoadError> failure =
-        loadFile(std::move(path), static_cast<std::time_t>(nativePlatform().currentTime()));
-    loadError = failure ? failure->reason : std::string();
-    return !failure;
-}
-
 std::optional<FilterLoadError> FilterSet::loadFile(std::string path, std::time_t now) {
     if (path.empty()) {
         path = fileName;

@@ -80,12 +80,6 @@ public:
     // rename. Returns the failure (FileWrite, with the system's error) when
     // the file could not be written; the old file is then kept.
     std::optional<ErrorReport> saveFile(const std::string& path) const;
-    // The older form of loadFile and saveFile, kept until the export command
-    // and the comb coordinator's test move to them: true when the file
-    // loaded (else `loadError` says why) or was written. This load takes the
-    // time from the platform's clock itself.
-    bool load(std::string path);
-    bool save(const std::string& path) const { return !saveFile(path); }
     // Deletes every item and empties `hint`; `fileName` stays.
     void clear();
     // Inserts `item` (a new default item when null) before `index`, or
@@ -134,8 +128,6 @@ public:
     char listSeparator = ',';
     // After a load: how many items past kMaxItems were left out.
     std::size_t itemsLeftOut = 0;
-    // After the older load: why the file was refused ("" when it loaded).
-    std::string loadError;
 
     // More items than this are not read from a filter file: no real set
     // comes near it, and a damaged file must not eat the memory.

@@ -667,7 +667,7 @@ TEST_F(ThreadedCombCoordinator, ARunKeepsExactlyWhatItsSnapshotAskedForWhileTheU
     b->stem = "b";
     coordinator_->setFilter(filter_);
     const fs::path saved = dir_ / "set.flt";
-    ASSERT_TRUE(filter_.save(saved.string()));
+    ASSERT_FALSE(filter_.saveFile(saved.string()));
     constexpr int kEntries = 1000;
     for (int i = 0; i < kEntries; ++i) {
         caches_.entries.push_back(
@@ -682,7 +682,7 @@ TEST_F(ThreadedCombCoordinator, ARunKeepsExactlyWhatItsSnapshotAskedForWhileTheU
         FilterSet edited;
         RunOptions options;
         for (int round = 0; editing; ++round) {
-            edited.load(saved.string());  // reload
+            edited.loadFile(saved.string(), 0);  // reload
             switch (round % 4) {
                 case 0:
                     edited.removeItem(0);  // delete
