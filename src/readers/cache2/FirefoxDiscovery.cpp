@@ -276,6 +276,26 @@ std::vector<ProfileSection> profileSections(const std::vector<IniSection>& secti
     return profiles;
 }
 
+// An install's profiles.ini: its profiles, with the one in use even if only [Install...] names it.
+struct InstallProfiles {
+    std::optional<FirefoxProfile> used;
+    std::vector<FirefoxProfile> profiles;
+};
+
+std::optional<InstallProfiles> installProfiles(const FirefoxInstall& install) {
+    const std::optional<std::string> ini = readSmallFile(install.iniFolder / "profiles.ini");
+    if (!ini) {
+        return std::nullopt;
+    }
+    InstallProfiles listed{defaultProfileOf(*ini), profilesOf(*ini)};
+    auto& [used, profiles] = listed;
+    if (used && std::none_of(profiles.begin(), profiles.end(),
+                             [&](const auto& profile) { return profile.path == used->path; })) {
+        profiles.insert(profiles.begin(), *used);
+    }
+    return listed;
+}
+
 }  // namespace
 
 std::optional<FirefoxProfile> defaultProfileOf(std::string_view profilesIni) {
@@ -426,16 +446,11 @@ std::vector<FirefoxProfileCache> firefoxProfileCaches(const FirefoxPlaces& place
             install.iniFolder.is_relative()) {
             continue;
         }
-        const std::optional<std::string> ini = readSmallFile(install.iniFolder / "profiles.ini");
-        if (!ini) {
+        const std::optional<InstallProfiles> listed = installProfiles(install);
+        if (!listed) {
             continue;
         }
-        const std::optional<FirefoxProfile> used = defaultProfileOf(*ini);
-        std::vector<FirefoxProfile> profiles = profilesOf(*ini);
-        if (used && std::none_of(profiles.begin(), profiles.end(),
-                                 [&](const auto& profile) { return profile.path == used->path; })) {
-            profiles.insert(profiles.begin(), *used);  // named by [Install...] only
-        }
+        const auto& [used, profiles] = *listed;
         anyIni = anyIni || !profiles.empty();
         for (const FirefoxProfile& profile : profiles) {
             std::vector<fs::path> candidates = {localFolderOf(profile, install.cacheBase)};
@@ -464,16 +479,11 @@ std::vector<FirefoxProfileFolder> firefoxProfileFolders(const FirefoxPlaces& pla
         if (install.iniFolder.empty() || install.iniFolder.is_relative()) {
             continue;
         }
-        const std::optional<std::string> ini = readSmallFile(install.iniFolder / "profiles.ini");
-        if (!ini) {
+        const std::optional<InstallProfiles> listed = installProfiles(install);
+        if (!listed) {
             continue;
         }
-        const std::optional<FirefoxProfile> used = defaultProfileOf(*ini);
-        std::vector<FirefoxProfile> profiles = profilesOf(*ini);
-        if (used && std::none_of(profiles.begin(), profiles.end(),
-                                 [&](const auto& profile) { return profile.path == used->path; })) {
-            profiles.insert(profiles.begin(), *used);
-        }
+        const auto& [used, profiles] = *listed;
         for (const FirefoxProfile& profile : profiles) {
             const fs::path folder =
                 profile.relative ? install.iniFolder / profile.path : profile.path;
