@@ -288,7 +288,8 @@ std::optional<InstallProfiles> installProfiles(const FirefoxInstall& install) {
         return std::nullopt;
     }
     InstallProfiles listed{defaultProfileOf(*ini), profilesOf(*ini)};
-    auto& [used, profiles] = listed;
+    const std::optional<FirefoxProfile>& used = listed.used;
+    std::vector<FirefoxProfile>& profiles = listed.profiles;
     if (used && std::none_of(profiles.begin(), profiles.end(),
                              [&](const auto& profile) { return profile.path == used->path; })) {
         profiles.insert(profiles.begin(), *used);
