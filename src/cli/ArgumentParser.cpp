@@ -15,6 +15,16 @@ void ArgumentParser::option(const std::string& name, TakeText take) {
     options_.push_back(std::move(o));
 }
 
+void ArgumentParser::text(const std::string& name, std::string& value, const std::string& what) {
+    option(name, [name, what, &value](const std::string& given) -> std::optional<std::string> {
+        if (given.empty()) {
+            return name + " needs a " + what;
+        }
+        value = given;
+        return std::nullopt;
+    });
+}
+
 void ArgumentParser::flag(const std::string& name, std::function<void()> set) {
     Option o;
     o.name = name;
@@ -89,24 +99,11 @@ std::optional<std::string> ArgumentParser::parse(const std::vector<std::string>&
 }
 
 void addCacheOption(ArgumentParser& parser, std::string& cache) {
-    parser.option("--cache", [&cache](const std::string& value) -> std::optional<std::string> {
-        if (value.empty()) {
-            return "--cache needs a path";
-        }
-        cache = value;
-        return std::nullopt;
-    });
+    parser.text("--cache", cache, "path");
 }
 
 void addFilterOption(ArgumentParser& parser, std::string& filterFile) {
-    parser.option("--filter",
-                  [&filterFile](const std::string& value) -> std::optional<std::string> {
-                      if (value.empty()) {
-                          return "--filter needs a file";
-                      }
-                      filterFile = value;
-                      return std::nullopt;
-                  });
+    parser.text("--filter", filterFile, "file");
 }
 
 void addSinceOption(ArgumentParser& parser, int64_t now, std::optional<int64_t>& since) {

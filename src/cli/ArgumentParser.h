@@ -21,6 +21,9 @@ public:
 
     // An option with a value ("--cache PATH").
     void option(const std::string& name, TakeText take);
+    // An option with a value that must not be empty ("--to FOLDER"): `value`
+    // receives it; an empty one is refused as "NAME needs a WHAT".
+    void text(const std::string& name, std::string& value, const std::string& what);
     // An option without a value ("--site-tree").
     void flag(const std::string& name, std::function<void()> set);
     // Two flags saying yes and no to one thing: `choice` becomes 1 or 0 and

@@ -68,13 +68,7 @@ public:
         addCacheOption(parser, cache);
         addFilterOption(parser, filterFile);
         addSinceOption(parser, platformServices().currentTime(), since);
-        parser.option("--warc", [&warc](const std::string& value) -> std::optional<std::string> {
-            if (value.empty()) {
-                return "--warc needs a file";
-            }
-            warc = value;
-            return std::nullopt;
-        });
+        parser.text("--warc", warc, "file");
         const BrowserRow* browser = nullptr;
         if (const std::optional<std::string> why = parser.parse(args, browser)) {
             return usageError(*why);
@@ -87,8 +81,8 @@ public:
         FilterSet filter;
         filter.homeFolder = platform.homeFolder();
         if (!filterFile.empty()) {
-            if (const std::optional<FilterLoadError> failed = filter.loadFile(
-                    filterFile, static_cast<std::time_t>(platform.currentTime()))) {
+            if (const std::optional<FilterLoadError> failed =
+                    filter.loadFile(filterFile, static_cast<std::time_t>(platform.currentTime()))) {
                 std::cerr << "harvix-cli export: " << filterFile
                           << ": cannot be loaded as a Harvix filter file (" << failed->reason
                           << ")\n";

@@ -70,13 +70,7 @@ public:
         std::set<uint64_t> seen;
         ArgumentParser parser;
         addCacheOption(parser, cache);
-        parser.option("--to", [&folder](const std::string& value) -> std::optional<std::string> {
-            if (value.empty()) {
-                return "--to needs a folder";
-            }
-            folder = value;
-            return std::nullopt;
-        });
+        parser.text("--to", folder, "folder");
         parser.option("--stem", [&stem](const std::string& value) -> std::optional<std::string> {
             if (value.find_first_of("/\\") != std::string::npos ||
                 value.find('\0') != std::string::npos) {

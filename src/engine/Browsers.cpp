@@ -102,17 +102,17 @@ std::string profileOfFolder(const fs::path& folder) {
 // no profile gave.
 std::vector<CacheProfile> findFirefoxProfiles(IPlatform& platform, const std::string& remembered) {
     std::vector<CacheProfile> found;
-    for (const FirefoxProfileCache& profile : firefoxProfileCaches(firefoxPlaces(platform))) {
+    const FirefoxPlaces places = firefoxPlaces(platform);
+    for (const FirefoxProfileCache& profile : firefoxProfileCaches(places)) {
         found.push_back({profile.name, profile.cache.folder});
-        const fs::path own =
-            firefoxProfileOfLocalFolder(firefoxPlaces(platform), localFolderOf(profile.cache));
+        const fs::path own = firefoxProfileOfLocalFolder(places, localFolderOf(profile.cache));
         if (!own.empty()) {
             found.push_back({profile.name, domCacheStoreOf(own), true});
         }
     }
     // A profile with service-worker caches but no HTTP cache (cleared, or
     // kept elsewhere) is offered its store alone, as `list firefox` reads it.
-    for (const FirefoxProfileFolder& profile : firefoxProfileFolders(firefoxPlaces(platform))) {
+    for (const FirefoxProfileFolder& profile : firefoxProfileFolders(places)) {
         const fs::path store = domCacheStoreOf(profile.folder);
         const bool offered = std::any_of(found.begin(), found.end(), [&](const CacheProfile& p) {
             return p.serviceWorkerCaches && p.folder == store;
